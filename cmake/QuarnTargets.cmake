@@ -1,0 +1,37 @@
+# quarn_layer(NAME DEPS...): one static library from the folder's *.cpp files, and one test
+# executable from its *_test.cpp files (run by CTest, labelled "core" unless it needs Qt).
+function(quarn_layer name)
+  cmake_parse_arguments(ARG "" "" "DEPS;TEST_DEPS;LABELS" ${ARGN})
+  file(GLOB all_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  set(sources)
+  set(tests)
+  foreach(source IN LISTS all_sources)
+    if(source MATCHES "_test\\.cpp$")
+      list(APPEND tests ${source})
+    elseif(NOT source MATCHES "_main\\.cpp$")
+      list(APPEND sources ${source})
+    endif()
+  endforeach()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  if(tests)
+    quarn_test(${name}_test SOURCES ${tests} DEPS ${name} ${ARG_TEST_DEPS} LABELS ${ARG_LABELS})
+  endif()
+endfunction()
+
+# quarn_test(NAME SOURCES... DEPS... [LABELS...]): one GoogleTest executable, one CTest entry.
+function(quarn_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  if(QUARN_FUZZ)
+    return()  # the fuzz build makes fuzzers only
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT ARG_LABELS)
+    set(ARG_LABELS core)
+  endif()
+  set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" ENVIRONMENT
+                       "QUARN_TEST_TMP=${CMAKE_BINARY_DIR}/testtmp")
+endfunction()

@@ -1,0 +1,120 @@
+// quarndb: compiles signature sources into QUARN.DAT and NAMEVIR.DAT, dumps databases back
+// into source, verifies them and describes them.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "dbtool/database_codec.h"
+#include "dbtool/database_files.h"
+#include "dbtool/database_verifier.h"
+#include "dbtool/signature_source.h"
+#include "platform/file_contents.h"
+#include "platform/posix_folder.h"
+
+namespace quarn {
+namespace {
+
+constexpr int kExitProblem = 1;
+constexpr int kExitFailure = 2;
+constexpr char kDumpFileName[] = "database.qsig";
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "quarndb: %s\n", message.c_str());
+  return kExitFailure;
+}
+
+int Build(FileSystem& files, const std::vector<std::string>& sources, const std::string& output) {
+  auto texts = ReadSourceTexts(files, sources);
+  if (!texts) return Fail(texts.message());
+  auto content = ParseSignatureSource(*texts);
+  if (!content) return Fail(content.message());
+  auto database = CompileDatabase(*content);
+  if (!database) return Fail(database.message());
+  if (Status written = WriteDatabasePair(files, output, *database); !written) {
+    return Fail(written.message());
+  }
+  return 0;
+}
+
+int Dump(FileSystem& files, const std::string& input, const std::string& output) {
+  auto pair = ReadDatabasePair(files, input);
+  if (!pair) return Fail(pair.message());
+  std::vector<std::string> notes;
+  DatabaseContent content = DecompileDatabase(pair->signatures, pair->names, &notes);
+  for (const std::string& note : notes) std::fprintf(stderr, "quarndb: note: %s\n", note.c_str());
+  std::string text = FormatSignatureSource(content);
+  if (Status created = files.CreateFolders(output); !created) return Fail(created.message());
+  auto folder = files.OpenFolder(output);
+  if (!folder) return Fail(folder.message());
+  Status written =
+      WriteFileAtomically(**folder, kDumpFileName, std::vector<uint8_t>(text.begin(), text.end()));
+  return written ? 0 : Fail(written.message());
+}
+
+int Verify(FileSystem& files, const std::string& input) {
+  auto pair = ReadDatabasePair(files, input);
+  if (!pair) {
+    std::printf("%s\n", pair.message().c_str());
+    return kExitProblem;
+  }
+  std::vector<std::string> problems = VerifyDatabase(pair->signatures, pair->names);
+  for (const std::string& problem : problems) std::printf("%s\n", problem.c_str());
+  if (problems.empty()) std::printf("no problems found\n");
+  return problems.empty() ? 0 : kExitProblem;
+}
+
+int Info(FileSystem& files, const std::string& input) {
+  auto pair = ReadDatabasePair(files, input);
+  if (!pair) return Fail(pair.message());
+  std::printf("%s", DescribeDatabase(pair->signatures, pair->names).c_str());
+  return 0;
+}
+
+int Run(int argc, char** argv) {
+  CLI::App app{"quarndb: the Quarn Explorer signature database compiler"};
+  app.require_subcommand(1);
+  app.set_version_flag("--version", "quarndb 0.1");
+
+  std::vector<std::string> sources;
+  std::string build_output;
+  CLI::App* build = app.add_subcommand(
+      "build",
+      "Compile signature sources (files, or folders of *.qsig) into QUARN.DAT and NAMEVIR.DAT");
+  build->add_option("SOURCE", sources, "source files or folders, read in the order given")
+      ->required();
+  build->add_option("-o,--output", build_output, "folder that receives the two files")->required();
+
+  std::string dump_input, dump_output;
+  CLI::App* dump = app.add_subcommand("dump", "Write a database back as source (database.qsig)");
+  dump->add_option("DIR", dump_input, "folder holding QUARN.DAT and NAMEVIR.DAT")->required();
+  dump->add_option("-o,--output", dump_output, "folder that receives database.qsig")->required();
+
+  std::string verify_input;
+  CLI::App* verify = app.add_subcommand(
+      "verify", "List every structural problem of a database; exit 1 when there is one");
+  verify->add_option("DIR", verify_input, "folder holding QUARN.DAT and NAMEVIR.DAT")->required();
+
+  std::string info_input;
+  CLI::App* info = app.add_subcommand("info", "Print version, date and record counts");
+  info->add_option("DIR", info_input, "folder holding QUARN.DAT and NAMEVIR.DAT")->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error) == 0 ? 0 : kExitFailure;
+  }
+  std::unique_ptr<FileSystem> files = OpenPosixFileSystem();
+  if (build->parsed()) return Build(*files, sources, build_output);
+  if (dump->parsed()) return Dump(*files, dump_input, dump_output);
+  if (verify->parsed()) return Verify(*files, verify_input);
+  return Info(*files, info_input);
+}
+
+}  // namespace
+}  // namespace quarn
+
+int main(int argc, char** argv) {
+  return quarn::Run(argc, argv);
+}

@@ -1,0 +1,30 @@
+#include "engine/database_version.h"
+
+#include "engine/byte_reader.h"
+#include "engine/section_walk.h"
+
+namespace quarn {
+
+int ReadDatabaseVersion(const DatabaseImage& signatures, uint16_t directory_offset,
+                        uint16_t* version, uint16_t* month, uint16_t* year) {
+  WorkBlock block;
+  CopyImageBytes(block.data(), signatures, 0, kWorkBlockSize);
+  SectionDescriptor descriptor;
+  ReadSectionDescriptor(&descriptor, block, directory_offset);
+  // Only the offset counts here: the version section's count and size are not read.
+  CopyImageBytes(block.data(), signatures, descriptor.offset, kWorkBlockSize);
+  std::span<const uint8_t> bytes(block);
+  *version = ReadU8(bytes, kVersionField);
+  *month = ReadU8(bytes, kVersionMonthField);
+  *year = ReadU16(bytes, kVersionYearField);
+  return 0;
+}
+
+DatabaseVersion ReadDatabaseVersion(const DatabaseImage& signatures) {
+  DatabaseVersion result;
+  ReadDatabaseVersion(signatures, DirectoryOffset(kVersionSection), &result.version, &result.month,
+                      &result.year);
+  return result;
+}
+
+}  // namespace quarn

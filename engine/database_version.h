@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+
+#include "engine/database_image.h"
+#include "engine/section_directory.h"
+
+namespace quarn {
+
+struct DatabaseVersion {
+  uint16_t version = 0;
+  uint16_t month = 0;
+  uint16_t year = 0;
+};
+
+// Reads the version, month and year from the section at `directory_offset` (the version
+// section's, 308, in every caller). Bytes beyond the image read as zero. Result always 0.
+int ReadDatabaseVersion(const DatabaseImage& signatures, uint16_t directory_offset,
+                        uint16_t* version, uint16_t* month, uint16_t* year);
+
+DatabaseVersion ReadDatabaseVersion(const DatabaseImage& signatures);
+
+}  // namespace quarn

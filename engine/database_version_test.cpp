@@ -1,0 +1,52 @@
+#include "engine/database_version.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "engine/byte_reader.h"
+#include "engine/database_builder.h"
+
+namespace quarn {
+namespace {
+
+TEST(ReadDatabaseVersion, ReadsBytesThreeToSixOfTheSection) {
+  std::vector<uint8_t> bytes(1024, 0);
+  WriteU32(&bytes[308], 700);
+  WriteU16(&bytes[312], 99);  // count and size are not read
+  bytes[316] = 0;
+  bytes[700 + 3] = 7;
+  bytes[700 + 4] = 9;
+  bytes[700 + 5] = 0xD1;
+  bytes[700 + 6] = 0x07;
+  uint16_t version = 0, month = 0, year = 0;
+  ReadDatabaseVersion(DatabaseImage(bytes), 308, &version, &month, &year);
+  EXPECT_EQ(version, 7);
+  EXPECT_EQ(month, 9);
+  EXPECT_EQ(year, 2001);
+}
+
+TEST(ReadDatabaseVersion, SectionBeyondTheImageReadsZeros) {
+  std::vector<uint8_t> bytes(400, 0xFF);
+  WriteU32(&bytes[308], 0xFFFFFF00u);
+  DatabaseVersion version = ReadDatabaseVersion(DatabaseImage(bytes));
+  EXPECT_EQ(version.version, 0);
+  EXPECT_EQ(version.month, 0);
+  EXPECT_EQ(version.year, 0);
+}
+
+TEST(ReadDatabaseVersion, ReadsWhatTheBuilderWrote) {
+  DatabaseContent content;
+  content.version = 12;
+  content.month = 11;
+  content.year = 2026;
+  auto image = BuildSignatureImage(content);
+  ASSERT_TRUE(image.ok());
+  DatabaseVersion version = ReadDatabaseVersion(DatabaseImage(image.value()));
+  EXPECT_EQ(version.version, 12);
+  EXPECT_EQ(version.month, 11);
+  EXPECT_EQ(version.year, 2026);
+}
+
+}  // namespace
+}  // namespace quarn

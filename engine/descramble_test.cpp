@@ -1,0 +1,37 @@
+#include "engine/descramble.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace quarn {
+namespace {
+
+TEST(Descramble, HandComputedBytes) {
+  // 0x00: +3B = 3B, ^9C = A7, -51 = 56, ^E7 = B1
+  // 0xFF: +3B = 3A (wraps), ^9C = A6, -51 = 55, ^E7 = B2
+  // 0xC5: +3B = 00 (wraps), ^9C = 9C, -51 = 4B, ^E7 = AC
+  // 0x10: +3B = 4B, ^9C = D7, -51 = 86, ^E7 = 61
+  std::vector<uint8_t> bytes = {0x00, 0xFF, 0xC5, 0x10};
+  Descramble(bytes.data(), bytes.size());
+  EXPECT_EQ(bytes, (std::vector<uint8_t>{0xB1, 0xB2, 0xAC, 0x61}));
+}
+
+TEST(Descramble, ScrambleIsItsInverseForEveryByte) {
+  std::vector<uint8_t> bytes(256);
+  for (int i = 0; i < 256; ++i) bytes[i] = static_cast<uint8_t>(i);
+  std::vector<uint8_t> original = bytes;
+  Scramble(bytes.data(), bytes.size());
+  EXPECT_NE(bytes, original);
+  Descramble(bytes.data(), bytes.size());
+  EXPECT_EQ(bytes, original);
+}
+
+TEST(Descramble, EmptyRangeTouchesNothing) {
+  uint8_t byte = 0x42;
+  Descramble(&byte, 0);
+  EXPECT_EQ(byte, 0x42);
+}
+
+}  // namespace
+}  // namespace quarn

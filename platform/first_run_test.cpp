@@ -1,0 +1,292 @@
+#include "platform/first_run.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/memory_file_system.h"
+#include "platform/memory_settings_store.h"
+#include "platform/posix_folder.h"
+#include "platform/scratch_folder.h"
+
+namespace quarn {
+namespace {
+
+constexpr char kBundle[] = "/opt/quarn/share/quarnexp";
+constexpr char kUserData[] = "/home/ann/.local/share/quarnexp";
+
+class FirstRunTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(files_.AddFile(std::string(kBundle) + "/QUARN.DAT", "signatures").ok());
+    ASSERT_TRUE(files_.AddFile(std::string(kBundle) + "/NAMEVIR.DAT", "names").ok());
+    ASSERT_TRUE(files_.AddFile(std::string(kBundle) + "/README", "extra").ok());
+    ASSERT_TRUE(files_.AddFolder(std::string(kBundle) + "/subfolder").ok());
+    ASSERT_TRUE(files_.AddLink(std::string(kBundle) + "/link", "QUARN.DAT").ok());
+    ASSERT_TRUE(files_.AddFolder("/home/ann").ok());
+  }
+
+  Result<std::string> Ensure() { return EnsureDataDirectory(store_, files_, kBundle, kUserData); }
+
+  std::optional<std::string> StoredDat() {
+    Result<RegistryDocument> document = store_.Load();
+    EXPECT_TRUE(document.ok()) << document.message();
+    return document ? document->ReadText(kProgramKey, "DAT") : std::nullopt;
+  }
+
+  static std::string UserFile(const std::string& name) {
+    return std::string(kUserData) + "/" + name;
+  }
+
+  MemoryFileSystem files_;
+  MemorySettingsStore store_;
+};
+
+TEST_F(FirstRunTest, CopiesTheBundledFilesAndRecordsTheFolder) {
+  Result<std::string> folder = Ensure();
+  ASSERT_TRUE(folder.ok()) << folder.message();
+  EXPECT_EQ(*folder, kUserData);
+  EXPECT_EQ(StoredDat(), kUserData);
+  EXPECT_EQ(files_.ReadFileText(UserFile("QUARN.DAT")), "signatures");
+  EXPECT_EQ(files_.ReadFileText(UserFile("NAMEVIR.DAT")), "names");
+  EXPECT_EQ(files_.ReadFileText(UserFile("README")), "extra");
+  // Only regular files travel, and no temporary name is left behind.
+  EXPECT_EQ(files_.NamesIn(kUserData),
+            (std::vector<std::string>{"NAMEVIR.DAT", "QUARN.DAT", "README"}));
+  Result<RegistryDocument> document = store_.Load();
+  ASSERT_TRUE(document.ok());
+  const RegistryValue* value = document->FindValue(kProgramKey, "DAT");
+  ASSERT_NE(value, nullptr);
+  EXPECT_EQ(value->type, kRegSz);
+}
+
+TEST_F(FirstRunTest, AFolderAlreadyRecordedIsReturnedAndNothingIsTouched) {
+  ASSERT_TRUE(store_
+                  .Update([](RegistryDocument& document) {
+                    document.SetValue(kProgramKey, "DAT", RegistryValue::Text("/srv/dat"));
+                  })
+                  .ok());
+  int updates = store_.update_count();
+  Result<std::string> folder = Ensure();
+  ASSERT_TRUE(folder.ok()) << folder.message();
+  EXPECT_EQ(*folder, "/srv/dat");
+  EXPECT_FALSE(files_.Exists(kUserData));
+  EXPECT_EQ(store_.update_count(), updates);
+  EXPECT_EQ(files_.CallCount(FileOperation::kCreateFolder), 0);
+}
+
+TEST_F(FirstRunTest, TheSecondRunLeavesEverythingAlone) {
+  ASSERT_TRUE(Ensure().ok());
+  ASSERT_TRUE(files_.AddFile(UserFile("QUARN.DAT"), "updated by the user").ok());
+  ASSERT_TRUE(files_.Remove(UserFile("README")).ok());
+  int creates = files_.CallCount(FileOperation::kCreateFile);
+  int updates = store_.update_count();
+
+  Result<std::string> again = Ensure();
+  ASSERT_TRUE(again.ok()) << again.message();
+  EXPECT_EQ(*again, kUserData);
+  EXPECT_EQ(files_.ReadFileText(UserFile("QUARN.DAT")), "updated by the user");
+  EXPECT_FALSE(files_.Exists(UserFile("README")));
+  EXPECT_EQ(files_.CallCount(FileOperation::kCreateFile), creates);
+  EXPECT_EQ(store_.update_count(), updates);
+}
+
+TEST_F(FirstRunTest, AFileAlreadyInTheUserFolderIsKept) {
+  ASSERT_TRUE(files_.AddFile(UserFile("NAMEVIR.DAT"), "the user's own").ok());
+  ASSERT_TRUE(Ensure().ok());
+  EXPECT_EQ(files_.ReadFileText(UserFile("NAMEVIR.DAT")), "the user's own");
+  EXPECT_EQ(files_.ReadFileText(UserFile("QUARN.DAT")), "signatures");
+}
+
+TEST_F(FirstRunTest, AnEmptyRecordedFolderCountsAsNone) {
+  ASSERT_TRUE(store_
+                  .Update([](RegistryDocument& document) {
+                    document.SetValue(kProgramKey, "DAT", RegistryValue::Text(""));
+                  })
+                  .ok());
+  Result<std::string> folder = Ensure();
+  ASSERT_TRUE(folder.ok()) << folder.message();
+  EXPECT_EQ(*folder, kUserData);
+  EXPECT_EQ(StoredDat(), kUserData);
+}
+
+TEST_F(FirstRunTest, AnUnwritableHomeGivesAnErrorNamingTheFolder) {
+  ASSERT_TRUE(files_.SetReadOnly("/home/ann", true).ok());
+  Result<std::string> folder = Ensure();
+  ASSERT_FALSE(folder.ok());
+  EXPECT_EQ(folder.message(), "cannot create folder /home/ann/.local: Permission denied");
+  EXPECT_EQ(StoredDat(), std::nullopt);
+}
+
+TEST_F(FirstRunTest, AMissingBundleGivesAnErrorNamingIt) {
+  ASSERT_TRUE(files_.Remove(kBundle).ok());
+  Result<std::string> folder = Ensure();
+  ASSERT_FALSE(folder.ok());
+  EXPECT_NE(folder.message().find(kBundle), std::string::npos) << folder.message();
+  EXPECT_EQ(StoredDat(), std::nullopt);
+}
+
+TEST_F(FirstRunTest, AFailedWriteLeavesNeitherTheFileNorItsTemporaryCopy) {
+  files_.FailCall(FileOperation::kWrite, 1);
+  Result<std::string> folder = Ensure();
+  ASSERT_FALSE(folder.ok());
+  EXPECT_NE(folder.message().find(kUserData), std::string::npos) << folder.message();
+  EXPECT_EQ(StoredDat(), std::nullopt);
+  EXPECT_TRUE(files_.NamesIn(kUserData).empty());
+
+  // The next run finishes the job.
+  ASSERT_TRUE(Ensure().ok());
+  EXPECT_EQ(files_.NamesIn(kUserData).size(), 3u);
+}
+
+TEST_F(FirstRunTest, AShortReadOfTheBundleIsAnErrorNotATruncatedCopy) {
+  files_.FailCall(FileOperation::kRead, 1);
+  Result<std::string> folder = Ensure();
+  ASSERT_FALSE(folder.ok());
+  EXPECT_NE(folder.message().find(kBundle), std::string::npos) << folder.message();
+  EXPECT_TRUE(files_.NamesIn(kUserData).empty());
+}
+
+TEST_F(FirstRunTest, AFailedRenameRemovesTheTemporaryCopy) {
+  files_.FailCall(FileOperation::kRename, 1);
+  Result<std::string> folder = Ensure();
+  ASSERT_FALSE(folder.ok());
+  EXPECT_NE(folder.message().find(kUserData), std::string::npos) << folder.message();
+  EXPECT_TRUE(files_.NamesIn(kUserData).empty());
+  EXPECT_EQ(StoredDat(), std::nullopt);
+}
+
+TEST_F(FirstRunTest, CopiesGoThroughADottedTemporaryName) {
+  // Refusing every rename shows what was written before the rename.
+  files_.FailCall(FileOperation::kRename, 1, /*and_after=*/true);
+  files_.FailCall(FileOperation::kDelete, 1, /*and_after=*/true);
+  ASSERT_FALSE(Ensure().ok());
+  std::vector<std::string> names = files_.NamesIn(kUserData);
+  ASSERT_EQ(names.size(), 1u);
+  const std::string kStem = ".NAMEVIR.DAT.quarn-";  // the first bundled file, in name order
+  EXPECT_EQ(names[0].substr(0, kStem.size()), kStem);
+  EXPECT_EQ(names[0].size(), kStem.size() + 6);
+}
+
+TEST_F(FirstRunTest, AStoreThatCannotBeReadStopsEverything) {
+  store_.FailNextLoads(1, "memory/settings.reg, line 3: missing '='");
+  Result<std::string> folder = Ensure();
+  EXPECT_EQ(folder.message(), "memory/settings.reg, line 3: missing '='");
+  EXPECT_FALSE(files_.Exists(kUserData));
+}
+
+TEST_F(FirstRunTest, AStoreThatCannotBeWrittenIsAnError) {
+  store_.FailNextUpdates(1, "memory/settings.reg: disk full");
+  Result<std::string> folder = Ensure();
+  EXPECT_EQ(folder.message(), "memory/settings.reg: disk full");
+}
+
+TEST_F(FirstRunTest, AFolderRecordedByAnotherProgramMeanwhileWins) {
+  // Another program finishes its first run while this one copies: its value is kept.
+  MemorySettingsStore racing;
+  class RacingStore : public SettingsStore {
+   public:
+    explicit RacingStore(MemorySettingsStore& inner) : inner_(inner) {}
+    Result<RegistryDocument> Load() override { return inner_.Load(); }
+    Status Update(const std::function<void(RegistryDocument&)>& change) override {
+      inner_.Update([](RegistryDocument& document) {
+        document.SetValue(kProgramKey, "DAT", RegistryValue::Text("/elsewhere"));
+      });
+      return inner_.Update(change);
+    }
+    const std::string& Location() const override { return inner_.Location(); }
+
+   private:
+    MemorySettingsStore& inner_;
+  } store(racing);
+  Result<std::string> folder = EnsureDataDirectory(store, files_, kBundle, kUserData);
+  ASSERT_TRUE(folder.ok()) << folder.message();
+  EXPECT_EQ(*folder, "/elsewhere");
+  EXPECT_EQ(racing.Load()->ReadText(kProgramKey, "DAT"), "/elsewhere");
+}
+
+// On the real file system, from a bundle to a fresh user folder.
+TEST(FirstRunOnDiskTest, CopiesRealFilesByteForByte) {
+  ScratchFolder scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  std::string bundle = scratch.Child("share");
+  ASSERT_EQ(mkdir(bundle.c_str(), 0755), 0);
+  std::string content(200'000, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 31 + 7);
+  std::ofstream(bundle + "/QUARN.DAT", std::ios::binary) << content;
+  std::unique_ptr<FileSystem> files = OpenPosixFileSystem();
+  MemorySettingsStore store;
+
+  std::string target = scratch.Child("home/data/quarnexp");
+  Result<std::string> folder = EnsureDataDirectory(store, *files, bundle, target);
+  ASSERT_TRUE(folder.ok()) << folder.message();
+  std::ifstream copied(target + "/QUARN.DAT", std::ios::binary);
+  std::stringstream read_back;
+  read_back << copied.rdbuf();
+  EXPECT_EQ(read_back.str(), content);
+}
+
+TEST(FirstRunOnDiskTest, AnUnwritableTargetIsNamedInTheError) {
+  if (geteuid() == 0) GTEST_SKIP() << "root may write anywhere";
+  ScratchFolder scratch;
+  std::string bundle = scratch.Child("share");
+  ASSERT_EQ(mkdir(bundle.c_str(), 0755), 0);
+  std::ofstream(bundle + "/QUARN.DAT") << "x";
+  std::string locked = scratch.Child("locked");
+  ASSERT_EQ(mkdir(locked.c_str(), 0555), 0);
+  std::unique_ptr<FileSystem> files = OpenPosixFileSystem();
+  MemorySettingsStore store;
+  Result<std::string> folder = EnsureDataDirectory(store, *files, bundle, locked + "/quarnexp");
+  EXPECT_EQ(folder.message(), "cannot create folder " + locked + "/quarnexp: Permission denied");
+}
+
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const char* value) : name_(name) {
+    if (const char* old = getenv(name)) old_ = old;
+    if (value) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnvironment() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST(DefaultUserDataDirectoryTest, PrefersAnAbsoluteXdgDataHomeElseHome) {
+  ScopedEnvironment home("HOME", "/home/bob");
+  {
+    ScopedEnvironment data("XDG_DATA_HOME", "/data/bob");
+    EXPECT_EQ(DefaultUserDataDirectory(), "/data/bob/quarnexp");
+  }
+  {
+    ScopedEnvironment data("XDG_DATA_HOME", "relative/path");
+    EXPECT_EQ(DefaultUserDataDirectory(), "/home/bob/.local/share/quarnexp");
+  }
+  {
+    ScopedEnvironment data("XDG_DATA_HOME", nullptr);
+    EXPECT_EQ(DefaultUserDataDirectory(), "/home/bob/.local/share/quarnexp");
+  }
+}
+
+}  // namespace
+}  // namespace quarn

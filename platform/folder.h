@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+#include "platform/status.h"
+
+namespace quarn {
+
+enum class EntryKind { kFile, kFolder, kLink, kOther };
+
+struct FolderEntry {
+  std::string name;  // the name's bytes as stored, not necessarily valid UTF-8
+  EntryKind kind = EntryKind::kOther;
+  uint64_t device = 0;  // the file system the entry lives on, to keep a walk on its drive
+};
+
+enum class OpenMode { kRead, kReadWrite };
+enum class RenameMode { kNoReplace, kReplace };
+
+// An open folder. Names are single path components relative to it: the walk, the actions
+// and the cleaners' temporary copies work with (folder, name) pairs, never with a path
+// rebuilt from what the user sees. Nothing here follows a symbolic link.
+class Folder {
+ public:
+  virtual ~Folder() = default;
+
+  // The entries other than "." and "..", in no particular order.
+  virtual Result<std::vector<FolderEntry>> List() = 0;
+
+  virtual Result<std::unique_ptr<File>> OpenFile(const std::string& name, OpenMode mode) = 0;
+
+  // Creates a new, empty file opened for reading and writing; fails when the name exists.
+  virtual Result<std::unique_ptr<File>> CreateFile(const std::string& name,
+                                                   uint32_t mode = 0644) = 0;
+
+  virtual Result<std::unique_ptr<Folder>> OpenFolder(const std::string& name) = 0;
+
+  // Creates a subfolder; succeeds when it exists already as a folder.
+  virtual Status CreateFolder(const std::string& name) = 0;
+
+  // kNoReplace fails when `to` exists; kReplace swaps `to` atomically for `from`.
+  virtual Status Rename(const std::string& from, const std::string& to, RenameMode mode) = 0;
+
+  virtual Status Delete(const std::string& name) = 0;
+
+  // The host path this folder was opened by, for messages and display.
+  virtual const std::string& Path() const = 0;
+};
+
+// Access by host path: where a walk or a load starts.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  virtual Result<std::unique_ptr<Folder>> OpenFolder(const std::string& path) = 0;
+
+  // Creates the folder and any missing parents.
+  virtual Status CreateFolders(const std::string& path) = 0;
+};
+
+}  // namespace quarn

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/file.h"
+
+namespace quarn {
+
+struct MemoryNode;
+struct MemoryState;
+
+// A handle on a file of MemoryFileSystem. Several handles on one file share its content;
+// each has its own position. Only MemoryFolder makes these.
+class MemoryFile : public File {
+ public:
+  MemoryFile(std::shared_ptr<MemoryState> state, std::shared_ptr<MemoryNode> node, bool writable);
+
+  uint32_t Read(void* buffer, uint32_t length) override;
+  std::optional<uint64_t> Seek(int64_t offset, SeekOrigin origin) override;
+  uint64_t Position() const override { return position_; }
+  std::optional<uint64_t> Size() override;
+  uint32_t Write(const void* buffer, uint32_t length) override;
+  bool SetEndOfFile() override;
+  bool Flush() override;
+  std::optional<FileTimes> GetTimes() override;
+  bool SetTimes(const FileTimes& times) override;
+  std::optional<FileAttributes> GetAttributes() override;
+  bool SetAttributes(const FileAttributes& attributes) override;
+  std::optional<FileInfo> GetInfo() override;
+
+ private:
+  std::shared_ptr<MemoryState> state_;
+  std::shared_ptr<MemoryNode> node_;
+  bool writable_;
+  uint64_t position_ = 0;
+};
+
+// The FileInfo a MemoryNode shows.
+FileInfo InfoOfNode(const MemoryNode& node);
+FileAttributes AttributesOfNode(const MemoryNode& node);
+
+}  // namespace quarn

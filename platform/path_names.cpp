@@ -1,0 +1,51 @@
+#include "platform/path_names.h"
+
+#include <cstring>
+#include <random>
+
+namespace quarn {
+
+bool IsSingleComponentName(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  return name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+std::string JoinPath(const std::string& folder, std::string_view name) {
+  std::string path = folder;
+  if (path.empty() || path.back() != '/') path += '/';
+  path += name;
+  return path;
+}
+
+std::string TrimTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string PathMessage(std::string_view action, const std::string& path, std::string_view cause) {
+  std::string message(action);
+  message += ' ';
+  message += path;
+  message += ": ";
+  message += cause;
+  return message;
+}
+
+std::string ErrnoText(int error) {
+  // strerror_r comes in two flavours; strerrordesc_np is neither thread-unsafe nor ambiguous.
+  const char* text = strerrordesc_np(error);
+  if (text != nullptr) return text;
+  return "error " + std::to_string(error);
+}
+
+std::string TemporaryNameFor(std::string_view name) {
+  static constexpr char kLetters[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  static thread_local std::mt19937 generator(std::random_device{}());
+  std::uniform_int_distribution<size_t> pick(0, sizeof(kLetters) - 2);
+  std::string temporary = "." + std::string(name) + ".quarn-";
+  for (int i = 0; i < 6; ++i) temporary += kLetters[pick(generator)];
+  return temporary;
+}
+
+}  // namespace quarn

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quarn {
+
+// True when `name` names one entry of a folder: not empty, not "." or "..", and without '/'
+// or NUL (a NUL would silently cut the name short on its way to the operating system).
+bool IsSingleComponentName(std::string_view name);
+
+// `folder` + "/" + `name`, without doubling the slash after the root "/".
+std::string JoinPath(const std::string& folder, std::string_view name);
+
+// `path` without trailing slashes, except that "/" stays "/".
+std::string TrimTrailingSlashes(std::string path);
+
+// "<action> <path>: <cause>", the shape of every file and folder error message.
+std::string PathMessage(std::string_view action, const std::string& path, std::string_view cause);
+
+// A fresh name of the form ".NAME.quarn-XXXXXX" (six random letters or digits) for a file
+// that is written before it replaces or becomes `name`. No user file has such a name, so
+// these are the only names ever cleared away as stale.
+std::string TemporaryNameFor(std::string_view name);
+
+// The cause text for an errno value.
+std::string ErrnoText(int error);
+
+}  // namespace quarn

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "platform/file.h"
+
+namespace quarn {
+
+// A File over an open POSIX descriptor of a regular file. It owns the descriptor and closes
+// it when destroyed. The position is the descriptor's offset, mirrored here so that
+// Position() needs no system call; nothing else should move that offset.
+//
+// Read-only is the owner's write bit. Hidden, system and archive mean nothing to a POSIX
+// file system: they are remembered by this object only, so GetAttributes returns what the
+// last SetAttributes on it gave (all false before). A creation time is reported where statx
+// knows one and is never set.
+class PosixFile : public File {
+ public:
+  explicit PosixFile(int descriptor);
+  ~PosixFile() override;
+  PosixFile(const PosixFile&) = delete;
+  PosixFile& operator=(const PosixFile&) = delete;
+
+  uint32_t Read(void* buffer, uint32_t length) override;
+  std::optional<uint64_t> Seek(int64_t offset, SeekOrigin origin) override;
+  uint64_t Position() const override { return position_; }
+  std::optional<uint64_t> Size() override;
+  uint32_t Write(const void* buffer, uint32_t length) override;
+  bool SetEndOfFile() override;
+  bool Flush() override;
+  std::optional<FileTimes> GetTimes() override;
+  bool SetTimes(const FileTimes& times) override;
+  std::optional<FileAttributes> GetAttributes() override;
+  bool SetAttributes(const FileAttributes& attributes) override;
+  std::optional<FileInfo> GetInfo() override;
+
+  int descriptor() const { return descriptor_; }
+
+ private:
+  int descriptor_;
+  uint64_t position_ = 0;
+  FileAttributes kept_;  // hidden, system and archive as last set
+};
+
+// Nanoseconds since 1970 from seconds and nanoseconds, saturated at the ends of FileTime's
+// range rather than overflowing (a hostile file may carry any time stamp).
+FileTime FileTimeFromParts(int64_t seconds, int64_t nanoseconds);
+
+}  // namespace quarn

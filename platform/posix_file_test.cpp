@@ -1,0 +1,163 @@
+// What only the POSIX file shows; the behaviour it shares with the memory file system is
+// checked in file_system_contract_test.cpp.
+
+#include "platform/posix_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/posix_folder.h"
+#include "platform/scratch_folder.h"
+
+namespace quarn {
+namespace {
+
+class PosixFileTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_FALSE(scratch_.path().empty()); }
+
+  // A new file holding `content`, opened for reading and writing.
+  std::unique_ptr<PosixFile> Make(const std::string& name, const std::string& content,
+                                  mode_t mode = 0644) {
+    int descriptor = open(scratch_.Child(name).c_str(), O_RDWR | O_CREAT | O_TRUNC, mode);
+    EXPECT_GE(descriptor, 0);
+    EXPECT_EQ(write(descriptor, content.data(), content.size()),
+              static_cast<ssize_t>(content.size()));
+    fchmod(descriptor, mode);
+    lseek(descriptor, 0, SEEK_SET);
+    return std::make_unique<PosixFile>(descriptor);
+  }
+
+  struct stat StatOf(const std::string& name) {
+    struct stat status {};
+    EXPECT_EQ(lstat(scratch_.Child(name).c_str(), &status), 0);
+    return status;
+  }
+
+  ScratchFolder scratch_;
+};
+
+TEST_F(PosixFileTest, TimesReachTheDiskToTheNanosecond) {
+  std::unique_ptr<PosixFile> file = Make("timed", "x");
+  FileTimes times;
+  times.last_access = -1'500'000'001;  // 1969-12-31 23:59:58.499999999
+  times.last_write = 1'234'567'890'123'456'789;
+  ASSERT_TRUE(file->SetTimes(times));
+  struct stat status = StatOf("timed");
+  EXPECT_EQ(status.st_atim.tv_sec, -2);
+  EXPECT_EQ(status.st_atim.tv_nsec, 499'999'999);
+  EXPECT_EQ(status.st_mtim.tv_sec, 1'234'567'890);
+  EXPECT_EQ(status.st_mtim.tv_nsec, 123'456'789);
+}
+
+TEST_F(PosixFileTest, CreationTimeIsTheBirthTimeWhereTheFileSystemKeepsOne) {
+  auto before = std::chrono::system_clock::now();
+  std::unique_ptr<PosixFile> file = Make("born", "x");
+  auto after = std::chrono::system_clock::now();
+  std::optional<FileTimes> times = file->GetTimes();
+  ASSERT_TRUE(times.has_value());
+  if (!times->creation) GTEST_SKIP() << "this file system keeps no birth time";
+  auto to_nanoseconds = [](std::chrono::system_clock::time_point point) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(point.time_since_epoch()).count();
+  };
+  // File system clocks run on kernel ticks; allow a second either side.
+  EXPECT_GE(*times->creation, to_nanoseconds(before) - 1'000'000'000);
+  EXPECT_LE(*times->creation, to_nanoseconds(after) + 1'000'000'000);
+
+  // A creation time cannot be set here: asking is not an error and changes nothing.
+  FileTimes wanted = *times;
+  wanted.creation = 42;
+  EXPECT_TRUE(file->SetTimes(wanted));
+  EXPECT_EQ(file->GetTimes()->creation, times->creation);
+}
+
+TEST_F(PosixFileTest, ReadOnlyTogglesTheOwnerWriteBitAlone) {
+  std::unique_ptr<PosixFile> file = Make("shared", "x", 0666);
+  FileAttributes attributes;
+  attributes.read_only = true;
+  ASSERT_TRUE(file->SetAttributes(attributes));
+  EXPECT_EQ(StatOf("shared").st_mode & 07777, 0466u);
+  attributes.read_only = false;
+  ASSERT_TRUE(file->SetAttributes(attributes));
+  EXPECT_EQ(StatOf("shared").st_mode & 07777, 0666u);
+}
+
+TEST_F(PosixFileTest, HiddenSystemAndArchiveLiveOnlyInTheHandleThatSetThem) {
+  std::unique_ptr<PosixFile> file = Make("marked", "x");
+  FileAttributes attributes;
+  attributes.hidden = true;
+  attributes.system = true;
+  ASSERT_TRUE(file->SetAttributes(attributes));
+  EXPECT_TRUE(file->GetAttributes()->hidden);
+  EXPECT_TRUE(file->GetAttributes()->system);
+
+  int descriptor = open(scratch_.Child("marked").c_str(), O_RDONLY);
+  ASSERT_GE(descriptor, 0);
+  PosixFile other(descriptor);
+  EXPECT_FALSE(other.GetAttributes()->hidden);
+  EXPECT_FALSE(other.GetAttributes()->system);
+}
+
+TEST_F(PosixFileTest, InfoReportsHardLinksInodeDeviceAndOwner) {
+  std::unique_ptr<PosixFile> file = Make("linked", "12345");
+  ASSERT_EQ(link(scratch_.Child("linked").c_str(), scratch_.Child("second").c_str()), 0);
+  std::optional<FileInfo> info = file->GetInfo();
+  ASSERT_TRUE(info.has_value());
+  struct stat status = StatOf("linked");
+  EXPECT_EQ(info->size, 5u);
+  EXPECT_EQ(info->link_count, 2u);
+  EXPECT_EQ(info->inode, status.st_ino);
+  EXPECT_EQ(info->device, status.st_dev);
+  EXPECT_EQ(info->owner, geteuid());
+  EXPECT_EQ(info->mode, 0644u);
+}
+
+TEST_F(PosixFileTest, ASeekThatWouldOverflowFailsAndKeepsThePosition) {
+  std::unique_ptr<PosixFile> file = Make("small", "abcdefgh");
+  ASSERT_EQ(file->Seek(5, SeekOrigin::kBegin), 5u);
+  EXPECT_FALSE(file->Seek(std::numeric_limits<int64_t>::max(), SeekOrigin::kCurrent));
+  EXPECT_FALSE(file->Seek(std::numeric_limits<int64_t>::min(), SeekOrigin::kEnd));
+  EXPECT_EQ(file->Position(), 5u);
+  char byte = 0;
+  ASSERT_EQ(file->Read(&byte, 1), 1u);
+  EXPECT_EQ(byte, 'f');
+}
+
+TEST_F(PosixFileTest, ALargeReadIsDeliveredWhole) {
+  std::string content(3 * 1024 * 1024 + 17, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
+  std::unique_ptr<PosixFile> file = Make("large", content);
+  std::string read_back(content.size() + 100, '\0');
+  ASSERT_EQ(file->Read(read_back.data(), static_cast<uint32_t>(read_back.size())), content.size());
+  read_back.resize(content.size());
+  EXPECT_EQ(read_back, content);
+  EXPECT_EQ(file->Position(), content.size());
+}
+
+TEST_F(PosixFileTest, AReadAfterAnotherHandleCutTheFileGivesNothing) {
+  std::unique_ptr<PosixFile> file = Make("cut", "0123456789");
+  ASSERT_EQ(file->Seek(6, SeekOrigin::kBegin), 6u);
+  ASSERT_EQ(truncate(scratch_.Child("cut").c_str(), 3), 0);
+  char buffer[4];
+  EXPECT_EQ(file->Read(buffer, 4), 0u);
+  EXPECT_EQ(file->Size(), 3u);
+}
+
+TEST(FileTimeFromPartsTest, SaturatesInsteadOfOverflowing) {
+  EXPECT_EQ(FileTimeFromParts(1, 5), 1'000'000'005);
+  EXPECT_EQ(FileTimeFromParts(-2, 499'999'999), -1'500'000'001);
+  EXPECT_EQ(FileTimeFromParts(int64_t{1} << 40, 0), std::numeric_limits<FileTime>::max());
+  EXPECT_EQ(FileTimeFromParts(-(int64_t{1} << 40), 0), std::numeric_limits<FileTime>::min());
+}
+
+}  // namespace
+}  // namespace quarn

@@ -1,0 +1,272 @@
+#include "platform/posix_folder.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/path_names.h"
+#include "platform/posix_file.h"
+
+namespace quarn {
+namespace {
+
+constexpr std::string_view kNotRegular = "not a regular file";
+constexpr std::string_view kLinkRefused = "is a symbolic link, which is not followed";
+
+EntryKind KindOfMode(mode_t mode) {
+  if (S_ISREG(mode)) return EntryKind::kFile;
+  if (S_ISDIR(mode)) return EntryKind::kFolder;
+  if (S_ISLNK(mode)) return EntryKind::kLink;
+  return EntryKind::kOther;
+}
+
+EntryKind KindOfDirentType(unsigned char type) {
+  switch (type) {
+    case DT_REG:
+      return EntryKind::kFile;
+    case DT_DIR:
+      return EntryKind::kFolder;
+    case DT_LNK:
+      return EntryKind::kLink;
+    default:
+      return EntryKind::kOther;
+  }
+}
+
+std::string_view CauseOf(int error) {
+  // With O_NOFOLLOW the kernel reports a link as ELOOP, whose usual text misleads.
+  return error == ELOOP ? kLinkRefused : std::string_view();
+}
+
+}  // namespace
+
+PosixFolder::PosixFolder(int descriptor, std::string path)
+    : descriptor_(descriptor), path_(std::move(path)) {}
+
+PosixFolder::~PosixFolder() {
+  if (descriptor_ >= 0) close(descriptor_);
+}
+
+std::optional<Status> PosixFolder::CheckName(std::string_view action,
+                                             const std::string& name) const {
+  if (IsSingleComponentName(name)) return std::nullopt;
+  return Status::Error(PathMessage(action, JoinPath(path_, name), "not a single file name"));
+}
+
+Status PosixFolder::Failure(std::string_view action, const std::string& name, int error) const {
+  std::string_view cause = CauseOf(error);
+  return Status::Error(
+      PathMessage(action, JoinPath(path_, name), cause.empty() ? ErrnoText(error) : cause));
+}
+
+Result<std::vector<FolderEntry>> PosixFolder::List() {
+  // A descriptor of its own, so the listing has its own read offset.
+  int list_descriptor = openat(descriptor_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (list_descriptor < 0)
+    return Status::Error(PathMessage("cannot list", path_, ErrnoText(errno)));
+  DIR* directory = fdopendir(list_descriptor);
+  if (directory == nullptr) {
+    int error = errno;
+    close(list_descriptor);
+    return Status::Error(PathMessage("cannot list", path_, ErrnoText(error)));
+  }
+  struct stat own;
+  uint64_t own_device = fstat(descriptor_, &own) == 0 ? own.st_dev : 0;
+
+  std::vector<FolderEntry> entries;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(directory);
+    if (entry == nullptr) break;
+    std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    FolderEntry listed;
+    listed.name = std::string(name);
+    struct stat status;
+    if (fstatat(descriptor_, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+      listed.kind = KindOfMode(status.st_mode);
+      listed.device = status.st_dev;
+    } else if (errno == ENOENT) {
+      continue;  // removed since the folder was read
+    } else {
+      listed.kind = KindOfDirentType(entry->d_type);
+      listed.device = own_device;
+    }
+    entries.push_back(std::move(listed));
+  }
+  int error = errno;
+  closedir(directory);
+  if (error != 0) return Status::Error(PathMessage("cannot list", path_, ErrnoText(error)));
+  return entries;
+}
+
+Result<std::unique_ptr<File>> PosixFolder::OpenFile(const std::string& name, OpenMode mode) {
+  constexpr std::string_view kAction = "cannot open";
+  if (auto refused = CheckName(kAction, name)) return *refused;
+  // Look before opening: opening a device node runs its driver, which may act on it.
+  struct stat before;
+  if (fstatat(descriptor_, name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0) {
+    return Failure(kAction, name, errno);
+  }
+  if (S_ISLNK(before.st_mode)) return Failure(kAction, name, ELOOP);
+  if (!S_ISREG(before.st_mode)) {
+    return Status::Error(PathMessage(kAction, JoinPath(path_, name), kNotRegular));
+  }
+  // The entry may be swapped between the look and the open: O_NONBLOCK keeps a FIFO put
+  // there from blocking the open, and the check below refuses it.
+  int flags = (mode == OpenMode::kReadWrite ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK |
+              O_NOCTTY | O_CLOEXEC;
+  int descriptor = openat(descriptor_, name.c_str(), flags);
+  if (descriptor < 0) return Failure(kAction, name, errno);
+  struct stat after;
+  if (fstat(descriptor, &after) != 0 || !S_ISREG(after.st_mode)) {
+    close(descriptor);
+    return Status::Error(PathMessage(kAction, JoinPath(path_, name), kNotRegular));
+  }
+  int status_flags = fcntl(descriptor, F_GETFL);
+  if (status_flags < 0 || fcntl(descriptor, F_SETFL, status_flags & ~O_NONBLOCK) != 0) {
+    int error = errno;
+    close(descriptor);
+    return Failure(kAction, name, error);
+  }
+  return std::unique_ptr<File>(new PosixFile(descriptor));
+}
+
+Result<std::unique_ptr<File>> PosixFolder::CreateFile(const std::string& name, uint32_t mode) {
+  constexpr std::string_view kAction = "cannot create";
+  if (auto refused = CheckName(kAction, name)) return *refused;
+  int descriptor = openat(descriptor_, name.c_str(),
+                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+                          static_cast<mode_t>(mode & 07777));
+  if (descriptor < 0) return Failure(kAction, name, errno);
+  return std::unique_ptr<File>(new PosixFile(descriptor));
+}
+
+Result<std::unique_ptr<Folder>> PosixFolder::OpenFolder(const std::string& name) {
+  constexpr std::string_view kAction = "cannot open folder";
+  if (auto refused = CheckName(kAction, name)) return *refused;
+  int descriptor =
+      openat(descriptor_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (descriptor < 0) {
+    int error = errno;
+    // A link is refused as ENOTDIR by some kernels and ELOOP by others: say what it is.
+    struct stat status;
+    if ((error == ENOTDIR || error == ELOOP) &&
+        fstatat(descriptor_, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(status.st_mode)) {
+      error = ELOOP;
+    }
+    return Failure(kAction, name, error);
+  }
+  return std::unique_ptr<Folder>(new PosixFolder(descriptor, JoinPath(path_, name)));
+}
+
+Status PosixFolder::CreateFolder(const std::string& name) {
+  constexpr std::string_view kAction = "cannot create folder";
+  if (auto refused = CheckName(kAction, name)) return *refused;
+  if (mkdirat(descriptor_, name.c_str(), 0777) == 0) return Status::Ok();
+  int error = errno;
+  struct stat status;
+  if (error == EEXIST && fstatat(descriptor_, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISDIR(status.st_mode)) return Status::Ok();
+    return Status::Error(PathMessage(kAction, JoinPath(path_, name), "exists and is not a folder"));
+  }
+  return Failure(kAction, name, error);
+}
+
+Status PosixFolder::Rename(const std::string& from, const std::string& to, RenameMode mode) {
+  constexpr std::string_view kAction = "cannot rename";
+  if (auto refused = CheckName(kAction, from)) return *refused;
+  if (auto refused = CheckName(kAction, to)) return *refused;
+  if (mode == RenameMode::kReplace) {
+    if (renameat(descriptor_, from.c_str(), descriptor_, to.c_str()) == 0) return Status::Ok();
+  } else {
+    if (syscall(SYS_renameat2, descriptor_, from.c_str(), descriptor_, to.c_str(),
+                RENAME_NOREPLACE) == 0) {
+      return Status::Ok();
+    }
+    // File systems without RENAME_NOREPLACE say EINVAL; a kernel without renameat2, ENOSYS.
+    if (errno == EINVAL || errno == ENOSYS) return RenameByLink(from, to);
+  }
+  int error = errno;
+  return Status::Error(
+      PathMessage(kAction, JoinPath(path_, from) + " to " + JoinPath(path_, to), ErrnoText(error)));
+}
+
+Status PosixFolder::RenameByLink(const std::string& from, const std::string& to) {
+  // link() refuses an existing target as renameat2 would, and is just as atomic about it.
+  constexpr std::string_view kAction = "cannot rename";
+  std::string both = JoinPath(path_, from) + " to " + JoinPath(path_, to);
+  if (linkat(descriptor_, from.c_str(), descriptor_, to.c_str(), 0) != 0) {
+    return Status::Error(PathMessage(kAction, both, ErrnoText(errno)));
+  }
+  if (unlinkat(descriptor_, from.c_str(), 0) != 0) {
+    int error = errno;
+    unlinkat(descriptor_, to.c_str(), 0);  // back to the one name it had
+    return Status::Error(PathMessage(kAction, both, ErrnoText(error)));
+  }
+  return Status::Ok();
+}
+
+Status PosixFolder::Delete(const std::string& name) {
+  constexpr std::string_view kAction = "cannot delete";
+  if (auto refused = CheckName(kAction, name)) return *refused;
+  if (unlinkat(descriptor_, name.c_str(), 0) == 0) return Status::Ok();
+  return Failure(kAction, name, errno);
+}
+
+namespace {
+
+class PosixFileSystem : public FileSystem {
+ public:
+  Result<std::unique_ptr<Folder>> OpenFolder(const std::string& path) override {
+    if (path.empty()) return Status::Error("cannot open folder: the path is empty");
+    if (path.find('\0') != std::string::npos) {
+      return Status::Error(PathMessage("cannot open folder", path, "the path holds a NUL"));
+    }
+    int descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0)
+      return Status::Error(PathMessage("cannot open folder", path, ErrnoText(errno)));
+    return std::unique_ptr<Folder>(new PosixFolder(descriptor, TrimTrailingSlashes(path)));
+  }
+
+  Status CreateFolders(const std::string& path) override {
+    constexpr std::string_view kAction = "cannot create folder";
+    if (path.empty()) return Status::Error("cannot create folder: the path is empty");
+    if (path.find('\0') != std::string::npos) {
+      return Status::Error(PathMessage(kAction, path, "the path holds a NUL"));
+    }
+    size_t end = 0;
+    while (end != std::string::npos) {
+      end = path.find('/', end + 1);
+      std::string prefix = path.substr(0, end);
+      if (prefix.empty() || prefix.back() == '/') continue;  // "//" or the root
+      struct stat status;
+      if (stat(prefix.c_str(), &status) == 0) {
+        if (S_ISDIR(status.st_mode)) continue;
+        return Status::Error(PathMessage(kAction, prefix, "exists and is not a folder"));
+      }
+      if (mkdir(prefix.c_str(), 0777) == 0) continue;
+      int error = errno;
+      // Someone else may have made it in between.
+      if (error == EEXIST && stat(prefix.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        continue;
+      }
+      return Status::Error(PathMessage(kAction, prefix, ErrnoText(error)));
+    }
+    return Status::Ok();
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<FileSystem> OpenPosixFileSystem() {
+  return std::make_unique<PosixFileSystem>();
+}
+
+}  // namespace quarn

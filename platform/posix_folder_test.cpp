@@ -1,0 +1,124 @@
+// What only the POSIX folder shows; the behaviour it shares with the memory file system is
+// checked in file_system_contract_test.cpp.
+
+#include "platform/posix_folder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/scratch_folder.h"
+
+namespace quarn {
+namespace {
+
+class PosixFolderTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(scratch_.path().empty());
+    Result<std::unique_ptr<Folder>> opened = files_->OpenFolder(scratch_.path());
+    ASSERT_TRUE(opened.ok()) << opened.message();
+    folder_ = std::move(*opened);
+  }
+
+  void MakeFile(const std::string& name) {
+    int descriptor = open(scratch_.Child(name).c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(descriptor, 0);
+    close(descriptor);
+  }
+
+  static bool RunningAsRoot() { return geteuid() == 0; }
+
+  ScratchFolder scratch_;
+  std::unique_ptr<FileSystem> files_ = OpenPosixFileSystem();
+  std::unique_ptr<Folder> folder_;
+};
+
+TEST_F(PosixFolderTest, ListGivesTheDeviceOfEachEntry) {
+  MakeFile("file");
+  ASSERT_EQ(mkdir(scratch_.Child("sub").c_str(), 0755), 0);
+  Result<std::vector<FolderEntry>> entries = folder_->List();
+  ASSERT_TRUE(entries.ok()) << entries.message();
+  ASSERT_EQ(entries->size(), 2u);
+  for (const FolderEntry& entry : *entries) {
+    struct stat status;
+    ASSERT_EQ(lstat(scratch_.Child(entry.name).c_str(), &status), 0);
+    EXPECT_EQ(entry.device, status.st_dev) << entry.name;
+    EXPECT_NE(entry.device, 0u);
+  }
+}
+
+TEST_F(PosixFolderTest, OpenFileRefusesADeviceNode) {
+  Result<std::unique_ptr<Folder>> devices = files_->OpenFolder("/dev");
+  if (!devices.ok()) GTEST_SKIP() << devices.message();
+  Result<std::unique_ptr<File>> null_device = (*devices)->OpenFile("null", OpenMode::kRead);
+  EXPECT_FALSE(null_device.ok());
+  EXPECT_EQ(null_device.message(), "cannot open /dev/null: not a regular file");
+}
+
+TEST_F(PosixFolderTest, TheStartingPathMayGoThroughALink) {
+  ASSERT_EQ(mkdir(scratch_.Child("real").c_str(), 0755), 0);
+  ASSERT_EQ(symlink("real", scratch_.Child("alias").c_str()), 0);
+  Result<std::unique_ptr<Folder>> opened = files_->OpenFolder(scratch_.Child("alias"));
+  ASSERT_TRUE(opened.ok()) << opened.message();
+  EXPECT_EQ((*opened)->Path(), scratch_.Child("alias"));
+  ASSERT_TRUE((*opened)->CreateFile("inside").ok());
+  struct stat status;
+  EXPECT_EQ(lstat(scratch_.Child("real/inside").c_str(), &status), 0);
+}
+
+TEST_F(PosixFolderTest, PathsBelowTheRootGetOneSlash) {
+  Result<std::unique_ptr<Folder>> root = files_->OpenFolder("/");
+  ASSERT_TRUE(root.ok()) << root.message();
+  EXPECT_EQ((*root)->Path(), "/");
+  std::string first = scratch_.path().substr(1, scratch_.path().find('/', 1) - 1);
+  Result<std::unique_ptr<Folder>> below = (*root)->OpenFolder(first);
+  ASSERT_TRUE(below.ok()) << below.message();
+  EXPECT_EQ((*below)->Path(), "/" + first);
+}
+
+TEST_F(PosixFolderTest, ARenameRefusedForWantOfPermissionNamesBothEntries) {
+  if (RunningAsRoot()) GTEST_SKIP() << "root may write anywhere";
+  MakeFile("from");
+  ASSERT_EQ(chmod(scratch_.path().c_str(), 0555), 0);
+  Status renamed = folder_->Rename("from", "to", RenameMode::kNoReplace);
+  chmod(scratch_.path().c_str(), 0755);
+  EXPECT_EQ(renamed.message(), "cannot rename " + scratch_.Child("from") + " to " +
+                                   scratch_.Child("to") + ": Permission denied");
+}
+
+TEST_F(PosixFolderTest, AFolderWithoutWritePermissionRefusesNewEntries) {
+  if (RunningAsRoot()) GTEST_SKIP() << "root may write anywhere";
+  ASSERT_EQ(chmod(scratch_.path().c_str(), 0555), 0);
+  Result<std::unique_ptr<File>> created = folder_->CreateFile("new");
+  Status made = files_->CreateFolders(scratch_.Child("a/b"));
+  chmod(scratch_.path().c_str(), 0755);
+  EXPECT_EQ(created.message(), "cannot create " + scratch_.Child("new") + ": Permission denied");
+  EXPECT_EQ(made.message(), "cannot create folder " + scratch_.Child("a") + ": Permission denied");
+}
+
+TEST_F(PosixFolderTest, AReadOnlyFileOpensForReadingOnly) {
+  if (RunningAsRoot()) GTEST_SKIP() << "root may write anywhere";
+  MakeFile("locked");
+  ASSERT_EQ(chmod(scratch_.Child("locked").c_str(), 0444), 0);
+  EXPECT_TRUE(folder_->OpenFile("locked", OpenMode::kRead).ok());
+  Result<std::unique_ptr<File>> writable = folder_->OpenFile("locked", OpenMode::kReadWrite);
+  EXPECT_EQ(writable.message(), "cannot open " + scratch_.Child("locked") + ": Permission denied");
+}
+
+TEST_F(PosixFolderTest, CreateFoldersAcceptsRelativeAndDoubledSlashes) {
+  ASSERT_EQ(chdir(scratch_.path().c_str()), 0);
+  EXPECT_TRUE(files_->CreateFolders("rel//deeper/").ok());
+  struct stat status;
+  ASSERT_EQ(stat(scratch_.Child("rel/deeper").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISDIR(status.st_mode));
+  ASSERT_EQ(chdir("/"), 0);
+}
+
+}  // namespace
+}  // namespace quarn

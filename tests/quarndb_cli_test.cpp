@@ -1,0 +1,126 @@
+// quarndb as a user runs it: exit codes, messages and the files it writes.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int exit_code = -1;
+  std::string output;  // standard output and standard error together
+};
+
+Outcome RunQuarndb(const std::string& arguments) {
+  std::string command = std::string(QUARN_BIN_DIR) + "/quarndb " + arguments + " 2>&1";
+  Outcome outcome;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return outcome;
+  char buffer[4096];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, got);
+  int status = pclose(pipe);
+  outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+class QuarndbCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* base = std::getenv("QUARN_TEST_TMP");
+    fs::path root = base ? fs::path(base) : fs::temp_directory_path();
+    fs::create_directories(root);
+    std::string pattern = (root / "quarndb-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string Path(const std::string& name) { return (dir_ / name).string(); }
+  fs::path dir_;
+};
+
+TEST_F(QuarndbCli, BuildDumpBuildGivesTheSameFiles) {
+  std::string sources = std::string(QUARN_SOURCE_DIR) + "/res/signatures";
+  ASSERT_EQ(RunQuarndb("build " + sources + " -o " + Path("one")).exit_code, 0);
+  Outcome dumped = RunQuarndb("dump " + Path("one") + " -o " + Path("src"));
+  ASSERT_EQ(dumped.exit_code, 0) << dumped.output;
+  ASSERT_EQ(RunQuarndb("build " + Path("src") + " -o " + Path("two")).exit_code, 0);
+  for (const char* name : {"QUARN.DAT", "NAMEVIR.DAT"}) {
+    EXPECT_EQ(ReadFile(dir_ / "one" / name), ReadFile(dir_ / "two" / name)) << name;
+  }
+  EXPECT_NE(ReadFile(dir_ / "src" / "database.qsig").find("name 1 \"EICAR-Test-File\""),
+            std::string::npos);
+  // Nothing but the two files: no temporary file is left behind.
+  int entries = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_ / "two")) ++entries;
+  EXPECT_EQ(entries, 2);
+}
+
+TEST_F(QuarndbCli, InfoDescribesTheDatabase) {
+  Outcome info = RunQuarndb(std::string("info ") + QUARN_DATA_DIR);
+  ASSERT_EQ(info.exit_code, 0) << info.output;
+  EXPECT_NE(info.output.find("date      12/2026"), std::string::npos) << info.output;
+  EXPECT_NE(info.output.find("com-entry                 1"), std::string::npos) << info.output;
+}
+
+TEST_F(QuarndbCli, VerifyExitsOneOnAProblem) {
+  WriteFile(Path("bad.qsig"), "name 1 \"One\"\ncom-entry id=2\n");
+  ASSERT_EQ(RunQuarndb("build " + Path("bad.qsig") + " -o " + Path("db")).exit_code, 0);
+  Outcome verified = RunQuarndb("verify " + Path("db"));
+  EXPECT_EQ(verified.exit_code, 1);
+  EXPECT_NE(verified.output.find("section 8 (com-entry) record 1: VirusId 2 has no name"),
+            std::string::npos)
+      << verified.output;
+  EXPECT_NE(verified.output.find("fixed VirusId 90 has no name"), std::string::npos);
+
+  Outcome sound = RunQuarndb(std::string("verify ") + QUARN_DATA_DIR);
+  EXPECT_EQ(sound.exit_code, 0) << sound.output;
+
+  WriteFile(Path("db/QUARN.DAT"), std::string(512, '\0'));
+  Outcome empty = RunQuarndb("verify " + Path("db"));
+  EXPECT_EQ(empty.exit_code, 1);
+  EXPECT_NE(empty.output.find("QUARN.DAT: 512 bytes hold no image"), std::string::npos)
+      << empty.output;
+}
+
+TEST_F(QuarndbCli, SourceErrorsNameTheFileAndLine) {
+  WriteFile(Path("typo.qsig"), "version 1\n\ncom-entry cod=00\n");
+  Outcome built = RunQuarndb("build " + Path("typo.qsig") + " -o " + Path("db"));
+  EXPECT_EQ(built.exit_code, 2);
+  EXPECT_NE(built.output.find(Path("typo.qsig") + ":3: unknown field 'cod'"), std::string::npos)
+      << built.output;
+  EXPECT_FALSE(fs::exists(dir_ / "db" / "QUARN.DAT"));
+
+  Outcome missing = RunQuarndb("build " + Path("absent.qsig") + " -o " + Path("db"));
+  EXPECT_EQ(missing.exit_code, 2);
+  EXPECT_NE(missing.output.find("absent.qsig"), std::string::npos) << missing.output;
+}
+
+TEST_F(QuarndbCli, UsageErrorsExitTwoAndHelpExitsZero) {
+  EXPECT_EQ(RunQuarndb("").exit_code, 2);
+  EXPECT_EQ(RunQuarndb("build").exit_code, 2);
+  Outcome help = RunQuarndb("--help");
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_NE(help.output.find("verify"), std::string::npos);
+}
+
+}  // namespace
