@@ -219,7 +219,7 @@ std::string DefaultSettingsPath() {
   if (std::string explicit_path = EnvironmentValue("QUARN_SETTINGS"); !explicit_path.empty()) {
     return explicit_path;
   }
-  // The base directory specification ignores a relative XDG_CONFIG_HOME.
+  // A relative XDG_CONFIG_HOME is ignored, as the XDG base directory rules say.
   if (std::string config = EnvironmentValue("XDG_CONFIG_HOME"); config.starts_with('/')) {
     return config + "/quarnexp/settings.reg";
   }
