@@ -6,12 +6,19 @@
 namespace quarn {
 namespace {
 
-ScanOptions ReadScanOptions(SettingsStore& settings) {
+struct StoredSettings {
+  ScanOptions options;
+  std::string data_directory;
+};
+
+StoredSettings ReadStoredSettings(SettingsStore& settings) {
+  StoredSettings stored;
   auto document = settings.Load();
   if (!document) {
     // A store that cannot be read is treated like a key that cannot be opened: defaults, and
     // nothing is written over it.
-    return ScanOptions::Unpack(kDefaultScanOptions);
+    stored.options = ScanOptions::Unpack(kDefaultScanOptions);
+    return stored;
   }
   uint32_t packed = document->ReadNumber(kProgramKey, "Opzioni").value_or(kUnsetScanOptions);
   if (packed == kUnsetScanOptions) {
@@ -20,13 +27,9 @@ ScanOptions ReadScanOptions(SettingsStore& settings) {
       store.SetValue(kProgramKey, "Opzioni", RegistryValue::Number(kDefaultScanOptions));
     });
   }
-  return ScanOptions::Unpack(packed);
-}
-
-std::string ReadDataDirectory(SettingsStore& settings) {
-  auto document = settings.Load();
-  if (!document) return {};
-  return document->ReadText(kProgramKey, "DAT").value_or("");
+  stored.options = ScanOptions::Unpack(packed);
+  stored.data_directory = document->ReadText(kProgramKey, "DAT").value_or("");
+  return stored;
 }
 
 void ShowOptionTexts(UserInterface& ui, Language language, const ScanOptions& options) {
@@ -77,9 +80,10 @@ Result<DatabaseImage> LoadDatabaseFile(Folder& folder, std::string_view name) {
 }
 
 int LoadDatabases(const LoadRequest& request, EngineState* state) {
-  state->options = ReadScanOptions(*request.settings);
-  state->data_directory = request.data_directory_override ? *request.data_directory_override
-                                                          : ReadDataDirectory(*request.settings);
+  StoredSettings stored = ReadStoredSettings(*request.settings);
+  state->options = stored.options;
+  state->data_directory =
+      request.data_directory_override ? *request.data_directory_override : stored.data_directory;
   ShowOptionTexts(*request.ui, request.language, state->options);
 
   // A missing or wrong data directory leaves the files to be looked for where the program
