@@ -1,0 +1,241 @@
+#include "engine/signature_detectors.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <span>
+
+#include "engine/byte_reader.h"
+#include "engine/file_reads.h"
+#include "engine/section_directory.h"
+#include "engine/section_walk.h"
+
+namespace quarn {
+namespace {
+
+// EntrySignatureRecord fields.
+constexpr int kEntryBytesField = 0;
+constexpr size_t kEntryBytesLength = 8;
+constexpr int kEntryIdField = 8;
+constexpr int kEntryConfirmOffsetField = 10;
+constexpr int kEntryConfirmField = 11;
+constexpr size_t kEntryConfirmLength = 4;
+constexpr int kEntryCodeOffsetField = 15;
+
+// OffsetSignatureRecord fields.
+constexpr int kOffsetCodeField = 0;
+constexpr size_t kOffsetCodeLength = 2;
+constexpr int kOffsetIdField = 2;
+constexpr int kOffsetDistanceField = 4;
+constexpr int kOffsetFirstConfirmField = 6;
+constexpr size_t kOffsetFirstConfirmLength = 6;
+constexpr int kOffsetGapField = 12;
+constexpr int kOffsetSecondConfirmField = 13;
+constexpr size_t kOffsetSecondConfirmLength = 2;
+constexpr int kOffsetCodeOffsetField = 15;
+
+// PatternRecord fields.
+constexpr int kPatternIdField = 0;
+constexpr int kPatternLengthField = 2;
+constexpr int kPatternWindowField = 3;
+constexpr int kPatternAreaField = 4;
+constexpr int kPatternBytesField = 5;
+constexpr uint8_t kPatternMaxLength = 15;
+
+// Confirmation reads land in the entry code buffer from this byte on.
+constexpr size_t kScratchOffset = 18;
+constexpr uint32_t kConfirmReadSize = 16;
+constexpr uint32_t kEntryCodeSize = 16;
+constexpr uint32_t kPatternAreaSize = 256;
+
+// Fixed VirusIds of the pattern detector.
+constexpr uint32_t kTimeStampedId = 90;
+constexpr uint32_t kTimeStampedMarkedId = 101;
+constexpr uint16_t kMarkedTwoSecondField = 31;
+constexpr uint32_t kConfirmedAtStartId = 220;
+constexpr int kConfirmedAtStartByteA = 3;  // 0x01
+constexpr int kConfirmedAtStartByteB = 7;  // 0x01
+constexpr int kConfirmedAtStartByteC = 8;  // 0xC3
+
+struct Match {
+  uint32_t exact = 0;
+  uint32_t partial = 0;
+};
+
+uint32_t Report(const Match& match, uint16_t* variant_flag) {
+  if (match.exact != 0) {
+    *variant_flag = 0;
+    return match.exact;
+  }
+  if (match.partial != 0) {
+    *variant_flag = 1;
+    return match.partial;
+  }
+  return 0;
+}
+
+uint8_t* Scratch(DetectorState& state) {
+  return state.entry_code_buffer.data() + kScratchOffset;
+}
+
+enum class Direction { kCall, kForward, kBackward };
+
+// The three-stage test of the OffsetSignatureRecord detectors.
+uint32_t ScanOffsetSignatures(const DatabaseImage& signatures, File& file, uint16_t* variant_flag,
+                              uint16_t directory_offset, DetectorState& state,
+                              Direction direction) {
+  std::span<const uint8_t> code(state.entry_code_buffer);
+  const int64_t entry = state.entry_position;
+  Match match;
+  for (SectionWalk walk(signatures, directory_offset, kOffsetSignatureRecordSize); !walk.AtEnd();
+       walk.Next()) {
+    std::span<const uint8_t> record = walk.Record();
+    if (direction != Direction::kCall &&
+        !BytesEqual(code, record[kOffsetCodeOffsetField], record.data() + kOffsetCodeField,
+                    kOffsetCodeLength)) {
+      continue;
+    }
+    const int64_t distance = ReadU16(record, kOffsetDistanceField);
+    const int64_t gap = record[kOffsetGapField];
+    int64_t second_at = 0;
+    if (direction == Direction::kBackward) {
+      if (distance > entry) continue;
+      if (ReadAt(file, entry - distance, Scratch(state), kConfirmReadSize) == 0) continue;
+      second_at = entry - distance + gap;
+    } else {
+      const int64_t first_at = entry + kEntryCodeSize + distance;
+      // A read that delivers nothing leaves the previous record's confirmation bytes in the
+      // scratch, and they are compared all the same: the result depends on them.
+      uint32_t read = ReadAt(file, first_at, Scratch(state), kConfirmReadSize);
+      second_at = first_at + read + gap;
+    }
+    if (!BytesEqual(code, kScratchOffset, record.data() + kOffsetFirstConfirmField,
+                    kOffsetFirstConfirmLength)) {
+      continue;
+    }
+    match.partial = ReadU16(record, kOffsetIdField);
+    if (ReadAt(file, second_at, Scratch(state), kConfirmReadSize) == 0) continue;
+    if (BytesEqual(code, kScratchOffset, record.data() + kOffsetSecondConfirmField,
+                   kOffsetSecondConfirmLength)) {
+      match.exact = match.partial;
+      break;
+    }
+  }
+  return Report(match, variant_flag);
+}
+
+// True when the first `length` pattern bytes occur in `window` in order, anything between.
+bool ContainsInOrder(std::span<const uint8_t> window, const uint8_t* pattern, uint8_t length) {
+  uint8_t k = 0;
+  for (uint8_t byte : window) {
+    if (byte != pattern[k]) continue;
+    if (++k == length) return true;
+  }
+  return false;
+}
+
+// The VirusId a matching pattern record stands for, or 0 when its confirmation fails.
+uint32_t ResolvePatternMatch(uint32_t id, File& file, DetectorState& state) {
+  if (id == kTimeStampedId) {
+    std::optional<FileTimes> times = file.GetTimes();
+    // Without a time stamp the mark cannot be there.
+    if (!times) return kTimeStampedId;
+    return TimeStampedVirusId(DosTimeFromFileTime(times->last_write));
+  }
+  if (id == kConfirmedAtStartId) {
+    ReadAt(file, 0, state.entry_code_buffer.data(), kEntryCodeSize);
+    const auto& code = state.entry_code_buffer;
+    bool confirmed = code[kConfirmedAtStartByteA] == 0x01 && code[kConfirmedAtStartByteB] == 0x01 &&
+                     code[kConfirmedAtStartByteC] == 0xC3;
+    return confirmed ? kConfirmedAtStartId : 0;
+  }
+  return id;
+}
+
+}  // namespace
+
+uint32_t ScanEntrySignatures(const DatabaseImage& signatures, File& file, uint16_t* variant_flag,
+                             uint16_t directory_offset, DetectorState& state) {
+  std::span<const uint8_t> code(state.entry_code_buffer);
+  Match match;
+  for (SectionWalk walk(signatures, directory_offset, kEntrySignatureRecordSize); !walk.AtEnd();
+       walk.Next()) {
+    std::span<const uint8_t> record = walk.Record();
+    if (!BytesEqual(code, record[kEntryCodeOffsetField], record.data() + kEntryBytesField,
+                    kEntryBytesLength)) {
+      continue;
+    }
+    match.partial = ReadU16(record, kEntryIdField);
+    int64_t confirm_at = int64_t{state.entry_position} + record[kEntryConfirmOffsetField];
+    if (ReadAt(file, confirm_at, Scratch(state), kConfirmReadSize) == 0) continue;
+    if (BytesEqual(code, kScratchOffset, record.data() + kEntryConfirmField, kEntryConfirmLength)) {
+      match.exact = match.partial;
+      break;
+    }
+  }
+  return Report(match, variant_flag);
+}
+
+uint32_t ScanCallSignatures(const DatabaseImage& signatures, File& file, uint16_t* variant_flag,
+                            uint16_t directory_offset, DetectorState& state) {
+  if (ReadAt(file, 0, state.header_buffer.data(), kEntryCodeSize) == 0) return 0;
+  if (state.entry_code_buffer[0] != 0xE8 || state.entry_code_buffer[1] != 0x00) return 0;
+  return ScanOffsetSignatures(signatures, file, variant_flag, directory_offset, state,
+                              Direction::kCall);
+}
+
+uint32_t ScanForwardSignatures(const DatabaseImage& signatures, File& file, uint16_t* variant_flag,
+                               uint16_t directory_offset, DetectorState& state) {
+  return ScanOffsetSignatures(signatures, file, variant_flag, directory_offset, state,
+                              Direction::kForward);
+}
+
+uint32_t ScanBackwardSignatures(const DatabaseImage& signatures, File& file, uint16_t* variant_flag,
+                                uint16_t directory_offset, DetectorState& state) {
+  return ScanOffsetSignatures(signatures, file, variant_flag, directory_offset, state,
+                              Direction::kBackward);
+}
+
+uint32_t ScanPatternSignatures(const DatabaseImage& signatures, File& file, uint16_t* variant_flag,
+                               uint16_t directory_offset, DetectorState& state) {
+  std::array<uint8_t, kPatternAreaSize> start{};
+  std::array<uint8_t, kPatternAreaSize> at_entry{};
+  uint32_t start_length = ReadAt(file, 0, start.data(), kPatternAreaSize);
+  uint32_t entry_length = ReadAt(file, state.entry_position, at_entry.data(), kPatternAreaSize);
+  if (start_length == 0 || entry_length == 0) return 0;
+
+  for (SectionWalk walk(signatures, directory_offset, kPatternRecordSize); !walk.AtEnd();
+       walk.Next()) {
+    std::span<const uint8_t> record = walk.Record();
+    uint8_t length = record[kPatternLengthField];
+    if (length == 0 || length > kPatternMaxLength) continue;  // not a pattern the record holds
+    std::span<const uint8_t> area = record[kPatternAreaField] == 0
+                                        ? std::span<const uint8_t>(at_entry.data(), entry_length)
+                                        : std::span<const uint8_t>(start.data(), start_length);
+    size_t window = std::min<size_t>(record[kPatternWindowField], area.size());
+    if (!ContainsInOrder(area.first(window), record.data() + kPatternBytesField, length)) {
+      continue;
+    }
+    uint32_t id = ResolvePatternMatch(ReadU16(record, kPatternIdField), file, state);
+    if (id != 0) {
+      *variant_flag = 0;
+      return id;
+    }
+  }
+  return 0;
+}
+
+uint16_t DosTimeFromFileTime(FileTime time) {
+  using std::chrono::nanoseconds;
+  std::chrono::sys_time<nanoseconds> moment{nanoseconds{time}};
+  auto day = std::chrono::floor<std::chrono::days>(moment);
+  std::chrono::hh_mm_ss clock{std::chrono::floor<std::chrono::seconds>(moment - day)};
+  return static_cast<uint16_t>(clock.hours().count() << 11 | clock.minutes().count() << 5 |
+                               clock.seconds().count() / 2);
+}
+
+uint32_t TimeStampedVirusId(uint16_t dos_time) {
+  return (dos_time & 0x1F) == kMarkedTwoSecondField ? kTimeStampedMarkedId : kTimeStampedId;
+}
+
+}  // namespace quarn
