@@ -1,6 +1,7 @@
 #include "engine/executable_chain.h"
 
 #include "engine/decryptor_tracers.h"
+#include "engine/detector_chain.h"
 #include "engine/detector_state.h"
 #include "engine/entry_locator.h"
 #include "engine/section_directory.h"
@@ -8,13 +9,6 @@
 
 namespace quarn {
 namespace {
-
-using Detector = uint32_t (*)(const DatabaseImage&, File&, uint16_t*, uint16_t, DetectorState&);
-
-struct ChainStep {
-  Detector detector;
-  uint16_t directory_offset;  // 0 for a detector that consults no section
-};
 
 // The steps that run on the DOS entry, in chain order.
 constexpr ChainStep kDosEntrySteps[] = {
@@ -31,11 +25,6 @@ constexpr ChainStep kDosEntrySteps[] = {
 // The step that runs on the PE entry, for a PE image only.
 constexpr ChainStep kPeEntryStep = {ScanForwardSignatures, DirectoryOffset(kPeEntrySection)};
 
-// A partial match leaves the chain open so that a later detector can confirm or refute it.
-bool ChainOpen(uint32_t result, uint16_t flag) {
-  return result == 0 || flag == 1;
-}
-
 }  // namespace
 
 uint32_t DetectExecutable(const DatabaseImage& signatures, File& file, uint16_t* variant_flag) {
@@ -44,10 +33,7 @@ uint32_t DetectExecutable(const DatabaseImage& signatures, File& file, uint16_t*
   uint32_t result = 0;
 
   LocateEntryCode(file, state);
-  for (const ChainStep& step : kDosEntrySteps) {
-    if (!ChainOpen(result, flag)) break;
-    result = step.detector(signatures, file, &flag, step.directory_offset, state);
-  }
+  RunChainSteps(kDosEntrySteps, signatures, file, state, &result, &flag);
 
   if (ChainOpen(result, flag)) {
     uint32_t pe_offset = 0;
@@ -61,8 +47,7 @@ uint32_t DetectExecutable(const DatabaseImage& signatures, File& file, uint16_t*
   }
 
   // The flag may still be 1 from a partial match that a later detector replaced with 0.
-  const uint16_t partial = (flag == 1 && result != 0) ? 1 : 0;
-  if (variant_flag != nullptr) *variant_flag = partial;
+  if (variant_flag != nullptr) *variant_flag = ChainVariantFlag(result, flag);
   return result;
 }
 

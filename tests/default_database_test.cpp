@@ -6,8 +6,10 @@
 #include "engine/byte_reader.h"
 #include "engine/database_loader.h"
 #include "engine/database_version.h"
+#include "engine/non_executable_chain.h"
 #include "engine/section_walk.h"
 #include "engine/virus_names.h"
+#include "platform/memory_file_system.h"
 #include "platform/memory_settings_store.h"
 #include "platform/posix_folder.h"
 
@@ -55,6 +57,41 @@ TEST(DefaultDatabase, HasNoStructuralProblem) {
   ASSERT_TRUE(pair.ok()) << pair.message();
   std::vector<std::string> problems = VerifyDatabase(pair->signatures, pair->names);
   EXPECT_TRUE(problems.empty()) << problems.front();
+}
+
+}  // namespace
+}  // namespace quarn
+
+namespace quarn {
+namespace {
+
+uint32_t DetectWithDefaultDatabase(const std::string& bytes, uint16_t* flag) {
+  auto files = OpenPosixFileSystem();
+  auto pair = ReadDatabasePair(*files, QUARN_DATA_DIR);
+  if (!pair.ok()) return 0xFFFFFFFF;
+  MemoryFileSystem memory;
+  memory.AddFile("/sample.com", std::string_view(bytes));
+  auto folder = memory.OpenFolder("/");
+  auto file = (*folder)->OpenFile("sample.com", OpenMode::kRead);
+  return DetectNonExecutable(pair->signatures, **file, flag);
+}
+
+TEST(DefaultDatabase, RecognisesTheStandardTestFileExactly) {
+  // Assembled from two halves so that this source is not itself the test file.
+  const std::string eicar =
+      std::string("X5O!P%@AP[4\\PZX54(P^)7CC)7}$") + "EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
+  ASSERT_EQ(eicar.size(), 68u);
+  uint16_t flag = 9;
+  EXPECT_EQ(DetectWithDefaultDatabase(eicar, &flag), 1u);
+  EXPECT_EQ(flag, 0);
+  EXPECT_EQ(DetectWithDefaultDatabase(eicar + "  \r\n", &flag), 1u);
+  EXPECT_EQ(flag, 0);
+  std::string altered = eicar;
+  altered[66] = '-';
+  // Only the first eight bytes match: a partial match, which the chain's later steps replace.
+  EXPECT_EQ(DetectWithDefaultDatabase(altered, &flag), 0u);
+  EXPECT_EQ(flag, 0);
+  EXPECT_EQ(DetectWithDefaultDatabase("plain text, nothing here", &flag), 0u);
 }
 
 }  // namespace
