@@ -8,30 +8,10 @@
 #include "engine/file_reads.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
+#include "engine/signature_records.h"
 
 namespace quarn {
 namespace {
-
-// EntrySignatureRecord fields.
-constexpr int kEntryBytesField = 0;
-constexpr size_t kEntryBytesLength = 8;
-constexpr int kEntryIdField = 8;
-constexpr int kEntryConfirmOffsetField = 10;
-constexpr int kEntryConfirmField = 11;
-constexpr uint32_t kEntryConfirmLength = 4;
-constexpr int kEntryCodeOffsetField = 15;
-
-// OffsetSignatureRecord fields.
-constexpr int kOffsetCodeField = 0;
-constexpr size_t kOffsetCodeLength = 2;
-constexpr int kOffsetIdField = 2;
-constexpr int kOffsetDistanceField = 4;
-constexpr int kOffsetFirstConfirmField = 6;
-constexpr size_t kOffsetFirstConfirmLength = 6;
-constexpr int kOffsetGapField = 12;
-constexpr int kOffsetSecondConfirmField = 13;
-constexpr size_t kOffsetSecondConfirmLength = 2;
-constexpr int kOffsetCodeOffsetField = 15;
 
 // EndSignatureRecord fields.
 constexpr int kEndIdField = 0;
@@ -44,8 +24,6 @@ constexpr int kEndSecondLengthField = 14;
 constexpr int kEndSecondPatternField = 15;
 constexpr uint8_t kEndSecondMaxLength = 4;
 
-// Confirmation reads land in a buffer from this byte on.
-constexpr size_t kScratchOffset = 18;
 constexpr uint32_t kStartReadSize = 16;
 constexpr uint32_t kConfirmReadSize = 16;
 constexpr uint32_t kEntryCodeSize = 16;
@@ -56,23 +34,6 @@ constexpr uint32_t kParagraphSize = 16;
 constexpr uint8_t kJumpShort = 0xEB;
 constexpr uint8_t kJumpNear = 0xE9;
 constexpr uint8_t kCallNear = 0xE8;
-
-struct Match {
-  uint32_t exact = 0;
-  uint32_t partial = 0;
-};
-
-uint32_t Report(const Match& match, uint16_t* variant_flag) {
-  if (match.exact != 0) {
-    *variant_flag = 0;
-    return match.exact;
-  }
-  if (match.partial != 0) {
-    *variant_flag = 1;
-    return match.partial;
-  }
-  return 0;
-}
 
 // The file's size in the 32 bits the record distances are measured against.
 std::optional<uint32_t> Size32(File& file) {
@@ -98,7 +59,7 @@ uint32_t ScanTail(const DatabaseImage& signatures, File& file, uint16_t* variant
   std::optional<uint32_t> size = Size32(file);
   if (!size) return 0;
 
-  Match match;
+  DetectorMatch match;
   for (SectionWalk walk(signatures, directory_offset, kOffsetSignatureRecordSize); !walk.AtEnd();
        walk.Next()) {
     std::span<const uint8_t> record = walk.Record();
@@ -125,7 +86,7 @@ uint32_t ScanTail(const DatabaseImage& signatures, File& file, uint16_t* variant
       break;
     }
   }
-  return Report(match, variant_flag);
+  return match.Report(variant_flag);
 }
 
 // Where the first instruction of a COM file, held in `start`, passes control to.
@@ -163,7 +124,7 @@ uint32_t ScanComEntrySignatures(const DatabaseImage& signatures, File& file, uin
 
   std::span<const uint8_t> code(state.entry_code_buffer);
   uint8_t* scratch = state.entry_code_buffer.data() + kScratchOffset;
-  Match match;
+  DetectorMatch match;
   for (SectionWalk walk(signatures, directory_offset, kEntrySignatureRecordSize); !walk.AtEnd();
        walk.Next()) {
     std::span<const uint8_t> record = walk.Record();
@@ -180,7 +141,7 @@ uint32_t ScanComEntrySignatures(const DatabaseImage& signatures, File& file, uin
     }
   }
   state.entry_position = entry;
-  return Report(match, variant_flag);
+  return match.Report(variant_flag);
 }
 
 uint32_t ScanFileEndSignatures(const DatabaseImage& signatures, File& file, uint16_t* variant_flag,
@@ -192,7 +153,7 @@ uint32_t ScanFileEndSignatures(const DatabaseImage& signatures, File& file, uint
 
   std::span<const uint8_t> code(state.entry_code_buffer);
   uint8_t* scratch = state.entry_code_buffer.data() + kScratchOffset;
-  Match match;
+  DetectorMatch match;
   for (SectionWalk walk(signatures, directory_offset, kEndSignatureRecordSize); !walk.AtEnd();
        walk.Next()) {
     std::span<const uint8_t> record = walk.Record();
@@ -212,7 +173,7 @@ uint32_t ScanFileEndSignatures(const DatabaseImage& signatures, File& file, uint
       break;
     }
   }
-  return Report(match, variant_flag);
+  return match.Report(variant_flag);
 }
 
 }  // namespace quarn

@@ -7,6 +7,7 @@
 #include "engine/file_reads.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
+#include "engine/signature_records.h"
 
 namespace quarn {
 namespace {
@@ -45,14 +46,9 @@ uint32_t EntrySizeOfBlock(uint8_t type) {
   }
 }
 
-struct MacroMatch {
-  uint32_t exact = 0;
-  uint32_t partial = 0;
-};
-
 // Compares one macro text window with every record of the section.
 void MatchMacroText(const DatabaseImage& signatures, uint16_t directory_offset,
-                    std::span<const uint8_t> window, MacroMatch* match) {
+                    std::span<const uint8_t> window, DetectorMatch* match) {
   for (SectionWalk walk(signatures, directory_offset, kMacroSignatureRecordSize); !walk.AtEnd();
        walk.Next()) {
     std::span<const uint8_t> record = walk.Record();
@@ -87,7 +83,7 @@ bool ReadMacroText(CompoundFile& compound, uint32_t stream_start, uint32_t text_
 
 // Examines the macros of the command table; fills `match` as it goes.
 void ScanMacros(const DatabaseImage& signatures, uint16_t directory_offset, CompoundFile& compound,
-                uint32_t stream_start, MacroMatch* match) {
+                uint32_t stream_start, DetectorMatch* match) {
   std::array<uint8_t, kCompoundSectorSize> fib{};
   if (ReadAt(compound.file(), SectorOffset(stream_start), fib.data(), kCompoundSectorSize) == 0) {
     return;
@@ -142,17 +138,9 @@ uint32_t DetectWordMacroVirus(const DatabaseImage& signatures, File& file, uint1
   if (!compound.ReadHeader()) return 0;
   std::optional<uint32_t> stream_start = compound.FindWordDocument();
   if (!stream_start) return 0;
-  MacroMatch match;
+  DetectorMatch match;
   ScanMacros(signatures, directory_offset, compound, *stream_start, &match);
-  if (match.exact != 0) {
-    *variant_flag = 0;
-    return match.exact;
-  }
-  if (match.partial != 0) {
-    *variant_flag = 1;
-    return match.partial;
-  }
-  return 0;
+  return match.Report(variant_flag);
 }
 
 }  // namespace quarn

@@ -9,30 +9,10 @@
 #include "engine/file_reads.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
+#include "engine/signature_records.h"
 
 namespace quarn {
 namespace {
-
-// EntrySignatureRecord fields.
-constexpr int kEntryBytesField = 0;
-constexpr size_t kEntryBytesLength = 8;
-constexpr int kEntryIdField = 8;
-constexpr int kEntryConfirmOffsetField = 10;
-constexpr int kEntryConfirmField = 11;
-constexpr size_t kEntryConfirmLength = 4;
-constexpr int kEntryCodeOffsetField = 15;
-
-// OffsetSignatureRecord fields.
-constexpr int kOffsetCodeField = 0;
-constexpr size_t kOffsetCodeLength = 2;
-constexpr int kOffsetIdField = 2;
-constexpr int kOffsetDistanceField = 4;
-constexpr int kOffsetFirstConfirmField = 6;
-constexpr size_t kOffsetFirstConfirmLength = 6;
-constexpr int kOffsetGapField = 12;
-constexpr int kOffsetSecondConfirmField = 13;
-constexpr size_t kOffsetSecondConfirmLength = 2;
-constexpr int kOffsetCodeOffsetField = 15;
 
 // PatternRecord fields.
 constexpr int kPatternIdField = 0;
@@ -42,8 +22,6 @@ constexpr int kPatternAreaField = 4;
 constexpr int kPatternBytesField = 5;
 constexpr uint8_t kPatternMaxLength = 15;
 
-// Confirmation reads land in the entry code buffer from this byte on.
-constexpr size_t kScratchOffset = 18;
 constexpr uint32_t kConfirmReadSize = 16;
 constexpr uint32_t kEntryCodeSize = 16;
 constexpr uint32_t kPatternAreaSize = 256;
@@ -57,23 +35,6 @@ constexpr int kConfirmedAtStartByteA = 3;  // 0x01
 constexpr int kConfirmedAtStartByteB = 7;  // 0x01
 constexpr int kConfirmedAtStartByteC = 8;  // 0xC3
 
-struct Match {
-  uint32_t exact = 0;
-  uint32_t partial = 0;
-};
-
-uint32_t Report(const Match& match, uint16_t* variant_flag) {
-  if (match.exact != 0) {
-    *variant_flag = 0;
-    return match.exact;
-  }
-  if (match.partial != 0) {
-    *variant_flag = 1;
-    return match.partial;
-  }
-  return 0;
-}
-
 uint8_t* Scratch(DetectorState& state) {
   return state.entry_code_buffer.data() + kScratchOffset;
 }
@@ -86,7 +47,7 @@ uint32_t ScanOffsetSignatures(const DatabaseImage& signatures, File& file, uint1
                               Direction direction) {
   std::span<const uint8_t> code(state.entry_code_buffer);
   const int64_t entry = state.entry_position;
-  Match match;
+  DetectorMatch match;
   for (SectionWalk walk(signatures, directory_offset, kOffsetSignatureRecordSize); !walk.AtEnd();
        walk.Next()) {
     std::span<const uint8_t> record = walk.Record();
@@ -121,7 +82,7 @@ uint32_t ScanOffsetSignatures(const DatabaseImage& signatures, File& file, uint1
       break;
     }
   }
-  return Report(match, variant_flag);
+  return match.Report(variant_flag);
 }
 
 // True when the first `length` pattern bytes occur in `window` in order, anything between.
@@ -157,7 +118,7 @@ uint32_t ResolvePatternMatch(uint32_t id, File& file, DetectorState& state) {
 uint32_t ScanEntrySignatures(const DatabaseImage& signatures, File& file, uint16_t* variant_flag,
                              uint16_t directory_offset, DetectorState& state) {
   std::span<const uint8_t> code(state.entry_code_buffer);
-  Match match;
+  DetectorMatch match;
   for (SectionWalk walk(signatures, directory_offset, kEntrySignatureRecordSize); !walk.AtEnd();
        walk.Next()) {
     std::span<const uint8_t> record = walk.Record();
@@ -173,7 +134,7 @@ uint32_t ScanEntrySignatures(const DatabaseImage& signatures, File& file, uint16
       break;
     }
   }
-  return Report(match, variant_flag);
+  return match.Report(variant_flag);
 }
 
 uint32_t ScanCallSignatures(const DatabaseImage& signatures, File& file, uint16_t* variant_flag,
