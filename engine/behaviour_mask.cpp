@@ -1,0 +1,157 @@
+#include "engine/behaviour_mask.h"
+
+#include <span>
+
+#include "engine/byte_reader.h"
+#include "engine/file_reads.h"
+#include "engine/skip_instruction.h"
+
+namespace quarn {
+namespace {
+
+constexpr uint32_t kCodeReadSize = 0x700;
+// Larger than the read, so that operands of an instruction starting at the last byte read
+// come from cleared bytes rather than from outside the buffer.
+constexpr uint32_t kCodeBufferSize = 4096;
+
+struct FunctionBit {
+  uint16_t function;
+  BehaviourMask bit;
+};
+
+// mov ah, imm8 (B4 xx).
+constexpr FunctionBit kAhFunctions[] = {
+    {0x3F, kReadsFile},    {0x3E, kClosesFile},       {0x40, kWritesFile},
+    {0x3D, kOpensFile},    {0x42, kMovesFilePointer}, {0x4E, kFindsFirst},
+    {0x4F, kFindsNext},    {0x1A, kDiskTransferArea}, {0x2F, kDiskTransferArea},
+    {0x57, kFileDateTime},
+};
+
+// mov ax, imm16 (B8 lo hi): DOS services with their subfunction, and the DOS-internal
+// services of interrupt 2Fh function 12h.
+constexpr FunctionBit kAxFunctions[] = {
+    {0x3D02, kOpensForWriting},  {0x3D92, kOpensForWriting},  {0x3D80, kOpensForWriting},
+    {0x3D12, kOpensForWriting},  {0x4200, kMovesFilePointer}, {0x4000, kWritesFile},
+    {0x3E00, kClosesFile},       {0x3F00, kReadsFile},        {0x5701, kFileDateTime},
+    {0x1201, kClosesFile},       {0x1226, kOpensForWriting},  {0x1227, kClosesFile},
+    {0x1228, kMovesFilePointer}, {0x1229, kReadsFile},        {0x1216, kOpensForWriting},
+    {0x1220, kOpensForWriting},  {0x2521, kHooksDos},
+};
+
+// A comparison or store whose operand, `offset` bytes from the opcode, is the marker an
+// infector looks for: "MZ" as a word or an E9 jump opcode as a byte.
+struct MarkerForm {
+  uint8_t opcode;
+  uint8_t modrm;
+  uint8_t offset;
+};
+
+constexpr uint16_t kExeMagic = 0x5A4D;  // "MZ"
+constexpr uint8_t kJumpNearOpcode = 0xE9;
+
+constexpr MarkerForm kWordMarkerForms[] = {
+    {0x81, 0xBC, 4}, {0x81, 0xBD, 4}, {0x81, 0xBF, 4}, {0x81, 0x3E, 4},
+    {0x81, 0xBE, 4}, {0x81, 0x3C, 2}, {0x81, 0x3D, 2}, {0x81, 0x3F, 2},
+    {0x81, 0x7C, 3}, {0x81, 0x7D, 3}, {0x81, 0x7F, 3}, {0x81, 0x7E, 3},
+};
+
+constexpr MarkerForm kByteMarkerForms[] = {
+    {0x80, 0xBC, 4}, {0x80, 0xBD, 4}, {0x80, 0xBF, 4}, {0x80, 0x3E, 4}, {0xC6, 0x84, 4},
+    {0xC6, 0x85, 4}, {0xC6, 0x86, 4}, {0xC6, 0x87, 4}, {0x80, 0xBE, 4}, {0x80, 0x3C, 2},
+    {0x80, 0x3D, 2}, {0xC6, 0x04, 2}, {0xC6, 0x05, 2}, {0xC6, 0x07, 2}, {0x80, 0x3F, 2},
+    {0x80, 0x7C, 3}, {0x80, 0x7D, 3}, {0x80, 0x7F, 3}, {0xC6, 0x44, 3}, {0xC6, 0x45, 3},
+    {0xC6, 0x47, 3}, {0xC6, 0x46, 3}, {0x80, 0x7E, 3},
+};
+
+const MarkerForm* FindForm(std::span<const MarkerForm> forms, uint8_t opcode, uint8_t modrm) {
+  for (const MarkerForm& form : forms) {
+    if (form.opcode == opcode && form.modrm == modrm) return &form;
+  }
+  return nullptr;
+}
+
+BehaviourMask LookUp(std::span<const FunctionBit> table, uint16_t function) {
+  for (const FunctionBit& entry : table) {
+    if (entry.function == function) return entry.bit;
+  }
+  return 0;
+}
+
+bool WordMarkerAt(std::span<const uint8_t> code, uint32_t p) {
+  const MarkerForm* form = FindForm(kWordMarkerForms, code[p], ReadU8(code, p + 1));
+  return form != nullptr && ReadU16(code, p + form->offset) == kExeMagic;
+}
+
+bool ByteMarkerAt(std::span<const uint8_t> code, uint32_t p) {
+  // cmp ah, 4Bh: a test for the program-execute call the infector is about to hook.
+  if (ReadU8(code, p + 1) == 0xFC && ReadU8(code, p + 2) == 0x4B) return true;
+  const MarkerForm* form = FindForm(kByteMarkerForms, code[p], ReadU8(code, p + 1));
+  return form != nullptr && ReadU8(code, p + form->offset) == kJumpNearOpcode;
+}
+
+}  // namespace
+
+int LocateComEntry(File& file, std::array<uint8_t, kComHeaderReadSize>& buffer,
+                   uint32_t* entry_position) {
+  buffer.fill(0);
+  ReadAt(file, 0, buffer.data(), kComHeaderReadSize);
+  switch (buffer[0]) {
+    case 0xEB:
+      *entry_position = buffer[1] + 2u;
+      break;
+    case 0xE9:
+    case 0xE8:
+      *entry_position = (ReadU16(buffer, 1) + 3u) % 0x10000u;
+      break;
+    default:
+      *entry_position = 0;
+      break;
+  }
+  return 0;
+}
+
+BehaviourMask CollectBehaviourMask(File& file, uint32_t entry_position) {
+  std::array<uint8_t, kCodeBufferSize> buffer{};
+  const uint32_t read = ReadAt(file, entry_position, buffer.data(), kCodeReadSize);
+  const std::span<const uint8_t> code(buffer);
+  BehaviourMask mask = 0;
+  uint32_t p = 0;
+  while (p <= read) {
+    const uint8_t op = code[p];
+    switch (op) {
+      case 0x81:
+        if (WordMarkerAt(code, p)) mask |= kTestsInfectionMarker;
+        break;
+      case 0x80:
+      case 0xC6:
+        if (ByteMarkerAt(code, p)) mask |= kTestsInfectionMarker;
+        break;
+      case 0x3D:  // cmp ax, 4B00h
+        if (ReadU16(code, p + 1) == 0x4B00) mask |= kTestsInfectionMarker;
+        break;
+      case 0xB4:
+        mask |= LookUp(kAhFunctions, ReadU8(code, p + 1));
+        break;
+      case 0xB8:
+        mask |= LookUp(kAxFunctions, ReadU16(code, p + 1));
+        break;
+      default:
+        break;
+    }
+    switch (op) {
+      case 0xE8:
+        p += 3;
+        break;
+      case 0xEB:
+      case 0x75:
+        p += 2;
+        break;
+      default:
+        SkipInstruction(code, &p);
+        break;
+    }
+  }
+  return mask;
+}
+
+}  // namespace quarn

@@ -1,0 +1,239 @@
+#include "engine/heuristics.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <memory>
+#include <vector>
+
+#include "engine/behaviour_mask.h"
+#include "platform/memory_file_system.h"
+#include "testing/executable_builder.h"
+
+namespace quarn {
+namespace {
+
+using testing::ComBuilder;
+using testing::MzBuilder;
+
+using Code = std::vector<uint8_t>;
+
+Code Join(std::initializer_list<Code> parts) {
+  Code joined;
+  for (const Code& part : parts) joined.insert(joined.end(), part.begin(), part.end());
+  return joined;
+}
+
+const Code kInt21 = {0xCD, 0x21};
+// Find first, find next, open, read, write, close: the spec's plain file walker.
+const Code kFileWalker = Join({{0xB4, 0x4E},
+                               kInt21,
+                               {0xB4, 0x4F},
+                               kInt21,
+                               {0xB4, 0x3D},
+                               kInt21,
+                               {0xB4, 0x3F},
+                               kInt21,
+                               {0xB4, 0x40},
+                               kInt21,
+                               {0xB4, 0x3E},
+                               kInt21});
+// The same walker opening for read and write and moving the file pointer: mask 0x0DF.
+const Code kInfectingWalker = Join({{0xB4, 0x4E},
+                                    kInt21,
+                                    {0xB4, 0x4F},
+                                    kInt21,
+                                    {0xB8, 0x02, 0x3D},
+                                    kInt21,
+                                    {0xB4, 0x3F},
+                                    kInt21,
+                                    {0xB4, 0x42},
+                                    kInt21,
+                                    {0xB4, 0x40},
+                                    kInt21,
+                                    {0xB4, 0x3E},
+                                    kInt21});
+const Code kSetDta = {0xB4, 0x1A, 0xCD, 0x21};
+const Code kCompareSiWithMz = {0x81, 0x3C, 0x4D, 0x5A};  // cmp word [si], 'MZ'
+
+class HeuristicsTest : public ::testing::Test {
+ protected:
+  File& Open(const std::vector<uint8_t>& bytes) {
+    files_.AddFile("/sample", bytes);
+    auto folder = files_.OpenFolder("/");
+    file_ = std::move((*folder)->OpenFile("sample", OpenMode::kRead).value());
+    return *file_;
+  }
+
+  BehaviourMask MaskOf(const Code& code, uint32_t at = 0) {
+    return CollectBehaviourMask(Open(ComBuilder().Code(at, code).Build()), at);
+  }
+
+  MemoryFileSystem files_;
+  std::unique_ptr<File> file_;
+  DatabaseImage unused_signatures_;
+};
+
+TEST_F(HeuristicsTest, ComEntryFollowsTheFirstJumpOrCall) {
+  struct Case {
+    const char* name;
+    Code start;
+    uint32_t entry;
+  } cases[] = {
+      {"short jump", {0xEB, 0x10}, 0x12},
+      {"short jump backwards is read unsigned", {0xEB, 0xFE}, 0x100},
+      {"near jump", {0xE9, 0x00, 0x01}, 0x103},
+      {"near call", {0xE8, 0x34, 0x12}, 0x1237},
+      {"backward near jump wraps to offset 0", {0xE9, 0xFD, 0xFF}, 0x0000},
+      {"backward near jump far beyond a small file", {0xE9, 0xF0, 0xFF}, 0xFFF3},
+      {"no jump", {0x90, 0xEB, 0x10}, 0},
+      {"jump cut short by the end of the file", {0xE9}, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    files_.Remove("/sample");
+    std::array<uint8_t, kComHeaderReadSize> buffer;
+    buffer.fill(0xAA);
+    uint32_t entry = 0xDEADBEEF;
+    EXPECT_EQ(LocateComEntry(Open(c.start), buffer, &entry), 0);
+    EXPECT_EQ(entry, c.entry);
+    EXPECT_EQ(buffer[c.start.size()], 0) << "bytes the file did not fill must be cleared";
+  }
+}
+
+TEST_F(HeuristicsTest, FunctionTablesSetTheirBits) {
+  EXPECT_EQ(MaskOf(kFileWalker), 0x04C7);
+  EXPECT_EQ(MaskOf(kInfectingWalker), 0x00DF);
+  EXPECT_EQ(MaskOf({0xB8, 0x21, 0x25, 0xCD, 0x21}), kHooksDos);
+  EXPECT_EQ(MaskOf({0xB8, 0x29, 0x12, 0xCD, 0x2F}), kReadsFile) << "DOS-internal read";
+  EXPECT_EQ(MaskOf({0xB8, 0x01, 0x57, 0xB4, 0x2F}), kFileDateTime | kDiskTransferArea);
+  EXPECT_EQ(MaskOf({0xB4, 0x4B, 0xB8, 0x00, 0x4B, 0xB4, 0x00}), 0) << "functions not listed";
+  EXPECT_EQ(MaskOf({0xB0, 0x3F, 0xB9, 0x02, 0x3D}), 0) << "mov al and mov cx are not looked up";
+}
+
+TEST_F(HeuristicsTest, InfectionMarkerForms) {
+  struct Case {
+    const char* name;
+    Code code;
+    bool marker;
+  } cases[] = {
+      {"cmp word [si], MZ", {0x81, 0x3C, 0x4D, 0x5A}, true},
+      {"cmp word [si], ZM", {0x81, 0x3C, 0x5A, 0x4D}, false},
+      {"cmp word [si+8], MZ", {0x81, 0x7C, 0x08, 0x4D, 0x5A}, true},
+      {"cmp word [si+0x100], MZ", {0x81, 0xBC, 0x00, 0x01, 0x4D, 0x5A}, true},
+      {"cmp word [0x100], MZ", {0x81, 0x3E, 0x00, 0x01, 0x4D, 0x5A}, true},
+      {"cmp word [bx+si], MZ: form not listed", {0x81, 0x38, 0x4D, 0x5A}, false},
+      {"cmp word [si+8] with MZ one byte early", {0x81, 0x7C, 0x4D, 0x5A, 0x00}, false},
+      {"cmp byte [si], E9", {0x80, 0x3C, 0xE9}, true},
+      {"mov byte [si], E9", {0xC6, 0x04, 0xE9, 0x00, 0x00}, true},
+      {"mov byte [bp+2], E9", {0xC6, 0x46, 0x02, 0xE9, 0x00}, true},
+      {"mov byte [si+0x100], E9", {0xC6, 0x84, 0x00, 0x01, 0xE9}, true},
+      {"cmp byte [0x100], E9", {0x80, 0x3E, 0x00, 0x01, 0xE9}, true},
+      {"cmp byte [si], E8", {0x80, 0x3C, 0xE8}, false},
+      {"mov byte [si], E9 by a form not listed (C6 06)", {0xC6, 0x06, 0x00, 0x01, 0xE9}, false},
+      {"cmp ah, 4B", {0x80, 0xFC, 0x4B}, true},
+      {"C6 FC 4B counts like cmp ah, 4B", {0xC6, 0xFC, 0x4B, 0x00, 0x00}, true},
+      {"cmp ah, 4C", {0x80, 0xFC, 0x4C}, false},
+      {"cmp ax, 4B00", {0x3D, 0x00, 0x4B}, true},
+      {"cmp ax, 4B01", {0x3D, 0x01, 0x4B}, false},
+      {"cmp al, 4B is not cmp ax", {0x3C, 0x4B, 0x00}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    files_.Remove("/sample");
+    EXPECT_EQ(MaskOf(c.code), c.marker ? kTestsInfectionMarker : 0);
+  }
+}
+
+TEST_F(HeuristicsTest, CallsAndShortJumpsAreSteppedOverNotFollowed) {
+  // A call forward by 0x100 would carry a jump-following walk past the code after it.
+  EXPECT_EQ(MaskOf(Join({{0xE8, 0x00, 0x01}, {0xB4, 0x3F}})), kReadsFile);
+  EXPECT_EQ(MaskOf(Join({{0x75, 0x40}, {0xB4, 0x3F}})), kReadsFile);
+  EXPECT_EQ(MaskOf(Join({{0xEB, 0x40}, {0xB4, 0x40}})), kWritesFile);
+  // Code behind a backward jump is reached only because the walk goes on linearly.
+  EXPECT_EQ(MaskOf(Join({{0xEB, 0xFC}, {0xB4, 0x3E}})), kClosesFile);
+  // A near jump is stepped by its length too (3), not to its target.
+  EXPECT_EQ(MaskOf(Join({{0xE9, 0x00, 0x02}, {0xB4, 0x3E}})), kClosesFile);
+  // The stepper's lengths decide what counts as an instruction start: 05 takes two operand
+  // bytes, so B4 3F inside them is not an instruction.
+  EXPECT_EQ(MaskOf({0x05, 0xB4, 0x3F, 0x90}), 0);
+}
+
+TEST_F(HeuristicsTest, WalkCoversExactlyTheBytesOneReadDelivers) {
+  const Code read_file = {0xB4, 0x3F};
+  EXPECT_EQ(MaskOf(Join({Code(1790, 0x90), read_file})), kReadsFile) << "last two bytes read";
+  files_.Remove("/sample");
+  EXPECT_EQ(MaskOf(Join({Code(1792, 0x90), read_file})), 0) << "first bytes beyond the read";
+  files_.Remove("/sample");
+  // An operand beyond the read reads as cleared, never as the bytes that follow in the file.
+  EXPECT_EQ(MaskOf(Join({Code(1791, 0x90), read_file})), 0);
+}
+
+TEST_F(HeuristicsTest, EntryBeyondTheFileGivesAnEmptyMask) {
+  File& file = Open(ComBuilder().Code(0, kInfectingWalker).Build());
+  EXPECT_EQ(CollectBehaviourMask(file, 0xFFF3), 0);
+  EXPECT_EQ(CollectBehaviourMask(file, 0xFFFFFFFF), 0);
+  EXPECT_EQ(CollectBehaviourMask(file, 0), 0x00DF);
+}
+
+TEST_F(HeuristicsTest, MaskSetsDifferBetweenExecutablesAndOtherFiles) {
+  EXPECT_TRUE(IsSuspiciousNonExecutableMask(0x0DF));
+  EXPECT_FALSE(IsSuspiciousExecutableMask(0x0DF));
+  EXPECT_TRUE(IsSuspiciousExecutableMask(0xADF));
+  EXPECT_FALSE(IsSuspiciousNonExecutableMask(0xADF));
+  for (BehaviourMask shared : {0x0BF, 0x8DF, 0xEFF}) {
+    EXPECT_TRUE(IsSuspiciousExecutableMask(shared)) << shared;
+    EXPECT_TRUE(IsSuspiciousNonExecutableMask(shared)) << shared;
+  }
+  // Exact membership: adding a bit to a member does not keep it suspicious.
+  EXPECT_FALSE(IsSuspiciousExecutableMask(0xEFF | 0x1000));
+  EXPECT_FALSE(IsSuspiciousNonExecutableMask(0x4C7));
+  EXPECT_FALSE(IsSuspiciousExecutableMask(0));
+  EXPECT_FALSE(IsSuspiciousNonExecutableMask(0));
+  int executable_members = 0;
+  int non_executable_members = 0;
+  for (uint32_t mask = 1; mask <= 0xFFFF; ++mask) {
+    executable_members += IsSuspiciousExecutableMask(static_cast<BehaviourMask>(mask));
+    non_executable_members += IsSuspiciousNonExecutableMask(static_cast<BehaviourMask>(mask));
+  }
+  EXPECT_EQ(executable_members, 77);
+  EXPECT_EQ(non_executable_members, 85);
+}
+
+TEST_F(HeuristicsTest, ComFileIsJudgedAtTheTargetOfItsFirstJump) {
+  const Code code = Join({kInfectingWalker, {0xC3}});
+  EXPECT_EQ(CheckNonExecutableHeuristics(
+                unused_signatures_, Open(ComBuilder().JumpNear(0x300).Code(0x300, code).Build())),
+            1);
+  files_.Remove("/sample");
+  // The same code where no jump leads is never walked.
+  EXPECT_EQ(CheckNonExecutableHeuristics(
+                unused_signatures_, Open(ComBuilder().Code(0, {0xC3}).Code(0x800, code).Build())),
+            0);
+  files_.Remove("/sample");
+  // 0x0DF is not in the executable set.
+  EXPECT_EQ(CheckExecutableHeuristics(unused_signatures_,
+                                      Open(MzBuilder().EntryAt(0x40).Code(0x40, code).Build())),
+            0);
+}
+
+TEST_F(HeuristicsTest, ExecutableIsJudgedAtItsHeaderEntry) {
+  const Code code = Join({kSetDta, kInfectingWalker, kCompareSiWithMz, {0xC3}});
+  ASSERT_EQ(MaskOf(code), 0xADF);
+  files_.Remove("/sample");
+  EXPECT_EQ(CheckExecutableHeuristics(unused_signatures_,
+                                      Open(MzBuilder().EntryAt(0x240).Code(0x240, code).Build())),
+            1);
+  files_.Remove("/sample");
+  EXPECT_EQ(CheckExecutableHeuristics(
+                unused_signatures_,
+                Open(MzBuilder().EntryAt(0x40).Code(0x40, {0xC3}).Code(0x900, code).Build())),
+            0);
+  files_.Remove("/sample");
+  EXPECT_EQ(CheckNonExecutableHeuristics(
+                unused_signatures_, Open(ComBuilder().JumpNear(0x300).Code(0x300, code).Build())),
+            0);
+}
+
+}  // namespace
+}  // namespace quarn
