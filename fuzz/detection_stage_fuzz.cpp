@@ -1,0 +1,64 @@
+// Any file through the whole detection stage, against the signature sources that ship: both
+// detector chains and both heuristics, whatever the file's first bytes say it is.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "dbtool/database_files.h"
+#include "dbtool/signature_source.h"
+#include "engine/database_builder.h"
+#include "engine/executable_chain.h"
+#include "engine/file_verdict.h"
+#include "engine/heuristics.h"
+#include "engine/non_executable_chain.h"
+#include "fuzz/fuzz_seeds.h"
+#include "platform/memory_file_system.h"
+#include "platform/posix_folder.h"
+#include "samplegen/sample_set.h"
+
+namespace {
+
+const quarn::DatabaseImage& Signatures() {
+  static const quarn::DatabaseImage image = [] {
+    auto files = quarn::OpenPosixFileSystem();
+    auto texts = quarn::ReadSourceTexts(*files, {QUARN_SIGNATURE_SOURCES});
+    auto content = texts ? quarn::ParseSignatureSource(*texts)
+                         : quarn::Result<quarn::DatabaseContent>(texts.status());
+    auto image = content ? quarn::BuildSignatureImage(*content)
+                         : quarn::Result<std::vector<uint8_t>>(content.status());
+    if (!image) {
+      std::fprintf(stderr, "detection_stage_fuzz: %s\n", image.message().c_str());
+      std::abort();
+    }
+    return quarn::DatabaseImage(*image);
+  }();
+  return image;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const quarn::DatabaseImage& signatures = Signatures();
+  quarn::MemoryFileSystem files;
+  files.AddFile("/f", std::vector<uint8_t>(data, data + size));
+  auto folder = files.OpenFolder("/");
+  auto file = (*folder)->OpenFile("f", quarn::OpenMode::kRead);
+  if (!file) return 0;
+  uint16_t flag = 0;
+  quarn::DetectFile(signatures, **file, true);
+  quarn::DetectExecutable(signatures, **file, &flag);
+  quarn::DetectNonExecutable(signatures, **file, &flag);
+  quarn::CheckExecutableHeuristics(signatures, **file);
+  quarn::CheckNonExecutableHeuristics(signatures, **file);
+  return 0;
+}
+
+std::vector<std::string> FuzzSeeds() {
+  std::vector<std::string> seeds;
+  for (const quarn::samples::Sample& sample : quarn::samples::BuildSampleSet()) {
+    seeds.emplace_back(sample.bytes.begin(), sample.bytes.end());
+  }
+  return seeds;
+}

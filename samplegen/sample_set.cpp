@@ -1,0 +1,15 @@
+#include "samplegen/sample_set.h"
+
+namespace quarn::samples {
+
+std::vector<Sample> BuildSampleSet() {
+  std::vector<Sample> all;
+  for (auto build : {BuildExecutableSamples, BuildComSamples, BuildDocumentSamples}) {
+    std::vector<Sample> part = build();
+    all.insert(all.end(), std::make_move_iterator(part.begin()),
+               std::make_move_iterator(part.end()));
+  }
+  return all;
+}
+
+}  // namespace quarn::samples
