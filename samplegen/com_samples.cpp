@@ -1,5 +1,4 @@
-#include "samplegen/sample_code.h"
-#include "samplegen/sample_set.h"
+#include "samplegen/sample_factory.h"
 #include "testing/executable_builder.h"
 
 namespace quarn::samples {
@@ -16,17 +15,6 @@ constexpr int kComCallSection = 9;
 constexpr int kComForwardSection = 10;
 constexpr int kComBackwardSection = 11;
 constexpr int kComEndSection = 12;
-
-Sample Make(std::string name, std::string description, Bytes bytes, ExpectedVerdict expected) {
-  return Sample{std::move(name), std::move(description), std::move(bytes), expected, {}};
-}
-
-Sample Variant(std::string name, std::string description, Bytes bytes, int section,
-               uint32_t family) {
-  Sample sample = Make(std::move(name), std::move(description), std::move(bytes), {});
-  sample.probe = DetectorProbe{section, family, 1};
-  return sample;
-}
 
 // A program that starts with a near jump to `target`, where `code` begins.
 ComBuilder JumpingProgram(uint32_t target, const Bytes& code) {

@@ -1,5 +1,4 @@
-#include "samplegen/sample_code.h"
-#include "samplegen/sample_set.h"
+#include "samplegen/sample_factory.h"
 #include "testing/compound_file_writer.h"
 
 namespace quarn::samples {
@@ -16,10 +15,6 @@ Bytes WordDocument(const std::string& text) {
   CompoundFileWriter writer;
   writer.AddStream("WordDocument", WordDocumentStream().AddMacro(macro, 0).Build());
   return writer.Build();
-}
-
-Sample Make(std::string name, std::string description, Bytes bytes, ExpectedVerdict expected) {
-  return Sample{std::move(name), std::move(description), std::move(bytes), expected, {}};
 }
 
 }  // namespace

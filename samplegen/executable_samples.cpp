@@ -1,5 +1,4 @@
-#include "samplegen/sample_code.h"
-#include "samplegen/sample_set.h"
+#include "samplegen/sample_factory.h"
 #include "testing/executable_builder.h"
 
 namespace quarn::samples {
@@ -24,17 +23,6 @@ MzBuilder DosExecutable(uint32_t entry) {
   builder.Code(MzBuilder::kPageLengthOffset, {static_cast<uint8_t>(last_page), 0});
   builder.Code(MzBuilder::kPageCountOffset, {static_cast<uint8_t>(pages), 0});
   return builder;
-}
-
-Sample Make(std::string name, std::string description, Bytes bytes, ExpectedVerdict expected) {
-  return Sample{std::move(name), std::move(description), std::move(bytes), expected, {}};
-}
-
-Sample Variant(std::string name, std::string description, Bytes bytes, int section,
-               uint32_t family) {
-  Sample sample = Make(std::move(name), std::move(description), std::move(bytes), {});
-  sample.probe = DetectorProbe{section, family, 1};
-  return sample;
 }
 
 // Entry bytes and a confirmation 0x20 past the entry.
