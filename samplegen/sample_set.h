@@ -31,6 +31,9 @@ struct Sample {
   std::vector<uint8_t> bytes;
   ExpectedVerdict expected;
   std::optional<DetectorProbe> probe;
+  // For an infected sample that a cleaning record covers: the bytes a successful clean
+  // leaves, the host the sample was made from.
+  std::optional<std::vector<uint8_t>> host;
 };
 
 // VirusIds of the test families.
