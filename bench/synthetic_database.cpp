@@ -1,0 +1,133 @@
+#include "bench/synthetic_database.h"
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/byte_reader.h"
+#include "engine/database_builder.h"
+#include "engine/section_directory.h"
+#include "engine/section_walk.h"
+#include "engine/signature_records.h"
+
+namespace quarn::bench {
+namespace {
+
+constexpr uint16_t kFirstSyntheticId = 1000;
+
+// The bytes each kind of record is compared against.
+constexpr size_t kEntryCodeLength = 16;
+constexpr size_t kFileEndLength = 80;
+constexpr size_t kMacroTextWindowLength = 512;
+
+// PatternRecord fields.
+constexpr int kPatternIdField = 0;
+constexpr int kPatternLengthField = 2;
+constexpr uint8_t kPatternMaxLength = 15;
+
+// EndSignatureRecord fields.
+constexpr int kEndIdField = 0;
+constexpr int kEndTailOffsetField = 2;
+constexpr int kEndFirstLengthField = 3;
+constexpr uint8_t kEndFirstMaxLength = 8;
+constexpr int kEndSecondLengthField = 14;
+constexpr uint8_t kEndSecondMaxLength = 4;
+
+// MacroSignatureRecord fields.
+constexpr int kMacroIdField = 0;
+constexpr int kMacroFirstOffsetField = 2;
+constexpr size_t kMacroFirstPatternLength = 8;
+constexpr int kMacroSecondOffsetField = 12;
+constexpr size_t kMacroSecondPatternLength = 4;
+
+enum class Layout { kEntry, kOffset, kPattern, kFileEnd, kMacro };
+
+struct WalkedSection {
+  int index;
+  Layout layout;
+};
+
+constexpr WalkedSection kWalkedSections[] = {
+    {kExeEntrySection, Layout::kEntry},     {kExeCallSection, Layout::kOffset},
+    {kExeForwardSection, Layout::kOffset},  {kExeBackwardSection, Layout::kOffset},
+    {kExePatternSection, Layout::kPattern}, {kComTailParagraphSection, Layout::kOffset},
+    {kComTailSection, Layout::kOffset},     {kComEntrySection, Layout::kEntry},
+    {kComCallSection, Layout::kOffset},     {kComForwardSection, Layout::kOffset},
+    {kComBackwardSection, Layout::kOffset}, {kComEndSection, Layout::kFileEnd},
+    {kComPatternSection, Layout::kPattern}, {kMacroSection, Layout::kMacro},
+    {kPeEntrySection, Layout::kOffset},
+};
+
+// Random bytes in every field, then the fields that decide whether a record is compared at
+// all set so that it is.
+std::vector<uint8_t> MakeRecord(Layout layout, uint8_t size, uint16_t id, std::mt19937& random) {
+  std::vector<uint8_t> record(size);
+  for (uint8_t& byte : record) byte = static_cast<uint8_t>(random());
+  auto below = [&random](size_t bound) { return static_cast<uint16_t>(random() % bound); };
+  switch (layout) {
+    case Layout::kEntry:
+      WriteU16(&record[kEntryIdField], id);
+      record[kEntryCodeOffsetField] =
+          static_cast<uint8_t>(below(kEntryCodeLength - kEntryBytesLength + 1));
+      break;
+    case Layout::kOffset:
+      WriteU16(&record[kOffsetIdField], id);
+      record[kOffsetCodeOffsetField] =
+          static_cast<uint8_t>(below(kEntryCodeLength - kOffsetCodeLength + 1));
+      break;
+    case Layout::kPattern:
+      WriteU16(&record[kPatternIdField], id);
+      record[kPatternLengthField] = kPatternMaxLength;
+      break;
+    case Layout::kFileEnd:
+      WriteU16(&record[kEndIdField], id);
+      record[kEndTailOffsetField] =
+          static_cast<uint8_t>(below(kFileEndLength - kEndFirstMaxLength + 1));
+      record[kEndFirstLengthField] = kEndFirstMaxLength;
+      record[kEndSecondLengthField] = kEndSecondMaxLength;
+      break;
+    case Layout::kMacro:
+      WriteU16(&record[kMacroIdField], id);
+      WriteU16(&record[kMacroFirstOffsetField],
+               below(kMacroTextWindowLength - kMacroFirstPatternLength + 1));
+      WriteU16(&record[kMacroSecondOffsetField],
+               below(kMacroTextWindowLength - kMacroSecondPatternLength + 1));
+      break;
+  }
+  return record;
+}
+
+}  // namespace
+
+Result<DatabaseImage> BuildSyntheticSignatures(uint16_t records_per_section, uint32_t seed) {
+  std::mt19937 random(seed);
+  DatabaseContent content;
+  content.version = 1;
+  content.month = 1;
+  content.year = 2026;
+  uint16_t next_id = kFirstSyntheticId;
+  for (const WalkedSection& section : kWalkedSections) {
+    const uint8_t size = ReaderRecordSize(section.index);
+    auto& records = content.sections[section.index].records;
+    records.reserve(records_per_section);
+    for (uint16_t n = 0; n < records_per_section; ++n) {
+      records.push_back(MakeRecord(section.layout, size, next_id, random));
+      // Ids wrap within 16 bits; they only have to be non-zero and clear of the special ones.
+      next_id = next_id == 0xFFFF ? kFirstSyntheticId : static_cast<uint16_t>(next_id + 1);
+    }
+  }
+  auto bytes = BuildSignatureImage(content);
+  if (!bytes) return bytes.status();
+  DatabaseImage image(*bytes);
+  for (const WalkedSection& section : kWalkedSections) {
+    SectionWalk walk(image, DirectoryOffset(section.index), ReaderRecordSize(section.index));
+    if (walk.record_count() != records_per_section) {
+      return Status::Error("section " + std::to_string(section.index) + " walks " +
+                           std::to_string(walk.record_count()) + " records, not " +
+                           std::to_string(records_per_section));
+    }
+  }
+  return image;
+}
+
+}  // namespace quarn::bench
