@@ -52,4 +52,8 @@ std::optional<FileInfo> ByteCountingFile::GetInfo() {
   return file_.GetInfo();
 }
 
+bool ByteCountingFile::SetOwner(uint32_t owner, uint32_t group) {
+  return file_.SetOwner(owner, group);
+}
+
 }  // namespace quarn::bench

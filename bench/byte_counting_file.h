@@ -28,6 +28,7 @@ class ByteCountingFile : public File {
   std::optional<FileAttributes> GetAttributes() override;
   bool SetAttributes(const FileAttributes& attributes) override;
   std::optional<FileInfo> GetInfo() override;
+  bool SetOwner(uint32_t owner, uint32_t group) override;
 
  private:
   File& file_;

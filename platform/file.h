@@ -78,6 +78,8 @@ class File {
   virtual bool SetAttributes(const FileAttributes& attributes) = 0;
 
   virtual std::optional<FileInfo> GetInfo() = 0;
+  // Gives the file another owner and group, where the caller may.
+  virtual bool SetOwner(uint32_t owner, uint32_t group) = 0;
 };
 
 }  // namespace quarn

@@ -122,4 +122,12 @@ std::optional<FileInfo> MemoryFile::GetInfo() {
   return InfoOfNode(*node_);
 }
 
+bool MemoryFile::SetOwner(uint32_t owner, uint32_t group) {
+  std::lock_guard lock(state_->mutex);
+  if (state_->CountCall(FileOperation::kSetOwner)) return false;
+  node_->owner = owner;
+  node_->group = group;
+  return true;
+}
+
 }  // namespace quarn

@@ -27,6 +27,7 @@ class MemoryFile : public File {
   std::optional<FileAttributes> GetAttributes() override;
   bool SetAttributes(const FileAttributes& attributes) override;
   std::optional<FileInfo> GetInfo() override;
+  bool SetOwner(uint32_t owner, uint32_t group) override;
 
  private:
   std::shared_ptr<MemoryState> state_;

@@ -22,6 +22,7 @@ enum class FileOperation {
   kFlush,
   kSetTimes,
   kSetAttributes,
+  kSetOwner,
   kOpenFile,
   kCreateFile,
   kRename,

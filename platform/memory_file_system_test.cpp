@@ -87,6 +87,8 @@ const OperationCall kCalls[] = {
      [](FaultBench& bench, int) { return bench.file->SetTimes(FileTimes{}); }},
     {FileOperation::kSetAttributes, "SetAttributes",
      [](FaultBench& bench, int) { return bench.file->SetAttributes(FileAttributes{}); }},
+    {FileOperation::kSetOwner, "SetOwner",
+     [](FaultBench& bench, int) { return bench.file->SetOwner(7, 8); }},
     {FileOperation::kOpenFile, "OpenFile",
      [](FaultBench& bench, int) { return bench.folder->OpenFile("f", OpenMode::kRead).ok(); }},
     {FileOperation::kCreateFile, "CreateFile",

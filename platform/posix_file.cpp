@@ -174,4 +174,8 @@ std::optional<FileInfo> PosixFile::GetInfo() {
   return info;
 }
 
+bool PosixFile::SetOwner(uint32_t owner, uint32_t group) {
+  return fchown(descriptor_, owner, group) == 0;
+}
+
 }  // namespace quarn

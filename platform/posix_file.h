@@ -34,6 +34,7 @@ class PosixFile : public File {
   std::optional<FileAttributes> GetAttributes() override;
   bool SetAttributes(const FileAttributes& attributes) override;
   std::optional<FileInfo> GetInfo() override;
+  bool SetOwner(uint32_t owner, uint32_t group) override;
 
   int descriptor() const { return descriptor_; }
 
