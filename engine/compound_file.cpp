@@ -69,4 +69,9 @@ std::optional<StreamPosition> CompoundFile::Locate(uint32_t first_sector, uint32
   return StreamPosition{current, FatEntry(current), offset % kCompoundSectorSize};
 }
 
+std::optional<uint32_t> CompoundFile::NextSector(uint32_t sector) {
+  if (!LoadFatSector(sector / kFatEntriesPerSector)) return std::nullopt;
+  return FatEntry(sector);
+}
+
 }  // namespace quarn

@@ -52,6 +52,13 @@ class CompoundFile {
   // chain that long must loop).
   std::optional<StreamPosition> Locate(uint32_t first_sector, uint32_t offset);
 
+  // The sector that follows `sector` in its chain, as the allocation-table sector describing
+  // it says (loaded when another one is loaded). Nothing when that allocation-table sector
+  // would need an entry beyond the header's 109 or cannot be read. The value is returned as
+  // stored: end-of-chain marks and sectors past the end of the file are the caller's to
+  // refuse.
+  std::optional<uint32_t> NextSector(uint32_t sector);
+
   File& file() { return file_; }
 
  private:

@@ -270,6 +270,11 @@ WordDocumentStream& WordDocumentStream::FibId(uint8_t id) {
   return *this;
 }
 
+WordDocumentStream& WordDocumentStream::FibFlags(uint16_t flags) {
+  fib_flags_ = flags;
+  return *this;
+}
+
 size_t WordDocumentStream::MacroEntryOffset(size_t index) const {
   // 0xFF, then the block's type byte and u16 count.
   return size_t{table_offset_} + 1 + 3 + index * kMacroEntrySize;
@@ -284,6 +289,7 @@ size_t WordDocumentStream::MacroTextOffset(size_t index) const {
 std::vector<uint8_t> WordDocumentStream::Build() const {
   std::vector<uint8_t> stream(kCommandTablePointerOffset + 4, 0);
   stream[0] = fib_id_;
+  PutU16(&stream, kFibFlagsOffset, fib_flags_);
   PutU32(&stream, kCommandTablePointerOffset, table_offset_);
 
   if (stream.size() < MacroEntryOffset(0)) stream.resize(MacroEntryOffset(0), 0);

@@ -93,9 +93,11 @@ class CompoundFileWriter {
 // u16 count, then 24-byte entries even when there are none). Entry i holds 0x55, the key
 // byte, the text length as u16 at 12 and the text's stream offset as u32 at 20; the texts
 // follow the table in order, stored exactly as given (callers encrypt them if they wish).
-// Defaults: FIB id 0xDC, table at 0x200. A table placed inside the FIB overwrites it.
+// Defaults: FIB id 0xDC, flags word 0, table at 0x200. A table placed inside the FIB
+// overwrites it.
 class WordDocumentStream {
  public:
+  static constexpr size_t kFibFlagsOffset = 10;
   static constexpr size_t kCommandTablePointerOffset = 0x118;
   static constexpr size_t kMacroEntrySize = 24;
   static constexpr uint8_t kMacroBlockType = 1;
@@ -107,6 +109,8 @@ class WordDocumentStream {
   WordDocumentStream& AddMacro(std::vector<uint8_t> text, uint8_t key);
   WordDocumentStream& CommandTableAt(uint32_t offset);
   WordDocumentStream& FibId(uint8_t id);
+  // The u16 at stream offset 10, which macro cleaning decrements; 0 unless set.
+  WordDocumentStream& FibFlags(uint16_t flags);
 
   // Stream offset of macro `index`'s 24-byte entry.
   size_t MacroEntryOffset(size_t index) const;
@@ -123,6 +127,7 @@ class WordDocumentStream {
   std::vector<Macro> macros_;
   uint32_t table_offset_ = 0x200;
   uint8_t fib_id_ = 0xDC;
+  uint16_t fib_flags_ = 0;
 };
 
 }  // namespace quarn::testing
