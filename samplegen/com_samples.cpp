@@ -15,6 +15,8 @@ constexpr int kComCallSection = 9;
 constexpr int kComForwardSection = 10;
 constexpr int kComBackwardSection = 11;
 constexpr int kComEndSection = 12;
+constexpr uint32_t kPrependedFamily = 990;
+constexpr size_t kPrependedLength = 64;
 
 // A program that starts with a near jump to `target`, where `code` begins.
 ComBuilder JumpingProgram(uint32_t target, const Bytes& code) {
@@ -92,6 +94,19 @@ Bytes EicarTestFile() {
   return Text("X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*");
 }
 
+// 64 bytes placed in front of a host; both parts exit at once when run.
+Sample PrependedSample() {
+  const Bytes host = ComBuilder().Code(0, Join({kExitProgram, Text("host program")})).Build();
+  Bytes infected = ComBuilder()
+                       .Code(0, Join({kExitProgram, Text("QTFPRE01")}))
+                       .Code(0x20, Text("PRE1"))
+                       .Size(kPrependedLength)
+                       .Build();
+  infected.insert(infected.end(), host.begin(), host.end());
+  return Infected("com_prepended.com", "64 bytes in front of the host", infected, kPrependedFamily,
+                  host);
+}
+
 }  // namespace
 
 std::vector<Sample> BuildComSamples() {
@@ -157,6 +172,7 @@ std::vector<Sample> BuildComSamples() {
   samples.push_back(Make(
       "com_heuristic.com", "a program preparing the calls of a file infector",
       JumpingProgram(kJumpTarget, Join({kExitProgram, kFileWalkerCalls})).Build(), {0, 0, true}));
+  samples.push_back(PrependedSample());
   samples.push_back(Make("clean.com", "a program that only exits",
                          ComBuilder().Code(0, kExitProgram).Build(), {}));
   samples.push_back(Make("empty.com", "an empty file", {}, {}));
