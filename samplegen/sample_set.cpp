@@ -1,5 +1,6 @@
 #include "samplegen/sample_set.h"
 
+#include "samplegen/com_cleaning_samples.h"
 #include "samplegen/exe_cleaning_samples.h"
 #include "samplegen/macro_cleaning_samples.h"
 
@@ -8,7 +9,7 @@ namespace quarn::samples {
 std::vector<Sample> BuildSampleSet() {
   std::vector<Sample> all;
   for (auto build : {BuildExecutableSamples, BuildComSamples, BuildDocumentSamples,
-                     BuildExeCleaningSamples, BuildMacroCleaningSamples}) {
+                     BuildExeCleaningSamples, BuildComCleaningSamples, BuildMacroCleaningSamples}) {
     std::vector<Sample> part = build();
     all.insert(all.end(), std::make_move_iterator(part.begin()),
                std::make_move_iterator(part.end()));

@@ -1,0 +1,124 @@
+#include "clean/com_cut.h"
+
+#include <gtest/gtest.h>
+
+#include "clean/appended_com_cleaner.h"
+#include "clean/com_clean_test_support.h"
+#include "clean/encrypted_com_cleaner.h"
+#include "samplegen/com_cleaning_samples.h"
+
+namespace quarn {
+namespace {
+
+using com_clean_test::Bytes;
+using com_clean_test::CleanRun;
+using com_clean_test::kWriteFailure;
+using com_clean_test::MessageLog;
+using com_clean_test::Ramp;
+using com_clean_test::RunOnCopy;
+
+const Bytes kFirstBytes = {0xB8, 0x00, 0x4C, 0xCD, 0x21};
+
+class ComCutTest : public ::testing::Test {
+ protected:
+  CleanRun Cut(const Bytes& file, uint16_t virus_length) {
+    files_.AddFile("/copy.com", file);
+    auto copy = (*files_.OpenFolder("/"))->OpenFile("copy.com", OpenMode::kReadWrite);
+    MessageLog log;
+    CleaningContext context;
+    context.ui = &log;
+    const int writes_before = files_.CallCount(FileOperation::kWrite);
+    CleanRun run;
+    run.result = CutComVirus(context, **copy, kFirstBytes, virus_length);
+    run.writes = files_.CallCount(FileOperation::kWrite) - writes_before;
+    run.file = *files_.ReadFileBytes("/copy.com");
+    run.messages = log.messages;
+    return run;
+  }
+
+  static Bytes Restored(Bytes file, size_t length) {
+    std::copy(kFirstBytes.begin(), kFirstBytes.end(), file.begin());
+    file.resize(length);
+    return file;
+  }
+
+  MemoryFileSystem files_;
+};
+
+TEST_F(ComCutTest, RestoresTheStartAndEndsTheFileWithoutTheVirus) {
+  const Bytes file = Ramp(0x300);
+  for (uint16_t virus_length : {0x100, 0, 0x300}) {
+    CleanRun run = Cut(file, virus_length);
+    EXPECT_EQ(run.result, 1u);
+    EXPECT_EQ(run.file, Restored(file, 0x300 - virus_length)) << virus_length;
+    EXPECT_EQ(run.writes, 2);
+    EXPECT_TRUE(run.messages.empty());
+  }
+}
+
+TEST_F(ComCutTest, WritesNothingForAVirusLongerThanTheFile) {
+  const Bytes file = Ramp(0x300);
+  CleanRun run = Cut(file, 0x301);
+  EXPECT_EQ(run.result, 0u);
+  EXPECT_EQ(run.file, file);
+  EXPECT_EQ(run.writes, 0);
+}
+
+TEST_F(ComCutTest, EachFailedWriteStopsWithOneMessage) {
+  const Bytes file = Ramp(0x300);
+  files_.FailCall(FileOperation::kWrite, 1);
+  CleanRun first = Cut(file, 0x100);
+  EXPECT_EQ(first.result, 0u);
+  EXPECT_EQ(first.file, file);
+  EXPECT_EQ(first.messages, std::vector<std::string>{kWriteFailure});
+
+  files_.FailCall(FileOperation::kWrite, 2);
+  CleanRun wipe = Cut(file, 0x100);
+  EXPECT_EQ(wipe.result, 0u);
+  EXPECT_EQ(wipe.file, Restored(file, file.size()));
+  EXPECT_EQ(wipe.messages, std::vector<std::string>{kWriteFailure});
+
+  files_.ClearFaults();
+  files_.SetShortWrites(kFirstBytes.size() - 1);
+  CleanRun full_disk = Cut(file, 0x100);
+  EXPECT_EQ(full_disk.result, 0u);
+  EXPECT_EQ(full_disk.messages, std::vector<std::string>{kWriteFailure});
+}
+
+TEST_F(ComCutTest, AnEndThatCannotBeSetFailsSilently) {
+  files_.FailCall(FileOperation::kSetEndOfFile, 1);
+  CleanRun run = Cut(Ramp(0x300), 0x100);
+  EXPECT_EQ(run.result, 0u);
+  EXPECT_TRUE(run.messages.empty());
+}
+
+// Both methods make the cut; a write failing at either step ends them with one message.
+TEST(ComCleaners, ReportAFailedWriteAtEachStepOnce) {
+  samples::ComInfection how;
+  how.saved_offset = 0x10;
+  how.saved_length = 6;
+  how.virus_length = 0x80;
+  how.scheme = 3;
+  how.params = {0x40, 0x00};
+  how.key = 0x4321;
+  const Bytes host = Ramp(0x200, 7);
+  const samples::InfectedCom crypt = samples::InfectCom(host, how, 951);
+  how.scheme = 0;
+  const samples::InfectedCom plain = samples::InfectCom(host, how, 950);
+  const std::pair<com_clean_test::Method, const samples::InfectedCom*> methods[] = {
+      {CleanAppendedCom, &plain}, {CleanEncryptedCom, &crypt}};
+  for (const auto& [method, infected] : methods) {
+    ASSERT_EQ(RunOnCopy(method, infected->file, infected->record).file, host);
+    for (int step : {1, 2}) {
+      MemoryFileSystem files;
+      files.FailCall(FileOperation::kWrite, step);
+      CleanRun run = RunOnCopy(files, method, infected->file, infected->record);
+      EXPECT_EQ(run.result, 0u) << step;
+      EXPECT_EQ(run.messages, std::vector<std::string>{kWriteFailure}) << step;
+      EXPECT_EQ(run.writes, step);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quarn

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/database_image.h"
+#include "engine/user_interface.h"
+#include "platform/folder.h"
+
+namespace quarn {
+
+// Removes `virus` from the file `name` in `folder`, which starts "MZ": the appended-virus
+// method, then the enciphered one, then, for a PE image, the PE method, each only when its
+// section holds a record for the virus. Each method rebuilds the host in a fresh copy of the
+// file that replaces it in one atomic rename with the file's times, so the file is either
+// cleaned or exactly as it was. Returns 1 when the virus was removed, 0 otherwise; failures
+// are shown through `ui` ("Errore di Scrittura", or the path and cause when the copy itself
+// fails).
+uint32_t CleanExecutable(const DatabaseImage& signatures, Folder& folder, const std::string& name,
+                         uint32_t virus, UserInterface& ui);
+
+// The same for any other file: the appended COM method, the prepended-virus method, the
+// enciphered COM method and the Word macro method, in this order.
+uint32_t CleanNonExecutable(const DatabaseImage& signatures, Folder& folder,
+                            const std::string& name, uint32_t virus, UserInterface& ui);
+
+}  // namespace quarn
