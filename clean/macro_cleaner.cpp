@@ -9,6 +9,7 @@
 #include "engine/byte_reader.h"
 #include "engine/compound_file.h"
 #include "engine/file_reads.h"
+#include "engine/word_command_table.h"
 
 namespace quarn {
 namespace {
@@ -44,21 +45,6 @@ using TableBuffer = std::array<uint8_t, kTableBufferSize>;
 
 bool IsWordFib(const Sector& fib) {
   return fib[0] == kFibWordIds[0] || fib[0] == kFibWordIds[1];
-}
-
-// Bytes per entry of the groups stepped over on the way to the macros; 0 for a type that
-// ends the walk.
-uint32_t EntrySizeOfGroup(uint8_t type) {
-  switch (type) {
-    case 2:
-      return 4;
-    case 3:
-      return 14;
-    case 5:
-      return 3;
-    default:
-      return 0;
-  }
 }
 
 // Walks one chain of the stream a sector at a time. A step fails where the chain ends,
@@ -142,7 +128,7 @@ std::optional<uint32_t> FindMacroGroup(std::span<const uint8_t> table) {
   while (Fits(table, group, kGroupHeaderSize)) {
     const uint8_t type = table[group];
     if (type == kMacroGroup) return static_cast<uint32_t>(group);
-    const uint32_t entry_size = EntrySizeOfGroup(type);
+    const uint32_t entry_size = CommandTableEntrySize(type);
     if (entry_size == 0) return std::nullopt;
     group += kGroupHeaderSize + uint64_t{entry_size} * ReadU16(table, group + 1);
   }

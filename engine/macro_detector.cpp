@@ -8,6 +8,7 @@
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
 #include "engine/signature_records.h"
+#include "engine/word_command_table.h"
 
 namespace quarn {
 namespace {
@@ -31,20 +32,6 @@ constexpr uint32_t kMacroFirstPatternLength = 8;
 constexpr int kMacroSecondOffsetField = 12;
 constexpr int kMacroSecondPatternField = 14;
 constexpr uint32_t kMacroSecondPatternLength = 4;
-
-// Bytes per entry of the blocks that are stepped over; 0 for a type that ends the walk.
-uint32_t EntrySizeOfBlock(uint8_t type) {
-  switch (type) {
-    case 2:
-      return 4;
-    case 3:
-      return 14;
-    case 5:
-      return 3;
-    default:
-      return 0;
-  }
-}
 
 // Compares one macro text window with every record of the section.
 void MatchMacroText(const DatabaseImage& signatures, uint16_t directory_offset,
@@ -124,7 +111,7 @@ void ScanMacros(const DatabaseImage& signatures, uint16_t directory_offset, Comp
       }
       return;
     }
-    uint32_t entry_size = EntrySizeOfBlock(type);
+    uint32_t entry_size = CommandTableEntrySize(type);
     if (entry_size == 0) return;
     block += kBlockHeaderSize + entry_size * count;
   }
