@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "engine/result_line.h"
+
 namespace quarn {
 
 // The parts of the options status bar.
@@ -10,8 +12,12 @@ enum class OptionsStatusPart : int { kFileFilter = 0, kScanAction = 1, kHeuristi
 inline constexpr std::string_view kErrorCaption = "Errore";
 inline constexpr std::string_view kWarningCaption = "Attenzione";
 
+inline constexpr int kProgressSteps = 20;  // the progress bar's range is 0 to this
+
 // The one way the engine and the scan talk to the person in front of it. The desktop window,
-// the terminal scanner and the tests each implement it.
+// the terminal scanner and the tests each implement it. The result list, the log and the
+// counters live in the scan's core; this interface only shows them, so a front end may
+// leave any of the display calls below as they are.
 class UserInterface {
  public:
   virtual ~UserInterface() = default;
@@ -20,6 +26,20 @@ class UserInterface {
 
   // A message box with an OK button and no owner window.
   virtual void ShowMessage(std::string_view caption, std::string_view text) = 0;
+
+  // A yes/no question with the stop icon; true only for Yes.
+  virtual bool Ask(std::string_view /*caption*/, std::string_view /*text*/) { return false; }
+
+  // A line the core has stored in the result list and appended to the log.
+  virtual void AddResultLine(const ResultLine& /*line*/) {}
+  virtual void SetStatusText(StatusPart /*part*/, std::string_view /*text*/) {}
+  // The progress bar's position, 0 to kProgressSteps.
+  virtual void SetProgress(int /*position*/) {}
+  // The walk goes into a folder (as shown: drive letter and backslashes) and back out.
+  virtual void EnterFolder(std::string_view /*display_path*/) {}
+  virtual void LeaveFolder() {}
+  virtual void ScanStarted() {}
+  virtual void ScanFinished(const ScanCounters& /*counters*/) {}
 };
 
 }  // namespace quarn

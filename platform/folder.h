@@ -49,6 +49,9 @@ class Folder {
 
   // The host path this folder was opened by, for messages and display.
   virtual const std::string& Path() const = 0;
+
+  // The file system the folder lives on, as FolderEntry::device gives it.
+  virtual uint64_t Device() const = 0;
 };
 
 // Access by host path: where a walk or a load starts.

@@ -146,4 +146,9 @@ Status MemoryFolder::Delete(const std::string& name) {
   return Status::Ok();
 }
 
+uint64_t MemoryFolder::Device() const {
+  std::lock_guard lock(state_->mutex);
+  return node_->device;
+}
+
 }  // namespace quarn

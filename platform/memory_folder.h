@@ -25,6 +25,7 @@ class MemoryFolder : public Folder {
   Status Rename(const std::string& from, const std::string& to, RenameMode mode) override;
   Status Delete(const std::string& name) override;
   const std::string& Path() const override { return path_; }
+  uint64_t Device() const override;
 
  private:
   Status Failure(std::string_view action, const std::string& name, int error) const;

@@ -269,4 +269,9 @@ std::unique_ptr<FileSystem> OpenPosixFileSystem() {
   return std::make_unique<PosixFileSystem>();
 }
 
+uint64_t PosixFolder::Device() const {
+  struct stat own;
+  return fstat(descriptor_, &own) == 0 ? own.st_dev : 0;
+}
+
 }  // namespace quarn

@@ -30,6 +30,7 @@ class PosixFolder : public Folder {
   Status Rename(const std::string& from, const std::string& to, RenameMode mode) override;
   Status Delete(const std::string& name) override;
   const std::string& Path() const override { return path_; }
+  uint64_t Device() const override;
 
  private:
   // An error naming `name` in this folder, or nothing when the name is acceptable.

@@ -1,0 +1,192 @@
+#include "shell/scan_driver.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include "platform/path_names.h"
+#include "shell/scan_file.h"
+#include "shell/scanned_extension.h"
+
+namespace quarn {
+namespace {
+
+constexpr std::string_view kSeparator = "--------------------------------------------------------";
+constexpr int kInfectedTotal = 31;
+constexpr int kSuspiciousTotal = 32;
+constexpr int kScannedTotal = 33;
+constexpr int kTotalTotal = 34;
+constexpr int kCleanedTotal = 35;
+constexpr int kDeletedTotal = 36;
+constexpr int kRenamedTotal = 37;
+
+// Paths under a drive letter are shown with backslashes, host paths with slashes.
+std::string JoinDisplay(const std::string& folder, const std::string& name) {
+  const bool drive = folder.size() >= 2 && folder[1] == ':';
+  const char separator = drive ? '\\' : '/';
+  if (!folder.empty() && folder.back() == separator) return folder + name;
+  return folder + separator + name;
+}
+
+struct Level {
+  std::unique_ptr<Folder> folder;
+  std::vector<FolderEntry> entries;
+  size_t next = 0;
+  std::string display_path;
+  std::string host_path;
+};
+
+std::optional<Level> OpenLevel(std::unique_ptr<Folder> folder, std::string display_path,
+                               std::string host_path) {
+  auto entries = folder->List();
+  if (!entries) return std::nullopt;
+  std::sort(entries->begin(), entries->end(),
+            [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  return Level{std::move(folder), std::move(*entries), 0, std::move(display_path),
+               std::move(host_path)};
+}
+
+bool FilterAccepts(uint32_t file_filter, const std::string& name) {
+  return file_filter == 1 || (file_filter == 0 && HasScannedExtension(name));
+}
+
+void CountFile(ScanSession& session) {
+  session.StepProgress();
+  ++session.counters().total;
+  session.ShowCounter(StatusPart::kTotal);
+}
+
+void ScanOne(ScanSession& session, Folder& folder, const std::string& name,
+             const std::string& display_folder, const std::string& host_folder) {
+  const std::string display_path = JoinDisplay(display_folder, name);
+  session.ui().SetStatusText(StatusPart::kPath, display_path);
+  ++session.counters().scanned;
+  session.ShowCounter(StatusPart::kScanned);
+  ScanFile(session, folder, name, display_path, JoinPath(host_folder, name));
+}
+
+void DefaultBootCheck(ScanSession& session, const ScanRoot& root) {
+  session.AddTextLine(root.drive_icon, "[" + root.display_path + "]");
+  session.AddTextLine(ResultIcon::kBlank, " ");
+}
+
+void AddTotalLine(ScanSession& session, int text_id, uint32_t count) {
+  session.AddTextLine(ResultIcon::kBlank,
+                      std::string(LoadText(session.language(), text_id)) + TotalNumber(count));
+}
+
+void AddTotals(ScanSession& session) {
+  const ScanCounters& counters = session.counters();
+  AddTotalLine(session, kInfectedTotal, counters.infected);
+  AddTotalLine(session, kSuspiciousTotal, counters.suspicious);
+  AddTotalLine(session, kScannedTotal, counters.scanned);
+  AddTotalLine(session, kTotalTotal, counters.total);
+  switch (session.options().scan_action) {
+    case kActionCleanAuto:
+    case kActionCleanAsk:
+      AddTotalLine(session, kCleanedTotal, counters.cleaned);
+      break;
+    case kActionDeleteAuto:
+    case kActionDeleteAsk:
+      AddTotalLine(session, kDeletedTotal, counters.deleted);
+      break;
+    case kActionRenameAuto:
+    case kActionRenameAsk:
+      AddTotalLine(session, kRenamedTotal, counters.renamed);
+      break;
+    default:
+      break;
+  }
+  session.AddTextLine(ResultIcon::kBlank, " ");
+}
+
+std::tm LocalNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return local;
+}
+
+}  // namespace
+
+std::string ScanStamp(const std::tm& t) {
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%02d/%02d/%02d - %02d:%02d:%02d\r\n\r\n", t.tm_mday % 100,
+                (t.tm_mon + 1) % 100, t.tm_year % 100, t.tm_hour % 100, t.tm_min % 100,
+                t.tm_sec % 100);
+  return stamp;
+}
+
+std::string TotalNumber(uint32_t count) {
+  return std::to_string(count) + ".";
+}
+
+void WalkDirectory(ScanSession& session, FileSystem& files, const ScanRoot& root) {
+  auto root_folder = files.OpenFolder(root.host_path);
+  if (!root_folder) return;
+  const uint64_t device = (*root_folder)->Device();
+  const uint32_t file_filter = session.options().file_filter;
+  std::vector<Level> levels;
+  if (auto level = OpenLevel(std::move(*root_folder), root.display_path, root.host_path)) {
+    levels.push_back(std::move(*level));
+  }
+  if (!levels.empty()) session.ui().EnterFolder(root.display_path);
+  while (!levels.empty()) {
+    Level& level = levels.back();
+    if (level.next == level.entries.size() || session.stop_requested().load()) {
+      levels.pop_back();
+      session.ui().LeaveFolder();
+      continue;
+    }
+    const FolderEntry& entry = level.entries[level.next++];
+    if (entry.kind == EntryKind::kFile) {
+      CountFile(session);
+      if (FilterAccepts(file_filter, entry.name)) {
+        ScanOne(session, *level.folder, entry.name, level.display_path, level.host_path);
+      }
+    } else if (entry.kind == EntryKind::kFolder && entry.device == device) {
+      const std::string display_path = JoinDisplay(level.display_path, entry.name);
+      session.ui().SetStatusText(StatusPart::kPath, display_path);
+      auto sub = level.folder->OpenFolder(entry.name);
+      if (!sub) continue;
+      auto opened = OpenLevel(std::move(*sub), display_path, JoinPath(level.host_path, entry.name));
+      if (!opened) continue;
+      session.ui().EnterFolder(display_path);
+      levels.push_back(std::move(*opened));
+    }
+  }
+}
+
+void RunScan(ScanSession& session, FileSystem& files, const std::vector<ScanRoot>& roots,
+             const BootAreaCheck& boot_check) {
+  UserInterface& ui = session.ui();
+  ui.SetProgress(0);
+  session.log().AppendLine(kSeparator);
+  session.log().Append(ScanStamp(LocalNow()));
+  session.Reset();
+  ui.ScanStarted();
+  for (const ScanRoot& root : roots) {
+    if (root.single_file) {
+      auto folder = files.OpenFolder(root.host_path);
+      if (folder) {
+        CountFile(session);
+        ScanOne(session, **folder, *root.single_file, root.display_path, root.host_path);
+      }
+    } else {
+      if (boot_check) {
+        boot_check(session, root);
+      } else {
+        DefaultBootCheck(session, root);
+      }
+      WalkDirectory(session, files, root);
+    }
+    const bool stop = session.stop_requested().load();
+    session.AddTextLine(ResultIcon::kBlank, " ");
+    if (stop) break;
+  }
+  AddTotals(session);
+  ui.ScanFinished(session.counters());
+  ui.SetProgress(0);
+}
+
+}  // namespace quarn

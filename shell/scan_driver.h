@@ -1,0 +1,47 @@
+#pragma once
+
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/folder.h"
+#include "shell/scan_session.h"
+
+namespace quarn {
+
+// One root of a scan: a drive, a folder, or a single file.
+struct ScanRoot {
+  // The folder as shown ("C:", "C:\DOS", or a host path outside every drive) and on this
+  // machine; for a single file, the folder that holds it.
+  std::string display_path;
+  std::string host_path;
+  ResultIcon drive_icon = ResultIcon::kHardDisk;  // the icon of the boot check's header line
+  // A single file to scan in `host_path` instead of a walk; it has no boot check.
+  std::optional<std::string> single_file;
+};
+
+// The boot-area check of one root. Without one, a root shows the check's header line
+// "[" + path + "]" and its closing blank line only, as a drive without sectors does.
+using BootAreaCheck = std::function<void(ScanSession&, const ScanRoot&)>;
+
+// A whole scan over `roots`, in order: the log's separator and start stamp, for each root
+// its boot check, its walk and a blank line, then the total lines. Stops taking roots once
+// the session's stop is requested; the totals are written in every case.
+void RunScan(ScanSession& session, FileSystem& files, const std::vector<ScanRoot>& roots,
+             const BootAreaCheck& boot_check = {});
+
+// Walks one root's folder and every folder below it on the same file system, entries in
+// byte order of their names, without following links: counts every regular file, scans
+// those the file filter lets through and steps the progress bar once per file found. Reads
+// the stop request at every entry. A folder that cannot be opened or listed is skipped.
+void WalkDirectory(ScanSession& session, FileSystem& files, const ScanRoot& root);
+
+// "dd/mm/yy - hh:mm:ss" and CR LF CR LF: the start stamp of a scan in the log.
+std::string ScanStamp(const std::tm& local_time);
+
+// A counter as a total line shows it: the digits and a full stop ("12.").
+std::string TotalNumber(uint32_t count);
+
+}  // namespace quarn

@@ -1,0 +1,203 @@
+#include "shell/scan_file.h"
+
+#include <optional>
+
+#include "clean/file_cleaner.h"
+#include "engine/file_verdict.h"
+#include "engine/virus_names.h"
+#include "shell/action_texts.h"
+
+namespace quarn {
+namespace {
+
+constexpr int kExactText = 23;
+constexpr int kVariantText = 24;
+constexpr int kHeuristicText = 25;
+
+struct Detected {
+  const std::string& name;
+  const std::string& display_path;
+  const std::string& host_path;
+  bool executable;
+  uint32_t virus;
+  std::string virus_name;
+};
+
+ResultLine ActionLine(const Detected& file, ActionKind action, bool ok, std::string_view text) {
+  ResultLine line;
+  line.icon = ResultIcon::kBlank;
+  line.text = std::string(text);
+  line.kind = ReportKind::kAction;
+  line.path = file.display_path;
+  line.host_path = file.host_path;
+  line.action = action;
+  line.ok = ok;
+  return line;
+}
+
+// Makes the file writable for the clean and gives its attributes back afterwards, to the
+// cleaned file when the clean replaced it.
+class WritableWhileCleaning {
+ public:
+  WritableWhileCleaning(Folder& folder, const std::string& name) : folder_(folder), name_(name) {
+    auto file = folder_.OpenFile(name_, OpenMode::kRead);
+    if (!file) return;
+    saved_ = (*file)->GetAttributes();
+    if (saved_ && saved_->read_only) {
+      FileAttributes normal = *saved_;
+      normal.read_only = false;
+      (*file)->SetAttributes(normal);
+    }
+  }
+  ~WritableWhileCleaning() {
+    if (!saved_) return;
+    if (auto file = folder_.OpenFile(name_, OpenMode::kRead)) (*file)->SetAttributes(*saved_);
+  }
+
+ private:
+  Folder& folder_;
+  const std::string& name_;
+  std::optional<FileAttributes> saved_;
+};
+
+void Clean(ScanSession& session, Folder& folder, const Detected& file, int depth);
+
+void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
+                const std::string& display_path, const std::string& host_path, int depth);
+
+void Clean(ScanSession& session, Folder& folder, const Detected& file, int depth) {
+  uint32_t outcome = 0;
+  {
+    WritableWhileCleaning writable(folder, file.name);
+    if (!folder.OpenFile(file.name, OpenMode::kReadWrite)) {
+      session.ui().ShowMessage(kErrorCaption, std::string(kCannotOpenText) + file.name);
+    } else if (file.executable) {
+      outcome = CleanExecutable(session.signatures(), folder, file.name, file.virus, session.ui());
+    } else {
+      outcome =
+          CleanNonExecutable(session.signatures(), folder, file.name, file.virus, session.ui());
+    }
+  }
+  const bool removed = outcome == 1;
+  if (removed) ++session.counters().cleaned;
+  session.AddLine(
+      ActionLine(file, ActionKind::kClean, removed, removed ? kRemovedLine : kContactSupportLine));
+  // A file may carry a second infection, or what the cleaner left of this one.
+  if (removed && depth < kMaxRescans) {
+    ScanFileAt(session, folder, file.name, file.display_path, file.host_path, depth + 1);
+  }
+}
+
+void Delete(ScanSession& session, Folder& folder, const Detected& file) {
+  if (!folder.Delete(file.name)) {
+    session.ui().ShowMessage(kErrorCaption, std::string(kCannotDeleteText) + file.display_path);
+    return;
+  }
+  ++session.counters().deleted;
+  session.AddLine(ActionLine(file, ActionKind::kDelete, true, kDeletedLine));
+}
+
+void Rename(ScanSession& session, Folder& folder, const Detected& file) {
+  const std::optional<std::string> new_name = RenamedName(file.name);
+  if (!new_name || !folder.Rename(file.name, *new_name, RenameMode::kNoReplace)) {
+    session.ui().ShowMessage(kErrorCaption, std::string(kCannotRenameText) + file.display_path);
+    return;
+  }
+  ++session.counters().renamed;
+  ResultLine line = ActionLine(file, ActionKind::kRename, true, kRenamedLine);
+  line.new_path = file.display_path;
+  line.new_path[line.new_path.size() - 3] = 'V';
+  session.AddLine(std::move(line));
+}
+
+bool Confirmed(ScanSession& session, bool ask, std::string_view caption, std::string text) {
+  return !ask || session.ui().Ask(caption, text);
+}
+
+void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
+                const std::string& display_path, const std::string& host_path, int depth) {
+  const Language language = session.language();
+  FileVerdict verdict;
+  {
+    auto file = folder.OpenFile(name, OpenMode::kRead);
+    if (!file) return;
+    verdict = DetectFile(session.signatures(), **file, session.options().heuristics_enabled == 1);
+  }
+  if (verdict.virus != 0) {
+    Detected detected{name,          display_path,
+                      host_path,     verdict.executable,
+                      verdict.virus, GetVirusName(session.names(), verdict.virus)};
+    ResultLine line;
+    line.icon = ResultIcon::kVirus;
+    line.text = display_path +
+                std::string(LoadText(language, verdict.variant == 1 ? kVariantText : kExactText)) +
+                detected.virus_name;
+    line.kind = ReportKind::kDetection;
+    line.path = display_path;
+    line.host_path = host_path;
+    line.virus_id = verdict.virus;
+    line.virus_name = detected.virus_name;
+    line.variant = verdict.variant == 1;
+    session.AddLine(std::move(line));
+    ++session.counters().infected;
+    session.ShowCounter(StatusPart::kInfected);
+
+    const uint32_t action = session.options().scan_action;
+    const bool exact = verdict.variant == 0;
+    const std::string infected_by = std::string(kInfectedBy) + detected.virus_name;
+    switch (action) {
+      case kActionCleanAuto:
+      case kActionCleanAsk:
+        if (exact && Confirmed(session, action == kActionCleanAsk, kCleanCaption,
+                               std::string(kCleanQuestion) + display_path +
+                                   std::string(kCleanQuestionVirus) + detected.virus_name)) {
+          Clean(session, folder, detected, depth);
+        }
+        break;
+      case kActionDeleteAuto:
+      case kActionDeleteAsk:
+        if (Confirmed(session, action == kActionDeleteAsk, kDeleteCaption,
+                      std::string(kDeleteQuestion) + display_path + infected_by)) {
+          Delete(session, folder, detected);
+        }
+        break;
+      case kActionRenameAuto:
+      case kActionRenameAsk:
+        if (Confirmed(session, action == kActionRenameAsk, kRenameCaption,
+                      std::string(kRenameQuestion) + display_path + infected_by)) {
+          Rename(session, folder, detected);
+        }
+        break;
+      default:
+        break;
+    }
+    return;
+  }
+  if (verdict.suspicious != 0) {
+    ResultLine line;
+    line.icon = ResultIcon::kVirus;
+    line.text = display_path + std::string(LoadText(language, kHeuristicText));
+    line.kind = ReportKind::kSuspicious;
+    line.path = display_path;
+    line.host_path = host_path;
+    session.AddLine(std::move(line));
+    ++session.counters().suspicious;
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> RenamedName(const std::string& name) {
+  if (name.size() < 3) return std::nullopt;
+  std::string renamed = name;
+  renamed[renamed.size() - 3] = 'V';
+  if (renamed == name) return std::nullopt;
+  return renamed;
+}
+
+void ScanFile(ScanSession& session, Folder& folder, const std::string& name,
+              const std::string& display_path, const std::string& host_path) {
+  ScanFileAt(session, folder, name, display_path, host_path, 0);
+}
+
+}  // namespace quarn

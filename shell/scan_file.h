@@ -1,0 +1,28 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/folder.h"
+#include "shell/scan_session.h"
+
+namespace quarn {
+
+// How many times a file is scanned again after a clean that succeeded: a cleaner that
+// reports success without changing the file cannot make the scan endless.
+inline constexpr int kMaxRescans = 16;
+
+// One file of a scan: `name` in `folder`, shown as `display_path`, at `host_path` on this
+// machine. Runs the detection stage (heuristics when they are on), reports the verdict as
+// a result line, keeps the counters and the infected status text, then carries out the
+// scan's action: clean (and scan again), delete or rename, automatically or after a
+// question. A file that cannot be opened is skipped without a line.
+void ScanFile(ScanSession& session, Folder& folder, const std::string& name,
+              const std::string& display_path, const std::string& host_path);
+
+// The name a rename gives: the character three places before the end of the name becomes
+// "V" (B.DOC becomes B.VOC). Nothing for a name of fewer than three characters, where
+// that character would lie in the folder's part of the path.
+std::optional<std::string> RenamedName(const std::string& name);
+
+}  // namespace quarn

@@ -1,0 +1,86 @@
+#include "shell/scan_session.h"
+
+#include "shell/display_text.h"
+
+namespace quarn {
+namespace {
+
+constexpr int kScannedStatusText = 431;
+constexpr int kInfectedStatusText = 432;
+constexpr int kTotalStatusText = 433;
+
+std::string LeftOutText(Language language, uint64_t left_out) {
+  const std::string count = std::to_string(left_out);
+  return language == Language::kEnglish ? "... " + count + " more lines: see the log"
+                                        : "... altre " + count + " righe: vedere il log";
+}
+
+}  // namespace
+
+ScanSession::ScanSession(const DatabaseImage& signatures, const DatabaseImage& names, ScanLog& log,
+                         UserInterface& ui, Language language, ScanOptions options)
+    : signatures_(signatures),
+      names_(names),
+      log_(log),
+      ui_(ui),
+      language_(language),
+      options_(options) {}
+
+void ScanSession::AddLine(ResultLine line) {
+  line.text = ResultLineText(line.text);
+  ++lines_sent_;
+  if (lines_sent_ < kResultListSlots) {
+    result_list_.push_back(line.text);
+  } else {
+    const uint64_t left_out = lines_sent_ - (kResultListSlots - 1);
+    std::string last = left_out == 1 ? line.text : LeftOutText(language_, left_out);
+    if (result_list_.size() < kResultListSlots) {
+      result_list_.push_back(std::move(last));
+    } else {
+      result_list_.back() = std::move(last);
+    }
+  }
+  log_.AppendLine(line.text);
+  ui_.AddResultLine(line);
+}
+
+void ScanSession::AddTextLine(ResultIcon icon, std::string text) {
+  ResultLine line;
+  line.icon = icon;
+  line.text = std::move(text);
+  AddLine(std::move(line));
+}
+
+void ScanSession::ShowCounter(StatusPart part) {
+  switch (part) {
+    case StatusPart::kScanned:
+      ui_.SetStatusText(part, std::string(LoadText(language_, kScannedStatusText)) +
+                                  std::to_string(counters_.scanned));
+      break;
+    case StatusPart::kInfected:
+      ui_.SetStatusText(part, std::string(LoadText(language_, kInfectedStatusText)) +
+                                  std::to_string(counters_.infected));
+      break;
+    case StatusPart::kTotal:
+      ui_.SetStatusText(part, std::string(LoadText(language_, kTotalStatusText)) +
+                                  std::to_string(counters_.total));
+      break;
+    case StatusPart::kPath:
+      break;
+  }
+}
+
+void ScanSession::StepProgress() {
+  progress_ = (progress_ + 1) % (kProgressSteps + 1);
+  ui_.SetProgress(progress_);
+}
+
+void ScanSession::Reset() {
+  progress_ = 0;
+  counters_ = ScanCounters{};
+  result_list_.clear();
+  lines_sent_ = 0;
+  stop_requested_ = false;
+}
+
+}  // namespace quarn

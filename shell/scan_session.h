@@ -1,0 +1,74 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/database_image.h"
+#include "engine/result_line.h"
+#include "engine/scan_log.h"
+#include "engine/scan_options.h"
+#include "engine/user_interface.h"
+#include "res/string_table.h"
+
+namespace quarn {
+
+// The slots of the result list; the log and the front ends get every line beyond them.
+inline constexpr size_t kResultListSlots = 16384;
+
+// Everything one scan keeps: the databases and options it runs with, the counters, the
+// result list and the log. Every result line goes through AddLine, which stores it, logs
+// it and only then shows it, so the list and the log always hold what was shown.
+class ScanSession {
+ public:
+  ScanSession(const DatabaseImage& signatures, const DatabaseImage& names, ScanLog& log,
+              UserInterface& ui, Language language, ScanOptions options);
+
+  const DatabaseImage& signatures() const { return signatures_; }
+  const DatabaseImage& names() const { return names_; }
+  UserInterface& ui() { return ui_; }
+  ScanLog& log() { return log_; }
+  Language language() const { return language_; }
+  const ScanOptions& options() const { return options_; }
+  ScanCounters& counters() { return counters_; }
+  const ScanCounters& counters() const { return counters_; }
+
+  // Moves the progress bar one step; past its end it starts again from the beginning.
+  void StepProgress();
+
+  // Set from any thread (the Stop command, Ctrl-C); the walk reads it at every entry.
+  std::atomic<bool>& stop_requested() { return stop_requested_; }
+
+  // Makes the line's text fit the list (see ResultLineText), stores it, appends it with
+  // CR LF to the log and sends it to the front end.
+  void AddLine(ResultLine line);
+  void AddTextLine(ResultIcon icon, std::string text);
+
+  // Shows a counter in its status-bar part: "File Analizzati: ", "File Infetti: " or
+  // "File Totali: " and the count in decimal.
+  void ShowCounter(StatusPart part);
+
+  // The result list: at most kResultListSlots lines; when more were sent, the last slot
+  // says how many the list left out (the log has them all).
+  const std::vector<std::string>& result_list() const { return result_list_; }
+  uint64_t lines_sent() const { return lines_sent_; }
+
+  // Empties the list and zeroes the counters for a new scan.
+  void Reset();
+
+ private:
+  const DatabaseImage& signatures_;
+  const DatabaseImage& names_;
+  ScanLog& log_;
+  UserInterface& ui_;
+  Language language_;
+  ScanOptions options_;
+  ScanCounters counters_;
+  std::atomic<bool> stop_requested_{false};
+  std::vector<std::string> result_list_;
+  uint64_t lines_sent_ = 0;
+  int progress_ = 0;
+};
+
+}  // namespace quarn
