@@ -1,0 +1,207 @@
+#include "shell/scan_driver.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+
+#include "engine/byte_reader.h"
+#include "engine/database_builder.h"
+#include "engine/section_directory.h"
+#include "platform/memory_file_system.h"
+#include "shell/recording_interface.h"
+
+namespace quarn {
+namespace {
+
+using ::testing::ElementsAre;
+
+const std::string kEicarText =
+    "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
+
+// Asks for a stop when the line it waits for arrives, as the Stop command would.
+class StoppingInterface : public testing::RecordingInterface {
+ public:
+  void AddResultLine(const ResultLine& line) override {
+    RecordingInterface::AddResultLine(line);
+    if (stop_on_detection && line.kind == ReportKind::kDetection) {
+      session->stop_requested() = true;
+    }
+  }
+  ScanSession* session = nullptr;
+  bool stop_on_detection = false;
+};
+
+class ScanDriverTest : public ::testing::Test {
+ protected:
+  ScanDriverTest() {
+    DatabaseContent content;
+    std::vector<uint8_t> record(16, 0);
+    std::copy_n("X5O!P%@A", 8, record.begin());
+    WriteU16(&record[8], 1);
+    record[10] = 64;
+    std::copy_n("H+H*", 4, record.begin() + 11);
+    content.sections[kComEntrySection].records = {record};
+    content.names = {{1, "EICAR-Test-File"}};
+    signatures_ = DatabaseImage(*BuildSignatureImage(content));
+    names_ = DatabaseImage(*BuildNameImage(content));
+    files_.AddFolder("/c");
+    files_.AddFolder("/data");
+    auto data = files_.OpenFolder("/data");
+    log_.Open(**data);
+  }
+
+  void Run(std::vector<ScanRoot> roots, uint32_t action = kActionReportOnly,
+           uint32_t file_filter = 0) {
+    ScanOptions options;
+    options.scan_action = action;
+    options.file_filter = file_filter;
+    session_ =
+        std::make_unique<ScanSession>(signatures_, names_, log_, ui_, Language::kItalian, options);
+    ui_.session = session_.get();
+    RunScan(*session_, files_, roots);
+  }
+
+  static ScanRoot Drive(std::string display = "C:", std::string host = "/c") {
+    return ScanRoot{std::move(display), std::move(host), ResultIcon::kHardDisk, std::nullopt};
+  }
+
+  DatabaseImage signatures_;
+  DatabaseImage names_;
+  ScanLog log_;
+  MemoryFileSystem files_;
+  StoppingInterface ui_;
+  std::unique_ptr<ScanSession> session_;
+};
+
+TEST_F(ScanDriverTest, FilterCountsEveryFileAndScansTheChosenOnes) {
+  files_.AddFile("/c/A.EXE", "MZ");
+  files_.AddFile("/c/B.TXT", kEicarText);
+  Run({Drive()});
+  EXPECT_EQ(session_->counters().total, 2u);
+  EXPECT_EQ(session_->counters().scanned, 1u);
+  EXPECT_EQ(session_->counters().infected, 0u) << "B.TXT is not scanned under filter 0";
+  EXPECT_THAT(ui_.progress, ElementsAre(0, 1, 2, 0));
+  Run({Drive()}, kActionReportOnly, 1);
+  EXPECT_EQ(session_->counters().infected, 1u);
+}
+
+TEST_F(ScanDriverTest, OneRootGivesItsBlockThenTheTotals) {
+  files_.AddFolder("/c/SUB");
+  files_.AddFile("/c/SUB/Z.COM", kEicarText);
+  files_.AddFile("/c/A.COM", kEicarText);
+  Run({Drive()}, kActionDeleteAsk);
+  EXPECT_THAT(ui_.Texts(),
+              ElementsAre("[C:]", " ", "C:\\A.COM Infetto da EICAR-Test-File",
+                          "C:\\SUB\\Z.COM Infetto da EICAR-Test-File", " ", "Files Infetti: 2.",
+                          "Files Sospetti: 0.", "Files Analizzati: 2.", "Files Totali: 2.",
+                          "Files Cancellati: 0.", " "));
+  EXPECT_EQ(ui_.lines[0].icon, ResultIcon::kHardDisk);
+  EXPECT_THAT(ui_.folders, ElementsAre("> C:", "> C:\\SUB", "<", "<"));
+  ASSERT_EQ(ui_.finished.size(), 1u);
+  EXPECT_EQ(ui_.finished[0].infected, 2u);
+}
+
+TEST_F(ScanDriverTest, TotalsDependOnTheAction) {
+  Run({Drive()}, kActionReportOnly);
+  EXPECT_THAT(ui_.Texts(), ElementsAre("[C:]", " ", " ", "Files Infetti: 0.", "Files Sospetti: 0.",
+                                       "Files Analizzati: 0.", "Files Totali: 0.", " "));
+  ui_.lines.clear();
+  Run({Drive()}, kActionRenameAuto);
+  EXPECT_EQ(ui_.Texts()[ui_.lines.size() - 2], "Files Rinominati: 0.");
+}
+
+TEST_F(ScanDriverTest, EntriesAreWalkedInByteOrder) {
+  for (const char* name : {"b.com", "B.COM", "a.com", "_.com"}) {
+    files_.AddFile(std::string("/c/") + name, kEicarText);
+  }
+  Run({Drive()});
+  std::vector<std::string> paths;
+  for (const ResultLine& line : ui_.lines) {
+    if (line.kind == ReportKind::kDetection) paths.push_back(line.host_path);
+  }
+  EXPECT_THAT(paths, ElementsAre("/c/B.COM", "/c/_.com", "/c/a.com", "/c/b.com"));
+}
+
+TEST_F(ScanDriverTest, TheProgressBarWrapsAfterTwentySteps) {
+  for (int i = 0; i < 25; ++i) files_.AddFile("/c/F" + std::to_string(100 + i) + ".TXT", "x");
+  Run({Drive()});
+  ASSERT_EQ(ui_.progress.size(), 27u);
+  EXPECT_EQ(ui_.progress[20], 20);
+  EXPECT_EQ(ui_.progress[21], 0) << "past the end it starts again";
+  EXPECT_EQ(ui_.progress[25], 4);
+  EXPECT_EQ(ui_.progress.back(), 0);
+}
+
+TEST_F(ScanDriverTest, LinksOtherFileSystemsAndSpecialFilesAreLeftAlone) {
+  files_.AddFolder("/elsewhere");
+  files_.AddFile("/elsewhere/X.COM", kEicarText);
+  files_.AddLink("/c/LINK", "/elsewhere");
+  files_.AddLink("/c/L.COM", "/elsewhere/X.COM");
+  files_.AddFolder("/c/MNT");
+  files_.AddFile("/c/MNT/Y.COM", kEicarText);
+  files_.SetDevice("/c/MNT", 99);
+  files_.AddSpecial("/c/FIFO.COM");
+  Run({Drive()});
+  EXPECT_EQ(session_->counters().total, 0u);
+  EXPECT_EQ(session_->counters().infected, 0u);
+}
+
+TEST_F(ScanDriverTest, AStopEndsTheWalkAndTheRootsButNotTheTotals) {
+  files_.AddFile("/c/A.COM", kEicarText);
+  files_.AddFile("/c/B.COM", kEicarText);
+  files_.AddFolder("/d");
+  files_.AddFile("/d/C.COM", kEicarText);
+  ui_.stop_on_detection = true;
+  Run({Drive(), Drive("D:", "/d")});
+  EXPECT_EQ(session_->counters().infected, 1u);
+  EXPECT_EQ(session_->counters().total, 1u);
+  const std::vector<std::string> texts = ui_.Texts();
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "[D:]"), 0);
+  EXPECT_EQ(texts[texts.size() - 5], "Files Infetti: 1.");
+}
+
+TEST_F(ScanDriverTest, ARootThatCannotBeEnteredStillShowsItsBlock) {
+  Run({Drive("E:", "/missing")});
+  const std::vector<std::string> texts = ui_.Texts();
+  EXPECT_THAT(std::vector<std::string>(texts.begin(), texts.begin() + 3),
+              ElementsAre("[E:]", " ", " "));
+}
+
+TEST_F(ScanDriverTest, ASingleFileHasNoBootBlock) {
+  files_.AddFile("/c/A.COM", kEicarText);
+  Run({ScanRoot{"C:", "/c", ResultIcon::kHardDisk, std::string("A.COM")}});
+  EXPECT_EQ(ui_.Texts()[0], "C:\\A.COM Infetto da EICAR-Test-File");
+  EXPECT_EQ(session_->counters().scanned, 1u);
+}
+
+TEST_F(ScanDriverTest, TheLogGetsTheSeparatorTheStampAndEveryLine) {
+  files_.AddFile("/c/A.COM", kEicarText);
+  Run({Drive()});
+  const std::string log = *files_.ReadFileText("/data/QUARNEXP.LOG");
+  const std::string separator(56, '-');
+  ASSERT_NE(log.find(separator + "\r\n"), std::string::npos);
+  const std::string after = log.substr(log.find(separator) + 58);
+  EXPECT_TRUE(std::regex_search(
+      after, std::regex("^\\d\\d/\\d\\d/\\d\\d - \\d\\d:\\d\\d:\\d\\d\r\n\r\n\\[C:\\]\r\n")))
+      << after;
+  EXPECT_NE(log.find("C:\\A.COM Infetto da EICAR-Test-File\r\n"), std::string::npos);
+  EXPECT_NE(log.find("Files Totali: 1.\r\n \r\n"), std::string::npos);
+}
+
+TEST(ScanStamp, IsDayMonthYearThenTheTime) {
+  std::tm t{};
+  t.tm_mday = 5;
+  t.tm_mon = 11;
+  t.tm_year = 126;
+  t.tm_hour = 9;
+  t.tm_min = 7;
+  t.tm_sec = 3;
+  EXPECT_EQ(ScanStamp(t), "05/12/26 - 09:07:03\r\n\r\n");
+  EXPECT_EQ(TotalNumber(0), "0.");
+  EXPECT_EQ(TotalNumber(4294967295u), "4294967295.");
+}
+
+}  // namespace
+}  // namespace quarn
