@@ -21,8 +21,9 @@ bool ScanLog::Open(Folder& folder, std::string_view name) {
 void ScanLog::Append(std::string_view text) {
   if (!file_ || text.empty()) return;
   // Another program may have appended since; every write lands after the last byte.
-  file_->Seek(0, SeekOrigin::kEnd);
-  file_->Write(text.data(), static_cast<uint32_t>(text.size()));
+  const bool written = file_->Seek(0, SeekOrigin::kEnd).has_value() &&
+                       file_->Write(text.data(), static_cast<uint32_t>(text.size())) == text.size();
+  if (!written) write_failed_ = true;
 }
 
 void ScanLog::AppendLine(std::string_view text) {

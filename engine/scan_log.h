@@ -24,13 +24,17 @@ class ScanLog {
 
   bool is_open() const { return file_ != nullptr; }
 
-  // Appends the bytes as they are; failures are silent.
+  // True once a write has failed (a full disk, say); the scan goes on regardless.
+  bool write_failed() const { return write_failed_; }
+
+  // Appends the bytes as they are; failures are silent but for write_failed().
   void Append(std::string_view text);
   // Appends the text and CR LF.
   void AppendLine(std::string_view text);
 
  private:
   std::unique_ptr<File> file_;
+  bool write_failed_ = false;
 };
 
 }  // namespace quarn
