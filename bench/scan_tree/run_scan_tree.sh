@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Scan speed over a whole folder tree: quarnscan against raw_walk, the bare walk with the
+# open, three small reads and close that every file costs at least. Builds the three
+# programs in the release tree, generates the tree once (later runs reuse it), warms the
+# page cache, then times each program several times and keeps the best run.
+#
+#   bench/scan_tree/run_scan_tree.sh [TREE_FOLDER]      (default /tmp/quarn-scan-tree)
+#
+# SCAN_TREE_FILES (default 20000) sets the tree's size, SCAN_TREE_RUNS (default 3) the runs
+# per program. The goal is quarnscan at half raw_walk's files per second or better.
+# Exit status: 0 measured, 1 a step failed, 2 quarnscan is not built yet.
+set -euo pipefail
+export LC_ALL=C
+
+cd "$(dirname "$0")/../.."
+tree=${1:-/tmp/quarn-scan-tree}
+tree=${tree%/}
+file_count=${SCAN_TREE_FILES:-20000}
+runs=${SCAN_TREE_RUNS:-3}
+# Beside the tree rather than in it, so the tree holds exactly the generated files; written
+# only after a generation finished, so an interrupted one is never taken for a whole tree.
+stamp="$tree.complete"
+bin=build/release/bin
+
+fail() {
+  echo "run_scan_tree: $*" >&2
+  exit 1
+}
+
+[[ -n $tree ]] || fail "the tree cannot be the root folder"
+[[ $file_count =~ ^[0-9]+$ ]] || fail "SCAN_TREE_FILES must be a whole number"
+[[ $runs =~ ^[1-9][0-9]*$ ]] || fail "SCAN_TREE_RUNS must be a positive whole number"
+
+# quarnscan is still being written: build it when the build knows it, and carry on to the
+# raw_walk figures either way.
+cmake --preset release >/dev/null
+targets=$(cmake --build build/release --target help)
+if grep -q '^quarnscan:' <<<"$targets"; then
+  cmake --build build/release --target scan_tree_gen raw_walk quarnscan
+else
+  cmake --build build/release --target scan_tree_gen raw_walk
+fi
+
+# A tree is reused only when it was made with this size by this very generator: a change to
+# the generator's code changes the files it writes.
+generator_sum=$(sha256sum <"$bin/scan_tree_gen")
+wanted="files=$file_count generator=${generator_sum%% *}"
+if [[ -d $tree && -f $stamp && $(<"$stamp") == "$wanted" ]]; then
+  echo "Reusing the tree in $tree ($file_count files)"
+else
+  if [[ -f $stamp ]]; then
+    # The stamp says this folder is a tree an earlier run made, so it may go.
+    echo "Removing the tree in $tree: made with another size or generator"
+    rm -f "$stamp"
+    rm -rf -- "$tree"
+  elif [[ -d $tree && -n $(ls -A "$tree") ]]; then
+    fail "$tree holds files that are not a finished tree of $file_count files;" \
+      "remove it or name another folder"
+  fi
+  echo "Generating $file_count files in $tree"
+  "$bin/scan_tree_gen" --files "$file_count" "$tree"
+  echo "$wanted" >"$stamp"
+fi
+
+# best_of COMMAND...: runs the command $runs times and prints the shortest wall time in
+# seconds. Stops the script when the command fails.
+best_of() {
+  local best="" start end status
+  for ((run = 1; run <= runs; run++)); do
+    start=$EPOCHREALTIME # microseconds, and no process started to read the clock
+    status=0
+    "$@" >/dev/null || status=$?
+    end=$EPOCHREALTIME
+    if ((status != 0)); then
+      if [[ $1 == "$bin/quarnscan" && $status -eq 1 ]]; then
+        fail "quarnscan reported a finding in $tree, which should be clean; run it without" \
+          "--json to see what"
+      fi
+      fail "$1 failed (exit $status)"
+    fi
+    best=$(awk -v a="$start" -v b="$end" -v best="$best" \
+      'BEGIN { t = b - a; if (best != "" && best < t) t = best; printf "%.4f", t }')
+  done
+  echo "$best"
+}
+
+echo "Warming the cache"
+walked=$("$bin/raw_walk" "$tree")
+files=$(sed -n 's/^files=\([0-9]*\) .*/\1/p' <<<"$walked")
+[[ -n $files && $files -gt 0 ]] || fail "raw_walk found no files in $tree"
+
+raw_seconds=$(best_of "$bin/raw_walk" "$tree")
+rate() { awk -v n="$files" -v t="$1" 'BEGIN { printf "%.0f", (t > 0 ? n / t : 0) }'; }
+printf 'raw_walk   %6d files  %7.3f s  %8d files/s  (best of %d)\n' \
+  "$files" "$raw_seconds" "$(rate "$raw_seconds")" "$runs"
+
+if [[ ! -x $bin/quarnscan ]]; then
+  echo "run_scan_tree: $bin/quarnscan is not built (the build has no quarnscan target yet);" \
+    "no comparison made" >&2
+  exit 2
+fi
+
+scan_seconds=$(best_of "$bin/quarnscan" --no-log --no-memory --json --files all "$tree")
+printf 'quarnscan  %6d files  %7.3f s  %8d files/s  (best of %d)\n' \
+  "$files" "$scan_seconds" "$(rate "$scan_seconds")" "$runs"
+awk -v raw="$raw_seconds" -v scan="$scan_seconds" 'BEGIN {
+  ratio = (scan > 0 ? raw / scan : 0)
+  printf "quarnscan/raw_walk  %.2f  (goal 0.50 or more: %s)\n", ratio, (ratio >= 0.5 ? "met" : "NOT met")
+}'
