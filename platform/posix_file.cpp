@@ -49,7 +49,9 @@ uint32_t PosixFile::Read(void* buffer, uint32_t length) {
   auto* out = static_cast<uint8_t*>(buffer);
   uint32_t done = 0;
   while (done < length) {
-    ssize_t got = read(descriptor_, out + done, length - done);
+    // Positioned reads: the handle's position lives here, so a seek costs no system call.
+    ssize_t got =
+        pread(descriptor_, out + done, length - done, static_cast<off_t>(position_ + done));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     done += static_cast<uint32_t>(got);
@@ -75,7 +77,6 @@ std::optional<uint64_t> PosixFile::Seek(int64_t offset, SeekOrigin origin) {
   }
   int64_t target = 0;
   if (__builtin_add_overflow(base, offset, &target) || target < 0) return std::nullopt;
-  if (lseek(descriptor_, static_cast<off_t>(target), SEEK_SET) < 0) return std::nullopt;
   position_ = static_cast<uint64_t>(target);
   return position_;
 }
@@ -90,7 +91,8 @@ uint32_t PosixFile::Write(const void* buffer, uint32_t length) {
   const auto* in = static_cast<const uint8_t*>(buffer);
   uint32_t done = 0;
   while (done < length) {
-    ssize_t put = write(descriptor_, in + done, length - done);
+    ssize_t put =
+        pwrite(descriptor_, in + done, length - done, static_cast<off_t>(position_ + done));
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) break;
     done += static_cast<uint32_t>(put);
