@@ -1,11 +1,24 @@
 #!/usr/bin/env bash
-# The main job: builds the programs, describes the bundled default database and writes the
-# test samples into samples/.
+# The main job: builds the programs, the default database and the test samples, then scans
+# samples/ with the bundled database and shows the result lines.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/common.sh
 quarn_install_packages "${QUARN_PACKAGES[@]}"
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(quarn_jobs)" --target quarndb default_database samples
+cmake --build --preset release -j "$(quarn_jobs)" --target quarnscan quarndb default_database samples
 build/release/bin/quarndb info build/release/share/quarnexp
-echo "Test samples: samples/ (what each should give: samples/MANIFEST.txt)"
+echo
+echo "Scanning samples/ (what each file should give: samples/MANIFEST.txt)"
+# A settings file of this run only, so the scan neither reads nor writes the user's own.
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+settings="$scratch/settings.reg"
+status=0
+build/release/bin/quarnscan --settings "$settings" --data-dir build/release/share/quarnexp \
+  --no-log --no-memory samples || status=$?
+# 1 means something was found, which is what the samples are for.
+if [ "$status" -gt 1 ]; then
+  echo "quarnscan failed with exit status $status" >&2
+  exit "$status"
+fi

@@ -32,6 +32,9 @@ class UserInterface {
 
   // A line the core has stored in the result list and appended to the log.
   virtual void AddResultLine(const ResultLine& /*line*/) {}
+  // An action that failed without a result line of its own (a delete or rename refused
+  // with a message): what it reports, for front ends that record every attempt.
+  virtual void ReportUnshownAction(const ResultLine& /*report*/) {}
   virtual void SetStatusText(StatusPart /*part*/, std::string_view /*text*/) {}
   // The progress bar's position, 0 to kProgressSteps.
   virtual void SetProgress(int /*position*/) {}

@@ -25,6 +25,7 @@ class RecordingInterface : public UserInterface {
     return answer;
   }
   void AddResultLine(const ResultLine& line) override { lines.push_back(line); }
+  void ReportUnshownAction(const ResultLine& report) override { unshown.push_back(report); }
   void SetStatusText(StatusPart part, std::string_view text) override {
     statuses.push_back({part, std::string(text)});
   }
@@ -43,6 +44,7 @@ class RecordingInterface : public UserInterface {
   std::vector<std::string> messages;
   std::vector<std::string> questions;
   std::vector<ResultLine> lines;
+  std::vector<ResultLine> unshown;
   std::vector<std::pair<StatusPart, std::string>> statuses;
   std::vector<int> progress;
   std::vector<std::string> folders;

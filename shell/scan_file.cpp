@@ -91,6 +91,7 @@ void Clean(ScanSession& session, Folder& folder, const Detected& file, int depth
 void Delete(ScanSession& session, Folder& folder, const Detected& file) {
   if (!folder.Delete(file.name)) {
     session.ui().ShowMessage(kErrorCaption, std::string(kCannotDeleteText) + file.display_path);
+    session.ui().ReportUnshownAction(ActionLine(file, ActionKind::kDelete, false, ""));
     return;
   }
   ++session.counters().deleted;
@@ -101,6 +102,7 @@ void Rename(ScanSession& session, Folder& folder, const Detected& file) {
   const std::optional<std::string> new_name = RenamedName(file.name);
   if (!new_name || !folder.Rename(file.name, *new_name, RenameMode::kNoReplace)) {
     session.ui().ShowMessage(kErrorCaption, std::string(kCannotRenameText) + file.display_path);
+    session.ui().ReportUnshownAction(ActionLine(file, ActionKind::kRename, false, ""));
     return;
   }
   ++session.counters().renamed;

@@ -139,6 +139,9 @@ TEST_F(ScanFileTest, AFailedDeleteIsAMessageAndNoLine) {
   Scan("A.COM", Action(kActionDeleteAuto));
   EXPECT_THAT(ui_.messages, ElementsAre("Errore: Impossibile CANCELLARE il file C:\\A.COM"));
   EXPECT_EQ(ui_.lines.size(), 1u);
+  ASSERT_EQ(ui_.unshown.size(), 1u) << "the attempt is still reported to the front end";
+  EXPECT_EQ(ui_.unshown[0].action, ActionKind::kDelete);
+  EXPECT_FALSE(ui_.unshown[0].ok);
   EXPECT_EQ(session_->counters().deleted, 0u);
 }
 

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/scan_output.h"
+
+namespace quarn {
+
+// The JSON Lines form of quarnscan's output: one object per line, its kind in "event".
+// Every string is valid UTF-8: bytes of a file name (or of a database's virus name) that are
+// not become U+FFFD.
+
+// The events of one result line: "line" always, then "detection", "suspicious" or "action"
+// when the line reports one. Each without a line end.
+std::vector<std::string> ResultLineEvents(const ResultLine& line);
+// The action event of an attempt, shown with a line or not.
+std::string ActionEvent(const ResultLine& line);
+std::string MessageEvent(std::string_view caption, std::string_view text);
+std::string SummaryEvent(const ScanCounters& counters);
+
+// Writes the events above, one per line.
+class JsonEventOutput : public ScanOutput {
+ public:
+  // `out` is not owned and must outlive this object.
+  explicit JsonEventOutput(std::FILE* out) : out_(out) {}
+
+  void AddResultLine(const ResultLine& line) override;
+  void AddUnshownAction(const ResultLine& report) override;
+  void AddMessage(std::string_view caption, std::string_view text) override;
+  void AddSummary(const ScanCounters& counters) override;
+
+ private:
+  void Write(const std::string& event);
+
+  std::FILE* out_;
+};
+
+}  // namespace quarn

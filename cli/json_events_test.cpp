@@ -1,0 +1,134 @@
+#include "cli/json_events.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <string>
+
+namespace quarn {
+namespace {
+
+using nlohmann::json;
+
+ResultLine FileLine(ReportKind kind) {
+  ResultLine line;
+  line.icon = ResultIcon::kVirus;
+  line.text = "C:\\X.COM Infetto da EICAR-Test-File";
+  line.kind = kind;
+  line.path = "C:\\X.COM";
+  line.host_path = "/srv/X.COM";
+  return line;
+}
+
+TEST(JsonEvents, TextLineIsOneLineEventWithItsIcon) {
+  const std::vector<std::pair<ResultIcon, std::string>> icons = {
+      {ResultIcon::kBlank, "blank"},       {ResultIcon::kVirus, "virus"},
+      {ResultIcon::kHardDisk, "harddisk"}, {ResultIcon::kFloppy, "floppy"},
+      {ResultIcon::kCdRom, "cdrom"},       {ResultIcon::kNetwork, "network"},
+      {ResultIcon::kComputer, "computer"}};
+  for (const auto& [icon, name] : icons) {
+    ResultLine line;
+    line.icon = icon;
+    line.text = "[C:]";
+    std::vector<std::string> events = ResultLineEvents(line);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0], R"({"event":"line","icon":")" + name + R"(","text":"[C:]"})");
+  }
+}
+
+TEST(JsonEvents, DetectionFollowsItsLine) {
+  ResultLine line = FileLine(ReportKind::kDetection);
+  line.virus_id = 913;
+  line.virus_name = "Test.Com.Entry";
+  line.variant = true;
+  std::vector<std::string> events = ResultLineEvents(line);
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(json::parse(events[0])["event"], "line");
+  EXPECT_EQ(json::parse(events[1]),
+            json::parse(R"({"event":"detection","path":"C:\\X.COM","host_path":"/srv/X.COM",
+                            "virus_id":913,"name":"Test.Com.Entry","variant":true})"));
+  EXPECT_EQ(events[1].rfind(R"({"event":"detection",)", 0), 0u);  // the kind comes first
+}
+
+TEST(JsonEvents, SuspiciousCarriesOnlyThePaths) {
+  std::vector<std::string> events = ResultLineEvents(FileLine(ReportKind::kSuspicious));
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(json::parse(events[1]),
+            json::parse(R"({"event":"suspicious","path":"C:\\X.COM","host_path":"/srv/X.COM"})"));
+}
+
+TEST(JsonEvents, ActionsNameWhatWasDoneAndOnlyRenameHasNewPath) {
+  ResultLine clean = FileLine(ReportKind::kAction);
+  clean.action = ActionKind::kClean;
+  clean.ok = false;
+  EXPECT_EQ(json::parse(ResultLineEvents(clean).at(1)),
+            json::parse(R"({"event":"action","path":"C:\\X.COM","host_path":"/srv/X.COM",
+                            "action":"clean","ok":false})"));
+  ResultLine deleted = FileLine(ReportKind::kAction);
+  deleted.action = ActionKind::kDelete;
+  deleted.ok = true;
+  json delete_event = json::parse(ResultLineEvents(deleted).at(1));
+  EXPECT_EQ(delete_event["action"], "delete");
+  EXPECT_EQ(delete_event["ok"], true);
+  EXPECT_FALSE(delete_event.contains("new_path"));
+  ResultLine renamed = FileLine(ReportKind::kAction);
+  renamed.action = ActionKind::kRename;
+  renamed.ok = true;
+  renamed.new_path = "C:\\X.VOM";
+  json rename_event = json::parse(ResultLineEvents(renamed).at(1));
+  EXPECT_EQ(rename_event["action"], "rename");
+  EXPECT_EQ(rename_event["new_path"], "C:\\X.VOM");
+}
+
+TEST(JsonEvents, FileNameBytesThatAreNotUtf8BecomeReplacementCharacters) {
+  ResultLine line = FileLine(ReportKind::kDetection);
+  line.path = "C:\\B\xFF.COM";
+  line.host_path = "/srv/B\xFF.COM";
+  line.text = "C:\\B?.COM Infetto da X";
+  line.virus_name = "Bad\xC3";
+  std::vector<std::string> events = ResultLineEvents(line);
+  json detection = json::parse(events.at(1));  // strict parsing: throws on invalid UTF-8
+  EXPECT_EQ(detection["path"], "C:\\B\xEF\xBF\xBD.COM");
+  EXPECT_EQ(detection["host_path"], "/srv/B\xEF\xBF\xBD.COM");
+  EXPECT_EQ(detection["name"], "Bad\xEF\xBF\xBD");
+  EXPECT_EQ(json::parse(MessageEvent("Errore", "Impossibile \xFE"))["text"],
+            "Impossibile \xEF\xBF\xBD");
+}
+
+TEST(JsonEvents, SummaryHasEverySevenCounters) {
+  ScanCounters counters{1, 2, 3, 4, 5, 6, 7};
+  EXPECT_EQ(SummaryEvent(counters),
+            R"({"event":"summary","infected":1,"suspicious":2,"scanned":3,"total":4,)"
+            R"("cleaned":5,"deleted":6,"renamed":7})");
+  EXPECT_EQ(MessageEvent("Errore", "QUARN.DAT non trovato"),
+            R"({"event":"message","caption":"Errore","text":"QUARN.DAT non trovato"})");
+}
+
+TEST(JsonEvents, OutputWritesOneEventPerLine) {
+  char* buffer = nullptr;
+  size_t size = 0;
+  std::FILE* stream = open_memstream(&buffer, &size);
+  ASSERT_NE(stream, nullptr);
+  {
+    JsonEventOutput output(stream);
+    output.AddResultLine(FileLine(ReportKind::kSuspicious));
+    output.AddMessage("Errore", "x");
+    output.AddSummary(ScanCounters{});
+  }
+  std::fclose(stream);
+  std::string written(buffer, size);
+  std::free(buffer);
+  std::vector<std::string> kinds;
+  size_t at = 0;
+  while (at < written.size()) {
+    const size_t end = written.find('\n', at);
+    ASSERT_NE(end, std::string::npos);
+    kinds.push_back(json::parse(written.substr(at, end - at))["event"]);
+    at = end + 1;
+  }
+  EXPECT_EQ(kinds, (std::vector<std::string>{"line", "suspicious", "message", "summary"}));
+}
+
+}  // namespace
+}  // namespace quarn

@@ -1,0 +1,40 @@
+// quarnscan: the scanner in a terminal, for scripts, servers and tests. Its command line,
+// output and exit status are a contract: docs/scanner-cli.md.
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "cli/interrupt_watch.h"
+#include "cli/scan_arguments.h"
+#include "cli/scan_run.h"
+#include "cli/terminal_device.h"
+#include "platform/drive_detection.h"
+#include "platform/executable_location.h"
+#include "platform/first_run.h"
+#include "platform/posix_folder.h"
+
+int main(int argc, char** argv) {
+  quarn::InstallInterruptHandler();
+  quarn::ArgumentsOutcome parsed = quarn::ParseScanArguments(argc, argv);
+  std::fputs(parsed.standard_output.c_str(), stdout);
+  std::fputs(parsed.standard_error.c_str(), stderr);
+  if (!parsed.arguments) return parsed.exit_code;
+  const quarn::ScanArguments& arguments = *parsed.arguments;
+
+  std::unique_ptr<quarn::FileSystem> files = quarn::OpenPosixFileSystem();
+  std::unique_ptr<quarn::SettingsStore> settings =
+      quarn::OpenFileSettingsStore(arguments.settings_path.value_or(quarn::DefaultSettingsPath()));
+  std::error_code error;
+  std::filesystem::path working_directory = std::filesystem::current_path(error);
+
+  quarn::ScanEnvironment environment;
+  environment.files = files.get();
+  environment.settings = settings.get();
+  environment.detect_drives = &quarn::DetectMountedDrives;
+  environment.working_directory = error ? std::string("/") : working_directory.string();
+  environment.bundled_data_directory = quarn::BundledDataDirectory();
+  environment.user_data_directory = quarn::DefaultUserDataDirectory();
+  environment.progress_on_err = quarn::IsTerminal(stderr);
+  environment.columns = quarn::TerminalColumns(stderr);
+  return quarn::RunQuarnscan(arguments, environment);
+}

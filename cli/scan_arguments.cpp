@@ -1,0 +1,253 @@
+#include "cli/scan_arguments.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <sstream>
+#include <utility>
+
+#include "cli/exit_codes.h"
+#include "engine/scan_options.h"
+#include "platform/drive_sources.h"
+
+namespace quarn {
+namespace {
+
+constexpr char kProgramName[] = "quarnscan";
+
+template <typename T>
+struct Choice {
+  std::string_view name;
+  T value;
+};
+
+constexpr std::array<Choice<Language>, 2> kLanguages{{
+    {"it", Language::kItalian},
+    {"en", Language::kEnglish},
+}};
+constexpr std::array<Choice<uint32_t>, 2> kFileFilters{{{"exe", 0}, {"all", 1}}};
+constexpr std::array<Choice<uint32_t>, 7> kScanActions{{
+    {"scan", kActionReportOnly},
+    {"clean", kActionCleanAuto},
+    {"clean-ask", kActionCleanAsk},
+    {"delete", kActionDeleteAuto},
+    {"delete-ask", kActionDeleteAsk},
+    {"rename", kActionRenameAuto},
+    {"rename-ask", kActionRenameAsk},
+}};
+constexpr std::array<Choice<uint32_t>, 2> kHeuristics{{{"on", 1}, {"off", 0}}};
+
+template <typename T, size_t N>
+std::vector<std::string> NamesOf(const std::array<Choice<T>, N>& choices) {
+  std::vector<std::string> names;
+  for (const Choice<T>& choice : choices) names.emplace_back(choice.name);
+  return names;
+}
+
+// The value of a name that IsMember has already checked, in any case.
+template <typename T, size_t N>
+T ValueOf(const std::array<Choice<T>, N>& choices, const std::string& name) {
+  const std::string lower = CLI::detail::to_lower(name);
+  for (const Choice<T>& choice : choices) {
+    if (choice.name == lower) return choice.value;
+  }
+  return choices.front().value;
+}
+
+std::optional<uint32_t> ParseNumber(std::string_view text) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  uint32_t number = 0;
+  const char* end = text.data() + text.size();
+  auto [stop, error] = std::from_chars(text.data(), end, number, base);
+  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
+  return number;
+}
+
+std::optional<DiskGeometry> ParseGeometry(std::string_view text) {
+  std::array<uint32_t, 3> parts{};
+  for (size_t index = 0; index < parts.size(); ++index) {
+    const size_t slash = index + 1 < parts.size() ? text.find('/') : text.size();
+    if (slash == std::string_view::npos) return std::nullopt;
+    const std::string_view digits = text.substr(0, slash);
+    if (digits.empty() ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      return std::nullopt;
+    }
+    std::optional<uint32_t> number = ParseNumber(digits);
+    if (!number) return std::nullopt;
+    parts[index] = *number;
+    text.remove_prefix(std::min(text.size(), slash + 1));
+  }
+  return DiskGeometry{parts[0], parts[1], parts[2]};
+}
+
+CLI::Validator StatusValidator(Status (*check)(std::string_view), std::string description) {
+  return CLI::Validator(
+      [check](std::string& value) {
+        Status checked = check(value);
+        return checked ? std::string() : checked.message();
+      },
+      std::move(description));
+}
+
+Status CheckDisk(std::string_view value) {
+  Result<DiskFlag> disk = ParseDiskFlag(value);
+  return disk ? Status::Ok() : disk.status();
+}
+
+Status CheckDrive(std::string_view value) {
+  Result<Drive> drive = ParseDriveArgument(value);
+  return drive ? Status::Ok() : drive.status();
+}
+
+constexpr char kFooter[] =
+    "TARGET is a drive (A:), a path on a mapped drive (C:\\DOS\\UTIL or c:/DOS/UTIL), or a\n"
+    "host path (/srv/files, ./samples); a host path that is a file is scanned alone.\n"
+    "Targets are scanned in the order given. Options apply to this run only and are never\n"
+    "written to the settings.\n"
+    "\n"
+    "Exit status: 0 nothing found; 1 a virus or a suspicious file found; 2 the scan could not\n"
+    "run or a target does not exist (the other targets are still scanned); 130 stopped by\n"
+    "Ctrl-C (the totals are still written). Ctrl-C twice ends at once.";
+
+}  // namespace
+
+Result<DiskFlag> ParseDiskFlag(std::string_view value) {
+  const std::string shown(value);
+  const size_t equals = value.find('=');
+  if (equals == std::string_view::npos || equals + 1 == value.size()) {
+    return Status::Error("\"" + shown + "\": expected N=IMAGE[,C/H/S]");
+  }
+  std::optional<uint32_t> disk = ParseNumber(value.substr(0, equals));
+  if (!disk ||
+      (*disk != kFirstFloppyDisk && *disk != kSecondFloppyDisk && *disk != kFirstHardDisk)) {
+    return Status::Error("\"" + shown + "\": the disk is 0, 1 or 0x80");
+  }
+  DiskFlag flag;
+  flag.bios_disk = *disk;
+  flag.image = std::string(value.substr(equals + 1));
+  const size_t comma = flag.image.rfind(',');
+  if (comma != std::string::npos) {
+    if (std::optional<DiskGeometry> geometry = ParseGeometry(flag.image.substr(comma + 1))) {
+      if (geometry->cylinders < 1 || geometry->cylinders > 65535 || geometry->heads < 1 ||
+          geometry->heads > 255 || geometry->sectors < 1 || geometry->sectors > 63) {
+        return Status::Error("\"" + shown +
+                             "\": geometry out of range (cylinders 1-65535, heads 1-255, "
+                             "sectors 1-63)");
+      }
+      flag.geometry = geometry;
+      flag.image.resize(comma);
+    }
+  }
+  if (flag.image.empty()) return Status::Error("\"" + shown + "\": the image is missing");
+  return flag;
+}
+
+ArgumentsOutcome ParseScanArguments(int argc, const char* const* argv) {
+  CLI::App app{"quarnscan: scans files, folders and drives for viruses, as Quarn Explorer does",
+               kProgramName};
+  app.set_version_flag("--version", std::string(kProgramName) + " " + QUARN_VERSION);
+  app.footer(kFooter);
+  app.failure_message([](const CLI::App*, const CLI::Error& error) {
+    return std::string(kProgramName) + ": " + error.what() + "\nRun with --help for more.\n";
+  });
+
+  std::string settings, data_directory, language, file_filter, scan_action, heuristics, log_path,
+      memory_image;
+  bool yes = false, no = false, no_log = false;
+  ScanArguments arguments;
+  std::vector<std::string> disks;
+
+  CLI::Option* settings_option = app.add_option(
+      "--settings", settings,
+      "the settings store (default: $QUARN_SETTINGS, else ~/.config/quarnexp/settings.reg)");
+  settings_option->type_name("FILE");
+  CLI::Option* data_option =
+      app.add_option("--data-dir", data_directory,
+                     "the folder holding QUARN.DAT and NAMEVIR.DAT (default: \"DAT\")");
+  data_option->type_name("DIR");
+  CLI::Option* language_option =
+      app.add_option("--lang", language, "the language of the result lines")
+          ->check(CLI::IsMember(NamesOf(kLanguages), CLI::ignore_case));
+  CLI::Option* files_option =
+      app.add_option("--files", file_filter, "executables only, or every file")
+          ->check(CLI::IsMember(NamesOf(kFileFilters), CLI::ignore_case));
+  CLI::Option* action_option =
+      app.add_option("--action", scan_action, "what to do with an infected file; -ask asks first")
+          ->check(CLI::IsMember(NamesOf(kScanActions), CLI::ignore_case));
+  CLI::Option* heuristics_option =
+      app.add_option("--heuristics", heuristics, "look for unknown viruses as well")
+          ->check(CLI::IsMember(NamesOf(kHeuristics), CLI::ignore_case));
+  CLI::Option* yes_option =
+      app.add_flag("--yes", yes, "answer Yes to every question of an -ask action");
+  app.add_flag("--no", no, "answer No to every question (the answer when there is no terminal)")
+      ->excludes(yes_option);
+  app.add_flag("--json", arguments.json, "JSON Lines events on standard output");
+  CLI::Option* log_option = app.add_option("--log", log_path,
+                                           "where the scan log goes (default: QUARNEXP.LOG in "
+                                           "the data folder)");
+  log_option->type_name("FILE");
+  app.add_flag("--no-log", no_log, "write no log")->excludes(log_option);
+  CLI::Option* memory_option =
+      app.add_option("--memory-image", memory_image,
+                     "the file low DOS memory reads from (default: \"MemoryImage\", else zeros)")
+          ->check(CLI::Validator(CLI::ExistingFile).description(""));
+  memory_option->type_name("FILE");
+  app.add_flag("--no-memory", arguments.skip_memory_scan, "skip the start-up memory scan");
+  app.add_option("--drive", arguments.drives,
+                 "map drive L to a host folder; TYPE is fixed (default), removable, cdrom, "
+                 "remote or ramdisk; repeatable, and then the whole drive map of this run")
+      ->type_name("L:=DIR[,TYPE]")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->check(StatusValidator(&CheckDrive, ""));
+  app.add_option("--disk", disks,
+                 "raw sectors of BIOS disk N (0 = A:, 1 = B:, 0x80 = first hard disk) from an "
+                 "image or block device; repeatable")
+      ->type_name("N=IMAGE[,C/H/S]")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->check(StatusValidator(&CheckDisk, ""));
+  app.add_option("TARGET", arguments.targets, "drives, folders and files to scan")->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    std::ostringstream out, err;
+    const int code = app.exit(error, out, err);
+    ArgumentsOutcome outcome;
+    outcome.exit_code = code == 0 ? kExitNothingFound : kExitCannotRun;
+    outcome.standard_output = out.str();
+    outcome.standard_error = err.str();
+    return outcome;
+  }
+
+  if (settings_option->count() > 0) arguments.settings_path = settings;
+  if (data_option->count() > 0) arguments.data_directory = data_directory;
+  if (language_option->count() > 0) arguments.language = ValueOf(kLanguages, language);
+  if (files_option->count() > 0) arguments.file_filter = ValueOf(kFileFilters, file_filter);
+  if (action_option->count() > 0) arguments.scan_action = ValueOf(kScanActions, scan_action);
+  if (heuristics_option->count() > 0) {
+    arguments.heuristics_enabled = ValueOf(kHeuristics, heuristics);
+  }
+  if (yes) arguments.answer = true;
+  if (no) arguments.answer = false;
+  if (log_option->count() > 0) arguments.log_path = log_path;
+  if (no_log) arguments.log_path = std::string();
+  if (memory_option->count() > 0) arguments.memory_image = memory_image;
+  for (const std::string& disk : disks) arguments.disks.push_back(ParseDiskFlag(disk).value());
+
+  ArgumentsOutcome outcome;
+  outcome.arguments = std::move(arguments);
+  return outcome;
+}
+
+}  // namespace quarn

@@ -1,0 +1,168 @@
+#include "cli/scan_arguments.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/exit_codes.h"
+#include "engine/scan_options.h"
+
+namespace quarn {
+namespace {
+
+ArgumentsOutcome Parse(std::vector<std::string> words) {
+  words.insert(words.begin(), "quarnscan");
+  std::vector<const char*> argv;
+  for (const std::string& word : words) argv.push_back(word.c_str());
+  return ParseScanArguments(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(ScanArguments, EveryOptionReachesItsField) {
+  ArgumentsOutcome outcome = Parse({"--settings",
+                                    "/s.reg",
+                                    "--data-dir",
+                                    "/data",
+                                    "--lang",
+                                    "EN",
+                                    "--files",
+                                    "all",
+                                    "--action",
+                                    "rename-ask",
+                                    "--heuristics",
+                                    "off",
+                                    "--yes",
+                                    "--json",
+                                    "--log",
+                                    "/l/x.log",
+                                    "--no-memory",
+                                    "--drive",
+                                    "c:=/srv",
+                                    "--drive",
+                                    "A:=/media/floppy,removable",
+                                    "--disk",
+                                    "0x80=/images/hd.img,1024/16/63",
+                                    "A:",
+                                    "/srv/files",
+                                    "C:\\DOS"});
+  ASSERT_TRUE(outcome.arguments) << outcome.standard_error;
+  const ScanArguments& arguments = *outcome.arguments;
+  EXPECT_EQ(arguments.settings_path, "/s.reg");
+  EXPECT_EQ(arguments.data_directory, "/data");
+  EXPECT_EQ(arguments.language, Language::kEnglish);
+  EXPECT_EQ(arguments.file_filter, 1u);
+  EXPECT_EQ(arguments.scan_action, uint32_t{kActionRenameAsk});
+  EXPECT_EQ(arguments.heuristics_enabled, 0u);
+  EXPECT_EQ(arguments.answer, true);
+  EXPECT_TRUE(arguments.json);
+  EXPECT_EQ(arguments.log_path, "/l/x.log");
+  EXPECT_TRUE(arguments.skip_memory_scan);
+  EXPECT_EQ(arguments.drives, (std::vector<std::string>{"c:=/srv", "A:=/media/floppy,removable"}));
+  ASSERT_EQ(arguments.disks.size(), 1u);
+  EXPECT_EQ(arguments.disks[0],
+            (DiskFlag{kFirstHardDisk, "/images/hd.img", DiskGeometry{1024, 16, 63}}));
+  EXPECT_EQ(arguments.targets, (std::vector<std::string>{"A:", "/srv/files", "C:\\DOS"}));
+}
+
+TEST(ScanArguments, WhatIsNotGivenIsLeftToTheSettings) {
+  ArgumentsOutcome outcome = Parse({"/srv"});
+  ASSERT_TRUE(outcome.arguments);
+  const ScanArguments& arguments = *outcome.arguments;
+  EXPECT_FALSE(arguments.settings_path || arguments.data_directory || arguments.language ||
+               arguments.file_filter || arguments.scan_action || arguments.heuristics_enabled ||
+               arguments.answer || arguments.log_path || arguments.memory_image);
+  EXPECT_FALSE(arguments.json);
+  EXPECT_FALSE(arguments.skip_memory_scan);
+}
+
+TEST(ScanArguments, ActionsAndAnswersMapToTheirValues) {
+  const std::vector<std::pair<std::string, uint32_t>> actions = {
+      {"scan", kActionReportOnly},      {"clean", kActionCleanAuto},
+      {"clean-ask", kActionCleanAsk},   {"delete", kActionDeleteAuto},
+      {"delete-ask", kActionDeleteAsk}, {"rename", kActionRenameAuto},
+      {"rename-ask", kActionRenameAsk}};
+  for (const auto& [name, value] : actions) {
+    ArgumentsOutcome outcome = Parse({"--action", name, "x"});
+    ASSERT_TRUE(outcome.arguments) << name;
+    EXPECT_EQ(outcome.arguments->scan_action, value) << name;
+  }
+  EXPECT_EQ(Parse({"--no", "x"}).arguments->answer, false);
+  EXPECT_EQ(Parse({"--no-log", "x"}).arguments->log_path, "");
+  EXPECT_EQ(Parse({"--lang", "it", "x"}).arguments->language, Language::kItalian);
+  EXPECT_EQ(Parse({"--files", "exe", "x"}).arguments->file_filter, 0u);
+  EXPECT_EQ(Parse({"--heuristics", "on", "x"}).arguments->heuristics_enabled, 1u);
+}
+
+TEST(ScanArguments, MistakesEndWithStatusTwoAndSaySo) {
+  const std::vector<std::vector<std::string>> mistakes = {
+      {},                                // no target
+      {"--action", "erase", "x"},        // no such action
+      {"--files", "some", "x"},          // no such filter
+      {"--lang", "de", "x"},             // no such language
+      {"--yes", "--no", "x"},            // two answers
+      {"--log", "/l", "--no-log", "x"},  // a log and none
+      {"--drive", "C:/srv", "x"},        // no '='
+      {"--drive", "1:=/srv", "x"},       // not a letter
+      {"--disk", "2=/img", "x"},         // no such BIOS disk
+      {"--memory-image", "/no/such/file/anywhere", "x"},
+      {"--bogus", "x"},
+  };
+  for (const std::vector<std::string>& words : mistakes) {
+    ArgumentsOutcome outcome = Parse(words);
+    std::string shown;
+    for (const std::string& word : words) shown += word + " ";
+    EXPECT_FALSE(outcome.arguments) << shown;
+    EXPECT_EQ(outcome.exit_code, kExitCannotRun) << shown;
+    EXPECT_EQ(outcome.standard_error.rfind("quarnscan: ", 0), 0u)
+        << shown << outcome.standard_error;
+  }
+}
+
+TEST(ScanArguments, HelpAndVersionEndWithStatusZeroOnStandardOutput) {
+  ArgumentsOutcome help = Parse({"--help"});
+  EXPECT_FALSE(help.arguments);
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_NE(help.standard_output.find("Usage: quarnscan"), std::string::npos);
+  EXPECT_NE(help.standard_output.find("Exit status:"), std::string::npos);
+  for (const char* option : {"--settings", "--data-dir", "--lang", "--files", "--action",
+                             "--heuristics", "--yes", "--no", "--json", "--log", "--no-log",
+                             "--memory-image", "--no-memory", "--drive", "--disk", "--version"}) {
+    EXPECT_NE(help.standard_output.find(option), std::string::npos) << option;
+  }
+  ArgumentsOutcome version = Parse({"--version"});
+  EXPECT_FALSE(version.arguments);
+  EXPECT_EQ(version.exit_code, 0);
+  EXPECT_EQ(version.standard_output.rfind("quarnscan ", 0), 0u);
+}
+
+TEST(DiskFlag, ReadsDiskImageAndGeometry) {
+  struct Case {
+    std::string text;
+    DiskFlag expected;
+  };
+  const std::vector<Case> accepted = {
+      {"0=a.img", {kFirstFloppyDisk, "a.img", std::nullopt}},
+      {"1=/dev/sdb", {kSecondFloppyDisk, "/dev/sdb", std::nullopt}},
+      {"128=hd.img", {kFirstHardDisk, "hd.img", std::nullopt}},
+      {"0X80=hd.img,1/1/1", {kFirstHardDisk, "hd.img", DiskGeometry{1, 1, 1}}},
+      {"0x80=hd.img,65535/255/63", {kFirstHardDisk, "hd.img", DiskGeometry{65535, 255, 63}}},
+      // A last part that is no geometry belongs to the image's name.
+      {"0=my,disk.img", {kFirstFloppyDisk, "my,disk.img", std::nullopt}},
+      {"0=a,1/2", {kFirstFloppyDisk, "a,1/2", std::nullopt}},
+  };
+  for (const Case& c : accepted) {
+    Result<DiskFlag> parsed = ParseDiskFlag(c.text);
+    ASSERT_TRUE(parsed) << c.text << ": " << parsed.message();
+    EXPECT_EQ(*parsed, c.expected) << c.text;
+  }
+  for (const char* refused :
+       {"", "0", "=a.img", "0=", "2=a.img", "0x81=a", "x=a", "0=,1/2/3", "0x80=a,0/16/63",
+        "0x80=a,1/256/63", "0x80=a,1/16/64", "0x80=a,65536/16/63"}) {
+    Result<DiskFlag> parsed = ParseDiskFlag(refused);
+    EXPECT_FALSE(parsed) << refused;
+    EXPECT_NE(parsed.message().find(refused), std::string::npos) << parsed.message();
+  }
+}
+
+}  // namespace
+}  // namespace quarn

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string_view>
+
+#include "engine/result_line.h"
+
+namespace quarn {
+
+// What quarnscan puts on standard output: one plain line per result line, or JSON events.
+// Every call writes whole lines and flushes them, so a script reading a pipe sees each one
+// as the scan sends it.
+class ScanOutput {
+ public:
+  virtual ~ScanOutput() = default;
+
+  // A line the core stored and logged, in the order sent.
+  virtual void AddResultLine(const ResultLine& line) = 0;
+  // An action attempt that failed without a result line.
+  virtual void AddUnshownAction(const ResultLine& /*report*/) {}
+  // A message box's caption and text (standard error carries them as well).
+  virtual void AddMessage(std::string_view caption, std::string_view text) = 0;
+  // The counters of a run that loaded the databases; the last thing written.
+  virtual void AddSummary(const ScanCounters& counters) = 0;
+};
+
+}  // namespace quarn

@@ -1,0 +1,138 @@
+#include "cli/scan_run.h"
+
+#include <memory>
+#include <optional>
+
+#include "cli/exit_codes.h"
+#include "cli/interrupt_watch.h"
+#include "cli/json_events.h"
+#include "cli/plain_output.h"
+#include "cli/scan_targets.h"
+#include "cli/terminal_interface.h"
+#include "cli/terminal_text.h"
+#include "cli/watched_log.h"
+#include "engine/database_loader.h"
+#include "platform/drive_sources.h"
+#include "platform/file_contents.h"
+#include "platform/first_run.h"
+
+namespace quarn {
+namespace {
+
+void SayProblem(std::FILE* err, const std::string& text) {
+  const std::string line = "quarnscan: " + TerminalSafeText(text) + "\n";
+  std::fwrite(line.data(), 1, line.size(), err);
+  std::fflush(err);
+}
+
+Language RunLanguage(const ScanArguments& arguments, const RegistryDocument& settings) {
+  if (arguments.language) return *arguments.language;
+  return LanguageFromSetting(settings.ReadNumber(kProgramKey, "Lingua").value_or(0));
+}
+
+// The data directory to load from in place of "DAT", when this run has one: --data-dir, or
+// the bundled files when a first run could not set up the per-user folder.
+std::optional<std::string> DataDirectoryOverride(const ScanArguments& arguments,
+                                                 const ScanEnvironment& environment) {
+  if (arguments.data_directory) return arguments.data_directory;
+  Result<std::string> ensured =
+      EnsureDataDirectory(*environment.settings, *environment.files,
+                          environment.bundled_data_directory, environment.user_data_directory);
+  if (ensured) return std::nullopt;
+  SayProblem(environment.err, ensured.message());
+  if (environment.bundled_data_directory.empty()) return std::nullopt;
+  return environment.bundled_data_directory;
+}
+
+ScanOptions RunOptions(const ScanArguments& arguments, ScanOptions stored) {
+  if (arguments.file_filter) stored.file_filter = *arguments.file_filter;
+  if (arguments.scan_action) stored.scan_action = *arguments.scan_action;
+  if (arguments.heuristics_enabled) stored.heuristics_enabled = *arguments.heuristics_enabled;
+  return stored;
+}
+
+// The log's folder and name: --log FILE, or QUARNEXP.LOG where the databases were loaded
+// from (the data directory, or the working directory when that cannot be opened, as the
+// loader does). Nothing for --no-log.
+std::optional<std::pair<std::string, std::string>> LogLocation(const ScanArguments& arguments,
+                                                               const EngineState& state,
+                                                               FileSystem& files) {
+  if (arguments.log_path) {
+    if (arguments.log_path->empty()) return std::nullopt;
+    return SplitHostPath(*arguments.log_path);
+  }
+  std::string folder = state.data_directory.empty() ? "." : state.data_directory;
+  if (!files.OpenFolder(folder)) folder = ".";
+  return std::pair{folder, std::string(kScanLogName)};
+}
+
+int ExitStatus(bool targets_missing, const ScanCounters& counters) {
+  if (InterruptReceived()) return kExitStopped;
+  if (targets_missing) return kExitCannotRun;
+  return counters.infected + counters.suspicious > 0 ? kExitFound : kExitNothingFound;
+}
+
+}  // namespace
+
+int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environment) {
+  FileSystem& files = *environment.files;
+  Result<RegistryDocument> settings = environment.settings->Load();
+  if (!settings) {
+    SayProblem(environment.err, settings.message());
+    return kExitCannotRun;
+  }
+  Result<DriveMap> drives = ChooseDriveMap(arguments.drives, *settings, environment.detect_drives);
+  if (!drives) {
+    SayProblem(environment.err, drives.message());
+    return kExitCannotRun;
+  }
+  const Language language = RunLanguage(arguments, *settings);
+  const std::optional<std::string> data_directory = DataDirectoryOverride(arguments, environment);
+
+  std::unique_ptr<ScanOutput> output;
+  if (arguments.json) {
+    output = std::make_unique<JsonEventOutput>(environment.out);
+  } else {
+    output = std::make_unique<PlainOutput>(environment.out);
+  }
+  ControllingTerminal terminal;
+  TerminalQuestions questions(arguments.answer, terminal, &InterruptReceived);
+  ProgressLine progress(environment.err, environment.progress_on_err, environment.columns);
+  TerminalInterface ui(*output, questions, progress, environment.err);
+
+  EngineState state;
+  LoadRequest request;
+  request.settings = environment.settings;
+  request.files = &files;
+  request.ui = &ui;
+  request.language = language;
+  request.data_directory_override = data_directory;
+  request.log_path_override = std::string();  // opened below, where its trouble is reported
+  if (LoadDatabases(request, &state) != 1) return kExitCannotRun;
+
+  if (auto log = LogLocation(arguments, state, files)) {
+    OpenWatchedLog(files, log->first, log->second, state.log, [&](const std::string& trouble) {
+      progress.Clear();
+      SayProblem(environment.err, trouble);
+    });
+  }
+
+  ResolvedTargets targets =
+      ResolveTargets(arguments.targets, *drives, files, environment.working_directory);
+  for (const std::string& missing : targets.missing) {
+    const std::string line = "Non trovato: " + TerminalSafeText(missing) + "\n";
+    std::fwrite(line.data(), 1, line.size(), environment.err);
+  }
+  std::fflush(environment.err);
+
+  ScanSession session(state.signatures, state.names, state.log, ui, language,
+                      RunOptions(arguments, state.options));
+  {
+    InterruptForwarder forwarder(session.stop_requested());
+    RunScan(session, files, targets.roots);
+  }
+  output->AddSummary(session.counters());
+  return ExitStatus(!targets.missing.empty(), session.counters());
+}
+
+}  // namespace quarn

@@ -1,0 +1,98 @@
+#include "cli/scan_targets.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/memory_file_system.h"
+
+namespace quarn {
+namespace {
+
+class ScanTargets : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(files_.AddFile("/srv/dos/UTIL/A.COM", "a"));
+    ASSERT_TRUE(files_.AddFile("/srv/dos/B.EXE", "b"));
+    ASSERT_TRUE(files_.AddFile("/outside/C.COM", "c"));
+    ASSERT_TRUE(files_.AddSpecial("/srv/dos/FIFO"));
+    ASSERT_TRUE(files_.AddLink("/srv/dos/LINK.COM", "/srv/dos/B.EXE"));
+    ASSERT_TRUE(drives_.Add(Drive{'C', "/srv", DriveType::kFixed}));
+    ASSERT_TRUE(drives_.Add(Drive{'E', "/srv/cd", DriveType::kCdRom}));
+    ASSERT_TRUE(drives_.AddDriveWithoutFiles('A', DriveType::kRemovable));
+  }
+
+  ResolvedTargets Resolve(std::vector<std::string> targets) {
+    return ResolveTargets(targets, drives_, files_, "/srv/dos");
+  }
+
+  MemoryFileSystem files_;
+  DriveMap drives_;
+};
+
+TEST_F(ScanTargets, FoldersBecomeRootsShownAsTheDriveMapShowsThem) {
+  ASSERT_TRUE(files_.AddFolder("/srv/cd"));
+  ResolvedTargets resolved =
+      Resolve({"C:", "c:/dos/UTIL", "C:\\dos", "/srv/dos/UTIL/", "UTIL", "..", "/outside", "E:"});
+  EXPECT_TRUE(resolved.missing.empty());
+  std::vector<std::pair<std::string, std::string>> shown;
+  for (const ScanRoot& root : resolved.roots) {
+    EXPECT_FALSE(root.single_file);
+    shown.emplace_back(root.display_path, root.host_path);
+  }
+  EXPECT_EQ(shown, (std::vector<std::pair<std::string, std::string>>{
+                       {"C:", "/srv"},
+                       {"C:\\dos\\UTIL", "/srv/dos/UTIL"},
+                       {"C:\\dos", "/srv/dos"},
+                       {"C:\\dos\\UTIL", "/srv/dos/UTIL"},
+                       {"C:\\dos\\UTIL", "/srv/dos/UTIL"},
+                       {"C:", "/srv"},
+                       {"/outside", "/outside"},
+                       {"E:", "/srv/cd"},
+                   }));
+  EXPECT_EQ(resolved.roots.back().drive_icon, ResultIcon::kCdRom);
+  EXPECT_EQ(resolved.roots.front().drive_icon, ResultIcon::kHardDisk);
+}
+
+TEST_F(ScanTargets, RegularFileIsScannedAloneInItsFolder) {
+  ResolvedTargets resolved = Resolve({"B.EXE", "C:\\dos\\UTIL\\A.COM", "/outside/C.COM"});
+  ASSERT_TRUE(resolved.missing.empty());
+  ASSERT_EQ(resolved.roots.size(), 3u);
+  EXPECT_EQ(resolved.roots[0].display_path, "C:\\dos");
+  EXPECT_EQ(resolved.roots[0].host_path, "/srv/dos");
+  EXPECT_EQ(resolved.roots[0].single_file, "B.EXE");
+  EXPECT_EQ(resolved.roots[1].display_path, "C:\\dos\\UTIL");
+  EXPECT_EQ(resolved.roots[1].single_file, "A.COM");
+  EXPECT_EQ(resolved.roots[2].display_path, "/outside");
+  EXPECT_EQ(resolved.roots[2].single_file, "C.COM");
+}
+
+TEST_F(ScanTargets, WhatNamesNoFolderOrFileIsMissingAndTheRestStillResolve) {
+  ResolvedTargets resolved =
+      Resolve({"nothing", "Q:", "C:\\NOPE", "FIFO", "LINK.COM", "", "C:\\..\\..", "B.EXE"});
+  EXPECT_EQ(resolved.missing, (std::vector<std::string>{"nothing", "Q:", "C:\\NOPE", "FIFO",
+                                                        "LINK.COM", "", "C:\\..\\.."}));
+  ASSERT_EQ(resolved.roots.size(), 1u);
+  EXPECT_EQ(resolved.roots[0].single_file, "B.EXE");
+}
+
+TEST_F(ScanTargets, DriveWithoutFilesIsARootWithNothingToWalk) {
+  ResolvedTargets resolved = Resolve({"a:"});
+  ASSERT_EQ(resolved.roots.size(), 1u);
+  EXPECT_EQ(resolved.roots[0].display_path, "A:");
+  EXPECT_EQ(resolved.roots[0].host_path, "");
+  EXPECT_EQ(resolved.roots[0].drive_icon, ResultIcon::kFloppy);
+  EXPECT_EQ(Resolve({"A:\\DOS"}).missing, (std::vector<std::string>{"A:\\DOS"}));
+}
+
+TEST(AbsoluteHostPath, WorksOutDotsInTheText) {
+  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+      {"/a/b", "/w", "/a/b"},      {"b", "/w", "/w/b"},     {"./b/", "/w", "/w/b"},
+      {"../b", "/w/x", "/w/b"},    {"../../..", "/w", "/"}, {".", "/", "/"},
+      {"a//b/./c", "/", "/a/b/c"}, {"/a/b/..", "/w", "/a"},
+  };
+  for (const auto& [path, working, expected] : cases) {
+    EXPECT_EQ(AbsoluteHostPath(path, working), expected) << path << " in " << working;
+  }
+}
+
+}  // namespace
+}  // namespace quarn

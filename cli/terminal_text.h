@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quarn {
+
+// `text` as it may be written to a terminal: control characters (C0, DEL and C1) become "?"
+// and bytes that are not UTF-8 become U+FFFD, so no file name can move the cursor, recolour
+// the screen or forge a line.
+std::string TerminalSafeText(std::string_view text);
+
+// `text` cut to at most `columns` characters (code points), not splitting one.
+std::string FitColumns(std::string_view text, size_t columns);
+
+// The number of characters (code points) of UTF-8 `text`.
+size_t CountColumns(std::string_view text);
+
+// `text` when it fits in `columns` characters, else "..." and as much of its end as fits:
+// the end of a deep folder's path is the part that moves.
+std::string FitColumnsKeepingEnd(std::string_view text, size_t columns);
+
+}  // namespace quarn

@@ -1,0 +1,123 @@
+#include "cli/watched_log.h"
+
+#include <memory>
+#include <utility>
+
+#include "platform/path_names.h"
+
+namespace quarn {
+namespace {
+
+// Says so once, however many writes fail after the first.
+class LogTrouble {
+ public:
+  explicit LogTrouble(std::function<void(const std::string&)> report)
+      : report_(std::move(report)) {}
+
+  void Report(const std::string& cause) {
+    if (reported_) return;
+    reported_ = true;
+    report_(cause + "; the scan goes on without a complete log");
+  }
+
+ private:
+  std::function<void(const std::string&)> report_;
+  bool reported_ = false;
+};
+
+class WatchedFile : public File {
+ public:
+  WatchedFile(std::unique_ptr<File> file, std::string path, std::shared_ptr<LogTrouble> trouble)
+      : file_(std::move(file)), path_(std::move(path)), trouble_(std::move(trouble)) {}
+
+  uint32_t Write(const void* buffer, uint32_t length) override {
+    const uint32_t written = file_->Write(buffer, length);
+    if (written < length) trouble_->Report(PathMessage("cannot write", path_, "write failed"));
+    return written;
+  }
+  uint32_t Read(void* buffer, uint32_t length) override { return file_->Read(buffer, length); }
+  std::optional<uint64_t> Seek(int64_t offset, SeekOrigin origin) override {
+    return file_->Seek(offset, origin);
+  }
+  uint64_t Position() const override { return file_->Position(); }
+  std::optional<uint64_t> Size() override { return file_->Size(); }
+  bool SetEndOfFile() override { return file_->SetEndOfFile(); }
+  bool Flush() override { return file_->Flush(); }
+  std::optional<FileTimes> GetTimes() override { return file_->GetTimes(); }
+  bool SetTimes(const FileTimes& times) override { return file_->SetTimes(times); }
+  std::optional<FileAttributes> GetAttributes() override { return file_->GetAttributes(); }
+  bool SetAttributes(const FileAttributes& attributes) override {
+    return file_->SetAttributes(attributes);
+  }
+  std::optional<FileInfo> GetInfo() override { return file_->GetInfo(); }
+  bool SetOwner(uint32_t owner, uint32_t group) override { return file_->SetOwner(owner, group); }
+
+ private:
+  std::unique_ptr<File> file_;
+  std::string path_;
+  std::shared_ptr<LogTrouble> trouble_;
+};
+
+// The log's folder as ScanLog::Open sees it: the files it opens or creates come back
+// watched, and the cause of a failed open is kept for the report.
+class WatchedFolder : public Folder {
+ public:
+  WatchedFolder(Folder& folder, std::shared_ptr<LogTrouble> trouble)
+      : folder_(folder), trouble_(std::move(trouble)) {}
+
+  Result<std::unique_ptr<File>> OpenFile(const std::string& name, OpenMode mode) override {
+    auto opened = folder_.OpenFile(name, mode);
+    if (!opened) {
+      open_failure_ = opened.message();
+      return opened;
+    }
+    return Watched(std::move(opened.value()), name);
+  }
+  Result<std::unique_ptr<File>> CreateFile(const std::string& name, uint32_t mode) override {
+    auto created = folder_.CreateFile(name, mode);
+    if (!created) {
+      // A log that exists but cannot be opened for writing also fails to be created; the
+      // open's cause is the one that tells.
+      const bool exists = static_cast<bool>(folder_.OpenFile(name, OpenMode::kRead));
+      trouble_->Report(exists && !open_failure_.empty() ? open_failure_ : created.message());
+      return created;
+    }
+    return Watched(std::move(created.value()), name);
+  }
+  Result<std::vector<FolderEntry>> List() override { return folder_.List(); }
+  Result<std::unique_ptr<Folder>> OpenFolder(const std::string& name) override {
+    return folder_.OpenFolder(name);
+  }
+  Status CreateFolder(const std::string& name) override { return folder_.CreateFolder(name); }
+  Status Rename(const std::string& from, const std::string& to, RenameMode mode) override {
+    return folder_.Rename(from, to, mode);
+  }
+  Status Delete(const std::string& name) override { return folder_.Delete(name); }
+  const std::string& Path() const override { return folder_.Path(); }
+  uint64_t Device() const override { return folder_.Device(); }
+
+ private:
+  std::unique_ptr<File> Watched(std::unique_ptr<File> file, const std::string& name) {
+    return std::make_unique<WatchedFile>(std::move(file), JoinPath(folder_.Path(), name), trouble_);
+  }
+
+  Folder& folder_;
+  std::shared_ptr<LogTrouble> trouble_;
+  std::string open_failure_;
+};
+
+}  // namespace
+
+bool OpenWatchedLog(FileSystem& files, const std::string& folder_path, const std::string& name,
+                    ScanLog& log, std::function<void(const std::string&)> report) {
+  auto trouble = std::make_shared<LogTrouble>(std::move(report));
+  auto folder = files.OpenFolder(folder_path);
+  if (!folder) {
+    trouble->Report(folder.message());
+    return false;
+  }
+  WatchedFolder watched(**folder, trouble);
+  return log.Open(watched, name);
+}
+
+}  // namespace quarn

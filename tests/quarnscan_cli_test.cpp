@@ -1,0 +1,681 @@
+// quarnscan as a user runs it: on folders built here, with the database that ships, reading
+// its exit status, its plain lines and JSON events, its messages, the files it acts on and
+// the log it leaves.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/scratch_folder.h"
+#include "samplegen/sample_set.h"
+
+namespace quarn {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr char kSeparator[] = "--------------------------------------------------------";
+constexpr auto kDeadline = std::chrono::seconds(120);
+
+struct Outcome {
+  int exit_code = -1;  // -1: ended by a signal or never ended
+  std::string out;
+  std::string err;
+
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    std::istringstream stream(out);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    return lines;
+  }
+  // Every standard output line parsed as one JSON event; fails the test on any other line.
+  std::vector<json> Events() const {
+    std::vector<json> events;
+    for (const std::string& line : Lines()) {
+      json event = json::parse(line, nullptr, /*allow_exceptions=*/false);
+      EXPECT_FALSE(event.is_discarded()) << "not JSON: " << line;
+      events.push_back(event);
+    }
+    return events;
+  }
+  std::vector<json> EventsOf(const std::string& kind) const {
+    std::vector<json> chosen;
+    for (const json& event : Events()) {
+      if (event.value("event", "") == kind) chosen.push_back(event);
+    }
+    return chosen;
+  }
+};
+
+// quarnscan running in a session of its own. Without a terminal it has no controlling
+// terminal, so a question it asks is answered No, as the contract says for such a run; with
+// one, a pseudo-terminal is its controlling terminal (standard output and error stay pipes)
+// and the test answers on it.
+class Quarnscan {
+ public:
+  enum class Terminal { kNone, kPseudo };
+
+  Quarnscan(const std::vector<std::string>& arguments,
+            const std::map<std::string, std::string>& environment,
+            Terminal terminal = Terminal::kNone) {
+    const std::string program = std::string(QUARN_BIN_DIR) + "/quarnscan";
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& argument : arguments) {
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    std::string terminal_name;
+    if (terminal == Terminal::kPseudo) {
+      master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+      if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+      terminal_name = ptsname(master_);
+    }
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      setsid();
+      // The first terminal a session leader opens becomes its controlling terminal.
+      if (!terminal_name.empty()) open(terminal_name.c_str(), O_RDWR);
+      dup2(out[1], STDOUT_FILENO);
+      dup2(err[1], STDERR_FILENO);
+      close(out[0]), close(out[1]), close(err[0]), close(err[1]);
+      for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
+      execv(program.c_str(), argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    out_ = out[0];
+    err_ = err[0];
+  }
+  ~Quarnscan() {
+    if (pid_ > 0 && !reaped_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    for (int descriptor : {out_, err_, master_}) {
+      if (descriptor >= 0) close(descriptor);
+    }
+  }
+
+  // Reads the pseudo-terminal until what quarnscan wrote there since the last call holds
+  // `text`, and returns all of it; empty at the deadline.
+  std::string WaitForTerminal(const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+    std::string seen;
+    while (seen.find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > deadline) return "";
+      pollfd master = {master_, POLLIN, 0};
+      if (poll(&master, 1, 1000) <= 0) continue;
+      char buffer[4096];
+      const ssize_t got = read(master_, buffer, sizeof buffer);
+      if (got <= 0) return "";
+      seen.append(buffer, static_cast<size_t>(got));
+    }
+    return seen;
+  }
+
+  void Type(const std::string& text) {
+    ASSERT_EQ(write(master_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+
+  // Reads until standard output holds `text`; false at its end or at the deadline.
+  bool WaitForOutput(const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+    while (outcome_.out.find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > deadline || !ReadSome()) return false;
+    }
+    return true;
+  }
+
+  void Interrupt() { kill(pid_, SIGINT); }
+
+  Outcome Finish() {
+    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+    while (ReadSome()) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        ADD_FAILURE() << "quarnscan did not finish";
+        return outcome_;
+      }
+    }
+    int status = 0;
+    if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_) {
+      reaped_ = true;
+      outcome_.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return outcome_;
+  }
+
+ private:
+  // One round of reading from whichever pipe has something; false once both have ended.
+  bool ReadSome() {
+    pollfd pipes[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+    if (out_ < 0 && err_ < 0) return false;
+    if (poll(pipes, 2, 1000) < 0) return false;
+    std::string* targets[2] = {&outcome_.out, &outcome_.err};
+    int* descriptors[2] = {&out_, &err_};
+    for (int i = 0; i < 2; ++i) {
+      if (*descriptors[i] < 0 || pipes[i].revents == 0) continue;
+      char buffer[65536];
+      const ssize_t got = read(*descriptors[i], buffer, sizeof buffer);
+      if (got > 0) {
+        targets[i]->append(buffer, static_cast<size_t>(got));
+      } else {
+        close(*descriptors[i]);
+        *descriptors[i] = -1;
+      }
+    }
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int out_ = -1;
+  int err_ = -1;
+  int master_ = -1;
+  bool reaped_ = false;
+  Outcome outcome_;
+};
+
+const samples::Sample& SampleNamed(const std::string& name) {
+  static const std::vector<samples::Sample> all = samples::BuildSampleSet();
+  for (const samples::Sample& sample : all) {
+    if (sample.name == name) return sample;
+  }
+  static const samples::Sample none;
+  ADD_FAILURE() << "no sample " << name;
+  return none;
+}
+
+std::string Text(const std::vector<uint8_t>& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+size_t CountOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+class QuarnscanCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(scratch_.path().empty());
+    tree_ = scratch_.Child("tree");
+    settings_ = scratch_.Child("settings.reg");
+    fs::create_directories(tree_);
+  }
+
+  // The tree is drive C:, the database the one that ships, and no log unless asked for.
+  Outcome Scan(std::vector<std::string> arguments,
+               const std::map<std::string, std::string>& environment = {}) {
+    std::vector<std::string> all = {"--settings", settings_, "--drive", "C:=" + tree_};
+    if (!Has(arguments, "--data-dir")) all.insert(all.end(), {"--data-dir", QUARN_DATA_DIR});
+    if (!Has(arguments, "--log")) all.push_back("--no-log");
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return Quarnscan(all, environment).Finish();
+  }
+
+  void Put(const std::string& name, const std::string& sample) {
+    WriteFile(tree_ + "/" + name, Text(SampleNamed(sample).bytes));
+  }
+
+  // A copy of the shipped database in a folder of its own, so a log can be written beside it.
+  std::string DataCopy(const std::string& name) {
+    const std::string folder = scratch_.Child(name);
+    fs::create_directories(folder);
+    for (const char* file : {"QUARN.DAT", "NAMEVIR.DAT"}) {
+      fs::copy_file(fs::path(QUARN_DATA_DIR) / file, fs::path(folder) / file);
+    }
+    return folder;
+  }
+
+  static bool Has(const std::vector<std::string>& arguments, const std::string& option) {
+    for (const std::string& argument : arguments) {
+      if (argument.rfind(option, 0) == 0) return true;
+    }
+    return false;
+  }
+
+  ScratchFolder scratch_;
+  std::string tree_;
+  std::string settings_;
+};
+
+std::vector<std::string> Totals(uint32_t infected, uint32_t suspicious, uint32_t scanned,
+                                uint32_t total) {
+  return {"Files Infetti: " + std::to_string(infected) + ".",
+          "Files Sospetti: " + std::to_string(suspicious) + ".",
+          "Files Analizzati: " + std::to_string(scanned) + ".",
+          "Files Totali: " + std::to_string(total) + "."};
+}
+
+std::vector<std::string> Join(std::vector<std::string> first,
+                              const std::vector<std::string>& then) {
+  first.insert(first.end(), then.begin(), then.end());
+  return first;
+}
+
+// ---------------------------------------------------------------- exit status and lines
+
+TEST_F(QuarnscanCli, ExitStatusSaysWhetherAnythingWasFound) {
+  Put("CLEAN/CLEAN.COM", "clean.com");
+  Put("VIRUS/EICAR.COM", "eicar.com");
+  Put("SUSPECT/HEUR.EXE", "exe_heuristic.exe");
+  Outcome clean = Scan({"C:\\CLEAN"});
+  EXPECT_EQ(clean.exit_code, 0) << clean.err;
+  Outcome virus = Scan({"C:\\VIRUS"});
+  EXPECT_EQ(virus.exit_code, 1) << virus.err;
+  Outcome suspect = Scan({"--json", "C:\\SUSPECT"});
+  EXPECT_EQ(suspect.exit_code, 1) << suspect.err;
+  ASSERT_EQ(suspect.EventsOf("suspicious").size(), 1u);
+  EXPECT_EQ(suspect.EventsOf("suspicious")[0]["path"], "C:\\SUSPECT\\HEUR.EXE");
+  // Heuristics off for this run: the same file is nothing.
+  EXPECT_EQ(Scan({"--heuristics", "off", "C:\\SUSPECT"}).exit_code, 0);
+}
+
+TEST_F(QuarnscanCli, PlainOutputIsTheResultLinesExactly) {
+  Put("EICAR.COM", "eicar.com");
+  Put("SUB/CLEAN.COM", "clean.com");
+  Outcome outcome = Scan({"C:"});
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(outcome.Lines(), Join({"[C:]", " ", "C:\\EICAR.COM Infetto da EICAR-Test-File", " "},
+                                  Join(Totals(1, 0, 2, 2), {" "})));
+
+  Outcome english = Scan({"--lang", "en", "C:"});
+  ASSERT_GE(english.Lines().size(), 5u);
+  EXPECT_EQ(english.Lines()[2], "C:\\EICAR.COM Infect of EICAR-Test-File");
+  EXPECT_EQ(english.Lines()[4], "Files infected: 1.");
+}
+
+TEST_F(QuarnscanCli, FileTargetIsScannedAloneWithoutBootCheck) {
+  Put("EICAR.COM", "eicar.com");
+  Put("OTHER.COM", "eicar.com");
+  Outcome outcome = Scan({tree_ + "/EICAR.COM"});
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_EQ(outcome.Lines(), Join({"C:\\EICAR.COM Infetto da EICAR-Test-File", " "},
+                                  Join(Totals(1, 0, 1, 1), {" "})));
+}
+
+TEST_F(QuarnscanCli, DriveTargetsTakeEitherSlashAndAnyLetterCase) {
+  Put("SUB/EICAR.COM", "eicar.com");
+  for (const std::string& target :
+       std::vector<std::string>{"C:\\SUB", "c:/SUB", "C:/SUB/", tree_ + "/SUB"}) {
+    Outcome outcome = Scan({target});
+    EXPECT_EQ(outcome.exit_code, 1) << target;
+    ASSERT_FALSE(outcome.Lines().empty()) << target;
+    EXPECT_EQ(outcome.Lines()[0], "[C:\\SUB]") << target;
+    EXPECT_EQ(outcome.Lines()[2], "C:\\SUB\\EICAR.COM Infetto da EICAR-Test-File") << target;
+  }
+}
+
+TEST_F(QuarnscanCli, MissingTargetIsNamedAndTheOthersAreStillScanned) {
+  Put("A/EICAR.COM", "eicar.com");
+  Outcome outcome = Scan({"--json", "C:\\NOPE", "C:\\A", "Q:", tree_ + "/none"});
+  EXPECT_EQ(outcome.exit_code, 2);
+  EXPECT_NE(outcome.err.find("Non trovato: C:\\NOPE\n"), std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.err.find("Non trovato: Q:\n"), std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.err.find("Non trovato: " + tree_ + "/none\n"), std::string::npos);
+  ASSERT_EQ(outcome.EventsOf("detection").size(), 1u);
+  EXPECT_EQ(outcome.Events().back()["event"], "summary");
+  EXPECT_EQ(outcome.Events().back()["infected"], 1);
+
+  Outcome nothing = Scan({"--json", "C:\\NOPE"});
+  EXPECT_EQ(nothing.exit_code, 2);
+  ASSERT_FALSE(nothing.Events().empty());
+  EXPECT_EQ(nothing.Events().back(),
+            json::parse(R"({"event":"summary","infected":0,"suspicious":0,"scanned":0,)"
+                        R"("total":0,"cleaned":0,"deleted":0,"renamed":0})"));
+}
+
+TEST_F(QuarnscanCli, FileFilterChoosesExecutablesOrEveryFile) {
+  Put("EICAR.COM", "eicar.com");
+  Put("EICAR.TXT", "eicar.com");
+  Outcome executables = Scan({"--json", "--files", "exe", "C:"});
+  Outcome everything = Scan({"--json", "--files", "all", "C:"});
+  ASSERT_FALSE(executables.Events().empty());
+  ASSERT_FALSE(everything.Events().empty());
+  const json only_exe = executables.Events().back();
+  EXPECT_EQ(only_exe["infected"], 1);
+  EXPECT_EQ(only_exe["scanned"], 1);
+  EXPECT_EQ(only_exe["total"], 2);
+  const json all = everything.Events().back();
+  EXPECT_EQ(all["infected"], 2);
+  EXPECT_EQ(all["scanned"], 2);
+  EXPECT_EQ(all["total"], 2);
+}
+
+// ---------------------------------------------------------------- JSON events
+
+TEST_F(QuarnscanCli, JsonEventsMatchThePlainLinesAndEndWithTheSummary) {
+  Put("EICAR.COM", "eicar.com");
+  Put("README.TXT", "clean.com");
+  Outcome events = Scan({"--json", "C:"});
+  Outcome plain = Scan({"C:"});
+  EXPECT_EQ(events.exit_code, 1);
+  std::vector<std::string> line_texts;
+  for (const json& line : events.EventsOf("line")) line_texts.push_back(line["text"]);
+  EXPECT_EQ(line_texts, plain.Lines());
+  EXPECT_EQ(events.EventsOf("line")[0]["icon"], "harddisk");
+  EXPECT_EQ(events.EventsOf("line")[2]["icon"], "virus");
+
+  ASSERT_EQ(events.EventsOf("detection").size(), 1u);
+  EXPECT_EQ(events.EventsOf("detection")[0], json({{"event", "detection"},
+                                                   {"path", "C:\\EICAR.COM"},
+                                                   {"host_path", tree_ + "/EICAR.COM"},
+                                                   {"virus_id", 1},
+                                                   {"name", "EICAR-Test-File"},
+                                                   {"variant", false}}));
+  // The detection follows the line that shows it.
+  const std::vector<json> all = events.Events();
+  for (size_t i = 0; i < all.size(); ++i) {
+    if (all[i]["event"] != "detection") continue;
+    ASSERT_GT(i, 0u);
+    EXPECT_EQ(all[i - 1]["text"], "C:\\EICAR.COM Infetto da EICAR-Test-File");
+  }
+  EXPECT_EQ(all.back(), json::parse(R"({"event":"summary","infected":1,"suspicious":0,)"
+                                    R"("scanned":1,"total":2,"cleaned":0,"deleted":0,)"
+                                    R"("renamed":0})"));
+  EXPECT_EQ(events.EventsOf("summary").size(), 1u);
+}
+
+TEST_F(QuarnscanCli, MessageBoxIsAnEventAndACaptionedLineOnStandardError) {
+  Put("B.COM", "eicar.com");
+  WriteFile(tree_ + "/B.VOM", "already here");
+  Outcome outcome = Scan({"--json", "--action", "rename", "C:"});
+  EXPECT_EQ(outcome.exit_code, 1);
+  ASSERT_EQ(outcome.EventsOf("message").size(), 1u);
+  EXPECT_EQ(outcome.EventsOf("message")[0],
+            json({{"event", "message"},
+                  {"caption", "Errore"},
+                  {"text", "Impossibile RINOMINARE il file C:\\B.COM"}}));
+  EXPECT_NE(outcome.err.find("Errore: Impossibile RINOMINARE il file C:\\B.COM\n"),
+            std::string::npos)
+      << outcome.err;
+  EXPECT_EQ(ReadFile(tree_ + "/B.VOM"), "already here");
+  EXPECT_TRUE(fs::exists(tree_ + "/B.COM"));
+  EXPECT_EQ(outcome.Events().back()["renamed"], 0);
+}
+
+TEST_F(QuarnscanCli, FileNameBytesThatAreNotUtf8AreReplacedInJson) {
+  Put("B\xFF.COM", "eicar.com");
+  Outcome outcome = Scan({"--json", "C:"});
+  EXPECT_EQ(outcome.exit_code, 1);
+  ASSERT_EQ(outcome.EventsOf("detection").size(), 1u);
+  const json detection = outcome.EventsOf("detection")[0];
+  EXPECT_EQ(detection["path"], "C:\\B\xEF\xBF\xBD.COM");
+  EXPECT_EQ(detection["host_path"], tree_ + "/B\xEF\xBF\xBD.COM");
+  EXPECT_EQ(outcome.EventsOf("line")[2]["text"], "C:\\B?.COM Infetto da EICAR-Test-File");
+}
+
+// ---------------------------------------------------------------- actions
+
+TEST_F(QuarnscanCli, DeleteFollowsTheAnswer) {
+  Put("EICAR.COM", "eicar.com");
+  for (const std::vector<std::string>& keeps :
+       {std::vector<std::string>{"--action", "delete-ask", "--no"},
+        std::vector<std::string>{"--action", "delete-ask"}}) {  // no terminal: No
+    Outcome kept = Scan(Join(Join({"--json"}, keeps), {"C:"}));
+    EXPECT_EQ(kept.exit_code, 1);
+    EXPECT_TRUE(fs::exists(tree_ + "/EICAR.COM")) << keeps.size();
+    EXPECT_TRUE(kept.EventsOf("action").empty());
+    EXPECT_EQ(kept.Events().back()["deleted"], 0);
+  }
+  Outcome deleted = Scan({"--json", "--action", "delete-ask", "--yes", "C:"});
+  EXPECT_EQ(deleted.exit_code, 1);
+  EXPECT_FALSE(fs::exists(tree_ + "/EICAR.COM"));
+  ASSERT_EQ(deleted.EventsOf("action").size(), 1u);
+  EXPECT_EQ(deleted.EventsOf("action")[0], json({{"event", "action"},
+                                                 {"path", "C:\\EICAR.COM"},
+                                                 {"host_path", tree_ + "/EICAR.COM"},
+                                                 {"action", "delete"},
+                                                 {"ok", true}}));
+  EXPECT_EQ(deleted.Events().back()["deleted"], 1);
+
+  Put("EICAR.COM", "eicar.com");
+  Outcome automatic = Scan({"--action", "delete", "C:"});
+  EXPECT_FALSE(fs::exists(tree_ + "/EICAR.COM"));
+  const std::vector<std::string> lines = automatic.Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), " * * *  CANCELLATO  * * *"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Files Cancellati: 1."), lines.end());
+}
+
+TEST_F(QuarnscanCli, QuestionsAreAskedOnTheControllingTerminal) {
+  Put("A.COM", "eicar.com");
+  Put("B.COM", "eicar.com");
+  Quarnscan scan({"--settings", settings_, "--data-dir", QUARN_DATA_DIR, "--no-log", "--drive",
+                  "C:=" + tree_, "--json", "--action", "delete-ask", "C:"},
+                 {}, Quarnscan::Terminal::kPseudo);
+  EXPECT_NE(scan.WaitForTerminal("[y/N] ").find(
+                "Cancellazione: Cancellare il file C:\\A.COM Infetto da EICAR-Test-File "
+                "[y/N] "),
+            std::string::npos);
+  scan.Type("y\n");
+  EXPECT_NE(scan.WaitForTerminal("[y/N] ").find("C:\\B.COM"), std::string::npos);
+  scan.Type("\n");  // an empty reply is No
+  Outcome outcome = scan.Finish();
+  EXPECT_EQ(outcome.exit_code, 1) << outcome.err;
+  EXPECT_FALSE(fs::exists(tree_ + "/A.COM"));
+  EXPECT_TRUE(fs::exists(tree_ + "/B.COM"));
+  ASSERT_FALSE(outcome.Events().empty());
+  EXPECT_EQ(outcome.Events().back()["deleted"], 1);
+  EXPECT_EQ(outcome.err, "");  // questions never go to standard error
+}
+
+TEST_F(QuarnscanCli, CtrlCAtAQuestionAnswersNoAndStops) {
+  Put("A.COM", "eicar.com");
+  Put("B.COM", "eicar.com");
+  Quarnscan scan({"--settings", settings_, "--data-dir", QUARN_DATA_DIR, "--no-log", "--drive",
+                  "C:=" + tree_, "--json", "--action", "delete-ask", "C:"},
+                 {}, Quarnscan::Terminal::kPseudo);
+  ASSERT_NE(scan.WaitForTerminal("[y/N] "), "");
+  scan.Interrupt();
+  Outcome outcome = scan.Finish();
+  EXPECT_EQ(outcome.exit_code, 130);
+  EXPECT_TRUE(fs::exists(tree_ + "/A.COM"));
+  EXPECT_TRUE(fs::exists(tree_ + "/B.COM"));
+  ASSERT_FALSE(outcome.Events().empty());
+  EXPECT_EQ(outcome.Events().back()["event"], "summary");
+  EXPECT_EQ(outcome.Events().back()["deleted"], 0);
+  EXPECT_EQ(outcome.Events().back()["total"], 1);  // the walk stopped before B.COM
+}
+
+TEST_F(QuarnscanCli, RenameTurnsTheThirdCharacterFromTheEndIntoV) {
+  Put("B.COM", "eicar.com");
+  Outcome outcome = Scan({"--json", "--action", "rename", "C:"});
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_FALSE(fs::exists(tree_ + "/B.COM"));
+  EXPECT_EQ(ReadFile(tree_ + "/B.VOM"), Text(SampleNamed("eicar.com").bytes));
+  ASSERT_EQ(outcome.EventsOf("action").size(), 1u);
+  const json action = outcome.EventsOf("action")[0];
+  EXPECT_EQ(action["action"], "rename");
+  EXPECT_EQ(action["ok"], true);
+  EXPECT_EQ(action["path"], "C:\\B.COM");
+  EXPECT_EQ(action["new_path"], "C:\\B.VOM");
+  EXPECT_EQ(outcome.Events().back()["renamed"], 1);
+}
+
+TEST_F(QuarnscanCli, CleanGivesBackTheHostAndKeepsItReadOnly) {
+  const samples::Sample& sample = SampleNamed("com_prepended.com");
+  ASSERT_TRUE(sample.host);
+  ASSERT_EQ(sample.expected.virus, 990u);
+  Put("PREP.COM", "com_prepended.com");
+  ASSERT_EQ(chmod((tree_ + "/PREP.COM").c_str(), 0444), 0);
+  Outcome outcome = Scan({"--json", "--action", "clean", "C:"});
+  EXPECT_EQ(outcome.exit_code, 1) << outcome.err;
+  EXPECT_EQ(ReadFile(tree_ + "/PREP.COM"), Text(*sample.host));
+  struct stat after {};
+  ASSERT_EQ(stat((tree_ + "/PREP.COM").c_str(), &after), 0);
+  EXPECT_EQ(after.st_mode & S_IWUSR, 0u) << std::oct << after.st_mode;
+  ASSERT_EQ(outcome.EventsOf("detection").size(), 1u);
+  EXPECT_EQ(outcome.EventsOf("detection")[0]["virus_id"], 990);
+  ASSERT_EQ(outcome.EventsOf("action").size(), 1u);
+  EXPECT_EQ(outcome.EventsOf("action")[0]["action"], "clean");
+  EXPECT_EQ(outcome.EventsOf("action")[0]["ok"], true);
+  EXPECT_FALSE(outcome.EventsOf("action")[0].contains("new_path"));
+  EXPECT_EQ(outcome.Events().back()["cleaned"], 1);
+}
+
+// ---------------------------------------------------------------- settings, data, log
+
+TEST_F(QuarnscanCli, OptionsOfTheRunAreNeverWrittenBackButStoredOnesApply) {
+  Put("EICAR.COM", "eicar.com");
+  const std::string stored =
+      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp]\r\n"
+      "\"Opzioni\"=hex:00,00,01,00\r\n\"Lingua\"=hex:01,00,00,00\r\n";
+  WriteFile(settings_, stored);
+  Outcome english = Scan({"C:"});
+  ASSERT_GE(english.Lines().size(), 3u);
+  EXPECT_EQ(english.Lines()[2], "C:\\EICAR.COM Infect of EICAR-Test-File");
+  Outcome italian = Scan({"--lang", "it", "--files", "all", "--action", "rename-ask",
+                          "--heuristics", "off", "--no", "C:"});
+  EXPECT_EQ(italian.Lines()[2], "C:\\EICAR.COM Infetto da EICAR-Test-File");
+  EXPECT_EQ(ReadFile(settings_), stored);
+}
+
+TEST_F(QuarnscanCli, WhatKeepsTheScanFromRunningEndsWithStatusTwo) {
+  Put("EICAR.COM", "eicar.com");
+  const std::string empty_data = scratch_.Child("empty");
+  fs::create_directories(empty_data);
+  Outcome no_database = Scan({"--json", "--data-dir", empty_data, "C:"});
+  EXPECT_EQ(no_database.exit_code, 2);
+  EXPECT_NE(no_database.err.find("Errore: QUARN.DAT non trovato"), std::string::npos)
+      << no_database.err;
+  ASSERT_EQ(no_database.Events().size(), 1u);  // the message, and no summary
+  EXPECT_EQ(no_database.Events()[0]["event"], "message");
+
+  WriteFile(settings_, "not a settings store\n");
+  Outcome bad_settings = Scan({"C:"});
+  EXPECT_EQ(bad_settings.exit_code, 2);
+  EXPECT_NE(bad_settings.err.find(settings_), std::string::npos) << bad_settings.err;
+  EXPECT_EQ(bad_settings.out, "");
+
+  Outcome bad_argument = Scan({"--action", "erase", "C:"});
+  EXPECT_EQ(bad_argument.exit_code, 2);
+  EXPECT_NE(bad_argument.err.find("--action"), std::string::npos);
+  Outcome help = Quarnscan({"--help"}, {}).Finish();
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_NE(help.out.find("--memory-image"), std::string::npos);
+}
+
+TEST_F(QuarnscanCli, FirstRunCopiesTheDatabaseIntoTheUserFolderAndWritesDat) {
+  Put("EICAR.COM", "eicar.com");
+  const std::string xdg = scratch_.Child("xdg");
+  Outcome first =
+      Quarnscan({"--settings", settings_, "--drive", "C:=" + tree_, "C:"}, {{"XDG_DATA_HOME", xdg}})
+          .Finish();
+  EXPECT_EQ(first.exit_code, 1) << first.err;
+  const std::string user_data = xdg + "/quarnexp";
+  EXPECT_EQ(ReadFile(user_data + "/QUARN.DAT"),
+            ReadFile(std::string(QUARN_DATA_DIR) + "/QUARN.DAT"));
+  EXPECT_NE(ReadFile(settings_).find("\"DAT\"=\"" + user_data + "\""), std::string::npos)
+      << ReadFile(settings_);
+  // The log lands in the folder the first run made.
+  EXPECT_NE(ReadFile(user_data + "/QUARNEXP.LOG").find("EICAR-Test-File"), std::string::npos);
+}
+
+TEST_F(QuarnscanCli, LogGetsSeparatorStampAndEveryLine) {
+  Put("EICAR.COM", "eicar.com");
+  const std::string data = DataCopy("data");
+  ASSERT_EQ(Scan({"--data-dir", data, "--log=" + data + "/QUARNEXP.LOG", "C:"}).exit_code, 1);
+  ASSERT_EQ(
+      Quarnscan({"--settings", settings_, "--drive", "C:=" + tree_, "--data-dir", data, "C:"}, {})
+          .Finish()
+          .exit_code,
+      1);
+  const std::string log = ReadFile(data + "/QUARNEXP.LOG");
+  EXPECT_EQ(log.rfind("Quarn Explorer 98 Professional Log\r\n\r\n", 0), 0u);
+  EXPECT_EQ(CountOf(log, std::string("\r\n") + kSeparator + "\r\n"), 2u);
+  const std::regex stamp(R"(\r\n\d\d/\d\d/\d\d - \d\d:\d\d:\d\d\r\n\r\n\[C:\]\r\n)");
+  EXPECT_EQ(
+      std::distance(std::sregex_iterator(log.begin(), log.end(), stamp), std::sregex_iterator()),
+      2);
+  EXPECT_EQ(CountOf(log, "\r\nC:\\EICAR.COM Infetto da EICAR-Test-File\r\n"), 2u);
+  EXPECT_EQ(CountOf(log, "\r\nFiles Totali: 1.\r\n"), 2u);
+
+  const std::string quiet = DataCopy("quiet");
+  EXPECT_EQ(Scan({"--data-dir", quiet, "C:"}).exit_code, 1);  // Scan adds --no-log
+  EXPECT_FALSE(fs::exists(quiet + "/QUARNEXP.LOG"));
+  const std::string elsewhere = scratch_.Child("elsewhere.log");
+  EXPECT_EQ(Scan({"--data-dir", quiet, "--log", elsewhere, "C:"}).exit_code, 1);
+  EXPECT_NE(ReadFile(elsewhere).find(kSeparator), std::string::npos);
+  EXPECT_FALSE(fs::exists(quiet + "/QUARNEXP.LOG"));
+}
+
+TEST_F(QuarnscanCli, LogThatCannotBeWrittenIsReportedOnceAndTheScanGoesOn) {
+  Put("EICAR.COM", "eicar.com");
+  Put("SUB/EICAR.COM", "eicar.com");
+  const std::string log = scratch_.Child("no/such/folder/scan.log");
+  Outcome outcome = Scan({"--log", log, "C:"});
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_EQ(CountOf(outcome.err, "quarnscan: "), 1u) << outcome.err;
+  EXPECT_NE(outcome.err.find(scratch_.Child("no/such/folder")), std::string::npos);
+  EXPECT_EQ(CountOf(outcome.out, "Infetto da EICAR-Test-File"), 2u);
+}
+
+// ---------------------------------------------------------------- Ctrl-C
+
+TEST_F(QuarnscanCli, CtrlCStopsTheWalkAndStillWritesTotalsAndSummary) {
+  constexpr int kLevels = 40;
+  constexpr int kFilesPerLevel = 100;
+  std::string folder = tree_;
+  for (int level = 0; level < kLevels; ++level) {
+    folder += "/D" + std::to_string(level);
+    fs::create_directories(folder);
+    for (int file = 0; file < kFilesPerLevel; ++file) {
+      WriteFile(folder + "/F" + std::to_string(file) + ".COM", std::string(256, '\x90'));
+    }
+  }
+  Quarnscan scan({"--settings", settings_, "--data-dir", QUARN_DATA_DIR, "--no-log", "--drive",
+                  "C:=" + tree_, "--json", "--files", "all", "C:"},
+                 {});
+  // The first line is the drive's header, sent before the walk starts.
+  ASSERT_TRUE(scan.WaitForOutput("\n"));
+  scan.Interrupt();
+  Outcome outcome = scan.Finish();
+  EXPECT_EQ(outcome.exit_code, 130) << outcome.err;
+  const std::vector<json> events = outcome.Events();
+  ASSERT_FALSE(events.empty());
+  const json& summary = events.back();
+  EXPECT_EQ(summary["event"], "summary");
+  EXPECT_LT(summary["total"].get<int>(), kLevels * kFilesPerLevel);
+  // The totals were still sent, ahead of the summary.
+  ASSERT_GE(events.size(), 6u);
+  EXPECT_EQ(events[events.size() - 3]["text"],
+            "Files Totali: " + std::to_string(summary["total"].get<int>()) + ".");
+}
+
+}  // namespace
+}  // namespace quarn
