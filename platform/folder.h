@@ -15,7 +15,9 @@ enum class EntryKind { kFile, kFolder, kLink, kOther };
 struct FolderEntry {
   std::string name;  // the name's bytes as stored, not necessarily valid UTF-8
   EntryKind kind = EntryKind::kOther;
-  uint64_t device = 0;  // the file system the entry lives on, to keep a walk on its drive
+  // The file system a folder entry lives on (a mount point shows the mounted one), to keep a
+  // walk on its drive; files and links report their folder's.
+  uint64_t device = 0;
 };
 
 enum class OpenMode { kRead, kReadWrite };

@@ -17,7 +17,10 @@ namespace quarn {
 // knows one and is never set.
 class PosixFile : public File {
  public:
+  // Takes the descriptor's current offset as the position.
   explicit PosixFile(int descriptor);
+  // For a descriptor just opened, whose offset is known to be 0.
+  PosixFile(int descriptor, uint64_t position) : descriptor_(descriptor), position_(position) {}
   ~PosixFile() override;
   PosixFile(const PosixFile&) = delete;
   PosixFile& operator=(const PosixFile&) = delete;

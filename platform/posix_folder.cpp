@@ -87,6 +87,14 @@ Result<std::vector<FolderEntry>> PosixFolder::List() {
     if (name == "." || name == "..") continue;
     FolderEntry listed;
     listed.name = std::string(name);
+    // A regular file or a link named by the directory itself needs no look of its own: only
+    // folders can be mount points, and only their device matters to a walk.
+    if (entry->d_type == DT_REG || entry->d_type == DT_LNK) {
+      listed.kind = KindOfDirentType(entry->d_type);
+      listed.device = own_device;
+      entries.push_back(std::move(listed));
+      continue;
+    }
     struct stat status;
     if (fstatat(descriptor_, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
       listed.kind = KindOfMode(status.st_mode);
@@ -128,13 +136,8 @@ Result<std::unique_ptr<File>> PosixFolder::OpenFile(const std::string& name, Ope
     close(descriptor);
     return Status::Error(PathMessage(kAction, JoinPath(path_, name), kNotRegular));
   }
-  int status_flags = fcntl(descriptor, F_GETFL);
-  if (status_flags < 0 || fcntl(descriptor, F_SETFL, status_flags & ~O_NONBLOCK) != 0) {
-    int error = errno;
-    close(descriptor);
-    return Failure(kAction, name, error);
-  }
-  return std::unique_ptr<File>(new PosixFile(descriptor));
+  // O_NONBLOCK stays: it changes nothing for a regular file, the only kind let through.
+  return std::unique_ptr<File>(new PosixFile(descriptor, 0));
 }
 
 Result<std::unique_ptr<File>> PosixFolder::CreateFile(const std::string& name, uint32_t mode) {
@@ -144,7 +147,7 @@ Result<std::unique_ptr<File>> PosixFolder::CreateFile(const std::string& name, u
                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
                           static_cast<mode_t>(mode & 07777));
   if (descriptor < 0) return Failure(kAction, name, errno);
-  return std::unique_ptr<File>(new PosixFile(descriptor));
+  return std::unique_ptr<File>(new PosixFile(descriptor, 0));
 }
 
 Result<std::unique_ptr<Folder>> PosixFolder::OpenFolder(const std::string& name) {

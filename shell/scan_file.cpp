@@ -5,6 +5,7 @@
 #include "clean/file_cleaner.h"
 #include "engine/file_verdict.h"
 #include "engine/virus_names.h"
+#include "platform/read_cache_file.h"
 #include "shell/action_texts.h"
 
 namespace quarn {
@@ -123,7 +124,10 @@ void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
   {
     auto file = folder.OpenFile(name, OpenMode::kRead);
     if (!file) return;
-    verdict = DetectFile(session.signatures(), **file, session.options().heuristics_enabled == 1);
+    // The detectors read a few small pieces near the start, the entry and the end: whole
+    // blocks of the file serve them all.
+    ReadCacheFile cached(**file);
+    verdict = DetectFile(session.signatures(), cached, session.options().heuristics_enabled == 1);
   }
   if (verdict.virus != 0) {
     Detected detected{name,          display_path,

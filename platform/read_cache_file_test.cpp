@@ -1,0 +1,91 @@
+#include "platform/read_cache_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "platform/memory_file_system.h"
+
+namespace quarn {
+namespace {
+
+class ReadCacheFileTest : public ::testing::Test {
+ protected:
+  void Make(size_t size) {
+    bytes_.resize(size);
+    std::mt19937 random(size);
+    for (uint8_t& byte : bytes_) byte = static_cast<uint8_t>(random());
+    files_.Remove("/f");
+    files_.AddFile("/f", bytes_);
+    auto folder = files_.OpenFolder("/");
+    direct_ = std::move((*folder)->OpenFile("f", OpenMode::kRead).value());
+    underlying_ = std::move((*folder)->OpenFile("f", OpenMode::kRead).value());
+    cached_ = std::make_unique<ReadCacheFile>(*underlying_);
+  }
+
+  // The same seek and read on the file and through the cache give the same answer.
+  void ExpectSameRead(int64_t offset, SeekOrigin origin, uint32_t length) {
+    std::vector<uint8_t> want(length, 0xAA), got(length, 0xAA);
+    const auto want_position = direct_->Seek(offset, origin);
+    const auto got_position = cached_->Seek(offset, origin);
+    ASSERT_EQ(want_position, got_position) << offset;
+    if (!want_position) return;
+    const uint32_t want_count = direct_->Read(want.data(), length);
+    ASSERT_EQ(cached_->Read(got.data(), length), want_count) << offset << "+" << length;
+    EXPECT_EQ(got, want) << offset << "+" << length;
+    EXPECT_EQ(cached_->Position(), direct_->Position());
+  }
+
+  std::vector<uint8_t> bytes_;
+  MemoryFileSystem files_;
+  std::unique_ptr<File> direct_;
+  std::unique_ptr<File> underlying_;
+  std::unique_ptr<ReadCacheFile> cached_;
+};
+
+TEST_F(ReadCacheFileTest, ReadsAnywhereGiveTheFilesBytes) {
+  for (size_t size : {0u, 1u, 4095u, 4096u, 4097u, 20000u}) {
+    SCOPED_TRACE(size);
+    Make(size);
+    std::mt19937 random(7);
+    for (int i = 0; i < 400; ++i) {
+      const int64_t offset = static_cast<int64_t>(random() % (size + 5000)) - 100;
+      const SeekOrigin origin = static_cast<SeekOrigin>(random() % 3);
+      ExpectSameRead(origin == SeekOrigin::kEnd ? offset - static_cast<int64_t>(size) : offset,
+                     origin, random() % 9000);
+    }
+  }
+}
+
+TEST_F(ReadCacheFileTest, SmallReadsNearEachOtherCostOneReadOfTheFile) {
+  Make(100000);
+  for (uint32_t offset : {0u, 24u, 512u, 100u, 4000u})
+    ExpectSameRead(offset, SeekOrigin::kBegin, 16);
+  EXPECT_EQ(cached_->underlying_reads(), 1);
+  ExpectSameRead(-80, SeekOrigin::kEnd, 80);
+  ExpectSameRead(-20, SeekOrigin::kEnd, 4);
+  EXPECT_EQ(cached_->underlying_reads(), 2);
+  // A read across a block boundary takes both blocks.
+  ExpectSameRead(8190, SeekOrigin::kBegin, 8);
+  EXPECT_EQ(cached_->underlying_reads(), 4);
+}
+
+TEST_F(ReadCacheFileTest, ShortReadsOfTheFileAreNotMistakenForItsEnd) {
+  Make(10000);
+  files_.SetShortReads(100);
+  std::vector<uint8_t> got(9000);
+  ASSERT_TRUE(cached_->Seek(0, SeekOrigin::kBegin));
+  ASSERT_EQ(cached_->Read(got.data(), 9000), 9000u);
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes_.begin()));
+}
+
+TEST_F(ReadCacheFileTest, NeverWrites) {
+  Make(10);
+  EXPECT_EQ(cached_->Write("x", 1), 0u);
+  EXPECT_FALSE(cached_->SetEndOfFile());
+  EXPECT_EQ(files_.ReadFileBytes("/f"), bytes_);
+}
+
+}  // namespace
+}  // namespace quarn
