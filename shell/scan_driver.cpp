@@ -11,6 +11,10 @@
 namespace quarn {
 namespace {
 
+// Folders a walk keeps open at once; deeper walks close the outer ones and open them again
+// by path on the way back, so depth is limited by memory, not by open handles.
+constexpr size_t kMaxOpenFolders = 32;
+
 constexpr std::string_view kSeparator = "--------------------------------------------------------";
 constexpr int kInfectedTotal = 31;
 constexpr int kSuspiciousTotal = 32;
@@ -138,6 +142,14 @@ void WalkDirectory(ScanSession& session, FileSystem& files, const ScanRoot& root
       session.ui().LeaveFolder();
       continue;
     }
+    if (level.folder == nullptr) {
+      auto reopened = files.OpenFolder(level.host_path);
+      if (!reopened || (*reopened)->Device() != device) {
+        level.next = level.entries.size();  // gone or replaced meanwhile: nothing more here
+        continue;
+      }
+      level.folder = std::move(*reopened);
+    }
     const FolderEntry& entry = level.entries[level.next++];
     if (entry.kind == EntryKind::kFile) {
       CountFile(session);
@@ -153,6 +165,8 @@ void WalkDirectory(ScanSession& session, FileSystem& files, const ScanRoot& root
       if (!opened) continue;
       session.ui().EnterFolder(display_path);
       levels.push_back(std::move(*opened));
+      if (levels.size() > kMaxOpenFolders)
+        levels[levels.size() - 1 - kMaxOpenFolders].folder.reset();
     }
   }
 }

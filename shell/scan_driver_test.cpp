@@ -190,6 +190,20 @@ TEST_F(ScanDriverTest, TheLogGetsTheSeparatorTheStampAndEveryLine) {
   EXPECT_NE(log.find("Files Totali: 1.\r\n \r\n"), std::string::npos);
 }
 
+TEST_F(ScanDriverTest, ADeepTreeIsWalkedWithABoundedNumberOfOpenFolders) {
+  // Each level holds its subfolder first and a file after it, so the file is reached only
+  // after the walk comes back up through folders it had to close.
+  std::string path = "/c";
+  for (int depth = 0; depth < 100; ++depth) {
+    files_.AddFile(path + "/Z.COM", kEicarText);
+    path += "/SUB";
+    files_.AddFolder(path);
+  }
+  Run({Drive()});
+  EXPECT_EQ(session_->counters().infected, 100u);
+  EXPECT_EQ(ui_.lines.back().text, " ");
+}
+
 TEST(ScanStamp, IsDayMonthYearThenTheTime) {
   std::tm t{};
   t.tm_mday = 5;
