@@ -1,12 +1,20 @@
 #include "cli/terminal_device.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "cli/interrupt_watch.h"
+
 namespace quarn {
+namespace {
+
+constexpr int kInterruptCheckMilliseconds = 100;
+
+}  // namespace
 
 bool IsTerminal(std::FILE* stream) {
   return isatty(fileno(stream)) == 1;
@@ -38,6 +46,13 @@ std::optional<std::string> ControllingTerminal::Prompt(std::string_view prompt) 
   std::string reply;
   char byte = 0;
   for (;;) {
+    // A Ctrl-C may come just before the read begins, where it cannot interrupt it: the wait
+    // looks at the interrupt flag every tenth of a second instead of blocking for good.
+    pollfd waiting{descriptor_, POLLIN, 0};
+    const int ready = poll(&waiting, 1, kInterruptCheckMilliseconds);
+    if (InterruptReceived()) return std::nullopt;
+    if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+    if (ready < 0) return std::nullopt;
     const ssize_t got = read(descriptor_, &byte, 1);
     // EINTR is not retried: the Ctrl-C handler is installed without SA_RESTART so that a
     // pending question gives way to the stop.
