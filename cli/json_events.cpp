@@ -88,6 +88,17 @@ std::vector<std::string> ResultLineEvents(const ResultLine& line) {
     case ReportKind::kAction:
       events.push_back(ActionEvent(line));
       break;
+    case ReportKind::kBoot: {
+      Event boot = Named("boot");
+      boot["target"] = RepairUtf8(line.path);
+      boot["area"] = line.boot_area;
+      boot["virus_id"] = line.virus_id;
+      boot["variant"] = line.variant;
+      boot["suspicious"] = line.suspicious;
+      if (line.removed) boot["removed"] = *line.removed;
+      events.push_back(Serialize(boot));
+      break;
+    }
   }
   return events;
 }

@@ -15,6 +15,8 @@
 #include "platform/drive_sources.h"
 #include "platform/file_contents.h"
 #include "platform/first_run.h"
+#include "platform/image_system_access.h"
+#include "shell/boot_scan.h"
 
 namespace quarn {
 namespace {
@@ -66,10 +68,57 @@ std::optional<std::pair<std::string, std::string>> LogLocation(const ScanArgumen
   return std::pair{folder, std::string(kScanLogName)};
 }
 
-int ExitStatus(bool targets_missing, const ScanCounters& counters) {
+// The BIOS disks of this run: the --disk flags, else the store's Disks key, whole.
+Result<std::vector<DiskMapping>> RunDisks(const ScanArguments& arguments,
+                                          const RegistryDocument& settings) {
+  if (arguments.disks.empty()) return DiskMappingsFromSettings(settings);
+  std::vector<DiskMapping> disks;
+  for (const DiskFlag& flag : arguments.disks) {
+    DiskMapping disk;
+    disk.bios_disk = static_cast<uint8_t>(flag.bios_disk);
+    disk.image = flag.image;
+    if (flag.geometry) {
+      disk.geometry =
+          SectorGeometry{flag.geometry->cylinders, flag.geometry->heads, flag.geometry->sectors};
+    }
+    disks.push_back(std::move(disk));
+  }
+  return disks;
+}
+
+std::optional<std::string> RunMemoryImage(const ScanArguments& arguments,
+                                          const RegistryDocument& settings) {
+  if (arguments.memory_image) return arguments.memory_image;
+  return settings.ReadText(kProgramKey, kMemoryImageValue);
+}
+
+// A floppy disk mapped without a drive folder still makes its letter a drive: one without
+// files, whose boot check runs and whose walk finds nothing.
+void AddFloppiesWithoutFiles(const std::vector<DiskMapping>& disks, DriveMap* drives) {
+  for (const DiskMapping& disk : disks) {
+    if (disk.bios_disk > 1) continue;
+    const char letter = disk.bios_disk == 0 ? 'A' : 'B';
+    if (drives->Find(letter) == nullptr)
+      drives->AddDriveWithoutFiles(letter, DriveType::kRemovable);
+  }
+}
+
+// The drive a root lies on, for its boot check: a root shown with a drive letter.
+BootTargetLookup BootTargets(const DriveMap& drives) {
+  return [&drives](const ScanRoot& root) -> std::optional<BootTarget> {
+    const std::string& shown = root.display_path;
+    if (shown.size() < 2 || shown[1] != ':') return std::nullopt;
+    const Drive* drive = drives.Find(shown[0]);
+    if (drive == nullptr) return std::nullopt;
+    return BootTarget{drive->letter, drive->type};
+  };
+}
+
+int ExitStatus(bool targets_missing, const ScanCounters& counters, bool system_area_found) {
   if (InterruptReceived()) return kExitStopped;
   if (targets_missing) return kExitCannotRun;
-  return counters.infected + counters.suspicious > 0 ? kExitFound : kExitNothingFound;
+  return counters.infected + counters.suspicious > 0 || system_area_found ? kExitFound
+                                                                          : kExitNothingFound;
 }
 
 }  // namespace
@@ -86,6 +135,13 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
     SayProblem(environment.err, drives.message());
     return kExitCannotRun;
   }
+  Result<std::vector<DiskMapping>> disks = RunDisks(arguments, *settings);
+  if (!disks) {
+    SayProblem(environment.err, disks.message());
+    return kExitCannotRun;
+  }
+  AddFloppiesWithoutFiles(*disks, &drives.value());
+  ImageSystemAccess system_access(*disks, RunMemoryImage(arguments, *settings));
   const Language language = RunLanguage(arguments, *settings);
   const std::optional<std::string> data_directory = DataDirectoryOverride(arguments, environment);
 
@@ -129,10 +185,10 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
                       RunOptions(arguments, state.options));
   {
     InterruptForwarder forwarder(session.stop_requested());
-    RunScan(session, files, targets.roots);
+    RunScan(session, files, targets.roots, MakeBootAreaCheck(system_access, BootTargets(*drives)));
   }
   output->AddSummary(session.counters());
-  return ExitStatus(!targets.missing.empty(), session.counters());
+  return ExitStatus(!targets.missing.empty(), session.counters(), ui.system_area_found());
 }
 
 }  // namespace quarn

@@ -21,6 +21,9 @@ bool TerminalInterface::Ask(std::string_view caption, std::string_view text) {
 
 void TerminalInterface::AddResultLine(const ResultLine& line) {
   progress_.Clear();
+  if (line.kind == ReportKind::kBoot && (line.virus_id != 0 || line.suspicious)) {
+    system_area_found_ = true;
+  }
   output_.AddResultLine(line);
 }
 

@@ -30,11 +30,15 @@ class TerminalInterface : public UserInterface {
   void LeaveFolder() override;
   void ScanFinished(const ScanCounters& counters) override;
 
+  // Whether a boot area was reported infected or suspicious: the counters leave those out.
+  bool system_area_found() const { return system_area_found_; }
+
  private:
   ScanOutput& output_;
   TerminalQuestions& questions_;
   ProgressLine& progress_;
   std::FILE* err_;
+  bool system_area_found_ = false;
 };
 
 }  // namespace quarn

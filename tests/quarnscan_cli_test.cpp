@@ -679,3 +679,45 @@ TEST_F(QuarnscanCli, CtrlCStopsTheWalkAndStillWritesTotalsAndSummary) {
 
 }  // namespace
 }  // namespace quarn
+
+namespace quarn {
+namespace {
+
+// A 1.44 MB floppy image whose boot sector is a plain jump, blanks and the signature.
+std::string CleanFloppyImage() {
+  std::string image(1474560, '\0');
+  image[0] = '\xEB';
+  image[1] = '\x3C';
+  image[2] = '\x90';
+  image[510] = '\x55';
+  image[511] = '\xAA';
+  return image;
+}
+
+TEST_F(QuarnscanCli, AMappedFloppyGetsItsBootCheckAndAnUnmappedDiskOnlyItsHeader) {
+  const std::string image = scratch_.Child("floppy.img");
+  WriteFile(image, CleanFloppyImage());
+  Outcome plain = Scan({"--no-memory", "--disk", "0=" + image, "A:"});
+  EXPECT_EQ(plain.exit_code, 0) << plain.err;
+  std::vector<std::string> lines = plain.Lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "[A:]");
+  EXPECT_EQ(lines[1], "BOOT SECTOR: OK");
+  EXPECT_EQ(lines[2], " ");
+  Outcome events = Scan({"--json", "--no-memory", "--disk", "0=" + image, "A:"});
+  const std::vector<json> boot = events.EventsOf("boot");
+  ASSERT_EQ(boot.size(), 1u);
+  EXPECT_EQ(boot[0]["target"], "A:");
+  EXPECT_EQ(boot[0]["area"], "boot");
+  EXPECT_EQ(boot[0]["virus_id"], 0);
+  EXPECT_FALSE(boot[0].contains("removed"));
+
+  Outcome fixed = Scan({"--no-memory", "C:"});
+  lines = fixed.Lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "[C:]");
+  EXPECT_EQ(lines[1], " ") << "a disk without a mapping has no sectors to show";
+}
+
+}  // namespace
+}  // namespace quarn

@@ -1,0 +1,265 @@
+#include "shell/boot_scan.h"
+
+#include <array>
+#include <string>
+
+#include "engine/boot_detectors.h"
+#include "engine/byte_reader.h"
+#include "engine/section_directory.h"
+#include "engine/section_walk.h"
+#include "engine/virus_names.h"
+
+namespace quarn {
+namespace {
+
+constexpr int kInfectedText = 23;
+constexpr int kVariantText = 24;
+constexpr int kNewGenerationText = 25;
+
+constexpr std::string_view kMbrPrefix = "MASTER BOOT RECORD: ";
+constexpr std::string_view kBootSectorPrefix = "BOOT SECTOR: ";
+constexpr std::string_view kClean = "OK";
+constexpr std::string_view kRemovedText = " * * *  RIMOSSO  * * *";
+constexpr std::string_view kNotRemovedText = " Contattare il Supporto Tecnico Orvane";
+constexpr std::string_view kRemovalCaption = "Rimozione";
+constexpr std::string_view kRemovalQuestion = "Rimuovere dal floppy disk ";
+constexpr std::string_view kRemovalQuestionVirus = " il virus ";
+constexpr std::string_view kReadFailedText = "Impossibile leggere il Boot Sector.";
+constexpr std::string_view kWriteProtectedText = "Disco Protetto dalla Scrittura!";
+
+// BootRemovalRecord (section 29).
+constexpr int kRemovalIdField = 0;
+constexpr int kRemovalCylinderSectorField = 2;
+constexpr int kRemovalHeadDriveField = 4;
+constexpr int kRemovalIncrementField = 6;
+constexpr uint16_t kNotRemovable = 0xFFFF;
+
+// FAT boot-sector fields the removal reads.
+constexpr int kSectorsPerTrackField = 0x18;
+constexpr int kHeadCountField = 0x1A;
+constexpr int kBootSignatureField = 0x1FE;
+constexpr uint16_t kBootSignature = 0xAA55;
+
+constexpr int kRepeatsAfterRemoval = 1;
+
+using SectorBuffer = std::array<uint8_t, kSectorSize>;
+
+enum class BootArea { kMasterBootRecord, kBootSector };
+
+struct AreaVerdict {
+  uint32_t virus_id = 0;
+  uint16_t variant_flag = 0;
+  std::string virus_name;
+};
+
+ResultIcon DriveIcon(DriveType type) {
+  switch (type) {
+    case DriveType::kFixed:
+      return ResultIcon::kHardDisk;
+    case DriveType::kRemovable:
+      return ResultIcon::kFloppy;
+    case DriveType::kCdRom:
+      return ResultIcon::kCdRom;
+    default:
+      return ResultIcon::kNetwork;
+  }
+}
+
+char UpperLetter(char letter) {
+  return letter >= 'a' && letter <= 'z' ? static_cast<char>(letter - 'a' + 'A') : letter;
+}
+
+// A disk that cannot be opened leaves the buffer as it was, which says nothing about the
+// disk: the caller skips what it wanted the sector for.
+bool ReadSector(SystemAccess& access, UserInterface& ui, uint16_t cylinder_sector,
+                uint16_t head_drive, SectorBuffer& sector) {
+  if (access.CallReadPhysicalSector1(cylinder_sector, head_drive, sector)) return true;
+  ui.ShowMessage(kWarningCaption, kReadFailedText);
+  return false;
+}
+
+ResultLine BootLine(std::string_view path, BootArea area, const AreaVerdict& verdict) {
+  ResultLine line;
+  line.kind = ReportKind::kBoot;
+  line.path = std::string(path);
+  line.boot_area = area == BootArea::kMasterBootRecord ? "mbr" : "boot";
+  line.virus_id = verdict.virus_id;
+  line.virus_name = verdict.virus_name;
+  line.variant = verdict.variant_flag == 1;
+  return line;
+}
+
+// Reads and judges one area and adds its line. nullopt when the area could not be read.
+std::optional<AreaVerdict> CheckArea(ScanSession& session, SystemAccess& access,
+                                     std::string_view path, BootArea area, uint16_t head_drive) {
+  if (!access.HasSectors(static_cast<uint8_t>(head_drive))) return std::nullopt;
+  SectorBuffer sector{};
+  if (!ReadSector(access, session.ui(), kBootCylinderSector, head_drive, sector)) {
+    return std::nullopt;
+  }
+  const bool mbr = area == BootArea::kMasterBootRecord;
+  AreaVerdict verdict;
+  verdict.virus_id =
+      mbr ? DetectMbrVirus(session.signatures(), sector, &verdict.variant_flag)
+          : DetectBootSectorVirus(session.signatures(), sector, &verdict.variant_flag);
+  const bool suspicious = verdict.virus_id == 0 && session.options().heuristics_enabled == 1 &&
+                          CheckBootHeuristics(session.signatures(), sector) == 1;
+
+  if (verdict.virus_id != 0) verdict.virus_name = GetVirusName(session.names(), verdict.virus_id);
+
+  ResultLine line = BootLine(path, area, verdict);
+  line.text = std::string(mbr ? kMbrPrefix : kBootSectorPrefix);
+  const Language language = session.language();
+  if (verdict.virus_id != 0) {
+    line.text += LoadText(language, verdict.variant_flag == 1 ? kVariantText : kInfectedText);
+    line.text += verdict.virus_name;
+    line.icon = ResultIcon::kVirus;
+  } else if (suspicious) {
+    line.suspicious = true;
+    line.text += LoadText(language, kNewGenerationText);
+    line.icon = ResultIcon::kVirus;
+  } else {
+    line.text += kClean;
+    line.icon = ResultIcon::kBlank;
+  }
+  session.AddLine(std::move(line));
+  return verdict;
+}
+
+// Removes the boot sector's virus as the scan action says: 1 or 0 for an attempt, nullopt
+// when none was made.
+std::optional<int> OfferRemoval(ScanSession& session, SystemAccess& access, std::string_view path,
+                                char letter, const AreaVerdict& verdict) {
+  const auto remove = [&] {
+    return RemoveFloppyBootVirus(access, session.signatures(), session.ui(), letter,
+                                 verdict.virus_id);
+  };
+  switch (session.options().scan_action) {
+    case kActionCleanAuto:
+      return remove();
+    case kActionCleanAsk: {
+      const std::string question = std::string(kRemovalQuestion) + std::string(path.substr(0, 3)) +
+                                   std::string(kRemovalQuestionVirus) + verdict.virus_name;
+      if (!session.ui().Ask(kRemovalCaption, question)) return std::nullopt;
+      return remove();
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+int ScanBootAreasRepeating(ScanSession& session, SystemAccess& access, std::string_view path,
+                           BootTarget target, int repeats_left) {
+  if (path.empty()) return 0;
+  session.AddTextLine(DriveIcon(target.type), "[" + std::string(path) + "]");
+  const char letter = UpperLetter(target.letter);
+  if (target.type == DriveType::kFixed) {
+    CheckArea(session, access, path, BootArea::kMasterBootRecord, kMbrHeadDrive);
+  }
+  if (target.type == DriveType::kFixed || target.type == DriveType::kRemovable) {
+    std::optional<AreaVerdict> verdict =
+        CheckArea(session, access, path, BootArea::kBootSector, BootSectorHeadDrive(letter));
+    if (verdict && verdict->virus_id != 0 && verdict->variant_flag == 0) {
+      if (std::optional<int> removed = OfferRemoval(session, access, path, letter, *verdict)) {
+        ResultLine line = BootLine(path, BootArea::kBootSector, *verdict);
+        line.removed = *removed == 1;
+        line.text = std::string(*removed == 1 ? kRemovedText : kNotRemovedText);
+        session.AddLine(std::move(line));
+        if (*removed == 1 && repeats_left > 0) {
+          ScanBootAreasRepeating(session, access, path, target, repeats_left - 1);
+        }
+      }
+    }
+  }
+  session.AddTextLine(ResultIcon::kBlank, " ");
+  return 1;
+}
+
+struct RemovalRecord {
+  uint16_t cylinder_sector_at = 0;
+  uint16_t head_drive_at = 0;
+  uint8_t increment = 0;
+};
+
+std::optional<RemovalRecord> FindRemovalRecord(const DatabaseImage& signatures, uint32_t virus_id) {
+  for (SectionWalk walk(signatures, DirectoryOffset(kBootRemovalSection), kBootRemovalRecordSize);
+       !walk.AtEnd(); walk.Next()) {
+    std::span<const uint8_t> record = walk.Record();
+    if (ReadU16(record, kRemovalIdField) != static_cast<uint16_t>(virus_id)) continue;
+    return RemovalRecord{ReadU16(record, kRemovalCylinderSectorField),
+                         ReadU16(record, kRemovalHeadDriveField), record[kRemovalIncrementField]};
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+uint16_t BootSectorHeadDrive(char letter) {
+  switch (UpperLetter(letter)) {
+    case 'A':
+      return 0x0000;
+    case 'B':
+      return 0x0001;
+    default:
+      return 0x0180;
+  }
+}
+
+int ScanBootAreas(ScanSession& session, SystemAccess& access, std::string_view path,
+                  BootTarget target) {
+  return ScanBootAreasRepeating(session, access, path, target, kRepeatsAfterRemoval);
+}
+
+int RemoveFloppyBootVirus(SystemAccess& access, const DatabaseImage& signatures, UserInterface& ui,
+                          char letter, uint32_t virus_id) {
+  if (letter != 'A' && letter != 'B') return 0;
+  const uint8_t drive = static_cast<uint8_t>(letter - 'A');
+  SectorBuffer infected{};
+  if (!ReadSector(access, ui, kBootCylinderSector, drive, infected)) return 0;
+  const std::optional<RemovalRecord> record = FindRemovalRecord(signatures, virus_id);
+  if (!record || record->cylinder_sector_at == kNotRemovable) return 0;
+  // Offsets come from the database; one that would reach past the sector names no place.
+  if (!Fits(infected, record->cylinder_sector_at, 2) || !Fits(infected, record->head_drive_at, 2)) {
+    return 0;
+  }
+
+  // The virus noted where it put the original; the record's increment steps from there to
+  // the sector that holds it, which may lie on the next head or the next cylinder.
+  uint16_t cylinder_sector = ReadU16(infected, record->cylinder_sector_at);
+  uint8_t head = static_cast<uint8_t>(ReadU16(infected, record->head_drive_at) >> 8);
+  cylinder_sector = static_cast<uint16_t>(cylinder_sector + record->increment);
+  if ((cylinder_sector & 0xFF) > infected[kSectorsPerTrackField]) {
+    cylinder_sector =
+        static_cast<uint16_t>(cylinder_sector - ReadU16(infected, kSectorsPerTrackField));
+    ++head;
+    if (head == infected[kHeadCountField]) {
+      head = 0;
+      cylinder_sector = static_cast<uint16_t>(cylinder_sector + 0x100);
+    }
+  }
+
+  SectorBuffer saved{};
+  if (!ReadSector(access, ui, cylinder_sector, static_cast<uint16_t>(head << 8 | drive), saved)) {
+    return 0;
+  }
+  if (ReadU16(saved, kBootSignatureField) != kBootSignature) return 0;
+  if (access.CallWritePhysicalSector1(kBootCylinderSector, drive, saved) == 0) {
+    ui.ShowMessage(kErrorCaption, kWriteProtectedText);
+    return 0;
+  }
+  return 1;
+}
+
+BootAreaCheck MakeBootAreaCheck(SystemAccess& access, BootTargetLookup lookup) {
+  return [&access, lookup = std::move(lookup)](ScanSession& session, const ScanRoot& root) {
+    std::optional<BootTarget> target = lookup ? lookup(root) : std::nullopt;
+    if (!target) {
+      session.AddTextLine(root.drive_icon, "[" + root.display_path + "]");
+      session.AddTextLine(ResultIcon::kBlank, " ");
+      return;
+    }
+    ScanBootAreas(session, access, root.display_path, *target);
+  };
+}
+
+}  // namespace quarn
