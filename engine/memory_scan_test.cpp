@@ -1,0 +1,403 @@
+#include "engine/memory_scan.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/database_builder.h"
+#include "testing/in_memory_system_access.h"
+#include "engine/section_directory.h"
+
+namespace quarn {
+namespace {
+
+using ::testing::ElementsAre;
+
+// MOV AX,3521h / INT 21h / MOV [0112h],BX / MOV [0114h],ES: a resident hook of INT 21h.
+const std::vector<uint8_t> kHook = {0xB8, 0x21, 0x35, 0xCD, 0x21, 0x89,
+                                    0x1E, 0x12, 0x01, 0x8C, 0x06, 0x14};
+constexpr uint16_t kHookConfirmation = 0x8921;  // pattern bytes 4–5
+constexpr uint8_t kHookConfirmationOffset = 4;
+
+// A MemoryPatternRecord laid out byte by byte, independently of the reader's constants.
+struct PatternRecord {
+  std::vector<uint8_t> pattern = kHook;
+  uint16_t virus_id = 7;
+  uint8_t upper = 0;
+  uint8_t confirm_offset = kHookConfirmationOffset;
+  uint16_t confirm_word = kHookConfirmation;
+
+  std::vector<uint8_t> Bytes() const {
+    std::vector<uint8_t> bytes(20, 0);
+    std::memcpy(bytes.data(), pattern.data(), 12);
+    bytes[12] = 0x5A;  // not read
+    bytes[13] = 0xA5;
+    bytes[14] = static_cast<uint8_t>(virus_id);
+    bytes[15] = static_cast<uint8_t>(virus_id >> 8);
+    bytes[16] = upper;
+    bytes[17] = confirm_offset;
+    bytes[18] = static_cast<uint8_t>(confirm_word);
+    bytes[19] = static_cast<uint8_t>(confirm_word >> 8);
+    return bytes;
+  }
+  MemoryPattern Parsed() const { return ParseMemoryPattern(Bytes()); }
+};
+
+std::vector<uint8_t> NameRecord(uint16_t virus_id, const std::string& name) {
+  std::vector<uint8_t> bytes(30, 0);
+  bytes[0] = static_cast<uint8_t>(virus_id);
+  bytes[1] = static_cast<uint8_t>(virus_id >> 8);
+  std::memcpy(bytes.data() + 2, name.data(), std::min<size_t>(name.size(), 28));
+  return bytes;
+}
+
+DatabaseImage Signatures(const std::vector<PatternRecord>& patterns,
+                         const std::vector<std::vector<uint8_t>>& names = {}) {
+  DatabaseContent content;
+  for (const PatternRecord& record : patterns) {
+    content.sections[kMemoryPatternSection].records.push_back(record.Bytes());
+  }
+  content.sections[kMemoryNameSection].records = names;
+  return DatabaseImage(BuildSignatureImage(content).value());
+}
+
+uint32_t Linear(uint16_t segment, uint16_t offset) {
+  return segment * 16u + offset;
+}
+
+class MemoryScanTest : public ::testing::Test {
+ protected:
+  MemoryScanResult Scan(const DatabaseImage& signatures, Language language = Language::kItalian) {
+    MemoryScanOutput output{[this](ResultLine line) { lines_.push_back(std::move(line)); },
+                            [this](int position) { progress_.push_back(position); }};
+    return ScanMemory(signatures, memory_, language, name_, output);
+  }
+
+  void PutHook(uint32_t linear, const std::vector<uint8_t>& after = {}) {
+    memory_.PutMemory(linear, kHook);
+    memory_.PutMemory(linear + 12, after);
+  }
+
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> texts;
+    for (const ResultLine& line : lines_) texts.push_back(line.text);
+    return texts;
+  }
+
+  std::vector<uint16_t> SegmentsRead() const {
+    std::vector<uint16_t> segments;
+    for (const auto& read : memory_.memory_reads()) {
+      EXPECT_EQ(read.offset, 0);
+      EXPECT_EQ(read.length, 0xFFFFu);
+      segments.push_back(read.segment);
+    }
+    return segments;
+  }
+
+  InMemorySystemAccess memory_;
+  MemoryNameBuffer name_{};
+  std::vector<ResultLine> lines_;
+  std::vector<int> progress_;
+};
+
+const std::vector<uint16_t> kLowWindows = {0x0000, 0x1000, 0x2000, 0x3000, 0x4000, 0x5000,
+                                           0x6000, 0x7000, 0x8000, 0x9000, 0xB000};
+const std::vector<uint16_t> kAllWindows = {0x0000, 0x1000, 0x2000, 0x3000, 0x4000, 0x5000,
+                                           0x6000, 0x7000, 0x8000, 0x9000, 0xB000, 0xC000,
+                                           0xD000, 0xE000, 0xF000, 0xFFFF};
+
+// --- Lines, result and name ---
+
+TEST_F(MemoryScanTest, EmptySectionGivesStartLineThenOk) {
+  MemoryScanResult result = Scan(Signatures({}));
+  EXPECT_EQ(result.virus_id, 0);
+  EXPECT_EQ(result.name, "");
+  ASSERT_THAT(Texts(), ElementsAre("SCANSIONE DELLA MEMORIA", "OK"));
+  EXPECT_EQ(lines_[0].icon, ResultIcon::kBlank);
+  EXPECT_EQ(lines_[1].icon, ResultIcon::kBlank);
+  EXPECT_TRUE(memory_.memory_reads().empty());
+  EXPECT_THAT(progress_, ElementsAre(0));
+}
+
+TEST_F(MemoryScanTest, CleanMemoryReadsEveryWindowAndSaysOkInEnglish) {
+  PutHook(Linear(0x2000, 0x100), {0xFF, 0xFF});  // present but cancelled
+  MemoryScanResult result = Scan(Signatures({PatternRecord{}}), Language::kEnglish);
+  EXPECT_EQ(result.virus_id, 0);
+  EXPECT_THAT(Texts(), ElementsAre("SCANNING MEMORY", "OK"));
+  EXPECT_EQ(SegmentsRead(), kLowWindows);
+}
+
+TEST_F(MemoryScanTest, FoundVirusTakesItsNameFromTheMemoryNameSection) {
+  PutHook(Linear(0x3000, 0x1234));
+  PatternRecord record;
+  record.virus_id = 0x0123;
+  MemoryScanResult result =
+      Scan(Signatures({record}, {NameRecord(0x0122, "Neighbour"), NameRecord(0x0123, "Hooker")}));
+  EXPECT_EQ(result.virus_id, 0x0123);
+  EXPECT_EQ(result.name, "Hooker");
+  EXPECT_EQ(MemoryNameText(name_), "Hooker");
+  ASSERT_THAT(Texts(), ElementsAre("SCANSIONE DELLA MEMORIA", "VIRUS ATTIVO IN MEMORIA: Hooker"));
+  const ResultLine& found = lines_[1];
+  EXPECT_EQ(found.icon, ResultIcon::kVirus);
+  EXPECT_EQ(found.kind, ReportKind::kDetection);
+  EXPECT_EQ(found.virus_id, 0x0123u);
+  EXPECT_EQ(found.virus_name, "Hooker");
+  EXPECT_EQ(found.path, "");
+}
+
+TEST_F(MemoryScanTest, LongestNameStillEndsAndShowsInEnglish) {
+  PutHook(Linear(0x0000, 0x0500));
+  const std::string longest = "ABCDEFGHIJKLMNOPQRSTUVWXYZ01";
+  // The next record's first byte (9) would land in the terminator if it were copied too.
+  MemoryScanResult result =
+      Scan(Signatures({PatternRecord{}}, {NameRecord(7, longest), NameRecord(9, "Next")}),
+           Language::kEnglish);
+  EXPECT_EQ(result.name, longest);
+  EXPECT_EQ(name_[28], 0);
+  EXPECT_THAT(Texts(), ElementsAre("SCANNING MEMORY", "VIRUS FOUND IN MEMORY: " + longest));
+}
+
+TEST_F(MemoryScanTest, VirusWithoutNameRecordKeepsTheBuffersContent) {
+  PutHook(Linear(0x0000, 0x0500));
+  const DatabaseImage signatures = Signatures({PatternRecord{}}, {NameRecord(8, "Other")});
+
+  MemoryScanResult first = Scan(signatures);  // the buffer as start-up leaves it
+  EXPECT_EQ(first.virus_id, 7);
+  EXPECT_EQ(first.name, "");
+  ASSERT_EQ(lines_.size(), 2u);
+  EXPECT_EQ(lines_.back().text, "VIRUS ATTIVO IN MEMORIA: ");
+
+  std::memcpy(name_.data(), "Earlier", 8);
+  MemoryScanResult second = Scan(signatures);
+  EXPECT_EQ(second.name, "Earlier");
+  ASSERT_EQ(lines_.size(), 4u);
+  EXPECT_EQ(lines_.back().text, "VIRUS ATTIVO IN MEMORIA: Earlier");
+}
+
+// --- Which windows are read, and in what order ---
+
+TEST_F(MemoryScanTest, EachRecordReadsItsWindowsFromSegmentZero) {
+  PatternRecord low;
+  PatternRecord upper;
+  upper.upper = 1;
+  Scan(Signatures({low, upper, low}));
+  std::vector<uint16_t> expected = kLowWindows;
+  expected.insert(expected.end(), kAllWindows.begin(), kAllWindows.end());
+  expected.insert(expected.end(), kLowWindows.begin(), kLowWindows.end());
+  EXPECT_EQ(SegmentsRead(), expected);
+}
+
+TEST_F(MemoryScanTest, FirstHitEndsTheWholeSearch) {
+  PutHook(Linear(0x2000, 0x10));
+  PatternRecord other;
+  other.pattern[0] = 0x90;
+  PatternRecord hook;
+  hook.virus_id = 9;
+  MemoryScanResult result = Scan(Signatures({other, hook, other}));
+  EXPECT_EQ(result.virus_id, 9);
+  std::vector<uint16_t> expected = kLowWindows;
+  expected.insert(expected.end(), {0x0000, 0x1000, 0x2000});
+  EXPECT_EQ(SegmentsRead(), expected);
+}
+
+TEST_F(MemoryScanTest, RecordWithoutVirusIdIsNotSearched) {
+  PutHook(Linear(0x0000, 0x10));
+  PatternRecord unnamed;
+  unnamed.virus_id = 0;
+  MemoryScanResult result = Scan(Signatures({unnamed}));
+  EXPECT_EQ(result.virus_id, 0);
+  EXPECT_THAT(Texts(), ElementsAre("SCANSIONE DELLA MEMORIA", "OK"));
+  EXPECT_TRUE(memory_.memory_reads().empty());
+}
+
+// --- Upper memory and the skipped video segment ---
+
+struct UpperMemoryCase {
+  uint8_t flag;
+  uint32_t linear;
+  uint16_t hit_segment;  // 0: not found
+};
+
+class UpperMemoryFlag : public MemoryScanTest,
+                        public ::testing::WithParamInterface<UpperMemoryCase> {};
+
+TEST_P(UpperMemoryFlag, DecidesWhetherSegmentsC000ToFFFFAreSearched) {
+  const UpperMemoryCase& c = GetParam();
+  PutHook(c.linear);
+  PatternRecord record;
+  record.upper = c.flag;
+  EXPECT_EQ(Scan(Signatures({record})).virus_id, c.hit_segment != 0 ? 7 : 0);
+
+  // The windows read are the record's order, up to the one that holds the hit.
+  const std::vector<uint16_t>& order = c.flag != 0 ? kAllWindows : kLowWindows;
+  const std::vector<uint16_t> read = SegmentsRead();
+  ASSERT_FALSE(read.empty());
+  ASSERT_LE(read.size(), order.size());
+  EXPECT_TRUE(std::equal(read.begin(), read.end(), order.begin()));
+  EXPECT_EQ(read.back(), c.hit_segment != 0 ? c.hit_segment : order.back());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MemoryScanTest, UpperMemoryFlag,
+    ::testing::Values(UpperMemoryCase{0, Linear(0xC800, 0), 0},             // option ROM, not asked
+                      UpperMemoryCase{1, Linear(0xC800, 0), 0xC000},        // option ROM, asked
+                      UpperMemoryCase{0x80, Linear(0xE000, 0x40), 0xE000},  // any nonzero flag
+                      UpperMemoryCase{1, Linear(0xFFFF, 0x20), 0xFFFF},     // above 1 MB
+                      UpperMemoryCase{0, Linear(0xB000, 0xFF00), 0xB000},   // 0xB000 is low
+                      UpperMemoryCase{0, Linear(0x9000, 0xFFF1), 0x9000}));  // last start that fits
+
+TEST_F(MemoryScanTest, SegmentA000IsNeverRead) {
+  PutHook(Linear(0xA000, 0x0000));
+  PutHook(Linear(0xA800, 0x0000));
+  PatternRecord low;
+  PatternRecord upper;
+  upper.upper = 1;
+  EXPECT_EQ(Scan(Signatures({low, upper})).virus_id, 0);
+  for (uint16_t segment : SegmentsRead()) EXPECT_NE(segment, 0xA000);
+  EXPECT_EQ(memory_.memory_reads().size(), kLowWindows.size() + kAllWindows.size());
+}
+
+// --- Hits near the end of a window ---
+
+class WindowEndInMemory : public MemoryScanTest, public ::testing::WithParamInterface<uint16_t> {};
+
+TEST_P(WindowEndInMemory, HitReachingPastTheWindowIsFoundInNeitherWindow) {
+  // The window of segment 0x1000 ends at 0x1FFFE; the next one starts at 0x20000. At 0xFFF2
+  // only the second byte after the pattern lies outside; at 0xFFF8 the pattern itself does.
+  PutHook(Linear(0x1000, GetParam()));
+  EXPECT_EQ(Scan(Signatures({PatternRecord{}})).virus_id, 0);
+  EXPECT_EQ(SegmentsRead(), kLowWindows);
+}
+
+INSTANTIATE_TEST_SUITE_P(MemoryScanTest, WindowEndInMemory, ::testing::Values(0xFFF2, 0xFFF8));
+
+TEST_F(MemoryScanTest, HitEndingOnTheWindowsLastByteIsFound) {
+  PutHook(Linear(0x1000, 0xFFF1));
+  EXPECT_EQ(Scan(Signatures({PatternRecord{}})).virus_id, 7);
+}
+
+// --- The search within one window ---
+
+std::vector<uint8_t> Window(size_t size) {
+  return std::vector<uint8_t>(size, 0x00);
+}
+
+void Put(std::vector<uint8_t>& window, size_t at, const std::vector<uint8_t>& bytes) {
+  std::copy(bytes.begin(), bytes.end(), window.begin() + at);
+}
+
+TEST(FindMemoryPattern, CancelBytesSkipOnlyThatHit) {
+  std::vector<uint8_t> window = Window(1000);
+  Put(window, 100, kHook);
+  Put(window, 112, {0xFF, 0xFF});
+  Put(window, 300, kHook);
+  EXPECT_EQ(FindMemoryPattern(window, PatternRecord{}.Parsed()), 300u);
+
+  // One 0xFF alone does not cancel.
+  Put(window, 112, {0xFF, 0x00});
+  EXPECT_EQ(FindMemoryPattern(window, PatternRecord{}.Parsed()), 100u);
+  Put(window, 112, {0x00, 0xFF});
+  EXPECT_EQ(FindMemoryPattern(window, PatternRecord{}.Parsed()), 100u);
+
+  Put(window, 112, {0xFF, 0xFF});
+  Put(window, 312, {0xFF, 0xFF});
+  EXPECT_EQ(FindMemoryPattern(window, PatternRecord{}.Parsed()), std::nullopt);
+}
+
+TEST(FindMemoryPattern, ConfirmationWordDecides) {
+  std::vector<uint8_t> window = Window(1000);
+  Put(window, 200, kHook);
+  PatternRecord far;
+  far.confirm_offset = 40;
+  far.confirm_word = 0xBEEF;
+  EXPECT_EQ(FindMemoryPattern(window, far.Parsed()), std::nullopt);
+  Put(window, 240, {0xEF, 0xBE});
+  EXPECT_EQ(FindMemoryPattern(window, far.Parsed()), 200u);
+  far.confirm_word = 0xEFBE;  // the word is little-endian
+  EXPECT_EQ(FindMemoryPattern(window, far.Parsed()), std::nullopt);
+}
+
+TEST(FindMemoryPattern, KeyBytesWithoutThePatternAreSkipped) {
+  std::vector<uint8_t> window(500, kHook[0]);
+  Put(window, 377, kHook);
+  Put(window, 377 + 12, {0x00, 0x00});
+  EXPECT_EQ(FindMemoryPattern(window, PatternRecord{}.Parsed()), 377u);
+  std::vector<uint8_t> almost = kHook;
+  almost[11] ^= 1;
+  Put(window, 377, almost);
+  EXPECT_EQ(FindMemoryPattern(window, PatternRecord{}.Parsed()), std::nullopt);
+}
+
+// The last byte any test reads must lie in the window: the hit one byte further is lost.
+struct WindowEndCase {
+  const char* what;
+  uint8_t confirm_offset;
+  size_t reach;  // bytes from the hit to the end of the furthest byte tested
+};
+
+class WindowEnd : public ::testing::TestWithParam<WindowEndCase> {};
+
+TEST_P(WindowEnd, HitMustFitWhole) {
+  const WindowEndCase& c = GetParam();
+  PatternRecord record;
+  record.confirm_offset = c.confirm_offset;
+  std::vector<uint8_t> hit = kHook;
+  hit.resize(std::max<size_t>(c.reach, 14), 0);
+  record.confirm_word =
+      static_cast<uint16_t>(hit[c.confirm_offset] | (hit[c.confirm_offset + 1] << 8));
+
+  constexpr size_t kSize = 0xFFFF;
+  std::vector<uint8_t> fits = Window(kSize);
+  Put(fits, kSize - c.reach, hit);
+  EXPECT_EQ(FindMemoryPattern(fits, record.Parsed()), kSize - c.reach) << c.what;
+
+  // Exactly sized, so a read past the end would be caught by the sanitizers.
+  std::vector<uint8_t> short_by_one = Window(kSize - 1);
+  Put(short_by_one, kSize - 1 - (c.reach - 1),
+      std::vector<uint8_t>(hit.begin(), hit.begin() + c.reach - 1));
+  EXPECT_EQ(FindMemoryPattern(short_by_one, record.Parsed()), std::nullopt) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(FindMemoryPattern, WindowEnd,
+                         ::testing::Values(WindowEndCase{"cancel bytes past the end", 4, 14},
+                                           WindowEndCase{"confirmation word past the end", 60, 62},
+                                           WindowEndCase{"largest confirmation offset", 255, 257}));
+
+TEST(FindMemoryPattern, WindowShorterThanAHitFindsNothing) {
+  std::vector<uint8_t> window = kHook;
+  EXPECT_EQ(FindMemoryPattern(window, PatternRecord{}.Parsed()), std::nullopt);
+  EXPECT_EQ(FindMemoryPattern({}, PatternRecord{}.Parsed()), std::nullopt);
+}
+
+// --- Progress ---
+
+TEST_F(MemoryScanTest, ProgressStepsOncePerRecordOverTheRecordCount) {
+  Scan(Signatures({PatternRecord{}, PatternRecord{}, PatternRecord{}}));
+  EXPECT_THAT(progress_, ElementsAre(0, 6, 13, 20));
+}
+
+TEST_F(MemoryScanTest, RecordThatHitsIsNotStepped) {
+  PutHook(Linear(0x0000, 0x10));
+  PatternRecord other;
+  other.pattern[0] = 0x90;
+  Scan(Signatures({other, PatternRecord{}, other}));
+  EXPECT_THAT(progress_, ElementsAre(0, 6));
+}
+
+TEST_F(MemoryScanTest, ProgressRangeIsTheFirstBlockAndWrapsPastIt) {
+  // 204 records of 20 bytes fill a 4096-byte block; the 205th is in the next block.
+  std::vector<PatternRecord> records(205);
+  Scan(Signatures(records));
+  ASSERT_EQ(progress_.size(), 206u);
+  EXPECT_EQ(progress_[102], 10);  // half the range
+  EXPECT_EQ(progress_[204], 20);
+  EXPECT_EQ(progress_[205], 0);
+  EXPECT_EQ(memory_.memory_reads().size(), 205 * kLowWindows.size());
+}
+
+}  // namespace
+}  // namespace quarn

@@ -1,0 +1,72 @@
+#include "testing/in_memory_system_access.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quarn {
+
+void InMemorySystemAccess::PutMemory(uint32_t linear_address, std::span<const uint8_t> bytes) {
+  const size_t end = static_cast<size_t>(linear_address) + bytes.size();
+  if (memory_.size() < end) memory_.resize(end, 0);
+  std::copy(bytes.begin(), bytes.end(), memory_.begin() + linear_address);
+}
+
+void InMemorySystemAccess::AddDrive(uint8_t drive) {
+  drives_.insert(drive);
+}
+
+void InMemorySystemAccess::PutSector(uint16_t cylinder_sector, uint16_t head_drive,
+                                     std::span<const uint8_t, kSectorSize> bytes) {
+  std::array<uint8_t, kSectorSize>& stored = sectors_[SectorKey(cylinder_sector, head_drive)];
+  std::copy(bytes.begin(), bytes.end(), stored.begin());
+}
+
+std::optional<std::array<uint8_t, kSectorSize>> InMemorySystemAccess::Sector(
+    uint16_t cylinder_sector, uint16_t head_drive) const {
+  auto found = sectors_.find(SectorKey(cylinder_sector, head_drive));
+  if (found == sectors_.end()) return std::nullopt;
+  return found->second;
+}
+
+bool InMemorySystemAccess::HasSectors(uint8_t drive) {
+  return drives_.count(drive) != 0;
+}
+
+bool InMemorySystemAccess::CallReadPhysicalSector1(uint16_t cylinder_sector, uint16_t head_drive,
+                                                   std::span<uint8_t, kSectorSize> sector) {
+  ++sector_reads_;
+  const uint8_t drive = static_cast<uint8_t>(head_drive);
+  if (!HasSectors(drive) || unreadable_drives_.count(drive) != 0) return false;
+  auto found = sectors_.find(SectorKey(cylinder_sector, head_drive));
+  if (found == sectors_.end()) {
+    std::fill(sector.begin(), sector.end(), 0);
+  } else {
+    std::copy(found->second.begin(), found->second.end(), sector.begin());
+  }
+  return true;
+}
+
+int InMemorySystemAccess::CallWritePhysicalSector1(uint16_t cylinder_sector, uint16_t head_drive,
+                                                   std::span<const uint8_t, kSectorSize> sector) {
+  SectorWrite write{cylinder_sector, head_drive, {}};
+  std::copy(sector.begin(), sector.end(), write.bytes.begin());
+  sector_writes_.push_back(write);
+  const uint8_t drive = static_cast<uint8_t>(head_drive);
+  auto forced = forced_write_results_.find(drive);
+  if (forced != forced_write_results_.end()) return forced->second;
+  if (!HasSectors(drive)) return 0;
+  PutSector(cylinder_sector, head_drive, sector);
+  return 1;
+}
+
+void InMemorySystemAccess::CopyMemDos(uint16_t segment, uint16_t offset,
+                                      std::span<uint8_t> destination) {
+  memory_reads_.push_back({segment, offset, destination.size()});
+  const size_t start = static_cast<size_t>(segment) * 16 + offset;
+  const size_t available = start < memory_.size() ? memory_.size() - start : 0;
+  const size_t copied = std::min(available, destination.size());
+  if (copied > 0) std::memcpy(destination.data(), memory_.data() + start, copied);
+  std::memset(destination.data() + copied, 0, destination.size() - copied);
+}
+
+}  // namespace quarn
