@@ -141,6 +141,13 @@ void JsonEventOutput::AddUnshownAction(const ResultLine& report) {
   Write(ActionEvent(report));
 }
 
+void JsonEventOutput::AddMemoryVerdict(uint32_t virus_id, std::string_view name) {
+  Event memory = Named("memory");
+  memory["virus_id"] = virus_id;
+  memory["name"] = RepairUtf8(name);
+  Write(Serialize(memory));
+}
+
 void JsonEventOutput::AddMessage(std::string_view caption, std::string_view text) {
   Write(MessageEvent(caption, text));
 }

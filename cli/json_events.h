@@ -29,6 +29,7 @@ class JsonEventOutput : public ScanOutput {
 
   void AddResultLine(const ResultLine& line) override;
   void AddUnshownAction(const ResultLine& report) override;
+  void AddMemoryVerdict(uint32_t virus_id, std::string_view name) override;
   void AddMessage(std::string_view caption, std::string_view text) override;
   void AddSummary(const ScanCounters& counters) override;
 

@@ -15,6 +15,8 @@ class ScanOutput {
 
   // A line the core stored and logged, in the order sent.
   virtual void AddResultLine(const ResultLine& line) = 0;
+  // The start-up memory scan's verdict: 0 for clean memory.
+  virtual void AddMemoryVerdict(uint32_t /*virus_id*/, std::string_view /*name*/) {}
   // An action attempt that failed without a result line.
   virtual void AddUnshownAction(const ResultLine& /*report*/) {}
   // A message box's caption and text (standard error carries them as well).

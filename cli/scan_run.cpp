@@ -12,6 +12,7 @@
 #include "cli/terminal_text.h"
 #include "cli/watched_log.h"
 #include "engine/database_loader.h"
+#include "engine/memory_scan.h"
 #include "platform/drive_sources.h"
 #include "platform/file_contents.h"
 #include "platform/first_run.h"
@@ -114,6 +115,34 @@ BootTargetLookup BootTargets(const DriveMap& drives) {
   };
 }
 
+constexpr int kMemoryAlertTitle = 351;
+constexpr std::string_view kMemoryAlertVirus = "IL VIRUS ";
+constexpr std::string_view kMemoryAlertText =
+    "E' STATO INDIVIDUATO ATTIVO IN MEMORIA. PER LA RIMOZIONE PARTIRE DA UN DISCO DI BOOT PULITO.";
+
+// The start-up memory scan: its lines go through the scan's core like any other, its
+// verdict to the output. A virus active in memory is shown in the alert; the caller then
+// ends the run without scanning a file.
+MemoryScanResult CheckMemory(ScanSession& session, SystemAccess& system_access,
+                             ScanOutput& output) {
+  MemoryNameBuffer name{};
+  MemoryScanOutput lines;
+  lines.add_line = [&session](ResultLine line) {
+    line.kind = ReportKind::kText;  // the memory event says what it found, not a file's
+    session.AddLine(std::move(line));
+  };
+  lines.set_progress = [&session](int position) { session.ui().SetProgress(position); };
+  MemoryScanResult result =
+      ScanMemory(session.signatures(), system_access, session.language(), name, lines);
+  output.AddMemoryVerdict(result.virus_id, result.name);
+  if (result.virus_id != 0) {
+    session.ui().ShowMessage(
+        LoadText(session.language(), kMemoryAlertTitle),
+        std::string(kMemoryAlertVirus) + result.name + " " + std::string(kMemoryAlertText));
+  }
+  return result;
+}
+
 int ExitStatus(bool targets_missing, const ScanCounters& counters, bool system_area_found) {
   if (InterruptReceived()) return kExitStopped;
   if (targets_missing) return kExitCannotRun;
@@ -183,6 +212,10 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
 
   ScanSession session(state.signatures, state.names, state.log, ui, language,
                       RunOptions(arguments, state.options));
+  if (!arguments.skip_memory_scan && CheckMemory(session, system_access, *output).virus_id != 0) {
+    output->AddSummary(ScanCounters{});
+    return kExitFound;
+  }
   {
     InterruptForwarder forwarder(session.stop_requested());
     RunScan(session, files, targets.roots, MakeBootAreaCheck(system_access, BootTargets(*drives)));

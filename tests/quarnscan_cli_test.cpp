@@ -243,6 +243,8 @@ class QuarnscanCli : public ::testing::Test {
     std::vector<std::string> all = {"--settings", settings_, "--drive", "C:=" + tree_};
     if (!Has(arguments, "--data-dir")) all.insert(all.end(), {"--data-dir", QUARN_DATA_DIR});
     if (!Has(arguments, "--log")) all.push_back("--no-log");
+    // The start-up memory scan has tests of its own; elsewhere its lines would be noise.
+    if (!Has(arguments, "--memory-image")) all.push_back("--no-memory");
     all.insert(all.end(), arguments.begin(), arguments.end());
     return Quarnscan(all, environment).Finish();
   }
@@ -717,6 +719,23 @@ TEST_F(QuarnscanCli, AMappedFloppyGetsItsBootCheckAndAnUnmappedDiskOnlyItsHeader
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[0], "[C:]");
   EXPECT_EQ(lines[1], " ") << "a disk without a mapping has no sectors to show";
+}
+
+TEST_F(QuarnscanCli, TheMemoryScanRunsFirstAndReportsItsVerdict) {
+  const std::string memory = scratch_.Child("memory.img");
+  WriteFile(memory, std::string(1 << 20, '\0'));
+  Outcome plain = Scan({"--memory-image", memory, "C:"});
+  EXPECT_EQ(plain.exit_code, 0) << plain.err;
+  const std::vector<std::string> lines = plain.Lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "SCANSIONE DELLA MEMORIA");
+  EXPECT_EQ(lines[1], "OK");
+  EXPECT_EQ(lines[2], "[C:]");
+  Outcome events = Scan({"--json", "--memory-image", memory, "C:"});
+  const std::vector<json> verdicts = events.EventsOf("memory");
+  ASSERT_EQ(verdicts.size(), 1u);
+  EXPECT_EQ(verdicts[0]["virus_id"], 0);
+  EXPECT_EQ(events.Events().back()["event"], "summary");
 }
 
 }  // namespace
