@@ -38,6 +38,10 @@ constexpr std::array<Choice<uint32_t>, 7> kScanActions{{
     {"rename-ask", kActionRenameAsk},
 }};
 constexpr std::array<Choice<uint32_t>, 2> kHeuristics{{{"on", 1}, {"off", 0}}};
+constexpr std::array<Choice<uint32_t>, 2> kFloppyDrives{{{"a:", 0}, {"b:", 1}}};
+// The boot fix's formats, by the ids of its choices.
+constexpr std::array<Choice<uint32_t>, 5> kFloppyFormats{
+    {{"1.44m", 1033}, {"720k", 1034}, {"320k", 1035}, {"360k", 1036}, {"1.2m", 1037}}};
 
 template <typename T, size_t N>
 std::vector<std::string> NamesOf(const std::array<Choice<T>, N>& choices) {
@@ -216,7 +220,21 @@ ArgumentsOutcome ParseScanArguments(int argc, const char* const* argv) {
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->check(StatusValidator(&CheckDisk, ""));
-  app.add_option("TARGET", arguments.targets, "drives, folders and files to scan")->required();
+  std::string floppy_drive, floppy_format;
+  CLI::Option* floppy_option =
+      app.add_option("--floppy-fix", floppy_drive,
+                     "instead of a scan, write a new boot sector on the floppy disk in A: or B: "
+                     "(its BIOS disk mapped with --disk or the settings), keeping its serial "
+                     "number")
+          ->check(CLI::IsMember(NamesOf(kFloppyDrives), CLI::ignore_case));
+  CLI::Option* format_option =
+      app.add_option("--format", floppy_format,
+                     "the floppy's format for --floppy-fix (default 1.44M)")
+          ->check(CLI::IsMember(NamesOf(kFloppyFormats), CLI::ignore_case))
+          ->needs(floppy_option);
+  CLI::Option* target_option =
+      app.add_option("TARGET", arguments.targets, "drives, folders and files to scan");
+  target_option->excludes(floppy_option);
 
   try {
     app.parse(argc, argv);
@@ -230,6 +248,19 @@ ArgumentsOutcome ParseScanArguments(int argc, const char* const* argv) {
     return outcome;
   }
 
+  if (floppy_option->count() == 0 && target_option->count() == 0) {
+    ArgumentsOutcome outcome;
+    outcome.exit_code = kExitCannotRun;
+    outcome.standard_error =
+        std::string(kProgramName) + ": TARGET is required\nRun with --help for more.\n";
+    return outcome;
+  }
+  if (floppy_option->count() > 0) {
+    arguments.floppy_fix = static_cast<uint8_t>(ValueOf(kFloppyDrives, floppy_drive));
+    if (format_option->count() > 0) {
+      arguments.floppy_format = static_cast<int>(ValueOf(kFloppyFormats, floppy_format));
+    }
+  }
   if (settings_option->count() > 0) arguments.settings_path = settings;
   if (data_option->count() > 0) arguments.data_directory = data_directory;
   if (language_option->count() > 0) arguments.language = ValueOf(kLanguages, language);

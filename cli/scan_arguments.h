@@ -49,6 +49,10 @@ struct ScanArguments {
   std::vector<std::string> drives;  // --drive values as given, each one ParseDriveArgument accepts
   std::vector<DiskFlag> disks;
   std::vector<std::string> targets;  // in the order given
+  // --floppy-fix A: or B:: the BIOS disk (0 or 1) whose boot sector is rewritten instead of
+  // a scan, in the format of --format (a format id of the boot fix).
+  std::optional<uint8_t> floppy_fix;
+  int floppy_format = 1033;
 };
 
 // How a command line ended: with arguments to scan with, or with text to print and an exit

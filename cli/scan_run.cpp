@@ -12,6 +12,7 @@
 #include "cli/terminal_text.h"
 #include "cli/watched_log.h"
 #include "engine/database_loader.h"
+#include "engine/floppy_boot_sector.h"
 #include "engine/memory_scan.h"
 #include "platform/drive_sources.h"
 #include "platform/file_contents.h"
@@ -143,6 +144,27 @@ MemoryScanResult CheckMemory(ScanSession& session, SystemAccess& system_access,
   return result;
 }
 
+constexpr std::string_view kCannotReadBootSector = "Impossibile leggere il Boot Sector.";
+
+// --floppy-fix: a new boot sector for a floppy disk instead of a scan, with the messages
+// of the desktop program's boot fix.
+int FixFloppyBootSector(const ScanArguments& arguments, SystemAccess& system_access,
+                        UserInterface& ui) {
+  const FloppyBootFixResult result =
+      WriteFloppyBootSector(system_access, *arguments.floppy_fix, arguments.floppy_format);
+  if (!result.old_sector_read) ui.ShowMessage(kWarningCaption, kCannotReadBootSector);
+  switch (result.outcome) {
+    case FloppyBootFixOutcome::kRewritten:
+      ui.ShowMessage(kFloppyBootFixCaption, kBootSectorRewrittenText);
+      return kExitNothingFound;
+    case FloppyBootFixOutcome::kWriteFailed:
+      ui.ShowMessage(kErrorCaption, kWriteProtectedText);
+      return kExitCannotRun;
+    default:
+      return kExitCannotRun;
+  }
+}
+
 int ExitStatus(bool targets_missing, const ScanCounters& counters, bool system_area_found) {
   if (InterruptReceived()) return kExitStopped;
   if (targets_missing) return kExitCannotRun;
@@ -184,6 +206,8 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
   TerminalQuestions questions(arguments.answer, terminal, &InterruptReceived);
   ProgressLine progress(environment.err, environment.progress_on_err, environment.columns);
   TerminalInterface ui(*output, questions, progress, environment.err);
+
+  if (arguments.floppy_fix) return FixFloppyBootSector(arguments, system_access, ui);
 
   EngineState state;
   LoadRequest request;

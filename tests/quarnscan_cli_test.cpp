@@ -740,3 +740,32 @@ TEST_F(QuarnscanCli, TheMemoryScanRunsFirstAndReportsItsVerdict) {
 
 }  // namespace
 }  // namespace quarn
+
+namespace quarn {
+namespace {
+
+TEST_F(QuarnscanCli, FloppyFixWritesANewBootSectorKeepingTheSerialNumber) {
+  std::string old_sector = CleanFloppyImage();
+  old_sector[0x26] = '\x29';
+  old_sector.replace(0x27, 4, "\x11\x22\x33\x44");
+  const std::string image = scratch_.Child("fix.img");
+  WriteFile(image, old_sector);
+  Outcome fixed = Quarnscan({"--settings", settings_, "--disk", "0=" + image, "--floppy-fix",
+                             "a:", "--format", "720K"},
+                            {})
+                      .Finish();
+  EXPECT_EQ(fixed.exit_code, 0) << fixed.err;
+  EXPECT_NE(fixed.err.find("Il Boot Sector e' stato riscritto."), std::string::npos) << fixed.err;
+  const std::string written = ReadFile(image);
+  ASSERT_EQ(written.size(), 1474560u) << "the image keeps its size";
+  EXPECT_EQ(written.substr(0x0B, 2), std::string("\x00\x02", 2)) << "512 bytes per sector";
+  EXPECT_EQ(static_cast<uint8_t>(written[0x15]), 0xF9) << "the 720K media byte";
+  EXPECT_EQ(written.substr(0x27, 4), "\x11\x22\x33\x44") << "the serial number is kept";
+  EXPECT_EQ(written.substr(0x1FE, 2), "\x55\xAA");
+
+  Outcome nothing = Quarnscan({"--settings", settings_}, {}).Finish();
+  EXPECT_EQ(nothing.exit_code, 2) << "without --floppy-fix a target is needed";
+}
+
+}  // namespace
+}  // namespace quarn
