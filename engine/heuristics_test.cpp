@@ -25,7 +25,7 @@ Code Join(std::initializer_list<Code> parts) {
 }
 
 const Code kInt21 = {0xCD, 0x21};
-// Find first, find next, open, read, write, close: the spec's plain file walker.
+// Find first, find next, open, read, write, close: a plain file walker.
 const Code kFileWalker = Join({{0xB4, 0x4E},
                                kInt21,
                                {0xB4, 0x4F},
