@@ -1,38 +1,11 @@
 #include "cli/utf8_repair.h"
 
-#include <cstdint>
+#include "shell/utf8_sequence.h"
 
 namespace quarn {
 namespace {
 
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
-
-// The length of the well-formed sequence that starts at `at`, or 0 when none does: overlong
-// forms, surrogates and code points beyond U+10FFFF are not well formed.
-size_t WellFormedLength(std::string_view text, size_t at) {
-  const uint8_t lead = static_cast<uint8_t>(text[at]);
-  if (lead < 0x80) return 1;
-  size_t length = 0;
-  uint32_t minimum = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, minimum = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, minimum = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, minimum = 0x10000;
-  } else {
-    return 0;
-  }
-  if (text.size() - at < length) return 0;
-  uint32_t code = lead & (0xFF >> (length + 1));
-  for (size_t i = 1; i < length; ++i) {
-    const uint8_t next = static_cast<uint8_t>(text[at + i]);
-    if ((next & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (next & 0x3F);
-  }
-  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
-}
 
 }  // namespace
 
@@ -41,7 +14,7 @@ std::string RepairUtf8(std::string_view text) {
   repaired.reserve(text.size());
   size_t at = 0;
   while (at < text.size()) {
-    const size_t length = WellFormedLength(text, at);
+    const size_t length = WellFormedUtf8Length(text, at);
     if (length == 0) {
       repaired += kReplacementCharacter;
       ++at;
