@@ -1,9 +1,10 @@
 # Shared by run.sh and test.sh: installs what the build needs and times the stages.
 
 # Debian packages the build and the tests need. libclang-rt-14-dev carries libFuzzer and the
-# sanitizer runtimes for clang.
+# sanitizer runtimes for clang; qt6-base-dev the desktop program, and a font so its offscreen
+# tests and screenshots render text.
 QUARN_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-                libbenchmark-dev libcli11-dev nlohmann-json3-dev)
+                libbenchmark-dev libcli11-dev nlohmann-json3-dev qt6-base-dev fonts-dejavu-core)
 
 quarn_install_packages() {
   local missing=()
