@@ -12,13 +12,13 @@
 #include "cli/terminal_text.h"
 #include "cli/watched_log.h"
 #include "engine/database_loader.h"
-#include "engine/floppy_boot_sector.h"
-#include "engine/memory_scan.h"
 #include "platform/drive_sources.h"
 #include "platform/file_contents.h"
 #include "platform/first_run.h"
 #include "platform/image_system_access.h"
 #include "shell/boot_scan.h"
+#include "sysarea/floppy_boot_sector.h"
+#include "sysarea/memory_scan.h"
 
 namespace quarn {
 namespace {
@@ -144,15 +144,12 @@ MemoryScanResult CheckMemory(ScanSession& session, SystemAccess& system_access,
   return result;
 }
 
-constexpr std::string_view kCannotReadBootSector = "Impossibile leggere il Boot Sector.";
-
 // --floppy-fix: a new boot sector for a floppy disk instead of a scan, with the messages
 // of the desktop program's boot fix.
 int FixFloppyBootSector(const ScanArguments& arguments, SystemAccess& system_access,
                         UserInterface& ui) {
   const FloppyBootFixResult result =
-      WriteFloppyBootSector(system_access, *arguments.floppy_fix, arguments.floppy_format);
-  if (!result.old_sector_read) ui.ShowMessage(kWarningCaption, kCannotReadBootSector);
+      WriteFloppyBootSector(system_access, ui, *arguments.floppy_fix, arguments.floppy_format);
   switch (result.outcome) {
     case FloppyBootFixOutcome::kRewritten:
       ui.ShowMessage(kFloppyBootFixCaption, kBootSectorRewrittenText);

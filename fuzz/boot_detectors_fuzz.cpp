@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/boot_detectors.h"
+#include "sysarea/boot_detectors.h"
 #include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"

@@ -12,7 +12,7 @@
 #include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "testing/in_memory_system_access.h"
-#include "engine/memory_scan.h"
+#include "sysarea/memory_scan.h"
 #include "engine/section_directory.h"
 #include "fuzz/fuzz_seeds.h"
 

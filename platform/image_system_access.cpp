@@ -107,14 +107,18 @@ bool ImageSystemAccess::HasSectors(uint8_t drive) {
   return mappings_.count(drive) != 0;
 }
 
-ImageSystemAccess::OpenDisk* ImageSystemAccess::Open(uint8_t drive, bool for_writing) {
+ImageSystemAccess::OpenDisk* ImageSystemAccess::Open(uint8_t drive, bool for_writing, int* error) {
+  if (error != nullptr) *error = 0;
   auto mapping = mappings_.find(drive);
   if (mapping == mappings_.end()) return nullptr;
   auto open = open_.find(drive);
   if (open != open_.end() && (open->second.writable || !for_writing)) return &open->second;
   const int descriptor = ::open(mapping->second.image.c_str(),
                                 (for_writing ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY);
-  if (descriptor < 0) return nullptr;
+  if (descriptor < 0) {
+    if (error != nullptr) *error = errno;
+    return nullptr;
+  }
   struct stat status;
   if (fstat(descriptor, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISBLK(status.st_mode))) {
     close(descriptor);
@@ -150,22 +154,29 @@ bool ImageSystemAccess::CallReadPhysicalSector1(uint16_t cylinder_sector, uint16
   return true;
 }
 
-int ImageSystemAccess::CallWritePhysicalSector1(uint16_t cylinder_sector, uint16_t head_drive,
-                                                std::span<const uint8_t, kSectorSize> sector) {
-  OpenDisk* disk = Open(static_cast<uint8_t>(head_drive), true);
-  if (disk == nullptr) return 0;
+SectorWriteResult ImageSystemAccess::CallWritePhysicalSector1(
+    uint16_t cylinder_sector, uint16_t head_drive, std::span<const uint8_t, kSectorSize> sector) {
+  int error = 0;
+  OpenDisk* disk = Open(static_cast<uint8_t>(head_drive), true, &error);
+  if (disk == nullptr) {
+    // An image or device the user may read but not write is a write-protected disk.
+    const bool read_only = error == EACCES || error == EPERM || error == EROFS;
+    return read_only ? SectorWriteResult::kRefused : SectorWriteResult::kCannotOpen;
+  }
   const auto offset = SectorOffset(disk->geometry, cylinder_sector, head_drive >> 8);
   // A write never lengthens an image: the sector must already be there.
-  if (!offset || *offset + kSectorSize > SizeOf(disk->descriptor)) return 0;
+  if (!offset || *offset + kSectorSize > SizeOf(disk->descriptor)) {
+    return SectorWriteResult::kRefused;
+  }
   size_t done = 0;
   while (done < kSectorSize) {
     const ssize_t put = pwrite(disk->descriptor, sector.data() + done, kSectorSize - done,
                                static_cast<off_t>(*offset + done));
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return 0;
+    if (put <= 0) return SectorWriteResult::kRefused;
     done += static_cast<size_t>(put);
   }
-  return 1;
+  return SectorWriteResult::kWritten;
 }
 
 void ImageSystemAccess::CopyMemDos(uint16_t segment, uint16_t offset,

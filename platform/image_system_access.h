@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/system_access.h"
 #include "platform/disk_geometry.h"
 #include "platform/registry_document.h"
 #include "platform/status.h"
+#include "platform/system_access.h"
 
 namespace quarn {
 
@@ -44,8 +44,8 @@ class ImageSystemAccess : public SystemAccess {
   bool HasSectors(uint8_t drive) override;
   bool CallReadPhysicalSector1(uint16_t cylinder_sector, uint16_t head_drive,
                                std::span<uint8_t, kSectorSize> sector) override;
-  int CallWritePhysicalSector1(uint16_t cylinder_sector, uint16_t head_drive,
-                               std::span<const uint8_t, kSectorSize> sector) override;
+  SectorWriteResult CallWritePhysicalSector1(uint16_t cylinder_sector, uint16_t head_drive,
+                                             std::span<const uint8_t, kSectorSize> sector) override;
   void CopyMemDos(uint16_t segment, uint16_t offset, std::span<uint8_t> destination) override;
 
  private:
@@ -56,8 +56,9 @@ class ImageSystemAccess : public SystemAccess {
   };
 
   // The open image of `drive`, opened for writing as well when `for_writing`; nothing when
-  // the drive has no mapping or its image cannot be opened.
-  OpenDisk* Open(uint8_t drive, bool for_writing);
+  // the drive has no mapping or its image cannot be opened, with the cause in `error`
+  // (an errno value; 0 when there is no mapping or the mapping is no disk).
+  OpenDisk* Open(uint8_t drive, bool for_writing, int* error = nullptr);
 
   std::map<uint8_t, DiskMapping> mappings_;
   std::map<uint8_t, OpenDisk> open_;

@@ -123,11 +123,12 @@ TEST_F(ImageSystemAccessTest, WritesLandInPlaceAndNeverGrowTheImage) {
   Sector sector{};
   sector[0] = 0x42;
   sector[511] = 0xAA;
-  EXPECT_EQ(access.CallWritePhysicalSector1(0x0002, 0x0100, sector), 1);
+  EXPECT_EQ(access.CallWritePhysicalSector1(0x0002, 0x0100, sector), SectorWriteResult::kWritten);
   Sector back;
   ASSERT_TRUE(access.CallReadPhysicalSector1(0x0002, 0x0100, back));
   EXPECT_EQ(back, sector);
-  EXPECT_EQ(access.CallWritePhysicalSector1(0x5001, 0x0000, sector), 0) << "cylinder 80";
+  EXPECT_EQ(access.CallWritePhysicalSector1(0x5001, 0x0000, sector), SectorWriteResult::kRefused)
+      << "cylinder 80";
   struct stat status;
   ASSERT_EQ(stat(scratch_.Child("floppy.img").c_str(), &status), 0);
   EXPECT_EQ(status.st_size, 2880 * 512);
@@ -139,8 +140,23 @@ TEST_F(ImageSystemAccessTest, AnImageThatCannotBeWrittenRefusesTheWrite) {
   if (geteuid() == 0) GTEST_SKIP() << "root writes read-only files";
   ImageSystemAccess access({{0, scratch_.Child("locked.img"), std::nullopt}}, std::nullopt);
   Sector sector{};
-  EXPECT_EQ(access.CallWritePhysicalSector1(0x0001, 0x0000, sector), 0);
+  EXPECT_EQ(access.CallWritePhysicalSector1(0x0001, 0x0000, sector), SectorWriteResult::kRefused);
   EXPECT_TRUE(access.CallReadPhysicalSector1(0x0001, 0x0000, sector)) << "reading still works";
+}
+
+TEST_F(ImageSystemAccessTest, AMappingThatCannotBeOpenedIsToldApartFromAProtectedDisk) {
+  ImageSystemAccess access(
+      {{0, scratch_.Child("missing.img"), std::nullopt}, {1, scratch_.path(), std::nullopt}},
+      std::nullopt);
+  Sector sector;
+  sector.fill(0xEE);
+  for (uint8_t drive : {0, 1}) {
+    EXPECT_FALSE(access.CallReadPhysicalSector1(0x0001, drive, sector)) << int{drive};
+    EXPECT_EQ(sector[0], 0xEE) << "the buffer stays as it was";
+    EXPECT_EQ(access.CallWritePhysicalSector1(0x0001, drive, sector),
+              SectorWriteResult::kCannotOpen)
+        << int{drive};
+  }
 }
 
 TEST_F(ImageSystemAccessTest, LowMemoryComesFromTheImageAndZerosBeyond) {

@@ -7,6 +7,14 @@ namespace quarn {
 
 inline constexpr uint32_t kSectorSize = 512;
 
+// What a sector write came to. Callers of the support library know only "written" or not;
+// the two failures differ in the message the program shows first.
+enum class SectorWriteResult {
+  kWritten,
+  kRefused,     // the disk is there but takes no writes: write-protected, or no such sector
+  kCannotOpen,  // the disk's mapping cannot be opened at all
+};
+
 // The support library: 512-byte disk sectors in BIOS disk-service addressing, and copies of
 // low DOS memory. The platform layer implements it over disk images, block devices and a
 // memory image; tests implement it in memory.
@@ -28,9 +36,10 @@ class SystemAccess {
   virtual bool CallReadPhysicalSector1(uint16_t cylinder_sector, uint16_t head_drive,
                                        std::span<uint8_t, kSectorSize> sector) = 0;
 
-  // Writes the addressed sector; nonzero when all 512 bytes were written.
-  virtual int CallWritePhysicalSector1(uint16_t cylinder_sector, uint16_t head_drive,
-                                       std::span<const uint8_t, kSectorSize> sector) = 0;
+  // Writes the addressed sector: kWritten only when all 512 bytes were written.
+  virtual SectorWriteResult CallWritePhysicalSector1(
+      uint16_t cylinder_sector, uint16_t head_drive,
+      std::span<const uint8_t, kSectorSize> sector) = 0;
 
   // Fills `destination` from linear address segment × 16 + offset of low DOS memory;
   // memory the platform cannot read reads as zeros.

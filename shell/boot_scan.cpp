@@ -3,11 +3,12 @@
 #include <array>
 #include <string>
 
-#include "engine/boot_detectors.h"
 #include "engine/byte_reader.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
 #include "engine/virus_names.h"
+#include "sysarea/boot_detectors.h"
+#include "sysarea/boot_sector_io.h"
 
 namespace quarn {
 namespace {
@@ -24,8 +25,6 @@ constexpr std::string_view kNotRemovedText = " Contattare il Supporto Tecnico Or
 constexpr std::string_view kRemovalCaption = "Rimozione";
 constexpr std::string_view kRemovalQuestion = "Rimuovere dal floppy disk ";
 constexpr std::string_view kRemovalQuestionVirus = " il virus ";
-constexpr std::string_view kReadFailedText = "Impossibile leggere il Boot Sector.";
-constexpr std::string_view kWriteProtectedText = "Disco Protetto dalla Scrittura!";
 
 // BootRemovalRecord (section 29).
 constexpr int kRemovalIdField = 0;
@@ -73,9 +72,7 @@ char UpperLetter(char letter) {
 // disk: the caller skips what it wanted the sector for.
 bool ReadSector(SystemAccess& access, UserInterface& ui, uint16_t cylinder_sector,
                 uint16_t head_drive, SectorBuffer& sector) {
-  if (access.CallReadPhysicalSector1(cylinder_sector, head_drive, sector)) return true;
-  ui.ShowMessage(kWarningCaption, kReadFailedText);
-  return false;
+  return ReadBootSector(access, ui, cylinder_sector, head_drive, sector);
 }
 
 ResultLine BootLine(std::string_view path, BootArea area, const AreaVerdict& verdict) {
@@ -243,7 +240,7 @@ int RemoveFloppyBootVirus(SystemAccess& access, const DatabaseImage& signatures,
     return 0;
   }
   if (ReadU16(saved, kBootSignatureField) != kBootSignature) return 0;
-  if (access.CallWritePhysicalSector1(kBootCylinderSector, drive, saved) == 0) {
+  if (WriteBootSector(access, ui, kBootCylinderSector, drive, saved) == 0) {
     ui.ShowMessage(kErrorCaption, kWriteProtectedText);
     return 0;
   }

@@ -10,8 +10,8 @@
 #include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
-#include "shell/memory_system_access.h"
-#include "shell/recording_interface.h"
+#include "testing/in_memory_system_access.h"
+#include "testing/recording_interface.h"
 
 namespace quarn {
 namespace {
@@ -113,13 +113,13 @@ class BootScanTest : public ::testing::Test {
   DatabaseImage names_;
   ScanLog log_;
   testing::RecordingInterface ui_;
-  testing::MemorySystemAccess disks_;
+  InMemorySystemAccess disks_;
   std::unique_ptr<ScanSession> session_;
   int result_ = -1;
 };
 
 TEST_F(BootScanTest, CleanDrivesShowTheirBlocks) {
-  disks_.AddHardDisk();
+  disks_.AddDrive(0x80);
   EXPECT_THAT(Scan("C:", kFixedC),
               ElementsAre("[C:]", "MASTER BOOT RECORD: OK", "BOOT SECTOR: OK", " "));
   EXPECT_THAT(Icons(), ElementsAre(ResultIcon::kHardDisk, ResultIcon::kBlank, ResultIcon::kBlank,
@@ -136,7 +136,7 @@ TEST_F(BootScanTest, CleanDrivesShowTheirBlocks) {
 
   ui_ = {};
   disks_.calls.clear();
-  disks_.AddFloppy(0);
+  disks_.AddDrive(0);
   EXPECT_THAT(Scan("A:", kFloppyA), ElementsAre("[A:]", "BOOT SECTOR: OK", " "));
   EXPECT_EQ(ui_.lines[0].icon, ResultIcon::kFloppy);
   EXPECT_THAT(disks_.calls, ElementsAre("read 0001 0000"));
@@ -151,7 +151,7 @@ TEST_F(BootScanTest, OtherDrivesAndDisksWithoutSectorsShowHeaderAndBlankOnly) {
                {{'G', DriveType::kRamDisk}, ResultIcon::kNetwork},
                {{'C', DriveType::kFixed}, ResultIcon::kHardDisk},  // no hard disk mapped
                {{'B', DriveType::kRemovable}, ResultIcon::kFloppy}};
-  disks_.AddFloppy(0);
+  disks_.AddDrive(0);
   for (const Case& c : cases) {
     ui_ = {};
     const std::string path = std::string(1, c.target.letter) + ":";
@@ -167,14 +167,15 @@ TEST_F(BootScanTest, OtherDrivesAndDisksWithoutSectorsShowHeaderAndBlankOnly) {
 }
 
 TEST_F(BootScanTest, ADiskThatCannotBeOpenedIsToldAndLeftOut) {
-  disks_.AddHardDisk().opens = false;
+  disks_.AddDrive(0x80);
+  disks_.FailOpen(0x80);
   EXPECT_THAT(Scan("C:", kFixedC), ElementsAre("[C:]", " "));
   EXPECT_THAT(ui_.messages, ElementsAre("Attenzione: Impossibile leggere il Boot Sector.",
                                         "Attenzione: Impossibile leggere il Boot Sector."));
 }
 
 TEST_F(BootScanTest, EveryFixedDriveReadsTheFirstHardDisk) {
-  disks_.AddHardDisk();
+  disks_.AddDrive(0x80);
   Sector(0x80, 0, 0, 1).Mark(kMbrMark, true);
   Sector(0x80, 0, 1, 1).Mark(kBootMark, true);
   EXPECT_THAT(Scan("D:\\DOS", {'D', DriveType::kFixed}),
@@ -189,7 +190,7 @@ TEST_F(BootScanTest, EveryFixedDriveReadsTheFirstHardDisk) {
 }
 
 TEST_F(BootScanTest, APartialMatchEndsAsOkOrAsTheHeuristicVerdict) {
-  disks_.AddFloppy(0);
+  disks_.AddDrive(0);
   SectorWriter boot = Sector(0, 0, 0, 1).Mark(kBootMark, false);
   EXPECT_THAT(Scan("A:", kFloppyA), ElementsAre("[A:]", "BOOT SECTOR: OK", " "));
 
@@ -210,7 +211,7 @@ TEST_F(BootScanTest, APartialMatchEndsAsOkOrAsTheHeuristicVerdict) {
 }
 
 TEST_F(BootScanTest, TheRemovalQuestionNamesTheRoot) {
-  disks_.AddHardDisk();
+  disks_.AddDrive(0x80);
   Sector(0x80, 0, 1, 1).Mark(kBootMark, true);
   ui_.answers = {true};
   EXPECT_THAT(Scan("C:", kFixedC, kActionCleanAsk),
@@ -231,10 +232,10 @@ TEST_F(BootScanTest, TheRemovalQuestionNamesTheRoot) {
 }
 
 TEST_F(BootScanTest, OnlyCleaningActionsRemoveAndOnlyFromBootSectors) {
-  disks_.AddHardDisk();
+  disks_.AddDrive(0x80);
   Sector(0x80, 0, 0, 1).Mark(kMbrMark, true);
   for (uint32_t action : {kActionReportOnly, kActionDeleteAuto, kActionRenameAsk}) {
-    disks_.AddFloppy(0);
+    disks_.AddDrive(0);
     Sector(0, 0, 0, 1).Mark(kBootMark, true);
     ui_ = {};
     EXPECT_THAT(Scan("A:", kFloppyA, action),
@@ -259,7 +260,7 @@ TEST_F(BootScanTest, RemovalFindsTheMovedSectorAcrossTrackAndHead) {
       {"next head and cylinder", 39, 17, 1, 40, 0, 2},
   };
   for (const Case& c : cases) {
-    disks_.AddFloppy(0);
+    disks_.AddDrive(0);
     SectorWriter original = Sector(0, c.cylinder, c.head, c.sector).FloppyBootSector();
     original.At(0, {0xEB, 0x3C, 0x90, 'M', 'S', 'D', 'O', 'S'});
     Sector(0, 0, 0, 1)
@@ -279,7 +280,7 @@ TEST_F(BootScanTest, RemovalFindsTheMovedSectorAcrossTrackAndHead) {
 }
 
 TEST_F(BootScanTest, ARemovalThatSucceedsAgainIsNotRepeatedAgain) {
-  disks_.AddFloppy(1);
+  disks_.AddDrive(1);
   // The sector the virus points at is infected as well, and points at itself.
   Sector(1, 0, 0, 1).FloppyBootSector().Mark(kBootMark, true).SavedAt(0, 14, 0);
   Sector(1, 0, 0, 17).FloppyBootSector().Mark(kBootMark, true).SavedAt(0, 14, 0);
@@ -297,27 +298,37 @@ TEST_F(BootScanTest, RemovalThatCannotBeDoneAsksForSupport) {
     const char* what;
     const uint8_t* mark;
     bool signature;
-    bool write_protected;
+    std::optional<SectorWriteResult> write_result;
     std::vector<std::string> messages;
   } cases[] = {
-      {"write-protected disk", kBootMark, true, true, {"Errore: Disco Protetto dalla Scrittura!"}},
-      {"saved sector without the boot signature", kBootMark, false, false, {}},
-      {"virus that cannot be removed", kMbrMark, true, false, {}},
+      {"write-protected disk",
+       kBootMark,
+       true,
+       SectorWriteResult::kRefused,
+       {"Errore: Disco Protetto dalla Scrittura!"}},
+      {"disk that cannot be opened for writing",
+       kBootMark,
+       true,
+       SectorWriteResult::kCannotOpen,
+       {"Attenzione: Impossibile Scrivere il Boot Sector.",
+        "Errore: Disco Protetto dalla Scrittura!"}},
+      {"saved sector without the boot signature", kBootMark, false, std::nullopt, {}},
+      {"virus that cannot be removed", kMbrMark, true, std::nullopt, {}},
   };
   for (const Case& c : cases) {
-    testing::MemorySystemAccess::Disk& disk = disks_.AddFloppy(0);
-    disk.write_protected = c.write_protected;
+    disks_.AddDrive(0);
+    if (c.write_result) disks_.ForceWriteResult(0, *c.write_result);
     Sector(0, 0, 0, 1).FloppyBootSector().Mark(c.mark, true).SavedAt(0, 14, 1);
     SectorWriter saved = Sector(0, 0, 1, 17).At(0, {0xEB, 0x3C});
     if (c.signature) saved.FloppyBootSector();
-    const std::vector<uint8_t> before = disk.bytes;
+    const auto before = disks_.SectorAt(0, 0, 0, 1);
     ui_ = {};
     const std::vector<std::string> lines = Scan("A:", kFloppyA, kActionCleanAuto);
     ASSERT_EQ(lines.size(), 4u) << c.what;
     EXPECT_EQ(lines[2], " Contattare il Supporto Tecnico Orvane") << c.what;
     EXPECT_EQ(ui_.lines[2].removed, std::optional<bool>(false)) << c.what;
     EXPECT_EQ(ui_.messages, c.messages) << c.what;
-    EXPECT_EQ(disk.bytes, before) << c.what;
+    EXPECT_EQ(disks_.SectorAt(0, 0, 0, 1), before) << c.what;
   }
 
   // An id the removal section does not hold, and a drive that is no floppy.
@@ -330,7 +341,7 @@ TEST_F(BootScanTest, RemovalThatCannotBeDoneAsksForSupport) {
 }
 
 TEST_F(BootScanTest, TheCheckForRunScanFollowsTheLookup) {
-  disks_.AddFloppy(0);
+  disks_.AddDrive(0);
   const BootAreaCheck check =
       MakeBootAreaCheck(disks_, [](const ScanRoot& root) -> std::optional<BootTarget> {
         if (root.display_path.size() < 2 || root.display_path[1] != ':') return std::nullopt;

@@ -10,7 +10,7 @@
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
 #include "platform/memory_file_system.h"
-#include "shell/recording_interface.h"
+#include "testing/recording_interface.h"
 
 namespace quarn {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "platform/memory_file_system.h"
 #include "shell/display_text.h"
-#include "shell/recording_interface.h"
+#include "testing/recording_interface.h"
 #include "shell/scanned_extension.h"
 
 namespace quarn {

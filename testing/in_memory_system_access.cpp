@@ -1,9 +1,19 @@
 #include "testing/in_memory_system_access.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace quarn {
+namespace {
+
+std::string Call(const char* what, uint16_t cylinder_sector, uint16_t head_drive) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%s %04X %04X", what, cylinder_sector, head_drive);
+  return text;
+}
+
+}  // namespace
 
 void InMemorySystemAccess::PutMemory(uint32_t linear_address, std::span<const uint8_t> bytes) {
   const size_t end = static_cast<size_t>(linear_address) + bytes.size();
@@ -13,6 +23,18 @@ void InMemorySystemAccess::PutMemory(uint32_t linear_address, std::span<const ui
 
 void InMemorySystemAccess::AddDrive(uint8_t drive) {
   drives_.insert(drive);
+  unopenable_drives_.erase(drive);
+  forced_write_results_.erase(drive);
+  std::erase_if(sectors_, [drive](const auto& entry) {
+    return static_cast<uint8_t>(entry.first >> 16) == drive;
+  });
+}
+
+std::array<uint8_t, kSectorSize>& InMemorySystemAccess::SectorAt(uint8_t drive, uint8_t cylinder,
+                                                                 uint8_t head, uint8_t sector) {
+  const uint16_t cylinder_sector = static_cast<uint16_t>(cylinder << 8 | sector);
+  const uint16_t head_drive = static_cast<uint16_t>(head << 8 | drive);
+  return sectors_.try_emplace(SectorKey(cylinder_sector, head_drive)).first->second;
 }
 
 void InMemorySystemAccess::PutSector(uint16_t cylinder_sector, uint16_t head_drive,
@@ -35,8 +57,9 @@ bool InMemorySystemAccess::HasSectors(uint8_t drive) {
 bool InMemorySystemAccess::CallReadPhysicalSector1(uint16_t cylinder_sector, uint16_t head_drive,
                                                    std::span<uint8_t, kSectorSize> sector) {
   ++sector_reads_;
+  calls.push_back(Call("read", cylinder_sector, head_drive));
   const uint8_t drive = static_cast<uint8_t>(head_drive);
-  if (!HasSectors(drive) || unreadable_drives_.count(drive) != 0) return false;
+  if (!HasSectors(drive) || unopenable_drives_.count(drive) != 0) return false;
   auto found = sectors_.find(SectorKey(cylinder_sector, head_drive));
   if (found == sectors_.end()) {
     std::fill(sector.begin(), sector.end(), 0);
@@ -46,17 +69,20 @@ bool InMemorySystemAccess::CallReadPhysicalSector1(uint16_t cylinder_sector, uin
   return true;
 }
 
-int InMemorySystemAccess::CallWritePhysicalSector1(uint16_t cylinder_sector, uint16_t head_drive,
-                                                   std::span<const uint8_t, kSectorSize> sector) {
+SectorWriteResult InMemorySystemAccess::CallWritePhysicalSector1(
+    uint16_t cylinder_sector, uint16_t head_drive, std::span<const uint8_t, kSectorSize> sector) {
+  calls.push_back(Call("write", cylinder_sector, head_drive));
   SectorWrite write{cylinder_sector, head_drive, {}};
   std::copy(sector.begin(), sector.end(), write.bytes.begin());
   sector_writes_.push_back(write);
   const uint8_t drive = static_cast<uint8_t>(head_drive);
   auto forced = forced_write_results_.find(drive);
   if (forced != forced_write_results_.end()) return forced->second;
-  if (!HasSectors(drive)) return 0;
+  if (!HasSectors(drive) || unopenable_drives_.count(drive) != 0) {
+    return SectorWriteResult::kCannotOpen;
+  }
   PutSector(cylinder_sector, head_drive, sector);
-  return 1;
+  return SectorWriteResult::kWritten;
 }
 
 void InMemorySystemAccess::CopyMemDos(uint16_t segment, uint16_t offset,

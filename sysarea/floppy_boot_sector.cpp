@@ -1,4 +1,4 @@
-#include "engine/floppy_boot_sector.h"
+#include "sysarea/floppy_boot_sector.h"
 
 #include <algorithm>
 
@@ -74,7 +74,8 @@ std::array<uint8_t, kSectorSize> FloppyBootSector(const FloppyFormatParameters& 
   return sector;
 }
 
-FloppyBootFixResult WriteFloppyBootSector(SystemAccess& system, uint8_t drive, int format_id) {
+FloppyBootFixResult WriteFloppyBootSector(SystemAccess& system, UserInterface& ui, uint8_t drive,
+                                          int format_id) {
   FloppyBootFixResult result;
   // The head-drive word would otherwise let the fix reach a hard disk's first sector.
   if (drive != kFirstFloppy && drive != kSecondFloppy) {
@@ -89,25 +90,15 @@ FloppyBootFixResult WriteFloppyBootSector(SystemAccess& system, uint8_t drive, i
 
   const uint16_t head_drive = drive;  // head 0
   std::array<uint8_t, kSectorSize> old_sector{};
-  result.old_sector_read =
-      system.CallReadPhysicalSector1(kBootCylinderSector, head_drive, old_sector);
+  result.old_sector_read = ReadBootSector(system, ui, kBootCylinderSector, head_drive, old_sector);
   // A disk whose boot sector cannot be read is still rewritten, with serial number 0: a
   // damaged boot sector is what the fix is for.
   result.serial_number = result.old_sector_read ? ReadU32(old_sector, kBootSerialNumberField) : 0;
 
   const auto sector = FloppyBootSector(*parameters, result.serial_number);
-  const int written = system.CallWritePhysicalSector1(kBootCylinderSector, head_drive, sector);
-  switch (written) {
-    case 0:
-      result.outcome = FloppyBootFixOutcome::kWriteFailed;
-      break;
-    case 1:
-      result.outcome = FloppyBootFixOutcome::kRewritten;
-      break;
-    default:
-      result.outcome = FloppyBootFixOutcome::kOtherWriteResult;
-      break;
-  }
+  result.outcome = WriteBootSector(system, ui, kBootCylinderSector, head_drive, sector) != 0
+                       ? FloppyBootFixOutcome::kRewritten
+                       : FloppyBootFixOutcome::kWriteFailed;
   return result;
 }
 

@@ -1,4 +1,4 @@
-#include "engine/boot_detectors.h"
+#include "sysarea/boot_detectors.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
-#include "engine/floppy_boot_sector.h"
+#include "sysarea/floppy_boot_sector.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -7,9 +8,12 @@
 #include <vector>
 
 #include "testing/in_memory_system_access.h"
+#include "testing/recording_interface.h"
 
 namespace quarn {
 namespace {
+
+using ::testing::ElementsAre;
 
 constexpr uint16_t kBootSectorAddress = 0x0001;
 
@@ -60,10 +64,11 @@ TEST_P(FloppyFormats, WrittenSectorHoldsTheFormatAndKeepsTheSerialNumber) {
   const FormatCase& c = GetParam();
   for (uint8_t drive : {0, 1}) {
     InMemorySystemAccess disk;
+    testing::RecordingInterface ui;
     disk.AddDrive(drive);
     disk.PutSector(kBootSectorAddress, drive, OldSector());
 
-    FloppyBootFixResult result = WriteFloppyBootSector(disk, drive, c.id);
+    FloppyBootFixResult result = WriteFloppyBootSector(disk, ui, drive, c.id);
     EXPECT_EQ(result.outcome, FloppyBootFixOutcome::kRewritten);
     EXPECT_TRUE(result.old_sector_read);
     EXPECT_EQ(result.serial_number, 0x12345678u);
@@ -110,23 +115,27 @@ TEST(FloppyBootSector, TemplateIsTheSectorsFirst160Bytes) {
 
 TEST(WriteFloppyBootSector, UnreadableDiskIsRewrittenWithSerialNumberZero) {
   InMemorySystemAccess disk;
+  testing::RecordingInterface ui;
   disk.AddDrive(0);
   disk.PutSector(kBootSectorAddress, 0, OldSector());
-  disk.FailReads(0);
+  disk.FailOpen(0);
+  disk.ForceWriteResult(0, SectorWriteResult::kWritten);
 
-  FloppyBootFixResult result = WriteFloppyBootSector(disk, 0, 1033);
+  FloppyBootFixResult result = WriteFloppyBootSector(disk, ui, 0, 1033);
   EXPECT_EQ(result.outcome, FloppyBootFixOutcome::kRewritten);
+  EXPECT_THAT(ui.messages, ElementsAre("Attenzione: Impossibile leggere il Boot Sector."));
   EXPECT_FALSE(result.old_sector_read);
   EXPECT_EQ(result.serial_number, 0u);
-  auto written = disk.Sector(kBootSectorAddress, 0);
-  ASSERT_TRUE(written.has_value());
-  EXPECT_EQ(Bytes(*written), Bytes(FloppyBootSector(*FloppyFormatFor(1033), 0)));
+  ASSERT_EQ(disk.sector_writes().size(), 1u);
+  EXPECT_EQ(Bytes(disk.sector_writes()[0].bytes),
+            Bytes(FloppyBootSector(*FloppyFormatFor(1033), 0)));
 }
 
 TEST(WriteFloppyBootSector, BlankDiskGivesSerialNumberZero) {
   InMemorySystemAccess disk;
+  testing::RecordingInterface ui;
   disk.AddDrive(1);
-  FloppyBootFixResult result = WriteFloppyBootSector(disk, 1, 1037);
+  FloppyBootFixResult result = WriteFloppyBootSector(disk, ui, 1, 1037);
   EXPECT_TRUE(result.old_sector_read);
   EXPECT_EQ(result.serial_number, 0u);
   auto written = disk.Sector(kBootSectorAddress, 1);
@@ -137,18 +146,23 @@ TEST(WriteFloppyBootSector, BlankDiskGivesSerialNumberZero) {
 
 TEST(WriteFloppyBootSector, WriteResultsNameTheMessage) {
   struct Case {
-    int write_result;
+    SectorWriteResult write_result;
     FloppyBootFixOutcome outcome;
+    std::vector<std::string> messages;
   };
-  for (const Case& c : {Case{0, FloppyBootFixOutcome::kWriteFailed},
-                        Case{2, FloppyBootFixOutcome::kOtherWriteResult},
-                        Case{-1, FloppyBootFixOutcome::kOtherWriteResult}}) {
+  for (const Case& c : {Case{SectorWriteResult::kWritten, FloppyBootFixOutcome::kRewritten, {}},
+                        Case{SectorWriteResult::kRefused, FloppyBootFixOutcome::kWriteFailed, {}},
+                        Case{SectorWriteResult::kCannotOpen,
+                             FloppyBootFixOutcome::kWriteFailed,
+                             {"Attenzione: Impossibile Scrivere il Boot Sector."}}}) {
     InMemorySystemAccess disk;
+    testing::RecordingInterface ui;
     disk.AddDrive(0);
     disk.PutSector(kBootSectorAddress, 0, OldSector());
     disk.ForceWriteResult(0, c.write_result);
-    FloppyBootFixResult result = WriteFloppyBootSector(disk, 0, 1036);
-    EXPECT_EQ(result.outcome, c.outcome) << c.write_result;
+    FloppyBootFixResult result = WriteFloppyBootSector(disk, ui, 0, 1036);
+    EXPECT_EQ(result.outcome, c.outcome) << static_cast<int>(c.write_result);
+    EXPECT_EQ(ui.messages, c.messages) << static_cast<int>(c.write_result);
     EXPECT_EQ(disk.sector_writes().size(), 1u);
     EXPECT_TRUE(result.old_sector_read);
   }
@@ -156,9 +170,12 @@ TEST(WriteFloppyBootSector, WriteResultsNameTheMessage) {
 
 TEST(WriteFloppyBootSector, DriveWithoutSectorsFailsTheWrite) {
   InMemorySystemAccess disk;  // no disk in the drive, no image mapped
-  FloppyBootFixResult result = WriteFloppyBootSector(disk, 0, 1033);
+  testing::RecordingInterface ui;
+  FloppyBootFixResult result = WriteFloppyBootSector(disk, ui, 0, 1033);
   EXPECT_EQ(result.outcome, FloppyBootFixOutcome::kWriteFailed);
   EXPECT_FALSE(result.old_sector_read);
+  EXPECT_THAT(ui.messages, ElementsAre("Attenzione: Impossibile leggere il Boot Sector.",
+                                       "Attenzione: Impossibile Scrivere il Boot Sector."));
 }
 
 TEST(WriteFloppyBootSector, UnknownFormatOrDriveTouchesNothing) {
@@ -173,9 +190,10 @@ TEST(WriteFloppyBootSector, UnknownFormatOrDriveTouchesNothing) {
                         Case{0x80, 1033, FloppyBootFixOutcome::kNotAFloppy},
                         Case{2, 1033, FloppyBootFixOutcome::kNotAFloppy}}) {
     InMemorySystemAccess disk;
+    testing::RecordingInterface ui;
     disk.AddDrive(c.drive);
     disk.PutSector(kBootSectorAddress, c.drive, OldSector());
-    EXPECT_EQ(WriteFloppyBootSector(disk, c.drive, c.format_id).outcome, c.outcome)
+    EXPECT_EQ(WriteFloppyBootSector(disk, ui, c.drive, c.format_id).outcome, c.outcome)
         << int{c.drive} << " " << c.format_id;
     EXPECT_EQ(disk.sector_reads(), 0);
     EXPECT_TRUE(disk.sector_writes().empty());

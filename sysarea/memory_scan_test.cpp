@@ -1,4 +1,4 @@
-#include "engine/memory_scan.h"
+#include "sysarea/memory_scan.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "engine/database_builder.h"
-#include "testing/in_memory_system_access.h"
 #include "engine/section_directory.h"
+#include "testing/in_memory_system_access.h"
 
 namespace quarn {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/boot_detectors.h"
+#include "sysarea/boot_detectors.h"
 
 #include "engine/byte_reader.h"
 #include "engine/detector_chain.h"

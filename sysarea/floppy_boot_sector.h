@@ -6,7 +6,9 @@
 #include <optional>
 #include <string_view>
 
+#include "engine/user_interface.h"
 #include "platform/system_access.h"
+#include "sysarea/boot_sector_io.h"
 
 namespace quarn {
 
@@ -87,11 +89,10 @@ std::array<uint8_t, kSectorSize> FloppyBootSector(const FloppyFormatParameters& 
                                                   uint32_t serial_number);
 
 enum class FloppyBootFixOutcome {
-  kNotAFloppy,        // a drive other than 0 (A:) and 1 (B:): nothing read or written
-  kUnknownFormat,     // nothing read or written, no message
-  kWriteFailed,       // write result 0: kWriteProtectedText, caption "Errore", stop icon
-  kRewritten,         // write result 1: kBootSectorRewrittenText, caption kFloppyBootFixCaption
-  kOtherWriteResult,  // any other write result: no message
+  kNotAFloppy,     // a drive other than 0 (A:) and 1 (B:): nothing read or written
+  kUnknownFormat,  // nothing read or written, no message
+  kWriteFailed,    // not written: kWriteProtectedText, caption "Errore", stop icon
+  kRewritten,      // kBootSectorRewrittenText, caption kFloppyBootFixCaption
 };
 
 struct FloppyBootFixResult {
@@ -103,13 +104,14 @@ struct FloppyBootFixResult {
 };
 
 inline constexpr std::string_view kFloppyBootFixCaption = "Floppy Disk Boot Fix";
-inline constexpr std::string_view kWriteProtectedText = "Disco Protetto dalla Scrittura!";
 inline constexpr std::string_view kBootSectorRewrittenText = "Il Boot Sector e' stato riscritto.";
 
 // Replaces the boot sector (cylinder-sector 0x0001, head 0) of floppy `drive` (0 = A:,
 // 1 = B:) by FloppyBootSector of the format, keeping the serial number of the sector it
-// replaces; the old sector is not otherwise looked at. Shows nothing: the caller shows the
-// message the outcome names.
-FloppyBootFixResult WriteFloppyBootSector(SystemAccess& system, uint8_t drive, int format_id);
+// replaces; the old sector is not otherwise looked at. Shows only what ReadBootSector and
+// WriteBootSector say about a disk that cannot be opened; the caller shows the message the
+// outcome names.
+FloppyBootFixResult WriteFloppyBootSector(SystemAccess& system, UserInterface& ui, uint8_t drive,
+                                          int format_id);
 
 }  // namespace quarn

@@ -10,8 +10,8 @@
 
 #include "engine/database_image.h"
 #include "engine/result_line.h"
-#include "platform/system_access.h"
 #include "engine/user_interface.h"
+#include "platform/system_access.h"
 #include "res/string_table.h"
 
 namespace quarn {

@@ -1,4 +1,4 @@
-#include "engine/memory_scan.h"
+#include "sysarea/memory_scan.h"
 
 #include <algorithm>
 #include <cstring>
