@@ -9,14 +9,15 @@ cmake --preset release >/dev/null
 cmake --build --preset release -j "$(quarn_jobs)" --target quarnscan quarndb default_database samples
 build/release/bin/quarndb info build/release/share/quarnexp
 echo
-echo "Scanning samples/ (what each file should give: samples/MANIFEST.txt)"
+echo "Scanning samples/ (what each file should give: samples/MANIFEST.txt), then the boot"
+echo "sector of drive A:, a floppy image with a boot virus (samples/system/MANIFEST.txt)"
 # A settings file of this run only, so the scan neither reads nor writes the user's own.
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 settings="$scratch/settings.reg"
 status=0
 build/release/bin/quarnscan --settings "$settings" --data-dir build/release/share/quarnexp \
-  --no-log --no-memory samples || status=$?
+  --no-log --no-memory --disk 0=samples/system/floppy-boot-infected.img samples A: || status=$?
 # 1 means something was found, which is what the samples are for.
 if [ "$status" -gt 1 ]; then
   echo "quarnscan failed with exit status $status" >&2

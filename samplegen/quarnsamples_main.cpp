@@ -8,6 +8,7 @@
 #include "platform/posix_folder.h"
 #include "samplegen/sample_set.h"
 #include "samplegen/sample_writer.h"
+#include "samplegen/system_area_samples.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Writes the scanner's test samples and their manifest into a folder.",
@@ -31,6 +32,23 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quarnsamples: %s\n", written.message().c_str());
     return 2;
   }
-  std::printf("quarnsamples: %zu samples written to %s\n", samples.size(), output.c_str());
+  const std::string system_output = output + "/" + quarn::samples::kSystemAreaFolder;
+  if (quarn::Status created = files->CreateFolders(system_output); !created) {
+    std::fprintf(stderr, "quarnsamples: %s\n", created.message().c_str());
+    return 2;
+  }
+  auto system_folder = files->OpenFolder(system_output);
+  if (!system_folder) {
+    std::fprintf(stderr, "quarnsamples: %s\n", system_folder.message().c_str());
+    return 2;
+  }
+  const auto images = quarn::samples::BuildSystemAreaSamples();
+  if (quarn::Status written = quarn::samples::WriteSystemAreaSamples(**system_folder, images);
+      !written) {
+    std::fprintf(stderr, "quarnsamples: %s\n", written.message().c_str());
+    return 2;
+  }
+  std::printf("quarnsamples: %zu samples and %zu disk and memory images written to %s\n",
+              samples.size(), images.size(), output.c_str());
   return 0;
 }

@@ -24,6 +24,7 @@
 
 #include "platform/scratch_folder.h"
 #include "samplegen/sample_set.h"
+#include "samplegen/system_area_samples.h"
 
 namespace quarn {
 namespace {
@@ -765,6 +766,104 @@ TEST_F(QuarnscanCli, FloppyFixWritesANewBootSectorKeepingTheSerialNumber) {
 
   Outcome nothing = Quarnscan({"--settings", settings_}, {}).Finish();
   EXPECT_EQ(nothing.exit_code, 2) << "without --floppy-fix a target is needed";
+}
+
+}  // namespace
+}  // namespace quarn
+
+namespace quarn {
+namespace {
+
+// The shipped system-area families, end to end: the images samplegen writes, the default
+// database, and quarnscan's --disk and --memory-image.
+class QuarnscanSystemAreas : public QuarnscanCli {
+ protected:
+  std::string PutImage(const std::string& name) {
+    for (const samples::SystemAreaSample& sample : samples::BuildSystemAreaSamples()) {
+      if (sample.name != name) continue;
+      const std::string path = scratch_.Child(name);
+      WriteFile(path, Text(sample.bytes));
+      return path;
+    }
+    ADD_FAILURE() << "no image " << name;
+    return {};
+  }
+  static std::string CleanedImage(const std::string& name) {
+    for (const samples::SystemAreaSample& sample : samples::BuildSystemAreaSamples()) {
+      if (sample.name == name && sample.cleaned) return Text(*sample.cleaned);
+    }
+    return {};
+  }
+};
+
+TEST_F(QuarnscanSystemAreas, ABootVirusOnAFloppyIsReportedThenRemoved) {
+  const std::string image = PutImage("floppy-boot-infected.img");
+  const std::string infected = ReadFile(image);
+
+  Outcome reported = Scan({"--disk", "0=" + image, "A:"});
+  EXPECT_EQ(reported.exit_code, 1) << reported.err;
+  std::vector<std::string> lines = reported.Lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "[A:]");
+  EXPECT_EQ(lines[1], "BOOT SECTOR:  Infetto da QTF.Boot");
+  EXPECT_EQ(lines[2], " ");
+  EXPECT_EQ(ReadFile(image), infected) << "reporting writes nothing";
+
+  // Answering No to the removal question keeps the disk as it is.
+  Outcome declined = Scan({"--action", "clean-ask", "--no", "--disk", "0=" + image, "A:"});
+  EXPECT_EQ(CountOf(declined.out, "RIMOSSO"), 0u) << declined.out;
+  EXPECT_EQ(ReadFile(image), infected);
+
+  Outcome removed = Scan({"--json", "--action", "clean", "--disk", "0=" + image, "A:"});
+  EXPECT_EQ(removed.exit_code, 1) << removed.err;
+  const std::vector<json> boot = removed.EventsOf("boot");
+  ASSERT_EQ(boot.size(), 3u) << "found, removed, and the check after the removal";
+  EXPECT_EQ(boot[0]["virus_id"], 970);
+  EXPECT_FALSE(boot[0].contains("removed"));
+  EXPECT_EQ(boot[1]["removed"], true);
+  EXPECT_EQ(boot[2]["virus_id"], 0);
+  EXPECT_EQ(ReadFile(image), CleanedImage("floppy-boot-infected.img"))
+      << "the original boot sector is back and nothing else changed";
+}
+
+TEST_F(QuarnscanSystemAreas, MasterBootRecordFamiliesAreFoundOnAMappedHardDisk) {
+  for (const auto& [name, virus] :
+       {std::pair<std::string, std::string>{"hard-disk-mbr-pattern.img", "QTF.Mbr"},
+        std::pair<std::string, std::string>{"hard-disk-mbr-sequence.img", "QTF.MbrSequence"}}) {
+    const std::string image = PutImage(name);
+    const std::string before = ReadFile(image);
+    Outcome outcome = Scan({"--action", "clean", "--disk", "0x80=" + image, "C:"});
+    EXPECT_EQ(outcome.exit_code, 1) << name << outcome.err;
+    const std::vector<std::string> lines = outcome.Lines();
+    ASSERT_GE(lines.size(), 4u) << name;
+    EXPECT_EQ(lines[0], "[C:]");
+    EXPECT_EQ(lines[1], "MASTER BOOT RECORD:  Infetto da " + virus) << name;
+    EXPECT_EQ(lines[2], "BOOT SECTOR: OK") << "cylinder 0, head 1 holds a clean boot sector";
+    EXPECT_EQ(lines[3], " ");
+    EXPECT_EQ(ReadFile(image), before) << "a hard disk is never written";
+  }
+}
+
+TEST_F(QuarnscanSystemAreas, AVirusActiveInMemoryEndsTheRunAfterTheAlert) {
+  const std::string memory = PutImage("memory-infected.img");
+  Outcome plain = Scan({"--memory-image", memory, "C:"});
+  EXPECT_EQ(plain.exit_code, 1);
+  EXPECT_EQ(plain.Lines(), (std::vector<std::string>{"SCANSIONE DELLA MEMORIA",
+                                                     "VIRUS ATTIVO IN MEMORIA: QTF.Memory"}))
+      << "nothing is scanned after the alert";
+  EXPECT_NE(plain.err.find("IL VIRUS QTF.Memory E' STATO INDIVIDUATO ATTIVO IN MEMORIA."),
+            std::string::npos)
+      << plain.err;
+
+  Outcome events = Scan({"--json", "--memory-image", memory, "C:"});
+  const std::vector<json> verdicts = events.EventsOf("memory");
+  ASSERT_EQ(verdicts.size(), 1u);
+  EXPECT_EQ(verdicts[0]["virus_id"], 973);
+  EXPECT_EQ(verdicts[0]["name"], "QTF.Memory");
+  const json summary = events.Events().back();
+  EXPECT_EQ(summary["event"], "summary");
+  EXPECT_EQ(summary["scanned"], 0);
+  EXPECT_EQ(summary["infected"], 0);
 }
 
 }  // namespace
