@@ -29,6 +29,18 @@ Result<FileInfo> CheckOriginal(Folder& folder, const std::string& name, File& or
   return *info;
 }
 
+// A copy that a crash (or a kill) left behind is removed before the next clean of the same
+// file, so stale copies never pile up. Only names the copy machinery makes are touched.
+void RemoveStaleCopies(Folder& folder, const std::string& name) {
+  auto entries = folder.List();
+  if (!entries) return;
+  for (const FolderEntry& entry : *entries) {
+    if (entry.kind == EntryKind::kFile && IsTemporaryNameFor(entry.name, name)) {
+      folder.Delete(entry.name);
+    }
+  }
+}
+
 }  // namespace
 
 CleaningCopy::CleaningCopy(Folder& folder, std::string name, std::string temporary_name,
@@ -46,8 +58,16 @@ CleaningCopy::~CleaningCopy() {
 
 Result<std::unique_ptr<CleaningCopy>> CleaningCopy::Create(Folder& folder, const std::string& name,
                                                            File& original) {
-  auto info = CheckOriginal(folder, name, original, 0);
+  return CreateTail(folder, name, original, 0, nullptr);
+}
+
+Result<std::unique_ptr<CleaningCopy>> CleaningCopy::CreateTail(Folder& folder,
+                                                               const std::string& name,
+                                                               File& original, uint64_t from_offset,
+                                                               bool* write_failed) {
+  auto info = CheckOriginal(folder, name, original, from_offset);
   if (!info) return info.status();
+  RemoveStaleCopies(folder, name);
   // A random name that happens to exist is simply drawn again.
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     const std::string temporary_name = TemporaryNameFor(name);
@@ -55,25 +75,12 @@ Result<std::unique_ptr<CleaningCopy>> CleaningCopy::Create(Folder& folder, const
     if (!created) continue;
     std::unique_ptr<CleaningCopy> copy(
         new CleaningCopy(folder, name, temporary_name, std::move(*created)));
-    if (Status filled = copy->Fill(original, *info, 0, nullptr); !filled) return filled;
+    if (Status filled = copy->Fill(original, *info, from_offset, write_failed); !filled) {
+      return filled;
+    }
     return copy;
   }
   return Failure(folder, name, "no copy can be created beside the file");
-}
-
-Result<std::unique_ptr<CleaningCopy>> CleaningCopy::CreateTail(
-    Folder& folder, const std::string& name, File& original, const std::string& temporary_name,
-    uint64_t from_offset, bool* write_failed) {
-  auto info = CheckOriginal(folder, name, original, from_offset);
-  if (!info) return info.status();
-  auto created = folder.CreateFile(temporary_name, info->mode);
-  if (!created) return created.status();
-  std::unique_ptr<CleaningCopy> copy(
-      new CleaningCopy(folder, name, temporary_name, std::move(*created)));
-  if (Status filled = copy->Fill(original, *info, from_offset, write_failed); !filled) {
-    return filled;
-  }
-  return copy;
 }
 
 Status CleaningCopy::Fill(File& original, const FileInfo& info, uint64_t from_offset,

@@ -22,13 +22,11 @@ class CleaningCopy {
   static Result<std::unique_ptr<CleaningCopy>> Create(Folder& folder, const std::string& name,
                                                       File& original);
 
-  // Like Create, but the copy is named `temporary_name` and holds the original's bytes from
-  // `from_offset` on: the host of a virus placed in front of it. `*write_failed` (when
-  // given) tells a failure to write the copy apart from a copy that could not be begun.
+  // Like Create, but the copy holds the original's bytes from `from_offset` on: the host of
+  // a virus placed in front of it. `*write_failed` (when given) tells a failure to write the
+  // copy apart from a copy that could not be begun.
   static Result<std::unique_ptr<CleaningCopy>> CreateTail(Folder& folder, const std::string& name,
-                                                          File& original,
-                                                          const std::string& temporary_name,
-                                                          uint64_t from_offset,
+                                                          File& original, uint64_t from_offset,
                                                           bool* write_failed = nullptr);
 
   CleaningCopy(const CleaningCopy&) = delete;

@@ -121,6 +121,23 @@ TEST_F(CleaningRunTest, SuccessReplacesTheOriginalWithTheCleanedCopy) {
   EXPECT_TRUE(ui_.shown.empty());
 }
 
+TEST_F(CleaningRunTest, CopiesACrashLeftBehindAreRemovedByTheNextCleanAndNothingElse) {
+  const std::vector<std::string> stale = {".GAME.COM.quarn-a1B2c3", ".GAME.COM.quarn-zzzzzz"};
+  const std::vector<std::string> kept = {".GAME.COM.quarn-a1B2c",    // one letter short
+                                         ".GAME.COM.quarn-a1B2c3d",  // one letter more
+                                         ".GAME.COM.quarn-a1B2_3",   // not a letter or digit
+                                         "GAME.COM.quarn-a1B2c3",    // no leading dot
+                                         ".OTHER.COM.quarn-a1B2c3",  // another file's copy
+                                         ".GAME.CO.quarn-a1B2c3"};
+  for (const std::string& name : stale) files_.AddFile("/d/" + name, {1});
+  for (const std::string& name : kept) files_.AddFile("/d/" + name, {2});
+  ASSERT_EQ(Run(StampAndSucceed), 1u);
+  std::vector<std::string> expected = kept;
+  expected.push_back("GAME.COM");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Names(), expected);
+}
+
 TEST_F(CleaningRunTest, NoRecordMeansNoCopyAndNoCall) {
   calls = 0;
   const int creates = files_.CallCount(FileOperation::kCreateFile);

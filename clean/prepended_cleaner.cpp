@@ -8,22 +8,34 @@ namespace {
 
 constexpr int kPrefixLengthField = 2;
 
+bool NameExists(Folder& folder, const std::string& name) {
+  auto entries = folder.List();
+  if (!entries) return true;  // unknown: behave as if it were there, and touch nothing
+  for (const FolderEntry& entry : *entries) {
+    if (entry.name == name) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 uint32_t CleanPrepended(const CleaningTarget& target, const CleaningContext& context,
                         const CleanRecord& record) {
   const std::string& name = target.name;
   if (name.empty() || name.back() == '$') return 0;
-  const std::string temporary_name = name.substr(0, name.size() - 1) + "$";
+  // A file of the "$" name (GAME.CO$ for GAME.COM) declines the clean, silently, and is never
+  // touched. The host itself is built under a copy's own name, which the next clean removes
+  // should a crash leave it behind.
+  const std::string dollar_name = name.substr(0, name.size() - 1) + "$";
+  if (NameExists(target.folder, dollar_name)) return 0;
   const uint16_t prefix_length = ReadU16(record.view(), kPrefixLengthField);
-  // The "$" name belongs to whoever made it: when it exists, nothing is touched.
   bool write_failed = false;
-  auto copy = CleaningCopy::CreateTail(target.folder, name, target.original, temporary_name,
-                                       prefix_length, &write_failed);
+  auto copy =
+      CleaningCopy::CreateTail(target.folder, name, target.original, prefix_length, &write_failed);
   if (!copy) {
     if (write_failed) {
       ReportWriteFailure(context);
-    } else if (!target.folder.OpenFile(temporary_name, OpenMode::kRead).ok()) {
+    } else {
       ReportCleaningFailure(context, copy.status());
     }
     return 0;

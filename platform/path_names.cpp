@@ -38,13 +38,30 @@ std::string ErrnoText(int error) {
   return "error " + std::to_string(error);
 }
 
+namespace {
+
+constexpr char kTemporaryLetters[] =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr std::string_view kTemporaryMark = ".quarn-";
+constexpr size_t kTemporaryRandomLength = 6;
+
+}  // namespace
+
+bool IsTemporaryNameFor(std::string_view candidate, std::string_view name) {
+  const size_t expected = 1 + name.size() + kTemporaryMark.size() + kTemporaryRandomLength;
+  if (name.empty() || candidate.size() != expected || candidate[0] != '.') return false;
+  if (candidate.substr(1, name.size()) != name) return false;
+  if (candidate.substr(1 + name.size(), kTemporaryMark.size()) != kTemporaryMark) return false;
+  const std::string_view random = candidate.substr(expected - kTemporaryRandomLength);
+  return random.find_first_not_of(std::string_view(kTemporaryLetters)) == std::string_view::npos;
+}
+
 std::string TemporaryNameFor(std::string_view name) {
-  static constexpr char kLetters[] =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  static constexpr const char* kLetters = kTemporaryLetters;
   static thread_local std::mt19937 generator(std::random_device{}());
-  std::uniform_int_distribution<size_t> pick(0, sizeof(kLetters) - 2);
-  std::string temporary = "." + std::string(name) + ".quarn-";
-  for (int i = 0; i < 6; ++i) temporary += kLetters[pick(generator)];
+  std::uniform_int_distribution<size_t> pick(0, sizeof(kTemporaryLetters) - 2);
+  std::string temporary = "." + std::string(name) + std::string(kTemporaryMark);
+  for (size_t i = 0; i < kTemporaryRandomLength; ++i) temporary += kLetters[pick(generator)];
   return temporary;
 }
 

@@ -23,6 +23,9 @@ std::string PathMessage(std::string_view action, const std::string& path, std::s
 // these are the only names ever cleared away as stale.
 std::string TemporaryNameFor(std::string_view name);
 
+// Whether `candidate` is a name TemporaryNameFor(name) could have made.
+bool IsTemporaryNameFor(std::string_view candidate, std::string_view name);
+
 // The cause text for an errno value.
 std::string ErrnoText(int error);
 
