@@ -1,5 +1,5 @@
 // quarndb: compiles signature sources into QUARN.DAT and NAMEVIR.DAT, dumps databases back
-// into source, verifies them and describes them.
+// into source, verifies them, describes them and writes their encyclopedia page.
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -9,6 +9,7 @@
 #include "dbtool/database_codec.h"
 #include "dbtool/database_files.h"
 #include "dbtool/database_verifier.h"
+#include "dbtool/encyclopedia.h"
 #include "dbtool/signature_source.h"
 #include "platform/file_contents.h"
 #include "platform/posix_folder.h"
@@ -72,6 +73,20 @@ int Info(FileSystem& files, const std::string& input) {
   return 0;
 }
 
+// Writes the encyclopedia page to `output`, or to ENCI.HTM in the database's folder.
+int Encyclopedia(FileSystem& files, const std::string& input, const std::string& output) {
+  auto pair = ReadDatabasePair(files, input);
+  if (!pair) return Fail(pair.message());
+  const std::string page = FormatEncyclopedia(pair->signatures, pair->names);
+  const auto [folder_path, name] =
+      output.empty() ? std::pair(input, std::string(kEncyclopediaFileName)) : SplitHostPath(output);
+  auto folder = files.OpenFolder(folder_path);
+  if (!folder) return Fail(folder.message());
+  Status written =
+      WriteFileAtomically(**folder, name, std::vector<uint8_t>(page.begin(), page.end()));
+  return written ? 0 : Fail(written.message());
+}
+
 int Run(int argc, char** argv) {
   CLI::App app{"quarndb: the Quarn Explorer signature database compiler"};
   app.require_subcommand(1);
@@ -100,6 +115,14 @@ int Run(int argc, char** argv) {
   CLI::App* info = app.add_subcommand("info", "Print version, date and record counts");
   info->add_option("DIR", info_input, "folder holding QUARN.DAT and NAMEVIR.DAT")->required();
 
+  std::string encyclopedia_input, encyclopedia_output;
+  CLI::App* encyclopedia = app.add_subcommand(
+      "encyclopedia", "Write the virus encyclopedia (ENCI.HTM): every name, sorted, as HTML");
+  encyclopedia->add_option("DIR", encyclopedia_input, "folder holding QUARN.DAT and NAMEVIR.DAT")
+      ->required();
+  encyclopedia->add_option("-o,--output", encyclopedia_output,
+                           "the page to write (default: ENCI.HTM in DIR)");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -109,6 +132,9 @@ int Run(int argc, char** argv) {
   if (build->parsed()) return Build(*files, sources, build_output);
   if (dump->parsed()) return Dump(*files, dump_input, dump_output);
   if (verify->parsed()) return Verify(*files, verify_input);
+  if (encyclopedia->parsed()) {
+    return Encyclopedia(*files, encyclopedia_input, encyclopedia_output);
+  }
   return Info(*files, info_input);
 }
 

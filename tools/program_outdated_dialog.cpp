@@ -1,0 +1,62 @@
+#include <QComboBox>
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include "tools/dialog_parts.h"
+#include "tools/information_dialogs.h"
+
+namespace quarn::tools {
+namespace {
+
+constexpr char kTitle[] = "Attenzione: questa versione e' da considerarsi superata !";
+
+QString UpdateAdvice(Language language) {
+  return language == Language::kEnglish
+             ? QStringLiteral(
+                   "Get the up-to-date version from the Internet or from the "
+                   "O.R.V.N. bulletin board.")
+             : QStringLiteral(
+                   "Richiedere la versione aggiornata via Internet o alla BBS "
+                   "O.R.V.N.");
+}
+
+QString BrowserPrompt(Language language) {
+  return language == Language::kEnglish ? QStringLiteral("Browser:")
+                                        : QStringLiteral("Programma di navigazione:");
+}
+
+}  // namespace
+
+void ShowProgramOutdated(QWidget* parent, Language language, ExternalLauncher& launcher,
+                         const std::string& data_directory) {
+  QDialog dialog(parent);
+  dialog.setObjectName(QStringLiteral("programOutdated"));
+  dialog.setWindowTitle(QString::fromLatin1(kTitle));
+
+  // The user still picks a browser, but on this platform each entry is the desktop's default
+  // browser, so the Internet button opens the address the same way whichever is selected.
+  auto* browsers = new QComboBox(&dialog);
+  browsers->setObjectName(QStringLiteral("browserCombo"));
+  browsers->clear();
+  browsers->addItems(BrowserNames());
+  browsers->setCurrentIndex(0);
+
+  QLabel* prompt = NewLabel(BrowserPrompt(language), QStringLiteral("browserPrompt"), &dialog);
+  prompt->setWordWrap(false);
+  auto* choice = new QHBoxLayout;
+  choice->addWidget(prompt);
+  choice->addWidget(browsers, 1);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(NewInternetButton(&dialog, launcher));
+  buttons->addWidget(NewBulletinBoardButton(&dialog, launcher, data_directory));
+  buttons->addStretch();
+  buttons->addWidget(NewCancelButton(language, &dialog));
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(NewLabel(UpdateAdvice(language), QStringLiteral("adviceText"), &dialog));
+  layout->addLayout(choice);
+  layout->addLayout(buttons);
+  dialog.exec();
+}
+
+}  // namespace quarn::tools
