@@ -6,6 +6,7 @@
 #include <array>
 #include <charconv>
 #include <sstream>
+#include <thread>
 #include <utility>
 
 #include "cli/exit_codes.h"
@@ -122,6 +123,11 @@ constexpr char kFooter[] =
 
 }  // namespace
 
+int DefaultJobs() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int>(std::min(cores, 256u));
+}
+
 Result<DiskFlag> ParseDiskFlag(std::string_view value) {
   const std::string shown(value);
   const size_t equals = value.find('=');
@@ -204,6 +210,11 @@ ArgumentsOutcome ParseScanArguments(int argc, const char* const* argv) {
           ->check(CLI::Validator(CLI::ExistingFile).description(""));
   memory_option->type_name("FILE");
   app.add_flag("--no-memory", arguments.skip_memory_scan, "skip the start-up memory scan");
+  app.add_option("--jobs", arguments.jobs,
+                 "threads that read and check files (default: the number of cores); the "
+                 "output is the same for any number")
+      ->type_name("N")
+      ->check(CLI::Range(1, 256));
   app.add_option("--drive", arguments.drives,
                  "map drive L to a host folder; TYPE is fixed (default), removable, cdrom, "
                  "remote or ramdisk; repeatable, and then the whole drive map of this run")

@@ -33,6 +33,9 @@ struct DiskFlag {
 
 // Everything quarnscan's command line can say. An absent value means "as the settings say";
 // none of it is ever written back to the settings store.
+// The number of cores this process may run on, at least 1: --jobs without a value.
+int DefaultJobs();
+
 struct ScanArguments {
   std::optional<std::string> settings_path;
   std::optional<std::string> data_directory;
@@ -46,6 +49,8 @@ struct ScanArguments {
   std::optional<std::string> log_path;
   std::optional<std::string> memory_image;
   bool skip_memory_scan = false;
+  // Threads for the detection stage; the output is the same for any number.
+  int jobs = DefaultJobs();
   std::vector<std::string> drives;  // --drive values as given, each one ParseDriveArgument accepts
   std::vector<DiskFlag> disks;
   std::vector<std::string> targets;  // in the order given

@@ -239,7 +239,8 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
   }
   {
     InterruptForwarder forwarder(session.stop_requested());
-    RunScan(session, files, targets.roots, MakeBootAreaCheck(system_access, BootTargets(*drives)));
+    RunScan(session, files, targets.roots, MakeBootAreaCheck(system_access, BootTargets(*drives)),
+            arguments.jobs);
   }
   output->AddSummary(session.counters());
   return ExitStatus(!targets.missing.empty(), session.counters(), ui.system_area_found());

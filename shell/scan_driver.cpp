@@ -32,12 +32,20 @@ std::string JoinDisplay(const std::string& folder, const std::string& name) {
   return folder + separator + name;
 }
 
+// How many files a DetectionPool takes at once: enough to keep its threads busy, few enough
+// that a stop is not kept waiting.
+constexpr size_t kDetectionBatch = 64;
+
 struct Level {
   std::unique_ptr<Folder> folder;
   std::vector<FolderEntry> entries;
   size_t next = 0;
   std::string display_path;
   std::string host_path;
+  // With a DetectionPool: the detections made ahead, by entry, for entries before
+  // `detected_until`.
+  std::vector<FileDetection> detections;
+  size_t detected_until = 0;
 };
 
 std::optional<Level> OpenLevel(std::unique_ptr<Folder> folder, std::string display_path,
@@ -46,8 +54,12 @@ std::optional<Level> OpenLevel(std::unique_ptr<Folder> folder, std::string displ
   if (!entries) return std::nullopt;
   std::sort(entries->begin(), entries->end(),
             [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
-  return Level{std::move(folder), std::move(*entries), 0, std::move(display_path),
-               std::move(host_path)};
+  Level level;
+  level.folder = std::move(folder);
+  level.entries = std::move(*entries);
+  level.display_path = std::move(display_path);
+  level.host_path = std::move(host_path);
+  return level;
 }
 
 bool FilterAccepts(uint32_t file_filter, const std::string& name) {
@@ -61,12 +73,37 @@ void CountFile(ScanSession& session) {
 }
 
 void ScanOne(ScanSession& session, Folder& folder, const std::string& name,
-             const std::string& display_folder, const std::string& host_folder) {
+             const std::string& display_folder, const std::string& host_folder,
+             const FileDetection* detected = nullptr) {
   const std::string display_path = JoinDisplay(display_folder, name);
   session.ui().SetStatusText(StatusPart::kPath, display_path);
   ++session.counters().scanned;
   session.ShowCounter(StatusPart::kScanned);
-  ScanFile(session, folder, name, display_path, JoinPath(host_folder, name));
+  if (detected != nullptr) {
+    ScanFile(session, folder, name, display_path, JoinPath(host_folder, name), *detected);
+  } else {
+    ScanFile(session, folder, name, display_path, JoinPath(host_folder, name));
+  }
+}
+
+// Detects the next batch of the level's files the filter lets through, from entry `from` on.
+void DetectAhead(ScanSession& session, DetectionPool& pool, Level& level, size_t from,
+                 uint32_t file_filter) {
+  if (level.detections.empty()) level.detections.resize(level.entries.size());
+  std::vector<std::string> names;
+  std::vector<size_t> indices;
+  size_t at = from;
+  for (; at < level.entries.size() && names.size() < kDetectionBatch; ++at) {
+    const FolderEntry& entry = level.entries[at];
+    if (entry.kind == EntryKind::kFile && FilterAccepts(file_filter, entry.name)) {
+      names.push_back(entry.name);
+      indices.push_back(at);
+    }
+  }
+  level.detected_until = at;
+  std::vector<FileDetection> found = pool.DetectAll(session.signatures(), *level.folder, names,
+                                                    session.options().heuristics_enabled == 1);
+  for (size_t i = 0; i < indices.size(); ++i) level.detections[indices[i]] = found[i];
 }
 
 void DefaultBootCheck(ScanSession& session, const ScanRoot& root) {
@@ -125,7 +162,8 @@ std::string TotalNumber(uint32_t count) {
   return std::to_string(count) + ".";
 }
 
-void WalkDirectory(ScanSession& session, FileSystem& files, const ScanRoot& root) {
+void WalkDirectory(ScanSession& session, FileSystem& files, const ScanRoot& root,
+                   DetectionPool* pool) {
   auto root_folder = files.OpenFolder(root.host_path);
   if (!root_folder) return;
   const uint64_t device = (*root_folder)->Device();
@@ -150,11 +188,16 @@ void WalkDirectory(ScanSession& session, FileSystem& files, const ScanRoot& root
       }
       level.folder = std::move(*reopened);
     }
-    const FolderEntry& entry = level.entries[level.next++];
+    const size_t index = level.next++;
+    const FolderEntry& entry = level.entries[index];
     if (entry.kind == EntryKind::kFile) {
       CountFile(session);
       if (FilterAccepts(file_filter, entry.name)) {
-        ScanOne(session, *level.folder, entry.name, level.display_path, level.host_path);
+        if (pool != nullptr && index >= level.detected_until) {
+          DetectAhead(session, *pool, level, index, file_filter);
+        }
+        ScanOne(session, *level.folder, entry.name, level.display_path, level.host_path,
+                pool != nullptr ? &level.detections[index] : nullptr);
       }
     } else if (entry.kind == EntryKind::kFolder && entry.device == device) {
       const std::string display_path = JoinDisplay(level.display_path, entry.name);
@@ -172,8 +215,10 @@ void WalkDirectory(ScanSession& session, FileSystem& files, const ScanRoot& root
 }
 
 void RunScan(ScanSession& session, FileSystem& files, const std::vector<ScanRoot>& roots,
-             const BootAreaCheck& boot_check) {
+             const BootAreaCheck& boot_check, int detection_threads) {
   UserInterface& ui = session.ui();
+  std::optional<DetectionPool> pool;
+  if (detection_threads > 1) pool.emplace(detection_threads);
   ui.SetProgress(0);
   session.log().AppendLine(kSeparator);
   session.log().Append(ScanStamp(LocalNow()));
@@ -192,7 +237,7 @@ void RunScan(ScanSession& session, FileSystem& files, const std::vector<ScanRoot
       } else {
         DefaultBootCheck(session, root);
       }
-      WalkDirectory(session, files, root);
+      WalkDirectory(session, files, root, pool ? &*pool : nullptr);
     }
     const bool stop = session.stop_requested().load();
     session.AddTextLine(ResultIcon::kBlank, " ");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/folder.h"
+#include "shell/detection_pool.h"
 #include "shell/scan_session.h"
 
 namespace quarn {
@@ -29,14 +30,20 @@ using BootAreaCheck = std::function<void(ScanSession&, const ScanRoot&)>;
 // A whole scan over `roots`, in order: the log's separator and start stamp, for each root
 // its boot check, its walk and a blank line, then the total lines. Stops taking roots once
 // the session's stop is requested; the totals are written in every case.
+//
+// With `detection_threads` above 1, the detection stage of a folder's files runs on that many
+// threads ahead of the walk, while every line, count, question and action still comes from
+// this thread in walk order: the output is the same as with one.
 void RunScan(ScanSession& session, FileSystem& files, const std::vector<ScanRoot>& roots,
-             const BootAreaCheck& boot_check = {});
+             const BootAreaCheck& boot_check = {}, int detection_threads = 1);
 
 // Walks one root's folder and every folder below it on the same file system, entries in
 // byte order of their names, without following links: counts every regular file, scans
 // those the file filter lets through and steps the progress bar once per file found. Reads
 // the stop request at every entry. A folder that cannot be opened or listed is skipped.
-void WalkDirectory(ScanSession& session, FileSystem& files, const ScanRoot& root);
+// With a pool, detections are made ahead in batches on its threads (see RunScan).
+void WalkDirectory(ScanSession& session, FileSystem& files, const ScanRoot& root,
+                   DetectionPool* pool = nullptr);
 
 // "dd/mm/yy - hh:mm:ss" and CR LF CR LF: the start stamp of a scan in the log.
 std::string ScanStamp(const std::tm& local_time);

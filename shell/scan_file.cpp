@@ -5,8 +5,8 @@
 #include "clean/file_cleaner.h"
 #include "engine/file_verdict.h"
 #include "engine/virus_names.h"
-#include "platform/read_cache_file.h"
 #include "shell/action_texts.h"
+#include "shell/file_detection.h"
 
 namespace quarn {
 namespace {
@@ -63,8 +63,10 @@ class WritableWhileCleaning {
 
 void Clean(ScanSession& session, Folder& folder, const Detected& file, int depth);
 
+// `detected`: the file's detection when it was made already, else nullptr.
 void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
-                const std::string& display_path, const std::string& host_path, int depth);
+                const std::string& display_path, const std::string& host_path, int depth,
+                const FileDetection* detected = nullptr);
 
 void Clean(ScanSession& session, Folder& folder, const Detected& file, int depth) {
   uint32_t outcome = 0;
@@ -118,31 +120,29 @@ bool Confirmed(ScanSession& session, bool ask, std::string_view caption, std::st
 }
 
 void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
-                const std::string& display_path, const std::string& host_path, int depth) {
+                const std::string& display_path, const std::string& host_path, int depth,
+                const FileDetection* detected) {
   const Language language = session.language();
-  FileVerdict verdict;
-  {
-    auto file = folder.OpenFile(name, OpenMode::kRead);
-    if (!file) return;
-    // The detectors read a few small pieces near the start, the entry and the end: whole
-    // blocks of the file serve them all.
-    ReadCacheFile cached(**file);
-    verdict = DetectFile(session.signatures(), cached, session.options().heuristics_enabled == 1);
-  }
+  const FileDetection detection = detected != nullptr
+                                      ? *detected
+                                      : DetectFileIn(session.signatures(), folder, name,
+                                                     session.options().heuristics_enabled == 1);
+  if (!detection.opened) return;
+  const FileVerdict& verdict = detection.verdict;
   if (verdict.virus != 0) {
-    Detected detected{name,          display_path,
+    Detected infected{name,          display_path,
                       host_path,     verdict.executable,
                       verdict.virus, GetVirusName(session.names(), verdict.virus)};
     ResultLine line;
     line.icon = ResultIcon::kVirus;
     line.text = display_path +
                 std::string(LoadText(language, verdict.variant == 1 ? kVariantText : kExactText)) +
-                detected.virus_name;
+                infected.virus_name;
     line.kind = ReportKind::kDetection;
     line.path = display_path;
     line.host_path = host_path;
     line.virus_id = verdict.virus;
-    line.virus_name = detected.virus_name;
+    line.virus_name = infected.virus_name;
     line.variant = verdict.variant == 1;
     session.AddLine(std::move(line));
     ++session.counters().infected;
@@ -150,28 +150,28 @@ void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
 
     const uint32_t action = session.options().scan_action;
     const bool exact = verdict.variant == 0;
-    const std::string infected_by = std::string(kInfectedBy) + detected.virus_name;
+    const std::string infected_by = std::string(kInfectedBy) + infected.virus_name;
     switch (action) {
       case kActionCleanAuto:
       case kActionCleanAsk:
         if (exact && Confirmed(session, action == kActionCleanAsk, kCleanCaption,
                                std::string(kCleanQuestion) + display_path +
-                                   std::string(kCleanQuestionVirus) + detected.virus_name)) {
-          Clean(session, folder, detected, depth);
+                                   std::string(kCleanQuestionVirus) + infected.virus_name)) {
+          Clean(session, folder, infected, depth);
         }
         break;
       case kActionDeleteAuto:
       case kActionDeleteAsk:
         if (Confirmed(session, action == kActionDeleteAsk, kDeleteCaption,
                       std::string(kDeleteQuestion) + display_path + infected_by)) {
-          Delete(session, folder, detected);
+          Delete(session, folder, infected);
         }
         break;
       case kActionRenameAuto:
       case kActionRenameAsk:
         if (Confirmed(session, action == kActionRenameAsk, kRenameCaption,
                       std::string(kRenameQuestion) + display_path + infected_by)) {
-          Rename(session, folder, detected);
+          Rename(session, folder, infected);
         }
         break;
       default:
@@ -204,6 +204,12 @@ std::optional<std::string> RenamedName(const std::string& name) {
 void ScanFile(ScanSession& session, Folder& folder, const std::string& name,
               const std::string& display_path, const std::string& host_path) {
   ScanFileAt(session, folder, name, display_path, host_path, 0);
+}
+
+void ScanFile(ScanSession& session, Folder& folder, const std::string& name,
+              const std::string& display_path, const std::string& host_path,
+              const FileDetection& detected) {
+  ScanFileAt(session, folder, name, display_path, host_path, 0, &detected);
 }
 
 }  // namespace quarn

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/folder.h"
+#include "shell/file_detection.h"
 #include "shell/scan_session.h"
 
 namespace quarn {
@@ -19,6 +20,12 @@ inline constexpr int kMaxRescans = 16;
 // question. A file that cannot be opened is skipped without a line.
 void ScanFile(ScanSession& session, Folder& folder, const std::string& name,
               const std::string& display_path, const std::string& host_path);
+
+// The same with the file's first detection made already (by a DetectionPool, ahead of the
+// walk); a scan after a clean detects again here.
+void ScanFile(ScanSession& session, Folder& folder, const std::string& name,
+              const std::string& display_path, const std::string& host_path,
+              const FileDetection& detected);
 
 // The name a rename gives: the character three places before the end of the name becomes
 // "V" (B.DOC becomes B.VOC). Nothing for a name of fewer than three characters, where

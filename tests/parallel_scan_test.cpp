@@ -1,0 +1,102 @@
+// quarnscan --jobs: the detection stage on several threads must not change one line, one
+// count, one log byte or one byte of what the actions leave behind.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/quarnscan_runner.h"
+
+namespace quarn {
+namespace {
+
+using namespace e2e;  // NOLINT(google-build-using-namespace): the runner is this file's vocabulary
+
+class ParallelScanTest : public QuarnscanCli {
+ protected:
+  // Every sample in three folders, between filler files of random bytes and sizes, and a
+  // folder of small files that sort among them.
+  void BuildTree(const std::string& root) {
+    std::mt19937 random(7);
+    const std::vector<samples::Sample> all = samples::BuildSampleSet();
+    for (const char* folder : {"A", "B/INNER", "C"}) {
+      for (size_t i = 0; i < all.size(); ++i) {
+        WriteFile(root + "/" + folder + "/" + all[i].name, Text(all[i].bytes));
+        std::string filler(random() % 3000, '\0');
+        for (char& byte : filler) byte = static_cast<char>(random());
+        WriteFile(root + "/" + folder + "/F" + std::to_string(i) + ".COM", filler);
+      }
+    }
+    for (int i = 0; i < 150; ++i) WriteFile(root + "/D/" + std::to_string(i) + ".EXE", "MZ");
+  }
+
+  struct Run {
+    Outcome outcome;
+    std::string log;
+    std::map<std::string, std::string> tree;  // what the scan left: name to bytes
+  };
+
+  Run ScanWith(const std::string& jobs, const std::string& action) {
+    const std::string root = scratch_.Child("tree-" + jobs + "-" + action);
+    BuildTree(root);
+    const std::string log = scratch_.Child("log-" + jobs + "-" + action);
+    Run run;
+    run.outcome = Quarnscan({"--settings", settings_, "--data-dir", QUARN_DATA_DIR, "--no-memory",
+                             "--log", log, "--drive", "C:=" + root, "--files", "all", "--action",
+                             action, "--jobs", jobs, "C:"},
+                            {})
+                      .Finish();
+    run.log = ReadFile(log);
+    // The log's stamp holds the time of day; everything else must agree.
+    run.log = std::regex_replace(run.log, std::regex("\\d\\d/\\d\\d/\\d\\d - \\d\\d:\\d\\d:\\d\\d"),
+                                 "dd/mm/yy - hh:mm:ss");
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+      if (entry.is_regular_file()) {
+        run.tree[fs::relative(entry.path(), root).string()] = ReadFile(entry.path().string());
+      }
+    }
+    return run;
+  }
+};
+
+TEST_F(ParallelScanTest, EveryNumberOfThreadsGivesTheSameScan) {
+  for (const std::string action : {"scan", "clean", "delete", "rename"}) {
+    const Run one = ScanWith("1", action);
+    ASSERT_EQ(one.outcome.exit_code, 1) << action << one.outcome.err;
+    ASSERT_GT(one.outcome.Lines().size(), 150u) << action;
+    for (const std::string jobs : {"2", "5"}) {
+      const Run many = ScanWith(jobs, action);
+      EXPECT_EQ(many.outcome.exit_code, one.outcome.exit_code) << action << " " << jobs;
+      // Compared whole but not printed whole: the texts run to hundreds of lines.
+      EXPECT_TRUE(many.outcome.out == one.outcome.out) << action << " " << jobs;
+      EXPECT_TRUE(many.outcome.err == one.outcome.err) << action << " " << jobs;
+      EXPECT_TRUE(many.log == one.log) << action << " " << jobs;
+      EXPECT_TRUE(many.tree == one.tree) << action << " " << jobs;
+    }
+  }
+}
+
+TEST_F(ParallelScanTest, QuestionsComeOneAtATimeInWalkOrder) {
+  BuildTree(tree_);
+  Quarnscan scan({"--settings", settings_, "--data-dir", QUARN_DATA_DIR, "--no-log", "--no-memory",
+                  "--drive", "C:=" + tree_, "--jobs", "4", "--action", "delete-ask", "C:"},
+                 {}, Quarnscan::Terminal::kPseudo);
+  std::vector<std::string> asked;
+  for (int i = 0; i < 6; ++i) {
+    const std::string question = scan.WaitForTerminal("[y/N] ");
+    ASSERT_NE(question, "");
+    asked.push_back(question.substr(question.find("C:\\")));
+    scan.Type("n\n");
+  }
+  scan.Interrupt();
+  scan.Finish();
+  std::vector<std::string> sorted = asked;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(asked, sorted) << "questions out of walk order";
+  EXPECT_EQ(asked[0].rfind("C:\\A\\", 0), 0u) << asked[0];
+}
+
+}  // namespace
+}  // namespace quarn
