@@ -1,11 +1,28 @@
 #!/usr/bin/env bash
 # The main job: builds the programs, the default database and the test samples, then scans
 # samples/ with the bundled database and shows the result lines.
+# ./run.sh quarnexp [ARGS...]: builds the desktop program and starts it on the display, with
+# settings and a data folder of this run only; ARGS go to quarnexp (for instance
+# --drive C:=samples 'C:\' to scan the samples at once).
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/common.sh
 quarn_install_packages "${QUARN_PACKAGES[@]}"
 cmake --preset release >/dev/null
+
+if [ "${1:-}" = "quarnexp" ]; then
+  shift
+  cmake --build --preset release -j "$(quarn_jobs)" --target quarnexp default_database samples
+  scratch="$(mktemp -d)"
+  trap 'rm -rf "$scratch"' EXIT
+  mkdir "$scratch/data"
+  cp build/release/share/quarnexp/QUARN.DAT build/release/share/quarnexp/NAMEVIR.DAT "$scratch/data/"
+  status=0
+  build/release/bin/quarnexp --settings "$scratch/settings.reg" --data-dir "$scratch/data" "$@" ||
+    status=$?
+  exit "$status"
+fi
+
 cmake --build --preset release -j "$(quarn_jobs)" --target quarnscan quarndb default_database samples
 build/release/bin/quarndb info build/release/share/quarnexp
 echo

@@ -17,8 +17,9 @@
 #include "platform/first_run.h"
 #include "platform/image_system_access.h"
 #include "shell/boot_scan.h"
+#include "shell/drive_setup.h"
+#include "shell/memory_check.h"
 #include "sysarea/floppy_boot_sector.h"
-#include "sysarea/memory_scan.h"
 
 namespace quarn {
 namespace {
@@ -94,47 +95,16 @@ std::optional<std::string> RunMemoryImage(const ScanArguments& arguments,
   return settings.ReadText(kProgramKey, kMemoryImageValue);
 }
 
-// A floppy disk mapped without a drive folder still makes its letter a drive: one without
-// files, whose boot check runs and whose walk finds nothing.
-void AddFloppiesWithoutFiles(const std::vector<DiskMapping>& disks, DriveMap* drives) {
-  for (const DiskMapping& disk : disks) {
-    if (disk.bios_disk > 1) continue;
-    const char letter = disk.bios_disk == 0 ? 'A' : 'B';
-    if (drives->Find(letter) == nullptr)
-      drives->AddDriveWithoutFiles(letter, DriveType::kRemovable);
-  }
-}
-
-// The drive a root lies on, for its boot check: a root shown with a drive letter.
-BootTargetLookup BootTargets(const DriveMap& drives) {
-  return [&drives](const ScanRoot& root) -> std::optional<BootTarget> {
-    const std::string& shown = root.display_path;
-    if (shown.size() < 2 || shown[1] != ':') return std::nullopt;
-    const Drive* drive = drives.Find(shown[0]);
-    if (drive == nullptr) return std::nullopt;
-    return BootTarget{drive->letter, drive->type};
-  };
-}
-
 constexpr int kMemoryAlertTitle = 351;
 constexpr std::string_view kMemoryAlertVirus = "IL VIRUS ";
 constexpr std::string_view kMemoryAlertText =
     "E' STATO INDIVIDUATO ATTIVO IN MEMORIA. PER LA RIMOZIONE PARTIRE DA UN DISCO DI BOOT PULITO.";
 
-// The start-up memory scan: its lines go through the scan's core like any other, its
-// verdict to the output. A virus active in memory is shown in the alert; the caller then
-// ends the run without scanning a file.
+// The start-up memory scan, with its verdict to the output. A virus active in memory is shown in
+// the alert; the caller then ends the run without scanning a file.
 MemoryScanResult CheckMemory(ScanSession& session, SystemAccess& system_access,
                              ScanOutput& output) {
-  MemoryNameBuffer name{};
-  MemoryScanOutput lines;
-  lines.add_line = [&session](ResultLine line) {
-    line.kind = ReportKind::kText;  // the memory event says what it found, not a file's
-    session.AddLine(std::move(line));
-  };
-  lines.set_progress = [&session](int position) { session.ui().SetProgress(position); };
-  MemoryScanResult result =
-      ScanMemory(session.signatures(), system_access, session.language(), name, lines);
+  MemoryScanResult result = CheckMemoryAtStartUp(session, system_access);
   output.AddMemoryVerdict(result.virus_id, result.name);
   if (result.virus_id != 0) {
     session.ui().ShowMessage(
@@ -239,8 +209,8 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
   }
   {
     InterruptForwarder forwarder(session.stop_requested());
-    RunScan(session, files, targets.roots, MakeBootAreaCheck(system_access, BootTargets(*drives)),
-            arguments.jobs);
+    RunScan(session, files, targets.roots,
+            MakeBootAreaCheck(system_access, BootTargetsOf(*drives)), arguments.jobs);
   }
   output->AddSummary(session.counters());
   return ExitStatus(!targets.missing.empty(), session.counters(), ui.system_area_found());

@@ -61,22 +61,6 @@ std::string AbsoluteHostPath(const std::string& path, const std::string& working
   return absolute;
 }
 
-ResultIcon DriveIcon(const Drive* drive) {
-  if (drive == nullptr) return ResultIcon::kHardDisk;
-  switch (drive->type) {
-    case DriveType::kRemovable:
-      return ResultIcon::kFloppy;
-    case DriveType::kCdRom:
-      return ResultIcon::kCdRom;
-    case DriveType::kRemote:
-      return ResultIcon::kNetwork;
-    case DriveType::kFixed:
-    case DriveType::kRamDisk:
-      return ResultIcon::kHardDisk;
-  }
-  return ResultIcon::kHardDisk;
-}
-
 ResolvedTargets ResolveTargets(const std::vector<std::string>& targets, const DriveMap& drives,
                                FileSystem& files, const std::string& working_directory) {
   ResolvedTargets resolved;

@@ -5,6 +5,7 @@
 
 #include "platform/drive_map.h"
 #include "platform/folder.h"
+#include "shell/drive_setup.h"
 #include "shell/scan_driver.h"
 
 namespace quarn {
@@ -30,8 +31,5 @@ ResolvedTargets ResolveTargets(const std::vector<std::string>& targets, const Dr
 // `path` made absolute against `working_directory` and normalised in the text: empty and "."
 // components dropped, ".." taking one back (never above "/"), no trailing slash.
 std::string AbsoluteHostPath(const std::string& path, const std::string& working_directory);
-
-// The icon of the boot check's header line for a root on `drive` (nullptr: no drive).
-ResultIcon DriveIcon(const Drive* drive);
 
 }  // namespace quarn

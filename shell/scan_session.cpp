@@ -24,7 +24,11 @@ ScanSession::ScanSession(const DatabaseImage& signatures, const DatabaseImage& n
       log_(log),
       ui_(ui),
       language_(language),
-      options_(options) {}
+      options_(options) {
+  // The list never grows past its slots, so its lines never move: a front end on another
+  // thread may read the lines already shown while the scan appends more.
+  result_list_.reserve(kResultListSlots);
+}
 
 void ScanSession::AddLine(ResultLine line) {
   line.text = ResultLineText(line.text);

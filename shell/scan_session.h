@@ -31,6 +31,8 @@ class ScanSession {
   ScanLog& log() { return log_; }
   Language language() const { return language_; }
   const ScanOptions& options() const { return options_; }
+  // The options change only between scans (the Options dialog is closed while one runs).
+  void set_options(const ScanOptions& options) { options_ = options; }
   ScanCounters& counters() { return counters_; }
   const ScanCounters& counters() const { return counters_; }
 
@@ -50,7 +52,9 @@ class ScanSession {
   void ShowCounter(StatusPart part);
 
   // The result list: at most kResultListSlots lines; when more were sent, the last slot
-  // says how many the list left out (the log has them all).
+  // says how many the list left out (the log has them all). Its storage is reserved whole
+  // when the session is made, so a stored line stays where it is until Reset; only the last
+  // slot is ever rewritten.
   const std::vector<std::string>& result_list() const { return result_list_; }
   uint64_t lines_sent() const { return lines_sent_; }
 

@@ -45,9 +45,11 @@ TEST(ScanSession, TheListKeepsItsSlotsAndTheLogGetsEveryLine) {
   testing::RecordingInterface ui;
   DatabaseImage none;
   ScanSession session(none, none, log, ui, Language::kEnglish, ScanOptions{});
+  const std::string* first_slot = session.result_list().data();
   const size_t sent = kResultListSlots + 2;
   for (size_t i = 0; i < sent; ++i) session.AddTextLine(ResultIcon::kBlank, std::to_string(i));
   EXPECT_EQ(session.result_list().size(), kResultListSlots);
+  EXPECT_EQ(session.result_list().data(), first_slot) << "stored lines never move";
   EXPECT_EQ(session.result_list()[kResultListSlots - 2], std::to_string(kResultListSlots - 2));
   EXPECT_EQ(session.result_list().back(), "... 3 more lines: see the log");
   EXPECT_EQ(ui.lines.size(), sent) << "the front end is shown every line";

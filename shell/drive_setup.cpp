@@ -1,0 +1,40 @@
+#include "shell/drive_setup.h"
+
+namespace quarn {
+
+void AddFloppiesWithoutFiles(const std::vector<DiskMapping>& disks, DriveMap* drives) {
+  for (const DiskMapping& disk : disks) {
+    if (disk.bios_disk > 1) continue;
+    const char letter = disk.bios_disk == 0 ? 'A' : 'B';
+    if (drives->Find(letter) == nullptr)
+      drives->AddDriveWithoutFiles(letter, DriveType::kRemovable);
+  }
+}
+
+BootTargetLookup BootTargetsOf(const DriveMap& drives) {
+  return [&drives](const ScanRoot& root) -> std::optional<BootTarget> {
+    const std::string& shown = root.display_path;
+    if (shown.size() < 2 || shown[1] != ':') return std::nullopt;
+    const Drive* drive = drives.Find(shown[0]);
+    if (drive == nullptr) return std::nullopt;
+    return BootTarget{drive->letter, drive->type};
+  };
+}
+
+ResultIcon DriveIcon(const Drive* drive) {
+  if (drive == nullptr) return ResultIcon::kHardDisk;
+  switch (drive->type) {
+    case DriveType::kRemovable:
+      return ResultIcon::kFloppy;
+    case DriveType::kCdRom:
+      return ResultIcon::kCdRom;
+    case DriveType::kRemote:
+      return ResultIcon::kNetwork;
+    case DriveType::kFixed:
+    case DriveType::kRamDisk:
+      return ResultIcon::kHardDisk;
+  }
+  return ResultIcon::kHardDisk;
+}
+
+}  // namespace quarn

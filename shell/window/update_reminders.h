@@ -1,0 +1,18 @@
+#pragma once
+
+namespace quarn::window {
+
+struct CalendarMonth {
+  int year = 0;
+  int month = 0;  // 1 to 12
+};
+
+// When this version of the program came out: from then on it reminds the user at every start
+// that it is out of date.
+inline constexpr CalendarMonth kProgramUpdateDate{2000, 6};
+
+// Whether a reminder for something dated `dated` is due `today`: from that month on, and
+// every month of every later year.
+bool UpdateReminderDue(CalendarMonth today, CalendarMonth dated);
+
+}  // namespace quarn::window
