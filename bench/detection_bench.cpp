@@ -1,27 +1,43 @@
 // Time and file traffic of the whole detection stage (DetectFile, heuristics on) for one file
-// of each kind, against the default database and against a synthetic one with 10,000
-// records in every section a detector walks. Files live in a MemoryFileSystem so its call
-// counts give the reads and seeks each file costs; nothing touches the disk while timing.
+// of each kind, against the default database and against synthetic ones with 100, 1,000,
+// 10,000 and 65,535 (the most a section's count can say) records in every section a detector
+// walks, each walked record by record ("linear") and through the signature index
+// ("indexed"). DetectFileWindowed wraps each file in the read window the scan uses, so its
+// reads_per_file are the reads the scan makes. Also: loading a database of 10,000 records a
+// section with and without building its index, and the memory scan of a 10,000-record memory
+// section over memory that holds nothing, told so by the platform and read window by window.
+// Files live in a MemoryFileSystem so its call counts give the reads and seeks each file
+// costs; nothing touches the disk while timing.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bench/bench_files.h"
 #include "bench/byte_counting_file.h"
 #include "bench/synthetic_database.h"
+#include "engine/database_builder.h"
 #include "engine/database_loader.h"
 #include "engine/file_verdict.h"
+#include "engine/signature_index.h"
+#include "platform/image_system_access.h"
 #include "platform/memory_file_system.h"
 #include "platform/posix_folder.h"
+#include "platform/read_cache_file.h"
+#include "sysarea/memory_scan.h"
+#include "testing/in_memory_system_access.h"
 
 namespace quarn::bench {
 namespace {
 
-constexpr uint16_t kSyntheticRecordsPerSection = 10000;
+// 65,535 stands in for 100,000: a section's record count is 16 bits.
+constexpr uint16_t kSyntheticRecordCounts[] = {100, 1000, 10000, 65535};
+constexpr uint16_t kLoadRecordsPerSection = 10000;
 constexpr uint32_t kSyntheticSeed = 20260101;
 constexpr char kBenchFolder[] = "/bench";
+constexpr char kDatabaseFolder[] = "/database";
 
 struct BenchDatabase {
   std::string name;
@@ -52,7 +68,7 @@ std::string DescribeVerdict(const FileVerdict& verdict) {
 }
 
 void DetectOneFile(benchmark::State& state, const BenchDatabase& database, MemoryFileSystem& files,
-                   const std::string& file_name) {
+                   const std::string& file_name, bool windowed) {
   auto folder = files.OpenFolder(kBenchFolder);
   if (!folder) {
     state.SkipWithError(folder.message().c_str());
@@ -64,8 +80,13 @@ void DetectOneFile(benchmark::State& state, const BenchDatabase& database, Memor
     return;
   }
   ByteCountingFile file(**opened);
+  auto detect = [&]() {
+    if (!windowed) return DetectFile(database.signatures, file, /*heuristics_enabled=*/true);
+    ReadCacheFile window(file);  // one per file, as the scan makes it
+    return DetectFile(database.signatures, window, /*heuristics_enabled=*/true);
+  };
 
-  const FileVerdict verdict = DetectFile(database.signatures, file, /*heuristics_enabled=*/true);
+  const FileVerdict verdict = detect();
   if (database.must_match_nothing && verdict.virus != 0) {
     const std::string error = "a synthetic record matched: " + DescribeVerdict(verdict);
     state.SkipWithError(error.c_str());
@@ -76,7 +97,7 @@ void DetectOneFile(benchmark::State& state, const BenchDatabase& database, Memor
   const int seeks_before = files.CallCount(FileOperation::kSeek);
   file.ResetCount();
   for (auto _ : state) {
-    FileVerdict timed = DetectFile(database.signatures, file, /*heuristics_enabled=*/true);
+    FileVerdict timed = detect();
     benchmark::DoNotOptimize(timed);
   }
   using benchmark::Counter;
@@ -87,6 +108,40 @@ void DetectOneFile(benchmark::State& state, const BenchDatabase& database, Memor
   state.counters["bytes_read_per_file"] =
       Counter(static_cast<double>(file.bytes_read()), Counter::kAvgIterations);
   state.SetLabel(DescribeVerdict(verdict));
+}
+
+// Reads QUARN.DAT from memory as start-up reads it from disk, with or without the index.
+void LoadDatabase(benchmark::State& state, MemoryFileSystem& files, bool build_index) {
+  auto folder = files.OpenFolder(kDatabaseFolder);
+  if (!folder) {
+    state.SkipWithError(folder.message().c_str());
+    return;
+  }
+  for (auto _ : state) {
+    auto image = LoadDatabaseFile(**folder, kSignatureFileName);
+    if (!image) {
+      state.SkipWithError("the database does not load");
+      return;
+    }
+    if (build_index) IndexSignatures(*image);
+    benchmark::DoNotOptimize(image->index());
+  }
+}
+
+void ScanZeroMemory(benchmark::State& state, const DatabaseImage& signatures,
+                    SystemAccess& memory) {
+  int steps = 0;
+  const MemoryScanOutput output{[](ResultLine) {}, [&steps](int) { ++steps; }};
+  for (auto _ : state) {
+    MemoryNameBuffer name{};
+    const MemoryScanResult result =
+        ScanMemory(signatures, memory, Language::kEnglish, name, output);
+    if (result.virus_id != 0) {
+      state.SkipWithError("a synthetic memory record matched zeros");
+      return;
+    }
+  }
+  state.counters["progress_steps"] = benchmark::Counter(steps, benchmark::Counter::kAvgIterations);
 }
 
 }  // namespace
@@ -104,17 +159,40 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "detection_bench: %s\n", default_signatures.message().c_str());
     return 1;
   }
-  auto synthetic_signatures = BuildSyntheticSignatures(kSyntheticRecordsPerSection, kSyntheticSeed);
-  if (!synthetic_signatures) {
-    std::fprintf(stderr, "detection_bench: synthetic database: %s\n",
-                 synthetic_signatures.message().c_str());
+  // Kept alive until the benchmarks have run: the registered lambdas refer to them. Reserved,
+  // so that no element moves once a lambda holds it.
+  std::vector<BenchDatabase> databases;
+  databases.reserve(1 + 2 * std::size(kSyntheticRecordCounts));
+  IndexSignatures(*default_signatures);  // as start-up loads it
+  databases.push_back({"default", std::move(*default_signatures), false});
+  const BenchDatabase* memory_database = nullptr;
+  std::optional<DatabaseImage> load_image;
+  for (uint16_t count : kSyntheticRecordCounts) {
+    auto synthetic = BuildSyntheticSignatures(count, kSyntheticSeed);
+    if (!synthetic) {
+      std::fprintf(stderr, "detection_bench: synthetic database: %s\n",
+                   synthetic.message().c_str());
+      return 1;
+    }
+    if (count == kLoadRecordsPerSection) load_image = *synthetic;
+    const std::string name = "synthetic_" + std::to_string(count);
+    DatabaseImage indexed(synthetic->bytes());
+    IndexSignatures(indexed);
+    databases.push_back({name + "/linear", std::move(*synthetic), true});
+    databases.push_back({name + "/indexed", std::move(indexed), true});
+    if (count == kLoadRecordsPerSection) memory_database = &databases.back();
+  }
+
+  MemoryFileSystem database_files;
+  Status written =
+      database_files.AddFile(std::string(kDatabaseFolder) + "/" + std::string(kSignatureFileName),
+                             EncodeDatabaseFile(load_image->bytes()));
+  if (!written) {
+    std::fprintf(stderr, "detection_bench: %s\n", written.message().c_str());
     return 1;
   }
-  // Kept alive until the benchmarks have run: the registered lambdas refer to them.
-  const std::vector<BenchDatabase> databases = {
-      {"default", std::move(*default_signatures), false},
-      {"synthetic_10k", std::move(*synthetic_signatures), true},
-  };
+  ImageSystemAccess no_memory_image({}, std::nullopt);
+  InMemorySystemAccess untold_zero_memory;  // cannot tell: every window is copied and searched
 
   MemoryFileSystem files;
   const std::vector<BenchFile> bench_files = MakeBenchFiles();
@@ -128,15 +206,40 @@ int main(int argc, char** argv) {
   }
 
   for (const BenchDatabase& database : databases) {
-    for (const BenchFile& bench_file : bench_files) {
-      const std::string name = "DetectFile/" + database.name + "/" + bench_file.name;
-      const std::string file_name = bench_file.name;
-      benchmark::RegisterBenchmark(name.c_str(), [&database, &files,
-                                                  file_name](benchmark::State& state) {
-        DetectOneFile(state, database, files, file_name);
-      })->Unit(benchmark::kMicrosecond);
+    for (bool windowed : {false, true}) {
+      if (windowed && database.name != "default" && database.name != "synthetic_10000/indexed") {
+        continue;
+      }
+      for (const BenchFile& bench_file : bench_files) {
+        const std::string name = std::string(windowed ? "DetectFileWindowed/" : "DetectFile/") +
+                                 database.name + "/" + bench_file.name;
+        const std::string file_name = bench_file.name;
+        benchmark::RegisterBenchmark(name.c_str(), [&database, &files, file_name,
+                                                    windowed](benchmark::State& state) {
+          DetectOneFile(state, database, files, file_name, windowed);
+        })->Unit(benchmark::kMicrosecond);
+      }
     }
   }
+  for (bool build_index : {false, true}) {
+    const std::string name = "DatabaseLoad/synthetic_" + std::to_string(kLoadRecordsPerSection) +
+                             (build_index ? "/with_index" : "/image_only");
+    benchmark::RegisterBenchmark(name.c_str(), [&database_files,
+                                                build_index](benchmark::State& state) {
+      LoadDatabase(state, database_files, build_index);
+    })->Unit(benchmark::kMillisecond);
+  }
+  const DatabaseImage& memory_signatures = memory_database->signatures;
+  benchmark::RegisterBenchmark(
+      "MemoryScan/synthetic_10000/zero_memory_told",
+      [&](benchmark::State& state) { ScanZeroMemory(state, memory_signatures, no_memory_image); })
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("MemoryScan/synthetic_10000/zero_memory_read",
+                               [&](benchmark::State& state) {
+                                 ScanZeroMemory(state, memory_signatures, untold_zero_memory);
+                               })
+      ->Unit(benchmark::kMillisecond)
+      ->Iterations(1);
 
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

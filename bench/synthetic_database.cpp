@@ -40,7 +40,10 @@ constexpr size_t kMacroFirstPatternLength = 8;
 constexpr int kMacroSecondOffsetField = 12;
 constexpr size_t kMacroSecondPatternLength = 4;
 
-enum class Layout { kEntry, kOffset, kPattern, kFileEnd, kMacro };
+// MemoryPatternRecord fields.
+constexpr int kMemoryIdField = 14;
+
+enum class Layout { kEntry, kOffset, kPattern, kFileEnd, kMacro, kMemory };
 
 struct WalkedSection {
   int index;
@@ -55,7 +58,7 @@ constexpr WalkedSection kWalkedSections[] = {
     {kComCallSection, Layout::kOffset},     {kComForwardSection, Layout::kOffset},
     {kComBackwardSection, Layout::kOffset}, {kComEndSection, Layout::kFileEnd},
     {kComPatternSection, Layout::kPattern}, {kMacroSection, Layout::kMacro},
-    {kPeEntrySection, Layout::kOffset},
+    {kPeEntrySection, Layout::kOffset},     {kMemoryPatternSection, Layout::kMemory},
 };
 
 // Random bytes in every field, then the fields that decide whether a record is compared at
@@ -92,6 +95,11 @@ std::vector<uint8_t> MakeRecord(Layout layout, uint8_t size, uint16_t id, std::m
                below(kMacroTextWindowLength - kMacroFirstPatternLength + 1));
       WriteU16(&record[kMacroSecondOffsetField],
                below(kMacroTextWindowLength - kMacroSecondPatternLength + 1));
+      break;
+    case Layout::kMemory:
+      // A first pattern byte of 0 could find zeros in memory that holds nothing.
+      record[0] = static_cast<uint8_t>(1 + below(255));
+      WriteU16(&record[kMemoryIdField], id);
       break;
   }
   return record;

@@ -5,9 +5,11 @@
 #include <span>
 
 #include "engine/byte_reader.h"
+#include "engine/candidate_walk.h"
 #include "engine/file_reads.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
+#include "engine/signature_index.h"
 #include "engine/signature_records.h"
 
 namespace quarn {
@@ -60,8 +62,10 @@ uint32_t ScanTail(const DatabaseImage& signatures, File& file, uint16_t* variant
   if (!size) return 0;
 
   DetectorMatch match;
-  for (SectionWalk walk(signatures, directory_offset, kOffsetSignatureRecordSize); !walk.AtEnd();
-       walk.Next()) {
+  const RecordIndex* index =
+      FindSectionIndex(signatures, directory_offset, RecordTest::kCodeFilter);
+  for (CandidateWalk walk(signatures, directory_offset, kOffsetSignatureRecordSize, index, bytes);
+       !walk.AtEnd(); walk.Next()) {
     std::span<const uint8_t> record = walk.Record();
     // A code offset past the first 16 bytes compares what earlier records' confirmation
     // reads left in the buffer; that is the buffer's content, so it is compared as it is.
@@ -125,8 +129,10 @@ uint32_t ScanComEntrySignatures(const DatabaseImage& signatures, File& file, uin
   std::span<const uint8_t> code(state.entry_code_buffer);
   uint8_t* scratch = state.entry_code_buffer.data() + kScratchOffset;
   DetectorMatch match;
-  for (SectionWalk walk(signatures, directory_offset, kEntrySignatureRecordSize); !walk.AtEnd();
-       walk.Next()) {
+  const RecordIndex* index =
+      FindSectionIndex(signatures, directory_offset, RecordTest::kEntryBytes);
+  for (CandidateWalk walk(signatures, directory_offset, kEntrySignatureRecordSize, index, code);
+       !walk.AtEnd(); walk.Next()) {
     std::span<const uint8_t> record = walk.Record();
     if (!BytesEqual(code, record[kEntryCodeOffsetField], record.data() + kEntryBytesField,
                     kEntryBytesLength)) {
@@ -154,8 +160,9 @@ uint32_t ScanFileEndSignatures(const DatabaseImage& signatures, File& file, uint
   std::span<const uint8_t> code(state.entry_code_buffer);
   uint8_t* scratch = state.entry_code_buffer.data() + kScratchOffset;
   DetectorMatch match;
-  for (SectionWalk walk(signatures, directory_offset, kEndSignatureRecordSize); !walk.AtEnd();
-       walk.Next()) {
+  const RecordIndex* index = FindSectionIndex(signatures, directory_offset, RecordTest::kFileEnd);
+  for (CandidateWalk walk(signatures, directory_offset, kEndSignatureRecordSize, index, tail);
+       !walk.AtEnd(); walk.Next()) {
     std::span<const uint8_t> record = walk.Record();
     const uint8_t first_length = record[kEndFirstLengthField];
     if (first_length == 0 || first_length > kEndFirstMaxLength) continue;

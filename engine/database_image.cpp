@@ -9,6 +9,7 @@ DatabaseImage::DatabaseImage(std::span<const uint8_t> image_bytes) {
 }
 
 uint8_t* DatabaseImage::Allocate(size_t image_size) {
+  index_.reset();
   buffer_.assign(image_size + kImageSlack, 0);
   size_ = image_size;
   return buffer_.data();

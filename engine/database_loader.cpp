@@ -1,6 +1,7 @@
 #include "engine/database_loader.h"
 
 #include "engine/descramble.h"
+#include "engine/signature_index.h"
 #include "platform/file_contents.h"
 
 namespace quarn {
@@ -108,6 +109,8 @@ int LoadDatabases(const LoadRequest& request, EngineState* state) {
     }
     *image = std::move(loaded.value());
   }
+  // Built once here, so each file is compared only with the records that could match it.
+  IndexSignatures(state->signatures);
   return 1;
 }
 

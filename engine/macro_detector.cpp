@@ -3,10 +3,12 @@
 #include <array>
 
 #include "engine/byte_reader.h"
+#include "engine/candidate_walk.h"
 #include "engine/compound_file.h"
 #include "engine/file_reads.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
+#include "engine/signature_index.h"
 #include "engine/signature_records.h"
 #include "engine/word_command_table.h"
 
@@ -36,8 +38,9 @@ constexpr uint32_t kMacroSecondPatternLength = 4;
 // Compares one macro text window with every record of the section.
 void MatchMacroText(const DatabaseImage& signatures, uint16_t directory_offset,
                     std::span<const uint8_t> window, DetectorMatch* match) {
-  for (SectionWalk walk(signatures, directory_offset, kMacroSignatureRecordSize); !walk.AtEnd();
-       walk.Next()) {
+  const RecordIndex* index = FindSectionIndex(signatures, directory_offset, RecordTest::kMacroText);
+  for (CandidateWalk walk(signatures, directory_offset, kMacroSignatureRecordSize, index, window);
+       !walk.AtEnd(); walk.Next()) {
     std::span<const uint8_t> record = walk.Record();
     if (!BytesEqual(window, ReadU16(record, kMacroFirstOffsetField),
                     record.data() + kMacroFirstPatternField, kMacroFirstPatternLength)) {

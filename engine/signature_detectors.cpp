@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstring>
 #include <span>
 
 #include "engine/byte_reader.h"
+#include "engine/candidate_walk.h"
 #include "engine/file_reads.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
+#include "engine/signature_index.h"
 #include "engine/signature_records.h"
 
 namespace quarn {
@@ -48,8 +51,13 @@ uint32_t ScanOffsetSignatures(const DatabaseImage& signatures, File& file, uint1
   std::span<const uint8_t> code(state.entry_code_buffer);
   const int64_t entry = state.entry_position;
   DetectorMatch match;
-  for (SectionWalk walk(signatures, directory_offset, kOffsetSignatureRecordSize); !walk.AtEnd();
-       walk.Next()) {
+  // Every record of the call detectors reads the file: none may be skipped.
+  const RecordIndex* index =
+      direction == Direction::kCall
+          ? nullptr
+          : FindSectionIndex(signatures, directory_offset, RecordTest::kCodeFilter);
+  for (CandidateWalk walk(signatures, directory_offset, kOffsetSignatureRecordSize, index, code);
+       !walk.AtEnd(); walk.Next()) {
     std::span<const uint8_t> record = walk.Record();
     if (direction != Direction::kCall &&
         !BytesEqual(code, record[kOffsetCodeOffsetField], record.data() + kOffsetCodeField,
@@ -86,6 +94,7 @@ uint32_t ScanOffsetSignatures(const DatabaseImage& signatures, File& file, uint1
 }
 
 // True when the first `length` pattern bytes occur in `window` in order, anything between.
+// The record-by-record walk keeps this plain form: it is what the index is checked against.
 bool ContainsInOrder(std::span<const uint8_t> window, const uint8_t* pattern, uint8_t length) {
   uint8_t k = 0;
   for (uint8_t byte : window) {
@@ -93,6 +102,21 @@ bool ContainsInOrder(std::span<const uint8_t> window, const uint8_t* pattern, ui
     if (++k == length) return true;
   }
   return false;
+}
+
+// The same answer for a length of 1 or more, leaping from each pattern byte's first
+// occurrence to the next's: the plain form also takes each one's first occurrence after the
+// previous.
+bool ContainsInOrderByLeaps(std::span<const uint8_t> window, const uint8_t* pattern,
+                            uint8_t length) {
+  size_t at = 0;
+  for (uint8_t k = 0; k < length; ++k) {
+    if (at >= window.size()) return false;
+    const void* hit = std::memchr(window.data() + at, pattern[k], window.size() - at);
+    if (hit == nullptr) return false;
+    at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - window.data()) + 1;
+  }
+  return true;
 }
 
 // The VirusId a matching pattern record stands for, or 0 when its confirmation fails.
@@ -113,14 +137,50 @@ uint32_t ResolvePatternMatch(uint32_t id, File& file, DetectorState& state) {
   return id;
 }
 
+// The two areas pattern records look into, with the first position of every byte value in
+// each (the area's length when the value is absent).
+struct PatternAreas {
+  std::span<const uint8_t> at_entry;
+  std::span<const uint8_t> start;
+  std::array<uint16_t, 256> first_at_entry;
+  std::array<uint16_t, 256> first_at_start;
+
+  PatternAreas(std::span<const uint8_t> entry_area, std::span<const uint8_t> start_area)
+      : at_entry(entry_area), start(start_area) {
+    Survey(at_entry, &first_at_entry);
+    Survey(start, &first_at_start);
+  }
+
+  static void Survey(std::span<const uint8_t> area, std::array<uint16_t, 256>* first) {
+    first->fill(static_cast<uint16_t>(area.size()));
+    for (size_t i = area.size(); i-- > 0;) (*first)[area[i]] = static_cast<uint16_t>(i);
+  }
+};
+
+// The VirusId a pattern record reports for the file, or 0 to go on with the next record.
+uint32_t TestPatternRecord(std::span<const uint8_t> record, const PatternAreas& areas, File& file,
+                           DetectorState& state, bool by_leaps) {
+  uint8_t length = record[kPatternLengthField];
+  if (length == 0 || length > kPatternMaxLength) return 0;  // not a pattern the record holds
+  std::span<const uint8_t> area = record[kPatternAreaField] == 0 ? areas.at_entry : areas.start;
+  size_t window = std::min<size_t>(record[kPatternWindowField], area.size());
+  const uint8_t* pattern = record.data() + kPatternBytesField;
+  if (!(by_leaps ? ContainsInOrderByLeaps : ContainsInOrder)(area.first(window), pattern, length)) {
+    return 0;
+  }
+  return ResolvePatternMatch(ReadU16(record, kPatternIdField), file, state);
+}
+
 }  // namespace
 
 uint32_t ScanEntrySignatures(const DatabaseImage& signatures, File& file, uint16_t* variant_flag,
                              uint16_t directory_offset, DetectorState& state) {
   std::span<const uint8_t> code(state.entry_code_buffer);
   DetectorMatch match;
-  for (SectionWalk walk(signatures, directory_offset, kEntrySignatureRecordSize); !walk.AtEnd();
-       walk.Next()) {
+  const RecordIndex* index =
+      FindSectionIndex(signatures, directory_offset, RecordTest::kEntryBytes);
+  for (CandidateWalk walk(signatures, directory_offset, kEntrySignatureRecordSize, index, code);
+       !walk.AtEnd(); walk.Next()) {
     std::span<const uint8_t> record = walk.Record();
     if (!BytesEqual(code, record[kEntryCodeOffsetField], record.data() + kEntryBytesField,
                     kEntryBytesLength)) {
@@ -165,20 +225,29 @@ uint32_t ScanPatternSignatures(const DatabaseImage& signatures, File& file, uint
   uint32_t entry_length = ReadAt(file, state.entry_position, at_entry.data(), kPatternAreaSize);
   if (start_length == 0 || entry_length == 0) return 0;
 
+  const PatternAreas areas(std::span<const uint8_t>(at_entry.data(), entry_length),
+                           std::span<const uint8_t>(start.data(), start_length));
+  if (const RecordIndex* index =
+          FindSectionIndex(signatures, directory_offset, RecordTest::kPattern)) {
+    // A record whose first pattern byte is not in its window cannot match, and no record's
+    // test reads the file before it matches: such records are passed over unread.
+    for (uint16_t ordinal = 0; ordinal < index->record_count; ++ordinal) {
+      const RecordIndex::PatternKey key = index->pattern_keys[ordinal];
+      if (!key.valid) continue;
+      const auto& first = key.at_start ? areas.first_at_start : areas.first_at_entry;
+      const size_t area_size = key.at_start ? areas.start.size() : areas.at_entry.size();
+      if (first[key.first_byte] >= std::min<size_t>(key.window, area_size)) continue;
+      if (uint32_t id = TestPatternRecord(index->Record(signatures, ordinal), areas, file, state,
+                                          /*by_leaps=*/true)) {
+        *variant_flag = 0;
+        return id;
+      }
+    }
+    return 0;
+  }
   for (SectionWalk walk(signatures, directory_offset, kPatternRecordSize); !walk.AtEnd();
        walk.Next()) {
-    std::span<const uint8_t> record = walk.Record();
-    uint8_t length = record[kPatternLengthField];
-    if (length == 0 || length > kPatternMaxLength) continue;  // not a pattern the record holds
-    std::span<const uint8_t> area = record[kPatternAreaField] == 0
-                                        ? std::span<const uint8_t>(at_entry.data(), entry_length)
-                                        : std::span<const uint8_t>(start.data(), start_length);
-    size_t window = std::min<size_t>(record[kPatternWindowField], area.size());
-    if (!ContainsInOrder(area.first(window), record.data() + kPatternBytesField, length)) {
-      continue;
-    }
-    uint32_t id = ResolvePatternMatch(ReadU16(record, kPatternIdField), file, state);
-    if (id != 0) {
+    if (uint32_t id = TestPatternRecord(walk.Record(), areas, file, state, /*by_leaps=*/false)) {
       *variant_flag = 0;
       return id;
     }

@@ -1,5 +1,7 @@
 // Any file through the whole detection stage, against the signature sources that ship: both
-// detector chains and both heuristics, whatever the file's first bytes say it is.
+// detector chains and both heuristics, whatever the file's first bytes say it is. The stage
+// also runs with the signature index and through the scan's read window, and must answer
+// exactly as it does without them.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,9 +15,11 @@
 #include "engine/file_verdict.h"
 #include "engine/heuristics.h"
 #include "engine/non_executable_chain.h"
+#include "engine/signature_index.h"
 #include "fuzz/fuzz_seeds.h"
 #include "platform/memory_file_system.h"
 #include "platform/posix_folder.h"
+#include "platform/read_cache_file.h"
 #include "samplegen/sample_set.h"
 
 namespace {
@@ -37,6 +41,20 @@ const quarn::DatabaseImage& Signatures() {
   return image;
 }
 
+const quarn::DatabaseImage& IndexedSignatures() {
+  static const quarn::DatabaseImage image = [] {
+    quarn::DatabaseImage indexed(Signatures().bytes());
+    quarn::IndexSignatures(indexed);
+    return indexed;
+  }();
+  return image;
+}
+
+bool SameVerdict(const quarn::FileVerdict& a, const quarn::FileVerdict& b) {
+  return a.virus == b.virus && a.variant == b.variant && a.suspicious == b.suspicious &&
+         a.executable == b.executable;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -47,7 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto file = (*folder)->OpenFile("f", quarn::OpenMode::kRead);
   if (!file) return 0;
   uint16_t flag = 0;
-  quarn::DetectFile(signatures, **file, true);
+  const quarn::FileVerdict plain = quarn::DetectFile(signatures, **file, true);
+  quarn::ReadCacheFile window(**file);
+  if (!SameVerdict(quarn::DetectFile(IndexedSignatures(), window, true), plain)) std::abort();
   quarn::DetectExecutable(signatures, **file, &flag);
   quarn::DetectNonExecutable(signatures, **file, &flag);
   quarn::CheckExecutableHeuristics(signatures, **file);

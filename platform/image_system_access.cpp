@@ -182,13 +182,26 @@ SectorWriteResult ImageSystemAccess::CallWritePhysicalSector1(
 void ImageSystemAccess::CopyMemDos(uint16_t segment, uint16_t offset,
                                    std::span<uint8_t> destination) {
   std::fill(destination.begin(), destination.end(), 0);
+  if (MemoryDescriptor() < 0) return;
+  const uint64_t linear = uint64_t{segment} * 16 + offset;
+  ReadFully(memory_descriptor_, destination.data(), destination.size(), linear);
+}
+
+int ImageSystemAccess::MemoryDescriptor() {
   if (!memory_tried_) {
     memory_tried_ = true;
     if (memory_image_) memory_descriptor_ = ::open(memory_image_->c_str(), O_RDONLY | O_CLOEXEC);
   }
-  if (memory_descriptor_ < 0) return;
-  const uint64_t linear = uint64_t{segment} * 16 + offset;
-  ReadFully(memory_descriptor_, destination.data(), destination.size(), linear);
+  return memory_descriptor_;
+}
+
+bool ImageSystemAccess::DosMemoryIsZero(uint16_t segment, uint16_t offset, size_t /*length*/) {
+  if (MemoryDescriptor() < 0) return true;
+  struct stat status {};
+  if (fstat(memory_descriptor_, &status) != 0) return false;
+  // Only an address past the image's end is known to read as zeros; an image that grows
+  // meanwhile is read as it is then.
+  return uint64_t{segment} * 16 + offset >= static_cast<uint64_t>(status.st_size);
 }
 
 }  // namespace quarn

@@ -47,8 +47,12 @@ class ImageSystemAccess : public SystemAccess {
   SectorWriteResult CallWritePhysicalSector1(uint16_t cylinder_sector, uint16_t head_drive,
                                              std::span<const uint8_t, kSectorSize> sector) override;
   void CopyMemDos(uint16_t segment, uint16_t offset, std::span<uint8_t> destination) override;
+  bool DosMemoryIsZero(uint16_t segment, uint16_t offset, size_t length) override;
 
  private:
+  // The memory image's descriptor, opened on first use; -1 without one.
+  int MemoryDescriptor();
+
   struct OpenDisk {
     int descriptor = -1;
     bool writable = false;

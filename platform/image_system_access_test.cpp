@@ -178,6 +178,14 @@ TEST_F(ImageSystemAccessTest, LowMemoryComesFromTheImageAndZerosBeyond) {
   window.assign(16, 0xEE);
   none.CopyMemDos(0, 0, window);
   EXPECT_EQ(window, std::vector<uint8_t>(16, 0));
+
+  // Zeros are promised only where the image cannot deliver anything else.
+  EXPECT_FALSE(access.DosMemoryIsZero(0x1000, 0, 0xFFFF));
+  EXPECT_FALSE(access.DosMemoryIsZero(0x2000, 0, 0xFFFF));
+  EXPECT_TRUE(access.DosMemoryIsZero(0x2001, 0, 0xFFFF));
+  EXPECT_TRUE(none.DosMemoryIsZero(0, 0, 0xFFFF));
+  ImageSystemAccess missing({}, scratch_.Child("no such image"));
+  EXPECT_TRUE(missing.DosMemoryIsZero(0, 0, 0xFFFF));
 }
 
 }  // namespace

@@ -6,6 +6,27 @@
 
 namespace quarn {
 
+uint32_t ReadCacheFile::Load(uint64_t offset, uint8_t* destination, uint32_t length) {
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return 0;
+  ++underlying_reads_;
+  if (!file_.Seek(static_cast<int64_t>(offset), SeekOrigin::kBegin)) return 0;
+  // A file may deliver less than asked before its end; "nothing", or reaching the end its
+  // size tells, means the end. Trusting the size saves the read that would deliver nothing.
+  uint32_t filled = 0;
+  while (filled < length) {
+    const uint32_t got = file_.Read(destination + filled, length - filled);
+    if (got == 0) break;
+    filled += got;
+    const std::optional<uint64_t> size = Size();
+    if (filled < length && size && offset + filled >= *size) break;
+  }
+  if (filled < length) {
+    const uint64_t end = offset + filled;
+    known_end_ = known_end_ ? std::min(*known_end_, end) : end;
+  }
+  return filled;
+}
+
 const ReadCacheFile::Block* ReadCacheFile::Fetch(uint64_t index) {
   Block* oldest = &blocks_[0];
   for (Block& block : blocks_) {
@@ -15,38 +36,63 @@ const ReadCacheFile::Block* ReadCacheFile::Fetch(uint64_t index) {
     }
     if (block.last_use < oldest->last_use) oldest = &block;
   }
-  const uint64_t offset = index * kBlockSize;
-  if (offset > static_cast<uint64_t>(INT64_MAX)) return nullptr;
-  ++underlying_reads_;
-  if (!file_.Seek(static_cast<int64_t>(offset), SeekOrigin::kBegin)) return nullptr;
   oldest->index = UINT64_MAX;
-  // A file may deliver less than asked before its end; only "nothing" means the end.
-  oldest->filled = 0;
-  while (oldest->filled < kBlockSize) {
-    const uint32_t got =
-        file_.Read(oldest->bytes.data() + oldest->filled, kBlockSize - oldest->filled);
-    if (got == 0) break;
-    oldest->filled += got;
-  }
+  oldest->filled = Load(index * kBlockSize, oldest->bytes.data(), kBlockSize);
   if (oldest->filled == 0) return nullptr;
   oldest->index = index;
   oldest->last_use = ++clock_;
   return oldest;
 }
 
+std::optional<uint64_t> ReadCacheFile::TailStart() {
+  const std::optional<uint64_t> size = Size();
+  if (!size || *size <= kHeadSize) return std::nullopt;
+  return std::max<uint64_t>(kHeadSize, *size - kTailSize);
+}
+
+ReadCacheFile::Piece ReadCacheFile::PieceAt(uint64_t at) {
+  if (known_end_ && at >= *known_end_) return {};
+  if (at < head_.bytes.size()) {
+    if (!head_.loaded) {
+      head_.loaded = true;
+      head_.filled = Load(0, head_.bytes.data(), static_cast<uint32_t>(head_.bytes.size()));
+    }
+    if (at >= head_.filled) return {};
+    return {head_.bytes.data() + at, static_cast<uint32_t>(head_.filled - at)};
+  }
+  const std::optional<uint64_t> tail_start = TailStart();
+  if (tail_start && at >= *tail_start) {
+    if (!tail_.loaded) {
+      tail_.loaded = true;
+      tail_.start = *tail_start;
+      // The byte past the end as the size tells it is asked for too: when it is not there,
+      // the end is known and reads beyond it need not go to the file.
+      const uint32_t length = static_cast<uint32_t>(
+          std::min<uint64_t>(*Size() - *tail_start + 1, static_cast<uint64_t>(tail_.bytes.size())));
+      tail_.filled = Load(tail_.start, tail_.bytes.data(), length);
+    }
+    if (at < tail_.start + tail_.filled) {
+      const uint64_t within = at - tail_.start;
+      return {tail_.bytes.data() + within, static_cast<uint32_t>(tail_.filled - within)};
+    }
+    if (known_end_ && at >= *known_end_) return {};
+  }
+  const Block* block = Fetch(at / kBlockSize);
+  if (block == nullptr) return {};
+  const uint32_t within = static_cast<uint32_t>(at % kBlockSize);
+  if (within >= block->filled) return {};
+  return {block->bytes.data() + within, block->filled - within};
+}
+
 uint32_t ReadCacheFile::Read(void* buffer, uint32_t length) {
   auto* out = static_cast<uint8_t*>(buffer);
   uint32_t done = 0;
   while (done < length) {
-    const uint64_t at = position_ + done;
-    const Block* block = Fetch(at / kBlockSize);
-    if (block == nullptr) break;
-    const uint32_t within = static_cast<uint32_t>(at % kBlockSize);
-    if (within >= block->filled) break;
-    const uint32_t piece = std::min(length - done, block->filled - within);
-    std::memcpy(out + done, block->bytes.data() + within, piece);
-    done += piece;
-    if (block->filled < kBlockSize) break;  // the file ends in this block
+    const Piece piece = PieceAt(position_ + done);
+    if (piece.length == 0) break;
+    const uint32_t count = std::min(length - done, piece.length);
+    std::memcpy(out + done, piece.bytes, count);
+    done += count;
   }
   position_ += done;
   return done;

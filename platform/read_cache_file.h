@@ -8,14 +8,25 @@
 
 namespace quarn {
 
-// A read-only view of an open file that keeps a few aligned 4 KiB blocks of it, so the many
-// small reads the detectors make at the start, the entry and the end of a file cost one
-// read of the underlying file per block. Meant for the few milliseconds a file is being
-// scanned: it assumes the file does not change meanwhile, and it never writes.
+// A read-only view of an open file for the few milliseconds it is being scanned. The
+// detectors make many small reads near the start, the entry and the end of a file, so the
+// view keeps three kinds of piece, each read from the file at most once:
+//   - the head: the first kHeadSize bytes (and the next, so a small file's end is known),
+//     read on the first read below that offset;
+//   - the tail: the last kTailSize bytes as Size() tells them (and the byte after, so the
+//     end is known), read on the first read there;
+//   - up to kBlocks aligned blocks of kBlockSize for anything in between, least recently
+//     used first out.
+// Once any piece delivers less than asked, the file's end is known and reads past it cost
+// nothing. It assumes the file does not change meanwhile: a piece that reaches the end
+// Size() tells is taken to end the file there. Every read answers what the same read of
+// the file itself would. It never writes.
 class ReadCacheFile : public File {
  public:
   static constexpr uint32_t kBlockSize = 4096;
   static constexpr int kBlocks = 4;
+  static constexpr uint32_t kHeadSize = 8192;
+  static constexpr uint32_t kTailSize = 8192;
 
   explicit ReadCacheFile(File& file) : file_(file) {}
 
@@ -34,7 +45,8 @@ class ReadCacheFile : public File {
   std::optional<FileInfo> GetInfo() override { return file_.GetInfo(); }
   bool SetOwner(uint32_t, uint32_t) override { return false; }
 
-  // Reads of the underlying file so far, for tests and benchmarks.
+  // Pieces read from the underlying file so far (head, tail and blocks), for tests and
+  // benchmarks.
   int underlying_reads() const { return underlying_reads_; }
 
  private:
@@ -45,13 +57,37 @@ class ReadCacheFile : public File {
     std::array<uint8_t, kBlockSize> bytes;
   };
 
+  template <size_t N>
+  struct Window {
+    bool loaded = false;
+    uint64_t start = 0;
+    uint32_t filled = 0;
+    std::array<uint8_t, N> bytes;
+  };
+
+  // Bytes of the file from `at` on that one piece holds, or an empty answer when the file
+  // holds nothing there.
+  struct Piece {
+    const uint8_t* bytes = nullptr;
+    uint32_t length = 0;
+  };
+  Piece PieceAt(uint64_t at);
+
+  // Fills `destination` with up to `length` bytes from `offset`; short reads of the file are
+  // retried, and only "nothing" ends the fill. Notes the file's end when it comes short.
+  uint32_t Load(uint64_t offset, uint8_t* destination, uint32_t length);
   // The cached block `index`, read from the file when it is not held; nothing when the
   // read delivered nothing.
   const Block* Fetch(uint64_t index);
+  // Where the tail starts, or nothing when the file has no tail apart from its head.
+  std::optional<uint64_t> TailStart();
 
   File& file_;
   uint64_t position_ = 0;
   std::optional<std::optional<uint64_t>> size_;
+  std::optional<uint64_t> known_end_;  // reads from here on deliver nothing
+  Window<kHeadSize + 1> head_;
+  Window<kTailSize + 1> tail_;
   std::array<Block, kBlocks> blocks_;
   uint64_t clock_ = 0;
   int underlying_reads_ = 0;

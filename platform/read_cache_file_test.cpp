@@ -58,17 +58,45 @@ TEST_F(ReadCacheFileTest, ReadsAnywhereGiveTheFilesBytes) {
   }
 }
 
-TEST_F(ReadCacheFileTest, SmallReadsNearEachOtherCostOneReadOfTheFile) {
+TEST_F(ReadCacheFileTest, SmallReadsNearTheStartOrTheEndCostOneReadOfTheFileEach) {
   Make(100000);
-  for (uint32_t offset : {0u, 24u, 512u, 100u, 4000u})
-    ExpectSameRead(offset, SeekOrigin::kBegin, 16);
+  for (uint32_t offset : {0u, 24u, 512u, 100u, 4000u, 8180u})
+    ExpectSameRead(offset, SeekOrigin::kBegin, 12);
   EXPECT_EQ(cached_->underlying_reads(), 1);
+  // The tail is measured from the end, so a read across an aligned block boundary near the
+  // end is still one read.
   ExpectSameRead(-80, SeekOrigin::kEnd, 80);
   ExpectSameRead(-20, SeekOrigin::kEnd, 4);
+  ExpectSameRead(-(100000 - 4096 * 24) - 8, SeekOrigin::kEnd, 16);
+  ExpectSameRead(-8000, SeekOrigin::kEnd, 16);
   EXPECT_EQ(cached_->underlying_reads(), 2);
-  // A read across a block boundary takes both blocks.
-  ExpectSameRead(8190, SeekOrigin::kBegin, 8);
+  // Between head and tail, aligned blocks: a read across a block boundary takes both.
+  ExpectSameRead(4 * 4096 - 4, SeekOrigin::kBegin, 8);
   EXPECT_EQ(cached_->underlying_reads(), 4);
+}
+
+TEST_F(ReadCacheFileTest, ReadsPastAKnownEndCostNothing) {
+  for (size_t size : {0u, 1u, 4096u, 8192u, 8193u, 30000u}) {
+    SCOPED_TRACE(size);
+    Make(size);
+    ExpectSameRead(0, SeekOrigin::kBegin, 16);
+    ExpectSameRead(-16, SeekOrigin::kEnd, 32);
+    const int reads = cached_->underlying_reads();
+    EXPECT_LE(reads, 2);
+    for (int64_t past : {0, 1, 15, 70000}) ExpectSameRead(past, SeekOrigin::kEnd, 16);
+    EXPECT_EQ(cached_->underlying_reads(), reads);
+  }
+}
+
+TEST_F(ReadCacheFileTest, AFileOfTheHeadsSizeOrLessIsReadOnce) {
+  for (size_t size : {1u, 511u, 4097u, 8192u}) {
+    SCOPED_TRACE(size);
+    Make(size);
+    for (int64_t offset : {0, 2, 24, 0x3C, 500, 4095, 4096, 9000})
+      ExpectSameRead(offset, SeekOrigin::kBegin, 256);
+    for (int64_t back : {1, 16, 80, 511}) ExpectSameRead(-back, SeekOrigin::kEnd, 16);
+    EXPECT_EQ(cached_->underlying_reads(), 1);
+  }
 }
 
 TEST_F(ReadCacheFileTest, ShortReadsOfTheFileAreNotMistakenForItsEnd) {

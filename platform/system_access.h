@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -44,6 +45,13 @@ class SystemAccess {
   // Fills `destination` from linear address segment × 16 + offset of low DOS memory;
   // memory the platform cannot read reads as zeros.
   virtual void CopyMemDos(uint16_t segment, uint16_t offset, std::span<uint8_t> destination) = 0;
+
+  // True when CopyMemDos of `length` bytes there would deliver only zeros, known without
+  // copying them (no memory to read, or an address past its end); false when it may not, or
+  // when the platform cannot tell.
+  virtual bool DosMemoryIsZero(uint16_t /*segment*/, uint16_t /*offset*/, size_t /*length*/) {
+    return false;
+  }
 };
 
 }  // namespace quarn

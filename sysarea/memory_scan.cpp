@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -55,11 +56,38 @@ ResultLine TextLine(std::string text) {
   return line;
 }
 
+constexpr size_t kWindowCount = std::size(kMemoryWindowSegments);
+using ZeroWindows = std::array<bool, kWindowCount>;
+
+// Which windows the platform knows to hold only zeros, asked once per scan: with no memory
+// image, all of them, and a record is then settled without copying anything.
+ZeroWindows FindZeroWindows(SystemAccess& memory) {
+  ZeroWindows zero{};
+  for (size_t i = 0; i < kWindowCount; ++i) {
+    zero[i] = memory.DosMemoryIsZero(kMemoryWindowSegments[i], 0, kMemoryWindowSize);
+  }
+  return zero;
+}
+
+// Whether the pattern hits a window of zeros: every position of such a window looks the
+// same, so a window just long enough for one hit answers for all.
+bool HitsZeros(const MemoryPattern& pattern) {
+  static constexpr std::array<uint8_t, 2 + 0xFF + 2> kZeros{};
+  static_assert(kZeros.size() <= kMemoryWindowSize);
+  return FindMemoryPattern(std::span(kZeros).first(HitExtent(pattern)), pattern).has_value();
+}
+
 // Reads the record's windows in order into `window` until one holds a hit.
-bool FoundInMemory(SystemAccess& memory, const MemoryPattern& pattern, std::span<uint8_t> window) {
-  const size_t window_count =
-      pattern.upper_memory ? std::size(kMemoryWindowSegments) : kLowMemoryWindowCount;
+bool FoundInMemory(SystemAccess& memory, const MemoryPattern& pattern, const ZeroWindows& zero,
+                   std::span<uint8_t> window) {
+  const size_t window_count = pattern.upper_memory ? kWindowCount : kLowMemoryWindowCount;
+  std::optional<bool> hits_zeros;
   for (size_t i = 0; i < window_count; ++i) {
+    if (zero[i]) {
+      if (!hits_zeros) hits_zeros = HitsZeros(pattern);
+      if (*hits_zeros) return true;
+      continue;
+    }
     memory.CopyMemDos(kMemoryWindowSegments[i], 0, window);
     if (FindMemoryPattern(window, pattern)) return true;
   }
@@ -131,10 +159,11 @@ MemoryScanResult ScanMemory(const DatabaseImage& signatures, SystemAccess& memor
   progress.Show();
 
   std::vector<uint8_t> window(kMemoryWindowSize);
+  const ZeroWindows zero_windows = FindZeroWindows(memory);
   uint16_t found = 0;
   for (; !patterns.AtEnd(); patterns.Next()) {
     const MemoryPattern pattern = ParseMemoryPattern(patterns.Record());
-    if (pattern.virus_id != 0 && FoundInMemory(memory, pattern, window)) {
+    if (pattern.virus_id != 0 && FoundInMemory(memory, pattern, zero_windows, window)) {
       found = pattern.virus_id;
       break;
     }

@@ -95,6 +95,10 @@ struct MemoryScanResult {
 // starts the bar again from 0. A record whose VirusId is 0 names no virus: it is not
 // searched, only stepped over.
 //
+// Windows the platform knows to hold only zeros (SystemAccess::DosMemoryIsZero, asked once
+// per window at the start) are not copied: each record is tested against zeros directly,
+// with the same result, lines and progress as if they had been read.
+//
 // Allocates one window buffer per call and nothing per window.
 MemoryScanResult ScanMemory(const DatabaseImage& signatures, SystemAccess& memory,
                             Language language, MemoryNameBuffer& name,

@@ -399,5 +399,88 @@ TEST_F(MemoryScanTest, ProgressRangeIsTheFirstBlockAndWrapsPastIt) {
   EXPECT_EQ(memory_.memory_reads().size(), 205 * kLowWindows.size());
 }
 
+// --- Memory the platform knows to be zeros ---
+
+// Records that zeros can and cannot match, among many that they cannot: the scan that is told
+// memory is zeros must end like the one that reads every window, without reading one.
+class ZeroMemory : public MemoryScanTest {
+ protected:
+  struct Outcome {
+    MemoryScanResult result;
+    std::vector<std::string> texts;
+    std::vector<int> progress;
+  };
+
+  Outcome ScanZeros(const DatabaseImage& signatures, bool tell) {
+    memory_ = InMemorySystemAccess();
+    memory_.PutMemory(Linear(0x3000, 0x20), std::vector<uint8_t>(64, 0));  // zeros put
+    memory_.TellZeroMemory(tell);
+    lines_.clear();
+    progress_.clear();
+    name_ = {};
+    Outcome outcome{Scan(signatures), Texts(), progress_};
+    return outcome;
+  }
+
+  static std::vector<PatternRecord> ManyRecords(size_t count, uint32_t seed) {
+    std::vector<PatternRecord> records(count);
+    for (size_t i = 0; i < count; ++i) {
+      PatternRecord& record = records[i];
+      seed = seed * 1103515245 + 12345;
+      record.pattern[0] = static_cast<uint8_t>(1 + (seed >> 16) % 255);
+      record.virus_id = static_cast<uint16_t>(100 + i);
+      record.upper = static_cast<uint8_t>(i % 3 == 0);
+      // Zeros everywhere but the confirmation word: zeros still do not match.
+      if (i % 7 == 3) {
+        record.pattern.assign(12, 0);
+        record.confirm_word = 0x0100;
+      }
+      if (i % 11 == 5) record.virus_id = 0;  // stepped over unsearched
+    }
+    return records;
+  }
+};
+
+TEST_F(ZeroMemory, ManyRecordsThatZerosCannotMatchGiveTheSameLinesAndProgress) {
+  const DatabaseImage signatures = Signatures(ManyRecords(300, 1));
+  const Outcome read = ScanZeros(signatures, false);
+  EXPECT_EQ(memory_.memory_reads().size(), 11 * 200u + 16 * 100u - 11 * 18 - 16 * 9);
+  const Outcome told = ScanZeros(signatures, true);
+  EXPECT_TRUE(memory_.memory_reads().empty());
+  EXPECT_EQ(memory_.zero_memory_queries(), 16);  // once per window, not per record
+  EXPECT_EQ(told.result.virus_id, 0);
+  EXPECT_EQ(told.texts, read.texts);
+  EXPECT_EQ(told.progress, read.progress);
+  EXPECT_EQ(told.progress.size(), 301u);
+}
+
+TEST_F(ZeroMemory, ARecordThatZerosMatchIsFoundWhereTheReadingScanFindsIt) {
+  std::vector<PatternRecord> records = ManyRecords(120, 2);
+  PatternRecord zeros;
+  zeros.pattern.assign(12, 0);
+  zeros.confirm_word = 0;
+  zeros.confirm_offset = 200;  // a test that reaches past the pattern still fits a window
+  zeros.virus_id = 4242;
+  records.push_back(zeros);
+  std::rotate(records.begin() + 77, records.end() - 1, records.end());  // the 78th record
+  std::vector<std::vector<uint8_t>> names = {NameRecord(4242, "ZEROS")};
+  const DatabaseImage signatures = Signatures(records, names);
+  const Outcome read = ScanZeros(signatures, false);
+  const Outcome told = ScanZeros(signatures, true);
+  EXPECT_TRUE(memory_.memory_reads().empty());
+  EXPECT_EQ(read.result.virus_id, 4242);
+  EXPECT_EQ(told.result.virus_id, read.result.virus_id);
+  EXPECT_EQ(told.result.name, "ZEROS");
+  EXPECT_EQ(told.texts, read.texts);
+  EXPECT_EQ(told.progress, read.progress);
+}
+
+TEST_F(ZeroMemory, WindowsThatHoldBytesAreStillRead) {
+  PutHook(Linear(0x5000, 0x30));
+  memory_.TellZeroMemory(true);
+  EXPECT_EQ(Scan(Signatures({PatternRecord{}})).virus_id, 7);
+  EXPECT_THAT(SegmentsRead(), ElementsAre(0x5000));
+}
+
 }  // namespace
 }  // namespace quarn

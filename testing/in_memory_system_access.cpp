@@ -95,4 +95,15 @@ void InMemorySystemAccess::CopyMemDos(uint16_t segment, uint16_t offset,
   std::memset(destination.data() + copied, 0, destination.size() - copied);
 }
 
+bool InMemorySystemAccess::DosMemoryIsZero(uint16_t segment, uint16_t offset, size_t length) {
+  ++zero_memory_queries_;
+  if (!tells_zero_memory_) return false;
+  const size_t start = static_cast<size_t>(segment) * 16 + offset;
+  if (start >= memory_.size()) return true;
+  const auto end =
+      memory_.begin() + static_cast<ptrdiff_t>(std::min(memory_.size(), start + length));
+  return std::all_of(memory_.begin() + static_cast<ptrdiff_t>(start), end,
+                     [](uint8_t byte) { return byte == 0; });
+}
+
 }  // namespace quarn

@@ -66,6 +66,11 @@ class InMemorySystemAccess : public SystemAccess {
   SectorWriteResult CallWritePhysicalSector1(uint16_t cylinder_sector, uint16_t head_drive,
                                              std::span<const uint8_t, kSectorSize> sector) override;
   void CopyMemDos(uint16_t segment, uint16_t offset, std::span<uint8_t> destination) override;
+  // Answers only after TellZeroMemory(true); until then it cannot tell, like a platform
+  // without the query, so the memory reads a test counts are all made.
+  bool DosMemoryIsZero(uint16_t segment, uint16_t offset, size_t length) override;
+  void TellZeroMemory(bool tell) { tells_zero_memory_ = tell; }
+  int zero_memory_queries() const { return zero_memory_queries_; }
 
  private:
   static uint32_t SectorKey(uint16_t cylinder_sector, uint16_t head_drive) {
@@ -80,6 +85,8 @@ class InMemorySystemAccess : public SystemAccess {
   std::vector<MemoryRead> memory_reads_;
   std::vector<SectorWrite> sector_writes_;
   int sector_reads_ = 0;
+  bool tells_zero_memory_ = false;
+  int zero_memory_queries_ = 0;
 };
 
 }  // namespace quarn

@@ -95,14 +95,15 @@ TEST_F(CleaningCrashTest, AKillLeavesTheOriginalOrTheHostAndTheNextCleanLeavesNo
     SCOPED_TRACE(sample.name);
     const std::string path = scratch_.Child(sample.name);
 
-    // How long one clean takes here sets the range of the kill's delay, so the kills fall
-    // before, during and after the clean.
+    // How long one clean takes here sets the first range of the kill's delay. The range then
+    // follows what the kills hit: wider after a kill that came too early, narrower after
+    // one that came too late, so on a busy machine too the kills fall around the commit.
     WriteBytes(path, sample.bytes);
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(Clean(sample.name), 1u);
     const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now() - start);
-    std::uniform_int_distribution<int64_t> delay(0, 3 * took.count() + 200);
+    int64_t bound = 3 * took.count() + 200;
 
     for (int run = 0; run < kRunsPerSample; ++run) {
       WriteBytes(path, sample.bytes);
@@ -112,6 +113,7 @@ TEST_F(CleaningCrashTest, AKillLeavesTheOriginalOrTheHostAndTheNextCleanLeavesNo
         Clean(sample.name);
         _exit(0);
       }
+      std::uniform_int_distribution<int64_t> delay(0, bound);
       std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
       kill(child, SIGKILL);
       int status = 0;
@@ -120,7 +122,13 @@ TEST_F(CleaningCrashTest, AKillLeavesTheOriginalOrTheHostAndTheNextCleanLeavesNo
       const std::vector<uint8_t> left = ReadBytes(path);
       const bool original = left == sample.bytes;
       ASSERT_TRUE(original || left == *sample.host) << "run " << run << ": a mixed file";
-      (original ? killed_before : killed_after)++;
+      if (original) {
+        ++killed_before;
+        bound = std::min<int64_t>(bound * 3 / 2 + 50, 2'000'000);
+      } else {
+        ++killed_after;
+        bound = std::max<int64_t>(bound * 2 / 3, 20);
+      }
 
       if (Names(scratch_.path()).size() > 1) ++copies_left;
       if (original) EXPECT_EQ(Clean(sample.name), 1u) << "run " << run;
