@@ -4,9 +4,11 @@
 
 #include <initializer_list>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "engine/behaviour_mask.h"
+#include "engine/skip_instruction.h"
 #include "platform/memory_file_system.h"
 #include "testing/executable_builder.h"
 
@@ -167,6 +169,36 @@ TEST_F(HeuristicsTest, WalkCoversExactlyTheBytesOneReadDelivers) {
   files_.Remove("/sample");
   // An operand beyond the read reads as cleared, never as the bytes that follow in the file.
   EXPECT_EQ(MaskOf(Join({Code(1791, 0x90), read_file})), 0);
+}
+
+// The walk's own stepping (calls and the two short jumps stepped over, everything else by the
+// instruction stepper) must land on exactly the instructions the stepper names: a call of
+// "read file" planted at a position the stepper reaches is seen, over random code.
+TEST_F(HeuristicsTest, TheWalkLandsWhereTheInstructionStepperDoes) {
+  std::mt19937 random(1995);
+  for (int run = 0; run < 2000; ++run) {
+    Code code(3 + random() % 1800);
+    for (uint8_t& byte : code) {
+      byte = static_cast<uint8_t>(random());
+      // Opcodes whose operands set bits are kept out, so the planted one is the only bit.
+      for (uint8_t looked_at : {0x81, 0x80, 0xC6, 0x3D, 0xB4, 0xB8}) {
+        if (byte == looked_at) byte = 0x90;
+      }
+    }
+    std::vector<uint32_t> landed;
+    for (uint32_t p = 0; p + 2 < code.size() && p < 1790;) {
+      landed.push_back(p);
+      const uint8_t op = code[p];
+      p += op == 0xE8                   ? 3
+           : (op == 0xEB || op == 0x75) ? 2
+                                        : InstructionStride(op, code[p + 1], code[p + 2]);
+    }
+    const uint32_t at = landed[random() % landed.size()];
+    code[at] = 0xB4;
+    code[at + 1] = 0x3F;
+    files_.Remove("/sample");
+    EXPECT_EQ(CollectBehaviourMask(Open(code), 0), kReadsFile) << "run " << run << " at " << at;
+  }
 }
 
 TEST_F(HeuristicsTest, EntryBeyondTheFileGivesAnEmptyMask) {
