@@ -60,6 +60,11 @@ class File {
   // The file's current size, or nothing when it cannot be known.
   virtual std::optional<uint64_t> Size() = 0;
 
+  // The size the file had when it was opened, where the handle knows it without asking
+  // again, else its current size. For readers that take a file as unchanging while they
+  // look at it (the scan's read cache); anyone who must see a change asks Size().
+  virtual std::optional<uint64_t> SizeWhenOpened() { return Size(); }
+
   // Writes `length` bytes at the current position and moves the position past them.
   // Returns the number of bytes written; fewer than `length` is a failure.
   virtual uint32_t Write(const void* buffer, uint32_t length) = 0;

@@ -21,6 +21,9 @@ class PosixFile : public File {
   explicit PosixFile(int descriptor);
   // For a descriptor just opened, whose offset is known to be 0.
   PosixFile(int descriptor, uint64_t position) : descriptor_(descriptor), position_(position) {}
+  // `size_when_opened`: what the opener's own fstat found, so the scan needs no other.
+  PosixFile(int descriptor, uint64_t position, uint64_t size_when_opened)
+      : descriptor_(descriptor), position_(position), size_when_opened_(size_when_opened) {}
   ~PosixFile() override;
   PosixFile(const PosixFile&) = delete;
   PosixFile& operator=(const PosixFile&) = delete;
@@ -29,6 +32,9 @@ class PosixFile : public File {
   std::optional<uint64_t> Seek(int64_t offset, SeekOrigin origin) override;
   uint64_t Position() const override { return position_; }
   std::optional<uint64_t> Size() override;
+  std::optional<uint64_t> SizeWhenOpened() override {
+    return size_when_opened_ ? size_when_opened_ : Size();
+  }
   uint32_t Write(const void* buffer, uint32_t length) override;
   bool SetEndOfFile() override;
   bool Flush() override;
@@ -44,6 +50,7 @@ class PosixFile : public File {
  private:
   int descriptor_;
   uint64_t position_ = 0;
+  std::optional<uint64_t> size_when_opened_;
   FileAttributes kept_;  // hidden, system and archive as last set
 };
 

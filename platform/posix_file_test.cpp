@@ -152,6 +152,20 @@ TEST_F(PosixFileTest, AReadAfterAnotherHandleCutTheFileGivesNothing) {
   EXPECT_EQ(file->Size(), 3u);
 }
 
+// A file opened from a folder keeps the size its opening saw for the scan's read cache, while
+// Size() still follows the file; a handle made without one answers Size() for both.
+TEST_F(PosixFileTest, TheSizeWhenOpenedStaysWhileTheFileGrows) {
+  Make("grows", "0123456789");
+  auto folder = OpenPosixFileSystem()->OpenFolder(scratch_.path());
+  ASSERT_TRUE(folder.ok());
+  auto file = (*folder)->OpenFile("grows", OpenMode::kRead);
+  ASSERT_TRUE(file.ok());
+  ASSERT_EQ(truncate(scratch_.Child("grows").c_str(), 25), 0);
+  EXPECT_EQ((*file)->SizeWhenOpened(), 10u);
+  EXPECT_EQ((*file)->Size(), 25u);
+  EXPECT_EQ(Make("plain", "abc")->SizeWhenOpened(), 3u);
+}
+
 TEST(FileTimeFromPartsTest, SaturatesInsteadOfOverflowing) {
   EXPECT_EQ(FileTimeFromParts(1, 5), 1'000'000'005);
   EXPECT_EQ(FileTimeFromParts(-2, 499'999'999), -1'500'000'001);

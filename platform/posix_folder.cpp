@@ -137,7 +137,7 @@ Result<std::unique_ptr<File>> PosixFolder::OpenFile(const std::string& name, Ope
     return Status::Error(PathMessage(kAction, JoinPath(path_, name), kNotRegular));
   }
   // O_NONBLOCK stays: it changes nothing for a regular file, the only kind let through.
-  return std::unique_ptr<File>(new PosixFile(descriptor, 0));
+  return std::unique_ptr<File>(new PosixFile(descriptor, 0, static_cast<uint64_t>(after.st_size)));
 }
 
 Result<std::unique_ptr<File>> PosixFolder::CreateFile(const std::string& name, uint32_t mode) {

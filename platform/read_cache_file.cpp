@@ -120,7 +120,7 @@ std::optional<uint64_t> ReadCacheFile::Seek(int64_t offset, SeekOrigin origin) {
 }
 
 std::optional<uint64_t> ReadCacheFile::Size() {
-  if (!size_) size_ = file_.Size();
+  if (!size_) size_ = file_.SizeWhenOpened();
   return *size_;
 }
 

@@ -131,7 +131,9 @@ TEST_F(CleaningCrashTest, AKillLeavesTheOriginalOrTheHostAndTheNextCleanLeavesNo
       }
 
       if (Names(scratch_.path()).size() > 1) ++copies_left;
-      if (original) EXPECT_EQ(Clean(sample.name), 1u) << "run " << run;
+      if (original) {
+        EXPECT_EQ(Clean(sample.name), 1u) << "run " << run;
+      }
       EXPECT_EQ(ReadBytes(path), *sample.host) << "run " << run;
       // The clean after the kill removed any copy the killed one left; a clean that ended
       // left none.
