@@ -59,4 +59,15 @@ QStringList BrowserNames() {
           QStringLiteral("Mosaic")};
 }
 
+AcceptButtons NewAcceptButtons(QDialog* dialog) {
+  auto* ok = new QPushButton(QStringLiteral("OK"), dialog);
+  ok->setObjectName(QStringLiteral("okButton"));
+  ok->setDefault(true);
+  auto* cancel = new QPushButton(QStringLiteral("Cancel"), dialog);
+  cancel->setObjectName(QStringLiteral("cancelButton"));
+  QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
+  QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+  return {ok, cancel};
+}
+
 }  // namespace quarn::tools

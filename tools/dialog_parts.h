@@ -36,6 +36,14 @@ QPushButton* NewClosingButton(const QString& text, const QString& object_name, Q
 }
 
 QPushButton* NewOkButton(QDialog* dialog);
+
+// The OK (default, accepts) and Cancel (rejects) buttons of a dialog that changes settings,
+// named okButton and cancelButton.
+struct AcceptButtons {
+  QPushButton* ok;
+  QPushButton* cancel;
+};
+AcceptButtons NewAcceptButtons(QDialog* dialog);
 QPushButton* NewCancelButton(Language language, QDialog* dialog);
 
 // The Internet button: opens the maker's web address in the desktop's browser and closes.

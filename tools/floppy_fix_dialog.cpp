@@ -48,13 +48,7 @@ class FloppyFixDialog : public QDialog {
       format_layout->addWidget(button);
     }
 
-    auto* ok = new QPushButton("OK");
-    ok->setObjectName("okButton");
-    ok->setDefault(true);
-    auto* cancel = new QPushButton("Cancel");
-    cancel->setObjectName("cancelButton");
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    const auto [ok, cancel] = NewAcceptButtons(this);
     auto* buttons = new QVBoxLayout;
     buttons->addWidget(ok);
     buttons->addWidget(cancel);

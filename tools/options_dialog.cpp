@@ -82,13 +82,7 @@ class OptionsDialog : public QDialog {
     grid->addWidget(NewGroup("Quarn Security Monitor", "monitorGroup", monitor_disabled_, this), 2,
                     1);
 
-    auto* ok = new QPushButton("OK", this);
-    ok->setObjectName("okButton");
-    ok->setDefault(true);
-    auto* cancel = new QPushButton("Cancel", this);
-    cancel->setObjectName("cancelButton");
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    const auto [ok, cancel] = NewAcceptButtons(this);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok);

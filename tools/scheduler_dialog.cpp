@@ -138,13 +138,7 @@ class SchedulerDialog : public QDialog {
     command_edit_->setMaxLength(kCommandLineLimit);
     (new QVBoxLayout(command_))->addWidget(command_edit_);
 
-    auto* ok = new QPushButton("OK");
-    ok->setObjectName("okButton");
-    ok->setDefault(true);
-    auto* cancel = new QPushButton("Cancel");
-    cancel->setObjectName("cancelButton");
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    const auto [ok, cancel] = NewAcceptButtons(this);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok);
