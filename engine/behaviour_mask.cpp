@@ -1,6 +1,8 @@
 #include "engine/behaviour_mask.h"
 
+#include <cstring>
 #include <span>
+#include <tuple>
 
 #include "engine/byte_reader.h"
 #include "engine/file_reads.h"
@@ -10,9 +12,6 @@ namespace quarn {
 namespace {
 
 constexpr uint32_t kCodeReadSize = 0x700;
-// Larger than the read, so that operands of an instruction starting at the last byte read
-// come from cleared bytes rather than from outside the buffer.
-constexpr uint32_t kCodeBufferSize = 4096;
 
 struct FunctionBit {
   uint16_t function;
@@ -176,18 +175,23 @@ constexpr WalkStrides kWalk = BuildWalkStrides();
 
 }  // namespace
 
-BehaviourMask CollectBehaviourMask(File& file, uint32_t entry_position) {
+EntryCode ReadEntryCode(File& file, uint32_t entry_position) {
   // The walk reads at most a few bytes past a position that never passes the bytes read, so
-  // with this much cleared room behind them it can index the buffer without bound checks:
-  // it steps once per instruction over up to 1792 bytes, for every file scanned.
-  static_assert(kCodeBufferSize >= kCodeReadSize + 8);
-  std::array<uint8_t, kCodeBufferSize> buffer{};
-  const uint32_t read = ReadAt(file, entry_position, buffer.data(), kCodeReadSize);
-  const std::span<const uint8_t> code(buffer);
-  const uint8_t* bytes = buffer.data();
+  // with this much cleared room behind them it can index the buffer without bound checks.
+  static_assert(std::tuple_size_v<decltype(EntryCode::bytes)> >= kCodeReadSize + 8);
+  EntryCode code;
+  code.read = ReadAt(file, entry_position, code.bytes.data(), kCodeReadSize);
+  return code;
+}
+
+BehaviourMask WalkBehaviourMask(const EntryCode& entry_code) {
+  // It steps once per instruction over up to 1792 bytes, for every file the cheaper
+  // PossibleBehaviourMask does not settle.
+  const std::span<const uint8_t> code(entry_code.bytes);
+  const uint8_t* bytes = entry_code.bytes.data();
   BehaviourMask mask = 0;
   uint32_t p = 0;
-  while (p <= read) {
+  while (p <= entry_code.read) {
     const uint8_t op = bytes[p];
     if (kWalk.looked_at[op]) {
       switch (op) {
@@ -212,6 +216,27 @@ BehaviourMask CollectBehaviourMask(File& file, uint32_t entry_position) {
     p += kWalk.base[op] + (kWalk.modrm_extra[bytes[p + 1]] & kWalk.modrm_mask[op]);
   }
   return mask;
+}
+
+BehaviourMask PossibleBehaviourMask(const EntryCode& entry_code) {
+  const std::span<const uint8_t> code(entry_code.bytes);
+  // The walk looks at positions 0 to `read`, both included, so the search does too.
+  const uint8_t* const begin = entry_code.bytes.data();
+  const uint8_t* const end = begin + entry_code.read + 1;
+  BehaviourMask mask = kTestsInfectionMarker;
+  for (const uint8_t* at = begin;
+       (at = static_cast<const uint8_t*>(std::memchr(at, 0xB4, end - at))) != nullptr; ++at) {
+    mask |= LookUp(kAhFunctions, at[1]);
+  }
+  for (const uint8_t* at = begin;
+       (at = static_cast<const uint8_t*>(std::memchr(at, 0xB8, end - at))) != nullptr; ++at) {
+    mask |= LookUp(kAxFunctions, ReadU16(code, at - begin + 1));
+  }
+  return mask;
+}
+
+BehaviourMask CollectBehaviourMask(File& file, uint32_t entry_position) {
+  return WalkBehaviourMask(ReadEntryCode(file, entry_position));
 }
 
 }  // namespace quarn

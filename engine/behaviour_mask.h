@@ -32,10 +32,28 @@ inline constexpr uint32_t kComHeaderReadSize = 512;
 int LocateComEntry(File& file, std::array<uint8_t, kComHeaderReadSize>& buffer,
                    uint32_t* entry_position);
 
-// Walks the 16-bit code at `entry_position` (one read of at most 1792 bytes) and collects
-// the DOS services, vector changes and infection-marker tests it sets up. Calls and the
-// short jumps EB and 75 are stepped over, never followed, so the walk is one linear pass.
-// A file shorter than its entry gives 0.
+// The code the walk steps through: at most 1792 bytes read from the entry, with cleared
+// room behind them so an instruction starting at the last byte read finds zeros after it.
+struct EntryCode {
+  std::array<uint8_t, 4096> bytes{};
+  uint32_t read = 0;  // bytes the file delivered
+};
+
+// One read of the code at `entry_position`; a file shorter than its entry gives no bytes.
+EntryCode ReadEntryCode(File& file, uint32_t entry_position);
+
+// Walks the 16-bit code and collects the DOS services, vector changes and infection-marker
+// tests it sets up. Calls and the short jumps EB and 75 are stepped over, never followed, so
+// the walk is one linear pass.
+BehaviourMask WalkBehaviourMask(const EntryCode& code);
+
+// Every bit the walk could find, and maybe more: the services set up at any position, not
+// only where the walk's instructions start, and always the marker bit. A search for two
+// opcodes instead of a step per instruction, so most files are settled without the walk:
+// WalkBehaviourMask(code) never has a bit this lacks.
+BehaviourMask PossibleBehaviourMask(const EntryCode& code);
+
+// ReadEntryCode and WalkBehaviourMask together. A file shorter than its entry gives 0.
 BehaviourMask CollectBehaviourMask(File& file, uint32_t entry_position);
 
 }  // namespace quarn

@@ -27,6 +27,13 @@ bool Contains(std::span<const BehaviourMask> set, BehaviourMask mask) {
   return std::find(set.begin(), set.end(), mask) != set.end();
 }
 
+// Whether some member of the set has only bits `possible` holds: when none has, no mask
+// the walk could collect is a member, and the walk can be left out.
+bool AnyWithin(std::span<const BehaviourMask> set, BehaviourMask possible) {
+  return std::any_of(set.begin(), set.end(),
+                     [possible](BehaviourMask member) { return (member & ~possible) == 0; });
+}
+
 }  // namespace
 
 bool IsSuspiciousExecutableMask(BehaviourMask mask) {
@@ -40,14 +47,22 @@ bool IsSuspiciousNonExecutableMask(BehaviourMask mask) {
 int CheckExecutableHeuristics(const DatabaseImage& /*signatures*/, File& file) {
   DetectorState state;
   LocateEntryCode(file, state);
-  return IsSuspiciousExecutableMask(CollectBehaviourMask(file, state.entry_position)) ? 1 : 0;
+  const EntryCode code = ReadEntryCode(file, state.entry_position);
+  const BehaviourMask possible = PossibleBehaviourMask(code);
+  if (!AnyWithin(kSharedMasks, possible) && !AnyWithin(kExecutableOnlyMasks, possible)) return 0;
+  return IsSuspiciousExecutableMask(WalkBehaviourMask(code)) ? 1 : 0;
 }
 
 int CheckNonExecutableHeuristics(const DatabaseImage& /*signatures*/, File& file) {
   std::array<uint8_t, kComHeaderReadSize> buffer;
   uint32_t entry = 0;
   LocateComEntry(file, buffer, &entry);
-  return IsSuspiciousNonExecutableMask(CollectBehaviourMask(file, entry)) ? 1 : 0;
+  const EntryCode code = ReadEntryCode(file, entry);
+  const BehaviourMask possible = PossibleBehaviourMask(code);
+  if (!AnyWithin(kSharedMasks, possible) && !AnyWithin(kNonExecutableOnlyMasks, possible)) {
+    return 0;
+  }
+  return IsSuspiciousNonExecutableMask(WalkBehaviourMask(code)) ? 1 : 0;
 }
 
 }  // namespace quarn

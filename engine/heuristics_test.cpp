@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <initializer_list>
 #include <memory>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "engine/behaviour_mask.h"
@@ -265,6 +267,114 @@ TEST_F(HeuristicsTest, ExecutableIsJudgedAtItsHeaderEntry) {
   EXPECT_EQ(CheckNonExecutableHeuristics(
                 unused_signatures_, Open(ComBuilder().JumpNear(0x300).Code(0x300, code).Build())),
             0);
+}
+
+// One instruction per bit, each setting exactly that bit.
+const std::pair<BehaviourMask, Code> kBitCode[] = {
+    {kReadsFile, {0xB4, 0x3F}},        {kClosesFile, {0xB4, 0x3E}},
+    {kWritesFile, {0xB4, 0x40}},       {kOpensForWriting, {0xB8, 0x02, 0x3D}},
+    {kMovesFilePointer, {0xB4, 0x42}}, {kFileDateTime, {0xB4, 0x57}},
+    {kFindsFirst, {0xB4, 0x4E}},       {kFindsNext, {0xB4, 0x4F}},
+    {kHooksDos, {0xB8, 0x21, 0x25}},   {kDiskTransferArea, {0xB4, 0x1A}},
+    {kOpensFile, {0xB4, 0x3D}},        {kTestsInfectionMarker, kCompareSiWithMz},
+};
+
+Code CodeForMask(BehaviourMask mask) {
+  Code code;
+  for (const auto& [bit, instruction] : kBitCode) {
+    if ((mask & bit) != 0) code = Join({code, instruction, kInt21});
+  }
+  code.push_back(0xC3);
+  return code;
+}
+
+// The verdicts come from the cheap search first and the walk only when the search leaves a
+// member possible: every member of either set, and the members with one bit taken away or
+// added, must still be judged as the walk alone judges them.
+TEST_F(HeuristicsTest, VerdictsMatchTheWalkForEveryMemberAndItsNeighbours) {
+  int suspicious_executables = 0;
+  int suspicious_others = 0;
+  for (uint32_t member = 1; member <= 0xFFF; ++member) {
+    if (!IsSuspiciousExecutableMask(static_cast<BehaviourMask>(member)) &&
+        !IsSuspiciousNonExecutableMask(static_cast<BehaviourMask>(member))) {
+      continue;
+    }
+    for (int flip = -1; flip < 12; flip += 5) {
+      const auto mask = static_cast<BehaviourMask>(flip < 0 ? member : member ^ (1u << flip));
+      const Code code = CodeForMask(mask);
+      ASSERT_EQ(MaskOf(code), mask);
+      files_.Remove("/sample");
+      const int executable = CheckExecutableHeuristics(
+          unused_signatures_, Open(MzBuilder().EntryAt(0x40).Code(0x40, code).Build()));
+      files_.Remove("/sample");
+      EXPECT_EQ(executable, IsSuspiciousExecutableMask(mask) ? 1 : 0) << std::hex << mask;
+      const int other = CheckNonExecutableHeuristics(
+          unused_signatures_, Open(ComBuilder().JumpNear(0x300).Code(0x300, code).Build()));
+      files_.Remove("/sample");
+      EXPECT_EQ(other, IsSuspiciousNonExecutableMask(mask) ? 1 : 0) << std::hex << mask;
+      suspicious_executables += executable;
+      suspicious_others += other;
+    }
+  }
+  EXPECT_GE(suspicious_executables, 77);
+  EXPECT_GE(suspicious_others, 85);
+}
+
+// Code dense in what the walk looks at, some of it where the walk's instructions start and
+// some inside other instructions, where only the search sees it.
+TEST(BehaviourSearchTest, PossibleMaskHoldsEveryBitTheWalkFinds) {
+  std::mt19937 random(20261206);
+  const std::vector<Code> pieces = {{0xB4, 0x3F},
+                                    {0xB4, 0x4E},
+                                    {0xB4, 0x1A},
+                                    {0xB4, 0x57},
+                                    {0xB8, 0x02, 0x3D},
+                                    {0xB8, 0x21, 0x25},
+                                    {0xB8, 0x29, 0x12},
+                                    kCompareSiWithMz,
+                                    {0x80, 0xFC, 0x4B},
+                                    {0x3D, 0x00, 0x4B},
+                                    {0xE8},
+                                    {0xEB},
+                                    {0x75},
+                                    {0x8B},
+                                    {0xC7, 0x06},
+                                    {0xCD, 0x21}};
+  int walks_with_bits = 0;
+  int bits_only_the_search_saw = 0;
+  for (int run = 0; run < 10000; ++run) {
+    EntryCode code;
+    code.read = random() % 0x701;
+    for (uint32_t p = 0; p < code.read;) {
+      if (random() % 3 == 0) {
+        code.bytes[p++] = static_cast<uint8_t>(random());
+        continue;
+      }
+      for (uint8_t byte : pieces[random() % pieces.size()]) {
+        if (p < code.read) code.bytes[p++] = byte;
+      }
+    }
+    const BehaviourMask walked = WalkBehaviourMask(code);
+    const BehaviourMask possible = PossibleBehaviourMask(code);
+    ASSERT_EQ(walked & ~possible, 0)
+        << "run " << run << ": walk " << std::hex << walked << ", search " << possible;
+    walks_with_bits += std::popcount(walked) >= 4;
+    bits_only_the_search_saw += (possible & ~walked & ~kTestsInfectionMarker) != 0;
+  }
+  // Both kinds of code must really have been made, or the check above proves little.
+  EXPECT_GT(walks_with_bits, 2500);
+  EXPECT_GT(bits_only_the_search_saw, 500);
+}
+
+TEST(BehaviourSearchTest, SearchStopsAtTheWalksLastPosition) {
+  EntryCode code;
+  code.read = 100;
+  code.bytes[100] = 0xB4;  // the walk's last position: a byte it can look at
+  code.bytes[101] = 0x3F;
+  code.bytes[101 + 1] = 0xB4;  // past it: neither looks
+  code.bytes[101 + 2] = 0x40;
+  EXPECT_EQ(WalkBehaviourMask(code), kReadsFile);
+  EXPECT_EQ(PossibleBehaviourMask(code), kReadsFile | kTestsInfectionMarker);
 }
 
 }  // namespace
