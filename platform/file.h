@@ -50,6 +50,11 @@ class File {
   // error), which every detector treats as no match.
   virtual uint32_t Read(void* buffer, uint32_t length) = 0;
 
+  // Read with one request to the system: it may deliver fewer bytes than asked before the
+  // end, where Read would ask again. For readers that know where the file ends and so
+  // save the request that would deliver nothing (the scan's read cache).
+  virtual uint32_t ReadSome(void* buffer, uint32_t length) { return Read(buffer, length); }
+
   // Moves the position by `offset` from `origin`. A move that would make the position
   // negative fails and leaves the position where it was. Returns the new position, or
   // nothing on failure.

@@ -60,6 +60,16 @@ uint32_t PosixFile::Read(void* buffer, uint32_t length) {
   return done;
 }
 
+uint32_t PosixFile::ReadSome(void* buffer, uint32_t length) {
+  ssize_t got;
+  do {
+    got = pread(descriptor_, buffer, length, static_cast<off_t>(position_));
+  } while (got < 0 && errno == EINTR);
+  if (got <= 0) return 0;
+  position_ += static_cast<uint64_t>(got);
+  return static_cast<uint32_t>(got);
+}
+
 std::optional<uint64_t> PosixFile::Seek(int64_t offset, SeekOrigin origin) {
   int64_t base = 0;
   switch (origin) {

@@ -29,6 +29,7 @@ class PosixFile : public File {
   PosixFile& operator=(const PosixFile&) = delete;
 
   uint32_t Read(void* buffer, uint32_t length) override;
+  uint32_t ReadSome(void* buffer, uint32_t length) override;
   std::optional<uint64_t> Seek(int64_t offset, SeekOrigin origin) override;
   uint64_t Position() const override { return position_; }
   std::optional<uint64_t> Size() override;

@@ -143,6 +143,20 @@ TEST_F(PosixFileTest, ALargeReadIsDeliveredWhole) {
   EXPECT_EQ(file->Position(), content.size());
 }
 
+TEST_F(PosixFileTest, ReadSomeMovesThePositionByWhatItDelivered) {
+  std::unique_ptr<PosixFile> file = Make("some", "0123456789");
+  ASSERT_EQ(file->Seek(4, SeekOrigin::kBegin), 4u);
+  char buffer[16] = {};
+  ASSERT_EQ(file->ReadSome(buffer, 16), 6u);
+  EXPECT_EQ(std::string(buffer, 6), "456789");
+  EXPECT_EQ(file->Position(), 10u);
+  EXPECT_EQ(file->ReadSome(buffer, 16), 0u);
+  EXPECT_EQ(file->Position(), 10u);
+  ASSERT_EQ(file->Seek(100, SeekOrigin::kBegin), 100u);
+  EXPECT_EQ(file->ReadSome(buffer, 16), 0u);
+  EXPECT_EQ(file->Position(), 100u);
+}
+
 TEST_F(PosixFileTest, AReadAfterAnotherHandleCutTheFileGivesNothing) {
   std::unique_ptr<PosixFile> file = Make("cut", "0123456789");
   ASSERT_EQ(file->Seek(6, SeekOrigin::kBegin), 6u);

@@ -14,7 +14,7 @@ uint32_t ReadCacheFile::Load(uint64_t offset, uint8_t* destination, uint32_t len
   // size tells, means the end. Trusting the size saves the read that would deliver nothing.
   uint32_t filled = 0;
   while (filled < length) {
-    const uint32_t got = file_.Read(destination + filled, length - filled);
+    const uint32_t got = file_.ReadSome(destination + filled, length - filled);
     if (got == 0) break;
     filled += got;
     const std::optional<uint64_t> size = Size();

@@ -108,6 +108,68 @@ TEST_F(ReadCacheFileTest, ShortReadsOfTheFileAreNotMistakenForItsEnd) {
   EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes_.begin()));
 }
 
+// Counts what the cache asks of the file, one request per ReadSome as a system would see it.
+class CountingFile : public File {
+ public:
+  explicit CountingFile(File& file) : file_(file) {}
+  uint32_t Read(void* buffer, uint32_t length) override {
+    ++reads;
+    return file_.Read(buffer, length);
+  }
+  uint32_t ReadSome(void* buffer, uint32_t length) override {
+    ++requests;
+    return file_.ReadSome(buffer, std::min(length, most_per_request));
+  }
+  std::optional<uint64_t> Seek(int64_t offset, SeekOrigin origin) override {
+    return file_.Seek(offset, origin);
+  }
+  uint64_t Position() const override { return file_.Position(); }
+  std::optional<uint64_t> Size() override { return file_.Size(); }
+  uint32_t Write(const void*, uint32_t) override { return 0; }
+  bool SetEndOfFile() override { return false; }
+  bool Flush() override { return true; }
+  std::optional<FileTimes> GetTimes() override { return {}; }
+  bool SetTimes(const FileTimes&) override { return false; }
+  std::optional<FileAttributes> GetAttributes() override { return {}; }
+  bool SetAttributes(const FileAttributes&) override { return false; }
+  std::optional<FileInfo> GetInfo() override { return {}; }
+  bool SetOwner(uint32_t, uint32_t) override { return false; }
+
+  int reads = 0;
+  int requests = 0;
+  uint32_t most_per_request = UINT32_MAX;
+
+ private:
+  File& file_;
+};
+
+// A request that comes short at the end the size tells is the end: asking again would
+// only deliver nothing, and the scan pays a system call for it on every file.
+TEST_F(ReadCacheFileTest, TheEndTheSizeTellsCostsNoFurtherRequest) {
+  for (size_t size : {1u, 6445u, 8192u, 30000u}) {
+    SCOPED_TRACE(size);
+    Make(size);
+    CountingFile counting(*underlying_);
+    cached_ = std::make_unique<ReadCacheFile>(counting);
+    ExpectSameRead(0, SeekOrigin::kBegin, 512);
+    ExpectSameRead(-16, SeekOrigin::kEnd, 16);
+    ExpectSameRead(4, SeekOrigin::kEnd, 16);
+    EXPECT_EQ(counting.requests, size > ReadCacheFile::kHeadSize ? 2 : 1);
+    EXPECT_EQ(counting.reads, 0);
+  }
+}
+
+TEST_F(ReadCacheFileTest, RequestsThatComeShortBeforeTheEndAreRepeated) {
+  Make(10000);
+  CountingFile counting(*underlying_);
+  counting.most_per_request = 1000;
+  cached_ = std::make_unique<ReadCacheFile>(counting);
+  std::vector<uint8_t> got(9000);
+  ASSERT_EQ(cached_->Read(got.data(), 9000), 9000u);
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes_.begin()));
+  EXPECT_GE(counting.requests, 9);
+}
+
 TEST_F(ReadCacheFileTest, NeverWrites) {
   Make(10);
   EXPECT_EQ(cached_->Write("x", 1), 0u);
