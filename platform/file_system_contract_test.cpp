@@ -419,6 +419,32 @@ TEST_P(FileSystemContractTest, OpenFileRefusesAFolder) {
   EXPECT_FALSE(root().OpenFile("sub", OpenMode::kReadWrite).ok());
 }
 
+// The scan opens what a listing gave as a file without looking first; whatever the entry
+// has become since, it must refuse exactly what OpenFile refuses.
+TEST_P(FileSystemContractTest, OpenListedFileRefusesWhatOpenFileRefuses) {
+  backend().MakeFile("target", "bytes");
+  ASSERT_TRUE(root().CreateFolder("sub").ok());
+  backend().MakeLink("file-link", "target");
+  backend().MakeFifo("pipe");
+  for (const std::string& name :
+       {"file-link"s, "pipe"s, "sub"s, "missing"s, ""s, ".."s, "sub/target"s, "a\0b"s}) {
+    SCOPED_TRACE(name);
+    Result<std::unique_ptr<File>> listed = root().OpenListedFile(name);
+    Result<std::unique_ptr<File>> opened = root().OpenFile(name, OpenMode::kRead);
+    EXPECT_FALSE(listed.ok());
+    EXPECT_FALSE(opened.ok());
+    EXPECT_EQ(listed.message(), opened.message());
+  }
+  Result<std::unique_ptr<File>> file = root().OpenListedFile("target");
+  ASSERT_TRUE(file.ok()) << file.message();
+  std::string content(16, '\0');
+  content.resize((*file)->Read(content.data(), 16));
+  EXPECT_EQ(content, "bytes");
+  EXPECT_EQ((*file)->SizeWhenOpened(), 5u);
+  EXPECT_EQ((*file)->Write("x", 1), 0u);
+  EXPECT_EQ(backend().Content("target"), "bytes");
+}
+
 TEST_P(FileSystemContractTest, NamesThatAreNotOneComponentAreRefusedByEveryCall) {
   backend().MakeFile("real", "x");
   ASSERT_TRUE(root().CreateFolder("sub").ok());

@@ -125,6 +125,21 @@ Result<std::unique_ptr<File>> PosixFolder::OpenFile(const std::string& name, Ope
   if (!S_ISREG(before.st_mode)) {
     return Status::Error(PathMessage(kAction, JoinPath(path_, name), kNotRegular));
   }
+  return OpenRegular(name, mode);
+}
+
+Result<std::unique_ptr<File>> PosixFolder::OpenListedFile(const std::string& name) {
+  // List() looked at the entry already (the directory's own type, or a look of its own).
+  // Leaving out a second look widens the time in which the entry could be swapped for a
+  // device node from two system calls to the time since the listing, but making a device
+  // node takes privileges that need no scanner's help, and the check after the open still
+  // refuses whatever was swapped in.
+  if (auto refused = CheckName("cannot open", name)) return *refused;
+  return OpenRegular(name, OpenMode::kRead);
+}
+
+Result<std::unique_ptr<File>> PosixFolder::OpenRegular(const std::string& name, OpenMode mode) {
+  constexpr std::string_view kAction = "cannot open";
   // The entry may be swapped between the look and the open: O_NONBLOCK keeps a FIFO put
   // there from blocking the open, and the check below refuses it.
   int flags = (mode == OpenMode::kReadWrite ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK |

@@ -24,6 +24,7 @@ class PosixFolder : public Folder {
 
   Result<std::vector<FolderEntry>> List() override;
   Result<std::unique_ptr<File>> OpenFile(const std::string& name, OpenMode mode) override;
+  Result<std::unique_ptr<File>> OpenListedFile(const std::string& name) override;
   Result<std::unique_ptr<File>> CreateFile(const std::string& name, uint32_t mode) override;
   Result<std::unique_ptr<Folder>> OpenFolder(const std::string& name) override;
   Status CreateFolder(const std::string& name) override;
@@ -37,6 +38,9 @@ class PosixFolder : public Folder {
   std::optional<Status> CheckName(std::string_view action, const std::string& name) const;
   Status Failure(std::string_view action, const std::string& name, int error) const;
   Status RenameByLink(const std::string& from, const std::string& to);
+  // Opens `name` without following a link or waiting on a FIFO, and keeps it only when what
+  // was opened is a regular file.
+  Result<std::unique_ptr<File>> OpenRegular(const std::string& name, OpenMode mode);
 
   int descriptor_;
   std::string path_;

@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "engine/database_image.h"
-#include "platform/system_access.h"
 #include "engine/user_interface.h"
 #include "platform/drive_map.h"
+#include "platform/system_access.h"
 #include "shell/scan_driver.h"
 #include "shell/scan_session.h"
 

@@ -6,7 +6,7 @@ namespace quarn {
 
 FileDetection DetectFileIn(const DatabaseImage& signatures, Folder& folder, const std::string& name,
                            bool heuristics_enabled) {
-  auto file = folder.OpenFile(name, OpenMode::kRead);
+  auto file = folder.OpenListedFile(name);
   if (!file) return {};
   // The detectors read a few small pieces near the start, the entry and the end: whole
   // blocks of the file serve them all.

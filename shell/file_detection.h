@@ -14,7 +14,8 @@ struct FileDetection {
   FileVerdict verdict;
 };
 
-// Opens `name` in `folder` for reading and runs DetectFile over it through a read cache.
+// Opens `name`, which the folder listed as a regular file, for reading and runs DetectFile
+// over it through a read cache.
 // Safe to run for different files of one folder on several threads at once.
 FileDetection DetectFileIn(const DatabaseImage& signatures, Folder& folder, const std::string& name,
                            bool heuristics_enabled);

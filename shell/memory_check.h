@@ -1,8 +1,8 @@
 #pragma once
 
-#include "sysarea/memory_scan.h"
 #include "platform/system_access.h"
 #include "shell/scan_session.h"
+#include "sysarea/memory_scan.h"
 
 namespace quarn {
 

@@ -7,8 +7,8 @@
 
 #include "engine/database_builder.h"
 #include "platform/memory_file_system.h"
-#include "testing/recording_interface.h"
 #include "testing/in_memory_system_access.h"
+#include "testing/recording_interface.h"
 
 namespace quarn {
 namespace {

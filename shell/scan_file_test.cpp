@@ -7,8 +7,8 @@
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
 #include "platform/memory_file_system.h"
-#include "testing/recording_interface.h"
 #include "testing/compound_file_writer.h"
+#include "testing/recording_interface.h"
 
 namespace quarn {
 namespace {

@@ -5,8 +5,8 @@
 
 #include "platform/memory_file_system.h"
 #include "shell/display_text.h"
-#include "testing/recording_interface.h"
 #include "shell/scanned_extension.h"
+#include "testing/recording_interface.h"
 
 namespace quarn {
 namespace {
