@@ -6,6 +6,9 @@
 // reads_per_file are the reads the scan makes. Also: loading a database of 10,000 records a
 // section with and without building its index, and the memory scan of a 10,000-record memory
 // section over memory that holds nothing, told so by the platform and read window by window.
+// Then the sections one group at a time: the keyed sections (whose first test compares bytes
+// already read) scaled together from 100 to 65,535 records, the others at 100, whose cost
+// per file should not grow; and each call and pattern section scaled alone, for its curve.
 // Files live in a MemoryFileSystem so its call counts give the reads and seeks each file
 // costs; nothing touches the disk while timing.
 #include <benchmark/benchmark.h>
@@ -21,6 +24,7 @@
 #include "engine/database_builder.h"
 #include "engine/database_loader.h"
 #include "engine/file_verdict.h"
+#include "engine/section_directory.h"
 #include "engine/signature_index.h"
 #include "platform/image_system_access.h"
 #include "platform/memory_file_system.h"
@@ -35,6 +39,16 @@ namespace {
 // 65,535 stands in for 100,000: a section's record count is 16 bits.
 constexpr uint16_t kSyntheticRecordCounts[] = {100, 1000, 10000, 65535};
 constexpr uint16_t kLoadRecordsPerSection = 10000;
+// What the sections not being scaled hold when one group of sections is.
+constexpr uint16_t kOtherRecords = 100;
+// The sections scaled one at a time, apart from the keyed ones: their curves are reported
+// rather than held flat, since every record of theirs reads the file or is searched for.
+constexpr ScaledSections kUnkeyedSections[] = {
+    {SectionGroup::kCall, kExeCallSection},
+    {SectionGroup::kPattern, kExePatternSection},
+    {SectionGroup::kCall, kComCallSection},
+    {SectionGroup::kPattern, kComPatternSection},
+};
 constexpr uint32_t kSyntheticSeed = 20260101;
 constexpr char kBenchFolder[] = "/bench";
 constexpr char kDatabaseFolder[] = "/database";
@@ -162,7 +176,7 @@ int main(int argc, char** argv) {
   // Kept alive until the benchmarks have run: the registered lambdas refer to them. Reserved,
   // so that no element moves once a lambda holds it.
   std::vector<BenchDatabase> databases;
-  databases.reserve(1 + 2 * std::size(kSyntheticRecordCounts));
+  databases.reserve(1 + (2 + 1 + std::size(kUnkeyedSections)) * std::size(kSyntheticRecordCounts));
   IndexSignatures(*default_signatures);  // as start-up loads it
   databases.push_back({"default", std::move(*default_signatures), false});
   const BenchDatabase* memory_database = nullptr;
@@ -181,6 +195,26 @@ int main(int argc, char** argv) {
     databases.push_back({name + "/linear", std::move(*synthetic), true});
     databases.push_back({name + "/indexed", std::move(indexed), true});
     if (count == kLoadRecordsPerSection) memory_database = &databases.back();
+  }
+  // One group scaled while the rest hold kOtherRecords: the keyed sections together (the
+  // cost per file should stay flat), then each other section alone (its curve).
+  std::vector<std::pair<std::string, ScaledSections>> groups = {
+      {"keyed_sections", {SectionGroup::kKeyed}}};
+  for (const ScaledSections& section : kUnkeyedSections) {
+    groups.push_back({"section_" + std::to_string(section.section), section});
+  }
+  for (const auto& [group_name, scaled] : groups) {
+    for (uint16_t count : kSyntheticRecordCounts) {
+      auto synthetic = BuildSyntheticSignatures(count, kSyntheticSeed, scaled, kOtherRecords);
+      if (!synthetic) {
+        std::fprintf(stderr, "detection_bench: synthetic database: %s\n",
+                     synthetic.message().c_str());
+        return 1;
+      }
+      IndexSignatures(*synthetic);
+      databases.push_back(
+          {group_name + "_" + std::to_string(count) + "/indexed", std::move(*synthetic), true});
+    }
   }
 
   MemoryFileSystem database_files;

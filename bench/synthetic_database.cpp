@@ -48,17 +48,27 @@ enum class Layout { kEntry, kOffset, kPattern, kFileEnd, kMacro, kMemory };
 struct WalkedSection {
   int index;
   Layout layout;
+  SectionGroup group;
 };
 
+constexpr SectionGroup kKeyed = SectionGroup::kKeyed;
 constexpr WalkedSection kWalkedSections[] = {
-    {kExeEntrySection, Layout::kEntry},     {kExeCallSection, Layout::kOffset},
-    {kExeForwardSection, Layout::kOffset},  {kExeBackwardSection, Layout::kOffset},
-    {kExePatternSection, Layout::kPattern}, {kComTailParagraphSection, Layout::kOffset},
-    {kComTailSection, Layout::kOffset},     {kComEntrySection, Layout::kEntry},
-    {kComCallSection, Layout::kOffset},     {kComForwardSection, Layout::kOffset},
-    {kComBackwardSection, Layout::kOffset}, {kComEndSection, Layout::kFileEnd},
-    {kComPatternSection, Layout::kPattern}, {kMacroSection, Layout::kMacro},
-    {kPeEntrySection, Layout::kOffset},     {kMemoryPatternSection, Layout::kMemory},
+    {kExeEntrySection, Layout::kEntry, kKeyed},
+    {kExeCallSection, Layout::kOffset, SectionGroup::kCall},
+    {kExeForwardSection, Layout::kOffset, kKeyed},
+    {kExeBackwardSection, Layout::kOffset, kKeyed},
+    {kExePatternSection, Layout::kPattern, SectionGroup::kPattern},
+    {kComTailParagraphSection, Layout::kOffset, kKeyed},
+    {kComTailSection, Layout::kOffset, kKeyed},
+    {kComEntrySection, Layout::kEntry, kKeyed},
+    {kComCallSection, Layout::kOffset, SectionGroup::kCall},
+    {kComForwardSection, Layout::kOffset, kKeyed},
+    {kComBackwardSection, Layout::kOffset, kKeyed},
+    {kComEndSection, Layout::kFileEnd, kKeyed},
+    {kComPatternSection, Layout::kPattern, SectionGroup::kPattern},
+    {kMacroSection, Layout::kMacro, kKeyed},
+    {kPeEntrySection, Layout::kOffset, kKeyed},
+    {kMemoryPatternSection, Layout::kMemory, SectionGroup::kMemory},
 };
 
 // Random bytes in every field, then the fields that decide whether a record is compared at
@@ -108,6 +118,17 @@ std::vector<uint8_t> MakeRecord(Layout layout, uint8_t size, uint16_t id, std::m
 }  // namespace
 
 Result<DatabaseImage> BuildSyntheticSignatures(uint16_t records_per_section, uint32_t seed) {
+  return BuildSyntheticSignatures(records_per_section, seed, {}, records_per_section);
+}
+
+Result<DatabaseImage> BuildSyntheticSignatures(uint16_t records_per_section, uint32_t seed,
+                                               ScaledSections scaled, uint16_t other_records) {
+  const bool scale_all = records_per_section == other_records;
+  auto count_of = [&](const WalkedSection& section) {
+    const bool in_group =
+        section.group == scaled.group && (scaled.section < 0 || scaled.section == section.index);
+    return scale_all || in_group ? records_per_section : other_records;
+  };
   std::mt19937 random(seed);
   DatabaseContent content;
   content.version = 1;
@@ -117,8 +138,9 @@ Result<DatabaseImage> BuildSyntheticSignatures(uint16_t records_per_section, uin
   for (const WalkedSection& section : kWalkedSections) {
     const uint8_t size = ReaderRecordSize(section.index);
     auto& records = content.sections[section.index].records;
-    records.reserve(records_per_section);
-    for (uint16_t n = 0; n < records_per_section; ++n) {
+    const uint16_t count = count_of(section);
+    records.reserve(count);
+    for (uint16_t n = 0; n < count; ++n) {
       records.push_back(MakeRecord(section.layout, size, next_id, random));
       // Ids wrap within 16 bits; they only have to be non-zero and clear of the special ones.
       next_id = next_id == 0xFFFF ? kFirstSyntheticId : static_cast<uint16_t>(next_id + 1);
@@ -129,10 +151,10 @@ Result<DatabaseImage> BuildSyntheticSignatures(uint16_t records_per_section, uin
   DatabaseImage image(*bytes);
   for (const WalkedSection& section : kWalkedSections) {
     SectionWalk walk(image, DirectoryOffset(section.index), ReaderRecordSize(section.index));
-    if (walk.record_count() != records_per_section) {
+    if (walk.record_count() != count_of(section)) {
       return Status::Error("section " + std::to_string(section.index) + " walks " +
                            std::to_string(walk.record_count()) + " records, not " +
-                           std::to_string(records_per_section));
+                           std::to_string(count_of(section)));
     }
   }
   return image;

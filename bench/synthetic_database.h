@@ -16,4 +16,21 @@ namespace quarn::bench {
 // cannot be laid out or a walk over it would not see every record.
 Result<DatabaseImage> BuildSyntheticSignatures(uint16_t records_per_section, uint32_t seed);
 
+// The sections a detector tests by comparing bytes it has already read, at a position the
+// record names (entry, offset, file-end and macro records), against the others: the call
+// sections, whose records each read the file first, and the pattern sections, whose records
+// are searched for. The signature index keys the first kind only.
+enum class SectionGroup { kKeyed, kCall, kPattern, kMemory };
+
+// The sections of one group. `section` < 0 stands for every section of the group.
+struct ScaledSections {
+  SectionGroup group;
+  int section = -1;
+};
+
+// As above, but only the sections `scaled` names get `records_per_section` records; every
+// other walked section gets `other_records`.
+Result<DatabaseImage> BuildSyntheticSignatures(uint16_t records_per_section, uint32_t seed,
+                                               ScaledSections scaled, uint16_t other_records);
+
 }  // namespace quarn::bench
