@@ -3,14 +3,13 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <sstream>
 #include <thread>
 #include <utility>
 
 #include "cli/exit_codes.h"
 #include "engine/scan_options.h"
+#include "platform/disk_argument.h"
 #include "platform/drive_sources.h"
 
 namespace quarn {
@@ -61,37 +60,6 @@ T ValueOf(const std::array<Choice<T>, N>& choices, const std::string& name) {
   return choices.front().value;
 }
 
-std::optional<uint32_t> ParseNumber(std::string_view text) {
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-    base = 16;
-  }
-  uint32_t number = 0;
-  const char* end = text.data() + text.size();
-  auto [stop, error] = std::from_chars(text.data(), end, number, base);
-  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
-  return number;
-}
-
-std::optional<DiskGeometry> ParseGeometry(std::string_view text) {
-  std::array<uint32_t, 3> parts{};
-  for (size_t index = 0; index < parts.size(); ++index) {
-    const size_t slash = index + 1 < parts.size() ? text.find('/') : text.size();
-    if (slash == std::string_view::npos) return std::nullopt;
-    const std::string_view digits = text.substr(0, slash);
-    if (digits.empty() ||
-        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-      return std::nullopt;
-    }
-    std::optional<uint32_t> number = ParseNumber(digits);
-    if (!number) return std::nullopt;
-    parts[index] = *number;
-    text.remove_prefix(std::min(text.size(), slash + 1));
-  }
-  return DiskGeometry{parts[0], parts[1], parts[2]};
-}
-
 CLI::Validator StatusValidator(Status (*check)(std::string_view), std::string description) {
   return CLI::Validator(
       [check](std::string& value) {
@@ -102,7 +70,7 @@ CLI::Validator StatusValidator(Status (*check)(std::string_view), std::string de
 }
 
 Status CheckDisk(std::string_view value) {
-  Result<DiskFlag> disk = ParseDiskFlag(value);
+  Result<DiskMapping> disk = ParseDiskArgument(value);
   return disk ? Status::Ok() : disk.status();
 }
 
@@ -126,37 +94,6 @@ constexpr char kFooter[] =
 int DefaultJobs() {
   const unsigned cores = std::thread::hardware_concurrency();
   return cores == 0 ? 1 : static_cast<int>(std::min(cores, 256u));
-}
-
-Result<DiskFlag> ParseDiskFlag(std::string_view value) {
-  const std::string shown(value);
-  const size_t equals = value.find('=');
-  if (equals == std::string_view::npos || equals + 1 == value.size()) {
-    return Status::Error("\"" + shown + "\": expected N=IMAGE[,C/H/S]");
-  }
-  std::optional<uint32_t> disk = ParseNumber(value.substr(0, equals));
-  if (!disk ||
-      (*disk != kFirstFloppyDisk && *disk != kSecondFloppyDisk && *disk != kFirstHardDisk)) {
-    return Status::Error("\"" + shown + "\": the disk is 0, 1 or 0x80");
-  }
-  DiskFlag flag;
-  flag.bios_disk = *disk;
-  flag.image = std::string(value.substr(equals + 1));
-  const size_t comma = flag.image.rfind(',');
-  if (comma != std::string::npos) {
-    if (std::optional<DiskGeometry> geometry = ParseGeometry(flag.image.substr(comma + 1))) {
-      if (geometry->cylinders < 1 || geometry->cylinders > 65535 || geometry->heads < 1 ||
-          geometry->heads > 255 || geometry->sectors < 1 || geometry->sectors > 63) {
-        return Status::Error("\"" + shown +
-                             "\": geometry out of range (cylinders 1-65535, heads 1-255, "
-                             "sectors 1-63)");
-      }
-      flag.geometry = geometry;
-      flag.image.resize(comma);
-    }
-  }
-  if (flag.image.empty()) return Status::Error("\"" + shown + "\": the image is missing");
-  return flag;
 }
 
 ArgumentsOutcome ParseScanArguments(int argc, const char* const* argv) {
@@ -285,7 +222,7 @@ ArgumentsOutcome ParseScanArguments(int argc, const char* const* argv) {
   if (log_option->count() > 0) arguments.log_path = log_path;
   if (no_log) arguments.log_path = std::string();
   if (memory_option->count() > 0) arguments.memory_image = memory_image;
-  for (const std::string& disk : disks) arguments.disks.push_back(ParseDiskFlag(disk).value());
+  for (const std::string& disk : disks) arguments.disks.push_back(ParseDiskArgument(disk).value());
 
   ArgumentsOutcome outcome;
   outcome.arguments = std::move(arguments);

@@ -6,36 +6,17 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/image_system_access.h"
 #include "platform/status.h"
 #include "res/string_table.h"
 
 namespace quarn {
 
-// The BIOS disks whose sectors a `--disk` flag may supply.
-inline constexpr uint32_t kFirstFloppyDisk = 0x00;
-inline constexpr uint32_t kSecondFloppyDisk = 0x01;
-inline constexpr uint32_t kFirstHardDisk = 0x80;
-
-struct DiskGeometry {
-  uint32_t cylinders = 0;
-  uint32_t heads = 0;
-  uint32_t sectors = 0;
-  bool operator==(const DiskGeometry&) const = default;
-};
-
-// One `--disk N=IMAGE[,C/H/S]` flag.
-struct DiskFlag {
-  uint32_t bios_disk = 0;
-  std::string image;
-  std::optional<DiskGeometry> geometry;
-  bool operator==(const DiskFlag&) const = default;
-};
-
-// Everything quarnscan's command line can say. An absent value means "as the settings say";
-// none of it is ever written back to the settings store.
 // The number of cores this process may run on, at least 1: --jobs without a value.
 int DefaultJobs();
 
+// Everything quarnscan's command line can say. An absent value means "as the settings say";
+// none of it is ever written back to the settings store.
 struct ScanArguments {
   std::optional<std::string> settings_path;
   std::optional<std::string> data_directory;
@@ -52,7 +33,7 @@ struct ScanArguments {
   // Threads for the detection stage; the output is the same for any number.
   int jobs = DefaultJobs();
   std::vector<std::string> drives;  // --drive values as given, each one ParseDriveArgument accepts
-  std::vector<DiskFlag> disks;
+  std::vector<DiskMapping> disks;
   std::vector<std::string> targets;  // in the order given
   // --floppy-fix A: or B:: the BIOS disk (0 or 1) whose boot sector is rewritten instead of
   // a scan, in the format of --format (a format id of the boot fix).
@@ -71,10 +52,5 @@ struct ArgumentsOutcome {
 
 // Parses quarnscan's command line (argv[0] is the program). Never prints and never exits.
 ArgumentsOutcome ParseScanArguments(int argc, const char* const* argv);
-
-// `N=IMAGE[,C/H/S]`: N is 0, 1 or 0x80 (decimal 128 too); a last comma followed by three
-// slash-separated numbers gives the geometry (cylinders 1 to 65535, heads 1 to 255, sectors
-// 1 to 63); otherwise the whole text after "=" is the image.
-Result<DiskFlag> ParseDiskFlag(std::string_view value);
 
 }  // namespace quarn

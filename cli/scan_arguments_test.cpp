@@ -60,7 +60,7 @@ TEST(ScanArguments, EveryOptionReachesItsField) {
   EXPECT_EQ(arguments.drives, (std::vector<std::string>{"c:=/srv", "A:=/media/floppy,removable"}));
   ASSERT_EQ(arguments.disks.size(), 1u);
   EXPECT_EQ(arguments.disks[0],
-            (DiskFlag{kFirstHardDisk, "/images/hd.img", DiskGeometry{1024, 16, 63}}));
+            (DiskMapping{0x80, "/images/hd.img", SectorGeometry{1024, 16, 63}}));
   EXPECT_EQ(arguments.targets, (std::vector<std::string>{"A:", "/srv/files", "C:\\DOS"}));
 }
 
@@ -133,35 +133,6 @@ TEST(ScanArguments, HelpAndVersionEndWithStatusZeroOnStandardOutput) {
   EXPECT_FALSE(version.arguments);
   EXPECT_EQ(version.exit_code, 0);
   EXPECT_EQ(version.standard_output.rfind("quarnscan ", 0), 0u);
-}
-
-TEST(DiskFlag, ReadsDiskImageAndGeometry) {
-  struct Case {
-    std::string text;
-    DiskFlag expected;
-  };
-  const std::vector<Case> accepted = {
-      {"0=a.img", {kFirstFloppyDisk, "a.img", std::nullopt}},
-      {"1=/dev/sdb", {kSecondFloppyDisk, "/dev/sdb", std::nullopt}},
-      {"128=hd.img", {kFirstHardDisk, "hd.img", std::nullopt}},
-      {"0X80=hd.img,1/1/1", {kFirstHardDisk, "hd.img", DiskGeometry{1, 1, 1}}},
-      {"0x80=hd.img,65535/255/63", {kFirstHardDisk, "hd.img", DiskGeometry{65535, 255, 63}}},
-      // A last part that is no geometry belongs to the image's name.
-      {"0=my,disk.img", {kFirstFloppyDisk, "my,disk.img", std::nullopt}},
-      {"0=a,1/2", {kFirstFloppyDisk, "a,1/2", std::nullopt}},
-  };
-  for (const Case& c : accepted) {
-    Result<DiskFlag> parsed = ParseDiskFlag(c.text);
-    ASSERT_TRUE(parsed) << c.text << ": " << parsed.message();
-    EXPECT_EQ(*parsed, c.expected) << c.text;
-  }
-  for (const char* refused :
-       {"", "0", "=a.img", "0=", "2=a.img", "0x81=a", "x=a", "0=,1/2/3", "0x80=a,0/16/63",
-        "0x80=a,1/256/63", "0x80=a,1/16/64", "0x80=a,65536/16/63"}) {
-    Result<DiskFlag> parsed = ParseDiskFlag(refused);
-    EXPECT_FALSE(parsed) << refused;
-    EXPECT_NE(parsed.message().find(refused), std::string::npos) << parsed.message();
-  }
 }
 
 }  // namespace

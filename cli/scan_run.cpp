@@ -75,18 +75,7 @@ std::optional<std::pair<std::string, std::string>> LogLocation(const ScanArgumen
 Result<std::vector<DiskMapping>> RunDisks(const ScanArguments& arguments,
                                           const RegistryDocument& settings) {
   if (arguments.disks.empty()) return DiskMappingsFromSettings(settings);
-  std::vector<DiskMapping> disks;
-  for (const DiskFlag& flag : arguments.disks) {
-    DiskMapping disk;
-    disk.bios_disk = static_cast<uint8_t>(flag.bios_disk);
-    disk.image = flag.image;
-    if (flag.geometry) {
-      disk.geometry =
-          SectorGeometry{flag.geometry->cylinders, flag.geometry->heads, flag.geometry->sectors};
-    }
-    disks.push_back(std::move(disk));
-  }
-  return disks;
+  return arguments.disks;
 }
 
 std::optional<std::string> RunMemoryImage(const ScanArguments& arguments,
@@ -209,8 +198,8 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
   }
   {
     InterruptForwarder forwarder(session.stop_requested());
-    RunScan(session, files, targets.roots,
-            MakeBootAreaCheck(system_access, BootTargetsOf(*drives)), arguments.jobs);
+    RunScan(session, files, targets.roots, MakeBootAreaCheck(system_access, BootTargetsOf(*drives)),
+            arguments.jobs);
   }
   output->AddSummary(session.counters());
   return ExitStatus(!targets.missing.empty(), session.counters(), ui.system_area_found());

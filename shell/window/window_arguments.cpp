@@ -2,9 +2,9 @@
 
 #include <CLI/CLI.hpp>
 
-#include <charconv>
 #include <sstream>
 
+#include "platform/disk_argument.h"
 #include "platform/drive_sources.h"
 
 namespace quarn::window {
@@ -17,29 +17,6 @@ constexpr char kFooter[] =
     "PATH is a drive or a folder of the drive tree (C:\\DOS, c:\\dos\\): when the tree shows\n"
     "it, its scan starts at once. The rest of the command line, blanks included, is the path.\n"
     "Options apply to this run only and are never written to the settings.";
-
-// `N=IMAGE[,C/H/S]`, N being 0, 1 or 0x80 (decimal 128 too).
-Result<DiskMapping> ParseDiskArgument(std::string_view value) {
-  const std::string shown(value);
-  const size_t equals = value.find('=');
-  if (equals == std::string_view::npos) {
-    return Status::Error("\"" + shown + "\": expected N=IMAGE[,C/H/S]");
-  }
-  std::string_view number = value.substr(0, equals);
-  int base = 10;
-  if (number.starts_with("0x") || number.starts_with("0X")) {
-    number.remove_prefix(2);
-    base = 16;
-  }
-  unsigned disk = 0;
-  const char* end = number.data() + number.size();
-  const auto [stop, error] = std::from_chars(number.data(), end, disk, base);
-  if (number.empty() || error != std::errc() || stop != end ||
-      (disk != 0 && disk != 1 && disk != 0x80)) {
-    return Status::Error("\"" + shown + "\": the disk is 0, 1 or 0x80");
-  }
-  return ParseDiskMapping(static_cast<uint8_t>(disk), value.substr(equals + 1));
-}
 
 CLI::Validator Checked(Status (*check)(std::string_view)) {
   return CLI::Validator(
