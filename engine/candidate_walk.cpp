@@ -29,6 +29,11 @@ CandidateWalk::CandidateWalk(const DatabaseImage& image, uint16_t directory_offs
     if (position >= buffer.size()) continue;  // the first test cannot fit: nothing matches
     Add(index_->Bucket(key, buffer[position]));
   }
+  for (size_t pair = 0; pair < index_->pair_positions.size(); ++pair) {
+    const uint16_t position = index_->pair_positions[pair];
+    if (position + 1u >= buffer.size()) continue;  // the first test cannot fit
+    Add(index_->PairBucket(pair, buffer[position], buffer[position + 1]));
+  }
   std::make_heap(runs_.begin(), runs_.begin() + run_count_, LaterFirst{});
   Settle();
 }

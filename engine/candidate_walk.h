@@ -37,7 +37,8 @@ class CandidateWalk {
     const uint16_t* next;
     const uint16_t* end;
   };
-  static constexpr size_t kMaxRuns = kIndexedBufferSize + 1;
+  // A bucket for each single and each pair position, and the records visited always.
+  static constexpr size_t kMaxRuns = 2 * kIndexedBufferSize + 1;
 
   void Add(std::span<const uint16_t> ordinals);
   void Settle();

@@ -114,16 +114,23 @@ bool Stable(RecordTest test, size_t position) {
   return true;
 }
 
-enum class Filing { kNever, kAlways, kKeyed };
+enum class Filing { kNever, kAlways, kKeyed, kPaired };
 struct Key {
   Filing filing = Filing::kAlways;
   uint16_t position = 0;
   uint8_t value = 0;
+  uint8_t second_value = 0;  // kPaired: the value at position + 1
 };
 
 Key KeyOf(RecordTest test, std::span<const uint8_t> record) {
   const std::optional<FirstTest> first = FirstTestOf(test, record);
   if (!first) return {Filing::kNever};
+  for (size_t i = 0; i + 1 < first->length; ++i) {
+    if (Stable(test, first->position + i) && Stable(test, first->position + i + 1)) {
+      return {Filing::kPaired, static_cast<uint16_t>(first->position + i), first->expected[i],
+              first->expected[i + 1]};
+    }
+  }
   for (size_t i = 0; i < first->length; ++i) {
     if (Stable(test, first->position + i)) {
       return {Filing::kKeyed, static_cast<uint16_t>(first->position + i), first->expected[i]};
@@ -132,20 +139,74 @@ Key KeyOf(RecordTest test, std::span<const uint8_t> record) {
   return {Filing::kAlways};
 }
 
+// Numbers the positions `used` marks in ascending order into `positions`; gives each
+// position's number.
+std::array<uint16_t, kIndexedBufferSize> NumberPositions(
+    const std::array<bool, kIndexedBufferSize>& used, std::vector<uint16_t>& positions) {
+  std::array<uint16_t, kIndexedBufferSize> number{};
+  for (uint16_t position = 0; position < kIndexedBufferSize; ++position) {
+    if (!used[position]) continue;
+    number[position] = static_cast<uint16_t>(positions.size());
+    positions.push_back(position);
+  }
+  return number;
+}
+
+// The slot for `code`: the one holding it, or the empty one where it belongs.
+RecordIndex::PairSlot& SlotFor(std::vector<RecordIndex::PairSlot>& slots, uint32_t code) {
+  const size_t mask = slots.size() - 1;
+  for (size_t at = RecordIndex::PairHash(code) & mask;; at = (at + 1) & mask) {
+    if (slots[at].code == code || slots[at].code == RecordIndex::kNoCode) return slots[at];
+  }
+}
+
+void FilePairs(RecordIndex& index, const std::vector<Key>& keys, size_t paired_count) {
+  std::array<bool, kIndexedBufferSize> used{};
+  for (const Key& key : keys) {
+    if (key.filing == Filing::kPaired) used[key.position] = true;
+  }
+  const std::array<uint16_t, kIndexedBufferSize> pair_number =
+      NumberPositions(used, index.pair_positions);
+  if (index.pair_positions.empty()) return;
+  size_t slot_count = 2;
+  while (slot_count < 2 * paired_count) slot_count *= 2;
+  index.pair_slots.assign(slot_count, {});
+  auto code_of = [&](const Key& key) {
+    return RecordIndex::PairCode(pair_number[key.position], key.value, key.second_value);
+  };
+  // Count each code's records in `end`, lay the runs out one after another in slot order,
+  // then place the ordinals, ascending within each run since they are taken in order.
+  for (const Key& key : keys) {
+    if (key.filing != Filing::kPaired) continue;
+    RecordIndex::PairSlot& slot = SlotFor(index.pair_slots, code_of(key));
+    slot.code = code_of(key);
+    ++slot.end;
+  }
+  uint32_t start = 0;
+  for (RecordIndex::PairSlot& slot : index.pair_slots) {
+    const uint32_t count = slot.end;
+    slot.begin = slot.end = start;
+    start += count;
+  }
+  index.paired.resize(start);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (keys[i].filing != Filing::kPaired) continue;
+    index.paired[SlotFor(index.pair_slots, code_of(keys[i])).end++] = static_cast<uint16_t>(i);
+  }
+}
+
 void FileByKey(RecordIndex& index, const DatabaseImage& image) {
   std::vector<Key> keys(index.record_count);
   std::array<bool, kIndexedBufferSize> used{};
+  size_t paired_count = 0;
   for (uint16_t i = 0; i < index.record_count; ++i) {
     keys[i] = KeyOf(index.test, index.Record(image, i));
     if (keys[i].filing == Filing::kAlways) index.always.push_back(i);
     if (keys[i].filing == Filing::kKeyed) used[keys[i].position] = true;
+    if (keys[i].filing == Filing::kPaired) ++paired_count;
   }
-  std::array<uint16_t, kIndexedBufferSize> key_number{};
-  for (uint16_t position = 0; position < kIndexedBufferSize; ++position) {
-    if (!used[position]) continue;
-    key_number[position] = static_cast<uint16_t>(index.key_positions.size());
-    index.key_positions.push_back(position);
-  }
+  const std::array<uint16_t, kIndexedBufferSize> key_number =
+      NumberPositions(used, index.key_positions);
   // Counting sort by (key, value); ordinals stay ascending within a bucket.
   index.bucket_starts.assign(index.key_positions.size() * (kValues + 1) + 1, 0);
   auto bucket_of = [&](const Key& key) {
@@ -162,6 +223,7 @@ void FileByKey(RecordIndex& index, const DatabaseImage& image) {
   for (uint16_t i = 0; i < index.record_count; ++i) {
     if (keys[i].filing == Filing::kKeyed) index.keyed[next[bucket_of(keys[i])]++] = i;
   }
+  FilePairs(index, keys, paired_count);
 }
 
 void FileByPattern(RecordIndex& index, const DatabaseImage& image) {

@@ -27,12 +27,14 @@ enum class RecordTest : uint8_t {
 // The buffers the byte tests compare with are this long; positions beyond never match.
 inline constexpr size_t kIndexedBufferSize = 512;
 
-// One section's records grouped by the one byte that decides, before the detector reads
-// anything from the file, whether a record can match: a position in the buffer the first
-// test compares with, whose byte no record's test changes during the walk, and the value
-// the record wants there. Records without such a byte are visited always; records whose
-// first test can never pass (a length or an offset out of range) never. Ordinals count
-// records in walk order from 0.
+// One section's records grouped by the bytes that decide, before the detector reads
+// anything from the file, whether a record can match: positions in the buffer the first
+// test compares with, whose bytes no record's test changes during the walk, and the values
+// the record wants there. Where the first test compares two such bytes side by side, the
+// record is filed under both ("paired"), so that in a large section a file meets about one
+// record in 65,536 rather than one in 256; else under the one byte. Records without such a
+// byte are visited always; records whose first test can never pass (a length or an offset
+// out of range) never. Ordinals count records in walk order from 0.
 struct RecordIndex {
   uint32_t first_record = 0;  // image offset of record 0
   uint8_t record_size = 0;
@@ -45,6 +47,20 @@ struct RecordIndex {
   // keyed[bucket_starts[k * 257 + v] .. bucket_starts[k * 257 + v + 1]).
   std::vector<uint32_t> bucket_starts;
   std::vector<uint16_t> keyed;
+
+  // Paired records: for the pair position numbered `pair` and the two values there, the
+  // ordinals ascending in paired[slot.begin .. slot.end) of the slot holding that code in an
+  // open-addressed table (a power of two in size, at most half full). Sized by the records,
+  // not by the 65,536 values a pair can take.
+  static constexpr uint32_t kNoCode = UINT32_MAX;
+  struct PairSlot {
+    uint32_t code = kNoCode;
+    uint32_t begin = 0;
+    uint32_t end = 0;
+  };
+  std::vector<uint16_t> pair_positions;  // distinct buffer positions of a pair's first byte
+  std::vector<PairSlot> pair_slots;
+  std::vector<uint16_t> paired;
 
   // kPattern only, one per ordinal: a record cannot match unless its first pattern byte
   // occurs within its window of its area.
@@ -63,6 +79,20 @@ struct RecordIndex {
   std::span<const uint16_t> Bucket(size_t key, uint8_t value) const {
     const size_t at = key * 257 + value;
     return {keyed.data() + bucket_starts[at], keyed.data() + bucket_starts[at + 1]};
+  }
+  static uint32_t PairCode(size_t pair, uint8_t first, uint8_t second) {
+    return static_cast<uint32_t>(pair << 16) | (uint32_t{first} << 8) | second;
+  }
+  static uint32_t PairHash(uint32_t code) { return (code * 0x9E3779B1u) >> 7; }
+  // The ordinals filed under `first` then `second` at the pair position numbered `pair`.
+  std::span<const uint16_t> PairBucket(size_t pair, uint8_t first, uint8_t second) const {
+    const uint32_t code = PairCode(pair, first, second);
+    const size_t mask = pair_slots.size() - 1;
+    for (size_t at = PairHash(code) & mask;; at = (at + 1) & mask) {
+      const PairSlot& slot = pair_slots[at];
+      if (slot.code == code) return {paired.data() + slot.begin, paired.data() + slot.end};
+      if (slot.code == kNoCode) return {};
+    }
   }
 };
 
