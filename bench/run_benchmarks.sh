@@ -5,7 +5,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
-quarn_install_packages "${QUARN_PACKAGES[@]}"
-cmake --preset release >/dev/null
-cmake --build build/release -j "$(quarn_jobs)" --target detection_bench
+quarn_build_release detection_bench
 build/release/bin/detection_bench "$@"

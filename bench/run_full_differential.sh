@@ -6,7 +6,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
-quarn_install_packages "${QUARN_PACKAGES[@]}"
-cmake --preset release >/dev/null
-cmake --build build/release -j "$(quarn_jobs)" --target detection_differential_full
+quarn_build_release detection_differential_full
 time build/release/bin/detection_differential_full "$@"

@@ -50,3 +50,11 @@ quarn_print_stage_times() {
 }
 
 quarn_jobs() { nproc 2>/dev/null || echo 2; }
+
+# quarn_build_release TARGET...: the packages, the release tree's configuration, then only
+# the targets named, for the scripts that run one program of the release build.
+quarn_build_release() {
+  quarn_install_packages "${QUARN_PACKAGES[@]}"
+  cmake --preset release >/dev/null
+  cmake --build build/release -j "$(quarn_jobs)" --target "$@"
+}
