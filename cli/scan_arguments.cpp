@@ -9,8 +9,6 @@
 
 #include "cli/exit_codes.h"
 #include "engine/scan_options.h"
-#include "platform/disk_argument.h"
-#include "platform/drive_sources.h"
 
 namespace quarn {
 namespace {
@@ -60,25 +58,6 @@ T ValueOf(const std::array<Choice<T>, N>& choices, const std::string& name) {
   return choices.front().value;
 }
 
-CLI::Validator StatusValidator(Status (*check)(std::string_view), std::string description) {
-  return CLI::Validator(
-      [check](std::string& value) {
-        Status checked = check(value);
-        return checked ? std::string() : checked.message();
-      },
-      std::move(description));
-}
-
-Status CheckDisk(std::string_view value) {
-  Result<DiskMapping> disk = ParseDiskArgument(value);
-  return disk ? Status::Ok() : disk.status();
-}
-
-Status CheckDrive(std::string_view value) {
-  Result<Drive> drive = ParseDriveArgument(value);
-  return drive ? Status::Ok() : drive.status();
-}
-
 constexpr char kFooter[] =
     "TARGET is a drive (A:), a path on a mapped drive (C:\\DOS\\UTIL or c:/DOS/UTIL), or a\n"
     "host path (/srv/files, ./samples); a host path that is a file is scanned alone.\n"
@@ -105,20 +84,12 @@ ArgumentsOutcome ParseScanArguments(int argc, const char* const* argv) {
     return std::string(kProgramName) + ": " + error.what() + "\nRun with --help for more.\n";
   });
 
-  std::string settings, data_directory, language, file_filter, scan_action, heuristics, log_path,
-      memory_image;
+  std::string language, file_filter, scan_action, heuristics, log_path;
   bool yes = false, no = false, no_log = false;
   ScanArguments arguments;
-  std::vector<std::string> disks;
+  SharedOptionDeclarations shared;
 
-  CLI::Option* settings_option = app.add_option(
-      "--settings", settings,
-      "the settings store (default: $QUARN_SETTINGS, else ~/.config/quarnexp/settings.reg)");
-  settings_option->type_name("FILE");
-  CLI::Option* data_option =
-      app.add_option("--data-dir", data_directory,
-                     "the folder holding QUARN.DAT and NAMEVIR.DAT (default: \"DAT\")");
-  data_option->type_name("DIR");
+  shared.DeclarePlaces(app);
   CLI::Option* language_option =
       app.add_option("--lang", language, "the language of the result lines")
           ->check(CLI::IsMember(NamesOf(kLanguages), CLI::ignore_case));
@@ -141,33 +112,12 @@ ArgumentsOutcome ParseScanArguments(int argc, const char* const* argv) {
                                            "the data folder)");
   log_option->type_name("FILE");
   app.add_flag("--no-log", no_log, "write no log")->excludes(log_option);
-  CLI::Option* memory_option =
-      app.add_option("--memory-image", memory_image,
-                     "the file low DOS memory reads from (default: \"MemoryImage\", else zeros)")
-          ->check(CLI::Validator(CLI::ExistingFile).description(""));
-  memory_option->type_name("FILE");
-  app.add_flag("--no-memory", arguments.skip_memory_scan, "skip the start-up memory scan");
   app.add_option("--jobs", arguments.jobs,
                  "threads that read and check files (default: the number of cores); the "
                  "output is the same for any number")
       ->type_name("N")
       ->check(CLI::Range(1, 256));
-  app.add_option("--drive", arguments.drives,
-                 "map drive L to a host folder; TYPE is fixed (default), removable, cdrom, "
-                 "remote or ramdisk; repeatable, and then the whole drive map of this run")
-      ->type_name("L:=DIR[,TYPE]")
-      ->expected(1)
-      ->allow_extra_args(false)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-      ->check(StatusValidator(&CheckDrive, ""));
-  app.add_option("--disk", disks,
-                 "raw sectors of BIOS disk N (0 = A:, 1 = B:, 0x80 = first hard disk) from an "
-                 "image or block device; repeatable")
-      ->type_name("N=IMAGE[,C/H/S]")
-      ->expected(1)
-      ->allow_extra_args(false)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-      ->check(StatusValidator(&CheckDisk, ""));
+  shared.DeclareMachine(app);
   std::string floppy_drive, floppy_format;
   CLI::Option* floppy_option =
       app.add_option("--floppy-fix", floppy_drive,
@@ -209,8 +159,7 @@ ArgumentsOutcome ParseScanArguments(int argc, const char* const* argv) {
       arguments.floppy_format = static_cast<int>(ValueOf(kFloppyFormats, floppy_format));
     }
   }
-  if (settings_option->count() > 0) arguments.settings_path = settings;
-  if (data_option->count() > 0) arguments.data_directory = data_directory;
+  shared.Fill(arguments);
   if (language_option->count() > 0) arguments.language = ValueOf(kLanguages, language);
   if (files_option->count() > 0) arguments.file_filter = ValueOf(kFileFilters, file_filter);
   if (action_option->count() > 0) arguments.scan_action = ValueOf(kScanActions, scan_action);
@@ -221,8 +170,6 @@ ArgumentsOutcome ParseScanArguments(int argc, const char* const* argv) {
   if (no) arguments.answer = false;
   if (log_option->count() > 0) arguments.log_path = log_path;
   if (no_log) arguments.log_path = std::string();
-  if (memory_option->count() > 0) arguments.memory_image = memory_image;
-  for (const std::string& disk : disks) arguments.disks.push_back(ParseDiskArgument(disk).value());
 
   ArgumentsOutcome outcome;
   outcome.arguments = std::move(arguments);

@@ -6,20 +6,19 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/image_system_access.h"
 #include "platform/status.h"
 #include "res/string_table.h"
+#include "shell/shared_options.h"
 
 namespace quarn {
 
 // The number of cores this process may run on, at least 1: --jobs without a value.
 int DefaultJobs();
 
-// Everything quarnscan's command line can say. An absent value means "as the settings say";
-// none of it is ever written back to the settings store.
-struct ScanArguments {
-  std::optional<std::string> settings_path;
-  std::optional<std::string> data_directory;
+// Everything quarnscan's command line can say: the options it shares with quarnexp, then its
+// own. An absent value means "as the settings say"; none of it is ever written back to the
+// settings store.
+struct ScanArguments : SharedOptions {
   std::optional<Language> language;
   std::optional<uint32_t> file_filter;         // FileFilter: 0 executables, 1 all files
   std::optional<uint32_t> scan_action;         // ScanAction 0 to 6
@@ -28,12 +27,8 @@ struct ScanArguments {
   bool json = false;
   // --log FILE, or "" for --no-log; absent: QUARNEXP.LOG in the data directory.
   std::optional<std::string> log_path;
-  std::optional<std::string> memory_image;
-  bool skip_memory_scan = false;
   // Threads for the detection stage; the output is the same for any number.
   int jobs = DefaultJobs();
-  std::vector<std::string> drives;  // --drive values as given, each one ParseDriveArgument accepts
-  std::vector<DiskMapping> disks;
   std::vector<std::string> targets;  // in the order given
   // --floppy-fix A: or B:: the BIOS disk (0 or 1) whose boot sector is rewritten instead of
   // a scan, in the format of --format (a format id of the boot fix).

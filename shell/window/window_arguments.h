@@ -4,19 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/image_system_access.h"
+#include "shell/shared_options.h"
 
 namespace quarn::window {
 
 // What quarnexp's command line says. The options are those of quarnscan that make sense for
 // the desktop program, with the same meaning; none of them is written to the settings.
-struct WindowArguments {
-  std::optional<std::string> settings_path;
-  std::optional<std::string> data_directory;
-  std::vector<std::string> drives;  // --drive values, each one ParseDriveArgument accepts
-  std::vector<DiskMapping> disks;
-  std::optional<std::string> memory_image;
-  bool skip_memory_scan = false;
+struct WindowArguments : SharedOptions {
   // For scripts: a picture of the main window goes to this file once the command line's scan
   // has ended (or start-up has, when it starts none), and the program quits.
   std::optional<std::string> screenshot;
