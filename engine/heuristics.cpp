@@ -27,6 +27,11 @@ bool Contains(std::span<const BehaviourMask> set, BehaviourMask mask) {
   return std::find(set.begin(), set.end(), mask) != set.end();
 }
 
+// Whether `mask` is a member of the shared set or of `own_set`.
+bool IsMember(BehaviourMask mask, std::span<const BehaviourMask> own_set) {
+  return mask != 0 && (Contains(kSharedMasks, mask) || Contains(own_set, mask));
+}
+
 // Whether some member of the set has only bits `possible` holds: when none has, no mask
 // the walk could collect is a member, and the walk can be left out.
 bool AnyWithin(std::span<const BehaviourMask> set, BehaviourMask possible) {
@@ -34,35 +39,36 @@ bool AnyWithin(std::span<const BehaviourMask> set, BehaviourMask possible) {
                      [possible](BehaviourMask member) { return (member & ~possible) == 0; });
 }
 
+// Whether the code at `entry` collects a mask of the shared set or of `own_set`, walked only
+// when the cheap search leaves a member possible.
+bool SuspiciousAt(File& file, uint32_t entry, std::span<const BehaviourMask> own_set) {
+  const EntryCode code = ReadEntryCode(file, entry);
+  const BehaviourMask possible = PossibleBehaviourMask(code);
+  if (!AnyWithin(kSharedMasks, possible) && !AnyWithin(own_set, possible)) return false;
+  return IsMember(WalkBehaviourMask(code), own_set);
+}
+
 }  // namespace
 
 bool IsSuspiciousExecutableMask(BehaviourMask mask) {
-  return mask != 0 && (Contains(kSharedMasks, mask) || Contains(kExecutableOnlyMasks, mask));
+  return IsMember(mask, kExecutableOnlyMasks);
 }
 
 bool IsSuspiciousNonExecutableMask(BehaviourMask mask) {
-  return mask != 0 && (Contains(kSharedMasks, mask) || Contains(kNonExecutableOnlyMasks, mask));
+  return IsMember(mask, kNonExecutableOnlyMasks);
 }
 
 int CheckExecutableHeuristics(const DatabaseImage& /*signatures*/, File& file) {
   DetectorState state;
   LocateEntryCode(file, state);
-  const EntryCode code = ReadEntryCode(file, state.entry_position);
-  const BehaviourMask possible = PossibleBehaviourMask(code);
-  if (!AnyWithin(kSharedMasks, possible) && !AnyWithin(kExecutableOnlyMasks, possible)) return 0;
-  return IsSuspiciousExecutableMask(WalkBehaviourMask(code)) ? 1 : 0;
+  return SuspiciousAt(file, state.entry_position, kExecutableOnlyMasks) ? 1 : 0;
 }
 
 int CheckNonExecutableHeuristics(const DatabaseImage& /*signatures*/, File& file) {
   std::array<uint8_t, kComHeaderReadSize> buffer;
   uint32_t entry = 0;
   LocateComEntry(file, buffer, &entry);
-  const EntryCode code = ReadEntryCode(file, entry);
-  const BehaviourMask possible = PossibleBehaviourMask(code);
-  if (!AnyWithin(kSharedMasks, possible) && !AnyWithin(kNonExecutableOnlyMasks, possible)) {
-    return 0;
-  }
-  return IsSuspiciousNonExecutableMask(WalkBehaviourMask(code)) ? 1 : 0;
+  return SuspiciousAt(file, entry, kNonExecutableOnlyMasks) ? 1 : 0;
 }
 
 }  // namespace quarn
