@@ -19,20 +19,20 @@ using com_clean_test::RunOnCopy;
 // A virus 0x700 bytes long appended at 0x100 to a file that does not start with a jump,
 // the saved bytes 0x11 .. 0x88 at `saved_offset` into it.
 constexpr size_t kStart = 0x100;
-constexpr uint16_t kBodyLength = 0x700;
+constexpr uint16_t kComBodyLength = 0x700;
 const Bytes kSaved = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
 
 CleanRun CleanWorkedExample(uint16_t scheme, const Bytes& params,
                             const std::vector<std::pair<size_t, Bytes>>& keys,
                             uint16_t saved_offset = 0x10) {
-  Bytes file = Ramp(kStart + kBodyLength, 0x30);
+  Bytes file = Ramp(kStart + kComBodyLength, 0x30);
   file[0] = 0x90;
   std::copy(kSaved.begin(), kSaved.end(), file.begin() + kStart + saved_offset);
   for (const auto& [offset, bytes] : keys) {
     std::copy(bytes.begin(), bytes.end(), file.begin() + kStart + offset);
   }
   Bytes record(24, 0);
-  const uint16_t fields[] = {951, saved_offset, 8, kBodyLength, 0, kBodyLength, scheme};
+  const uint16_t fields[] = {951, saved_offset, 8, kComBodyLength, 0, kComBodyLength, scheme};
   for (size_t i = 0; i < std::size(fields); ++i) WriteU16(&record[2 * i], fields[i]);
   std::copy(params.begin(), params.end(), record.begin() + 14);
   CleanRun run = RunOnCopy(CleanEncryptedCom, file, record);

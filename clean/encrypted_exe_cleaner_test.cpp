@@ -19,7 +19,7 @@ using testing::GetU16;
 using testing::RecordOf;
 
 constexpr uint32_t kHostSize = 0x2A0;
-constexpr uint16_t kBodyLength = 0x800;
+constexpr uint16_t kExeBodyLength = 0x800;
 constexpr uint16_t kDistance = 0x40;
 constexpr uint32_t kEntry = kHostSize + kDistance;
 // The saved words straddle scheme 9's anchor at 1646 (0x66E).
@@ -28,7 +28,7 @@ constexpr uint16_t kKeysAt = 0x100;
 
 Bytes WordsRecord(uint16_t scheme, Bytes params) {
   return CryptRecordBytes(
-      ExeRecordBytes(kWordsAt, kWordsAt + 2, kWordsAt + 4, kWordsAt + 6, kBodyLength, kDistance),
+      ExeRecordBytes(kWordsAt, kWordsAt + 2, kWordsAt + 4, kWordsAt + 6, kExeBodyLength, kDistance),
       scheme, std::move(params));
 }
 
@@ -61,8 +61,8 @@ std::vector<SchemeCase> SchemeCases() {
 
 // The host of `c` infected with its words enciphered as the scheme deciphers them.
 AppendedInfection Infect(const SchemeCase& c, const Bytes& record) {
-  AppendedInfection infection(DosHost(kHostSize), kBodyLength, kDistance);
-  infection.Body(0, Bytes(kBodyLength, 0xE5)).Body(kKeysAt, c.keys);
+  AppendedInfection infection(DosHost(kHostSize), kExeBodyLength, kDistance);
+  infection.Body(0, Bytes(kExeBodyLength, 0xE5)).Body(kKeysAt, c.keys);
   if (c.scheme == 9) infection.Body(0x110, {c.key_high, 0x00});
   for (int field = 0; field < 4; ++field) {
     std::array<uint8_t, 2> stored =
@@ -96,7 +96,7 @@ TEST_F(CleanEncryptedExeTest, EverySchemeGivesTheHostBack) {
 }
 
 TEST_F(CleanEncryptedExeTest, SchemeFiveRestoresExtraWordsAndMayKeepTheLengthFields) {
-  AppendedInfection infection(DosHost(kHostSize), kBodyLength, kDistance);
+  AppendedInfection infection(DosHost(kHostSize), kExeBodyLength, kDistance);
   const samples::HeaderWords& host = infection.host_words();
   for (int field = 0; field < 4; ++field) {
     infection.Body(static_cast<uint16_t>(kWordsAt + 2 * field),
@@ -138,7 +138,7 @@ TEST_F(CleanEncryptedExeTest, DeclinesWithoutWriting) {
   Bytes key_past_end = WordsRecord(4, {0x00, 0x08});
   Bytes extra_past_end = WordsRecord(5, {0xFF, 0x07, 0x12, 0xFF, 0xFF});
   Bytes words_past_end = WordsRecord(3, {0x00, 0x01});
-  testing::PutU16(words_past_end, 8, kBodyLength - 1);
+  testing::PutU16(words_past_end, 8, kExeBodyLength - 1);
   for (const Bytes& declined : {WordsRecord(0, {}), WordsRecord(10, {}), WordsRecord(0xFFFF, {}),
                                 no_key_load, key_past_end, extra_past_end, words_past_end}) {
     SCOPED_TRACE(GetU16(declined, 14));

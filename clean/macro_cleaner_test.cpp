@@ -103,7 +103,7 @@ class MacroCleanerTest : public ::testing::Test {
   CountingInterface ui_;
 };
 
-struct RoundTrip {
+struct MacroRoundTrip {
   uint32_t into_sector;  // where the first text starts in its sector
   size_t length;
   uint8_t key;
@@ -112,9 +112,10 @@ struct RoundTrip {
 };
 
 TEST_F(MacroCleanerTest, RoundTripsGiveTheDocumentWithFillerAndTheWordDecremented) {
-  for (const RoundTrip& trip :
-       {RoundTrip{400, 700, 0, 7, 1}, RoundTrip{10, 60, 0x20, 0, 3}, RoundTrip{0, 512, 0x5A, 11, 0},
-        RoundTrip{511, 2, 0, 3, 0x100}, RoundTrip{300, 1500, 0x99, 5, 2}}) {
+  for (const MacroRoundTrip& trip :
+       {MacroRoundTrip{400, 700, 0, 7, 1}, MacroRoundTrip{10, 60, 0x20, 0, 3},
+        MacroRoundTrip{0, 512, 0x5A, 11, 0}, MacroRoundTrip{511, 2, 0, 3, 0x100},
+        MacroRoundTrip{300, 1500, 0x99, 5, 2}}) {
     SCOPED_TRACE(std::to_string(trip.into_sector) + "/" + std::to_string(trip.length));
     // Two macros whose texts follow the table; the table's offset puts the first where wanted.
     WordDocumentStream word;

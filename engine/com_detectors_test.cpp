@@ -10,6 +10,7 @@
 #include "engine/section_directory.h"
 #include "platform/memory_file_system.h"
 #include "testing/executable_builder.h"
+#include "testing/test_bytes.h"
 
 namespace quarn {
 namespace {
@@ -17,7 +18,6 @@ namespace {
 using testing::ComBuilder;
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint16_t kUntouched = 9;        // a flag value no detector writes
 constexpr uint32_t kUnsetEntry = 0x1234;  // an entry position no detector computes here
 
 Bytes EntryRecord(uint16_t id, const Bytes& entry_bytes, uint8_t code_offset,
@@ -97,7 +97,7 @@ class ComDetectorsTest : public ::testing::Test {
     File& file = Open(image);
     state_ = DetectorState();
     state_.entry_position = kUnsetEntry;
-    flag_ = kUntouched;
+    flag_ = testing::kUntouchedFlag;
     return detector(signatures_, file, &flag_, DirectoryOffset(section), state_);
   }
 
@@ -114,7 +114,7 @@ class ComDetectorsTest : public ::testing::Test {
   std::unique_ptr<File> file_;
   DatabaseImage signatures_;
   DetectorState state_;
-  uint16_t flag_ = kUntouched;
+  uint16_t flag_ = testing::kUntouchedFlag;
 };
 
 // ---- Tail detectors ----
@@ -134,10 +134,12 @@ TEST_F(ComDetectorsTest, TailParagraphRoundsDownAndTailDoesNot) {
   // Distance 100 from a 1000-byte file: 896 for the paragraph detector, 900 for the other.
   const Bytes at_896 = TailRecord(61, 100, 896, 4);
   const Bytes at_900 = TailRecord(62, 100, 900, 4);
-  RunCases(ScanTailParagraphSignatures, kComTailParagraphSection, image,
-           {{"confirms at 896", {at_896}, 61, 0}, {"not at 900", {at_900}, 0, kUntouched}});
-  RunCases(ScanTailSignatures, kComTailSection, image,
-           {{"confirms at 900", {at_900}, 62, 0}, {"not at 896", {at_896}, 0, kUntouched}});
+  RunCases(
+      ScanTailParagraphSignatures, kComTailParagraphSection, image,
+      {{"confirms at 896", {at_896}, 61, 0}, {"not at 900", {at_900}, 0, testing::kUntouchedFlag}});
+  RunCases(
+      ScanTailSignatures, kComTailSection, image,
+      {{"confirms at 900", {at_900}, 62, 0}, {"not at 896", {at_896}, 0, testing::kUntouchedFlag}});
 }
 
 TEST_F(ComDetectorsTest, TailStages) {
@@ -172,18 +174,18 @@ TEST_F(ComDetectorsTest, TailStages) {
                  {"exact", {exact}, 71, 0},
                  {"partial", {partial}, 72, 1},
                  {"third read past the end", {stage3_past_end}, 74, 1},
-                 {"code bytes differ", {code_differs}, 0, kUntouched},
-                 {"distance 0 reads nothing", {distance_zero}, 0, kUntouched},
+                 {"code bytes differ", {code_differs}, 0, testing::kUntouchedFlag},
+                 {"distance 0 reads nothing", {distance_zero}, 0, testing::kUntouchedFlag},
                  {"distance beyond the size", {before_start}, 76, 0},
                  {"partial, then exact", {partial, before_start}, 76, 0},
                  {"exact ends the walk", {before_start, partial}, 76, 0},
                  {"later partial replaces earlier", {partial, later_partial}, 73, 1},
-                 {"empty section", {}, 0, kUntouched},
+                 {"empty section", {}, 0, testing::kUntouchedFlag},
              });
   }
   EXPECT_EQ(Run(ScanTailSignatures, kComTailSection, {distance_zero}, {}), 0u);
   EXPECT_EQ(Run(ScanTailParagraphSignatures, kComTailParagraphSection, {distance_zero}, {}), 0u);
-  EXPECT_EQ(flag_, kUntouched);
+  EXPECT_EQ(flag_, testing::kUntouchedFlag);
 }
 
 TEST_F(ComDetectorsTest, TailThirdReadStartsWhereTheSecondEnded) {
@@ -270,7 +272,7 @@ TEST_F(ComDetectorsTest, ComEntryRecords) {
           {"entry bytes differ",
            {EntryRecord(114, {0xB8, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x78}, 0, 0x20, kConfirm)},
            0,
-           kUntouched},
+           testing::kUntouchedFlag},
           {"at a code offset",
            {EntryRecord(115, {0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0, 0}, 2, 0x20, kConfirm)},
            115,
@@ -278,7 +280,7 @@ TEST_F(ComDetectorsTest, ComEntryRecords) {
           {"code offset misses",
            {EntryRecord(116, {0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0, 0}, 3, 0x20, kConfirm)},
            0,
-           kUntouched},
+           testing::kUntouchedFlag},
           {"partial, then exact", {partial, exact}, 111, 0},
           {"exact ends the walk", {exact, partial}, 111, 0},
           {"later partial replaces earlier", {partial, later_partial}, 113, 1},
@@ -297,9 +299,10 @@ TEST_F(ComDetectorsTest, ComEntryThatReadsNothing) {
   const Bytes zeros = EntryRecord(121, Bytes(8, 0), 0, 0, Bytes(4, 0));
   const Bytes past_end = ComBuilder().JumpNear(0x2000).Size(0x100).Build();
   RunCases(ScanComEntrySignatures, kComEntrySection, past_end,
-           {{"entry past the end", {zeros}, 0, kUntouched}});
+           {{"entry past the end", {zeros}, 0, testing::kUntouchedFlag}});
   EXPECT_EQ(state_.entry_position, kUnsetEntry);
-  RunCases(ScanComEntrySignatures, kComEntrySection, {}, {{"empty file", {zeros}, 0, kUntouched}});
+  RunCases(ScanComEntrySignatures, kComEntrySection, {},
+           {{"empty file", {zeros}, 0, testing::kUntouchedFlag}});
   EXPECT_EQ(state_.entry_position, kUnsetEntry);
   // The confirmation 0xFF past an entry near the end reads nothing: partial only.
   const Bytes near_end = ComBuilder().Code(0, {0x90}).Size(0x20).Build();
@@ -328,13 +331,19 @@ TEST_F(ComDetectorsTest, FileEndRecords) {
           {"first pattern differs",
            {EndRecord(135, 10, {130, 131, 132, 134}, 10, second)},
            0,
-           kUntouched},
-          {"offset one off", {EndRecord(136, 11, Slice(image, 130, 4), 10, second)}, 0, kUntouched},
-          {"n1 = 0 never matches", {EndRecord(137, 10, {}, 10, second, 0)}, 0, kUntouched},
+           testing::kUntouchedFlag},
+          {"offset one off",
+           {EndRecord(136, 11, Slice(image, 130, 4), 10, second)},
+           0,
+           testing::kUntouchedFlag},
+          {"n1 = 0 never matches",
+           {EndRecord(137, 10, {}, 10, second, 0)},
+           0,
+           testing::kUntouchedFlag},
           {"n1 beyond 8 never matches",
            {EndRecord(138, 10, Slice(image, 130, 8), 10, second, 9)},
            0,
-           kUntouched},
+           testing::kUntouchedFlag},
           {"n2 = 0 fails the record", {EndRecord(139, 10, {130}, 10, second, -1, 0)}, 139, 1},
           {"only n2 bytes compared",
            {EndRecord(140, 10, {130}, 10, {190, 0, 0, 0}, -1, 1)},
@@ -365,9 +374,12 @@ TEST_F(ComDetectorsTest, FileEndOfShortFiles) {
   const Bytes eighty_one = Ramp(81);
   RunCases(ScanFileEndSignatures, kComEndSection, eighty_one,
            {{"81 bytes start one in", {EndRecord(154, 0, {1, 2}, 81, {0})}, 154, 0},
-            {"81 bytes miss the first", {EndRecord(155, 0, {0, 1}, 81, {0})}, 0, kUntouched}});
+            {"81 bytes miss the first",
+             {EndRecord(155, 0, {0, 1}, 81, {0})},
+             0,
+             testing::kUntouchedFlag}});
   RunCases(ScanFileEndSignatures, kComEndSection, {},
-           {{"empty file", {EndRecord(156, 0, {0}, 0, {0})}, 0, kUntouched}});
+           {{"empty file", {EndRecord(156, 0, {0}, 0, {0})}, 0, testing::kUntouchedFlag}});
 }
 
 }  // namespace

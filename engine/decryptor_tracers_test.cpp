@@ -10,6 +10,7 @@
 #include "engine/section_directory.h"
 #include "platform/memory_file_system.h"
 #include "testing/executable_builder.h"
+#include "testing/test_bytes.h"
 
 namespace quarn {
 namespace {
@@ -20,7 +21,6 @@ using Bytes = std::vector<uint8_t>;
 using Tracer = uint32_t (*)(const DatabaseImage&, File&, uint16_t*, uint16_t, DetectorState&);
 
 constexpr uint16_t kDecryptorDirectory = DirectoryOffset(kDecryptorSection);
-constexpr uint16_t kUntouched = 9;  // a value no tracer writes
 
 Bytes Join(std::initializer_list<Bytes> parts) {
   Bytes joined;
@@ -36,7 +36,7 @@ Bytes Com(const Bytes& code) {
   return ComBuilder().Code(0, code).Build();
 }
 
-struct Case {
+struct TracerCase {
   std::string name;
   Bytes file;
   uint32_t entry;
@@ -51,21 +51,21 @@ class DecryptorTracersTest : public ::testing::Test {
     auto folder = files_.OpenFolder("/");
     auto file = (*folder)->OpenFile("file.exe", OpenMode::kRead);
     state.entry_position = entry;
-    flag_ = kUntouched;
+    flag_ = testing::kUntouchedFlag;
     return tracer(signatures_, **file, &flag_, kDecryptorDirectory, state);
   }
 
-  void RunCases(Tracer tracer, const std::vector<Case>& cases) {
-    for (const Case& c : cases) {
+  void RunCases(Tracer tracer, const std::vector<TracerCase>& cases) {
+    for (const TracerCase& c : cases) {
       SCOPED_TRACE(c.name);
       EXPECT_EQ(Run(tracer, c.file, c.entry), c.expected);
-      EXPECT_EQ(flag_, c.expected != 0 ? 0 : kUntouched);
+      EXPECT_EQ(flag_, c.expected != 0 ? 0 : testing::kUntouchedFlag);
     }
   }
 
   DatabaseImage signatures_;
   MemoryFileSystem files_;
-  uint16_t flag_ = kUntouched;
+  uint16_t flag_ = testing::kUntouchedFlag;
 };
 
 // XOR [SI+5], AL: a write through SI. MOV CX, SI makes SI the counter; ADD SI, CX its step.
@@ -116,7 +116,7 @@ TEST_F(DecryptorTracersTest, DecryptorLoopOpcodeSets) {
   }
   EXPECT_EQ(Run(TraceDecryptorLoop, Com({0x32, 0x44, 0x05, 0x90, 0x90, 0x46, 0x46, 0x75, 0xF9}), 0),
             0u);
-  EXPECT_EQ(flag_, kUntouched);
+  EXPECT_EQ(flag_, testing::kUntouchedFlag);
 
   for (uint8_t operation : {0x2B, 0x8B, 0x03, 0x33}) {
     SCOPED_TRACE(operation);
@@ -313,7 +313,7 @@ TEST_F(DecryptorTracersTest, PushDecryptorWriters) {
   }
   EXPECT_EQ(Run(TracePushDecryptor, Com({0x50, 0x02, 0x04, 0x90, 0x90, 0x46, 0xE2, 0xF9, 0x58}), 0),
             0u);
-  EXPECT_EQ(flag_, kUntouched);
+  EXPECT_EQ(flag_, testing::kUntouchedFlag);
 }
 
 TEST_F(DecryptorTracersTest, PushDecryptorExclusions) {
@@ -388,7 +388,7 @@ class StackReturnsTest : public DecryptorTracersTest {
   void Expect(const std::string& name, const Bytes& image, uint32_t expected) {
     SCOPED_TRACE(name);
     EXPECT_EQ(Trace(image), expected);
-    EXPECT_EQ(flag_, expected != 0 ? 0 : kUntouched);
+    EXPECT_EQ(flag_, expected != 0 ? 0 : testing::kUntouchedFlag);
   }
 };
 

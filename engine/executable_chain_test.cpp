@@ -114,12 +114,18 @@ Bytes NotPeImage() {
 // Records by section index.
 using Sections = std::map<int, std::vector<Bytes>>;
 
+// What Detect gives when the test's database could not be built at all.
+constexpr uint32_t kNotBuilt = 0xFFFFFFFF;
+
 class ExecutableChainTest : public ::testing::Test {
  protected:
   uint32_t Detect(const Sections& sections, const Bytes& image) {
     DatabaseContent content;
     for (const auto& [section, records] : sections) content.sections[section].records = records;
-    signatures_ = DatabaseImage(*BuildSignatureImage(content));
+    auto built = BuildSignatureImage(content);
+    EXPECT_TRUE(built.ok()) << built.message();
+    if (!built) return kNotBuilt;
+    signatures_ = DatabaseImage(*built);
     return DetectFile(image);
   }
 
@@ -249,7 +255,12 @@ TEST_F(ExecutableChainTest, EachDosStepReadsItsOwnSection) {
       {"forward", {{kExeForwardSection, {kDosForwardExact}}}, false, 21, 0},
       {"backward", {{kExeBackwardSection, {kDosBackwardExact}}}, false, 31, 0},
       {"pattern", {{kExePatternSection, {kDosPattern}}}, false, 41, 0},
-      {"pattern record in the entry section", {{kExeEntrySection, {kDosPattern}}}, false, 0, 0},
+      // The pattern's bytes cut to the entry section's record size, read by the entry rules.
+      {"pattern record in the entry section",
+       {{kExeEntrySection, {Bytes(kDosPattern.begin(), kDosPattern.begin() + 16)}}},
+       false,
+       0,
+       0},
       {"backward record in the forward section",
        {{kExeForwardSection, {kDosBackwardExact}}},
        false,

@@ -19,7 +19,7 @@ using testing::WordDocumentStream;
 
 constexpr uint16_t kMacroDirectory = DirectoryOffset(kMacroSection);
 
-std::vector<uint8_t> Bytes(const std::string& text) {
+std::vector<uint8_t> TextBytes(const std::string& text) {
   return {text.begin(), text.end()};
 }
 
@@ -87,7 +87,7 @@ TEST_F(MacroDetectorTest, ExactAndPartialMatches) {
 }
 
 TEST_F(MacroDetectorTest, CleanDocumentsLeaveTheFlagAlone) {
-  EXPECT_EQ(Detect(Document(WordDocumentStream().AddMacro(Bytes("Sub Main"), 0).Build())), 0u);
+  EXPECT_EQ(Detect(Document(WordDocumentStream().AddMacro(TextBytes("Sub Main"), 0).Build())), 0u);
   EXPECT_EQ(Detect(std::vector<uint8_t>(2048, 0)), 0u);  // not D0 CF
   EXPECT_EQ(Detect({}), 0u);
   CompoundFileWriter other;
@@ -122,7 +122,7 @@ TEST_F(MacroDetectorTest, EntriesWithoutTheMarkAreSkipped) {
 // successor, which the allocation table names (sectors are scattered, not consecutive).
 TEST_F(MacroDetectorTest, TextWindowCrossesIntoTheSuccessorSector) {
   WordDocumentStream word;
-  word.AddMacro(Bytes("placeholder"), 0);
+  word.AddMacro(TextBytes("placeholder"), 0);
   std::vector<uint8_t> stream = word.Build();
   const uint32_t text_at = 3 * 512 + 500;
   stream.resize(text_at + 600, 'y');

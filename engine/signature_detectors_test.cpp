@@ -13,6 +13,7 @@
 #include "engine/section_directory.h"
 #include "platform/memory_file_system.h"
 #include "testing/executable_builder.h"
+#include "testing/test_bytes.h"
 
 namespace quarn {
 namespace {
@@ -21,7 +22,6 @@ using testing::MzBuilder;
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t kEntry = 0x200;
-constexpr uint16_t kUntouched = 9;  // a flag value no detector writes
 
 Bytes EntryRecord(uint16_t id, const Bytes& entry_bytes, uint8_t code_offset,
                   uint8_t confirm_offset, const Bytes& confirm) {
@@ -89,7 +89,7 @@ class SignatureDetectorsTest : public ::testing::Test {
     } else {
       LocateEntryCode(file, state_);
     }
-    flag_ = kUntouched;
+    flag_ = testing::kUntouchedFlag;
     return detector(signatures_, file, &flag_, DirectoryOffset(section), state_);
   }
 
@@ -106,7 +106,7 @@ class SignatureDetectorsTest : public ::testing::Test {
   std::unique_ptr<File> file_;
   DatabaseImage signatures_;
   DetectorState state_;
-  uint16_t flag_ = kUntouched;
+  uint16_t flag_ = testing::kUntouchedFlag;
 };
 
 // Entry code B8 01 02 … 07 at 0x200, confirmation C1 C2 C3 C4 at 0x240.
@@ -132,7 +132,7 @@ TEST_F(SignatureDetectorsTest, EntrySignatures) {
                {"entry bytes differ",
                 {EntryRecord(14, {0xB8, 1, 2, 3, 4, 5, 6, 0}, 0, 0x40, confirm)},
                 0,
-                kUntouched},
+                testing::kUntouchedFlag},
                {"at a code offset",
                 {EntryRecord(15, {2, 3, 4, 5, 6, 7, 8, 9}, 2, 0x40, confirm)},
                 15,
@@ -140,7 +140,7 @@ TEST_F(SignatureDetectorsTest, EntrySignatures) {
                {"code offset misses",
                 {EntryRecord(16, {2, 3, 4, 5, 6, 7, 8, 9}, 1, 0x40, confirm)},
                 0,
-                kUntouched},
+                testing::kUntouchedFlag},
                {"confirmation cut short by the file end",
                 {EntryRecord(17, code, 0, 0xFF, confirm)},
                 17,
@@ -148,7 +148,7 @@ TEST_F(SignatureDetectorsTest, EntrySignatures) {
                {"partial, then exact", {partial, exact}, 11, 0},
                {"exact ends the walk", {exact, partial}, 11, 0},
                {"later partial replaces earlier", {partial, later_partial}, 13, 1},
-               {"empty section", {}, 0, kUntouched},
+               {"empty section", {}, 0, testing::kUntouchedFlag},
            });
 }
 
@@ -189,11 +189,11 @@ TEST_F(SignatureDetectorsTest, ForwardSignatures) {
                {"code bytes differ",
                 {OffsetRecord(25, {0x50, 0x50}, 0, 0x20, kFirst, 4, kSecond)},
                 0,
-                kUntouched},
+                testing::kUntouchedFlag},
                {"first confirmation differs",
                 {OffsetRecord(26, {0x50, 0x51}, 0, 0x21, kFirst, 4, kSecond)},
                 0,
-                kUntouched},
+                testing::kUntouchedFlag},
                // The second record's first read lies past the end of the file: the bytes the
                // first record's second read left in the scratch are compared instead.
                {"stale scratch",
@@ -208,13 +208,15 @@ TEST_F(SignatureDetectorsTest, ForwardSignatures) {
 TEST_F(SignatureDetectorsTest, CallSignatures) {
   const Bytes any_code = {0x00, 0x00};  // no code filter for this detector
   const Bytes exact = OffsetRecord(31, any_code, 0, 0x20, kFirst, 4, kSecond);
-  RunCases(
-      ScanCallSignatures, kExeCallSection, OffsetImage({0xE8, 0x00, 0x00, 0x5D}),
-      {
-          {"exact", {exact}, 31, 0},
-          {"partial", {OffsetRecord(32, any_code, 0, 0x20, kFirst, 3, kSecond)}, 32, 1},
-          {"near miss", {OffsetRecord(33, any_code, 0, 0x1F, kFirst, 4, kSecond)}, 0, kUntouched},
-      });
+  RunCases(ScanCallSignatures, kExeCallSection, OffsetImage({0xE8, 0x00, 0x00, 0x5D}),
+           {
+               {"exact", {exact}, 31, 0},
+               {"partial", {OffsetRecord(32, any_code, 0, 0x20, kFirst, 3, kSecond)}, 32, 1},
+               {"near miss",
+                {OffsetRecord(33, any_code, 0, 0x1F, kFirst, 4, kSecond)},
+                0,
+                testing::kUntouchedFlag},
+           });
   // The detector reads the file's first 16 bytes over the header buffer, and no more.
   EXPECT_EQ(Run(ScanCallSignatures, kExeCallSection, {exact}, OffsetImage({0xE8, 0x00}), kEntry),
             0u);  // the entry code was not located, so it is no call
@@ -228,7 +230,7 @@ TEST_F(SignatureDetectorsTest, CallSignatures) {
   EXPECT_EQ(state_.header_buffer[16], 0xEE);
 
   RunCases(ScanCallSignatures, kExeCallSection, OffsetImage({0xE8, 0x01, 0x00, 0x5D}),
-           {{"not a call to the next instruction", {exact}, 0, kUntouched}});
+           {{"not a call to the next instruction", {exact}, 0, testing::kUntouchedFlag}});
 }
 
 TEST_F(SignatureDetectorsTest, BackwardSignatures) {
@@ -251,7 +253,7 @@ TEST_F(SignatureDetectorsTest, BackwardSignatures) {
                 {OffsetRecord(43, {0x51, 0x51}, 0, 0x100, {0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0xD6},
                               0x10, {0xE1, 0xE2})},
                 0,
-                kUntouched},
+                testing::kUntouchedFlag},
                {"distance equal to the entry",
                 {OffsetRecord(44, code, 0, kEntry, start, 0, {0x4D, 0x5A})},
                 44,
@@ -259,7 +261,7 @@ TEST_F(SignatureDetectorsTest, BackwardSignatures) {
                {"distance beyond the entry",
                 {OffsetRecord(45, code, 0, kEntry + 1, start, 0, {0x4D, 0x5A})},
                 0,
-                kUntouched},
+                testing::kUntouchedFlag},
            });
 
   // An entry past the end: the first read delivers nothing, and the record fails even though
@@ -272,11 +274,11 @@ TEST_F(SignatureDetectorsTest, BackwardSignatures) {
   state_.entry_code_buffer[0] = 0x50;
   state_.entry_code_buffer[1] = 0x51;
   state_.entry_position = 0x10000;
-  flag_ = kUntouched;
+  flag_ = testing::kUntouchedFlag;
   EXPECT_EQ(ScanBackwardSignatures(signatures_, Open(image), &flag_,
                                    DirectoryOffset(kExeBackwardSection), state_),
             0u);
-  EXPECT_EQ(flag_, kUntouched);
+  EXPECT_EQ(flag_, testing::kUntouchedFlag);
 }
 
 // 11 AA 22 BB 33 at the entry, and the file ends 10 bytes after it.
@@ -291,27 +293,32 @@ Bytes PatternImage() {
 
 TEST_F(SignatureDetectorsTest, OrderedSubsequenceSearch) {
   const Bytes pattern = {0x11, 0x22, 0x33};
-  RunCases(
-      ScanPatternSignatures, kExePatternSection, PatternImage(),
-      {
-          {"bytes skipped between pattern bytes", {PatternRecord(51, pattern, 5, 0)}, 51, 0},
-          {"window one short", {PatternRecord(52, pattern, 4, 0)}, 0, kUntouched},
-          {"window 0", {PatternRecord(53, {0x11}, 0, 0)}, 0, kUntouched},
-          {"window larger than the area", {PatternRecord(54, {0x33, 0x55}, 200, 0)}, 54, 0},
-          {"nothing beyond the area", {PatternRecord(55, {0x55, 0x00}, 200, 0)}, 0, kUntouched},
-          // k is not reset by 0x11 0x44: 11 … 22 … 33 … 44 in order.
-          {"k never reset", {PatternRecord(56, {0x11, 0x22, 0x33, 0x44}, 255, 0)}, 56, 0},
-          {"out of order",
-           {PatternRecord(57, {0x33, 0x22, 0x11, 0x11, 0x11}, 255, 0)},
-           0,
-           kUntouched},
-          {"start of the file", {PatternRecord(58, {0x4D, 0x5A}, 2, 1)}, 58, 0},
-          {"entry area has no MZ", {PatternRecord(59, {0x4D, 0x5A}, 255, 0)}, 0, kUntouched},
-          {"first match ends the walk",
-           {PatternRecord(60, {0x22}, 3, 0), PatternRecord(61, {0x11}, 1, 0)},
-           60,
-           0},
-      });
+  RunCases(ScanPatternSignatures, kExePatternSection, PatternImage(),
+           {
+               {"bytes skipped between pattern bytes", {PatternRecord(51, pattern, 5, 0)}, 51, 0},
+               {"window one short", {PatternRecord(52, pattern, 4, 0)}, 0, testing::kUntouchedFlag},
+               {"window 0", {PatternRecord(53, {0x11}, 0, 0)}, 0, testing::kUntouchedFlag},
+               {"window larger than the area", {PatternRecord(54, {0x33, 0x55}, 200, 0)}, 54, 0},
+               {"nothing beyond the area",
+                {PatternRecord(55, {0x55, 0x00}, 200, 0)},
+                0,
+                testing::kUntouchedFlag},
+               // k is not reset by 0x11 0x44: 11 … 22 … 33 … 44 in order.
+               {"k never reset", {PatternRecord(56, {0x11, 0x22, 0x33, 0x44}, 255, 0)}, 56, 0},
+               {"out of order",
+                {PatternRecord(57, {0x33, 0x22, 0x11, 0x11, 0x11}, 255, 0)},
+                0,
+                testing::kUntouchedFlag},
+               {"start of the file", {PatternRecord(58, {0x4D, 0x5A}, 2, 1)}, 58, 0},
+               {"entry area has no MZ",
+                {PatternRecord(59, {0x4D, 0x5A}, 255, 0)},
+                0,
+                testing::kUntouchedFlag},
+               {"first match ends the walk",
+                {PatternRecord(60, {0x22}, 3, 0), PatternRecord(61, {0x11}, 1, 0)},
+                60,
+                0},
+           });
   // The entry and the header end both lie past the end of the file: nothing is searched.
   EXPECT_EQ(Run(ScanPatternSignatures, kExePatternSection, {PatternRecord(62, {0x4D}, 1, 1)},
                 MzBuilder().HeaderParagraphs(0x40).InitialIp(0x10).Size(0x100).Build()),
@@ -365,10 +372,10 @@ TEST_F(SignatureDetectorsTest, PatternConfirmedAtTheFileStart) {
   for (int byte : {3, 7, 8}) {
     Bytes unconfirmed = confirmed;
     unconfirmed[byte] = 0x02;
-    RunCases(
-        ScanPatternSignatures, kExePatternSection, unconfirmed,
-        {{"walk goes on", {record, fallback}, 63, 0}, {"nothing after", {record}, 0, kUntouched}},
-        kEntry);
+    RunCases(ScanPatternSignatures, kExePatternSection, unconfirmed,
+             {{"walk goes on", {record, fallback}, 63, 0},
+              {"nothing after", {record}, 0, testing::kUntouchedFlag}},
+             kEntry);
   }
 }
 

@@ -24,8 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp";
-
 // A fresh folder under $QUARN_TEST_TMP (or /tmp), removed with everything in it.
 class TemporaryFolder {
  public:
@@ -123,7 +121,7 @@ TEST_P(SettingsStoreContractTest, MissingStoreIsEmptyAndFirstUpdateCreatesIt) {
   EXPECT_EQ(under_test_->Text(), std::nullopt);
 
   Status updated = store().Update([](RegistryDocument& document) {
-    document.SetValue(kKey, "Opzioni", RegistryValue::Number(0x1f));
+    document.SetValue(kProgramKey, "Opzioni", RegistryValue::Number(0x1f));
   });
   ASSERT_TRUE(updated.ok()) << updated.message();
   EXPECT_EQ(under_test_->Text(),
@@ -131,7 +129,7 @@ TEST_P(SettingsStoreContractTest, MissingStoreIsEmptyAndFirstUpdateCreatesIt) {
             "\"Opzioni\"=hex:1f,00,00,00\r\n\r\n");
   Result<RegistryDocument> loaded = store().Load();
   ASSERT_TRUE(loaded.ok()) << loaded.message();
-  EXPECT_EQ(loaded->ReadNumber(kKey, "opzioni"), 0x1fu);
+  EXPECT_EQ(loaded->ReadNumber(kProgramKey, "opzioni"), 0x1fu);
 }
 
 TEST_P(SettingsStoreContractTest, UpdateKeepsEverythingItDoesNotChange) {
@@ -144,7 +142,7 @@ TEST_P(SettingsStoreContractTest, UpdateKeepsEverythingItDoesNotChange) {
       "[HKEY_CURRENT_USER\\Someone\\Else]\n"
       "@=\"untouched\"\n");
   Status updated = store().Update([](RegistryDocument& document) {
-    document.SetValue(kKey, "DAT", RegistryValue::Text("/data"));
+    document.SetValue(kProgramKey, "DAT", RegistryValue::Text("/data"));
   });
   ASSERT_TRUE(updated.ok()) << updated.message();
   EXPECT_EQ(under_test_->Text(),
@@ -337,7 +335,7 @@ TEST_F(FileSettingsStoreTest, ConcurrentWritersLoseNothingAndReadersSeeWholeFile
       for (int i = 0; i < kUpdatesEach; ++i) {
         std::string name = "w" + std::to_string(writer) + "_" + std::to_string(i);
         Status updated = store->Update([&](RegistryDocument& document) {
-          document.SetValue(kKey, name, RegistryValue::Number(i));
+          document.SetValue(kProgramKey, name, RegistryValue::Number(i));
         });
         if (!updated.ok()) ++failures;
       }
@@ -358,7 +356,7 @@ TEST_F(FileSettingsStoreTest, ConcurrentWritersLoseNothingAndReadersSeeWholeFile
     if (!loaded.ok()) {
       if (++bad_loads <= 3) ADD_FAILURE() << loaded.message();
     } else {
-      size_t count = loaded->ValueNames(kKey).size();
+      size_t count = loaded->ValueNames(kProgramKey).size();
       if (count < seen) ++shrinks;
       seen = count;
     }
@@ -375,11 +373,12 @@ TEST_F(FileSettingsStoreTest, ConcurrentWritersLoseNothingAndReadersSeeWholeFile
 
   Result<RegistryDocument> final_state = reader->Load();
   ASSERT_TRUE(final_state.ok()) << final_state.message();
-  EXPECT_EQ(final_state->ValueNames(kKey).size(), static_cast<size_t>(kWriters * kUpdatesEach));
+  EXPECT_EQ(final_state->ValueNames(kProgramKey).size(),
+            static_cast<size_t>(kWriters * kUpdatesEach));
   for (int writer = 0; writer < kWriters; ++writer) {
     for (int i = 0; i < kUpdatesEach; ++i) {
       std::string name = "w" + std::to_string(writer) + "_" + std::to_string(i);
-      EXPECT_EQ(final_state->ReadNumber(kKey, name), static_cast<uint32_t>(i)) << name;
+      EXPECT_EQ(final_state->ReadNumber(kProgramKey, name), static_cast<uint32_t>(i)) << name;
     }
   }
   EXPECT_EQ(NamesIn(folder_.path()), (std::set<std::string>{"settings.reg", "settings.reg.lock"}));

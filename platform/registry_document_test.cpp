@@ -8,8 +8,6 @@
 namespace quarn {
 namespace {
 
-constexpr std::string_view kKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp";
-
 RegistryDocument Parse(std::string_view text) {
   Result<RegistryDocument> parsed = ParseRegistryText(text, "settings.reg");
   EXPECT_TRUE(parsed.ok()) << parsed.message();
@@ -46,14 +44,14 @@ TEST(RegistryTextTest, ReadsEveryDataForm) {
       "\"Expand\"=hex(2):41,00\r\n"
       "\"Wide\"=hex(1F00):aa\r\n"
       "@=\"default\"\r\n");
-  EXPECT_EQ(*document.FindValue(kKey, "Text"), RegistryValue::Text("a \\ b \" c\nd"));
-  EXPECT_EQ(*document.FindValue(kKey, "Word"), Bytes(kRegDword, {0xcd, 0x34, 0xab, 0x12}));
-  EXPECT_EQ(*document.FindValue(kKey, "Bin"), Bytes(kRegBinary, {0x01, 0xfe, 0x00}));
-  EXPECT_EQ(*document.FindValue(kKey, "Empty"), Bytes(kRegBinary, {}));
-  EXPECT_EQ(*document.FindValue(kKey, "Expand"), Bytes(kRegExpandSz, {0x41, 0x00}));
-  EXPECT_EQ(*document.FindValue(kKey, "Wide"), Bytes(0x1f00, {0xaa}));
-  EXPECT_EQ(document.ReadText(kKey, ""), "default");
-  EXPECT_EQ(document.ValueNames(kKey),
+  EXPECT_EQ(*document.FindValue(kProgramKey, "Text"), RegistryValue::Text("a \\ b \" c\nd"));
+  EXPECT_EQ(*document.FindValue(kProgramKey, "Word"), Bytes(kRegDword, {0xcd, 0x34, 0xab, 0x12}));
+  EXPECT_EQ(*document.FindValue(kProgramKey, "Bin"), Bytes(kRegBinary, {0x01, 0xfe, 0x00}));
+  EXPECT_EQ(*document.FindValue(kProgramKey, "Empty"), Bytes(kRegBinary, {}));
+  EXPECT_EQ(*document.FindValue(kProgramKey, "Expand"), Bytes(kRegExpandSz, {0x41, 0x00}));
+  EXPECT_EQ(*document.FindValue(kProgramKey, "Wide"), Bytes(0x1f00, {0xaa}));
+  EXPECT_EQ(document.ReadText(kProgramKey, ""), "default");
+  EXPECT_EQ(document.ValueNames(kProgramKey),
             (std::vector<std::string>{"Text", "Word", "Bin", "Empty", "Expand", "Wide", ""}));
 }
 
@@ -152,11 +150,11 @@ TEST(RegistryTextTest, MalformedInputNamesFileLineAndCause) {
 
 TEST(RegistryTextTest, FormatsLikeTheRegistryEditor) {
   RegistryDocument document;
-  document.SetValue(kKey, "Opzioni", RegistryValue::Number(0x1f));
-  document.SetValue(kKey, "Day", Bytes(kRegDword, {0xef, 0xbe, 0xad, 0xde}));
-  document.SetValue(kKey, "Path", RegistryValue::Text("C:\\DOS \"x\"\ny"));
-  document.SetValue(kKey, "", Bytes(kRegExpandSz, {0xAB}));
-  document.SetValue(kKey, "Short", Bytes(kRegDword, {1, 2}));
+  document.SetValue(kProgramKey, "Opzioni", RegistryValue::Number(0x1f));
+  document.SetValue(kProgramKey, "Day", Bytes(kRegDword, {0xef, 0xbe, 0xad, 0xde}));
+  document.SetValue(kProgramKey, "Path", RegistryValue::Text("C:\\DOS \"x\"\ny"));
+  document.SetValue(kProgramKey, "", Bytes(kRegExpandSz, {0xAB}));
+  document.SetValue(kProgramKey, "Short", Bytes(kRegDword, {1, 2}));
   document.CreateKey("Empty");
   EXPECT_EQ(FormatRegistryText(document),
             "REGEDIT4\r\n\r\n"
@@ -264,23 +262,23 @@ TEST(RegistryTextTest, CommentsStayWithWhatFollowsThem) {
 
 TEST(RegistryDocumentTest, ReadNumberAcceptsOnlyFourByteBinary) {
   RegistryDocument document;
-  document.SetValue(kKey, "Four", RegistryValue::Number(0x12345678));
-  document.SetValue(kKey, "Three", Bytes(kRegBinary, {1, 2, 3}));
-  document.SetValue(kKey, "Five", Bytes(kRegBinary, {1, 2, 3, 4, 5}));
-  document.SetValue(kKey, "Dword", Bytes(kRegDword, {1, 0, 0, 0}));
-  document.SetValue(kKey, "Text", RegistryValue::Text("1234"));
-  document.SetValue(kKey, "Other", Bytes(7, {1, 0, 0, 0}));
+  document.SetValue(kProgramKey, "Four", RegistryValue::Number(0x12345678));
+  document.SetValue(kProgramKey, "Three", Bytes(kRegBinary, {1, 2, 3}));
+  document.SetValue(kProgramKey, "Five", Bytes(kRegBinary, {1, 2, 3, 4, 5}));
+  document.SetValue(kProgramKey, "Dword", Bytes(kRegDword, {1, 0, 0, 0}));
+  document.SetValue(kProgramKey, "Text", RegistryValue::Text("1234"));
+  document.SetValue(kProgramKey, "Other", Bytes(7, {1, 0, 0, 0}));
   EXPECT_EQ(RegistryValue::Number(0x12345678).data, (std::vector<uint8_t>{0x78, 0x56, 0x34, 0x12}));
-  EXPECT_EQ(document.ReadNumber(kKey, "four"), 0x12345678u);
-  EXPECT_EQ(document.ReadNumber(kKey, "Three"), std::nullopt);
-  EXPECT_EQ(document.ReadNumber(kKey, "Five"), std::nullopt);
-  EXPECT_EQ(document.ReadNumber(kKey, "Dword"), std::nullopt);
-  EXPECT_EQ(document.ReadNumber(kKey, "Text"), std::nullopt);
-  EXPECT_EQ(document.ReadNumber(kKey, "Other"), std::nullopt);
-  EXPECT_EQ(document.ReadNumber(kKey, "Missing"), std::nullopt);
+  EXPECT_EQ(document.ReadNumber(kProgramKey, "four"), 0x12345678u);
+  EXPECT_EQ(document.ReadNumber(kProgramKey, "Three"), std::nullopt);
+  EXPECT_EQ(document.ReadNumber(kProgramKey, "Five"), std::nullopt);
+  EXPECT_EQ(document.ReadNumber(kProgramKey, "Dword"), std::nullopt);
+  EXPECT_EQ(document.ReadNumber(kProgramKey, "Text"), std::nullopt);
+  EXPECT_EQ(document.ReadNumber(kProgramKey, "Other"), std::nullopt);
+  EXPECT_EQ(document.ReadNumber(kProgramKey, "Missing"), std::nullopt);
   EXPECT_EQ(document.ReadNumber("Missing\\Key", "Four"), std::nullopt);
-  EXPECT_EQ(document.ReadText(kKey, "Text"), "1234");
-  EXPECT_EQ(document.ReadText(kKey, "Four"), std::nullopt);
+  EXPECT_EQ(document.ReadText(kProgramKey, "Text"), "1234");
+  EXPECT_EQ(document.ReadText(kProgramKey, "Four"), std::nullopt);
 }
 
 TEST(RegistryDocumentTest, EditsKeepOrderAndFirstCase) {

@@ -1,10 +1,14 @@
 # Shared by run.sh and test.sh: installs what the build needs and times the stages.
 
-# Debian packages the build and the tests need. libclang-rt-14-dev carries libFuzzer and the
-# sanitizer runtimes for clang; qt6-base-dev the desktop program, and a font so its offscreen
-# tests and screenshots render text.
-QUARN_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-                libbenchmark-dev libcli11-dev nlohmann-json3-dev qt6-base-dev fonts-dejavu-core)
+# Debian packages the build needs: the programs, and qt6-base-dev for the desktop program
+# with a font so its offscreen tests and screenshots render text.
+QUARN_PACKAGES=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev qt6-base-dev
+                fonts-dejavu-core)
+# Needed only to build and run the tests and benchmarks (test.sh installs them, run.sh not).
+QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
+# Only for ./test.sh --full: clang, and libclang-rt-14-dev with libFuzzer and the sanitizers'
+# runtimes.
+QUARN_FULL_TEST_PACKAGES=(clang libclang-rt-14-dev)
 
 quarn_install_packages() {
   local missing=()
@@ -49,12 +53,23 @@ quarn_print_stage_times() {
   done
 }
 
+# quarn_report_budget SECONDS: the total of the stages, and whether it kept the budget.
+quarn_report_budget() {
+  local total=0 seconds
+  for seconds in "${QUARN_STAGE_SECONDS[@]}"; do total=$((total + seconds)); done
+  if [ "$total" -le "$1" ]; then
+    printf '  %-34s %5ds (budget %ds)\n' "total" "$total" "$1"
+  else
+    printf '  %-34s %5ds: OVER the budget of %ds\n' "total" "$total" "$1"
+  fi
+}
+
 quarn_jobs() { nproc 2>/dev/null || echo 2; }
 
 # quarn_build_release TARGET...: the packages, the release tree's configuration, then only
 # the targets named, for the scripts that run one program of the release build.
 quarn_build_release() {
-  quarn_install_packages "${QUARN_PACKAGES[@]}"
+  quarn_install_packages "${QUARN_PACKAGES[@]}" "${QUARN_TEST_PACKAGES[@]}"
   cmake --preset release >/dev/null
   cmake --build build/release -j "$(quarn_jobs)" --target "$@"
 }

@@ -11,14 +11,12 @@
 #include "engine/section_directory.h"
 #include "platform/memory_file_system.h"
 #include "testing/recording_interface.h"
+#include "testing/test_bytes.h"
 
 namespace quarn {
 namespace {
 
 using ::testing::ElementsAre;
-
-const std::string kEicarText =
-    "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
 
 // Asks for a stop when the line it waits for arrives, as the Stop command would.
 class StoppingInterface : public testing::RecordingInterface {
@@ -77,7 +75,7 @@ class ScanDriverTest : public ::testing::Test {
 
 TEST_F(ScanDriverTest, FilterCountsEveryFileAndScansTheChosenOnes) {
   files_.AddFile("/c/A.EXE", "MZ");
-  files_.AddFile("/c/B.TXT", kEicarText);
+  files_.AddFile("/c/B.TXT", testing::kEicarText);
   Run({Drive()});
   EXPECT_EQ(session_->counters().total, 2u);
   EXPECT_EQ(session_->counters().scanned, 1u);
@@ -89,8 +87,8 @@ TEST_F(ScanDriverTest, FilterCountsEveryFileAndScansTheChosenOnes) {
 
 TEST_F(ScanDriverTest, OneRootGivesItsBlockThenTheTotals) {
   files_.AddFolder("/c/SUB");
-  files_.AddFile("/c/SUB/Z.COM", kEicarText);
-  files_.AddFile("/c/A.COM", kEicarText);
+  files_.AddFile("/c/SUB/Z.COM", testing::kEicarText);
+  files_.AddFile("/c/A.COM", testing::kEicarText);
   Run({Drive()}, kActionDeleteAsk);
   EXPECT_THAT(ui_.Texts(),
               ElementsAre("[C:]", " ", "C:\\A.COM Infetto da EICAR-Test-File",
@@ -114,7 +112,7 @@ TEST_F(ScanDriverTest, TotalsDependOnTheAction) {
 
 TEST_F(ScanDriverTest, EntriesAreWalkedInByteOrder) {
   for (const char* name : {"b.com", "B.COM", "a.com", "_.com"}) {
-    files_.AddFile(std::string("/c/") + name, kEicarText);
+    files_.AddFile(std::string("/c/") + name, testing::kEicarText);
   }
   Run({Drive()});
   std::vector<std::string> paths;
@@ -136,11 +134,11 @@ TEST_F(ScanDriverTest, TheProgressBarWrapsAfterTwentySteps) {
 
 TEST_F(ScanDriverTest, LinksOtherFileSystemsAndSpecialFilesAreLeftAlone) {
   files_.AddFolder("/elsewhere");
-  files_.AddFile("/elsewhere/X.COM", kEicarText);
+  files_.AddFile("/elsewhere/X.COM", testing::kEicarText);
   files_.AddLink("/c/LINK", "/elsewhere");
   files_.AddLink("/c/L.COM", "/elsewhere/X.COM");
   files_.AddFolder("/c/MNT");
-  files_.AddFile("/c/MNT/Y.COM", kEicarText);
+  files_.AddFile("/c/MNT/Y.COM", testing::kEicarText);
   files_.SetDevice("/c/MNT", 99);
   files_.AddSpecial("/c/FIFO.COM");
   Run({Drive()});
@@ -149,10 +147,10 @@ TEST_F(ScanDriverTest, LinksOtherFileSystemsAndSpecialFilesAreLeftAlone) {
 }
 
 TEST_F(ScanDriverTest, AStopEndsTheWalkAndTheRootsButNotTheTotals) {
-  files_.AddFile("/c/A.COM", kEicarText);
-  files_.AddFile("/c/B.COM", kEicarText);
+  files_.AddFile("/c/A.COM", testing::kEicarText);
+  files_.AddFile("/c/B.COM", testing::kEicarText);
   files_.AddFolder("/d");
-  files_.AddFile("/d/C.COM", kEicarText);
+  files_.AddFile("/d/C.COM", testing::kEicarText);
   ui_.stop_on_detection = true;
   Run({Drive(), Drive("D:", "/d")});
   EXPECT_EQ(session_->counters().infected, 1u);
@@ -170,14 +168,14 @@ TEST_F(ScanDriverTest, ARootThatCannotBeEnteredStillShowsItsBlock) {
 }
 
 TEST_F(ScanDriverTest, ASingleFileHasNoBootBlock) {
-  files_.AddFile("/c/A.COM", kEicarText);
+  files_.AddFile("/c/A.COM", testing::kEicarText);
   Run({ScanRoot{"C:", "/c", ResultIcon::kHardDisk, std::string("A.COM")}});
   EXPECT_EQ(ui_.Texts()[0], "C:\\A.COM Infetto da EICAR-Test-File");
   EXPECT_EQ(session_->counters().scanned, 1u);
 }
 
 TEST_F(ScanDriverTest, TheLogGetsTheSeparatorTheStampAndEveryLine) {
-  files_.AddFile("/c/A.COM", kEicarText);
+  files_.AddFile("/c/A.COM", testing::kEicarText);
   Run({Drive()});
   const std::string log = *files_.ReadFileText("/data/QUARNEXP.LOG");
   const std::string separator(56, '-');
@@ -195,7 +193,7 @@ TEST_F(ScanDriverTest, ADeepTreeIsWalkedWithABoundedNumberOfOpenFolders) {
   // after the walk comes back up through folders it had to close.
   std::string path = "/c";
   for (int depth = 0; depth < 100; ++depth) {
-    files_.AddFile(path + "/Z.COM", kEicarText);
+    files_.AddFile(path + "/Z.COM", testing::kEicarText);
     path += "/SUB";
     files_.AddFolder(path);
   }

@@ -9,6 +9,7 @@
 #include "platform/memory_file_system.h"
 #include "testing/compound_file_writer.h"
 #include "testing/recording_interface.h"
+#include "testing/test_bytes.h"
 
 namespace quarn {
 namespace {
@@ -18,8 +19,6 @@ using ::testing::ElementsAre;
 constexpr uint16_t kEicar = 1;
 constexpr uint16_t kPrepended = 7;
 constexpr uint16_t kMacro = 9;
-const std::string kEicarText =
-    "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
 
 std::vector<uint8_t> EntryRecord(const std::string& code, uint16_t id, uint8_t confirm_offset,
                                  const std::string& confirm) {
@@ -78,7 +77,7 @@ class ScanFileTest : public ::testing::Test {
 };
 
 TEST_F(ScanFileTest, ExactDetectionIsOneLineAndTheInfectedCount) {
-  files_.AddFile("/d/EICAR.COM", kEicarText);
+  files_.AddFile("/d/EICAR.COM", testing::kEicarText);
   Scan("EICAR.COM", Action(kActionReportOnly));
   EXPECT_THAT(ui_.Texts(), ElementsAre("C:\\EICAR.COM Infetto da EICAR-Test-File"));
   const ResultLine& line = ui_.lines[0];
@@ -97,7 +96,7 @@ TEST_F(ScanFileTest, ExactDetectionIsOneLineAndTheInfectedCount) {
 }
 
 TEST_F(ScanFileTest, DeleteAndRenameFollowTheAnswer) {
-  files_.AddFile("/d/A.COM", kEicarText);
+  files_.AddFile("/d/A.COM", testing::kEicarText);
   ui_.answers = {false};
   Scan("A.COM", Action(kActionDeleteAsk));
   EXPECT_THAT(
@@ -110,7 +109,7 @@ TEST_F(ScanFileTest, DeleteAndRenameFollowTheAnswer) {
   EXPECT_EQ(ui_.Texts().back(), " * * *  CANCELLATO  * * *");
   EXPECT_EQ(session_->counters().deleted, 1u);
 
-  files_.AddFile("/d/B.DOC", kEicarText);
+  files_.AddFile("/d/B.DOC", testing::kEicarText);
   Scan("B.DOC", Action(kActionRenameAuto));
   EXPECT_TRUE(files_.Exists("/d/B.VOC"));
   EXPECT_FALSE(files_.Exists("/d/B.DOC"));
@@ -119,7 +118,7 @@ TEST_F(ScanFileTest, DeleteAndRenameFollowTheAnswer) {
 }
 
 TEST_F(ScanFileTest, ARenameNeverReplacesAFile) {
-  files_.AddFile("/d/B.DOC", kEicarText);
+  files_.AddFile("/d/B.DOC", testing::kEicarText);
   files_.AddFile("/d/B.VOC", "mine");
   Scan("B.DOC", Action(kActionRenameAuto));
   EXPECT_EQ(files_.ReadFileText("/d/B.VOC"), "mine");
@@ -128,13 +127,13 @@ TEST_F(ScanFileTest, ARenameNeverReplacesAFile) {
   EXPECT_EQ(session_->counters().renamed, 0u);
   EXPECT_EQ(ui_.lines.size(), 1u) << "no rename line";
 
-  files_.AddFile("/d/AB", kEicarText);
+  files_.AddFile("/d/AB", testing::kEicarText);
   Scan("AB", Action(kActionRenameAuto));
   EXPECT_TRUE(files_.Exists("/d/AB")) << "the character to change is not in the name";
 }
 
 TEST_F(ScanFileTest, AFailedDeleteIsAMessageAndNoLine) {
-  files_.AddFile("/d/A.COM", kEicarText);
+  files_.AddFile("/d/A.COM", testing::kEicarText);
   files_.FailCall(FileOperation::kDelete, 1);
   Scan("A.COM", Action(kActionDeleteAuto));
   EXPECT_THAT(ui_.messages, ElementsAre("Errore: Impossibile CANCELLARE il file C:\\A.COM"));
@@ -181,7 +180,7 @@ TEST_F(ScanFileTest, APossibleVariantIsNeverCleanedButMayBeDeleted) {
 }
 
 TEST_F(ScanFileTest, AFileWithoutACleaningRecordAsksSupport) {
-  files_.AddFile("/d/EICAR.COM", kEicarText);
+  files_.AddFile("/d/EICAR.COM", testing::kEicarText);
   ui_.answers = {true};
   Scan("EICAR.COM", Action(kActionCleanAsk));
   EXPECT_THAT(ui_.questions, ElementsAre("Rimozione: Rimuovere dal file C:\\EICAR.COM il virus "
@@ -213,7 +212,7 @@ TEST_F(ScanFileTest, HeuristicFindingIsCountedAndNeverActedOn) {
 }
 
 TEST_F(ScanFileTest, AFileThatCannotBeOpenedGivesNoLine) {
-  files_.AddFile("/d/GONE.COM", kEicarText);
+  files_.AddFile("/d/GONE.COM", testing::kEicarText);
   files_.FailCall(FileOperation::kOpenFile, 1);
   Scan("GONE.COM", Action(kActionReportOnly));
   EXPECT_TRUE(ui_.lines.empty());

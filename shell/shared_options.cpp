@@ -1,5 +1,7 @@
 #include "shell/shared_options.h"
 
+#include <CLI/CLI.hpp>
+
 #include "platform/disk_argument.h"
 #include "platform/drive_sources.h"
 #include "platform/status.h"

@@ -1,12 +1,17 @@
 #pragma once
 
-#include <CLI/CLI.hpp>
-
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/image_system_access.h"
+
+// CLI11 is header-only and costs seconds to parse: the declarations here only need its names,
+// so the files that include this one do not pay for it.
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
 
 namespace quarn {
 

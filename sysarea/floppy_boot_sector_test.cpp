@@ -9,6 +9,7 @@
 
 #include "testing/in_memory_system_access.h"
 #include "testing/recording_interface.h"
+#include "testing/test_bytes.h"
 
 namespace quarn {
 namespace {
@@ -19,22 +20,19 @@ constexpr uint16_t kBootSectorAddress = 0x0001;
 
 // The sector the fix must write, laid out from literal bytes: the 25-byte parameter block
 // of the format and the 4 serial-number bytes are the only parts that vary.
-void Put(std::vector<uint8_t>& sector, size_t at, const std::vector<uint8_t>& bytes) {
-  std::copy(bytes.begin(), bytes.end(), sector.begin() + at);
-}
-
 std::vector<uint8_t> ExpectedSector(const std::vector<uint8_t>& parameter_block,
                                     const std::array<uint8_t, 4>& serial) {
   std::vector<uint8_t> sector(512, 0);
-  Put(sector, 0x00, {0xEB, 0x3E, 0x90, 'D', 'O', 'S'});
-  Put(sector, 0x0B, parameter_block);
-  Put(sector, 0x26, {0x29, serial[0], serial[1], serial[2], serial[3]});
-  Put(sector, 0x40, {0xFA, 0x33, 0xC0, 0xBC, 0x00, 0x7C, 0x8E, 0xD0, 0xFB, 0x0E, 0x1F,
+  testing::PutBytes(sector, 0x00, {0xEB, 0x3E, 0x90, 'D', 'O', 'S'});
+  testing::PutBytes(sector, 0x0B, parameter_block);
+  testing::PutBytes(sector, 0x26, {0x29, serial[0], serial[1], serial[2], serial[3]});
+  testing::PutBytes(sector, 0x40,
+                    {0xFA, 0x33, 0xC0, 0xBC, 0x00, 0x7C, 0x8E, 0xD0, 0xFB, 0x0E, 0x1F,
                      0x0E, 0x07, 0xFC, 0xBE, 0x61, 0x7C, 0xBB, 0x07, 0x00, 0xAC, 0x0A,
                      0xC0, 0x74, 0x06, 0xB4, 0x0E, 0xCD, 0x10, 0xEB, 0xF5, 0xEB, 0xFE});
   const std::string text = "Disco non di sistema. Spegni il computer e fallo ripartire.";
-  Put(sector, 0x61, std::vector<uint8_t>(text.begin(), text.end()));
-  Put(sector, 0x1FE, {0x55, 0xAA});
+  testing::PutBytes(sector, 0x61, std::vector<uint8_t>(text.begin(), text.end()));
+  testing::PutBytes(sector, 0x1FE, {0x55, 0xAA});
   return sector;
 }
 

@@ -11,6 +11,7 @@
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
 #include "testing/in_memory_system_access.h"
+#include "testing/test_bytes.h"
 
 namespace quarn {
 namespace {
@@ -286,36 +287,32 @@ std::vector<uint8_t> Window(size_t size) {
   return std::vector<uint8_t>(size, 0x00);
 }
 
-void Put(std::vector<uint8_t>& window, size_t at, const std::vector<uint8_t>& bytes) {
-  std::copy(bytes.begin(), bytes.end(), window.begin() + at);
-}
-
 TEST(FindMemoryPattern, CancelBytesSkipOnlyThatHit) {
   std::vector<uint8_t> window = Window(1000);
-  Put(window, 100, kHook);
-  Put(window, 112, {0xFF, 0xFF});
-  Put(window, 300, kHook);
+  testing::PutBytes(window, 100, kHook);
+  testing::PutBytes(window, 112, {0xFF, 0xFF});
+  testing::PutBytes(window, 300, kHook);
   EXPECT_EQ(FindMemoryPattern(window, PatternRecord{}.Parsed()), 300u);
 
   // One 0xFF alone does not cancel.
-  Put(window, 112, {0xFF, 0x00});
+  testing::PutBytes(window, 112, {0xFF, 0x00});
   EXPECT_EQ(FindMemoryPattern(window, PatternRecord{}.Parsed()), 100u);
-  Put(window, 112, {0x00, 0xFF});
+  testing::PutBytes(window, 112, {0x00, 0xFF});
   EXPECT_EQ(FindMemoryPattern(window, PatternRecord{}.Parsed()), 100u);
 
-  Put(window, 112, {0xFF, 0xFF});
-  Put(window, 312, {0xFF, 0xFF});
+  testing::PutBytes(window, 112, {0xFF, 0xFF});
+  testing::PutBytes(window, 312, {0xFF, 0xFF});
   EXPECT_EQ(FindMemoryPattern(window, PatternRecord{}.Parsed()), std::nullopt);
 }
 
 TEST(FindMemoryPattern, ConfirmationWordDecides) {
   std::vector<uint8_t> window = Window(1000);
-  Put(window, 200, kHook);
+  testing::PutBytes(window, 200, kHook);
   PatternRecord far;
   far.confirm_offset = 40;
   far.confirm_word = 0xBEEF;
   EXPECT_EQ(FindMemoryPattern(window, far.Parsed()), std::nullopt);
-  Put(window, 240, {0xEF, 0xBE});
+  testing::PutBytes(window, 240, {0xEF, 0xBE});
   EXPECT_EQ(FindMemoryPattern(window, far.Parsed()), 200u);
   far.confirm_word = 0xEFBE;  // the word is little-endian
   EXPECT_EQ(FindMemoryPattern(window, far.Parsed()), std::nullopt);
@@ -323,12 +320,12 @@ TEST(FindMemoryPattern, ConfirmationWordDecides) {
 
 TEST(FindMemoryPattern, KeyBytesWithoutThePatternAreSkipped) {
   std::vector<uint8_t> window(500, kHook[0]);
-  Put(window, 377, kHook);
-  Put(window, 377 + 12, {0x00, 0x00});
+  testing::PutBytes(window, 377, kHook);
+  testing::PutBytes(window, 377 + 12, {0x00, 0x00});
   EXPECT_EQ(FindMemoryPattern(window, PatternRecord{}.Parsed()), 377u);
   std::vector<uint8_t> almost = kHook;
   almost[11] ^= 1;
-  Put(window, 377, almost);
+  testing::PutBytes(window, 377, almost);
   EXPECT_EQ(FindMemoryPattern(window, PatternRecord{}.Parsed()), std::nullopt);
 }
 
@@ -352,13 +349,13 @@ TEST_P(WindowEnd, HitMustFitWhole) {
 
   constexpr size_t kSize = 0xFFFF;
   std::vector<uint8_t> fits = Window(kSize);
-  Put(fits, kSize - c.reach, hit);
+  testing::PutBytes(fits, kSize - c.reach, hit);
   EXPECT_EQ(FindMemoryPattern(fits, record.Parsed()), kSize - c.reach) << c.what;
 
   // Exactly sized, so a read past the end would be caught by the sanitizers.
   std::vector<uint8_t> short_by_one = Window(kSize - 1);
-  Put(short_by_one, kSize - 1 - (c.reach - 1),
-      std::vector<uint8_t>(hit.begin(), hit.begin() + c.reach - 1));
+  testing::PutBytes(short_by_one, kSize - 1 - (c.reach - 1),
+                    std::vector<uint8_t>(hit.begin(), hit.begin() + c.reach - 1));
   EXPECT_EQ(FindMemoryPattern(short_by_one, record.Parsed()), std::nullopt) << c.what;
 }
 

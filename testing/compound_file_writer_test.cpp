@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "testing/test_bytes.h"
+
 #include <algorithm>
 #include <map>
 #include <optional>
@@ -16,17 +18,6 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t kEnd = 0xFFFFFFFE;
 constexpr uint32_t kNone = 0xFFFFFFFF;
-
-// Reads written independently of the writer: out-of-range reads fail the test.
-uint16_t U16(const Bytes& bytes, size_t offset) {
-  EXPECT_LE(offset + 2, bytes.size()) << "u16 at " << offset;
-  if (offset + 2 > bytes.size()) return 0;
-  return static_cast<uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
-}
-
-uint32_t U32(const Bytes& bytes, size_t offset) {
-  return U16(bytes, offset) | static_cast<uint32_t>(U16(bytes, offset + 2)) << 16;
-}
 
 Bytes Pattern(size_t size, uint8_t seed) {
   Bytes bytes(size);
@@ -71,32 +62,32 @@ std::vector<uint32_t> Chain(const std::vector<uint32_t>& fat, uint32_t start) {
 
 ParsedFile Parse(const Bytes& file) {
   ParsedFile parsed;
-  EXPECT_EQ(U32(file, 0), 0xE011CFD0u);
-  EXPECT_EQ(U32(file, 4), 0xE11AB1A1u);
-  EXPECT_EQ(U16(file, 0x1E), 9);
-  uint32_t fat_sector_count = U32(file, 0x2C);
+  EXPECT_EQ(CheckedU32(file, 0), 0xE011CFD0u);
+  EXPECT_EQ(CheckedU32(file, 4), 0xE11AB1A1u);
+  EXPECT_EQ(CheckedU16(file, 0x1E), 9);
+  uint32_t fat_sector_count = CheckedU32(file, 0x2C);
   EXPECT_LE(fat_sector_count, 109u);
   for (uint32_t i = 0; i < fat_sector_count && i < 109; ++i) {
-    Bytes sector = SectorBytes(file, U32(file, 0x4C + i * 4));
-    for (size_t j = 0; j < 512; j += 4) parsed.fat.push_back(U32(sector, j));
+    Bytes sector = SectorBytes(file, CheckedU32(file, 0x4C + i * 4));
+    for (size_t j = 0; j < 512; j += 4) parsed.fat.push_back(CheckedU32(sector, j));
   }
   Bytes directory;
-  for (uint32_t sector : Chain(parsed.fat, U32(file, 0x30))) {
+  for (uint32_t sector : Chain(parsed.fat, CheckedU32(file, 0x30))) {
     Bytes bytes = SectorBytes(file, sector);
     directory.insert(directory.end(), bytes.begin(), bytes.end());
   }
   for (size_t base = 0; base + 128 <= directory.size(); base += 128) {
     Entry entry;
-    uint16_t name_bytes = U16(directory, base + 0x40);
+    uint16_t name_bytes = CheckedU16(directory, base + 0x40);
     for (size_t i = 0; i + 2 < name_bytes && i < 62; i += 2) {
-      entry.name.push_back(static_cast<char>(U16(directory, base + i)));
+      entry.name.push_back(static_cast<char>(CheckedU16(directory, base + i)));
     }
     entry.type = directory[base + 0x42];
-    entry.left = U32(directory, base + 0x44);
-    entry.right = U32(directory, base + 0x48);
-    entry.child = U32(directory, base + 0x4C);
-    entry.start = U32(directory, base + 0x74);
-    entry.size = U32(directory, base + 0x78);
+    entry.left = CheckedU32(directory, base + 0x44);
+    entry.right = CheckedU32(directory, base + 0x48);
+    entry.child = CheckedU32(directory, base + 0x4C);
+    entry.start = CheckedU32(directory, base + 0x74);
+    entry.size = CheckedU32(directory, base + 0x78);
     parsed.entries.push_back(entry);
   }
   for (const Entry& entry : parsed.entries) {
@@ -146,16 +137,16 @@ TEST(CompoundFileWriter, HeaderCarriesTheFixedFields) {
   EXPECT_EQ(file.size() % 512, 0u);
   const uint8_t signature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
   EXPECT_TRUE(std::equal(std::begin(signature), std::end(signature), file.begin()));
-  EXPECT_EQ(U16(file, 0x18), 0x3E);
-  EXPECT_EQ(U16(file, 0x1A), 3);
-  EXPECT_EQ(U16(file, 0x1C), 0xFFFE);
-  EXPECT_EQ(U16(file, 0x1E), 9);
-  EXPECT_EQ(U16(file, 0x20), 6);
-  EXPECT_EQ(U32(file, 0x2C), 1u);
-  EXPECT_EQ(U32(file, 0x38), 0x1000u);
-  EXPECT_EQ(U32(file, 0x3C), kEnd);
-  EXPECT_EQ(U32(file, 0x44), kEnd);
-  for (size_t i = 1; i < 109; ++i) EXPECT_EQ(U32(file, 0x4C + i * 4), kNone) << "slot " << i;
+  EXPECT_EQ(CheckedU16(file, 0x18), 0x3E);
+  EXPECT_EQ(CheckedU16(file, 0x1A), 3);
+  EXPECT_EQ(CheckedU16(file, 0x1C), 0xFFFE);
+  EXPECT_EQ(CheckedU16(file, 0x1E), 9);
+  EXPECT_EQ(CheckedU16(file, 0x20), 6);
+  EXPECT_EQ(CheckedU32(file, 0x2C), 1u);
+  EXPECT_EQ(CheckedU32(file, 0x38), 0x1000u);
+  EXPECT_EQ(CheckedU32(file, 0x3C), kEnd);
+  EXPECT_EQ(CheckedU32(file, 0x44), kEnd);
+  for (size_t i = 1; i < 109; ++i) EXPECT_EQ(CheckedU32(file, 0x4C + i * 4), kNone) << "slot " << i;
 }
 
 TEST(CompoundFileWriter, SmallStreamsStayInRegularSectors) {
@@ -186,10 +177,10 @@ TEST(CompoundFileWriter, DirectoryDescribesRootAndStreams) {
   // The name length counts the terminator: 12 characters and a NUL, in UTF-16.
   std::optional<size_t> entry = writer.DirectoryEntryOffset("WordDocument");
   ASSERT_TRUE(entry.has_value());
-  EXPECT_EQ(U16(file, *entry + 0x40), 26);
-  EXPECT_EQ(U16(file, *entry), 'W');
-  EXPECT_EQ(U16(file, *entry + 22), 't');
-  EXPECT_EQ(U16(file, *entry + 24), 0);
+  EXPECT_EQ(CheckedU16(file, *entry + 0x40), 26);
+  EXPECT_EQ(CheckedU16(file, *entry), 'W');
+  EXPECT_EQ(CheckedU16(file, *entry + 22), 't');
+  EXPECT_EQ(CheckedU16(file, *entry + 24), 0);
   EXPECT_FALSE(writer.DirectoryEntryOffset("Missing").has_value());
 }
 
@@ -258,10 +249,10 @@ TEST(CompoundFileWriter, MoreThan128SectorsNeedASecondFatSector) {
     writer.AddStream("Big", big);
     if (scatter) writer.ScatterSectors(11);
     Bytes file = writer.Build();
-    ASSERT_EQ(U32(file, 0x2C), 2u) << "scatter " << scatter;
-    EXPECT_EQ(U32(file, 0x4C), writer.FatSectors()[0]);
-    EXPECT_EQ(U32(file, 0x50), writer.FatSectors()[1]);
-    EXPECT_EQ(U32(file, 0x54), kNone);
+    ASSERT_EQ(CheckedU32(file, 0x2C), 2u) << "scatter " << scatter;
+    EXPECT_EQ(CheckedU32(file, 0x4C), writer.FatSectors()[0]);
+    EXPECT_EQ(CheckedU32(file, 0x50), writer.FatSectors()[1]);
+    EXPECT_EQ(CheckedU32(file, 0x54), kNone);
     ParsedFile parsed = Parse(file);
     EXPECT_EQ(parsed.streams["Big"], big) << "scatter " << scatter;
     EXPECT_EQ(parsed.chains["Big"].size(), 131u);
@@ -286,7 +277,7 @@ TEST(CompoundFileWriter, FatSectorCountCountsTheFatItself) {
     CompoundFileWriter writer;
     writer.AddStream("S", data);
     Bytes file = writer.Build();
-    EXPECT_EQ(U32(file, 0x2C), c.fat_sectors) << c.stream_sectors << " stream sectors";
+    EXPECT_EQ(CheckedU32(file, 0x2C), c.fat_sectors) << c.stream_sectors << " stream sectors";
     EXPECT_EQ(file.size(), (c.stream_sectors + 1 + c.fat_sectors + 1) * 512);
     EXPECT_EQ(Parse(file).streams["S"], data) << c.stream_sectors << " stream sectors";
   }
@@ -299,8 +290,8 @@ TEST(CompoundFileWriter, FatEntryOffsetLetsATestRedirectAChain) {
   std::vector<uint32_t> chain = writer.SectorsOf("Data");
   ASSERT_EQ(chain.size(), 3u);
   size_t offset = writer.FatEntryOffset(chain[0]);
-  EXPECT_EQ(U32(file, offset), chain[1]);
-  EXPECT_EQ(U32(file, writer.FatEntryOffset(chain[2])), kEnd);
+  EXPECT_EQ(CheckedU32(file, offset), chain[1]);
+  EXPECT_EQ(CheckedU32(file, writer.FatEntryOffset(chain[2])), kEnd);
   // Cut the chain after its first sector: the reader now finds one sector.
   file[offset] = 0xFE;
   file[offset + 1] = 0xFF;
@@ -325,17 +316,17 @@ struct ParsedMacro {
 // Walks the command table the way a macro detector would.
 std::vector<ParsedMacro> ParseMacros(const Bytes& stream) {
   std::vector<ParsedMacro> macros;
-  uint32_t table = U32(stream, 0x118);
+  uint32_t table = CheckedU32(stream, 0x118);
   EXPECT_EQ(At(stream, table), 0xFF);
   EXPECT_EQ(At(stream, table + 1), 1);
-  uint16_t count = U16(stream, table + 2);
+  uint16_t count = CheckedU16(stream, table + 2);
   for (size_t i = 0; i < count; ++i) {
     size_t entry = table + 4 + i * 24;
     ParsedMacro macro;
     macro.mark = At(stream, entry);
     macro.key = At(stream, entry + 1);
-    uint16_t length = U16(stream, entry + 12);
-    uint32_t text = U32(stream, entry + 20);
+    uint16_t length = CheckedU16(stream, entry + 12);
+    uint32_t text = CheckedU32(stream, entry + 20);
     EXPECT_LE(size_t{text} + length, stream.size());
     if (size_t{text} + length > stream.size()) break;
     macro.text.assign(stream.begin() + text, stream.begin() + text + length);
@@ -351,7 +342,7 @@ TEST(WordDocumentStream, CommandTableListsEachMacroAndItsText) {
   builder.AddMacro(first, 0).AddMacro(second, 0x5A);
   Bytes stream = builder.Build();
   EXPECT_EQ(stream[0], 0xDC);
-  EXPECT_EQ(U32(stream, 0x118), 0x200u);
+  EXPECT_EQ(CheckedU32(stream, 0x118), 0x200u);
   std::vector<ParsedMacro> macros = ParseMacros(stream);
   ASSERT_EQ(macros.size(), 2u);
   EXPECT_EQ(macros[0].mark, 0x55);
@@ -361,14 +352,14 @@ TEST(WordDocumentStream, CommandTableListsEachMacroAndItsText) {
   EXPECT_EQ(macros[1].key, 0x5A);
   EXPECT_EQ(macros[1].text, second);
   EXPECT_EQ(builder.MacroEntryOffset(1), 0x200u + 4 + 24);
-  EXPECT_EQ(U32(stream, builder.MacroEntryOffset(1) + 20), builder.MacroTextOffset(1));
+  EXPECT_EQ(CheckedU32(stream, builder.MacroEntryOffset(1) + 20), builder.MacroTextOffset(1));
   EXPECT_EQ(stream.size(), builder.MacroTextOffset(1) + second.size());
 }
 
 TEST(WordDocumentStream, FibIdAndTableOffsetAreHonoured) {
   Bytes stream = WordDocumentStream().FibId(0xDB).CommandTableAt(0x1000).AddMacro({'x'}, 3).Build();
   EXPECT_EQ(stream[0], 0xDB);
-  EXPECT_EQ(U32(stream, 0x118), 0x1000u);
+  EXPECT_EQ(CheckedU32(stream, 0x118), 0x1000u);
   std::vector<ParsedMacro> macros = ParseMacros(stream);
   ASSERT_EQ(macros.size(), 1u);
   EXPECT_EQ(macros[0].key, 3);
@@ -378,7 +369,7 @@ TEST(WordDocumentStream, FibIdAndTableOffsetAreHonoured) {
 TEST(WordDocumentStream, EmptyTableStillHasItsMacroBlock) {
   Bytes stream = WordDocumentStream().Build();
   EXPECT_TRUE(ParseMacros(stream).empty());
-  EXPECT_EQ(U16(stream, 0x202), 0);
+  EXPECT_EQ(CheckedU16(stream, 0x202), 0);
   EXPECT_EQ(stream.size(), 0x204u);
 }
 

@@ -2,22 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "testing/test_bytes.h"
+
 #include <vector>
 
 namespace quarn::testing {
 namespace {
-
-// Reads independent of the builders' own writers, failing the test instead of reading past
-// the image.
-uint16_t U16(const std::vector<uint8_t>& image, size_t offset) {
-  EXPECT_LE(offset + 2, image.size()) << "u16 at " << offset;
-  if (offset + 2 > image.size()) return 0;
-  return static_cast<uint16_t>(image[offset] | image[offset + 1] << 8);
-}
-
-uint32_t U32(const std::vector<uint8_t>& image, size_t offset) {
-  return U16(image, offset) | static_cast<uint32_t>(U16(image, offset + 2)) << 16;
-}
 
 TEST(MzBuilder, WritesEachFieldAtItsOffset) {
   std::vector<uint8_t> image = MzBuilder()
@@ -31,12 +21,12 @@ TEST(MzBuilder, WritesEachFieldAtItsOffset) {
   ASSERT_GE(image.size(), 0x200u);  // the header itself is 0x20 paragraphs
   EXPECT_EQ(image[0], 'M');
   EXPECT_EQ(image[1], 'Z');
-  EXPECT_EQ(U16(image, 8), 0x20);
-  EXPECT_EQ(U16(image, 14), 0x9ABC);
-  EXPECT_EQ(U16(image, 16), 0xDEF0);
-  EXPECT_EQ(U16(image, 20), 0x5678);
-  EXPECT_EQ(U16(image, 22), 0x1234);
-  EXPECT_EQ(U32(image, 0x3C), 0x11223344u);
+  EXPECT_EQ(CheckedU16(image, 8), 0x20);
+  EXPECT_EQ(CheckedU16(image, 14), 0x9ABC);
+  EXPECT_EQ(CheckedU16(image, 16), 0xDEF0);
+  EXPECT_EQ(CheckedU16(image, 20), 0x5678);
+  EXPECT_EQ(CheckedU16(image, 22), 0x1234);
+  EXPECT_EQ(CheckedU32(image, 0x3C), 0x11223344u);
 }
 
 TEST(MzBuilder, PageFieldsDescribeTheFinalSize) {
@@ -51,8 +41,8 @@ TEST(MzBuilder, PageFieldsDescribeTheFinalSize) {
   for (const Case& c : cases) {
     std::vector<uint8_t> image = MzBuilder().Size(c.size).Build();
     ASSERT_EQ(image.size(), c.size);
-    EXPECT_EQ(U16(image, 2), c.last_page_bytes) << "size " << c.size;
-    EXPECT_EQ(U16(image, 4), c.pages) << "size " << c.size;
+    EXPECT_EQ(CheckedU16(image, 2), c.last_page_bytes) << "size " << c.size;
+    EXPECT_EQ(CheckedU16(image, 4), c.pages) << "size " << c.size;
   }
 }
 
@@ -61,8 +51,8 @@ TEST(MzBuilder, CodePastTheRequestedSizeGrowsTheImageAndItsPages) {
   ASSERT_EQ(image.size(), 0x203u);
   EXPECT_EQ(image[0x200], 0xE9);
   EXPECT_EQ(image[0x202], 0x12);
-  EXPECT_EQ(U16(image, 2), 3);
-  EXPECT_EQ(U16(image, 4), 2);
+  EXPECT_EQ(CheckedU16(image, 2), 3);
+  EXPECT_EQ(CheckedU16(image, 4), 2);
 }
 
 TEST(MzBuilder, PaddingIsZeroAndCodeLandsAtItsOffset) {
@@ -80,20 +70,20 @@ TEST(MzBuilder, CodeOverwritesHeaderFieldsForHostileImages) {
       MzBuilder().InitialIp(0x100).Code(0, {'Z', 'M'}).Code(20, {7, 0}).Build();
   EXPECT_EQ(image[0], 'Z');
   EXPECT_EQ(image[1], 'M');
-  EXPECT_EQ(U16(image, 20), 7);
+  EXPECT_EQ(CheckedU16(image, 20), 7);
 }
 
 TEST(MzBuilder, EntryAtSetsCsIpRelativeToTheHeaderInForceAtBuild) {
   MzBuilder near_entry = MzBuilder().EntryAt(0x230).HeaderParagraphs(0x20);
   std::vector<uint8_t> image = near_entry.Build();
-  EXPECT_EQ(U16(image, 22), 0);
-  EXPECT_EQ(U16(image, 20), 0x30);
+  EXPECT_EQ(CheckedU16(image, 22), 0);
+  EXPECT_EQ(CheckedU16(image, 20), 0x30);
   EXPECT_EQ(near_entry.EntryOffset(), 0x230u);
 
   // Beyond 64 KB from the header the distance needs CS.
   std::vector<uint8_t> far = MzBuilder().HeaderParagraphs(2).EntryAt(0x20 + 0x12345).Build();
-  EXPECT_EQ(U16(far, 22), 0x1234);
-  EXPECT_EQ(U16(far, 20), 0x5);
+  EXPECT_EQ(CheckedU16(far, 22), 0x1234);
+  EXPECT_EQ(CheckedU16(far, 20), 0x5);
 }
 
 TEST(MzBuilder, EntryOffsetFollowsExplicitCsIp) {
@@ -113,23 +103,23 @@ TEST(PeBuilder, WritesTheHeadersAtTheirOffsets) {
   std::vector<uint8_t> image = builder.Build();
   ASSERT_EQ(image.size(), 0xA00u);
   EXPECT_EQ(image[0], 'M');
-  EXPECT_EQ(U32(image, 0x3C), 0xC0u);
-  EXPECT_EQ(U32(image, 0xC0), 0x00004550u);  // "PE\0\0"
-  EXPECT_EQ(U16(image, 0xC0 + 4), 0x14C);
-  EXPECT_EQ(U16(image, 0xC0 + 6), 1);
-  EXPECT_EQ(U16(image, 0xC0 + 20), 0xE0);
-  EXPECT_EQ(U32(image, 0xC0 + 0x28), 0x1234u);
-  EXPECT_EQ(U32(image, 0xC0 + 0x2C), 0x1100u);
+  EXPECT_EQ(CheckedU32(image, 0x3C), 0xC0u);
+  EXPECT_EQ(CheckedU32(image, 0xC0), 0x00004550u);  // "PE\0\0"
+  EXPECT_EQ(CheckedU16(image, 0xC0 + 4), 0x14C);
+  EXPECT_EQ(CheckedU16(image, 0xC0 + 6), 1);
+  EXPECT_EQ(CheckedU16(image, 0xC0 + 20), 0xE0);
+  EXPECT_EQ(CheckedU32(image, 0xC0 + 0x28), 0x1234u);
+  EXPECT_EQ(CheckedU32(image, 0xC0 + 0x2C), 0x1100u);
   size_t section = 0xC0 + 24 + 0xE0;
   EXPECT_EQ(builder.SectionHeaderOffset(), section);
-  EXPECT_EQ(U32(image, section + 8), 0x345u);
-  EXPECT_EQ(U32(image, section + 12), 0x1000u);
-  EXPECT_EQ(U32(image, section + 16), 0x600u);
-  EXPECT_EQ(U32(image, section + 20), 0x400u);
+  EXPECT_EQ(CheckedU32(image, section + 8), 0x345u);
+  EXPECT_EQ(CheckedU32(image, section + 12), 0x1000u);
+  EXPECT_EQ(CheckedU32(image, section + 16), 0x600u);
+  EXPECT_EQ(CheckedU32(image, section + 20), 0x400u);
   EXPECT_EQ(builder.EntryFileOffset(), 0x634u);
   // The DOS header's pages cover the whole file: 0xA00 bytes are five full pages.
-  EXPECT_EQ(U16(image, 2), 0);
-  EXPECT_EQ(U16(image, 4), 5);
+  EXPECT_EQ(CheckedU16(image, 2), 0);
+  EXPECT_EQ(CheckedU16(image, 4), 5);
 }
 
 TEST(PeBuilder, SectionHeaderFollowsTheDeclaredOptionalHeaderSize) {
@@ -137,8 +127,8 @@ TEST(PeBuilder, SectionHeaderFollowsTheDeclaredOptionalHeaderSize) {
     std::vector<uint8_t> image =
         PeBuilder().SizeOfOptionalHeader(optional_size).SectionRawPointer(0x800).Build();
     size_t section = 0x80 + 24 + optional_size;
-    EXPECT_EQ(U16(image, 0x80 + 20), optional_size);
-    EXPECT_EQ(U32(image, section + 20), 0x800u) << "optional header " << optional_size;
+    EXPECT_EQ(CheckedU16(image, 0x80 + 20), optional_size);
+    EXPECT_EQ(CheckedU32(image, section + 20), 0x800u) << "optional header " << optional_size;
     EXPECT_EQ(image[section], '.') << "optional header " << optional_size;
   }
 }
@@ -152,15 +142,15 @@ TEST(PeBuilder, SizeCanCutTheSectionShortAndCodeLandsAfterTheHeaders) {
                                    .Build();
   ASSERT_EQ(image.size(), 0x300u);
   EXPECT_EQ(image[0x200], 0xCC);
-  EXPECT_EQ(U16(image, 2), 0x100);
-  EXPECT_EQ(U16(image, 4), 2);
+  EXPECT_EQ(CheckedU16(image, 2), 0x100);
+  EXPECT_EQ(CheckedU16(image, 4), 2);
 }
 
 TEST(PeBuilder, CodeMayOverwriteTheSignature) {
   std::vector<uint8_t> image = PeBuilder().Code(0x80, {'N', 'E'}).Build();
   EXPECT_EQ(image[0x80], 'N');
   EXPECT_EQ(image[0x81], 'E');
-  EXPECT_EQ(U16(image, 0x80 + 4), 0x14C);
+  EXPECT_EQ(CheckedU16(image, 0x80 + 4), 0x14C);
 }
 
 TEST(ComBuilder, JumpsReachTheirTargets) {

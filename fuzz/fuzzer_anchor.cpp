@@ -1,0 +1,1 @@
+// libFuzzer brings main(); the entry point comes from the target's object library.

@@ -1,0 +1,38 @@
+#pragma once
+
+// Byte helpers the tests share: little-endian reads written apart from the builders' own
+// writers, which fail the test instead of reading past an image, a patch at an offset, and
+// values several tests compare against.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quarn::testing {
+
+inline uint16_t CheckedU16(const std::vector<uint8_t>& bytes, size_t offset) {
+  EXPECT_LE(offset + 2, bytes.size()) << "u16 at " << offset;
+  if (offset + 2 > bytes.size()) return 0;
+  return static_cast<uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
+}
+
+inline uint32_t CheckedU32(const std::vector<uint8_t>& bytes, size_t offset) {
+  return CheckedU16(bytes, offset) | static_cast<uint32_t>(CheckedU16(bytes, offset + 2)) << 16;
+}
+
+// Copies `bytes` over `target` from `at`; the caller sizes `target` to hold them.
+inline void PutBytes(std::vector<uint8_t>& target, size_t at, const std::vector<uint8_t>& bytes) {
+  ASSERT_LE(at + bytes.size(), target.size()) << "patch at " << at;
+  std::copy(bytes.begin(), bytes.end(), target.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+// A flag value that no detector or tracer writes, to see whether one wrote at all.
+inline constexpr uint16_t kUntouchedFlag = 9;
+
+inline const std::string kEicarText =
+    "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
+
+}  // namespace quarn::testing
