@@ -5,6 +5,9 @@
 
 namespace quarn {
 
+// The longest name of one entry the Linux file systems take, in bytes.
+inline constexpr size_t kMaxNameBytes = 255;
+
 // True when `name` names one entry of a folder: not empty, not "." or "..", and without '/'
 // or NUL (a NUL would silently cut the name short on its way to the operating system).
 bool IsSingleComponentName(std::string_view name);
