@@ -21,18 +21,6 @@ Status Failure(Folder& folder, const std::string& name, std::string_view cause) 
   return Status::Error(PathMessage("clean", JoinPath(folder.Path(), name), cause));
 }
 
-// A copy that a crash (or a kill) left behind is removed before the next clean of the same
-// file, so stale copies never pile up. Only names the copy machinery makes are touched.
-void RemoveStaleCopies(Folder& folder, const std::string& name) {
-  auto entries = folder.List();
-  if (!entries) return;
-  for (const FolderEntry& entry : *entries) {
-    if (entry.kind == EntryKind::kFile && IsTemporaryNameFor(entry.name, name)) {
-      folder.Delete(entry.name);
-    }
-  }
-}
-
 struct NewCopy {
   std::string name;
   std::unique_ptr<File> file;
@@ -82,7 +70,6 @@ Result<std::unique_ptr<CleaningCopy>> CleaningCopy::Begin(Folder& folder, const 
   if (facts->info.link_count > 1) {
     return quarn::Failure(folder, name, "the file has other names that would keep the virus");
   }
-  RemoveStaleCopies(folder, name);
   auto created = CreateBeside(folder, name);
   if (!created) return created.status();
   std::unique_ptr<CleaningCopy> copy(new CleaningCopy(folder, name, std::move(created->name),

@@ -18,6 +18,7 @@
 #include <map>
 
 #include "clean/cleaning_context.h"
+#include "clean/stale_copies.h"
 #include "platform/posix_folder.h"
 #include "platform/scratch_folder.h"
 
@@ -279,6 +280,11 @@ TEST_F(CleaningCopyOnDiskTest, ACopyAnAppendOnlyFolderKeepsIsNamed) {
   const std::string said =
       "a copy is left behind: cannot delete " + scratch_.Child(left) + ": Operation not permitted";
   EXPECT_NE(committed.message().find(said), std::string::npos) << committed.message();
+
+  StaleCopies stale;
+  const std::vector<Status> stays = stale.Remove(*folder_, "A.EXE");
+  ASSERT_EQ(stays.size(), 1u);
+  EXPECT_NE(stays[0].message().find(scratch_.Child(left)), std::string::npos);
 }
 
 }  // namespace

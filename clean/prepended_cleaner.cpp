@@ -8,13 +8,10 @@ namespace {
 
 constexpr int kPrefixLengthField = 2;
 
+// Unknown counts as there: a name that cannot be looked at is not touched either.
 bool NameExists(Folder& folder, const std::string& name) {
-  auto entries = folder.List();
-  if (!entries) return true;  // unknown: behave as if it were there, and touch nothing
-  for (const FolderEntry& entry : *entries) {
-    if (entry.name == name) return true;
-  }
-  return false;
+  auto found = folder.Examine(name);
+  return !found || found->has_value();
 }
 
 }  // namespace
