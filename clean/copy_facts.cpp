@@ -70,15 +70,16 @@ Status GiveFactsToEmptyCopy(const OriginalFacts& facts, File& copy, const std::s
 
 Status GiveFactsToFinishedCopy(const OriginalFacts& facts, File& copy, const std::string& path) {
   if (Status given = GiveExtendedAttributes(facts, copy, path); !given) return given;
-  // The system may drop set-group-ID silently (a group its caller is not in): look again.
-  const std::string wanted = Octal(facts.info.mode);
-  if (!copy.SetMode(facts.info.mode)) {
-    return Failure(path, "the copy cannot keep the file's permissions " + wanted);
+  const std::string cannot =
+      "the copy cannot keep the file's permissions " + Octal(facts.info.mode);
+  // Asked only when needed: some file systems (FAT) refuse any change of mode. And looked at
+  // again: a system may drop set-group-ID silently, for a group its caller is not in.
+  std::optional<FileInfo> given = copy.GetInfo();
+  if (given && given->mode != facts.info.mode) {
+    if (!copy.SetMode(facts.info.mode)) return Failure(path, cannot);
+    given = copy.GetInfo();
   }
-  const std::optional<FileInfo> given = copy.GetInfo();
-  if (!given || given->mode != facts.info.mode) {
-    return Failure(path, "the copy cannot keep the file's permissions " + wanted);
-  }
+  if (!given || given->mode != facts.info.mode) return Failure(path, cannot);
   return Status::Ok();
 }
 
