@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "clean/cleaning_context.h"
 #include "engine/file_reads.h"
 #include "platform/path_names.h"
 
@@ -11,111 +12,163 @@ namespace {
 
 constexpr uint32_t kCopyChunk = 64 * 1024;
 constexpr int kNameAttempts = 16;
+// Until it replaces the file, the copy is its maker's alone: the file's own permission
+// bits come at the commit.
+constexpr uint32_t kPrivateMode = 0600;
+constexpr std::string_view kLeftBehind = "a copy is left behind: ";
 
 Status Failure(Folder& folder, const std::string& name, std::string_view cause) {
   return Status::Error(PathMessage("clean", JoinPath(folder.Path(), name), cause));
 }
 
-// What must hold before a copy is begun: the file can be examined, has one name only (its
-// other names would keep the virus), and is long enough for `from_offset`.
-Result<FileInfo> CheckOriginal(Folder& folder, const std::string& name, File& original,
-                               uint64_t from_offset) {
-  const std::optional<FileInfo> info = original.GetInfo();
-  if (!info) return Failure(folder, name, "the file cannot be examined");
-  if (info->link_count > 1) {
-    return Failure(folder, name, "the file has other names that would keep the virus");
-  }
-  if (from_offset > info->size) return Failure(folder, name, "the file is shorter than the virus");
-  return *info;
-}
+struct NewCopy {
+  std::string name;
+  std::unique_ptr<File> file;
+};
 
-// A copy that a crash (or a kill) left behind is removed before the next clean of the same
-// file, so stale copies never pile up. Only names the copy machinery makes are touched.
-void RemoveStaleCopies(Folder& folder, const std::string& name) {
-  auto entries = folder.List();
-  if (!entries) return;
-  for (const FolderEntry& entry : *entries) {
-    if (entry.kind == EntryKind::kFile && IsTemporaryNameFor(entry.name, name)) {
-      folder.Delete(entry.name);
+// Creates the copy under a fresh temporary name. A name drawn that is taken already is drawn
+// again; any other failure would only come back, and its cause is the answer.
+Result<NewCopy> CreateBeside(Folder& folder, const std::string& name) {
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    std::string temporary_name = TemporaryNameFor(name);
+    auto created = folder.CreateFile(temporary_name, kPrivateMode);
+    if (created) return NewCopy{std::move(temporary_name), std::move(*created)};
+    auto taken = folder.Examine(temporary_name);
+    if (!taken || !taken->has_value()) {
+      return Failure(folder, name, "no copy can be created beside the file: " + created.message());
     }
   }
+  return Failure(folder, name, "no copy can be created beside the file: every name drawn is taken");
 }
 
 }  // namespace
 
 CleaningCopy::CleaningCopy(Folder& folder, std::string name, std::string temporary_name,
-                           std::unique_ptr<File> file)
+                           std::unique_ptr<File> file, OriginalFacts facts)
     : folder_(folder),
       name_(std::move(name)),
       temporary_name_(std::move(temporary_name)),
-      file_(std::move(file)) {}
+      file_(std::move(file)),
+      facts_(std::move(facts)) {}
 
 CleaningCopy::~CleaningCopy() {
-  if (committed_) return;
-  file_.reset();
-  folder_.Delete(temporary_name_);
+  if (!settled_) RemoveCopy();
+}
+
+std::string CleaningCopy::Path() const {
+  return JoinPath(folder_.Path(), name_);
+}
+
+Status CleaningCopy::Failure(std::string_view cause) const {
+  return Status::Error(PathMessage("clean", Path(), cause));
+}
+
+Result<std::unique_ptr<CleaningCopy>> CleaningCopy::Begin(Folder& folder, const std::string& name,
+                                                          File& original) {
+  auto facts = ReadOriginalFacts(original, JoinPath(folder.Path(), name));
+  if (!facts) return facts.status();
+  if (facts->info.link_count > 1) {
+    return quarn::Failure(folder, name, "the file has other names that would keep the virus");
+  }
+  auto created = CreateBeside(folder, name);
+  if (!created) return created.status();
+  std::unique_ptr<CleaningCopy> copy(new CleaningCopy(folder, name, std::move(created->name),
+                                                      std::move(created->file), std::move(*facts)));
+  if (Status given = GiveFactsToEmptyCopy(copy->facts_, *copy->file_, copy->Path()); !given) {
+    return copy->Abandon(given);
+  }
+  return copy;
 }
 
 Result<std::unique_ptr<CleaningCopy>> CleaningCopy::Create(Folder& folder, const std::string& name,
                                                            File& original) {
-  return CreateTail(folder, name, original, 0, nullptr);
+  auto copy = Begin(folder, name, original);
+  if (!copy) return copy;
+  if (Status filled = (*copy)->FillFrom(original, 0); !filled) return (*copy)->Abandon(filled);
+  return copy;
 }
 
-Result<std::unique_ptr<CleaningCopy>> CleaningCopy::CreateTail(Folder& folder,
-                                                               const std::string& name,
-                                                               File& original, uint64_t from_offset,
-                                                               bool* write_failed) {
-  auto info = CheckOriginal(folder, name, original, from_offset);
-  if (!info) return info.status();
-  RemoveStaleCopies(folder, name);
-  // A random name that happens to exist is simply drawn again.
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    const std::string temporary_name = TemporaryNameFor(name);
-    auto created = folder.CreateFile(temporary_name, info->mode);
-    if (!created) continue;
-    std::unique_ptr<CleaningCopy> copy(
-        new CleaningCopy(folder, name, temporary_name, std::move(*created)));
-    if (Status filled = copy->Fill(original, *info, from_offset, write_failed); !filled) {
-      return filled;
-    }
-    return copy;
-  }
-  return Failure(folder, name, "no copy can be created beside the file");
-}
-
-Status CleaningCopy::Fill(File& original, const FileInfo& info, uint64_t from_offset,
-                          bool* write_failed) {
-  const std::optional<FileInfo> made = file_->GetInfo();
-  if (!made) return Failure(folder_, name_, "the copy cannot be examined");
-  if ((made->owner != info.owner || made->group != info.group) &&
-      !file_->SetOwner(info.owner, info.group)) {
-    return Failure(folder_, name_, "the copy cannot keep the file's owner");
-  }
+Status CleaningCopy::FillFrom(File& original, uint64_t from_offset, bool* write_failed) {
+  const uint64_t size = facts_.info.size;
+  if (from_offset > size) return Failure("the file is shorter than the virus");
+  auto cannot_write = [&] {
+    if (write_failed != nullptr) *write_failed = true;
+    return Failure("the copy cannot be written");
+  };
   std::array<uint8_t, kCopyChunk> buffer;
-  for (uint64_t at = from_offset; at < info.size;) {
-    const uint32_t wanted = static_cast<uint32_t>(std::min<uint64_t>(kCopyChunk, info.size - at));
-    const uint32_t read = ReadAt(original, static_cast<int64_t>(at), buffer.data(), wanted);
-    if (read == 0) return Failure(folder_, name_, "the file cannot be read to its end");
-    if (file_->Write(buffer.data(), read) != read) {
-      if (write_failed != nullptr) *write_failed = true;
-      return Failure(folder_, name_, "the copy cannot be written");
+  for (uint64_t at = from_offset; at < size;) {
+    const std::optional<uint64_t> data = original.NextData(at);
+    if (!data) return Failure("the file cannot be read to its end");
+    if (*data >= size) break;
+    const std::optional<uint64_t> hole = original.NextHole(*data);
+    if (!hole) return Failure("the file cannot be read to its end");
+    const uint64_t end = *hole > *data ? std::min(*hole, size) : size;
+    for (at = *data; at < end;) {
+      const uint32_t wanted = static_cast<uint32_t>(std::min<uint64_t>(kCopyChunk, end - at));
+      const uint32_t read = ReadAt(original, static_cast<int64_t>(at), buffer.data(), wanted);
+      if (read == 0) return Failure("the file cannot be read to its end");
+      if (!WriteAt(*file_, at - from_offset, buffer.data(), read)) return cannot_write();
+      at += read;
     }
-    at += read;
   }
-  const std::optional<uint64_t> size_now = original.Size();
-  if (!size_now || *size_now != info.size) {
-    return Failure(folder_, name_, "the file changed while it was copied");
+  // Holes at the end were never written: the copy is given its length here.
+  if (!file_->Seek(static_cast<int64_t>(size - from_offset), SeekOrigin::kBegin) ||
+      !file_->SetEndOfFile()) {
+    return cannot_write();
+  }
+  const std::optional<FileInfo> now = original.GetInfo();
+  if (!now || !Unchanged(facts_.info, *now)) return Failure("the file changed while it was copied");
+  return Status::Ok();
+}
+
+Status CleaningCopy::CheckOriginalUnchanged() {
+  // A write that lands between this look and the rename is still lost: no system renames
+  // on condition. The window is two system calls wide, not the whole clean.
+  auto now = folder_.Examine(name_);
+  if (!now) return Failure("whether the file changed cannot be told: " + now.message());
+  if (!now->has_value()) return Failure("the file was removed while it was cleaned");
+  if (!Unchanged(facts_.info, **now)) {
+    return Failure("the file changed while it was cleaned; it is left as it is now");
   }
   return Status::Ok();
 }
 
 Status CleaningCopy::Commit(const FileTimes& times) {
-  if (!file_->Flush()) return Failure(folder_, name_, "the copy cannot be flushed");
-  if (!file_->SetTimes(times)) return Failure(folder_, name_, "the file's times cannot be kept");
-  Status renamed = folder_.Rename(temporary_name_, name_, RenameMode::kReplace);
-  if (!renamed) return renamed;
-  committed_ = true;
+  Status ready = GiveFactsToFinishedCopy(facts_, *file_, Path());
+  if (ready && !file_->SetTimes(times)) ready = Failure("the file's times cannot be kept");
+  if (ready && !file_->Flush()) ready = Failure("the copy cannot be flushed");
+  if (ready) ready = CheckOriginalUnchanged();
+  if (ready) {
+    Status renamed = folder_.Rename(temporary_name_, name_, RenameMode::kReplace);
+    if (!renamed) ready = Failure("the copy cannot take the file's place: " + renamed.message());
+  }
+  if (!ready) return Abandon(ready);
+  settled_ = true;
   return Status::Ok();
+}
+
+Status CleaningCopy::RemoveCopy() {
+  settled_ = true;
+  file_.reset();
+  Status removed = folder_.Delete(temporary_name_);
+  if (removed) return removed;
+  // Gone already (someone else removed it) is as good as removed.
+  auto left = folder_.Examine(temporary_name_);
+  if (left && !left->has_value()) return Status::Ok();
+  return removed;
+}
+
+Status CleaningCopy::Discard() {
+  if (settled_) return Status::Ok();
+  Status removed = RemoveCopy();
+  if (removed) return removed;
+  return Failure(std::string(kLeftBehind) + removed.message());
+}
+
+Status CleaningCopy::Abandon(Status failure) {
+  Status removed = RemoveCopy();
+  if (removed) return failure;
+  return Status::Error(failure.message() + "; " + std::string(kLeftBehind) + removed.message());
 }
 
 }  // namespace quarn

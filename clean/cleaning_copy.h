@@ -3,53 +3,71 @@
 #include <memory>
 #include <string>
 
+#include "clean/copy_facts.h"
 #include "platform/file.h"
 #include "platform/folder.h"
 #include "platform/status.h"
 
 namespace quarn {
 
-// A byte-for-byte copy of a file, made beside it under a temporary name no user file has
-// (".NAME.quarn-XXXXXX"), with the original's permission bits, owner and group. A cleaning
-// method writes the cleaned file into the copy; Commit() then replaces the original with it
-// in one atomic rename. A copy that is not committed is removed when it goes away, so
-// whatever fails, the original stays as it was.
+// A copy of a file, made beside it under a temporary name no user file has (see
+// TemporaryNameFor) and given what the file keeps besides its bytes (see OriginalFacts). A
+// cleaning method writes the cleaned file into the copy; Commit() then replaces the original
+// with it in one atomic rename, unless the original changed meanwhile. A copy that is not
+// committed is removed, so whatever fails, the original stays as it was; where the copy
+// itself cannot be removed, the failure says so.
 class CleaningCopy {
  public:
-  // Copies `original` (open on `name` in `folder`) into a new temporary file. Refuses a
-  // file with more than one link, whose other names would keep the old bytes, and a file
-  // whose size changes while it is copied.
+  // A copy of all of `original` (open on `name` in `folder`). Refuses a file with more than
+  // one link, whose other names would keep the old bytes, and a file that changes while it
+  // is copied.
   static Result<std::unique_ptr<CleaningCopy>> Create(Folder& folder, const std::string& name,
                                                       File& original);
 
-  // Like Create, but the copy holds the original's bytes from `from_offset` on: the host of
-  // a virus placed in front of it. `*write_failed` (when given) tells a failure to write the
-  // copy apart from a copy that could not be begun.
-  static Result<std::unique_ptr<CleaningCopy>> CreateTail(Folder& folder, const std::string& name,
-                                                          File& original, uint64_t from_offset,
-                                                          bool* write_failed = nullptr);
+  // An empty copy, to be filled by FillFrom: for callers that show their own text when the
+  // copy cannot be written. Refuses what Create refuses.
+  static Result<std::unique_ptr<CleaningCopy>> Begin(Folder& folder, const std::string& name,
+                                                     File& original);
 
   CleaningCopy(const CleaningCopy&) = delete;
   CleaningCopy& operator=(const CleaningCopy&) = delete;
+  // Removes a copy neither committed nor discarded, without a word: callers that can report
+  // call Discard.
   ~CleaningCopy();
 
   File& file() { return *file_; }
 
-  // Flushes the copy, gives it `times` and renames it over the original.
+  // Fills the copy with the original's bytes from `from_offset` on (a host behind a virus
+  // placed in front of it); holes stay holes. `*write_failed` (when given) tells a failure
+  // to write the copy apart from one to read the original. Fails when the original is
+  // shorter than `from_offset` or changed while it was read.
+  Status FillFrom(File& original, uint64_t from_offset, bool* write_failed = nullptr);
+
+  // Gives the copy the original's extended attributes, permission bits and `times`, flushes
+  // it, checks that the original is the file it was when the copy began (same size, write
+  // and change times, same inode), and renames the copy over it. A failure removes the copy.
   Status Commit(const FileTimes& times);
+
+  // Removes the copy. A failure names the copy left behind and the cause.
+  Status Discard();
 
  private:
   CleaningCopy(Folder& folder, std::string name, std::string temporary_name,
-               std::unique_ptr<File> file);
+               std::unique_ptr<File> file, OriginalFacts facts);
 
-  // Gives the new, empty copy the original's owner and fills it from `from_offset` on.
-  Status Fill(File& original, const FileInfo& info, uint64_t from_offset, bool* write_failed);
+  std::string Path() const;
+  Status Failure(std::string_view cause) const;
+  Status CheckOriginalUnchanged();
+  // Removes the copy after `failure`, and adds to it that the copy stays when it does.
+  Status Abandon(Status failure);
+  Status RemoveCopy();
 
   Folder& folder_;
   std::string name_;
   std::string temporary_name_;
   std::unique_ptr<File> file_;
-  bool committed_ = false;
+  OriginalFacts facts_;   // as the original was when the copy began
+  bool settled_ = false;  // committed, or removed (or given up on)
 };
 
 }  // namespace quarn

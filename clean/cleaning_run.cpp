@@ -18,7 +18,11 @@ uint32_t RunCleaningStep(const CleaningTarget& target, const CleaningContext& co
     ReportCleaningFailure(context, copy.status());
     return 0;
   }
-  if (step.method(context, *record, (*copy)->file()) != 1) return 0;
+  if (step.method(context, *record, (*copy)->file()) != 1) {
+    if (Status discarded = (*copy)->Discard(); !discarded)
+      ReportCleaningFailure(context, discarded);
+    return 0;
+  }
   if (Status committed = (*copy)->Commit(target.times); !committed) {
     ReportCleaningFailure(context, committed);
     return 0;

@@ -25,6 +25,13 @@ struct Original {
   FileTimes times;
 };
 
+void RemoveStaleCopies(StaleCopies& stale_copies, Folder& folder, const std::string& name,
+                       UserInterface& ui) {
+  for (const Status& stays : stale_copies.Remove(folder, name)) {
+    ui.ShowMessage(kErrorCaption, stays.message());
+  }
+}
+
 std::unique_ptr<Original> OpenOriginal(Folder& folder, const std::string& name) {
   auto file = folder.OpenFile(name, OpenMode::kRead);
   if (!file) return nullptr;
@@ -37,7 +44,8 @@ std::unique_ptr<Original> OpenOriginal(Folder& folder, const std::string& name) 
 }  // namespace
 
 uint32_t CleanExecutable(const DatabaseImage& signatures, Folder& folder, const std::string& name,
-                         uint32_t virus, UserInterface& ui) {
+                         uint32_t virus, UserInterface& ui, StaleCopies& stale_copies) {
+  RemoveStaleCopies(stale_copies, folder, name, ui);
   std::unique_ptr<Original> original = OpenOriginal(folder, name);
   if (!original) return 0;
   CleaningTarget target{signatures, folder, name, *original->file, virus, original->times};
@@ -61,7 +69,9 @@ uint32_t CleanExecutable(const DatabaseImage& signatures, Folder& folder, const 
 }
 
 uint32_t CleanNonExecutable(const DatabaseImage& signatures, Folder& folder,
-                            const std::string& name, uint32_t virus, UserInterface& ui) {
+                            const std::string& name, uint32_t virus, UserInterface& ui,
+                            StaleCopies& stale_copies) {
+  RemoveStaleCopies(stale_copies, folder, name, ui);
   std::unique_ptr<Original> original = OpenOriginal(folder, name);
   if (!original) return 0;
   CleaningTarget target{signatures, folder, name, *original->file, virus, original->times};

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "clean/stale_copies.h"
 #include "engine/database_image.h"
 #include "engine/user_interface.h"
 #include "platform/folder.h"
@@ -15,13 +16,15 @@ namespace quarn {
 // file that replaces it in one atomic rename with the file's times, so the file is either
 // cleaned or exactly as it was. Returns 1 when the virus was removed, 0 otherwise; failures
 // are shown through `ui` ("Errore di Scrittura", or the path and cause when the copy itself
-// fails).
+// fails). Copies an earlier clean of the file left behind are removed first, through
+// `stale_copies`, which a scan keeps from file to file.
 uint32_t CleanExecutable(const DatabaseImage& signatures, Folder& folder, const std::string& name,
-                         uint32_t virus, UserInterface& ui);
+                         uint32_t virus, UserInterface& ui, StaleCopies& stale_copies);
 
 // The same for any other file: the appended COM method, the prepended-virus method, the
 // enciphered COM method and the Word macro method, in this order.
 uint32_t CleanNonExecutable(const DatabaseImage& signatures, Folder& folder,
-                            const std::string& name, uint32_t virus, UserInterface& ui);
+                            const std::string& name, uint32_t virus, UserInterface& ui,
+                            StaleCopies& stale_copies);
 
 }  // namespace quarn

@@ -8,13 +8,10 @@ namespace {
 
 constexpr int kPrefixLengthField = 2;
 
+// Unknown counts as there: a name that cannot be looked at is not touched either.
 bool NameExists(Folder& folder, const std::string& name) {
-  auto entries = folder.List();
-  if (!entries) return true;  // unknown: behave as if it were there, and touch nothing
-  for (const FolderEntry& entry : *entries) {
-    if (entry.name == name) return true;
-  }
-  return false;
+  auto found = folder.Examine(name);
+  return !found || found->has_value();
 }
 
 }  // namespace
@@ -29,15 +26,20 @@ uint32_t CleanPrepended(const CleaningTarget& target, const CleaningContext& con
   const std::string dollar_name = name.substr(0, name.size() - 1) + "$";
   if (NameExists(target.folder, dollar_name)) return 0;
   const uint16_t prefix_length = ReadU16(record.view(), kPrefixLengthField);
-  bool write_failed = false;
-  auto copy =
-      CleaningCopy::CreateTail(target.folder, name, target.original, prefix_length, &write_failed);
+  auto copy = CleaningCopy::Begin(target.folder, name, target.original);
   if (!copy) {
+    ReportCleaningFailure(context, copy.status());
+    return 0;
+  }
+  bool write_failed = false;
+  if (Status filled = (*copy)->FillFrom(target.original, prefix_length, &write_failed); !filled) {
     if (write_failed) {
       ReportWriteFailure(context);
     } else {
-      ReportCleaningFailure(context, copy.status());
+      ReportCleaningFailure(context, filled);
     }
+    if (Status discarded = (*copy)->Discard(); !discarded)
+      ReportCleaningFailure(context, discarded);
     return 0;
   }
   if (Status committed = (*copy)->Commit(target.times); !committed) {

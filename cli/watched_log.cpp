@@ -85,6 +85,9 @@ class WatchedFolder : public Folder {
     return Watched(std::move(created.value()), name);
   }
   Result<std::vector<FolderEntry>> List() override { return folder_.List(); }
+  Result<std::optional<FileInfo>> Examine(const std::string& name) override {
+    return folder_.Examine(name);
+  }
   Result<std::unique_ptr<Folder>> OpenFolder(const std::string& name) override {
     return folder_.OpenFolder(name);
   }

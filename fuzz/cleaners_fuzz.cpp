@@ -51,11 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   files.AddFile("/d/F.COM", original);
   auto folder = files.OpenFolder("/d");
   Silent ui;
+  quarn::StaleCopies stale_copies;
   const uint32_t virus = quarn::ReadU16(record, 0);
   const bool executable = original.size() >= 2 && original[0] == 'M' && original[1] == 'Z';
-  const uint32_t result = executable
-                              ? quarn::CleanExecutable(signatures, **folder, "F.COM", virus, ui)
-                              : quarn::CleanNonExecutable(signatures, **folder, "F.COM", virus, ui);
+  const uint32_t result =
+      executable
+          ? quarn::CleanExecutable(signatures, **folder, "F.COM", virus, ui, stale_copies)
+          : quarn::CleanNonExecutable(signatures, **folder, "F.COM", virus, ui, stale_copies);
   const auto after = files.ReadFileBytes("/d/F.COM");
   Check(after.has_value());
   if (result == 0) {

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace quarn {
 
@@ -34,6 +36,16 @@ struct FileInfo {
   uint32_t group = 0;
   uint64_t device = 0;
   uint64_t inode = 0;
+  FileTime last_write = 0;   // when the content last changed
+  FileTime last_change = 0;  // when the content or any of these facts last changed
+};
+
+// A name in its namespace ("user.origin", "system.posix_acl_access") and the bytes stored
+// under it.
+struct ExtendedAttribute {
+  std::string name;
+  std::vector<uint8_t> value;
+  bool operator==(const ExtendedAttribute&) const = default;
 };
 
 // An open file with a current position, in the manner of a Win32 file handle. Detectors and
@@ -88,8 +100,42 @@ class File {
   virtual bool SetAttributes(const FileAttributes& attributes) = 0;
 
   virtual std::optional<FileInfo> GetInfo() = 0;
-  // Gives the file another owner and group, where the caller may.
+  // Gives the file another owner and group, where the caller may. A system may clear the
+  // set-user-ID and set-group-ID bits on the way.
   virtual bool SetOwner(uint32_t owner, uint32_t group) = 0;
+
+  // Sets all the permission bits, set-user-ID, set-group-ID and sticky included. A system
+  // may drop a bit the caller may not set (set-group-ID for a group the caller is not in)
+  // without failing: GetInfo tells what was set.
+  virtual bool SetMode(uint32_t /*mode*/) { return false; }
+
+  // The extended attributes the caller may read, access control lists and security labels
+  // among them; none where the file system keeps none. Nothing when they cannot be read.
+  virtual std::optional<std::vector<ExtendedAttribute>> GetExtendedAttributes() {
+    return std::vector<ExtendedAttribute>();
+  }
+  virtual bool SetExtendedAttribute(const ExtendedAttribute& /*attribute*/) { return false; }
+  // True also when the file has no attribute of that name.
+  virtual bool RemoveExtendedAttribute(const std::string& /*name*/) { return false; }
+
+  // The file system's flags of the file (what chattr changes), for callers that carry them
+  // from one file to another without reading them: 0 where the file system keeps none,
+  // nothing when they cannot be read.
+  virtual std::optional<uint32_t> GetFlags() { return 0u; }
+  // Gives the file those of `flags` that its owner can change, keeping the rest as they
+  // are. Fails for flags that would bar writing, renaming or deleting the file.
+  virtual bool SetFlags(uint32_t flags) { return flags == 0; }
+
+  // Where the next bytes holding data start, at or after `offset`: holes (runs of zeros the
+  // file system keeps no storage for) are skipped. The file's size when only holes follow;
+  // nothing when it cannot be told. Without holes, every byte is data.
+  virtual std::optional<uint64_t> NextData(uint64_t offset) {
+    const std::optional<uint64_t> size = Size();
+    if (!size) return std::nullopt;
+    return offset < *size ? offset : *size;
+  }
+  // Where the data that holds `offset` ends: the start of the next hole, else the size.
+  virtual std::optional<uint64_t> NextHole(uint64_t /*offset*/) { return Size(); }
 };
 
 }  // namespace quarn

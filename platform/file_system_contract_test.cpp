@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/memory_file_system.h"
+#include "platform/path_names.h"
 #include "platform/posix_folder.h"
 #include "platform/scratch_folder.h"
 
@@ -622,6 +624,79 @@ TEST_P(FileSystemContractTest, OpenFolderByPathRefusesFilesAndMissingPaths) {
   EXPECT_NE(file.message().find("Not a directory"), std::string::npos) << file.message();
   EXPECT_FALSE(backend().files().OpenFolder(backend().RootPath() + "/missing").ok());
   EXPECT_FALSE(backend().files().OpenFolder("").ok());
+}
+
+// --- Looking at an entry by name, and the facts that belong to a file.
+
+TEST_P(FileSystemContractTest, ExamineTellsWhatANameHoldsWithoutFollowingALink) {
+  backend().MakeFile("file", "12345");
+  backend().MakeLink("link", "file");
+  std::unique_ptr<File> file = Open("file");
+  ASSERT_NE(file, nullptr);
+  FileTimes stamped;
+  stamped.last_write = 1'000'000'000'123;
+  ASSERT_TRUE(file->SetTimes(stamped));
+  const FileInfo opened = *file->GetInfo();
+  Result<std::optional<FileInfo>> examined = root().Examine("file");
+  ASSERT_TRUE(examined.ok()) << examined.message();
+  ASSERT_TRUE(examined->has_value());
+  EXPECT_EQ((*examined)->inode, opened.inode);
+  EXPECT_EQ((*examined)->size, 5u);
+  EXPECT_EQ((*examined)->last_write, stamped.last_write);
+  EXPECT_EQ((*examined)->last_change, opened.last_change);
+
+  Result<std::optional<FileInfo>> link = root().Examine("link");
+  ASSERT_TRUE(link.ok() && link->has_value()) << link.message();
+  EXPECT_NE((*link)->inode, opened.inode);
+  Result<std::optional<FileInfo>> missing = root().Examine("missing");
+  ASSERT_TRUE(missing.ok()) << missing.message();
+  EXPECT_FALSE(missing->has_value());
+  EXPECT_FALSE(root().Examine("a/b").ok());
+}
+
+TEST_P(FileSystemContractTest, ANameLongerThanTheLimitIsRefusedWithItsCause) {
+  const std::string longest(kMaxNameBytes, 'x');
+  EXPECT_TRUE(root().CreateFile(longest).ok());
+  Result<std::unique_ptr<File>> created = root().CreateFile(longest + "x");
+  ASSERT_FALSE(created.ok());
+  EXPECT_NE(created.message().find("File name too long"), std::string::npos) << created.message();
+}
+
+TEST_P(FileSystemContractTest, ModeAndExtendedAttributesBelongToTheFile) {
+  backend().MakeFile("facts", "x");
+  std::unique_ptr<File> file = Open("facts");
+  std::unique_ptr<File> other = Open("facts", OpenMode::kRead);
+  ASSERT_NE(other, nullptr);
+  ASSERT_TRUE(file->SetMode(02751));  // set-group-ID, for the file's own group
+  EXPECT_EQ(other->GetInfo()->mode, 02751u);
+
+  const ExtendedAttribute origin{"user.origin", {'n', 'e', 't', 0}};
+  if (!file->SetExtendedAttribute(origin)) GTEST_SKIP() << "no user extended attributes here";
+  auto held = [&] {
+    std::optional<std::vector<ExtendedAttribute>> attributes = other->GetExtendedAttributes();
+    EXPECT_TRUE(attributes.has_value());
+    return attributes &&
+           std::find(attributes->begin(), attributes->end(), origin) != attributes->end();
+  };
+  EXPECT_TRUE(held());
+  EXPECT_TRUE(file->RemoveExtendedAttribute(origin.name));
+  EXPECT_FALSE(held());
+  EXPECT_TRUE(file->RemoveExtendedAttribute(origin.name)) << "what is not there is removed";
+}
+
+TEST_P(FileSystemContractTest, FlagsAreSetButNeverThoseThatBarChanges) {
+  constexpr uint32_t kNoDump = 0x40;
+  constexpr uint32_t kImmutable = 0x10;
+  backend().MakeFile("flagged", "x");
+  std::unique_ptr<File> file = Open("flagged");
+  std::unique_ptr<File> other = Open("flagged", OpenMode::kRead);
+  ASSERT_NE(other, nullptr);
+  if (!file->SetFlags(kNoDump)) GTEST_SKIP() << "this file system keeps no flags";
+  EXPECT_EQ(*other->GetFlags() & kNoDump, kNoDump);
+  EXPECT_FALSE(file->SetFlags(kNoDump | kImmutable));
+  EXPECT_EQ(*other->GetFlags() & kImmutable, 0u);
+  EXPECT_TRUE(file->SetFlags(0));
+  EXPECT_EQ(*other->GetFlags() & kNoDump, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothImplementations, FileSystemContractTest,

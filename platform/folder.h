@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,10 @@ class Folder {
   virtual Result<std::vector<FolderEntry>> List() = 0;
 
   virtual Result<std::unique_ptr<File>> OpenFile(const std::string& name, OpenMode mode) = 0;
+
+  // The facts of the entry `name` (of a link, not of what it points to) without opening it:
+  // nothing when there is no such entry, a failure when it cannot be told.
+  virtual Result<std::optional<FileInfo>> Examine(const std::string& name) = 0;
 
   // Opens for reading a file this folder's List() gave as a regular file, for the scan. It
   // refuses what OpenFile refuses, with the same messages; where the platform looks at an

@@ -17,7 +17,15 @@ FileInfo InfoOfNode(const MemoryNode& node) {
   info.group = node.group;
   info.device = node.device;
   info.inode = node.inode;
+  info.last_write = node.times.last_write;
+  info.last_change = node.changed;
   return info;
+}
+
+std::vector<ExtendedAttribute> ExtendedAttributesOfNode(const MemoryNode& node) {
+  std::vector<ExtendedAttribute> attributes;
+  for (const auto& [name, value] : node.extended_attributes) attributes.push_back({name, value});
+  return attributes;
 }
 
 FileAttributes AttributesOfNode(const MemoryNode& node) {
@@ -71,6 +79,7 @@ uint32_t MemoryFile::Write(const void* buffer, uint32_t length) {
   std::memcpy(bytes.data() + position_, buffer, count);
   position_ += count;
   node_->times.last_write = state_->clock;
+  node_->changed = state_->clock;
   return static_cast<uint32_t>(count);
 }
 
@@ -80,6 +89,7 @@ bool MemoryFile::SetEndOfFile() {
   if (!writable_ || position_ > kMaxMemoryFileSize) return false;
   node_->bytes.resize(position_, 0);
   node_->times.last_write = state_->clock;
+  node_->changed = state_->clock;
   return true;
 }
 
@@ -99,6 +109,7 @@ bool MemoryFile::SetTimes(const FileTimes& times) {
   node_->times.last_access = times.last_access;
   node_->times.last_write = times.last_write;
   if (times.creation) node_->times.creation = times.creation;
+  node_->changed = state_->clock;
   return true;
 }
 
@@ -114,6 +125,7 @@ bool MemoryFile::SetAttributes(const FileAttributes& attributes) {
   node_->attributes.hidden = attributes.hidden;
   node_->attributes.system = attributes.system;
   node_->attributes.archive = attributes.archive;
+  node_->changed = state_->clock;
   return true;
 }
 
@@ -127,6 +139,49 @@ bool MemoryFile::SetOwner(uint32_t owner, uint32_t group) {
   if (state_->CountCall(FileOperation::kSetOwner)) return false;
   node_->owner = owner;
   node_->group = group;
+  node_->changed = state_->clock;
+  return true;
+}
+
+bool MemoryFile::SetMode(uint32_t mode) {
+  std::lock_guard lock(state_->mutex);
+  if (state_->CountCall(FileOperation::kSetMode)) return false;
+  node_->mode = mode & 07777;
+  node_->changed = state_->clock;
+  return true;
+}
+
+std::optional<std::vector<ExtendedAttribute>> MemoryFile::GetExtendedAttributes() {
+  std::lock_guard lock(state_->mutex);
+  return ExtendedAttributesOfNode(*node_);
+}
+
+bool MemoryFile::SetExtendedAttribute(const ExtendedAttribute& attribute) {
+  std::lock_guard lock(state_->mutex);
+  if (state_->CountCall(FileOperation::kSetExtendedAttribute)) return false;
+  node_->extended_attributes[attribute.name] = attribute.value;
+  node_->changed = state_->clock;
+  return true;
+}
+
+bool MemoryFile::RemoveExtendedAttribute(const std::string& name) {
+  std::lock_guard lock(state_->mutex);
+  if (state_->CountCall(FileOperation::kSetExtendedAttribute)) return false;
+  if (node_->extended_attributes.erase(name) != 0) node_->changed = state_->clock;
+  return true;
+}
+
+std::optional<uint32_t> MemoryFile::GetFlags() {
+  std::lock_guard lock(state_->mutex);
+  return node_->flags;
+}
+
+bool MemoryFile::SetFlags(uint32_t flags) {
+  std::lock_guard lock(state_->mutex);
+  if (state_->CountCall(FileOperation::kSetFlags)) return false;
+  if ((flags & kMemoryBarringFlags) != 0) return false;
+  node_->flags = flags;
+  node_->changed = state_->clock;
   return true;
 }
 

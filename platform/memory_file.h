@@ -1,6 +1,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/file.h"
 
@@ -28,6 +30,12 @@ class MemoryFile : public File {
   bool SetAttributes(const FileAttributes& attributes) override;
   std::optional<FileInfo> GetInfo() override;
   bool SetOwner(uint32_t owner, uint32_t group) override;
+  bool SetMode(uint32_t mode) override;
+  std::optional<std::vector<ExtendedAttribute>> GetExtendedAttributes() override;
+  bool SetExtendedAttribute(const ExtendedAttribute& attribute) override;
+  bool RemoveExtendedAttribute(const std::string& name) override;
+  std::optional<uint32_t> GetFlags() override;
+  bool SetFlags(uint32_t flags) override;
 
  private:
   std::shared_ptr<MemoryState> state_;
@@ -38,6 +46,7 @@ class MemoryFile : public File {
 
 // The FileInfo a MemoryNode shows.
 FileInfo InfoOfNode(const MemoryNode& node);
+std::vector<ExtendedAttribute> ExtendedAttributesOfNode(const MemoryNode& node);
 FileAttributes AttributesOfNode(const MemoryNode& node);
 
 }  // namespace quarn

@@ -176,6 +176,21 @@ std::optional<FileInfo> MemoryFileSystem::InfoOf(const std::string& path) const 
   return InfoOfNode(*node);
 }
 
+std::optional<std::vector<ExtendedAttribute>> MemoryFileSystem::ExtendedAttributesOf(
+    const std::string& path) const {
+  std::lock_guard lock(state_->mutex);
+  std::shared_ptr<MemoryNode> node = Find(*state_, path);
+  if (node == nullptr) return std::nullopt;
+  return ExtendedAttributesOfNode(*node);
+}
+
+std::optional<uint32_t> MemoryFileSystem::FlagsOf(const std::string& path) const {
+  std::lock_guard lock(state_->mutex);
+  std::shared_ptr<MemoryNode> node = Find(*state_, path);
+  if (node == nullptr) return std::nullopt;
+  return node->flags;
+}
+
 std::vector<std::string> MemoryFileSystem::NamesIn(const std::string& path) const {
   std::lock_guard lock(state_->mutex);
   std::vector<std::string> names;
@@ -195,6 +210,7 @@ Status ChangeNode(MemoryState& state, const std::string& path, Change change) {
   if (found.error != 0) return PathError("cannot change", path, found.error);
   if (found.node == nullptr) return PathError("cannot change", path, ENOENT);
   change(*found.node);
+  found.node->changed = state.clock;
   return Status::Ok();
 }
 
@@ -231,6 +247,17 @@ Status MemoryFileSystem::SetOwner(const std::string& path, uint32_t owner, uint3
     node.owner = owner;
     node.group = group;
   });
+}
+
+Status MemoryFileSystem::SetExtendedAttribute(const std::string& path,
+                                              const ExtendedAttribute& attribute) {
+  return ChangeNode(*state_, path, [&](MemoryNode& node) {
+    node.extended_attributes[attribute.name] = attribute.value;
+  });
+}
+
+Status MemoryFileSystem::SetFlags(const std::string& path, uint32_t flags) {
+  return ChangeNode(*state_, path, [&](MemoryNode& node) { node.flags = flags; });
 }
 
 Status MemoryFileSystem::SetDevice(const std::string& path, uint64_t device) {

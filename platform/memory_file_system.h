@@ -30,6 +30,10 @@ enum class FileOperation {
   kList,
   kOpenFolder,    // Folder::OpenFolder and FileSystem::OpenFolder
   kCreateFolder,  // Folder::CreateFolder and FileSystem::CreateFolders
+  kExamine,
+  kSetMode,
+  kSetExtendedAttribute,  // setting and removing one
+  kSetFlags,
 };
 
 // The largest file the memory file system holds; a write or SetEndOfFile beyond it fails,
@@ -46,7 +50,8 @@ struct MemoryState;
 // nothing can be created, renamed or deleted in a read-only folder. Hidden, system and
 // archive stay with the file (a POSIX file keeps them in the handle that set them only), so a
 // test can see whether code carried them from one file to another. A file's mode is taken
-// as given, without a umask.
+// as given, without a umask. Files have no holes; every flag can be set but those that
+// would bar changes (as SetFlags says), and the change time is the clock at each change.
 //
 // Paths are absolute, "/" separated; "." and empty components are ignored and ".." climbs
 // towards the root. Handles stay valid after the MemoryFileSystem is destroyed. All calls
@@ -78,6 +83,8 @@ class MemoryFileSystem : public FileSystem {
   std::optional<FileTimes> TimesOf(const std::string& path) const;
   std::optional<FileAttributes> AttributesOf(const std::string& path) const;
   std::optional<FileInfo> InfoOf(const std::string& path) const;
+  std::optional<std::vector<ExtendedAttribute>> ExtendedAttributesOf(const std::string& path) const;
+  std::optional<uint32_t> FlagsOf(const std::string& path) const;
   // The names in a folder, sorted; empty for anything else.
   std::vector<std::string> NamesIn(const std::string& path) const;
 
@@ -89,6 +96,8 @@ class MemoryFileSystem : public FileSystem {
   Status SetTimes(const std::string& path, const FileTimes& times);
   Status SetMode(const std::string& path, uint32_t mode);
   Status SetOwner(const std::string& path, uint32_t owner, uint32_t group);
+  Status SetExtendedAttribute(const std::string& path, const ExtendedAttribute& attribute);
+  Status SetFlags(const std::string& path, uint32_t flags);
   // The device of the entry and of everything below it, as though a file system were
   // mounted there. New entries take their folder's device.
   Status SetDevice(const std::string& path, uint64_t device);

@@ -29,6 +29,13 @@ Status MemoryFolder::Failure(std::string_view action, const std::string& name,
   return Status::Error(PathMessage(action, JoinPath(path_, name), cause));
 }
 
+std::optional<Status> MemoryFolder::CheckName(std::string_view action,
+                                              const std::string& name) const {
+  if (!IsSingleComponentName(name)) return Failure(action, name, kNotSingleName);
+  if (name.size() > kMaxNameBytes) return Failure(action, name, ENAMETOOLONG);
+  return std::nullopt;
+}
+
 int MemoryFolder::ChangeRefusal() const {
   if (node_->detached) return ENOENT;
   if (!node_->writable()) return EACCES;
@@ -51,7 +58,7 @@ Result<std::vector<FolderEntry>> MemoryFolder::List() {
 Result<std::unique_ptr<File>> MemoryFolder::OpenFile(const std::string& name, OpenMode mode) {
   constexpr std::string_view kAction = "cannot open";
   std::lock_guard lock(state_->mutex);
-  if (!IsSingleComponentName(name)) return Failure(kAction, name, kNotSingleName);
+  if (auto refused = CheckName(kAction, name)) return *refused;
   if (state_->CountCall(FileOperation::kOpenFile)) return Failure(kAction, name, EIO);
   auto found = node_->children.find(name);
   if (found == node_->children.end()) return Failure(kAction, name, ENOENT);
@@ -63,10 +70,20 @@ Result<std::unique_ptr<File>> MemoryFolder::OpenFile(const std::string& name, Op
   return std::unique_ptr<File>(new MemoryFile(state_, node, writable));
 }
 
+Result<std::optional<FileInfo>> MemoryFolder::Examine(const std::string& name) {
+  constexpr std::string_view kAction = "cannot examine";
+  std::lock_guard lock(state_->mutex);
+  if (auto refused = CheckName(kAction, name)) return *refused;
+  if (state_->CountCall(FileOperation::kExamine)) return Failure(kAction, name, EIO);
+  auto found = node_->children.find(name);
+  if (found == node_->children.end()) return std::optional<FileInfo>();
+  return std::optional<FileInfo>(InfoOfNode(*found->second));
+}
+
 Result<std::unique_ptr<File>> MemoryFolder::CreateFile(const std::string& name, uint32_t mode) {
   constexpr std::string_view kAction = "cannot create";
   std::lock_guard lock(state_->mutex);
-  if (!IsSingleComponentName(name)) return Failure(kAction, name, kNotSingleName);
+  if (auto refused = CheckName(kAction, name)) return *refused;
   if (state_->CountCall(FileOperation::kCreateFile)) return Failure(kAction, name, EIO);
   if (node_->children.count(name) != 0) return Failure(kAction, name, EEXIST);
   if (int refusal = ChangeRefusal()) return Failure(kAction, name, refusal);
@@ -79,7 +96,7 @@ Result<std::unique_ptr<File>> MemoryFolder::CreateFile(const std::string& name, 
 Result<std::unique_ptr<Folder>> MemoryFolder::OpenFolder(const std::string& name) {
   constexpr std::string_view kAction = "cannot open folder";
   std::lock_guard lock(state_->mutex);
-  if (!IsSingleComponentName(name)) return Failure(kAction, name, kNotSingleName);
+  if (auto refused = CheckName(kAction, name)) return *refused;
   if (state_->CountCall(FileOperation::kOpenFolder)) return Failure(kAction, name, EIO);
   auto found = node_->children.find(name);
   if (found == node_->children.end()) return Failure(kAction, name, ENOENT);
@@ -91,7 +108,7 @@ Result<std::unique_ptr<Folder>> MemoryFolder::OpenFolder(const std::string& name
 Status MemoryFolder::CreateFolder(const std::string& name) {
   constexpr std::string_view kAction = "cannot create folder";
   std::lock_guard lock(state_->mutex);
-  if (!IsSingleComponentName(name)) return Failure(kAction, name, kNotSingleName);
+  if (auto refused = CheckName(kAction, name)) return *refused;
   if (state_->CountCall(FileOperation::kCreateFolder)) return Failure(kAction, name, EIO);
   auto found = node_->children.find(name);
   if (found != node_->children.end()) {
@@ -107,8 +124,8 @@ Status MemoryFolder::Rename(const std::string& from, const std::string& to, Rena
   constexpr std::string_view kAction = "cannot rename";
   std::lock_guard lock(state_->mutex);
   std::string both = JoinPath(path_, from) + " to " + JoinPath(path_, to);
-  if (!IsSingleComponentName(from)) return Failure(kAction, from, kNotSingleName);
-  if (!IsSingleComponentName(to)) return Failure(kAction, to, kNotSingleName);
+  if (auto refused = CheckName(kAction, from)) return *refused;
+  if (auto refused = CheckName(kAction, to)) return *refused;
   auto fail = [&](int error) {
     return Status::Error(PathMessage(kAction, both, ErrnoText(error)));
   };
@@ -128,6 +145,7 @@ Status MemoryFolder::Rename(const std::string& from, const std::string& to, Rena
     MemoryState::Detach(*node_, to);
   }
   std::shared_ptr<MemoryNode> moved = node_->children[from];
+  moved->changed = state_->clock;
   node_->children.erase(from);
   node_->children[to] = std::move(moved);
   return Status::Ok();
@@ -136,7 +154,7 @@ Status MemoryFolder::Rename(const std::string& from, const std::string& to, Rena
 Status MemoryFolder::Delete(const std::string& name) {
   constexpr std::string_view kAction = "cannot delete";
   std::lock_guard lock(state_->mutex);
-  if (!IsSingleComponentName(name)) return Failure(kAction, name, kNotSingleName);
+  if (auto refused = CheckName(kAction, name)) return *refused;
   if (state_->CountCall(FileOperation::kDelete)) return Failure(kAction, name, EIO);
   auto found = node_->children.find(name);
   if (found == node_->children.end()) return Failure(kAction, name, ENOENT);

@@ -19,6 +19,7 @@ class MemoryFolder : public Folder {
 
   Result<std::vector<FolderEntry>> List() override;
   Result<std::unique_ptr<File>> OpenFile(const std::string& name, OpenMode mode) override;
+  Result<std::optional<FileInfo>> Examine(const std::string& name) override;
   Result<std::unique_ptr<File>> CreateFile(const std::string& name, uint32_t mode) override;
   Result<std::unique_ptr<Folder>> OpenFolder(const std::string& name) override;
   Status CreateFolder(const std::string& name) override;
@@ -30,6 +31,9 @@ class MemoryFolder : public Folder {
  private:
   Status Failure(std::string_view action, const std::string& name, int error) const;
   Status Failure(std::string_view action, const std::string& name, std::string_view cause) const;
+  // An error naming `name` in this folder, or nothing when the name is acceptable: one
+  // component, and no longer than a real file system takes.
+  std::optional<Status> CheckName(std::string_view action, const std::string& name) const;
   // An errno value when nothing may be added to or taken from this folder, else 0.
   int ChangeRefusal() const;
 

@@ -53,6 +53,7 @@ std::shared_ptr<MemoryNode> MemoryState::NewNode(EntryKind kind, uint64_t device
   node->times.creation = clock;
   node->times.last_access = clock;
   node->times.last_write = clock;
+  node->changed = clock;
   node->mode = kind == EntryKind::kFile ? 0644 : kind == EntryKind::kLink ? 0777 : 0755;
   return node;
 }

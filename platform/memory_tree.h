@@ -27,6 +27,7 @@ struct MemoryNode {
   std::string target;                                           // a link's target
   bool detached = false;  // a folder taken out of the tree: nothing can be made in it
   FileTimes times;
+  FileTime changed = 0;  // the content or a fact, as FileInfo::last_change
   uint32_t mode = 0644;
   FileAttributes attributes;  // hidden, system and archive; read-only is the mode's 0200 bit
   uint32_t link_count = 1;
@@ -34,6 +35,8 @@ struct MemoryNode {
   uint32_t group = 0;
   uint64_t device = 1;
   uint64_t inode = 0;
+  std::map<std::string, std::vector<uint8_t>> extended_attributes;
+  uint32_t flags = 0;
 
   bool writable() const { return (mode & 0200) != 0; }
 };
@@ -47,7 +50,11 @@ struct MemoryLookup {
   std::shared_ptr<MemoryNode> node;
 };
 
-inline constexpr size_t kOperationCount = static_cast<size_t>(FileOperation::kCreateFolder) + 1;
+inline constexpr size_t kOperationCount = static_cast<size_t>(FileOperation::kSetFlags) + 1;
+
+// The flags a memory file refuses to take, as a POSIX file does because they would bar
+// changes: the values Linux gives immutable and append-only.
+inline constexpr uint32_t kMemoryBarringFlags = 0x30;
 
 // Everything below is used with `mutex` held.
 struct MemoryState {

@@ -43,25 +43,50 @@ namespace {
 constexpr char kTemporaryLetters[] =
     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 constexpr std::string_view kTemporaryMark = ".quarn-";
-constexpr size_t kTemporaryRandomLength = 6;
+constexpr size_t kNameDigestLength = 8;
+
+// FNV-1a, 32 bits: the same on every run and machine, so that the copies one run left
+// behind are known to the next.
+std::string NameDigest(std::string_view name) {
+  uint32_t hash = 2166136261u;
+  for (char c : name) {
+    hash ^= static_cast<uint8_t>(c);
+    hash *= 16777619u;
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string digest(kNameDigestLength, '0');
+  for (size_t i = kNameDigestLength; i-- > 0; hash >>= 4) digest[i] = kHex[hash & 0xF];
+  return digest;
+}
 
 }  // namespace
 
+std::string TemporaryStem(std::string_view name) {
+  std::string stem = "." + std::string(name) + std::string(kTemporaryMark);
+  if (stem.size() + kTemporaryRandomLength <= kMaxNameBytes) return stem;
+  // The full name would pass the limit: the start of the name stays, for whoever finds a
+  // copy left behind, and a digest of the whole makes it the copy of this one name.
+  size_t kept =
+      kMaxNameBytes - 1 - kTemporaryMark.size() - kNameDigestLength - kTemporaryRandomLength;
+  while (kept > 0 && (static_cast<uint8_t>(name[kept]) & 0xC0) == 0x80) --kept;  // UTF-8
+  return "." + std::string(name.substr(0, kept)) + std::string(kTemporaryMark) + NameDigest(name);
+}
+
 bool IsTemporaryNameFor(std::string_view candidate, std::string_view name) {
-  const size_t expected = 1 + name.size() + kTemporaryMark.size() + kTemporaryRandomLength;
-  if (name.empty() || candidate.size() != expected || candidate[0] != '.') return false;
-  if (candidate.substr(1, name.size()) != name) return false;
-  if (candidate.substr(1 + name.size(), kTemporaryMark.size()) != kTemporaryMark) return false;
-  const std::string_view random = candidate.substr(expected - kTemporaryRandomLength);
+  if (name.empty()) return false;
+  const std::string stem = TemporaryStem(name);
+  if (candidate.size() != stem.size() + kTemporaryRandomLength) return false;
+  if (candidate.substr(0, stem.size()) != stem) return false;
+  const std::string_view random = candidate.substr(stem.size());
   return random.find_first_not_of(std::string_view(kTemporaryLetters)) == std::string_view::npos;
 }
 
 std::string TemporaryNameFor(std::string_view name) {
-  static constexpr const char* kLetters = kTemporaryLetters;
   static thread_local std::mt19937 generator(std::random_device{}());
   std::uniform_int_distribution<size_t> pick(0, sizeof(kTemporaryLetters) - 2);
-  std::string temporary = "." + std::string(name) + std::string(kTemporaryMark);
-  for (size_t i = 0; i < kTemporaryRandomLength; ++i) temporary += kLetters[pick(generator)];
+  std::string temporary = TemporaryStem(name);
+  for (size_t i = 0; i < kTemporaryRandomLength; ++i)
+    temporary += kTemporaryLetters[pick(generator)];
   return temporary;
 }
 

@@ -5,6 +5,9 @@
 
 namespace quarn {
 
+// The longest name of one entry the Linux file systems take, in bytes.
+inline constexpr size_t kMaxNameBytes = 255;
+
 // True when `name` names one entry of a folder: not empty, not "." or "..", and without '/'
 // or NUL (a NUL would silently cut the name short on its way to the operating system).
 bool IsSingleComponentName(std::string_view name);
@@ -20,8 +23,15 @@ std::string PathMessage(std::string_view action, const std::string& path, std::s
 
 // A fresh name of the form ".NAME.quarn-XXXXXX" (six random letters or digits) for a file
 // that is written before it replaces or becomes `name`. No user file has such a name, so
-// these are the only names ever cleared away as stale.
+// these are the only names ever cleared away as stale. Where that would pass the file
+// system's limit of 255 bytes, NAME is cut short and a digest of the whole name follows the
+// mark: ".NAM.quarn-1f2e3d4cXXXXXX", 255 bytes at most.
 std::string TemporaryNameFor(std::string_view name);
+
+// Every name TemporaryNameFor(name) makes is this followed by kTemporaryRandomLength
+// random letters or digits.
+inline constexpr size_t kTemporaryRandomLength = 6;
+std::string TemporaryStem(std::string_view name);
 
 // Whether `candidate` is a name TemporaryNameFor(name) could have made.
 bool IsTemporaryNameFor(std::string_view candidate, std::string_view name);

@@ -172,9 +172,7 @@ bool PosixFile::SetAttributes(const FileAttributes& attributes) {
   return true;
 }
 
-std::optional<FileInfo> PosixFile::GetInfo() {
-  struct stat status;
-  if (fstat(descriptor_, &status) != 0) return std::nullopt;
+FileInfo InfoFromStat(const struct stat& status) {
   FileInfo info;
   info.size = static_cast<uint64_t>(status.st_size);
   info.link_count = static_cast<uint32_t>(status.st_nlink);
@@ -183,11 +181,23 @@ std::optional<FileInfo> PosixFile::GetInfo() {
   info.group = status.st_gid;
   info.device = status.st_dev;
   info.inode = status.st_ino;
+  info.last_write = FileTimeFromParts(status.st_mtim.tv_sec, status.st_mtim.tv_nsec);
+  info.last_change = FileTimeFromParts(status.st_ctim.tv_sec, status.st_ctim.tv_nsec);
   return info;
+}
+
+std::optional<FileInfo> PosixFile::GetInfo() {
+  struct stat status;
+  if (fstat(descriptor_, &status) != 0) return std::nullopt;
+  return InfoFromStat(status);
 }
 
 bool PosixFile::SetOwner(uint32_t owner, uint32_t group) {
   return fchown(descriptor_, owner, group) == 0;
+}
+
+bool PosixFile::SetMode(uint32_t mode) {
+  return fchmod(descriptor_, static_cast<mode_t>(mode & 07777)) == 0;
 }
 
 }  // namespace quarn

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <optional>
 
@@ -8,8 +10,8 @@
 namespace quarn {
 
 // A File over an open POSIX descriptor of a regular file. It owns the descriptor and closes
-// it when destroyed. The position is the descriptor's offset, mirrored here so that
-// Position() needs no system call; nothing else should move that offset.
+// it when destroyed. The position starts at the descriptor's offset and is kept here from
+// then on: reads and writes name their offset, so the descriptor's own offset is unused.
 //
 // Read-only is the owner's write bit. Hidden, system and archive mean nothing to a POSIX
 // file system: they are remembered by this object only, so GetAttributes returns what the
@@ -45,6 +47,14 @@ class PosixFile : public File {
   bool SetAttributes(const FileAttributes& attributes) override;
   std::optional<FileInfo> GetInfo() override;
   bool SetOwner(uint32_t owner, uint32_t group) override;
+  bool SetMode(uint32_t mode) override;
+  std::optional<std::vector<ExtendedAttribute>> GetExtendedAttributes() override;
+  bool SetExtendedAttribute(const ExtendedAttribute& attribute) override;
+  bool RemoveExtendedAttribute(const std::string& name) override;
+  std::optional<uint32_t> GetFlags() override;
+  bool SetFlags(uint32_t flags) override;
+  std::optional<uint64_t> NextData(uint64_t offset) override;
+  std::optional<uint64_t> NextHole(uint64_t offset) override;
 
   int descriptor() const { return descriptor_; }
 
@@ -58,5 +68,8 @@ class PosixFile : public File {
 // Nanoseconds since 1970 from seconds and nanoseconds, saturated at the ends of FileTime's
 // range rather than overflowing (a hostile file may carry any time stamp).
 FileTime FileTimeFromParts(int64_t seconds, int64_t nanoseconds);
+
+// The FileInfo of what fstat or fstatat found.
+FileInfo InfoFromStat(const struct stat& status);
 
 }  // namespace quarn

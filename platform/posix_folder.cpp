@@ -138,6 +138,17 @@ Result<std::unique_ptr<File>> PosixFolder::OpenListedFile(const std::string& nam
   return OpenRegular(name, OpenMode::kRead);
 }
 
+Result<std::optional<FileInfo>> PosixFolder::Examine(const std::string& name) {
+  constexpr std::string_view kAction = "cannot examine";
+  if (auto refused = CheckName(kAction, name)) return *refused;
+  struct stat status;
+  if (fstatat(descriptor_, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+    return std::optional<FileInfo>(InfoFromStat(status));
+  }
+  if (errno == ENOENT) return std::optional<FileInfo>();
+  return Failure(kAction, name, errno);
+}
+
 Result<std::unique_ptr<File>> PosixFolder::OpenRegular(const std::string& name, OpenMode mode) {
   constexpr std::string_view kAction = "cannot open";
   // The entry may be swapped between the look and the open: O_NONBLOCK keeps a FIFO put

@@ -25,6 +25,7 @@ class PosixFolder : public Folder {
   Result<std::vector<FolderEntry>> List() override;
   Result<std::unique_ptr<File>> OpenFile(const std::string& name, OpenMode mode) override;
   Result<std::unique_ptr<File>> OpenListedFile(const std::string& name) override;
+  Result<std::optional<FileInfo>> Examine(const std::string& name) override;
   Result<std::unique_ptr<File>> CreateFile(const std::string& name, uint32_t mode) override;
   Result<std::unique_ptr<Folder>> OpenFolder(const std::string& name) override;
   Status CreateFolder(const std::string& name) override;

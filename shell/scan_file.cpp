@@ -75,10 +75,11 @@ void Clean(ScanSession& session, Folder& folder, const Detected& file, int depth
     if (!folder.OpenFile(file.name, OpenMode::kReadWrite)) {
       session.ui().ShowMessage(kErrorCaption, std::string(kCannotOpenText) + file.name);
     } else if (file.executable) {
-      outcome = CleanExecutable(session.signatures(), folder, file.name, file.virus, session.ui());
+      outcome = CleanExecutable(session.signatures(), folder, file.name, file.virus, session.ui(),
+                                session.stale_copies());
     } else {
-      outcome =
-          CleanNonExecutable(session.signatures(), folder, file.name, file.virus, session.ui());
+      outcome = CleanNonExecutable(session.signatures(), folder, file.name, file.virus,
+                                   session.ui(), session.stale_copies());
     }
   }
   const bool removed = outcome == 1;

@@ -163,6 +163,24 @@ TEST_F(ScanFileTest, TwoInfectionsAreCleanedOneAfterTheOther) {
       << "a read-only file stays read-only";
 }
 
+// Copies left behind are looked for once per folder and scan, not once per file cleaned.
+TEST_F(ScanFileTest, CleaningManyFilesOfAFolderListsItOnce) {
+  constexpr int kCleaned = 20;
+  std::vector<uint8_t> infected = Prefix();
+  infected.insert(infected.end(), {'h', 'o', 's', 't'});
+  for (int i = 0; i < kCleaned; ++i) files_.AddFile("/d/P" + std::to_string(i) + ".COM", infected);
+  session_ = std::make_unique<ScanSession>(signatures_, names_, log_, ui_, Language::kItalian,
+                                           Action(kActionCleanAuto));
+  auto folder = files_.OpenFolder("/d");
+  const int listings = files_.CallCount(FileOperation::kList);
+  for (int i = 0; i < kCleaned; ++i) {
+    const std::string name = "P" + std::to_string(i) + ".COM";
+    ScanFile(*session_, **folder, name, "C:\\" + name, "/d/" + name);
+  }
+  EXPECT_EQ(session_->counters().cleaned, static_cast<uint32_t>(kCleaned));
+  EXPECT_EQ(files_.CallCount(FileOperation::kList) - listings, 1);
+}
+
 TEST_F(ScanFileTest, APossibleVariantIsNeverCleanedButMayBeDeleted) {
   std::string text = "AUTOOPENkeep this one, it only looks alike.........................";
   testing::CompoundFileWriter writer;

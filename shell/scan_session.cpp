@@ -84,6 +84,7 @@ void ScanSession::Reset() {
   counters_ = ScanCounters{};
   result_list_.clear();
   lines_sent_ = 0;
+  stale_copies_.Forget();
   stop_requested_ = false;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "clean/stale_copies.h"
 #include "engine/database_image.h"
 #include "engine/result_line.h"
 #include "engine/scan_log.h"
@@ -35,6 +36,8 @@ class ScanSession {
   void set_options(const ScanOptions& options) { options_ = options; }
   ScanCounters& counters() { return counters_; }
   const ScanCounters& counters() const { return counters_; }
+  // What the cleans of this scan found left behind by earlier ones, folder by folder.
+  StaleCopies& stale_copies() { return stale_copies_; }
 
   // Moves the progress bar one step; past its end it starts again from the beginning.
   void StepProgress();
@@ -58,7 +61,7 @@ class ScanSession {
   const std::vector<std::string>& result_list() const { return result_list_; }
   uint64_t lines_sent() const { return lines_sent_; }
 
-  // Empties the list and zeroes the counters for a new scan.
+  // Empties the list, zeroes the counters and forgets the stale copies for a new scan.
   void Reset();
 
  private:
@@ -69,6 +72,7 @@ class ScanSession {
   Language language_;
   ScanOptions options_;
   ScanCounters counters_;
+  StaleCopies stale_copies_;
   std::atomic<bool> stop_requested_{false};
   std::vector<std::string> result_list_;
   uint64_t lines_sent_ = 0;

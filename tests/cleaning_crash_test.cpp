@@ -75,8 +75,10 @@ class CleaningCrashTest : public ::testing::Test {
     const FileVerdict verdict = DetectFile(signatures_, **file, true);
     file->reset();
     if (verdict.virus == 0) return 0;
-    return verdict.executable ? CleanExecutable(signatures_, **folder, name, verdict.virus, ui_)
-                              : CleanNonExecutable(signatures_, **folder, name, verdict.virus, ui_);
+    StaleCopies stale_copies;  // each clean looks afresh, as a new scan would
+    return verdict.executable
+               ? CleanExecutable(signatures_, **folder, name, verdict.virus, ui_, stale_copies)
+               : CleanNonExecutable(signatures_, **folder, name, verdict.virus, ui_, stale_copies);
   }
 
   ScratchFolder scratch_;

@@ -60,10 +60,12 @@ TEST_F(SampleCleaningTest, EveryCleanableSampleGivesBackItsHost) {
     const FileVerdict verdict = Detect(sample.name);
     ASSERT_EQ(verdict.virus, sample.expected.virus);
     auto folder = files_.OpenFolder("/scan");
+    StaleCopies stale_copies;
     const uint32_t result =
         verdict.executable
-            ? CleanExecutable(signatures_, **folder, sample.name, verdict.virus, ui_)
-            : CleanNonExecutable(signatures_, **folder, sample.name, verdict.virus, ui_);
+            ? CleanExecutable(signatures_, **folder, sample.name, verdict.virus, ui_, stale_copies)
+            : CleanNonExecutable(signatures_, **folder, sample.name, verdict.virus, ui_,
+                                 stale_copies);
     EXPECT_EQ(result, 1u);
     EXPECT_EQ(files_.ReadFileBytes("/scan/" + sample.name), *sample.host);
     const FileVerdict after = Detect(sample.name);
