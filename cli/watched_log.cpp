@@ -97,7 +97,9 @@ class WatchedFolder : public Folder {
   }
   Status Delete(const std::string& name) override { return folder_.Delete(name); }
   const std::string& Path() const override { return folder_.Path(); }
-  uint64_t Device() const override { return folder_.Device(); }
+  uint64_t Mount() const override { return folder_.Mount(); }
+  FolderIdentity Identity() const override { return folder_.Identity(); }
+  Result<std::unique_ptr<Folder>> OpenParent() override { return folder_.OpenParent(); }
 
  private:
   std::unique_ptr<File> Watched(std::unique_ptr<File> file, const std::string& name) {

@@ -16,9 +16,18 @@ enum class EntryKind { kFile, kFolder, kLink, kOther };
 struct FolderEntry {
   std::string name;  // the name's bytes as stored, not necessarily valid UTF-8
   EntryKind kind = EntryKind::kOther;
-  // The file system a folder entry lives on (a mount point shows the mounted one), to keep a
-  // walk on its drive; files and links report their folder's.
+  // The mount a folder entry lives on (a mount point shows the mounted one), to keep a walk
+  // on its drive; files and links report their folder's. A mount, not a device number: a
+  // subvolume with a device of its own is still the same mount, a bind mount of a folder of
+  // the same device is another.
+  uint64_t mount = 0;
+};
+
+// What makes a folder the same folder: its file system's device and its inode.
+struct FolderIdentity {
   uint64_t device = 0;
+  uint64_t inode = 0;
+  friend bool operator==(const FolderIdentity&, const FolderIdentity&) = default;
 };
 
 enum class OpenMode { kRead, kReadWrite };
@@ -65,8 +74,15 @@ class Folder {
   // The host path this folder was opened by, for messages and display.
   virtual const std::string& Path() const = 0;
 
-  // The file system the folder lives on, as FolderEntry::device gives it.
-  virtual uint64_t Device() const = 0;
+  // The mount the folder lives on, as FolderEntry::mount gives it.
+  virtual uint64_t Mount() const = 0;
+
+  virtual FolderIdentity Identity() const = 0;
+
+  // The folder that holds this one now (wherever this one has been moved), never through a
+  // link: a walk that closed an outer folder comes back to it this way and compares its
+  // identity with the one it recorded.
+  virtual Result<std::unique_ptr<Folder>> OpenParent() = 0;
 };
 
 // Access by host path: where a walk or a load starts.

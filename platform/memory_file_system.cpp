@@ -121,6 +121,22 @@ Status MemoryFileSystem::Remove(const std::string& path) {
   return Status::Ok();
 }
 
+Status MemoryFileSystem::Move(const std::string& from, const std::string& to) {
+  std::lock_guard lock(state_->mutex);
+  MemoryLookup source = state_->Resolve(from, false);
+  if (source.error != 0) return PathError("cannot move", from, source.error);
+  if (source.node == nullptr) return PathError("cannot move", from, ENOENT);
+  if (source.name.empty()) return PathError("cannot move", from, EBUSY);
+  MemoryLookup target = state_->Resolve(to, false);
+  if (target.error != 0) return PathError("cannot move", to, target.error);
+  if (target.node != nullptr) return PathError("cannot move", to, EEXIST);
+  if (target.folder == nullptr || target.name.empty()) return PathError("cannot move", to, ENOENT);
+  std::shared_ptr<MemoryNode> moved = source.node;
+  source.folder->children.erase(source.name);
+  target.folder->children[target.name] = std::move(moved);
+  return Status::Ok();
+}
+
 namespace {
 
 // The node `path` names without following a last link, or null.

@@ -74,6 +74,9 @@ class MemoryFileSystem : public FileSystem {
   Status AddSpecial(const std::string& path);
   // Removes an entry, and everything below a folder, as though another program had.
   Status Remove(const std::string& path);
+  // Moves an entry to a new path in another folder or the same, as another program's rename
+  // would; open handles follow it. Fails when `to` exists.
+  Status Move(const std::string& from, const std::string& to);
 
   // Looking. None of these follows a link in the last component.
   bool Exists(const std::string& path) const;

@@ -305,7 +305,7 @@ TEST_F(MemoryFileSystemTest, ADeviceSetOnAFolderReachesEverythingBelowIt) {
   Result<std::vector<FolderEntry>> entries = folder_->List();
   ASSERT_TRUE(entries.ok());
   for (const FolderEntry& entry : *entries) {
-    EXPECT_EQ(entry.device, entry.name == "sub" ? 9u : 1u) << entry.name;
+    EXPECT_EQ(entry.mount, entry.name == "sub" ? 9u : 1u) << entry.name;
   }
 }
 

@@ -50,7 +50,7 @@ Result<std::vector<FolderEntry>> MemoryFolder::List() {
   std::vector<FolderEntry> entries;
   entries.reserve(node_->children.size());
   for (const auto& [name, child] : node_->children) {
-    entries.push_back({name, child->kind, child->device});
+    entries.push_back({name, child->kind, child->device});  // each device is a mount here
   }
   return entries;
 }
@@ -164,9 +164,36 @@ Status MemoryFolder::Delete(const std::string& name) {
   return Status::Ok();
 }
 
-uint64_t MemoryFolder::Device() const {
+uint64_t MemoryFolder::Mount() const {
   std::lock_guard lock(state_->mutex);
   return node_->device;
+}
+
+FolderIdentity MemoryFolder::Identity() const {
+  std::lock_guard lock(state_->mutex);
+  return {node_->device, node_->inode};
+}
+
+Result<std::unique_ptr<Folder>> MemoryFolder::OpenParent() {
+  std::lock_guard lock(state_->mutex);
+  if (state_->CountCall(FileOperation::kOpenFolder))
+    return Failure("cannot open folder", "..", EIO);
+  if (node_ == state_->root) {
+    return std::unique_ptr<Folder>(new MemoryFolder(state_, node_, "/"));
+  }
+  // Nodes know no parent: the tree is searched for the folder that holds this one now.
+  std::vector<std::shared_ptr<MemoryNode>> pending = {state_->root};
+  while (!pending.empty()) {
+    std::shared_ptr<MemoryNode> folder = std::move(pending.back());
+    pending.pop_back();
+    for (const auto& [name, child] : folder->children) {
+      if (child == node_) {
+        return std::unique_ptr<Folder>(new MemoryFolder(state_, folder, ParentPath(path_)));
+      }
+      if (child->kind == EntryKind::kFolder) pending.push_back(child);
+    }
+  }
+  return Failure("cannot open folder", "..", ENOENT);
 }
 
 }  // namespace quarn

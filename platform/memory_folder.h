@@ -26,7 +26,9 @@ class MemoryFolder : public Folder {
   Status Rename(const std::string& from, const std::string& to, RenameMode mode) override;
   Status Delete(const std::string& name) override;
   const std::string& Path() const override { return path_; }
-  uint64_t Device() const override;
+  uint64_t Mount() const override;
+  FolderIdentity Identity() const override;
+  Result<std::unique_ptr<Folder>> OpenParent() override;
 
  private:
   Status Failure(std::string_view action, const std::string& name, int error) const;

@@ -22,6 +22,13 @@ std::string TrimTrailingSlashes(std::string path) {
   return path;
 }
 
+std::string ParentPath(const std::string& path) {
+  const std::string trimmed = TrimTrailingSlashes(path);
+  const size_t slash = trimmed.rfind('/');
+  if (slash == std::string::npos || slash == 0) return "/";
+  return trimmed.substr(0, slash);
+}
+
 std::string PathMessage(std::string_view action, const std::string& path, std::string_view cause) {
   std::string message(action);
   message += ' ';

@@ -18,6 +18,9 @@ std::string JoinPath(const std::string& folder, std::string_view name);
 // `path` without trailing slashes, except that "/" stays "/".
 std::string TrimTrailingSlashes(std::string path);
 
+// The folder part of an absolute `path`: "/a" for "/a/b", "/" for "/a" and for "/".
+std::string ParentPath(const std::string& path);
+
 // "<action> <path>: <cause>", the shape of every file and folder error message.
 std::string PathMessage(std::string_view action, const std::string& path, std::string_view cause);
 

@@ -7,7 +7,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <sys/sysmacros.h>
+
 #include <cerrno>
+#include <optional>
 
 #include "platform/path_names.h"
 #include "platform/posix_file.h"
@@ -36,6 +39,26 @@ EntryKind KindOfDirentType(unsigned char type) {
     default:
       return EntryKind::kOther;
   }
+}
+
+struct EntryLook {
+  mode_t mode = 0;
+  uint64_t mount = 0;
+};
+
+// The type and mount of `name` in `folder` (the folder itself for ""), without following a
+// link or triggering an automount; nothing, with errno set, when it cannot be looked at. A
+// kernel without mount ids gives the device number instead, for every entry alike.
+std::optional<EntryLook> LookAt(int folder, const char* name) {
+  struct statx status;
+  const int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (name[0] == '\0' ? AT_EMPTY_PATH : 0);
+  if (statx(folder, name, flags, STATX_TYPE | STATX_MNT_ID, &status) != 0) return std::nullopt;
+  EntryLook look;
+  look.mode = status.stx_mode;
+  look.mount = (status.stx_mask & STATX_MNT_ID) != 0
+                   ? status.stx_mnt_id
+                   : makedev(status.stx_dev_major, status.stx_dev_minor);
+  return look;
 }
 
 std::string_view CauseOf(int error) {
@@ -75,8 +98,7 @@ Result<std::vector<FolderEntry>> PosixFolder::List() {
     close(list_descriptor);
     return Status::Error(PathMessage("cannot list", path_, ErrnoText(error)));
   }
-  struct stat own;
-  uint64_t own_device = fstat(descriptor_, &own) == 0 ? own.st_dev : 0;
+  const uint64_t own_mount = Mount();
 
   std::vector<FolderEntry> entries;
   for (;;) {
@@ -88,22 +110,21 @@ Result<std::vector<FolderEntry>> PosixFolder::List() {
     FolderEntry listed;
     listed.name = std::string(name);
     // A regular file or a link named by the directory itself needs no look of its own: only
-    // folders can be mount points, and only their device matters to a walk.
+    // folders can be mount points, and only their mount matters to a walk.
     if (entry->d_type == DT_REG || entry->d_type == DT_LNK) {
       listed.kind = KindOfDirentType(entry->d_type);
-      listed.device = own_device;
+      listed.mount = own_mount;
       entries.push_back(std::move(listed));
       continue;
     }
-    struct stat status;
-    if (fstatat(descriptor_, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
-      listed.kind = KindOfMode(status.st_mode);
-      listed.device = status.st_dev;
+    if (std::optional<EntryLook> look = LookAt(descriptor_, entry->d_name)) {
+      listed.kind = KindOfMode(look->mode);
+      listed.mount = look->mount;
     } else if (errno == ENOENT) {
       continue;  // removed since the folder was read
     } else {
       listed.kind = KindOfDirentType(entry->d_type);
-      listed.device = own_device;
+      listed.mount = own_mount;
     }
     entries.push_back(std::move(listed));
   }
@@ -298,9 +319,25 @@ std::unique_ptr<FileSystem> OpenPosixFileSystem() {
   return std::make_unique<PosixFileSystem>();
 }
 
-uint64_t PosixFolder::Device() const {
+uint64_t PosixFolder::Mount() const {
+  if (mount_ == 0) {
+    std::optional<EntryLook> look = LookAt(descriptor_, "");
+    mount_ = look ? look->mount : 0;
+  }
+  return mount_;
+}
+
+FolderIdentity PosixFolder::Identity() const {
   struct stat own;
-  return fstat(descriptor_, &own) == 0 ? own.st_dev : 0;
+  if (fstat(descriptor_, &own) != 0) return {};
+  return {static_cast<uint64_t>(own.st_dev), static_cast<uint64_t>(own.st_ino)};
+}
+
+Result<std::unique_ptr<Folder>> PosixFolder::OpenParent() {
+  // ".." is never a link: it is the folder that holds this one now.
+  int descriptor = openat(descriptor_, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (descriptor < 0) return Failure("cannot open folder", "..", errno);
+  return std::unique_ptr<Folder>(new PosixFolder(descriptor, ParentPath(path_)));
 }
 
 }  // namespace quarn

@@ -32,7 +32,9 @@ class PosixFolder : public Folder {
   Status Rename(const std::string& from, const std::string& to, RenameMode mode) override;
   Status Delete(const std::string& name) override;
   const std::string& Path() const override { return path_; }
-  uint64_t Device() const override;
+  uint64_t Mount() const override;
+  FolderIdentity Identity() const override;
+  Result<std::unique_ptr<Folder>> OpenParent() override;
 
  private:
   // An error naming `name` in this folder, or nothing when the name is acceptable.
@@ -45,6 +47,7 @@ class PosixFolder : public Folder {
 
   int descriptor_;
   std::string path_;
+  mutable uint64_t mount_ = 0;  // looked up when first asked
 };
 
 // The host's file system. OpenFolder follows symbolic links in the path it is given (the

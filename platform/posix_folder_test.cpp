@@ -4,9 +4,13 @@
 #include "platform/posix_folder.h"
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -39,18 +43,65 @@ class PosixFolderTest : public testing::Test {
   std::unique_ptr<Folder> folder_;
 };
 
-TEST_F(PosixFolderTest, ListGivesTheDeviceOfEachEntry) {
+TEST_F(PosixFolderTest, ListGivesTheMountOfEachEntry) {
   MakeFile("file");
   ASSERT_EQ(mkdir(scratch_.Child("sub").c_str(), 0755), 0);
   Result<std::vector<FolderEntry>> entries = folder_->List();
   ASSERT_TRUE(entries.ok()) << entries.message();
   ASSERT_EQ(entries->size(), 2u);
   for (const FolderEntry& entry : *entries) {
-    struct stat status;
-    ASSERT_EQ(lstat(scratch_.Child(entry.name).c_str(), &status), 0);
-    EXPECT_EQ(entry.device, status.st_dev) << entry.name;
-    EXPECT_NE(entry.device, 0u);
+    EXPECT_EQ(entry.mount, folder_->Mount()) << entry.name;
+    EXPECT_NE(entry.mount, 0u);
   }
+  // /proc is mounted on a folder of /: another mount.
+  Result<std::unique_ptr<Folder>> root = files_->OpenFolder("/");
+  ASSERT_TRUE(root.ok());
+  Result<std::vector<FolderEntry>> top = (*root)->List();
+  ASSERT_TRUE(top.ok());
+  auto proc = std::find_if(top->begin(), top->end(),
+                           [](const FolderEntry& entry) { return entry.name == "proc"; });
+  if (proc == top->end()) GTEST_SKIP() << "no /proc here";
+  EXPECT_NE(proc->mount, (*root)->Mount());
+}
+
+// A bind mount of a folder of the same file system has that file system's device, yet is a
+// mount of its own: a walk must see it as one.
+TEST_F(PosixFolderTest, ABindMountIsAnotherMountDespiteItsDevice) {
+  ASSERT_EQ(mkdir(scratch_.Child("source").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(scratch_.Child("bound").c_str(), 0755), 0);
+  if (mount(scratch_.Child("source").c_str(), scratch_.Child("bound").c_str(), nullptr, MS_BIND,
+            nullptr) != 0) {
+    GTEST_SKIP() << "cannot bind-mount here: " << std::strerror(errno);
+  }
+  Result<std::vector<FolderEntry>> entries = folder_->List();
+  umount2(scratch_.Child("bound").c_str(), MNT_DETACH);
+  ASSERT_TRUE(entries.ok());
+  for (const FolderEntry& entry : *entries) {
+    EXPECT_EQ(entry.mount != folder_->Mount(), entry.name == "bound") << entry.name;
+  }
+}
+
+TEST_F(PosixFolderTest, TheParentOfAMovedFolderIsWhereItIsNow) {
+  ASSERT_EQ(mkdir(scratch_.Child("a").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(scratch_.Child("a/inner").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(scratch_.Child("b").c_str(), 0755), 0);
+  Result<std::unique_ptr<Folder>> a = folder_->OpenFolder("a");
+  ASSERT_TRUE(a.ok());
+  Result<std::unique_ptr<Folder>> inner = (*a)->OpenFolder("inner");
+  ASSERT_TRUE(inner.ok());
+  Result<std::unique_ptr<Folder>> parent = (*inner)->OpenParent();
+  ASSERT_TRUE(parent.ok());
+  EXPECT_EQ((*parent)->Identity(), (*a)->Identity());
+  EXPECT_NE((*a)->Identity(), folder_->Identity());
+
+  ASSERT_EQ(rename(scratch_.Child("a/inner").c_str(), scratch_.Child("b/inner").c_str()), 0);
+  ASSERT_EQ(symlink(scratch_.Child("b").c_str(), scratch_.Child("a/inner").c_str()), 0);
+  parent = (*inner)->OpenParent();
+  ASSERT_TRUE(parent.ok());
+  Result<std::unique_ptr<Folder>> b = folder_->OpenFolder("b");
+  ASSERT_TRUE(b.ok());
+  EXPECT_EQ((*parent)->Identity(), (*b)->Identity());
+  EXPECT_FALSE((*a)->OpenFolder("inner").ok()) << "a link in its place is never followed";
 }
 
 TEST_F(PosixFolderTest, OpenFileRefusesADeviceNode) {

@@ -5,15 +5,19 @@
 #include <memory>
 
 #include "platform/path_names.h"
+#include "res/string_table.h"
 #include "shell/scan_file.h"
 #include "shell/scanned_extension.h"
 
 namespace quarn {
 namespace {
 
-// Folders a walk keeps open at once; deeper walks close the outer ones and open them again
-// by path on the way back, so depth is limited by memory, not by open handles.
+// Folders a walk keeps open at once; deeper walks close the outer ones and, on the way back,
+// open each again as the parent of the folder below it, so depth is limited by memory, not by
+// open handles, and no path is ever followed again.
 constexpr size_t kMaxOpenFolders = 32;
+// "The folder changed during the scan and is not scanned further: " + path.
+constexpr int kFolderChangedText = 440;
 
 constexpr std::string_view kSeparator = "--------------------------------------------------------";
 constexpr int kInfectedTotal = 31;
@@ -37,7 +41,8 @@ std::string JoinDisplay(const std::string& folder, const std::string& name) {
 constexpr size_t kDetectionBatch = 64;
 
 struct Level {
-  std::unique_ptr<Folder> folder;
+  std::unique_ptr<Folder> folder;  // null while closed
+  FolderIdentity identity;         // what the folder was when listed
   std::vector<FolderEntry> entries;
   size_t next = 0;
   std::string display_path;
@@ -55,6 +60,7 @@ std::optional<Level> OpenLevel(std::unique_ptr<Folder> folder, std::string displ
   std::sort(entries->begin(), entries->end(),
             [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
   Level level;
+  level.identity = folder->Identity();
   level.folder = std::move(folder);
   level.entries = std::move(*entries);
   level.display_path = std::move(display_path);
@@ -104,6 +110,28 @@ void DetectAhead(ScanSession& session, DetectionPool& pool, Level& level, size_t
   std::vector<FileDetection> found = pool.DetectAll(session.signatures(), *level.folder, names,
                                                     session.options().heuristics_enabled == 1);
   for (size_t i = 0; i < indices.size(); ++i) level.detections[indices[i]] = found[i];
+}
+
+// Before the walk leaves the top level for its parent: a closed parent is opened again from
+// the top level's own handle and must be the folder that was listed; one that cannot be, or
+// is another folder now (moved, or swapped for another), is not walked further, with a
+// message. Its parents then cannot be reached either and go the same way in turn.
+void ReopenParentOfTop(ScanSession& session, std::vector<Level>& levels) {
+  if (levels.size() < 2) return;
+  Level& top = levels.back();
+  Level& parent = levels[levels.size() - 2];
+  if (parent.folder != nullptr || parent.next == parent.entries.size()) return;
+  if (top.folder != nullptr) {
+    auto reopened = top.folder->OpenParent();
+    if (reopened && (*reopened)->Identity() == parent.identity) {
+      parent.folder = std::move(*reopened);
+      return;
+    }
+  }
+  parent.next = parent.entries.size();
+  session.ui().ShowMessage(
+      kErrorCaption,
+      std::string(LoadText(session.language(), kFolderChangedText)) + parent.display_path);
 }
 
 void DefaultBootCheck(ScanSession& session, const ScanRoot& root) {
@@ -166,7 +194,7 @@ void WalkDirectory(ScanSession& session, FileSystem& files, const ScanRoot& root
                    DetectionPool* pool) {
   auto root_folder = files.OpenFolder(root.host_path);
   if (!root_folder) return;
-  const uint64_t device = (*root_folder)->Device();
+  const uint64_t mount = (*root_folder)->Mount();
   const uint32_t file_filter = session.options().file_filter;
   std::vector<Level> levels;
   if (auto level = OpenLevel(std::move(*root_folder), root.display_path, root.host_path)) {
@@ -176,17 +204,10 @@ void WalkDirectory(ScanSession& session, FileSystem& files, const ScanRoot& root
   while (!levels.empty()) {
     Level& level = levels.back();
     if (level.next == level.entries.size() || session.stop_requested().load()) {
+      if (!session.stop_requested().load()) ReopenParentOfTop(session, levels);
       levels.pop_back();
       session.ui().LeaveFolder();
       continue;
-    }
-    if (level.folder == nullptr) {
-      auto reopened = files.OpenFolder(level.host_path);
-      if (!reopened || (*reopened)->Device() != device) {
-        level.next = level.entries.size();  // gone or replaced meanwhile: nothing more here
-        continue;
-      }
-      level.folder = std::move(*reopened);
     }
     const size_t index = level.next++;
     const FolderEntry& entry = level.entries[index];
@@ -199,7 +220,7 @@ void WalkDirectory(ScanSession& session, FileSystem& files, const ScanRoot& root
         ScanOne(session, *level.folder, entry.name, level.display_path, level.host_path,
                 pool != nullptr ? &level.detections[index] : nullptr);
       }
-    } else if (entry.kind == EntryKind::kFolder && entry.device == device) {
+    } else if (entry.kind == EntryKind::kFolder && entry.mount == mount) {
       const std::string display_path = JoinDisplay(level.display_path, entry.name);
       session.ui().SetStatusText(StatusPart::kPath, display_path);
       auto sub = level.folder->OpenFolder(entry.name);

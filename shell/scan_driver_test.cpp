@@ -4,12 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <regex>
 
 #include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
 #include "platform/memory_file_system.h"
+#include "platform/posix_folder.h"
+#include "platform/scratch_folder.h"
 #include "testing/recording_interface.h"
 #include "testing/test_bytes.h"
 
@@ -27,8 +32,13 @@ class StoppingInterface : public testing::RecordingInterface {
       session->stop_requested() = true;
     }
   }
+  void EnterFolder(std::string_view path) override {
+    RecordingInterface::EnterFolder(path);
+    if (on_enter) on_enter(path);
+  }
   ScanSession* session = nullptr;
   bool stop_on_detection = false;
+  std::function<void(std::string_view)> on_enter;
 };
 
 class ScanDriverTest : public ::testing::Test {
@@ -52,13 +62,18 @@ class ScanDriverTest : public ::testing::Test {
 
   void Run(std::vector<ScanRoot> roots, uint32_t action = kActionReportOnly,
            uint32_t file_filter = 0) {
+    RunOn(files_, std::move(roots), action, file_filter);
+  }
+
+  void RunOn(FileSystem& files, std::vector<ScanRoot> roots, uint32_t action,
+             uint32_t file_filter = 0) {
     ScanOptions options;
     options.scan_action = action;
     options.file_filter = file_filter;
     session_ =
         std::make_unique<ScanSession>(signatures_, names_, log_, ui_, Language::kItalian, options);
     ui_.session = session_.get();
-    RunScan(*session_, files_, roots);
+    RunScan(*session_, files, roots);
   }
 
   static ScanRoot Drive(std::string display = "C:", std::string host = "/c") {
@@ -200,6 +215,113 @@ TEST_F(ScanDriverTest, ADeepTreeIsWalkedWithABoundedNumberOfOpenFolders) {
   Run({Drive()});
   EXPECT_EQ(session_->counters().infected, 100u);
   EXPECT_EQ(ui_.lines.back().text, " ");
+}
+
+// A tree 40 folders deep, each level holding its subfolder SUB and an infected Z.COM, whose
+// fourth level is moved out of the tree and replaced by a link to a folder outside it while
+// the walk is at the bottom, with the outer levels closed. Built and changed in the same way
+// on the in-memory twin and on the host.
+class WalkedTree {
+ public:
+  virtual ~WalkedTree() = default;
+  virtual void AddFolder(const std::string& path) = 0;
+  virtual void AddFile(const std::string& path) = 0;
+  virtual void Move(const std::string& from, const std::string& to) = 0;
+  virtual void AddLink(const std::string& path, const std::string& target) = 0;
+  virtual bool Exists(const std::string& path) = 0;
+  virtual FileSystem& files() = 0;
+  virtual std::string root() = 0;  // where /c, /outside and /elsewhere are made
+};
+
+class MemoryWalkedTree : public WalkedTree {
+ public:
+  void AddFolder(const std::string& path) override { files_.AddFolder(path); }
+  void AddFile(const std::string& path) override { files_.AddFile(path, kEicarText); }
+  void Move(const std::string& from, const std::string& to) override {
+    ASSERT_TRUE(files_.Move(from, to).ok());
+  }
+  void AddLink(const std::string& path, const std::string& target) override {
+    files_.AddLink(path, target);
+  }
+  bool Exists(const std::string& path) override { return files_.Exists(path); }
+  FileSystem& files() override { return files_; }
+  std::string root() override { return ""; }
+
+ private:
+  MemoryFileSystem files_;
+};
+
+class HostWalkedTree : public WalkedTree {
+ public:
+  void AddFolder(const std::string& path) override { std::filesystem::create_directories(path); }
+  void AddFile(const std::string& path) override {
+    std::ofstream(path, std::ios::binary) << kEicarText;
+  }
+  void Move(const std::string& from, const std::string& to) override {
+    std::filesystem::rename(from, to);
+  }
+  void AddLink(const std::string& path, const std::string& target) override {
+    std::filesystem::create_directory_symlink(target, path);
+  }
+  bool Exists(const std::string& path) override {
+    return std::filesystem::exists(std::filesystem::symlink_status(path));
+  }
+  FileSystem& files() override { return *files_; }
+  std::string root() override { return scratch_.path(); }
+
+ private:
+  ScratchFolder scratch_;
+  std::unique_ptr<FileSystem> files_ = OpenPosixFileSystem();
+};
+
+TEST_F(ScanDriverTest, AFolderSwappedForALinkWhileClosedIsNeverLeftForTheLinksTarget) {
+  for (bool on_host : {false, true}) {
+    SCOPED_TRACE(on_host ? "host" : "in memory");
+    std::unique_ptr<WalkedTree> tree;
+    if (on_host) {
+      tree = std::make_unique<HostWalkedTree>();
+    } else {
+      tree = std::make_unique<MemoryWalkedTree>();
+    }
+    const std::string base = tree->root();
+    tree->AddFolder(base + "/outside");
+    tree->AddFile(base + "/outside/Z.COM");
+    tree->AddFolder(base + "/elsewhere");
+    std::string path = base + "/c";
+    std::vector<std::string> level_paths;
+    for (int depth = 0; depth < 40; ++depth) {
+      tree->AddFolder(path);
+      tree->AddFile(path + "/Z.COM");
+      level_paths.push_back(path);
+      path += "/SUB";
+    }
+    const std::string swapped = level_paths[3];
+    ui_.messages.clear();
+    ui_.on_enter = [&, swapped_once = false](std::string_view display) mutable {
+      if (swapped_once || std::count(display.begin(), display.end(), '\\') < 39) return;
+      swapped_once = true;
+      tree->Move(swapped, base + "/elsewhere/MOVED");
+      tree->AddLink(swapped, base + "/outside");
+    };
+    RunOn(tree->files(), {Drive("C:", base + "/c")}, kActionDeleteAuto);
+    ui_.on_enter = nullptr;
+
+    EXPECT_TRUE(tree->Exists(base + "/outside/Z.COM")) << "a file outside the tree was deleted";
+    // The moved folder is still the one listed: it and everything below it are walked.
+    EXPECT_FALSE(tree->Exists(base + "/elsewhere/MOVED/Z.COM"));
+    EXPECT_FALSE(tree->Exists(base + "/elsewhere/MOVED/SUB/SUB/Z.COM"));
+    // Its old parent cannot be reached from it any more, nor can that folder's parents.
+    for (int depth = 0; depth < 3; ++depth) {
+      EXPECT_TRUE(tree->Exists(level_paths[depth] + "/Z.COM")) << depth;
+    }
+    EXPECT_THAT(ui_.messages,
+                ElementsAre("Errore: La cartella è cambiata durante la scansione e non viene "
+                            "esaminata oltre: C:\\SUB\\SUB",
+                            "Errore: La cartella è cambiata durante la scansione e non viene "
+                            "esaminata oltre: C:\\SUB",
+                            "Errore: La cartella è cambiata durante la scansione e non viene "
+                            "esaminata oltre: C:"));
+  }
 }
 
 TEST(ScanStamp, IsDayMonthYearThenTheTime) {

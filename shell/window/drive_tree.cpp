@@ -206,10 +206,10 @@ void DriveTree::FillFolderItems(QTreeWidgetItem* item) {
   if (!folder) return;
   auto entries = (*folder)->List();
   if (!entries) return;
-  const uint64_t device = (*folder)->Device();
+  const uint64_t mount = (*folder)->Mount();
   std::vector<std::string> names;
   for (const FolderEntry& entry : *entries) {
-    if (entry.kind == EntryKind::kFolder && entry.device == device) names.push_back(entry.name);
+    if (entry.kind == EntryKind::kFolder && entry.mount == mount) names.push_back(entry.name);
   }
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
