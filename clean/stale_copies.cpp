@@ -15,7 +15,7 @@ constexpr std::string_view kMark = ".quarn-";
 }  // namespace
 
 StaleCopies::Listing& StaleCopies::ListingOf(Folder& folder) {
-  const uint64_t device = folder.Device();
+  const uint64_t device = folder.Mount();
   auto kept = std::find_if(listings_.begin(), listings_.end(), [&](const Listing& listing) {
     return listing.device == device && listing.path == folder.Path();
   });
