@@ -1,5 +1,6 @@
 #include "engine/signature_index.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -31,7 +32,6 @@ constexpr int kPatternLengthField = 2;
 constexpr int kPatternWindowField = 3;
 constexpr int kPatternAreaField = 4;
 constexpr int kPatternBytesField = 5;
-constexpr uint8_t kPatternMaxLength = 15;
 
 constexpr size_t kValues = 256;
 
@@ -227,14 +227,17 @@ void FileByKey(RecordIndex& index, const DatabaseImage& image) {
 }
 
 void FileByPattern(RecordIndex& index, const DatabaseImage& image) {
-  index.pattern_keys.resize(index.record_count);
+  std::vector<PatternEntry> at_entry;
+  std::vector<PatternEntry> at_start;
   for (uint16_t i = 0; i < index.record_count; ++i) {
     std::span<const uint8_t> record = index.Record(image, i);
-    const uint8_t length = record[kPatternLengthField];
-    index.pattern_keys[i] = {record[kPatternBytesField], record[kPatternWindowField],
-                             record[kPatternAreaField] != 0,
-                             length != 0 && length <= kPatternMaxLength};
+    PatternEntry entry{i, record[kPatternWindowField], record[kPatternLengthField]};
+    if (entry.length == 0 || entry.length > PatternEntry::kMaxLength) continue;
+    std::copy_n(record.begin() + kPatternBytesField, entry.length, entry.bytes.begin());
+    (record[kPatternAreaField] == 0 ? at_entry : at_start).push_back(entry);
   }
+  index.at_entry_patterns = PatternTrie(std::move(at_entry));
+  index.at_start_patterns = PatternTrie(std::move(at_start));
 }
 
 }  // namespace

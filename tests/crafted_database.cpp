@@ -147,11 +147,43 @@ class Crafter {
   }
 
   std::vector<uint8_t> Pattern(DetectorState FileView::*state, uint16_t id) {
+    std::vector<uint8_t> record =
+        !patterns_.empty() && Chance(30) ? RelativePattern() : FreshPattern(state);
+    WriteU16(&record[0], Chance(4) ? 90 : Chance(4) ? 220 : id);
+    patterns_.push_back(record);
+    return record;
+  }
+
+  // An earlier pattern record, one byte longer or shorter, in another window or area: records
+  // that share a prefix, end inside another's pattern or repeat it.
+  std::vector<uint8_t> RelativePattern() {
+    std::vector<uint8_t> record = patterns_[Below(patterns_.size())];
+    const uint8_t length = record[2];
+    switch (Below(4)) {
+      case 0:
+        if (length > 1) record[2] = static_cast<uint8_t>(length - 1);
+        break;
+      case 1:
+        if (length < 15) {
+          record[5 + length] = Chance(50) ? record[5 + Below(length)] : Byte();
+          record[2] = static_cast<uint8_t>(length + 1);
+        }
+        break;
+      case 2:
+        record[3] = static_cast<uint8_t>(Below(256));
+        break;
+      default:
+        record[4] = record[4] == 0 ? static_cast<uint8_t>(1 + Below(3)) : 0;
+        break;
+    }
+    return record;
+  }
+
+  std::vector<uint8_t> FreshPattern(DetectorState FileView::*state) {
     const FileView& view = AnyFile();
     const bool at_start = Chance(40);
     const int64_t from = at_start ? 0 : (view.*state).entry_position;
     std::vector<uint8_t> record(kPatternRecordSize);
-    WriteU16(&record[0], Chance(4) ? 90 : Chance(4) ? 220 : id);
     const uint8_t length = static_cast<uint8_t>(Chance(95) ? 1 + Below(15) : 16 + Below(3));
     const uint8_t window = static_cast<uint8_t>(Chance(50) ? 255 : Below(256));
     record[2] = length;
@@ -182,6 +214,7 @@ class Crafter {
  private:
   const std::vector<FileView>& views_;
   std::mt19937 random_;
+  std::vector<std::vector<uint8_t>> patterns_;  // every pattern record made so far
 };
 
 }  // namespace

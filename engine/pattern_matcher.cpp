@@ -1,0 +1,103 @@
+#include "engine/pattern_matcher.h"
+
+#include <algorithm>
+
+namespace quarn {
+
+PatternArea::PatternArea(std::span<const uint8_t> bytes)
+    : bytes_(bytes.first(std::min(bytes.size(), kMaxSize))) {
+  for (uint32_t at = 0; at < bytes_.size(); ++at) {
+    positions_[bytes_[at]][at / 64] |= uint64_t{1} << (at % 64);
+  }
+}
+
+namespace {
+
+bool PatternBefore(const PatternEntry& a, const PatternEntry& b) {
+  const auto order = std::lexicographical_compare_three_way(
+      a.bytes.begin(), a.bytes.begin() + a.length, b.bytes.begin(), b.bytes.begin() + b.length);
+  return order != 0 ? order < 0 : a.ordinal < b.ordinal;
+}
+
+}  // namespace
+
+PatternTrie::PatternTrie(std::vector<PatternEntry> entries) : entries_(std::move(entries)) {
+  if (entries_.empty()) return;
+  std::sort(entries_.begin(), entries_.end(), PatternBefore);
+  nodes_.push_back({0, static_cast<uint32_t>(entries_.size())});
+  // Breadth first: the nodes vector is its own queue, and each node's children are
+  // appended together.
+  for (size_t i = 0; i < nodes_.size(); ++i) {
+    Node node = nodes_[i];
+    node.min_ordinal = UINT16_MAX;
+    for (uint32_t e = node.begin; e < node.end; ++e) {
+      node.min_ordinal = std::min(node.min_ordinal, entries_[e].ordinal);
+      node.max_ordinal = std::max(node.max_ordinal, entries_[e].ordinal);
+      node.max_window = std::max(node.max_window, entries_[e].window);
+    }
+    node.terminals_end = node.begin;
+    node.first_child = static_cast<uint32_t>(nodes_.size());
+    if (node.end - node.begin > 1) {  // one entry alone is searched as a leaf
+      while (node.terminals_end < node.end && entries_[node.terminals_end].length == node.depth) {
+        ++node.terminals_end;
+      }
+      for (uint32_t e = node.terminals_end; e < node.end;) {
+        const uint8_t byte = entries_[e].bytes[node.depth];
+        uint32_t last = e;
+        while (last < node.end && entries_[last].bytes[node.depth] == byte) ++last;
+        Node child;
+        child.begin = e;
+        child.end = last;
+        child.byte = byte;
+        child.depth = static_cast<uint8_t>(node.depth + 1);
+        nodes_.push_back(child);
+        ++node.child_count;
+        e = last;
+      }
+    }
+    nodes_[i] = node;
+  }
+}
+
+int32_t PatternTrie::FirstMatch(const PatternArea& area, int32_t after, int32_t below) const {
+  int32_t best = below;
+  if (!nodes_.empty()) Visit(nodes_[0], 0, area, after, best);
+  return best;
+}
+
+// `end` is one past the position of the prefix's last byte (0 at the root).
+void PatternTrie::Visit(const Node& node, uint32_t end, const PatternArea& area, int32_t after,
+                        int32_t& best) const {
+  if (node.max_ordinal <= after || node.min_ordinal >= best) return;
+  if (node.end - node.begin == 1) {
+    VisitLeaf(node, end, area, after, best);
+    return;
+  }
+  for (uint32_t e = node.begin; e < node.terminals_end; ++e) {
+    const PatternEntry& entry = entries_[e];
+    if (entry.ordinal >= best) break;  // equal patterns come by ordinal
+    if (entry.ordinal > after && end <= entry.window) {
+      best = entry.ordinal;
+      break;
+    }
+  }
+  const Node* child = nodes_.data() + node.first_child;
+  for (const Node* last = child + node.child_count; child != last; ++child) {
+    const uint32_t at = area.Next(end, child->byte);
+    if (at < child->max_window) Visit(*child, at + 1, area, after, best);
+  }
+}
+
+void PatternTrie::VisitLeaf(const Node& node, uint32_t end, const PatternArea& area, int32_t after,
+                            int32_t& best) const {
+  const PatternEntry& entry = entries_[node.begin];
+  if (entry.ordinal <= after || entry.ordinal >= best) return;
+  for (uint8_t k = node.depth; k < entry.length; ++k) {
+    const uint32_t at = area.Next(end, entry.bytes[k]);
+    if (at >= entry.window) return;
+    end = at + 1;
+  }
+  if (end <= entry.window) best = entry.ordinal;
+}
+
+}  // namespace quarn

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace quarn {
+
+// One area a pattern record is searched in (at most 256 bytes), with the positions of every
+// byte value, so that the first occurrence of a value from any position costs a few word
+// operations. Never allocates.
+class PatternArea {
+ public:
+  static constexpr size_t kMaxSize = 256;
+  static constexpr uint32_t kAbsent = kMaxSize;
+
+  // Bytes beyond kMaxSize are not searched.
+  explicit PatternArea(std::span<const uint8_t> bytes);
+
+  // The first position at or after `from` that holds `value`, or kAbsent.
+  uint32_t Next(uint32_t from, uint8_t value) const {
+    for (uint32_t word = from / 64; word < kWords; ++word) {
+      uint64_t bits = positions_[value][word];
+      if (word == from / 64) bits &= ~uint64_t{0} << (from % 64);
+      if (bits != 0) return word * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
+    }
+    return kAbsent;
+  }
+  std::span<const uint8_t> bytes() const { return bytes_; }
+
+ private:
+  static constexpr uint32_t kWords = kMaxSize / 64;
+  std::span<const uint8_t> bytes_;
+  std::array<std::array<uint64_t, kWords>, 256> positions_{};
+};
+
+// What the matcher needs of one PatternRecord whose length is 1–15.
+struct PatternEntry {
+  static constexpr uint8_t kMaxLength = 15;
+  uint16_t ordinal = 0;  // in walk order
+  uint8_t window = 0;
+  uint8_t length = 0;
+  std::array<uint8_t, kMaxLength> bytes{};
+};
+
+// Every pattern searched in one area, in a trie of their bytes. A record matches when its
+// bytes occur in order, anything between, among the first `window` bytes of the area. Taking
+// each byte's first occurrence after the previous one ends a prefix as early as any
+// placement can, so that one position per trie node decides for every record below it:
+// a subtree is left as soon as its next byte lies at or past the largest window beneath, and
+// each record is held to its own window where its pattern ends (or, alone in its subtree,
+// where its remaining bytes are searched one by one).
+class PatternTrie {
+ public:
+  PatternTrie() = default;
+  explicit PatternTrie(std::vector<PatternEntry> entries);
+
+  // The smallest ordinal greater than `after` whose record matches in `area` and is below
+  // `below`, else `below`. Never allocates; recursion is as deep as the longest pattern.
+  int32_t FirstMatch(const PatternArea& area, int32_t after, int32_t below) const;
+
+ private:
+  struct Node {
+    uint32_t begin = 0;  // entries_[begin .. end) share the node's prefix
+    uint32_t end = 0;
+    uint32_t terminals_end = 0;  // entries_[begin .. terminals_end) end at this node
+    uint32_t first_child = 0;
+    uint16_t child_count = 0;
+    uint16_t min_ordinal = 0;  // over entries_[begin .. end)
+    uint16_t max_ordinal = 0;
+    uint8_t byte = 0;        // the prefix's last byte
+    uint8_t depth = 0;       // the prefix's length
+    uint8_t max_window = 0;  // over entries_[begin .. end)
+  };
+
+  void Visit(const Node& node, uint32_t end, const PatternArea& area, int32_t after,
+             int32_t& best) const;
+  void VisitLeaf(const Node& node, uint32_t end, const PatternArea& area, int32_t after,
+                 int32_t& best) const;
+
+  // Sorted by bytes, a pattern before its extensions, equal patterns by ordinal.
+  std::vector<PatternEntry> entries_;
+  std::vector<Node> nodes_;  // breadth first: a node's children lie side by side
+};
+
+}  // namespace quarn

@@ -1,0 +1,138 @@
+#include "engine/pattern_matcher.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+PatternEntry MatcherEntry(uint16_t ordinal, const Bytes& pattern, uint8_t window) {
+  PatternEntry entry{ordinal, window, static_cast<uint8_t>(pattern.size())};
+  std::copy(pattern.begin(), pattern.end(), entry.bytes.begin());
+  return entry;
+}
+
+// The plain answer: each record's bytes in order among the first `window` bytes, by ordinal.
+int32_t FirstMatchByRecord(const std::vector<PatternEntry>& entries, const Bytes& area,
+                           int32_t after, int32_t below) {
+  int32_t best = below;
+  for (const PatternEntry& entry : entries) {
+    const size_t window = std::min<size_t>(entry.window, area.size());
+    size_t k = 0;
+    for (size_t at = 0; at < window && k < entry.length; ++at) k += area[at] == entry.bytes[k];
+    if (k == entry.length && entry.ordinal > after && entry.ordinal < best) best = entry.ordinal;
+  }
+  return best;
+}
+
+struct MatcherCase {
+  std::string name;
+  std::vector<PatternEntry> entries;
+  Bytes area;
+  int32_t after;
+  int32_t want;
+};
+
+TEST(PatternTrieTest, FindsTheFirstRecordInWalkOrderThatMatches) {
+  const Bytes area = {1, 9, 2, 9, 3, 4, 4, 5};
+  const std::vector<MatcherCase> cases = {
+      {"bytes apart in order", {MatcherEntry(0, {1, 2, 3}, 255)}, area, -1, 0},
+      {"out of order", {MatcherEntry(0, {2, 1}, 255)}, area, -1, 100},
+      {"window ends on the last byte", {MatcherEntry(0, {1, 2, 3}, 5)}, area, -1, 0},
+      {"window one short", {MatcherEntry(0, {1, 2, 3}, 4)}, area, -1, 100},
+      {"window 0", {MatcherEntry(0, {1}, 0)}, area, -1, 100},
+      {"window past the area", {MatcherEntry(0, {5}, 200)}, area, -1, 0},
+      {"a byte taken twice needs two", {MatcherEntry(0, {9, 9, 9}, 255)}, area, -1, 100},
+      {"a repeated byte", {MatcherEntry(0, {4, 4}, 7)}, area, -1, 0},
+      {"a shared prefix, the longer one first",
+       {MatcherEntry(3, {1, 2}, 255), MatcherEntry(1, {1, 2, 3}, 255)},
+       area,
+       -1,
+       1},
+      {"a shared prefix, the shorter one first",
+       {MatcherEntry(1, {1, 2}, 255), MatcherEntry(3, {1, 2, 3}, 255)},
+       area,
+       -1,
+       1},
+      {"equal patterns, the earlier out of its window",
+       {MatcherEntry(2, {1, 2}, 2), MatcherEntry(5, {1, 2}, 3), MatcherEntry(7, {1, 2}, 255)},
+       area,
+       -1,
+       5},
+      {"matches at or before `after` passed over",
+       {MatcherEntry(2, {1}, 255), MatcherEntry(4, {9}, 255), MatcherEntry(6, {5}, 255)},
+       area,
+       4,
+       6},
+      {"a later match under a subtree whose largest window is elsewhere",
+       {MatcherEntry(0, {1, 4, 7}, 255), MatcherEntry(9, {1, 4}, 7), MatcherEntry(4, {1, 5}, 2)},
+       area,
+       -1,
+       9},
+      {"nothing in an empty area", {MatcherEntry(0, {0}, 255)}, {}, -1, 100},
+  };
+  for (const MatcherCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const PatternTrie trie(c.entries);
+    const PatternArea searched(c.area);
+    EXPECT_EQ(trie.FirstMatch(searched, c.after, 100), c.want);
+    EXPECT_EQ(FirstMatchByRecord(c.entries, c.area, c.after, 100), c.want);
+  }
+}
+
+// Patterns drawn from a few byte values and grown from each other, so that prefixes are
+// shared, patterns repeat with other windows, and many records match at once.
+TEST(PatternTrieTest, AgreesWithTheRecordByRecordSearchOnCrowdedPatterns) {
+  std::mt19937 random(77);
+  auto below = [&random](uint32_t bound) { return static_cast<uint32_t>(random() % bound); };
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE(round);
+    const uint32_t values = 2 + below(6);
+    std::vector<PatternEntry> entries;
+    for (uint16_t ordinal = 0; ordinal < 300; ++ordinal) {
+      Bytes pattern;
+      if (!entries.empty() && below(2) == 0) {
+        const PatternEntry& from = entries[below(static_cast<uint32_t>(entries.size()))];
+        pattern.assign(from.bytes.begin(), from.bytes.begin() + from.length);
+        if (pattern.size() > 1 && below(2) == 0) pattern.pop_back();
+      }
+      while (pattern.empty() || (pattern.size() < PatternEntry::kMaxLength && below(3) != 0)) {
+        pattern.push_back(static_cast<uint8_t>(below(values)));
+      }
+      entries.push_back(MatcherEntry(ordinal, pattern, static_cast<uint8_t>(below(256))));
+    }
+    Bytes area(1 + below(PatternArea::kMaxSize));
+    for (uint8_t& byte : area) byte = static_cast<uint8_t>(below(values + 1));
+    const PatternTrie trie(entries);
+    const PatternArea searched(area);
+    // Every match in turn, as the detector asks when a match's confirmation fails.
+    int found = 0;
+    for (int32_t after = -1;; ++found) {
+      const int32_t want = FirstMatchByRecord(entries, area, after, 300);
+      ASSERT_EQ(trie.FirstMatch(searched, after, 300), want) << "after " << after;
+      if (want == 300) break;
+      after = want;
+    }
+    if (round == 0) EXPECT_GT(found, 10);
+  }
+}
+
+TEST(PatternAreaTest, NextGivesTheFirstPositionAtOrAfter) {
+  Bytes bytes(PatternArea::kMaxSize, 0);
+  bytes[3] = bytes[63] = bytes[64] = bytes[200] = 7;
+  const PatternArea area(bytes);
+  const std::vector<std::pair<uint32_t, uint32_t>> from_want = {
+      {0, 3}, {3, 3}, {4, 63}, {64, 64}, {65, 200}, {201, PatternArea::kAbsent}};
+  for (const auto& [from, want] : from_want) EXPECT_EQ(area.Next(from, 7), want) << from;
+  EXPECT_EQ(area.Next(0, 8), PatternArea::kAbsent);
+  EXPECT_EQ(PatternArea(Bytes(10, 1)).Next(10, 1), PatternArea::kAbsent);  // past its end
+}
+
+}  // namespace
+}  // namespace quarn
