@@ -6,6 +6,9 @@
 // reads_per_file are the reads the scan makes. Also: loading a database of 10,000 records a
 // section with and without building its index, and the memory scan of a 10,000-record memory
 // section over memory that holds nothing, told so by the platform and read window by window.
+// The database's load with its index is timed at 65,535 records a section too. A grown
+// database's mix (mixed_K: K records over the sections in the shares of
+// BuildMixedSignatures) at K = 100 and 10,000, whose cost per file should hold.
 // Then the sections one group at a time: the keyed sections (whose first test compares bytes
 // already read) scaled together from 100 to 65,535 records, the others at 100, whose cost
 // per file should not grow; and each call and pattern section scaled alone, for its curve.
@@ -13,6 +16,7 @@
 // costs; nothing touches the disk while timing.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -39,6 +43,8 @@ namespace {
 // 65,535 stands in for 100,000: a section's record count is 16 bits.
 constexpr uint16_t kSyntheticRecordCounts[] = {100, 1000, 10000, 65535};
 constexpr uint16_t kLoadRecordsPerSection = 10000;
+constexpr uint16_t kLoadRecordCounts[] = {kLoadRecordsPerSection, 65535};
+constexpr uint32_t kMixedRecordCounts[] = {100, 10000};
 // What the sections not being scaled hold when one group of sections is.
 constexpr uint16_t kOtherRecords = 100;
 // The sections scaled one at a time, apart from the keyed ones: their curves are reported
@@ -125,8 +131,10 @@ void DetectOneFile(benchmark::State& state, const BenchDatabase& database, Memor
 }
 
 // Reads QUARN.DAT from memory as start-up reads it from disk, with or without the index.
-void LoadDatabase(benchmark::State& state, MemoryFileSystem& files, bool build_index) {
-  auto folder = files.OpenFolder(kDatabaseFolder);
+void LoadDatabase(benchmark::State& state, MemoryFileSystem& files, uint16_t records_per_section,
+                  bool build_index) {
+  auto folder =
+      files.OpenFolder(std::string(kDatabaseFolder) + "/" + std::to_string(records_per_section));
   if (!folder) {
     state.SkipWithError(folder.message().c_str());
     return;
@@ -176,11 +184,12 @@ int main(int argc, char** argv) {
   // Kept alive until the benchmarks have run: the registered lambdas refer to them. Reserved,
   // so that no element moves once a lambda holds it.
   std::vector<BenchDatabase> databases;
-  databases.reserve(1 + (2 + 1 + std::size(kUnkeyedSections)) * std::size(kSyntheticRecordCounts));
+  databases.reserve(1 + (2 + 1 + std::size(kUnkeyedSections)) * std::size(kSyntheticRecordCounts) +
+                    std::size(kMixedRecordCounts));
   IndexSignatures(*default_signatures);  // as start-up loads it
   databases.push_back({"default", std::move(*default_signatures), false});
   const BenchDatabase* memory_database = nullptr;
-  std::optional<DatabaseImage> load_image;
+  std::vector<std::pair<uint16_t, DatabaseImage>> load_images;
   for (uint16_t count : kSyntheticRecordCounts) {
     auto synthetic = BuildSyntheticSignatures(count, kSyntheticSeed);
     if (!synthetic) {
@@ -188,13 +197,25 @@ int main(int argc, char** argv) {
                    synthetic.message().c_str());
       return 1;
     }
-    if (count == kLoadRecordsPerSection) load_image = *synthetic;
+    if (std::find(std::begin(kLoadRecordCounts), std::end(kLoadRecordCounts), count) !=
+        std::end(kLoadRecordCounts)) {
+      load_images.emplace_back(count, *synthetic);
+    }
     const std::string name = "synthetic_" + std::to_string(count);
     DatabaseImage indexed(synthetic->bytes());
     IndexSignatures(indexed);
     databases.push_back({name + "/linear", std::move(*synthetic), true});
     databases.push_back({name + "/indexed", std::move(indexed), true});
     if (count == kLoadRecordsPerSection) memory_database = &databases.back();
+  }
+  for (uint32_t count : kMixedRecordCounts) {
+    auto mixed = BuildMixedSignatures(count, kSyntheticSeed);
+    if (!mixed) {
+      std::fprintf(stderr, "detection_bench: mixed database: %s\n", mixed.message().c_str());
+      return 1;
+    }
+    IndexSignatures(*mixed);
+    databases.push_back({"mixed_" + std::to_string(count) + "/indexed", std::move(*mixed), true});
   }
   // One group scaled while the rest hold kOtherRecords: the keyed sections together (the
   // cost per file should stay flat), then each other section alone (its curve).
@@ -217,13 +238,17 @@ int main(int argc, char** argv) {
     }
   }
 
+  // One folder per record count, each with its QUARN.DAT.
   MemoryFileSystem database_files;
-  Status written =
-      database_files.AddFile(std::string(kDatabaseFolder) + "/" + std::string(kSignatureFileName),
-                             EncodeDatabaseFile(load_image->bytes()));
-  if (!written) {
-    std::fprintf(stderr, "detection_bench: %s\n", written.message().c_str());
-    return 1;
+  for (const auto& [count, image] : load_images) {
+    Status written =
+        database_files.AddFile(std::string(kDatabaseFolder) + "/" + std::to_string(count) + "/" +
+                                   std::string(kSignatureFileName),
+                               EncodeDatabaseFile(image.bytes()));
+    if (!written) {
+      std::fprintf(stderr, "detection_bench: %s\n", written.message().c_str());
+      return 1;
+    }
   }
   ImageSystemAccess no_memory_image({}, std::nullopt);
   InMemorySystemAccess untold_zero_memory;  // cannot tell: every window is copied and searched
@@ -255,13 +280,15 @@ int main(int argc, char** argv) {
       }
     }
   }
-  for (bool build_index : {false, true}) {
-    const std::string name = "DatabaseLoad/synthetic_" + std::to_string(kLoadRecordsPerSection) +
-                             (build_index ? "/with_index" : "/image_only");
-    benchmark::RegisterBenchmark(name.c_str(), [&database_files,
-                                                build_index](benchmark::State& state) {
-      LoadDatabase(state, database_files, build_index);
-    })->Unit(benchmark::kMillisecond);
+  for (uint16_t count : kLoadRecordCounts) {
+    for (bool build_index : {false, true}) {
+      const std::string name = "DatabaseLoad/synthetic_" + std::to_string(count) +
+                               (build_index ? "/with_index" : "/image_only");
+      benchmark::RegisterBenchmark(name.c_str(), [&database_files, count,
+                                                  build_index](benchmark::State& state) {
+        LoadDatabase(state, database_files, count, build_index);
+      })->Unit(benchmark::kMillisecond);
+    }
   }
   const DatabaseImage& memory_signatures = memory_database->signatures;
   benchmark::RegisterBenchmark(

@@ -1,5 +1,6 @@
 #include "bench/synthetic_database.h"
 
+#include <array>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,7 +24,13 @@ constexpr size_t kMacroTextWindowLength = 512;
 // PatternRecord fields.
 constexpr int kPatternIdField = 0;
 constexpr int kPatternLengthField = 2;
+constexpr int kPatternWindowField = 3;
+constexpr int kPatternAreaField = 4;
 constexpr uint8_t kPatternMaxLength = 15;
+
+// The pattern records of the mixed database.
+constexpr uint8_t kMixedPatternMinLength = 8;
+constexpr uint8_t kMixedPatternMinWindow = 32;
 
 // EndSignatureRecord fields.
 constexpr int kEndIdField = 0;
@@ -43,7 +50,7 @@ constexpr size_t kMacroSecondPatternLength = 4;
 // MemoryPatternRecord fields.
 constexpr int kMemoryIdField = 14;
 
-enum class Layout { kEntry, kOffset, kPattern, kFileEnd, kMacro, kMemory };
+enum class Layout { kEntry, kOffset, kPattern, kMixedPattern, kFileEnd, kMacro, kMemory };
 
 struct WalkedSection {
   int index;
@@ -92,6 +99,14 @@ std::vector<uint8_t> MakeRecord(Layout layout, uint8_t size, uint16_t id, std::m
       WriteU16(&record[kPatternIdField], id);
       record[kPatternLengthField] = kPatternMaxLength;
       break;
+    case Layout::kMixedPattern:
+      WriteU16(&record[kPatternIdField], id);
+      record[kPatternLengthField] = static_cast<uint8_t>(
+          kMixedPatternMinLength + below(kPatternMaxLength - kMixedPatternMinLength + 1));
+      record[kPatternWindowField] =
+          static_cast<uint8_t>(kMixedPatternMinWindow + below(256 - kMixedPatternMinWindow));
+      record[kPatternAreaField] = static_cast<uint8_t>(below(2));
+      break;
     case Layout::kFileEnd:
       WriteU16(&record[kEndIdField], id);
       record[kEndTailOffsetField] =
@@ -115,20 +130,14 @@ std::vector<uint8_t> MakeRecord(Layout layout, uint8_t size, uint16_t id, std::m
   return record;
 }
 
-}  // namespace
+struct SectionShape {
+  uint16_t count;
+  Layout layout;
+};
 
-Result<DatabaseImage> BuildSyntheticSignatures(uint16_t records_per_section, uint32_t seed) {
-  return BuildSyntheticSignatures(records_per_section, seed, {}, records_per_section);
-}
-
-Result<DatabaseImage> BuildSyntheticSignatures(uint16_t records_per_section, uint32_t seed,
-                                               ScaledSections scaled, uint16_t other_records) {
-  const bool scale_all = records_per_section == other_records;
-  auto count_of = [&](const WalkedSection& section) {
-    const bool in_group =
-        section.group == scaled.group && (scaled.section < 0 || scaled.section == section.index);
-    return scale_all || in_group ? records_per_section : other_records;
-  };
+// Every walked section with the records `shape_of` asks for, drawn in section order.
+template <typename ShapeOf>
+Result<DatabaseImage> BuildSections(uint32_t seed, ShapeOf shape_of) {
   std::mt19937 random(seed);
   DatabaseContent content;
   content.version = 1;
@@ -138,10 +147,10 @@ Result<DatabaseImage> BuildSyntheticSignatures(uint16_t records_per_section, uin
   for (const WalkedSection& section : kWalkedSections) {
     const uint8_t size = ReaderRecordSize(section.index);
     auto& records = content.sections[section.index].records;
-    const uint16_t count = count_of(section);
-    records.reserve(count);
-    for (uint16_t n = 0; n < count; ++n) {
-      records.push_back(MakeRecord(section.layout, size, next_id, random));
+    const SectionShape shape = shape_of(section);
+    records.reserve(shape.count);
+    for (uint16_t n = 0; n < shape.count; ++n) {
+      records.push_back(MakeRecord(shape.layout, size, next_id, random));
       // Ids wrap within 16 bits; they only have to be non-zero and clear of the special ones.
       next_id = next_id == 0xFFFF ? kFirstSyntheticId : static_cast<uint16_t>(next_id + 1);
     }
@@ -151,13 +160,66 @@ Result<DatabaseImage> BuildSyntheticSignatures(uint16_t records_per_section, uin
   DatabaseImage image(*bytes);
   for (const WalkedSection& section : kWalkedSections) {
     SectionWalk walk(image, DirectoryOffset(section.index), ReaderRecordSize(section.index));
-    if (walk.record_count() != count_of(section)) {
+    const uint16_t wanted = shape_of(section).count;
+    if (walk.record_count() != wanted) {
       return Status::Error("section " + std::to_string(section.index) + " walks " +
                            std::to_string(walk.record_count()) + " records, not " +
-                           std::to_string(count_of(section)));
+                           std::to_string(wanted));
     }
   }
   return image;
+}
+
+}  // namespace
+
+Result<DatabaseImage> BuildSyntheticSignatures(uint16_t records_per_section, uint32_t seed) {
+  return BuildSyntheticSignatures(records_per_section, seed, {}, records_per_section);
+}
+
+Result<DatabaseImage> BuildSyntheticSignatures(uint16_t records_per_section, uint32_t seed,
+                                               ScaledSections scaled, uint16_t other_records) {
+  const bool scale_all = records_per_section == other_records;
+  return BuildSections(seed, [&](const WalkedSection& section) {
+    const bool in_group =
+        section.group == scaled.group && (scaled.section < 0 || scaled.section == section.index);
+    return SectionShape{scale_all || in_group ? records_per_section : other_records,
+                        section.layout};
+  });
+}
+
+Result<DatabaseImage> BuildMixedSignatures(uint32_t total_records, uint32_t seed) {
+  struct Share {
+    uint32_t percent;
+    std::vector<int> sections;
+  };
+  const Share shares[] = {
+      {40, {kExeEntrySection, kComEntrySection, kPeEntrySection}},
+      {20,
+       {kExeForwardSection, kExeBackwardSection, kComTailParagraphSection, kComTailSection,
+        kComForwardSection, kComBackwardSection}},
+      {10, {kComEndSection}},
+      {23, {kExePatternSection, kComPatternSection}},
+      {5, {kMacroSection}},
+  };
+  uint32_t percent_total = 0;
+  for (const Share& share : shares) percent_total += share.percent;
+  std::array<uint32_t, kSectionCount> counts{};
+  for (const Share& share : shares) {
+    const uint64_t group = uint64_t{total_records} * share.percent / percent_total;
+    for (size_t i = 0; i < share.sections.size(); ++i) {
+      // The remainder goes to the group's first sections, one each.
+      counts[share.sections[i]] = static_cast<uint32_t>(
+          group / share.sections.size() + (i < group % share.sections.size() ? 1 : 0));
+    }
+  }
+  for (uint32_t count : counts) {
+    if (count > 0xFFFF) return Status::Error("a section would hold more than 65,535 records");
+  }
+  return BuildSections(seed, [&](const WalkedSection& section) {
+    const Layout layout =
+        section.layout == Layout::kPattern ? Layout::kMixedPattern : section.layout;
+    return SectionShape{static_cast<uint16_t>(counts[section.index]), layout};
+  });
 }
 
 }  // namespace quarn::bench

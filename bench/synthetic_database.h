@@ -33,4 +33,12 @@ struct ScaledSections {
 Result<DatabaseImage> BuildSyntheticSignatures(uint16_t records_per_section, uint32_t seed,
                                                ScaledSections scaled, uint16_t other_records);
 
+// `total_records` records spread as a grown database holds them, in proportion 40 entry records
+// (sections 0, 8, 32), 20 offset records (2, 3, 6, 7, 10, 11), 10 file-end records (12), 23
+// pattern records (4, 13) and 5 macro records (27), evenly over a group's sections; nothing in
+// the call and memory sections. Pattern records here are 8–15 bytes long with windows of
+// 32–255 bytes, in either area. The same seed gives the same image; no record is meant to
+// match. Fails when a section would need more than 65,535 records.
+Result<DatabaseImage> BuildMixedSignatures(uint32_t total_records, uint32_t seed);
+
 }  // namespace quarn::bench
