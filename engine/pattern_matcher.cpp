@@ -25,6 +25,8 @@ PatternTrie::PatternTrie(std::vector<PatternEntry> entries) : entries_(std::move
   if (entries_.empty()) return;
   std::sort(entries_.begin(), entries_.end(), PatternBefore);
   nodes_.push_back({0, static_cast<uint32_t>(entries_.size())});
+  last_bytes_.push_back(0);
+  max_windows_.push_back(0);
   // Breadth first: the nodes vector is its own queue, and each node's children are
   // appended together.
   for (size_t i = 0; i < nodes_.size(); ++i) {
@@ -33,7 +35,7 @@ PatternTrie::PatternTrie(std::vector<PatternEntry> entries) : entries_(std::move
     for (uint32_t e = node.begin; e < node.end; ++e) {
       node.min_ordinal = std::min(node.min_ordinal, entries_[e].ordinal);
       node.max_ordinal = std::max(node.max_ordinal, entries_[e].ordinal);
-      node.max_window = std::max(node.max_window, entries_[e].window);
+      max_windows_[i] = std::max(max_windows_[i], entries_[e].window);
     }
     node.terminals_end = node.begin;
     node.first_child = static_cast<uint32_t>(nodes_.size());
@@ -48,9 +50,10 @@ PatternTrie::PatternTrie(std::vector<PatternEntry> entries) : entries_(std::move
         Node child;
         child.begin = e;
         child.end = last;
-        child.byte = byte;
         child.depth = static_cast<uint8_t>(node.depth + 1);
         nodes_.push_back(child);
+        last_bytes_.push_back(byte);
+        max_windows_.push_back(0);
         ++node.child_count;
         e = last;
       }
@@ -81,10 +84,19 @@ void PatternTrie::Visit(const Node& node, uint32_t end, const PatternArea& area,
       break;
     }
   }
-  const Node* child = nodes_.data() + node.first_child;
-  for (const Node* last = child + node.child_count; child != last; ++child) {
-    const uint32_t at = area.Next(end, child->byte);
-    if (at < child->max_window) Visit(*child, at + 1, area, after, best);
+  // The children in reach first, without a branch on the bytes, then those alone.
+  std::array<uint32_t, 256> reached;
+  std::array<uint16_t, 256> reached_end;
+  size_t count = 0;
+  const uint32_t last = node.first_child + node.child_count;
+  for (uint32_t child = node.first_child; child != last; ++child) {
+    const uint32_t at = area.Next(end, last_bytes_[child]);
+    reached[count] = child;
+    reached_end[count] = static_cast<uint16_t>(at + 1);
+    count += at < max_windows_[child];
+  }
+  for (size_t i = 0; i < count; ++i) {
+    Visit(nodes_[reached[i]], reached_end[i], area, after, best);
   }
 }
 

@@ -18,14 +18,24 @@ class PatternArea {
   // Bytes beyond kMaxSize are not searched.
   explicit PatternArea(std::span<const uint8_t> bytes);
 
-  // The first position at or after `from` that holds `value`, or kAbsent.
+  // The first position at or after `from` (at most kMaxSize) that holds `value`, or kAbsent.
+  // Without a branch on the bytes: which way a search goes in a file's bytes is as good as
+  // random, and mispredicted branches were most of its cost.
   uint32_t Next(uint32_t from, uint8_t value) const {
-    for (uint32_t word = from / 64; word < kWords; ++word) {
-      uint64_t bits = positions_[value][word];
-      if (word == from / 64) bits &= ~uint64_t{0} << (from % 64);
-      if (bits != 0) return word * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
+    const std::array<uint64_t, kWords>& row = positions_[value];
+    const uint32_t first_word = from / 64;
+    std::array<uint64_t, kWords + 1> later{};
+    uint32_t found = 1u << kWords;
+    for (uint32_t word = 0; word < kWords; ++word) {
+      const uint64_t keep = word > first_word    ? ~uint64_t{0}
+                            : word == first_word ? ~uint64_t{0} << (from % 64)
+                                                 : 0;
+      later[word] = row[word] & keep;
+      found |= static_cast<uint32_t>(later[word] != 0) << word;
     }
-    return kAbsent;
+    later[kWords] = 1;  // so that "none" comes out as kWords * 64, which is kAbsent
+    const uint32_t word = static_cast<uint32_t>(__builtin_ctz(found));
+    return word * 64 + static_cast<uint32_t>(__builtin_ctzll(later[word]));
   }
   std::span<const uint8_t> bytes() const { return bytes_; }
 
@@ -69,9 +79,7 @@ class PatternTrie {
     uint16_t child_count = 0;
     uint16_t min_ordinal = 0;  // over entries_[begin .. end)
     uint16_t max_ordinal = 0;
-    uint8_t byte = 0;        // the prefix's last byte
-    uint8_t depth = 0;       // the prefix's length
-    uint8_t max_window = 0;  // over entries_[begin .. end)
+    uint8_t depth = 0;  // the prefix's length
   };
 
   void Visit(const Node& node, uint32_t end, const PatternArea& area, int32_t after,
@@ -82,6 +90,10 @@ class PatternTrie {
   // Sorted by bytes, a pattern before its extensions, equal patterns by ordinal.
   std::vector<PatternEntry> entries_;
   std::vector<Node> nodes_;  // breadth first: a node's children lie side by side
+  // By node, apart from the nodes, so that trying a node's children reads two bytes each:
+  // the prefix's last byte, and the largest window over entries_[begin .. end).
+  std::vector<uint8_t> last_bytes_;
+  std::vector<uint8_t> max_windows_;
 };
 
 }  // namespace quarn

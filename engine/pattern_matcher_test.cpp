@@ -119,7 +119,9 @@ TEST(PatternTrieTest, AgreesWithTheRecordByRecordSearchOnCrowdedPatterns) {
       if (want == 300) break;
       after = want;
     }
-    if (round == 0) EXPECT_GT(found, 10);
+    if (round == 0) {
+      EXPECT_GT(found, 10);
+    }
   }
 }
 
