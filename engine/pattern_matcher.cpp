@@ -109,7 +109,9 @@ void PatternTrie::VisitLeaf(const Node& node, uint32_t end, const PatternArea& a
     if (at >= entry.window) return;
     end = at + 1;
   }
-  if (end <= entry.window) best = entry.ordinal;
+  // Each byte lies below the window: also the last, where a leaf that ends at its node was
+  // let in by its own window.
+  best = entry.ordinal;
 }
 
 }  // namespace quarn

@@ -184,7 +184,9 @@ class Crafter {
     const bool at_start = Chance(40);
     const int64_t from = at_start ? 0 : (view.*state).entry_position;
     std::vector<uint8_t> record(kPatternRecordSize);
-    const uint8_t length = static_cast<uint8_t>(Chance(95) ? 1 + Below(15) : 16 + Below(3));
+    const uint8_t length = static_cast<uint8_t>(Chance(95)   ? 1 + Below(15)
+                                                : Chance(25) ? 0
+                                                             : 16 + Below(3));
     const uint8_t window = static_cast<uint8_t>(Chance(50) ? 255 : Below(256));
     record[2] = length;
     record[3] = window;
