@@ -4,10 +4,10 @@
 
 namespace quarn {
 
-PatternArea::PatternArea(std::span<const uint8_t> bytes)
-    : bytes_(bytes.first(std::min(bytes.size(), kMaxSize))) {
-  for (uint32_t at = 0; at < bytes_.size(); ++at) {
-    positions_[bytes_[at]][at / 64] |= uint64_t{1} << (at % 64);
+PatternArea::PatternArea(std::span<const uint8_t> bytes) {
+  const uint32_t size = static_cast<uint32_t>(std::min(bytes.size(), kMaxSize));
+  for (uint32_t at = 0; at < size; ++at) {
+    positions_[bytes[at]][at / 64] |= uint64_t{1} << (at % 64);
   }
 }
 

@@ -7,9 +7,9 @@
 
 namespace quarn {
 
-// One area a pattern record is searched in (at most 256 bytes), with the positions of every
-// byte value, so that the first occurrence of a value from any position costs a few word
-// operations. Never allocates.
+// One area pattern records are searched in (at most 256 bytes): the positions of every byte
+// value, so that the first occurrence of a value from any position costs a few word
+// operations. Keeps no reference to the bytes; never allocates.
 class PatternArea {
  public:
   static constexpr size_t kMaxSize = 256;
@@ -37,11 +37,9 @@ class PatternArea {
     const uint32_t word = static_cast<uint32_t>(__builtin_ctz(found));
     return word * 64 + static_cast<uint32_t>(__builtin_ctzll(later[word]));
   }
-  std::span<const uint8_t> bytes() const { return bytes_; }
 
  private:
   static constexpr uint32_t kWords = kMaxSize / 64;
-  std::span<const uint8_t> bytes_;
   std::array<std::array<uint64_t, kWords>, 256> positions_{};
 };
 
@@ -69,6 +67,8 @@ class PatternTrie {
   // The smallest ordinal greater than `after` whose record matches in `area` and is below
   // `below`, else `below`. Never allocates; recursion is as deep as the longest pattern.
   int32_t FirstMatch(const PatternArea& area, int32_t after, int32_t below) const;
+
+  bool empty() const { return nodes_.empty(); }
 
  private:
   struct Node {

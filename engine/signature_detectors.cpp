@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cstring>
+#include <optional>
 #include <span>
 
 #include "engine/byte_reader.h"
@@ -139,12 +139,16 @@ uint32_t TestPatternRecord(std::span<const uint8_t> record, std::span<const uint
 uint32_t ResolveIndexedPatterns(const DatabaseImage& signatures, const RecordIndex& index,
                                 std::span<const uint8_t> at_entry, std::span<const uint8_t> start,
                                 File& file, DetectorState& state) {
-  const PatternArea entry_area(at_entry);
-  const PatternArea start_area(start);
+  // An area costs a clearing of 8 KiB: none is surveyed that no record searches.
+  std::optional<PatternArea> entry_area;
+  std::optional<PatternArea> start_area;
+  if (!index.at_entry_patterns.empty()) entry_area.emplace(at_entry);
+  if (!index.at_start_patterns.empty()) start_area.emplace(start);
   const int32_t none = index.record_count;
   for (int32_t after = -1;;) {
-    int32_t ordinal = index.at_entry_patterns.FirstMatch(entry_area, after, none);
-    ordinal = index.at_start_patterns.FirstMatch(start_area, after, ordinal);
+    int32_t ordinal = none;
+    if (entry_area) ordinal = index.at_entry_patterns.FirstMatch(*entry_area, after, ordinal);
+    if (start_area) ordinal = index.at_start_patterns.FirstMatch(*start_area, after, ordinal);
     if (ordinal == none) return 0;
     std::span<const uint8_t> record = index.Record(signatures, static_cast<uint16_t>(ordinal));
     if (uint32_t id = ResolvePatternMatch(ReadU16(record, kPatternIdField), file, state)) {
