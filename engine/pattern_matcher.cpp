@@ -6,8 +6,12 @@ namespace quarn {
 
 PatternArea::PatternArea(std::span<const uint8_t> bytes) {
   const uint32_t size = static_cast<uint32_t>(std::min(bytes.size(), kMaxSize));
-  for (uint32_t at = 0; at < size; ++at) {
-    positions_[bytes[at]][at / 64] |= uint64_t{1} << (at % 64);
+  first_.fill(kAbsent);
+  for (uint32_t at = size; at-- > 0;) {
+    const uint8_t value = bytes[at];
+    positions_[value][at / 64] |= uint64_t{1} << (at % 64);
+    present_[value / 64] |= uint64_t{1} << (value % 64);
+    first_[value] = static_cast<uint16_t>(at);
   }
 }
 
@@ -24,6 +28,13 @@ bool PatternBefore(const PatternEntry& a, const PatternEntry& b) {
 PatternTrie::PatternTrie(std::vector<PatternEntry> entries) : entries_(std::move(entries)) {
   if (entries_.empty()) return;
   std::sort(entries_.begin(), entries_.end(), PatternBefore);
+  entry_values_.resize(entries_.size());
+  for (size_t e = 0; e < entries_.size(); ++e) {
+    for (uint8_t k = 0; k < entries_[e].length; ++k) {
+      const uint8_t value = entries_[e].bytes[k];
+      entry_values_[e][value / 64] |= uint64_t{1} << (value % 64);
+    }
+  }
   nodes_.push_back({0, static_cast<uint32_t>(entries_.size())});
   last_bytes_.push_back(0);
   max_windows_.push_back(0);
@@ -90,7 +101,8 @@ void PatternTrie::Visit(const Node& node, uint32_t end, const PatternArea& area,
   size_t count = 0;
   const uint32_t last = node.first_child + node.child_count;
   for (uint32_t child = node.first_child; child != last; ++child) {
-    const uint32_t at = area.Next(end, last_bytes_[child]);
+    const uint32_t at =
+        end == 0 ? area.First(last_bytes_[child]) : area.Next(end, last_bytes_[child]);
     reached[count] = child;
     reached_end[count] = static_cast<uint16_t>(at + 1);
     count += at < max_windows_[child];
@@ -104,6 +116,11 @@ void PatternTrie::VisitLeaf(const Node& node, uint32_t end, const PatternArea& a
                             int32_t& best) const {
   const PatternEntry& entry = entries_[node.begin];
   if (entry.ordinal <= after || entry.ordinal >= best) return;
+  const PatternArea::ValueSet& values = entry_values_[node.begin];
+  const PatternArea::ValueSet& present = area.present();
+  uint64_t missing = 0;
+  for (size_t word = 0; word < values.size(); ++word) missing |= values[word] & ~present[word];
+  if (missing != 0) return;
   for (uint8_t k = node.depth; k < entry.length; ++k) {
     const uint32_t at = area.Next(end, entry.bytes[k]);
     if (at >= entry.window) return;

@@ -18,6 +18,14 @@ class PatternArea {
   // Bytes beyond kMaxSize are not searched.
   explicit PatternArea(std::span<const uint8_t> bytes);
 
+  // A set of byte values: bit v % 64 of word v / 64 stands for the value v.
+  using ValueSet = std::array<uint64_t, 256 / 64>;
+
+  // The values the area holds.
+  const ValueSet& present() const { return present_; }
+  // Next(0, value), from a table.
+  uint32_t First(uint8_t value) const { return first_[value]; }
+
   // The first position at or after `from` (at most kMaxSize) that holds `value`, or kAbsent.
   // Without a branch on the bytes: which way a search goes in a file's bytes is as good as
   // random, and mispredicted branches were most of its cost.
@@ -41,6 +49,8 @@ class PatternArea {
  private:
   static constexpr uint32_t kWords = kMaxSize / 64;
   std::array<std::array<uint64_t, kWords>, 256> positions_{};
+  ValueSet present_{};
+  std::array<uint16_t, 256> first_;
 };
 
 // What the matcher needs of one PatternRecord whose length is 1–15.
@@ -89,6 +99,9 @@ class PatternTrie {
 
   // Sorted by bytes, a pattern before its extensions, equal patterns by ordinal.
   std::vector<PatternEntry> entries_;
+  // By entry: the values its pattern holds. An area that lacks one of them cannot hold the
+  // pattern, which a leaf learns in four word operations before searching byte by byte.
+  std::vector<PatternArea::ValueSet> entry_values_;
   std::vector<Node> nodes_;  // breadth first: a node's children lie side by side
   // By node, apart from the nodes, so that trying a node's children reads two bytes each:
   // the prefix's last byte, and the largest window over entries_[begin .. end).
