@@ -69,6 +69,13 @@ PatternTrie::PatternTrie(std::vector<PatternEntry> entries) : entries_(std::move
         e = last;
       }
     }
+    if (node.child_count >= kChildSetFrom) {
+      node.child_set = static_cast<uint32_t>(child_sets_.size());
+      PatternArea::ValueSet& bytes = child_sets_.emplace_back();
+      for (uint32_t child = node.first_child; child < nodes_.size(); ++child) {
+        bytes[last_bytes_[child] / 64] |= uint64_t{1} << (last_bytes_[child] % 64);
+      }
+    }
     nodes_[i] = node;
   }
 }
@@ -99,17 +106,37 @@ void PatternTrie::Visit(const Node& node, uint32_t end, const PatternArea& area,
   std::array<uint32_t, 256> reached;
   std::array<uint16_t, 256> reached_end;
   size_t count = 0;
-  const uint32_t last = node.first_child + node.child_count;
-  for (uint32_t child = node.first_child; child != last; ++child) {
-    const uint32_t at =
-        end == 0 ? area.First(last_bytes_[child]) : area.Next(end, last_bytes_[child]);
-    reached[count] = child;
-    reached_end[count] = static_cast<uint16_t>(at + 1);
-    count += at < max_windows_[child];
+  if (node.child_set == kNoChildSet) {
+    const uint32_t last = node.first_child + node.child_count;
+    for (uint32_t child = node.first_child; child != last; ++child) {
+      TryChild(child, end, area, reached.data(), reached_end.data(), count);
+    }
+  } else {
+    // Children lie in the order of their bytes: a child's place is the number of smaller
+    // bytes in the set.
+    const PatternArea::ValueSet& bytes = child_sets_[node.child_set];
+    uint32_t below = node.first_child;
+    for (size_t word = 0; word < bytes.size(); ++word) {
+      for (uint64_t tried = bytes[word] & area.present()[word]; tried != 0; tried &= tried - 1) {
+        const uint64_t smaller = bytes[word] & ((tried & -tried) - 1);
+        TryChild(below + static_cast<uint32_t>(__builtin_popcountll(smaller)), end, area,
+                 reached.data(), reached_end.data(), count);
+      }
+      below += static_cast<uint32_t>(__builtin_popcountll(bytes[word]));
+    }
   }
   for (size_t i = 0; i < count; ++i) {
     Visit(nodes_[reached[i]], reached_end[i], area, after, best);
   }
+}
+
+void PatternTrie::TryChild(uint32_t child, uint32_t end, const PatternArea& area, uint32_t* reached,
+                           uint16_t* reached_end, size_t& count) const {
+  const uint8_t byte = last_bytes_[child];
+  const uint32_t at = end == 0 ? area.First(byte) : area.Next(end, byte);
+  reached[count] = child;
+  reached_end[count] = static_cast<uint16_t>(at + 1);
+  count += at < max_windows_[child];
 }
 
 void PatternTrie::VisitLeaf(const Node& node, uint32_t end, const PatternArea& area, int32_t after,

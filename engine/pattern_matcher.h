@@ -90,10 +90,18 @@ class PatternTrie {
     uint16_t min_ordinal = 0;  // over entries_[begin .. end)
     uint16_t max_ordinal = 0;
     uint8_t depth = 0;  // the prefix's length
+    // A node with many children keeps the set of their bytes in child_sets_[child_set], so
+    // that only the children whose byte the area holds are tried: a text holds few values.
+    uint32_t child_set = kNoChildSet;
   };
+  static constexpr uint32_t kNoChildSet = UINT32_MAX;
+  static constexpr uint16_t kChildSetFrom = 16;  // children
 
   void Visit(const Node& node, uint32_t end, const PatternArea& area, int32_t after,
              int32_t& best) const;
+  // Notes the child if its byte lies below its subtree's largest window.
+  void TryChild(uint32_t child, uint32_t end, const PatternArea& area, uint32_t* reached,
+                uint16_t* reached_end, size_t& count) const;
   void VisitLeaf(const Node& node, uint32_t end, const PatternArea& area, int32_t after,
                  int32_t& best) const;
 
@@ -107,6 +115,7 @@ class PatternTrie {
   // the prefix's last byte, and the largest window over entries_[begin .. end).
   std::vector<uint8_t> last_bytes_;
   std::vector<uint8_t> max_windows_;
+  std::vector<PatternArea::ValueSet> child_sets_;
 };
 
 }  // namespace quarn
