@@ -180,8 +180,9 @@ Result<DatabaseImage> BuildSyntheticSignatures(uint16_t records_per_section, uin
                                                ScaledSections scaled, uint16_t other_records) {
   const bool scale_all = records_per_section == other_records;
   return BuildSections(seed, [&](const WalkedSection& section) {
-    const bool in_group =
-        section.group == scaled.group && (scaled.section < 0 || scaled.section == section.index);
+    const bool in_group = (scaled.group == SectionGroup::kEvery || section.group == scaled.group) &&
+                          (scaled.section < 0 || scaled.section == section.index) &&
+                          scaled.except != section.index;
     return SectionShape{scale_all || in_group ? records_per_section : other_records,
                         section.layout};
   });

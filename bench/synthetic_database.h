@@ -19,13 +19,16 @@ Result<DatabaseImage> BuildSyntheticSignatures(uint16_t records_per_section, uin
 // The sections a detector tests by comparing bytes it has already read, at a position the
 // record names (entry, offset, file-end and macro records), against the others: the call
 // sections, whose records each read the file first, and the pattern sections, whose records
-// are searched for. The signature index keys the first kind only.
-enum class SectionGroup { kKeyed, kCall, kPattern, kMemory };
+// are searched for. The signature index keys the first kind only. kEvery stands for all of
+// them.
+enum class SectionGroup { kKeyed, kCall, kPattern, kMemory, kEvery };
 
-// The sections of one group. `section` < 0 stands for every section of the group.
+// The sections of one group. `section` < 0 stands for every section of the group; `except`,
+// when not negative, is a section left out of it.
 struct ScaledSections {
   SectionGroup group;
   int section = -1;
+  int except = -1;
 };
 
 // As above, but only the sections `scaled` names get `records_per_section` records; every
