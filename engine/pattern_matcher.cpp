@@ -50,7 +50,7 @@ PatternTrie::PatternTrie(std::vector<PatternEntry> entries) : entries_(std::move
     }
     node.terminals_end = node.begin;
     node.first_child = static_cast<uint32_t>(nodes_.size());
-    if (node.end - node.begin > 1) {  // one entry alone is searched as a leaf
+    if (node.end - node.begin > kLeafEntries) {
       while (node.terminals_end < node.end && entries_[node.terminals_end].length == node.depth) {
         ++node.terminals_end;
       }
@@ -90,7 +90,7 @@ int32_t PatternTrie::FirstMatch(const PatternArea& area, int32_t after, int32_t 
 void PatternTrie::Visit(const Node& node, uint32_t end, const PatternArea& area, int32_t after,
                         int32_t& best) const {
   if (node.max_ordinal <= after || node.min_ordinal >= best) return;
-  if (node.end - node.begin == 1) {
+  if (node.end - node.begin <= kLeafEntries) {
     VisitLeaf(node, end, area, after, best);
     return;
   }
@@ -141,21 +141,24 @@ void PatternTrie::TryChild(uint32_t child, uint32_t end, const PatternArea& area
 
 void PatternTrie::VisitLeaf(const Node& node, uint32_t end, const PatternArea& area, int32_t after,
                             int32_t& best) const {
-  const PatternEntry& entry = entries_[node.begin];
-  if (entry.ordinal <= after || entry.ordinal >= best) return;
-  const PatternArea::ValueSet& values = entry_values_[node.begin];
   const PatternArea::ValueSet& present = area.present();
-  uint64_t missing = 0;
-  for (size_t word = 0; word < values.size(); ++word) missing |= values[word] & ~present[word];
-  if (missing != 0) return;
-  for (uint8_t k = node.depth; k < entry.length; ++k) {
-    const uint32_t at = area.Next(end, entry.bytes[k]);
-    if (at >= entry.window) return;
-    end = at + 1;
+  for (uint32_t e = node.begin; e < node.end; ++e) {
+    const PatternEntry& entry = entries_[e];
+    if (entry.ordinal <= after || entry.ordinal >= best) continue;
+    const PatternArea::ValueSet& values = entry_values_[e];
+    uint64_t missing = 0;
+    for (size_t word = 0; word < values.size(); ++word) missing |= values[word] & ~present[word];
+    if (missing != 0) continue;
+    // The leaf was let in by the largest window of its entries, not by this one's.
+    bool found = end <= entry.window;
+    uint32_t from = end;
+    for (uint8_t k = node.depth; found && k < entry.length; ++k) {
+      const uint32_t at = area.Next(from, entry.bytes[k]);
+      found = at < entry.window;
+      from = at + 1;
+    }
+    if (found) best = entry.ordinal;
   }
-  // Each byte lies below the window: also the last, where a leaf that ends at its node was
-  // let in by its own window.
-  best = entry.ordinal;
 }
 
 }  // namespace quarn

@@ -67,8 +67,8 @@ struct PatternEntry {
 // each byte's first occurrence after the previous one ends a prefix as early as any
 // placement can, so that one position per trie node decides for every record below it:
 // a subtree is left as soon as its next byte lies at or past the largest window beneath, and
-// each record is held to its own window where its pattern ends (or, alone in its subtree,
-// where its remaining bytes are searched one by one).
+// each record is held to its own window where its pattern ends (or, among the few records of
+// a leaf, where its remaining bytes are searched one by one).
 class PatternTrie {
  public:
   PatternTrie() = default;
@@ -95,6 +95,9 @@ class PatternTrie {
     uint32_t child_set = kNoChildSet;
   };
   static constexpr uint32_t kNoChildSet = UINT32_MAX;
+  // A node with this many entries or fewer is a leaf: each entry is tried on its own, most
+  // of them turned away at once because the area lacks one of their values.
+  static constexpr uint32_t kLeafEntries = 8;
   static constexpr uint16_t kChildSetFrom = 16;  // children
 
   void Visit(const Node& node, uint32_t end, const PatternArea& area, int32_t after,
