@@ -154,14 +154,14 @@ class Crafter {
     return record;
   }
 
-  // An earlier pattern record, one byte longer or shorter, in another window or area: records
+  // An earlier pattern record cut short, a byte longer, in another window or area: records
   // that share a prefix, end inside another's pattern or repeat it.
   std::vector<uint8_t> RelativePattern() {
     std::vector<uint8_t> record = patterns_[Below(patterns_.size())];
     const uint8_t length = record[2];
     switch (Below(4)) {
       case 0:
-        if (length > 1) record[2] = static_cast<uint8_t>(length - 1);
+        if (length > 1 && length <= 15) record[2] = static_cast<uint8_t>(1 + Below(length));
         break;
       case 1:
         if (length < 15) {
@@ -200,6 +200,10 @@ class Crafter {
     const bool real = Chance(70);
     for (size_t k = 0; k < std::min<uint8_t>(length, 15); ++k) {
       record[5 + k] = real && k < positions.size() ? view.At(from + positions[k], Byte()) : Byte();
+    }
+    // Now and then the window ends right after the last byte taken, or one short of it.
+    if (real && !positions.empty() && Chance(30)) {
+      record[3] = static_cast<uint8_t>(positions.back() + (Chance(50) ? 1 : 0));
     }
     return record;
   }

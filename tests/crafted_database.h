@@ -14,8 +14,8 @@ namespace quarn::corpus {
 // code, file start, tail, the areas of the pattern records), and its confirmation bytes
 // from the file too or at random. Some records carry a code offset into the confirmation
 // scratch or past the entry code, lengths out of range, or the pattern ids that read the
-// file again (90, 220); some pattern records are made from earlier ones (a byte more or
-// less, another window or area), so patterns share prefixes and repeat. `extra` records
+// file again (90, 220); some pattern records are made from earlier ones (cut short, a byte
+// longer, another window or area), so patterns share prefixes and repeat. `extra` records
 // (the shipped database's, say) are mixed in.
 DatabaseImage BuildCraftedDatabase(const std::vector<CorpusFile>& files,
                                    uint16_t records_per_section, uint32_t seed,
