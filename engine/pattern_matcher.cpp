@@ -1,18 +1,32 @@
 #include "engine/pattern_matcher.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace quarn {
 
-PatternArea::PatternArea(std::span<const uint8_t> bytes) {
-  const uint32_t size = static_cast<uint32_t>(std::min(bytes.size(), kMaxSize));
+PatternArea::PatternArea(std::span<const uint8_t> bytes, bool survey_positions)
+    : bytes_(bytes.first(std::min(bytes.size(), kMaxSize))), surveyed_(survey_positions) {
+  const uint32_t size = static_cast<uint32_t>(bytes_.size());
   first_.fill(kAbsent);
   for (uint32_t at = size; at-- > 0;) {
-    const uint8_t value = bytes[at];
-    positions_[value][at / 64] |= uint64_t{1} << (at % 64);
+    const uint8_t value = bytes_[at];
     present_[value / 64] |= uint64_t{1} << (value % 64);
     first_[value] = static_cast<uint16_t>(at);
   }
+  if (!surveyed_) return;
+  positions_ = {};
+  for (uint32_t at = 0; at < size; ++at) {
+    positions_[bytes_[at]][at / 64] |= uint64_t{1} << (at % 64);
+  }
+}
+
+uint32_t PatternArea::Search(uint32_t from, uint8_t value) const {
+  if (from >= bytes_.size()) return kAbsent;
+  const void* found = std::memchr(bytes_.data() + from, value, bytes_.size() - from);
+  return found == nullptr
+             ? kAbsent
+             : static_cast<uint32_t>(static_cast<const uint8_t*>(found) - bytes_.data());
 }
 
 namespace {

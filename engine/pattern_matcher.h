@@ -7,16 +7,19 @@
 
 namespace quarn {
 
-// One area pattern records are searched in (at most 256 bytes): the positions of every byte
-// value, so that the first occurrence of a value from any position costs a few word
-// operations. Keeps no reference to the bytes; never allocates.
+// One area pattern records are searched in (at most 256 bytes), with the first position of
+// every byte value and, when surveyed, every position of it, so that the next occurrence of a
+// value from any position costs a few word operations. Without the survey the next occurrence
+// is searched for in the bytes, which the area then refers to: clearing the 8 KiB of
+// positions costs more than a small section's whole search. Never allocates.
 class PatternArea {
  public:
   static constexpr size_t kMaxSize = 256;
   static constexpr uint32_t kAbsent = kMaxSize;
 
-  // Bytes beyond kMaxSize are not searched.
-  explicit PatternArea(std::span<const uint8_t> bytes);
+  // Bytes beyond kMaxSize are not searched. Without `survey_positions`, `bytes` must outlive
+  // the area.
+  PatternArea(std::span<const uint8_t> bytes, bool survey_positions);
 
   // A set of byte values: bit v % 64 of word v / 64 stands for the value v.
   using ValueSet = std::array<uint64_t, 256 / 64>;
@@ -30,6 +33,7 @@ class PatternArea {
   // Without a branch on the bytes: which way a search goes in a file's bytes is as good as
   // random, and mispredicted branches were most of its cost.
   uint32_t Next(uint32_t from, uint8_t value) const {
+    if (!surveyed_) return Search(from, value);
     const std::array<uint64_t, kWords>& row = positions_[value];
     const uint32_t first_word = from / 64;
     std::array<uint64_t, kWords + 1> later{};
@@ -48,7 +52,13 @@ class PatternArea {
 
  private:
   static constexpr uint32_t kWords = kMaxSize / 64;
-  std::array<std::array<uint64_t, kWords>, 256> positions_{};
+
+  // Next() without the survey.
+  uint32_t Search(uint32_t from, uint8_t value) const;
+
+  std::span<const uint8_t> bytes_;
+  bool surveyed_;
+  std::array<std::array<uint64_t, kWords>, 256> positions_;  // set when surveyed_ only
   ValueSet present_{};
   std::array<uint16_t, 256> first_;
 };
@@ -79,6 +89,8 @@ class PatternTrie {
   int32_t FirstMatch(const PatternArea& area, int32_t after, int32_t below) const;
 
   bool empty() const { return nodes_.empty(); }
+  // Whether an area this trie searches is worth surveying (see PatternArea).
+  bool WantsSurveyedArea() const { return entries_.size() > kSurveyFrom; }
 
  private:
   struct Node {
@@ -98,6 +110,7 @@ class PatternTrie {
   // A node with this many entries or fewer is a leaf: each entry is tried on its own, most
   // of them turned away at once because the area lacks one of their values.
   static constexpr uint32_t kLeafEntries = 8;
+  static constexpr size_t kSurveyFrom = 64;      // entries
   static constexpr uint16_t kChildSetFrom = 16;  // children
 
   void Visit(const Node& node, uint32_t end, const PatternArea& area, int32_t after,

@@ -80,8 +80,10 @@ TEST(PatternTrieTest, FindsTheFirstRecordInWalkOrderThatMatches) {
   for (const MatcherCase& c : cases) {
     SCOPED_TRACE(c.name);
     const PatternTrie trie(c.entries);
-    const PatternArea searched(c.area);
-    EXPECT_EQ(trie.FirstMatch(searched, c.after, 100), c.want);
+    for (bool surveyed : {false, true}) {
+      const PatternArea searched(c.area, surveyed);
+      EXPECT_EQ(trie.FirstMatch(searched, c.after, 100), c.want) << "surveyed " << surveyed;
+    }
     EXPECT_EQ(FirstMatchByRecord(c.entries, c.area, c.after, 100), c.want);
   }
 }
@@ -111,7 +113,7 @@ TEST(PatternTrieTest, AgreesWithTheRecordByRecordSearchOnCrowdedPatterns) {
     Bytes area(1 + below(PatternArea::kMaxSize));
     for (uint8_t& byte : area) byte = static_cast<uint8_t>(below(values + 1));
     const PatternTrie trie(entries);
-    const PatternArea searched(area);
+    const PatternArea searched(area, /*survey_positions=*/round % 2 == 0);
     // Every match in turn, as the detector asks when a match's confirmation fails.
     int found = 0;
     for (int32_t after = -1;; ++found) {
@@ -129,12 +131,18 @@ TEST(PatternTrieTest, AgreesWithTheRecordByRecordSearchOnCrowdedPatterns) {
 TEST(PatternAreaTest, NextGivesTheFirstPositionAtOrAfter) {
   Bytes bytes(PatternArea::kMaxSize, 0);
   bytes[3] = bytes[63] = bytes[64] = bytes[200] = 7;
-  const PatternArea area(bytes);
+  const Bytes short_area(10, 1);
   const std::vector<std::pair<uint32_t, uint32_t>> from_want = {
       {0, 3}, {3, 3}, {4, 63}, {64, 64}, {65, 200}, {201, PatternArea::kAbsent}};
-  for (const auto& [from, want] : from_want) EXPECT_EQ(area.Next(from, 7), want) << from;
-  EXPECT_EQ(area.Next(0, 8), PatternArea::kAbsent);
-  EXPECT_EQ(PatternArea(Bytes(10, 1)).Next(10, 1), PatternArea::kAbsent);  // past its end
+  for (bool surveyed : {false, true}) {
+    SCOPED_TRACE(surveyed);
+    const PatternArea area(bytes, surveyed);
+    for (const auto& [from, want] : from_want) EXPECT_EQ(area.Next(from, 7), want) << from;
+    EXPECT_EQ(area.Next(0, 8), PatternArea::kAbsent);
+    EXPECT_EQ(area.First(7), 3u);
+    EXPECT_EQ(area.First(8), PatternArea::kAbsent);
+    EXPECT_EQ(PatternArea(short_area, surveyed).Next(10, 1), PatternArea::kAbsent);  // its end
+  }
 }
 
 }  // namespace

@@ -139,16 +139,18 @@ uint32_t TestPatternRecord(std::span<const uint8_t> record, std::span<const uint
 uint32_t ResolveIndexedPatterns(const DatabaseImage& signatures, const RecordIndex& index,
                                 std::span<const uint8_t> at_entry, std::span<const uint8_t> start,
                                 File& file, DetectorState& state) {
-  // An area costs a clearing of 8 KiB: none is surveyed that no record searches.
+  // No area is looked at that no record searches.
+  const PatternTrie& entry_patterns = index.at_entry_patterns;
+  const PatternTrie& start_patterns = index.at_start_patterns;
   std::optional<PatternArea> entry_area;
   std::optional<PatternArea> start_area;
-  if (!index.at_entry_patterns.empty()) entry_area.emplace(at_entry);
-  if (!index.at_start_patterns.empty()) start_area.emplace(start);
+  if (!entry_patterns.empty()) entry_area.emplace(at_entry, entry_patterns.WantsSurveyedArea());
+  if (!start_patterns.empty()) start_area.emplace(start, start_patterns.WantsSurveyedArea());
   const int32_t none = index.record_count;
   for (int32_t after = -1;;) {
     int32_t ordinal = none;
-    if (entry_area) ordinal = index.at_entry_patterns.FirstMatch(*entry_area, after, ordinal);
-    if (start_area) ordinal = index.at_start_patterns.FirstMatch(*start_area, after, ordinal);
+    if (entry_area) ordinal = entry_patterns.FirstMatch(*entry_area, after, ordinal);
+    if (start_area) ordinal = start_patterns.FirstMatch(*start_area, after, ordinal);
     if (ordinal == none) return 0;
     std::span<const uint8_t> record = index.Record(signatures, static_cast<uint16_t>(ordinal));
     if (uint32_t id = ResolvePatternMatch(ReadU16(record, kPatternIdField), file, state)) {
