@@ -42,7 +42,7 @@ namespace quarn::bench {
 namespace {
 
 // 65,535 stands in for 100,000: a section's record count is 16 bits.
-constexpr uint16_t kSyntheticRecordCounts[] = {100, 1000, 10000, 65535};
+constexpr uint16_t kSyntheticRecordCounts[] = {100, 250, 500, 1000, 10000, 65535};
 constexpr uint16_t kLoadRecordsPerSection = 10000;
 constexpr uint16_t kLoadRecordCounts[] = {kLoadRecordsPerSection, 65535};
 constexpr uint32_t kMixedRecordCounts[] = {100, 10000};

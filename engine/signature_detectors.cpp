@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstring>
 #include <optional>
 #include <span>
 
@@ -105,6 +106,21 @@ bool ContainsInOrder(std::span<const uint8_t> window, const uint8_t* pattern, ui
   return false;
 }
 
+// The same answer for a length of 1 or more, leaping from each pattern byte's first
+// occurrence to the next's: the plain form also takes each one's first occurrence after the
+// previous.
+bool ContainsInOrderByLeaps(std::span<const uint8_t> window, const uint8_t* pattern,
+                            uint8_t length) {
+  size_t at = 0;
+  for (uint8_t k = 0; k < length; ++k) {
+    if (at >= window.size()) return false;
+    const void* hit = std::memchr(window.data() + at, pattern[k], window.size() - at);
+    if (hit == nullptr) return false;
+    at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - window.data()) + 1;
+  }
+  return true;
+}
+
 // The VirusId a matching pattern record stands for, or 0 when its confirmation fails.
 uint32_t ResolvePatternMatch(uint32_t id, File& file, DetectorState& state) {
   if (id == kTimeStampedId) {
@@ -123,14 +139,37 @@ uint32_t ResolvePatternMatch(uint32_t id, File& file, DetectorState& state) {
   return id;
 }
 
+// The two areas pattern records look into, with the first position of every byte value in
+// each (the area's length when the value is absent).
+struct PatternAreas {
+  std::span<const uint8_t> at_entry;
+  std::span<const uint8_t> start;
+  std::array<uint16_t, 256> first_at_entry;
+  std::array<uint16_t, 256> first_at_start;
+
+  PatternAreas(std::span<const uint8_t> entry_area, std::span<const uint8_t> start_area)
+      : at_entry(entry_area), start(start_area) {
+    Survey(at_entry, &first_at_entry);
+    Survey(start, &first_at_start);
+  }
+
+  static void Survey(std::span<const uint8_t> area, std::array<uint16_t, 256>* first) {
+    first->fill(static_cast<uint16_t>(area.size()));
+    for (size_t i = area.size(); i-- > 0;) (*first)[area[i]] = static_cast<uint16_t>(i);
+  }
+};
+
 // The VirusId a pattern record reports for the file, or 0 to go on with the next record.
-uint32_t TestPatternRecord(std::span<const uint8_t> record, std::span<const uint8_t> at_entry,
-                           std::span<const uint8_t> start, File& file, DetectorState& state) {
+uint32_t TestPatternRecord(std::span<const uint8_t> record, const PatternAreas& areas, File& file,
+                           DetectorState& state, bool by_leaps) {
   uint8_t length = record[kPatternLengthField];
   if (length == 0 || length > kPatternMaxLength) return 0;  // not a pattern the record holds
-  std::span<const uint8_t> area = record[kPatternAreaField] == 0 ? at_entry : start;
+  std::span<const uint8_t> area = record[kPatternAreaField] == 0 ? areas.at_entry : areas.start;
   size_t window = std::min<size_t>(record[kPatternWindowField], area.size());
-  if (!ContainsInOrder(area.first(window), record.data() + kPatternBytesField, length)) return 0;
+  const uint8_t* pattern = record.data() + kPatternBytesField;
+  if (!(by_leaps ? ContainsInOrderByLeaps : ContainsInOrder)(area.first(window), pattern, length)) {
+    return 0;
+  }
   return ResolvePatternMatch(ReadU16(record, kPatternIdField), file, state);
 }
 
@@ -140,8 +179,8 @@ uint32_t ResolveIndexedPatterns(const DatabaseImage& signatures, const RecordInd
                                 std::span<const uint8_t> at_entry, std::span<const uint8_t> start,
                                 File& file, DetectorState& state) {
   // No area is looked at that no record searches.
-  const PatternTrie& entry_patterns = index.at_entry_patterns;
-  const PatternTrie& start_patterns = index.at_start_patterns;
+  const PatternTrie& entry_patterns = index.pattern_tries->at_entry;
+  const PatternTrie& start_patterns = index.pattern_tries->at_start;
   std::optional<PatternArea> entry_area;
   std::optional<PatternArea> start_area;
   if (!entry_patterns.empty()) entry_area.emplace(at_entry, entry_patterns.WantsSurveyedArea());
@@ -214,18 +253,37 @@ uint32_t ScanPatternSignatures(const DatabaseImage& signatures, File& file, uint
   uint32_t entry_length = ReadAt(file, state.entry_position, at_entry.data(), kPatternAreaSize);
   if (start_length == 0 || entry_length == 0) return 0;
 
-  const std::span<const uint8_t> entry_area(at_entry.data(), entry_length);
-  const std::span<const uint8_t> start_area(start.data(), start_length);
-  if (const RecordIndex* index =
-          FindSectionIndex(signatures, directory_offset, RecordTest::kPattern)) {
-    const uint32_t id =
-        ResolveIndexedPatterns(signatures, *index, entry_area, start_area, file, state);
+  const RecordIndex* index = FindSectionIndex(signatures, directory_offset, RecordTest::kPattern);
+  if (index != nullptr && index->pattern_tries != nullptr) {
+    // The tries survey the areas themselves, only as far as they need.
+    const uint32_t id = ResolveIndexedPatterns(
+        signatures, *index, std::span<const uint8_t>(at_entry.data(), entry_length),
+        std::span<const uint8_t>(start.data(), start_length), file, state);
     if (id != 0) *variant_flag = 0;
     return id;
   }
+  const PatternAreas areas(std::span<const uint8_t>(at_entry.data(), entry_length),
+                           std::span<const uint8_t>(start.data(), start_length));
+  if (index != nullptr) {
+    // A record whose first pattern byte is not in its window cannot match, and no record's
+    // test reads the file before it matches: such records are passed over unread.
+    for (uint16_t ordinal = 0; ordinal < index->record_count; ++ordinal) {
+      const RecordIndex::PatternKey key = index->pattern_keys[ordinal];
+      if (!key.valid) continue;
+      const auto& first = key.at_start ? areas.first_at_start : areas.first_at_entry;
+      const size_t area_size = key.at_start ? areas.start.size() : areas.at_entry.size();
+      if (first[key.first_byte] >= std::min<size_t>(key.window, area_size)) continue;
+      if (uint32_t id = TestPatternRecord(index->Record(signatures, ordinal), areas, file, state,
+                                          /*by_leaps=*/true)) {
+        *variant_flag = 0;
+        return id;
+      }
+    }
+    return 0;
+  }
   for (SectionWalk walk(signatures, directory_offset, kPatternRecordSize); !walk.AtEnd();
        walk.Next()) {
-    if (uint32_t id = TestPatternRecord(walk.Record(), entry_area, start_area, file, state)) {
+    if (uint32_t id = TestPatternRecord(walk.Record(), areas, file, state, /*by_leaps=*/false)) {
       *variant_flag = 0;
       return id;
     }

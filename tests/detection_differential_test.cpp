@@ -133,6 +133,19 @@ class DetectionDifferentialTest : public ::testing::Test {
     return indexed;
   }
 
+  // Whether the index searches both pattern sections through their tries; false when it
+  // walks them record by record. Either way must match the plain walk.
+  static bool PatternsInTries(const DatabaseImage& indexed) {
+    bool in_tries = true;
+    for (int section : {kExePatternSection, kComPatternSection}) {
+      const RecordIndex* index =
+          FindSectionIndex(indexed, DirectoryOffset(section), RecordTest::kPattern);
+      EXPECT_NE(index, nullptr) << section;
+      in_tries = in_tries && index != nullptr && index->pattern_tries != nullptr;
+    }
+    return in_tries;
+  }
+
   // Detection over every file of `files` with `first` and with `second` signatures, the
   // second through the read window when `windowed`; returns how many files had a virus and
   // how many of those a variant.
@@ -224,6 +237,8 @@ TEST_F(DetectionDifferentialTest, IndexChangesNoVerdictAndNoReadWithAHundredReco
     SCOPED_TRACE(seed);
     const DatabaseImage crafted = BuildCraftedDatabase(*corpus_, 100, seed, *shipped_);
     const DatabaseImage indexed = Indexed(crafted);
+    // Small sections keep the record-by-record search: it is proven here.
+    EXPECT_FALSE(PatternsInTries(indexed));
     const int viruses = ExpectSameDetection(*corpus_, crafted, indexed, false).first;
     // The records were made to hit: the comparison covers matches, not only misses.
     EXPECT_GT(viruses, static_cast<int>(corpus_->size()) / 4);
@@ -250,6 +265,8 @@ TEST_F(DetectionDifferentialTest, IndexChangesNoVerdictAndNoReadWithALargeSectio
       corpus_->begin(), corpus_->begin() + std::min(corpus_->size(), kLargeSectionFiles));
   const DatabaseImage crafted = BuildCraftedDatabase(*corpus_, kLargeSectionRecords, 4, *shipped_);
   const DatabaseImage indexed = Indexed(crafted);
+  // Large sections are searched through the tries: they are proven here.
+  EXPECT_TRUE(PatternsInTries(indexed));
   const int viruses = ExpectSameDetection(part, crafted, indexed, false).first;
   EXPECT_GT(viruses, static_cast<int>(part.size()) / 2);
   const DetectorHits hits = ExpectSameDetectors(part, crafted, indexed);
