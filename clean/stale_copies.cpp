@@ -15,14 +15,14 @@ constexpr std::string_view kMark = ".quarn-";
 }  // namespace
 
 StaleCopies::Listing& StaleCopies::ListingOf(Folder& folder) {
-  const uint64_t device = folder.Device();
+  const FolderIdentity identity = folder.Identity();
   auto kept = std::find_if(listings_.begin(), listings_.end(), [&](const Listing& listing) {
-    return listing.device == device && listing.path == folder.Path();
+    return listing.identity == identity && listing.path == folder.Path();
   });
   if (kept != listings_.end()) return *kept;
   if (listings_.size() == kListingsKept) listings_.pop_back();
   Listing& listing = listings_.emplace_front();
-  listing.device = device;
+  listing.identity = identity;
   listing.path = folder.Path();
   // A folder that cannot be listed has no copies to remove as far as this scan knows.
   auto entries = folder.List();

@@ -29,7 +29,7 @@ class StaleCopies {
 
  private:
   struct Listing {
-    uint64_t device = 0;
+    FolderIdentity identity;
     std::string path;
     // The names that may be copies, under everything but their random letters.
     std::unordered_map<std::string, std::vector<std::string>> by_stem;

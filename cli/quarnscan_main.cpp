@@ -1,8 +1,6 @@
 // quarnscan: the scanner in a terminal, for scripts, servers and tests. Its command line,
 // output and exit status are a contract: docs/scanner-cli.md.
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 #include "cli/interrupt_watch.h"
 #include "cli/scan_arguments.h"
@@ -11,6 +9,7 @@
 #include "platform/drive_detection.h"
 #include "platform/executable_location.h"
 #include "platform/first_run.h"
+#include "platform/path_names.h"
 #include "platform/posix_folder.h"
 
 int main(int argc, char** argv) {
@@ -24,14 +23,12 @@ int main(int argc, char** argv) {
   std::unique_ptr<quarn::FileSystem> files = quarn::OpenPosixFileSystem();
   std::unique_ptr<quarn::SettingsStore> settings =
       quarn::OpenFileSettingsStore(arguments.settings_path.value_or(quarn::DefaultSettingsPath()));
-  std::error_code error;
-  std::filesystem::path working_directory = std::filesystem::current_path(error);
 
   quarn::ScanEnvironment environment;
   environment.files = files.get();
   environment.settings = settings.get();
   environment.detect_drives = &quarn::DetectMountedDrives;
-  environment.working_directory = error ? std::string("/") : working_directory.string();
+  environment.working_directory = quarn::WorkingFolderPath();
   environment.bundled_data_directory = quarn::BundledDataDirectory();
   environment.user_data_directory = quarn::DefaultUserDataDirectory();
   environment.progress_on_err = quarn::IsTerminal(stderr);

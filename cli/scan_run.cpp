@@ -137,7 +137,8 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
     SayProblem(environment.err, settings.message());
     return kExitCannotRun;
   }
-  Result<DriveMap> drives = ChooseDriveMap(arguments.drives, *settings, environment.detect_drives);
+  Result<DriveMap> drives = ChooseDriveMap(arguments.drives, *settings, environment.detect_drives,
+                                           environment.working_directory);
   if (!drives) {
     SayProblem(environment.err, drives.message());
     return kExitCannotRun;
@@ -184,6 +185,10 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
 
   ResolvedTargets targets =
       ResolveTargets(arguments.targets, *drives, files, environment.working_directory);
+  if (!targets.refusal.empty()) {
+    SayProblem(environment.err, targets.refusal);
+    return kExitCannotRun;
+  }
   for (const std::string& missing : targets.missing) {
     const std::string line = "Non trovato: " + TerminalSafeText(missing) + "\n";
     std::fwrite(line.data(), 1, line.size(), environment.err);

@@ -17,7 +17,7 @@ struct ScanEnvironment {
   FileSystem* files = nullptr;
   SettingsStore* settings = nullptr;
   std::function<DriveMap()> detect_drives;  // asked only when neither flags nor settings map any
-  std::string working_directory;            // for relative targets
+  std::string working_directory;  // for relative targets and drive folders; "" when unknown
   std::string bundled_data_directory;       // the database files that ship with the program
   std::string user_data_directory;          // where a first run copies them
   std::FILE* out = stdout;

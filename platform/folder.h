@@ -94,6 +94,10 @@ class FileSystem {
 
   // Creates the folder and any missing parents.
   virtual Status CreateFolders(const std::string& path) = 0;
+
+  // The target text of the symbolic link at `path` (its last component is the link), as
+  // stored; fails when `path` is not a link.
+  virtual Result<std::string> ReadLink(const std::string& path) = 0;
 };
 
 }  // namespace quarn

@@ -3,9 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <vector>
 
 namespace quarn {
 namespace {
+
+TEST(AbsoluteHostPath, WorksOutDotsInTheText) {
+  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+      {"/a/b", "/w", "/a/b"},      {"b", "/w", "/w/b"},     {"./b/", "/w", "/w/b"},
+      {"../b", "/w/x", "/w/b"},    {"../../..", "/w", "/"}, {".", "/", "/"},
+      {"a//b/./c", "/", "/a/b/c"}, {"/a/b/..", "/w", "/a"},
+  };
+  for (const auto& [path, working, expected] : cases) {
+    EXPECT_EQ(AbsoluteHostPath(path, working), expected) << path << " in " << working;
+  }
+}
 
 // A temporary name must fit where the file's own name fits, and belong to that one name: only
 // a file's own leftovers are ever removed as stale.
