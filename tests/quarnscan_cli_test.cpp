@@ -337,18 +337,26 @@ TEST_F(QuarnscanCli, WhatKeepsTheScanFromRunningEndsWithStatusTwo) {
 
 TEST_F(QuarnscanCli, FirstRunCopiesTheDatabaseIntoTheUserFolderAndWritesDat) {
   Put("EICAR.COM", "eicar.com");
-  const std::string xdg = scratch_.Child("xdg");
-  Outcome first =
-      Quarnscan({"--settings", settings_, "--drive", "C:=" + tree_, "C:"}, {{"XDG_DATA_HOME", xdg}})
-          .Finish();
-  EXPECT_EQ(first.exit_code, 1) << first.err;
-  const std::string user_data = xdg + "/quarnexp";
-  EXPECT_EQ(ReadFile(user_data + "/QUARN.DAT"),
-            ReadFile(std::string(QUARN_DATA_DIR) + "/QUARN.DAT"));
-  EXPECT_NE(ReadFile(settings_).find("\"DAT\"=\"" + user_data + "\""), std::string::npos)
-      << ReadFile(settings_);
-  // The log lands in the folder the first run made.
-  EXPECT_NE(ReadFile(user_data + "/QUARNEXP.LOG").find("EICAR-Test-File"), std::string::npos);
+  // A store of 0 bytes is a first run as much as a missing one.
+  for (const bool empty_file : {false, true}) {
+    const std::string what = empty_file ? "0-byte store" : "missing store";
+    const std::string settings = scratch_.Child(empty_file ? "empty.reg" : "missing.reg");
+    if (empty_file) WriteFile(settings, "");
+    const std::string xdg = scratch_.Child(empty_file ? "xdg-empty" : "xdg-missing");
+    Outcome first = Quarnscan({"--settings", settings, "--drive", "C:=" + tree_, "C:"},
+                              {{"XDG_DATA_HOME", xdg}})
+                        .Finish();
+    EXPECT_EQ(first.exit_code, 1) << what << first.err;
+    const std::string user_data = xdg + "/quarnexp";
+    EXPECT_TRUE(ReadFile(user_data + "/QUARN.DAT") ==
+                ReadFile(std::string(QUARN_DATA_DIR) + "/QUARN.DAT"))
+        << what << ": the bundled database is copied";
+    EXPECT_NE(ReadFile(settings).find("\"DAT\"=\"" + user_data + "\""), std::string::npos)
+        << what << ReadFile(settings);
+    // The log lands in the folder the first run made.
+    EXPECT_NE(ReadFile(user_data + "/QUARNEXP.LOG").find("EICAR-Test-File"), std::string::npos)
+        << what;
+  }
 }
 
 TEST_F(QuarnscanCli, LogGetsSeparatorStampAndEveryLine) {
