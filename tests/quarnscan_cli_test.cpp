@@ -297,17 +297,22 @@ TEST_F(QuarnscanCli, CleanGivesBackTheHostAndKeepsItReadOnly) {
 
 TEST_F(QuarnscanCli, OptionsOfTheRunAreNeverWrittenBackButStoredOnesApply) {
   Put("EICAR.COM", "eicar.com");
-  const std::string stored =
-      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp]\r\n"
-      "\"Opzioni\"=hex:00,00,01,00\r\n\"Lingua\"=hex:01,00,00,00\r\n";
-  WriteFile(settings_, stored);
-  Outcome english = Scan({"C:"});
-  ASSERT_GE(english.Lines().size(), 3u);
-  EXPECT_EQ(english.Lines()[2], "C:\\EICAR.COM Infect of EICAR-Test-File");
-  Outcome italian = Scan({"--lang", "it", "--files", "all", "--action", "rename-ask",
-                          "--heuristics", "off", "--no", "C:"});
-  EXPECT_EQ(italian.Lines()[2], "C:\\EICAR.COM Infetto da EICAR-Test-File");
-  EXPECT_EQ(ReadFile(settings_), stored);
+  // The numbers as the program writes them, and as a person types them.
+  for (const char* lingua : {"hex:01,00,00,00", "dword:00000001"}) {
+    const std::string stored =
+        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp]\r\n"
+        "\"Opzioni\"=hex:00,00,01,00\r\n\"Lingua\"=" +
+        std::string(lingua) + "\r\n";
+    WriteFile(settings_, stored);
+    Outcome english = Scan({"C:"});
+    ASSERT_GE(english.Lines().size(), 3u) << lingua;
+    EXPECT_EQ(english.Lines()[2], "C:\\EICAR.COM Infect of EICAR-Test-File") << lingua;
+    Outcome italian = Scan({"--lang", "it", "--files", "all", "--action", "rename-ask",
+                            "--heuristics", "off", "--no", "C:"});
+    ASSERT_GE(italian.Lines().size(), 3u) << lingua;
+    EXPECT_EQ(italian.Lines()[2], "C:\\EICAR.COM Infetto da EICAR-Test-File") << lingua;
+    EXPECT_EQ(ReadFile(settings_), stored) << lingua;
+  }
 }
 
 TEST_F(QuarnscanCli, WhatKeepsTheScanFromRunningEndsWithStatusTwo) {
