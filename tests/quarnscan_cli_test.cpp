@@ -569,16 +569,55 @@ TEST_F(QuarnscanSystemAreas, ABootVirusOnAFloppyIsReportedThenRemoved) {
   EXPECT_EQ(CountOf(declined.out, "RIMOSSO"), 0u) << declined.out;
   EXPECT_EQ(ReadFile(image), infected);
 
-  Outcome removed = Scan({"--json", "--action", "clean", "--disk", "0=" + image, "A:"});
+  Outcome removed = Scan({"--action", "clean", "--disk", "0=" + image, "A:"});
   EXPECT_EQ(removed.exit_code, 1) << removed.err;
-  const std::vector<json> boot = removed.EventsOf("boot");
-  ASSERT_EQ(boot.size(), 3u) << "found, removed, and the check after the removal";
-  EXPECT_EQ(boot[0]["virus_id"], 970);
-  EXPECT_FALSE(boot[0].contains("removed"));
-  EXPECT_EQ(boot[1]["removed"], true);
-  EXPECT_EQ(boot[2]["virus_id"], 0);
+  lines = removed.Lines();
+  ASSERT_GE(lines.size(), 7u);
+  EXPECT_EQ(
+      std::vector<std::string>(lines.begin(), lines.begin() + 7),
+      (std::vector<std::string>{"[A:]", "BOOT SECTOR:  Infetto da QTF.Boot",
+                                " * * *  RIMOSSO  * * *", "[A:]", "BOOT SECTOR: OK", " ", " "}))
+      << "the check runs once more after the removal";
   EXPECT_EQ(ReadFile(image), CleanedImage("floppy-boot-infected.img"))
       << "the original boot sector is back and nothing else changed";
+}
+
+TEST_F(QuarnscanSystemAreas, EachBootAreaVerdictIsOneEventCarryingTheRemovalTried) {
+  // The floppy family's boot sector as the first partition's boot sector of a hard disk,
+  // where the removal is tried and cannot work.
+  const std::string floppy = PutImage("floppy-boot-infected.img");
+  std::string disk(2 * 63 * 512, '\0');
+  disk.replace(63 * 512, 512, ReadFile(floppy).substr(0, 512));
+  const std::string hard_disk = scratch_.Child("hard-disk-boot-infected.img");
+  WriteFile(hard_disk, disk);
+
+  struct Case {
+    std::string what;
+    std::vector<std::string> arguments;
+    std::vector<json> verdicts;
+  } cases[] = {
+      {"floppy, removed and checked again",
+       {"--disk", "0=" + floppy, "A:"},
+       {{{"area", "boot"}, {"virus_id", 970}, {"removed", true}},
+        {{"area", "boot"}, {"virus_id", 0}}}},
+      {"hard disk's partition, removal tried",
+       {"--disk", "0x80=" + hard_disk, "C:"},
+       {{{"area", "mbr"}, {"virus_id", 0}},
+        {{"area", "boot"}, {"virus_id", 970}, {"removed", false}}}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments = {"--json", "--action", "clean"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    Outcome outcome = Scan(arguments);
+    EXPECT_EQ(outcome.exit_code, 1) << c.what << outcome.err;
+    std::vector<json> verdicts;
+    for (const json& boot : outcome.EventsOf("boot")) {
+      json verdict = {{"area", boot["area"]}, {"virus_id", boot["virus_id"]}};
+      if (boot.contains("removed")) verdict["removed"] = boot["removed"];
+      verdicts.push_back(verdict);
+    }
+    EXPECT_EQ(verdicts, c.verdicts) << c.what << "\n" << outcome.out;
+  }
 }
 
 TEST_F(QuarnscanSystemAreas, MasterBootRecordFamiliesAreFoundOnAMappedHardDisk) {
