@@ -81,6 +81,20 @@ TEST(JsonEvents, ActionsNameWhatWasDoneAndOnlyRenameHasNewPath) {
   EXPECT_EQ(rename_event["new_path"], "C:\\X.VOM");
 }
 
+TEST(JsonEvents, BootVerdictCarriesRemovedOnlyWhenARemovalWasTried) {
+  BootVerdict verdict;
+  verdict.target = "A:";
+  verdict.area = "boot";
+  verdict.virus_id = 970;
+  verdict.virus_name = "QTF.Boot";
+  EXPECT_EQ(BootEvent(verdict), R"({"event":"boot","target":"A:","area":"boot","virus_id":970,)"
+                                R"("variant":false,"suspicious":false})");
+  for (const bool removed : {true, false}) {
+    verdict.removed = removed;
+    EXPECT_EQ(json::parse(BootEvent(verdict))["removed"], removed);
+  }
+}
+
 TEST(JsonEvents, FileNameBytesThatAreNotUtf8BecomeReplacementCharacters) {
   ResultLine line = FileLine(ReportKind::kDetection);
   line.path = "C:\\B\xFF.COM";

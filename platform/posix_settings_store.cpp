@@ -187,7 +187,7 @@ class FileSettingsStore : public SettingsStore {
   // A store not written yet is an empty one.
   Result<RegistryDocument> Parse(const StoreContent& content) const {
     if (!content.exists) return RegistryDocument();
-    return ParseRegistryText(content.text, path_);
+    return ParseStoreText(content.text, path_);
   }
 
   // Makes the rename itself durable. A file system that cannot flush a folder (EINVAL) has

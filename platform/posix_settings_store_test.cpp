@@ -114,22 +114,34 @@ class SettingsStoreContractTest : public testing::TestWithParam<bool> {
   std::unique_ptr<StoreUnderTest> under_test_;
 };
 
-TEST_P(SettingsStoreContractTest, MissingStoreIsEmptyAndFirstUpdateCreatesIt) {
-  Result<RegistryDocument> empty = store().Load();
-  ASSERT_TRUE(empty.ok()) << empty.message();
-  EXPECT_TRUE(empty->keys().empty());
-  EXPECT_EQ(under_test_->Text(), std::nullopt);
+TEST_P(SettingsStoreContractTest, MissingOrZeroByteStoreIsEmptyAndFirstUpdateFillsIt) {
+  // The fresh store is missing; the second round starts from a file of 0 bytes.
+  for (const std::optional<std::string>& before :
+       {std::optional<std::string>(), std::optional<std::string>("")}) {
+    if (before) under_test_->SetText(*before);
+    const std::string what = before ? "0 bytes" : "missing";
+    Result<RegistryDocument> empty = store().Load();
+    ASSERT_TRUE(empty.ok()) << what << ": " << empty.message();
+    EXPECT_TRUE(empty->keys().empty()) << what;
+    EXPECT_EQ(under_test_->Text(), before) << what;
 
-  Status updated = store().Update([](RegistryDocument& document) {
-    document.SetValue(kProgramKey, "Opzioni", RegistryValue::Number(0x1f));
-  });
-  ASSERT_TRUE(updated.ok()) << updated.message();
-  EXPECT_EQ(under_test_->Text(),
-            "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp]\r\n"
-            "\"Opzioni\"=hex:1f,00,00,00\r\n\r\n");
-  Result<RegistryDocument> loaded = store().Load();
-  ASSERT_TRUE(loaded.ok()) << loaded.message();
-  EXPECT_EQ(loaded->ReadNumber(kProgramKey, "opzioni"), 0x1fu);
+    Status updated = store().Update([](RegistryDocument& document) {
+      document.SetValue(kProgramKey, "Opzioni", RegistryValue::Number(0x1f));
+    });
+    ASSERT_TRUE(updated.ok()) << what << ": " << updated.message();
+    EXPECT_EQ(under_test_->Text(),
+              "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp]\r\n"
+              "\"Opzioni\"=hex:1f,00,00,00\r\n\r\n")
+        << what;
+    Result<RegistryDocument> loaded = store().Load();
+    ASSERT_TRUE(loaded.ok()) << what << ": " << loaded.message();
+    EXPECT_EQ(loaded->ReadNumber(kProgramKey, "opzioni"), 0x1fu) << what;
+  }
+  // Any byte at all makes it text that must be REGEDIT4.
+  under_test_->SetText("\n");
+  Result<RegistryDocument> blank = store().Load();
+  ASSERT_FALSE(blank.ok());
+  EXPECT_EQ(blank.message(), store().Location() + ", line 1: the first line is not \"REGEDIT4\"");
 }
 
 TEST_P(SettingsStoreContractTest, UpdateKeepsEverythingItDoesNotChange) {

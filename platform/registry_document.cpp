@@ -118,10 +118,21 @@ void RegistryDocument::DeleteKey(std::string_view key) {
 std::optional<uint32_t> RegistryDocument::ReadNumber(std::string_view key,
                                                      std::string_view name) const {
   const RegistryValue* value = FindValue(key, name);
-  if (value == nullptr || value->type != kRegBinary || value->data.size() != 4) return std::nullopt;
+  // A REG_DWORD is the same 4 bytes: the form a person typing into the store uses.
+  if (value == nullptr || (value->type != kRegBinary && value->type != kRegDword) ||
+      value->data.size() != 4) {
+    return std::nullopt;
+  }
   const std::vector<uint8_t>& d = value->data;
   return static_cast<uint32_t>(d[0]) | static_cast<uint32_t>(d[1]) << 8 |
          static_cast<uint32_t>(d[2]) << 16 | static_cast<uint32_t>(d[3]) << 24;
+}
+
+void RegistryDocument::WriteNumber(std::string_view key, std::string_view name, uint32_t number) {
+  RegistryValue value = RegistryValue::Number(number);
+  const RegistryValue* stored = FindValue(key, name);
+  if (stored != nullptr && stored->type == kRegDword) value.type = kRegDword;
+  SetValue(key, name, std::move(value));
 }
 
 std::optional<std::string> RegistryDocument::ReadText(std::string_view key,

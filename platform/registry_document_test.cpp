@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -260,25 +261,58 @@ TEST(RegistryTextTest, CommentsStayWithWhatFollowsThem) {
   EXPECT_TRUE(text.ends_with("\r\n; at the end\r\n")) << text;
 }
 
-TEST(RegistryDocumentTest, ReadNumberAcceptsOnlyFourByteBinary) {
-  RegistryDocument document;
-  document.SetValue(kProgramKey, "Four", RegistryValue::Number(0x12345678));
-  document.SetValue(kProgramKey, "Three", Bytes(kRegBinary, {1, 2, 3}));
-  document.SetValue(kProgramKey, "Five", Bytes(kRegBinary, {1, 2, 3, 4, 5}));
-  document.SetValue(kProgramKey, "Dword", Bytes(kRegDword, {1, 0, 0, 0}));
-  document.SetValue(kProgramKey, "Text", RegistryValue::Text("1234"));
-  document.SetValue(kProgramKey, "Other", Bytes(7, {1, 0, 0, 0}));
+TEST(RegistryDocumentTest, NumbersAreFourLittleEndianBytesOfBinaryOrDword) {
+  const RegistryDocument document = Parse(
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp]\n"
+      "\"Four\"=hex:78,56,34,12\n"
+      "\"Lingua\"=dword:00000001\n"
+      "\"Big\"=dword:12345678\n"
+      "\"Three\"=hex:01,02,03\n"
+      "\"Five\"=hex:01,02,03,04,05\n"
+      "\"Text\"=\"1234\"\n"
+      "\"Other\"=hex(7):01,00,00,00\n");
+  const struct {
+    std::string_view key;
+    std::string_view name;
+    std::optional<uint32_t> number;
+  } cases[] = {
+      {kProgramKey, "four", 0x12345678u},
+      {kProgramKey, "Lingua", 1u},
+      {kProgramKey, "Big", 0x12345678u},
+      {kProgramKey, "Three", std::nullopt},
+      {kProgramKey, "Five", std::nullopt},
+      {kProgramKey, "Text", std::nullopt},
+      {kProgramKey, "Other", std::nullopt},
+      {kProgramKey, "Missing", std::nullopt},
+      {"Missing\\Key", "Four", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(document.ReadNumber(c.key, c.name), c.number) << c.key << " " << c.name;
+  }
   EXPECT_EQ(RegistryValue::Number(0x12345678).data, (std::vector<uint8_t>{0x78, 0x56, 0x34, 0x12}));
-  EXPECT_EQ(document.ReadNumber(kProgramKey, "four"), 0x12345678u);
-  EXPECT_EQ(document.ReadNumber(kProgramKey, "Three"), std::nullopt);
-  EXPECT_EQ(document.ReadNumber(kProgramKey, "Five"), std::nullopt);
-  EXPECT_EQ(document.ReadNumber(kProgramKey, "Dword"), std::nullopt);
-  EXPECT_EQ(document.ReadNumber(kProgramKey, "Text"), std::nullopt);
-  EXPECT_EQ(document.ReadNumber(kProgramKey, "Other"), std::nullopt);
-  EXPECT_EQ(document.ReadNumber(kProgramKey, "Missing"), std::nullopt);
-  EXPECT_EQ(document.ReadNumber("Missing\\Key", "Four"), std::nullopt);
   EXPECT_EQ(document.ReadText(kProgramKey, "Text"), "1234");
   EXPECT_EQ(document.ReadText(kProgramKey, "Four"), std::nullopt);
+}
+
+TEST(RegistryDocumentTest, AWrittenNumberKeepsItsDwordTypeAndIsOtherwiseBinary) {
+  RegistryDocument document = Parse(
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp]\n"
+      "\"Lingua\"=dword:00000000\n"
+      "\"Opzioni\"=hex:00,00,00,00\n"
+      "\"Ora\"=\"12\"\n"
+      "\"Giorno\"=hex:01,02\n");
+  document.WriteNumber(kProgramKey, "lingua", 1);
+  document.WriteNumber(kProgramKey, "Opzioni", 0x1f);
+  document.WriteNumber(kProgramKey, "Ora", 9);
+  document.WriteNumber(kProgramKey, "Giorno", 2);
+  document.WriteNumber(kProgramKey, "Min", 30);
+  EXPECT_EQ(FormatRegistryText(document),
+            "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp]\r\n"
+            "\"Lingua\"=dword:00000001\r\n"
+            "\"Opzioni\"=hex:1f,00,00,00\r\n"
+            "\"Ora\"=hex:09,00,00,00\r\n"
+            "\"Giorno\"=hex:02,00,00,00\r\n"
+            "\"Min\"=hex:1e,00,00,00\r\n\r\n");
 }
 
 TEST(RegistryDocumentTest, EditsKeepOrderAndFirstCase) {

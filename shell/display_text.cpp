@@ -1,6 +1,6 @@
 #include "shell/display_text.h"
 
-#include "shell/utf8_sequence.h"
+#include "engine/utf8_sequence.h"
 
 #include <algorithm>
 #include <cstdint>

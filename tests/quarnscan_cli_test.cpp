@@ -297,17 +297,22 @@ TEST_F(QuarnscanCli, CleanGivesBackTheHostAndKeepsItReadOnly) {
 
 TEST_F(QuarnscanCli, OptionsOfTheRunAreNeverWrittenBackButStoredOnesApply) {
   Put("EICAR.COM", "eicar.com");
-  const std::string stored =
-      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp]\r\n"
-      "\"Opzioni\"=hex:00,00,01,00\r\n\"Lingua\"=hex:01,00,00,00\r\n";
-  WriteFile(settings_, stored);
-  Outcome english = Scan({"C:"});
-  ASSERT_GE(english.Lines().size(), 3u);
-  EXPECT_EQ(english.Lines()[2], "C:\\EICAR.COM Infect of EICAR-Test-File");
-  Outcome italian = Scan({"--lang", "it", "--files", "all", "--action", "rename-ask",
-                          "--heuristics", "off", "--no", "C:"});
-  EXPECT_EQ(italian.Lines()[2], "C:\\EICAR.COM Infetto da EICAR-Test-File");
-  EXPECT_EQ(ReadFile(settings_), stored);
+  // The numbers as the program writes them, and as a person types them.
+  for (const char* lingua : {"hex:01,00,00,00", "dword:00000001"}) {
+    const std::string stored =
+        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp]\r\n"
+        "\"Opzioni\"=hex:00,00,01,00\r\n\"Lingua\"=" +
+        std::string(lingua) + "\r\n";
+    WriteFile(settings_, stored);
+    Outcome english = Scan({"C:"});
+    ASSERT_GE(english.Lines().size(), 3u) << lingua;
+    EXPECT_EQ(english.Lines()[2], "C:\\EICAR.COM Infect of EICAR-Test-File") << lingua;
+    Outcome italian = Scan({"--lang", "it", "--files", "all", "--action", "rename-ask",
+                            "--heuristics", "off", "--no", "C:"});
+    ASSERT_GE(italian.Lines().size(), 3u) << lingua;
+    EXPECT_EQ(italian.Lines()[2], "C:\\EICAR.COM Infetto da EICAR-Test-File") << lingua;
+    EXPECT_EQ(ReadFile(settings_), stored) << lingua;
+  }
 }
 
 TEST_F(QuarnscanCli, WhatKeepsTheScanFromRunningEndsWithStatusTwo) {
@@ -337,18 +342,26 @@ TEST_F(QuarnscanCli, WhatKeepsTheScanFromRunningEndsWithStatusTwo) {
 
 TEST_F(QuarnscanCli, FirstRunCopiesTheDatabaseIntoTheUserFolderAndWritesDat) {
   Put("EICAR.COM", "eicar.com");
-  const std::string xdg = scratch_.Child("xdg");
-  Outcome first =
-      Quarnscan({"--settings", settings_, "--drive", "C:=" + tree_, "C:"}, {{"XDG_DATA_HOME", xdg}})
-          .Finish();
-  EXPECT_EQ(first.exit_code, 1) << first.err;
-  const std::string user_data = xdg + "/quarnexp";
-  EXPECT_EQ(ReadFile(user_data + "/QUARN.DAT"),
-            ReadFile(std::string(QUARN_DATA_DIR) + "/QUARN.DAT"));
-  EXPECT_NE(ReadFile(settings_).find("\"DAT\"=\"" + user_data + "\""), std::string::npos)
-      << ReadFile(settings_);
-  // The log lands in the folder the first run made.
-  EXPECT_NE(ReadFile(user_data + "/QUARNEXP.LOG").find("EICAR-Test-File"), std::string::npos);
+  // A store of 0 bytes is a first run as much as a missing one.
+  for (const bool empty_file : {false, true}) {
+    const std::string what = empty_file ? "0-byte store" : "missing store";
+    const std::string settings = scratch_.Child(empty_file ? "empty.reg" : "missing.reg");
+    if (empty_file) WriteFile(settings, "");
+    const std::string xdg = scratch_.Child(empty_file ? "xdg-empty" : "xdg-missing");
+    Outcome first = Quarnscan({"--settings", settings, "--drive", "C:=" + tree_, "C:"},
+                              {{"XDG_DATA_HOME", xdg}})
+                        .Finish();
+    EXPECT_EQ(first.exit_code, 1) << what << first.err;
+    const std::string user_data = xdg + "/quarnexp";
+    EXPECT_TRUE(ReadFile(user_data + "/QUARN.DAT") ==
+                ReadFile(std::string(QUARN_DATA_DIR) + "/QUARN.DAT"))
+        << what << ": the bundled database is copied";
+    EXPECT_NE(ReadFile(settings).find("\"DAT\"=\"" + user_data + "\""), std::string::npos)
+        << what << ReadFile(settings);
+    // The log lands in the folder the first run made.
+    EXPECT_NE(ReadFile(user_data + "/QUARNEXP.LOG").find("EICAR-Test-File"), std::string::npos)
+        << what;
+  }
 }
 
 TEST_F(QuarnscanCli, LogGetsSeparatorStampAndEveryLine) {
@@ -556,16 +569,55 @@ TEST_F(QuarnscanSystemAreas, ABootVirusOnAFloppyIsReportedThenRemoved) {
   EXPECT_EQ(CountOf(declined.out, "RIMOSSO"), 0u) << declined.out;
   EXPECT_EQ(ReadFile(image), infected);
 
-  Outcome removed = Scan({"--json", "--action", "clean", "--disk", "0=" + image, "A:"});
+  Outcome removed = Scan({"--action", "clean", "--disk", "0=" + image, "A:"});
   EXPECT_EQ(removed.exit_code, 1) << removed.err;
-  const std::vector<json> boot = removed.EventsOf("boot");
-  ASSERT_EQ(boot.size(), 3u) << "found, removed, and the check after the removal";
-  EXPECT_EQ(boot[0]["virus_id"], 970);
-  EXPECT_FALSE(boot[0].contains("removed"));
-  EXPECT_EQ(boot[1]["removed"], true);
-  EXPECT_EQ(boot[2]["virus_id"], 0);
+  lines = removed.Lines();
+  ASSERT_GE(lines.size(), 7u);
+  EXPECT_EQ(
+      std::vector<std::string>(lines.begin(), lines.begin() + 7),
+      (std::vector<std::string>{"[A:]", "BOOT SECTOR:  Infetto da QTF.Boot",
+                                " * * *  RIMOSSO  * * *", "[A:]", "BOOT SECTOR: OK", " ", " "}))
+      << "the check runs once more after the removal";
   EXPECT_EQ(ReadFile(image), CleanedImage("floppy-boot-infected.img"))
       << "the original boot sector is back and nothing else changed";
+}
+
+TEST_F(QuarnscanSystemAreas, EachBootAreaVerdictIsOneEventCarryingTheRemovalTried) {
+  // The floppy family's boot sector as the first partition's boot sector of a hard disk,
+  // where the removal is tried and cannot work.
+  const std::string floppy = PutImage("floppy-boot-infected.img");
+  std::string disk(2 * 63 * 512, '\0');
+  disk.replace(63 * 512, 512, ReadFile(floppy).substr(0, 512));
+  const std::string hard_disk = scratch_.Child("hard-disk-boot-infected.img");
+  WriteFile(hard_disk, disk);
+
+  struct Case {
+    std::string what;
+    std::vector<std::string> arguments;
+    std::vector<json> verdicts;
+  } cases[] = {
+      {"floppy, removed and checked again",
+       {"--disk", "0=" + floppy, "A:"},
+       {{{"area", "boot"}, {"virus_id", 970}, {"removed", true}},
+        {{"area", "boot"}, {"virus_id", 0}}}},
+      {"hard disk's partition, removal tried",
+       {"--disk", "0x80=" + hard_disk, "C:"},
+       {{{"area", "mbr"}, {"virus_id", 0}},
+        {{"area", "boot"}, {"virus_id", 970}, {"removed", false}}}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments = {"--json", "--action", "clean"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    Outcome outcome = Scan(arguments);
+    EXPECT_EQ(outcome.exit_code, 1) << c.what << outcome.err;
+    std::vector<json> verdicts;
+    for (const json& boot : outcome.EventsOf("boot")) {
+      json verdict = {{"area", boot["area"]}, {"virus_id", boot["virus_id"]}};
+      if (boot.contains("removed")) verdict["removed"] = boot["removed"];
+      verdicts.push_back(verdict);
+    }
+    EXPECT_EQ(verdicts, c.verdicts) << c.what << "\n" << outcome.out;
+  }
 }
 
 TEST_F(QuarnscanSystemAreas, MasterBootRecordFamiliesAreFoundOnAMappedHardDisk) {

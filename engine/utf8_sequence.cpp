@@ -1,4 +1,4 @@
-#include "shell/utf8_sequence.h"
+#include "engine/utf8_sequence.h"
 
 #include <cstdint>
 
