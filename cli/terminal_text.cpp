@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "cli/utf8_repair.h"
+#include "shell/utf8_sequence.h"
 
 namespace quarn {
 namespace {
@@ -17,17 +18,13 @@ std::string TerminalSafeText(std::string_view text) {
   const std::string repaired = RepairUtf8(text);
   std::string safe;
   safe.reserve(repaired.size());
-  for (size_t at = 0; at < repaired.size(); ++at) {
-    const uint8_t byte = static_cast<uint8_t>(repaired[at]);
-    if (byte < 0x20 || byte == 0x7F) {
+  size_t at = 0;
+  while (at < repaired.size()) {
+    if (size_t control = ControlCharacterLength(repaired, at); control != 0) {
       safe += '?';
-    } else if (byte == 0xC2 && at + 1 < repaired.size() &&
-               static_cast<uint8_t>(repaired[at + 1]) <= 0x9F) {
-      // U+0080 to U+009F: some terminals act on these as they do on ESC sequences.
-      safe += '?';
-      ++at;
+      at += control;
     } else {
-      safe += static_cast<char>(byte);
+      safe += repaired[at++];
     }
   }
   return safe;

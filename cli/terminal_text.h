@@ -5,9 +5,10 @@
 
 namespace quarn {
 
-// `text` as it may be written to a terminal: control characters (C0, DEL and C1) become "?"
-// and bytes that are not UTF-8 become U+FFFD, so no file name can move the cursor, recolour
-// the screen or forge a line.
+// `text` as it may be written to a terminal: control characters (C0, DEL and C1, by the one
+// rule of ControlCharacterLength that result lines follow too) become "?" and bytes that are
+// not UTF-8 become U+FFFD, so no file name can move the cursor, recolour the screen or forge
+// a line.
 std::string TerminalSafeText(std::string_view text);
 
 // `text` cut to at most `columns` characters (code points), not splitting one.
