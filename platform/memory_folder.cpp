@@ -58,9 +58,9 @@ Result<std::unique_ptr<File>> MemoryFolder::OpenFile(const std::string& name, Op
   const std::shared_ptr<MemoryNode>& node = found->second;
   if (node->kind == EntryKind::kLink) return Failure(kAction, name, ELOOP);
   if (node->kind != EntryKind::kFile) return Failure(kAction, name, kNotRegular);
-  bool writable = mode == OpenMode::kReadWrite;
+  bool writable = mode != OpenMode::kRead;
   if (writable && !node->writable()) return Failure(kAction, name, EACCES);
-  return std::unique_ptr<File>(new MemoryFile(state_, node, writable));
+  return std::unique_ptr<File>(new MemoryFile(state_, node, writable, mode == OpenMode::kAppend));
 }
 
 Result<std::unique_ptr<File>> MemoryFolder::CreateFile(const std::string& name, uint32_t mode) {

@@ -98,6 +98,7 @@ std::optional<uint64_t> PosixFile::Size() {
 }
 
 uint32_t PosixFile::Write(const void* buffer, uint32_t length) {
+  if (appends_) return Append(buffer, length);
   const auto* in = static_cast<const uint8_t*>(buffer);
   uint32_t done = 0;
   while (done < length) {
@@ -108,6 +109,22 @@ uint32_t PosixFile::Write(const void* buffer, uint32_t length) {
     done += static_cast<uint32_t>(put);
   }
   position_ += done;
+  return done;
+}
+
+uint32_t PosixFile::Append(const void* buffer, uint32_t length) {
+  // write(), not pwrite(): with O_APPEND the kernel moves to the end and writes in one step,
+  // which is what keeps two programs' lines apart. A write cut short by a signal or a full
+  // disk goes on with the rest, which may then land after another writer's line.
+  const auto* in = static_cast<const uint8_t*>(buffer);
+  uint32_t done = 0;
+  while (done < length) {
+    ssize_t put = write(descriptor_, in + done, length - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) break;
+    done += static_cast<uint32_t>(put);
+  }
+  if (off_t end = lseek(descriptor_, 0, SEEK_CUR); end >= 0) position_ = static_cast<uint64_t>(end);
   return done;
 }
 

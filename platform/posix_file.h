@@ -22,8 +22,13 @@ class PosixFile : public File {
   // For a descriptor just opened, whose offset is known to be 0.
   PosixFile(int descriptor, uint64_t position) : descriptor_(descriptor), position_(position) {}
   // `size_when_opened`: what the opener's own fstat found, so the scan needs no other.
-  PosixFile(int descriptor, uint64_t position, uint64_t size_when_opened)
-      : descriptor_(descriptor), position_(position), size_when_opened_(size_when_opened) {}
+  // `appends`: the descriptor was opened with O_APPEND (OpenMode::kAppend), so every write
+  // goes to the end, and the position follows it there.
+  PosixFile(int descriptor, uint64_t position, uint64_t size_when_opened, bool appends = false)
+      : descriptor_(descriptor),
+        position_(position),
+        size_when_opened_(size_when_opened),
+        appends_(appends) {}
   ~PosixFile() override;
   PosixFile(const PosixFile&) = delete;
   PosixFile& operator=(const PosixFile&) = delete;
@@ -49,9 +54,12 @@ class PosixFile : public File {
   int descriptor() const { return descriptor_; }
 
  private:
+  uint32_t Append(const void* buffer, uint32_t length);
+
   int descriptor_;
   uint64_t position_ = 0;
   std::optional<uint64_t> size_when_opened_;
+  bool appends_ = false;
   FileAttributes kept_;  // hidden, system and archive as last set
 };
 

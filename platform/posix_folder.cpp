@@ -142,8 +142,9 @@ Result<std::unique_ptr<File>> PosixFolder::OpenRegular(const std::string& name, 
   constexpr std::string_view kAction = "cannot open";
   // The entry may be swapped between the look and the open: O_NONBLOCK keeps a FIFO put
   // there from blocking the open, and the check below refuses it.
-  int flags = (mode == OpenMode::kReadWrite ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK |
-              O_NOCTTY | O_CLOEXEC;
+  int flags = (mode == OpenMode::kRead ? O_RDONLY : O_RDWR) |
+              (mode == OpenMode::kAppend ? O_APPEND : 0) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
+              O_CLOEXEC;
   int descriptor = openat(descriptor_, name.c_str(), flags);
   if (descriptor < 0) return Failure(kAction, name, errno);
   struct stat after;
@@ -152,7 +153,8 @@ Result<std::unique_ptr<File>> PosixFolder::OpenRegular(const std::string& name, 
     return Status::Error(PathMessage(kAction, JoinPath(path_, name), kNotRegular));
   }
   // O_NONBLOCK stays: it changes nothing for a regular file, the only kind let through.
-  return std::unique_ptr<File>(new PosixFile(descriptor, 0, static_cast<uint64_t>(after.st_size)));
+  return std::unique_ptr<File>(new PosixFile(descriptor, 0, static_cast<uint64_t>(after.st_size),
+                                             mode == OpenMode::kAppend));
 }
 
 Result<std::unique_ptr<File>> PosixFolder::CreateFile(const std::string& name, uint32_t mode) {
