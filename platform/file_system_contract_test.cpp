@@ -441,7 +441,8 @@ TEST_P(FileSystemContractTest, AppendingHandlesWriteAfterTheLastByteWhoeverWrote
 
 TEST_P(FileSystemContractTest, OpenFileRefusesAFolder) {
   ASSERT_TRUE(root().CreateFolder("sub").ok());
-  EXPECT_FALSE(root().OpenFile("sub", OpenMode::kRead).ok());
+  EXPECT_EQ(root().OpenFile("sub", OpenMode::kRead).message(),
+            "cannot open " + backend().RootPath() + "/sub: is a folder, not a regular file");
   EXPECT_FALSE(root().OpenFile("sub", OpenMode::kReadWrite).ok());
   EXPECT_FALSE(root().OpenFile("sub", OpenMode::kAppend).ok());
 }

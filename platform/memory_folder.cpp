@@ -9,8 +9,10 @@
 namespace quarn {
 namespace {
 
-// The texts the POSIX folder gives for the same refusals.
+// The texts the POSIX folder gives for the same refusals. A special entry may stand for a
+// FIFO or a device, so it is not named further.
 constexpr std::string_view kNotRegular = "not a regular file";
+constexpr std::string_view kFolderNotRegular = "is a folder, not a regular file";
 constexpr std::string_view kLinkRefused = "is a symbolic link, which is not followed";
 constexpr std::string_view kNotSingleName = "not a single file name";
 
@@ -57,6 +59,7 @@ Result<std::unique_ptr<File>> MemoryFolder::OpenFile(const std::string& name, Op
   if (found == node_->children.end()) return Failure(kAction, name, ENOENT);
   const std::shared_ptr<MemoryNode>& node = found->second;
   if (node->kind == EntryKind::kLink) return Failure(kAction, name, ELOOP);
+  if (node->kind == EntryKind::kFolder) return Failure(kAction, name, kFolderNotRegular);
   if (node->kind != EntryKind::kFile) return Failure(kAction, name, kNotRegular);
   bool writable = mode != OpenMode::kRead;
   if (writable && !node->writable()) return Failure(kAction, name, EACCES);

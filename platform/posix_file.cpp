@@ -28,6 +28,21 @@ timespec ToTimespec(FileTime time) {
 
 }  // namespace
 
+std::string_view FileKindName(uint32_t mode) {
+  if (S_ISREG(mode)) return "a regular file";
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISLNK(mode)) return "a symbolic link";
+  return "of an unknown kind";
+}
+
+std::string NotRegularFileCause(uint32_t mode) {
+  return "is " + std::string(FileKindName(mode)) + ", not a regular file";
+}
+
 FileTime FileTimeFromParts(int64_t seconds, int64_t nanoseconds) {
   constexpr int64_t kMax = std::numeric_limits<FileTime>::max();
   constexpr int64_t kMin = std::numeric_limits<FileTime>::min();

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "platform/file.h"
 
@@ -62,6 +64,15 @@ class PosixFile : public File {
   bool appends_ = false;
   FileAttributes kept_;  // hidden, system and archive as last set
 };
+
+// What a file of type `mode` (a stat st_mode) is, for messages that refuse it: "a folder",
+// "a FIFO", "a character device", "a block device", "a socket", "a symbolic link", "a
+// regular file".
+std::string_view FileKindName(uint32_t mode);
+
+// Why a file of type `mode` is refused where a regular file is wanted: "is a FIFO, not a
+// regular file", and the like.
+std::string NotRegularFileCause(uint32_t mode);
 
 // Nanoseconds since 1970 from seconds and nanoseconds, saturated at the ends of FileTime's
 // range rather than overflowing (a hostile file may carry any time stamp).

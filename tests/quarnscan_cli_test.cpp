@@ -390,6 +390,31 @@ TEST_F(QuarnscanCli, LogThatCannotBeWrittenIsReportedOnceAndTheScanGoesOn) {
   EXPECT_EQ(CountOf(outcome.out, "Infetto da EICAR-Test-File"), 2u);
 }
 
+// Something of the log's name that is no file is named by what it is, never by the
+// "File exists" of the create that follows the failed open.
+TEST_F(QuarnscanCli, ALogThatIsNoRegularFileIsReportedByWhatItIs) {
+  Put("EICAR.COM", "eicar.com");
+  const std::string fifo = scratch_.Child("log.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string folder = scratch_.Child("logs");
+  fs::create_directories(folder);
+  const struct {
+    std::string log;
+    std::string says;
+  } cases[] = {
+      {fifo, fifo + ": is a FIFO, not a regular file"},
+      {"/dev/full", "/dev/full: is a character device, not a regular file"},
+      {folder + "/", folder + ": is a folder, not a regular file"},
+  };
+  for (const auto& c : cases) {
+    Outcome outcome = Scan({"--log", c.log, "C:"});
+    EXPECT_EQ(outcome.exit_code, 1) << c.log;
+    EXPECT_NE(outcome.err.find("quarnscan: cannot open " + c.says), std::string::npos)
+        << outcome.err;
+    EXPECT_EQ(outcome.err.find("exists"), std::string::npos) << outcome.err;
+  }
+}
+
 // ---------------------------------------------------------------- Ctrl-C
 
 TEST_F(QuarnscanCli, CtrlCStopsTheWalkAndStillWritesTotalsAndSummary) {
