@@ -9,6 +9,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/posix_file.h"
 #include "platform/settings_store.h"
 
 namespace quarn {
@@ -74,14 +75,16 @@ std::pair<std::string, std::string> SplitPath(const std::string& path) {
 }
 
 Status ReadStore(const std::string& path, StoreContent& content) {
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: a FIFO put where the store should be must not hold the program up waiting
+  // for a writer; the look that follows refuses it.
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (fd.get() < 0) {
     if (errno == ENOENT) return Status::Ok();
     return SystemError(path, "cannot open");
   }
   struct stat info;
   if (fstat(fd.get(), &info) != 0) return SystemError(path, "cannot examine");
-  if (!S_ISREG(info.st_mode)) return Status::Error(path + ": not a regular file");
+  if (!S_ISREG(info.st_mode)) return Status::Error(path + ": " + NotRegularFileCause(info.st_mode));
   content.exists = true;
   content.mode = info.st_mode & 07777;
   char buffer[16384];

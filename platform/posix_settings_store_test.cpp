@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/memory_settings_store.h"
+#include "platform/scratch_folder.h"
 #include "platform/settings_store.h"
 
 namespace quarn {
@@ -265,16 +266,36 @@ TEST_F(FileSettingsStoreTest, StoreAlreadyAsFormattedIsNotRewritten) {
   EXPECT_EQ(ReadFile(path_), "REGEDIT4\r\n\r\n[K]\r\n\r\n");
 }
 
-TEST_F(FileSettingsStoreTest, UnreadableStoreIsAnErrorNamingIt) {
-  fs::create_directories(path_);
-  auto store = OpenFileSettingsStore(path_);
-  Result<RegistryDocument> loaded = store->Load();
-  ASSERT_FALSE(loaded.ok());
-  EXPECT_TRUE(loaded.message().starts_with(path_ + ": ")) << loaded.message();
-  Status updated = store->Update([](RegistryDocument&) {});
-  ASSERT_FALSE(updated.ok());
-  EXPECT_TRUE(updated.message().starts_with(path_ + ": ")) << updated.message();
-  EXPECT_TRUE(fs::is_directory(path_));
+// Anything but a regular file where the store should be is refused by what it is, and a FIFO
+// is refused at once rather than waited on for a writer.
+TEST_F(FileSettingsStoreTest, AStoreThatIsNoRegularFileIsAnErrorNamingIt) {
+  struct Case {
+    const char* kind;
+    bool (*make)(const std::string& path);
+    const char* cause;
+  };
+  const Case cases[] = {
+      {"folder", [](const std::string& path) { return fs::create_directories(path); },
+       "is a folder, not a regular file"},
+      {"FIFO", [](const std::string& path) { return mkfifo(path.c_str(), 0600) == 0; },
+       "is a FIFO, not a regular file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kind);
+    const std::string path = folder_.path() + "/" + c.kind + ".reg";
+    ASSERT_TRUE(c.make(path));
+    auto store = OpenFileSettingsStore(path);
+    std::optional<Result<RegistryDocument>> loaded;
+    std::optional<Status> updated;
+    EXPECT_TRUE(FinishesWithoutAWriter(path, [&] {
+      loaded = store->Load();
+      updated = store->Update([](RegistryDocument& document) { document.CreateKey("K"); });
+    })) << "waited on the FIFO";
+    EXPECT_EQ(loaded->message(), path + ": " + c.cause);
+    EXPECT_EQ(updated->message(), path + ": " + c.cause);
+    EXPECT_EQ(fs::symlink_status(path).type(),
+              std::string(c.kind) == "FIFO" ? fs::file_type::fifo : fs::file_type::directory);
+  }
 }
 
 TEST_F(FileSettingsStoreTest, OversizedStoreIsRefusedNotReadWhole) {
