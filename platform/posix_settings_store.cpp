@@ -9,6 +9,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/link_chain.h"
 #include "platform/posix_file.h"
 #include "platform/settings_store.h"
 
@@ -137,19 +138,29 @@ class FileSettingsStore : public SettingsStore {
   }
 
   Status Update(const std::function<void(RegistryDocument&)>& change) override {
-    auto [folder, base] = SplitPath(path_);
-    if (base.empty()) return Status::Error(path_ + ": names a folder, not a file");
+    if (SplitPath(path_).second.empty())
+      return Status::Error(path_ + ": names a folder, not a file");
+    // A store kept as a symbolic link (a dotfile manager's) stays one: the new text replaces
+    // the file at the end of the chain, in that file's folder. The lock lies beside that
+    // file too, so that every name reaching the same store, the link and the file alike,
+    // takes the same lock.
+    Result<std::string> resolved = FollowLinkChain(path_);
+    if (!resolved) return resolved.status();
+    const std::string& store_path = *resolved;
+    auto [folder, base] = SplitPath(store_path);
+    if (base.empty()) return Status::Error(store_path + ": names a folder, not a file");
     if (Status made = CreateFolders(folder); !made) return made;
 
-    std::string lock_path = path_ + ".lock";
-    UniqueFd lock(open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    std::string lock_path = store_path + ".lock";
+    UniqueFd lock(
+        open(lock_path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
     if (lock.get() < 0) return SystemError(lock_path, "cannot open");
     while (flock(lock.get(), LOCK_EX) != 0) {
       if (errno != EINTR) return SystemError(lock_path, "cannot lock");
     }
 
     StoreContent content;
-    if (Status read = ReadStore(path_, content); !read) return read;
+    if (Status read = ReadStore(store_path, content); !read) return read;
     Result<RegistryDocument> document = Parse(content);
     if (!document) return document.status();
     if (change) change(*document);
@@ -176,8 +187,8 @@ class FileSettingsStore : public SettingsStore {
     if (temporary.Close() != 0) {
       return SystemError(cleanup.path(), "cannot close");
     }
-    if (rename(cleanup.path().c_str(), path_.c_str()) != 0) {
-      return SystemError(path_, "cannot replace");
+    if (rename(cleanup.path().c_str(), store_path.c_str()) != 0) {
+      return SystemError(store_path, "cannot replace");
     }
     cleanup.Release();
     // The lock drops when `lock` closes, after the folder is flushed.

@@ -298,6 +298,48 @@ TEST_F(FileSettingsStoreTest, AStoreThatIsNoRegularFileIsAnErrorNamingIt) {
   }
 }
 
+// A store kept as a symbolic link, as dotfile managers keep them, is written through to the
+// file the link chain ends at, in that file's folder, and stays a link; the lock lies beside
+// that file, so every name of the store shares it.
+TEST_F(FileSettingsStoreTest, ALinkedStoreIsWrittenThroughAndStaysALink) {
+  const std::string dotfiles = folder_.path() + "/dotfiles";
+  fs::create_directories(dotfiles);
+  WriteFile(dotfiles + "/quarn.reg", "REGEDIT4\r\n\r\n[K]\r\n\"old\"=\"1\"\r\n\r\n");
+  ASSERT_EQ(chmod((dotfiles + "/quarn.reg").c_str(), 0640), 0);
+  // settings.reg -> middle.reg -> dotfiles/quarn.reg, the second link relative to its folder.
+  fs::create_symlink("dotfiles/quarn.reg", folder_.path() + "/middle.reg");
+  fs::create_symlink(folder_.path() + "/middle.reg", path_);
+  auto store = OpenFileSettingsStore(path_);
+  Status updated = store->Update(
+      [](RegistryDocument& document) { document.SetValue("K", "new", RegistryValue::Text("2")); });
+  ASSERT_TRUE(updated.ok()) << updated.message();
+
+  EXPECT_TRUE(fs::is_symlink(path_));
+  EXPECT_EQ(fs::read_symlink(path_), folder_.path() + "/middle.reg");
+  EXPECT_EQ(fs::read_symlink(folder_.path() + "/middle.reg"), "dotfiles/quarn.reg");
+  EXPECT_EQ(store->Load()->ReadText("K", "new"), "2");
+  EXPECT_EQ(store->Load()->ReadText("K", "old"), "1");
+  EXPECT_EQ(fs::status(dotfiles + "/quarn.reg").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(NamesIn(dotfiles), (std::set<std::string>{"quarn.reg", "quarn.reg.lock"}));
+  EXPECT_EQ(NamesIn(folder_.path()),
+            (std::set<std::string>{"dotfiles", "middle.reg", "settings.reg"}));
+
+  // A link made before its file: the first write makes the file where the link points.
+  const std::string ahead = folder_.path() + "/ahead.reg";
+  fs::create_symlink("dotfiles/later.reg", ahead);
+  ASSERT_TRUE(OpenFileSettingsStore(ahead)->Update([](RegistryDocument&) {}).ok());
+  EXPECT_TRUE(fs::is_symlink(ahead));
+  EXPECT_EQ(ReadFile(dotfiles + "/later.reg"), "REGEDIT4\r\n\r\n");
+
+  // A loop of links is an error naming the store, and nothing is written.
+  const std::string loop = folder_.path() + "/loop.reg";
+  fs::create_symlink("loop.reg", loop);
+  Status looped = OpenFileSettingsStore(loop)->Update([](RegistryDocument&) {});
+  EXPECT_NE(looped.message().find(loop), std::string::npos) << looped.message();
+  EXPECT_TRUE(fs::is_symlink(loop));
+}
+
 TEST_F(FileSettingsStoreTest, OversizedStoreIsRefusedNotReadWhole) {
   const std::string huge = "REGEDIT4\n;" + std::string(1 << 20, 'x') + "\n";
   WriteFile(path_, huge);
