@@ -2,6 +2,8 @@
 
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "cli/exit_codes.h"
 #include "cli/interrupt_watch.h"
@@ -103,10 +105,37 @@ MemoryScanResult CheckMemory(ScanSession& session, SystemAccess& system_access,
   return result;
 }
 
+constexpr int kNoDiskMappedText = 440;
+
+// Says which images cannot be used: "Non trovato: IMAGE" for one that does not exist, as for
+// a missing target, else the cause. True when there was any.
+bool ReportImageProblems(const std::vector<ImageProblem>& problems, std::FILE* err) {
+  for (const ImageProblem& problem : problems) {
+    if (problem.missing) {
+      const std::string line = "Non trovato: " + TerminalSafeText(problem.image) + "\n";
+      std::fwrite(line.data(), 1, line.size(), err);
+    } else {
+      SayProblem(err, problem.message);
+    }
+  }
+  std::fflush(err);
+  return !problems.empty();
+}
+
 // --floppy-fix: a new boot sector for a floppy disk instead of a scan, with the messages
-// of the desktop program's boot fix.
-int FixFloppyBootSector(const ScanArguments& arguments, SystemAccess& system_access,
-                        UserInterface& ui) {
+// of the desktop program's boot fix. A drive with no disk mapped, or whose image cannot be
+// used, is told as such, rather than as a write-protected disk.
+int FixFloppyBootSector(const ScanArguments& arguments, ImageSystemAccess& system_access,
+                        UserInterface& ui, Language language, std::FILE* err) {
+  const uint8_t disk = *arguments.floppy_fix;
+  if (!system_access.HasSectors(disk)) {
+    ui.ShowMessage(kErrorCaption, std::string(LoadText(language, kNoDiskMappedText)) +
+                                      static_cast<char>('A' + disk) + ":");
+    return kExitCannotRun;
+  }
+  std::vector<ImageProblem> problems = system_access.CheckImages(/*with_memory=*/false);
+  std::erase_if(problems, [disk](const ImageProblem& problem) { return problem.disk != disk; });
+  if (ReportImageProblems(problems, err)) return kExitCannotRun;
   const FloppyBootFixResult result =
       WriteFloppyBootSector(system_access, ui, *arguments.floppy_fix, arguments.floppy_format);
   switch (result.outcome) {
@@ -121,9 +150,10 @@ int FixFloppyBootSector(const ScanArguments& arguments, SystemAccess& system_acc
   }
 }
 
-int ExitStatus(bool targets_missing, const ScanCounters& counters, bool system_area_found) {
+// `incomplete`: a target or an image was missing.
+int ExitStatus(bool incomplete, const ScanCounters& counters, bool system_area_found) {
   if (InterruptReceived()) return kExitStopped;
-  if (targets_missing) return kExitCannotRun;
+  if (incomplete) return kExitCannotRun;
   return counters.infected + counters.suspicious > 0 || system_area_found ? kExitFound
                                                                           : kExitNothingFound;
 }
@@ -163,7 +193,11 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
   ProgressLine progress(environment.err, environment.progress_on_err, environment.columns);
   TerminalInterface ui(*output, questions, progress, environment.err);
 
-  if (arguments.floppy_fix) return FixFloppyBootSector(arguments, system_access, ui);
+  if (arguments.floppy_fix) {
+    return FixFloppyBootSector(arguments, system_access, ui, language, environment.err);
+  }
+  const bool images_unusable = ReportImageProblems(
+      system_access.CheckImages(/*with_memory=*/!arguments.skip_memory_scan), environment.err);
 
   EngineState state;
   LoadRequest request;
@@ -202,7 +236,8 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
             arguments.jobs);
   }
   output->AddSummary(session.counters());
-  return ExitStatus(!targets.missing.empty(), session.counters(), ui.system_area_found());
+  const bool incomplete = !targets.missing.empty() || images_unusable;
+  return ExitStatus(incomplete, session.counters(), ui.system_area_found());
 }
 
 }  // namespace quarn

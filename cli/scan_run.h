@@ -30,8 +30,9 @@ struct ScanEnvironment {
 // databases, applies this run's options on top of the stored ones (without writing them
 // back), opens the log, scans every target that exists in order, writes the summary and
 // returns the exit status (cli/exit_codes.h). Stderr carries "CAPTION: TEXT" for message
-// boxes, "Non trovato: TARGET" for a missing target, and "quarnscan: ..." for anything that
-// kept the run from starting and for the first trouble with the log.
+// boxes, "Non trovato: TARGET" for a missing target or disk image, and "quarnscan: ..." for
+// anything that kept the run from starting, for an image that cannot be used and for the first
+// trouble with the log.
 int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environment);
 
 }  // namespace quarn

@@ -489,6 +489,56 @@ TEST_F(QuarnscanCli, AMappedFloppyGetsItsBootCheckAndAnUnmappedDiskOnlyItsHeader
   EXPECT_EQ(lines[1], " ") << "a disk without a mapping has no sectors to show";
 }
 
+// An image that cannot be used is said so, with status 2, and the other targets are still
+// scanned; a FIFO in place of an image or of the settings is refused without waiting for a
+// writer, and a floppy drive without a disk is not told as a write-protected one.
+TEST_F(QuarnscanCli, ImagesAndSettingsThatCannotBeReadAreSaidSo) {
+  Put("EICAR.COM", "eicar.com");
+  const std::string fifo = scratch_.Child("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string tiny = scratch_.Child("tiny.img");
+  WriteFile(tiny, std::string(100, '\xF6'));
+  const std::string missing = scratch_.Child("none.img");
+  const struct {
+    const char* what;
+    std::vector<std::string> arguments;
+    std::string says;
+  } cases[] = {
+      {"a missing disk image", {"--disk", "0=" + missing}, "Non trovato: " + missing + "\n"},
+      {"a disk image shorter than a sector",
+       {"--disk", "0=" + tiny},
+       "quarnscan: cannot use " + tiny + ": holds 100 bytes, less than one sector of 512\n"},
+      {"a FIFO as a disk image",
+       {"--disk", "0=" + fifo},
+       "quarnscan: cannot open " + fifo + ": is a FIFO, not a disk image or a block device\n"},
+      {"a FIFO as the memory image",
+       {"--memory-image", fifo},
+       "quarnscan: cannot open " + fifo + ": is a FIFO, not a memory image (a regular file)\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> arguments = c.arguments;
+    arguments.insert(arguments.end(), {"A:", "C:"});
+    Outcome outcome = Scan(arguments);
+    EXPECT_EQ(outcome.exit_code, 2) << c.what << "\n" << outcome.err;
+    EXPECT_NE(outcome.err.find(c.says), std::string::npos) << c.what << "\n" << outcome.err;
+    EXPECT_EQ(outcome.out.find("BOOT SECTOR: OK"), std::string::npos) << c.what;
+    EXPECT_NE(outcome.out.find("C:\\EICAR.COM Infetto da"), std::string::npos) << c.what;
+  }
+  // The boot check of the short image cannot read its sector, rather than find it clean.
+  Outcome short_image = Scan({"--disk", "0=" + tiny, "A:"});
+  EXPECT_NE(short_image.err.find("Attenzione: Impossibile leggere il Boot Sector."),
+            std::string::npos)
+      << short_image.err;
+
+  Outcome settings = Quarnscan({"--settings", fifo, "--drive", "C:=" + tree_, "C:"}, {}).Finish();
+  EXPECT_EQ(settings.exit_code, 2);
+  EXPECT_EQ(settings.err, "quarnscan: " + fifo + ": is a FIFO, not a regular file\n");
+
+  Outcome no_disk = Quarnscan({"--settings", settings_, "--floppy-fix", "b:"}, {}).Finish();
+  EXPECT_EQ(no_disk.exit_code, 2);
+  EXPECT_EQ(no_disk.err, "Errore: Nessun disco \xC3\xA8 associato all'unit\xC3\xA0 B:\n");
+}
+
 TEST_F(QuarnscanCli, TheMemoryScanRunsFirstAndReportsItsVerdict) {
   const std::string memory = scratch_.Child("memory.img");
   WriteFile(memory, std::string(1 << 20, '\0'));
