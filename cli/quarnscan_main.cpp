@@ -5,9 +5,11 @@
 #include <system_error>
 
 #include "cli/interrupt_watch.h"
+#include "cli/output_channel.h"
 #include "cli/scan_arguments.h"
 #include "cli/scan_run.h"
 #include "cli/terminal_device.h"
+#include "platform/descriptor_output.h"
 #include "platform/drive_detection.h"
 #include "platform/executable_location.h"
 #include "platform/first_run.h"
@@ -15,8 +17,10 @@
 
 int main(int argc, char** argv) {
   quarn::InstallInterruptHandler();
+  quarn::IgnoreBrokenPipes();
   quarn::ArgumentsOutcome parsed = quarn::ParseScanArguments(argc, argv);
   std::fputs(parsed.standard_output.c_str(), stdout);
+  std::fflush(stdout);
   std::fputs(parsed.standard_error.c_str(), stderr);
   if (!parsed.arguments) return parsed.exit_code;
   const quarn::ScanArguments& arguments = *parsed.arguments;
@@ -27,7 +31,11 @@ int main(int argc, char** argv) {
   std::error_code error;
   std::filesystem::path working_directory = std::filesystem::current_path(error);
 
+  // Written to directly from here on: a stdio stream drops what it holds when a write fails
+  // or is interrupted.
+  quarn::DescriptorChannel standard_output(fileno(stdout));
   quarn::ScanEnvironment environment;
+  environment.out = &standard_output;
   environment.files = files.get();
   environment.settings = settings.get();
   environment.detect_drives = &quarn::DetectMountedDrives;

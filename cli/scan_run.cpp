@@ -8,6 +8,7 @@
 #include "cli/exit_codes.h"
 #include "cli/interrupt_watch.h"
 #include "cli/json_events.h"
+#include "cli/output_channel.h"
 #include "cli/plain_output.h"
 #include "cli/scan_targets.h"
 #include "cli/terminal_interface.h"
@@ -150,7 +151,7 @@ int FixFloppyBootSector(const ScanArguments& arguments, ImageSystemAccess& syste
   }
 }
 
-// `incomplete`: a target or an image was missing.
+// `incomplete`: a target or an image was missing, or standard output could not be written.
 int ExitStatus(bool incomplete, const ScanCounters& counters, bool system_area_found) {
   if (InterruptReceived()) return kExitStopped;
   if (incomplete) return kExitCannotRun;
@@ -182,19 +183,29 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
   const Language language = RunLanguage(arguments, *settings);
   const std::optional<std::string> data_directory = DataDirectoryOverride(arguments, environment);
 
+  OutputChannel& channel = *environment.out;
   std::unique_ptr<ScanOutput> output;
   if (arguments.json) {
-    output = std::make_unique<JsonEventOutput>(environment.out);
+    output = std::make_unique<JsonEventOutput>(channel);
   } else {
-    output = std::make_unique<PlainOutput>(environment.out);
+    output = std::make_unique<PlainOutput>(channel);
   }
   ControllingTerminal terminal;
   TerminalQuestions questions(arguments.answer, terminal, &InterruptReceived);
   ProgressLine progress(environment.err, environment.progress_on_err, environment.columns);
   TerminalInterface ui(*output, questions, progress, environment.err);
+  ScanSession* running = nullptr;
+  channel.OnFailure([&](const std::string& failure) {
+    progress.Clear();
+    SayProblem(environment.err, failure);
+    // No one reads what the scan would still say: it stops at its next entry, as on Ctrl-C,
+    // and acts on no more files.
+    if (running != nullptr) running->stop_requested() = true;
+  });
 
   if (arguments.floppy_fix) {
-    return FixFloppyBootSector(arguments, system_access, ui, language, environment.err);
+    const int status = FixFloppyBootSector(arguments, system_access, ui, language, environment.err);
+    return channel.failed() ? kExitCannotRun : status;
   }
   const bool images_unusable = ReportImageProblems(
       system_access.CheckImages(/*with_memory=*/!arguments.skip_memory_scan), environment.err);
@@ -226,17 +237,20 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
 
   ScanSession session(state.signatures, state.names, state.log, ui, language,
                       RunOptions(arguments, state.options));
+  running = &session;
   if (!arguments.skip_memory_scan && CheckMemory(session, system_access, *output).virus_id != 0) {
     output->AddSummary(ScanCounters{});
-    return kExitFound;
+    return channel.failed() ? kExitCannotRun : kExitFound;
   }
-  {
+  // A scan starts with its stop request cleared: one whose output has failed already is not
+  // started at all.
+  if (!channel.failed()) {
     InterruptForwarder forwarder(session.stop_requested());
     RunScan(session, files, targets.roots, MakeBootAreaCheck(system_access, BootTargetsOf(*drives)),
             arguments.jobs);
   }
   output->AddSummary(session.counters());
-  const bool incomplete = !targets.missing.empty() || images_unusable;
+  const bool incomplete = !targets.missing.empty() || images_unusable || channel.failed();
   return ExitStatus(incomplete, session.counters(), ui.system_area_found());
 }
 

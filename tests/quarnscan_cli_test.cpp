@@ -20,6 +20,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/scratch_folder.h"
@@ -413,6 +414,59 @@ TEST_F(QuarnscanCli, ALogThatIsNoRegularFileIsReportedByWhatItIs) {
         << outcome.err;
     EXPECT_EQ(outcome.err.find("exists"), std::string::npos) << outcome.err;
   }
+}
+
+// ---------------------------------------------------------------- standard output
+
+TEST_F(QuarnscanCli, StandardOutputThatCannotBeWrittenEndsTheRunWithStatusTwo) {
+  Put("EICAR.COM", "eicar.com");
+  const struct {
+    const char* what;
+    StandardOutput output;
+    std::string cause;
+  } cases[] = {
+      {"a full disk", {.file = "/dev/full"}, "No space left on device"},
+      {"a pipe whose reader has gone", {.reader_gone = true, .file = ""}, "Broken pipe"},
+  };
+  for (const auto& c : cases) {
+    Outcome outcome = Scan({"--json", "C:"}, {}, c.output);
+    EXPECT_EQ(outcome.exit_code, 2) << c.what << "\n" << outcome.err;
+    EXPECT_EQ(CountOf(outcome.err, "quarnscan: cannot write standard output: " + c.cause + "\n"),
+              1u)
+        << c.what << "\n"
+        << outcome.err;
+  }
+}
+
+// A Ctrl-C that lands while a full pipe holds up a write interrupts that write; the event
+// must still go out whole, and so must every one after it.
+TEST_F(QuarnscanCli, CtrlCWhileStandardOutputIsFullLosesNoEvent) {
+  constexpr int kFiles = 1500;
+  const std::string eicar = Text(SampleNamed("eicar.com").bytes);
+  for (int file = 0; file < kFiles; ++file) {
+    WriteFile(tree_ + "/" + std::string(60, 'N') + std::to_string(file) + ".COM", eicar);
+  }
+  Quarnscan scan(WithFixture({"--json", "C:"}), {});
+  ASSERT_TRUE(scan.WaitUntilOutputIsFull());
+  scan.InterruptMainThread();
+  // Nothing is read until the signal has landed: room made at once would let the system
+  // finish the write before it looked at the signal, and the write would not be interrupted.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Outcome outcome = scan.Finish();
+  EXPECT_EQ(outcome.exit_code, 130) << outcome.err;
+  const std::vector<json> events = outcome.Events();
+  ASSERT_FALSE(events.empty());
+  ASSERT_EQ(events.back()["event"], "summary");
+  const size_t infected = events.back()["infected"].get<size_t>();
+  EXPECT_GT(infected, 0u);
+  EXPECT_EQ(outcome.EventsOf("detection").size(), infected);
+  size_t infected_lines = 0;
+  for (const json& line : outcome.EventsOf("line")) {
+    if (line["text"].get<std::string>().find(" Infetto da ") != std::string::npos) {
+      ++infected_lines;
+    }
+  }
+  EXPECT_EQ(infected_lines, infected);
 }
 
 // ---------------------------------------------------------------- Ctrl-C
