@@ -161,9 +161,7 @@ void JsonEventOutput::AddSummary(const ScanCounters& counters) {
 }
 
 void JsonEventOutput::Write(const std::string& event) {
-  std::fwrite(event.data(), 1, event.size(), out_);
-  std::fputc('\n', out_);
-  std::fflush(out_);
+  out_.Write(event + "\n");
 }
 
 }  // namespace quarn

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/output_channel.h"
 #include "cli/scan_output.h"
 
 namespace quarn {
@@ -27,7 +27,7 @@ std::string SummaryEvent(const ScanCounters& counters);
 class JsonEventOutput : public ScanOutput {
  public:
   // `out` is not owned and must outlive this object.
-  explicit JsonEventOutput(std::FILE* out) : out_(out) {}
+  explicit JsonEventOutput(OutputChannel& out) : out_(out) {}
 
   void AddResultLine(const ResultLine& line) override;
   void AddUnshownAction(const ResultLine& report) override;
@@ -39,7 +39,7 @@ class JsonEventOutput : public ScanOutput {
  private:
   void Write(const std::string& event);
 
-  std::FILE* out_;
+  OutputChannel& out_;
 };
 
 }  // namespace quarn

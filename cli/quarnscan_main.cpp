@@ -3,9 +3,11 @@
 #include <cstdio>
 
 #include "cli/interrupt_watch.h"
+#include "cli/output_channel.h"
 #include "cli/scan_arguments.h"
 #include "cli/scan_run.h"
 #include "cli/terminal_device.h"
+#include "platform/descriptor_output.h"
 #include "platform/drive_detection.h"
 #include "platform/executable_location.h"
 #include "platform/first_run.h"
@@ -14,8 +16,10 @@
 
 int main(int argc, char** argv) {
   quarn::InstallInterruptHandler();
+  quarn::IgnoreBrokenPipes();
   quarn::ArgumentsOutcome parsed = quarn::ParseScanArguments(argc, argv);
   std::fputs(parsed.standard_output.c_str(), stdout);
+  std::fflush(stdout);
   std::fputs(parsed.standard_error.c_str(), stderr);
   if (!parsed.arguments) return parsed.exit_code;
   const quarn::ScanArguments& arguments = *parsed.arguments;
@@ -24,7 +28,11 @@ int main(int argc, char** argv) {
   std::unique_ptr<quarn::SettingsStore> settings =
       quarn::OpenFileSettingsStore(arguments.settings_path.value_or(quarn::DefaultSettingsPath()));
 
+  // Written to directly from here on: a stdio stream drops what it holds when a write fails
+  // or is interrupted.
+  quarn::DescriptorChannel standard_output(fileno(stdout));
   quarn::ScanEnvironment environment;
+  environment.out = &standard_output;
   environment.files = files.get();
   environment.settings = settings.get();
   environment.detect_drives = &quarn::DetectMountedDrives;

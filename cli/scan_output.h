@@ -7,8 +7,8 @@
 namespace quarn {
 
 // What quarnscan puts on standard output: one plain line per result line, or JSON events.
-// Every call writes whole lines and flushes them, so a script reading a pipe sees each one
-// as the scan sends it.
+// Every call writes whole lines through an OutputChannel, so a script reading a pipe sees
+// each one as the scan sends it.
 class ScanOutput {
  public:
   virtual ~ScanOutput() = default;

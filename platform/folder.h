@@ -30,7 +30,10 @@ struct FolderIdentity {
   friend bool operator==(const FolderIdentity&, const FolderIdentity&) = default;
 };
 
-enum class OpenMode { kRead, kReadWrite };
+// kAppend opens for reading and writing, and every Write lands after the file's last byte as
+// it is at that moment, whatever other handles or programs wrote meanwhile: the write is one
+// request to the system, so lines that several writers append stay whole and none is lost.
+enum class OpenMode { kRead, kReadWrite, kAppend };
 enum class RenameMode { kNoReplace, kReplace };
 
 // An open folder. Names are single path components relative to it: the walk, the actions

@@ -83,6 +83,19 @@ TEST(RegistryTextTest, DeletionLinesRemoveWhatCameBefore) {
   EXPECT_EQ(document.SubkeysOf("A"), std::vector<std::string>{"A\\BC"});
 }
 
+// A value below a deleted key belongs to no key: a reader passes over it, as regedit does,
+// rather than refusing the whole store.
+TEST(RegistryTextTest, ValuesBelowADeletedKeyAreSkipped) {
+  RegistryDocument document = Parse(
+      "REGEDIT4\n[K]\n\"a\"=\"1\"\n[-Gone]\n\"b\"=\"2\"\n@=dword:00000001\n\"a\"=-\n"
+      "[K]\n\"c\"=\"3\"\n");
+  EXPECT_EQ(document.ValueNames("K"), (std::vector<std::string>{"a", "c"}));
+  EXPECT_FALSE(document.HasKey("Gone"));
+  RegistryDocument first_line_deleted =
+      Parse("REGEDIT4\n[-HKEY_CURRENT_USER\\Old]\n\"b\"=\"2\"\n[K]\n\"c\"=\"3\"\n");
+  EXPECT_EQ(first_line_deleted.ValueNames("K"), std::vector<std::string>{"c"});
+}
+
 TEST(RegistryTextTest, KeyWrittenAgainAfterDeletionStartsEmptyAtTheEnd) {
   RegistryDocument document =
       Parse("REGEDIT4\n[Old]\n\"a\"=\"1\"\n[Other]\n[-OLD]\n[old]\n\"b\"=\"2\"\n");
@@ -117,7 +130,7 @@ TEST(RegistryTextTest, MalformedInputNamesFileLineAndCause) {
       {"Windows Registry Editor Version 5.00\n", "line 1: the first line is not"},
       {"REGEDIT4\n\"v\"=\"x\"\n", "line 2: a value must follow a key"},
       {"REGEDIT4\n@=-\n", "line 2: a value must follow a key"},
-      {"REGEDIT4\n[K]\n[-K]\n\"v\"=\"x\"\n", "line 4: a value must follow a key"},
+      {"REGEDIT4\n[-K]\n\"v\"=\"x\"y\n", "line 3: unexpected text after the closing quote"},
       {"REGEDIT4\n[K]\n\"v\" \"x\"\n", "line 3: missing '='"},
       {"REGEDIT4\n[K]\nv=\"x\"\n", "line 3: expected a key, a value or a comment"},
       {"REGEDIT4\n[K\n", "line 2: a key line must end with ']'"},

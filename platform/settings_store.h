@@ -35,7 +35,10 @@ class SettingsStore {
 Result<RegistryDocument> ParseStoreText(std::string_view text, const std::string& location);
 
 // The store kept in a REGEDIT4 text file; the file and its folder are created on the first
-// write. The lock is `<path>.lock` beside it.
+// write. A store that is a symbolic link (or a chain of them) is written through to the file
+// the chain ends at, which is replaced in its own folder, and the link stays. The lock is
+// `<file>.lock` beside that file. Anything but a regular file there (a folder, a FIFO, a
+// device) is refused with an error naming it, without waiting on it.
 std::unique_ptr<SettingsStore> OpenFileSettingsStore(const std::string& path);
 
 // The store's location when none is given: $QUARN_SETTINGS, else

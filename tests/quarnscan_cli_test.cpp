@@ -20,6 +20,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/scratch_folder.h"
@@ -403,6 +404,84 @@ TEST_F(QuarnscanCli, LogThatCannotBeWrittenIsReportedOnceAndTheScanGoesOn) {
   EXPECT_EQ(CountOf(outcome.out, "Infetto da EICAR-Test-File"), 2u);
 }
 
+// Something of the log's name that is no file is named by what it is, never by the
+// "File exists" of the create that follows the failed open.
+TEST_F(QuarnscanCli, ALogThatIsNoRegularFileIsReportedByWhatItIs) {
+  Put("EICAR.COM", "eicar.com");
+  const std::string fifo = scratch_.Child("log.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string folder = scratch_.Child("logs");
+  fs::create_directories(folder);
+  const struct {
+    std::string log;
+    std::string says;
+  } cases[] = {
+      {fifo, fifo + ": is a FIFO, not a regular file"},
+      {"/dev/full", "/dev/full: is a character device, not a regular file"},
+      {folder + "/", folder + ": is a folder, not a regular file"},
+  };
+  for (const auto& c : cases) {
+    Outcome outcome = Scan({"--log", c.log, "C:"});
+    EXPECT_EQ(outcome.exit_code, 1) << c.log;
+    EXPECT_NE(outcome.err.find("quarnscan: cannot open " + c.says), std::string::npos)
+        << outcome.err;
+    EXPECT_EQ(outcome.err.find("exists"), std::string::npos) << outcome.err;
+  }
+}
+
+// ---------------------------------------------------------------- standard output
+
+TEST_F(QuarnscanCli, StandardOutputThatCannotBeWrittenEndsTheRunWithStatusTwo) {
+  Put("EICAR.COM", "eicar.com");
+  const struct {
+    const char* what;
+    StandardOutput output;
+    std::string cause;
+  } cases[] = {
+      {"a full disk", {.file = "/dev/full"}, "No space left on device"},
+      {"a pipe whose reader has gone", {.reader_gone = true, .file = ""}, "Broken pipe"},
+  };
+  for (const auto& c : cases) {
+    Outcome outcome = Scan({"--json", "C:"}, {}, c.output);
+    EXPECT_EQ(outcome.exit_code, 2) << c.what << "\n" << outcome.err;
+    EXPECT_EQ(CountOf(outcome.err, "quarnscan: cannot write standard output: " + c.cause + "\n"),
+              1u)
+        << c.what << "\n"
+        << outcome.err;
+  }
+}
+
+// A Ctrl-C that lands while a full pipe holds up a write interrupts that write; the event
+// must still go out whole, and so must every one after it.
+TEST_F(QuarnscanCli, CtrlCWhileStandardOutputIsFullLosesNoEvent) {
+  constexpr int kFiles = 1500;
+  const std::string eicar = Text(SampleNamed("eicar.com").bytes);
+  for (int file = 0; file < kFiles; ++file) {
+    WriteFile(tree_ + "/" + std::string(60, 'N') + std::to_string(file) + ".COM", eicar);
+  }
+  Quarnscan scan(WithFixture({"--json", "C:"}), {});
+  ASSERT_TRUE(scan.WaitUntilOutputIsFull());
+  scan.InterruptMainThread();
+  // Nothing is read until the signal has landed: room made at once would let the system
+  // finish the write before it looked at the signal, and the write would not be interrupted.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Outcome outcome = scan.Finish();
+  EXPECT_EQ(outcome.exit_code, 130) << outcome.err;
+  const std::vector<json> events = outcome.Events();
+  ASSERT_FALSE(events.empty());
+  ASSERT_EQ(events.back()["event"], "summary");
+  const size_t infected = events.back()["infected"].get<size_t>();
+  EXPECT_GT(infected, 0u);
+  EXPECT_EQ(outcome.EventsOf("detection").size(), infected);
+  size_t infected_lines = 0;
+  for (const json& line : outcome.EventsOf("line")) {
+    if (line["text"].get<std::string>().find(" Infetto da ") != std::string::npos) {
+      ++infected_lines;
+    }
+  }
+  EXPECT_EQ(infected_lines, infected);
+}
+
 // ---------------------------------------------------------------- Ctrl-C
 
 TEST_F(QuarnscanCli, CtrlCStopsTheWalkAndStillWritesTotalsAndSummary) {
@@ -475,6 +554,52 @@ TEST_F(QuarnscanCli, AMappedFloppyGetsItsBootCheckAndAnUnmappedDiskOnlyItsHeader
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[0], "[C:]");
   EXPECT_EQ(lines[1], " ") << "a disk without a mapping has no sectors to show";
+}
+
+// An image that cannot be used is said so, with status 2, and the other targets are still
+// scanned; a FIFO in place of an image is refused without waiting for a writer, and a floppy
+// drive without a disk is not told as a write-protected one.
+TEST_F(QuarnscanCli, ImagesThatCannotBeReadAreSaidSo) {
+  Put("EICAR.COM", "eicar.com");
+  const std::string fifo = scratch_.Child("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string tiny = scratch_.Child("tiny.img");
+  WriteFile(tiny, std::string(100, '\xF6'));
+  const std::string missing = scratch_.Child("none.img");
+  const struct {
+    const char* what;
+    std::vector<std::string> arguments;
+    std::string says;
+  } cases[] = {
+      {"a missing disk image", {"--disk", "0=" + missing}, "Non trovato: " + missing + "\n"},
+      {"a disk image shorter than a sector",
+       {"--disk", "0=" + tiny},
+       "quarnscan: cannot use " + tiny + ": holds 100 bytes, less than one sector of 512\n"},
+      {"a FIFO as a disk image",
+       {"--disk", "0=" + fifo},
+       "quarnscan: cannot open " + fifo + ": is a FIFO, not a disk image or a block device\n"},
+      {"a FIFO as the memory image",
+       {"--memory-image", fifo},
+       "quarnscan: cannot open " + fifo + ": is a FIFO, not a memory image (a regular file)\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> arguments = c.arguments;
+    arguments.insert(arguments.end(), {"A:", "C:"});
+    Outcome outcome = Scan(arguments);
+    EXPECT_EQ(outcome.exit_code, 2) << c.what << "\n" << outcome.err;
+    EXPECT_NE(outcome.err.find(c.says), std::string::npos) << c.what << "\n" << outcome.err;
+    EXPECT_EQ(outcome.out.find("BOOT SECTOR: OK"), std::string::npos) << c.what;
+    EXPECT_NE(outcome.out.find("C:\\EICAR.COM Infetto da"), std::string::npos) << c.what;
+  }
+  // The boot check of the short image cannot read its sector, rather than find it clean.
+  Outcome short_image = Scan({"--disk", "0=" + tiny, "A:"});
+  EXPECT_NE(short_image.err.find("Attenzione: Impossibile leggere il Boot Sector."),
+            std::string::npos)
+      << short_image.err;
+
+  Outcome no_disk = Quarnscan({"--settings", settings_, "--floppy-fix", "b:"}, {}).Finish();
+  EXPECT_EQ(no_disk.exit_code, 2);
+  EXPECT_EQ(no_disk.err, "Errore: Nessun disco \xC3\xA8 associato all'unit\xC3\xA0 B:\n");
 }
 
 TEST_F(QuarnscanCli, TheMemoryScanRunsFirstAndReportsItsVerdict) {
