@@ -31,7 +31,7 @@ TEST(WellFormedUtf8Length, CountsWholeSequencesAndRefusesEveryIllFormedOne) {
       {"\xF4\x90\x80\x80", 0, 0},  // beyond U+10FFFF
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(WellFormedUtf8Length(c.text, c.at), c.length) << testing::PrintToString(c.text);
+    EXPECT_EQ(WellFormedUtf8Length(c.text, c.at), c.length) << ::testing::PrintToString(c.text);
   }
 }
 

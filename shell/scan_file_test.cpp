@@ -116,7 +116,7 @@ TEST_F(ScanFileTest, DeleteAndRenameFollowTheAnswer) {
   EXPECT_EQ(ui_.lines.back().new_path, "C:\\B.VOC");
   EXPECT_EQ(session_->counters().renamed, 1u);
 
-  files_.AddFile("/d/C.\xC3\x89XE", kEicarText);
+  files_.AddFile("/d/C.\xC3\x89XE", testing::kEicarText);
   Scan("C.\xC3\x89XE", Action(kActionRenameAuto));
   EXPECT_TRUE(files_.Exists("/d/C.VXE"));
   EXPECT_EQ(ui_.lines.back().new_path, "C:\\C.VXE");
