@@ -88,17 +88,6 @@ std::vector<std::string> ResultLineEvents(const ResultLine& line) {
     case ReportKind::kAction:
       events.push_back(ActionEvent(line));
       break;
-    case ReportKind::kBoot: {
-      Event boot = Named("boot");
-      boot["target"] = RepairUtf8(line.path);
-      boot["area"] = line.boot_area;
-      boot["virus_id"] = line.virus_id;
-      boot["variant"] = line.variant;
-      boot["suspicious"] = line.suspicious;
-      if (line.removed) boot["removed"] = *line.removed;
-      events.push_back(Serialize(boot));
-      break;
-    }
   }
   return events;
 }
@@ -112,6 +101,17 @@ std::string ActionEvent(const ResultLine& line) {
     action["new_path"] = RepairUtf8(line.new_path);
   }
   return Serialize(action);
+}
+
+std::string BootEvent(const BootVerdict& verdict) {
+  Event boot = Named("boot");
+  boot["target"] = RepairUtf8(verdict.target);
+  boot["area"] = verdict.area;
+  boot["virus_id"] = verdict.virus_id;
+  boot["variant"] = verdict.variant;
+  boot["suspicious"] = verdict.suspicious;
+  if (verdict.removed) boot["removed"] = *verdict.removed;
+  return Serialize(boot);
 }
 
 std::string MessageEvent(std::string_view caption, std::string_view text) {
@@ -141,6 +141,10 @@ void JsonEventOutput::AddUnshownAction(const ResultLine& report) {
   Write(ActionEvent(report));
 }
 
+void JsonEventOutput::AddBootVerdict(const BootVerdict& verdict) {
+  Write(BootEvent(verdict));
+}
+
 void JsonEventOutput::AddMemoryVerdict(uint32_t virus_id, std::string_view name) {
   Event memory = Named("memory");
   memory["virus_id"] = virus_id;
@@ -157,9 +161,7 @@ void JsonEventOutput::AddSummary(const ScanCounters& counters) {
 }
 
 void JsonEventOutput::Write(const std::string& event) {
-  std::fwrite(event.data(), 1, event.size(), out_);
-  std::fputc('\n', out_);
-  std::fflush(out_);
+  out_.Write(event + "\n");
 }
 
 }  // namespace quarn

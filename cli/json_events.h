@@ -1,10 +1,10 @@
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/output_channel.h"
 #include "cli/scan_output.h"
 
 namespace quarn {
@@ -18,6 +18,8 @@ namespace quarn {
 std::vector<std::string> ResultLineEvents(const ResultLine& line);
 // The action event of an attempt, shown with a line or not.
 std::string ActionEvent(const ResultLine& line);
+// The one "boot" event of a boot area's verdict; "removed" only when a removal was tried.
+std::string BootEvent(const BootVerdict& verdict);
 std::string MessageEvent(std::string_view caption, std::string_view text);
 std::string SummaryEvent(const ScanCounters& counters);
 
@@ -25,10 +27,11 @@ std::string SummaryEvent(const ScanCounters& counters);
 class JsonEventOutput : public ScanOutput {
  public:
   // `out` is not owned and must outlive this object.
-  explicit JsonEventOutput(std::FILE* out) : out_(out) {}
+  explicit JsonEventOutput(OutputChannel& out) : out_(out) {}
 
   void AddResultLine(const ResultLine& line) override;
   void AddUnshownAction(const ResultLine& report) override;
+  void AddBootVerdict(const BootVerdict& verdict) override;
   void AddMemoryVerdict(uint32_t virus_id, std::string_view name) override;
   void AddMessage(std::string_view caption, std::string_view text) override;
   void AddSummary(const ScanCounters& counters) override;
@@ -36,7 +39,7 @@ class JsonEventOutput : public ScanOutput {
  private:
   void Write(const std::string& event);
 
-  std::FILE* out_;
+  OutputChannel& out_;
 };
 
 }  // namespace quarn

@@ -1,9 +1,10 @@
 #include "cli/json_events.h"
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
 #include <string>
 
 namespace quarn {
@@ -81,6 +82,20 @@ TEST(JsonEvents, ActionsNameWhatWasDoneAndOnlyRenameHasNewPath) {
   EXPECT_EQ(rename_event["new_path"], "C:\\X.VOM");
 }
 
+TEST(JsonEvents, BootVerdictCarriesRemovedOnlyWhenARemovalWasTried) {
+  BootVerdict verdict;
+  verdict.target = "A:";
+  verdict.area = "boot";
+  verdict.virus_id = 970;
+  verdict.virus_name = "QTF.Boot";
+  EXPECT_EQ(BootEvent(verdict), R"({"event":"boot","target":"A:","area":"boot","virus_id":970,)"
+                                R"("variant":false,"suspicious":false})");
+  for (const bool removed : {true, false}) {
+    verdict.removed = removed;
+    EXPECT_EQ(json::parse(BootEvent(verdict))["removed"], removed);
+  }
+}
+
 TEST(JsonEvents, FileNameBytesThatAreNotUtf8BecomeReplacementCharacters) {
   ResultLine line = FileLine(ReportKind::kDetection);
   line.path = "C:\\B\xFF.COM";
@@ -106,19 +121,22 @@ TEST(JsonEvents, SummaryHasEverySevenCounters) {
 }
 
 TEST(JsonEvents, OutputWritesOneEventPerLine) {
-  char* buffer = nullptr;
-  size_t size = 0;
-  std::FILE* stream = open_memstream(&buffer, &size);
-  ASSERT_NE(stream, nullptr);
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
   {
-    JsonEventOutput output(stream);
+    DescriptorChannel channel(ends[1]);
+    JsonEventOutput output(channel);
     output.AddResultLine(FileLine(ReportKind::kSuspicious));
     output.AddMessage("Errore", "x");
     output.AddSummary(ScanCounters{});
   }
-  std::fclose(stream);
-  std::string written(buffer, size);
-  std::free(buffer);
+  close(ends[1]);
+  std::string written;
+  char buffer[4096];
+  for (ssize_t got; (got = read(ends[0], buffer, sizeof buffer)) > 0;) {
+    written.append(buffer, static_cast<size_t>(got));
+  }
+  close(ends[0]);
   std::vector<std::string> kinds;
   size_t at = 0;
   while (at < written.size()) {

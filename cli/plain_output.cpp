@@ -3,9 +3,7 @@
 namespace quarn {
 
 void PlainOutput::AddResultLine(const ResultLine& line) {
-  std::fwrite(line.text.data(), 1, line.text.size(), out_);
-  std::fputc('\n', out_);
-  std::fflush(out_);
+  out_.Write(line.text + "\n");
 }
 
 }  // namespace quarn

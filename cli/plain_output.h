@@ -1,7 +1,6 @@
 #pragma once
 
-#include <cstdio>
-
+#include "cli/output_channel.h"
 #include "cli/scan_output.h"
 
 namespace quarn {
@@ -11,14 +10,14 @@ namespace quarn {
 class PlainOutput : public ScanOutput {
  public:
   // `out` is not owned and must outlive this object.
-  explicit PlainOutput(std::FILE* out) : out_(out) {}
+  explicit PlainOutput(OutputChannel& out) : out_(out) {}
 
   void AddResultLine(const ResultLine& line) override;
   void AddMessage(std::string_view, std::string_view) override {}
   void AddSummary(const ScanCounters&) override {}
 
  private:
-  std::FILE* out_;
+  OutputChannel& out_;
 };
 
 }  // namespace quarn

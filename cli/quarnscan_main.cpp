@@ -1,22 +1,25 @@
 // quarnscan: the scanner in a terminal, for scripts, servers and tests. Its command line,
 // output and exit status are a contract: docs/scanner-cli.md.
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 #include "cli/interrupt_watch.h"
+#include "cli/output_channel.h"
 #include "cli/scan_arguments.h"
 #include "cli/scan_run.h"
 #include "cli/terminal_device.h"
+#include "platform/descriptor_output.h"
 #include "platform/drive_detection.h"
 #include "platform/executable_location.h"
 #include "platform/first_run.h"
+#include "platform/path_names.h"
 #include "platform/posix_folder.h"
 
 int main(int argc, char** argv) {
   quarn::InstallInterruptHandler();
+  quarn::IgnoreBrokenPipes();
   quarn::ArgumentsOutcome parsed = quarn::ParseScanArguments(argc, argv);
   std::fputs(parsed.standard_output.c_str(), stdout);
+  std::fflush(stdout);
   std::fputs(parsed.standard_error.c_str(), stderr);
   if (!parsed.arguments) return parsed.exit_code;
   const quarn::ScanArguments& arguments = *parsed.arguments;
@@ -24,14 +27,16 @@ int main(int argc, char** argv) {
   std::unique_ptr<quarn::FileSystem> files = quarn::OpenPosixFileSystem();
   std::unique_ptr<quarn::SettingsStore> settings =
       quarn::OpenFileSettingsStore(arguments.settings_path.value_or(quarn::DefaultSettingsPath()));
-  std::error_code error;
-  std::filesystem::path working_directory = std::filesystem::current_path(error);
 
+  // Written to directly from here on: a stdio stream drops what it holds when a write fails
+  // or is interrupted.
+  quarn::DescriptorChannel standard_output(fileno(stdout));
   quarn::ScanEnvironment environment;
+  environment.out = &standard_output;
   environment.files = files.get();
   environment.settings = settings.get();
   environment.detect_drives = &quarn::DetectMountedDrives;
-  environment.working_directory = error ? std::string("/") : working_directory.string();
+  environment.working_directory = quarn::WorkingFolderPath();
   environment.bundled_data_directory = quarn::BundledDataDirectory();
   environment.user_data_directory = quarn::DefaultUserDataDirectory();
   environment.progress_on_err = quarn::IsTerminal(stderr);

@@ -7,8 +7,8 @@
 namespace quarn {
 
 // What quarnscan puts on standard output: one plain line per result line, or JSON events.
-// Every call writes whole lines and flushes them, so a script reading a pipe sees each one
-// as the scan sends it.
+// Every call writes whole lines through an OutputChannel, so a script reading a pipe sees
+// each one as the scan sends it.
 class ScanOutput {
  public:
   virtual ~ScanOutput() = default;
@@ -19,6 +19,8 @@ class ScanOutput {
   virtual void AddMemoryVerdict(uint32_t /*virus_id*/, std::string_view /*name*/) {}
   // An action attempt that failed without a result line.
   virtual void AddUnshownAction(const ResultLine& /*report*/) {}
+  // A boot area's verdict, once, after the lines that showed it.
+  virtual void AddBootVerdict(const BootVerdict& /*verdict*/) {}
   // A message box's caption and text (standard error carries them as well).
   virtual void AddMessage(std::string_view caption, std::string_view text) = 0;
   // The counters of a run that loaded the databases; the last thing written.

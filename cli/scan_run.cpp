@@ -2,10 +2,13 @@
 
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "cli/exit_codes.h"
 #include "cli/interrupt_watch.h"
 #include "cli/json_events.h"
+#include "cli/output_channel.h"
 #include "cli/plain_output.h"
 #include "cli/scan_targets.h"
 #include "cli/terminal_interface.h"
@@ -103,10 +106,37 @@ MemoryScanResult CheckMemory(ScanSession& session, SystemAccess& system_access,
   return result;
 }
 
+constexpr int kNoDiskMappedText = 440;
+
+// Says which images cannot be used: "Non trovato: IMAGE" for one that does not exist, as for
+// a missing target, else the cause. True when there was any.
+bool ReportImageProblems(const std::vector<ImageProblem>& problems, std::FILE* err) {
+  for (const ImageProblem& problem : problems) {
+    if (problem.missing) {
+      const std::string line = "Non trovato: " + TerminalSafeText(problem.image) + "\n";
+      std::fwrite(line.data(), 1, line.size(), err);
+    } else {
+      SayProblem(err, problem.message);
+    }
+  }
+  std::fflush(err);
+  return !problems.empty();
+}
+
 // --floppy-fix: a new boot sector for a floppy disk instead of a scan, with the messages
-// of the desktop program's boot fix.
-int FixFloppyBootSector(const ScanArguments& arguments, SystemAccess& system_access,
-                        UserInterface& ui) {
+// of the desktop program's boot fix. A drive with no disk mapped, or whose image cannot be
+// used, is told as such, rather than as a write-protected disk.
+int FixFloppyBootSector(const ScanArguments& arguments, ImageSystemAccess& system_access,
+                        UserInterface& ui, Language language, std::FILE* err) {
+  const uint8_t disk = *arguments.floppy_fix;
+  if (!system_access.HasSectors(disk)) {
+    ui.ShowMessage(kErrorCaption, std::string(LoadText(language, kNoDiskMappedText)) +
+                                      static_cast<char>('A' + disk) + ":");
+    return kExitCannotRun;
+  }
+  std::vector<ImageProblem> problems = system_access.CheckImages(/*with_memory=*/false);
+  std::erase_if(problems, [disk](const ImageProblem& problem) { return problem.disk != disk; });
+  if (ReportImageProblems(problems, err)) return kExitCannotRun;
   const FloppyBootFixResult result =
       WriteFloppyBootSector(system_access, ui, *arguments.floppy_fix, arguments.floppy_format);
   switch (result.outcome) {
@@ -121,9 +151,10 @@ int FixFloppyBootSector(const ScanArguments& arguments, SystemAccess& system_acc
   }
 }
 
-int ExitStatus(bool targets_missing, const ScanCounters& counters, bool system_area_found) {
+// `incomplete`: a target or an image was missing, or standard output could not be written.
+int ExitStatus(bool incomplete, const ScanCounters& counters, bool system_area_found) {
   if (InterruptReceived()) return kExitStopped;
-  if (targets_missing) return kExitCannotRun;
+  if (incomplete) return kExitCannotRun;
   return counters.infected + counters.suspicious > 0 || system_area_found ? kExitFound
                                                                           : kExitNothingFound;
 }
@@ -137,7 +168,8 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
     SayProblem(environment.err, settings.message());
     return kExitCannotRun;
   }
-  Result<DriveMap> drives = ChooseDriveMap(arguments.drives, *settings, environment.detect_drives);
+  Result<DriveMap> drives = ChooseDriveMap(arguments.drives, *settings, environment.detect_drives,
+                                           environment.working_directory);
   if (!drives) {
     SayProblem(environment.err, drives.message());
     return kExitCannotRun;
@@ -152,18 +184,32 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
   const Language language = RunLanguage(arguments, *settings);
   const std::optional<std::string> data_directory = DataDirectoryOverride(arguments, environment);
 
+  OutputChannel& channel = *environment.out;
   std::unique_ptr<ScanOutput> output;
   if (arguments.json) {
-    output = std::make_unique<JsonEventOutput>(environment.out);
+    output = std::make_unique<JsonEventOutput>(channel);
   } else {
-    output = std::make_unique<PlainOutput>(environment.out);
+    output = std::make_unique<PlainOutput>(channel);
   }
   ControllingTerminal terminal;
   TerminalQuestions questions(arguments.answer, terminal, &InterruptReceived);
   ProgressLine progress(environment.err, environment.progress_on_err, environment.columns);
   TerminalInterface ui(*output, questions, progress, environment.err);
+  ScanSession* running = nullptr;
+  channel.OnFailure([&](const std::string& failure) {
+    progress.Clear();
+    SayProblem(environment.err, failure);
+    // No one reads what the scan would still say: it stops at its next entry, as on Ctrl-C,
+    // and acts on no more files.
+    if (running != nullptr) running->stop_requested() = true;
+  });
 
-  if (arguments.floppy_fix) return FixFloppyBootSector(arguments, system_access, ui);
+  if (arguments.floppy_fix) {
+    const int status = FixFloppyBootSector(arguments, system_access, ui, language, environment.err);
+    return channel.failed() ? kExitCannotRun : status;
+  }
+  const bool images_unusable = ReportImageProblems(
+      system_access.CheckImages(/*with_memory=*/!arguments.skip_memory_scan), environment.err);
 
   EngineState state;
   LoadRequest request;
@@ -184,6 +230,10 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
 
   ResolvedTargets targets =
       ResolveTargets(arguments.targets, *drives, files, environment.working_directory);
+  if (!targets.refusal.empty()) {
+    SayProblem(environment.err, targets.refusal);
+    return kExitCannotRun;
+  }
   for (const std::string& missing : targets.missing) {
     const std::string line = "Non trovato: " + TerminalSafeText(missing) + "\n";
     std::fwrite(line.data(), 1, line.size(), environment.err);
@@ -192,17 +242,21 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
 
   ScanSession session(state.signatures, state.names, state.log, ui, language,
                       RunOptions(arguments, state.options));
+  running = &session;
   if (!arguments.skip_memory_scan && CheckMemory(session, system_access, *output).virus_id != 0) {
     output->AddSummary(ScanCounters{});
-    return kExitFound;
+    return channel.failed() ? kExitCannotRun : kExitFound;
   }
-  {
+  // A scan starts with its stop request cleared: one whose output has failed already is not
+  // started at all.
+  if (!channel.failed()) {
     InterruptForwarder forwarder(session.stop_requested());
     RunScan(session, files, targets.roots, MakeBootAreaCheck(system_access, BootTargetsOf(*drives)),
             arguments.jobs);
   }
   output->AddSummary(session.counters());
-  return ExitStatus(!targets.missing.empty(), session.counters(), ui.system_area_found());
+  const bool incomplete = !targets.missing.empty() || images_unusable || channel.failed();
+  return ExitStatus(incomplete, session.counters(), ui.system_area_found());
 }
 
 }  // namespace quarn

@@ -1,6 +1,9 @@
 #include "cli/scan_targets.h"
 
+#include <algorithm>
 #include <optional>
+
+#include "platform/path_names.h"
 
 #include "platform/file_contents.h"
 
@@ -14,9 +17,17 @@ bool IsDriveTarget(const std::string& target) {
          (target.size() == 2 || target[2] == '\\' || target[2] == '/');
 }
 
-// The root for a host path, or nothing when it names no folder and no regular file.
+// Links the user names are followed, up to this many in a row (a loop ends there).
+constexpr int kMaxNamedLinks = 40;
+
+bool IsRelativeHostTarget(const std::string& target) {
+  return !target.empty() && target[0] != '/' && !IsDriveTarget(target);
+}
+
+// The root for a host path, or nothing when it names no folder and no regular file. A link
+// in the path's last component is followed, to what it names: the user named it.
 std::optional<ScanRoot> RootOf(const std::string& host_path, const DriveMap& drives,
-                               FileSystem& files) {
+                               FileSystem& files, int links_left = kMaxNamedLinks) {
   ScanRoot root;
   if (files.OpenFolder(host_path)) {
     root.display_path = drives.DisplayPath(host_path);
@@ -27,8 +38,11 @@ std::optional<ScanRoot> RootOf(const std::string& host_path, const DriveMap& dri
   auto [folder_path, name] = SplitHostPath(host_path);
   auto folder = files.OpenFolder(folder_path);
   // OpenFile takes regular files only: a FIFO, a device or a link is not scanned.
-  if (!folder || name.empty() || !(*folder)->OpenFile(name, OpenMode::kRead)) {
-    return std::nullopt;
+  if (!folder || name.empty()) return std::nullopt;
+  if (!(*folder)->OpenFile(name, OpenMode::kRead)) {
+    Result<std::string> target = files.ReadLink(host_path);
+    if (!target || target->empty() || links_left == 0) return std::nullopt;
+    return RootOf(AbsoluteHostPath(*target, folder_path), drives, files, links_left - 1);
   }
   root.display_path = drives.DisplayPath(folder_path);
   root.host_path = folder_path;
@@ -39,31 +53,18 @@ std::optional<ScanRoot> RootOf(const std::string& host_path, const DriveMap& dri
 
 }  // namespace
 
-std::string AbsoluteHostPath(const std::string& path, const std::string& working_directory) {
-  const std::string joined =
-      !path.empty() && path[0] == '/' ? path : working_directory + "/" + path;
-  std::vector<std::string> components;
-  size_t at = 0;
-  while (at <= joined.size()) {
-    size_t slash = joined.find('/', at);
-    if (slash == std::string::npos) slash = joined.size();
-    const std::string component = joined.substr(at, slash - at);
-    if (component == "..") {
-      if (!components.empty()) components.pop_back();
-    } else if (!component.empty() && component != ".") {
-      components.push_back(component);
-    }
-    at = slash + 1;
-  }
-  if (components.empty()) return "/";
-  std::string absolute;
-  for (const std::string& component : components) absolute += "/" + component;
-  return absolute;
-}
-
 ResolvedTargets ResolveTargets(const std::vector<std::string>& targets, const DriveMap& drives,
                                FileSystem& files, const std::string& working_directory) {
   ResolvedTargets resolved;
+  if (working_directory.empty()) {
+    auto relative = std::find_if(targets.begin(), targets.end(), IsRelativeHostTarget);
+    if (relative != targets.end()) {
+      resolved.refusal = "\"" + *relative +
+                         "\" is a relative path, and the working folder cannot be named (was it "
+                         "deleted?)";
+      return resolved;
+    }
+  }
   for (const std::string& target : targets) {
     std::string host_path;
     if (target.empty()) {
@@ -72,7 +73,7 @@ ResolvedTargets ResolveTargets(const std::vector<std::string>& targets, const Dr
     }
     if (IsDriveTarget(target)) {
       const Drive* drive = drives.Find(target[0]);
-      if (drive != nullptr && !drive->HasFiles() && target.size() == 2) {
+      if (drive != nullptr && !drive->HasFiles() && target.size() <= 3) {
         ScanRoot root;
         root.display_path = std::string(1, drive->letter) + ":";
         root.drive_icon = DriveIcon(drive);

@@ -15,13 +15,15 @@ class ScanTargets : public ::testing::Test {
     ASSERT_TRUE(files_.AddFile("/outside/C.COM", "c"));
     ASSERT_TRUE(files_.AddSpecial("/srv/dos/FIFO"));
     ASSERT_TRUE(files_.AddLink("/srv/dos/LINK.COM", "/srv/dos/B.EXE"));
+    ASSERT_TRUE(files_.AddLink("/srv/dos/REL.COM", "UTIL/../UTIL/A.COM"));
+    ASSERT_TRUE(files_.AddLink("/srv/dos/LOOP", "LOOP"));
     ASSERT_TRUE(drives_.Add(Drive{'C', "/srv", DriveType::kFixed}));
     ASSERT_TRUE(drives_.Add(Drive{'E', "/srv/cd", DriveType::kCdRom}));
     ASSERT_TRUE(drives_.AddDriveWithoutFiles('A', DriveType::kRemovable));
   }
 
-  ResolvedTargets Resolve(std::vector<std::string> targets) {
-    return ResolveTargets(targets, drives_, files_, "/srv/dos");
+  ResolvedTargets Resolve(std::vector<std::string> targets, std::string working = "/srv/dos") {
+    return ResolveTargets(targets, drives_, files_, working);
   }
 
   MemoryFileSystem files_;
@@ -52,10 +54,17 @@ TEST_F(ScanTargets, FoldersBecomeRootsShownAsTheDriveMapShowsThem) {
   EXPECT_EQ(resolved.roots.front().drive_icon, ResultIcon::kHardDisk);
 }
 
+// A link the user names is followed to the file it names, which is the one scanned and acted
+// on; links met in a walk never are.
 TEST_F(ScanTargets, RegularFileIsScannedAloneInItsFolder) {
-  ResolvedTargets resolved = Resolve({"B.EXE", "C:\\dos\\UTIL\\A.COM", "/outside/C.COM"});
+  ResolvedTargets resolved =
+      Resolve({"B.EXE", "C:\\dos\\UTIL\\A.COM", "/outside/C.COM", "LINK.COM", "C:\\dos\\REL.COM"});
   ASSERT_TRUE(resolved.missing.empty());
-  ASSERT_EQ(resolved.roots.size(), 3u);
+  ASSERT_EQ(resolved.roots.size(), 5u);
+  EXPECT_EQ(resolved.roots[3].host_path, "/srv/dos");
+  EXPECT_EQ(resolved.roots[3].single_file, "B.EXE");
+  EXPECT_EQ(resolved.roots[4].display_path, "C:\\dos\\UTIL");
+  EXPECT_EQ(resolved.roots[4].single_file, "A.COM");
   EXPECT_EQ(resolved.roots[0].display_path, "C:\\dos");
   EXPECT_EQ(resolved.roots[0].host_path, "/srv/dos");
   EXPECT_EQ(resolved.roots[0].single_file, "B.EXE");
@@ -67,31 +76,34 @@ TEST_F(ScanTargets, RegularFileIsScannedAloneInItsFolder) {
 
 TEST_F(ScanTargets, WhatNamesNoFolderOrFileIsMissingAndTheRestStillResolve) {
   ResolvedTargets resolved =
-      Resolve({"nothing", "Q:", "C:\\NOPE", "FIFO", "LINK.COM", "", "C:\\..\\..", "B.EXE"});
-  EXPECT_EQ(resolved.missing, (std::vector<std::string>{"nothing", "Q:", "C:\\NOPE", "FIFO",
-                                                        "LINK.COM", "", "C:\\..\\.."}));
+      Resolve({"nothing", "Q:", "C:\\NOPE", "FIFO", "LOOP", "", "C:\\..\\..", "B.EXE"});
+  EXPECT_EQ(resolved.missing, (std::vector<std::string>{"nothing", "Q:", "C:\\NOPE", "FIFO", "LOOP",
+                                                        "", "C:\\..\\.."}));
   ASSERT_EQ(resolved.roots.size(), 1u);
   EXPECT_EQ(resolved.roots[0].single_file, "B.EXE");
 }
 
 TEST_F(ScanTargets, DriveWithoutFilesIsARootWithNothingToWalk) {
-  ResolvedTargets resolved = Resolve({"a:"});
-  ASSERT_EQ(resolved.roots.size(), 1u);
-  EXPECT_EQ(resolved.roots[0].display_path, "A:");
-  EXPECT_EQ(resolved.roots[0].host_path, "");
-  EXPECT_EQ(resolved.roots[0].drive_icon, ResultIcon::kFloppy);
+  ResolvedTargets resolved = Resolve({"a:", "A:\\", "a:/"});
+  ASSERT_EQ(resolved.roots.size(), 3u);
+  for (const ScanRoot& root : resolved.roots) {
+    EXPECT_EQ(root.display_path, "A:");
+    EXPECT_EQ(root.host_path, "");
+    EXPECT_EQ(root.drive_icon, ResultIcon::kFloppy);
+  }
   EXPECT_EQ(Resolve({"A:\\DOS"}).missing, (std::vector<std::string>{"A:\\DOS"}));
 }
 
-TEST(AbsoluteHostPath, WorksOutDotsInTheText) {
-  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
-      {"/a/b", "/w", "/a/b"},      {"b", "/w", "/w/b"},     {"./b/", "/w", "/w/b"},
-      {"../b", "/w/x", "/w/b"},    {"../../..", "/w", "/"}, {".", "/", "/"},
-      {"a//b/./c", "/", "/a/b/c"}, {"/a/b/..", "/w", "/a"},
-  };
-  for (const auto& [path, working, expected] : cases) {
-    EXPECT_EQ(AbsoluteHostPath(path, working), expected) << path << " in " << working;
-  }
+// Without a working folder a relative target would be taken from somewhere else (the root,
+// once): the whole run is refused before anything is scanned or changed.
+TEST_F(ScanTargets, ARelativeTargetWithoutAWorkingFolderRefusesTheRun) {
+  ResolvedTargets refused = Resolve({"/outside", "dos/B.EXE"}, "");
+  EXPECT_TRUE(refused.roots.empty());
+  EXPECT_NE(refused.refusal.find("\"dos/B.EXE\" is a relative path"), std::string::npos)
+      << refused.refusal;
+  ResolvedTargets absolute = Resolve({"/outside", "C:\\dos", "a:"}, "");
+  EXPECT_TRUE(absolute.refusal.empty());
+  EXPECT_EQ(absolute.roots.size(), 3u);
 }
 
 }  // namespace

@@ -21,14 +21,16 @@ bool TerminalInterface::Ask(std::string_view caption, std::string_view text) {
 
 void TerminalInterface::AddResultLine(const ResultLine& line) {
   progress_.Clear();
-  if (line.kind == ReportKind::kBoot && (line.virus_id != 0 || line.suspicious)) {
-    system_area_found_ = true;
-  }
   output_.AddResultLine(line);
 }
 
 void TerminalInterface::ReportUnshownAction(const ResultLine& report) {
   output_.AddUnshownAction(report);
+}
+
+void TerminalInterface::ReportBootVerdict(const BootVerdict& verdict) {
+  if (verdict.virus_id != 0 || verdict.suspicious) system_area_found_ = true;
+  output_.AddBootVerdict(verdict);
 }
 
 void TerminalInterface::SetStatusText(StatusPart part, std::string_view text) {

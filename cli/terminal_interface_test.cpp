@@ -119,6 +119,11 @@ TEST(ProgressLine, ComposedTextIsSafeAndNeverWraps) {
   EXPECT_EQ(ProgressLine::Compose("File Totali: 12", "C:\\DOS\\D1\\D2\\D3", 29),
             "File Totali: 12  ...D1\\D2\\D3");
   EXPECT_EQ(ProgressLine::Compose("File Totali: 1234567", "C:\\DOS", 10), "File Tota");
+  // Wide characters take two columns each: the folder is cut by what the terminal draws.
+  const std::string wide_folder =
+      "C:\\\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\\\xE8\xB3\x87\xE6\x96\x99";
+  EXPECT_EQ(ProgressLine::Compose("File Totali: 12", wide_folder, 29),
+            "File Totali: 12  ..." + wide_folder.substr(9));
   EXPECT_EQ(ProgressLine::Compose("", "", 80), "");
 }
 

@@ -2,68 +2,66 @@
 
 #include <cstdint>
 
+#include "cli/character_width.h"
 #include "cli/utf8_repair.h"
+#include "engine/utf8_sequence.h"
 
 namespace quarn {
-namespace {
-
-bool IsContinuationByte(char byte) {
-  return (static_cast<uint8_t>(byte) & 0xC0) == 0x80;
-}
-
-}  // namespace
 
 std::string TerminalSafeText(std::string_view text) {
   const std::string repaired = RepairUtf8(text);
   std::string safe;
   safe.reserve(repaired.size());
-  for (size_t at = 0; at < repaired.size(); ++at) {
-    const uint8_t byte = static_cast<uint8_t>(repaired[at]);
-    if (byte < 0x20 || byte == 0x7F) {
+  size_t at = 0;
+  while (at < repaired.size()) {
+    if (size_t control = ControlCharacterLength(repaired, at); control != 0) {
       safe += '?';
-    } else if (byte == 0xC2 && at + 1 < repaired.size() &&
-               static_cast<uint8_t>(repaired[at + 1]) <= 0x9F) {
-      // U+0080 to U+009F: some terminals act on these as they do on ESC sequences.
-      safe += '?';
-      ++at;
+      at += control;
     } else {
-      safe += static_cast<char>(byte);
+      safe += repaired[at++];
     }
   }
   return safe;
 }
 
 std::string FitColumns(std::string_view text, size_t columns) {
-  size_t characters = 0;
+  size_t used = 0;
   size_t at = 0;
   while (at < text.size()) {
-    if (!IsContinuationByte(text[at])) {
-      if (characters == columns) break;
-      ++characters;
-    }
-    ++at;
+    size_t length = 0;
+    const size_t width = static_cast<size_t>(ColumnsAt(text, at, &length));
+    if (used + width > columns) break;
+    used += width;
+    at += length;
   }
   return std::string(text.substr(0, at));
 }
 
 size_t CountColumns(std::string_view text) {
-  size_t characters = 0;
-  for (char byte : text) {
-    if (!IsContinuationByte(byte)) ++characters;
+  size_t columns = 0;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t length = 0;
+    columns += static_cast<size_t>(ColumnsAt(text, at, &length));
+    at += length;
   }
-  return characters;
+  return columns;
 }
 
 std::string FitColumnsKeepingEnd(std::string_view text, size_t columns) {
   constexpr std::string_view kEllipsis = "...";
-  const size_t length = CountColumns(text);
-  if (length <= columns) return std::string(text);
+  size_t remaining = CountColumns(text);
+  if (remaining <= columns) return std::string(text);
   if (columns <= kEllipsis.size()) return std::string(kEllipsis.substr(0, columns));
-  size_t skip = length - (columns - kEllipsis.size());
+  const size_t room = columns - kEllipsis.size();
   size_t at = 0;
-  while (at < text.size() && (skip > 0 || IsContinuationByte(text[at]))) {
-    if (!IsContinuationByte(text[at])) --skip;
-    ++at;
+  while (at < text.size()) {
+    size_t length = 0;
+    const size_t width = static_cast<size_t>(ColumnsAt(text, at, &length));
+    // A combining mark stays with the character before it, never opening the kept end.
+    if (remaining <= room && width != 0) break;
+    remaining -= width;
+    at += length;
   }
   return std::string(kEllipsis) + std::string(text.substr(at));
 }

@@ -27,23 +27,34 @@ TEST(TerminalSafeText, ControlCharactersCannotReachTheTerminal) {
   }
 }
 
-TEST(FitColumns, CutsWholeCharactersOnly) {
+// Widths are the columns a terminal draws: CJK and most emoji take two, combining marks none.
+TEST(TerminalColumns, CountAndCutByDrawnWidthWithoutSplittingACharacter) {
+  const std::string kJapanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";  // three wide characters
+  const std::string kAccentedE = "e\xCC\x81";  // e and a combining acute accent
+  const std::string kGrin = "\xF0\x9F\x98\x80";
+  const std::string kHangul = "\xED\x95\x9C";
+  const std::string kFullwidthA = "\xEF\xBC\xA1";
+  EXPECT_EQ(CountColumns("a\xC3\xA9"), 2u);
+  EXPECT_EQ(CountColumns(kJapanese), 6u);
+  EXPECT_EQ(CountColumns(kAccentedE), 1u);
+  EXPECT_EQ(CountColumns(kGrin + kHangul + kFullwidthA), 6u);
+  EXPECT_EQ(CountColumns("\xE2\x80\x8B"), 0u) << "zero width space";
+
   EXPECT_EQ(FitColumns("abcdef", 4), "abcd");
   EXPECT_EQ(FitColumns("abc", 4), "abc");
   EXPECT_EQ(FitColumns("abc", 0), "");
   EXPECT_EQ(FitColumns("\xC3\xA9\xC3\xA9\xC3\xA9", 2), "\xC3\xA9\xC3\xA9");
-  EXPECT_EQ(FitColumns("a\xF0\x9F\x98\x80"
-                       "b",
-                       2),
-            "a\xF0\x9F\x98\x80");
-}
+  EXPECT_EQ(FitColumns(kJapanese, 5), kJapanese.substr(0, 6)) << "the third would straddle";
+  EXPECT_EQ(FitColumns("a" + kGrin + "b", 2), "a");
+  EXPECT_EQ(FitColumns(kAccentedE + "x", 1), kAccentedE) << "the mark goes with its letter";
 
-TEST(FitColumnsKeepingEnd, KeepsTheEndBehindAnEllipsis) {
   EXPECT_EQ(FitColumnsKeepingEnd("C:\\DOS", 6), "C:\\DOS");
   EXPECT_EQ(FitColumnsKeepingEnd("C:\\DOS\\UTIL", 8), "...\\UTIL");
   EXPECT_EQ(FitColumnsKeepingEnd("C:\\\xC3\xA9\xC3\xA9\xC3\xA9", 5), "...\xC3\xA9\xC3\xA9");
+  EXPECT_EQ(FitColumnsKeepingEnd("C:\\" + kJapanese, 8), "..." + kJapanese.substr(3));
+  EXPECT_EQ(FitColumnsKeepingEnd("C:\\" + kJapanese, 6), "..." + kJapanese.substr(6));
+  EXPECT_EQ(FitColumnsKeepingEnd("abc" + kAccentedE + "xy", 5), "...xy") << "no lone mark";
   EXPECT_EQ(FitColumnsKeepingEnd("abcdef", 2), "..");
-  EXPECT_EQ(CountColumns("a\xC3\xA9\xF0\x9F\x98\x80"), 3u);
 }
 
 }  // namespace

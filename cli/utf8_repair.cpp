@@ -1,6 +1,6 @@
 #include "cli/utf8_repair.h"
 
-#include "shell/utf8_sequence.h"
+#include "engine/utf8_sequence.h"
 
 namespace quarn {
 namespace {

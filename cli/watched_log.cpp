@@ -1,5 +1,6 @@
 #include "cli/watched_log.h"
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -59,7 +60,7 @@ class WatchedFile : public File {
 };
 
 // The log's folder as ScanLog::Open sees it: the files it opens or creates come back
-// watched, and the cause of a failed open is kept for the report.
+// watched, and the causes of a failed open and a failed create are kept for the report.
 class WatchedFolder : public Folder {
  public:
   WatchedFolder(Folder& folder, std::shared_ptr<LogTrouble> trouble)
@@ -76,13 +77,23 @@ class WatchedFolder : public Folder {
   Result<std::unique_ptr<File>> CreateFile(const std::string& name, uint32_t mode) override {
     auto created = folder_.CreateFile(name, mode);
     if (!created) {
-      // A log that exists but cannot be opened for writing also fails to be created; the
-      // open's cause is the one that tells.
-      const bool exists = static_cast<bool>(folder_.OpenFile(name, OpenMode::kRead));
-      trouble_->Report(exists && !open_failure_.empty() ? open_failure_ : created.message());
+      create_failure_ = created.message();
       return created;
     }
     return Watched(std::move(created.value()), name);
+  }
+
+  // Why the log `name` could be neither opened nor created. When something of that name
+  // exists (a FIFO, a folder, a device, a file that may not be written), the create failed
+  // only because of it and the open's cause is the one that tells; when nothing does, the
+  // create's cause does (a folder that may not be written).
+  std::string FailureOf(const std::string& name) {
+    if (create_failure_.empty()) return open_failure_;
+    auto entries = folder_.List();
+    const bool exists =
+        entries.ok() && std::any_of(entries->begin(), entries->end(),
+                                    [&](const FolderEntry& entry) { return entry.name == name; });
+    return exists && !open_failure_.empty() ? open_failure_ : create_failure_;
   }
   Result<std::vector<FolderEntry>> List() override { return folder_.List(); }
   Result<std::optional<FileInfo>> Examine(const std::string& name) override {
@@ -109,6 +120,7 @@ class WatchedFolder : public Folder {
   Folder& folder_;
   std::shared_ptr<LogTrouble> trouble_;
   std::string open_failure_;
+  std::string create_failure_;
 };
 
 }  // namespace
@@ -122,7 +134,9 @@ bool OpenWatchedLog(FileSystem& files, const std::string& folder_path, const std
     return false;
   }
   WatchedFolder watched(**folder, trouble);
-  return log.Open(watched, name);
+  if (log.Open(watched, name)) return true;
+  trouble->Report(watched.FailureOf(name));
+  return false;
 }
 
 }  // namespace quarn

@@ -5,7 +5,7 @@
 
 #include "dbtool/html_text.h"
 #include "engine/database_builder.h"
-#include "shell/utf8_sequence.h"
+#include "engine/utf8_sequence.h"
 
 namespace quarn {
 namespace {

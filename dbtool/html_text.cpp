@@ -1,6 +1,6 @@
 #include "dbtool/html_text.h"
 
-#include "shell/utf8_sequence.h"
+#include "engine/utf8_sequence.h"
 
 namespace quarn {
 namespace {

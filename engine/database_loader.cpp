@@ -25,7 +25,7 @@ StoredSettings ReadStoredSettings(SettingsStore& settings) {
   if (packed == kUnsetScanOptions) {
     packed = kDefaultScanOptions;
     settings.Update([](RegistryDocument& store) {
-      store.SetValue(kProgramKey, "Opzioni", RegistryValue::Number(kDefaultScanOptions));
+      store.WriteNumber(kProgramKey, "Opzioni", kDefaultScanOptions);
     });
   }
   stored.options = ScanOptions::Unpack(packed);

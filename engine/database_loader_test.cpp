@@ -84,25 +84,41 @@ TEST_F(LoadDatabasesTest, MissingOptionsAreWrittenAsTheDefault) {
 }
 
 TEST_F(LoadDatabasesTest, StoredOptionsAreSplitAndShownInTheChosenLanguage) {
-  SetOptions("hex:01,06,01,01");
-  ASSERT_EQ(Load(Language::kEnglish), 1);
-  EXPECT_EQ(state_.options.file_filter, 1u);
-  EXPECT_EQ(state_.options.scan_action, 6u);
-  EXPECT_EQ(state_.options.heuristics_enabled, 1u);
-  EXPECT_EQ(state_.options.network_resources, 1u);
-  EXPECT_THAT(ui_.statuses, ElementsAre(Pair(0, "FILES: ALL                 "), Pair(2, "EURI: ON"),
-                                        Pair(1, "ACTION: RENAME INFECTED FILES ASK")));
-  EXPECT_EQ(StoredOptions(), 0x01010601u);  // not rewritten
+  // The program's own form, and the one a person types into the store by hand.
+  for (const char* stored : {"hex:01,06,01,01", "dword:01010601"}) {
+    SetOptions(stored);
+    const std::string before = *settings_.Text();
+    ui_ = {};
+    ASSERT_EQ(Load(Language::kEnglish), 1) << stored;
+    EXPECT_EQ(state_.options.file_filter, 1u) << stored;
+    EXPECT_EQ(state_.options.scan_action, 6u) << stored;
+    EXPECT_EQ(state_.options.heuristics_enabled, 1u) << stored;
+    EXPECT_EQ(state_.options.network_resources, 1u) << stored;
+    EXPECT_THAT(ui_.statuses,
+                ElementsAre(Pair(0, "FILES: ALL                 "), Pair(2, "EURI: ON"),
+                            Pair(1, "ACTION: RENAME INFECTED FILES ASK")))
+        << stored;
+    EXPECT_EQ(*settings_.Text(), before) << stored << " is not rewritten";
+  }
 }
 
-TEST_F(LoadDatabasesTest, TheUnsetMarkerAndOddLengthsGiveTheDefault) {
-  SetOptions("hex:ff,ff,ff,00");
-  ASSERT_EQ(Load(), 1);
-  EXPECT_EQ(StoredOptions(), 0x00010000u);
-  SetOptions("hex:01,06");
-  ASSERT_EQ(Load(), 1);
-  EXPECT_EQ(StoredOptions(), 0x00010000u);
-  EXPECT_EQ(state_.options.file_filter, 0u);
+TEST_F(LoadDatabasesTest, TheUnsetMarkerAndOddLengthsGiveTheDefaultInTheStoredType) {
+  const struct {
+    const char* stored;
+    const char* written;
+  } cases[] = {
+      {"hex:ff,ff,ff,00", "hex:00,00,01,00"},
+      {"hex:01,06", "hex:00,00,01,00"},
+      {"dword:00ffffff", "dword:00010000"},
+  };
+  for (const auto& c : cases) {
+    SetOptions(c.stored);
+    ASSERT_EQ(Load(), 1) << c.stored;
+    EXPECT_NE(settings_.Text()->find(std::string("\"Opzioni\"=") + c.written + "\r\n"),
+              std::string::npos)
+        << *settings_.Text();
+    EXPECT_EQ(state_.options, ScanOptions::Unpack(kDefaultScanOptions)) << c.stored;
+  }
 }
 
 TEST_F(LoadDatabasesTest, AStoreThatCannotBeParsedKeepsItsTextAndDefaultsApply) {

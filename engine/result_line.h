@@ -11,7 +11,7 @@ enum class ResultIcon { kBlank, kVirus, kHardDisk, kFloppy, kCdRom, kNetwork, kC
 
 // What a result line reports besides its text, so that every front end (the window, the
 // terminal's plain and JSON output, the tests) gets the facts and not just the words.
-enum class ReportKind { kText, kDetection, kSuspicious, kAction, kBoot };
+enum class ReportKind { kText, kDetection, kSuspicious, kAction };
 
 enum class ActionKind { kClean, kDelete, kRename };
 
@@ -20,22 +20,30 @@ struct ResultLine {
   std::string text;  // exactly as the result list and the log show it
   ReportKind kind = ReportKind::kText;
 
-  // kDetection, kSuspicious and kAction: the file, as shown and on this machine. kBoot: the
-  // scanned path as shown ("A:", "C:\DOS"), with no host path.
+  // kDetection, kSuspicious and kAction: the file, as shown and on this machine.
   std::string path;
   std::string host_path;
-  // kDetection and kBoot; a kBoot line with id 0 found nothing.
+  // kDetection.
   uint32_t virus_id = 0;
   std::string virus_name;
   bool variant = false;
-  // kBoot: the verdict on one boot area, or the outcome of a removal from it.
-  std::string boot_area;        // "mbr" (master boot record) or "boot" (boot sector)
-  bool suspicious = false;      // the boot heuristics found what boot viruses do
-  std::optional<bool> removed;  // set only on the line that tells a removal's outcome
   // kAction.
   ActionKind action = ActionKind::kClean;
   bool ok = false;
   std::string new_path;  // a rename's new name, as shown
+};
+
+// The verdict on one boot area. Its lines (the finding, then a removal's outcome) are plain
+// result lines; the verdict is told once, when nothing more can change it.
+struct BootVerdict {
+  std::string target;     // the scanned path as shown ("A:", "C:\DOS")
+  std::string area;       // "mbr" (master boot record) or "boot" (boot sector)
+  uint32_t virus_id = 0;  // 0: no virus found
+  std::string virus_name;
+  bool variant = false;
+  bool suspicious = false;      // the boot heuristics found what boot viruses do
+  std::optional<bool> removed;  // set only when a removal was tried
+  bool operator==(const BootVerdict&) const = default;
 };
 
 // The seven counters of one scan, all zero when it starts.

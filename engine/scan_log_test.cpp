@@ -2,7 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "platform/file_contents.h"
 #include "platform/memory_file_system.h"
+#include "platform/posix_folder.h"
+#include "platform/scratch_folder.h"
 
 namespace quarn {
 namespace {
@@ -24,6 +31,44 @@ TEST(ScanLog, ANewLogStartsWithItsHeaderAndAnOldOneIsContinued) {
   }
   EXPECT_EQ(files.ReadFileText("/data/QUARNEXP.LOG"),
             "Quarn Explorer 98 Professional Log\r\n\r\none\r\ntwo\r\n");
+}
+
+// Two scans sharing one log on disk, each with a handle of its own: every line of both
+// arrives once and whole, in each writer's own order.
+TEST(ScanLog, TwoRunsAppendingAtOnceKeepEveryLineWhole) {
+  constexpr int kLinesEach = 3000;
+  ScratchFolder scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  std::unique_ptr<FileSystem> disk = OpenPosixFileSystem();
+  auto folder = disk->OpenFolder(scratch.path());
+  ASSERT_TRUE(folder.ok()) << folder.message();
+  ScanLog first;
+  ScanLog second;
+  ASSERT_TRUE(first.Open(**folder));
+  ASSERT_TRUE(second.Open(**folder));
+  auto write_lines = [](ScanLog& log, char writer) {
+    for (int line = 0; line < kLinesEach; ++line) {
+      log.AppendLine(std::string(1, writer) + " line " + std::to_string(line) + " of the run");
+    }
+  };
+  std::thread other(write_lines, std::ref(second), 'B');
+  write_lines(first, 'A');
+  other.join();
+  EXPECT_FALSE(first.write_failed() || second.write_failed());
+
+  auto bytes = ReadWholeFile(**folder, std::string(kScanLogName));
+  ASSERT_TRUE(bytes.ok()) << bytes.message();
+  const std::string text(bytes->begin(), bytes->end());
+  ASSERT_EQ(text.rfind(kScanLogHeader, 0), 0u);
+  std::map<char, int> next_line = {{'A', 0}, {'B', 0}};
+  std::istringstream lines(text.substr(kScanLogHeader.size()));
+  for (std::string line; std::getline(lines, line);) {
+    ASSERT_TRUE(line.size() > 2 && next_line.count(line[0]) == 1) << "torn line: " << line;
+    ASSERT_EQ(line, std::string(1, line[0]) + " line " + std::to_string(next_line[line[0]]++) +
+                        " of the run\r");
+  }
+  EXPECT_EQ(next_line['A'], kLinesEach);
+  EXPECT_EQ(next_line['B'], kLinesEach);
 }
 
 TEST(ScanLog, AFailedWriteIsRememberedAndTheLogGoesOn) {

@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "platform/path_names.h"
+
 namespace quarn {
 namespace {
 
@@ -20,6 +22,16 @@ std::string Quoted(std::string_view text) {
 
 std::string ValueContext(const std::string& name) {
   return std::string(kDrivesKey) + ", value " + Quoted(name);
+}
+
+Status MakeFolderAbsolute(Drive& drive, const std::string& working_directory,
+                          const std::string& context) {
+  if (drive.folder[0] != '/' && working_directory.empty()) {
+    return Status::Error(context + ": the folder " + Quoted(drive.folder) +
+                         " is relative, and the working folder cannot be named");
+  }
+  drive.folder = AbsoluteHostPath(drive.folder, working_directory);
+  return Status::Ok();
 }
 
 }  // namespace
@@ -54,11 +66,17 @@ Result<Drive> ParseDriveArgument(std::string_view argument) {
   return drive;
 }
 
-Result<DriveMap> DriveMapFromArguments(const std::vector<std::string>& arguments) {
+Result<DriveMap> DriveMapFromArguments(const std::vector<std::string>& arguments,
+                                       const std::string& working_directory) {
   DriveMap map;
   for (const std::string& argument : arguments) {
     Result<Drive> drive = ParseDriveArgument(argument);
     if (!drive) return drive.status();
+    if (Status absolute =
+            MakeFolderAbsolute(*drive, working_directory, "--drive " + Quoted(argument));
+        !absolute) {
+      return absolute;
+    }
     if (Status added = map.Add(std::move(drive.value())); !added) {
       return Status::Error("--drive " + Quoted(argument) + ": " + added.message());
     }
@@ -66,7 +84,8 @@ Result<DriveMap> DriveMapFromArguments(const std::vector<std::string>& arguments
   return map;
 }
 
-Result<DriveMap> DriveMapFromSettings(const RegistryDocument& settings) {
+Result<DriveMap> DriveMapFromSettings(const RegistryDocument& settings,
+                                      const std::string& working_directory) {
   DriveMap map;
   for (const std::string& name : settings.ValueNames(kDrivesKey)) {
     const std::string context = ValueContext(name);
@@ -76,6 +95,9 @@ Result<DriveMap> DriveMapFromSettings(const RegistryDocument& settings) {
     if (!text) return Status::Error(context + ": not a text value (REG_SZ)");
     Result<Drive> drive = ParseFolderAndType(*text, context);
     if (!drive) return drive.status();
+    if (Status absolute = MakeFolderAbsolute(*drive, working_directory, context); !absolute) {
+      return absolute;
+    }
     drive->letter = *letter;
     // Names compare without regard to case, so a letter cannot come twice; Add still checks.
     if (Status added = map.Add(std::move(drive.value())); !added) {
@@ -87,9 +109,12 @@ Result<DriveMap> DriveMapFromSettings(const RegistryDocument& settings) {
 
 Result<DriveMap> ChooseDriveMap(const std::vector<std::string>& drive_arguments,
                                 const RegistryDocument& settings,
-                                const std::function<DriveMap()>& detect) {
-  if (!drive_arguments.empty()) return DriveMapFromArguments(drive_arguments);
-  if (!settings.ValueNames(kDrivesKey).empty()) return DriveMapFromSettings(settings);
+                                const std::function<DriveMap()>& detect,
+                                const std::string& working_directory) {
+  if (!drive_arguments.empty()) return DriveMapFromArguments(drive_arguments, working_directory);
+  if (!settings.ValueNames(kDrivesKey).empty()) {
+    return DriveMapFromSettings(settings, working_directory);
+  }
   return detect();
 }
 

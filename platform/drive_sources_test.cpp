@@ -50,20 +50,44 @@ TEST(DriveArgument, NamesTheArgumentAndTheFault) {
 }
 
 TEST(DriveArguments, MakeTheWholeMapAndRefuseALetterGivenTwice) {
-  Result<DriveMap> map = DriveMapFromArguments({"d:=/srv/d", "C:=/srv/c,remote"});
+  Result<DriveMap> map = DriveMapFromArguments({"d:=/srv/d", "C:=/srv/c,remote"}, "/w");
   ASSERT_TRUE(map.ok()) << map.message();
   ASSERT_EQ(map->drives().size(), 2u);
   EXPECT_EQ(map->drives()[0], (Drive{'C', "/srv/c", DriveType::kRemote}));
   EXPECT_EQ(map->drives()[1], (Drive{'D', "/srv/d", DriveType::kFixed}));
 
-  Result<DriveMap> twice = DriveMapFromArguments({"C:=/srv/c", "c:=/srv/other"});
+  Result<DriveMap> twice = DriveMapFromArguments({"C:=/srv/c", "c:=/srv/other"}, "/w");
   ASSERT_FALSE(twice.ok());
   EXPECT_NE(twice.message().find("c:=/srv/other"), std::string::npos) << twice.message();
   EXPECT_NE(twice.message().find("C: is mapped twice"), std::string::npos) << twice.message();
 
-  Result<DriveMap> bad = DriveMapFromArguments({"C:=/srv/c", "Z/x"});
+  Result<DriveMap> bad = DriveMapFromArguments({"C:=/srv/c", "Z/x"}, "/w");
   ASSERT_FALSE(bad.ok());
   EXPECT_NE(bad.message().find("Z/x"), std::string::npos) << bad.message();
+}
+
+// A drive folder is compared in the text with the paths under it: however it is written, it
+// must come out absolute and normalised, from the arguments and the settings alike.
+TEST(DriveFolders, AreMadeAbsoluteAndNormalised) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"./emptyA", "/w/emptyA"}, {"x/../y", "/w/y"}, {"//srv//d/", "/srv/d"},
+      {"/srv/d/.", "/srv/d"},    {"..", "/"},        {"/srv/a,b/,cdrom", "/srv/a,b"},
+  };
+  for (const auto& [folder, expected] : cases) {
+    Result<DriveMap> from_arguments = DriveMapFromArguments({"A:=" + folder}, "/w");
+    ASSERT_TRUE(from_arguments.ok()) << from_arguments.message();
+    EXPECT_EQ(from_arguments->drives()[0].folder, expected) << folder;
+    RegistryDocument settings;
+    settings.SetValue(kDrivesKey, "A:", RegistryValue::Text(folder));
+    Result<DriveMap> from_settings = DriveMapFromSettings(settings, "/w");
+    ASSERT_TRUE(from_settings.ok()) << from_settings.message();
+    EXPECT_EQ(from_settings->drives()[0].folder, expected) << folder;
+  }
+  // Without a working folder a relative folder would name something else: refused.
+  Result<DriveMap> unknown = DriveMapFromArguments({"A:=./emptyA"}, "");
+  ASSERT_FALSE(unknown.ok());
+  EXPECT_NE(unknown.message().find("working folder"), std::string::npos) << unknown.message();
+  EXPECT_TRUE(DriveMapFromArguments({"A:=/srv/a"}, "").ok());
 }
 
 class DriveSettingsTest : public testing::Test {
@@ -78,7 +102,7 @@ TEST_F(DriveSettingsTest, ReadsEveryValueOfTheDrivesKey) {
   SetDrive("c:", "/srv/c");
   SetDrive("E:", "/media/cd,with,commas,cdrom");
   SetDrive("N:", "/net/share,remote");
-  Result<DriveMap> map = DriveMapFromSettings(settings_);
+  Result<DriveMap> map = DriveMapFromSettings(settings_, "/w");
   ASSERT_TRUE(map.ok()) << map.message();
   ASSERT_EQ(map->drives().size(), 3u);
   EXPECT_EQ(map->drives()[0], (Drive{'C', "/srv/c", DriveType::kFixed}));
@@ -98,7 +122,7 @@ TEST_F(DriveSettingsTest, NamesTheValueThatCannotBeRead) {
                           Case{"C:", RegistryValue::Text(",fixed"), "no folder"}}) {
     RegistryDocument settings;
     settings.SetValue(kDrivesKey, bad.name, bad.value);
-    Result<DriveMap> map = DriveMapFromSettings(settings);
+    Result<DriveMap> map = DriveMapFromSettings(settings, "/w");
     ASSERT_FALSE(map.ok()) << bad.name;
     EXPECT_NE(map.message().find("Drives, value \"" + bad.name + "\""), std::string::npos)
         << map.message();
@@ -113,7 +137,7 @@ TEST_F(DriveSettingsTest, WritesValuesThatReadBackAsTheSameDrive) {
     SetDrive(std::string(1, drive.letter) + ":", FormatDriveValue(drive));
   }
   EXPECT_EQ(settings_.ReadText(kDrivesKey, "D:"), "/srv/a,cdrom,fixed");
-  Result<DriveMap> map = DriveMapFromSettings(settings_);
+  Result<DriveMap> map = DriveMapFromSettings(settings_, "/w");
   ASSERT_TRUE(map.ok()) << map.message();
   ASSERT_EQ(map->drives().size(), 3u);
   EXPECT_EQ(map->drives()[1], (Drive{'D', "/srv/a,cdrom", DriveType::kFixed}));
@@ -123,13 +147,16 @@ TEST_F(DriveSettingsTest, WritesValuesThatReadBackAsTheSameDrive) {
 class DrivePrecedenceTest : public testing::Test {
  protected:
   Result<DriveMap> Choose(const std::vector<std::string>& arguments) {
-    return ChooseDriveMap(arguments, settings_, [this] {
-      ++detections_;
-      DriveMap detected;
-      EXPECT_TRUE(detected.Add({'C', "/", DriveType::kFixed}).ok());
-      EXPECT_TRUE(detected.Add({'D', "/mnt/usb", DriveType::kRemovable}).ok());
-      return detected;
-    });
+    return ChooseDriveMap(
+        arguments, settings_,
+        [this] {
+          ++detections_;
+          DriveMap detected;
+          EXPECT_TRUE(detected.Add({'C', "/", DriveType::kFixed}).ok());
+          EXPECT_TRUE(detected.Add({'D', "/mnt/usb", DriveType::kRemovable}).ok());
+          return detected;
+        },
+        "/w");
   }
   static std::string Letters(const DriveMap& map) {
     std::string letters;

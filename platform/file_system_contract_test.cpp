@@ -406,6 +406,7 @@ TEST_P(FileSystemContractTest, OpenFileRefusesAFifoWithoutWaitingForAWriter) {
   EXPECT_FALSE(file.ok());
   EXPECT_NE(file.message().find("not a regular file"), std::string::npos) << file.message();
   EXPECT_FALSE(root().OpenFile("pipe", OpenMode::kReadWrite).ok());
+  EXPECT_FALSE(root().OpenFile("pipe", OpenMode::kAppend).ok());
   // Reaching this line at all is the point; the bound only keeps a regression readable.
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
   for (const FolderEntry& entry : Listing()) {
@@ -415,10 +416,37 @@ TEST_P(FileSystemContractTest, OpenFileRefusesAFifoWithoutWaitingForAWriter) {
   }
 }
 
+// What several runs sharing one log rely on: an appending handle writes after the last
+// byte, whoever wrote it, wherever its own position was, and its position follows.
+TEST_P(FileSystemContractTest, AppendingHandlesWriteAfterTheLastByteWhoeverWroteIt) {
+  backend().MakeFile("log", "ab");
+  std::unique_ptr<File> first = Open("log", OpenMode::kAppend);
+  std::unique_ptr<File> second = Open("log", OpenMode::kAppend);
+  std::unique_ptr<File> plain = Open("log");
+  ASSERT_TRUE(first && second && plain);
+  ASSERT_TRUE(first->Seek(0, SeekOrigin::kBegin));
+  EXPECT_EQ(first->Write("1", 1), 1u);
+  EXPECT_EQ(first->Position(), 3u);
+  EXPECT_EQ(second->Write("22", 2), 2u);
+  EXPECT_EQ(second->Position(), 5u);
+  ASSERT_TRUE(plain->Seek(0, SeekOrigin::kEnd));
+  EXPECT_EQ(plain->Write("X", 1), 1u);
+  EXPECT_EQ(first->Write("3", 1), 1u);
+  EXPECT_EQ(first->Position(), 7u);
+  ASSERT_TRUE(first->Seek(1, SeekOrigin::kBegin));
+  EXPECT_EQ(ReadText(*first, 9), "b122X3") << "an appending handle reads where it is";
+  first.reset();
+  second.reset();
+  plain.reset();
+  EXPECT_EQ(backend().Content("log"), "ab122X3");
+}
+
 TEST_P(FileSystemContractTest, OpenFileRefusesAFolder) {
   ASSERT_TRUE(root().CreateFolder("sub").ok());
-  EXPECT_FALSE(root().OpenFile("sub", OpenMode::kRead).ok());
+  EXPECT_EQ(root().OpenFile("sub", OpenMode::kRead).message(),
+            "cannot open " + backend().RootPath() + "/sub: is a folder, not a regular file");
   EXPECT_FALSE(root().OpenFile("sub", OpenMode::kReadWrite).ok());
+  EXPECT_FALSE(root().OpenFile("sub", OpenMode::kAppend).ok());
 }
 
 // The scan opens what a listing gave as a file without looking first; whatever the entry

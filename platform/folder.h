@@ -30,7 +30,10 @@ struct FolderIdentity {
   friend bool operator==(const FolderIdentity&, const FolderIdentity&) = default;
 };
 
-enum class OpenMode { kRead, kReadWrite };
+// kAppend opens for reading and writing, and every Write lands after the file's last byte as
+// it is at that moment, whatever other handles or programs wrote meanwhile: the write is one
+// request to the system, so lines that several writers append stay whole and none is lost.
+enum class OpenMode { kRead, kReadWrite, kAppend };
 enum class RenameMode { kNoReplace, kReplace };
 
 // An open folder. Names are single path components relative to it: the walk, the actions
@@ -94,6 +97,10 @@ class FileSystem {
 
   // Creates the folder and any missing parents.
   virtual Status CreateFolders(const std::string& path) = 0;
+
+  // The target text of the symbolic link at `path` (its last component is the link), as
+  // stored; fails when `path` is not a link.
+  virtual Result<std::string> ReadLink(const std::string& path) = 0;
 };
 
 }  // namespace quarn

@@ -5,9 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+
+#include "platform/path_names.h"
+#include "platform/posix_file.h"
 
 namespace quarn {
 namespace {
@@ -52,6 +56,47 @@ size_t ReadFully(int descriptor, uint8_t* out, size_t length, uint64_t offset) {
   }
   return done;
 }
+
+// Opens `path` for a read (and a write, with `for_writing`) without waiting on a FIFO, and
+// keeps it only when its kind is one `accepted` takes; otherwise -1, with the open's errno
+// value in `error` (0 for a file of the wrong kind) and why in `problem`.
+int OpenImage(const std::string& path, bool for_writing, bool (*accepted)(mode_t),
+              std::string_view wanted, int* error, ImageProblem* problem) {
+  const int descriptor =
+      ::open(path.c_str(), (for_writing ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int open_error = 0;
+  std::string cause;
+  struct stat status {};
+  if (descriptor < 0) {
+    open_error = errno;
+    cause = ErrnoText(open_error);
+  } else if (fstat(descriptor, &status) != 0) {
+    cause = ErrnoText(errno);
+  } else if (accepted(status.st_mode)) {
+    return descriptor;
+  } else {
+    cause = "is " + std::string(FileKindName(status.st_mode)) + ", not " + std::string(wanted);
+  }
+  if (descriptor >= 0) close(descriptor);
+  if (error != nullptr) *error = open_error;
+  if (problem != nullptr) {
+    problem->image = path;
+    problem->missing = open_error == ENOENT;
+    problem->message = PathMessage("cannot open", path, cause);
+  }
+  return -1;
+}
+
+bool IsDiskKind(mode_t mode) {
+  return S_ISREG(mode) || S_ISBLK(mode);
+}
+
+bool IsMemoryKind(mode_t mode) {
+  return S_ISREG(mode);
+}
+
+constexpr std::string_view kDiskWanted = "a disk image or a block device";
+constexpr std::string_view kMemoryWanted = "a memory image (a regular file)";
 
 uint64_t SizeOf(int descriptor) {
   // lseek, not fstat: a block device reports its size only this way.
@@ -107,23 +152,16 @@ bool ImageSystemAccess::HasSectors(uint8_t drive) {
   return mappings_.count(drive) != 0;
 }
 
-ImageSystemAccess::OpenDisk* ImageSystemAccess::Open(uint8_t drive, bool for_writing, int* error) {
+ImageSystemAccess::OpenDisk* ImageSystemAccess::Open(uint8_t drive, bool for_writing, int* error,
+                                                     ImageProblem* problem) {
   if (error != nullptr) *error = 0;
   auto mapping = mappings_.find(drive);
   if (mapping == mappings_.end()) return nullptr;
   auto open = open_.find(drive);
   if (open != open_.end() && (open->second.writable || !for_writing)) return &open->second;
-  const int descriptor = ::open(mapping->second.image.c_str(),
-                                (for_writing ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY);
-  if (descriptor < 0) {
-    if (error != nullptr) *error = errno;
-    return nullptr;
-  }
-  struct stat status;
-  if (fstat(descriptor, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISBLK(status.st_mode))) {
-    close(descriptor);
-    return nullptr;
-  }
+  const int descriptor =
+      OpenImage(mapping->second.image, for_writing, &IsDiskKind, kDiskWanted, error, problem);
+  if (descriptor < 0) return nullptr;
   OpenDisk disk;
   disk.descriptor = descriptor;
   disk.writable = for_writing;
@@ -148,9 +186,13 @@ bool ImageSystemAccess::CallReadPhysicalSector1(uint16_t cylinder_sector, uint16
                                                 std::span<uint8_t, kSectorSize> sector) {
   OpenDisk* disk = Open(static_cast<uint8_t>(head_drive), false);
   if (disk == nullptr) return false;
-  std::fill(sector.begin(), sector.end(), 0);
   const auto offset = SectorOffset(disk->geometry, cylinder_sector, head_drive >> 8);
-  if (offset) ReadFully(disk->descriptor, sector.data(), kSectorSize, *offset);
+  if (!offset) return false;
+  // A short read is a failed one: zeros in place of an image's missing end would read as a
+  // sector with nothing wrong in it.
+  std::array<uint8_t, kSectorSize> read{};
+  if (ReadFully(disk->descriptor, read.data(), kSectorSize, *offset) != kSectorSize) return false;
+  std::copy(read.begin(), read.end(), sector.begin());
   return true;
 }
 
@@ -190,9 +232,37 @@ void ImageSystemAccess::CopyMemDos(uint16_t segment, uint16_t offset,
 int ImageSystemAccess::MemoryDescriptor() {
   if (!memory_tried_) {
     memory_tried_ = true;
-    if (memory_image_) memory_descriptor_ = ::open(memory_image_->c_str(), O_RDONLY | O_CLOEXEC);
+    if (memory_image_) {
+      ImageProblem problem;
+      memory_descriptor_ =
+          OpenImage(*memory_image_, false, &IsMemoryKind, kMemoryWanted, nullptr, &problem);
+      if (memory_descriptor_ < 0) memory_problem_ = std::move(problem);
+    }
   }
   return memory_descriptor_;
+}
+
+std::vector<ImageProblem> ImageSystemAccess::CheckImages(bool with_memory) {
+  std::vector<ImageProblem> problems;
+  for (const auto& [drive, mapping] : mappings_) {
+    ImageProblem problem;
+    problem.disk = drive;
+    const OpenDisk* disk = Open(drive, false, nullptr, &problem);
+    if (disk != nullptr) {
+      // It stays open: its boot check then says that the sector cannot be read.
+      const uint64_t size = SizeOf(disk->descriptor);
+      if (size >= kSectorSize) continue;
+      problem.image = mapping.image;
+      problem.message =
+          PathMessage("cannot use", mapping.image,
+                      "holds " + std::to_string(size) + " bytes, less than one sector of 512");
+    }
+    problems.push_back(std::move(problem));
+  }
+  if (with_memory && MemoryDescriptor() < 0 && memory_problem_) {
+    problems.push_back(*memory_problem_);
+  }
+  return problems;
 }
 
 bool ImageSystemAccess::DosMemoryIsZero(uint16_t segment, uint16_t offset, size_t /*length*/) {

@@ -31,9 +31,23 @@ Result<DiskMapping> ParseDiskMapping(uint8_t bios_disk, std::string_view text);
 // The store's Disks key: values "0", "1" and "0x80", each `IMAGE[,C/H/S]`.
 Result<std::vector<DiskMapping>> DiskMappingsFromSettings(const RegistryDocument& settings);
 
+// Why a mapped image cannot be used, for a front end to say.
+struct ImageProblem {
+  std::string image;            // the path as mapped
+  std::optional<uint8_t> disk;  // the BIOS disk it is mapped to; none for the memory image
+  bool missing = false;         // nothing exists at that path
+  std::string message;          // names the image and the cause
+};
+
 // The support library over files: sectors of the mapped disk images and block devices,
 // low DOS memory from a memory image (linear address = file offset; beyond its end, and
-// without an image, zeros). Images are opened on first use and kept open.
+// without an image, zeros). Images are opened on first use and kept open. A disk image must
+// be a regular file or a block device, a memory image a regular file: anything else (a
+// FIFO, a folder) is refused without waiting on it.
+//
+// A sector read gives false, and leaves the buffer as it was, whenever the disk cannot
+// deliver the whole sector: its mapping cannot be opened, the address lies outside its
+// geometry, or the image ends before the sector does.
 class ImageSystemAccess : public SystemAccess {
  public:
   ImageSystemAccess(std::vector<DiskMapping> disks, std::optional<std::string> memory_image);
@@ -49,8 +63,14 @@ class ImageSystemAccess : public SystemAccess {
   void CopyMemDos(uint16_t segment, uint16_t offset, std::span<uint8_t> destination) override;
   bool DosMemoryIsZero(uint16_t segment, uint16_t offset, size_t length) override;
 
+  // Opens every mapped disk image, and the memory image when `with_memory`, as a first use
+  // would, and tells each one that cannot be used: missing, of the wrong kind, unreadable,
+  // or a disk image shorter than one sector. What opens stays open for the run.
+  std::vector<ImageProblem> CheckImages(bool with_memory);
+
  private:
-  // The memory image's descriptor, opened on first use; -1 without one.
+  // The memory image's descriptor, opened on first use; -1 without one, or when it cannot
+  // be used (why, in memory_problem_).
   int MemoryDescriptor();
 
   struct OpenDisk {
@@ -60,15 +80,17 @@ class ImageSystemAccess : public SystemAccess {
   };
 
   // The open image of `drive`, opened for writing as well when `for_writing`; nothing when
-  // the drive has no mapping or its image cannot be opened, with the cause in `error`
-  // (an errno value; 0 when there is no mapping or the mapping is no disk).
-  OpenDisk* Open(uint8_t drive, bool for_writing, int* error = nullptr);
+  // the drive has no mapping or its image cannot be used, with why in `problem` and the
+  // open's errno value in `error` (0 when there is no mapping or the mapping is no disk).
+  OpenDisk* Open(uint8_t drive, bool for_writing, int* error = nullptr,
+                 ImageProblem* problem = nullptr);
 
   std::map<uint8_t, DiskMapping> mappings_;
   std::map<uint8_t, OpenDisk> open_;
   std::optional<std::string> memory_image_;
   int memory_descriptor_ = -1;
   bool memory_tried_ = false;
+  std::optional<ImageProblem> memory_problem_;
 };
 
 }  // namespace quarn

@@ -35,8 +35,8 @@ FileAttributes AttributesOfNode(const MemoryNode& node) {
 }
 
 MemoryFile::MemoryFile(std::shared_ptr<MemoryState> state, std::shared_ptr<MemoryNode> node,
-                       bool writable)
-    : state_(std::move(state)), node_(std::move(node)), writable_(writable) {}
+                       bool writable, bool appends)
+    : state_(std::move(state)), node_(std::move(node)), writable_(writable), appends_(appends) {}
 
 uint32_t MemoryFile::Read(void* buffer, uint32_t length) {
   std::lock_guard lock(state_->mutex);
@@ -71,6 +71,8 @@ uint32_t MemoryFile::Write(const void* buffer, uint32_t length) {
   std::lock_guard lock(state_->mutex);
   if (state_->CountCall(FileOperation::kWrite)) return 0;
   if (!writable_ || length == 0) return 0;
+  // Under the state's lock, as the kernel moves to the end and writes in one step.
+  if (appends_) position_ = node_->bytes.size();
   uint64_t count = length;
   if (state_->short_write != 0) count = std::min<uint64_t>(count, state_->short_write);
   if (position_ > kMaxMemoryFileSize || count > kMaxMemoryFileSize - position_) return 0;

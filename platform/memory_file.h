@@ -15,7 +15,9 @@ struct MemoryState;
 // each has its own position. Only MemoryFolder makes these.
 class MemoryFile : public File {
  public:
-  MemoryFile(std::shared_ptr<MemoryState> state, std::shared_ptr<MemoryNode> node, bool writable);
+  // `appends`: opened with OpenMode::kAppend; every write goes to the end.
+  MemoryFile(std::shared_ptr<MemoryState> state, std::shared_ptr<MemoryNode> node, bool writable,
+             bool appends = false);
 
   uint32_t Read(void* buffer, uint32_t length) override;
   std::optional<uint64_t> Seek(int64_t offset, SeekOrigin origin) override;
@@ -41,6 +43,7 @@ class MemoryFile : public File {
   std::shared_ptr<MemoryState> state_;
   std::shared_ptr<MemoryNode> node_;
   bool writable_;
+  bool appends_;
   uint64_t position_ = 0;
 };
 

@@ -121,6 +121,15 @@ Status MemoryFileSystem::Remove(const std::string& path) {
   return Status::Ok();
 }
 
+Result<std::string> MemoryFileSystem::ReadLink(const std::string& path) {
+  std::lock_guard lock(state_->mutex);
+  MemoryLookup found = state_->Resolve(path, false);
+  if (found.error != 0) return PathError("cannot read link", path, found.error);
+  if (found.node == nullptr) return PathError("cannot read link", path, ENOENT);
+  if (found.node->kind != EntryKind::kLink) return PathError("cannot read link", path, EINVAL);
+  return found.node->target;
+}
+
 Status MemoryFileSystem::Move(const std::string& from, const std::string& to) {
   std::lock_guard lock(state_->mutex);
   MemoryLookup source = state_->Resolve(from, false);

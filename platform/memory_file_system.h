@@ -63,6 +63,7 @@ class MemoryFileSystem : public FileSystem {
 
   Result<std::unique_ptr<Folder>> OpenFolder(const std::string& path) override;
   Status CreateFolders(const std::string& path) override;
+  Result<std::string> ReadLink(const std::string& path) override;
 
   // Building the tree. Missing parent folders are created; an existing entry of the same
   // name is replaced.

@@ -9,8 +9,10 @@
 namespace quarn {
 namespace {
 
-// The texts the POSIX folder gives for the same refusals.
+// The texts the POSIX folder gives for the same refusals. A special entry may stand for a
+// FIFO or a device, so it is not named further.
 constexpr std::string_view kNotRegular = "not a regular file";
+constexpr std::string_view kFolderNotRegular = "is a folder, not a regular file";
 constexpr std::string_view kLinkRefused = "is a symbolic link, which is not followed";
 constexpr std::string_view kNotSingleName = "not a single file name";
 
@@ -64,10 +66,11 @@ Result<std::unique_ptr<File>> MemoryFolder::OpenFile(const std::string& name, Op
   if (found == node_->children.end()) return Failure(kAction, name, ENOENT);
   const std::shared_ptr<MemoryNode>& node = found->second;
   if (node->kind == EntryKind::kLink) return Failure(kAction, name, ELOOP);
+  if (node->kind == EntryKind::kFolder) return Failure(kAction, name, kFolderNotRegular);
   if (node->kind != EntryKind::kFile) return Failure(kAction, name, kNotRegular);
-  bool writable = mode == OpenMode::kReadWrite;
+  bool writable = mode != OpenMode::kRead;
   if (writable && !node->writable()) return Failure(kAction, name, EACCES);
-  return std::unique_ptr<File>(new MemoryFile(state_, node, writable));
+  return std::unique_ptr<File>(new MemoryFile(state_, node, writable, mode == OpenMode::kAppend));
 }
 
 Result<std::optional<FileInfo>> MemoryFolder::Examine(const std::string& name) {

@@ -51,7 +51,7 @@ Result<RegistryDocument> MemorySettingsStore::Load() {
     return Status::Error(load_failure_);
   }
   if (!text_) return RegistryDocument();
-  return ParseRegistryText(*text_, location_);
+  return ParseStoreText(*text_, location_);
 }
 
 Status MemorySettingsStore::Update(const std::function<void(RegistryDocument&)>& change) {
@@ -62,7 +62,7 @@ Status MemorySettingsStore::Update(const std::function<void(RegistryDocument&)>&
     return Status::Error(update_failure_);
   }
   Result<RegistryDocument> document =
-      text_ ? ParseRegistryText(*text_, location_) : Result<RegistryDocument>(RegistryDocument());
+      text_ ? ParseStoreText(*text_, location_) : Result<RegistryDocument>(RegistryDocument());
   if (!document) return document.status();
   if (change) change(*document);
   text_ = FormatRegistryText(*document);

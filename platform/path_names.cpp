@@ -1,7 +1,10 @@
 #include "platform/path_names.h"
 
 #include <cstring>
+#include <filesystem>
 #include <random>
+#include <system_error>
+#include <vector>
 
 namespace quarn {
 
@@ -20,6 +23,40 @@ std::string JoinPath(const std::string& folder, std::string_view name) {
 std::string TrimTrailingSlashes(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
+}
+
+std::string AbsoluteHostPath(const std::string& path, const std::string& working_directory) {
+  const std::string joined =
+      !path.empty() && path[0] == '/' ? path : working_directory + "/" + path;
+  std::vector<std::string> components;
+  size_t at = 0;
+  while (at <= joined.size()) {
+    size_t slash = joined.find('/', at);
+    if (slash == std::string::npos) slash = joined.size();
+    const std::string component = joined.substr(at, slash - at);
+    if (component == "..") {
+      if (!components.empty()) components.pop_back();
+    } else if (!component.empty() && component != ".") {
+      components.push_back(component);
+    }
+    at = slash + 1;
+  }
+  if (components.empty()) return "/";
+  std::string absolute;
+  for (const std::string& component : components) absolute += "/" + component;
+  return absolute;
+}
+
+std::string WorkingFolderPath() {
+  std::error_code error;
+  std::filesystem::path working = std::filesystem::current_path(error);
+  // A deleted working folder is named "/old/path (deleted)" by some kernels' getcwd: only a
+  // path that still leads to the same folder as "." is the working folder.
+  if (error || !working.is_absolute() || !std::filesystem::equivalent(working, ".", error) ||
+      error) {
+    return "";
+  }
+  return working.string();
 }
 
 std::string ParentPath(const std::string& path) {

@@ -18,6 +18,15 @@ std::string JoinPath(const std::string& folder, std::string_view name);
 // `path` without trailing slashes, except that "/" stays "/".
 std::string TrimTrailingSlashes(std::string path);
 
+// `path` made absolute against `working_directory` and normalised in the text: empty and "."
+// components dropped, ".." taking one back (never above "/"), no trailing slash. The user's
+// own paths (targets, drive folders) are made so, and compared so.
+std::string AbsoluteHostPath(const std::string& path, const std::string& working_directory);
+
+// The process's working folder, or "" when it cannot be named (it was deleted, say): never a
+// stand-in such as "/", against which a relative path would name something else.
+std::string WorkingFolderPath();
+
 // The folder part of an absolute `path`: "/a" for "/a/b", "/" for "/a" and for "/".
 std::string ParentPath(const std::string& path);
 

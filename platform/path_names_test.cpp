@@ -1,11 +1,46 @@
 #include "platform/path_names.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
+#include <tuple>
+#include <vector>
+
+#include "platform/scratch_folder.h"
 
 namespace quarn {
 namespace {
+
+TEST(AbsoluteHostPath, WorksOutDotsInTheText) {
+  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+      {"/a/b", "/w", "/a/b"},      {"b", "/w", "/w/b"},     {"./b/", "/w", "/w/b"},
+      {"../b", "/w/x", "/w/b"},    {"../../..", "/w", "/"}, {".", "/", "/"},
+      {"a//b/./c", "/", "/a/b/c"}, {"/a/b/..", "/w", "/a"},
+  };
+  for (const auto& [path, working, expected] : cases) {
+    EXPECT_EQ(AbsoluteHostPath(path, working), expected) << path << " in " << working;
+  }
+}
+
+// A working folder that was deleted must not be named at all: a relative path taken from a
+// stand-in would name something else.
+TEST(WorkingFolderPathTest, IsEmptyOnceTheWorkingFolderIsDeleted) {
+  ScratchFolder scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  const std::string before = WorkingFolderPath();
+  ASSERT_FALSE(before.empty());
+  const std::string doomed = scratch.Child("doomed");
+  ASSERT_EQ(mkdir(doomed.c_str(), 0755), 0);
+  ASSERT_EQ(chdir(doomed.c_str()), 0);
+  const std::string inside = WorkingFolderPath();
+  ASSERT_EQ(rmdir(doomed.c_str()), 0);
+  const std::string after = WorkingFolderPath();
+  ASSERT_EQ(chdir(before.c_str()), 0);
+  EXPECT_EQ(inside, doomed);
+  EXPECT_EQ(after, "");
+}
 
 // A temporary name must fit where the file's own name fits, and belong to that one name: only
 // a file's own leftovers are ever removed as stale.

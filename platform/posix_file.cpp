@@ -28,6 +28,21 @@ timespec ToTimespec(FileTime time) {
 
 }  // namespace
 
+std::string_view FileKindName(uint32_t mode) {
+  if (S_ISREG(mode)) return "a regular file";
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISLNK(mode)) return "a symbolic link";
+  return "of an unknown kind";
+}
+
+std::string NotRegularFileCause(uint32_t mode) {
+  return "is " + std::string(FileKindName(mode)) + ", not a regular file";
+}
+
 FileTime FileTimeFromParts(int64_t seconds, int64_t nanoseconds) {
   constexpr int64_t kMax = std::numeric_limits<FileTime>::max();
   constexpr int64_t kMin = std::numeric_limits<FileTime>::min();
@@ -98,6 +113,7 @@ std::optional<uint64_t> PosixFile::Size() {
 }
 
 uint32_t PosixFile::Write(const void* buffer, uint32_t length) {
+  if (appends_) return Append(buffer, length);
   const auto* in = static_cast<const uint8_t*>(buffer);
   uint32_t done = 0;
   while (done < length) {
@@ -108,6 +124,22 @@ uint32_t PosixFile::Write(const void* buffer, uint32_t length) {
     done += static_cast<uint32_t>(put);
   }
   position_ += done;
+  return done;
+}
+
+uint32_t PosixFile::Append(const void* buffer, uint32_t length) {
+  // write(), not pwrite(): with O_APPEND the kernel moves to the end and writes in one step,
+  // which is what keeps two programs' lines apart. A write cut short by a signal or a full
+  // disk goes on with the rest, which may then land after another writer's line.
+  const auto* in = static_cast<const uint8_t*>(buffer);
+  uint32_t done = 0;
+  while (done < length) {
+    ssize_t put = write(descriptor_, in + done, length - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) break;
+    done += static_cast<uint32_t>(put);
+  }
+  if (off_t end = lseek(descriptor_, 0, SEEK_CUR); end >= 0) position_ = static_cast<uint64_t>(end);
   return done;
 }
 

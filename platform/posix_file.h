@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "platform/file.h"
 
@@ -24,8 +26,13 @@ class PosixFile : public File {
   // For a descriptor just opened, whose offset is known to be 0.
   PosixFile(int descriptor, uint64_t position) : descriptor_(descriptor), position_(position) {}
   // `size_when_opened`: what the opener's own fstat found, so the scan needs no other.
-  PosixFile(int descriptor, uint64_t position, uint64_t size_when_opened)
-      : descriptor_(descriptor), position_(position), size_when_opened_(size_when_opened) {}
+  // `appends`: the descriptor was opened with O_APPEND (OpenMode::kAppend), so every write
+  // goes to the end, and the position follows it there.
+  PosixFile(int descriptor, uint64_t position, uint64_t size_when_opened, bool appends = false)
+      : descriptor_(descriptor),
+        position_(position),
+        size_when_opened_(size_when_opened),
+        appends_(appends) {}
   ~PosixFile() override;
   PosixFile(const PosixFile&) = delete;
   PosixFile& operator=(const PosixFile&) = delete;
@@ -59,11 +66,23 @@ class PosixFile : public File {
   int descriptor() const { return descriptor_; }
 
  private:
+  uint32_t Append(const void* buffer, uint32_t length);
+
   int descriptor_;
   uint64_t position_ = 0;
   std::optional<uint64_t> size_when_opened_;
+  bool appends_ = false;
   FileAttributes kept_;  // hidden, system and archive as last set
 };
+
+// What a file of type `mode` (a stat st_mode) is, for messages that refuse it: "a folder",
+// "a FIFO", "a character device", "a block device", "a socket", "a symbolic link", "a
+// regular file".
+std::string_view FileKindName(uint32_t mode);
+
+// Why a file of type `mode` is refused where a regular file is wanted: "is a FIFO, not a
+// regular file", and the like.
+std::string NotRegularFileCause(uint32_t mode);
 
 // Nanoseconds since 1970 from seconds and nanoseconds, saturated at the ends of FileTime's
 // range rather than overflowing (a hostile file may carry any time stamp).

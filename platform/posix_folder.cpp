@@ -18,7 +18,6 @@
 namespace quarn {
 namespace {
 
-constexpr std::string_view kNotRegular = "not a regular file";
 constexpr std::string_view kLinkRefused = "is a symbolic link, which is not followed";
 
 EntryKind KindOfMode(mode_t mode) {
@@ -144,7 +143,8 @@ Result<std::unique_ptr<File>> PosixFolder::OpenFile(const std::string& name, Ope
   }
   if (S_ISLNK(before.st_mode)) return Failure(kAction, name, ELOOP);
   if (!S_ISREG(before.st_mode)) {
-    return Status::Error(PathMessage(kAction, JoinPath(path_, name), kNotRegular));
+    return Status::Error(
+        PathMessage(kAction, JoinPath(path_, name), NotRegularFileCause(before.st_mode)));
   }
   return OpenRegular(name, mode);
 }
@@ -174,17 +174,25 @@ Result<std::unique_ptr<File>> PosixFolder::OpenRegular(const std::string& name, 
   constexpr std::string_view kAction = "cannot open";
   // The entry may be swapped between the look and the open: O_NONBLOCK keeps a FIFO put
   // there from blocking the open, and the check below refuses it.
-  int flags = (mode == OpenMode::kReadWrite ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK |
-              O_NOCTTY | O_CLOEXEC;
+  int flags = (mode == OpenMode::kRead ? O_RDONLY : O_RDWR) |
+              (mode == OpenMode::kAppend ? O_APPEND : 0) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
+              O_CLOEXEC;
   int descriptor = openat(descriptor_, name.c_str(), flags);
   if (descriptor < 0) return Failure(kAction, name, errno);
   struct stat after;
-  if (fstat(descriptor, &after) != 0 || !S_ISREG(after.st_mode)) {
+  if (fstat(descriptor, &after) != 0) {
+    const int error = errno;
     close(descriptor);
-    return Status::Error(PathMessage(kAction, JoinPath(path_, name), kNotRegular));
+    return Failure(kAction, name, error);
+  }
+  if (!S_ISREG(after.st_mode)) {
+    close(descriptor);
+    return Status::Error(
+        PathMessage(kAction, JoinPath(path_, name), NotRegularFileCause(after.st_mode)));
   }
   // O_NONBLOCK stays: it changes nothing for a regular file, the only kind let through.
-  return std::unique_ptr<File>(new PosixFile(descriptor, 0, static_cast<uint64_t>(after.st_size)));
+  return std::unique_ptr<File>(new PosixFile(descriptor, 0, static_cast<uint64_t>(after.st_size),
+                                             mode == OpenMode::kAppend));
 }
 
 Result<std::unique_ptr<File>> PosixFolder::CreateFile(const std::string& name, uint32_t mode) {
@@ -283,6 +291,17 @@ class PosixFileSystem : public FileSystem {
     if (descriptor < 0)
       return Status::Error(PathMessage("cannot open folder", path, ErrnoText(errno)));
     return std::unique_ptr<Folder>(new PosixFolder(descriptor, TrimTrailingSlashes(path)));
+  }
+
+  Result<std::string> ReadLink(const std::string& path) override {
+    std::string target(4096, '\0');
+    const ssize_t length = readlink(path.c_str(), target.data(), target.size());
+    if (length < 0) return Status::Error(PathMessage("cannot read link", path, ErrnoText(errno)));
+    if (static_cast<size_t>(length) == target.size()) {
+      return Status::Error(PathMessage("cannot read link", path, "the target is too long"));
+    }
+    target.resize(static_cast<size_t>(length));
+    return target;
   }
 
   Status CreateFolders(const std::string& path) override {

@@ -109,7 +109,8 @@ TEST_F(PosixFolderTest, OpenFileRefusesADeviceNode) {
   if (!devices.ok()) GTEST_SKIP() << devices.message();
   Result<std::unique_ptr<File>> null_device = (*devices)->OpenFile("null", OpenMode::kRead);
   EXPECT_FALSE(null_device.ok());
-  EXPECT_EQ(null_device.message(), "cannot open /dev/null: not a regular file");
+  EXPECT_EQ(null_device.message(),
+            "cannot open /dev/null: is a character device, not a regular file");
 }
 
 TEST_F(PosixFolderTest, TheStartingPathMayGoThroughALink) {

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/link_chain.h"
+#include "platform/posix_file.h"
 #include "platform/settings_store.h"
 
 namespace quarn {
@@ -74,14 +76,16 @@ std::pair<std::string, std::string> SplitPath(const std::string& path) {
 }
 
 Status ReadStore(const std::string& path, StoreContent& content) {
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: a FIFO put where the store should be must not hold the program up waiting
+  // for a writer; the look that follows refuses it.
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (fd.get() < 0) {
     if (errno == ENOENT) return Status::Ok();
     return SystemError(path, "cannot open");
   }
   struct stat info;
   if (fstat(fd.get(), &info) != 0) return SystemError(path, "cannot examine");
-  if (!S_ISREG(info.st_mode)) return Status::Error(path + ": not a regular file");
+  if (!S_ISREG(info.st_mode)) return Status::Error(path + ": " + NotRegularFileCause(info.st_mode));
   content.exists = true;
   content.mode = info.st_mode & 07777;
   char buffer[16384];
@@ -134,19 +138,29 @@ class FileSettingsStore : public SettingsStore {
   }
 
   Status Update(const std::function<void(RegistryDocument&)>& change) override {
-    auto [folder, base] = SplitPath(path_);
-    if (base.empty()) return Status::Error(path_ + ": names a folder, not a file");
+    if (SplitPath(path_).second.empty())
+      return Status::Error(path_ + ": names a folder, not a file");
+    // A store kept as a symbolic link (a dotfile manager's) stays one: the new text replaces
+    // the file at the end of the chain, in that file's folder. The lock lies beside that
+    // file too, so that every name reaching the same store, the link and the file alike,
+    // takes the same lock.
+    Result<std::string> resolved = FollowLinkChain(path_);
+    if (!resolved) return resolved.status();
+    const std::string& store_path = *resolved;
+    auto [folder, base] = SplitPath(store_path);
+    if (base.empty()) return Status::Error(store_path + ": names a folder, not a file");
     if (Status made = CreateFolders(folder); !made) return made;
 
-    std::string lock_path = path_ + ".lock";
-    UniqueFd lock(open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    std::string lock_path = store_path + ".lock";
+    UniqueFd lock(
+        open(lock_path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
     if (lock.get() < 0) return SystemError(lock_path, "cannot open");
     while (flock(lock.get(), LOCK_EX) != 0) {
       if (errno != EINTR) return SystemError(lock_path, "cannot lock");
     }
 
     StoreContent content;
-    if (Status read = ReadStore(path_, content); !read) return read;
+    if (Status read = ReadStore(store_path, content); !read) return read;
     Result<RegistryDocument> document = Parse(content);
     if (!document) return document.status();
     if (change) change(*document);
@@ -173,8 +187,8 @@ class FileSettingsStore : public SettingsStore {
     if (temporary.Close() != 0) {
       return SystemError(cleanup.path(), "cannot close");
     }
-    if (rename(cleanup.path().c_str(), path_.c_str()) != 0) {
-      return SystemError(path_, "cannot replace");
+    if (rename(cleanup.path().c_str(), store_path.c_str()) != 0) {
+      return SystemError(store_path, "cannot replace");
     }
     cleanup.Release();
     // The lock drops when `lock` closes, after the folder is flushed.
@@ -187,7 +201,7 @@ class FileSettingsStore : public SettingsStore {
   // A store not written yet is an empty one.
   Result<RegistryDocument> Parse(const StoreContent& content) const {
     if (!content.exists) return RegistryDocument();
-    return ParseRegistryText(content.text, path_);
+    return ParseStoreText(content.text, path_);
   }
 
   // Makes the rename itself durable. A file system that cannot flush a folder (EINVAL) has

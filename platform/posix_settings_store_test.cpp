@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/memory_settings_store.h"
+#include "platform/scratch_folder.h"
 #include "platform/settings_store.h"
 
 namespace quarn {
@@ -114,22 +115,34 @@ class SettingsStoreContractTest : public testing::TestWithParam<bool> {
   std::unique_ptr<StoreUnderTest> under_test_;
 };
 
-TEST_P(SettingsStoreContractTest, MissingStoreIsEmptyAndFirstUpdateCreatesIt) {
-  Result<RegistryDocument> empty = store().Load();
-  ASSERT_TRUE(empty.ok()) << empty.message();
-  EXPECT_TRUE(empty->keys().empty());
-  EXPECT_EQ(under_test_->Text(), std::nullopt);
+TEST_P(SettingsStoreContractTest, MissingOrZeroByteStoreIsEmptyAndFirstUpdateFillsIt) {
+  // The fresh store is missing; the second round starts from a file of 0 bytes.
+  for (const std::optional<std::string>& before :
+       {std::optional<std::string>(), std::optional<std::string>("")}) {
+    if (before) under_test_->SetText(*before);
+    const std::string what = before ? "0 bytes" : "missing";
+    Result<RegistryDocument> empty = store().Load();
+    ASSERT_TRUE(empty.ok()) << what << ": " << empty.message();
+    EXPECT_TRUE(empty->keys().empty()) << what;
+    EXPECT_EQ(under_test_->Text(), before) << what;
 
-  Status updated = store().Update([](RegistryDocument& document) {
-    document.SetValue(kProgramKey, "Opzioni", RegistryValue::Number(0x1f));
-  });
-  ASSERT_TRUE(updated.ok()) << updated.message();
-  EXPECT_EQ(under_test_->Text(),
-            "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp]\r\n"
-            "\"Opzioni\"=hex:1f,00,00,00\r\n\r\n");
-  Result<RegistryDocument> loaded = store().Load();
-  ASSERT_TRUE(loaded.ok()) << loaded.message();
-  EXPECT_EQ(loaded->ReadNumber(kProgramKey, "opzioni"), 0x1fu);
+    Status updated = store().Update([](RegistryDocument& document) {
+      document.SetValue(kProgramKey, "Opzioni", RegistryValue::Number(0x1f));
+    });
+    ASSERT_TRUE(updated.ok()) << what << ": " << updated.message();
+    EXPECT_EQ(under_test_->Text(),
+              "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp]\r\n"
+              "\"Opzioni\"=hex:1f,00,00,00\r\n\r\n")
+        << what;
+    Result<RegistryDocument> loaded = store().Load();
+    ASSERT_TRUE(loaded.ok()) << what << ": " << loaded.message();
+    EXPECT_EQ(loaded->ReadNumber(kProgramKey, "opzioni"), 0x1fu) << what;
+  }
+  // Any byte at all makes it text that must be REGEDIT4.
+  under_test_->SetText("\n");
+  Result<RegistryDocument> blank = store().Load();
+  ASSERT_FALSE(blank.ok());
+  EXPECT_EQ(blank.message(), store().Location() + ", line 1: the first line is not \"REGEDIT4\"");
 }
 
 TEST_P(SettingsStoreContractTest, UpdateKeepsEverythingItDoesNotChange) {
@@ -263,16 +276,78 @@ TEST_F(FileSettingsStoreTest, StoreAlreadyAsFormattedIsNotRewritten) {
   EXPECT_EQ(ReadFile(path_), "REGEDIT4\r\n\r\n[K]\r\n\r\n");
 }
 
-TEST_F(FileSettingsStoreTest, UnreadableStoreIsAnErrorNamingIt) {
-  fs::create_directories(path_);
+// Anything but a regular file where the store should be is refused by what it is, and a FIFO
+// is refused at once rather than waited on for a writer.
+TEST_F(FileSettingsStoreTest, AStoreThatIsNoRegularFileIsAnErrorNamingIt) {
+  struct Case {
+    const char* kind;
+    bool (*make)(const std::string& path);
+    const char* cause;
+  };
+  const Case cases[] = {
+      {"folder", [](const std::string& path) { return fs::create_directories(path); },
+       "is a folder, not a regular file"},
+      {"FIFO", [](const std::string& path) { return mkfifo(path.c_str(), 0600) == 0; },
+       "is a FIFO, not a regular file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kind);
+    const std::string path = folder_.path() + "/" + c.kind + ".reg";
+    ASSERT_TRUE(c.make(path));
+    auto store = OpenFileSettingsStore(path);
+    std::optional<Result<RegistryDocument>> loaded;
+    std::optional<Status> updated;
+    EXPECT_TRUE(FinishesWithoutAWriter(path, [&] {
+      loaded = store->Load();
+      updated = store->Update([](RegistryDocument& document) { document.CreateKey("K"); });
+    })) << "waited on the FIFO";
+    EXPECT_EQ(loaded->message(), path + ": " + c.cause);
+    EXPECT_EQ(updated->message(), path + ": " + c.cause);
+    EXPECT_EQ(fs::symlink_status(path).type(),
+              std::string(c.kind) == "FIFO" ? fs::file_type::fifo : fs::file_type::directory);
+  }
+}
+
+// A store kept as a symbolic link, as dotfile managers keep them, is written through to the
+// file the link chain ends at, in that file's folder, and stays a link; the lock lies beside
+// that file, so every name of the store shares it.
+TEST_F(FileSettingsStoreTest, ALinkedStoreIsWrittenThroughAndStaysALink) {
+  const std::string dotfiles = folder_.path() + "/dotfiles";
+  fs::create_directories(dotfiles);
+  WriteFile(dotfiles + "/quarn.reg", "REGEDIT4\r\n\r\n[K]\r\n\"old\"=\"1\"\r\n\r\n");
+  ASSERT_EQ(chmod((dotfiles + "/quarn.reg").c_str(), 0640), 0);
+  // settings.reg -> middle.reg -> dotfiles/quarn.reg, the second link relative to its folder.
+  fs::create_symlink("dotfiles/quarn.reg", folder_.path() + "/middle.reg");
+  fs::create_symlink(folder_.path() + "/middle.reg", path_);
   auto store = OpenFileSettingsStore(path_);
-  Result<RegistryDocument> loaded = store->Load();
-  ASSERT_FALSE(loaded.ok());
-  EXPECT_TRUE(loaded.message().starts_with(path_ + ": ")) << loaded.message();
-  Status updated = store->Update([](RegistryDocument&) {});
-  ASSERT_FALSE(updated.ok());
-  EXPECT_TRUE(updated.message().starts_with(path_ + ": ")) << updated.message();
-  EXPECT_TRUE(fs::is_directory(path_));
+  Status updated = store->Update(
+      [](RegistryDocument& document) { document.SetValue("K", "new", RegistryValue::Text("2")); });
+  ASSERT_TRUE(updated.ok()) << updated.message();
+
+  EXPECT_TRUE(fs::is_symlink(path_));
+  EXPECT_EQ(fs::read_symlink(path_), folder_.path() + "/middle.reg");
+  EXPECT_EQ(fs::read_symlink(folder_.path() + "/middle.reg"), "dotfiles/quarn.reg");
+  EXPECT_EQ(store->Load()->ReadText("K", "new"), "2");
+  EXPECT_EQ(store->Load()->ReadText("K", "old"), "1");
+  EXPECT_EQ(fs::status(dotfiles + "/quarn.reg").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(NamesIn(dotfiles), (std::set<std::string>{"quarn.reg", "quarn.reg.lock"}));
+  EXPECT_EQ(NamesIn(folder_.path()),
+            (std::set<std::string>{"dotfiles", "middle.reg", "settings.reg"}));
+
+  // A link made before its file: the first write makes the file where the link points.
+  const std::string ahead = folder_.path() + "/ahead.reg";
+  fs::create_symlink("dotfiles/later.reg", ahead);
+  ASSERT_TRUE(OpenFileSettingsStore(ahead)->Update([](RegistryDocument&) {}).ok());
+  EXPECT_TRUE(fs::is_symlink(ahead));
+  EXPECT_EQ(ReadFile(dotfiles + "/later.reg"), "REGEDIT4\r\n\r\n");
+
+  // A loop of links is an error naming the store, and nothing is written.
+  const std::string loop = folder_.path() + "/loop.reg";
+  fs::create_symlink("loop.reg", loop);
+  Status looped = OpenFileSettingsStore(loop)->Update([](RegistryDocument&) {});
+  EXPECT_NE(looped.message().find(loop), std::string::npos) << looped.message();
+  EXPECT_TRUE(fs::is_symlink(loop));
 }
 
 TEST_F(FileSettingsStoreTest, OversizedStoreIsRefusedNotReadWhole) {

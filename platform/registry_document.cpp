@@ -118,10 +118,21 @@ void RegistryDocument::DeleteKey(std::string_view key) {
 std::optional<uint32_t> RegistryDocument::ReadNumber(std::string_view key,
                                                      std::string_view name) const {
   const RegistryValue* value = FindValue(key, name);
-  if (value == nullptr || value->type != kRegBinary || value->data.size() != 4) return std::nullopt;
+  // A REG_DWORD is the same 4 bytes: the form a person typing into the store uses.
+  if (value == nullptr || (value->type != kRegBinary && value->type != kRegDword) ||
+      value->data.size() != 4) {
+    return std::nullopt;
+  }
   const std::vector<uint8_t>& d = value->data;
   return static_cast<uint32_t>(d[0]) | static_cast<uint32_t>(d[1]) << 8 |
          static_cast<uint32_t>(d[2]) << 16 | static_cast<uint32_t>(d[3]) << 24;
+}
+
+void RegistryDocument::WriteNumber(std::string_view key, std::string_view name, uint32_t number) {
+  RegistryValue value = RegistryValue::Number(number);
+  const RegistryValue* stored = FindValue(key, name);
+  if (stored != nullptr && stored->type == kRegDword) value.type = kRegDword;
+  SetValue(key, name, std::move(value));
 }
 
 std::optional<std::string> RegistryDocument::ReadText(std::string_view key,
@@ -174,16 +185,21 @@ int HexDigit(char c) {
 class DocumentBuilder {
  public:
   bool HasCurrentKey() const { return current_.has_value(); }
+  // Whether the last key line deleted a key: the values below it belong to no key.
+  bool InDeletedKey() const { return in_deleted_key_; }
 
   void OpenKey(std::string_view path, std::vector<std::string>& comments) {
     auto [slot, inserted] = key_index_.try_emplace(Folded(path), slots_.size());
     if (inserted)
       slots_.push_back(Slot{RegistryDocument::Key{std::string(path), {}, {}}, true, {}, {}});
     current_ = slot->second;
+    in_deleted_key_ = false;
     MoveComments(comments, slots_[*current_].key.comments);
   }
 
   void DeleteKey(std::string_view path) {
+    current_.reset();
+    in_deleted_key_ = true;
     std::string folded = Folded(path);
     if (auto exact = key_index_.find(folded); exact != key_index_.end()) Drop(exact);
     folded.push_back('\\');
@@ -239,7 +255,6 @@ class DocumentBuilder {
 
   KeyIndex::iterator Drop(KeyIndex::iterator entry) {
     slots_[entry->second].live = false;
-    if (current_ == entry->second) current_.reset();
     return key_index_.erase(entry);
   }
 
@@ -251,6 +266,7 @@ class DocumentBuilder {
   std::vector<Slot> slots_;
   KeyIndex key_index_;
   std::optional<size_t> current_;
+  bool in_deleted_key_ = false;
 };
 
 class Parser {
@@ -324,14 +340,17 @@ class Parser {
     }
     if (line.empty() || line.front() != '=') return "missing '='";
     line.remove_prefix(1);
-    if (!builder_.HasCurrentKey()) return "a value must follow a key";
+    // Below a deleted key, values name nothing that could exist; regedit passes over them,
+    // and so does this reader, after checking that they read as values.
+    const bool skipped = builder_.InDeletedKey();
+    if (!builder_.HasCurrentKey() && !skipped) return "a value must follow a key";
     if (line == "-") {
-      builder_.DeleteValue(name);
+      if (!skipped) builder_.DeleteValue(name);
       return {};
     }
     RegistryValue value;
     if (std::string cause = ParseData(line, value); !cause.empty()) return cause;
-    builder_.SetValue(name, std::move(value), comments);
+    if (!skipped) builder_.SetValue(name, std::move(value), comments);
     return {};
   }
 

@@ -53,9 +53,12 @@ class RegistryDocument {
   // Removes the key and every key below it.
   void DeleteKey(std::string_view key);
 
-  // A 4-byte REG_BINARY as an unsigned little-endian number; any other length or type reads
-  // as absent.
+  // A 4-byte REG_BINARY or a REG_DWORD as an unsigned little-endian number; any other length
+  // or type reads as absent.
   std::optional<uint32_t> ReadNumber(std::string_view key, std::string_view name) const;
+  // Stores `number` as 4 little-endian bytes: as a REG_DWORD when the value is one already,
+  // else (a new value, or one of another type) as a REG_BINARY.
+  void WriteNumber(std::string_view key, std::string_view name, uint32_t number);
   // A REG_SZ value's text; any other type reads as absent.
   std::optional<std::string> ReadText(std::string_view key, std::string_view name) const;
 

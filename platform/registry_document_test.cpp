@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,19 @@ TEST(RegistryTextTest, DeletionLinesRemoveWhatCameBefore) {
   EXPECT_EQ(document.SubkeysOf("A"), std::vector<std::string>{"A\\BC"});
 }
 
+// A value below a deleted key belongs to no key: a reader passes over it, as regedit does,
+// rather than refusing the whole store.
+TEST(RegistryTextTest, ValuesBelowADeletedKeyAreSkipped) {
+  RegistryDocument document = Parse(
+      "REGEDIT4\n[K]\n\"a\"=\"1\"\n[-Gone]\n\"b\"=\"2\"\n@=dword:00000001\n\"a\"=-\n"
+      "[K]\n\"c\"=\"3\"\n");
+  EXPECT_EQ(document.ValueNames("K"), (std::vector<std::string>{"a", "c"}));
+  EXPECT_FALSE(document.HasKey("Gone"));
+  RegistryDocument first_line_deleted =
+      Parse("REGEDIT4\n[-HKEY_CURRENT_USER\\Old]\n\"b\"=\"2\"\n[K]\n\"c\"=\"3\"\n");
+  EXPECT_EQ(first_line_deleted.ValueNames("K"), std::vector<std::string>{"c"});
+}
+
 TEST(RegistryTextTest, KeyWrittenAgainAfterDeletionStartsEmptyAtTheEnd) {
   RegistryDocument document =
       Parse("REGEDIT4\n[Old]\n\"a\"=\"1\"\n[Other]\n[-OLD]\n[old]\n\"b\"=\"2\"\n");
@@ -116,7 +130,7 @@ TEST(RegistryTextTest, MalformedInputNamesFileLineAndCause) {
       {"Windows Registry Editor Version 5.00\n", "line 1: the first line is not"},
       {"REGEDIT4\n\"v\"=\"x\"\n", "line 2: a value must follow a key"},
       {"REGEDIT4\n@=-\n", "line 2: a value must follow a key"},
-      {"REGEDIT4\n[K]\n[-K]\n\"v\"=\"x\"\n", "line 4: a value must follow a key"},
+      {"REGEDIT4\n[-K]\n\"v\"=\"x\"y\n", "line 3: unexpected text after the closing quote"},
       {"REGEDIT4\n[K]\n\"v\" \"x\"\n", "line 3: missing '='"},
       {"REGEDIT4\n[K]\nv=\"x\"\n", "line 3: expected a key, a value or a comment"},
       {"REGEDIT4\n[K\n", "line 2: a key line must end with ']'"},
@@ -260,25 +274,58 @@ TEST(RegistryTextTest, CommentsStayWithWhatFollowsThem) {
   EXPECT_TRUE(text.ends_with("\r\n; at the end\r\n")) << text;
 }
 
-TEST(RegistryDocumentTest, ReadNumberAcceptsOnlyFourByteBinary) {
-  RegistryDocument document;
-  document.SetValue(kProgramKey, "Four", RegistryValue::Number(0x12345678));
-  document.SetValue(kProgramKey, "Three", Bytes(kRegBinary, {1, 2, 3}));
-  document.SetValue(kProgramKey, "Five", Bytes(kRegBinary, {1, 2, 3, 4, 5}));
-  document.SetValue(kProgramKey, "Dword", Bytes(kRegDword, {1, 0, 0, 0}));
-  document.SetValue(kProgramKey, "Text", RegistryValue::Text("1234"));
-  document.SetValue(kProgramKey, "Other", Bytes(7, {1, 0, 0, 0}));
+TEST(RegistryDocumentTest, NumbersAreFourLittleEndianBytesOfBinaryOrDword) {
+  const RegistryDocument document = Parse(
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp]\n"
+      "\"Four\"=hex:78,56,34,12\n"
+      "\"Lingua\"=dword:00000001\n"
+      "\"Big\"=dword:12345678\n"
+      "\"Three\"=hex:01,02,03\n"
+      "\"Five\"=hex:01,02,03,04,05\n"
+      "\"Text\"=\"1234\"\n"
+      "\"Other\"=hex(7):01,00,00,00\n");
+  const struct {
+    std::string_view key;
+    std::string_view name;
+    std::optional<uint32_t> number;
+  } cases[] = {
+      {kProgramKey, "four", 0x12345678u},
+      {kProgramKey, "Lingua", 1u},
+      {kProgramKey, "Big", 0x12345678u},
+      {kProgramKey, "Three", std::nullopt},
+      {kProgramKey, "Five", std::nullopt},
+      {kProgramKey, "Text", std::nullopt},
+      {kProgramKey, "Other", std::nullopt},
+      {kProgramKey, "Missing", std::nullopt},
+      {"Missing\\Key", "Four", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(document.ReadNumber(c.key, c.name), c.number) << c.key << " " << c.name;
+  }
   EXPECT_EQ(RegistryValue::Number(0x12345678).data, (std::vector<uint8_t>{0x78, 0x56, 0x34, 0x12}));
-  EXPECT_EQ(document.ReadNumber(kProgramKey, "four"), 0x12345678u);
-  EXPECT_EQ(document.ReadNumber(kProgramKey, "Three"), std::nullopt);
-  EXPECT_EQ(document.ReadNumber(kProgramKey, "Five"), std::nullopt);
-  EXPECT_EQ(document.ReadNumber(kProgramKey, "Dword"), std::nullopt);
-  EXPECT_EQ(document.ReadNumber(kProgramKey, "Text"), std::nullopt);
-  EXPECT_EQ(document.ReadNumber(kProgramKey, "Other"), std::nullopt);
-  EXPECT_EQ(document.ReadNumber(kProgramKey, "Missing"), std::nullopt);
-  EXPECT_EQ(document.ReadNumber("Missing\\Key", "Four"), std::nullopt);
   EXPECT_EQ(document.ReadText(kProgramKey, "Text"), "1234");
   EXPECT_EQ(document.ReadText(kProgramKey, "Four"), std::nullopt);
+}
+
+TEST(RegistryDocumentTest, AWrittenNumberKeepsItsDwordTypeAndIsOtherwiseBinary) {
+  RegistryDocument document = Parse(
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp]\n"
+      "\"Lingua\"=dword:00000000\n"
+      "\"Opzioni\"=hex:00,00,00,00\n"
+      "\"Ora\"=\"12\"\n"
+      "\"Giorno\"=hex:01,02\n");
+  document.WriteNumber(kProgramKey, "lingua", 1);
+  document.WriteNumber(kProgramKey, "Opzioni", 0x1f);
+  document.WriteNumber(kProgramKey, "Ora", 9);
+  document.WriteNumber(kProgramKey, "Giorno", 2);
+  document.WriteNumber(kProgramKey, "Min", 30);
+  EXPECT_EQ(FormatRegistryText(document),
+            "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp]\r\n"
+            "\"Lingua\"=dword:00000001\r\n"
+            "\"Opzioni\"=hex:1f,00,00,00\r\n"
+            "\"Ora\"=hex:09,00,00,00\r\n"
+            "\"Giorno\"=hex:02,00,00,00\r\n"
+            "\"Min\"=hex:1e,00,00,00\r\n\r\n");
 }
 
 TEST(RegistryDocumentTest, EditsKeepOrderAndFirstCase) {

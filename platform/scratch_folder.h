@@ -3,14 +3,18 @@
 // For tests only: a fresh host folder that is removed, with everything in it, when the
 // object goes.
 
+#include <fcntl.h>
 #include <ftw.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace quarn {
 
@@ -56,5 +60,31 @@ class ScratchFolder {
 
   std::string path_;
 };
+
+// Runs `action`, which should refuse the FIFO at `fifo` without waiting on it. Should it
+// still be waiting after `patience`, a writer opens the FIFO (again, until the action is
+// done), so that a test of that refusal fails instead of hanging. True when the action
+// finished without that help.
+template <typename Action>
+bool FinishesWithoutAWriter(const std::string& fifo, Action action,
+                            std::chrono::milliseconds patience = std::chrono::seconds(10)) {
+  std::atomic<bool> done{false};
+  std::thread acting([&] {
+    action();
+    done = true;
+  });
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  while (!done && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const bool unaided = done;
+  while (!done) {
+    const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (writer >= 0) close(writer);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  acting.join();
+  return unaided;
+}
 
 }  // namespace quarn

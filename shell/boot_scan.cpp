@@ -49,6 +49,7 @@ struct AreaVerdict {
   uint32_t virus_id = 0;
   uint16_t variant_flag = 0;
   std::string virus_name;
+  bool suspicious = false;
 };
 
 ResultIcon DriveIcon(DriveType type) {
@@ -75,20 +76,21 @@ bool ReadSector(SystemAccess& access, UserInterface& ui, uint16_t cylinder_secto
   return ReadBootSector(access, ui, cylinder_sector, head_drive, sector);
 }
 
-ResultLine BootLine(std::string_view path, BootArea area, const AreaVerdict& verdict) {
-  ResultLine line;
-  line.kind = ReportKind::kBoot;
-  line.path = std::string(path);
-  line.boot_area = area == BootArea::kMasterBootRecord ? "mbr" : "boot";
-  line.virus_id = verdict.virus_id;
-  line.virus_name = verdict.virus_name;
-  line.variant = verdict.variant_flag == 1;
-  return line;
+BootVerdict Reported(std::string_view path, BootArea area, const AreaVerdict& verdict) {
+  BootVerdict report;
+  report.target = std::string(path);
+  report.area = area == BootArea::kMasterBootRecord ? "mbr" : "boot";
+  report.virus_id = verdict.virus_id;
+  report.virus_name = verdict.virus_name;
+  report.variant = verdict.variant_flag == 1;
+  report.suspicious = verdict.suspicious;
+  return report;
 }
 
-// Reads and judges one area and adds its line. nullopt when the area could not be read.
-std::optional<AreaVerdict> CheckArea(ScanSession& session, SystemAccess& access,
-                                     std::string_view path, BootArea area, uint16_t head_drive) {
+// Reads and judges one area and adds its line; the caller reports the verdict once it is
+// final. nullopt when the area could not be read.
+std::optional<AreaVerdict> CheckArea(ScanSession& session, SystemAccess& access, BootArea area,
+                                     uint16_t head_drive) {
   if (!access.HasSectors(static_cast<uint8_t>(head_drive))) return std::nullopt;
   SectorBuffer sector{};
   if (!ReadSector(access, session.ui(), kBootCylinderSector, head_drive, sector)) {
@@ -99,27 +101,23 @@ std::optional<AreaVerdict> CheckArea(ScanSession& session, SystemAccess& access,
   verdict.virus_id =
       mbr ? DetectMbrVirus(session.signatures(), sector, &verdict.variant_flag)
           : DetectBootSectorVirus(session.signatures(), sector, &verdict.variant_flag);
-  const bool suspicious = verdict.virus_id == 0 && session.options().heuristics_enabled == 1 &&
-                          CheckBootHeuristics(session.signatures(), sector) == 1;
+  verdict.suspicious = verdict.virus_id == 0 && session.options().heuristics_enabled == 1 &&
+                       CheckBootHeuristics(session.signatures(), sector) == 1;
 
   if (verdict.virus_id != 0) verdict.virus_name = GetVirusName(session.names(), verdict.virus_id);
 
-  ResultLine line = BootLine(path, area, verdict);
-  line.text = std::string(mbr ? kMbrPrefix : kBootSectorPrefix);
+  std::string text(mbr ? kMbrPrefix : kBootSectorPrefix);
   const Language language = session.language();
   if (verdict.virus_id != 0) {
-    line.text += LoadText(language, verdict.variant_flag == 1 ? kVariantText : kInfectedText);
-    line.text += verdict.virus_name;
-    line.icon = ResultIcon::kVirus;
-  } else if (suspicious) {
-    line.suspicious = true;
-    line.text += LoadText(language, kNewGenerationText);
-    line.icon = ResultIcon::kVirus;
+    text += LoadText(language, verdict.variant_flag == 1 ? kVariantText : kInfectedText);
+    text += verdict.virus_name;
+  } else if (verdict.suspicious) {
+    text += LoadText(language, kNewGenerationText);
   } else {
-    line.text += kClean;
-    line.icon = ResultIcon::kBlank;
+    text += kClean;
   }
-  session.AddLine(std::move(line));
+  const bool found = verdict.virus_id != 0 || verdict.suspicious;
+  session.AddTextLine(found ? ResultIcon::kVirus : ResultIcon::kBlank, std::move(text));
   return verdict;
 }
 
@@ -146,27 +144,45 @@ std::optional<int> OfferRemoval(ScanSession& session, SystemAccess& access, std:
 }
 
 int ScanBootAreasRepeating(ScanSession& session, SystemAccess& access, std::string_view path,
+                           BootTarget target, int repeats_left);
+
+// The boot sector's line, the removal the scan action asks for and its line, then the one
+// report of the verdict: a removal's outcome belongs to it, so the report waits for the
+// removal. After a removal that worked, the whole check runs again and reports on its own.
+void CheckBootSector(ScanSession& session, SystemAccess& access, std::string_view path,
+                     BootTarget target, int repeats_left) {
+  const char letter = UpperLetter(target.letter);
+  std::optional<AreaVerdict> verdict =
+      CheckArea(session, access, BootArea::kBootSector, BootSectorHeadDrive(letter));
+  if (!verdict) return;
+  std::optional<int> removed;
+  if (verdict->virus_id != 0 && verdict->variant_flag == 0) {
+    removed = OfferRemoval(session, access, path, letter, *verdict);
+    if (removed) {
+      session.AddTextLine(ResultIcon::kBlank,
+                          std::string(*removed == 1 ? kRemovedText : kNotRemovedText));
+    }
+  }
+  BootVerdict report = Reported(path, BootArea::kBootSector, *verdict);
+  if (removed) report.removed = *removed == 1;
+  session.ui().ReportBootVerdict(report);
+  if (removed == 1 && repeats_left > 0) {
+    ScanBootAreasRepeating(session, access, path, target, repeats_left - 1);
+  }
+}
+
+int ScanBootAreasRepeating(ScanSession& session, SystemAccess& access, std::string_view path,
                            BootTarget target, int repeats_left) {
   if (path.empty()) return 0;
   session.AddTextLine(DriveIcon(target.type), "[" + std::string(path) + "]");
-  const char letter = UpperLetter(target.letter);
   if (target.type == DriveType::kFixed) {
-    CheckArea(session, access, path, BootArea::kMasterBootRecord, kMbrHeadDrive);
+    if (std::optional<AreaVerdict> mbr =
+            CheckArea(session, access, BootArea::kMasterBootRecord, kMbrHeadDrive)) {
+      session.ui().ReportBootVerdict(Reported(path, BootArea::kMasterBootRecord, *mbr));
+    }
   }
   if (target.type == DriveType::kFixed || target.type == DriveType::kRemovable) {
-    std::optional<AreaVerdict> verdict =
-        CheckArea(session, access, path, BootArea::kBootSector, BootSectorHeadDrive(letter));
-    if (verdict && verdict->virus_id != 0 && verdict->variant_flag == 0) {
-      if (std::optional<int> removed = OfferRemoval(session, access, path, letter, *verdict)) {
-        ResultLine line = BootLine(path, BootArea::kBootSector, *verdict);
-        line.removed = *removed == 1;
-        line.text = std::string(*removed == 1 ? kRemovedText : kNotRemovedText);
-        session.AddLine(std::move(line));
-        if (*removed == 1 && repeats_left > 0) {
-          ScanBootAreasRepeating(session, access, path, target, repeats_left - 1);
-        }
-      }
-    }
+    CheckBootSector(session, access, path, target, repeats_left);
   }
   session.AddTextLine(ResultIcon::kBlank, " ");
   return 1;

@@ -34,7 +34,8 @@ uint16_t BootSectorHeadDrive(char letter);
 // Checks the boot areas of the drive `target` and reports them through the session: the
 // header "[" + path + "]" with the drive type's icon; for a fixed disk the master boot
 // record; for a fixed or removable disk the boot sector, whose exact finding the two
-// cleaning actions remove (after asking, for the second one); and a closing " ". A
+// cleaning actions remove (after asking, for the second one); and a closing " ". Each area
+// read gets one ReportBootVerdict, after its lines and any removal's. A
 // successful removal shows the whole check once more (header included) before the closing
 // line; that repeat removes again but does not repeat. An area whose BIOS disk has no
 // sectors is left out silently; one whose disk cannot be opened is left out after telling

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <initializer_list>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "engine/byte_reader.h"
 #include "engine/database_builder.h"
@@ -46,6 +48,18 @@ std::vector<uint8_t> RemovalRecord(uint16_t id, uint16_t cylinder_sector_at, uin
   WriteU16(&record[4], head_drive_at);
   record[6] = increment;
   return record;
+}
+
+// What the check should report for one area of `target`.
+BootVerdict ExpectedBootVerdict(std::string target, std::string area, uint32_t virus_id = 0,
+                                std::string name = "", std::optional<bool> removed = {}) {
+  BootVerdict verdict;
+  verdict.target = std::move(target);
+  verdict.area = std::move(area);
+  verdict.virus_id = virus_id;
+  verdict.virus_name = std::move(name);
+  verdict.removed = removed;
+  return verdict;
 }
 
 // Writes a sector's bytes in place.
@@ -126,13 +140,8 @@ TEST_F(BootScanTest, CleanDrivesShowTheirBlocks) {
                                    ResultIcon::kBlank));
   EXPECT_THAT(disks_.calls, ElementsAre("read 0001 0080", "read 0001 0180"));
   EXPECT_EQ(result_, 1);
-  const ResultLine& mbr = ui_.lines[1];
-  EXPECT_EQ(mbr.kind, ReportKind::kBoot);
-  EXPECT_EQ(mbr.boot_area, "mbr");
-  EXPECT_EQ(mbr.path, "C:");
-  EXPECT_EQ(mbr.virus_id, 0u);
-  EXPECT_FALSE(mbr.removed.has_value());
-  EXPECT_EQ(ui_.lines[2].boot_area, "boot");
+  EXPECT_THAT(ui_.boot_verdicts,
+              ElementsAre(ExpectedBootVerdict("C:", "mbr"), ExpectedBootVerdict("C:", "boot")));
 
   ui_ = {};
   disks_.calls.clear();
@@ -184,9 +193,9 @@ TEST_F(BootScanTest, EveryFixedDriveReadsTheFirstHardDisk) {
   EXPECT_THAT(Icons(), ElementsAre(ResultIcon::kHardDisk, ResultIcon::kVirus, ResultIcon::kVirus,
                                    ResultIcon::kBlank));
   EXPECT_THAT(disks_.calls, ElementsAre("read 0001 0080", "read 0001 0180"));
-  EXPECT_EQ(ui_.lines[1].virus_id, kMbrVirus);
-  EXPECT_EQ(ui_.lines[2].virus_name, "Boot.Test");
-  EXPECT_FALSE(ui_.lines[2].variant);
+  EXPECT_THAT(ui_.boot_verdicts,
+              ElementsAre(ExpectedBootVerdict("D:\\DOS", "mbr", kMbrVirus, "Mbr.Test"),
+                          ExpectedBootVerdict("D:\\DOS", "boot", kBootVirus, "Boot.Test")));
 }
 
 TEST_F(BootScanTest, APartialMatchEndsAsOkOrAsTheHeuristicVerdict) {
@@ -200,7 +209,8 @@ TEST_F(BootScanTest, APartialMatchEndsAsOkOrAsTheHeuristicVerdict) {
   EXPECT_THAT(
       Scan("A:", kFloppyA, kActionCleanAuto),
       ElementsAre("[A:]", "BOOT SECTOR:  Possibile infezione da virus di nuova generazione", " "));
-  EXPECT_TRUE(ui_.lines[1].suspicious);
+  ASSERT_EQ(ui_.boot_verdicts.size(), 1u);
+  EXPECT_TRUE(ui_.boot_verdicts[0].suspicious);
   EXPECT_EQ(ui_.lines[1].icon, ResultIcon::kVirus);
   ui_ = {};
   EXPECT_THAT(Scan("A:", kFloppyA, kActionReportOnly, 0),
@@ -219,8 +229,9 @@ TEST_F(BootScanTest, TheRemovalQuestionNamesTheRoot) {
                           " Contattare il Supporto Tecnico Orvane", " "));
   EXPECT_THAT(ui_.questions, ElementsAre("Rimozione: Rimuovere dal floppy disk C: il virus "
                                          "Boot.Test"));
-  EXPECT_EQ(ui_.lines[3].removed, std::optional<bool>(false));
-  EXPECT_EQ(ui_.lines[3].virus_id, kBootVirus);
+  EXPECT_THAT(ui_.boot_verdicts,
+              ElementsAre(ExpectedBootVerdict("C:", "mbr"),
+                          ExpectedBootVerdict("C:", "boot", kBootVirus, "Boot.Test", false)));
 
   ui_ = {};
   ui_.answers = {false};
@@ -229,6 +240,10 @@ TEST_F(BootScanTest, TheRemovalQuestionNamesTheRoot) {
                           "BOOT SECTOR:  Infetto da Boot.Test", " "));
   EXPECT_THAT(ui_.questions, ElementsAre("Rimozione: Rimuovere dal floppy disk C:\\ il virus "
                                          "Boot.Test"));
+  EXPECT_THAT(ui_.boot_verdicts,
+              ElementsAre(ExpectedBootVerdict("C:\\DOS\\UTIL", "mbr"),
+                          ExpectedBootVerdict("C:\\DOS\\UTIL", "boot", kBootVirus, "Boot.Test")))
+      << "declined: no removal was tried";
 }
 
 TEST_F(BootScanTest, OnlyCleaningActionsRemoveAndOnlyFromBootSectors) {
@@ -275,7 +290,10 @@ TEST_F(BootScanTest, RemovalFindsTheMovedSectorAcrossTrackAndHead) {
     EXPECT_TRUE(std::equal(original.sector.begin(), original.sector.end(),
                            disks_.SectorAt(0, 0, 0, 1).begin()))
         << c.what;
-    EXPECT_EQ(ui_.lines[2].removed, std::optional<bool>(true)) << c.what;
+    EXPECT_THAT(ui_.boot_verdicts,
+                ElementsAre(ExpectedBootVerdict("A:", "boot", kBootVirus, "Boot.Test", true),
+                            ExpectedBootVerdict("A:", "boot")))
+        << c.what;
   }
 }
 
@@ -291,6 +309,8 @@ TEST_F(BootScanTest, ARemovalThatSucceedsAgainIsNotRepeatedAgain) {
   EXPECT_THAT(disks_.calls,
               ElementsAre("read 0001 0001", "read 0001 0001", "read 0011 0001", "write 0001 0001",
                           "read 0001 0001", "read 0001 0001", "read 0011 0001", "write 0001 0001"));
+  const BootVerdict removed = ExpectedBootVerdict("B:", "boot", kBootVirus, "Boot.Test", true);
+  EXPECT_THAT(ui_.boot_verdicts, ElementsAre(removed, removed));
 }
 
 TEST_F(BootScanTest, RemovalThatCannotBeDoneAsksForSupport) {
@@ -326,7 +346,8 @@ TEST_F(BootScanTest, RemovalThatCannotBeDoneAsksForSupport) {
     const std::vector<std::string> lines = Scan("A:", kFloppyA, kActionCleanAuto);
     ASSERT_EQ(lines.size(), 4u) << c.what;
     EXPECT_EQ(lines[2], " Contattare il Supporto Tecnico Orvane") << c.what;
-    EXPECT_EQ(ui_.lines[2].removed, std::optional<bool>(false)) << c.what;
+    ASSERT_EQ(ui_.boot_verdicts.size(), 1u) << c.what;
+    EXPECT_EQ(ui_.boot_verdicts[0].removed, std::optional<bool>(false)) << c.what;
     EXPECT_EQ(ui_.messages, c.messages) << c.what;
     EXPECT_EQ(disks_.SectorAt(0, 0, 0, 1), before) << c.what;
   }

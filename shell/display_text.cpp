@@ -1,11 +1,12 @@
 #include "shell/display_text.h"
 
-#include "shell/utf8_sequence.h"
-
 #include <algorithm>
 #include <cstdint>
 
+#include "engine/utf8_sequence.h"
+
 namespace quarn {
+
 std::string ResultLineText(std::string_view text) {
   std::string shown;
   shown.reserve(std::min(text.size(), kMaxResultLineLength));
@@ -14,8 +15,9 @@ std::string ResultLineText(std::string_view text) {
     const uint8_t byte = static_cast<uint8_t>(text[at]);
     std::string_view piece;
     size_t advance = 1;
-    if (byte < 0x20 || byte == 0x7F) {
+    if (size_t control = ControlCharacterLength(text, at); control != 0) {
       piece = "?";
+      advance = control;
     } else if (byte < 0x80) {
       piece = text.substr(at, 1);
     } else if (size_t length = WellFormedUtf8Length(text, at); length != 0) {

@@ -17,7 +17,7 @@ namespace {
 // open handles, and no path is ever followed again.
 constexpr size_t kMaxOpenFolders = 32;
 // "The folder changed during the scan and is not scanned further: " + path.
-constexpr int kFolderChangedText = 440;
+constexpr int kFolderChangedText = 441;
 
 constexpr std::string_view kSeparator = "--------------------------------------------------------";
 constexpr int kInfectedTotal = 31;

@@ -236,7 +236,7 @@ class WalkedTree {
 class MemoryWalkedTree : public WalkedTree {
  public:
   void AddFolder(const std::string& path) override { files_.AddFolder(path); }
-  void AddFile(const std::string& path) override { files_.AddFile(path, kEicarText); }
+  void AddFile(const std::string& path) override { files_.AddFile(path, testing::kEicarText); }
   void Move(const std::string& from, const std::string& to) override {
     ASSERT_TRUE(files_.Move(from, to).ok());
   }
@@ -255,7 +255,7 @@ class HostWalkedTree : public WalkedTree {
  public:
   void AddFolder(const std::string& path) override { std::filesystem::create_directories(path); }
   void AddFile(const std::string& path) override {
-    std::ofstream(path, std::ios::binary) << kEicarText;
+    std::ofstream(path, std::ios::binary) << testing::kEicarText;
   }
   void Move(const std::string& from, const std::string& to) override {
     std::filesystem::rename(from, to);

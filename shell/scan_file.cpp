@@ -1,9 +1,12 @@
 #include "shell/scan_file.h"
 
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "clean/file_cleaner.h"
 #include "engine/file_verdict.h"
+#include "engine/utf8_sequence.h"
 #include "engine/virus_names.h"
 #include "shell/action_texts.h"
 #include "shell/file_detection.h"
@@ -111,8 +114,7 @@ void Rename(ScanSession& session, Folder& folder, const Detected& file) {
   }
   ++session.counters().renamed;
   ResultLine line = ActionLine(file, ActionKind::kRename, true, kRenamedLine);
-  line.new_path = file.display_path;
-  line.new_path[line.new_path.size() - 3] = 'V';
+  line.new_path = RenamedName(file.display_path).value_or(file.display_path);
   session.AddLine(std::move(line));
 }
 
@@ -195,9 +197,16 @@ void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
 }  // namespace
 
 std::optional<std::string> RenamedName(const std::string& name) {
-  if (name.size() < 3) return std::nullopt;
-  std::string renamed = name;
-  renamed[renamed.size() - 3] = 'V';
+  // Character boundaries come from the start: a UTF-8 sequence is one character and so is
+  // every byte outside one, as the result line shows it.
+  std::vector<size_t> starts;
+  for (size_t at = 0; at < name.size(); at += std::max<size_t>(1, WellFormedUtf8Length(name, at))) {
+    starts.push_back(at);
+  }
+  if (starts.size() < 3) return std::nullopt;
+  const size_t start = starts[starts.size() - 3];
+  const size_t end = starts[starts.size() - 2];
+  std::string renamed = name.substr(0, start) + 'V' + name.substr(end);
   if (renamed == name) return std::nullopt;
   return renamed;
 }

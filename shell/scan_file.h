@@ -28,7 +28,8 @@ void ScanFile(ScanSession& session, Folder& folder, const std::string& name,
               const FileDetection& detected);
 
 // The name a rename gives: the character three places before the end of the name becomes
-// "V" (B.DOC becomes B.VOC). Nothing for a name of fewer than three characters, where
+// "V" (B.DOC becomes B.VOC). A character is a whole UTF-8 sequence, or a byte outside
+// one, so no sequence is ever cut. Nothing for a name of fewer than three characters, where
 // that character would lie in the folder's part of the path.
 std::optional<std::string> RenamedName(const std::string& name);
 

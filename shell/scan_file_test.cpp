@@ -115,6 +115,11 @@ TEST_F(ScanFileTest, DeleteAndRenameFollowTheAnswer) {
   EXPECT_FALSE(files_.Exists("/d/B.DOC"));
   EXPECT_EQ(ui_.lines.back().new_path, "C:\\B.VOC");
   EXPECT_EQ(session_->counters().renamed, 1u);
+
+  files_.AddFile("/d/C.\xC3\x89XE", testing::kEicarText);
+  Scan("C.\xC3\x89XE", Action(kActionRenameAuto));
+  EXPECT_TRUE(files_.Exists("/d/C.VXE"));
+  EXPECT_EQ(ui_.lines.back().new_path, "C:\\C.VXE");
 }
 
 TEST_F(ScanFileTest, ARenameNeverReplacesAFile) {
@@ -243,6 +248,16 @@ TEST(RenamedName, ChangesTheThirdCharacterFromTheEnd) {
   EXPECT_EQ(RenamedName("ABC"), "VBC");
   EXPECT_EQ(RenamedName("AB"), std::nullopt);
   EXPECT_EQ(RenamedName("B.VOC"), std::nullopt) << "already renamed";
+  // Characters, not bytes: a UTF-8 sequence is replaced whole, and so is a stray byte.
+  EXPECT_EQ(RenamedName("A.\xC3\x89XE"), "A.VXE");
+  EXPECT_EQ(RenamedName("\xC3\x80\xC3\x89\xC3\x88"), "V\xC3\x89\xC3\x88");
+  EXPECT_EQ(RenamedName("x\xF0\x9F\x98\x80"
+                        "ab"),
+            "xVab");
+  EXPECT_EQ(RenamedName("A\xFF"
+                        "BC"),
+            "AVBC");
+  EXPECT_EQ(RenamedName("\xC3\xA9\xC3\xA9"), std::nullopt) << "two characters in four bytes";
 }
 
 }  // namespace

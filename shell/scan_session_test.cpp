@@ -14,6 +14,11 @@ namespace {
 TEST(ResultLineText, NamesCannotForgeLinesAndLinesFitTheList) {
   EXPECT_EQ(ResultLineText("C:\\A\nB.COM Infetto da X"), "C:\\A?B.COM Infetto da X");
   EXPECT_EQ(ResultLineText("tab\there\x7f"), "tab?here?");
+  // C1 as well: NEL (U+0085) ends a line for some log readers, CSI (U+009B) drives terminals.
+  EXPECT_EQ(ResultLineText("A\xc2\x85"
+                           "B.COM \xc2\x9b"
+                           "2J \xc2\x80\xc2\x9f\xc2\xa0"),
+            "A?B.COM ?2J ??\xc2\xa0");
   EXPECT_EQ(ResultLineText("bad \xff\xfe utf8 \xc3"), "bad ?? utf8 ?");
   EXPECT_EQ(ResultLineText("caf\xc3\xa9 \xe2\x82\xac"), "caf\xc3\xa9 \xe2\x82\xac");
   EXPECT_EQ(ResultLineText("\xed\xa0\x80"), "???") << "a UTF-16 surrogate is not UTF-8";

@@ -26,6 +26,7 @@ class RecordingInterface : public UserInterface {
   }
   void AddResultLine(const ResultLine& line) override { lines.push_back(line); }
   void ReportUnshownAction(const ResultLine& report) override { unshown.push_back(report); }
+  void ReportBootVerdict(const BootVerdict& verdict) override { boot_verdicts.push_back(verdict); }
   void SetStatusText(StatusPart part, std::string_view text) override {
     statuses.push_back({part, std::string(text)});
   }
@@ -45,6 +46,7 @@ class RecordingInterface : public UserInterface {
   std::vector<std::string> questions;
   std::vector<ResultLine> lines;
   std::vector<ResultLine> unshown;
+  std::vector<BootVerdict> boot_verdicts;
   std::vector<std::pair<StatusPart, std::string>> statuses;
   std::vector<int> progress;
   std::vector<std::string> folders;

@@ -20,6 +20,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/scratch_folder.h"
@@ -297,17 +298,22 @@ TEST_F(QuarnscanCli, CleanGivesBackTheHostAndKeepsItReadOnly) {
 
 TEST_F(QuarnscanCli, OptionsOfTheRunAreNeverWrittenBackButStoredOnesApply) {
   Put("EICAR.COM", "eicar.com");
-  const std::string stored =
-      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp]\r\n"
-      "\"Opzioni\"=hex:00,00,01,00\r\n\"Lingua\"=hex:01,00,00,00\r\n";
-  WriteFile(settings_, stored);
-  Outcome english = Scan({"C:"});
-  ASSERT_GE(english.Lines().size(), 3u);
-  EXPECT_EQ(english.Lines()[2], "C:\\EICAR.COM Infect of EICAR-Test-File");
-  Outcome italian = Scan({"--lang", "it", "--files", "all", "--action", "rename-ask",
-                          "--heuristics", "off", "--no", "C:"});
-  EXPECT_EQ(italian.Lines()[2], "C:\\EICAR.COM Infetto da EICAR-Test-File");
-  EXPECT_EQ(ReadFile(settings_), stored);
+  // The numbers as the program writes them, and as a person types them.
+  for (const char* lingua : {"hex:01,00,00,00", "dword:00000001"}) {
+    const std::string stored =
+        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp]\r\n"
+        "\"Opzioni\"=hex:00,00,01,00\r\n\"Lingua\"=" +
+        std::string(lingua) + "\r\n";
+    WriteFile(settings_, stored);
+    Outcome english = Scan({"C:"});
+    ASSERT_GE(english.Lines().size(), 3u) << lingua;
+    EXPECT_EQ(english.Lines()[2], "C:\\EICAR.COM Infect of EICAR-Test-File") << lingua;
+    Outcome italian = Scan({"--lang", "it", "--files", "all", "--action", "rename-ask",
+                            "--heuristics", "off", "--no", "C:"});
+    ASSERT_GE(italian.Lines().size(), 3u) << lingua;
+    EXPECT_EQ(italian.Lines()[2], "C:\\EICAR.COM Infetto da EICAR-Test-File") << lingua;
+    EXPECT_EQ(ReadFile(settings_), stored) << lingua;
+  }
 }
 
 TEST_F(QuarnscanCli, WhatKeepsTheScanFromRunningEndsWithStatusTwo) {
@@ -337,18 +343,26 @@ TEST_F(QuarnscanCli, WhatKeepsTheScanFromRunningEndsWithStatusTwo) {
 
 TEST_F(QuarnscanCli, FirstRunCopiesTheDatabaseIntoTheUserFolderAndWritesDat) {
   Put("EICAR.COM", "eicar.com");
-  const std::string xdg = scratch_.Child("xdg");
-  Outcome first =
-      Quarnscan({"--settings", settings_, "--drive", "C:=" + tree_, "C:"}, {{"XDG_DATA_HOME", xdg}})
-          .Finish();
-  EXPECT_EQ(first.exit_code, 1) << first.err;
-  const std::string user_data = xdg + "/quarnexp";
-  EXPECT_EQ(ReadFile(user_data + "/QUARN.DAT"),
-            ReadFile(std::string(QUARN_DATA_DIR) + "/QUARN.DAT"));
-  EXPECT_NE(ReadFile(settings_).find("\"DAT\"=\"" + user_data + "\""), std::string::npos)
-      << ReadFile(settings_);
-  // The log lands in the folder the first run made.
-  EXPECT_NE(ReadFile(user_data + "/QUARNEXP.LOG").find("EICAR-Test-File"), std::string::npos);
+  // A store of 0 bytes is a first run as much as a missing one.
+  for (const bool empty_file : {false, true}) {
+    const std::string what = empty_file ? "0-byte store" : "missing store";
+    const std::string settings = scratch_.Child(empty_file ? "empty.reg" : "missing.reg");
+    if (empty_file) WriteFile(settings, "");
+    const std::string xdg = scratch_.Child(empty_file ? "xdg-empty" : "xdg-missing");
+    Outcome first = Quarnscan({"--settings", settings, "--drive", "C:=" + tree_, "C:"},
+                              {{"XDG_DATA_HOME", xdg}})
+                        .Finish();
+    EXPECT_EQ(first.exit_code, 1) << what << first.err;
+    const std::string user_data = xdg + "/quarnexp";
+    EXPECT_TRUE(ReadFile(user_data + "/QUARN.DAT") ==
+                ReadFile(std::string(QUARN_DATA_DIR) + "/QUARN.DAT"))
+        << what << ": the bundled database is copied";
+    EXPECT_NE(ReadFile(settings).find("\"DAT\"=\"" + user_data + "\""), std::string::npos)
+        << what << ReadFile(settings);
+    // The log lands in the folder the first run made.
+    EXPECT_NE(ReadFile(user_data + "/QUARNEXP.LOG").find("EICAR-Test-File"), std::string::npos)
+        << what;
+  }
 }
 
 TEST_F(QuarnscanCli, LogGetsSeparatorStampAndEveryLine) {
@@ -388,6 +402,84 @@ TEST_F(QuarnscanCli, LogThatCannotBeWrittenIsReportedOnceAndTheScanGoesOn) {
   EXPECT_EQ(CountOf(outcome.err, "quarnscan: "), 1u) << outcome.err;
   EXPECT_NE(outcome.err.find(scratch_.Child("no/such/folder")), std::string::npos);
   EXPECT_EQ(CountOf(outcome.out, "Infetto da EICAR-Test-File"), 2u);
+}
+
+// Something of the log's name that is no file is named by what it is, never by the
+// "File exists" of the create that follows the failed open.
+TEST_F(QuarnscanCli, ALogThatIsNoRegularFileIsReportedByWhatItIs) {
+  Put("EICAR.COM", "eicar.com");
+  const std::string fifo = scratch_.Child("log.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string folder = scratch_.Child("logs");
+  fs::create_directories(folder);
+  const struct {
+    std::string log;
+    std::string says;
+  } cases[] = {
+      {fifo, fifo + ": is a FIFO, not a regular file"},
+      {"/dev/full", "/dev/full: is a character device, not a regular file"},
+      {folder + "/", folder + ": is a folder, not a regular file"},
+  };
+  for (const auto& c : cases) {
+    Outcome outcome = Scan({"--log", c.log, "C:"});
+    EXPECT_EQ(outcome.exit_code, 1) << c.log;
+    EXPECT_NE(outcome.err.find("quarnscan: cannot open " + c.says), std::string::npos)
+        << outcome.err;
+    EXPECT_EQ(outcome.err.find("exists"), std::string::npos) << outcome.err;
+  }
+}
+
+// ---------------------------------------------------------------- standard output
+
+TEST_F(QuarnscanCli, StandardOutputThatCannotBeWrittenEndsTheRunWithStatusTwo) {
+  Put("EICAR.COM", "eicar.com");
+  const struct {
+    const char* what;
+    StandardOutput output;
+    std::string cause;
+  } cases[] = {
+      {"a full disk", {.file = "/dev/full"}, "No space left on device"},
+      {"a pipe whose reader has gone", {.reader_gone = true, .file = ""}, "Broken pipe"},
+  };
+  for (const auto& c : cases) {
+    Outcome outcome = Scan({"--json", "C:"}, {}, c.output);
+    EXPECT_EQ(outcome.exit_code, 2) << c.what << "\n" << outcome.err;
+    EXPECT_EQ(CountOf(outcome.err, "quarnscan: cannot write standard output: " + c.cause + "\n"),
+              1u)
+        << c.what << "\n"
+        << outcome.err;
+  }
+}
+
+// A Ctrl-C that lands while a full pipe holds up a write interrupts that write; the event
+// must still go out whole, and so must every one after it.
+TEST_F(QuarnscanCli, CtrlCWhileStandardOutputIsFullLosesNoEvent) {
+  constexpr int kFiles = 1500;
+  const std::string eicar = Text(SampleNamed("eicar.com").bytes);
+  for (int file = 0; file < kFiles; ++file) {
+    WriteFile(tree_ + "/" + std::string(60, 'N') + std::to_string(file) + ".COM", eicar);
+  }
+  Quarnscan scan(WithFixture({"--json", "C:"}), {});
+  ASSERT_TRUE(scan.WaitUntilOutputIsFull());
+  scan.InterruptMainThread();
+  // Nothing is read until the signal has landed: room made at once would let the system
+  // finish the write before it looked at the signal, and the write would not be interrupted.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Outcome outcome = scan.Finish();
+  EXPECT_EQ(outcome.exit_code, 130) << outcome.err;
+  const std::vector<json> events = outcome.Events();
+  ASSERT_FALSE(events.empty());
+  ASSERT_EQ(events.back()["event"], "summary");
+  const size_t infected = events.back()["infected"].get<size_t>();
+  EXPECT_GT(infected, 0u);
+  EXPECT_EQ(outcome.EventsOf("detection").size(), infected);
+  size_t infected_lines = 0;
+  for (const json& line : outcome.EventsOf("line")) {
+    if (line["text"].get<std::string>().find(" Infetto da ") != std::string::npos) {
+      ++infected_lines;
+    }
+  }
+  EXPECT_EQ(infected_lines, infected);
 }
 
 // ---------------------------------------------------------------- Ctrl-C
@@ -462,6 +554,52 @@ TEST_F(QuarnscanCli, AMappedFloppyGetsItsBootCheckAndAnUnmappedDiskOnlyItsHeader
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[0], "[C:]");
   EXPECT_EQ(lines[1], " ") << "a disk without a mapping has no sectors to show";
+}
+
+// An image that cannot be used is said so, with status 2, and the other targets are still
+// scanned; a FIFO in place of an image is refused without waiting for a writer, and a floppy
+// drive without a disk is not told as a write-protected one.
+TEST_F(QuarnscanCli, ImagesThatCannotBeReadAreSaidSo) {
+  Put("EICAR.COM", "eicar.com");
+  const std::string fifo = scratch_.Child("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string tiny = scratch_.Child("tiny.img");
+  WriteFile(tiny, std::string(100, '\xF6'));
+  const std::string missing = scratch_.Child("none.img");
+  const struct {
+    const char* what;
+    std::vector<std::string> arguments;
+    std::string says;
+  } cases[] = {
+      {"a missing disk image", {"--disk", "0=" + missing}, "Non trovato: " + missing + "\n"},
+      {"a disk image shorter than a sector",
+       {"--disk", "0=" + tiny},
+       "quarnscan: cannot use " + tiny + ": holds 100 bytes, less than one sector of 512\n"},
+      {"a FIFO as a disk image",
+       {"--disk", "0=" + fifo},
+       "quarnscan: cannot open " + fifo + ": is a FIFO, not a disk image or a block device\n"},
+      {"a FIFO as the memory image",
+       {"--memory-image", fifo},
+       "quarnscan: cannot open " + fifo + ": is a FIFO, not a memory image (a regular file)\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> arguments = c.arguments;
+    arguments.insert(arguments.end(), {"A:", "C:"});
+    Outcome outcome = Scan(arguments);
+    EXPECT_EQ(outcome.exit_code, 2) << c.what << "\n" << outcome.err;
+    EXPECT_NE(outcome.err.find(c.says), std::string::npos) << c.what << "\n" << outcome.err;
+    EXPECT_EQ(outcome.out.find("BOOT SECTOR: OK"), std::string::npos) << c.what;
+    EXPECT_NE(outcome.out.find("C:\\EICAR.COM Infetto da"), std::string::npos) << c.what;
+  }
+  // The boot check of the short image cannot read its sector, rather than find it clean.
+  Outcome short_image = Scan({"--disk", "0=" + tiny, "A:"});
+  EXPECT_NE(short_image.err.find("Attenzione: Impossibile leggere il Boot Sector."),
+            std::string::npos)
+      << short_image.err;
+
+  Outcome no_disk = Quarnscan({"--settings", settings_, "--floppy-fix", "b:"}, {}).Finish();
+  EXPECT_EQ(no_disk.exit_code, 2);
+  EXPECT_EQ(no_disk.err, "Errore: Nessun disco \xC3\xA8 associato all'unit\xC3\xA0 B:\n");
 }
 
 TEST_F(QuarnscanCli, TheMemoryScanRunsFirstAndReportsItsVerdict) {
@@ -556,16 +694,55 @@ TEST_F(QuarnscanSystemAreas, ABootVirusOnAFloppyIsReportedThenRemoved) {
   EXPECT_EQ(CountOf(declined.out, "RIMOSSO"), 0u) << declined.out;
   EXPECT_EQ(ReadFile(image), infected);
 
-  Outcome removed = Scan({"--json", "--action", "clean", "--disk", "0=" + image, "A:"});
+  Outcome removed = Scan({"--action", "clean", "--disk", "0=" + image, "A:"});
   EXPECT_EQ(removed.exit_code, 1) << removed.err;
-  const std::vector<json> boot = removed.EventsOf("boot");
-  ASSERT_EQ(boot.size(), 3u) << "found, removed, and the check after the removal";
-  EXPECT_EQ(boot[0]["virus_id"], 970);
-  EXPECT_FALSE(boot[0].contains("removed"));
-  EXPECT_EQ(boot[1]["removed"], true);
-  EXPECT_EQ(boot[2]["virus_id"], 0);
+  lines = removed.Lines();
+  ASSERT_GE(lines.size(), 7u);
+  EXPECT_EQ(
+      std::vector<std::string>(lines.begin(), lines.begin() + 7),
+      (std::vector<std::string>{"[A:]", "BOOT SECTOR:  Infetto da QTF.Boot",
+                                " * * *  RIMOSSO  * * *", "[A:]", "BOOT SECTOR: OK", " ", " "}))
+      << "the check runs once more after the removal";
   EXPECT_EQ(ReadFile(image), CleanedImage("floppy-boot-infected.img"))
       << "the original boot sector is back and nothing else changed";
+}
+
+TEST_F(QuarnscanSystemAreas, EachBootAreaVerdictIsOneEventCarryingTheRemovalTried) {
+  // The floppy family's boot sector as the first partition's boot sector of a hard disk,
+  // where the removal is tried and cannot work.
+  const std::string floppy = PutImage("floppy-boot-infected.img");
+  std::string disk(2 * 63 * 512, '\0');
+  disk.replace(63 * 512, 512, ReadFile(floppy).substr(0, 512));
+  const std::string hard_disk = scratch_.Child("hard-disk-boot-infected.img");
+  WriteFile(hard_disk, disk);
+
+  struct Case {
+    std::string what;
+    std::vector<std::string> arguments;
+    std::vector<json> verdicts;
+  } cases[] = {
+      {"floppy, removed and checked again",
+       {"--disk", "0=" + floppy, "A:"},
+       {{{"area", "boot"}, {"virus_id", 970}, {"removed", true}},
+        {{"area", "boot"}, {"virus_id", 0}}}},
+      {"hard disk's partition, removal tried",
+       {"--disk", "0x80=" + hard_disk, "C:"},
+       {{{"area", "mbr"}, {"virus_id", 0}},
+        {{"area", "boot"}, {"virus_id", 970}, {"removed", false}}}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments = {"--json", "--action", "clean"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    Outcome outcome = Scan(arguments);
+    EXPECT_EQ(outcome.exit_code, 1) << c.what << outcome.err;
+    std::vector<json> verdicts;
+    for (const json& boot : outcome.EventsOf("boot")) {
+      json verdict = {{"area", boot["area"]}, {"virus_id", boot["virus_id"]}};
+      if (boot.contains("removed")) verdict["removed"] = boot["removed"];
+      verdicts.push_back(verdict);
+    }
+    EXPECT_EQ(verdicts, c.verdicts) << c.what << "\n" << outcome.out;
+  }
 }
 
 TEST_F(QuarnscanSystemAreas, MasterBootRecordFamiliesAreFoundOnAMappedHardDisk) {

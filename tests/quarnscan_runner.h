@@ -9,7 +9,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +22,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/scratch_folder.h"
@@ -63,6 +66,13 @@ struct Outcome {
   }
 };
 
+// Where quarnscan's standard output goes: a pipe the test reads (the default), a pipe whose
+// reader is gone before the program starts, or a file (such as /dev/full).
+struct StandardOutput {
+  bool reader_gone = false;
+  std::string file;
+};
+
 // quarnscan running in a session of its own. Without a terminal it has no controlling
 // terminal, so a question it asks is answered No, as the contract says for such a run; with
 // one, a pseudo-terminal is its controlling terminal (standard output and error stay pipes)
@@ -73,7 +83,7 @@ class Quarnscan {
 
   Quarnscan(const std::vector<std::string>& arguments,
             const std::map<std::string, std::string>& environment,
-            Terminal terminal = Terminal::kNone) {
+            Terminal terminal = Terminal::kNone, const StandardOutput& output = {}) {
     const std::string program = std::string(QUARN_BIN_DIR) + "/quarnscan";
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& argument : arguments) {
@@ -88,21 +98,31 @@ class Quarnscan {
     }
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) return;
+    if (output.reader_gone) {
+      close(out[0]);
+      out[0] = -1;
+    }
     pid_ = fork();
     if (pid_ == 0) {
       setsid();
       // The first terminal a session leader opens becomes its controlling terminal.
       if (!terminal_name.empty()) open(terminal_name.c_str(), O_RDWR);
+      if (!output.file.empty()) {
+        close(out[1]);
+        out[1] = open(output.file.c_str(), O_WRONLY);
+      }
       dup2(out[1], STDOUT_FILENO);
       dup2(err[1], STDERR_FILENO);
-      close(out[0]), close(out[1]), close(err[0]), close(err[1]);
+      if (out[0] >= 0) close(out[0]);
+      close(out[1]), close(err[0]), close(err[1]);
       for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
       execv(program.c_str(), argv.data());
       _exit(127);
     }
     close(out[1]);
     close(err[1]);
-    out_ = out[0];
+    out_ = output.file.empty() ? out[0] : -1;
+    if (!output.file.empty()) close(out[0]);
     err_ = err[0];
   }
   ~Quarnscan() {
@@ -146,6 +166,32 @@ class Quarnscan {
   }
 
   void Interrupt() { kill(pid_, SIGINT); }
+  // Ctrl-C sent to the thread that writes the output, so that it lands on a write waiting there.
+  void InterruptMainThread() { syscall(SYS_tgkill, pid_, pid_, SIGINT); }
+
+  // Waits, without reading, until the standard output pipe is full, so that the program
+  // waits in a write; false when the program ends first or at the deadline. A pipe counts as
+  // full once it holds most of its capacity and has stopped filling: a write that does not
+  // fit in the pages left waits with a few hundred bytes still free.
+  bool WaitUntilOutputIsFull() {
+    const int capacity = fcntl(out_, F_GETPIPE_SZ);
+    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+    int last = -1;
+    int unchanged = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+      int queued = 0;
+      if (capacity <= 0 || ioctl(out_, FIONREAD, &queued) != 0) return false;
+      unchanged = queued == last ? unchanged + 1 : 0;
+      last = queued;
+      if (queued >= capacity / 2 && unchanged >= 5) return true;
+      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+        reaped_ = true;
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
 
   Outcome Finish() {
     const auto deadline = std::chrono::steady_clock::now() + kDeadline;
@@ -238,14 +284,22 @@ class QuarnscanCli : public ::testing::Test {
 
   // The tree is drive C:, the database the one that ships, and no log unless asked for.
   Outcome Scan(std::vector<std::string> arguments,
-               const std::map<std::string, std::string>& environment = {}) {
+               const std::map<std::string, std::string>& environment = {},
+               const StandardOutput& output = {}) {
+    return Quarnscan(WithFixture(std::move(arguments)), environment, Quarnscan::Terminal::kNone,
+                     output)
+        .Finish();
+  }
+
+  // The arguments of a Scan: the fixture's settings, drive, database and log choices first.
+  std::vector<std::string> WithFixture(const std::vector<std::string>& arguments) {
     std::vector<std::string> all = {"--settings", settings_, "--drive", "C:=" + tree_};
     if (!Has(arguments, "--data-dir")) all.insert(all.end(), {"--data-dir", QUARN_DATA_DIR});
     if (!Has(arguments, "--log")) all.push_back("--no-log");
     // The start-up memory scan has tests of its own; elsewhere its lines would be noise.
     if (!Has(arguments, "--memory-image")) all.push_back("--no-memory");
     all.insert(all.end(), arguments.begin(), arguments.end());
-    return Quarnscan(all, environment).Finish();
+    return all;
   }
 
   void Put(const std::string& name, const std::string& sample) {

@@ -11,9 +11,8 @@ MonitorSettings ReadMonitorSettings(const RegistryDocument& settings) {
 
 void StoreOptions(RegistryDocument& settings, const ScanOptions& options, bool monitor_disabled,
                   std::string_view data_directory) {
-  settings.SetValue(kProgramKey, kOptionsValue, RegistryValue::Number(options.Pack()));
-  settings.SetValue(kProgramKey, kMonitorDisabledValue,
-                    RegistryValue::Number(monitor_disabled ? 1 : 0));
+  settings.WriteNumber(kProgramKey, kOptionsValue, options.Pack());
+  settings.WriteNumber(kProgramKey, kMonitorDisabledValue, monitor_disabled ? 1 : 0);
   if (monitor_disabled) {
     settings.DeleteValue(kRunKey, kMonitorRunValue);
     settings.DeleteKey(kMonitorDriverKey);

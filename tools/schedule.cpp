@@ -31,12 +31,12 @@ Schedule LoadSchedule(const RegistryDocument& settings, Schedule previous) {
 }
 
 void StoreSchedule(RegistryDocument& settings, const Schedule& schedule) {
-  settings.SetValue(kProgramKey, kModeValue, RegistryValue::Number(schedule.mode));
-  settings.SetValue(kProgramKey, kDaysValue, RegistryValue::Number(schedule.days));
-  settings.SetValue(kProgramKey, kWeekdayValue, RegistryValue::Number(schedule.weekday));
-  settings.SetValue(kProgramKey, kHourValue, RegistryValue::Number(schedule.hour));
-  settings.SetValue(kProgramKey, kMinuteValue, RegistryValue::Number(schedule.minute));
-  settings.SetValue(kProgramKey, kMonthDayValue, RegistryValue::Number(schedule.month_day));
+  settings.WriteNumber(kProgramKey, kModeValue, schedule.mode);
+  settings.WriteNumber(kProgramKey, kDaysValue, schedule.days);
+  settings.WriteNumber(kProgramKey, kWeekdayValue, schedule.weekday);
+  settings.WriteNumber(kProgramKey, kHourValue, schedule.hour);
+  settings.WriteNumber(kProgramKey, kMinuteValue, schedule.minute);
+  settings.WriteNumber(kProgramKey, kMonthDayValue, schedule.month_day);
   settings.SetValue(kProgramKey, kCommandLineValue, RegistryValue::Text(schedule.command_line));
 }
 

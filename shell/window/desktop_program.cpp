@@ -44,7 +44,8 @@ DesktopProgram::~DesktopProgram() {
 }
 
 bool DesktopProgram::PrepareDrives(const RegistryDocument& settings) {
-  Result<DriveMap> drives = ChooseDriveMap(arguments_.drives, settings, environment_.detect_drives);
+  Result<DriveMap> drives = ChooseDriveMap(arguments_.drives, settings, environment_.detect_drives,
+                                           environment_.working_directory);
   if (!drives) {
     ShowError(drives.message());
     return false;

@@ -33,6 +33,7 @@ struct DesktopEnvironment {
   std::function<std::vector<NetworkShare>()> network_shares;
   std::string bundled_data_directory;
   std::string user_data_directory;  // where a first run copies the bundled files
+  std::string working_directory;    // for relative drive folders; "" when it cannot be named
   tools::ExternalLauncher* launcher = nullptr;
   CalendarMonth today;
   std::chrono::milliseconds splash_hold{3000};

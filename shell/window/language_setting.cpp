@@ -14,9 +14,8 @@ Result<Language> EnsureLanguageSetting(SettingsStore& store) {
   const uint32_t lingua =
       settings->ReadNumber(kProgramKey, kLanguageValue).value_or(kUnsetLanguage);
   if (lingua != kUnsetLanguage) return LanguageFromSetting(lingua);
-  Status written = store.Update([](RegistryDocument& document) {
-    document.SetValue(kProgramKey, kLanguageValue, RegistryValue::Number(0));
-  });
+  Status written = store.Update(
+      [](RegistryDocument& document) { document.WriteNumber(kProgramKey, kLanguageValue, 0); });
   if (!written) return written;
   return Language::kItalian;
 }

@@ -9,6 +9,7 @@
 #include "platform/drive_detection.h"
 #include "platform/executable_location.h"
 #include "platform/first_run.h"
+#include "platform/path_names.h"
 #include "platform/posix_folder.h"
 #include "res/pictures/pictures.h"
 #include "shell/window/desktop_program.h"
@@ -87,6 +88,7 @@ int main(int argc, char** argv) {
   environment.network_shares = &quarn::window::MountedNetworkShares;
   environment.bundled_data_directory = quarn::BundledDataDirectory();
   environment.user_data_directory = quarn::DefaultUserDataDirectory();
+  environment.working_directory = quarn::WorkingFolderPath();
   environment.launcher = &quarn::tools::DesktopLauncher();
   environment.today = {today.year(), today.month()};
   if (screenshot) {

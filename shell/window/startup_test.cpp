@@ -95,15 +95,24 @@ class StartupTest : public QObject {
   }
 
   void EnglishIsTakenFromTheSettings() {
-    TestMachine machine;
-    testing::WriteSettings(machine.settings, "\"Lingua\"=hex:01,00,00,00\r\n");
-    ModalWatcher watcher;
-    TestProgram run(machine);
-    QCOMPARE(run.program->Start(), std::nullopt);
-    QCOMPARE(run.window().menuBar()->actions()[2]->text(), QString("Information"));
-    QCOMPARE(run.window().actions()->Get(kCommandScan)->text(), QString("Scan"));
-    QCOMPARE(run.window().path_bar()->Text(0), QString("Select a DRIVE and click on SCAN button."));
-    QCOMPARE(run.window().tree()->computer_item()->text(0), QString("My Computer"));
+    // As the program writes the number, and as a person types it.
+    for (const char* lingua : {"hex:01,00,00,00", "dword:00000001"}) {
+      TestMachine machine;
+      testing::WriteSettings(machine.settings, "\"Lingua\"=" + std::string(lingua) + "\r\n");
+      ModalWatcher watcher;
+      TestProgram run(machine);
+      QCOMPARE(run.program->Start(), std::nullopt);
+      QCOMPARE(run.window().menuBar()->actions()[2]->text(), QString("Information"));
+      QCOMPARE(run.window().actions()->Get(kCommandScan)->text(), QString("Scan"));
+      QCOMPARE(run.window().path_bar()->Text(0),
+               QString("Select a DRIVE and click on SCAN button."));
+      QCOMPARE(run.window().tree()->computer_item()->text(0), QString("My Computer"));
+      Result<RegistryDocument> settings = run.settings->Load();
+      QVERIFY(settings);
+      QCOMPARE(settings->FindValue(kProgramKey, "Lingua")->type,
+               std::string_view(lingua).starts_with("dword") ? uint32_t{kRegDword}
+                                                             : uint32_t{kRegBinary});
+    }
   }
 
   void ADatabaseThatDoesNotLoadEndsTheProgramWhileTheTitleSaysLoading() {

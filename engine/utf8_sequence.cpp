@@ -1,4 +1,4 @@
-#include "shell/utf8_sequence.h"
+#include "engine/utf8_sequence.h"
 
 #include <cstdint>
 
@@ -27,6 +27,16 @@ size_t WellFormedUtf8Length(std::string_view text, size_t at) {
   }
   if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
   return length;
+}
+
+size_t ControlCharacterLength(std::string_view text, size_t at) {
+  const uint8_t lead = static_cast<uint8_t>(text[at]);
+  if (lead < 0x20 || lead == 0x7F) return 1;
+  if (lead == 0xC2 && at + 1 < text.size()) {
+    const uint8_t next = static_cast<uint8_t>(text[at + 1]);
+    if (next >= 0x80 && next <= 0x9F) return 2;
+  }
+  return 0;
 }
 
 }  // namespace quarn

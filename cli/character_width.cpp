@@ -1,0 +1,82 @@
+#include "cli/character_width.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "engine/utf8_sequence.h"
+
+namespace quarn {
+namespace {
+
+struct CodeRange {
+  uint32_t first;
+  uint32_t last;
+};
+
+// Combining marks of the common scripts, zero-width spaces and joiners, bidirectional and
+// invisible format characters, Hangul medial vowels and final consonants (drawn within the
+// syllable's two columns), variation selectors and tags. Sorted.
+constexpr CodeRange kZeroWidth[] = {
+    {0x0300, 0x036F},   {0x0483, 0x0489}, {0x0591, 0x05BD}, {0x05BF, 0x05BF}, {0x05C1, 0x05C2},
+    {0x05C4, 0x05C5},   {0x05C7, 0x05C7}, {0x0610, 0x061A}, {0x064B, 0x065F}, {0x0670, 0x0670},
+    {0x06D6, 0x06DC},   {0x06DF, 0x06E4}, {0x06E7, 0x06E8}, {0x06EA, 0x06ED}, {0x0E31, 0x0E31},
+    {0x0E34, 0x0E3A},   {0x0E47, 0x0E4E}, {0x1160, 0x11FF}, {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF},
+    {0x200B, 0x200F},   {0x202A, 0x202E}, {0x2060, 0x2064}, {0x20D0, 0x20FF}, {0x302A, 0x302D},
+    {0x3099, 0x309A},   {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F}, {0xFEFF, 0xFEFF}, {0xE0000, 0xE007F},
+    {0xE0100, 0xE01EF},
+};
+
+// East Asian Wide and Fullwidth blocks, and the emoji blocks drawn two columns wide. Sorted.
+constexpr CodeRange kWide[] = {
+    {0x1100, 0x115F},   {0x231A, 0x231B},   {0x2329, 0x232A},   {0x23E9, 0x23EC},
+    {0x23F0, 0x23F0},   {0x23F3, 0x23F3},   {0x25FD, 0x25FE},   {0x2614, 0x2615},
+    {0x2648, 0x2653},   {0x267F, 0x267F},   {0x2693, 0x2693},   {0x26A1, 0x26A1},
+    {0x26AA, 0x26AB},   {0x26BD, 0x26BE},   {0x26C4, 0x26C5},   {0x26CE, 0x26CE},
+    {0x26D4, 0x26D4},   {0x26EA, 0x26EA},   {0x26F2, 0x26F3},   {0x26F5, 0x26F5},
+    {0x26FA, 0x26FA},   {0x26FD, 0x26FD},   {0x2705, 0x2705},   {0x270A, 0x270B},
+    {0x2728, 0x2728},   {0x274C, 0x274C},   {0x274E, 0x274E},   {0x2753, 0x2755},
+    {0x2757, 0x2757},   {0x2795, 0x2797},   {0x27B0, 0x27B0},   {0x27BF, 0x27BF},
+    {0x2B1B, 0x2B1C},   {0x2B50, 0x2B50},   {0x2B55, 0x2B55},   {0x2E80, 0x303E},
+    {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},
+    {0xA960, 0xA97F},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE10, 0xFE19},
+    {0xFE30, 0xFE6F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x16FE0, 0x18CFF},
+    {0x1B000, 0x1B2FF}, {0x1F004, 0x1F004}, {0x1F0CF, 0x1F0CF}, {0x1F18E, 0x1F18E},
+    {0x1F191, 0x1F19A}, {0x1F200, 0x1F251}, {0x1F300, 0x1F64F}, {0x1F680, 0x1F6FF},
+    {0x1F7E0, 0x1F7EB}, {0x1F900, 0x1F9FF}, {0x1FA70, 0x1FAFF}, {0x20000, 0x2FFFD},
+    {0x30000, 0x3FFFD},
+};
+
+template <size_t N>
+bool InRanges(const CodeRange (&ranges)[N], uint32_t code_point) {
+  const auto after =
+      std::upper_bound(std::begin(ranges), std::end(ranges), code_point,
+                       [](uint32_t code, const CodeRange& range) { return code < range.first; });
+  return after != std::begin(ranges) && code_point <= std::prev(after)->last;
+}
+
+uint32_t CodePointOf(std::string_view sequence) {
+  const uint8_t lead = static_cast<uint8_t>(sequence[0]);
+  if (sequence.size() == 1) return lead;
+  uint32_t code = lead & (0xFFu >> (sequence.size() + 1));
+  for (size_t i = 1; i < sequence.size(); ++i) {
+    code = (code << 6) | (static_cast<uint8_t>(sequence[i]) & 0x3F);
+  }
+  return code;
+}
+
+}  // namespace
+
+int CharacterColumns(uint32_t code_point) {
+  if (InRanges(kZeroWidth, code_point)) return 0;
+  if (InRanges(kWide, code_point)) return 2;
+  return 1;
+}
+
+int ColumnsAt(std::string_view text, size_t at, size_t* length) {
+  const size_t sequence = WellFormedUtf8Length(text, at);
+  *length = sequence == 0 ? 1 : sequence;
+  if (sequence == 0) return 1;
+  return CharacterColumns(CodePointOf(text.substr(at, sequence)));
+}
+
+}  // namespace quarn
