@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "platform/link_chain.h"
 #include "platform/path_names.h"
 
 #include "platform/file_contents.h"
@@ -17,9 +18,6 @@ bool IsDriveTarget(const std::string& target) {
          (target.size() == 2 || target[2] == '\\' || target[2] == '/');
 }
 
-// Links the user names are followed, up to this many in a row (a loop ends there).
-constexpr int kMaxNamedLinks = 40;
-
 bool IsRelativeHostTarget(const std::string& target) {
   return !target.empty() && target[0] != '/' && !IsDriveTarget(target);
 }
@@ -27,7 +25,7 @@ bool IsRelativeHostTarget(const std::string& target) {
 // The root for a host path, or nothing when it names no folder and no regular file. A link
 // in the path's last component is followed, to what it names: the user named it.
 std::optional<ScanRoot> RootOf(const std::string& host_path, const DriveMap& drives,
-                               FileSystem& files, int links_left = kMaxNamedLinks) {
+                               FileSystem& files, int links_left = kMaxLinkChain) {
   ScanRoot root;
   if (files.OpenFolder(host_path)) {
     root.display_path = drives.DisplayPath(host_path);

@@ -19,6 +19,18 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
+Result<std::string> ReadLinkTarget(const std::string& path) {
+  // A link may change between a look at its size and the read: read until it fits.
+  std::vector<char> target(256);
+  ssize_t length;
+  while ((length = readlink(path.c_str(), target.data(), target.size())) >= 0 &&
+         static_cast<size_t>(length) == target.size()) {
+    target.resize(target.size() * 2);
+  }
+  if (length < 0) return Status::Error(PathMessage("cannot read the link", path, ErrnoText(errno)));
+  return std::string(target.data(), static_cast<size_t>(length));
+}
+
 Result<std::string> FollowLinkChain(const std::string& path) {
   std::string current = path;
   for (int followed = 0; followed <= kMaxLinkChain; ++followed) {
@@ -28,17 +40,9 @@ Result<std::string> FollowLinkChain(const std::string& path) {
       return Status::Error(PathMessage("cannot examine", current, ErrnoText(errno)));
     }
     if (!S_ISLNK(status.st_mode)) return current;
-    // st_size is the target's length, but a link may change meanwhile: read until it fits.
-    std::vector<char> target(static_cast<size_t>(status.st_size) + 1);
-    ssize_t length;
-    while ((length = readlink(current.c_str(), target.data(), target.size())) >= 0 &&
-           static_cast<size_t>(length) == target.size()) {
-      target.resize(target.size() * 2);
-    }
-    if (length < 0) {
-      return Status::Error(PathMessage("cannot read the link", current, ErrnoText(errno)));
-    }
-    std::string next(target.data(), static_cast<size_t>(length));
+    Result<std::string> target = ReadLinkTarget(current);
+    if (!target) return target.status();
+    const std::string& next = *target;
     if (next.empty()) {
       return Status::Error(PathMessage("cannot follow", current, "the link is empty"));
     }

@@ -14,6 +14,10 @@ namespace quarn {
 // cannot be read, or a chain longer than kMaxLinkChain (a loop, most likely).
 Result<std::string> FollowLinkChain(const std::string& path);
 
+// The target text of the link at `path`, as stored, however long; an error names the path and
+// the cause (EINVAL: not a link).
+Result<std::string> ReadLinkTarget(const std::string& path);
+
 // As many links as the system itself follows in one path before it gives up (Linux's
 // MAXSYMLINKS).
 inline constexpr int kMaxLinkChain = 40;

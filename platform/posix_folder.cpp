@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <optional>
 
+#include "platform/link_chain.h"
 #include "platform/path_names.h"
 #include "platform/posix_file.h"
 
@@ -293,16 +294,7 @@ class PosixFileSystem : public FileSystem {
     return std::unique_ptr<Folder>(new PosixFolder(descriptor, TrimTrailingSlashes(path)));
   }
 
-  Result<std::string> ReadLink(const std::string& path) override {
-    std::string target(4096, '\0');
-    const ssize_t length = readlink(path.c_str(), target.data(), target.size());
-    if (length < 0) return Status::Error(PathMessage("cannot read link", path, ErrnoText(errno)));
-    if (static_cast<size_t>(length) == target.size()) {
-      return Status::Error(PathMessage("cannot read link", path, "the target is too long"));
-    }
-    target.resize(static_cast<size_t>(length));
-    return target;
-  }
+  Result<std::string> ReadLink(const std::string& path) override { return ReadLinkTarget(path); }
 
   Status CreateFolders(const std::string& path) override {
     constexpr std::string_view kAction = "cannot create folder";
