@@ -230,10 +230,6 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
 
   ResolvedTargets targets =
       ResolveTargets(arguments.targets, *drives, files, environment.working_directory);
-  if (!targets.refusal.empty()) {
-    SayProblem(environment.err, targets.refusal);
-    return kExitCannotRun;
-  }
   for (const std::string& missing : targets.missing) {
     const std::string line = "Non trovato: " + TerminalSafeText(missing) + "\n";
     std::fwrite(line.data(), 1, line.size(), environment.err);

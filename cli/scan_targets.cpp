@@ -1,6 +1,5 @@
 #include "cli/scan_targets.h"
 
-#include <algorithm>
 #include <optional>
 
 #include "platform/link_chain.h"
@@ -54,18 +53,11 @@ std::optional<ScanRoot> RootOf(const std::string& host_path, const DriveMap& dri
 ResolvedTargets ResolveTargets(const std::vector<std::string>& targets, const DriveMap& drives,
                                FileSystem& files, const std::string& working_directory) {
   ResolvedTargets resolved;
-  if (working_directory.empty()) {
-    auto relative = std::find_if(targets.begin(), targets.end(), IsRelativeHostTarget);
-    if (relative != targets.end()) {
-      resolved.refusal = "\"" + *relative +
-                         "\" is a relative path, and the working folder cannot be named (was it "
-                         "deleted?)";
-      return resolved;
-    }
-  }
   for (const std::string& target : targets) {
     std::string host_path;
-    if (target.empty()) {
+    // A working folder that cannot be named was removed: nothing can be found in it, and a
+    // stand-in such as "/" would name something else.
+    if (target.empty() || (working_directory.empty() && IsRelativeHostTarget(target))) {
       resolved.missing.push_back(target);
       continue;
     }

@@ -14,9 +14,6 @@ namespace quarn {
 struct ResolvedTargets {
   std::vector<ScanRoot> roots;       // in the order of the targets
   std::vector<std::string> missing;  // as the user typed them
-  // Set when the targets cannot be resolved at all (then there are no roots): a relative
-  // target while the working folder cannot be named would be taken from somewhere else.
-  std::string refusal;
 };
 
 // Turns each target into a root of the scan driver:
@@ -29,7 +26,8 @@ struct ResolvedTargets {
 // then a folder is a root shown as the drive map shows it, with its drive's icon, and a
 // regular file is scanned alone, its folder as the root; a link named this way is followed
 // (links met in a walk never are). A target that is none of these (absent, a device, a
-// letter not mapped) goes to `missing`. `working_directory` "" means it cannot be named.
+// letter not mapped) goes to `missing`. `working_directory` "" means it cannot be named
+// (removed): every relative target is then missing.
 ResolvedTargets ResolveTargets(const std::vector<std::string>& targets, const DriveMap& drives,
                                FileSystem& files, const std::string& working_directory);
 

@@ -94,16 +94,15 @@ TEST_F(ScanTargets, DriveWithoutFilesIsARootWithNothingToWalk) {
   EXPECT_EQ(Resolve({"A:\\DOS"}).missing, (std::vector<std::string>{"A:\\DOS"}));
 }
 
-// Without a working folder a relative target would be taken from somewhere else (the root,
-// once): the whole run is refused before anything is scanned or changed.
-TEST_F(ScanTargets, ARelativeTargetWithoutAWorkingFolderRefusesTheRun) {
-  ResolvedTargets refused = Resolve({"/outside", "dos/B.EXE"}, "");
-  EXPECT_TRUE(refused.roots.empty());
-  EXPECT_NE(refused.refusal.find("\"dos/B.EXE\" is a relative path"), std::string::npos)
-      << refused.refusal;
-  ResolvedTargets absolute = Resolve({"/outside", "C:\\dos", "a:"}, "");
-  EXPECT_TRUE(absolute.refusal.empty());
-  EXPECT_EQ(absolute.roots.size(), 3u);
+// A working folder that cannot be named was removed and holds nothing: a relative target is
+// missing (it once resolved against the root), and the other targets are still scanned.
+TEST_F(ScanTargets, ARelativeTargetWithoutAWorkingFolderIsMissing) {
+  ResolvedTargets resolved = Resolve({"/outside", "dos/B.EXE", "C:\\dos", "..", "a:"}, "");
+  EXPECT_EQ(resolved.missing, (std::vector<std::string>{"dos/B.EXE", ".."}));
+  ASSERT_EQ(resolved.roots.size(), 3u);
+  EXPECT_EQ(resolved.roots[0].host_path, "/outside");
+  EXPECT_EQ(resolved.roots[1].host_path, "/srv/dos");
+  EXPECT_EQ(resolved.roots[2].display_path, "A:");
 }
 
 }  // namespace
