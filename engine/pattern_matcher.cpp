@@ -1,24 +1,74 @@
 #include "engine/pattern_matcher.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace quarn {
+namespace {
 
-PatternArea::PatternArea(std::span<const uint8_t> bytes, bool survey_positions)
-    : bytes_(bytes.first(std::min(bytes.size(), kMaxSize))), surveyed_(survey_positions) {
-  const uint32_t size = static_cast<uint32_t>(bytes_.size());
+// The values whose first position is not kAbsent. From the table rather than in the loop
+// that fills it: a bit set per byte there makes each step wait for the last when a value
+// repeats. A position is below 256 and kAbsent is 256, so bit 8 of a value's entry says
+// whether the area lacks it; four entries are read as one word and their four bits
+// gathered by one multiplication.
+PatternArea::ValueSet HeldValues(const std::array<uint16_t, 256>& first) {
+  static_assert(PatternArea::kAbsent == 256);
+  PatternArea::ValueSet held{};
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t kAbsentBits = 0x0100'0100'0100'0100;
+    constexpr uint64_t kGather =
+        (uint64_t{1} << 45) | (uint64_t{1} << 30) | (uint64_t{1} << 15) | 1;
+    for (uint32_t value = 0; value < 256; value += 4) {
+      uint64_t four;
+      std::memcpy(&four, &first[value], sizeof four);
+      const uint64_t lanes = (~four & kAbsentBits) >> 8;  // bits 0, 16, 32, 48
+      held[value / 64] |= ((lanes * kGather) >> 45 & 0xF) << (value % 64);
+    }
+  } else {
+    for (uint32_t value = 0; value < 256; ++value) {
+      held[value / 64] |= uint64_t{first[value] != PatternArea::kAbsent} << (value % 64);
+    }
+  }
+  return held;
+}
+
+// Without a processor's own instruction, which the build may not assume.
+uint32_t BitCount(uint64_t bits) {
+  bits -= (bits >> 1) & 0x5555'5555'5555'5555;
+  bits = (bits & 0x3333'3333'3333'3333) + ((bits >> 2) & 0x3333'3333'3333'3333);
+  bits = (bits + (bits >> 4)) & 0x0F0F'0F0F'0F0F'0F0F;
+  return static_cast<uint32_t>((bits * 0x0101'0101'0101'0101) >> 56);
+}
+
+bool PatternBefore(const PatternEntry& a, const PatternEntry& b) {
+  const auto order = std::lexicographical_compare_three_way(
+      a.bytes.begin(), a.bytes.begin() + a.length, b.bytes.begin(), b.bytes.begin() + b.length);
+  return order != 0 ? order < 0 : a.ordinal < b.ordinal;
+}
+
+}  // namespace
+
+PatternArea::PatternArea(std::span<const uint8_t> bytes, PatternSurvey& survey,
+                         uint32_t survey_after)
+    : bytes_(bytes.first(std::min(bytes.size(), kMaxSize))),
+      searches_left_(survey_after),
+      survey_(&survey) {
   first_.fill(kAbsent);
-  for (uint32_t at = size; at-- > 0;) {
-    const uint8_t value = bytes_[at];
-    present_[value / 64] |= uint64_t{1} << (value % 64);
-    first_[value] = static_cast<uint16_t>(at);
+  for (uint32_t at = static_cast<uint32_t>(bytes_.size()); at-- > 0;) {
+    first_[bytes_[at]] = static_cast<uint16_t>(at);
   }
-  if (!surveyed_) return;
-  positions_ = {};
-  for (uint32_t at = 0; at < size; ++at) {
-    positions_[bytes_[at]][at / 64] |= uint64_t{1} << (at % 64);
+  if (!bytes_.empty()) present_ = HeldValues(first_);
+  if (survey_after == 0) Survey();
+}
+
+void PatternArea::Survey() const {
+  std::array<std::array<uint64_t, kWords>, 256>& positions = survey_->positions;
+  positions = {};
+  for (uint32_t at = 0; at < bytes_.size(); ++at) {
+    positions[bytes_[at]][at / 64] |= uint64_t{1} << (at % 64);
   }
+  surveyed_ = true;
 }
 
 uint32_t PatternArea::Search(uint32_t from, uint8_t value) const {
@@ -28,16 +78,6 @@ uint32_t PatternArea::Search(uint32_t from, uint8_t value) const {
              ? kAbsent
              : static_cast<uint32_t>(static_cast<const uint8_t*>(found) - bytes_.data());
 }
-
-namespace {
-
-bool PatternBefore(const PatternEntry& a, const PatternEntry& b) {
-  const auto order = std::lexicographical_compare_three_way(
-      a.bytes.begin(), a.bytes.begin() + a.length, b.bytes.begin(), b.bytes.begin() + b.length);
-  return order != 0 ? order < 0 : a.ordinal < b.ordinal;
-}
-
-}  // namespace
 
 PatternTrie::PatternTrie(std::vector<PatternEntry> entries) : entries_(std::move(entries)) {
   if (entries_.empty()) return;
@@ -133,10 +173,10 @@ void PatternTrie::Visit(const Node& node, uint32_t end, const PatternArea& area,
     for (size_t word = 0; word < bytes.size(); ++word) {
       for (uint64_t tried = bytes[word] & area.present()[word]; tried != 0; tried &= tried - 1) {
         const uint64_t smaller = bytes[word] & ((tried & -tried) - 1);
-        TryChild(below + static_cast<uint32_t>(__builtin_popcountll(smaller)), end, area,
-                 reached.data(), reached_end.data(), count);
+        TryChild(below + static_cast<uint32_t>(BitCount(smaller)), end, area, reached.data(),
+                 reached_end.data(), count);
       }
-      below += static_cast<uint32_t>(__builtin_popcountll(bytes[word]));
+      below += static_cast<uint32_t>(BitCount(bytes[word]));
     }
   }
   for (size_t i = 0; i < count; ++i) {

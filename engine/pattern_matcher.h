@@ -7,19 +7,31 @@
 
 namespace quarn {
 
+// Where an area keeps its survey: 8 KiB that the caller provides and never clears, so that
+// an area that is never surveyed costs nothing for it.
+struct PatternSurvey {
+  std::array<std::array<uint64_t, 256 / 64>, 256> positions;  // by value, a bit per position
+};
+
 // One area pattern records are searched in (at most 256 bytes), with the first position of
-// every byte value and, when surveyed, every position of it, so that the next occurrence of a
-// value from any position costs a few word operations. Without the survey the next occurrence
-// is searched for in the bytes, which the area then refers to: clearing the 8 KiB of
-// positions costs more than a small section's whole search. Never allocates.
+// every byte value, so that the next occurrence of a value from any position costs a search
+// of the bytes, which the area refers to. Once the area has been searched often, it surveys
+// every position of every value, after which a next occurrence costs a few word operations:
+// clearing and filling those 8 KiB costs more than a small section's whole search, and a
+// section of a few thousand records rarely asks for more than a few dozen searches. Never
+// allocates.
 class PatternArea {
  public:
   static constexpr size_t kMaxSize = 256;
   static constexpr uint32_t kAbsent = kMaxSize;
+  // Searches an area answers from its bytes before it surveys them.
+  static constexpr uint32_t kSurveyAfter = 24;
+  static constexpr uint32_t kNeverSurvey = UINT32_MAX;
 
-  // Bytes beyond kMaxSize are not searched. Without `survey_positions`, `bytes` must outlive
-  // the area.
-  PatternArea(std::span<const uint8_t> bytes, bool survey_positions);
+  // Bytes beyond kMaxSize are not searched; `bytes` and `survey` must outlive the area, and
+  // `survey` serves this area only.
+  PatternArea(std::span<const uint8_t> bytes, PatternSurvey& survey,
+              uint32_t survey_after = kSurveyAfter);
 
   // A set of byte values: bit v % 64 of word v / 64 stands for the value v.
   using ValueSet = std::array<uint64_t, 256 / 64>;
@@ -30,11 +42,17 @@ class PatternArea {
   uint32_t First(uint8_t value) const { return first_[value]; }
 
   // The first position at or after `from` (at most kMaxSize) that holds `value`, or kAbsent.
-  // Without a branch on the bytes: which way a search goes in a file's bytes is as good as
-  // random, and mispredicted branches were most of its cost.
+  // Surveyed, without a branch on the bytes: which way a search goes in a file's bytes is as
+  // good as random, and mispredicted branches were most of its cost.
   uint32_t Next(uint32_t from, uint8_t value) const {
-    if (!surveyed_) return Search(from, value);
-    const std::array<uint64_t, kWords>& row = positions_[value];
+    if (!surveyed_) {
+      if (searches_left_ != 0) {
+        --searches_left_;
+        return Search(from, value);
+      }
+      Survey();
+    }
+    const std::array<uint64_t, kWords>& row = survey_->positions[value];
     const uint32_t first_word = from / 64;
     std::array<uint64_t, kWords + 1> later{};
     uint32_t found = 1u << kWords;
@@ -55,10 +73,13 @@ class PatternArea {
 
   // Next() without the survey.
   uint32_t Search(uint32_t from, uint8_t value) const;
+  void Survey() const;
 
   std::span<const uint8_t> bytes_;
-  bool surveyed_;
-  std::array<std::array<uint64_t, kWords>, 256> positions_;  // set when surveyed_ only
+  // The survey is a cache of the bytes: filling it does not change what the area answers.
+  mutable uint32_t searches_left_;
+  mutable bool surveyed_ = false;
+  PatternSurvey* survey_;  // filled once surveyed_
   ValueSet present_{};
   std::array<uint16_t, 256> first_;
 };
@@ -89,8 +110,6 @@ class PatternTrie {
   int32_t FirstMatch(const PatternArea& area, int32_t after, int32_t below) const;
 
   bool empty() const { return nodes_.empty(); }
-  // Whether an area this trie searches is worth surveying (see PatternArea).
-  bool WantsSurveyedArea() const { return entries_.size() > kSurveyFrom; }
 
  private:
   struct Node {
@@ -110,7 +129,6 @@ class PatternTrie {
   // A node with this many entries or fewer is a leaf: each entry is tried on its own, most
   // of them turned away at once because the area lacks one of their values.
   static constexpr uint32_t kLeafEntries = 8;
-  static constexpr size_t kSurveyFrom = 64;      // entries
   static constexpr uint16_t kChildSetFrom = 16;  // children
 
   void Visit(const Node& node, uint32_t end, const PatternArea& area, int32_t after,

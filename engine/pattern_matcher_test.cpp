@@ -12,6 +12,10 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+// Never, at once, and after a few searches: the answer must not depend on when the area
+// turns from searching its bytes to its survey.
+constexpr std::array<uint32_t, 3> kSurveyMoments = {PatternArea::kNeverSurvey, 0, 3};
+
 PatternEntry MatcherEntry(uint16_t ordinal, const Bytes& pattern, uint8_t window) {
   PatternEntry entry{ordinal, window, static_cast<uint8_t>(pattern.size())};
   std::copy(pattern.begin(), pattern.end(), entry.bytes.begin());
@@ -80,9 +84,10 @@ TEST(PatternTrieTest, FindsTheFirstRecordInWalkOrderThatMatches) {
   for (const MatcherCase& c : cases) {
     SCOPED_TRACE(c.name);
     const PatternTrie trie(c.entries);
-    for (bool surveyed : {false, true}) {
-      const PatternArea searched(c.area, surveyed);
-      EXPECT_EQ(trie.FirstMatch(searched, c.after, 100), c.want) << "surveyed " << surveyed;
+    for (uint32_t survey_after : kSurveyMoments) {
+      PatternSurvey survey;
+      const PatternArea searched(c.area, survey, survey_after);
+      EXPECT_EQ(trie.FirstMatch(searched, c.after, 100), c.want) << "survey after " << survey_after;
     }
     EXPECT_EQ(FirstMatchByRecord(c.entries, c.area, c.after, 100), c.want);
   }
@@ -113,7 +118,8 @@ TEST(PatternTrieTest, AgreesWithTheRecordByRecordSearchOnCrowdedPatterns) {
     Bytes area(1 + below(PatternArea::kMaxSize));
     for (uint8_t& byte : area) byte = static_cast<uint8_t>(below(values + 1));
     const PatternTrie trie(entries);
-    const PatternArea searched(area, /*survey_positions=*/round % 2 == 0);
+    PatternSurvey survey;
+    const PatternArea searched(area, survey, kSurveyMoments[round % kSurveyMoments.size()]);
     // Every match in turn, as the detector asks when a match's confirmation fails.
     int found = 0;
     for (int32_t after = -1;; ++found) {
@@ -134,14 +140,41 @@ TEST(PatternAreaTest, NextGivesTheFirstPositionAtOrAfter) {
   const Bytes short_area(10, 1);
   const std::vector<std::pair<uint32_t, uint32_t>> from_want = {
       {0, 3}, {3, 3}, {4, 63}, {64, 64}, {65, 200}, {201, PatternArea::kAbsent}};
-  for (bool surveyed : {false, true}) {
-    SCOPED_TRACE(surveyed);
-    const PatternArea area(bytes, surveyed);
+  for (uint32_t survey_after : kSurveyMoments) {
+    SCOPED_TRACE(survey_after);
+    PatternSurvey survey;
+    const PatternArea area(bytes, survey, survey_after);
     for (const auto& [from, want] : from_want) EXPECT_EQ(area.Next(from, 7), want) << from;
     EXPECT_EQ(area.Next(0, 8), PatternArea::kAbsent);
     EXPECT_EQ(area.First(7), 3u);
     EXPECT_EQ(area.First(8), PatternArea::kAbsent);
-    EXPECT_EQ(PatternArea(short_area, surveyed).Next(10, 1), PatternArea::kAbsent);  // its end
+    PatternSurvey short_survey;
+    EXPECT_EQ(PatternArea(short_area, short_survey, survey_after).Next(10, 1),
+              PatternArea::kAbsent);  // its end
+  }
+}
+
+// The set is gathered four table entries at a time: values at the edges of a word and of a
+// group of four are where a wrong shift shows.
+TEST(PatternAreaTest, PresentHoldsExactlyTheAreasValues) {
+  std::mt19937 random(5);
+  for (const Bytes& bytes : {Bytes{0, 3, 4, 63, 64, 127, 128, 191, 192, 255}, Bytes{255},
+                             Bytes(PatternArea::kMaxSize, 0), Bytes{}}) {
+    PatternSurvey survey;
+    const PatternArea area(bytes, survey);
+    for (uint32_t value = 0; value < 256; ++value) {
+      const bool held = std::find(bytes.begin(), bytes.end(), value) != bytes.end();
+      EXPECT_EQ((area.present()[value / 64] >> (value % 64)) & 1, held ? 1u : 0u) << value;
+    }
+  }
+  for (int round = 0; round < 20; ++round) {
+    Bytes bytes(1 + random() % PatternArea::kMaxSize);
+    for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(random());
+    PatternSurvey survey;
+    const PatternArea area(bytes, survey);
+    PatternArea::ValueSet want{};
+    for (uint8_t byte : bytes) want[byte / 64] |= uint64_t{1} << (byte % 64);
+    EXPECT_EQ(area.present(), want) << round;
   }
 }
 

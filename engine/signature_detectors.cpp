@@ -178,18 +178,21 @@ uint32_t TestPatternRecord(std::span<const uint8_t> record, const PatternAreas& 
 uint32_t ResolveIndexedPatterns(const DatabaseImage& signatures, const RecordIndex& index,
                                 std::span<const uint8_t> at_entry, std::span<const uint8_t> start,
                                 File& file, DetectorState& state) {
-  // No area is looked at that no record searches.
   const PatternTrie& entry_patterns = index.pattern_tries->at_entry;
   const PatternTrie& start_patterns = index.pattern_tries->at_start;
-  std::optional<PatternArea> entry_area;
-  std::optional<PatternArea> start_area;
-  if (!entry_patterns.empty()) entry_area.emplace(at_entry, entry_patterns.WantsSurveyedArea());
-  if (!start_patterns.empty()) start_area.emplace(start, start_patterns.WantsSurveyedArea());
+  // Left uncleared: an area clears its survey only when it takes it up.
+  PatternSurvey entry_survey;
+  PatternSurvey start_survey;
+  // An area no record searches is not looked at.
+  const PatternArea entry_area(entry_patterns.empty() ? std::span<const uint8_t>() : at_entry,
+                               entry_survey);
+  const PatternArea start_area(start_patterns.empty() ? std::span<const uint8_t>() : start,
+                               start_survey);
   const int32_t none = index.record_count;
   for (int32_t after = -1;;) {
     int32_t ordinal = none;
-    if (entry_area) ordinal = entry_patterns.FirstMatch(*entry_area, after, ordinal);
-    if (start_area) ordinal = start_patterns.FirstMatch(*start_area, after, ordinal);
+    ordinal = entry_patterns.FirstMatch(entry_area, after, ordinal);
+    ordinal = start_patterns.FirstMatch(start_area, after, ordinal);
     if (ordinal == none) return 0;
     std::span<const uint8_t> record = index.Record(signatures, static_cast<uint16_t>(ordinal));
     if (uint32_t id = ResolvePatternMatch(ReadU16(record, kPatternIdField), file, state)) {
