@@ -33,12 +33,13 @@ PatternArea::ValueSet HeldValues(const std::array<uint16_t, 256>& first) {
   return held;
 }
 
-// Without a processor's own instruction, which the build may not assume.
-uint32_t BitCount(uint64_t bits) {
-  bits -= (bits >> 1) & 0x5555'5555'5555'5555;
-  bits = (bits & 0x3333'3333'3333'3333) + ((bits >> 2) & 0x3333'3333'3333'3333);
-  bits = (bits + (bits >> 4)) & 0x0F0F'0F0F'0F0F'0F0F;
-  return static_cast<uint32_t>((bits * 0x0101'0101'0101'0101) >> 56);
+// kAbsent in every entry, a word of four entries at a time.
+void FillAbsent(std::array<uint16_t, 256>& first) {
+  static_assert(PatternArea::kAbsent == 0x0100);
+  constexpr uint64_t kFourAbsent = 0x0100'0100'0100'0100;
+  for (uint32_t value = 0; value < 256; value += 4) {
+    std::memcpy(&first[value], &kFourAbsent, sizeof kFourAbsent);
+  }
 }
 
 bool PatternBefore(const PatternEntry& a, const PatternEntry& b) {
@@ -54,10 +55,18 @@ PatternArea::PatternArea(std::span<const uint8_t> bytes, PatternSurvey& survey,
     : bytes_(bytes.first(std::min(bytes.size(), kMaxSize))),
       searches_left_(survey_after),
       survey_(&survey) {
-  first_.fill(kAbsent);
-  for (uint32_t at = static_cast<uint32_t>(bytes_.size()); at-- > 0;) {
-    first_[bytes_[at]] = static_cast<uint16_t>(at);
+  FillAbsent(first_);
+  // Backwards, so that each value's earliest position is written last; four at a time,
+  // as the loop's own bookkeeping cost as much as its stores.
+  const uint8_t* byte = bytes_.data();
+  uint32_t at = static_cast<uint32_t>(bytes_.size());
+  for (; at >= 4; at -= 4) {
+    first_[byte[at - 1]] = static_cast<uint16_t>(at - 1);
+    first_[byte[at - 2]] = static_cast<uint16_t>(at - 2);
+    first_[byte[at - 3]] = static_cast<uint16_t>(at - 3);
+    first_[byte[at - 4]] = static_cast<uint16_t>(at - 4);
   }
+  for (; at > 0; --at) first_[byte[at - 1]] = static_cast<uint16_t>(at - 1);
   if (!bytes_.empty()) present_ = HeldValues(first_);
   if (survey_after == 0) Survey();
 }
@@ -126,8 +135,10 @@ PatternTrie::PatternTrie(std::vector<PatternEntry> entries) : entries_(std::move
     if (node.child_count >= kChildSetFrom) {
       node.child_set = static_cast<uint32_t>(child_sets_.size());
       PatternArea::ValueSet& bytes = child_sets_.emplace_back();
+      std::array<uint8_t, 256>& places = child_places_.emplace_back();
       for (uint32_t child = node.first_child; child < nodes_.size(); ++child) {
         bytes[last_bytes_[child] / 64] |= uint64_t{1} << (last_bytes_[child] % 64);
+        places[last_bytes_[child]] = static_cast<uint8_t>(child - node.first_child);
       }
     }
     nodes_[i] = node;
@@ -166,26 +177,31 @@ void PatternTrie::Visit(const Node& node, uint32_t end, const PatternArea& area,
       TryChild(child, end, area, reached.data(), reached_end.data(), count);
     }
   } else {
-    // Children lie in the order of their bytes: a child's place is the number of smaller
-    // bytes in the set.
     const PatternArea::ValueSet& bytes = child_sets_[node.child_set];
-    uint32_t below = node.first_child;
-    for (size_t word = 0; word < bytes.size(); ++word) {
+    const std::array<uint8_t, 256>& places = child_places_[node.child_set];
+    for (uint32_t word = 0; word < bytes.size(); ++word) {
       for (uint64_t tried = bytes[word] & area.present()[word]; tried != 0; tried &= tried - 1) {
-        const uint64_t smaller = bytes[word] & ((tried & -tried) - 1);
-        TryChild(below + static_cast<uint32_t>(BitCount(smaller)), end, area, reached.data(),
-                 reached_end.data(), count);
+        const uint32_t byte = word * 64 + static_cast<uint32_t>(__builtin_ctzll(tried));
+        TryChild(node.first_child + places[byte], end, area, reached.data(), reached_end.data(),
+                 count);
       }
-      below += static_cast<uint32_t>(BitCount(bytes[word]));
     }
   }
+  // Most children of a wide node are leaves: they are searched here rather than through
+  // a call that would only find out they are.
   for (size_t i = 0; i < count; ++i) {
-    Visit(nodes_[reached[i]], reached_end[i], area, after, best);
+    const Node& child = nodes_[reached[i]];
+    if (child.max_ordinal <= after || child.min_ordinal >= best) continue;
+    if (child.end - child.begin <= kLeafEntries) {
+      VisitLeaf(child, reached_end[i], area, after, best);
+    } else {
+      Visit(child, reached_end[i], area, after, best);
+    }
   }
 }
 
-void PatternTrie::TryChild(uint32_t child, uint32_t end, const PatternArea& area, uint32_t* reached,
-                           uint16_t* reached_end, size_t& count) const {
+inline void PatternTrie::TryChild(uint32_t child, uint32_t end, const PatternArea& area,
+                                  uint32_t* reached, uint16_t* reached_end, size_t& count) const {
   const uint8_t byte = last_bytes_[child];
   const uint32_t at = end == 0 ? area.First(byte) : area.Next(end, byte);
   reached[count] = child;

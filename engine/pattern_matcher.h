@@ -122,7 +122,8 @@ class PatternTrie {
     uint16_t max_ordinal = 0;
     uint8_t depth = 0;  // the prefix's length
     // A node with many children keeps the set of their bytes in child_sets_[child_set], so
-    // that only the children whose byte the area holds are tried: a text holds few values.
+    // that only the children whose byte the area holds are tried (a text holds few values),
+    // and each child's place among them by its byte in child_places_[child_set].
     uint32_t child_set = kNoChildSet;
   };
   static constexpr uint32_t kNoChildSet = UINT32_MAX;
@@ -150,6 +151,7 @@ class PatternTrie {
   std::vector<uint8_t> last_bytes_;
   std::vector<uint8_t> max_windows_;
   std::vector<PatternArea::ValueSet> child_sets_;
+  std::vector<std::array<uint8_t, 256>> child_places_;
 };
 
 }  // namespace quarn

@@ -183,11 +183,14 @@ uint32_t ResolveIndexedPatterns(const DatabaseImage& signatures, const RecordInd
   // Left uncleared: an area clears its survey only when it takes it up.
   PatternSurvey entry_survey;
   PatternSurvey start_survey;
-  // An area no record searches is not looked at.
+  // An area no record searches is not looked at, and one that holds the same bytes as the
+  // other (the entry is the start of most files) is looked at once.
   const PatternArea entry_area(entry_patterns.empty() ? std::span<const uint8_t>() : at_entry,
                                entry_survey);
-  const PatternArea start_area(start_patterns.empty() ? std::span<const uint8_t>() : start,
-                               start_survey);
+  const bool share = !entry_patterns.empty() && std::ranges::equal(at_entry, start);
+  const PatternArea start_own_area(
+      share || start_patterns.empty() ? std::span<const uint8_t>() : start, start_survey);
+  const PatternArea& start_area = share ? entry_area : start_own_area;
   const int32_t none = index.record_count;
   for (int32_t after = -1;;) {
     int32_t ordinal = none;

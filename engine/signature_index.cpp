@@ -179,6 +179,12 @@ void FilePairs(RecordIndex& index, const std::vector<Key>& keys, size_t paired_c
   size_t slot_count = 2;
   while (slot_count < 2 * paired_count) slot_count *= 2;
   index.pair_slots.assign(slot_count, {});
+  index.pair_first_values.assign(index.pair_positions.size(), {});
+  for (const Key& key : keys) {
+    if (key.filing != Filing::kPaired) continue;
+    index.pair_first_values[pair_number[key.position]][key.value / 64] |= uint64_t{1}
+                                                                          << (key.value % 64);
+  }
   auto code_of = [&](const Key& key) {
     return RecordIndex::PairCode(pair_number[key.position], key.value, key.second_value);
   };

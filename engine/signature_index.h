@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -62,6 +63,9 @@ struct RecordIndex {
   std::vector<uint16_t> pair_positions;  // distinct buffer positions of a pair's first byte
   std::vector<PairSlot> pair_slots;
   std::vector<uint16_t> paired;
+  // By pair position: the first values some paired record wants there, a bit each. A file
+  // meets few of them, and telling that costs less than a look into the table.
+  std::vector<std::array<uint64_t, 256 / 64>> pair_first_values;
 
   // kPattern only, in a section below kPatternTrieFrom records (signature_index.cpp): one per
   // ordinal, a record cannot match unless its first pattern byte occurs within its window of its
@@ -99,6 +103,7 @@ struct RecordIndex {
   static uint32_t PairHash(uint32_t code) { return (code * 0x9E3779B1u) >> 7; }
   // The ordinals filed under `first` then `second` at the pair position numbered `pair`.
   std::span<const uint16_t> PairBucket(size_t pair, uint8_t first, uint8_t second) const {
+    if ((pair_first_values[pair][first / 64] >> (first % 64) & 1) == 0) return {};
     const uint32_t code = PairCode(pair, first, second);
     const size_t mask = pair_slots.size() - 1;
     for (size_t at = PairHash(code) & mask;; at = (at + 1) & mask) {
