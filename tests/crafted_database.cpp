@@ -51,7 +51,8 @@ FileView ViewOf(CorpusFiles& files, const CorpusFile& file) {
 
 class Crafter {
  public:
-  Crafter(const std::vector<FileView>& views, uint32_t seed) : views_(views), random_(seed) {}
+  Crafter(const std::vector<FileView>& views, uint32_t seed, bool confirm_every_pattern)
+      : views_(views), random_(seed), confirm_every_pattern_(confirm_every_pattern) {}
 
   size_t Below(size_t bound) { return bound == 0 ? 0 : random_() % bound; }
   bool Chance(int percent) { return Below(100) < static_cast<size_t>(percent); }
@@ -149,7 +150,7 @@ class Crafter {
   std::vector<uint8_t> Pattern(DetectorState FileView::*state, uint16_t id) {
     std::vector<uint8_t> record =
         !patterns_.empty() && Chance(30) ? RelativePattern() : FreshPattern(state);
-    WriteU16(&record[0], Chance(4) ? 90 : Chance(4) ? 220 : id);
+    WriteU16(&record[0], confirm_every_pattern_ ? 220 : Chance(4) ? 90 : Chance(4) ? 220 : id);
     patterns_.push_back(record);
     return record;
   }
@@ -220,6 +221,7 @@ class Crafter {
  private:
   const std::vector<FileView>& views_;
   std::mt19937 random_;
+  bool confirm_every_pattern_;
   std::vector<std::vector<uint8_t>> patterns_;  // every pattern record made so far
 };
 
@@ -227,11 +229,11 @@ class Crafter {
 
 DatabaseImage BuildCraftedDatabase(const std::vector<CorpusFile>& files,
                                    uint16_t records_per_section, uint32_t seed,
-                                   const DatabaseImage& extra) {
+                                   const DatabaseImage& extra, bool confirm_every_pattern) {
   CorpusFiles opened(files);
   std::vector<FileView> views;
   for (const CorpusFile& file : files) views.push_back(ViewOf(opened, file));
-  Crafter crafter(views, seed);
+  Crafter crafter(views, seed, confirm_every_pattern);
   using M = Crafter::Measure;
   DatabaseContent content;
   uint16_t id = kFirstId;

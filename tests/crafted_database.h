@@ -16,9 +16,12 @@ namespace quarn::corpus {
 // scratch or past the entry code, lengths out of range, or the pattern ids that read the
 // file again (90, 220); some pattern records are made from earlier ones (cut short, a byte
 // longer, another window or area), so patterns share prefixes and repeat. `extra` records
-// (the shipped database's, say) are mixed in.
+// (the shipped database's, say) are mixed in. With `confirm_every_pattern`, every pattern
+// record carries id 220, whose confirmation reads the file's start and mostly fails: every
+// record a file matches then shows as a read, and a match found or lost where the walk's
+// order would have hidden it behind an earlier one changes the reads.
 DatabaseImage BuildCraftedDatabase(const std::vector<CorpusFile>& files,
                                    uint16_t records_per_section, uint32_t seed,
-                                   const DatabaseImage& extra);
+                                   const DatabaseImage& extra, bool confirm_every_pattern = false);
 
 }  // namespace quarn::corpus

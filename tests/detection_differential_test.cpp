@@ -272,6 +272,15 @@ TEST_F(DetectionDifferentialTest, IndexChangesNoVerdictAndNoReadWithALargeSectio
   const DetectorHits hits = ExpectSameDetectors(part, crafted, indexed);
   EXPECT_GT(hits.partial, 50);
   EXPECT_GT(hits.patterns, 20);
+
+  // Every pattern record now asks for a confirmation that reads the file and mostly fails,
+  // so the walk goes on through a file's matches and each shows as a read: a record matched
+  // or missed anywhere in the section's order is seen, not only the first that matches.
+  const DatabaseImage confirmed =
+      BuildCraftedDatabase(*corpus_, kLargeSectionRecords, 5, *shipped_, true);
+  const DatabaseImage confirmed_indexed = Indexed(confirmed);
+  const DetectorHits confirmed_hits = ExpectSameDetectors(part, confirmed, confirmed_indexed);
+  EXPECT_GT(confirmed_hits.patterns, 0);
 }
 
 }  // namespace
