@@ -10,7 +10,6 @@ namespace {
 TEST(ContainerLimitsSettings, EachValueIsReadAndAnUnreadableOneKeepsItsDefault) {
   RegistryDocument settings;
   EXPECT_EQ(ReadContainerLimits(settings), ContainerLimits{});
-  EXPECT_EQ(ContainerLimits{}.max_file_size, 100 * kMebibyte);
 
   settings.WriteNumber(kContainersKey, "MaxDepth", 2);
   settings.WriteNumber(kContainersKey, "MaxEntries", 50);
