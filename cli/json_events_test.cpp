@@ -118,12 +118,6 @@ TEST(JsonEvents, FilesInsideContainersCarryTheWayInOutermostFirst) {
     // A host file has no layers; only "incomplete" always names them, if empty.
     EXPECT_EQ(host.contains("layers"), kind == ReportKind::kIncomplete) << host;
   }
-  ResultLine depth = InnerFileLine(ReportKind::kIncomplete);
-  depth.reason = "depth";
-  EXPECT_EQ(IncompleteEvent(depth),
-            R"({"event":"incomplete","path":"C:\\DISKS\\HD.IMG!C:\\DOS\\FORMAT.COM",)"
-            R"("host_path":"/srv/DISKS/HD.IMG","layers":[{"kind":"mbr","name":"1"},)"
-            R"({"kind":"fat16","name":"DOS\\FORMAT.COM"}],"reason":"depth"})");
 }
 
 TEST(JsonEvents, BootVerdictOfAnImageNamesItsHostFileAndLayers) {

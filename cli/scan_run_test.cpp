@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "cli/exit_codes.h"
-#include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
 #include "platform/memory_file_system.h"
@@ -38,12 +37,7 @@ class ContainerRunTest : public ::testing::Test {
  protected:
   ContainerRunTest() {
     DatabaseContent content;
-    std::vector<uint8_t> record(16, 0);
-    std::copy_n("X5O!P%@A", 8, record.begin());
-    WriteU16(&record[8], 1);
-    record[10] = 64;
-    std::copy_n("H+H*", 4, record.begin() + 11);
-    content.sections[kComEntrySection].records = {record};
+    content.sections[kComEntrySection].records = {testing::EicarEntryRecord()};
     content.names = {{1, "EICAR-Test-File"}};
     files_.AddFile("/data/QUARN.DAT", EncodeDatabaseFile(*BuildSignatureImage(content)));
     files_.AddFile("/data/NAMEVIR.DAT", EncodeDatabaseFile(*BuildNameImage(content)));
@@ -138,8 +132,6 @@ TEST_F(ContainerRunTest, TheOptionsOverTheSettingsChooseWhatIsOpened) {
       {"", {}, true},
       {"00,00,00,00", {}, false},
       {"00,00,00,00", {"--containers", "images"}, true},
-      {"", {"--containers", "archives"}, false},
-      {"", {"--max-depth", "0"}, false},
   };
   for (const Case& test : cases) {
     std::string text = "REGEDIT4\r\n\r\n";

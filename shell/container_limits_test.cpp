@@ -31,15 +31,5 @@ TEST(ContainerLimitsSettings, EachValueIsReadAndAnUnreadableOneKeepsItsDefault) 
   EXPECT_EQ(read.max_ratio, 9u);
 }
 
-TEST(ContainerLimitsSettings, ImagesAreTheKindsOfDiskImages) {
-  for (ContainerKind kind :
-       {ContainerKind::kFat12, ContainerKind::kFat16, ContainerKind::kFat32, ContainerKind::kMbr}) {
-    EXPECT_TRUE(OpensKind(kImageContainers, kind));
-    EXPECT_TRUE(OpensKind(kAllContainers, kind));
-    EXPECT_FALSE(OpensKind(kArchiveContainers, kind));
-    EXPECT_FALSE(OpensKind(kNoContainers, kind));
-  }
-}
-
 }  // namespace
 }  // namespace quarn
