@@ -48,9 +48,22 @@ Event Named(std::string_view name) {
   return event;
 }
 
+Event LayersOf(const std::vector<PathLayer>& layers) {
+  Event all = Event::array();
+  for (const PathLayer& layer : layers) {
+    Event one;
+    one["kind"] = RepairUtf8(layer.kind);
+    one["name"] = RepairUtf8(layer.name);
+    all.push_back(std::move(one));
+  }
+  return all;
+}
+
+// A host file has no layers; a file inside a container has them after its paths.
 void AddFilePaths(const ResultLine& line, Event& event) {
   event["path"] = RepairUtf8(line.path);
   event["host_path"] = RepairUtf8(line.host_path);
+  if (!line.layers.empty()) event["layers"] = LayersOf(line.layers);
 }
 
 std::string Serialize(const Event& event) {
@@ -88,8 +101,20 @@ std::vector<std::string> ResultLineEvents(const ResultLine& line) {
     case ReportKind::kAction:
       events.push_back(ActionEvent(line));
       break;
+    case ReportKind::kIncomplete:
+      events.push_back(IncompleteEvent(line));
+      break;
   }
   return events;
+}
+
+std::string IncompleteEvent(const ResultLine& line) {
+  Event incomplete = Named("incomplete");
+  incomplete["path"] = RepairUtf8(line.path);
+  incomplete["host_path"] = RepairUtf8(line.host_path);
+  incomplete["layers"] = LayersOf(line.layers);
+  incomplete["reason"] = line.reason;
+  return Serialize(incomplete);
 }
 
 std::string ActionEvent(const ResultLine& line) {
@@ -111,6 +136,10 @@ std::string BootEvent(const BootVerdict& verdict) {
   boot["variant"] = verdict.variant;
   boot["suspicious"] = verdict.suspicious;
   if (verdict.removed) boot["removed"] = *verdict.removed;
+  if (!verdict.layers.empty()) {
+    boot["host_path"] = RepairUtf8(verdict.host_path);
+    boot["layers"] = LayersOf(verdict.layers);
+  }
   return Serialize(boot);
 }
 
@@ -130,6 +159,7 @@ std::string SummaryEvent(const ScanCounters& counters) {
   summary["cleaned"] = counters.cleaned;
   summary["deleted"] = counters.deleted;
   summary["renamed"] = counters.renamed;
+  summary["incomplete"] = counters.incomplete;
   return Serialize(summary);
 }
 
@@ -139,6 +169,10 @@ void JsonEventOutput::AddResultLine(const ResultLine& line) {
 
 void JsonEventOutput::AddUnshownAction(const ResultLine& report) {
   Write(ActionEvent(report));
+}
+
+void JsonEventOutput::AddUnshownIncomplete(const ResultLine& report) {
+  Write(IncompleteEvent(report));
 }
 
 void JsonEventOutput::AddBootVerdict(const BootVerdict& verdict) {

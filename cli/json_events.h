@@ -18,6 +18,9 @@ namespace quarn {
 std::vector<std::string> ResultLineEvents(const ResultLine& line);
 // The action event of an attempt, shown with a line or not.
 std::string ActionEvent(const ResultLine& line);
+// The "incomplete" event of a part of a container that was not scanned, shown with a line or
+// not: its paths, its layers (empty for a host file) and the reason.
+std::string IncompleteEvent(const ResultLine& line);
 // The one "boot" event of a boot area's verdict; "removed" only when a removal was tried.
 std::string BootEvent(const BootVerdict& verdict);
 std::string MessageEvent(std::string_view caption, std::string_view text);
@@ -31,6 +34,7 @@ class JsonEventOutput : public ScanOutput {
 
   void AddResultLine(const ResultLine& line) override;
   void AddUnshownAction(const ResultLine& report) override;
+  void AddUnshownIncomplete(const ResultLine& report) override;
   void AddBootVerdict(const BootVerdict& verdict) override;
   void AddMemoryVerdict(uint32_t virus_id, std::string_view name) override;
   void AddMessage(std::string_view caption, std::string_view text) override;

@@ -96,6 +96,42 @@ TEST(JsonEvents, BootVerdictCarriesRemovedOnlyWhenARemovalWasTried) {
   }
 }
 
+// The partitioned image of the containers contract, as its events name a file inside.
+ResultLine InnerFileLine(ReportKind kind) {
+  ResultLine line = FileLine(kind);
+  line.path = "C:\\DISKS\\HD.IMG!C:\\DOS\\FORMAT.COM";
+  line.host_path = "/srv/DISKS/HD.IMG";
+  line.layers = {{"mbr", "1"}, {"fat16", "DOS\\FORMAT.COM"}};
+  return line;
+}
+
+TEST(JsonEvents, FilesInsideContainersCarryTheWayInOutermostFirst) {
+  const json layers =
+      json::parse(R"([{"kind":"mbr","name":"1"},{"kind":"fat16","name":"DOS\\FORMAT.COM"}])");
+  for (ReportKind kind : {ReportKind::kDetection, ReportKind::kSuspicious, ReportKind::kAction,
+                          ReportKind::kIncomplete}) {
+    const json inner = json::parse(ResultLineEvents(InnerFileLine(kind)).at(1));
+    EXPECT_EQ(inner["layers"], layers) << inner;
+    EXPECT_EQ(inner["path"], "C:\\DISKS\\HD.IMG!C:\\DOS\\FORMAT.COM");
+    EXPECT_EQ(inner["host_path"], "/srv/DISKS/HD.IMG");
+    const json host = json::parse(ResultLineEvents(FileLine(kind)).at(1));
+    // A host file has no layers; only "incomplete" always names them, if empty.
+    EXPECT_EQ(host.contains("layers"), kind == ReportKind::kIncomplete) << host;
+  }
+}
+
+TEST(JsonEvents, BootVerdictOfAnImageNamesItsHostFileAndLayers) {
+  BootVerdict verdict;
+  verdict.target = "C:\\DISKS\\HD.IMG!D:";
+  verdict.area = "boot";
+  verdict.host_path = "/srv/DISKS/HD.IMG";
+  verdict.layers = {{"mbr", "5"}, {"fat16", ""}};
+  EXPECT_EQ(BootEvent(verdict),
+            R"({"event":"boot","target":"C:\\DISKS\\HD.IMG!D:","area":"boot","virus_id":0,)"
+            R"("variant":false,"suspicious":false,"host_path":"/srv/DISKS/HD.IMG",)"
+            R"("layers":[{"kind":"mbr","name":"5"},{"kind":"fat16","name":""}]})");
+}
+
 TEST(JsonEvents, FileNameBytesThatAreNotUtf8BecomeReplacementCharacters) {
   ResultLine line = FileLine(ReportKind::kDetection);
   line.path = "C:\\B\xFF.COM";
@@ -111,11 +147,11 @@ TEST(JsonEvents, FileNameBytesThatAreNotUtf8BecomeReplacementCharacters) {
             "Impossibile \xEF\xBF\xBD");
 }
 
-TEST(JsonEvents, SummaryHasEverySevenCounters) {
-  ScanCounters counters{1, 2, 3, 4, 5, 6, 7};
+TEST(JsonEvents, SummaryHasEveryCounter) {
+  ScanCounters counters{1, 2, 3, 4, 5, 6, 7, 8};
   EXPECT_EQ(SummaryEvent(counters),
             R"({"event":"summary","infected":1,"suspicious":2,"scanned":3,"total":4,)"
-            R"("cleaned":5,"deleted":6,"renamed":7})");
+            R"("cleaned":5,"deleted":6,"renamed":7,"incomplete":8})");
   EXPECT_EQ(MessageEvent("Errore", "QUARN.DAT non trovato"),
             R"({"event":"message","caption":"Errore","text":"QUARN.DAT non trovato"})");
 }

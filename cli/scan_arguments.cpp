@@ -88,6 +88,7 @@ ArgumentsOutcome ParseScanArguments(int argc, const char* const* argv) {
   bool yes = false, no = false, no_log = false;
   ScanArguments arguments;
   SharedOptionDeclarations shared;
+  ContainerOptionDeclarations containers;
 
   shared.DeclarePlaces(app);
   CLI::Option* language_option =
@@ -117,6 +118,7 @@ ArgumentsOutcome ParseScanArguments(int argc, const char* const* argv) {
                  "output is the same for any number")
       ->type_name("N")
       ->check(CLI::Range(1, 256));
+  containers.Declare(app);
   shared.DeclareMachine(app);
   std::string floppy_drive, floppy_format;
   CLI::Option* floppy_option =
@@ -160,6 +162,7 @@ ArgumentsOutcome ParseScanArguments(int argc, const char* const* argv) {
     }
   }
   shared.Fill(arguments);
+  containers.Fill(arguments.containers);
   if (language_option->count() > 0) arguments.language = ValueOf(kLanguages, language);
   if (files_option->count() > 0) arguments.file_filter = ValueOf(kFileFilters, file_filter);
   if (action_option->count() > 0) arguments.scan_action = ValueOf(kScanActions, scan_action);

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/container_arguments.h"
 #include "platform/status.h"
 #include "res/string_table.h"
 #include "shell/shared_options.h"
@@ -29,6 +30,7 @@ struct ScanArguments : SharedOptions {
   std::optional<std::string> log_path;
   // Threads for the detection stage; the output is the same for any number.
   int jobs = DefaultJobs();
+  ContainerArguments containers;
   std::vector<std::string> targets;  // in the order given
   // --floppy-fix A: or B:: the BIOS disk (0 or 1) whose boot sector is rewritten instead of
   // a scan, in the format of --format (a format id of the boot fix).

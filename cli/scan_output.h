@@ -19,6 +19,8 @@ class ScanOutput {
   virtual void AddMemoryVerdict(uint32_t /*virus_id*/, std::string_view /*name*/) {}
   // An action attempt that failed without a result line.
   virtual void AddUnshownAction(const ResultLine& /*report*/) {}
+  // A part of a container not scanned past the lines one file may show.
+  virtual void AddUnshownIncomplete(const ResultLine& /*report*/) {}
   // A boot area's verdict, once, after the lines that showed it.
   virtual void AddBootVerdict(const BootVerdict& /*verdict*/) {}
   // A message box's caption and text (standard error carries them as well).

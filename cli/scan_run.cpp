@@ -238,6 +238,8 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
 
   ScanSession session(state.signatures, state.names, state.log, ui, language,
                       RunOptions(arguments, state.options));
+  session.set_containers(environment.container_opener,
+                         arguments.containers.Over(ReadContainerLimits(*settings)));
   running = &session;
   if (!arguments.skip_memory_scan && CheckMemory(session, system_access, *output).virus_id != 0) {
     output->AddSummary(ScanCounters{});

@@ -6,6 +6,7 @@
 
 #include "cli/output_channel.h"
 #include "cli/scan_arguments.h"
+#include "containers/container.h"
 #include "platform/drive_map.h"
 #include "platform/folder.h"
 #include "platform/settings_store.h"
@@ -18,13 +19,15 @@ struct ScanEnvironment {
   FileSystem* files = nullptr;
   SettingsStore* settings = nullptr;
   std::function<DriveMap()> detect_drives;  // asked only when neither flags nor settings map any
-  std::string working_directory;  // for relative targets and drive folders; "" when unknown
-  std::string bundled_data_directory;       // the database files that ship with the program
-  std::string user_data_directory;          // where a first run copies them
-  OutputChannel* out = nullptr;             // standard output
+  std::string working_directory;       // for relative targets and drive folders; "" when unknown
+  std::string bundled_data_directory;  // the database files that ship with the program
+  std::string user_data_directory;     // where a first run copies them
+  OutputChannel* out = nullptr;        // standard output
   std::FILE* err = stderr;
   bool progress_on_err = false;  // standard error is a terminal
   size_t columns = 80;
+  // What opens disk images and archives met in the scan; null: none is opened.
+  ContainerOpener* container_opener = nullptr;
 };
 
 // One whole run of quarnscan: reads the settings, does what a first run does, loads the

@@ -28,6 +28,10 @@ void TerminalInterface::ReportUnshownAction(const ResultLine& report) {
   output_.AddUnshownAction(report);
 }
 
+void TerminalInterface::ReportUnshownIncomplete(const ResultLine& report) {
+  output_.AddUnshownIncomplete(report);
+}
+
 void TerminalInterface::ReportBootVerdict(const BootVerdict& verdict) {
   if (verdict.virus_id != 0 || verdict.suspicious) system_area_found_ = true;
   output_.AddBootVerdict(verdict);

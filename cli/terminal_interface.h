@@ -25,6 +25,7 @@ class TerminalInterface : public UserInterface {
   bool Ask(std::string_view caption, std::string_view text) override;
   void AddResultLine(const ResultLine& line) override;
   void ReportUnshownAction(const ResultLine& report) override;
+  void ReportUnshownIncomplete(const ResultLine& report) override;
   void ReportBootVerdict(const BootVerdict& verdict) override;
   void SetStatusText(StatusPart part, std::string_view text) override;
   void EnterFolder(std::string_view display_path) override;

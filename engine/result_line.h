@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quarn {
 
@@ -11,18 +12,30 @@ enum class ResultIcon { kBlank, kVirus, kHardDisk, kFloppy, kCdRom, kNetwork, kC
 
 // What a result line reports besides its text, so that every front end (the window, the
 // terminal's plain and JSON output, the tests) gets the facts and not just the words.
-enum class ReportKind { kText, kDetection, kSuspicious, kAction };
+enum class ReportKind { kText, kDetection, kSuspicious, kAction, kIncomplete };
 
 enum class ActionKind { kClean, kDelete, kRename };
+
+// One step of the way into a file that lies inside other files: what the outer file is
+// ("fat12", "mbr") and the path inside it, "\" between folders and no drive letter. Plain
+// text here: only the layer that opens such files knows what the words mean.
+struct PathLayer {
+  std::string kind;
+  std::string name;
+  bool operator==(const PathLayer&) const = default;
+};
 
 struct ResultLine {
   ResultIcon icon = ResultIcon::kBlank;
   std::string text;  // exactly as the result list and the log show it
   ReportKind kind = ReportKind::kText;
 
-  // kDetection, kSuspicious and kAction: the file, as shown and on this machine.
+  // kDetection, kSuspicious, kAction and kIncomplete: the file, as shown and on this machine;
+  // for a file inside a container, `host_path` is the outermost host file and `layers` the
+  // way in, outermost first (empty for a host file).
   std::string path;
   std::string host_path;
+  std::vector<PathLayer> layers;
   // kDetection.
   uint32_t virus_id = 0;
   std::string virus_name;
@@ -31,6 +44,8 @@ struct ResultLine {
   ActionKind action = ActionKind::kClean;
   bool ok = false;
   std::string new_path;  // a rename's new name, as shown
+  // kIncomplete: why part of a container was not scanned ("depth", "damaged").
+  std::string reason;
 };
 
 // The verdict on one boot area. Its lines (the finding, then a removal's outcome) are plain
@@ -43,6 +58,10 @@ struct BootVerdict {
   bool variant = false;
   bool suspicious = false;      // the boot heuristics found what boot viruses do
   std::optional<bool> removed;  // set only when a removal was tried
+  // A boot area of a disk image met in a walk: the outermost host file and the way into the
+  // area's volume (its own name empty); both empty for a drive's boot areas.
+  std::string host_path;
+  std::vector<PathLayer> layers;
   bool operator==(const BootVerdict&) const = default;
 };
 
@@ -55,6 +74,8 @@ struct ScanCounters {
   uint32_t cleaned = 0;
   uint32_t deleted = 0;
   uint32_t renamed = 0;
+  // Parts of containers reported as not scanned; no total line shows it.
+  uint32_t incomplete = 0;
   bool operator==(const ScanCounters&) const = default;
 };
 

@@ -35,6 +35,9 @@ class UserInterface {
   // An action that failed without a result line of its own (a delete or rename refused
   // with a message): what it reports, for front ends that record every attempt.
   virtual void ReportUnshownAction(const ResultLine& /*report*/) {}
+  // A part of a container not scanned past the lines one top-level file may show: what it
+  // reports, for front ends that record every one.
+  virtual void ReportUnshownIncomplete(const ResultLine& /*report*/) {}
   // Once per boot area checked, after its lines and after the removal it led to, if any (a
   // removal's question comes between the finding's line and this report).
   virtual void ReportBootVerdict(const BootVerdict& /*verdict*/) {}

@@ -87,15 +87,7 @@ BootVerdict Reported(std::string_view path, BootArea area, const AreaVerdict& ve
   return report;
 }
 
-// Reads and judges one area and adds its line; the caller reports the verdict once it is
-// final. nullopt when the area could not be read.
-std::optional<AreaVerdict> CheckArea(ScanSession& session, SystemAccess& access, BootArea area,
-                                     uint16_t head_drive) {
-  if (!access.HasSectors(static_cast<uint8_t>(head_drive))) return std::nullopt;
-  SectorBuffer sector{};
-  if (!ReadSector(access, session.ui(), kBootCylinderSector, head_drive, sector)) {
-    return std::nullopt;
-  }
+AreaVerdict JudgeSector(ScanSession& session, SectorView sector, BootArea area) {
   const bool mbr = area == BootArea::kMasterBootRecord;
   AreaVerdict verdict;
   verdict.virus_id =
@@ -105,9 +97,11 @@ std::optional<AreaVerdict> CheckArea(ScanSession& session, SystemAccess& access,
                        CheckBootHeuristics(session.signatures(), sector) == 1;
 
   if (verdict.virus_id != 0) verdict.virus_name = GetVirusName(session.names(), verdict.virus_id);
+  return verdict;
+}
 
-  std::string text(mbr ? kMbrPrefix : kBootSectorPrefix);
-  const Language language = session.language();
+std::string AreaText(Language language, BootArea area, const AreaVerdict& verdict) {
+  std::string text(area == BootArea::kMasterBootRecord ? kMbrPrefix : kBootSectorPrefix);
   if (verdict.virus_id != 0) {
     text += LoadText(language, verdict.variant_flag == 1 ? kVariantText : kInfectedText);
     text += verdict.virus_name;
@@ -116,6 +110,20 @@ std::optional<AreaVerdict> CheckArea(ScanSession& session, SystemAccess& access,
   } else {
     text += kClean;
   }
+  return text;
+}
+
+// Reads and judges one area and adds its line; the caller reports the verdict once it is
+// final. nullopt when the area could not be read.
+std::optional<AreaVerdict> CheckArea(ScanSession& session, SystemAccess& access, BootArea area,
+                                     uint16_t head_drive) {
+  if (!access.HasSectors(static_cast<uint8_t>(head_drive))) return std::nullopt;
+  SectorBuffer sector{};
+  if (!ReadSector(access, session.ui(), kBootCylinderSector, head_drive, sector)) {
+    return std::nullopt;
+  }
+  const AreaVerdict verdict = JudgeSector(session, sector, area);
+  std::string text = AreaText(session.language(), area, verdict);
   const bool found = verdict.virus_id != 0 || verdict.suspicious;
   session.AddTextLine(found ? ResultIcon::kVirus : ResultIcon::kBlank, std::move(text));
   return verdict;
@@ -261,6 +269,14 @@ int RemoveFloppyBootVirus(SystemAccess& access, const DatabaseImage& signatures,
     return 0;
   }
   return 1;
+}
+
+JudgedBootArea JudgeBootArea(ScanSession& session, SectorView sector, bool mbr,
+                             std::string_view target) {
+  const BootArea area = mbr ? BootArea::kMasterBootRecord : BootArea::kBootSector;
+  const AreaVerdict verdict = JudgeSector(session, sector, area);
+  return JudgedBootArea{Reported(target, area, verdict),
+                        AreaText(session.language(), area, verdict)};
 }
 
 BootAreaCheck MakeBootAreaCheck(SystemAccess& access, BootTargetLookup lookup) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "engine/database_image.h"
@@ -11,6 +12,7 @@
 #include "platform/system_access.h"
 #include "shell/scan_driver.h"
 #include "shell/scan_session.h"
+#include "sysarea/boot_detectors.h"
 
 namespace quarn {
 
@@ -51,6 +53,17 @@ int ScanBootAreas(ScanSession& session, SystemAccess& access, std::string_view p
 // are told to `ui`.
 int RemoveFloppyBootVirus(SystemAccess& access, const DatabaseImage& signatures, UserInterface& ui,
                           char letter, uint32_t virus_id);
+
+// The verdict on boot-area bytes that were read other than through a BIOS disk (a sector of
+// a disk image met in a walk), for `target` as shown, and the text the check's line would
+// give it ("BOOT SECTOR: OK"); `mbr` picks the master boot record's detectors. Shows and
+// counts nothing, and never offers a removal.
+struct JudgedBootArea {
+  BootVerdict verdict;
+  std::string text;
+};
+JudgedBootArea JudgeBootArea(ScanSession& session, SectorView sector, bool mbr,
+                             std::string_view target);
 
 // The boot check RunScan runs for each root: ScanBootAreas on the root's display path with
 // the drive `lookup` finds. `access` must outlive the check.

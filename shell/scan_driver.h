@@ -19,7 +19,8 @@ struct ScanRoot {
   std::string display_path;
   std::string host_path;
   ResultIcon drive_icon = ResultIcon::kHardDisk;  // the icon of the boot check's header line
-  // A single file to scan in `host_path` instead of a walk; it has no boot check.
+  // A single file to scan in `host_path` instead of a walk; it has no boot check. A
+  // container is opened as the walk opens one.
   std::optional<std::string> single_file;
 };
 
@@ -39,9 +40,11 @@ void RunScan(ScanSession& session, FileSystem& files, const std::vector<ScanRoot
 
 // Walks one root's folder and every folder below it on the same file system, entries in
 // byte order of their names, without following links: counts every regular file, scans
-// those the file filter lets through and steps the progress bar once per file found. Reads
-// the stop request at every entry. A folder that cannot be opened or listed is skipped.
-// With a pool, detections are made ahead in batches on its threads (see RunScan).
+// those the file filter lets through and steps the progress bar once per file found; a file
+// the session's container opener recognises is scanned as a container instead, inside and
+// out (container_scan.h). Reads the stop request at every entry. A folder that cannot be
+// opened or listed is skipped. With a pool, detections are made ahead in batches on its
+// threads (see RunScan).
 void WalkDirectory(ScanSession& session, FileSystem& files, const ScanRoot& root,
                    DetectionPool* pool = nullptr);
 

@@ -9,7 +9,6 @@
 #include <functional>
 #include <regex>
 
-#include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
 #include "platform/memory_file_system.h"
@@ -45,12 +44,7 @@ class ScanDriverTest : public ::testing::Test {
  protected:
   ScanDriverTest() {
     DatabaseContent content;
-    std::vector<uint8_t> record(16, 0);
-    std::copy_n("X5O!P%@A", 8, record.begin());
-    WriteU16(&record[8], 1);
-    record[10] = 64;
-    std::copy_n("H+H*", 4, record.begin() + 11);
-    content.sections[kComEntrySection].records = {record};
+    content.sections[kComEntrySection].records = {testing::EicarEntryRecord()};
     content.names = {{1, "EICAR-Test-File"}};
     signatures_ = DatabaseImage(*BuildSignatureImage(content));
     names_ = DatabaseImage(*BuildNameImage(content));

@@ -17,6 +17,7 @@ namespace {
 constexpr int kExactText = 23;
 constexpr int kVariantText = 24;
 constexpr int kHeuristicText = 25;
+constexpr int kCannotChangeText = 445;
 
 struct Detected {
   const std::string& name;
@@ -25,7 +26,13 @@ struct Detected {
   bool executable;
   uint32_t virus;
   std::string virus_name;
+  // The way into the container that holds the file; null for a host file.
+  const std::vector<PathLayer>* layers;
 };
+
+std::vector<PathLayer> LayersOf(const std::vector<PathLayer>* layers) {
+  return layers != nullptr ? *layers : std::vector<PathLayer>{};
+}
 
 ResultLine ActionLine(const Detected& file, ActionKind action, bool ok, std::string_view text) {
   ResultLine line;
@@ -34,6 +41,7 @@ ResultLine ActionLine(const Detected& file, ActionKind action, bool ok, std::str
   line.kind = ReportKind::kAction;
   line.path = file.display_path;
   line.host_path = file.host_path;
+  line.layers = LayersOf(file.layers);
   line.action = action;
   line.ok = ok;
   return line;
@@ -66,10 +74,12 @@ class WritableWhileCleaning {
 
 void Clean(ScanSession& session, Folder& folder, const Detected& file, int depth);
 
-// `detected`: the file's detection when it was made already, else nullptr.
+// `detected`: the file's detection when it was made already, else nullptr; `layers`: the way
+// into the container that holds the file, null for a host file.
 void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
                 const std::string& display_path, const std::string& host_path, int depth,
-                const FileDetection* detected = nullptr);
+                const FileDetection* detected = nullptr,
+                const std::vector<PathLayer>* layers = nullptr);
 
 void Clean(ScanSession& session, Folder& folder, const Detected& file, int depth) {
   uint32_t outcome = 0;
@@ -118,13 +128,22 @@ void Rename(ScanSession& session, Folder& folder, const Detected& file) {
   session.AddLine(std::move(line));
 }
 
+// A file inside a container is read only for now: the action is refused without a question or
+// a message box, since a hundred infected entries must not mean a hundred dialogs, and the
+// container itself is never touched for what one of its files holds.
+void RefuseInContainer(ScanSession& session, const Detected& file, ActionKind action) {
+  session.AddLine(
+      ActionLine(file, action, false,
+                 std::string(LoadText(session.language(), kCannotChangeText)) + file.display_path));
+}
+
 bool Confirmed(ScanSession& session, bool ask, std::string_view caption, std::string text) {
   return !ask || session.ui().Ask(caption, text);
 }
 
 void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
                 const std::string& display_path, const std::string& host_path, int depth,
-                const FileDetection* detected) {
+                const FileDetection* detected, const std::vector<PathLayer>* layers) {
   const Language language = session.language();
   const FileDetection detection = detected != nullptr
                                       ? *detected
@@ -135,7 +154,8 @@ void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
   if (verdict.virus != 0) {
     Detected infected{name,          display_path,
                       host_path,     verdict.executable,
-                      verdict.virus, GetVirusName(session.names(), verdict.virus)};
+                      verdict.virus, GetVirusName(session.names(), verdict.virus),
+                      layers};
     ResultLine line;
     line.icon = ResultIcon::kVirus;
     line.text = display_path +
@@ -144,6 +164,7 @@ void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
     line.kind = ReportKind::kDetection;
     line.path = display_path;
     line.host_path = host_path;
+    line.layers = LayersOf(layers);
     line.virus_id = verdict.virus;
     line.virus_name = infected.virus_name;
     line.variant = verdict.variant == 1;
@@ -154,6 +175,25 @@ void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
     const uint32_t action = session.options().scan_action;
     const bool exact = verdict.variant == 0;
     const std::string infected_by = std::string(kInfectedBy) + infected.virus_name;
+    if (layers != nullptr) {
+      switch (action) {
+        case kActionCleanAuto:
+        case kActionCleanAsk:
+          if (exact) RefuseInContainer(session, infected, ActionKind::kClean);
+          break;
+        case kActionDeleteAuto:
+        case kActionDeleteAsk:
+          RefuseInContainer(session, infected, ActionKind::kDelete);
+          break;
+        case kActionRenameAuto:
+        case kActionRenameAsk:
+          RefuseInContainer(session, infected, ActionKind::kRename);
+          break;
+        default:
+          break;
+      }
+      return;
+    }
     switch (action) {
       case kActionCleanAuto:
       case kActionCleanAsk:
@@ -189,6 +229,7 @@ void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
     line.kind = ReportKind::kSuspicious;
     line.path = display_path;
     line.host_path = host_path;
+    line.layers = LayersOf(layers);
     session.AddLine(std::move(line));
     ++session.counters().suspicious;
   }
@@ -220,6 +261,12 @@ void ScanFile(ScanSession& session, Folder& folder, const std::string& name,
               const std::string& display_path, const std::string& host_path,
               const FileDetection& detected) {
   ScanFileAt(session, folder, name, display_path, host_path, 0, &detected);
+}
+
+void ScanFileInContainer(ScanSession& session, Folder& folder, const std::string& name,
+                         const std::string& display_path, const std::string& host_path,
+                         const std::vector<PathLayer>& layers) {
+  ScanFileAt(session, folder, name, display_path, host_path, 0, nullptr, &layers);
 }
 
 }  // namespace quarn

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/folder.h"
 #include "shell/file_detection.h"
@@ -26,6 +27,15 @@ void ScanFile(ScanSession& session, Folder& folder, const std::string& name,
 void ScanFile(ScanSession& session, Folder& folder, const std::string& name,
               const std::string& display_path, const std::string& host_path,
               const FileDetection& detected);
+
+// A file inside a container, shown as `display_path` ("C:\DISKS\DISK1.IMG!A:\DOS\KEYB.COM")
+// with `host_path` the outermost host file: scanned and counted as a host file is, every
+// report carrying `layers`, but read only: an action the scan would take gives the line
+// "Non modificabile: " + path and a failed action report instead, with no question, no
+// message and no counter moved.
+void ScanFileInContainer(ScanSession& session, Folder& folder, const std::string& name,
+                         const std::string& display_path, const std::string& host_path,
+                         const std::vector<PathLayer>& layers);
 
 // The name a rename gives: the character three places before the end of the name becomes
 // "V" (B.DOC becomes B.VOC). A character is a whole UTF-8 sequence, or a byte outside

@@ -6,12 +6,14 @@
 #include <vector>
 
 #include "clean/stale_copies.h"
+#include "containers/container.h"
 #include "engine/database_image.h"
 #include "engine/result_line.h"
 #include "engine/scan_log.h"
 #include "engine/scan_options.h"
 #include "engine/user_interface.h"
 #include "res/string_table.h"
+#include "shell/container_limits.h"
 
 namespace quarn {
 
@@ -34,6 +36,14 @@ class ScanSession {
   const ScanOptions& options() const { return options_; }
   // The options change only between scans (the Options dialog is closed while one runs).
   void set_options(const ScanOptions& options) { options_ = options; }
+  // What opens disk images and archives for the walk (not owned; null: none is opened) and
+  // how far the walk goes into them. Set between scans only.
+  void set_containers(ContainerOpener* opener, const ContainerLimits& limits) {
+    container_opener_ = opener;
+    container_limits_ = limits;
+  }
+  ContainerOpener* container_opener() const { return container_opener_; }
+  const ContainerLimits& container_limits() const { return container_limits_; }
   ScanCounters& counters() { return counters_; }
   const ScanCounters& counters() const { return counters_; }
   // What the cleans of this scan found left behind by earlier ones, folder by folder.
@@ -71,6 +81,8 @@ class ScanSession {
   UserInterface& ui_;
   Language language_;
   ScanOptions options_;
+  ContainerOpener* container_opener_ = nullptr;
+  ContainerLimits container_limits_;
   ScanCounters counters_;
   StaleCopies stale_copies_;
   std::atomic<bool> stop_requested_{false};

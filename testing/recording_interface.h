@@ -26,6 +26,7 @@ class RecordingInterface : public UserInterface {
   }
   void AddResultLine(const ResultLine& line) override { lines.push_back(line); }
   void ReportUnshownAction(const ResultLine& report) override { unshown.push_back(report); }
+  void ReportUnshownIncomplete(const ResultLine& report) override { unshown.push_back(report); }
   void ReportBootVerdict(const BootVerdict& verdict) override { boot_verdicts.push_back(verdict); }
   void SetStatusText(StatusPart part, std::string_view text) override {
     statuses.push_back({part, std::string(text)});

@@ -35,4 +35,15 @@ inline constexpr uint16_t kUntouchedFlag = 9;
 inline const std::string kEicarText =
     "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
 
+// The COM entry record (section 8) that finds kEicarText as virus 1, exactly: its first 8
+// bytes at the entry, "H+H*" 64 bytes on.
+inline std::vector<uint8_t> EicarEntryRecord() {
+  std::vector<uint8_t> record(16, 0);
+  std::copy_n("X5O!P%@A", 8, record.begin());
+  record[8] = 1;
+  record[10] = 64;
+  std::copy_n("H+H*", 4, record.begin() + 11);
+  return record;
+}
+
 }  // namespace quarn::testing

@@ -103,7 +103,7 @@ TEST_F(QuarnscanCli, MissingTargetIsNamedAndTheOthersAreStillScanned) {
   ASSERT_FALSE(nothing.Events().empty());
   EXPECT_EQ(nothing.Events().back(),
             json::parse(R"({"event":"summary","infected":0,"suspicious":0,"scanned":0,)"
-                        R"("total":0,"cleaned":0,"deleted":0,"renamed":0})"));
+                        R"("total":0,"cleaned":0,"deleted":0,"renamed":0,"incomplete":0})"));
 }
 
 TEST_F(QuarnscanCli, FileFilterChoosesExecutablesOrEveryFile) {
@@ -153,7 +153,7 @@ TEST_F(QuarnscanCli, JsonEventsMatchThePlainLinesAndEndWithTheSummary) {
   }
   EXPECT_EQ(all.back(), json::parse(R"({"event":"summary","infected":1,"suspicious":0,)"
                                     R"("scanned":1,"total":2,"cleaned":0,"deleted":0,)"
-                                    R"("renamed":0})"));
+                                    R"("renamed":0,"incomplete":0})"));
   EXPECT_EQ(events.EventsOf("summary").size(), 1u);
 }
 

@@ -1,0 +1,112 @@
+#include "shell/container_scan.h"
+
+#include <algorithm>
+#include <array>
+#include <span>
+
+#include "shell/boot_scan.h"
+#include "shell/container_extension.h"
+
+namespace quarn {
+namespace {
+
+constexpr std::string_view kMbrLayer = "mbr";
+
+// The way into the container file itself: the layers of the volume it lies in, that volume's
+// own named by the file's path; none for a host file.
+std::vector<PathLayer> LayersToFile(const VolumePlace* outer, const std::string& inner_path) {
+  if (outer == nullptr) return {};
+  std::vector<PathLayer> layers = outer->layers;
+  layers.back().name = inner_path;
+  return layers;
+}
+
+std::vector<PathLayer> With(std::vector<PathLayer> layers, std::string_view kind,
+                            std::string name) {
+  layers.push_back(PathLayer{std::string(kind), std::move(name)});
+  return layers;
+}
+
+// A boot area of an image is reported, never removed: a line only for a finding, so a folder
+// of clean images does not fill the list, and the verdict in every case. A sector shorter
+// than the detectors read is taken as padded with zeros.
+void ReportImageBootArea(ScanSession& session, std::span<const uint8_t> bytes, bool mbr,
+                         const std::string& target, const std::string& host_path,
+                         std::vector<PathLayer> layers) {
+  std::array<uint8_t, kSectorSize> sector{};
+  std::copy_n(bytes.begin(), std::min(bytes.size(), sector.size()), sector.begin());
+  JudgedBootArea judged = JudgeBootArea(session, sector, mbr, target);
+  judged.verdict.host_path = host_path;
+  judged.verdict.layers = std::move(layers);
+  if (judged.verdict.virus_id != 0 || judged.verdict.suspicious) {
+    session.AddTextLine(ResultIcon::kVirus, "[" + target + "] " + judged.text);
+  }
+  session.ui().ReportBootVerdict(judged.verdict);
+}
+
+void ScanOpened(ScanSession& session, OpenedContainer& opened, const std::string& display_path,
+                const std::string& host_path, const std::vector<PathLayer>& way_in, int depth,
+                IncompleteLines& incomplete) {
+  const std::string_view kind = ContainerKindName(opened.kind);
+  for (const ContainerDamage& damage : opened.damage) {
+    incomplete.Report(
+        session, damage.inner_path.empty() ? display_path : display_path + "!" + damage.inner_path,
+        host_path, With(way_in, kind, damage.inner_path), damage.reason);
+  }
+  const bool partitioned = opened.kind == ContainerKind::kMbr;
+  if (!opened.master_boot_record.empty()) {
+    ReportImageBootArea(session, opened.master_boot_record, true, display_path, host_path,
+                        With(way_in, kMbrLayer, ""));
+  }
+  for (ContainerVolume& volume : opened.volumes) {
+    if (session.stop_requested().load()) break;
+    std::vector<PathLayer> layers = way_in;
+    if (partitioned) layers = With(layers, kMbrLayer, std::to_string(volume.partition_number));
+    layers = With(layers, ContainerKindName(volume.kind), "");
+    const std::string root = display_path + "!" + volume.letter;
+    if (!volume.boot_sector.empty()) {
+      ReportImageBootArea(session, volume.boot_sector, false, partitioned ? root : display_path,
+                          host_path, layers);
+    }
+    if (volume.files == nullptr) continue;
+    const VolumePlace place{volume.files.get(), root,  host_path,
+                            std::move(layers),  depth, &incomplete};
+    if (auto top = volume.files->OpenFolder("/")) {
+      WalkFolders(session, std::move(*top), root, host_path, nullptr, &place);
+    }
+    ReportVolumeDamage(session, place);
+  }
+}
+
+}  // namespace
+
+bool IsContainerCandidate(const ScanSession& session, const std::string& name) {
+  if (session.container_opener() == nullptr) return false;
+  if (session.container_limits().kinds == kNoContainers) return false;
+  const uint32_t file_filter = session.options().file_filter;
+  return file_filter == 1 || (file_filter == 0 && HasContainerExtension(name));
+}
+
+bool ScanIfContainer(ScanSession& session, Folder& folder, const std::string& name,
+                     const std::string& display_path, const std::string& host_path,
+                     const VolumePlace* outer, const std::string& inner_path) {
+  auto file = folder.OpenListedFile(name);
+  if (!file) return false;
+  std::optional<OpenedContainer> opened =
+      session.container_opener()->Open(std::shared_ptr<File>(std::move(*file)));
+  if (!opened || !OpensKind(session.container_limits().kinds, opened->kind)) return false;
+
+  IncompleteLines own_lines;
+  IncompleteLines& incomplete = outer != nullptr ? *outer->incomplete : own_lines;
+  const int depth = outer != nullptr ? outer->depth + 1 : 1;
+  const std::vector<PathLayer> way_in = LayersToFile(outer, inner_path);
+  if (static_cast<uint64_t>(depth) > session.container_limits().max_depth) {
+    incomplete.Report(session, display_path, host_path, way_in, IncompleteReason::kDepth);
+  } else {
+    ScanOpened(session, *opened, display_path, host_path, way_in, depth, incomplete);
+  }
+  if (outer == nullptr) incomplete.Finish(session);
+  return true;
+}
+
+}  // namespace quarn

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "containers/container.h"
+#include "engine/result_line.h"
+#include "platform/folder.h"
+#include "shell/detection_pool.h"
+#include "shell/file_detection.h"
+#include "shell/incomplete_report.h"
+#include "shell/scan_session.h"
+
+namespace quarn {
+
+// Where a walk is when it walks a volume inside a container rather than a host folder.
+struct VolumePlace {
+  ContainerFileSystem* files = nullptr;  // drained of its damage after each listing and file
+  std::string display_root;              // the volume as shown: "C:\DISKS\HD.IMG!C:"
+  std::string host_path;                 // the outermost host file
+  // The way in down to this volume, outermost first; the last layer is the volume's own,
+  // named by the path of each file inside it in turn.
+  std::vector<PathLayer> layers;
+  int depth = 1;                          // containers entered to reach it
+  IncompleteLines* incomplete = nullptr;  // the top-level file's
+};
+
+// Walks `root` and every folder below it on the same mount, entries in byte order of their
+// names, without following links, reading the stop request at every entry; every regular
+// file goes to HandleFile. A folder that cannot be opened or listed is skipped. On the host
+// (`place` null) a pool detects the files of a folder ahead in batches; inside a volume every
+// file is detected on this thread, and display paths take "\" whatever the host's are.
+void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
+                 const std::string& display_root, const std::string& host_root, DetectionPool* pool,
+                 const VolumePlace* place);
+
+// One regular file `name` in `folder`, shown as `display_path`: counted in the total and
+// stepped on the progress bar; scanned as a container when it is one (ScanIfContainer),
+// else given to the detectors when the file filter lets it through. `host_path` is the
+// file's own (a host file) or the outermost host file (`place` set, with `inner_path` its
+// path inside the volume). `detected`: the detection a pool made ahead, or null.
+void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
+                const std::string& display_path, const std::string& host_path,
+                const VolumePlace* place, const std::string& inner_path,
+                const FileDetection* detected = nullptr);
+
+// A folder's display path and a name in it: with "\" under a drive letter and everywhere
+// inside a container (`inside`), else with "/".
+std::string JoinDisplay(const std::string& folder, const std::string& name, bool inside);
+
+// Reports what the volume's reader met since it was last asked, as not scanned.
+void ReportVolumeDamage(ScanSession& session, const VolumePlace& place);
+
+}  // namespace quarn
