@@ -136,7 +136,9 @@ struct WitnessCase {
   std::function<void(std::vector<uint8_t>&)> after_witness;
 };
 
-void PrintTo(const WitnessCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const WitnessCase& row, std::ostream* out) {
+  *out << row.name;
+}
 
 const std::string kFloppyFiles =
     " && mmd -i disk.img ::DOS ::DOS/UTIL && mcopy -i disk.img host/small.bin ::DOS/KEYB.COM"

@@ -42,7 +42,8 @@ const std::vector<DirectoryRecord>& FatFolder::Records() {
   if (listing.damaged) volume_->ReportDamage(InnerPath(""));
   records_.emplace();
   for (DirectoryRecord& record : listing.records) {
-    if (record.IsFolder() && HoldsItself(record)) {
+    if (record.IsFolder() &&
+        (HoldsItself(record) || !volume_->ClaimFolder(record.first_cluster, record.entry_offset))) {
       volume_->ReportDamage(InnerPath(record.name));
       continue;
     }

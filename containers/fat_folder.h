@@ -22,8 +22,9 @@ struct FatFolderPlace {
 
 // A folder of a FAT volume. Its entries are read once, on first use, and kept: the image
 // does not change under a reader. A subfolder whose first cluster is the folder's own or
-// one of its ancestors' would hold itself: it is neither listed nor opened, and is
-// reported as damage. Every change fails, naming the path.
+// one of its ancestors' would hold itself, and one that a second entry names (a folder
+// cross-linked with another) would be walked twice: neither is listed nor opened, and each
+// is reported as damage. Every change fails, naming the path.
 class FatFolder : public Folder {
  public:
   FatFolder(std::shared_ptr<FatVolume> volume, FatFolderPlace place);

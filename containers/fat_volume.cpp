@@ -44,4 +44,9 @@ bool FatVolume::Claim(uint32_t cluster) {
   return true;
 }
 
+bool FatVolume::ClaimFolder(uint32_t first_cluster, uint64_t entry_offset) {
+  std::lock_guard lock(mutex_);
+  return folder_entries_.emplace(first_cluster, entry_offset).first->second == entry_offset;
+}
+
 }  // namespace quarn

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -37,6 +38,10 @@ class FatVolume {
   bool BeginClaims(uint32_t first_cluster);
   // False when another chain claimed `cluster` first.
   bool Claim(uint32_t cluster);
+  // A folder has one entry that names it. False when an entry other than the one at
+  // `entry_offset` named the folder starting at `first_cluster` first: listing both would
+  // let a few crafted entries make a walk visit one folder exponentially often.
+  bool ClaimFolder(uint32_t first_cluster, uint64_t entry_offset);
 
  private:
   std::shared_ptr<BlockDevice> device_;
@@ -47,6 +52,7 @@ class FatVolume {
   std::vector<ContainerDamage> pending_;
   std::unordered_set<uint32_t> walked_chains_;
   std::vector<uint64_t> claimed_;
+  std::unordered_map<uint32_t, uint64_t> folder_entries_;
 };
 
 }  // namespace quarn

@@ -435,6 +435,11 @@ std::vector<uint8_t> FatImageWriter::Build() {
   const uint64_t data_sector = DataOffset() / layout_.bytes_per_sector;
   cluster_count_ =
       static_cast<uint32_t>((layout_.total_sectors - data_sector) / layout_.sectors_per_cluster);
+  const int fat_bits = cluster_count_ < 4085 ? 12 : cluster_count_ < 65525 ? 16 : 32;
+  if (fat_bits != layout_.fat_bits) {
+    throw std::invalid_argument(std::to_string(cluster_count_) + " clusters make FAT" +
+                                std::to_string(fat_bits));
+  }
   free_order_.clear();
   for (uint32_t c = 2; c < cluster_count_ + 2; c += fragment_ ? 2 : 1) free_order_.push_back(c);
   if (fragment_) {

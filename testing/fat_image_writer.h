@@ -49,6 +49,8 @@ class FatImageWriter {
   // Hands out clusters in a scattered order, so no chain runs straight.
   FatImageWriter& Fragment();
 
+  // Throws std::invalid_argument when the cluster count makes another FAT type than the
+  // layout's, and std::length_error when the entries do not fit.
   std::vector<uint8_t> Build();
 
   // After Build(): the path's first cluster, the byte offset of its short entry, a
