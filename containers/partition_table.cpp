@@ -60,7 +60,8 @@ void ReadLogicalChain(BlockDevice& disk, const Slot& extended, PartitionTable& t
       }
       table.partitions.push_back(partition);
     }
-    if (!IsExtendedPartitionType(link.type) || link.first == 0) return;
+    // An empty link ends the chain; one that names the first record again is a loop.
+    if (!IsExtendedPartitionType(link.type) || (link.first == 0 && link.count == 0)) return;
     record = uint64_t{extended.first} + link.first;
   }
 }
