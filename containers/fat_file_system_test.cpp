@@ -61,9 +61,9 @@ TEST(FatFileSystemTest, SeeksAnywhereInAScatteredChain) {
     SeekOrigin origin;
     uint32_t length;
   };
-  const Step steps[] = {{5000, SeekOrigin::kBegin, 3000},    {100, SeekOrigin::kBegin, 511},
+  const Step steps[] = {{5000, SeekOrigin::kBegin, 3000},   {100, SeekOrigin::kBegin, 511},
                         {-300, SeekOrigin::kCurrent, 2048}, {-50, SeekOrigin::kEnd, 500},
-                        {511, SeekOrigin::kBegin, 2},        {0, SeekOrigin::kEnd, 10}};
+                        {511, SeekOrigin::kBegin, 2},       {0, SeekOrigin::kEnd, 10}};
   for (const Step& step : steps) {
     const std::optional<uint64_t> at = (*file)->Seek(step.offset, step.origin);
     ASSERT_TRUE(at.has_value());
@@ -138,6 +138,29 @@ TEST(FatFileSystemTest, IdentitiesParentsAndFacts) {
   EXPECT_FALSE((*(*root)->Examine("MISSING")).has_value());
   // The short alias opens what the long name lists.
   EXPECT_TRUE((*root)->OpenFile("ANOTHE~2.DOC", OpenMode::kRead).ok());
+}
+
+}  // namespace
+}  // namespace quarn
+
+namespace quarn {
+namespace {
+
+TEST(FatFileSystemTest, FileAndFolderOfOneNameBothOpen) {
+  testing::FatImageWriter writer(testing::FloppyLayout(720));
+  writer.AddFile("TWIN.TXT", testing::PatternBytes(20, 10)).AddFolder("OTHER");
+  std::vector<uint8_t> image = writer.Build();
+  const std::string twin = "TWIN    TXT";
+  std::copy(twin.begin(), twin.end(),
+            image.begin() + static_cast<ptrdiff_t>(writer.EntryOffset("OTHER")));
+  std::optional<OpenedContainer> opened = testing::OpenImage(image);
+  ASSERT_TRUE(opened.has_value());
+  auto root = opened->volumes[0].files->OpenFolder("/");
+  ASSERT_EQ((*root)->List()->size(), 2u);
+  EXPECT_TRUE((*root)->OpenFolder("TWIN.TXT").ok());
+  auto file = (*root)->OpenFile("TWIN.TXT", OpenMode::kRead);
+  ASSERT_TRUE(file.ok());
+  EXPECT_EQ(testing::ReadToEnd(**file), testing::PatternBytes(20, 10));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "containers/fat_folder.h"
 
 #include <algorithm>
+#include <array>
 
 #include "containers/fat_file.h"
 #include "platform/path_names.h"
@@ -48,16 +49,19 @@ const std::vector<DirectoryRecord>& FatFolder::Records() {
       continue;
     }
     // Two entries may show the same name; the first one is what the name opens.
-    by_name_.emplace(record.name, records_->size());
+    (record.IsFolder() ? folders_by_name_ : files_by_name_).emplace(record.name, records_->size());
     records_->push_back(std::move(record));
   }
   return *records_;
 }
 
-const DirectoryRecord* FatFolder::Find(const std::string& name) {
+const DirectoryRecord* FatFolder::Find(const std::string& name, bool folder) {
   const std::vector<DirectoryRecord>& records = Records();
-  auto found = by_name_.find(name);
-  if (found != by_name_.end()) return &records[found->second];
+  for (const auto* by_name : folder ? std::array{&folders_by_name_, &files_by_name_}
+                                    : std::array{&files_by_name_, &folders_by_name_}) {
+    auto found = by_name->find(name);
+    if (found != by_name->end()) return &records[found->second];
+  }
   // The short name of an entry with a long name opens it too, as on DOS.
   for (const DirectoryRecord& record : records) {
     if (record.short_name == name) return &record;
@@ -79,7 +83,7 @@ Result<std::unique_ptr<File>> FatFolder::OpenFile(const std::string& name, OpenM
   constexpr std::string_view kAction = "cannot open";
   if (mode != OpenMode::kRead) return ReadOnly(kAction, name);
   std::lock_guard lock(mutex_);
-  const DirectoryRecord* record = Find(name);
+  const DirectoryRecord* record = Find(name, false);
   const std::string path = JoinPath(place_.path, name);
   if (record == nullptr) return Status::Error(PathMessage(kAction, path, ErrnoText(ENOENT)));
   if (record->IsFolder()) return Status::Error(PathMessage(kAction, path, "it is a folder"));
@@ -88,7 +92,7 @@ Result<std::unique_ptr<File>> FatFolder::OpenFile(const std::string& name, OpenM
 
 Result<std::optional<FileInfo>> FatFolder::Examine(const std::string& name) {
   std::lock_guard lock(mutex_);
-  const DirectoryRecord* record = Find(name);
+  const DirectoryRecord* record = Find(name, false);
   if (record == nullptr) return std::optional<FileInfo>();
   return std::optional<FileInfo>(InfoOfRecord(*volume_, *record));
 }
@@ -100,7 +104,7 @@ Result<std::unique_ptr<File>> FatFolder::CreateFile(const std::string& name, uin
 Result<std::unique_ptr<Folder>> FatFolder::OpenFolder(const std::string& name) {
   constexpr std::string_view kAction = "cannot open folder";
   std::lock_guard lock(mutex_);
-  const DirectoryRecord* record = Find(name);
+  const DirectoryRecord* record = Find(name, true);
   const std::string path = JoinPath(place_.path, name);
   if (record == nullptr) return Status::Error(PathMessage(kAction, path, ErrnoText(ENOENT)));
   if (!record->IsFolder()) return Status::Error(PathMessage(kAction, path, ErrnoText(ENOTDIR)));

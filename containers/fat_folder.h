@@ -45,7 +45,9 @@ class FatFolder : public Folder {
  private:
   // The listing, read on first use.
   const std::vector<DirectoryRecord>& Records();
-  const DirectoryRecord* Find(const std::string& name);
+  // The entry `name` lists, of the kind asked for where two entries show that name: a
+  // file and a folder of one name both open. Else an entry whose short name it is.
+  const DirectoryRecord* Find(const std::string& name, bool folder);
   // The folder key of a subfolder entry's first cluster: 0 names the root.
   uint32_t FolderKey(uint32_t cluster) const;
   bool HoldsItself(const DirectoryRecord& record) const;
@@ -57,7 +59,8 @@ class FatFolder : public Folder {
   FatFolderPlace place_;
   std::mutex mutex_;
   std::optional<std::vector<DirectoryRecord>> records_;
-  std::unordered_map<std::string, size_t> by_name_;
+  std::unordered_map<std::string, size_t> files_by_name_;
+  std::unordered_map<std::string, size_t> folders_by_name_;
 };
 
 }  // namespace quarn
