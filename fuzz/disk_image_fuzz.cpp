@@ -2,6 +2,7 @@
 // volume lists, every listed entry opens, and every file reads to its end, without a fault,
 // a hang or a read past what the file says it holds.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -19,9 +20,12 @@ namespace {
 constexpr uint64_t kMaxBytesRead = uint64_t{64} << 20;
 constexpr size_t kMaxEntries = 200000;
 
-void Check(bool condition) {
-  if (!condition) std::abort();
+void CheckAt(bool condition, int line) {
+  if (condition) return;
+  std::fprintf(stderr, "disk_image_fuzz.cpp:%d: check failed\n", line);
+  std::abort();
 }
+#define Check(condition) CheckAt(condition, __LINE__)
 
 std::shared_ptr<quarn::File> AsFile(const uint8_t* data, size_t size) {
   quarn::MemoryFileSystem files;
