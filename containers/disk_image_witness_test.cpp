@@ -1,6 +1,6 @@
 // The opener against real tools: images made and read by mtools, mkfs.fat and sfdisk, and
 // the same images walked through DiskImageOpener. Every listing and every file's bytes must
-// equal what mtools gives back. The tools are part of the test's setup: without them the
+// equal what mtools gives back. The tools belong to the test's setup: without them the
 // test fails, it does not skip.
 #include <gtest/gtest.h>
 

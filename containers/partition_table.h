@@ -28,7 +28,7 @@ struct PartitionTable {
   // Primaries by slot, then logical drives in chain order; extended partitions and empty
   // slots are not listed.
   std::vector<Partition> partitions;
-  // Why part of the table was not read (a chain that loops or leaves the disk), with the
+  // Why some of the table was not read (a chain that loops or leaves the disk), with the
   // number of the partition concerned, or "" for the table itself.
   std::vector<ContainerDamage> damage;
 };

@@ -83,9 +83,9 @@ std::array<uint8_t, 11> AliasFor(const std::string& name, int number) {
   std::array<uint8_t, 11> raw;
   raw.fill(' ');
   const size_t dot = name.rfind('.');
-  auto keep = [](const std::string& part, size_t limit) {
+  auto keep = [](const std::string& text, size_t limit) {
     std::string kept;
-    for (char c : part) {
+    for (char c : text) {
       if (kept.size() == limit) break;
       if (std::isalnum(static_cast<unsigned char>(c)) && static_cast<unsigned char>(c) < 0x80) {
         kept.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
@@ -130,7 +130,7 @@ std::string ParentOf(const std::string& path) {
   return slash == std::string::npos ? "" : path.substr(0, slash);
 }
 
-// The slots of one entry: its long-name slots (last part first), then the short entry.
+// The slots of one entry: its long-name slots (last piece first), then the short entry.
 std::vector<std::array<uint8_t, kSlotBytes>> EntrySlots(const std::string& name, int alias_number,
                                                         uint8_t attributes, uint32_t cluster,
                                                         uint32_t size) {
@@ -139,18 +139,18 @@ std::vector<std::array<uint8_t, kSlotBytes>> EntrySlots(const std::string& name,
   if (!raw) {
     raw = AliasFor(name, alias_number);
     std::vector<uint16_t> units = Utf16Of(name);
-    const size_t parts = (units.size() + 12) / 13;
+    const size_t pieces = (units.size() + 12) / 13;
     if (units.size() % 13 != 0) units.push_back(0);
-    units.resize(parts * 13, 0xFFFF);
+    units.resize(pieces * 13, 0xFFFF);
     static constexpr std::array<size_t, 13> kOffsets = {1,  3,  5,  7,  9,  14, 16,
                                                         18, 20, 22, 24, 28, 30};
-    for (size_t part = parts; part >= 1; --part) {
+    for (size_t piece = pieces; piece >= 1; --piece) {
       std::array<uint8_t, kSlotBytes> slot{};
-      slot[0] = static_cast<uint8_t>(part | (part == parts ? 0x40 : 0));
+      slot[0] = static_cast<uint8_t>(piece | (piece == pieces ? 0x40 : 0));
       slot[11] = kLongNameAttributes;
       slot[13] = Checksum(*raw);
       for (size_t i = 0; i < 13; ++i) {
-        const uint16_t unit = units[(part - 1) * 13 + i];
+        const uint16_t unit = units[(piece - 1) * 13 + i];
         slot[kOffsets[i]] = static_cast<uint8_t>(unit);
         slot[kOffsets[i] + 1] = static_cast<uint8_t>(unit >> 8);
       }
