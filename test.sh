@@ -23,7 +23,7 @@ case "${1:-}" in
     ;;
 esac
 
-packages=("${QUARN_PACKAGES[@]}" "${QUARN_TEST_PACKAGES[@]}")
+packages=("${QUARN_PACKAGES[@]}" "${QUARN_TEST_PACKAGES[@]}" "${QUARN_CONTAINER_TEST_PACKAGES[@]}")
 [ $full -eq 1 ] && packages+=("${QUARN_FULL_TEST_PACKAGES[@]}")
 quarn_stage "install packages" quarn_install_packages "${packages[@]}"
 quarn_stage "configure (release)" cmake --preset release

@@ -6,6 +6,9 @@ QUARN_PACKAGES=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev qt6-base-d
                 fonts-dejavu-core)
 # Needed only to build and run the tests and benchmarks (test.sh installs them, run.sh not).
 QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
+# The real tools the disk-image tests check the containers layer against: mkfs.fat, mtools
+# and sfdisk make and read the images (test.sh installs them, run.sh not).
+QUARN_CONTAINER_TEST_PACKAGES=(dosfstools mtools fdisk)
 # Only for ./test.sh --full: clang, and libclang-rt-14-dev with libFuzzer and the sanitizers'
 # runtimes.
 QUARN_FULL_TEST_PACKAGES=(clang libclang-rt-14-dev)

@@ -1,0 +1,318 @@
+// The opener against real tools: images made and read by mtools, mkfs.fat and sfdisk, and
+// the same images walked through DiskImageOpener. Every listing and every file's bytes must
+// equal what mtools gives back. The tools belong to the test's setup: without them the
+// test fails, it does not skip.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+
+#include "containers/disk_image_test_support.h"
+#include "platform/posix_folder.h"
+
+namespace quarn {
+namespace {
+
+using testing::PatternBytes;
+using testing::WalkVolume;
+
+constexpr const char* kToolEnvironment =
+    "export PATH=/usr/sbin:/sbin:$PATH LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 MTOOLSRC=mtoolsrc; ";
+
+struct ToolRun {
+  int status = -1;
+  std::string output;
+};
+
+ToolRun RunIn(const std::string& folder, const std::string& script) {
+  const std::string command = "cd '" + folder + "' && { " + kToolEnvironment + script + "; } 2>&1";
+  ToolRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
+  run.status = pclose(pipe);
+  return run;
+}
+
+std::string Quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+class WitnessFolder {
+ public:
+  WitnessFolder() {
+    const char* base = std::getenv("QUARN_TEST_TMP");
+    std::filesystem::path root = base != nullptr ? base : std::filesystem::temp_directory_path();
+    std::filesystem::create_directories(root);
+    std::string pattern = (root / "fat-witness-XXXXXX").string();
+    path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "";
+  }
+  ~WitnessFolder() {
+    if (!path_.empty()) std::filesystem::remove_all(path_);
+  }
+  const std::string& path() const { return path_; }
+  void Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
+    std::ofstream out(path_ + "/" + name, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+  }
+  std::vector<uint8_t> Read(const std::string& name) const {
+    std::ifstream in(path_ + "/" + name, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  }
+
+ private:
+  std::string path_;
+};
+
+// What mtools sees in the volume at byte `offset` of disk.img: folders end in "/".
+testing::WalkedVolume Witness(const WitnessFolder& folder, uint64_t offset) {
+  testing::WalkedVolume seen;
+  const std::string image = "-i disk.img@@" + std::to_string(offset) + " ";
+  const ToolRun listing = RunIn(folder.path(), "mdir -/ -b " + image + "::/");
+  EXPECT_EQ(listing.status, 0) << listing.output;
+  std::istringstream lines(listing.output);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("::/", 0) != 0) continue;
+    const std::string path = line.substr(3);
+    if (!path.empty() && path.back() == '/') {
+      seen.folders.insert(path);
+      continue;
+    }
+    const ToolRun copy = RunIn(folder.path(), "mcopy -n " + image + Quoted("::/" + path) + " -");
+    EXPECT_EQ(copy.status, 0) << path << ": " << copy.output;
+    seen.files[path] = std::vector<uint8_t>(copy.output.begin(), copy.output.end());
+  }
+  return seen;
+}
+
+// Where sfdisk says each partition starts, by number.
+std::map<uint32_t, uint64_t> PartitionStarts(const WitnessFolder& folder) {
+  const ToolRun dump = RunIn(folder.path(), "sfdisk -d disk.img");
+  EXPECT_EQ(dump.status, 0) << dump.output;
+  std::map<uint32_t, uint64_t> starts;
+  const std::regex line_pattern(R"(disk\.img(\d+) : start=\s*(\d+))");
+  std::istringstream lines(dump.output);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch match;
+    if (std::regex_search(line, match, line_pattern)) {
+      starts[static_cast<uint32_t>(std::stoul(match[1]))] = std::stoull(match[2]) * 512;
+    }
+  }
+  return starts;
+}
+
+void PatchShortNameByte(std::vector<uint8_t>& image, const std::string& padded, size_t index,
+                        uint8_t value) {
+  const auto found = std::search(image.begin(), image.end(), padded.begin(), padded.end());
+  ASSERT_NE(found, image.end()) << padded;
+  found[static_cast<ptrdiff_t>(index)] = value;
+}
+
+struct ExpectedVolume {
+  uint32_t partition_number;
+  std::string letter;
+  ContainerKind kind;
+};
+
+struct WitnessCase {
+  std::string name;
+  // Run in the witness folder (host files in host/): makes disk.img.
+  std::string make;
+  ContainerKind kind;
+  std::vector<ExpectedVolume> volumes;
+  // Applied before mtools looks (a name mtools cannot make) or after (a boot sector
+  // mtools could no longer read).
+  std::function<void(std::vector<uint8_t>&)> before_witness;
+  std::function<void(std::vector<uint8_t>&)> after_witness;
+};
+
+void PrintTo(const WitnessCase& row, std::ostream* out) {
+  *out << row.name;
+}
+
+const std::string kFloppyFiles =
+    " && mmd -i disk.img ::DOS ::DOS/UTIL && mcopy -i disk.img host/small.bin ::DOS/KEYB.COM"
+    " && mcopy -i disk.img host/empty.bin ::EMPTY.TXT && mcopy -i disk.img host/big.bin ::BIG.BIN"
+    " && mcopy -i disk.img host/small.bin ::DOS/UTIL/LIST.COM";
+
+std::string Floppy(uint32_t kilobytes) {
+  return "mformat -C -f " + std::to_string(kilobytes) + " -i disk.img ::" + kFloppyFiles;
+}
+
+std::vector<WitnessCase> WitnessCases() {
+  const ExpectedVolume floppy12{0, "A:", ContainerKind::kFat12};
+  std::vector<WitnessCase> cases;
+  for (uint32_t kilobytes : {160, 180, 320, 360, 720, 1200, 1440, 2880}) {
+    cases.push_back({"floppy_" + std::to_string(kilobytes),
+                     Floppy(kilobytes),
+                     ContainerKind::kFat12,
+                     {floppy12}});
+  }
+  cases.push_back({"dmf_1680",
+                   "mkfs.fat -C disk.img 1680 -s 4 -r 16 -M 0xF0 -g 2/21 -F 12" + kFloppyFiles,
+                   ContainerKind::kFat12,
+                   {floppy12}});
+  cases.push_back({"fat16",
+                   "mkfs.fat -F 16 -C disk.img 16384" + kFloppyFiles +
+                       " && mcopy -i disk.img host/huge.bin ::DOS/UTIL/HUGE.DAT",
+                   ContainerKind::kFat16,
+                   {{0, "A:", ContainerKind::kFat16}}});
+  cases.push_back({"fat32",
+                   "mkfs.fat -F 32 -s 1 -C disk.img 34816" + kFloppyFiles +
+                       " && mcopy -i disk.img host/huge.bin ::DOS/UTIL/HUGE.DAT",
+                   ContainerKind::kFat32,
+                   {{0, "A:", ContainerKind::kFat32}}});
+  cases.push_back(
+      {"fragmented",
+       "mformat -C -f 1440 -i disk.img :: && for n in 1 2 3 4 5 6; do mcopy -i disk.img "
+       "host/small.bin ::S$n.BIN && mcopy -i disk.img host/big.bin ::B$n.BIN; done && "
+       "mdel -i disk.img ::B2.BIN ::B4.BIN ::S5.BIN && mcopy -i disk.img host/huge.bin "
+       "::HUGE.DAT",
+       ContainerKind::kFat12,
+       {floppy12}});
+  cases.push_back(
+      {"long_names_code_page_437",
+       "printf 'default_codepage=437\\n' > mtoolsrc && mformat -C -f 1440 -i disk.img :: && "
+       "mcopy -i disk.img host/small.bin \"::Résumé de l'année.txt\" && "
+       "mcopy -i disk.img host/big.bin '::A name well past thirteen characters.text' && "
+       "mmd -i disk.img '::Dossier été ☃' && "
+       "mcopy -i disk.img host/small.bin '::Dossier été ☃/naïve café.doc' && "
+       "mcopy -i disk.img host/small.bin ::CAFX.TXT",
+       ContainerKind::kFat12,
+       {floppy12},
+       [](std::vector<uint8_t>& image) { PatchShortNameByte(image, "CAFX    TXT", 3, 0x9D); }});
+  cases.push_back({"dos1_floppy_without_parameter_block",
+                   Floppy(160),
+                   ContainerKind::kFat12,
+                   {floppy12},
+                   nullptr,
+                   [](std::vector<uint8_t>& image) { std::fill_n(image.begin(), 512, 0); }});
+  cases.push_back({"boot_sector_without_55aa",
+                   Floppy(1440),
+                   ContainerKind::kFat12,
+                   {floppy12},
+                   nullptr,
+                   [](std::vector<uint8_t>& image) {
+                     image[510] = 0;
+                     image[511] = 0;
+                   }});
+  const std::string table =
+      "label: dos\\nstart=2048, size=20480, type=6\\nstart=22528, size=8192, type=83\\n"
+      "start=30720, size=69632, type=c\\nstart=100352, type=5\\n"
+      "start=102400, size=20480, type=6\\nstart=124928, size=8192, type=1\\n"
+      "start=135168, size=4096, type=16\\n";
+  std::string partitioned = "truncate -s 70M disk.img && printf '" + table +
+                            "' | sfdisk -q disk.img && "
+                            "mkfs.fat --offset 2048 -F 16 disk.img 10240 && "
+                            "mkfs.fat --offset 30720 -F 32 -s 1 disk.img 34816 && "
+                            "mkfs.fat --offset 102400 -F 16 disk.img 10240 && "
+                            "mkfs.fat --offset 124928 -F 12 disk.img 4096 && "
+                            "mkfs.fat --offset 135168 -F 12 disk.img 2048";
+  for (const auto& [sector, name] : std::vector<std::pair<int, std::string>>{
+           {2048, "C"}, {30720, "F"}, {102400, "D"}, {124928, "E"}, {135168, "HIDDEN"}}) {
+    const std::string image = " -i disk.img@@" + std::to_string(sector * 512);
+    partitioned += " && mmd" + image + " ::DOS && mcopy" + image + " host/small.bin ::DOS/" + name +
+                   ".COM && mcopy" + image + " host/big.bin ::" + name + ".BIN";
+  }
+  cases.push_back({"partitioned_primaries_and_logical_drives",
+                   partitioned,
+                   ContainerKind::kMbr,
+                   {{1, "C:", ContainerKind::kFat16},
+                    {5, "D:", ContainerKind::kFat16},
+                    {6, "E:", ContainerKind::kFat12},
+                    {3, "F:", ContainerKind::kFat32},
+                    {7, "", ContainerKind::kFat12}}});
+  return cases;
+}
+
+class DiskImageWitnessTest : public ::testing::TestWithParam<WitnessCase> {
+ protected:
+  static void SetUpTestSuite() {
+    const ToolRun found = RunIn("/", "command -v mkfs.fat mformat mcopy mmd mdel mdir sfdisk");
+    tools_missing_ = found.status != 0;
+    tools_report_ = found.output;
+  }
+  static bool tools_missing_;
+  static std::string tools_report_;
+};
+
+bool DiskImageWitnessTest::tools_missing_ = false;
+std::string DiskImageWitnessTest::tools_report_;
+
+TEST_P(DiskImageWitnessTest, OpenerSeesWhatTheToolsSee) {
+  ASSERT_FALSE(tools_missing_)
+      << "the witness tools are missing (Debian packages dosfstools mtools fdisk; ./test.sh "
+         "installs them). Found only:\n"
+      << tools_report_;
+  const WitnessCase& row = GetParam();
+  WitnessFolder folder;
+  ASSERT_FALSE(folder.path().empty());
+  std::filesystem::create_directories(folder.path() + "/host");
+  folder.Write("host/small.bin", PatternBytes(700, 1));
+  folder.Write("host/empty.bin", {});
+  folder.Write("host/big.bin", PatternBytes(40000, 2));
+  folder.Write("host/huge.bin", PatternBytes(300000, 3));
+  folder.Write("mtoolsrc", {});
+  const ToolRun made = RunIn(folder.path(), row.make);
+  ASSERT_EQ(made.status, 0) << made.output;
+
+  std::vector<uint8_t> image = folder.Read("disk.img");
+  if (row.before_witness) row.before_witness(image);
+  folder.Write("disk.img", image);
+  std::map<uint32_t, uint64_t> starts = {{0, 0}};
+  if (row.kind == ContainerKind::kMbr) starts = PartitionStarts(folder);
+  std::map<uint32_t, testing::WalkedVolume> witnessed;
+  for (const ExpectedVolume& volume : row.volumes) {
+    ASSERT_EQ(starts.count(volume.partition_number), 1u) << volume.partition_number;
+    witnessed[volume.partition_number] = Witness(folder, starts[volume.partition_number]);
+    EXPECT_FALSE(witnessed[volume.partition_number].files.empty());
+  }
+  if (row.after_witness) {
+    row.after_witness(image);
+    folder.Write("disk.img", image);
+  }
+
+  auto host_folder = OpenPosixFileSystem()->OpenFolder(folder.path());
+  ASSERT_TRUE(host_folder.ok()) << host_folder.message();
+  auto file = (*host_folder)->OpenFile("disk.img", OpenMode::kRead);
+  ASSERT_TRUE(file.ok()) << file.message();
+  std::optional<OpenedContainer> opened =
+      DiskImageOpener().Open(std::shared_ptr<File>(std::move(*file)));
+  ASSERT_TRUE(opened.has_value());
+  EXPECT_EQ(opened->kind, row.kind);
+  EXPECT_TRUE(opened->damage.empty());
+  EXPECT_EQ(opened->master_boot_record.empty(), row.kind != ContainerKind::kMbr);
+  ASSERT_EQ(opened->volumes.size(), row.volumes.size());
+  for (size_t i = 0; i < row.volumes.size(); ++i) {
+    const ExpectedVolume& expected = row.volumes[i];
+    ContainerVolume& volume = opened->volumes[i];
+    SCOPED_TRACE("volume " + std::to_string(expected.partition_number));
+    EXPECT_EQ(volume.partition_number, expected.partition_number);
+    EXPECT_EQ(volume.letter, expected.letter);
+    EXPECT_EQ(volume.kind, expected.kind);
+    ASSERT_EQ(volume.boot_sector.size(), 512u);
+    EXPECT_TRUE(
+        std::equal(volume.boot_sector.begin(), volume.boot_sector.end(),
+                   image.begin() + static_cast<ptrdiff_t>(starts[expected.partition_number])));
+    const testing::WalkedVolume walked = WalkVolume(*volume.files);
+    EXPECT_EQ(walked.folders, witnessed[expected.partition_number].folders);
+    EXPECT_EQ(walked.files, witnessed[expected.partition_number].files);
+    EXPECT_TRUE(walked.damage.empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, DiskImageWitnessTest, ::testing::ValuesIn(WitnessCases()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace quarn

@@ -1,0 +1,37 @@
+#include "containers/fat_file_system.h"
+
+#include "containers/fat_folder.h"
+#include "platform/path_names.h"
+
+namespace quarn {
+
+FatFileSystem::FatFileSystem(std::shared_ptr<BlockDevice> volume, const FatGeometry& geometry)
+    : volume_(std::make_shared<FatVolume>(std::move(volume), geometry)) {
+  if (volume_->device().Size() < geometry.VolumeBytes()) volume_->ReportDamage("");
+}
+
+Result<std::unique_ptr<Folder>> FatFileSystem::OpenFolder(const std::string& path) {
+  std::unique_ptr<Folder> folder(new FatFolder(volume_, FatFolderPlace{}));
+  size_t start = 0;
+  while (start < path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    if (end > start) {
+      Result<std::unique_ptr<Folder>> next = folder->OpenFolder(path.substr(start, end - start));
+      if (!next) return next.status();
+      folder = std::move(*next);
+    }
+    start = end + 1;
+  }
+  return folder;
+}
+
+Status FatFileSystem::CreateFolders(const std::string& path) {
+  return Status::Error(PathMessage("cannot create folder", path, "the disk image is read only"));
+}
+
+Result<std::string> FatFileSystem::ReadLink(const std::string& path) {
+  return Status::Error(PathMessage("cannot read link", path, "a FAT volume holds no links"));
+}
+
+}  // namespace quarn

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "containers/block_device.h"
+#include "containers/container.h"
+#include "containers/fat_geometry.h"
+#include "containers/fat_volume.h"
+
+namespace quarn {
+
+// One FAT volume as a file system: paths are "/" for the root and "/DOS/UTIL" below it
+// ("" opens the root too; "\" is not a separator). Read only.
+class FatFileSystem : public ContainerFileSystem {
+ public:
+  // `volume` starts at the volume's boot sector; `geometry` is what RecognizeFat found
+  // there. A volume that claims more bytes than the device holds is reported as damaged
+  // at once.
+  FatFileSystem(std::shared_ptr<BlockDevice> volume, const FatGeometry& geometry);
+
+  Result<std::unique_ptr<Folder>> OpenFolder(const std::string& path) override;
+  Status CreateFolders(const std::string& path) override;
+  Result<std::string> ReadLink(const std::string& path) override;
+  std::vector<ContainerDamage> TakeDamage() override { return volume_->TakeDamage(); }
+
+ private:
+  std::shared_ptr<FatVolume> volume_;
+};
+
+}  // namespace quarn

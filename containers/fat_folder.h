@@ -1,0 +1,66 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "containers/fat_directory.h"
+#include "containers/fat_volume.h"
+#include "platform/folder.h"
+
+namespace quarn {
+
+// Where a folder sits in its volume: the first cluster of every folder from the root down
+// to it (the root is 0), and its path ("/" for the root, "/DOS/UTIL" below it).
+struct FatFolderPlace {
+  std::vector<uint32_t> clusters = {0};
+  std::string path = "/";
+};
+
+// A folder of a FAT volume. Its entries are read once, on first use, and kept: the image
+// does not change under a reader. A subfolder whose first cluster is the folder's own or
+// one of its ancestors' would hold itself, and one that a second entry names (a folder
+// cross-linked with another) would be walked twice: neither is listed nor opened, and each
+// is reported as damage. Every change fails, naming the path.
+class FatFolder : public Folder {
+ public:
+  FatFolder(std::shared_ptr<FatVolume> volume, FatFolderPlace place);
+
+  Result<std::vector<FolderEntry>> List() override;
+  Result<std::unique_ptr<File>> OpenFile(const std::string& name, OpenMode mode) override;
+  Result<std::optional<FileInfo>> Examine(const std::string& name) override;
+  Result<std::unique_ptr<File>> CreateFile(const std::string& name, uint32_t mode) override;
+  Result<std::unique_ptr<Folder>> OpenFolder(const std::string& name) override;
+  Status CreateFolder(const std::string& name) override;
+  Status Rename(const std::string& from, const std::string& to, RenameMode mode) override;
+  Status Delete(const std::string& name) override;
+  const std::string& Path() const override { return place_.path; }
+  uint64_t Mount() const override { return volume_->device_id(); }
+  FolderIdentity Identity() const override;
+  Result<std::unique_ptr<Folder>> OpenParent() override;
+
+ private:
+  // The listing, read on first use.
+  const std::vector<DirectoryRecord>& Records();
+  // The entry `name` lists, of the kind asked for where two entries show that name: a
+  // file and a folder of one name both open. Else an entry whose short name it is.
+  const DirectoryRecord* Find(const std::string& name, bool folder);
+  // The folder key of a subfolder entry's first cluster: 0 names the root.
+  uint32_t FolderKey(uint32_t cluster) const;
+  bool HoldsItself(const DirectoryRecord& record) const;
+  // `name`'s path in the volume with "\" between folders, as damage names it.
+  std::string InnerPath(const std::string& name) const;
+  Status ReadOnly(std::string_view action, const std::string& name) const;
+
+  std::shared_ptr<FatVolume> volume_;
+  FatFolderPlace place_;
+  std::mutex mutex_;
+  std::optional<std::vector<DirectoryRecord>> records_;
+  std::unordered_map<std::string, size_t> files_by_name_;
+  std::unordered_map<std::string, size_t> folders_by_name_;
+};
+
+}  // namespace quarn

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace quarn {
+
+// Bytes of a short name in code page 437, as UTF-8. Bytes below 0x20 are taken as the
+// glyphs DOS showed for them.
+std::string CodePage437ToUtf8(std::span<const uint8_t> bytes);
+
+// UTF-16 code units of a long name, as UTF-8; a lone surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(std::span<const uint16_t> units);
+
+// Appends `code_point` to `out` as UTF-8.
+void AppendUtf8(std::string& out, uint32_t code_point);
+
+}  // namespace quarn

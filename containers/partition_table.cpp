@@ -1,0 +1,156 @@
+#include "containers/partition_table.h"
+
+#include <algorithm>
+#include <set>
+
+#include "containers/little_endian.h"
+
+namespace quarn {
+namespace {
+
+constexpr size_t kTableOffset = 0x1BE;
+constexpr size_t kSlotSize = 16;
+constexpr size_t kSlotBootFlag = 0;
+constexpr size_t kSlotType = 4;
+constexpr size_t kSlotFirstSector = 8;
+constexpr size_t kSlotSectorCount = 12;
+
+struct Slot {
+  uint8_t boot_flag = 0;
+  uint8_t type = 0;
+  uint32_t first = 0;
+  uint32_t count = 0;
+  bool used() const { return type != 0; }
+};
+
+Slot SlotAt(std::span<const uint8_t> sector, int index) {
+  const size_t at = kTableOffset + static_cast<size_t>(index) * kSlotSize;
+  return {U8At(sector, at + kSlotBootFlag), U8At(sector, at + kSlotType),
+          U32At(sector, at + kSlotFirstSector), U32At(sector, at + kSlotSectorCount)};
+}
+
+// Follows the extended boot records from `extended`, each logical drive relative to its
+// record and each next record relative to the extended partition's start.
+void ReadLogicalChain(BlockDevice& disk, const Slot& extended, PartitionTable& table,
+                      uint32_t& next_number) {
+  const uint64_t disk_sectors = disk.Size() / kTableSectorSize;
+  std::set<uint64_t> visited;
+  uint64_t record = extended.first;
+  while (true) {
+    if (!visited.insert(record).second) {
+      table.damage.push_back({"", IncompleteReason::kDamaged});
+      return;
+    }
+    if (visited.size() > kMaxLogicalPartitions) {
+      table.damage.push_back({"", IncompleteReason::kEntries});
+      return;
+    }
+    const std::vector<uint8_t> sector =
+        ReadExactly(disk, record * kTableSectorSize, kTableSectorSize);
+    if (sector.empty()) {
+      table.damage.push_back({"", IncompleteReason::kDamaged});
+      return;
+    }
+    const Slot logical = SlotAt(sector, 0);
+    const Slot link = SlotAt(sector, 1);
+    if (logical.used() && logical.count != 0) {
+      Partition partition{next_number++, logical.type, record + logical.first, logical.count};
+      if (partition.first_sector + partition.sector_count > disk_sectors) {
+        table.damage.push_back({std::to_string(partition.number), IncompleteReason::kDamaged});
+      }
+      table.partitions.push_back(partition);
+    }
+    // An empty link ends the chain; one that names the first record again is a loop.
+    if (!IsExtendedPartitionType(link.type) || (link.first == 0 && link.count == 0)) return;
+    record = uint64_t{extended.first} + link.first;
+  }
+}
+
+}  // namespace
+
+bool IsFatPartitionType(uint8_t type) {
+  switch (type & 0xEF) {  // the hidden types are the plain ones with bit 4 set
+    case 0x01:
+    case 0x04:
+    case 0x06:
+    case 0x0B:
+    case 0x0C:
+    case 0x0E:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsHiddenFatPartitionType(uint8_t type) {
+  return (type & 0x10) != 0 && IsFatPartitionType(type);
+}
+
+bool IsExtendedPartitionType(uint8_t type) {
+  return type == 0x05 || type == 0x0F || type == 0x85;
+}
+
+std::optional<PartitionTable> ReadPartitionTable(BlockDevice& disk) {
+  const std::vector<uint8_t> sector = ReadExactly(disk, 0, kTableSectorSize);
+  if (sector.empty()) return std::nullopt;
+  std::vector<Slot> slots;
+  std::vector<std::pair<uint64_t, uint64_t>> extents;
+  for (int index = 0; index < 4; ++index) {
+    const Slot slot = SlotAt(sector, index);
+    slots.push_back(slot);
+    if (slot.boot_flag != 0 && slot.boot_flag != 0x80) return std::nullopt;
+    if (!slot.used()) continue;
+    if (slot.first == 0 || slot.count == 0) return std::nullopt;
+    extents.emplace_back(slot.first, uint64_t{slot.first} + slot.count);
+  }
+  if (extents.empty()) return std::nullopt;
+  std::sort(extents.begin(), extents.end());
+  for (size_t i = 1; i < extents.size(); ++i) {
+    if (extents[i].first < extents[i - 1].second) return std::nullopt;
+  }
+
+  PartitionTable table;
+  const uint64_t disk_sectors = disk.Size() / kTableSectorSize;
+  for (uint32_t index = 0; index < 4; ++index) {
+    const Slot& slot = slots[index];
+    if (!slot.used() || IsExtendedPartitionType(slot.type)) continue;
+    table.partitions.push_back({index + 1, slot.type, slot.first, slot.count});
+    if (uint64_t{slot.first} + slot.count > disk_sectors) {
+      table.damage.push_back({std::to_string(index + 1), IncompleteReason::kDamaged});
+    }
+  }
+  uint32_t next_number = 5;
+  for (const Slot& slot : slots) {
+    if (IsExtendedPartitionType(slot.type)) ReadLogicalChain(disk, slot, table, next_number);
+  }
+  return table;
+}
+
+std::vector<std::string> LetterPartitions(const std::vector<Partition>& partitions) {
+  std::vector<std::string> letters(partitions.size());
+  char next = 'C';
+  auto give = [&](size_t index) {
+    if (next <= 'Z') letters[index] = std::string(1, next++) + ":";
+  };
+  auto lettered = [&](size_t index) {
+    return IsFatPartitionType(partitions[index].type) &&
+           !IsHiddenFatPartitionType(partitions[index].type);
+  };
+  std::optional<size_t> first_primary;
+  for (size_t i = 0; i < partitions.size(); ++i) {
+    if (!partitions[i].logical() && lettered(i)) {
+      first_primary = i;
+      break;
+    }
+  }
+  if (first_primary) give(*first_primary);
+  for (size_t i = 0; i < partitions.size(); ++i) {
+    if (partitions[i].logical() && lettered(i)) give(i);
+  }
+  for (size_t i = 0; i < partitions.size(); ++i) {
+    if (!partitions[i].logical() && lettered(i) && i != first_primary) give(i);
+  }
+  return letters;
+}
+
+}  // namespace quarn
