@@ -179,7 +179,20 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
     SayProblem(environment.err, disks.message());
     return kExitCannotRun;
   }
-  AddFloppiesWithoutFiles(*disks, &drives.value());
+  // Drives made of disk images: their volumes' files are walked as any drive's.
+  ImageDrives image_drives;
+  bool images_unusable = false;
+  if (environment.container_opener != nullptr) {
+    Result<DriveMap> stored = DriveMapFromSettings(*settings, environment.working_directory);
+    const bool detected = arguments.drives.empty() && stored && stored->empty();
+    for (const std::string& problem :
+         image_drives.Open(*disks, *environment.container_opener, detected, &drives.value())) {
+      SayProblem(environment.err, problem);
+      images_unusable = true;
+    }
+  } else {
+    AddFloppiesWithoutFiles(*disks, &drives.value());
+  }
   ImageSystemAccess system_access(*disks, RunMemoryImage(arguments, *settings));
   const Language language = RunLanguage(arguments, *settings);
   const std::optional<std::string> data_directory = DataDirectoryOverride(arguments, environment);
@@ -208,7 +221,7 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
     const int status = FixFloppyBootSector(arguments, system_access, ui, language, environment.err);
     return channel.failed() ? kExitCannotRun : status;
   }
-  const bool images_unusable = ReportImageProblems(
+  images_unusable |= ReportImageProblems(
       system_access.CheckImages(/*with_memory=*/!arguments.skip_memory_scan), environment.err);
 
   EngineState state;
@@ -228,8 +241,8 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
     });
   }
 
-  ResolvedTargets targets =
-      ResolveTargets(arguments.targets, *drives, files, environment.working_directory);
+  ResolvedTargets targets = ResolveTargets(arguments.targets, *drives, files,
+                                           environment.working_directory, &image_drives);
   for (const std::string& missing : targets.missing) {
     const std::string line = "Non trovato: " + TerminalSafeText(missing) + "\n";
     std::fwrite(line.data(), 1, line.size(), environment.err);

@@ -48,10 +48,41 @@ std::optional<ScanRoot> RootOf(const std::string& host_path, const DriveMap& dri
   return root;
 }
 
+// The root for a target on a drive made of an image: "A:", "A:\\DOS" or "a:/dos/keyb.com",
+// worked out as a path under the drive's own root ("." dropped, ".." never above it).
+std::optional<ScanRoot> ImageRootOf(const std::string& target, const ImageDrive& drive) {
+  DriveMap volume;
+  (void)volume.Add(Drive{drive.letter, "/", DriveType::kFixed});
+  Result<std::string> inner = volume.HostPathOf(target);
+  if (!inner) return std::nullopt;
+  ScanRoot root;
+  root.image_drive = &drive;
+  const std::string letter = std::string(1, drive.letter) + ":";
+  auto shown = [&](const std::string& path) {
+    std::string display = letter;
+    for (char c : path) display.push_back(c == '/' ? '\\' : c);
+    if (display.size() > 2 && display.back() == '\\') display.pop_back();
+    return display;
+  };
+  if (drive.files->OpenFolder(*inner)) {
+    root.host_path = *inner;
+    root.display_path = shown(*inner);
+    return root;
+  }
+  auto [folder_path, name] = SplitHostPath(*inner);
+  auto folder = drive.files->OpenFolder(folder_path);
+  if (!folder || name.empty() || !(*folder)->OpenFile(name, OpenMode::kRead)) return std::nullopt;
+  root.host_path = folder_path;
+  root.display_path = shown(folder_path);
+  root.single_file = name;
+  return root;
+}
+
 }  // namespace
 
 ResolvedTargets ResolveTargets(const std::vector<std::string>& targets, const DriveMap& drives,
-                               FileSystem& files, const std::string& working_directory) {
+                               FileSystem& files, const std::string& working_directory,
+                               const ImageDrives* images) {
   ResolvedTargets resolved;
   for (const std::string& target : targets) {
     std::string host_path;
@@ -62,6 +93,15 @@ ResolvedTargets ResolveTargets(const std::vector<std::string>& targets, const Dr
       continue;
     }
     if (IsDriveTarget(target)) {
+      if (const ImageDrive* image = images ? images->Find(target[0]) : nullptr) {
+        if (std::optional<ScanRoot> root = ImageRootOf(target, *image)) {
+          root->drive_icon = DriveIcon(drives.Find(target[0]));
+          resolved.roots.push_back(std::move(*root));
+        } else {
+          resolved.missing.push_back(target);
+        }
+        continue;
+      }
       const Drive* drive = drives.Find(target[0]);
       if (drive != nullptr && !drive->HasFiles() && target.size() <= 3) {
         ScanRoot root;

@@ -27,8 +27,11 @@ struct ResolvedTargets {
 // regular file is scanned alone, its folder as the root; a link named this way is followed
 // (links met in a walk never are). A target that is none of these (absent, a device, a
 // letter not mapped) goes to `missing`. `working_directory` "" means it cannot be named
-// (removed): every relative target is then missing.
+// (removed): every relative target is then missing. A drive of `images` (may be null) is
+// looked into instead: its folders and files are those of its volume, named without
+// regard to case.
 ResolvedTargets ResolveTargets(const std::vector<std::string>& targets, const DriveMap& drives,
-                               FileSystem& files, const std::string& working_directory);
+                               FileSystem& files, const std::string& working_directory,
+                               const ImageDrives* images = nullptr);
 
 }  // namespace quarn

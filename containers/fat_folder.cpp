@@ -1,6 +1,9 @@
 #include "containers/fat_folder.h"
 
 #include <algorithm>
+#include <cctype>
+
+#include <algorithm>
 #include <array>
 
 #include "containers/fat_file.h"
@@ -65,6 +68,20 @@ const DirectoryRecord* FatFolder::Find(const std::string& name, bool folder) {
   // The short name of an entry with a long name opens it too, as on DOS.
   for (const DirectoryRecord& record : records) {
     if (record.short_name == name) return &record;
+  }
+  // DOS and Windows compare names without regard to case: "dos" names DOS too.
+  auto same = [&](const std::string& stored) {
+    return std::equal(stored.begin(), stored.end(), name.begin(), name.end(), [](char a, char b) {
+      return std::tolower(static_cast<unsigned char>(a)) ==
+             std::tolower(static_cast<unsigned char>(b));
+    });
+  };
+  for (const DirectoryRecord& record : records) {
+    if (record.IsFolder() == folder && (same(record.name) || same(record.short_name)))
+      return &record;
+  }
+  for (const DirectoryRecord& record : records) {
+    if (same(record.name) || same(record.short_name)) return &record;
   }
   return nullptr;
 }

@@ -106,6 +106,13 @@ uint64_t SizeOf(int descriptor) {
 
 }  // namespace
 
+Result<std::unique_ptr<File>> OpenDiskImageForReading(const std::string& path) {
+  ImageProblem problem;
+  const int descriptor = OpenImage(path, false, &IsDiskKind, kDiskWanted, nullptr, &problem);
+  if (descriptor < 0) return Status::Error(problem.message);
+  return std::unique_ptr<File>(std::make_unique<PosixFile>(descriptor, 0));
+}
+
 Result<DiskMapping> ParseDiskMapping(uint8_t bios_disk, std::string_view text) {
   DiskMapping mapping;
   mapping.bios_disk = bios_disk;

@@ -2,11 +2,13 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/disk_geometry.h"
+#include "platform/file.h"
 #include "platform/registry_document.h"
 #include "platform/status.h"
 #include "platform/system_access.h"
@@ -30,6 +32,11 @@ Result<DiskMapping> ParseDiskMapping(uint8_t bios_disk, std::string_view text);
 
 // The store's Disks key: values "0", "1" and "0x80", each `IMAGE[,C/H/S]`.
 Result<std::vector<DiskMapping>> DiskMappingsFromSettings(const RegistryDocument& settings);
+
+// A disk image or a block device opened for reading its files (a FAT volume read through the
+// container layer), never for writing; anything else (a folder, a FIFO) is refused without
+// waiting on it. The failure names the path and the cause.
+Result<std::unique_ptr<File>> OpenDiskImageForReading(const std::string& path);
 
 // Why a mapped image cannot be used, for a front end to say.
 struct ImageProblem {

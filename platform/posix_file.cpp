@@ -109,6 +109,12 @@ std::optional<uint64_t> PosixFile::Seek(int64_t offset, SeekOrigin origin) {
 std::optional<uint64_t> PosixFile::Size() {
   struct stat status;
   if (fstat(descriptor_, &status) != 0) return std::nullopt;
+  if (S_ISBLK(status.st_mode)) {
+    // A block device tells its size only by a seek to its end; reads and writes name their
+    // offset, so moving the descriptor's own offset changes nothing.
+    const off_t end = lseek(descriptor_, 0, SEEK_END);
+    return end < 0 ? std::nullopt : std::optional<uint64_t>(static_cast<uint64_t>(end));
+  }
   return static_cast<uint64_t>(status.st_size);
 }
 

@@ -69,8 +69,8 @@ void ScanOpened(ScanSession& session, OpenedContainer& opened, const std::string
                           host_path, layers);
     }
     if (volume.files == nullptr) continue;
-    const VolumePlace place{volume.files.get(), root,  host_path,
-                            std::move(layers),  depth, &incomplete};
+    const VolumePlace place{volume.files.get(), root, host_path, std::move(layers), "", depth,
+                            &incomplete};
     if (auto top = volume.files->OpenFolder("/")) {
       WalkFolders(session, std::move(*top), root, host_path, nullptr, &place);
     }

@@ -160,7 +160,8 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
   const uint64_t mount = root->Mount();
   const uint32_t file_filter = session.options().file_filter;
   std::vector<Level> levels;
-  if (auto level = OpenLevel(std::move(root), display_root, host_root, "")) {
+  if (auto level =
+          OpenLevel(std::move(root), display_root, host_root, inside ? place->inner_root : "")) {
     levels.push_back(std::move(*level));
   }
   if (inside) ReportVolumeDamage(session, *place);

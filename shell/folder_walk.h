@@ -22,6 +22,9 @@ struct VolumePlace {
   // The way in down to this volume, outermost first; the last layer is the volume's own,
   // named by the path of each file inside it in turn.
   std::vector<PathLayer> layers;
+  // Where the walk starts inside the volume, "\" between folders ("DOS\UTIL"), "" for its
+  // root.
+  std::string inner_root;
   int depth = 1;                          // containers entered to reach it
   IncompleteLines* incomplete = nullptr;  // the top-level file's
 };

@@ -7,6 +7,7 @@
 #include "platform/path_names.h"
 #include "res/string_table.h"
 #include "shell/folder_walk.h"
+#include "shell/incomplete_report.h"
 
 namespace quarn {
 namespace {
@@ -76,8 +77,57 @@ std::string TotalNumber(uint32_t count) {
   return std::to_string(count) + ".";
 }
 
+namespace {
+
+// A root on a drive made of a disk image: its folder walked, or its one file scanned, inside
+// the image's volume, as files inside an image met in a walk are, but shown under the
+// drive's letter.
+void ScanImageDriveRoot(ScanSession& session, const ScanRoot& root) {
+  const ImageDrive& drive = *root.image_drive;
+  IncompleteLines incomplete;
+  VolumePlace place;
+  place.files = drive.files;
+  place.display_root = std::string(1, drive.letter) + ":";
+  place.host_path = drive.image;
+  place.layers = drive.layers;
+  place.incomplete = &incomplete;
+  size_t start = 0;
+  while (start < root.host_path.size()) {
+    size_t end = root.host_path.find('/', start);
+    if (end == std::string::npos) end = root.host_path.size();
+    if (end > start) {
+      if (!place.inner_root.empty()) place.inner_root += '\\';
+      place.inner_root += root.host_path.substr(start, end - start);
+    }
+    start = end + 1;
+  }
+  auto folder = drive.files->OpenFolder(root.host_path);
+  if (folder) {
+    if (root.single_file) {
+      const std::string inner = place.inner_root.empty()
+                                    ? *root.single_file
+                                    : place.inner_root + "\\" + *root.single_file;
+      HandleFile(session, **folder, *root.single_file,
+                 JoinDisplay(root.display_path, *root.single_file, true), drive.image, &place,
+                 inner);
+      ReportVolumeDamage(session, place);
+    } else {
+      WalkFolders(session, std::move(*folder), root.display_path, root.host_path, nullptr, &place);
+    }
+  } else {
+    ReportVolumeDamage(session, place);
+  }
+  incomplete.Finish(session);
+}
+
+}  // namespace
+
 void WalkDirectory(ScanSession& session, FileSystem& files, const ScanRoot& root,
                    DetectionPool* pool) {
+  if (root.image_drive != nullptr) {
+    ScanImageDriveRoot(session, root);
+    return;
+  }
   auto root_folder = files.OpenFolder(root.host_path);
   if (!root_folder) return;
   WalkFolders(session, std::move(*root_folder), root.display_path, root.host_path, pool, nullptr);
@@ -94,7 +144,9 @@ void RunScan(ScanSession& session, FileSystem& files, const std::vector<ScanRoot
   session.Reset();
   ui.ScanStarted();
   for (const ScanRoot& root : roots) {
-    if (root.single_file) {
+    if (root.single_file && root.image_drive != nullptr) {
+      WalkDirectory(session, files, root);
+    } else if (root.single_file) {
       auto folder = files.OpenFolder(root.host_path);
       if (folder) {
         HandleFile(session, **folder, *root.single_file,

@@ -8,6 +8,7 @@
 
 #include "platform/folder.h"
 #include "shell/detection_pool.h"
+#include "shell/image_drives.h"
 #include "shell/scan_session.h"
 
 namespace quarn {
@@ -22,6 +23,10 @@ struct ScanRoot {
   // A single file to scan in `host_path` instead of a walk; it has no boot check. A
   // container is opened as the walk opens one.
   std::optional<std::string> single_file;
+  // A root on a drive made of a disk image: `host_path` is then the folder's path inside
+  // the volume ("/" or "/DOS"), and its files are reported with the image as their host
+  // path and the image's layers. Owned by the run's ImageDrives.
+  const ImageDrive* image_drive = nullptr;
 };
 
 // The boot-area check of one root. Without one, a root shows the check's header line

@@ -1,0 +1,124 @@
+#include "shell/image_drives.h"
+
+#include <algorithm>
+
+namespace quarn {
+namespace {
+
+std::vector<PathLayer> LayersOf(const ContainerVolume& volume) {
+  std::vector<PathLayer> layers;
+  if (volume.partition_number != 0) {
+    layers.push_back({"mbr", std::to_string(volume.partition_number)});
+  }
+  layers.push_back({std::string(ContainerKindName(volume.kind)), ""});
+  return layers;
+}
+
+std::string LetterText(char letter) {
+  return std::string(1, letter) + ":";
+}
+
+}  // namespace
+
+const OpenedContainer* ImageDrives::OpenPath(const std::string& path, ContainerOpener& opener,
+                                             std::vector<std::string>* problems) {
+  Result<std::unique_ptr<File>> file = OpenDiskImageForReading(path);
+  if (!file) {
+    if (problems != nullptr) problems->push_back(file.message());
+    return nullptr;
+  }
+  std::optional<OpenedContainer> container = opener.Open(std::shared_ptr<File>(std::move(*file)));
+  if (!container) return nullptr;
+  images_.push_back(std::make_unique<OpenImage>(OpenImage{path, std::move(*container)}));
+  return &images_.back()->container;
+}
+
+std::vector<std::string> ImageDrives::Open(const std::vector<DiskMapping>& disks,
+                                           ContainerOpener& opener, bool drives_detected,
+                                           DriveMap* drives) {
+  std::vector<std::string> problems;
+  std::vector<Drive> kept;  // the map's drives, those of images without their folder
+  std::vector<Drive> detected;
+  for (const Drive& drive : drives->drives()) {
+    if (drives_detected) {
+      detected.push_back(drive);
+      continue;
+    }
+    Drive copy = drive;
+    // A folder is a folder; anything else a drive names is taken for a disk image.
+    if (drive.HasFiles() && !OpenDiskImageForReading(drive.folder).ok()) {
+      kept.push_back(std::move(copy));
+      continue;
+    }
+    if (drive.HasFiles()) {
+      const OpenedContainer* container = OpenPath(drive.folder, opener, &problems);
+      if (container == nullptr || container->volumes.empty()) {
+        problems.push_back("drive " + LetterText(drive.letter) + " " + drive.folder +
+                           ": not a disk image with a FAT volume; the drive has no files");
+      } else {
+        const ContainerVolume& volume = container->volumes.front();
+        drives_.push_back({drive.letter, drive.folder, LayersOf(volume), volume.files.get()});
+      }
+      copy.folder.clear();
+    }
+    kept.push_back(std::move(copy));
+  }
+  auto taken = [&](char letter) {
+    return std::any_of(kept.begin(), kept.end(),
+                       [&](const Drive& d) { return d.letter == letter; });
+  };
+  for (const DiskMapping& disk : disks) {
+    // An image that cannot be opened is told by the check of the run's images.
+    const OpenedContainer* container = OpenPath(disk.image, opener, nullptr);
+    if (disk.bios_disk <= 1) {
+      const char letter = disk.bios_disk == 0 ? 'A' : 'B';
+      if (taken(letter)) continue;
+      if (container != nullptr && !container->volumes.empty() &&
+          container->kind != ContainerKind::kMbr) {
+        const ContainerVolume& volume = container->volumes.front();
+        drives_.push_back({letter, disk.image, LayersOf(volume), volume.files.get()});
+      }
+      // A floppy that holds no FAT volume is still a drive: its boot sector is checked.
+      kept.push_back(Drive{letter, "", DriveType::kRemovable});
+      continue;
+    }
+    if (container == nullptr) continue;
+    for (const ContainerVolume& volume : container->volumes) {
+      if (volume.letter.empty() || taken(volume.letter[0])) continue;
+      drives_.push_back({volume.letter[0], disk.image, LayersOf(volume), volume.files.get()});
+      kept.push_back(Drive{volume.letter[0], "", DriveType::kFixed});
+    }
+  }
+  // Detected mounts yield to the images: when one's letter is an image's, they all move,
+  // in their order, to the letters after the last image letter.
+  char last_image = 0;
+  for (const ImageDrive& drive : drives_) last_image = std::max(last_image, drive.letter);
+  for (const Drive& drive : kept) last_image = std::max(last_image, drive.letter);
+  const bool collide = std::any_of(detected.begin(), detected.end(),
+                                   [&](const Drive& drive) { return taken(drive.letter); });
+  char next = static_cast<char>(last_image + 1);
+  for (Drive drive : detected) {
+    if (collide) {
+      if (next > 'Z') break;  // no letter is left for it
+      drive.letter = next++;
+    }
+    kept.push_back(std::move(drive));
+  }
+  DriveMap rebuilt;
+  for (Drive& drive : kept) (void)rebuilt.Add(std::move(drive));
+  *drives = std::move(rebuilt);
+  std::sort(drives_.begin(), drives_.end(),
+            [](const ImageDrive& a, const ImageDrive& b) { return a.letter < b.letter; });
+  return problems;
+}
+
+const ImageDrive* ImageDrives::Find(char letter) const {
+  const char upper =
+      letter >= 'a' && letter <= 'z' ? static_cast<char>(letter - 'a' + 'A') : letter;
+  for (const ImageDrive& drive : drives_) {
+    if (drive.letter == upper) return &drive;
+  }
+  return nullptr;
+}
+
+}  // namespace quarn

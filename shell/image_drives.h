@@ -1,0 +1,61 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "containers/container.h"
+#include "engine/result_line.h"
+#include "platform/drive_map.h"
+#include "platform/folder.h"
+#include "platform/image_system_access.h"
+
+namespace quarn {
+
+// A drive whose files are a FAT volume of a disk image rather than a host folder.
+struct ImageDrive {
+  char letter = 'A';
+  std::string image;  // the image's host path: the host_path of every report about its files
+  // The way in, outermost first: an `mbr` layer named by the partition number for a
+  // partition, then the volume's own layer, whose name a walk sets to each file's path.
+  std::vector<PathLayer> layers;
+  ContainerFileSystem* files = nullptr;
+};
+
+// The drives a run's disk images give, their images open for the whole run. Built before the
+// scan by both front ends: the BIOS disks of --disk or the Disks key give A: (disk 0), B:
+// (disk 1) and the lettered FAT partitions of disk 0x80 (C:, D:…); a drive of the map whose
+// folder is a disk image (--drive L:=IMAGE) takes that image's first volume. A letter the
+// map gives a folder wins: the volume that would have taken it gets none. Drives the map
+// detected (mounts) move to the letters after the last image letter.
+class ImageDrives {
+ public:
+  ImageDrives() = default;
+  ImageDrives(ImageDrives&&) = default;
+  ImageDrives& operator=(ImageDrives&&) = default;
+
+  // `drives_detected`: the map is what drive detection found, not what the user set.
+  // Every image letter is added to `drives` as a drive without host files, with its type.
+  // Returns one message per image that cannot be read as a disk, naming it and the cause;
+  // its drive then has no files.
+  std::vector<std::string> Open(const std::vector<DiskMapping>& disks, ContainerOpener& opener,
+                                bool drives_detected, DriveMap* drives);
+
+  // The image drive of a letter in either case, or null.
+  const ImageDrive* Find(char letter) const;
+  const std::vector<ImageDrive>& drives() const { return drives_; }
+
+ private:
+  struct OpenImage {
+    std::string path;
+    OpenedContainer container;
+  };
+  // Opens `path`, or says why not; null when the file is no disk of a known kind.
+  const OpenedContainer* OpenPath(const std::string& path, ContainerOpener& opener,
+                                  std::vector<std::string>* problems);
+
+  std::vector<std::unique_ptr<OpenImage>> images_;
+  std::vector<ImageDrive> drives_;
+};
+
+}  // namespace quarn
