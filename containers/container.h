@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,6 +85,18 @@ class ContainerOpener {
   // Nothing when the file is not a container of a kind this opener knows: it is then an
   // ordinary file, and nothing about it is reported.
   virtual std::optional<OpenedContainer> Open(std::shared_ptr<File> file) = 0;
+
+  // False only when Open would give nothing for a file of `size` bytes that starts with
+  // `head` (its first kContainerHeadBytes, fewer only when the file is shorter): a scan that
+  // has read those bytes already for the detectors need not open the file again to learn
+  // that it is no container. Safe to call from any thread.
+  virtual bool MayOpen(std::span<const uint8_t> head, uint64_t size) const {
+    (void)head;
+    (void)size;
+    return true;
+  }
 };
+
+inline constexpr size_t kContainerHeadBytes = 512;
 
 }  // namespace quarn

@@ -60,6 +60,17 @@ std::optional<OpenedContainer> OpenPartitioned(const std::shared_ptr<FileBlockDe
 
 }  // namespace
 
+bool DiskImageOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const {
+  if (size < kBootSectorBytes || head.size() < kBootSectorBytes) return false;
+  // What Open needs before it reads past the first sector: a sane parameter block, or the
+  // size of a standard floppy, or a partition table that is marked or names a partition
+  // that may hold a FAT volume.
+  if (FatParameterBlockIsSane(head.first(kBootSectorBytes)) || StandardFloppyGeometry(size)) {
+    return true;
+  }
+  return TableMayHoldFatVolumes(head.first(kBootSectorBytes));
+}
+
 std::optional<OpenedContainer> DiskImageOpener::Open(std::shared_ptr<File> file) {
   if (!file) return std::nullopt;
   std::shared_ptr<FileBlockDevice> disk = FileBlockDevice::Open(std::move(file));

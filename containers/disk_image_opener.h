@@ -15,6 +15,7 @@ namespace quarn {
 class DiskImageOpener : public ContainerOpener {
  public:
   std::optional<OpenedContainer> Open(std::shared_ptr<File> file) override;
+  bool MayOpen(std::span<const uint8_t> head, uint64_t size) const override;
 };
 
 }  // namespace quarn

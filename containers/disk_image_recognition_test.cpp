@@ -133,6 +133,20 @@ TEST_P(DiskImageRecognitionTest, KindFollowsTheStructure) {
 INSTANTIATE_TEST_SUITE_P(Images, DiskImageRecognitionTest, ::testing::ValuesIn(RecognitionCases()),
                          [](const auto& info) { return info.param.name; });
 
+// What a scan of ordinary files relies on: the quick look turns them away unopened.
+TEST(DiskImageRecognitionTest, OrdinaryFilesAreTurnedAwayByTheirFirstSector) {
+  const std::string text(70000, 'a');
+  const std::vector<std::vector<uint8_t>> ordinary = {
+      testing::PatternBytes(4096, 3), std::vector<uint8_t>(text.begin(), text.end()),
+      std::vector<uint8_t>(2048, 0), std::vector<uint8_t>(511, 0xF0)};
+  for (const std::vector<uint8_t>& bytes : ordinary) {
+    const size_t head = std::min(bytes.size(), kContainerHeadBytes);
+    EXPECT_FALSE(DiskImageOpener().MayOpen(std::span(bytes.data(), head), bytes.size()))
+        << bytes.size() << " bytes";
+    EXPECT_FALSE(testing::OpenImage(bytes).has_value());
+  }
+}
+
 TEST(DiskImageRecognitionTest, FloppyWithoutParameterBlockReadsWithTheStandardGeometry) {
   for (uint32_t kilobytes : {160, 720, 1680, 2880}) {
     std::optional<OpenedContainer> opened =

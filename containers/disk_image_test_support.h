@@ -26,8 +26,16 @@ inline std::shared_ptr<File> ImageFile(const std::vector<uint8_t>& bytes) {
   return std::shared_ptr<File>(std::move(*opened));
 }
 
+// Every image a test opens also checks the quick look a scan makes before it opens a file:
+// it may let in what does not open, never turn away what does.
 inline std::optional<OpenedContainer> OpenImage(const std::vector<uint8_t>& bytes) {
-  return DiskImageOpener().Open(ImageFile(bytes));
+  std::optional<OpenedContainer> opened = DiskImageOpener().Open(ImageFile(bytes));
+  if (opened) {
+    const size_t head = std::min(bytes.size(), kContainerHeadBytes);
+    EXPECT_TRUE(DiskImageOpener().MayOpen(std::span(bytes.data(), head), bytes.size()))
+        << "the quick look turns away an image that opens";
+  }
+  return opened;
 }
 
 // Everything a walk of one volume met: file paths ("DOS/KEYB.COM") with their bytes, folder

@@ -134,6 +134,10 @@ std::optional<FatGeometry> StandardFloppyGeometry(uint64_t image_bytes) {
   return std::nullopt;
 }
 
+bool FatParameterBlockIsSane(std::span<const uint8_t> boot_sector) {
+  return boot_sector.size() >= kBootSectorBytes && FromParameterBlock(boot_sector).has_value();
+}
+
 std::optional<FatGeometry> RecognizeFat(BlockDevice& volume) {
   const std::vector<uint8_t> sector = ReadExactly(volume, 0, kBootSectorBytes);
   if (sector.empty()) return std::nullopt;

@@ -90,6 +90,16 @@ bool IsExtendedPartitionType(uint8_t type) {
   return type == 0x05 || type == 0x0F || type == 0x85;
 }
 
+bool TableMayHoldFatVolumes(std::span<const uint8_t> sector) {
+  if (sector.size() < kTableSectorSize) return false;
+  if (sector[510] == 0x55 && sector[511] == 0xAA) return true;
+  for (int index = 0; index < 4; ++index) {
+    const uint8_t type = sector[kTableOffset + static_cast<size_t>(index) * kSlotSize + kSlotType];
+    if (IsFatPartitionType(type) || IsExtendedPartitionType(type)) return true;
+  }
+  return false;
+}
+
 std::optional<PartitionTable> ReadPartitionTable(BlockDevice& disk) {
   const std::vector<uint8_t> sector = ReadExactly(disk, 0, kTableSectorSize);
   if (sector.empty()) return std::nullopt;

@@ -45,6 +45,10 @@ bool IsExtendedPartitionType(uint8_t type);
 // extended boot records, at most kMaxLogicalPartitions of them, each at most once.
 std::optional<PartitionTable> ReadPartitionTable(BlockDevice& disk);
 
+// Whether a disk whose first sector is `sector` may be a partitioned disk worth opening: the
+// sector carries the 55 AA mark, or one of its four slots names a FAT or an extended type.
+bool TableMayHoldFatVolumes(std::span<const uint8_t> sector);
+
 // The drive letters of `partitions` as DOS gave them on one disk: the first FAT primary
 // C:, then the logical FAT drives in chain order, then the other FAT primaries; hidden and
 // other types get "". Same order as `partitions`.

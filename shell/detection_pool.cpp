@@ -17,8 +17,8 @@ DetectionPool::~DetectionPool() {
 
 void DetectionPool::Work(Batch& batch) {
   for (size_t i = batch.next.fetch_add(1); i < batch.names->size(); i = batch.next.fetch_add(1)) {
-    (*batch.results)[i] =
-        DetectFileIn(*batch.signatures, *batch.folder, (*batch.names)[i], batch.heuristics_enabled);
+    (*batch.results)[i] = DetectFileIn(*batch.signatures, *batch.folder, (*batch.names)[i],
+                                       batch.heuristics_enabled, batch.opener);
   }
 }
 
@@ -44,13 +44,15 @@ void DetectionPool::WorkerLoop() {
 
 std::vector<FileDetection> DetectionPool::DetectAll(const DatabaseImage& signatures, Folder& folder,
                                                     const std::vector<std::string>& names,
-                                                    bool heuristics_enabled) {
+                                                    bool heuristics_enabled,
+                                                    const ContainerOpener* opener) {
   std::vector<FileDetection> results(names.size());
   Batch batch;
   batch.signatures = &signatures;
   batch.folder = &folder;
   batch.names = &names;
   batch.heuristics_enabled = heuristics_enabled;
+  batch.opener = opener;
   batch.results = &results;
   if (!workers_.empty() && names.size() > 1) {
     {

@@ -29,7 +29,8 @@ class DetectionPool {
   // The detection of every name, in the order of `names`.
   std::vector<FileDetection> DetectAll(const DatabaseImage& signatures, Folder& folder,
                                        const std::vector<std::string>& names,
-                                       bool heuristics_enabled);
+                                       bool heuristics_enabled,
+                                       const ContainerOpener* opener = nullptr);
 
  private:
   struct Batch {
@@ -37,6 +38,7 @@ class DetectionPool {
     Folder* folder = nullptr;
     const std::vector<std::string>* names = nullptr;
     bool heuristics_enabled = false;
+    const ContainerOpener* opener = nullptr;
     std::vector<FileDetection>* results = nullptr;
     std::atomic<size_t> next{0};
   };

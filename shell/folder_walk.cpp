@@ -60,6 +60,12 @@ bool FilterAccepts(uint32_t file_filter, const std::string& name) {
   return file_filter == 1 || (file_filter == 0 && HasScannedExtension(name));
 }
 
+// The opener a detection asks whether its file may be a container, when the walk would
+// otherwise open every file twice: once for the detectors, once to look for a container.
+const ContainerOpener* ContainerCheckOf(const ScanSession& session) {
+  return session.container_limits().kinds == kNoContainers ? nullptr : session.container_opener();
+}
+
 // Detects the next batch of the level's files the filter lets through, from entry `from` on.
 void DetectAhead(ScanSession& session, DetectionPool& pool, Level& level, size_t from,
                  uint32_t file_filter) {
@@ -75,8 +81,9 @@ void DetectAhead(ScanSession& session, DetectionPool& pool, Level& level, size_t
     }
   }
   level.detected_until = at;
-  std::vector<FileDetection> found = pool.DetectAll(session.signatures(), *level.folder, names,
-                                                    session.options().heuristics_enabled == 1);
+  std::vector<FileDetection> found =
+      pool.DetectAll(session.signatures(), *level.folder, names,
+                     session.options().heuristics_enabled == 1, ContainerCheckOf(session));
   for (size_t i = 0; i < indices.size(); ++i) level.detections[indices[i]] = found[i];
 }
 
@@ -134,9 +141,20 @@ void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
   session.StepProgress();
   ++session.counters().total;
   session.ShowCounter(StatusPart::kTotal);
-  if (IsContainerCandidate(session, name) &&
-      ScanIfContainer(session, folder, name, display_path, host_path, place, inner_path)) {
-    return;
+  FileDetection own;
+  if (IsContainerCandidate(session, name)) {
+    // A host file the detectors will read anyway is detected first, so that a file that
+    // cannot be a container is opened once.
+    if (detected == nullptr && place == nullptr &&
+        FilterAccepts(session.options().file_filter, name)) {
+      own = DetectFileIn(session.signatures(), folder, name,
+                         session.options().heuristics_enabled == 1, ContainerCheckOf(session));
+      detected = &own;
+    }
+    if ((detected == nullptr || detected->may_be_container) &&
+        ScanIfContainer(session, folder, name, display_path, host_path, place, inner_path)) {
+      return;
+    }
   }
   if (!FilterAccepts(session.options().file_filter, name)) return;
   session.ui().SetStatusText(StatusPart::kPath, display_path);
