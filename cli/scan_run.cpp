@@ -253,6 +253,7 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
                       RunOptions(arguments, state.options));
   session.set_containers(environment.container_opener,
                          arguments.containers.Over(ReadContainerLimits(*settings)));
+  session.set_drive_images(image_drives.identities());
   running = &session;
   if (!arguments.skip_memory_scan && CheckMemory(session, system_access, *output).virus_id != 0) {
     output->AddSummary(ScanCounters{});

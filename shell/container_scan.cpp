@@ -92,6 +92,10 @@ bool ScanIfContainer(ScanSession& session, Folder& folder, const std::string& na
                      const VolumePlace* outer, const std::string& inner_path) {
   auto file = folder.OpenListedFile(name);
   if (!file) return false;
+  if (outer == nullptr) {
+    const std::optional<FileInfo> info = (*file)->GetInfo();
+    if (info && session.IsDriveImage(info->device, info->inode)) return true;
+  }
   std::optional<OpenedContainer> opened =
       session.container_opener()->Open(std::shared_ptr<File>(std::move(*file)));
   if (!opened || !OpensKind(session.container_limits().kinds, opened->kind)) return false;

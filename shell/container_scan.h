@@ -19,7 +19,9 @@ bool IsContainerCandidate(const ScanSession& session, const std::string& name);
 // opening is reported, the master boot record and each volume's boot sector go through the
 // boot-area detectors (a line only for a finding, a verdict for each, never a removal) and
 // each volume's files are walked as a folder tree. `outer` is where the file lies, null for
-// a host file, which then has its own lines of "not scanned" (IncompleteLines).
+// a host file, which then has its own lines of "not scanned" (IncompleteLines). A host file
+// the run reads as a drive (ScanSession::IsDriveImage) is left alone, with true: it is
+// scanned as that drive.
 bool ScanIfContainer(ScanSession& session, Folder& folder, const std::string& name,
                      const std::string& display_path, const std::string& host_path,
                      const VolumePlace* outer, const std::string& inner_path);

@@ -27,6 +27,9 @@ const OpenedContainer* ImageDrives::OpenPath(const std::string& path, ContainerO
     if (problems != nullptr) problems->push_back(file.message());
     return nullptr;
   }
+  if (const std::optional<FileInfo> info = (*file)->GetInfo()) {
+    identities_.emplace_back(info->device, info->inode);
+  }
   std::optional<OpenedContainer> container = opener.Open(std::shared_ptr<File>(std::move(*file)));
   if (!container) return nullptr;
   images_.push_back(std::make_unique<OpenImage>(OpenImage{path, std::move(*container)}));

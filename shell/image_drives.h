@@ -44,6 +44,8 @@ class ImageDrives {
   // The image drive of a letter in either case, or null.
   const ImageDrive* Find(char letter) const;
   const std::vector<ImageDrive>& drives() const { return drives_; }
+  // Every image opened, by device and inode, for ScanSession::set_drive_images.
+  const std::vector<std::pair<uint64_t, uint64_t>>& identities() const { return identities_; }
 
  private:
   struct OpenImage {
@@ -56,6 +58,7 @@ class ImageDrives {
 
   std::vector<std::unique_ptr<OpenImage>> images_;
   std::vector<ImageDrive> drives_;
+  std::vector<std::pair<uint64_t, uint64_t>> identities_;
 };
 
 }  // namespace quarn

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -43,6 +44,15 @@ class ScanSession {
     container_limits_ = limits;
   }
   ContainerOpener* container_opener() const { return container_opener_; }
+  // The images the run reads as drives, by device and inode: a walk that meets one leaves it
+  // alone, so it is scanned once, as that drive. Set between scans only.
+  void set_drive_images(std::vector<std::pair<uint64_t, uint64_t>> identities) {
+    drive_images_ = std::move(identities);
+  }
+  bool IsDriveImage(uint64_t device, uint64_t inode) const {
+    return std::find(drive_images_.begin(), drive_images_.end(), std::pair{device, inode}) !=
+           drive_images_.end();
+  }
   const ContainerLimits& container_limits() const { return container_limits_; }
   ScanCounters& counters() { return counters_; }
   const ScanCounters& counters() const { return counters_; }
@@ -83,6 +93,7 @@ class ScanSession {
   ScanOptions options_;
   ContainerOpener* container_opener_ = nullptr;
   ContainerLimits container_limits_;
+  std::vector<std::pair<uint64_t, uint64_t>> drive_images_;
   ScanCounters counters_;
   StaleCopies stale_copies_;
   std::atomic<bool> stop_requested_{false};

@@ -1,0 +1,168 @@
+// quarnscan over disk images: drives made of images (--disk, --drive L:=IMAGE) and images
+// met in a walk, as a user runs it. What is checked is what scripts rely on: the names of
+// the files found inside, their host path and layers, which letters the volumes take, and
+// that an image read as a drive is not scanned again when the walk meets it.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "testing/fat_image_writer.h"
+#include "tests/quarnscan_runner.h"
+
+namespace quarn {
+namespace {
+
+using namespace e2e;  // NOLINT(google-build-using-namespace): the runner is this file's vocabulary
+using testing::FatImageWriter;
+
+// Where each detection was found: its path, host path and layers as one line of text.
+std::set<std::string> DetectionPlaces(const Outcome& outcome) {
+  std::set<std::string> places;
+  for (const json& event : outcome.EventsOf("detection")) {
+    std::string place = event.value("path", "") + " @ " + event.value("host_path", "");
+    for (const json& layer : event.value("layers", json::array())) {
+      place += " / " + layer.value("kind", "") + ":" + layer.value("name", "");
+    }
+    places.insert(place);
+  }
+  return places;
+}
+
+class QuarnscanImageDrives : public QuarnscanCli {
+ protected:
+  static std::vector<uint8_t> Sample(const std::string& name) { return SampleNamed(name).bytes; }
+
+  // A 1.44 MB floppy: the test file in DOS\, an infected program under a long name, and a
+  // clean text.
+  static std::vector<uint8_t> Floppy() {
+    return FatImageWriter(testing::FloppyLayout(1440))
+        .AddFolder("DOS")
+        .AddFile("DOS/EICAR.COM", Sample("eicar.com"))
+        .AddFile("Long Name Entry.exe", Sample("exe_entry.exe"))
+        .AddFile("README.TXT", std::vector<uint8_t>(300, 'a'))
+        .Build();
+  }
+
+  // A hard disk: a FAT16 primary holding the test file, and a logical drive in the extended
+  // partition holding an infected program.
+  static std::vector<uint8_t> HardDisk() {
+    std::vector<uint8_t> first = FatImageWriter(testing::HardDiskLayout(16, 8400, 1))
+                                     .AddFolder("DOS")
+                                     .AddFile("DOS/EICAR.COM", Sample("eicar.com"))
+                                     .Build();
+    std::vector<uint8_t> logical = FatImageWriter(testing::HardDiskLayout(16, 8400, 1))
+                                       .AddFolder("GAMES")
+                                       .AddFile("GAMES/PLAY.EXE", Sample("exe_entry.exe"))
+                                       .Build();
+    return testing::PartitionedImageBuilder().Primary(0x06, first).Logical(0x06, logical).Build();
+  }
+
+  std::string WriteImage(const std::string& path, const std::vector<uint8_t>& bytes) {
+    WriteFile(path, Text(bytes));
+    return path;
+  }
+
+  // A run without the fixture's drive C:, so that the images' partitions take their letters.
+  Outcome ScanWithoutDrives(std::vector<std::string> arguments) {
+    std::vector<std::string> all = {"--settings", settings_,     "--data-dir", QUARN_DATA_DIR,
+                                    "--no-log",   "--no-memory", "--json"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return Quarnscan(all, {}, Quarnscan::Terminal::kNone, {}).Finish();
+  }
+};
+
+TEST_F(QuarnscanImageDrives, AFloppyMappedAsDiskZeroIsDriveAWithItsFiles) {
+  const std::string image = WriteImage(scratch_.Child("floppy.img"), Floppy());
+  Outcome whole = Scan({"--json", "--disk", "0=" + image, "A:"});
+  EXPECT_EQ(whole.exit_code, 1) << whole.err;
+  EXPECT_EQ(DetectionPlaces(whole),
+            (std::set<std::string>{
+                "A:\\DOS\\EICAR.COM @ " + image + " / fat12:DOS\\EICAR.COM",
+                "A:\\Long Name Entry.exe @ " + image + " / fat12:Long Name Entry.exe"}));
+  const std::vector<json> boot = whole.EventsOf("boot");
+  ASSERT_EQ(boot.size(), 1u) << "the drive's boot sector is checked as a drive's";
+  EXPECT_EQ(boot[0]["target"], "A:");
+  EXPECT_EQ(whole.EventsOf("summary").at(0)["total"], 3);
+
+  // A folder and a file of the drive, named in any case and with either slash.
+  Outcome folder = Scan({"--json", "--disk", "0=" + image, "a:/dos"});
+  EXPECT_EQ(DetectionPlaces(folder),
+            (std::set<std::string>{"A:\\dos\\EICAR.COM @ " + image + " / fat12:dos\\EICAR.COM"}));
+  Outcome file = Scan({"--json", "--disk", "0=" + image, "A:\\long name entry.EXE"});
+  EXPECT_EQ(file.EventsOf("detection").size(), 1u) << file.out;
+
+  Outcome missing = Scan({"--disk", "0=" + image, "A:\\NOSUCH", "A:\\DOS"});
+  EXPECT_NE(missing.err.find("Non trovato: A:\\NOSUCH"), std::string::npos) << missing.err;
+  EXPECT_NE(missing.out.find("A:\\DOS\\EICAR.COM"), std::string::npos) << "the others go on";
+}
+
+// The same drive from an image that the system's own tools made: an independent witness of
+// the format, rather than the project's writer checked against its own reader.
+TEST_F(QuarnscanImageDrives, AFloppyMadeByMkfsAndMtoolsIsReadAsDriveA) {
+  const std::string image = scratch_.Child("mtools.img");
+  const std::string sample = scratch_.Child("EICAR.COM");
+  WriteFile(sample, Text(Sample("eicar.com")));
+  const std::string make = "mkfs.fat -C '" + image + "' 720 >/dev/null && mmd -i '" + image +
+                           "' ::UTIL && mcopy -i '" + image + "' '" + sample +
+                           "' '::UTIL/Test File.com'";
+  ASSERT_EQ(std::system(make.c_str()), 0) << "mkfs.fat and mtools are test packages";
+  Outcome outcome = Scan({"--json", "--disk", "0=" + image, "A:"});
+  EXPECT_EQ(DetectionPlaces(outcome), (std::set<std::string>{"A:\\UTIL\\Test File.com @ " + image +
+                                                             " / fat12:UTIL\\Test File.com"}));
+}
+
+TEST_F(QuarnscanImageDrives, PartitionsOfTheFirstHardDiskAreLetteredAndAMappedFolderWins) {
+  const std::string image = WriteImage(scratch_.Child("hd.img"), HardDisk());
+  Outcome lettered = ScanWithoutDrives({"--disk", "0x80=" + image, "C:", "D:"});
+  EXPECT_EQ(lettered.exit_code, 1) << lettered.err;
+  EXPECT_EQ(DetectionPlaces(lettered),
+            (std::set<std::string>{
+                "C:\\DOS\\EICAR.COM @ " + image + " / mbr:1 / fat16:DOS\\EICAR.COM",
+                "D:\\GAMES\\PLAY.EXE @ " + image + " / mbr:5 / fat16:GAMES\\PLAY.EXE"}));
+
+  // The fixture maps C: to a folder: that letter stays the folder's, the first partition
+  // gets none, and the logical drive keeps D:.
+  Put("HOST.COM", "eicar.com");
+  Outcome mapped = Scan({"--json", "--disk", "0x80=" + image, "C:", "D:"});
+  EXPECT_EQ(DetectionPlaces(mapped),
+            (std::set<std::string>{
+                "C:\\HOST.COM @ " + tree_ + "/HOST.COM",
+                "D:\\GAMES\\PLAY.EXE @ " + image + " / mbr:5 / fat16:GAMES\\PLAY.EXE"}));
+}
+
+TEST_F(QuarnscanImageDrives, ALetterMappedToAnImageTakesItsFirstVolume) {
+  const std::string image = WriteImage(scratch_.Child("floppy.img"), Floppy());
+  Outcome outcome = Scan({"--json", "--drive", "E:=" + image + ",removable", "E:\\DOS"});
+  EXPECT_EQ(DetectionPlaces(outcome),
+            (std::set<std::string>{"E:\\DOS\\EICAR.COM @ " + image + " / fat12:DOS\\EICAR.COM"}));
+
+  // A file that is no disk image cannot be a drive: said so, and the other targets still
+  // scanned.
+  const std::string text = scratch_.Child("notes.txt");
+  WriteFile(text, "not a disk");
+  Outcome refused = Scan({"--drive", "F:=" + text, "--drive", "E:=" + image, "F:", "E:"});
+  EXPECT_EQ(refused.exit_code, 2);
+  EXPECT_NE(refused.err.find(text), std::string::npos) << refused.err;
+  EXPECT_NE(refused.out.find("E:\\DOS\\EICAR.COM"), std::string::npos) << refused.out;
+}
+
+TEST_F(QuarnscanImageDrives, AnImageReadAsADriveIsNotScannedAgainWhenTheWalkMeetsIt) {
+  const std::string image = WriteImage(tree_ + "/FLOPPY.IMG", Floppy());
+  Outcome walked = Scan({"--json", "C:"});
+  EXPECT_EQ(DetectionPlaces(walked).size(), 2u);
+  EXPECT_NE(walked.out.find("C:\\\\FLOPPY.IMG!A:\\\\DOS\\\\EICAR.COM"), std::string::npos)
+      << "a walk opens the image it meets";
+
+  Outcome both = Scan({"--json", "--disk", "0=" + image, "A:", "C:"});
+  EXPECT_EQ(DetectionPlaces(both),
+            (std::set<std::string>{
+                "A:\\DOS\\EICAR.COM @ " + image + " / fat12:DOS\\EICAR.COM",
+                "A:\\Long Name Entry.exe @ " + image + " / fat12:Long Name Entry.exe"}));
+}
+
+}  // namespace
+}  // namespace quarn
