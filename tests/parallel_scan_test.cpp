@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/fat_image_writer.h"
 #include "tests/quarnscan_runner.h"
 
 namespace quarn {
@@ -16,8 +17,9 @@ using namespace e2e;  // NOLINT(google-build-using-namespace): the runner is thi
 
 class ParallelScanTest : public QuarnscanCli {
  protected:
-  // Every sample in three folders, between filler files of random bytes and sizes, and a
-  // folder of small files that sort among them.
+  // Every sample in three folders, between filler files of random bytes and sizes, a
+  // folder of small files that sort among them, and disk images holding samples: a floppy
+  // and a partitioned disk, whose files the walk scans on its own thread between the others.
   void BuildTree(const std::string& root) {
     std::mt19937 random(7);
     const std::vector<samples::Sample> all = samples::BuildSampleSet();
@@ -30,6 +32,15 @@ class ParallelScanTest : public QuarnscanCli {
       }
     }
     for (int i = 0; i < 150; ++i) WriteFile(root + "/D/" + std::to_string(i) + ".EXE", "MZ");
+    testing::FatImageWriter floppy(testing::FloppyLayout(1440));
+    testing::FatImageWriter partition(testing::HardDiskLayout(16, 8400, 1));
+    for (size_t i = 0; i < all.size(); i += 3) {
+      floppy.AddFile(all[i].name, all[i].bytes);
+      partition.AddFile(all[(i + 1) % all.size()].name, all[(i + 1) % all.size()].bytes);
+    }
+    WriteFile(root + "/B/DISK.IMG", Text(floppy.Build()));
+    WriteFile(root + "/C/HD.IMG",
+              Text(testing::PartitionedImageBuilder().Primary(0x06, partition.Build()).Build()));
   }
 
   struct Run {
@@ -66,6 +77,8 @@ TEST_F(ParallelScanTest, EveryNumberOfThreadsGivesTheSameScan) {
     const Run one = ScanWith("1", action);
     ASSERT_EQ(one.outcome.exit_code, 1) << action << one.outcome.err;
     ASSERT_GT(one.outcome.Lines().size(), 150u) << action;
+    EXPECT_NE(one.outcome.out.find("\\DISK.IMG!A:\\"), std::string::npos) << action;
+    EXPECT_NE(one.outcome.out.find("\\HD.IMG!C:\\"), std::string::npos) << action;
     for (const std::string jobs : {"2", "5"}) {
       const Run many = ScanWith(jobs, action);
       EXPECT_EQ(many.outcome.exit_code, one.outcome.exit_code) << action << " " << jobs;
