@@ -49,16 +49,18 @@ void SharedOptionDeclarations::DeclareMachine(CLI::App& app) {
   memory_option_->type_name("FILE");
   app.add_flag("--no-memory", skip_memory_scan_, "skip the start-up memory scan");
   app.add_option("--drive", drives_,
-                 "map drive L to a host folder; TYPE is fixed (default), removable, cdrom, "
-                 "remote or ramdisk; repeatable, and then the whole drive map of this run")
-      ->type_name("L:=DIR[,TYPE]")
+                 "map drive L to a host folder, or to the first FAT volume of a disk image; "
+                 "TYPE is fixed (default), removable, cdrom, remote or ramdisk; repeatable, "
+                 "and then the whole drive map of this run")
+      ->type_name("L:=DIR|IMAGE[,TYPE]")
       ->expected(1)
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->check(StatusValidator(&CheckDrive));
   app.add_option("--disk", disks_,
                  "raw sectors of BIOS disk N (0 = A:, 1 = B:, 0x80 = first hard disk) from an "
-                 "image or block device; repeatable")
+                 "image or block device, whose FAT volumes are then drives with files (A:, B:, "
+                 "or the partitions of disk 0x80 as C:, D:...); repeatable")
       ->type_name("N=IMAGE[,C/H/S]")
       ->expected(1)
       ->allow_extra_args(false)
