@@ -263,7 +263,8 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
   // started at all.
   if (!channel.failed()) {
     InterruptForwarder forwarder(session.stop_requested());
-    RunScan(session, files, targets.roots, MakeBootAreaCheck(system_access, BootTargetsOf(*drives)),
+    RunScan(session, files, targets.roots,
+            MakeBootAreaCheck(system_access, BootTargetsOf(*drives, &image_drives)),
             arguments.jobs);
   }
   output->AddSummary(session.counters());

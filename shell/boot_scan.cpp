@@ -159,6 +159,17 @@ int ScanBootAreasRepeating(ScanSession& session, SystemAccess& access, std::stri
 // removal. After a removal that worked, the whole check runs again and reports on its own.
 void CheckBootSector(ScanSession& session, SystemAccess& access, std::string_view path,
                      BootTarget target, int repeats_left) {
+  if (!target.boot_sector.empty()) {
+    SectorBuffer sector{};
+    std::copy_n(target.boot_sector.begin(), std::min(target.boot_sector.size(), sector.size()),
+                sector.begin());
+    const AreaVerdict verdict = JudgeSector(session, sector, BootArea::kBootSector);
+    const bool found = verdict.virus_id != 0 || verdict.suspicious;
+    session.AddTextLine(found ? ResultIcon::kVirus : ResultIcon::kBlank,
+                        AreaText(session.language(), BootArea::kBootSector, verdict));
+    session.ui().ReportBootVerdict(Reported(path, BootArea::kBootSector, verdict));
+    return;
+  }
   const char letter = UpperLetter(target.letter);
   std::optional<AreaVerdict> verdict =
       CheckArea(session, access, BootArea::kBootSector, BootSectorHeadDrive(letter));

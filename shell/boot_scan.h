@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/database_image.h"
 #include "engine/user_interface.h"
@@ -20,6 +21,10 @@ namespace quarn {
 struct BootTarget {
   char letter = 'C';  // the drive's letter, 'A' to 'Z'
   DriveType type = DriveType::kFixed;
+  // A drive made of a disk image's partition or of an image named by --drive: its volume's
+  // own first sector, judged instead of the sector a BIOS disk has at head 1 (which is the
+  // first partition's only), and never removed.
+  std::vector<uint8_t> boot_sector;
 };
 
 // The drive of a root, or nullopt for a root on no drive letter (a host path outside every

@@ -11,13 +11,17 @@ void AddFloppiesWithoutFiles(const std::vector<DiskMapping>& disks, DriveMap* dr
   }
 }
 
-BootTargetLookup BootTargetsOf(const DriveMap& drives) {
-  return [&drives](const ScanRoot& root) -> std::optional<BootTarget> {
+BootTargetLookup BootTargetsOf(const DriveMap& drives, const ImageDrives* images) {
+  return [&drives, images](const ScanRoot& root) -> std::optional<BootTarget> {
     const std::string& shown = root.display_path;
     if (shown.size() < 2 || shown[1] != ':') return std::nullopt;
     const Drive* drive = drives.Find(shown[0]);
     if (drive == nullptr) return std::nullopt;
-    return BootTarget{drive->letter, drive->type};
+    BootTarget target{drive->letter, drive->type, {}};
+    if (const ImageDrive* image = images ? images->Find(drive->letter) : nullptr) {
+      target.boot_sector = image->boot_sector;
+    }
+    return target;
   };
 }
 

@@ -60,7 +60,8 @@ std::vector<std::string> ImageDrives::Open(const std::vector<DiskMapping>& disks
                            ": not a disk image with a FAT volume; the drive has no files");
       } else {
         const ContainerVolume& volume = container->volumes.front();
-        drives_.push_back({drive.letter, drive.folder, LayersOf(volume), volume.files.get()});
+        drives_.push_back(
+            {drive.letter, drive.folder, LayersOf(volume), volume.files.get(), volume.boot_sector});
       }
       copy.folder.clear();
     }
@@ -79,7 +80,7 @@ std::vector<std::string> ImageDrives::Open(const std::vector<DiskMapping>& disks
       if (container != nullptr && !container->volumes.empty() &&
           container->kind != ContainerKind::kMbr) {
         const ContainerVolume& volume = container->volumes.front();
-        drives_.push_back({letter, disk.image, LayersOf(volume), volume.files.get()});
+        drives_.push_back({letter, disk.image, LayersOf(volume), volume.files.get(), {}});
       }
       // A floppy that holds no FAT volume is still a drive: its boot sector is checked.
       kept.push_back(Drive{letter, "", DriveType::kRemovable});
@@ -88,7 +89,8 @@ std::vector<std::string> ImageDrives::Open(const std::vector<DiskMapping>& disks
     if (container == nullptr) continue;
     for (const ContainerVolume& volume : container->volumes) {
       if (volume.letter.empty() || taken(volume.letter[0])) continue;
-      drives_.push_back({volume.letter[0], disk.image, LayersOf(volume), volume.files.get()});
+      drives_.push_back(
+          {volume.letter[0], disk.image, LayersOf(volume), volume.files.get(), volume.boot_sector});
       kept.push_back(Drive{volume.letter[0], "", DriveType::kFixed});
     }
   }

@@ -20,6 +20,10 @@ struct ImageDrive {
   // partition, then the volume's own layer, whose name a walk sets to each file's path.
   std::vector<PathLayer> layers;
   ContainerFileSystem* files = nullptr;
+  // The volume's first sector, for the boot check of a drive that is not a BIOS floppy:
+  // a partition's own, or an image's named by --drive. Empty for A: and B: of disks 0 and 1,
+  // whose boot sector the check reads through the disk, where a removal can reach it.
+  std::vector<uint8_t> boot_sector;
 };
 
 // The drives a run's disk images give, their images open for the whole run. Built before the

@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "samplegen/system_area_samples.h"
 #include "testing/fat_image_writer.h"
 #include "tests/quarnscan_runner.h"
 
@@ -48,7 +51,7 @@ class QuarnscanImageDrives : public QuarnscanCli {
   }
 
   // A hard disk: a FAT16 primary holding the test file, and a logical drive in the extended
-  // partition holding an infected program.
+  // partition holding an infected program, whose boot code is the boot family's.
   static std::vector<uint8_t> HardDisk() {
     std::vector<uint8_t> first = FatImageWriter(testing::HardDiskLayout(16, 8400, 1))
                                      .AddFolder("DOS")
@@ -58,7 +61,26 @@ class QuarnscanImageDrives : public QuarnscanCli {
                                        .AddFolder("GAMES")
                                        .AddFile("GAMES/PLAY.EXE", Sample("exe_entry.exe"))
                                        .Build();
+    // The jump and the boot code, not the parameter block, so the volume still opens.
+    const std::vector<uint8_t>& infected = BootFamilyFloppy();
+    std::copy(infected.begin(), infected.begin() + kParameterBlockStart, logical.begin());
+    std::copy(infected.begin() + kBootCodeStart, infected.begin() + 510,
+              logical.begin() + kBootCodeStart);
     return testing::PartitionedImageBuilder().Primary(0x06, first).Logical(0x06, logical).Build();
+  }
+
+  static constexpr size_t kParameterBlockStart = 0x03;
+  static constexpr size_t kBootCodeStart = 0x3E;
+
+  static const std::vector<uint8_t>& BootFamilyFloppy() {
+    static const std::vector<uint8_t> bytes = [] {
+      for (const samples::SystemAreaSample& sample : samples::BuildSystemAreaSamples()) {
+        if (sample.virus == samples::kBootFamily) return sample.bytes;
+      }
+      ADD_FAILURE() << "no boot family sample";
+      return std::vector<uint8_t>(512);
+    }();
+    return bytes;
   }
 
   std::string WriteImage(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -123,6 +145,12 @@ TEST_F(QuarnscanImageDrives, PartitionsOfTheFirstHardDiskAreLetteredAndAMappedFo
             (std::set<std::string>{
                 "C:\\DOS\\EICAR.COM @ " + image + " / mbr:1 / fat16:DOS\\EICAR.COM",
                 "D:\\GAMES\\PLAY.EXE @ " + image + " / mbr:5 / fat16:GAMES\\PLAY.EXE"}));
+  // Each drive's boot check judges its own partition's boot sector.
+  std::map<std::string, int> boot_sectors;
+  for (const json& event : lettered.EventsOf("boot")) {
+    if (event["area"] == "boot") boot_sectors[event["target"]] = event["virus_id"];
+  }
+  EXPECT_EQ(boot_sectors, (std::map<std::string, int>{{"C:", 0}, {"D:", samples::kBootFamily}}));
 
   // The fixture maps C: to a folder: that letter stays the folder's, the first partition
   // gets none, and the logical drive keeps D:.
