@@ -214,6 +214,36 @@ TEST(FatDamageBoundsTest, ChainEndedEarlyKeepsWhatItHeld) {
             std::vector<uint8_t>(whole.begin(), whole.begin() + 2 * kFloppyClusterBytes));
 }
 
+// An image cut short by someone else after it was opened: what lies past the new end is
+// damage, what lies before it still reads, and nothing is read from beyond the file.
+TEST(FatDamageBoundsTest, ImageThatShrinksAfterOpeningReportsWhatItLost) {
+  FatImageWriter writer(testing::FloppyLayout(1440));
+  FillTwoFiles(writer);
+  const std::vector<uint8_t> image = writer.Build();
+  MemoryFileSystem files;
+  ASSERT_TRUE(files.AddFile("/disk.img", image).ok());
+  auto root = files.OpenFolder("/");
+  ASSERT_TRUE(root.ok());
+  auto reader = (*root)->OpenFile("disk.img", OpenMode::kRead);
+  ASSERT_TRUE(reader.ok());
+  std::optional<OpenedContainer> opened =
+      DiskImageOpener().Open(std::shared_ptr<File>(std::move(*reader)));
+  ASSERT_TRUE(opened.has_value());
+
+  const uint64_t cut = writer.ClusterOffset(writer.Chain("B.BIN")[0]);
+  auto cutter = (*root)->OpenFile("disk.img", OpenMode::kReadWrite);
+  ASSERT_TRUE(cutter.ok());
+  ASSERT_TRUE((*cutter)->Seek(static_cast<int64_t>(cut), SeekOrigin::kBegin).has_value());
+  ASSERT_TRUE((*cutter)->SetEndOfFile());
+
+  const testing::WalkedVolume walked = testing::WalkVolume(*opened->volumes[0].files);
+  EXPECT_EQ(walked.files.at("A.BIN"), PatternBytes(3 * kFloppyClusterBytes, 1));
+  EXPECT_TRUE(walked.files.at("B.BIN").empty());
+  std::set<std::string> damaged;
+  for (const ContainerDamage& damage : walked.damage) damaged.insert(damage.inner_path);
+  EXPECT_EQ(damaged.count("B.BIN"), 1u);
+}
+
 TEST(FatDamageBoundsTest, FolderOf65536EntriesIsOrdinary) {
   FatImageWriter writer(testing::HardDiskLayout(16, 32768, 4));
   constexpr int kFiles = 65534;  // with "." and "..": 65,536 entries

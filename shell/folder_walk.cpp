@@ -205,9 +205,12 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
                    JoinInner(level.inner_path, entry.name));
         ReportVolumeDamage(session, *place);
       } else {
+        // Only the files the filter lets through were detected ahead; the others (a disk
+        // image under --files exe) have no detection to hand on.
+        const bool ahead = pool != nullptr && FilterAccepts(file_filter, entry.name);
         HandleFile(session, *level.folder, entry.name, display_path,
                    JoinPath(level.host_path, entry.name), nullptr, "",
-                   pool != nullptr ? &level.detections[index] : nullptr);
+                   ahead ? &level.detections[index] : nullptr);
       }
     } else if (entry.kind == EntryKind::kFolder && entry.mount == mount) {
       const std::string display_path = JoinDisplay(level.display_path, entry.name, inside);

@@ -192,5 +192,46 @@ TEST_F(QuarnscanImageDrives, AnImageReadAsADriveIsNotScannedAgainWhenTheWalkMeet
                 "A:\\Long Name Entry.exe @ " + image + " / fat12:Long Name Entry.exe"}));
 }
 
+// Images no one should trust, met in a walk among ordinary files: each gives a result or a
+// "not scanned" line, and the walk goes on to the infected file after them. On two threads,
+// so that images the program-files filter does not let through sit among files detected
+// ahead.
+TEST_F(QuarnscanImageDrives, HostileImagesInAWalkNeverStopIt) {
+  WriteFile(tree_ + "/A0EMPTY.IMG", "");
+  std::string noise(1474560, '\0');
+  uint32_t state = 1;
+  for (char& byte : noise) byte = static_cast<char>((state = state * 1103515245 + 12345) >> 16);
+  WriteFile(tree_ + "/A1NOISE.IMG", noise);
+  std::vector<uint8_t> cut = Floppy();
+  cut.resize(cut.size() / 2);
+  WriteFile(tree_ + "/A2CUT.IMG", Text(cut));
+  FatImageWriter looping_writer(testing::FloppyLayout(1440));
+  looping_writer.AddFile("LOOP.COM", std::vector<uint8_t>(2048, 'x'));
+  std::vector<uint8_t> looping = looping_writer.Build();
+  const std::vector<uint32_t> chain = looping_writer.Chain("LOOP.COM");
+  looping_writer.SetFatEntry(looping, chain.back(), chain.front());
+  looping_writer.SetEntrySize(looping, "LOOP.COM", 1 << 20);
+  WriteFile(tree_ + "/A3LOOP.IMG", Text(looping));
+  Put("Z.COM", "eicar.com");
+
+  Outcome outcome = Scan({"--json", "--jobs", "2", "C:"});
+  EXPECT_EQ(outcome.exit_code, 1) << outcome.err;
+  const std::string cut_path = tree_ + "/A2CUT.IMG";
+  EXPECT_EQ(
+      DetectionPlaces(outcome),
+      (std::set<std::string>{
+          "C:\\A2CUT.IMG!A:\\DOS\\EICAR.COM @ " + cut_path + " / fat12:DOS\\EICAR.COM",
+          "C:\\A2CUT.IMG!A:\\Long Name Entry.exe @ " + cut_path + " / fat12:Long Name Entry.exe",
+          "C:\\Z.COM @ " + tree_ + "/Z.COM"}));
+  std::set<std::string> incomplete;
+  for (const json& event : outcome.EventsOf("incomplete")) {
+    incomplete.insert(event.value("path", "") + " " + event.value("reason", ""));
+  }
+  EXPECT_EQ(incomplete, (std::set<std::string>{"C:\\A2CUT.IMG!A: damaged",
+                                               "C:\\A3LOOP.IMG!A:\\LOOP.COM damaged"}));
+  EXPECT_EQ(outcome.EventsOf("summary").at(0)["total"],
+            9);  // 5 here, 3 in the cut floppy, 1 in the other
+}
+
 }  // namespace
 }  // namespace quarn
