@@ -192,6 +192,71 @@ TEST_F(QuarnscanImageDrives, AnImageReadAsADriveIsNotScannedAgainWhenTheWalkMeet
                 "A:\\Long Name Entry.exe @ " + image + " / fat12:Long Name Entry.exe"}));
 }
 
+// Images the system's tools made, each holding the test file where the tools put it: a walk
+// of the folder that holds the image finds it under the image's name, "!", the volume's
+// letter and the path inside. The same images' listings and bytes are checked against the
+// tools' own in the containers layer's witness test.
+struct ToolImage {
+  std::string name;
+  std::string make;  // run in the folder: host/EICAR.COM is the test file; makes DISK.IMG
+  std::set<std::string> found;
+};
+
+std::vector<ToolImage> ToolImages() {
+  const std::string files =
+      " && mmd -i DISK.IMG ::DOS && mcopy -i DISK.IMG host/EICAR.COM ::DOS/KEYB.COM";
+  const std::string floppy = "C:\\DISK.IMG!A:\\DOS\\KEYB.COM";
+  std::vector<ToolImage> images;
+  for (const char* size : {"160", "360", "720", "1200", "1440", "2880"}) {
+    images.push_back({std::string("floppy_") + size,
+                      std::string("mformat -C -f ") + size + " -i DISK.IMG ::" + files,
+                      {floppy}});
+  }
+  images.push_back({"dmf",
+                    "mkfs.fat -C DISK.IMG 1680 -s 4 -r 16 -M 0xF0 -g 2/21 -F 12 >/dev/null" + files,
+                    {floppy}});
+  images.push_back({"fat16", "mkfs.fat -F 16 -C DISK.IMG 16384 >/dev/null" + files, {floppy}});
+  images.push_back({"fat32", "mkfs.fat -F 32 -s 1 -C DISK.IMG 34816 >/dev/null" + files, {floppy}});
+  images.push_back({"dos1_without_parameter_block",
+                    "mformat -C -f 160 -i DISK.IMG ::" + files +
+                        " && dd if=/dev/zero of=DISK.IMG bs=512 count=1 conv=notrunc 2>/dev/null",
+                    {floppy}});
+  images.push_back(
+      {"long_name_in_code_page_437",
+       "printf 'default_codepage=437\\n' > mtoolsrc && MTOOLSRC=mtoolsrc mformat -C -f 1440 -i "
+       "DISK.IMG :: && MTOOLSRC=mtoolsrc mcopy -i DISK.IMG host/EICAR.COM '::Café résumé.com'",
+       {"C:\\DISK.IMG!A:\\Café résumé.com"}});
+  images.push_back(
+      {"partitioned",
+       "truncate -s 40M DISK.IMG && printf 'label: dos\\nstart=2048, size=20480, type=6\\n"
+       "start=22528, type=5\\nstart=24576, size=20480, type=6\\n' | sfdisk -q DISK.IMG && "
+       "mkfs.fat --offset 2048 -F 16 DISK.IMG 10240 >/dev/null && "
+       "mkfs.fat --offset 24576 -F 16 DISK.IMG 10240 >/dev/null && "
+       "mcopy -i DISK.IMG@@1048576 host/EICAR.COM ::FIRST.COM && "
+       "mmd -i DISK.IMG@@12582912 ::GAMES && "
+       "mcopy -i DISK.IMG@@12582912 host/EICAR.COM ::GAMES/LOGICAL.COM",
+       {"C:\\DISK.IMG!C:\\FIRST.COM", "C:\\DISK.IMG!D:\\GAMES\\LOGICAL.COM"}});
+  return images;
+}
+
+class QuarnscanToolImages : public QuarnscanCli, public ::testing::WithParamInterface<ToolImage> {};
+
+TEST_P(QuarnscanToolImages, TheTestFileInsideIsFoundUnderItsName) {
+  const std::string folder = scratch_.Child("make");
+  fs::create_directories(folder + "/host");
+  WriteFile(folder + "/host/EICAR.COM", Text(SampleNamed("eicar.com").bytes));
+  const std::string make = "cd '" + folder + "' && " + GetParam().make;
+  ASSERT_EQ(std::system(make.c_str()), 0) << GetParam().make;
+  fs::rename(folder + "/DISK.IMG", tree_ + "/DISK.IMG");
+  Outcome outcome = Scan({"--json", "C:"});
+  std::set<std::string> found;
+  for (const json& event : outcome.EventsOf("detection")) found.insert(event.value("path", ""));
+  EXPECT_EQ(found, GetParam().found) << outcome.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, QuarnscanToolImages, ::testing::ValuesIn(ToolImages()),
+                         [](const auto& info) { return info.param.name; });
+
 // Images no one should trust, met in a walk among ordinary files: each gives a result or a
 // "not scanned" line, and the walk goes on to the infected file after them. On two threads,
 // so that images the program-files filter does not let through sit among files detected
