@@ -3,6 +3,7 @@
 #include "engine/database_version.h"
 #include "platform/drive_sources.h"
 #include "platform/first_run.h"
+#include "shell/container_limits.h"
 #include "shell/drive_setup.h"
 #include "shell/memory_check.h"
 #include "shell/window/command_line_lookup.h"
@@ -58,7 +59,16 @@ bool DesktopProgram::PrepareDrives(const RegistryDocument& settings) {
     ShowError(disks.message());
     return false;
   }
-  AddFloppiesWithoutFiles(*disks, &drives_);
+  // Drives made of disk images: their volumes' folders are listed and walked as any drive's.
+  // An image that cannot be used leaves its drive without files; the program goes on.
+  const bool detected = arguments_.drives.empty() && settings.ValueNames(kDrivesKey).empty();
+  const std::vector<std::string> problems =
+      image_drives_.Open(*disks, disk_images_, detected, &drives_);
+  if (!problems.empty()) {
+    std::string text;
+    for (const std::string& problem : problems) text += (text.empty() ? "" : "\n") + problem;
+    ShowError(text);
+  }
   std::optional<std::string> memory_image = arguments_.memory_image;
   if (!memory_image) memory_image = settings.ReadText(kProgramKey, kMemoryImageValue);
   system_access_ = std::make_unique<ImageSystemAccess>(std::move(*disks), memory_image);
@@ -93,6 +103,7 @@ std::optional<int> DesktopProgram::Start() {
   setup.title = kLoadingTitle;
   setup.splash_hold = environment_.splash_hold;
   setup.drives = &drives_;
+  setup.image_drives = &image_drives_;
   setup.files = environment_.files;
   setup.monitor = &monitor_;
   setup.list_network = NetworkListed(*settings);
@@ -119,6 +130,7 @@ std::optional<int> DesktopProgram::Start() {
 
   session_ = std::make_unique<ScanSession>(engine_.signatures, engine_.names, engine_.log,
                                            *interface_, language_, engine_.options);
+  session_->set_containers(&disk_images_, ReadContainerLimits(*settings));
   window_->results()->Attach(&session_->result_list());
   scans_ = new ScanController(*window_, *session_, *environment_.files, drives_, *system_access_,
                               monitor_);

@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "containers/disk_image_opener.h"
 #include "engine/database_loader.h"
 #include "platform/drive_map.h"
 #include "platform/folder.h"
 #include "platform/image_system_access.h"
 #include "platform/settings_store.h"
+#include "shell/image_drives.h"
 #include "shell/scan_session.h"
 #include "shell/window/main_window.h"
 #include "shell/window/monitor_link.h"
@@ -69,7 +71,10 @@ class DesktopProgram {
   WindowArguments arguments_;
   DesktopEnvironment environment_;
   Language language_ = Language::kItalian;
+  // Opens the run's disk images and those a walk meets; before everything that reads them.
+  DiskImageOpener disk_images_;
   DriveMap drives_;
+  ImageDrives image_drives_;  // open for the whole run: the tree and the scans read them
   std::unique_ptr<ImageSystemAccess> system_access_;
   MonitorLink monitor_;
   EngineState engine_;

@@ -77,9 +77,9 @@ void DeleteChildren(QTreeWidgetItem* item) {
 
 }  // namespace
 
-DriveTree::DriveTree(const DriveMap& drives, FileSystem& files, MonitorLink& monitor,
-                     QWidget* parent)
-    : QTreeWidget(parent), drives_(drives), files_(files), monitor_(monitor) {
+DriveTree::DriveTree(const DriveMap& drives, const ImageDrives* images, FileSystem& files,
+                     MonitorLink& monitor, QWidget* parent)
+    : QTreeWidget(parent), drives_(drives), images_(images), files_(files), monitor_(monitor) {
   setHeaderHidden(true);
   setColumnCount(1);
   setRootIsDecorated(true);
@@ -175,9 +175,9 @@ const Drive* DriveTree::DriveOf(const QTreeWidgetItem* item) const {
   return nullptr;
 }
 
-std::optional<std::string> DriveTree::HostPathOf(const QTreeWidgetItem* item) const {
+std::optional<TreeFolder> DriveTree::FolderOf(const QTreeWidgetItem* item) const {
   std::vector<std::string> below;
-  std::string base;
+  TreeFolder folder{&files_, "", nullptr};
   for (; item != nullptr; item = item->parent()) {
     const TreeItemKind kind = KindOf(item);
     if (kind == TreeItemKind::kFolder) {
@@ -186,23 +186,34 @@ std::optional<std::string> DriveTree::HostPathOf(const QTreeWidgetItem* item) co
     }
     if (IsDrive(item)) {
       const Drive* drive = DriveOf(item);
-      if (drive == nullptr || !drive->HasFiles()) return std::nullopt;
-      base = drive->folder;
+      if (drive == nullptr) return std::nullopt;
+      // An image's letter is in the map as a drive without host files.
+      const ImageDrive* image = images_ != nullptr ? images_->Find(drive->letter) : nullptr;
+      if (image != nullptr) {
+        folder = TreeFolder{image->files, "/", image};
+      } else if (drive->HasFiles()) {
+        folder.path = drive->folder;
+      } else {
+        return std::nullopt;
+      }
     } else if (kind == TreeItemKind::kShare) {
-      base = item->data(0, kMountPointRole).toByteArray().toStdString();
+      folder.path = item->data(0, kMountPointRole).toByteArray().toStdString();
     } else {
       return std::nullopt;
     }
-    for (auto name = below.rbegin(); name != below.rend(); ++name) base = JoinPath(base, *name);
-    return base;
+    for (auto name = below.rbegin(); name != below.rend(); ++name) {
+      folder.path = JoinPath(folder.path, *name);
+    }
+    return folder;
   }
   return std::nullopt;
 }
 
 void DriveTree::FillFolderItems(QTreeWidgetItem* item) {
-  const std::optional<std::string> host = HostPathOf(item);
-  if (!host) return;
-  auto folder = files_.OpenFolder(*host);
+  // The volume's damage met here is left for the walk, which reports it.
+  const std::optional<TreeFolder> place = FolderOf(item);
+  if (!place) return;
+  auto folder = place->files->OpenFolder(place->path);
   if (!folder) return;
   auto entries = (*folder)->List();
   if (!entries) return;

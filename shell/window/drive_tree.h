@@ -8,6 +8,7 @@
 #include "platform/drive_map.h"
 #include "platform/folder.h"
 #include "res/string_table.h"
+#include "shell/image_drives.h"
 #include "shell/window/monitor_link.h"
 #include "shell/window/network_shares.h"
 
@@ -16,17 +17,29 @@ namespace quarn::window {
 // What an item of the drive tree stands for.
 enum class TreeItemKind { kComputer, kDrive, kFolder, kNetwork, kDomain, kServer, kShare };
 
+// Where the folder of a tree item is read: a host folder, or, on a drive made of a disk
+// image, a folder inside the image's volume ("/" or "/DOS/UTIL", `image_drive` set).
+struct TreeFolder {
+  FileSystem* files = nullptr;
+  std::string path;
+  const ImageDrive* image_drive = nullptr;
+};
+
 // The drive tree: "RISORSE DEL COMPUTER" / "My Computer" with one item per drive, their
 // folders as they are opened, and the NETWORK branch of the mounted network shares. It keeps
 // the current item and its path, lists a folder's subfolders when it is selected, and follows
 // a scan's walk. Paths are the program's own ("C:\DOS\UTIL", "\\SERVER\SHARE\DIR"); folder
-// names are kept as their bytes, so a name that is not UTF-8 still leads to its folder.
+// names are kept as their bytes, so a name that is not UTF-8 still leads to its folder. The
+// folders of a drive made of a disk image are those of its volume; the files of images met
+// in a walk never enter the tree.
 class DriveTree : public QTreeWidget {
   Q_OBJECT
 
  public:
-  // `drives`, `files` and `monitor` must outlive the tree.
-  DriveTree(const DriveMap& drives, FileSystem& files, MonitorLink& monitor, QWidget* parent);
+  // `drives`, `images` (may be null: no drive is made of an image), `files` and `monitor`
+  // must outlive the tree.
+  DriveTree(const DriveMap& drives, const ImageDrives* images, FileSystem& files,
+            MonitorLink& monitor, QWidget* parent);
 
   // Builds the items anew: "My Computer", the drives in letter order with their type's
   // image, and, when `list_network` and there are shares, NETWORK with them.
@@ -46,15 +59,15 @@ class DriveTree : public QTreeWidget {
   // The item's path: its name after those of its ancestors below "My Computer", joined by
   // backslashes; in the network branch only up to the server or share text that begins it.
   std::string PathOf(const QTreeWidgetItem* item) const;
-  // The host folder of a drive, a share or a folder below one; nullopt for the other items
-  // and for a drive without files.
-  std::optional<std::string> HostPathOf(const QTreeWidgetItem* item) const;
+  // The folder of a drive, a share or a folder below one; nullopt for the other items and
+  // for a drive without files.
+  std::optional<TreeFolder> FolderOf(const QTreeWidgetItem* item) const;
   // The drive behind a drive item or an item below one; nullptr otherwise.
   const Drive* DriveOf(const QTreeWidgetItem* item) const;
   bool IsDrive(const QTreeWidgetItem* item) const;
   bool InNetworkBranch(const QTreeWidgetItem* item) const;
 
-  // Lists the subfolders of the item's host folder as its children, sorted by the bytes of
+  // Lists the subfolders of the item's folder as its children, sorted by the bytes of
   // their names as the walk takes them, leaving out folders of other file systems.
   void FillFolderItems(QTreeWidgetItem* item);
 
@@ -82,6 +95,7 @@ class DriveTree : public QTreeWidget {
   QTreeWidgetItem* FindItem(const std::string& path) const;
 
   const DriveMap& drives_;
+  const ImageDrives* images_;
   FileSystem& files_;
   MonitorLink& monitor_;
   QTreeWidgetItem* computer_ = nullptr;

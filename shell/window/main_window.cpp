@@ -42,7 +42,7 @@ MainWindow::MainWindow(const WindowSetup& setup) {
 
   toolbar_ = BuildCommandToolbar(client_, *actions_);
 
-  tree_ = new DriveTree(*setup.drives, *setup.files, *setup.monitor, client_);
+  tree_ = new DriveTree(*setup.drives, setup.image_drives, *setup.files, *setup.monitor, client_);
   tree_->Fill(setup.language, setup.list_network, setup.shares);
 
   progress_ = new QProgressBar(client_);

@@ -25,6 +25,7 @@ struct WindowSetup {
   QString title;
   std::chrono::milliseconds splash_hold{3000};
   const DriveMap* drives = nullptr;
+  const ImageDrives* image_drives = nullptr;  // null: no drive is made of an image
   FileSystem* files = nullptr;
   MonitorLink* monitor = nullptr;
   bool list_network = false;  // "Opzioni" says network resources are listed

@@ -42,7 +42,7 @@ class NetworkSharesTest : public QObject {
     QVERIFY(drives.Add(Drive{'C', "/", DriveType::kFixed}));
     QVERIFY(drives.Add(Drive{'R', "/mnt/ram", DriveType::kRamDisk}));
     MonitorLink monitor;
-    DriveTree tree(drives, files, monitor, nullptr);
+    DriveTree tree(drives, nullptr, files, monitor, nullptr);
     const std::vector<NetworkShare> shares = NetworkSharesFromMountInfo(kMountInfo);
 
     tree.Fill(Language::kEnglish, false, shares);
@@ -64,7 +64,7 @@ class NetworkSharesTest : public QObject {
     QCOMPARE(server->childCount(), 2);
     QCOMPARE(tree.PathOf(server->child(1)), std::string("\\\\files\\old"));
     QCOMPARE(tree.PathOf(office), std::string("NETWORK\\OFFICE"));
-    QCOMPARE(tree.HostPathOf(server->child(1)), std::optional<std::string>("/mnt/old"));
+    QCOMPARE(tree.FolderOf(server->child(1)).value_or(TreeFolder{}).path, std::string("/mnt/old"));
 
     const std::vector<ScanRoot> everything = ScanRootsOf(tree, tree.computer_item());
     QCOMPARE(everything.size(), size_t{6});

@@ -8,7 +8,10 @@ namespace {
 ScanRoot RootOf(const DriveTree& tree, const QTreeWidgetItem* item) {
   ScanRoot root;
   root.display_path = tree.PathOf(item);
-  root.host_path = tree.HostPathOf(item).value_or("");
+  if (std::optional<TreeFolder> folder = tree.FolderOf(item)) {
+    root.host_path = std::move(folder->path);
+    root.image_drive = folder->image_drive;
+  }
   root.drive_icon =
       tree.InNetworkBranch(item) ? ResultIcon::kNetwork : DriveIcon(tree.DriveOf(item));
   return root;

@@ -80,11 +80,14 @@ class RecordingLauncher : public tools::ExternalLauncher {
 };
 
 // The desktop program over a TestMachine, with C: mapped to its drive folder, no splash to
-// wait for, and a date before every reminder unless the test sets one.
+// wait for, and a date before every reminder unless the test sets one. `adjust`, when given,
+// changes the arguments and the machine's answers before the program is made.
 struct TestProgram {
+  using Adjust = std::function<void(WindowArguments&, DesktopEnvironment&)>;
+
   TestProgram(const TestMachine& machine, std::string command_line = "",
               CalendarMonth today = {1999, 1}, bool scan_memory = false,
-              std::optional<std::string> data_directory = std::nullopt)
+              std::optional<std::string> data_directory = std::nullopt, const Adjust& adjust = {})
       : files(OpenPosixFileSystem()), settings(OpenFileSettingsStore(machine.settings)) {
     WindowArguments arguments;
     arguments.data_directory = data_directory.value_or(machine.data);
@@ -98,8 +101,11 @@ struct TestProgram {
     environment.bundled_data_directory = BundledDataDirectory();
     environment.today = today;
     environment.splash_hold = std::chrono::milliseconds(1);
+    if (adjust) adjust(arguments, environment);
     program = std::make_unique<DesktopProgram>(std::move(arguments), std::move(environment));
   }
+  TestProgram(const TestMachine& machine, const Adjust& adjust)
+      : TestProgram(machine, "", {1999, 1}, false, std::nullopt, adjust) {}
   MainWindow& window() const { return *program->window(); }
   // Waits for the running scan, if any, to end.
   bool WaitForScan() const {
