@@ -131,9 +131,10 @@ std::optional<int> DesktopProgram::Start() {
   session_ = std::make_unique<ScanSession>(engine_.signatures, engine_.names, engine_.log,
                                            *interface_, language_, engine_.options);
   session_->set_containers(&disk_images_, ReadContainerLimits(*settings));
+  session_->set_drive_images(image_drives_.identities());
   window_->results()->Attach(&session_->result_list());
-  scans_ = new ScanController(*window_, *session_, *environment_.files, drives_, *system_access_,
-                              monitor_);
+  scans_ = new ScanController(*window_, *session_, *environment_.files, drives_, &image_drives_,
+                              *system_access_, monitor_);
   CommandContext context;
   context.window = window_.get();
   context.scans = scans_;

@@ -149,11 +149,13 @@ class ImageDrivesWindowTest : public QObject {
     });
     QCOMPARE(run.program->Start(), std::nullopt);
     QVERIFY(run.WaitForScan());
-    // The command line's folder is found in the volume and scanned alone.
-    QCOMPARE(run.Lines(), (std::vector<std::string>{
-                              "[G:\\DOS]", " ", "G:\\DOS\\KEYB.COM Infetto da EICAR-Test-File", " ",
-                              "Files Infetti: 1.", "Files Sospetti: 0.", "Files Analizzati: 1.",
-                              "Files Totali: 1.", " "}));
+    // The command line's folder is found in the volume and scanned alone, after the check of
+    // the volume's own boot sector.
+    QCOMPARE(run.Lines(),
+             (std::vector<std::string>{"[G:\\DOS]", "BOOT SECTOR: OK", " ",
+                                       "G:\\DOS\\KEYB.COM Infetto da EICAR-Test-File", " ",
+                                       "Files Infetti: 1.", "Files Sospetti: 0.",
+                                       "Files Analizzati: 1.", "Files Totali: 1.", " "}));
     // The drive that cannot be used is told, and the program goes on without its files.
     QCOMPARE(MessageBoxes(watcher),
              std::vector<QString>{QString::fromStdString(
@@ -172,9 +174,9 @@ class ImageDrivesWindowTest : public QObject {
     QCOMPARE(run.Lines(),
              (std::vector<std::string>{
                  "[C:]", " ", "C:\\DISKS\\FLOPPY.IMG!A:\\DOS\\KEYB.COM Infetto da EICAR-Test-File",
-                 " ", "[F:]", " ", " ", "[G:]", " ", "G:\\DOS\\KEYB.COM Infetto da EICAR-Test-File",
-                 " ", "Files Infetti: 2.", "Files Sospetti: 0.", "Files Analizzati: 2.",
-                 "Files Totali: 5.", " "}));
+                 " ", "[F:]", " ", " ", "[G:]", "BOOT SECTOR: OK", " ",
+                 "G:\\DOS\\KEYB.COM Infetto da EICAR-Test-File", " ", "Files Infetti: 2.",
+                 "Files Sospetti: 0.", "Files Analizzati: 2.", "Files Totali: 5.", " "}));
     // The walk went into the image, but the tree shows host folders only.
     QTreeWidgetItem* disks = Child(Select(tree, Child(tree.computer_item(), "C:")), "DISKS");
     QVERIFY(disks != nullptr);

@@ -14,13 +14,14 @@ constexpr int kCounterStartTexts[] = {431, 432, 433};
 }  // namespace
 
 ScanController::ScanController(MainWindow& window, ScanSession& session, FileSystem& files,
-                               const DriveMap& drives, SystemAccess& system_access,
-                               MonitorLink& monitor)
+                               const DriveMap& drives, const ImageDrives* image_drives,
+                               SystemAccess& system_access, MonitorLink& monitor)
     : QObject(&window),
       window_(window),
       session_(session),
       files_(files),
       drives_(drives),
+      image_drives_(image_drives),
       system_access_(system_access),
       monitor_(monitor) {
   window_.SetCloseGuard([this] { return AllowClose(); });
@@ -54,7 +55,8 @@ void ScanController::Start() {
   window_.SetScanning(true);
   tree.SetScanRunning(true);
   monitor_.Pause();
-  BootAreaCheck boot_check = MakeBootAreaCheck(system_access_, BootTargetsOf(drives_));
+  BootAreaCheck boot_check =
+      MakeBootAreaCheck(system_access_, BootTargetsOf(drives_, image_drives_));
   thread_ =
       QThread::create([this, roots, boot_check] { RunScan(session_, files_, roots, boot_check); });
   connect(thread_, &QThread::finished, this, &ScanController::OnThreadFinished);
