@@ -3,12 +3,31 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "platform/posix_folder.h"
+#include "samplegen/image_samples.h"
 #include "samplegen/sample_set.h"
 #include "samplegen/sample_writer.h"
 #include "samplegen/system_area_samples.h"
+
+namespace {
+
+// Creates the folder at `path` when missing and hands it to `write`; false, with the
+// message on standard error, on any failure.
+bool WriteInto(quarn::FileSystem& files, const std::string& path,
+               const std::function<quarn::Status(quarn::Folder&)>& write) {
+  quarn::Status status = files.CreateFolders(path);
+  if (status) {
+    auto folder = files.OpenFolder(path);
+    status = folder ? write(**folder) : quarn::Status(folder.status());
+  }
+  if (!status) std::fprintf(stderr, "quarnsamples: %s\n", status.message().c_str());
+  return status.ok();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Writes the scanner's test samples and their manifest into a folder.",
@@ -18,37 +37,24 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
 
   auto files = quarn::OpenPosixFileSystem();
-  if (quarn::Status created = files->CreateFolders(output); !created) {
-    std::fprintf(stderr, "quarnsamples: %s\n", created.message().c_str());
-    return 2;
-  }
-  auto folder = files->OpenFolder(output);
-  if (!folder) {
-    std::fprintf(stderr, "quarnsamples: %s\n", folder.message().c_str());
-    return 2;
-  }
   const auto samples = quarn::samples::BuildSampleSet();
-  if (quarn::Status written = quarn::samples::WriteSampleSet(**folder, samples); !written) {
-    std::fprintf(stderr, "quarnsamples: %s\n", written.message().c_str());
-    return 2;
-  }
-  const std::string system_output = output + "/" + quarn::samples::kSystemAreaFolder;
-  if (quarn::Status created = files->CreateFolders(system_output); !created) {
-    std::fprintf(stderr, "quarnsamples: %s\n", created.message().c_str());
-    return 2;
-  }
-  auto system_folder = files->OpenFolder(system_output);
-  if (!system_folder) {
-    std::fprintf(stderr, "quarnsamples: %s\n", system_folder.message().c_str());
-    return 2;
-  }
-  const auto images = quarn::samples::BuildSystemAreaSamples();
-  if (quarn::Status written = quarn::samples::WriteSystemAreaSamples(**system_folder, images);
-      !written) {
-    std::fprintf(stderr, "quarnsamples: %s\n", written.message().c_str());
-    return 2;
-  }
-  std::printf("quarnsamples: %zu samples and %zu disk and memory images written to %s\n",
-              samples.size(), images.size(), output.c_str());
+  const auto system_areas = quarn::samples::BuildSystemAreaSamples();
+  const auto images = quarn::samples::BuildImageSamples(samples);
+  const bool written =
+      WriteInto(
+          *files, output,
+          [&](quarn::Folder& folder) { return quarn::samples::WriteSampleSet(folder, samples); }) &&
+      WriteInto(*files, output + "/" + quarn::samples::kSystemAreaFolder,
+                [&](quarn::Folder& folder) {
+                  return quarn::samples::WriteSystemAreaSamples(folder, system_areas);
+                }) &&
+      WriteInto(*files, output + "/" + quarn::samples::kImageFolder, [&](quarn::Folder& folder) {
+        return quarn::samples::WriteImageSamples(folder, images);
+      });
+  if (!written) return 2;
+  std::printf(
+      "quarnsamples: %zu samples, %zu disk and memory images and %zu images holding samples "
+      "written to %s\n",
+      samples.size(), system_areas.size(), images.size(), output.c_str());
   return 0;
 }

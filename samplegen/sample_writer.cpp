@@ -3,7 +3,6 @@
 #include "platform/file_contents.h"
 
 namespace quarn::samples {
-namespace {
 
 std::string DescribeVerdict(const ExpectedVerdict& verdict) {
   if (verdict.virus != 0) {
@@ -11,8 +10,6 @@ std::string DescribeVerdict(const ExpectedVerdict& verdict) {
   }
   return verdict.suspicious ? "suspicious" : "clean";
 }
-
-}  // namespace
 
 std::string FormatManifest(const std::vector<Sample>& samples) {
   std::string text =

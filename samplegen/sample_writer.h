@@ -11,6 +11,9 @@ namespace quarn::samples {
 
 inline constexpr char kManifestName[] = "MANIFEST.txt";
 
+// "infected by ID", "variant of ID", "suspicious" or "clean", as the manifests say it.
+std::string DescribeVerdict(const ExpectedVerdict& verdict);
+
 // One line per sample: its name, the verdict the scanner gives it and what it is.
 std::string FormatManifest(const std::vector<Sample>& samples);
 

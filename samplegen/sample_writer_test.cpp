@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
+#include <stdexcept>
 
 #include "platform/memory_file_system.h"
+#include "samplegen/image_samples.h"
 #include "samplegen/sample_set.h"
 
 namespace quarn::samples {
@@ -26,34 +29,82 @@ TEST(SampleSet, NamesAreUniqueAndCarryAScannedExtension) {
   }
 }
 
-TEST(SampleWriter, WritesEverySampleAndAManifest) {
-  MemoryFileSystem files;
-  files.AddFolder("/out");
-  auto folder = files.OpenFolder("/out");
-  const std::vector<Sample> samples = BuildSampleSet();
-  ASSERT_TRUE(WriteSampleSet(**folder, samples).ok());
-  for (const Sample& sample : samples) {
-    EXPECT_EQ(files.ReadFileBytes("/out/" + sample.name), sample.bytes) << sample.name;
-  }
-  const std::string manifest = files.ReadFileText("/out/MANIFEST.txt").value_or("");
-  EXPECT_NE(manifest.find("eicar.com\tinfected by 1\t"), std::string::npos);
-  EXPECT_NE(manifest.find("macro_variant.doc\tvariant of 919\t"), std::string::npos);
-  EXPECT_NE(manifest.find("com_heuristic.com\tsuspicious\t"), std::string::npos);
-  EXPECT_NE(manifest.find("com_end_variant.com\tclean (section 12: variant of 917)\t"),
-            std::string::npos);
+TEST(ImageSamples, NeedEverySampleTheyCopy) {
+  std::vector<Sample> set = BuildSampleSet();
+  std::erase_if(set, [](const Sample& sample) { return sample.name == "com_tail.com"; });
+  EXPECT_THROW(BuildImageSamples(set), std::out_of_range);
 }
 
-TEST(SampleWriter, StopsAtTheFirstFailureAndNamesTheFile) {
+// A folder /out of a memory file system for a writer to write into, and what it wrote.
+struct OutFolder {
+  OutFolder() { files.AddFolder("/out"); }
+
+  Status Write(const std::function<Status(Folder&)>& write) {
+    auto folder = files.OpenFolder("/out");
+    return folder ? write(**folder) : folder.status();
+  }
+  std::string Manifest() const { return files.ReadFileText("/out/MANIFEST.txt").value_or(""); }
+  bool Lists(const std::string& line) const {
+    return Manifest().find("\n" + line) != std::string::npos;
+  }
+
   MemoryFileSystem files;
-  files.AddFolder("/out");
-  auto folder = files.OpenFolder("/out");
-  files.FailCall(FileOperation::kWrite, 3);
-  const std::vector<Sample> samples = BuildSampleSet();
-  Status written = WriteSampleSet(**folder, samples);
-  ASSERT_FALSE(written.ok());
-  EXPECT_NE(written.message().find(samples[2].name), std::string::npos) << written.message();
-  EXPECT_FALSE(files.Exists("/out/MANIFEST.txt"));
-  EXPECT_FALSE(files.Exists("/out/" + samples.back().name));
+};
+
+class SampleWriterTest : public ::testing::Test {
+ protected:
+  const std::vector<Sample> samples_ = BuildSampleSet();
+  const std::vector<ImageSample> images_ = BuildImageSamples(samples_);
+  OutFolder out_;
+};
+
+TEST_F(SampleWriterTest, WritesEverySampleAndAManifest) {
+  ASSERT_TRUE(out_.Write([&](Folder& out) { return WriteSampleSet(out, samples_); }).ok());
+  for (const Sample& sample : samples_) {
+    EXPECT_EQ(out_.files.ReadFileBytes("/out/" + sample.name), sample.bytes) << sample.name;
+  }
+  EXPECT_TRUE(out_.Lists("eicar.com\tinfected by 1\t")) << out_.Manifest();
+  EXPECT_TRUE(out_.Lists("macro_variant.doc\tvariant of 919\t"));
+  EXPECT_TRUE(out_.Lists("com_heuristic.com\tsuspicious\t"));
+  EXPECT_TRUE(out_.Lists("com_end_variant.com\tclean (section 12: variant of 917)\t"));
+}
+
+TEST_F(SampleWriterTest, WritesEveryImageAndAManifestOfTheFilesInside) {
+  ASSERT_TRUE(out_.Write([&](Folder& out) { return WriteImageSamples(out, images_); }).ok());
+  for (const ImageSample& image : images_) {
+    EXPECT_EQ(out_.files.ReadFileBytes("/out/" + image.name), image.bytes) << image.name;
+  }
+  EXPECT_TRUE(out_.Lists("floppy-files.img\tdisk image\t")) << out_.Manifest();
+  EXPECT_TRUE(
+      out_.Lists("floppy-files.img!A:\\GAMES\\Space Invaders.exe\tinfected by 900\t"
+                 "a copy of exe_entry.exe\n"));
+  EXPECT_TRUE(out_.Lists("hard-disk-files.img!C:\\COMMAND.COM\tclean\ta copy of clean.com\n"));
+  EXPECT_TRUE(out_.Lists("hard-disk-files.img!D:\\TOOLS\\SETUP.EXE\tsuspicious\t"));
+}
+
+TEST_F(SampleWriterTest, StopsAtTheFirstFailureAndNamesTheFile) {
+  struct Case {
+    std::string what;
+    std::function<Status(Folder&)> write;
+    int failing_write;
+    std::string failing_name;
+    std::string last_name;
+  } cases[] = {
+      {"samples", [&](Folder& out) { return WriteSampleSet(out, samples_); }, 3, samples_[2].name,
+       samples_.back().name},
+      {"images", [&](Folder& out) { return WriteImageSamples(out, images_); }, 2, images_[1].name,
+       images_.back().name},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    OutFolder out;
+    out.files.FailCall(FileOperation::kWrite, c.failing_write);
+    Status written = out.Write(c.write);
+    ASSERT_FALSE(written.ok());
+    EXPECT_NE(written.message().find(c.failing_name), std::string::npos) << written.message();
+    EXPECT_FALSE(out.files.Exists("/out/MANIFEST.txt"));
+    EXPECT_FALSE(out.files.Exists("/out/" + c.last_name));
+  }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The generated samples against the database that ships: every sample gets the verdict its
-// manifest promises, and every signature section of the database is hit by some sample.
+// manifest promises, and every signature section of the database is hit by some sample; the
+// files inside the sample disk images get theirs from quarnscan, under their exact names.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <set>
 
@@ -15,7 +17,9 @@
 #include "engine/signature_detectors.h"
 #include "platform/memory_file_system.h"
 #include "platform/posix_folder.h"
+#include "samplegen/image_samples.h"
 #include "samplegen/sample_set.h"
+#include "tests/quarnscan_runner.h"
 
 namespace quarn {
 namespace {
@@ -147,6 +151,98 @@ TEST_F(SampleVerdictsTest, EverySignatureSectionIsHitBySomeSample) {
   for (uint32_t tracer_family : {332u, 333u, 334u, 335u, 368u, 727u, 728u, 729u, 90u, 220u}) {
     EXPECT_EQ(found.count(tracer_family), 1u) << tracer_family;
   }
+}
+
+// The sample disk images as a user meets them: in a folder a scan walks into, and mapped as
+// disks whose volumes are drives.
+class SampleImagesTest : public e2e::QuarnscanCli {
+ protected:
+  // Every file inside that quarnscan should report, as the fields of its event, by path: what
+  // `prefix` gives for the image ("C:\DISKS\floppy-files.img!" in a walk, nothing when the
+  // image is a drive), then the file's name.
+  std::map<std::string, e2e::json> Expected(
+      const std::function<std::string(const samples::ImageSample&)>& prefix) const {
+    std::map<std::string, e2e::json> expected;
+    for (const samples::ImageSample& image : images_) {
+      for (const samples::ImageFile& file : image.files) {
+        if (file.expected.virus == 0 && !file.expected.suspicious) continue;
+        e2e::json layers = e2e::json::array();
+        for (const samples::ImageLayer& layer : file.layers) {
+          layers.push_back({{"kind", layer.kind}, {"name", layer.name}});
+        }
+        e2e::json fields = {{"host_path", HostPath(image.name)}, {"layers", layers}};
+        if (file.expected.virus != 0) {
+          fields["event"] = "detection";
+          fields["virus_id"] = file.expected.virus;
+          fields["variant"] = file.expected.variant != 0;
+        } else {
+          fields["event"] = "suspicious";
+        }
+        expected[prefix(image) + file.name] = fields;
+      }
+    }
+    return expected;
+  }
+
+  // The same fields of what quarnscan reported.
+  static std::map<std::string, e2e::json> Reported(const e2e::Outcome& outcome) {
+    std::map<std::string, e2e::json> reported;
+    for (const e2e::json& event : outcome.Events()) {
+      const std::string kind = event.value("event", "");
+      if (kind != "detection" && kind != "suspicious") continue;
+      e2e::json fields = {{"event", kind},
+                          {"host_path", event.value("host_path", "")},
+                          {"layers", event.value("layers", e2e::json())}};
+      if (kind == "detection") {
+        fields["virus_id"] = event["virus_id"];
+        fields["variant"] = event["variant"];
+      }
+      EXPECT_TRUE(reported.emplace(event.value("path", ""), fields).second)
+          << "reported twice: " << event;
+    }
+    return reported;
+  }
+
+  std::string HostPath(const std::string& image) const { return tree_ + "/DISKS/" + image; }
+
+  e2e::Outcome Run(const std::vector<std::string>& arguments) {
+    std::vector<std::string> all = {"--settings", settings_,     "--data-dir", QUARN_DATA_DIR,
+                                    "--no-log",   "--no-memory", "--json"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return e2e::Quarnscan(all, {}).Finish();
+  }
+
+  void SetUp() override {
+    e2e::QuarnscanCli::SetUp();
+    for (const samples::ImageSample& image : images_) {
+      e2e::WriteFile(HostPath(image.name), e2e::Text(image.bytes));
+    }
+  }
+
+  const std::vector<samples::ImageSample> images_ =
+      samples::BuildImageSamples(samples::BuildSampleSet());
+};
+
+TEST_F(SampleImagesTest, EveryFindInsideTheImagesIsReportedUnderItsExactName) {
+  std::set<std::string> drives_with_finds;
+  for (const auto& [name, fields] : Expected([](const samples::ImageSample&) { return ""; })) {
+    drives_with_finds.insert(name.substr(0, 2));
+  }
+  ASSERT_EQ(drives_with_finds, (std::set<std::string>{"A:", "C:", "D:"}))
+      << "the floppy and both partitions hold something to find";
+
+  const e2e::Outcome walked = Run({"--drive", "C:=" + tree_, "C:\\DISKS"});
+  EXPECT_EQ(walked.exit_code, 1) << walked.err;
+  EXPECT_EQ(Reported(walked), Expected([](const samples::ImageSample& image) {
+              return "C:\\DISKS\\" + image.name + "!";
+            }))
+      << walked.out;
+
+  const e2e::Outcome drives = Run({"--disk", "0=" + HostPath("floppy-files.img"), "--disk",
+                                   "0x80=" + HostPath("hard-disk-files.img"), "A:", "C:", "D:"});
+  EXPECT_EQ(drives.exit_code, 1) << drives.err;
+  EXPECT_EQ(Reported(drives), Expected([](const samples::ImageSample&) { return ""; }))
+      << drives.out;
 }
 
 }  // namespace
