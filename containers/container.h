@@ -50,6 +50,9 @@ class ContainerFileSystem : public FileSystem {
   // The damage met since the last call (a chain that loops, a folder that holds itself, a
   // file longer than its chain), each once: a walk drains it after every listing and read.
   virtual std::vector<ContainerDamage> TakeDamage() = 0;
+  // Forgets what earlier walks met, so that the next one finds and reports the same damage
+  // again: a new scan of a drive made of an image, in a program that scans it more than once.
+  virtual void StartOver() = 0;
 };
 
 struct ContainerVolume {

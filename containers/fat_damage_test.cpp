@@ -196,6 +196,13 @@ TEST_P(FatDamageTest, SoundPartsReadAndDamageIsReportedOnce) {
   for (const std::string& path : row.absent) {
     EXPECT_EQ(walked.files.count(path) + walked.folders.count(path), 0u) << path;
   }
+  // A program that scans the drive again starts over and meets the same damage.
+  opened->volumes[0].files->StartOver();
+  const testing::WalkedVolume again = testing::WalkVolume(*opened->volumes[0].files);
+  std::multiset<std::string> reported_again;
+  for (const ContainerDamage& damage : again.damage) reported_again.insert(damage.inner_path);
+  EXPECT_EQ(reported_again, reported);
+  EXPECT_EQ(again.files, walked.files);
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, FatDamageTest, ::testing::ValuesIn(DamageCases()),

@@ -10,6 +10,11 @@ FatFileSystem::FatFileSystem(std::shared_ptr<BlockDevice> volume, const FatGeome
   if (volume_->device().Size() < geometry.VolumeBytes()) volume_->ReportDamage("");
 }
 
+void FatFileSystem::StartOver() {
+  volume_->StartOver();
+  if (volume_->device().Size() < volume_->geometry().VolumeBytes()) volume_->ReportDamage("");
+}
+
 Result<std::unique_ptr<Folder>> FatFileSystem::OpenFolder(const std::string& path) {
   std::unique_ptr<Folder> folder(new FatFolder(volume_, FatFolderPlace{}));
   size_t start = 0;

@@ -23,6 +23,7 @@ class FatFileSystem : public ContainerFileSystem {
   Status CreateFolders(const std::string& path) override;
   Result<std::string> ReadLink(const std::string& path) override;
   std::vector<ContainerDamage> TakeDamage() override { return volume_->TakeDamage(); }
+  void StartOver() override;
 
  private:
   std::shared_ptr<FatVolume> volume_;

@@ -28,6 +28,15 @@ std::vector<ContainerDamage> FatVolume::TakeDamage() {
   return taken;
 }
 
+void FatVolume::StartOver() {
+  std::lock_guard lock(mutex_);
+  reported_.clear();
+  pending_.clear();
+  walked_chains_.clear();
+  claimed_.clear();
+  folder_entries_.clear();
+}
+
 bool FatVolume::BeginClaims(uint32_t first_cluster) {
   std::lock_guard lock(mutex_);
   return walked_chains_.insert(first_cluster).second;

@@ -30,6 +30,8 @@ class FatVolume {
   // Notes damage at `inner_path` ("\" between folders, "" for the volume), once per path.
   void ReportDamage(const std::string& inner_path);
   std::vector<ContainerDamage> TakeDamage();
+  // Forgets the damage reported and every claim, as if no walk had been.
+  void StartOver();
 
   // Cross-links are found by claiming each cluster for the first chain that walks it: a
   // bit per cluster of the volume, taken only while a chain is walked for the first time

@@ -142,6 +142,18 @@ void RunScan(ScanSession& session, FileSystem& files, const std::vector<ScanRoot
   session.log().AppendLine(kSeparator);
   session.log().Append(ScanStamp(LocalNow()));
   session.Reset();
+  // A drive made of an image may have been walked by an earlier scan of this program: this
+  // one finds and reports its damage again. Once a scan, so that its roots share the claims
+  // that find files crossing from one folder into another.
+  std::vector<ContainerFileSystem*> started_over;
+  for (const ScanRoot& root : roots) {
+    if (root.image_drive == nullptr || std::find(started_over.begin(), started_over.end(),
+                                                 root.image_drive->files) != started_over.end()) {
+      continue;
+    }
+    root.image_drive->files->StartOver();
+    started_over.push_back(root.image_drive->files);
+  }
   ui.ScanStarted();
   for (const ScanRoot& root : roots) {
     if (root.single_file && root.image_drive != nullptr) {

@@ -26,6 +26,7 @@ class MemoryVolume : public ContainerFileSystem {
   Status CreateFolders(const std::string& path) override { return files_->CreateFolders(path); }
   Result<std::string> ReadLink(const std::string& path) override { return files_->ReadLink(path); }
   std::vector<ContainerDamage> TakeDamage() override { return std::move(damage_); }
+  void StartOver() override {}
 
   void QueueDamage(ContainerDamage damage) { damage_.push_back(std::move(damage)); }
 
