@@ -120,8 +120,12 @@ std::vector<std::string> FuzzSeeds() {
                                                .Logical(0x01, fragmented)
                                                .Logical(0x11, volume)
                                                .Build();
+  // A whole 1.44 MB floppy, so that mutations start from the largest input the target takes
+  // as well: libFuzzer's length limit grows only slowly from the seeds it was given.
+  FatImageWriter full_writer(quarn::testing::FloppyLayout(1440));
+  const std::vector<uint8_t> full = fill(full_writer).Build();
   std::vector<std::string> seeds;
-  for (const auto* image : {&volume, &fragmented, &floppy, &partitioned}) {
+  for (const auto* image : {&volume, &fragmented, &floppy, &partitioned, &full}) {
     seeds.emplace_back(image->begin(), image->end());
   }
   return seeds;
