@@ -5,6 +5,7 @@
 
 #include "clean/cleaning_context.h"
 #include "engine/file_reads.h"
+#include "platform/file_copy.h"
 #include "platform/path_names.h"
 
 namespace quarn {
@@ -84,6 +85,13 @@ Result<std::unique_ptr<CleaningCopy>> CleaningCopy::Create(Folder& folder, const
                                                            File& original) {
   auto copy = Begin(folder, name, original);
   if (!copy) return copy;
+  // Where the file system shares extents, the copy costs nothing until it is written: a
+  // large disk image changed in one file is not read whole.
+  if (CloneFileContents(original, (*copy)->file())) {
+    const std::optional<FileInfo> now = original.GetInfo();
+    if (now && Unchanged((*copy)->facts_.info, *now)) return copy;
+    return (*copy)->Abandon((*copy)->Failure("the file changed while it was copied"));
+  }
   if (Status filled = (*copy)->FillFrom(original, 0); !filled) return (*copy)->Abandon(filled);
   return copy;
 }
