@@ -20,17 +20,12 @@ std::string LetterText(char letter) {
 
 }  // namespace
 
-const OpenedContainer* ImageDrives::OpenPath(const std::string& path, ContainerOpener& opener,
-                                             std::vector<std::string>* problems) {
-  Result<std::unique_ptr<File>> file = OpenDiskImageForReading(path);
-  if (!file) {
-    if (problems != nullptr) problems->push_back(file.message());
-    return nullptr;
-  }
-  if (const std::optional<FileInfo> info = (*file)->GetInfo()) {
+const OpenedContainer* ImageDrives::OpenFile(const std::string& path, std::unique_ptr<File> file,
+                                             ContainerOpener& opener) {
+  if (const std::optional<FileInfo> info = file->GetInfo()) {
     identities_.emplace_back(info->device, info->inode);
   }
-  std::optional<OpenedContainer> container = opener.Open(std::shared_ptr<File>(std::move(*file)));
+  std::optional<OpenedContainer> container = opener.Open(std::shared_ptr<File>(std::move(file)));
   if (!container) return nullptr;
   images_.push_back(std::make_unique<OpenImage>(OpenImage{path, std::move(*container)}));
   return &images_.back()->container;
@@ -48,13 +43,13 @@ std::vector<std::string> ImageDrives::Open(const std::vector<DiskMapping>& disks
       continue;
     }
     Drive copy = drive;
-    // A folder is a folder; anything else a drive names is taken for a disk image.
-    if (drive.HasFiles() && !OpenDiskImageForReading(drive.folder).ok()) {
-      kept.push_back(std::move(copy));
-      continue;
-    }
-    if (drive.HasFiles()) {
-      const OpenedContainer* container = OpenPath(drive.folder, opener, &problems);
+    // A folder (or what cannot be opened as an image) stays a folder drive; anything else a
+    // drive names is taken for a disk image.
+    Result<std::unique_ptr<File>> image = drive.HasFiles()
+                                              ? OpenDiskImageForReading(drive.folder)
+                                              : Result<std::unique_ptr<File>>(Status::Error(""));
+    if (image) {
+      const OpenedContainer* container = OpenFile(drive.folder, std::move(*image), opener);
       if (container == nullptr || container->volumes.empty()) {
         problems.push_back("drive " + LetterText(drive.letter) + " " + drive.folder +
                            ": not a disk image with a FAT volume; the drive has no files");
@@ -73,7 +68,9 @@ std::vector<std::string> ImageDrives::Open(const std::vector<DiskMapping>& disks
   };
   for (const DiskMapping& disk : disks) {
     // An image that cannot be opened is told by the check of the run's images.
-    const OpenedContainer* container = OpenPath(disk.image, opener, nullptr);
+    Result<std::unique_ptr<File>> image = OpenDiskImageForReading(disk.image);
+    const OpenedContainer* container =
+        image ? OpenFile(disk.image, std::move(*image), opener) : nullptr;
     if (disk.bios_disk <= 1) {
       const char letter = disk.bios_disk == 0 ? 'A' : 'B';
       if (taken(letter)) continue;

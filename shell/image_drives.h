@@ -56,9 +56,9 @@ class ImageDrives {
     std::string path;
     OpenedContainer container;
   };
-  // Opens `path`, or says why not; null when the file is no disk of a known kind.
-  const OpenedContainer* OpenPath(const std::string& path, ContainerOpener& opener,
-                                  std::vector<std::string>* problems);
+  // Opens the image `file` found at `path`; null when it is no disk of a known kind.
+  const OpenedContainer* OpenFile(const std::string& path, std::unique_ptr<File> file,
+                                  ContainerOpener& opener);
 
   std::vector<std::unique_ptr<OpenImage>> images_;
   std::vector<ImageDrive> drives_;
