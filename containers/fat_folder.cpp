@@ -241,6 +241,11 @@ Status FatFolder::Rename(const std::string& from, const std::string& to, RenameM
   if (!stored) return Status::Error(PathMessage(kAction, path, "no short name is free for " + to));
   std::optional<FatTable> table = FatTable::Load(*volume_);
   if (!table) return Status::Error(PathMessage(kAction, path, "the FAT cannot be read"));
+  // A cross-linked file keeps its name too: nothing of it is changed.
+  DirectoryRecord checked = *record;
+  if (std::optional<std::string> refused = FatFileEditor(*volume_, *table, checked).Refusal()) {
+    return Status::Error(PathMessage(kAction, path, *refused));
+  }
   const auto [first, fixed_root] = Start();
   Result<uint64_t> moved =
       FatDirectoryEditor(*volume_, *table, first, fixed_root).Rename(*record, *stored);
