@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "containers/fat_directory_editor.h"
+#include "containers/fat_entry_census.h"
 
 namespace quarn {
 
@@ -24,8 +25,16 @@ std::optional<std::string> FatFileEditor::Refusal() {
     chain_ = std::move(*chain);
   }
   if (chain_.size() != ClustersFor(record_.size)) return "its cluster chain does not fit its size";
-  if (!chain_.empty() && table_.Shared(chain_)) {
-    return "its clusters are shared with another file (cross-linked)";
+  constexpr std::string_view kShared = "its clusters are shared with another file (cross-linked)";
+  if (!chain_.empty() && table_.Shared(chain_)) return std::string(kShared);
+  if (!chain_.empty()) {
+    const auto starts = CountEntryStarts(volume_, table_);
+    if (!starts) return "a folder of the volume is damaged";
+    for (size_t i = 0; i < chain_.size(); ++i) {
+      const auto found = starts->find(chain_[i]);
+      const uint32_t count = found == starts->end() ? 0 : found->second;
+      if (count > (i == 0 ? 1u : 0u)) return std::string(kShared);
+    }
   }
   chain_read_ = true;
   return std::nullopt;

@@ -19,7 +19,9 @@ class FatFileEditor {
   FatFileEditor(FatVolume& volume, FatTable& table, DirectoryRecord& record);
 
   // Nothing when the file may be changed: its chain is whole, holds as many clusters as
-  // its size needs, and no other chain shares a cluster of it. Else why not.
+  // its size needs, and no other chain shares a cluster of it: no FAT link from outside
+  // leads into it and no other entry of the volume starts inside it (which reads every
+  // folder). Else why not.
   std::optional<std::string> Refusal();
 
   // `length` bytes at `position`; the file grows by zeroed clusters, lowest free first,

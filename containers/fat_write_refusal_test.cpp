@@ -72,6 +72,11 @@ TEST(FatWriteRefusalTest, RefusalsNameThePathAndLeaveTheImageAsItWas) {
          w.SetFatEntry(image, w.Chain("B.COM").back(), w.Chain("A.COM")[1]);
        },
        false, "A.COM", "cross-linked"},
+      {"another_entry_starts_inside_the_chain", true,
+       [](const FatImageWriter& w, std::vector<uint8_t>& image) {
+         w.SetEntryCluster(image, "B.COM", w.Chain("A.COM")[2]);
+       },
+       false, "A.COM", "cross-linked"},
       {"chain_shorter_than_its_size", true,
        [](const FatImageWriter& w, std::vector<uint8_t>& image) {
          w.SetEntrySize(image, "A.COM", 9000);
