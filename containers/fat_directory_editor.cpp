@@ -18,17 +18,20 @@ Status WriteLittleEndian(BlockDevice& device, uint64_t offset, uint32_t value, s
 
 Status WriteEntryExtent(BlockDevice& device, uint64_t entry_offset, uint32_t first_cluster,
                         uint32_t size) {
-  // Cluster halves and size in one write where they are adjacent: bytes 26 to 31.
-  std::array<uint8_t, 6> low{};
-  low[0] = static_cast<uint8_t>(first_cluster);
-  low[1] = static_cast<uint8_t>(first_cluster >> 8);
-  for (size_t i = 0; i < 4; ++i) low[2 + i] = static_cast<uint8_t>(size >> (8 * i));
-  if (Status high =
-          WriteLittleEndian(device, entry_offset + kClusterHighOffset, first_cluster >> 16, 2);
-      !high.ok()) {
-    return high;
-  }
-  return device.WriteAt(entry_offset + kClusterLowOffset, low.data(), low.size());
+  // The cluster halves and the size with the times between them in one write: a device
+  // that stops part way never shows one half of a cluster number with the other's size.
+  std::vector<uint8_t> fields =
+      ReadExactly(device, entry_offset + kClusterHighOffset, kSlotBytes - kClusterHighOffset);
+  if (fields.empty()) return Status::Error("cannot read the entry");
+  auto put = [&](size_t offset, uint32_t value, size_t width) {
+    for (size_t i = 0; i < width; ++i) {
+      fields[offset - kClusterHighOffset + i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+  };
+  put(kClusterHighOffset, first_cluster >> 16, 2);
+  put(kClusterLowOffset, first_cluster & 0xFFFF, 2);
+  put(kSizeOffset, size, 4);
+  return device.WriteAt(entry_offset + kClusterHighOffset, fields.data(), fields.size());
 }
 
 Status WriteEntryWriteTime(BlockDevice& device, uint64_t entry_offset, uint16_t time,
@@ -44,6 +47,24 @@ Status WriteEntryAttributes(BlockDevice& device, uint64_t entry_offset, uint8_t 
 FatDirectoryEditor::FatDirectoryEditor(FatVolume& volume, FatTable& table, uint32_t first_cluster,
                                        bool fixed_root)
     : volume_(volume), table_(table), first_cluster_(first_cluster), fixed_root_(fixed_root) {}
+
+Status FatDirectoryEditor::WriteSlots(const std::vector<uint64_t>& targets,
+                                      const std::vector<uint8_t>& bytes) {
+  // Slots that lie side by side go in one write, so the device sees the whole name at once
+  // wherever the folder allows it.
+  size_t start = 0;
+  while (start < targets.size()) {
+    size_t end = start + 1;
+    while (end < targets.size() && targets[end] == targets[end - 1] + kSlotBytes) ++end;
+    if (Status written = volume_.device().WriteAt(targets[start], bytes.data() + start * kSlotBytes,
+                                                  (end - start) * kSlotBytes);
+        !written.ok()) {
+      return written;
+    }
+    start = end;
+  }
+  return Status::Ok();
+}
 
 Status FatDirectoryEditor::Mark(uint64_t offset, uint8_t first_byte) {
   return volume_.device().WriteAt(offset, &first_byte, 1);
@@ -163,17 +184,10 @@ Result<uint64_t> FatDirectoryEditor::Rename(const DirectoryRecord& record, const
       if (Status marked = Mark(offset, kDeletedMark); !marked.ok()) return marked;
     }
   }
-  for (size_t i = 0; i < name.long_name_slots.size(); ++i) {
-    const auto& slot = name.long_name_slots[i];
-    if (Status written = volume_.device().WriteAt(targets[i], slot.data(), slot.size());
-        !written.ok()) {
-      return written;
-    }
-  }
-  if (Status written = volume_.device().WriteAt(targets.back(), entry.data(), entry.size());
-      !written.ok()) {
-    return written;
-  }
+  std::vector<uint8_t> run;
+  for (const auto& slot : name.long_name_slots) run.insert(run.end(), slot.begin(), slot.end());
+  run.insert(run.end(), entry.begin(), entry.end());
+  if (Status written = WriteSlots(targets, run); !written.ok()) return written;
   if (!in_place) {
     for (uint64_t offset : released) {
       if (Status marked = Mark(offset, kDeletedMark); !marked.ok()) return marked;

@@ -38,6 +38,8 @@ class FatDirectoryEditor {
   Result<std::vector<uint64_t>> FreeRun(size_t count);
   Status Grow(size_t clusters);
   Status Mark(uint64_t offset, uint8_t first_byte);
+  // `bytes` holds one slot for each of `targets`, in order.
+  Status WriteSlots(const std::vector<uint64_t>& targets, const std::vector<uint8_t>& bytes);
 
   FatVolume& volume_;
   FatTable& table_;

@@ -104,6 +104,21 @@ void Clean(Folder& folder) {
   ASSERT_TRUE((*file)->Flush());
 }
 
+// Past the end with a gap, so the file takes new clusters and reads zeros in between.
+constexpr uint64_t kGrowGap = 100;
+
+std::vector<uint8_t> Growth(uint32_t cluster_bytes) {
+  return PatternBytes(3 * cluster_bytes, 24);
+}
+
+void Grow(Folder& folder, uint32_t cluster_bytes) {
+  auto file = folder.OpenFile("TAKEN.TXT", OpenMode::kReadWrite);
+  ASSERT_TRUE(file.ok()) << file.message();
+  const std::vector<uint8_t> growth = Growth(cluster_bytes);
+  ASSERT_TRUE((*file)->Seek(static_cast<int64_t>(kGrowGap), SeekOrigin::kEnd).has_value());
+  ASSERT_EQ((*file)->Write(growth.data(), static_cast<uint32_t>(growth.size())), growth.size());
+}
+
 struct RenameStep {
   std::string from;
   std::string to;
@@ -173,6 +188,7 @@ TEST_P(FatWriteTest, CutDeleteAndRenameLeaveAVolumeTheToolsAccept) {
       }
     }
     Clean(**folder);
+    Grow(**folder, files.cluster_bytes);
     ASSERT_TRUE((*folder)->Delete("DELETE.ME").ok());
     EXPECT_FALSE((*folder)->Examine("DELETE.ME")->has_value());
     EXPECT_TRUE(volume.TakeDamage().empty());
@@ -213,6 +229,15 @@ TEST_P(FatWriteTest, CutDeleteAndRenameLeaveAVolumeTheToolsAccept) {
               "mcopy -n -i volume.img " + testing::Quoted("::/" + In(row.folder, renamed)) + " -");
     EXPECT_EQ(std::vector<uint8_t>(read.output.begin(), read.output.end()), files.other) << renamed;
   }
+
+  std::vector<uint8_t> grown = files.other;
+  grown.resize(grown.size() + kGrowGap, 0);
+  const std::vector<uint8_t> growth = Growth(files.cluster_bytes);
+  grown.insert(grown.end(), growth.begin(), growth.end());
+  const testing::ToolRun grown_copy =
+      RunIn(witness.path(), "mcopy -n -i volume.img " +
+                                testing::Quoted("::/" + In(row.folder, "TAKEN.TXT")) + " -");
+  EXPECT_EQ(std::vector<uint8_t>(grown_copy.output.begin(), grown_copy.output.end()), grown);
 
   EXPECT_EQ(PiecesFound(changed, Pieces(files.victim, kCutAt)), 0u) << "the cut tail is left";
   EXPECT_EQ(PiecesFound(changed, Pieces(files.doomed, 0)), 0u) << "the deleted file is left";
