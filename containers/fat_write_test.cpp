@@ -239,6 +239,21 @@ TEST_P(FatWriteTest, CutDeleteAndRenameLeaveAVolumeTheToolsAccept) {
                                 testing::Quoted("::/" + In(row.folder, "TAKEN.TXT")) + " -");
   EXPECT_EQ(std::vector<uint8_t>(grown_copy.output.begin(), grown_copy.output.end()), grown);
 
+  // This program's own reader, on the image opened afresh, agrees and sees no damage.
+  std::optional<OpenedContainer> reread = testing::OpenImage(changed);
+  ASSERT_TRUE(reread.has_value());
+  const testing::WalkedVolume walked = testing::WalkVolume(*reread->volumes.at(0).files);
+  EXPECT_TRUE(walked.damage.empty());
+  const std::map<std::string, std::vector<uint8_t>> seen = {
+      {In(row.folder, "VICTIM.COM"), expected},
+      {In(row.folder, "TAKEN.TXT"), grown},
+      {In(row.folder, "RENAMED.COM"), files.other},
+      {In(row.folder, "A much longer name than before.com"), files.other},
+      {In(row.folder, "SHORTER.EXE"), files.other},
+      {In(row.folder, "Another taken name.txt"), files.other},
+  };
+  EXPECT_TRUE(walked.files == seen);
+
   EXPECT_EQ(PiecesFound(changed, Pieces(files.victim, kCutAt)), 0u) << "the cut tail is left";
   EXPECT_EQ(PiecesFound(changed, Pieces(files.doomed, 0)), 0u) << "the deleted file is left";
   // The search itself finds what is there.
