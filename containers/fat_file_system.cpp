@@ -43,7 +43,10 @@ Result<std::unique_ptr<Folder>> FatFileSystem::OpenFolder(const std::string& pat
 }
 
 Status FatFileSystem::CreateFolders(const std::string& path) {
-  return Status::Error(PathMessage("cannot create folder", path, "the disk image is read only"));
+  return Status::Error(PathMessage("cannot create folder", path,
+                                   volume_->device().Writable()
+                                       ? "not supported inside a disk image"
+                                       : "the disk image is read only"));
 }
 
 Result<std::string> FatFileSystem::ReadLink(const std::string& path) {

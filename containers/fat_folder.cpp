@@ -51,8 +51,6 @@ std::string FatFolder::InnerPath(const std::string& name) const {
 
 const std::vector<DirectoryRecord>& FatFolder::Records() {
   if (records_) return *records_;
-  const FatGeometry& geometry = volume_->geometry();
-  (void)geometry;
   const auto [first, fixed_root] = Start();
   DirectoryListing listing = ReadDirectory(*volume_, first, fixed_root);
   if (listing.damaged) volume_->ReportDamage(InnerPath(""));
