@@ -114,7 +114,8 @@ bool FatFile::Change(const std::function<Status(FatFileEditor&)>& change) {
   std::optional<FatTable> table = FatTable::Load(*volume_);
   if (!table) return false;
   FatFileEditor editor(*volume_, *table, record_);
-  bool done = !editor.Refusal() && change(editor).ok();
+  // OpenFile checked every entry of the volume before it handed out this handle.
+  bool done = !editor.Refusal(/*every_entry=*/false) && change(editor).ok();
   // The cursor's FAT block may show links the change rewrote.
   cursor_.emplace(*volume_, record_.first_cluster);
   return done;

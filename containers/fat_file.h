@@ -21,7 +21,8 @@ namespace quarn {
 class FatFile : public File {
  public:
   // `inner_path`: the file's path in the volume with "\" between folders, for damage.
-  // `writable`: opened for reading and writing.
+  // `writable`: opened for reading and writing, after the file passed every check of
+  // FatFileEditor::Refusal.
   FatFile(std::shared_ptr<FatVolume> volume, DirectoryRecord record, std::string inner_path,
           bool writable = false);
 

@@ -16,7 +16,7 @@ uint64_t FatFileEditor::ClustersFor(uint64_t size) const {
   return (size + cluster_bytes - 1) / cluster_bytes;
 }
 
-std::optional<std::string> FatFileEditor::Refusal() {
+std::optional<std::string> FatFileEditor::Refusal(bool every_entry) {
   if (record_.IsFolder()) return "it is a folder";
   chain_.clear();
   if (record_.first_cluster != 0) {
@@ -27,7 +27,7 @@ std::optional<std::string> FatFileEditor::Refusal() {
   if (chain_.size() != ClustersFor(record_.size)) return "its cluster chain does not fit its size";
   constexpr std::string_view kShared = "its clusters are shared with another file (cross-linked)";
   if (!chain_.empty() && table_.Shared(chain_)) return std::string(kShared);
-  if (!chain_.empty()) {
+  if (!chain_.empty() && every_entry) {
     const auto starts = CountEntryStarts(volume_, table_);
     if (!starts) return "a folder of the volume is damaged";
     for (size_t i = 0; i < chain_.size(); ++i) {

@@ -22,7 +22,10 @@ class FatFileEditor {
   // its size needs, and no other chain shares a cluster of it: no FAT link from outside
   // leads into it and no other entry of the volume starts inside it (which reads every
   // folder). Else why not.
-  std::optional<std::string> Refusal();
+  // `every_entry`: also count every entry's start (the census reads every folder); a handle
+  // checked that way when it was opened may skip it for its later changes, since a change
+  // only ever takes free clusters.
+  std::optional<std::string> Refusal(bool every_entry = true);
 
   // `length` bytes at `position`; the file grows by zeroed clusters, lowest free first,
   // where they reach past its end, and bytes between its old end and `position` are zeros.
