@@ -28,6 +28,10 @@ class BlockDevice {
 
   // Pushes written bytes to the storage under the device.
   virtual Status Flush() = 0;
+
+  // Whether WriteAt may succeed at all: the layers above refuse a change before they start
+  // one on a device that would refuse its first write.
+  virtual bool Writable() const = 0;
 };
 
 // `length` bytes at `offset`, or an empty vector when the device holds fewer.

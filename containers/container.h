@@ -43,8 +43,9 @@ struct ContainerDamage {
 };
 
 // The files of one volume of a container. Paths are inside the volume, "/" between folders,
-// "" or "/" for its root; Folder::Path() gives them back in that form. Read only until the
-// write side exists: every change fails with a message that says so.
+// "" or "/" for its root; Folder::Path() gives them back in that form. Opened for reading,
+// every change fails with a message that says so; what a volume opened for writing allows
+// is its file system's to say.
 class ContainerFileSystem : public FileSystem {
  public:
   // The damage met since the last call (a chain that loops, a folder that holds itself, a

@@ -73,7 +73,9 @@ bool DiskImageOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) cons
 
 std::optional<OpenedContainer> DiskImageOpener::Open(std::shared_ptr<File> file) {
   if (!file) return std::nullopt;
-  std::shared_ptr<FileBlockDevice> disk = FileBlockDevice::Open(std::move(file));
+  std::shared_ptr<FileBlockDevice> disk = access_ == DiskImageAccess::kReadWrite
+                                              ? FileBlockDevice::OpenWritable(std::move(file))
+                                              : FileBlockDevice::Open(std::move(file));
   if (disk->Size() < kBootSectorBytes) return std::nullopt;
   if (std::optional<ContainerVolume> volume = OpenVolume(disk)) {
     OpenedContainer opened;

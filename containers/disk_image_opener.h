@@ -12,10 +12,19 @@ namespace quarn {
 // types without a letter, other types not volumes at all). Damage seen while opening
 // names the partition number ("5"), or "" for the table itself; damage inside a volume
 // comes from its file system's TakeDamage.
+// Opened for writing (a working copy of an image, opened for reading and writing), the
+// volumes' files may be changed in place; the default reads only and never writes.
+enum class DiskImageAccess { kRead, kReadWrite };
+
 class DiskImageOpener : public ContainerOpener {
  public:
+  explicit DiskImageOpener(DiskImageAccess access = DiskImageAccess::kRead) : access_(access) {}
+
   std::optional<OpenedContainer> Open(std::shared_ptr<File> file) override;
   bool MayOpen(std::span<const uint8_t> head, uint64_t size) const override;
+
+ private:
+  DiskImageAccess access_;
 };
 
 }  // namespace quarn

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "containers/disk_image_test_support.h"
+#include "containers/tool_witness_test_support.h"
 #include "platform/posix_folder.h"
 
 namespace quarn {
@@ -21,58 +22,10 @@ namespace {
 using testing::PatternBytes;
 using testing::WalkVolume;
 
-constexpr const char* kToolEnvironment =
-    "export PATH=/usr/sbin:/sbin:$PATH LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 MTOOLSRC=mtoolsrc; ";
-
-struct ToolRun {
-  int status = -1;
-  std::string output;
-};
-
-ToolRun RunIn(const std::string& folder, const std::string& script) {
-  const std::string command = "cd '" + folder + "' && { " + kToolEnvironment + script + "; } 2>&1";
-  ToolRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
-  run.status = pclose(pipe);
-  return run;
-}
-
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-class WitnessFolder {
- public:
-  WitnessFolder() {
-    const char* base = std::getenv("QUARN_TEST_TMP");
-    std::filesystem::path root = base != nullptr ? base : std::filesystem::temp_directory_path();
-    std::filesystem::create_directories(root);
-    std::string pattern = (root / "fat-witness-XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "";
-  }
-  ~WitnessFolder() {
-    if (!path_.empty()) std::filesystem::remove_all(path_);
-  }
-  const std::string& path() const { return path_; }
-  void Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
-    std::ofstream out(path_ + "/" + name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-  }
-  std::vector<uint8_t> Read(const std::string& name) const {
-    std::ifstream in(path_ + "/" + name, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-  }
-
- private:
-  std::string path_;
-};
+using testing::Quoted;
+using testing::RunIn;
+using testing::ToolRun;
+using testing::WitnessFolder;
 
 // What mtools sees in the volume at byte `offset` of disk.img: folders end in "/".
 testing::WalkedVolume Witness(const WitnessFolder& folder, uint64_t offset) {

@@ -5,42 +5,27 @@
 #include <span>
 
 #include "containers/fat_chain.h"
+#include "containers/fat_entry_layout.h"
 #include "containers/little_endian.h"
 #include "containers/name_encoding.h"
 
 namespace quarn {
 namespace {
 
-constexpr size_t kSlotBytes = 32;
-constexpr size_t kNameOffset = 0;
-constexpr size_t kAttributesOffset = 11;
-constexpr size_t kClusterHighOffset = 20;
-constexpr size_t kWriteTimeOffset = 22;
-constexpr size_t kWriteDateOffset = 24;
-constexpr size_t kClusterLowOffset = 26;
-constexpr size_t kSizeOffset = 28;
-constexpr uint8_t kLongNameAttributes = 0x0F;
-constexpr uint8_t kEndMark = 0x00;
-constexpr uint8_t kDeletedMark = 0xE5;
-// A first name byte of 05 stands for E5, which would read as deleted.
-constexpr uint8_t kE5Stand_in = 0x05;
-constexpr size_t kLongNameChecksumOffset = 13;
-constexpr uint8_t kLongNameLast = 0x40;
-constexpr uint8_t kLongNameOrdinalMask = 0x1F;
-constexpr size_t kUnitsPerLongEntry = 13;
-constexpr std::array<size_t, kUnitsPerLongEntry> kLongNameUnitOffsets = {1,  3,  5,  7,  9,  14, 16,
-                                                                         18, 20, 22, 24, 28, 30};
+using namespace fat_entry;
+
 const std::string kUnreadableName = "\xEF\xBF\xBD";
 
 // Gathers the long-name entries that precede a short entry, in the reverse order they are
 // stored, and hands out the name when the sequence is whole and matches the short entry.
 class LongNameAssembly {
  public:
-  void Take(std::span<const uint8_t> slot) {
+  void Take(std::span<const uint8_t> slot, uint64_t offset) {
     const uint8_t ordinal = slot[0] & kLongNameOrdinalMask;
     const uint8_t checksum = slot[kLongNameChecksumOffset];
     if (slot[0] & kLongNameLast) {
       units_.assign(size_t{ordinal} * kUnitsPerLongEntry, 0xFFFF);
+      offsets_.clear();
       expected_ = ordinal;
       checksum_ = checksum;
     } else if (ordinal != expected_ || checksum != checksum_ || units_.empty()) {
@@ -54,16 +39,19 @@ class LongNameAssembly {
     for (size_t i = 0; i < kUnitsPerLongEntry; ++i) {
       units_[(ordinal - 1) * kUnitsPerLongEntry + i] = U16At(slot, kLongNameUnitOffsets[i]);
     }
+    offsets_.push_back(offset);
     expected_ = ordinal - 1;
   }
 
-  // The long name for the short entry `slot`, or "" when there is none that fits it.
-  std::string NameFor(std::span<const uint8_t> slot) {
+  // The long name for the short entry `slot`, or "" when there is none that fits it; the
+  // offsets of its entries go to `offsets`.
+  std::string NameFor(std::span<const uint8_t> slot, std::vector<uint64_t>& offsets) {
     std::string name;
     if (!units_.empty() && expected_ == 0 && checksum_ == ShortNameChecksum(slot.data())) {
       size_t length = 0;
       while (length < units_.size() && units_[length] != 0) ++length;
       name = Utf16ToUtf8(std::span<const uint16_t>(units_.data(), length));
+      offsets = offsets_;
     }
     Reset();
     return name;
@@ -71,11 +59,13 @@ class LongNameAssembly {
 
   void Reset() {
     units_.clear();
+    offsets_.clear();
     expected_ = 0;
   }
 
  private:
   std::vector<uint16_t> units_;
+  std::vector<uint64_t> offsets_;
   uint8_t expected_ = 0;
   uint8_t checksum_ = 0;
 };
@@ -83,7 +73,7 @@ class LongNameAssembly {
 std::string ShortName(std::span<const uint8_t> slot) {
   std::array<uint8_t, 11> raw{};
   std::copy_n(slot.begin() + kNameOffset, raw.size(), raw.begin());
-  if (raw[0] == kE5Stand_in) raw[0] = kDeletedMark;
+  if (raw[0] == kE5StandIn) raw[0] = kDeletedMark;
   size_t base_length = 8;
   while (base_length > 0 && raw[base_length - 1] == ' ') --base_length;
   size_t extension_length = 3;
@@ -115,14 +105,14 @@ class SlotDecoder {
     if (first == kDeletedMark) {
       long_name_.Reset();
     } else if ((attributes & 0x3F) == kLongNameAttributes) {
-      long_name_.Take(slot);
+      long_name_.Take(slot, offset);
     } else if ((attributes & kAttributeVolumeLabel) || IsDotEntry(slot)) {
       long_name_.Reset();
     } else {
       DirectoryRecord record;
       record.short_name = ShortName(slot);
       if (record.short_name.empty()) record.short_name = kUnreadableName;
-      record.name = long_name_.NameFor(slot);
+      record.name = long_name_.NameFor(slot, record.long_name_offsets);
       if (record.name.empty()) record.name = record.short_name;
       record.attributes = attributes;
       record.first_cluster = static_cast<uint32_t>(U16At(slot, kClusterHighOffset)) << 16 |

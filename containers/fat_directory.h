@@ -32,6 +32,9 @@ struct DirectoryRecord {
   uint16_t write_date = 0;
   // Where the entry lies on the volume: what names an empty file, which has no cluster.
   uint64_t entry_offset = 0;
+  // Where the long-name entries that go with it lie, in the order they are stored; empty
+  // without a long name.
+  std::vector<uint64_t> long_name_offsets;
   bool IsFolder() const { return (attributes & kAttributeFolder) != 0; }
 };
 

@@ -1,18 +1,29 @@
 #include "containers/fat_file_system.h"
 
 #include "containers/fat_folder.h"
+#include "containers/fat_table.h"
 #include "platform/path_names.h"
 
 namespace quarn {
 
 FatFileSystem::FatFileSystem(std::shared_ptr<BlockDevice> volume, const FatGeometry& geometry)
     : volume_(std::make_shared<FatVolume>(std::move(volume), geometry)) {
-  if (volume_->device().Size() < geometry.VolumeBytes()) volume_->ReportDamage("");
+  if (volume_->device().Writable() && !FatTable::CopiesAgree(*volume_)) {
+    fat_copies_differ_ = true;
+    volume_->NoteFatCopiesDiffer();
+  }
+  ReportOpeningDamage();
+}
+
+void FatFileSystem::ReportOpeningDamage() {
+  if (volume_->device().Size() < volume_->geometry().VolumeBytes() || fat_copies_differ_) {
+    volume_->ReportDamage("");
+  }
 }
 
 void FatFileSystem::StartOver() {
   volume_->StartOver();
-  if (volume_->device().Size() < volume_->geometry().VolumeBytes()) volume_->ReportDamage("");
+  ReportOpeningDamage();
 }
 
 Result<std::unique_ptr<Folder>> FatFileSystem::OpenFolder(const std::string& path) {
@@ -32,7 +43,10 @@ Result<std::unique_ptr<Folder>> FatFileSystem::OpenFolder(const std::string& pat
 }
 
 Status FatFileSystem::CreateFolders(const std::string& path) {
-  return Status::Error(PathMessage("cannot create folder", path, "the disk image is read only"));
+  return Status::Error(PathMessage("cannot create folder", path,
+                                   volume_->device().Writable()
+                                       ? "not supported inside a disk image"
+                                       : "the disk image is read only"));
 }
 
 Result<std::string> FatFileSystem::ReadLink(const std::string& path) {

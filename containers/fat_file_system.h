@@ -11,12 +11,14 @@
 namespace quarn {
 
 // One FAT volume as a file system: paths are "/" for the root and "/DOS/UTIL" below it
-// ("" opens the root too; "\" is not a separator). Read only.
+// ("" opens the root too; "\" is not a separator). Read only, unless the device is
+// writable: then files may be rewritten, cut, deleted and renamed (see FatFolder).
 class FatFileSystem : public ContainerFileSystem {
  public:
   // `volume` starts at the volume's boot sector; `geometry` is what RecognizeFat found
   // there. A volume that claims more bytes than the device holds is reported as damaged
-  // at once.
+  // at once. On a writable device, FAT copies that differ are damage too, found at once,
+  // and the volume is never changed.
   FatFileSystem(std::shared_ptr<BlockDevice> volume, const FatGeometry& geometry);
 
   Result<std::unique_ptr<Folder>> OpenFolder(const std::string& path) override;
@@ -26,7 +28,10 @@ class FatFileSystem : public ContainerFileSystem {
   void StartOver() override;
 
  private:
+  void ReportOpeningDamage();
+
   std::shared_ptr<FatVolume> volume_;
+  bool fat_copies_differ_ = false;
 };
 
 }  // namespace quarn

@@ -1,18 +1,31 @@
 #include "containers/fat_folder.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 
-#include <algorithm>
-#include <array>
-
+#include "containers/fat_directory_editor.h"
+#include "containers/fat_entry_layout.h"
 #include "containers/fat_file.h"
+#include "containers/fat_file_editor.h"
+#include "containers/fat_names.h"
+#include "containers/fat_table.h"
+#include "containers/little_endian.h"
 #include "platform/path_names.h"
 
 namespace quarn {
 namespace {
 
 constexpr std::string_view kReadOnlyCause = "the disk image is read only";
+constexpr std::string_view kUnsupportedCause = "not supported inside a disk image";
+
+// DOS and Windows compare names without regard to case: "dos" names DOS too.
+bool SameName(const std::string& stored, const std::string& name) {
+  return std::equal(stored.begin(), stored.end(), name.begin(), name.end(), [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
+  });
+}
 
 }  // namespace
 
@@ -38,10 +51,7 @@ std::string FatFolder::InnerPath(const std::string& name) const {
 
 const std::vector<DirectoryRecord>& FatFolder::Records() {
   if (records_) return *records_;
-  const FatGeometry& geometry = volume_->geometry();
-  const uint32_t key = place_.clusters.back();
-  const bool fixed_root = key == 0 && geometry.kind != ContainerKind::kFat32;
-  const uint32_t first = key == 0 && !fixed_root ? geometry.root_cluster : key;
+  const auto [first, fixed_root] = Start();
   DirectoryListing listing = ReadDirectory(*volume_, first, fixed_root);
   if (listing.damaged) volume_->ReportDamage(InnerPath(""));
   records_.emplace();
@@ -51,39 +61,79 @@ const std::vector<DirectoryRecord>& FatFolder::Records() {
       volume_->ReportDamage(InnerPath(record.name));
       continue;
     }
-    // Two entries may show the same name; the first one is what the name opens.
-    (record.IsFolder() ? folders_by_name_ : files_by_name_).emplace(record.name, records_->size());
     records_->push_back(std::move(record));
   }
+  Reindex();
   return *records_;
 }
 
-const DirectoryRecord* FatFolder::Find(const std::string& name, bool folder) {
-  const std::vector<DirectoryRecord>& records = Records();
+void FatFolder::Reindex() {
+  files_by_name_.clear();
+  folders_by_name_.clear();
+  for (size_t i = 0; i < records_->size(); ++i) {
+    const DirectoryRecord& record = (*records_)[i];
+    // Two entries may show the same name; the first one is what the name opens.
+    (record.IsFolder() ? folders_by_name_ : files_by_name_).emplace(record.name, i);
+  }
+}
+
+void FatFolder::Refresh(DirectoryRecord& record) {
+  if (!volume_->device().Writable()) return;
+  const std::vector<uint8_t> entry =
+      ReadExactly(volume_->device(), record.entry_offset, fat_entry::kSlotBytes);
+  if (entry.empty()) return;
+  record.attributes = entry[fat_entry::kAttributesOffset];
+  record.first_cluster = static_cast<uint32_t>(U16At(entry, fat_entry::kClusterHighOffset)) << 16 |
+                         U16At(entry, fat_entry::kClusterLowOffset);
+  record.size = U32At(entry, fat_entry::kSizeOffset);
+  record.write_time = U16At(entry, fat_entry::kWriteTimeOffset);
+  record.write_date = U16At(entry, fat_entry::kWriteDateOffset);
+}
+
+DirectoryRecord* FatFolder::Find(const std::string& name, bool folder) {
+  Records();
+  std::vector<DirectoryRecord>& records = *records_;
+  DirectoryRecord* found = nullptr;
   for (const auto* by_name : folder ? std::array{&folders_by_name_, &files_by_name_}
                                     : std::array{&files_by_name_, &folders_by_name_}) {
-    auto found = by_name->find(name);
-    if (found != by_name->end()) return &records[found->second];
+    auto at = by_name->find(name);
+    if (found == nullptr && at != by_name->end()) found = &records[at->second];
   }
   // The short name of an entry with a long name opens it too, as on DOS.
-  for (const DirectoryRecord& record : records) {
-    if (record.short_name == name) return &record;
+  for (DirectoryRecord& record : records) {
+    if (found == nullptr && record.short_name == name) found = &record;
   }
-  // DOS and Windows compare names without regard to case: "dos" names DOS too.
-  auto same = [&](const std::string& stored) {
-    return std::equal(stored.begin(), stored.end(), name.begin(), name.end(), [](char a, char b) {
-      return std::tolower(static_cast<unsigned char>(a)) ==
-             std::tolower(static_cast<unsigned char>(b));
-    });
-  };
-  for (const DirectoryRecord& record : records) {
-    if (record.IsFolder() == folder && (same(record.name) || same(record.short_name)))
-      return &record;
+  for (DirectoryRecord& record : records) {
+    if (found == nullptr && record.IsFolder() == folder &&
+        (SameName(record.name, name) || SameName(record.short_name, name))) {
+      found = &record;
+    }
   }
-  for (const DirectoryRecord& record : records) {
-    if (same(record.name) || same(record.short_name)) return &record;
+  for (DirectoryRecord& record : records) {
+    if (found == nullptr && (SameName(record.name, name) || SameName(record.short_name, name))) {
+      found = &record;
+    }
   }
-  return nullptr;
+  if (found != nullptr) Refresh(*found);
+  return found;
+}
+
+std::pair<uint32_t, bool> FatFolder::Start() const {
+  const FatGeometry& geometry = volume_->geometry();
+  const uint32_t key = place_.clusters.back();
+  const bool fixed_root = key == 0 && geometry.kind != ContainerKind::kFat32;
+  return {key == 0 && !fixed_root ? geometry.root_cluster : key, fixed_root};
+}
+
+std::optional<std::string> FatFolder::ChangeRefusal(std::string_view action,
+                                                    const std::string& name,
+                                                    const DirectoryRecord* record) const {
+  const std::string path = JoinPath(place_.path, name);
+  if (std::optional<std::string> refused = volume_->WriteRefusal()) {
+    return PathMessage(action, path, *refused);
+  }
+  if (record == nullptr) return PathMessage(action, path, ErrnoText(ENOENT));
+  return std::nullopt;
 }
 
 Result<std::vector<FolderEntry>> FatFolder::List() {
@@ -98,13 +148,34 @@ Result<std::vector<FolderEntry>> FatFolder::List() {
 
 Result<std::unique_ptr<File>> FatFolder::OpenFile(const std::string& name, OpenMode mode) {
   constexpr std::string_view kAction = "cannot open";
-  if (mode != OpenMode::kRead) return ReadOnly(kAction, name);
-  std::lock_guard lock(mutex_);
-  const DirectoryRecord* record = Find(name, false);
   const std::string path = JoinPath(place_.path, name);
+  if (mode != OpenMode::kRead) {
+    if (std::optional<std::string> refused = volume_->WriteRefusal()) {
+      return Status::Error(PathMessage(kAction, path, *refused));
+    }
+  }
+  if (mode == OpenMode::kAppend) {
+    return Status::Error(
+        PathMessage(kAction, path, "appending is not supported inside a disk image"));
+  }
+  std::lock_guard lock(mutex_);
+  DirectoryRecord* record = Find(name, false);
   if (record == nullptr) return Status::Error(PathMessage(kAction, path, ErrnoText(ENOENT)));
   if (record->IsFolder()) return Status::Error(PathMessage(kAction, path, "it is a folder"));
-  return std::unique_ptr<File>(new FatFile(volume_, *record, InnerPath(name)));
+  const bool writable = mode == OpenMode::kReadWrite;
+  if (writable) {
+    std::lock_guard change(volume_->change_mutex());
+    if (std::optional<std::string> refused = ChangeRefusal(kAction, name, record)) {
+      return Status::Error(*refused);
+    }
+    std::optional<FatTable> table = FatTable::Load(*volume_);
+    if (!table) return Status::Error(PathMessage(kAction, path, "the FAT cannot be read"));
+    DirectoryRecord checked = *record;
+    if (std::optional<std::string> refused = FatFileEditor(*volume_, *table, checked).Refusal()) {
+      return Status::Error(PathMessage(kAction, path, *refused));
+    }
+  }
+  return std::unique_ptr<File>(new FatFile(volume_, *record, InnerPath(name), writable));
 }
 
 Result<std::optional<FileInfo>> FatFolder::Examine(const std::string& name) {
@@ -134,12 +205,79 @@ Status FatFolder::CreateFolder(const std::string& name) {
   return ReadOnly("cannot create folder", name);
 }
 
-Status FatFolder::Rename(const std::string& from, const std::string&, RenameMode) {
-  return ReadOnly("cannot rename", from);
+Status FatFolder::Rename(const std::string& from, const std::string& to, RenameMode mode) {
+  constexpr std::string_view kAction = "cannot rename";
+  const std::string path = JoinPath(place_.path, from);
+  std::lock_guard lock(mutex_);
+  std::lock_guard change(volume_->change_mutex());
+  DirectoryRecord* record = Find(from, false);
+  if (std::optional<std::string> refused = ChangeRefusal(kAction, from, record)) {
+    return Status::Error(*refused);
+  }
+  if (mode != RenameMode::kNoReplace) {
+    return Status::Error(
+        PathMessage(kAction, path, "replacing a name inside a disk image is not supported"));
+  }
+  if (record->IsFolder()) {
+    return Status::Error(
+        PathMessage(kAction, path, "renaming a folder inside a disk image is not supported"));
+  }
+  if (std::optional<std::string> fault = LongNameFault(to)) {
+    return Status::Error(PathMessage(kAction, path, *fault + ": " + to));
+  }
+  auto taken = [&](const std::string& candidate) {
+    for (const DirectoryRecord& other : *records_) {
+      if (&other != record &&
+          (SameName(other.name, candidate) || SameName(other.short_name, candidate))) {
+        return true;
+      }
+    }
+    return false;
+  };
+  if (taken(to)) return Status::Error(PathMessage(kAction, path, to + " exists already"));
+  std::optional<StoredName> stored = StoreName(to, taken);
+  if (!stored) return Status::Error(PathMessage(kAction, path, "no short name is free for " + to));
+  std::optional<FatTable> table = FatTable::Load(*volume_);
+  if (!table) return Status::Error(PathMessage(kAction, path, "the FAT cannot be read"));
+  // A cross-linked file keeps its name too: nothing of it is changed.
+  DirectoryRecord checked = *record;
+  if (std::optional<std::string> refused = FatFileEditor(*volume_, *table, checked).Refusal()) {
+    return Status::Error(PathMessage(kAction, path, *refused));
+  }
+  const auto [first, fixed_root] = Start();
+  Result<uint64_t> moved =
+      FatDirectoryEditor(*volume_, *table, first, fixed_root).Rename(*record, *stored);
+  // The listing is read again from the device next time: the entries may have moved.
+  records_.reset();
+  if (!moved.ok()) return Status::Error(PathMessage(kAction, path, moved.message()));
+  return Status::Ok();
 }
 
 Status FatFolder::Delete(const std::string& name) {
-  return ReadOnly("cannot delete", name);
+  constexpr std::string_view kAction = "cannot delete";
+  const std::string path = JoinPath(place_.path, name);
+  std::lock_guard lock(mutex_);
+  std::lock_guard change(volume_->change_mutex());
+  DirectoryRecord* record = Find(name, false);
+  if (std::optional<std::string> refused = ChangeRefusal(kAction, name, record)) {
+    return Status::Error(*refused);
+  }
+  std::optional<FatTable> table = FatTable::Load(*volume_);
+  if (!table) return Status::Error(PathMessage(kAction, path, "the FAT cannot be read"));
+  FatFileEditor editor(*volume_, *table, *record);
+  if (std::optional<std::string> refused = editor.Refusal()) {
+    return Status::Error(PathMessage(kAction, path, *refused));
+  }
+  const auto [first, fixed_root] = Start();
+  // Zeroed while still the file's, then unnamed, then freed: cut short, the volume holds
+  // a file of zeros or lost clusters of zeros, never a virus body in free space.
+  Status done = editor.ZeroAll();
+  if (done.ok())
+    done = FatDirectoryEditor(*volume_, *table, first, fixed_root).MarkDeleted(*record);
+  if (done.ok()) done = editor.FreeAll();
+  records_.reset();
+  if (!done.ok()) return Status::Error(PathMessage(kAction, path, done.message()));
+  return Status::Ok();
 }
 
 FolderIdentity FatFolder::Identity() const {
@@ -156,7 +294,9 @@ Result<std::unique_ptr<Folder>> FatFolder::OpenParent() {
 }
 
 Status FatFolder::ReadOnly(std::string_view action, const std::string& name) const {
-  return Status::Error(PathMessage(action, JoinPath(place_.path, name), kReadOnlyCause));
+  return Status::Error(
+      PathMessage(action, JoinPath(place_.path, name),
+                  volume_->device().Writable() ? kUnsupportedCause : kReadOnlyCause));
 }
 
 }  // namespace quarn

@@ -24,7 +24,9 @@ struct FatFolderPlace {
 // does not change under a reader. A subfolder whose first cluster is the folder's own or
 // one of its ancestors' would hold itself, and one that a second entry names (a folder
 // cross-linked with another) would be walked twice: neither is listed nor opened, and each
-// is reported as damage. Every change fails, naming the path.
+// is reported as damage. In a writable volume a file may be opened for writing, deleted
+// and renamed within the folder (never over another name); every other change, and every
+// change in a read-only or damaged volume or to a cross-linked file, fails naming the path.
 class FatFolder : public Folder {
  public:
   FatFolder(std::shared_ptr<FatVolume> volume, FatFolderPlace place);
@@ -47,7 +49,16 @@ class FatFolder : public Folder {
   const std::vector<DirectoryRecord>& Records();
   // The entry `name` lists, of the kind asked for where two entries show that name: a
   // file and a folder of one name both open. Else an entry whose short name it is.
-  const DirectoryRecord* Find(const std::string& name, bool folder);
+  DirectoryRecord* Find(const std::string& name, bool folder);
+  void Reindex();
+  // Takes the entry's size, cluster, times and attributes from the device again: a file
+  // opened from this folder may have changed them.
+  void Refresh(DirectoryRecord& record);
+  // The folder's first cluster and whether it is the fixed root of a FAT12 or FAT16 volume.
+  std::pair<uint32_t, bool> Start() const;
+  // Why `name` may not be changed, as a message naming its path; nothing when it may.
+  std::optional<std::string> ChangeRefusal(std::string_view action, const std::string& name,
+                                           const DirectoryRecord* record) const;
   // The folder key of a subfolder entry's first cluster: 0 names the root.
   uint32_t FolderKey(uint32_t cluster) const;
   bool HoldsItself(const DirectoryRecord& record) const;

@@ -14,8 +14,22 @@ std::atomic<uint64_t> next_device_id{kFirstDeviceId};
 FatVolume::FatVolume(std::shared_ptr<BlockDevice> device, const FatGeometry& geometry)
     : device_(std::move(device)), geometry_(geometry), device_id_(next_device_id++) {}
 
+std::optional<std::string> FatVolume::WriteRefusal() const {
+  if (!device_->Writable()) return "the disk image is read only";
+  std::lock_guard lock(mutex_);
+  if (fat_copies_differ_) return "the copies of the volume's FAT differ";
+  if (damage_seen_) return "damage was seen in the volume";
+  return std::nullopt;
+}
+
+void FatVolume::NoteFatCopiesDiffer() {
+  std::lock_guard lock(mutex_);
+  fat_copies_differ_ = true;
+}
+
 void FatVolume::ReportDamage(const std::string& inner_path) {
   std::lock_guard lock(mutex_);
+  damage_seen_ = true;
   if (reported_.insert(inner_path).second) {
     pending_.push_back({inner_path, IncompleteReason::kDamaged});
   }
@@ -51,6 +65,13 @@ bool FatVolume::Claim(uint32_t cluster) {
   if (word & bit) return false;
   word |= bit;
   return true;
+}
+
+void FatVolume::ReleaseClaim(uint32_t cluster) {
+  if (!geometry_.IsDataCluster(cluster)) return;
+  std::lock_guard lock(mutex_);
+  if (claimed_.empty()) return;
+  claimed_[cluster / 64] &= ~(uint64_t{1} << (cluster % 64));
 }
 
 bool FatVolume::ClaimFolder(uint32_t first_cluster, uint64_t entry_offset) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -27,6 +28,15 @@ class FatVolume {
   // Unique among the volumes this process opened, and far from host device numbers.
   uint64_t device_id() const { return device_id_; }
 
+  // Whether changes may be made at all: the device takes writes and no damage was ever
+  // seen in the volume (StartOver does not forget that). Nothing when they may, else the
+  // cause, for a message.
+  std::optional<std::string> WriteRefusal() const;
+  // Marks the volume as one whose FAT copies differ: it is never changed.
+  void NoteFatCopiesDiffer();
+  // Held by every change for its whole length: one change at a time per volume.
+  std::mutex& change_mutex() { return change_mutex_; }
+
   // Notes damage at `inner_path` ("\" between folders, "" for the volume), once per path.
   void ReportDamage(const std::string& inner_path);
   std::vector<ContainerDamage> TakeDamage();
@@ -40,6 +50,8 @@ class FatVolume {
   bool BeginClaims(uint32_t first_cluster);
   // False when another chain claimed `cluster` first.
   bool Claim(uint32_t cluster);
+  // A freed cluster is no chain's any more: the chain that takes it next crosses no other.
+  void ReleaseClaim(uint32_t cluster);
   // A folder has one entry that names it. False when an entry other than the one at
   // `entry_offset` named the folder starting at `first_cluster` first: listing both would
   // let a few crafted entries make a walk visit one folder exponentially often.
@@ -49,7 +61,10 @@ class FatVolume {
   std::shared_ptr<BlockDevice> device_;
   FatGeometry geometry_;
   uint64_t device_id_;
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
+  std::mutex change_mutex_;
+  bool damage_seen_ = false;
+  bool fat_copies_differ_ = false;
   std::set<std::string> reported_;
   std::vector<ContainerDamage> pending_;
   std::unordered_set<uint32_t> walked_chains_;

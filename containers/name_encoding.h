@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace quarn {
 
@@ -12,6 +15,10 @@ std::string CodePage437ToUtf8(std::span<const uint8_t> bytes);
 
 // UTF-16 code units of a long name, as UTF-8; a lone surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::span<const uint16_t> units);
+
+// UTF-8 as UTF-16 code units; nothing when `text` is not valid UTF-8 or holds a
+// surrogate's code point.
+std::optional<std::vector<uint16_t>> Utf8ToUtf16(std::string_view text);
 
 // Appends `code_point` to `out` as UTF-8.
 void AppendUtf8(std::string& out, uint32_t code_point);

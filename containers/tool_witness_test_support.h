@@ -1,0 +1,73 @@
+#pragma once
+
+// Running the witness tools (mtools, mkfs.fat, fsck.fat, sfdisk) from a test, in a folder of
+// its own. The tools belong to the tests' setup: without them a test fails, it does not skip.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace quarn::testing {
+
+inline constexpr const char* kToolEnvironment =
+    "export PATH=/usr/sbin:/sbin:$PATH LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 MTOOLSRC=mtoolsrc; ";
+
+struct ToolRun {
+  int status = -1;
+  std::string output;
+};
+
+inline ToolRun RunIn(const std::string& folder, const std::string& script) {
+  const std::string command = "cd '" + folder + "' && { " + kToolEnvironment + script + "; } 2>&1";
+  ToolRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
+  run.status = pclose(pipe);
+  return run;
+}
+
+inline std::string Quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// A temporary folder under $QUARN_TEST_TMP (else the system's), removed with its contents.
+class WitnessFolder {
+ public:
+  WitnessFolder() {
+    const char* base = std::getenv("QUARN_TEST_TMP");
+    std::filesystem::path root = base != nullptr ? base : std::filesystem::temp_directory_path();
+    std::filesystem::create_directories(root);
+    std::string pattern = (root / "fat-witness-XXXXXX").string();
+    path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "";
+  }
+  ~WitnessFolder() {
+    if (!path_.empty()) std::filesystem::remove_all(path_);
+  }
+  WitnessFolder(const WitnessFolder&) = delete;
+  WitnessFolder& operator=(const WitnessFolder&) = delete;
+
+  const std::string& path() const { return path_; }
+  void Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
+    std::ofstream out(path_ + "/" + name, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+  }
+  std::vector<uint8_t> Read(const std::string& name) const {
+    std::ifstream in(path_ + "/" + name, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace quarn::testing
