@@ -99,22 +99,9 @@ std::vector<uint64_t> FatDirectoryEditor::Slots() const {
 
 Status FatDirectoryEditor::Grow(size_t clusters) {
   const std::optional<std::vector<uint32_t>> chain = table_.Chain(first_cluster_);
-  const std::optional<std::vector<uint32_t>> added = table_.FindFree(clusters);
   if (!chain) return Status::Error("the folder's chain is broken");
-  if (!added) return Status::Error("the volume is full");
-  const FatGeometry& geometry = volume_.geometry();
-  // Zeroed first, so the clusters read as the end of the folder the moment they join it.
-  for (uint32_t cluster : *added) {
-    if (Status zeroed =
-            ZeroBytes(volume_.device(), geometry.ClusterOffset(cluster), geometry.ClusterBytes());
-        !zeroed.ok()) {
-      return zeroed;
-    }
-  }
-  for (size_t i = added->size(); i-- > 0;) {
-    const uint32_t next = i + 1 < added->size() ? (*added)[i + 1] : table_.EndMark();
-    if (Status linked = table_.Set((*added)[i], next); !linked.ok()) return linked;
-  }
+  Result<std::vector<uint32_t>> added = table_.TakeFree(clusters);
+  if (!added) return added.status();
   return table_.Set(chain->back(), added->front());
 }
 

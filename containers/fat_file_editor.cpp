@@ -59,22 +59,9 @@ Status FatFileEditor::ZeroRange(uint64_t from, uint64_t to) {
 
 Status FatFileEditor::EnsureClusters(uint64_t count) {
   if (count <= chain_.size()) return Status::Ok();
-  const std::optional<std::vector<uint32_t>> added =
-      table_.FindFree(static_cast<size_t>(count - chain_.size()));
-  if (!added) return Status::Error("the volume is full");
-  const FatGeometry& geometry = volume_.geometry();
-  for (uint32_t cluster : *added) {
-    if (Status zeroed =
-            ZeroBytes(volume_.device(), geometry.ClusterOffset(cluster), geometry.ClusterBytes());
-        !zeroed.ok()) {
-      return zeroed;
-    }
-  }
-  // The new clusters are chained among themselves before the file reaches them.
-  for (size_t i = added->size(); i-- > 0;) {
-    const uint32_t next = i + 1 < added->size() ? (*added)[i + 1] : table_.EndMark();
-    if (Status linked = table_.Set((*added)[i], next); !linked.ok()) return linked;
-  }
+  // The new clusters are zeroed and chained among themselves before the file reaches them.
+  Result<std::vector<uint32_t>> added = table_.TakeFree(static_cast<size_t>(count - chain_.size()));
+  if (!added) return added.status();
   if (!chain_.empty()) {
     if (Status linked = table_.Set(chain_.back(), added->front()); !linked.ok()) return linked;
   } else {

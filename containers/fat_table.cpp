@@ -179,6 +179,24 @@ bool FatTable::Shared(const std::vector<uint32_t>& chain) const {
   return false;
 }
 
+Result<std::vector<uint32_t>> FatTable::TakeFree(size_t count) {
+  const std::optional<std::vector<uint32_t>> found = FindFree(count);
+  if (!found) return Status::Error("the volume is full");
+  const FatGeometry& geometry = volume_->geometry();
+  for (uint32_t cluster : *found) {
+    if (Status zeroed =
+            ZeroBytes(volume_->device(), geometry.ClusterOffset(cluster), geometry.ClusterBytes());
+        !zeroed.ok()) {
+      return zeroed;
+    }
+  }
+  for (size_t i = found->size(); i-- > 0;) {
+    const uint32_t next = i + 1 < found->size() ? (*found)[i + 1] : EndMark();
+    if (Status linked = Set((*found)[i], next); !linked.ok()) return linked;
+  }
+  return *found;
+}
+
 std::optional<std::vector<uint32_t>> FatTable::FindFree(size_t count) const {
   const FatGeometry& geometry = volume_->geometry();
   std::vector<uint32_t> found;

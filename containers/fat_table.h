@@ -37,6 +37,10 @@ class FatTable {
   bool Shared(const std::vector<uint32_t>& chain) const;
   // The `count` lowest free clusters, or nothing when the volume has fewer.
   std::optional<std::vector<uint32_t>> FindFree(size_t count) const;
+  // The `count` lowest free clusters zeroed, then chained among themselves to an end mark,
+  // not yet linked from anything: zeroed first, so that they read as zeros (or as the end of
+  // a folder) the moment a chain reaches them.
+  Result<std::vector<uint32_t>> TakeFree(size_t count);
 
  private:
   explicit FatTable(FatVolume& volume) : volume_(&volume) {}
