@@ -57,12 +57,9 @@ std::optional<ScanRoot> ImageRootOf(const std::string& target, const ImageDrive&
   if (!inner) return std::nullopt;
   ScanRoot root;
   root.image_drive = &drive;
-  const std::string letter = std::string(1, drive.letter) + ":";
   auto shown = [&](const std::string& path) {
-    std::string display = letter;
-    for (char c : path) display.push_back(c == '/' ? '\\' : c);
-    if (display.size() > 2 && display.back() == '\\') display.pop_back();
-    return display;
+    const std::string within = InnerPathOf(path);
+    return std::string(1, drive.letter) + ":" + (within.empty() ? "" : "\\" + within);
   };
   if (drive.files->OpenFolder(*inner)) {
     root.host_path = *inner;

@@ -91,31 +91,31 @@ void FatFolder::Refresh(DirectoryRecord& record) {
 }
 
 DirectoryRecord* FatFolder::Find(const std::string& name, bool folder) {
-  Records();
-  std::vector<DirectoryRecord>& records = *records_;
-  DirectoryRecord* found = nullptr;
-  for (const auto* by_name : folder ? std::array{&folders_by_name_, &files_by_name_}
-                                    : std::array{&files_by_name_, &folders_by_name_}) {
-    auto at = by_name->find(name);
-    if (found == nullptr && at != by_name->end()) found = &records[at->second];
-  }
-  // The short name of an entry with a long name opens it too, as on DOS.
-  for (DirectoryRecord& record : records) {
-    if (found == nullptr && record.short_name == name) found = &record;
-  }
-  for (DirectoryRecord& record : records) {
-    if (found == nullptr && record.IsFolder() == folder &&
-        (SameName(record.name, name) || SameName(record.short_name, name))) {
-      found = &record;
-    }
-  }
-  for (DirectoryRecord& record : records) {
-    if (found == nullptr && (SameName(record.name, name) || SameName(record.short_name, name))) {
-      found = &record;
-    }
-  }
+  DirectoryRecord* found = Lookup(name, folder);
   if (found != nullptr) Refresh(*found);
   return found;
+}
+
+DirectoryRecord* FatFolder::Lookup(const std::string& name, bool folder) {
+  Records();
+  std::vector<DirectoryRecord>& records = *records_;
+  for (const auto* by_name : folder ? std::array{&folders_by_name_, &files_by_name_}
+                                    : std::array{&files_by_name_, &folders_by_name_}) {
+    if (auto at = by_name->find(name); at != by_name->end()) return &records[at->second];
+  }
+  // The short name of an entry with a long name opens it too, as on DOS; then either name
+  // in another case, an entry of the kind asked for first. A walk opens what it listed and
+  // is served above: these passes are for names a user typed.
+  for (DirectoryRecord& record : records) {
+    if (record.short_name == name) return &record;
+  }
+  DirectoryRecord* other_kind = nullptr;
+  for (DirectoryRecord& record : records) {
+    if (!SameName(record.name, name) && !SameName(record.short_name, name)) continue;
+    if (record.IsFolder() == folder) return &record;
+    if (other_kind == nullptr) other_kind = &record;
+  }
+  return other_kind;
 }
 
 std::pair<uint32_t, bool> FatFolder::Start() const {

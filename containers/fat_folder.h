@@ -50,6 +50,8 @@ class FatFolder : public Folder {
   // The entry `name` lists, of the kind asked for where two entries show that name: a
   // file and a folder of one name both open. Else an entry whose short name it is.
   DirectoryRecord* Find(const std::string& name, bool folder);
+  // Find without taking the entry from the device again.
+  DirectoryRecord* Lookup(const std::string& name, bool folder);
   void Reindex();
   // Takes the entry's size, cluster, times and attributes from the device again: a file
   // opened from this folder may have changed them.

@@ -113,6 +113,15 @@ std::string AreaText(Language language, BootArea area, const AreaVerdict& verdic
   return text;
 }
 
+// Judges one area's sector and adds its line; the caller reports the verdict once it is final.
+AreaVerdict JudgeAndShow(ScanSession& session, SectorView sector, BootArea area) {
+  const AreaVerdict verdict = JudgeSector(session, sector, area);
+  const bool found = verdict.virus_id != 0 || verdict.suspicious;
+  session.AddTextLine(found ? ResultIcon::kVirus : ResultIcon::kBlank,
+                      AreaText(session.language(), area, verdict));
+  return verdict;
+}
+
 // Reads and judges one area and adds its line; the caller reports the verdict once it is
 // final. nullopt when the area could not be read.
 std::optional<AreaVerdict> CheckArea(ScanSession& session, SystemAccess& access, BootArea area,
@@ -122,11 +131,7 @@ std::optional<AreaVerdict> CheckArea(ScanSession& session, SystemAccess& access,
   if (!ReadSector(access, session.ui(), kBootCylinderSector, head_drive, sector)) {
     return std::nullopt;
   }
-  const AreaVerdict verdict = JudgeSector(session, sector, area);
-  std::string text = AreaText(session.language(), area, verdict);
-  const bool found = verdict.virus_id != 0 || verdict.suspicious;
-  session.AddTextLine(found ? ResultIcon::kVirus : ResultIcon::kBlank, std::move(text));
-  return verdict;
+  return JudgeAndShow(session, sector, area);
 }
 
 // Removes the boot sector's virus as the scan action says: 1 or 0 for an attempt, nullopt
@@ -163,10 +168,7 @@ void CheckBootSector(ScanSession& session, SystemAccess& access, std::string_vie
     SectorBuffer sector{};
     std::copy_n(target.boot_sector.begin(), std::min(target.boot_sector.size(), sector.size()),
                 sector.begin());
-    const AreaVerdict verdict = JudgeSector(session, sector, BootArea::kBootSector);
-    const bool found = verdict.virus_id != 0 || verdict.suspicious;
-    session.AddTextLine(found ? ResultIcon::kVirus : ResultIcon::kBlank,
-                        AreaText(session.language(), BootArea::kBootSector, verdict));
+    const AreaVerdict verdict = JudgeAndShow(session, sector, BootArea::kBootSector);
     session.ui().ReportBootVerdict(Reported(path, BootArea::kBootSector, verdict));
     return;
   }

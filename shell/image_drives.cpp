@@ -20,6 +20,21 @@ std::string LetterText(char letter) {
 
 }  // namespace
 
+std::string InnerPathOf(const std::string& volume_path) {
+  std::string inner;
+  size_t start = 0;
+  while (start < volume_path.size()) {
+    size_t end = volume_path.find('/', start);
+    if (end == std::string::npos) end = volume_path.size();
+    if (end > start) {
+      if (!inner.empty()) inner += '\\';
+      inner += volume_path.substr(start, end - start);
+    }
+    start = end + 1;
+  }
+  return inner;
+}
+
 const OpenedContainer* ImageDrives::OpenFile(const std::string& path, std::unique_ptr<File> file,
                                              ContainerOpener& opener) {
   if (const std::optional<FileInfo> info = file->GetInfo()) {

@@ -26,6 +26,10 @@ struct ImageDrive {
   std::vector<uint8_t> boot_sector;
 };
 
+// A path inside a volume as the walk and the reports name it: "/DOS/UTIL" is "DOS\UTIL",
+// "/" is "".
+std::string InnerPathOf(const std::string& volume_path);
+
 // The drives a run's disk images give, their images open for the whole run. Built before the
 // scan by both front ends: the BIOS disks of --disk or the Disks key give A: (disk 0), B:
 // (disk 1) and the lettered FAT partitions of disk 0x80 (C:, D:…); a drive of the map whose

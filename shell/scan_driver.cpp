@@ -91,16 +91,7 @@ void ScanImageDriveRoot(ScanSession& session, const ScanRoot& root) {
   place.host_path = drive.image;
   place.layers = drive.layers;
   place.incomplete = &incomplete;
-  size_t start = 0;
-  while (start < root.host_path.size()) {
-    size_t end = root.host_path.find('/', start);
-    if (end == std::string::npos) end = root.host_path.size();
-    if (end > start) {
-      if (!place.inner_root.empty()) place.inner_root += '\\';
-      place.inner_root += root.host_path.substr(start, end - start);
-    }
-    start = end + 1;
-  }
+  place.inner_root = InnerPathOf(root.host_path);
   auto folder = drive.files->OpenFolder(root.host_path);
   if (folder) {
     if (root.single_file) {
