@@ -7,6 +7,7 @@
 #include "engine/file_reads.h"
 #include "platform/file_copy.h"
 #include "platform/path_names.h"
+#include "platform/unnamed_file.h"
 
 namespace quarn {
 namespace {
@@ -64,8 +65,24 @@ Status CleaningCopy::Failure(std::string_view cause) const {
   return Status::Error(PathMessage("clean", Path(), cause));
 }
 
+Result<std::unique_ptr<CleaningCopy>> CleaningCopy::BeginInPlace(Folder& folder,
+                                                                 const std::string& name,
+                                                                 File& original) {
+  // The file keeps its own entry, and with it everything it has besides its bytes; only its
+  // identity is taken, to see that nothing else changed it meanwhile.
+  const std::optional<FileInfo> info = original.GetInfo();
+  if (!info) return quarn::Failure(folder, name, "the file cannot be examined");
+  auto scratch = CreateUnnamedFile();
+  if (!scratch) return quarn::Failure(folder, name, "no copy can be made: " + scratch.message());
+  std::unique_ptr<CleaningCopy> copy(
+      new CleaningCopy(folder, name, "", std::move(*scratch), OriginalFacts{*info, {}, 0}));
+  copy->in_place_ = true;
+  return copy;
+}
+
 Result<std::unique_ptr<CleaningCopy>> CleaningCopy::Begin(Folder& folder, const std::string& name,
                                                           File& original) {
+  if (folder.RewritesInPlace()) return BeginInPlace(folder, name, original);
   auto facts = ReadOriginalFacts(original, JoinPath(folder.Path(), name));
   if (!facts) return facts.status();
   if (facts->info.link_count > 1) {
@@ -87,7 +104,7 @@ Result<std::unique_ptr<CleaningCopy>> CleaningCopy::Create(Folder& folder, const
   if (!copy) return copy;
   // Where the file system shares extents, the copy costs nothing until it is written: a
   // large disk image changed in one file is not read whole.
-  if (CloneFileContents(original, (*copy)->file())) {
+  if (!(*copy)->in_place_ && CloneFileContents(original, (*copy)->file())) {
     const std::optional<FileInfo> now = original.GetInfo();
     if (now && Unchanged((*copy)->facts_.info, *now)) return copy;
     return (*copy)->Abandon((*copy)->Failure("the file changed while it was copied"));
@@ -141,7 +158,36 @@ Status CleaningCopy::CheckOriginalUnchanged() {
   return Status::Ok();
 }
 
+Status CleaningCopy::RewriteOriginal(const FileTimes& times) {
+  auto target = folder_.OpenFile(name_, OpenMode::kReadWrite);
+  if (!target) return Failure("the file cannot be opened for writing: " + target.message());
+  const std::optional<uint64_t> size = file_->Size();
+  if (!size) return Failure("the copy cannot be read");
+  std::vector<uint8_t> buffer(kCopyChunk);
+  for (uint64_t at = 0; at < *size;) {
+    const uint32_t wanted = static_cast<uint32_t>(std::min<uint64_t>(kCopyChunk, *size - at));
+    if (ReadAt(*file_, static_cast<int64_t>(at), buffer.data(), wanted) != wanted) {
+      return Failure("the copy cannot be read");
+    }
+    if (!WriteAt(**target, at, buffer.data(), wanted)) return Failure("the file cannot be written");
+    at += wanted;
+  }
+  if (!(*target)->Seek(static_cast<int64_t>(*size), SeekOrigin::kBegin) ||
+      !(*target)->SetEndOfFile()) {
+    return Failure("the file cannot be cut to its new length");
+  }
+  if (!(*target)->SetTimes(times)) return Failure("the file's times cannot be kept");
+  if (!(*target)->Flush()) return Failure("the file cannot be flushed");
+  return Status::Ok();
+}
+
 Status CleaningCopy::Commit(const FileTimes& times) {
+  if (in_place_) {
+    Status done = CheckOriginalUnchanged();
+    if (done) done = RewriteOriginal(times);
+    RemoveCopy();
+    return done;
+  }
   Status ready = GiveFactsToFinishedCopy(facts_, *file_, Path());
   if (ready && !file_->SetTimes(times)) ready = Failure("the file's times cannot be kept");
   if (ready && !file_->Flush()) ready = Failure("the copy cannot be flushed");
@@ -158,6 +204,7 @@ Status CleaningCopy::Commit(const FileTimes& times) {
 Status CleaningCopy::RemoveCopy() {
   settled_ = true;
   file_.reset();
+  if (in_place_) return Status::Ok();  // an unnamed file goes with its handle
   Status removed = folder_.Delete(temporary_name_);
   if (removed) return removed;
   // Gone already (someone else removed it) is as good as removed.

@@ -16,6 +16,10 @@ namespace quarn {
 // with it in one atomic rename, unless the original changed meanwhile. A copy that is not
 // committed is removed, so whatever fails, the original stays as it was; where the copy
 // itself cannot be removed, the failure says so.
+//
+// In a folder that rewrites its files in place (Folder::RewritesInPlace: inside a disk
+// image's working copy, which gives all or nothing for the whole image), the copy is an
+// unnamed temporary file instead, and Commit writes its bytes over the original's.
 class CleaningCopy {
  public:
   // A copy of all of `original` (open on `name` in `folder`). Refuses a file with more than
@@ -55,6 +59,10 @@ class CleaningCopy {
   CleaningCopy(Folder& folder, std::string name, std::string temporary_name,
                std::unique_ptr<File> file, OriginalFacts facts);
 
+  static Result<std::unique_ptr<CleaningCopy>> BeginInPlace(Folder& folder, const std::string& name,
+                                                            File& original);
+  Status RewriteOriginal(const FileTimes& times);
+
   std::string Path() const;
   Status Failure(std::string_view cause) const;
   Status CheckOriginalUnchanged();
@@ -66,8 +74,9 @@ class CleaningCopy {
   std::string name_;
   std::string temporary_name_;
   std::unique_ptr<File> file_;
-  OriginalFacts facts_;   // as the original was when the copy began
-  bool settled_ = false;  // committed, or removed (or given up on)
+  OriginalFacts facts_;    // as the original was when the copy began
+  bool settled_ = false;   // committed, or removed (or given up on)
+  bool in_place_ = false;  // the copy has no name; Commit rewrites the original
 };
 
 }  // namespace quarn

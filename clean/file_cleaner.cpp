@@ -25,13 +25,6 @@ struct Original {
   FileTimes times;
 };
 
-void RemoveStaleCopies(StaleCopies& stale_copies, Folder& folder, const std::string& name,
-                       UserInterface& ui) {
-  for (const Status& stays : stale_copies.Remove(folder, name)) {
-    ui.ShowMessage(kErrorCaption, stays.message());
-  }
-}
-
 std::unique_ptr<Original> OpenOriginal(Folder& folder, const std::string& name) {
   auto file = folder.OpenFile(name, OpenMode::kRead);
   if (!file) return nullptr;
@@ -42,6 +35,13 @@ std::unique_ptr<Original> OpenOriginal(Folder& folder, const std::string& name) 
 }
 
 }  // namespace
+
+void RemoveStaleCopies(StaleCopies& stale_copies, Folder& folder, const std::string& name,
+                       UserInterface& ui) {
+  for (const Status& stays : stale_copies.Remove(folder, name)) {
+    ui.ShowMessage(kErrorCaption, stays.message());
+  }
+}
 
 uint32_t CleanExecutable(const DatabaseImage& signatures, Folder& folder, const std::string& name,
                          uint32_t virus, UserInterface& ui, StaleCopies& stale_copies) {

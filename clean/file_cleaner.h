@@ -27,4 +27,9 @@ uint32_t CleanNonExecutable(const DatabaseImage& signatures, Folder& folder,
                             const std::string& name, uint32_t virus, UserInterface& ui,
                             StaleCopies& stale_copies);
 
+// Removes the copies of `name` in `folder` that an earlier clean, or an earlier scan's
+// working copy of a disk image, left behind; each one that stays is shown through `ui`.
+void RemoveStaleCopies(StaleCopies& stale_copies, Folder& folder, const std::string& name,
+                       UserInterface& ui);
+
 }  // namespace quarn

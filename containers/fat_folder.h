@@ -43,6 +43,7 @@ class FatFolder : public Folder {
   uint64_t Mount() const override { return volume_->device_id(); }
   FolderIdentity Identity() const override;
   Result<std::unique_ptr<Folder>> OpenParent() override;
+  bool RewritesInPlace() const override { return true; }
 
  private:
   // The listing, read on first use.

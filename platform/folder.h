@@ -86,6 +86,12 @@ class Folder {
   // link: a walk that closed an outer folder comes back to it this way and compares its
   // identity with the one it recorded.
   virtual Result<std::unique_ptr<Folder>> OpenParent() = 0;
+
+  // Whether a changed file of this folder is rewritten where it lies instead of replaced by
+  // a copy made beside it: a folder inside a disk image's working copy, where the copy of the
+  // whole image gives all or nothing, and 8.3 names and a full root folder leave no room
+  // for a copy's name.
+  virtual bool RewritesInPlace() const { return false; }
 };
 
 // Access by host path: where a walk or a load starts.

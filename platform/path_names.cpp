@@ -66,6 +66,12 @@ std::string ParentPath(const std::string& path) {
   return trimmed.substr(0, slash);
 }
 
+std::string BaseName(const std::string& path) {
+  const std::string trimmed = TrimTrailingSlashes(path);
+  const size_t slash = trimmed.rfind('/');
+  return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+}
+
 std::string PathMessage(std::string_view action, const std::string& path, std::string_view cause) {
   std::string message(action);
   message += ' ';

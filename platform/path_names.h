@@ -30,6 +30,9 @@ std::string WorkingFolderPath();
 // The folder part of an absolute `path`: "/a" for "/a/b", "/" for "/a" and for "/".
 std::string ParentPath(const std::string& path);
 
+// The last component of `path`: "b" for "/a/b" and for "b/"; "" for "/".
+std::string BaseName(const std::string& path);
+
 // "<action> <path>: <cause>", the shape of every file and folder error message.
 std::string PathMessage(std::string_view action, const std::string& path, std::string_view cause);
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <span>
 
+#include "clean/file_cleaner.h"
 #include "shell/boot_scan.h"
 #include "shell/container_extension.h"
 
@@ -46,9 +47,10 @@ void ReportImageBootArea(ScanSession& session, std::span<const uint8_t> bytes, b
 
 void ScanOpened(ScanSession& session, OpenedContainer& opened, const std::string& display_path,
                 const std::string& host_path, const std::vector<PathLayer>& way_in, int depth,
-                IncompleteLines& incomplete) {
+                IncompleteLines& incomplete, ImageChanges* changes) {
   const std::string_view kind = ContainerKindName(opened.kind);
   for (const ContainerDamage& damage : opened.damage) {
+    if (changes != nullptr) changes->NoteDamage(ImageChanges::kEveryVolume);
     incomplete.Report(
         session, damage.inner_path.empty() ? display_path : display_path + "!" + damage.inner_path,
         host_path, With(way_in, kind, damage.inner_path), damage.reason);
@@ -58,7 +60,8 @@ void ScanOpened(ScanSession& session, OpenedContainer& opened, const std::string
     ReportImageBootArea(session, opened.master_boot_record, true, display_path, host_path,
                         With(way_in, kMbrLayer, ""));
   }
-  for (ContainerVolume& volume : opened.volumes) {
+  for (size_t index = 0; index < opened.volumes.size(); ++index) {
+    ContainerVolume& volume = opened.volumes[index];
     if (session.stop_requested().load()) break;
     std::vector<PathLayer> layers = way_in;
     if (partitioned) layers = With(layers, kMbrLayer, std::to_string(volume.partition_number));
@@ -69,8 +72,8 @@ void ScanOpened(ScanSession& session, OpenedContainer& opened, const std::string
                           host_path, layers);
     }
     if (volume.files == nullptr) continue;
-    const VolumePlace place{volume.files.get(), root, host_path, std::move(layers), "", depth,
-                            &incomplete};
+    const VolumePlace place{volume.files.get(), root,    host_path, std::move(layers), "", depth,
+                            &incomplete,        changes, index};
     if (auto top = volume.files->OpenFolder("/")) {
       WalkFolders(session, std::move(*top), root, host_path, nullptr, &place);
     }
@@ -104,11 +107,21 @@ bool ScanIfContainer(ScanSession& session, Folder& folder, const std::string& na
   IncompleteLines& incomplete = outer != nullptr ? *outer->incomplete : own_lines;
   const int depth = outer != nullptr ? outer->depth + 1 : 1;
   const std::vector<PathLayer> way_in = LayersToFile(outer, inner_path);
+  // Only an image that is a host file of its own can change: one inside another container
+  // would need its container changed around it.
+  std::optional<ImageChanges> changes;
+  if (outer == nullptr) {
+    RemoveStaleCopies(session.stale_copies(), folder, name, session.ui());
+    changes.emplace(folder, name);
+  }
   if (static_cast<uint64_t>(depth) > session.container_limits().max_depth) {
     incomplete.Report(session, display_path, host_path, way_in, IncompleteReason::kDepth);
   } else {
-    ScanOpened(session, *opened, display_path, host_path, way_in, depth, incomplete);
+    ScanOpened(session, *opened, display_path, host_path, way_in, depth, incomplete,
+               changes ? &*changes : nullptr);
   }
+  // The walk leaves the image, whether it ended or was stopped: what it did there is kept.
+  if (changes) changes->Finish(session);
   if (outer == nullptr) incomplete.Finish(session);
   return true;
 }

@@ -209,8 +209,9 @@ TEST_F(ContainerWalkTest, WhichFilesAreOpenedFollowsTheFilterAndTheKinds) {
   }
 }
 
-TEST_F(ContainerWalkTest, ActionsLeaveFilesInsideAndTheContainerAsTheyWere) {
-  host_.AddFile("/c/DISKS/DISK1.IMG", kFloppyMark);
+// An image inside another cannot change without its container changing around it.
+TEST_F(ContainerWalkTest, ActionsInsideANestedImageAreRefusedWithoutAQuestion) {
+  host_.AddFile("/c/DISKS/OUTER.IMG", kNestingMark);
   const std::vector<std::pair<uint32_t, ActionKind>> actions = {
       {kActionCleanAuto, ActionKind::kClean},   {kActionCleanAsk, ActionKind::kClean},
       {kActionDeleteAuto, ActionKind::kDelete}, {kActionDeleteAsk, ActionKind::kDelete},
@@ -227,16 +228,16 @@ TEST_F(ContainerWalkTest, ActionsLeaveFilesInsideAndTheContainerAsTheyWere) {
       EXPECT_EQ(reports[0]->text,
                 std::string(language == Language::kItalian ? "Non modificabile: "
                                                            : "Cannot be changed: ") +
-                    "C:\\DISKS\\DISK1.IMG!A:\\DOS\\KEYB.COM");
+                    "C:\\DISKS\\OUTER.IMG!A:\\INNER.IMG!A:\\DOS\\KEYB.COM");
       EXPECT_EQ(reports[0]->action, kind);
       EXPECT_FALSE(reports[0]->ok);
-      EXPECT_EQ(reports[0]->layers, Layers({{"fat12", "DOS\\KEYB.COM"}}));
+      EXPECT_EQ(reports[0]->layers, Layers({{"fat12", "INNER.IMG"}, {"fat12", "DOS\\KEYB.COM"}}));
       EXPECT_THAT(ui_.questions, IsEmpty()) << action;
       EXPECT_THAT(ui_.messages, IsEmpty()) << action;
       const ScanCounters& counters = session_->counters();
       EXPECT_EQ(counters.cleaned + counters.deleted + counters.renamed, 0u) << action;
       EXPECT_EQ(floppy_->ReadFileText("/DOS/KEYB.COM"), std::string(testing::kEicarText));
-      EXPECT_EQ(host_.ReadFileText("/c/DISKS/DISK1.IMG"), kFloppyMark);
+      EXPECT_EQ(host_.ReadFileText("/c/DISKS/OUTER.IMG"), kNestingMark);
     }
   }
 }

@@ -126,6 +126,7 @@ std::string JoinDisplay(const std::string& folder, const std::string& name, bool
 
 void ReportVolumeDamage(ScanSession& session, const VolumePlace& place) {
   for (ContainerDamage& damage : place.files->TakeDamage()) {
+    if (place.changes != nullptr) place.changes->NoteDamage(place.volume);
     std::string path = damage.inner_path.empty()
                            ? place.display_root
                            : JoinDisplay(place.display_root, damage.inner_path, true);
@@ -161,8 +162,10 @@ void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
   ++session.counters().scanned;
   session.ShowCounter(StatusPart::kScanned);
   if (place != nullptr) {
-    ScanFileInContainer(session, folder, name, display_path, host_path,
-                        LayersTo(*place, inner_path));
+    // A folder inside a volume gives its path there, which the working copy opens.
+    ScanFileInContainer(
+        session, folder, name, display_path, host_path,
+        InnerFile{LayersTo(*place, inner_path), place->changes, place->volume, folder.Path()});
   } else if (detected != nullptr) {
     ScanFile(session, folder, name, display_path, host_path, *detected);
   } else {

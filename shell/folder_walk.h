@@ -9,6 +9,7 @@
 #include "platform/folder.h"
 #include "shell/detection_pool.h"
 #include "shell/file_detection.h"
+#include "shell/image_changes.h"
 #include "shell/incomplete_report.h"
 #include "shell/scan_session.h"
 
@@ -27,6 +28,10 @@ struct VolumePlace {
   std::string inner_root;
   int depth = 1;                          // containers entered to reach it
   IncompleteLines* incomplete = nullptr;  // the top-level file's
+  // The image whose working copy takes the actions on the volume's files, and the volume's
+  // index among the image's; null when the files are read only.
+  ImageChanges* changes = nullptr;
+  size_t volume = 0;
 };
 
 // Walks `root` and every folder below it on the same mount, entries in byte order of their

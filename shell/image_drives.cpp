@@ -99,10 +99,11 @@ std::vector<std::string> ImageDrives::Open(const std::vector<DiskMapping>& disks
       continue;
     }
     if (container == nullptr) continue;
-    for (const ContainerVolume& volume : container->volumes) {
+    for (size_t index = 0; index < container->volumes.size(); ++index) {
+      const ContainerVolume& volume = container->volumes[index];
       if (volume.letter.empty() || taken(volume.letter[0])) continue;
-      drives_.push_back(
-          {volume.letter[0], disk.image, LayersOf(volume), volume.files.get(), volume.boot_sector});
+      drives_.push_back({volume.letter[0], disk.image, LayersOf(volume), volume.files.get(),
+                         volume.boot_sector, index});
       kept.push_back(Drive{volume.letter[0], "", DriveType::kFixed});
     }
   }

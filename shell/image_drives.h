@@ -24,6 +24,7 @@ struct ImageDrive {
   // a partition's own, or an image's named by --drive. Empty for A: and B: of disks 0 and 1,
   // whose boot sector the check reads through the disk, where a removal can reach it.
   std::vector<uint8_t> boot_sector;
+  size_t volume_index = 0;  // the volume's place among the image's, for its working copy
 };
 
 // A path inside a volume as the walk and the reports name it: "/DOS/UTIL" is "DOS\UTIL",

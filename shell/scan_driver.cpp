@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "clean/file_cleaner.h"
 #include "platform/path_names.h"
 #include "res/string_table.h"
 #include "shell/folder_walk.h"
@@ -82,8 +83,18 @@ namespace {
 // A root on a drive made of a disk image: its folder walked, or its one file scanned, inside
 // the image's volume, as files inside an image met in a walk are, but shown under the
 // drive's letter.
-void ScanImageDriveRoot(ScanSession& session, const ScanRoot& root) {
+void ScanImageDriveRoot(ScanSession& session, FileSystem& files, const ScanRoot& root) {
   const ImageDrive& drive = *root.image_drive;
+  // The image's folder on the host, where its working copy is made; without it nothing on
+  // the drive can change.
+  const std::string image = AbsoluteHostPath(drive.image, WorkingFolderPath());
+  auto image_folder = files.OpenFolder(ParentPath(image));
+  std::optional<ImageChanges> changes;
+  if (image_folder) {
+    const std::string name = BaseName(image);
+    RemoveStaleCopies(session.stale_copies(), **image_folder, name, session.ui());
+    changes.emplace(**image_folder, name);
+  }
   IncompleteLines incomplete;
   VolumePlace place;
   place.files = drive.files;
@@ -92,6 +103,8 @@ void ScanImageDriveRoot(ScanSession& session, const ScanRoot& root) {
   place.layers = drive.layers;
   place.incomplete = &incomplete;
   place.inner_root = InnerPathOf(root.host_path);
+  place.changes = changes ? &*changes : nullptr;
+  place.volume = drive.volume_index;
   auto folder = drive.files->OpenFolder(root.host_path);
   if (folder) {
     if (root.single_file) {
@@ -108,6 +121,8 @@ void ScanImageDriveRoot(ScanSession& session, const ScanRoot& root) {
   } else {
     ReportVolumeDamage(session, place);
   }
+  // The walk leaves the image: before the next root, whose boot check may read its sectors.
+  if (changes) changes->Finish(session);
   incomplete.Finish(session);
 }
 
@@ -116,7 +131,7 @@ void ScanImageDriveRoot(ScanSession& session, const ScanRoot& root) {
 void WalkDirectory(ScanSession& session, FileSystem& files, const ScanRoot& root,
                    DetectionPool* pool) {
   if (root.image_drive != nullptr) {
-    ScanImageDriveRoot(session, root);
+    ScanImageDriveRoot(session, files, root);
     return;
   }
   auto root_folder = files.OpenFolder(root.host_path);

@@ -26,13 +26,28 @@ struct Detected {
   bool executable;
   uint32_t virus;
   std::string virus_name;
-  // The way into the container that holds the file; null for a host file.
-  const std::vector<PathLayer>* layers;
+  // Where the file lies inside a container; null for a host file.
+  const InnerFile* inner;
 };
 
-std::vector<PathLayer> LayersOf(const std::vector<PathLayer>* layers) {
-  return layers != nullptr ? *layers : std::vector<PathLayer>{};
+std::vector<PathLayer> LayersOf(const InnerFile* inner) {
+  return inner != nullptr ? inner->layers : std::vector<PathLayer>{};
 }
+
+// An action inside an image is recorded there: the image's replace may still take it back.
+class ImageAction {
+ public:
+  explicit ImageAction(const Detected& file)
+      : image_(file.inner != nullptr ? file.inner->image : nullptr),
+        token_(image_ != nullptr ? image_->BeginAction() : 0) {}
+  void End(bool done, ActionKind kind, const ResultLine& line) {
+    if (image_ != nullptr) image_->EndAction(token_, done, kind, line);
+  }
+
+ private:
+  ImageChanges* image_;
+  uint64_t token_;
+};
 
 ResultLine ActionLine(const Detected& file, ActionKind action, bool ok, std::string_view text) {
   ResultLine line;
@@ -41,7 +56,7 @@ ResultLine ActionLine(const Detected& file, ActionKind action, bool ok, std::str
   line.kind = ReportKind::kAction;
   line.path = file.display_path;
   line.host_path = file.host_path;
-  line.layers = LayersOf(file.layers);
+  line.layers = LayersOf(file.inner);
   line.action = action;
   line.ok = ok;
   return line;
@@ -74,15 +89,15 @@ class WritableWhileCleaning {
 
 void Clean(ScanSession& session, Folder& folder, const Detected& file, int depth);
 
-// `detected`: the file's detection when it was made already, else nullptr; `layers`: the way
-// into the container that holds the file, null for a host file.
+// `detected`: the file's detection when it was made already, else nullptr; `inner`: where
+// the file lies inside a container, null for a host file.
 void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
                 const std::string& display_path, const std::string& host_path, int depth,
-                const FileDetection* detected = nullptr,
-                const std::vector<PathLayer>* layers = nullptr);
+                const FileDetection* detected = nullptr, const InnerFile* inner = nullptr);
 
 void Clean(ScanSession& session, Folder& folder, const Detected& file, int depth) {
   uint32_t outcome = 0;
+  ImageAction recorded(file);
   {
     WritableWhileCleaning writable(folder, file.name);
     if (!folder.OpenFile(file.name, OpenMode::kReadWrite)) {
@@ -97,38 +112,50 @@ void Clean(ScanSession& session, Folder& folder, const Detected& file, int depth
   }
   const bool removed = outcome == 1;
   if (removed) ++session.counters().cleaned;
-  session.AddLine(
-      ActionLine(file, ActionKind::kClean, removed, removed ? kRemovedLine : kContactSupportLine));
+  ResultLine line =
+      ActionLine(file, ActionKind::kClean, removed, removed ? kRemovedLine : kContactSupportLine);
+  recorded.End(removed, ActionKind::kClean, line);
+  session.AddLine(std::move(line));
   // A file may carry a second infection, or what the cleaner left of this one.
   if (removed && depth < kMaxRescans) {
-    ScanFileAt(session, folder, file.name, file.display_path, file.host_path, depth + 1);
+    ScanFileAt(session, folder, file.name, file.display_path, file.host_path, depth + 1, nullptr,
+               file.inner);
   }
 }
 
 void Delete(ScanSession& session, Folder& folder, const Detected& file) {
+  ImageAction recorded(file);
   if (!folder.Delete(file.name)) {
+    ResultLine failed = ActionLine(file, ActionKind::kDelete, false, "");
+    recorded.End(false, ActionKind::kDelete, failed);
     session.ui().ShowMessage(kErrorCaption, std::string(kCannotDeleteText) + file.display_path);
-    session.ui().ReportUnshownAction(ActionLine(file, ActionKind::kDelete, false, ""));
+    session.ui().ReportUnshownAction(failed);
     return;
   }
   ++session.counters().deleted;
-  session.AddLine(ActionLine(file, ActionKind::kDelete, true, kDeletedLine));
+  ResultLine line = ActionLine(file, ActionKind::kDelete, true, kDeletedLine);
+  recorded.End(true, ActionKind::kDelete, line);
+  session.AddLine(std::move(line));
 }
 
 void Rename(ScanSession& session, Folder& folder, const Detected& file) {
+  ImageAction recorded(file);
   const std::optional<std::string> new_name = RenamedName(file.name);
   if (!new_name || !folder.Rename(file.name, *new_name, RenameMode::kNoReplace)) {
+    ResultLine failed = ActionLine(file, ActionKind::kRename, false, "");
+    recorded.End(false, ActionKind::kRename, failed);
     session.ui().ShowMessage(kErrorCaption, std::string(kCannotRenameText) + file.display_path);
-    session.ui().ReportUnshownAction(ActionLine(file, ActionKind::kRename, false, ""));
+    session.ui().ReportUnshownAction(failed);
     return;
   }
   ++session.counters().renamed;
   ResultLine line = ActionLine(file, ActionKind::kRename, true, kRenamedLine);
   line.new_path = RenamedName(file.display_path).value_or(file.display_path);
+  recorded.End(true, ActionKind::kRename, line);
   session.AddLine(std::move(line));
 }
 
-// A file inside a container is read only for now: the action is refused without a question or
+// A file inside a container that cannot change: the action is refused without a question or
 // a message box, since a hundred infected entries must not mean a hundred dialogs, and the
 // container itself is never touched for what one of its files holds.
 void RefuseInContainer(ScanSession& session, const Detected& file, ActionKind action) {
@@ -137,13 +164,86 @@ void RefuseInContainer(ScanSession& session, const Detected& file, ActionKind ac
                  std::string(LoadText(session.language(), kCannotChangeText)) + file.display_path));
 }
 
-bool Confirmed(ScanSession& session, bool ask, std::string_view caption, std::string text) {
-  return !ask || session.ui().Ask(caption, text);
+// The action the scan's setting takes on a detection, if any: a clean only for an exact one.
+std::optional<ActionKind> ActionFor(uint32_t setting, bool exact) {
+  switch (setting) {
+    case kActionCleanAuto:
+    case kActionCleanAsk:
+      if (exact) return ActionKind::kClean;
+      return std::nullopt;
+    case kActionDeleteAuto:
+    case kActionDeleteAsk:
+      return ActionKind::kDelete;
+    case kActionRenameAuto:
+    case kActionRenameAsk:
+      return ActionKind::kRename;
+    default:
+      return std::nullopt;
+  }
+}
+
+// The question of an -ask setting; true without one.
+bool Confirmed(ScanSession& session, const Detected& file, ActionKind action) {
+  const uint32_t setting = session.options().scan_action;
+  if (setting != kActionCleanAsk && setting != kActionDeleteAsk && setting != kActionRenameAsk) {
+    return true;
+  }
+  const std::string infected_by = std::string(kInfectedBy) + file.virus_name;
+  switch (action) {
+    case ActionKind::kClean:
+      return session.ui().Ask(kCleanCaption, std::string(kCleanQuestion) + file.display_path +
+                                                 std::string(kCleanQuestionVirus) +
+                                                 file.virus_name);
+    case ActionKind::kDelete:
+      return session.ui().Ask(kDeleteCaption,
+                              std::string(kDeleteQuestion) + file.display_path + infected_by);
+    case ActionKind::kRename:
+      break;
+  }
+  return session.ui().Ask(kRenameCaption,
+                          std::string(kRenameQuestion) + file.display_path + infected_by);
+}
+
+void Act(ScanSession& session, Folder& folder, const Detected& file, ActionKind action, int depth) {
+  switch (action) {
+    case ActionKind::kClean:
+      Clean(session, folder, file, depth);
+      return;
+    case ActionKind::kDelete:
+      Delete(session, folder, file);
+      return;
+    case ActionKind::kRename:
+      Rename(session, folder, file);
+      return;
+  }
+}
+
+// Inside a container the action goes to the image's working copy, asked about as on the
+// host, once the file is known to be one that can change.
+void ActInContainer(ScanSession& session, const Detected& file, ActionKind action, int depth) {
+  if (file.inner->image == nullptr) {
+    RefuseInContainer(session, file, action);
+    return;
+  }
+  ChangePlace place =
+      file.inner->image->OpenForChange(file.inner->volume, file.inner->folder_path, file.name);
+  switch (place.access) {
+    case ChangeAccess::kRefused:
+      RefuseInContainer(session, file, action);
+      return;
+    case ChangeAccess::kFailed:
+      session.ui().ShowMessage(kErrorCaption, place.message);
+      session.ui().ReportUnshownAction(ActionLine(file, action, false, ""));
+      return;
+    case ChangeAccess::kGranted:
+      break;
+  }
+  if (Confirmed(session, file, action)) Act(session, *place.folder, file, action, depth);
 }
 
 void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
                 const std::string& display_path, const std::string& host_path, int depth,
-                const FileDetection* detected, const std::vector<PathLayer>* layers) {
+                const FileDetection* detected, const InnerFile* inner) {
   const Language language = session.language();
   const FileDetection detection = detected != nullptr
                                       ? *detected
@@ -155,7 +255,7 @@ void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
     Detected infected{name,          display_path,
                       host_path,     verdict.executable,
                       verdict.virus, GetVirusName(session.names(), verdict.virus),
-                      layers};
+                      inner};
     ResultLine line;
     line.icon = ResultIcon::kVirus;
     line.text = display_path +
@@ -164,7 +264,7 @@ void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
     line.kind = ReportKind::kDetection;
     line.path = display_path;
     line.host_path = host_path;
-    line.layers = LayersOf(layers);
+    line.layers = LayersOf(inner);
     line.virus_id = verdict.virus;
     line.virus_name = infected.virus_name;
     line.variant = verdict.variant == 1;
@@ -172,53 +272,13 @@ void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
     ++session.counters().infected;
     session.ShowCounter(StatusPart::kInfected);
 
-    const uint32_t action = session.options().scan_action;
-    const bool exact = verdict.variant == 0;
-    const std::string infected_by = std::string(kInfectedBy) + infected.virus_name;
-    if (layers != nullptr) {
-      switch (action) {
-        case kActionCleanAuto:
-        case kActionCleanAsk:
-          if (exact) RefuseInContainer(session, infected, ActionKind::kClean);
-          break;
-        case kActionDeleteAuto:
-        case kActionDeleteAsk:
-          RefuseInContainer(session, infected, ActionKind::kDelete);
-          break;
-        case kActionRenameAuto:
-        case kActionRenameAsk:
-          RefuseInContainer(session, infected, ActionKind::kRename);
-          break;
-        default:
-          break;
-      }
-      return;
-    }
-    switch (action) {
-      case kActionCleanAuto:
-      case kActionCleanAsk:
-        if (exact && Confirmed(session, action == kActionCleanAsk, kCleanCaption,
-                               std::string(kCleanQuestion) + display_path +
-                                   std::string(kCleanQuestionVirus) + infected.virus_name)) {
-          Clean(session, folder, infected, depth);
-        }
-        break;
-      case kActionDeleteAuto:
-      case kActionDeleteAsk:
-        if (Confirmed(session, action == kActionDeleteAsk, kDeleteCaption,
-                      std::string(kDeleteQuestion) + display_path + infected_by)) {
-          Delete(session, folder, infected);
-        }
-        break;
-      case kActionRenameAuto:
-      case kActionRenameAsk:
-        if (Confirmed(session, action == kActionRenameAsk, kRenameCaption,
-                      std::string(kRenameQuestion) + display_path + infected_by)) {
-          Rename(session, folder, infected);
-        }
-        break;
-      default:
-        break;
+    const std::optional<ActionKind> action =
+        ActionFor(session.options().scan_action, verdict.variant == 0);
+    if (!action) return;
+    if (inner != nullptr) {
+      ActInContainer(session, infected, *action, depth);
+    } else if (Confirmed(session, infected, *action)) {
+      Act(session, folder, infected, *action, depth);
     }
     return;
   }
@@ -229,7 +289,7 @@ void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
     line.kind = ReportKind::kSuspicious;
     line.path = display_path;
     line.host_path = host_path;
-    line.layers = LayersOf(layers);
+    line.layers = LayersOf(inner);
     session.AddLine(std::move(line));
     ++session.counters().suspicious;
   }
@@ -265,8 +325,8 @@ void ScanFile(ScanSession& session, Folder& folder, const std::string& name,
 
 void ScanFileInContainer(ScanSession& session, Folder& folder, const std::string& name,
                          const std::string& display_path, const std::string& host_path,
-                         const std::vector<PathLayer>& layers) {
-  ScanFileAt(session, folder, name, display_path, host_path, 0, nullptr, &layers);
+                         const InnerFile& inner) {
+  ScanFileAt(session, folder, name, display_path, host_path, 0, nullptr, &inner);
 }
 
 }  // namespace quarn

@@ -6,6 +6,7 @@
 
 #include "platform/folder.h"
 #include "shell/file_detection.h"
+#include "shell/image_changes.h"
 #include "shell/scan_session.h"
 
 namespace quarn {
@@ -28,14 +29,26 @@ void ScanFile(ScanSession& session, Folder& folder, const std::string& name,
               const std::string& display_path, const std::string& host_path,
               const FileDetection& detected);
 
+// A file inside a container as the actions see it.
+struct InnerFile {
+  std::vector<PathLayer> layers;  // the way in, carried by every report about the file
+  // The image the file may be changed in, the index of its volume there and the file's
+  // folder inside that volume ("/DOS/UTIL"); null when nothing inside may change (an image
+  // inside another container).
+  ImageChanges* image = nullptr;
+  size_t volume = 0;
+  std::string folder_path = "/";
+};
+
 // A file inside a container, shown as `display_path` ("C:\DISKS\DISK1.IMG!A:\DOS\KEYB.COM")
 // with `host_path` the outermost host file: scanned and counted as a host file is, every
-// report carrying `layers`, but read only: an action the scan would take gives the line
-// "Non modificabile: " + path and a failed action report instead, with no question, no
+// report carrying the file's layers. Its action is taken in the image's working copy, with
+// the host's questions and lines; where the file cannot be changed, the action gives the
+// line "Non modificabile: " + path and a failed action report instead, with no question, no
 // message and no counter moved.
 void ScanFileInContainer(ScanSession& session, Folder& folder, const std::string& name,
                          const std::string& display_path, const std::string& host_path,
-                         const std::vector<PathLayer>& layers);
+                         const InnerFile& inner);
 
 // The name a rename gives: the character three places before the end of the name becomes
 // "V" (B.DOC becomes B.VOC). A character is a whole UTF-8 sequence, or a byte outside

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/file.h"
+#include "platform/status.h"
+
+namespace quarn {
+
+// A new, empty file open for reading and writing that no name reaches: in $TMPDIR (/tmp
+// when unset), never beside a scanned file, and gone with its last handle whatever ends the
+// program. For bytes too many to hold in memory while they are worked on. The failure names
+// the folder and the cause.
+Result<std::unique_ptr<File>> CreateUnnamedFile();
+
+}  // namespace quarn

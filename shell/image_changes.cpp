@@ -1,0 +1,226 @@
+#include "shell/image_changes.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "clean/cleaning_context.h"
+#include "containers/disk_image_opener.h"
+#include "platform/path_names.h"
+
+namespace quarn {
+
+// The working copy's file as its container writes it: every write that lands is counted, so
+// an action that failed can be told from one that failed after it changed the copy.
+class WatchedFile : public File {
+ public:
+  explicit WatchedFile(File& file) : file_(file) {}
+  uint64_t writes() const { return writes_; }
+
+  uint32_t Read(void* buffer, uint32_t length) override { return file_.Read(buffer, length); }
+  uint32_t ReadSome(void* buffer, uint32_t length) override {
+    return file_.ReadSome(buffer, length);
+  }
+  std::optional<uint64_t> Seek(int64_t offset, SeekOrigin origin) override {
+    return file_.Seek(offset, origin);
+  }
+  uint64_t Position() const override { return file_.Position(); }
+  std::optional<uint64_t> Size() override { return file_.Size(); }
+  uint32_t Write(const void* buffer, uint32_t length) override {
+    const uint32_t written = file_.Write(buffer, length);
+    if (written > 0) ++writes_;
+    return written;
+  }
+  bool SetEndOfFile() override {
+    ++writes_;
+    return file_.SetEndOfFile();
+  }
+  bool Flush() override { return file_.Flush(); }
+  std::optional<FileTimes> GetTimes() override { return file_.GetTimes(); }
+  bool SetTimes(const FileTimes& times) override { return file_.SetTimes(times); }
+  std::optional<FileAttributes> GetAttributes() override { return file_.GetAttributes(); }
+  bool SetAttributes(const FileAttributes& attributes) override {
+    return file_.SetAttributes(attributes);
+  }
+  std::optional<FileInfo> GetInfo() override { return file_.GetInfo(); }
+  bool SetOwner(uint32_t owner, uint32_t group) override { return file_.SetOwner(owner, group); }
+
+ private:
+  File& file_;
+  uint64_t writes_ = 0;
+};
+
+namespace {
+
+FileTime Now() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+uint32_t& CounterOf(ScanCounters& counters, ActionKind kind) {
+  switch (kind) {
+    case ActionKind::kClean:
+      return counters.cleaned;
+    case ActionKind::kDelete:
+      return counters.deleted;
+    case ActionKind::kRename:
+      break;
+  }
+  return counters.renamed;
+}
+
+}  // namespace
+
+ImageChanges::ImageChanges(Folder& folder, std::string name)
+    : folder_(folder), name_(std::move(name)) {}
+
+ImageChanges::~ImageChanges() {
+  // The container goes before the copy it writes through.
+  opened_.reset();
+  watched_.reset();
+}
+
+void ImageChanges::NoteDamage(size_t volume) {
+  if (std::find(damaged_.begin(), damaged_.end(), volume) == damaged_.end()) {
+    damaged_.push_back(volume);
+  }
+}
+
+const std::optional<std::string>& ImageChanges::ImageRefusal() {
+  if (image_refusal_) return *image_refusal_;
+  // Opening for writing is the test that tells a read-only image, a read-only mount and a
+  // block device or link (refused by the folder) from an image that may change.
+  auto image = folder_.OpenFile(name_, OpenMode::kReadWrite);
+  if (!image) {
+    image_refusal_.emplace(image.message());
+    return *image_refusal_;
+  }
+  const std::optional<FileInfo> info = (*image)->GetInfo();
+  if (!info) {
+    image_refusal_.emplace(PathMessage("cannot change", JoinPath(folder_.Path(), name_),
+                                       "the image cannot be examined"));
+  } else if (info->link_count > 1) {
+    image_refusal_.emplace(PathMessage("cannot change", JoinPath(folder_.Path(), name_),
+                                       "the image has other names that would keep the virus"));
+  } else {
+    image_refusal_.emplace();
+    image_times_ = (*image)->GetTimes().value_or(FileTimes{});
+    image_ = std::move(*image);
+  }
+  return *image_refusal_;
+}
+
+std::optional<std::string> ImageChanges::MakeWorkingCopy() {
+  auto copy = CleaningCopy::Create(folder_, name_, *image_);
+  if (!copy) return copy.message();
+  copy_ = std::move(*copy);
+  watched_ = std::make_shared<WatchedFile>(copy_->file());
+  // The container shares the copy's file but never owns it: the copy outlives it.
+  std::shared_ptr<File> shared(watched_, watched_.get());
+  opened_ = DiskImageOpener(DiskImageAccess::kReadWrite).Open(shared);
+  if (!opened_) {
+    return PathMessage("cannot change", JoinPath(folder_.Path(), name_),
+                       "its working copy cannot be opened");
+  }
+  return std::nullopt;
+}
+
+ChangePlace ImageChanges::OpenForChange(size_t volume, const std::string& folder_path,
+                                        const std::string& name) {
+  ChangePlace place;
+  const bool damaged = std::find_if(damaged_.begin(), damaged_.end(), [&](size_t v) {
+                         return v == volume || v == kEveryVolume;
+                       }) != damaged_.end();
+  if (damaged) {
+    place.message = "damage was seen in the volume";
+    return place;
+  }
+  if (const std::optional<std::string>& refused = ImageRefusal()) {
+    place.message = *refused;
+    return place;
+  }
+  if (copy_ == nullptr) {
+    if (std::optional<std::string> failure = MakeWorkingCopy()) {
+      place.access = ChangeAccess::kFailed;
+      place.message = *failure;
+      // Made once a scan: a copy that could not be made for the first file would fail the
+      // same way for every other.
+      image_refusal_.emplace(*failure);
+      opened_.reset();
+      watched_.reset();
+      if (copy_) (void)copy_->Discard();
+      copy_.reset();
+      return place;
+    }
+  }
+  if (volume >= opened_->volumes.size() || opened_->volumes[volume].files == nullptr) {
+    place.message = "the volume cannot be opened for writing";
+    return place;
+  }
+  auto folder = opened_->volumes[volume].files->OpenFolder(folder_path);
+  if (!folder) {
+    place.message = folder.message();
+    return place;
+  }
+  // The folder's own checks for a change (cross-links, FAT copies that differ, a broken
+  // chain) come before the question, so a file that cannot change is never asked about.
+  if (auto file = (*folder)->OpenFile(name, OpenMode::kReadWrite); !file) {
+    place.message = file.message();
+    return place;
+  }
+  place.access = ChangeAccess::kGranted;
+  place.folder = std::move(*folder);
+  return place;
+}
+
+uint64_t ImageChanges::BeginAction() const {
+  return watched_ ? watched_->writes() : 0;
+}
+
+void ImageChanges::EndAction(uint64_t token, bool done, ActionKind kind, const ResultLine& line) {
+  if (done) {
+    done_.push_back({kind, line});
+  } else if (watched_ && watched_->writes() != token) {
+    spoiled_ = true;
+  }
+}
+
+void ImageChanges::TakeBack(ScanSession& session, const std::string& message) {
+  session.ui().ShowMessage(kErrorCaption, message);
+  for (DoneAction& action : done_) {
+    --CounterOf(session.counters(), action.kind);
+    action.line.ok = false;
+    session.ui().ReportUnshownAction(action.line);
+  }
+  done_.clear();
+}
+
+void ImageChanges::Finish(ScanSession& session) {
+  if (copy_ == nullptr) return;
+  opened_.reset();
+  watched_.reset();
+  const std::string image = JoinPath(folder_.Path(), name_);
+  if (spoiled_ || done_.empty()) {
+    if (Status discarded = copy_->Discard(); !discarded) {
+      session.ui().ShowMessage(kErrorCaption, discarded.message());
+    }
+    copy_.reset();
+    if (spoiled_ && !done_.empty()) {
+      TakeBack(session, PathMessage("cannot change", image,
+                                    "a change inside it failed halfway; the image is kept as "
+                                    "it was, without the changes made in it"));
+    }
+    return;
+  }
+  FileTimes times = image_times_;
+  times.last_write = Now();
+  Status committed = copy_->Commit(times);
+  copy_.reset();
+  if (!committed) {
+    TakeBack(session, committed.message() +
+                          "; the image is kept as it was, without the "
+                          "changes made in it");
+  }
+}
+
+}  // namespace quarn
