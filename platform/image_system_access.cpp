@@ -104,6 +104,15 @@ uint64_t SizeOf(int descriptor) {
   return end < 0 ? 0 : static_cast<uint64_t>(end);
 }
 
+// Whether `path` still names the file open on `descriptor`: a scan that changed files inside
+// an image put a new file in the image's place, whose sectors are the ones to read now.
+bool StillNamedBy(int descriptor, const std::string& path) {
+  struct stat open_file;
+  struct stat named;
+  if (fstat(descriptor, &open_file) != 0 || stat(path.c_str(), &named) != 0) return true;
+  return open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+}
+
 }  // namespace
 
 Result<std::unique_ptr<File>> OpenDiskImageForReading(const std::string& path) {
@@ -165,7 +174,10 @@ ImageSystemAccess::OpenDisk* ImageSystemAccess::Open(uint8_t drive, bool for_wri
   auto mapping = mappings_.find(drive);
   if (mapping == mappings_.end()) return nullptr;
   auto open = open_.find(drive);
-  if (open != open_.end() && (open->second.writable || !for_writing)) return &open->second;
+  if (open != open_.end() && (open->second.writable || !for_writing) &&
+      StillNamedBy(open->second.descriptor, mapping->second.image)) {
+    return &open->second;
+  }
   const int descriptor =
       OpenImage(mapping->second.image, for_writing, &IsDiskKind, kDiskWanted, error, problem);
   if (descriptor < 0) return nullptr;

@@ -48,7 +48,9 @@ struct ImageProblem {
 
 // The support library over files: sectors of the mapped disk images and block devices,
 // low DOS memory from a memory image (linear address = file offset; beyond its end, and
-// without an image, zeros). Images are opened on first use and kept open. A disk image must
+// without an image, zeros). Images are opened on first use and kept open for as long as their
+// path names them (a scan that changed files inside one renames a new file into its place).
+// A disk image must
 // be a regular file or a block device, a memory image a regular file: anything else (a
 // FIFO, a folder) is refused without waiting on it.
 //

@@ -190,6 +190,16 @@ TEST_F(ImageSystemAccessTest, WritesLandInPlaceAndNeverGrowTheImage) {
   struct stat status;
   ASSERT_EQ(stat(scratch_.Child("floppy.img").c_str(), &status), 0);
   EXPECT_EQ(status.st_size, 2880 * 512);
+  // A file renamed into the image's place (a scan's working copy) is the disk from then on:
+  // a write to the old one would be lost with it.
+  WriteNumberedImage(scratch_.Child("new.img"), 2880);
+  ASSERT_EQ(rename(scratch_.Child("new.img").c_str(), scratch_.Child("floppy.img").c_str()), 0);
+  ASSERT_TRUE(access.CallReadPhysicalSector1(0x0002, 0x0100, back));
+  EXPECT_EQ(IndexOf(back), 18u + 1);
+  EXPECT_EQ(access.CallWritePhysicalSector1(0x0002, 0x0100, sector), SectorWriteResult::kWritten);
+  std::ifstream in(scratch_.Child("floppy.img"), std::ios::binary);
+  in.seekg(19 * 512);
+  EXPECT_EQ(in.get(), 0x42);
 }
 
 TEST_F(ImageSystemAccessTest, AnImageThatCannotBeWrittenRefusesTheWrite) {

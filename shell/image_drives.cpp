@@ -37,13 +37,41 @@ std::string InnerPathOf(const std::string& volume_path) {
 
 const OpenedContainer* ImageDrives::OpenFile(const std::string& path, std::unique_ptr<File> file,
                                              ContainerOpener& opener) {
+  opener_ = &opener;
+  std::pair<uint64_t, uint64_t> identity{0, 0};
   if (const std::optional<FileInfo> info = file->GetInfo()) {
-    identities_.emplace_back(info->device, info->inode);
+    identity = {info->device, info->inode};
+    identities_.push_back(identity);
   }
   std::optional<OpenedContainer> container = opener.Open(std::shared_ptr<File>(std::move(file)));
   if (!container) return nullptr;
-  images_.push_back(std::make_unique<OpenImage>(OpenImage{path, std::move(*container)}));
+  images_.push_back(std::make_unique<OpenImage>(OpenImage{path, std::move(*container), identity}));
   return &images_.back()->container;
+}
+
+void ImageDrives::ReopenReplaced() {
+  for (std::unique_ptr<OpenImage>& image : images_) {
+    Result<std::unique_ptr<File>> file = OpenDiskImageForReading(image->path);
+    if (!file) continue;
+    const std::optional<FileInfo> info = (*file)->GetInfo();
+    if (!info || std::pair{info->device, info->inode} == image->identity) continue;
+    std::optional<OpenedContainer> container =
+        opener_->Open(std::shared_ptr<File>(std::move(*file)));
+    if (!container) continue;
+    auto fresh = std::make_unique<OpenImage>(
+        OpenImage{image->path, std::move(*container), {info->device, info->inode}});
+    std::replace(identities_.begin(), identities_.end(), image->identity, fresh->identity);
+    for (ImageDrive& drive : drives_) {
+      if (drive.image != image->path || drive.volume_index >= fresh->container.volumes.size()) {
+        continue;
+      }
+      ContainerVolume& volume = fresh->container.volumes[drive.volume_index];
+      drive.files = volume.files.get();
+      if (!drive.boot_sector.empty()) drive.boot_sector = volume.boot_sector;
+    }
+    replaced_.push_back(std::move(image));
+    image = std::move(fresh);
+  }
 }
 
 std::vector<std::string> ImageDrives::Open(const std::vector<DiskMapping>& disks,

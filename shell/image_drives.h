@@ -50,6 +50,12 @@ class ImageDrives {
   std::vector<std::string> Open(const std::vector<DiskMapping>& disks, ContainerOpener& opener,
                                 bool drives_detected, DriveMap* drives);
 
+  // Opens again each image whose path names another file now than when it was opened (a
+  // scan changed files inside it and renamed its working copy into its place): its drives
+  // read the new file from then on. What was open stays open, unread, so that nothing still
+  // holding one of its folders is left dangling. Between scans only.
+  void ReopenReplaced();
+
   // The image drive of a letter in either case, or null.
   const ImageDrive* Find(char letter) const;
   const std::vector<ImageDrive>& drives() const { return drives_; }
@@ -60,12 +66,15 @@ class ImageDrives {
   struct OpenImage {
     std::string path;
     OpenedContainer container;
+    std::pair<uint64_t, uint64_t> identity;  // device and inode
   };
   // Opens the image `file` found at `path`; null when it is no disk of a known kind.
   const OpenedContainer* OpenFile(const std::string& path, std::unique_ptr<File> file,
                                   ContainerOpener& opener);
 
+  ContainerOpener* opener_ = nullptr;
   std::vector<std::unique_ptr<OpenImage>> images_;
+  std::vector<std::unique_ptr<OpenImage>> replaced_;
   std::vector<ImageDrive> drives_;
   std::vector<std::pair<uint64_t, uint64_t>> identities_;
 };

@@ -182,6 +182,53 @@ class ImageDrivesWindowTest : public QObject {
     QVERIFY(disks != nullptr);
     QCOMPARE(ChildTexts(Select(tree, disks)), std::vector<QString>{});
   }
+
+  // A clean on a drive made of an image goes into the image, and the next scan from the
+  // window reads the image the clean left, not the one the program opened at its start.
+  void ACleanOnAnImageDriveChangesTheImageAndTheNextScanSeesIt() {
+    TestMachine machine;
+    testing::WriteSettings(machine.settings, "\"Opzioni\"=dword:00010100\r\n");
+    const std::string floppy = machine.scratch.Child("floppy.img");
+    testing::WriteBytes(floppy,
+                        ::quarn::testing::FatImageWriter(::quarn::testing::FloppyLayout(1440))
+                            .AddFile("CLEAN.COM", SampleBytes("com_clean_append.com"))
+                            .Build());
+    ModalWatcher watcher;
+    TestProgram run(machine, [&](WindowArguments& arguments, DesktopEnvironment&) {
+      arguments.disks = {{0, floppy, std::nullopt}};
+    });
+    QCOMPARE(run.program->Start(), std::nullopt);
+    DriveTree& tree = *run.window().tree();
+    const std::vector<std::string> first = {"[A:]",
+                                            "BOOT SECTOR: OK",
+                                            " ",
+                                            "A:\\CLEAN.COM Infetto da QTF.ComClean.Append",
+                                            " * * *  RIMOSSO  * * *",
+                                            " ",
+                                            "Files Infetti: 1.",
+                                            "Files Sospetti: 0.",
+                                            "Files Analizzati: 1.",
+                                            "Files Totali: 1.",
+                                            "Virus Rimossi: 1.",
+                                            " "};
+    const std::vector<std::string> second = {"[A:]",
+                                             "BOOT SECTOR: OK",
+                                             " ",
+                                             " ",
+                                             "Files Infetti: 0.",
+                                             "Files Sospetti: 0.",
+                                             "Files Analizzati: 1.",
+                                             "Files Totali: 1.",
+                                             "Virus Rimossi: 0.",
+                                             " "};
+    for (const auto& expected : {first, second}) {
+      Select(tree, Child(tree.computer_item(), "A:"));
+      run.program->RunCommand(kCommandScan);
+      QVERIFY(run.WaitForScan());
+      QCOMPARE(run.Lines(), expected);
+    }
+    QCOMPARE(MessageBoxes(watcher), std::vector<QString>{});
+  }
 };
 
 }  // namespace quarn::window

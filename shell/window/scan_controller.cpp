@@ -14,7 +14,7 @@ constexpr int kCounterStartTexts[] = {431, 432, 433};
 }  // namespace
 
 ScanController::ScanController(MainWindow& window, ScanSession& session, FileSystem& files,
-                               const DriveMap& drives, const ImageDrives* image_drives,
+                               const DriveMap& drives, ImageDrives* image_drives,
                                SystemAccess& system_access, MonitorLink& monitor)
     : QObject(&window),
       window_(window),
@@ -43,6 +43,12 @@ void ScanController::Start() {
     const std::string_view text = LoadText(session_.language(), kCounterStartTexts[part]);
     window_.counter_bar()->SetText(
         part, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  }
+  // An earlier scan may have changed files inside an image drive, putting a new file in the
+  // image's place: this one reads that.
+  if (image_drives_ != nullptr) {
+    image_drives_->ReopenReplaced();
+    session_.set_drive_images(image_drives_->identities());
   }
   DriveTree& tree = *window_.tree();
   tree.setFocus();

@@ -22,8 +22,8 @@ class ScanController : public QObject {
  public:
   // Nothing is owned; everything outlives the controller. Installs the window's close guard.
   ScanController(MainWindow& window, ScanSession& session, FileSystem& files,
-                 const DriveMap& drives, const ImageDrives* image_drives,
-                 SystemAccess& system_access, MonitorLink& monitor);
+                 const DriveMap& drives, ImageDrives* image_drives, SystemAccess& system_access,
+                 MonitorLink& monitor);
   // A scan still running is stopped and waited for.
   ~ScanController() override;
 
@@ -45,7 +45,7 @@ class ScanController : public QObject {
   ScanSession& session_;
   FileSystem& files_;
   const DriveMap& drives_;
-  const ImageDrives* image_drives_;  // null: no drive is made of an image
+  ImageDrives* image_drives_;  // null: no drive is made of an image
   SystemAccess& system_access_;
   MonitorLink& monitor_;
   QThread* thread_ = nullptr;
