@@ -10,11 +10,13 @@
 namespace quarn {
 
 // The working copy's file as its container writes it: every write that lands is counted, so
-// an action that failed can be told from one that failed after it changed the copy.
+// an action that failed can be told from one that failed after it changed the copy, and a
+// write or flush that failed is remembered: a copy the disk let down is never put in place.
 class WatchedFile : public File {
  public:
   explicit WatchedFile(File& file) : file_(file) {}
   uint64_t writes() const { return writes_; }
+  bool failed() const { return failed_; }
 
   uint32_t Read(void* buffer, uint32_t length) override { return file_.Read(buffer, length); }
   uint32_t ReadSome(void* buffer, uint32_t length) override {
@@ -28,13 +30,14 @@ class WatchedFile : public File {
   uint32_t Write(const void* buffer, uint32_t length) override {
     const uint32_t written = file_.Write(buffer, length);
     if (written > 0) ++writes_;
+    if (written != length) failed_ = true;
     return written;
   }
   bool SetEndOfFile() override {
     ++writes_;
-    return file_.SetEndOfFile();
+    return Noted(file_.SetEndOfFile());
   }
-  bool Flush() override { return file_.Flush(); }
+  bool Flush() override { return Noted(file_.Flush()); }
   std::optional<FileTimes> GetTimes() override { return file_.GetTimes(); }
   bool SetTimes(const FileTimes& times) override { return file_.SetTimes(times); }
   std::optional<FileAttributes> GetAttributes() override { return file_.GetAttributes(); }
@@ -45,8 +48,14 @@ class WatchedFile : public File {
   bool SetOwner(uint32_t owner, uint32_t group) override { return file_.SetOwner(owner, group); }
 
  private:
+  bool Noted(bool done) {
+    if (!done) failed_ = true;
+    return done;
+  }
+
   File& file_;
   uint64_t writes_ = 0;
+  bool failed_ = false;
 };
 
 namespace {
@@ -180,7 +189,7 @@ uint64_t ImageChanges::BeginAction() const {
 void ImageChanges::EndAction(uint64_t token, bool done, ActionKind kind, const ResultLine& line) {
   if (done) {
     done_.push_back({kind, line});
-  } else if (watched_ && watched_->writes() != token) {
+  } else if (watched_ && (watched_->writes() != token || watched_->failed())) {
     spoiled_ = true;
   }
 }
@@ -197,6 +206,7 @@ void ImageChanges::TakeBack(ScanSession& session, const std::string& message) {
 
 void ImageChanges::Finish(ScanSession& session) {
   if (copy_ == nullptr) return;
+  if (watched_->failed()) spoiled_ = true;
   opened_.reset();
   watched_.reset();
   const std::string image = JoinPath(folder_.Path(), name_);
@@ -207,8 +217,8 @@ void ImageChanges::Finish(ScanSession& session) {
     copy_.reset();
     if (spoiled_ && !done_.empty()) {
       TakeBack(session, PathMessage("cannot change", image,
-                                    "a change inside it failed halfway; the image is kept as "
-                                    "it was, without the changes made in it"));
+                                    "a change inside it failed; the image is kept as it was, "
+                                    "without the changes made in it"));
     }
     return;
   }

@@ -39,9 +39,10 @@ struct ChangePlace {
 //
 // Nothing is changed in an image that is no regular file of one link that may be written,
 // in a volume where damage was seen, or in a file the working copy's file system refuses to
-// change (a cross-linked one). An action that fails after it wrote to the working copy
-// spoils it: Finish then keeps the image as it was, as it does when the image changed under
-// the scan or the rename fails, and takes back every action done in it.
+// change (a cross-linked one). An action that fails after it wrote to the working copy, and
+// any write to the copy that fails, spoil it: Finish then keeps the image as it was, as it does
+// when the image changed under the scan or the rename fails, and takes back every action done in
+// it.
 class ImageChanges {
  public:
   // The image is `name` in `folder`, which outlives this object.
