@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "platform/forwarding_file.h"
 #include "platform/path_names.h"
 
 namespace quarn {
@@ -26,35 +27,26 @@ class LogTrouble {
   bool reported_ = false;
 };
 
-class WatchedFile : public File {
+// The log file, owned here before the base that writes through it is made.
+struct OwnedLogFile {
+  std::unique_ptr<File> file;
+};
+
+class WatchedFile : private OwnedLogFile, public ForwardingFile {
  public:
   WatchedFile(std::unique_ptr<File> file, std::string path, std::shared_ptr<LogTrouble> trouble)
-      : file_(std::move(file)), path_(std::move(path)), trouble_(std::move(trouble)) {}
+      : OwnedLogFile{std::move(file)},
+        ForwardingFile(*OwnedLogFile::file),
+        path_(std::move(path)),
+        trouble_(std::move(trouble)) {}
 
   uint32_t Write(const void* buffer, uint32_t length) override {
-    const uint32_t written = file_->Write(buffer, length);
+    const uint32_t written = ForwardingFile::Write(buffer, length);
     if (written < length) trouble_->Report(PathMessage("cannot write", path_, "write failed"));
     return written;
   }
-  uint32_t Read(void* buffer, uint32_t length) override { return file_->Read(buffer, length); }
-  std::optional<uint64_t> Seek(int64_t offset, SeekOrigin origin) override {
-    return file_->Seek(offset, origin);
-  }
-  uint64_t Position() const override { return file_->Position(); }
-  std::optional<uint64_t> Size() override { return file_->Size(); }
-  bool SetEndOfFile() override { return file_->SetEndOfFile(); }
-  bool Flush() override { return file_->Flush(); }
-  std::optional<FileTimes> GetTimes() override { return file_->GetTimes(); }
-  bool SetTimes(const FileTimes& times) override { return file_->SetTimes(times); }
-  std::optional<FileAttributes> GetAttributes() override { return file_->GetAttributes(); }
-  bool SetAttributes(const FileAttributes& attributes) override {
-    return file_->SetAttributes(attributes);
-  }
-  std::optional<FileInfo> GetInfo() override { return file_->GetInfo(); }
-  bool SetOwner(uint32_t owner, uint32_t group) override { return file_->SetOwner(owner, group); }
 
  private:
-  std::unique_ptr<File> file_;
   std::string path_;
   std::shared_ptr<LogTrouble> trouble_;
 };

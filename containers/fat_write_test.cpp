@@ -19,8 +19,10 @@
 namespace quarn {
 namespace {
 
+using testing::AlignedPieces;
 using testing::FatImageWriter;
 using testing::PatternBytes;
+using testing::PiecesFound;
 using testing::RunIn;
 using testing::WitnessFolder;
 
@@ -140,27 +142,6 @@ const std::vector<RenameStep> kRenames = {
     {"Long File Name.exe", "SHORTER.EXE", true},
 };
 
-// Offsets of 16-byte pieces of `bytes`, taken where the file put them on a 16-byte boundary
-// of the volume (clusters start on sector boundaries), from `from` to the end.
-std::unordered_set<std::string> Pieces(const std::vector<uint8_t>& bytes, size_t from) {
-  std::unordered_set<std::string> pieces;
-  for (size_t at = (from + 15) / 16 * 16; at + 16 <= bytes.size(); at += 16) {
-    pieces.emplace(bytes.begin() + static_cast<ptrdiff_t>(at),
-                   bytes.begin() + static_cast<ptrdiff_t>(at + 16));
-  }
-  return pieces;
-}
-
-size_t PiecesFound(const std::vector<uint8_t>& image,
-                   const std::unordered_set<std::string>& pieces) {
-  size_t found = 0;
-  for (size_t at = 0; at + 16 <= image.size(); at += 16) {
-    found += pieces.count(std::string(image.begin() + static_cast<ptrdiff_t>(at),
-                                      image.begin() + static_cast<ptrdiff_t>(at + 16)));
-  }
-  return found;
-}
-
 class FatWriteTest : public ::testing::TestWithParam<WriteCase> {};
 
 TEST_P(FatWriteTest, CutDeleteAndRenameLeaveAVolumeTheToolsAccept) {
@@ -264,10 +245,11 @@ TEST_P(FatWriteTest, CutDeleteAndRenameLeaveAVolumeTheToolsAccept) {
   ASSERT_TRUE(victim.ok());
   EXPECT_EQ((*victim)->GetTimes()->last_write, victim_time) << "the entry's time moved";
 
-  EXPECT_EQ(PiecesFound(changed, Pieces(files.victim, kCutAt)), 0u) << "the cut tail is left";
-  EXPECT_EQ(PiecesFound(changed, Pieces(files.doomed, 0)), 0u) << "the deleted file is left";
+  EXPECT_EQ(PiecesFound(changed, AlignedPieces(files.victim, kCutAt)), 0u)
+      << "the cut tail is left";
+  EXPECT_EQ(PiecesFound(changed, AlignedPieces(files.doomed, 0)), 0u) << "the deleted file is left";
   // The search itself finds what is there.
-  EXPECT_GT(PiecesFound(changed, Pieces(expected, 32)), 0u);
+  EXPECT_GT(PiecesFound(changed, AlignedPieces(expected, 32)), 0u);
 }
 
 // A reader may trust the FSInfo counts: once a change moves clusters they are unknown.

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace quarn::testing {
@@ -69,5 +70,29 @@ class WitnessFolder {
  private:
   std::string path_;
 };
+
+// 16-byte pieces of `bytes` at its offsets that are multiples of 16, from `from` (rounded up)
+// on. A file's clusters start on sector boundaries, so its pieces lie at 16-byte offsets of
+// the image too: finding none of them there shows that the file's bytes are gone.
+inline std::unordered_set<std::string> AlignedPieces(const std::vector<uint8_t>& bytes,
+                                                     size_t from = 0) {
+  std::unordered_set<std::string> pieces;
+  for (size_t at = (from + 15) / 16 * 16; at + 16 <= bytes.size(); at += 16) {
+    pieces.emplace(bytes.begin() + static_cast<ptrdiff_t>(at),
+                   bytes.begin() + static_cast<ptrdiff_t>(at + 16));
+  }
+  return pieces;
+}
+
+// How many 16-byte offsets of `image` hold one of `pieces`.
+inline size_t PiecesFound(const std::vector<uint8_t>& image,
+                          const std::unordered_set<std::string>& pieces) {
+  size_t found = 0;
+  for (size_t at = 0; at + 16 <= image.size(); at += 16) {
+    found += pieces.count(std::string(image.begin() + static_cast<ptrdiff_t>(at),
+                                      image.begin() + static_cast<ptrdiff_t>(at + 16)));
+  }
+  return found;
+}
 
 }  // namespace quarn::testing

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <random>
 
+#include "platform/forwarding_file.h"
 #include "platform/memory_file_system.h"
 
 namespace quarn {
@@ -109,38 +110,21 @@ TEST_F(ReadCacheFileTest, ShortReadsOfTheFileAreNotMistakenForItsEnd) {
 }
 
 // Counts what the cache asks of the file, one request per ReadSome as a system would see it.
-class CountingFile : public File {
+class CountingFile : public ForwardingFile {
  public:
-  explicit CountingFile(File& file) : file_(file) {}
+  explicit CountingFile(File& file) : ForwardingFile(file) {}
   uint32_t Read(void* buffer, uint32_t length) override {
     ++reads;
-    return file_.Read(buffer, length);
+    return ForwardingFile::Read(buffer, length);
   }
   uint32_t ReadSome(void* buffer, uint32_t length) override {
     ++requests;
-    return file_.ReadSome(buffer, std::min(length, most_per_request));
+    return forwarded().ReadSome(buffer, std::min(length, most_per_request));
   }
-  std::optional<uint64_t> Seek(int64_t offset, SeekOrigin origin) override {
-    return file_.Seek(offset, origin);
-  }
-  uint64_t Position() const override { return file_.Position(); }
-  std::optional<uint64_t> Size() override { return file_.Size(); }
-  uint32_t Write(const void*, uint32_t) override { return 0; }
-  bool SetEndOfFile() override { return false; }
-  bool Flush() override { return true; }
-  std::optional<FileTimes> GetTimes() override { return {}; }
-  bool SetTimes(const FileTimes&) override { return false; }
-  std::optional<FileAttributes> GetAttributes() override { return {}; }
-  bool SetAttributes(const FileAttributes&) override { return false; }
-  std::optional<FileInfo> GetInfo() override { return {}; }
-  bool SetOwner(uint32_t, uint32_t) override { return false; }
 
   int reads = 0;
   int requests = 0;
   uint32_t most_per_request = UINT32_MAX;
-
- private:
-  File& file_;
 };
 
 // A request that comes short at the end the size tells is the end: asking again would

@@ -5,6 +5,7 @@
 
 #include "clean/cleaning_context.h"
 #include "containers/disk_image_opener.h"
+#include "platform/forwarding_file.h"
 #include "platform/path_names.h"
 
 namespace quarn {
@@ -12,40 +13,23 @@ namespace quarn {
 // The working copy's file as its container writes it: every write that lands is counted, so
 // an action that failed can be told from one that failed after it changed the copy, and a
 // write or flush that failed is remembered: a copy the disk let down is never put in place.
-class WatchedFile : public File {
+class WatchedFile : public ForwardingFile {
  public:
-  explicit WatchedFile(File& file) : file_(file) {}
+  explicit WatchedFile(File& file) : ForwardingFile(file) {}
   uint64_t writes() const { return writes_; }
   bool failed() const { return failed_; }
 
-  uint32_t Read(void* buffer, uint32_t length) override { return file_.Read(buffer, length); }
-  uint32_t ReadSome(void* buffer, uint32_t length) override {
-    return file_.ReadSome(buffer, length);
-  }
-  std::optional<uint64_t> Seek(int64_t offset, SeekOrigin origin) override {
-    return file_.Seek(offset, origin);
-  }
-  uint64_t Position() const override { return file_.Position(); }
-  std::optional<uint64_t> Size() override { return file_.Size(); }
   uint32_t Write(const void* buffer, uint32_t length) override {
-    const uint32_t written = file_.Write(buffer, length);
+    const uint32_t written = ForwardingFile::Write(buffer, length);
     if (written > 0) ++writes_;
     if (written != length) failed_ = true;
     return written;
   }
   bool SetEndOfFile() override {
     ++writes_;
-    return Noted(file_.SetEndOfFile());
+    return Noted(ForwardingFile::SetEndOfFile());
   }
-  bool Flush() override { return Noted(file_.Flush()); }
-  std::optional<FileTimes> GetTimes() override { return file_.GetTimes(); }
-  bool SetTimes(const FileTimes& times) override { return file_.SetTimes(times); }
-  std::optional<FileAttributes> GetAttributes() override { return file_.GetAttributes(); }
-  bool SetAttributes(const FileAttributes& attributes) override {
-    return file_.SetAttributes(attributes);
-  }
-  std::optional<FileInfo> GetInfo() override { return file_.GetInfo(); }
-  bool SetOwner(uint32_t owner, uint32_t group) override { return file_.SetOwner(owner, group); }
+  bool Flush() override { return Noted(ForwardingFile::Flush()); }
 
  private:
   bool Noted(bool done) {
@@ -53,7 +37,6 @@ class WatchedFile : public File {
     return done;
   }
 
-  File& file_;
   uint64_t writes_ = 0;
   bool failed_ = false;
 };

@@ -158,8 +158,8 @@ std::unique_ptr<File> CorpusFiles::Open(const CorpusFile& file) {
 }
 
 uint32_t RecordingFile::Read(void* buffer, uint32_t length) {
-  const uint64_t position = file_.Position();
-  const uint32_t got = file_.Read(buffer, length);
+  const uint64_t position = forwarded().Position();
+  const uint32_t got = forwarded().Read(buffer, length);
   const auto* bytes = static_cast<const uint8_t*>(buffer);
   reads_.push_back({position, std::vector<uint8_t>(bytes, bytes + got)});
   return got;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "engine/file_verdict.h"
-#include "platform/file.h"
+#include "platform/forwarding_file.h"
 #include "platform/memory_file_system.h"
 
 namespace quarn::corpus {
@@ -35,7 +35,7 @@ class CorpusFiles {
 
 // A File that passes everything to another and notes every read: where it started and what
 // it delivered.
-class RecordingFile : public File {
+class RecordingFile : public ForwardingFile {
  public:
   struct ReadRecord {
     uint64_t position;
@@ -43,32 +43,13 @@ class RecordingFile : public File {
     bool operator==(const ReadRecord&) const = default;
   };
 
-  explicit RecordingFile(File& file) : file_(file) {}
+  explicit RecordingFile(File& file) : ForwardingFile(file) {}
 
   uint32_t Read(void* buffer, uint32_t length) override;
-  std::optional<uint64_t> Seek(int64_t offset, SeekOrigin origin) override {
-    return file_.Seek(offset, origin);
-  }
-  uint64_t Position() const override { return file_.Position(); }
-  std::optional<uint64_t> Size() override { return file_.Size(); }
-  uint32_t Write(const void* buffer, uint32_t length) override {
-    return file_.Write(buffer, length);
-  }
-  bool SetEndOfFile() override { return file_.SetEndOfFile(); }
-  bool Flush() override { return file_.Flush(); }
-  std::optional<FileTimes> GetTimes() override { return file_.GetTimes(); }
-  bool SetTimes(const FileTimes& times) override { return file_.SetTimes(times); }
-  std::optional<FileAttributes> GetAttributes() override { return file_.GetAttributes(); }
-  bool SetAttributes(const FileAttributes& attributes) override {
-    return file_.SetAttributes(attributes);
-  }
-  std::optional<FileInfo> GetInfo() override { return file_.GetInfo(); }
-  bool SetOwner(uint32_t owner, uint32_t group) override { return file_.SetOwner(owner, group); }
 
   const std::vector<ReadRecord>& reads() const { return reads_; }
 
  private:
-  File& file_;
   std::vector<ReadRecord> reads_;
 };
 

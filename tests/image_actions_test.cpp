@@ -32,7 +32,9 @@ namespace quarn {
 namespace {
 
 using namespace e2e;  // NOLINT(google-build-using-namespace): the runner is this file's vocabulary
+using testing::AlignedPieces;
 using testing::FatImageWriter;
+using testing::PiecesFound;
 using testing::Quoted;
 using testing::RunIn;
 using testing::ToolRun;
@@ -93,27 +95,6 @@ std::vector<VolumeCase> VolumeCases() {
   };
 }
 
-// 16-byte pieces of `bytes` at its 16-byte offsets: a file's clusters start on sector
-// boundaries, so a piece of a file lies at a 16-byte offset of the image too.
-std::unordered_set<std::string> Pieces(const std::vector<uint8_t>& bytes) {
-  std::unordered_set<std::string> pieces;
-  for (size_t at = 0; at + 16 <= bytes.size(); at += 16) {
-    pieces.emplace(bytes.begin() + static_cast<ptrdiff_t>(at),
-                   bytes.begin() + static_cast<ptrdiff_t>(at + 16));
-  }
-  return pieces;
-}
-
-size_t PiecesFound(const std::vector<uint8_t>& image,
-                   const std::unordered_set<std::string>& pieces) {
-  size_t found = 0;
-  for (size_t at = 0; at + 16 <= image.size(); at += 16) {
-    found += pieces.count(std::string(image.begin() + static_cast<ptrdiff_t>(at),
-                                      image.begin() + static_cast<ptrdiff_t>(at + 16)));
-  }
-  return found;
-}
-
 std::map<std::string, std::vector<uint8_t>> FilesIn(const std::string& folder) {
   std::map<std::string, std::vector<uint8_t>> files;
   for (const auto& entry : fs::directory_iterator(folder)) {
@@ -166,7 +147,7 @@ TEST_P(ImageActionsTest, ActionsInsideMatchTheHostAndLeaveAVolumeTheToolsAccept)
   const std::string image_source = "@@" + std::to_string(row.partitioned ? kPartitionStart : 0);
   std::unordered_set<std::string> infected;
   for (const Victim& victim : kVictims) {
-    infected.merge(Pieces(SampleNamed(victim.sample).bytes));
+    infected.merge(AlignedPieces(SampleNamed(victim.sample).bytes));
   }
   for (const std::string action : {"clean", "delete", "rename"}) {
     SCOPED_TRACE(action);
@@ -207,7 +188,7 @@ TEST_P(ImageActionsTest, ActionsInsideMatchTheHostAndLeaveAVolumeTheToolsAccept)
       EXPECT_EQ(copied.status, 0) << copied.output;
       std::ifstream back(scratch_.Child("back.bin"), std::ios::binary);
       EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(back), {}), content) << name;
-      kept.merge(Pieces(content));
+      kept.merge(AlignedPieces(content));
     }
     std::unordered_set<std::string> removed;
     for (const std::string& piece : infected) {
