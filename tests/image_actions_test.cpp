@@ -56,7 +56,7 @@ struct VolumeCase {
   std::string name;
   testing::FatLayout layout;
   std::string folder;  // where the files lie: "" for the root
-  bool partitioned = false;
+  enum Placement { kWholeImage, kPrimary, kLogical } placement = kWholeImage;
   bool fragment = false;
 };
 
@@ -68,10 +68,14 @@ std::string In(const std::string& folder, const std::string& name) {
   return folder.empty() ? name : folder + "/" + name;
 }
 
-constexpr uint64_t kPartitionStart = 63 * 512;
+struct BuiltImage {
+  std::vector<uint8_t> bytes;
+  uint64_t volume_offset = 0;
+};
 
-// The image and the offset of its volume.
-std::vector<uint8_t> BuildVolumeImage(const VolumeCase& row) {
+// The files on the volume, placed in its image as the row says; a logical drive comes after
+// a primary partition of its own, so the scan changes the image's second volume.
+BuiltImage BuildVolumeImage(const VolumeCase& row) {
   FatImageWriter writer(row.layout);
   if (!row.folder.empty()) writer.AddFolder(row.folder);
   for (const Victim& victim : kVictims) {
@@ -80,18 +84,33 @@ std::vector<uint8_t> BuildVolumeImage(const VolumeCase& row) {
   writer.AddFile(In(row.folder, "KEEP.TXT"), kKeptText);
   if (row.fragment) writer.Fragment();
   std::vector<uint8_t> volume = writer.Build();
-  if (!row.partitioned) return volume;
-  return testing::PartitionedImageBuilder().Primary(0x06, volume).Build();
+  constexpr uint64_t kTrack = 63 * 512;
+  testing::PartitionedImageBuilder disk;
+  switch (row.placement) {
+    case VolumeCase::kWholeImage:
+      return {volume, 0};
+    case VolumeCase::kPrimary:
+      return {disk.Primary(0x06, volume).Build(), kTrack};
+    case VolumeCase::kLogical:
+      break;
+  }
+  std::vector<uint8_t> bytes =
+      disk.Primary(0x01, FatImageWriter(testing::FloppyLayout(720)).Build())
+          .Logical(0x06, volume)
+          .Build();
+  return {bytes, uint64_t{disk.ExtendedRecords()[0]} * 512 + kTrack};
 }
 
 std::vector<VolumeCase> VolumeCases() {
   return {
-      {"floppy_1440", testing::FloppyLayout(1440), "", false, false},
-      {"dmf_1680", testing::FloppyLayout(1680), "GAMES", false, false},
-      {"fat16", testing::HardDiskLayout(16, 8400, 1), "DOS", false, false},
-      {"fat32", testing::HardDiskLayout(32, 67000, 1), "DOS/UTIL", false, false},
-      {"partition_of_mbr_image", testing::HardDiskLayout(16, 32768, 4), "DOS", true, false},
-      {"fragmented", testing::FloppyLayout(1440), "", false, true},
+      {"floppy_1440", testing::FloppyLayout(1440), "", VolumeCase::kWholeImage, false},
+      {"dmf_1680", testing::FloppyLayout(1680), "GAMES", VolumeCase::kWholeImage, false},
+      {"fat16", testing::HardDiskLayout(16, 8400, 1), "DOS", VolumeCase::kWholeImage, false},
+      {"fat32", testing::HardDiskLayout(32, 67000, 1), "DOS/UTIL", VolumeCase::kWholeImage, false},
+      {"primary_partition", testing::HardDiskLayout(16, 32768, 4), "DOS", VolumeCase::kPrimary,
+       false},
+      {"logical_drive", testing::HardDiskLayout(16, 8400, 1), "", VolumeCase::kLogical, false},
+      {"fragmented", testing::FloppyLayout(1440), "", VolumeCase::kWholeImage, true},
   };
 }
 
@@ -144,7 +163,6 @@ class ImageActionsTest : public QuarnscanCli, public ::testing::WithParamInterfa
 
 TEST_P(ImageActionsTest, ActionsInsideMatchTheHostAndLeaveAVolumeTheToolsAccept) {
   const VolumeCase& row = GetParam();
-  const std::string image_source = "@@" + std::to_string(row.partitioned ? kPartitionStart : 0);
   std::unordered_set<std::string> infected;
   for (const Victim& victim : kVictims) {
     infected.merge(AlignedPieces(SampleNamed(victim.sample).bytes));
@@ -153,7 +171,8 @@ TEST_P(ImageActionsTest, ActionsInsideMatchTheHostAndLeaveAVolumeTheToolsAccept)
     SCOPED_TRACE(action);
     const std::map<std::string, std::vector<uint8_t>> expected = OnTheHost(action);
     const std::string image = scratch_.Child(row.name + "-" + action + ".img");
-    PutBytes(image, BuildVolumeImage(row));
+    const BuiltImage built = BuildVolumeImage(row);
+    PutBytes(image, built.bytes);
     const Outcome outcome = Scan({"--action", action, "--json", image});
     EXPECT_EQ(outcome.exit_code, 1) << outcome.err;
     size_t done = 0;
@@ -164,13 +183,13 @@ TEST_P(ImageActionsTest, ActionsInsideMatchTheHostAndLeaveAVolumeTheToolsAccept)
     // The volume alone, for fsck.fat, which reads no partition table.
     std::ifstream in(image, std::ios::binary);
     std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-    const std::vector<uint8_t> volume(
-        bytes.begin() + static_cast<ptrdiff_t>(row.partitioned ? kPartitionStart : 0), bytes.end());
+    const std::vector<uint8_t> volume(bytes.begin() + static_cast<ptrdiff_t>(built.volume_offset),
+                                      bytes.end());
     PutBytes(scratch_.Child("volume.img"), volume);
     const ToolRun check = RunIn(scratch_.path(), "fsck.fat -n volume.img");
     EXPECT_EQ(check.status, 0) << check.output;
 
-    const std::string source = Quoted(image + image_source);
+    const std::string source = Quoted(image + "@@" + std::to_string(built.volume_offset));
     const ToolRun listing = RunIn(scratch_.path(), "mdir -b -i " + source + " ::/" + row.folder);
     std::set<std::string> names;
     std::istringstream lines(listing.output);
@@ -229,7 +248,9 @@ class ImageAllOrNothingTest : public ::testing::Test {
   }
 
   static std::vector<uint8_t> Image() {
-    return BuildVolumeImage({"floppy", testing::FloppyLayout(1440), "DOS", false, false});
+    return BuildVolumeImage(
+               {"floppy", testing::FloppyLayout(1440), "DOS", VolumeCase::kWholeImage, false})
+        .bytes;
   }
 
   ImageScan scan() const { return ImageScan{signatures_, names_}; }
