@@ -7,7 +7,7 @@
 #include "cli/scan_arguments.h"
 #include "cli/scan_run.h"
 #include "cli/terminal_device.h"
-#include "containers/disk_image_opener.h"
+#include "containers/all_containers_opener.h"
 #include "platform/descriptor_output.h"
 #include "platform/drive_detection.h"
 #include "platform/executable_location.h"
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   environment.user_data_directory = quarn::DefaultUserDataDirectory();
   environment.progress_on_err = quarn::IsTerminal(stderr);
   environment.columns = quarn::TerminalColumns(stderr);
-  quarn::DiskImageOpener disk_images;
-  environment.container_opener = &disk_images;
+  quarn::AllContainersOpener containers;
+  environment.container_opener = &containers;
   return quarn::RunQuarnscan(arguments, environment);
 }

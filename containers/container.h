@@ -14,10 +14,32 @@
 namespace quarn {
 
 // What a container is, as the `kind` of a `layers` entry names it.
-enum class ContainerKind { kFat12, kFat16, kFat32, kMbr };
+enum class ContainerKind {
+  kFat12,
+  kFat16,
+  kFat32,
+  kMbr,
+  kZip,
+  kSevenZip,
+  kTar,
+  kIso9660,
+  kCab,
+  kRar,
+  kGzip,
+  kBzip2,
+  kXz,
+  kZstd,
+  kCompress,
+  kLha,
+};
 
-// "fat12", "fat16", "fat32", "mbr".
+// "fat12", "fat16", "fat32", "mbr", "zip", "7z", "tar", "iso9660", "cab", "rar", "gzip",
+// "bzip2", "xz", "zstd", "compress", "lha".
 std::string_view ContainerKindName(ContainerKind kind);
+
+// Whether the kind is a disk image (a FAT volume or a partitioned disk) rather than an
+// archive.
+bool IsImageKind(ContainerKind kind);
 
 // Why part of a container was not scanned, as the `reason` of an `incomplete` event names it.
 enum class IncompleteReason {
@@ -69,6 +91,42 @@ struct ContainerVolume {
   std::unique_ptr<ContainerFileSystem> files;
 };
 
+// One entry of an archive as its header tells it.
+struct ArchiveEntry {
+  // The path inside the archive as shown: UTF-8, "\" between folders, no leading "./" or
+  // "\"; a byte that cannot be decoded, and a control character, as U+FFFD.
+  std::string path;
+  bool regular = true;           // a regular file; folders, links and devices are not scanned
+  std::optional<uint64_t> size;  // what the header says, when it says
+  // Why the entry's data cannot be read, where the header tells it already: encrypted, or a
+  // method the reader lacks.
+  std::optional<IncompleteReason> unreadable;
+};
+
+// What one read of an entry's data gave: bytes (0 at the entry's end), or why it stopped.
+struct EntryRead {
+  size_t bytes = 0;
+  std::optional<IncompleteReason> failure;
+};
+
+// An archive's entries in their order, read once, from the front: a reader of a compressed
+// stream cannot go back.
+class ArchiveReader {
+ public:
+  virtual ~ArchiveReader() = default;
+  // The next entry; nothing at the end, or where the archive's structure breaks off (then
+  // Damaged() is true).
+  virtual std::optional<ArchiveEntry> NextEntry() = 0;
+  // The current entry's data, from where the last read stopped.
+  virtual EntryRead ReadData(void* buffer, size_t length) = 0;
+  // How many bytes of the archive itself the reader has taken so far: the packed size of an
+  // entry is what this grows by while its data is read.
+  virtual uint64_t PackedBytesRead() const = 0;
+  // Whether the entries ended where the archive's structure broke (a truncated or damaged
+  // header), rather than at its end.
+  virtual bool Damaged() const = 0;
+};
+
 // A container recognised by its structure.
 struct OpenedContainer {
   // kMbr for a partitioned image, else the kind of its one volume.
@@ -79,6 +137,8 @@ struct OpenedContainer {
   std::vector<ContainerVolume> volumes;
   // Damage seen while opening (a logical chain that loops, a volume that fails its checks).
   std::vector<ContainerDamage> damage;
+  // An archive's entries, for an archive's kind; null for a disk image.
+  std::unique_ptr<ArchiveReader> archive;
 };
 
 // Looks at a file and opens it as a container when its structure checks out. Reads through

@@ -18,14 +18,7 @@ ContainerLimits ReadContainerLimits(const RegistryDocument& settings) {
 }
 
 bool OpensKind(uint32_t kinds, ContainerKind kind) {
-  switch (kind) {
-    case ContainerKind::kFat12:
-    case ContainerKind::kFat16:
-    case ContainerKind::kFat32:
-    case ContainerKind::kMbr:
-      return (kinds & kImageContainers) != 0;
-  }
-  return false;
+  return (kinds & (IsImageKind(kind) ? kImageContainers : kArchiveContainers)) != 0;
 }
 
 }  // namespace quarn

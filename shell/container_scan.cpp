@@ -5,6 +5,7 @@
 #include <span>
 
 #include "clean/file_cleaner.h"
+#include "shell/archive_scan.h"
 #include "shell/boot_scan.h"
 #include "shell/container_extension.h"
 
@@ -47,13 +48,20 @@ void ReportImageBootArea(ScanSession& session, std::span<const uint8_t> bytes, b
 
 void ScanOpened(ScanSession& session, OpenedContainer& opened, const std::string& display_path,
                 const std::string& host_path, const std::vector<PathLayer>& way_in, int depth,
-                IncompleteLines& incomplete, ImageChanges* changes) {
+                IncompleteLines& incomplete, ImageChanges* changes, ContainerBudget& budget,
+                const std::string& name) {
   const std::string_view kind = ContainerKindName(opened.kind);
   for (const ContainerDamage& damage : opened.damage) {
     if (changes != nullptr) changes->NoteDamage(ImageChanges::kEveryVolume);
     incomplete.Report(
         session, damage.inner_path.empty() ? display_path : display_path + "!" + damage.inner_path,
         host_path, With(way_in, kind, damage.inner_path), damage.reason);
+  }
+  if (opened.archive) {
+    ScanArchiveEntries(session, *opened.archive,
+                       ArchivePlace{opened.kind, display_path, host_path, way_in, name, depth,
+                                    &incomplete, &budget});
+    return;
   }
   const bool partitioned = opened.kind == ContainerKind::kMbr;
   if (!opened.master_boot_record.empty()) {
@@ -72,8 +80,16 @@ void ScanOpened(ScanSession& session, OpenedContainer& opened, const std::string
                           host_path, layers);
     }
     if (volume.files == nullptr) continue;
-    const VolumePlace place{volume.files.get(), root,    host_path, std::move(layers), "", depth,
-                            &incomplete,        changes, index};
+    const VolumePlace place{volume.files.get(),
+                            root,
+                            host_path,
+                            std::move(layers),
+                            "",
+                            depth,
+                            &incomplete,
+                            changes,
+                            index,
+                            &budget};
     if (auto top = volume.files->OpenFolder("/")) {
       WalkFolders(session, std::move(*top), root, host_path, nullptr, &place);
     }
@@ -107,10 +123,16 @@ bool ScanIfContainer(ScanSession& session, Folder& folder, const std::string& na
   IncompleteLines& incomplete = outer != nullptr ? *outer->incomplete : own_lines;
   const int depth = outer != nullptr ? outer->depth + 1 : 1;
   const std::vector<PathLayer> way_in = LayersToFile(outer, inner_path);
+  // A top-level file's containers share one budget; a file inside a drive made of an image
+  // is a top-level file of its own.
+  ContainerBudget own_budget{0, std::chrono::steady_clock::now() +
+                                    std::chrono::seconds(session.container_limits().max_time)};
+  ContainerBudget& budget =
+      outer != nullptr && outer->budget != nullptr ? *outer->budget : own_budget;
   // Only an image that is a host file of its own can change: one inside another container
   // would need its container changed around it.
   std::optional<ImageChanges> changes;
-  if (outer == nullptr) {
+  if (outer == nullptr && IsImageKind(opened->kind)) {
     RemoveStaleCopies(session.stale_copies(), folder, name, session.ui());
     changes.emplace(folder, name);
   }
@@ -118,7 +140,7 @@ bool ScanIfContainer(ScanSession& session, Folder& folder, const std::string& na
     incomplete.Report(session, display_path, host_path, way_in, IncompleteReason::kDepth);
   } else {
     ScanOpened(session, *opened, display_path, host_path, way_in, depth, incomplete,
-               changes ? &*changes : nullptr);
+               changes ? &*changes : nullptr, budget, name);
   }
   // The walk leaves the image, whether it ended or was stopped: what it did there is kept.
   if (changes) changes->Finish(session);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,12 @@
 #include "shell/scan_session.h"
 
 namespace quarn {
+
+// What one top-level file's containers may still cost, all layers together.
+struct ContainerBudget {
+  uint64_t unpacked = 0;  // bytes archives gave so far
+  std::chrono::steady_clock::time_point deadline;
+};
 
 // Where a walk is when it walks a volume inside a container rather than a host folder.
 struct VolumePlace {
@@ -32,6 +39,7 @@ struct VolumePlace {
   // index among the image's; null when the files are read only.
   ImageChanges* changes = nullptr;
   size_t volume = 0;
+  ContainerBudget* budget = nullptr;  // the top-level file's; null for a drive made of an image
 };
 
 // Walks `root` and every folder below it on the same mount, entries in byte order of their

@@ -63,7 +63,7 @@ bool DesktopProgram::PrepareDrives(const RegistryDocument& settings) {
   // An image that cannot be used leaves its drive without files; the program goes on.
   const bool detected = arguments_.drives.empty() && settings.ValueNames(kDrivesKey).empty();
   const std::vector<std::string> problems =
-      image_drives_.Open(*disks, disk_images_, detected, &drives_);
+      image_drives_.Open(*disks, containers_, detected, &drives_);
   if (!problems.empty()) {
     std::string text;
     for (const std::string& problem : problems) text += (text.empty() ? "" : "\n") + problem;
@@ -130,7 +130,7 @@ std::optional<int> DesktopProgram::Start() {
 
   session_ = std::make_unique<ScanSession>(engine_.signatures, engine_.names, engine_.log,
                                            *interface_, language_, engine_.options);
-  session_->set_containers(&disk_images_, ReadContainerLimits(*settings));
+  session_->set_containers(&containers_, ReadContainerLimits(*settings));
   session_->set_drive_images(image_drives_.identities());
   window_->results()->Attach(&session_->result_list());
   scans_ = new ScanController(*window_, *session_, *environment_.files, drives_, &image_drives_,

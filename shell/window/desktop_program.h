@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "containers/disk_image_opener.h"
+#include "containers/all_containers_opener.h"
 #include "engine/database_loader.h"
 #include "platform/drive_map.h"
 #include "platform/folder.h"
@@ -72,7 +72,7 @@ class DesktopProgram {
   DesktopEnvironment environment_;
   Language language_ = Language::kItalian;
   // Opens the run's disk images and those a walk meets; before everything that reads them.
-  DiskImageOpener disk_images_;
+  AllContainersOpener containers_;
   DriveMap drives_;
   ImageDrives image_drives_;  // open for the whole run: the tree and the scans read them
   std::unique_ptr<ImageSystemAccess> system_access_;

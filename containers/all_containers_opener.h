@@ -1,0 +1,30 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "containers/container.h"
+#include "containers/disk_image_opener.h"
+#include "containers/libarchive_opener.h"
+
+namespace quarn {
+
+// Every kind of container the scan opens: a file is tried as a disk image first (whose
+// structure is the stricter test), then as an archive.
+class AllContainersOpener : public ContainerOpener {
+ public:
+  std::optional<OpenedContainer> Open(std::shared_ptr<File> file) override {
+    if (std::optional<OpenedContainer> image = images_.Open(file)) return image;
+    return archives_.Open(std::move(file));
+  }
+  bool MayOpen(std::span<const uint8_t> head, uint64_t size) const override {
+    return images_.MayOpen(head, size) || archives_.MayOpen(head, size);
+  }
+
+ private:
+  DiskImageOpener images_;
+  LibarchiveOpener archives_;
+};
+
+}  // namespace quarn

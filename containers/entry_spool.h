@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/file.h"
+#include "platform/status.h"
+
+namespace quarn {
+
+// An archive entry's bytes, read once from the archive (which cannot go back) and kept for
+// as long as the scan looks at the entry: in memory up to kSpoolMemoryBytes, past that in an
+// unnamed temporary file, so memory does not grow with the entry.
+class EntrySpool {
+ public:
+  static constexpr uint64_t kSpoolMemoryBytes = uint64_t{1} << 20;
+
+  // Adds bytes at the end. Fails, naming the cause, when the temporary file cannot be made
+  // or written.
+  Status Append(const uint8_t* bytes, size_t length);
+  uint64_t size() const { return size_; }
+
+  // A new handle on the bytes, read only, at position 0; each handle keeps its own position
+  // and stays usable after the spool is gone.
+  std::unique_ptr<File> Open() const;
+
+ private:
+  std::shared_ptr<std::vector<uint8_t>> memory_ = std::make_shared<std::vector<uint8_t>>();
+  std::shared_ptr<File> spilled_;
+  uint64_t size_ = 0;
+};
+
+}  // namespace quarn

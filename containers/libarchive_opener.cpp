@@ -1,0 +1,326 @@
+#include "containers/libarchive_opener.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <locale.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "containers/archive_names.h"
+#include "containers/stream_dictionary.h"
+
+namespace quarn {
+namespace {
+
+constexpr size_t kBlockBytes = 64 * 1024;
+constexpr size_t kDictionaryHead = 64;
+
+// libarchive turns names into the thread's locale: a UTF-8 one keeps every name whole.
+class Utf8Names {
+ public:
+  Utf8Names() {
+    static const locale_t utf8 = [] {
+      locale_t made = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+      return made != static_cast<locale_t>(0) ? made : LC_GLOBAL_LOCALE;
+    }();
+    previous_ = uselocale(utf8);
+  }
+  ~Utf8Names() { uselocale(previous_); }
+  Utf8Names(const Utf8Names&) = delete;
+  Utf8Names& operator=(const Utf8Names&) = delete;
+
+ private:
+  locale_t previous_;
+};
+
+// The archive's bytes as libarchive asks for them: blocks from a position, seeks and skips
+// bounded by the file's size.
+struct Source {
+  std::shared_ptr<File> file;
+  uint64_t size = 0;
+  uint64_t position = 0;
+  std::vector<uint8_t> block = std::vector<uint8_t>(kBlockBytes);
+};
+
+la_ssize_t ReadBlock(struct archive*, void* data, const void** out) {
+  auto* source = static_cast<Source*>(data);
+  *out = source->block.data();
+  if (source->position >= source->size) return 0;
+  if (source->file->Seek(static_cast<int64_t>(source->position), SeekOrigin::kBegin) !=
+      source->position) {
+    return ARCHIVE_FATAL;
+  }
+  const uint32_t wanted =
+      static_cast<uint32_t>(std::min<uint64_t>(kBlockBytes, source->size - source->position));
+  const uint32_t got = source->file->Read(source->block.data(), wanted);
+  if (got == 0) return ARCHIVE_FATAL;
+  source->position += got;
+  return got;
+}
+
+la_int64_t SkipBytes(struct archive*, void* data, la_int64_t request) {
+  auto* source = static_cast<Source*>(data);
+  if (request <= 0) return 0;
+  const uint64_t skipped =
+      std::min<uint64_t>(static_cast<uint64_t>(request), source->size - source->position);
+  source->position += skipped;
+  return static_cast<la_int64_t>(skipped);
+}
+
+la_int64_t SeekTo(struct archive*, void* data, la_int64_t offset, int whence) {
+  auto* source = static_cast<Source*>(data);
+  int64_t base = 0;
+  if (whence == SEEK_CUR) base = static_cast<int64_t>(source->position);
+  if (whence == SEEK_END) base = static_cast<int64_t>(source->size);
+  const int64_t target = base + offset;
+  if (target < 0) return ARCHIVE_FATAL;
+  source->position = std::min<uint64_t>(static_cast<uint64_t>(target), source->size);
+  return static_cast<la_int64_t>(source->position);
+}
+
+std::optional<ContainerKind> KindOfFilter(int code) {
+  switch (code) {
+    case ARCHIVE_FILTER_GZIP:
+      return ContainerKind::kGzip;
+    case ARCHIVE_FILTER_BZIP2:
+      return ContainerKind::kBzip2;
+    case ARCHIVE_FILTER_XZ:
+    case ARCHIVE_FILTER_LZMA:
+      return ContainerKind::kXz;
+    case ARCHIVE_FILTER_ZSTD:
+      return ContainerKind::kZstd;
+    case ARCHIVE_FILTER_COMPRESS:
+      return ContainerKind::kCompress;
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<ContainerKind> KindOfFormat(int format) {
+  switch (format & ARCHIVE_FORMAT_BASE_MASK) {
+    case ARCHIVE_FORMAT_ZIP:
+      return ContainerKind::kZip;
+    case ARCHIVE_FORMAT_7ZIP:
+      return ContainerKind::kSevenZip;
+    case ARCHIVE_FORMAT_TAR:
+      return ContainerKind::kTar;
+    case ARCHIVE_FORMAT_ISO9660:
+      return ContainerKind::kIso9660;
+    case ARCHIVE_FORMAT_CAB:
+      return ContainerKind::kCab;
+    case ARCHIVE_FORMAT_RAR:
+    case ARCHIVE_FORMAT_RAR_V5:
+      return ContainerKind::kRar;
+    default:
+      return std::nullopt;
+  }
+}
+
+// Why an entry's data could not be read, as libarchive's message tells it.
+IncompleteReason ReasonOfFailure(struct archive* archive, struct archive_entry* entry) {
+  if (entry != nullptr && archive_entry_is_data_encrypted(entry)) {
+    return IncompleteReason::kEncrypted;
+  }
+  const char* message = archive_error_string(archive);
+  const std::string_view text = message != nullptr ? message : "";
+  if (text.find("nsupported") != std::string_view::npos ||
+      text.find("not supported") != std::string_view::npos) {
+    return IncompleteReason::kUnsupported;
+  }
+  if (text.find("ncrypt") != std::string_view::npos ||
+      text.find("assphrase") != std::string_view::npos) {
+    return IncompleteReason::kEncrypted;
+  }
+  return IncompleteReason::kDamaged;
+}
+
+// The name a gzip member stored for its data, when it stored one.
+std::string GzipStoredName(std::span<const uint8_t> head) {
+  constexpr uint8_t kExtra = 0x04;
+  constexpr uint8_t kName = 0x08;
+  if (head.size() < 10 || head[0] != 0x1F || head[1] != 0x8B || (head[3] & kName) == 0) return "";
+  size_t at = 10;
+  if ((head[3] & kExtra) != 0) {
+    if (at + 2 > head.size()) return "";
+    at += 2 + (head[at] | (head[at + 1] << 8));
+  }
+  std::string name;
+  while (at < head.size() && head[at] != 0) name += static_cast<char>(head[at++]);
+  return at < head.size() ? name : "";
+}
+
+class LibarchiveReader : public ArchiveReader {
+ public:
+  LibarchiveReader(struct archive* archive, std::unique_ptr<Source> source, bool raw,
+                   std::string raw_name)
+      : archive_(archive), source_(std::move(source)), raw_(raw), raw_name_(std::move(raw_name)) {}
+  ~LibarchiveReader() override { archive_read_free(archive_); }
+  LibarchiveReader(const LibarchiveReader&) = delete;
+  LibarchiveReader& operator=(const LibarchiveReader&) = delete;
+
+  // The first header was read when the archive was recognised.
+  void TakeFirst(struct archive_entry* entry) {
+    pending_ = Describe(entry);
+    entry_ = entry;
+  }
+
+  std::optional<ArchiveEntry> NextEntry() override {
+    if (pending_) {
+      std::optional<ArchiveEntry> first = std::move(pending_);
+      pending_.reset();
+      return first;
+    }
+    if (ended_) return std::nullopt;
+    Utf8Names names;
+    struct archive_entry* entry = nullptr;
+    const int status = archive_read_next_header(archive_, &entry);
+    if (status == ARCHIVE_EOF) {
+      ended_ = true;
+      return std::nullopt;
+    }
+    if (status < ARCHIVE_WARN) {
+      ended_ = true;
+      damaged_ = true;
+      return std::nullopt;
+    }
+    entry_ = entry;
+    return Describe(entry);
+  }
+
+  EntryRead ReadData(void* buffer, size_t length) override {
+    const la_ssize_t got = archive_read_data(archive_, buffer, length);
+    if (got >= 0) return {static_cast<size_t>(got), std::nullopt};
+    const IncompleteReason reason = ReasonOfFailure(archive_, entry_);
+    // After a fatal error the archive can give nothing more.
+    if (got == ARCHIVE_FATAL) ended_ = true;
+    return {0, reason};
+  }
+
+  uint64_t PackedBytesRead() const override {
+    return static_cast<uint64_t>(std::max<la_int64_t>(0, archive_filter_bytes(archive_, -1)));
+  }
+  bool Damaged() const override { return damaged_; }
+
+ private:
+  ArchiveEntry Describe(struct archive_entry* entry) const {
+    ArchiveEntry described;
+    if (raw_) {
+      described.path = ArchiveDisplayPath(raw_name_);
+    } else {
+      const char* utf8 = archive_entry_pathname_utf8(entry);
+      const char* stored = utf8 != nullptr ? utf8 : archive_entry_pathname(entry);
+      described.path = ArchiveDisplayPath(stored != nullptr ? stored : "");
+    }
+    described.regular = raw_ || archive_entry_filetype(entry) == AE_IFREG;
+    if (!raw_ && archive_entry_size_is_set(entry)) {
+      described.size = static_cast<uint64_t>(std::max<la_int64_t>(0, archive_entry_size(entry)));
+    }
+    if (archive_entry_is_encrypted(entry)) described.unreadable = IncompleteReason::kEncrypted;
+    return described;
+  }
+
+  struct archive* archive_;
+  std::unique_ptr<Source> source_;
+  bool raw_;
+  std::string raw_name_;
+  std::optional<ArchiveEntry> pending_;
+  struct archive_entry* entry_ = nullptr;
+  bool ended_ = false;
+  bool damaged_ = false;
+};
+
+struct archive* NewReader(Source* source) {
+  struct archive* archive = archive_read_new();
+  archive_read_support_filter_all(archive);
+  archive_read_support_format_zip(archive);
+  archive_read_support_format_7zip(archive);
+  archive_read_support_format_tar(archive);
+  archive_read_support_format_iso9660(archive);
+  archive_read_support_format_cab(archive);
+  archive_read_support_format_rar(archive);
+  archive_read_support_format_rar5(archive);
+  archive_read_support_format_raw(archive);
+  // Names the DOS archivers stored are in the DOS code page; a name flagged UTF-8 stays so.
+  archive_read_set_options(archive,
+                           "zip:hdrcharset=CP437,cab:hdrcharset=CP437,"
+                           "rar:hdrcharset=CP437");
+  archive_read_set_callback_data(archive, source);
+  archive_read_set_read_callback(archive, &ReadBlock);
+  archive_read_set_skip_callback(archive, &SkipBytes);
+  archive_read_set_seek_callback(archive, &SeekTo);
+  return archive;
+}
+
+}  // namespace
+
+std::optional<OpenedContainer> LibarchiveOpener::Open(std::shared_ptr<File> file) {
+  if (!file) return std::nullopt;
+  const std::optional<uint64_t> size = file->Size();
+  if (!size || *size == 0) return std::nullopt;
+  auto source = std::make_unique<Source>();
+  source->file = file;
+  source->size = *size;
+  std::array<uint8_t, kDictionaryHead> head{};
+  const uint32_t head_bytes =
+      file->Seek(0, SeekOrigin::kBegin) ? file->Read(head.data(), head.size()) : 0;
+  const std::span<const uint8_t> head_span(head.data(), head_bytes);
+
+  Utf8Names names;
+  struct archive* archive = NewReader(source.get());
+  struct archive_entry* entry = nullptr;
+  if (archive_read_open1(archive) != ARCHIVE_OK ||
+      archive_read_next_header(archive, &entry) < ARCHIVE_WARN) {
+    archive_read_free(archive);
+    return std::nullopt;
+  }
+  const int format = archive_format(archive);
+  const int filter = archive_filter_count(archive) > 1 ? archive_filter_code(archive, 0) : 0;
+  const bool raw = (format & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAW;
+  std::optional<ContainerKind> kind = raw ? KindOfFilter(filter) : KindOfFormat(format);
+  if (!kind) {
+    archive_read_free(archive);
+    return std::nullopt;
+  }
+  OpenedContainer opened;
+  opened.kind = *kind;
+  // A decoder that would take more memory than any DOS-era archive needs is not started.
+  if (filter != 0) {
+    if (const std::optional<uint64_t> dictionary = StreamDictionarySize(head_span);
+        dictionary && *dictionary > kMaxDictionary) {
+      archive_read_free(archive);
+      opened.kind = KindOfFilter(filter).value_or(*kind);
+      opened.damage.push_back({"", IncompleteReason::kSize});
+      return opened;
+    }
+  }
+  auto reader = std::make_unique<LibarchiveReader>(archive, std::move(source), raw,
+                                                   raw ? GzipStoredName(head_span) : "");
+  reader->TakeFirst(entry);
+  opened.archive = std::move(reader);
+  return opened;
+}
+
+bool LibarchiveOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const {
+  const auto at = [&](size_t offset, std::string_view magic) {
+    return head.size() >= offset + magic.size() &&
+           std::memcmp(head.data() + offset, magic.data(), magic.size()) == 0;
+  };
+  constexpr size_t kTarMagicOffset = 257;
+  constexpr uint64_t kIsoSector = 2048;
+  constexpr uint64_t kIsoDescriptorEnd = 17 * kIsoSector;
+  return at(0, "PK\x03\x04") || at(0, "PK\x05\x06") || at(0, "7z\xBC\xAF\x27\x1C") ||
+         at(kTarMagicOffset, "ustar") || at(0, "MSCF") || at(0, "Rar!\x1A\x07") ||
+         at(0, "\x1F\x8B") || at(0, "BZh") ||
+         at(0,
+            "\xFD"
+            "7zXZ") ||
+         at(0, "\x28\xB5\x2F\xFD") || at(0, "\x1F\x9D") ||
+         // An ISO 9660 image is whole sectors; its descriptors lie past the head.
+         (size >= kIsoDescriptorEnd && size % kIsoSector == 0);
+}
+
+}  // namespace quarn

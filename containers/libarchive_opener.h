@@ -1,0 +1,24 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "containers/container.h"
+
+namespace quarn {
+
+// Opens the archives libarchive reads: ZIP, 7z, TAR (plain or compressed: gzip, bzip2, xz,
+// zstd, compress), ISO 9660 (Joliet and Rock Ridge names), CAB, RAR, and a lone compressed
+// file. Entries are read as data only: nothing is ever extracted to disk. Names stored
+// without a character set are taken as code page 437. A stream whose decoder would need
+// more than kMaxDictionary is refused at its first read (`size`).
+class LibarchiveOpener : public ContainerOpener {
+ public:
+  std::optional<OpenedContainer> Open(std::shared_ptr<File> file) override;
+  bool MayOpen(std::span<const uint8_t> head, uint64_t size) const override;
+};
+
+inline constexpr uint64_t kMaxDictionary = uint64_t{64} << 20;
+
+}  // namespace quarn

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace quarn {
+
+// The memory the decoder of a compressed stream asks for before it delivers a byte, read
+// from the stream's first header: an xz stream's first block (LZMA2 dictionary), a zstd
+// frame's window, an .lzma file's dictionary. Nothing for other data, or a header too short
+// to tell.
+std::optional<uint64_t> StreamDictionarySize(std::span<const uint8_t> head);
+
+}  // namespace quarn
