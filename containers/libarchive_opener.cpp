@@ -269,6 +269,17 @@ std::optional<OpenedContainer> LibarchiveOpener::Open(std::shared_ptr<File> file
       file->Seek(0, SeekOrigin::kBegin) ? file->Read(head.data(), head.size()) : 0;
   const std::span<const uint8_t> head_span(head.data(), head_bytes);
 
+  // A decoder that would take more memory than any DOS-era archive needs is not started
+  // (the decoder itself may refuse such a stream, which must not pass for no archive).
+  const std::optional<uint64_t> dictionary = StreamDictionarySize(head_span);
+  const bool oversized = dictionary && *dictionary > kMaxDictionary;
+  if (oversized && (head_span[0] == 0xFD || head_span[0] == 0x28)) {
+    OpenedContainer refused;
+    refused.kind = head_span[0] == 0xFD ? ContainerKind::kXz : ContainerKind::kZstd;
+    refused.damage.push_back({"", IncompleteReason::kSize});
+    return refused;
+  }
+
   Utf8Names names;
   struct archive* archive = NewReader(source.get());
   struct archive_entry* entry = nullptr;
@@ -287,15 +298,11 @@ std::optional<OpenedContainer> LibarchiveOpener::Open(std::shared_ptr<File> file
   }
   OpenedContainer opened;
   opened.kind = *kind;
-  // A decoder that would take more memory than any DOS-era archive needs is not started.
-  if (filter != 0) {
-    if (const std::optional<uint64_t> dictionary = StreamDictionarySize(head_span);
-        dictionary && *dictionary > kMaxDictionary) {
-      archive_read_free(archive);
-      opened.kind = KindOfFilter(filter).value_or(*kind);
-      opened.damage.push_back({"", IncompleteReason::kSize});
-      return opened;
-    }
+  if (filter == ARCHIVE_FILTER_LZMA && oversized) {
+    archive_read_free(archive);
+    opened.kind = ContainerKind::kXz;
+    opened.damage.push_back({"", IncompleteReason::kSize});
+    return opened;
   }
   auto reader = std::make_unique<LibarchiveReader>(archive, std::move(source), raw,
                                                    raw ? GzipStoredName(head_span) : "");

@@ -1,0 +1,210 @@
+// The archive opener against the real packers: one tree packed by zip, 7z, tar with every
+// compressor, genisoimage and gcab, and each lone compressor, then read back through the
+// container API. Every archive must give the tree's files, names and bytes, and nothing
+// else. Then what breaks: truncation, a flipped byte, a decoder that asks for too much.
+#include "containers/libarchive_opener.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "containers/disk_image_test_support.h"
+#include "containers/stream_dictionary.h"
+#include "containers/tool_witness_test_support.h"
+#include "platform/posix_folder.h"
+
+namespace quarn {
+namespace {
+
+using testing::PatternBytes;
+using testing::RunIn;
+using testing::ToolRun;
+using testing::WitnessFolder;
+
+using ArchiveFiles = std::map<std::string, std::vector<uint8_t>>;
+
+// What the opener makes of `name` in `folder`: its kind and its regular entries' bytes, and
+// the first failure met, if any.
+struct ArchiveRead {
+  std::optional<ContainerKind> kind;
+  ArchiveFiles files;
+  std::vector<ContainerDamage> damage;
+  std::optional<IncompleteReason> failure;
+  bool damaged = false;
+};
+
+ArchiveRead ReadArchive(const WitnessFolder& folder, const std::string& name) {
+  ArchiveRead read;
+  auto opened_folder = OpenPosixFileSystem()->OpenFolder(folder.path());
+  auto file = (*opened_folder)->OpenFile(name, OpenMode::kRead);
+  EXPECT_TRUE(file.ok()) << name;
+  if (!file.ok()) return read;
+  std::optional<OpenedContainer> opened =
+      LibarchiveOpener().Open(std::shared_ptr<File>(std::move(*file)));
+  if (!opened) return read;
+  read.kind = opened->kind;
+  read.damage = opened->damage;
+  if (!opened->archive) return read;
+  while (std::optional<ArchiveEntry> entry = opened->archive->NextEntry()) {
+    if (!entry->regular) continue;
+    std::vector<uint8_t>& bytes = read.files[entry->path];
+    std::vector<uint8_t> block(4096);
+    while (true) {
+      const EntryRead got = opened->archive->ReadData(block.data(), block.size());
+      if (got.failure && !read.failure) read.failure = got.failure;
+      if (got.failure || got.bytes == 0) break;
+      bytes.insert(bytes.end(), block.begin(), block.begin() + static_cast<ptrdiff_t>(got.bytes));
+    }
+  }
+  read.damaged = opened->archive->Damaged();
+  return read;
+}
+
+// The tree every archive holds; 8.3 upper-case names, so a level-1 ISO keeps them too.
+ArchiveFiles PackedTree() {
+  return {{"README.TXT", std::vector<uint8_t>(1000, 'r')},
+          {"EMPTY.TXT", {}},
+          {"SUB\\DEEP\\DATA.BIN", PatternBytes(200 * 1024, 7)},
+          {"BIG.BIN", PatternBytes(1536 * 1024, 9)}};
+}
+
+void WriteTree(const WitnessFolder& folder) {
+  RunIn(folder.path(), "mkdir -p tree/SUB/DEEP");
+  for (const auto& [path, bytes] : PackedTree()) {
+    std::string slashed = path;
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    folder.Write("tree/" + slashed, bytes);
+  }
+}
+
+struct PackCase {
+  std::string name;
+  std::string command;  // run in the tree, writing ../NAME
+  ContainerKind kind;
+};
+
+const std::vector<PackCase> kPackers = {
+    {"deflated.zip", "zip -qr ../deflated.zip .", ContainerKind::kZip},
+    {"stored.zip", "zip -qr0 ../stored.zip .", ContainerKind::kZip},
+    {"solid.7z", "7z a -bd -y ../solid.7z . >/dev/null", ContainerKind::kSevenZip},
+    {"plain.tar", "tar cf ../plain.tar .", ContainerKind::kTar},
+    {"gzip.tar.gz", "tar czf ../gzip.tar.gz .", ContainerKind::kTar},
+    {"bzip2.tar.bz2", "tar cjf ../bzip2.tar.bz2 .", ContainerKind::kTar},
+    {"xz.tar.xz", "tar cJf ../xz.tar.xz .", ContainerKind::kTar},
+    {"zstd.tar.zst", "tar c --zstd -f ../zstd.tar.zst .", ContainerKind::kTar},
+    {"compress.tar.Z", "tar cf - . | compress -cf > ../compress.tar.Z", ContainerKind::kTar},
+    {"joliet.iso", "genisoimage -quiet -J -R -o ../joliet.iso .", ContainerKind::kIso9660},
+    {"level1.iso", "genisoimage -quiet -o ../level1.iso .", ContainerKind::kIso9660},
+    {"mszip.cab", "gcab -cz ../mszip.cab README.TXT EMPTY.TXT SUB/DEEP/DATA.BIN BIG.BIN",
+     ContainerKind::kCab},
+};
+
+class LibarchiveOpenerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(folder_.path().empty());
+    WriteTree(folder_);
+  }
+  WitnessFolder folder_;
+};
+
+TEST_F(LibarchiveOpenerTest, EveryPackerGivesBackTheTreeItWasGiven) {
+  for (const PackCase& row : kPackers) {
+    SCOPED_TRACE(row.name);
+    const ToolRun packed = RunIn(folder_.path() + "/tree", row.command);
+    ASSERT_EQ(packed.status, 0) << packed.output;
+    const ArchiveRead read = ReadArchive(folder_, row.name);
+    EXPECT_EQ(read.kind, row.kind);
+    EXPECT_EQ(read.files, PackedTree());
+    EXPECT_FALSE(read.failure);
+    EXPECT_FALSE(read.damaged);
+  }
+}
+
+// A lone compressed file is one entry: named as gzip stored it, else left for the scan to
+// name after the file.
+TEST_F(LibarchiveOpenerTest, ALoneCompressedFileIsOneEntry) {
+  const std::vector<uint8_t> text = PackedTree()["README.TXT"];
+  struct Lone {
+    std::string command;
+    std::string name;
+    ContainerKind kind;
+    std::string inner;
+  };
+  const std::vector<Lone> cases = {
+      {"gzip -c tree/README.TXT > named.gz", "named.gz", ContainerKind::kGzip, "README.TXT"},
+      {"gzip -nc tree/README.TXT > bare.gz", "bare.gz", ContainerKind::kGzip, ""},
+      {"bzip2 -c tree/README.TXT > r.bz2", "r.bz2", ContainerKind::kBzip2, ""},
+      {"xz -c tree/README.TXT > r.xz", "r.xz", ContainerKind::kXz, ""},
+      {"zstd -qc tree/README.TXT > r.zst", "r.zst", ContainerKind::kZstd, ""},
+      {"compress -cf tree/BIG.BIN > r.Z", "r.Z", ContainerKind::kCompress, ""},
+  };
+  for (const Lone& lone : cases) {
+    SCOPED_TRACE(lone.name);
+    ASSERT_EQ(RunIn(folder_.path(), lone.command).status, 0);
+    const ArchiveRead read = ReadArchive(folder_, lone.name);
+    EXPECT_EQ(read.kind, lone.kind);
+    const std::vector<uint8_t>& expected =
+        lone.kind == ContainerKind::kCompress ? PackedTree()["BIG.BIN"] : text;
+    EXPECT_EQ(read.files, (ArchiveFiles{{lone.inner, expected}}));
+  }
+}
+
+// What is not an archive opens as nothing; what breaks is told, never read past.
+TEST_F(LibarchiveOpenerTest, BrokenArchivesAreToldAndOtherFilesAreNoArchives) {
+  ASSERT_EQ(RunIn(folder_.path() + "/tree", "zip -qr ../a.zip . && tar czf ../a.tgz .").status, 0);
+  std::vector<uint8_t> zip = folder_.Read("a.zip");
+  std::vector<uint8_t> tgz = folder_.Read("a.tgz");
+
+  folder_.Write("plain.bin", PatternBytes(100000, 3));
+  std::vector<uint8_t> fake = PatternBytes(5000, 4);
+  std::copy_n("PK\x03\x04", 4, fake.begin());
+  folder_.Write("fake.zip", fake);
+  for (const std::string name : {"plain.bin", "fake.zip"}) {
+    EXPECT_FALSE(ReadArchive(folder_, name).kind) << name;
+  }
+
+  // A flipped byte inside BIG.BIN's deflated data fails its CRC.
+  std::vector<uint8_t> flipped = zip;
+  flipped[zip.size() / 2] ^= 0x55;
+  folder_.Write("flipped.zip", flipped);
+  const ArchiveRead bad_crc = ReadArchive(folder_, "flipped.zip");
+  EXPECT_EQ(bad_crc.failure, IncompleteReason::kDamaged);
+
+  // Cut anywhere, an archive ends early and says so, or is no archive at all.
+  for (const auto& [name, bytes] : {std::pair{"cut.zip", zip}, std::pair{"cut.tgz", tgz}}) {
+    for (size_t cut = 1; cut < bytes.size(); cut += bytes.size() / 23 + 1) {
+      folder_.Write(name, std::vector<uint8_t>(bytes.begin(), bytes.begin() + cut));
+      const ArchiveRead read = ReadArchive(folder_, name);
+      if (!read.kind) continue;
+      EXPECT_TRUE(read.damaged || read.failure || read.files.size() < PackedTree().size())
+          << name << " cut at " << cut;
+    }
+  }
+}
+
+TEST_F(LibarchiveOpenerTest, ADecoderThatWouldNeedMoreThan64MiBIsNotStarted) {
+  ASSERT_EQ(RunIn(folder_.path(),
+                  "xz -c --lzma2=dict=128MiB tree/README.TXT > big-dictionary.xz && "
+                  "xz -c --lzma2=dict=64MiB tree/README.TXT > fits.xz && "
+                  "cat tree/README.TXT | zstd -qc --long=28 > big-window.zst && "
+                  "zstd -qc tree/BIG.BIN > fits.zst")
+                .status,
+            0);
+  for (const std::string name : {"big-dictionary.xz", "big-window.zst"}) {
+    const ArchiveRead read = ReadArchive(folder_, name);
+    EXPECT_TRUE(read.kind) << name;
+    EXPECT_EQ(read.damage, (std::vector<ContainerDamage>{{"", IncompleteReason::kSize}})) << name;
+    EXPECT_TRUE(read.files.empty()) << name;
+  }
+  for (const std::string name : {"fits.xz", "fits.zst"}) {
+    const ArchiveRead read = ReadArchive(folder_, name);
+    EXPECT_TRUE(read.damage.empty()) << name;
+    EXPECT_EQ(read.files.size(), 1u) << name;
+  }
+  const std::vector<uint8_t> head = folder_.Read("big-dictionary.xz");
+  EXPECT_EQ(StreamDictionarySize(head), uint64_t{128} << 20);
+}
+
+}  // namespace
+}  // namespace quarn
