@@ -139,7 +139,9 @@ TEST_F(QuarnscanArchives, ActionsInsideAnArchiveAreRefusedAndTheArchiveStays) {
 // Each hostile archive ends within its limit, reported; with nothing found, the exit status
 // is 0.
 TEST_F(QuarnscanArchives, HostileArchivesEndWithinTheirLimitsAndAreReported) {
-  ASSERT_EQ(Run("head -c 200M /dev/zero > zeros && zip -q BOMB.ZIP zeros && rm zeros && "
+  ASSERT_EQ(Run("head -c 50M /dev/zero > zeros && zip -q BOMB.ZIP zeros && rm zeros && "
+                "for i in 1 2 3; do head -c 8M /dev/urandom > R$i.BIN; done && "
+                "zip -q0 BIG.ZIP R1.BIN R2.BIN R3.BIN && rm R?.BIN && "
                 "truncate -s 10G sparse && tar czf SPARSE.TGZ --sparse sparse && rm sparse && "
                 "echo secret > s.txt && zip -q -P pw LOCKED.ZIP s.txt && rm s.txt && "
                 "mkdir many && for i in $(seq 1 300); do : > many/F$i.TXT; done && "
@@ -148,16 +150,20 @@ TEST_F(QuarnscanArchives, HostileArchivesEndWithinTheirLimitsAndAreReported) {
                 "for i in $(seq 2 14); do zip -q N$i.ZIP N$((i-1)).ZIP && rm N$((i-1)).ZIP; done")
                 .status,
             0);
-  const Outcome outcome =
-      Scan({"--json", "--files", "all", "--max-scan-size", "16M", "--max-entries", "100", "C:"});
+  const Outcome outcome = Scan({"--json", "--files", "all", "--max-scan-size", "16M",
+                                "--max-entries", "100", "--max-ratio", "100", "C:"});
   EXPECT_EQ(outcome.exit_code, 0) << outcome.err;
   EXPECT_EQ(NotScanned(outcome),
             (std::multiset<std::string>{
-                "C:\\BOMB.ZIP!zeros size", "C:\\LOCKED.ZIP!s.txt encrypted", "C:\\MANY.ZIP entries",
+                "C:\\BIG.ZIP!R3.BIN size", "C:\\BOMB.ZIP!zeros ratio",
+                "C:\\LOCKED.ZIP!s.txt encrypted", "C:\\MANY.ZIP entries",
                 "C:\\N14.ZIP!N13.ZIP!N12.ZIP!N11.ZIP!N10.ZIP!N9.ZIP!N8.ZIP!N7.ZIP!N6.ZIP!N5.ZIP!"
                 "N4.ZIP depth",
                 "C:\\SPARSE.TGZ!sparse size"}));
-  EXPECT_EQ(outcome.EventsOf("summary").back().value("incomplete", 0), 5);
+  EXPECT_EQ(outcome.EventsOf("summary").back().value("incomplete", 0), 6);
+  // No time at all: the archive is left at its first entry.
+  const Outcome hurried = Scan({"--json", "--max-time", "0", InTree("N14.ZIP")});
+  EXPECT_EQ(NotScanned(hurried), (std::multiset<std::string>{"C:\\N14.ZIP time"}));
 }
 
 // Names no packer writes: a line feed that would start a forged line, a path that climbs out,
