@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "containers/tool_witness_test_support.h"
 #include "testing/fat_image_writer.h"
 #include "tests/quarnscan_runner.h"
 
@@ -41,6 +42,14 @@ class ParallelScanTest : public QuarnscanCli {
     WriteFile(root + "/B/DISK.IMG", Text(floppy.Build()));
     WriteFile(root + "/C/HD.IMG",
               Text(testing::PartitionedImageBuilder().Primary(0x06, partition.Build()).Build()));
+    // And archives of a folder's samples, the same bytes in every run: times fixed, no
+    // owner, no gzip stamp.
+    const testing::ToolRun packed = testing::RunIn(
+        root,
+        "touch -d @0 A A/* && zip -qX -r B/SAMPLES.ZIP A && "
+        "tar c --mtime=@0 --owner=0 --group=0 --numeric-owner --sort=name A | gzip -n > "
+        "C/SAMPLES.TGZ");
+    ASSERT_EQ(packed.status, 0) << packed.output;
   }
 
   struct Run {
@@ -79,6 +88,8 @@ TEST_F(ParallelScanTest, EveryNumberOfThreadsGivesTheSameScan) {
     ASSERT_GT(one.outcome.Lines().size(), 150u) << action;
     EXPECT_NE(one.outcome.out.find("\\DISK.IMG!A:\\"), std::string::npos) << action;
     EXPECT_NE(one.outcome.out.find("\\HD.IMG!C:\\"), std::string::npos) << action;
+    EXPECT_NE(one.outcome.out.find("\\SAMPLES.ZIP!A\\"), std::string::npos) << action;
+    EXPECT_NE(one.outcome.out.find("\\SAMPLES.TGZ!A\\"), std::string::npos) << action;
     for (const std::string jobs : {"2", "5"}) {
       const Run many = ScanWith(jobs, action);
       EXPECT_EQ(many.outcome.exit_code, one.outcome.exit_code) << action << " " << jobs;
