@@ -1,0 +1,110 @@
+// Any bytes as an archive of the libarchive family: the opener recognises it or not, and
+// every entry gives a name fit to show and reads to its end or to a reported failure,
+// without a fault, a hang or unbounded memory.
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "containers/libarchive_opener.h"
+#include "fuzz/fuzz_seeds.h"
+#include "platform/memory_file_system.h"
+
+namespace {
+
+// What one input may cost: a scan has limits of its own; these keep each run short.
+constexpr uint64_t kMaxBytesRead = uint64_t{64} << 20;
+constexpr size_t kMaxEntries = 100000;
+
+void CheckAt(bool condition, int line) {
+  if (condition) return;
+  std::fprintf(stderr, "archive_fuzz.cpp:%d: check failed\n", line);
+  std::abort();
+}
+#define Check(condition) CheckAt(condition, __LINE__)
+
+std::shared_ptr<quarn::File> AsFile(const uint8_t* data, size_t size) {
+  quarn::MemoryFileSystem files;
+  Check(files.AddFile("/archive", std::vector<uint8_t>(data, data + size)).ok());
+  auto root = files.OpenFolder("/");
+  Check(root.ok());
+  auto file = (*root)->OpenFile("archive", quarn::OpenMode::kRead);
+  Check(file.ok());
+  return std::shared_ptr<quarn::File>(std::move(*file));
+}
+
+// A shown name never holds a control character: it could start a line of its own.
+bool FitToShow(const std::string& name) {
+  for (unsigned char byte : name) {
+    if (byte < 0x20 || byte == 0x7F || byte == '/') return false;
+  }
+  return true;
+}
+
+// An archive written by libarchive itself, in `format` through `filter`, holding a few
+// entries: the seeds, so that mutations start from every structure the opener reads.
+std::string Written(int format, int filter) {
+  struct archive* writer = archive_write_new();
+  archive_write_set_format(writer, format);
+  if (filter != ARCHIVE_FILTER_NONE) archive_write_add_filter(writer, filter);
+  std::vector<char> buffer(1 << 20);
+  size_t used = 0;
+  archive_write_open_memory(writer, buffer.data(), buffer.size(), &used);
+  const std::vector<std::pair<std::string, std::string>> entries = {
+      {"README.TXT", std::string(300, 'r')},
+      {"DOS/KEYB.COM", std::string("\xE9\x00\x01") + std::string(200, '\x90')},
+      {"DOS/EMPTY", ""}};
+  for (const auto& [name, bytes] : entries) {
+    struct archive_entry* entry = archive_entry_new();
+    archive_entry_set_pathname(entry, name.c_str());
+    archive_entry_set_filetype(entry, AE_IFREG);
+    archive_entry_set_perm(entry, 0644);
+    archive_entry_set_size(entry, static_cast<la_int64_t>(bytes.size()));
+    archive_write_header(writer, entry);
+    archive_write_data(writer, bytes.data(), bytes.size());
+    archive_entry_free(entry);
+  }
+  archive_write_close(writer);
+  archive_write_free(writer);
+  return std::string(buffer.data(), used);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::optional<quarn::OpenedContainer> opened = quarn::LibarchiveOpener().Open(AsFile(data, size));
+  if (!opened || !opened->archive) return 0;
+  uint64_t budget = kMaxBytesRead;
+  std::vector<uint8_t> block(64 * 1024);
+  size_t entries = 0;
+  while (std::optional<quarn::ArchiveEntry> entry = opened->archive->NextEntry()) {
+    if (++entries > kMaxEntries) break;
+    Check(FitToShow(entry->path));
+    if (!entry->regular || entry->unreadable) continue;
+    while (budget > 0) {
+      const quarn::EntryRead read = opened->archive->ReadData(block.data(), block.size());
+      Check(read.bytes <= block.size());
+      if (read.failure || read.bytes == 0) break;
+      budget -= std::min<uint64_t>(budget, read.bytes);
+    }
+    if (budget == 0) break;
+  }
+  return 0;
+}
+
+std::vector<std::string> FuzzSeeds() {
+  return {Written(ARCHIVE_FORMAT_ZIP, ARCHIVE_FILTER_NONE),
+          Written(ARCHIVE_FORMAT_7ZIP, ARCHIVE_FILTER_NONE),
+          Written(ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_NONE),
+          Written(ARCHIVE_FORMAT_TAR_PAX_RESTRICTED, ARCHIVE_FILTER_GZIP),
+          Written(ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_BZIP2),
+          Written(ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_XZ),
+          Written(ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_ZSTD),
+          Written(ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_COMPRESS),
+          Written(ARCHIVE_FORMAT_ISO9660, ARCHIVE_FILTER_NONE),
+          Written(ARCHIVE_FORMAT_RAW, ARCHIVE_FILTER_GZIP)};
+}
