@@ -37,6 +37,7 @@ set -euo pipefail
 export LC_ALL=C
 
 cd "$(dirname "$0")/.."
+source bench/tree_sample.sh
 tree=${1:-/tmp/quarn-scan-tree}
 tree=${tree%/}
 runs=${IMAGE_SCAN_RUNS:-30}
@@ -103,16 +104,7 @@ expect_scanned() {
 }
 
 # --- 1. The same files on the host and inside an image --------------------------------------
-(cd "$tree" && find . -type f -size +1024k | sort >"$work/big.txt")
-(cd "$tree" && find . -type f ! -size +1024k | sort >"$work/rest.txt")
-big_files=$(wc -l <"$work/big.txt")
-rest_files=$(wc -l <"$work/rest.txt")
-((big_files < sample_files / 10 && rest_files >= sample_files - big_files)) ||
-  fail "$tree holds $big_files files over 1 MiB and $rest_files others: not a scan tree"
-stride=$((rest_files / (sample_files - big_files)))
-awk -v stride="$stride" -v wanted=$((sample_files - big_files)) \
-  'NR % stride == 1 && ++taken <= wanted' "$work/rest.txt" |
-  sort - "$work/big.txt" >"$work/sample.txt"
+write_tree_sample "$tree" "$sample_files" "$work" || fail "the sample cannot be taken"
 mkdir "$work/host" "$work/image" "$work/few" "$work/small" "$work/large" "$work/large_512"
 (cd "$tree" && tr '\n' '\0' <"$work/sample.txt" | xargs -0 cp --parents -t "$work/host")
 # Small files only: all of them fit the 32 MiB image.
