@@ -12,6 +12,7 @@
 #include "containers/stream_dictionary.h"
 #include "containers/tool_witness_test_support.h"
 #include "platform/posix_folder.h"
+#include "testing/zip_writer.h"
 
 namespace quarn {
 namespace {
@@ -119,6 +120,19 @@ TEST_F(LibarchiveOpenerTest, EveryPackerGivesBackTheTreeItWasGiven) {
     EXPECT_FALSE(read.failure);
     EXPECT_FALSE(read.damaged);
   }
+}
+
+// The tests' own ZIP writer, which tests without a packer use, is a ZIP to unzip too.
+TEST_F(LibarchiveOpenerTest, TheTestsOwnZipWriterWritesWhatUnzipAccepts) {
+  folder_.Write("own.zip", testing::ZipWriter()
+                               .Add("README.TXT", PackedTree()["README.TXT"])
+                               .Add("SUB/DEEP/DATA.BIN", PackedTree()["SUB\\DEEP\\DATA.BIN"])
+                               .Build());
+  const ToolRun tested = RunIn(folder_.path(), "unzip -tq own.zip");
+  EXPECT_EQ(tested.status, 0) << tested.output;
+  EXPECT_EQ(ReadArchive(folder_, "own.zip").files,
+            (ArchiveFiles{{"README.TXT", PackedTree()["README.TXT"]},
+                          {"SUB\\DEEP\\DATA.BIN", PackedTree()["SUB\\DEEP\\DATA.BIN"]}}));
 }
 
 // A lone compressed file is one entry: named as gzip stored it, else left for the scan to

@@ -3,6 +3,7 @@
 #include "shell/window/scan_roots.h"
 #include "shell/window/window_test_support.h"
 #include "testing/fat_image_writer.h"
+#include "testing/zip_writer.h"
 
 namespace quarn::window {
 
@@ -228,6 +229,30 @@ class ImageDrivesWindowTest : public QObject {
       QCOMPARE(run.Lines(), expected);
     }
     QCOMPARE(MessageBoxes(watcher), std::vector<QString>{});
+  }
+
+  // An archive met in a walk is scanned inside: its entries count in the totals and are
+  // named in the list, but it is no folder of the tree.
+  void ArchivesInAWalkAreScannedInsideWithoutBecomingFolders() {
+    TestMachine machine;
+    machine.Put("GAMES/PACK.ZIP", ::quarn::testing::ZipWriter()
+                                      .Add("INSTALL/SETUP.EXE", SampleBytes("exe_entry.exe"))
+                                      .Add("README.TXT", {'r'})
+                                      .Build());
+    TestProgram run(machine);
+    QCOMPARE(run.program->Start(), std::nullopt);
+    DriveTree& tree = *run.window().tree();
+    QTreeWidgetItem* games = Child(Select(tree, Child(tree.computer_item(), "C:")), "GAMES");
+    QVERIFY(games != nullptr);
+    QCOMPARE(ChildTexts(Select(tree, games)), std::vector<QString>{});
+    run.program->RunCommand(kCommandScan);
+    QVERIFY(run.WaitForScan());
+    QCOMPARE(run.Lines(),
+             (std::vector<std::string>{"[C:\\GAMES]", " ",
+                                       "C:\\GAMES\\PACK.ZIP!INSTALL\\SETUP.EXE Infetto da "
+                                       "QTF.ExeEntry",
+                                       " ", "Files Infetti: 1.", "Files Sospetti: 0.",
+                                       "Files Analizzati: 1.", "Files Totali: 3.", " "}));
   }
 };
 
