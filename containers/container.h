@@ -125,6 +125,10 @@ class ArchiveReader {
   // Whether the entries ended where the archive's structure broke (a truncated or damaged
   // header), rather than at its end.
   virtual bool Damaged() const = 0;
+  // Whether passing over an entry's unread data costs a seek, not decoding it: false for a
+  // compressed stream (a tar.gz) and for solid archives, where the rest of an entry too large
+  // to scan would have to be decoded all the same.
+  virtual bool SkipsCheaply() const = 0;
 };
 
 // A container recognised by its structure.

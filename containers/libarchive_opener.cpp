@@ -156,8 +156,12 @@ std::string GzipStoredName(std::span<const uint8_t> head) {
 class LibarchiveReader : public ArchiveReader {
  public:
   LibarchiveReader(struct archive* archive, std::unique_ptr<Source> source, bool raw,
-                   std::string raw_name)
-      : archive_(archive), source_(std::move(source)), raw_(raw), raw_name_(std::move(raw_name)) {}
+                   std::string raw_name, bool skips_cheaply)
+      : archive_(archive),
+        source_(std::move(source)),
+        raw_(raw),
+        raw_name_(std::move(raw_name)),
+        skips_cheaply_(skips_cheaply) {}
   ~LibarchiveReader() override { archive_read_free(archive_); }
   LibarchiveReader(const LibarchiveReader&) = delete;
   LibarchiveReader& operator=(const LibarchiveReader&) = delete;
@@ -204,6 +208,7 @@ class LibarchiveReader : public ArchiveReader {
     return static_cast<uint64_t>(std::max<la_int64_t>(0, archive_filter_bytes(archive_, -1)));
   }
   bool Damaged() const override { return damaged_; }
+  bool SkipsCheaply() const override { return skips_cheaply_; }
 
  private:
   ArchiveEntry Describe(struct archive_entry* entry) const {
@@ -227,6 +232,7 @@ class LibarchiveReader : public ArchiveReader {
   std::unique_ptr<Source> source_;
   bool raw_;
   std::string raw_name_;
+  bool skips_cheaply_;
   std::optional<ArchiveEntry> pending_;
   struct archive_entry* entry_ = nullptr;
   bool ended_ = false;
@@ -304,8 +310,13 @@ std::optional<OpenedContainer> LibarchiveOpener::Open(std::shared_ptr<File> file
     opened.damage.push_back({"", IncompleteReason::kSize});
     return opened;
   }
-  auto reader = std::make_unique<LibarchiveReader>(archive, std::move(source), raw,
-                                                   raw ? GzipStoredName(head_span) : "");
+  // Entries of these lie apart, each reached by a seek; a filter or a solid archive decodes
+  // everything in front of an entry to reach it.
+  const bool skips_cheaply =
+      filter == 0 && (*kind == ContainerKind::kZip || *kind == ContainerKind::kTar ||
+                      *kind == ContainerKind::kIso9660 || *kind == ContainerKind::kCab);
+  auto reader = std::make_unique<LibarchiveReader>(
+      archive, std::move(source), raw, raw ? GzipStoredName(head_span) : "", skips_cheaply);
   reader->TakeFirst(entry);
   opened.archive = std::move(reader);
   return opened;

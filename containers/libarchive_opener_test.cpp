@@ -122,16 +122,19 @@ TEST_F(LibarchiveOpenerTest, EveryPackerGivesBackTheTreeItWasGiven) {
   }
 }
 
-// The tests' own ZIP writer, which tests without a packer use, is a ZIP to unzip too.
+// The tests' own ZIP writer, which tests without a packer use, is a ZIP to unzip too; a name
+// it stores without the UTF-8 flag is the DOS code page's.
 TEST_F(LibarchiveOpenerTest, TheTestsOwnZipWriterWritesWhatUnzipAccepts) {
   folder_.Write("own.zip", testing::ZipWriter()
                                .Add("README.TXT", PackedTree()["README.TXT"])
+                               .Add("CAF\x82.TXT", {'c'})
                                .Add("SUB/DEEP/DATA.BIN", PackedTree()["SUB\\DEEP\\DATA.BIN"])
                                .Build());
   const ToolRun tested = RunIn(folder_.path(), "unzip -tq own.zip");
   EXPECT_EQ(tested.status, 0) << tested.output;
   EXPECT_EQ(ReadArchive(folder_, "own.zip").files,
             (ArchiveFiles{{"README.TXT", PackedTree()["README.TXT"]},
+                          {"CAF\xC3\xA9.TXT", {'c'}},
                           {"SUB\\DEEP\\DATA.BIN", PackedTree()["SUB\\DEEP\\DATA.BIN"]}}));
 }
 

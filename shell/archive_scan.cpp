@@ -98,9 +98,9 @@ ReadOutcome SpoolEntry(ScanSession& session, ArchiveReader& archive, const Archi
     if (budget.unpacked > limits.max_scan_size) return {IncompleteReason::kSize, true};
     if (spool.size() + read.bytes > limits.max_file_size) return {IncompleteReason::kSize, false};
     const uint64_t unpacked = spool.size() + read.bytes;
+    const uint64_t packed_now = archive.PackedBytesRead();
     const uint64_t packed =
-        std::max(kPackedFloor,
-                 archive.PackedBytesRead() - std::min(packed_start, archive.PackedBytesRead()));
+        std::max(kPackedFloor, packed_now > packed_start ? packed_now - packed_start : 0);
     if (unpacked > kRatioFloor && unpacked / packed >= limits.max_ratio) {
       return {IncompleteReason::kRatio, false};
     }
@@ -162,17 +162,34 @@ void ScanArchiveEntries(ScanSession& session, ArchiveReader& archive, const Arch
       not_scanned(*entry->unreadable);
       continue;
     }
+    // An entry too large to scan is passed over; where that means decoding it all the same,
+    // the rest of the archive is left too, and said so.
+    auto pass_over = [&](IncompleteReason reason) {
+      not_scanned(reason);
+      if (archive.SkipsCheaply()) return false;
+      report_archive(reason);
+      return true;
+    };
     if (entry->size && *entry->size > limits.max_file_size) {
-      not_scanned(IncompleteReason::kSize);
+      if (pass_over(IncompleteReason::kSize)) return;
       continue;
     }
     session.ui().SetStatusText(StatusPart::kPath, display_path);
     EntrySpool spool;
     const ReadOutcome outcome = SpoolEntry(session, archive, place, spool);
     if (outcome.stopped) {
-      not_scanned(*outcome.stopped);
       damaged = damaged || outcome.stopped == IncompleteReason::kDamaged;
-      if (outcome.archive_done) return;
+      if (outcome.archive_done) {
+        not_scanned(*outcome.stopped);
+        return;
+      }
+      const bool too_large =
+          outcome.stopped == IncompleteReason::kSize || outcome.stopped == IncompleteReason::kRatio;
+      if (!too_large) {
+        not_scanned(*outcome.stopped);
+      } else if (pass_over(*outcome.stopped)) {
+        return;
+      }
       continue;
     }
     if (outcome.archive_done) return;
