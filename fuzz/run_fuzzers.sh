@@ -23,10 +23,15 @@ for name in "${targets[@]}"; do
   mkdir -p "$corpus"
   "$build/bin/${name}_seeds" "$corpus" >/dev/null || { status=1; continue; }
   max_len=$(cat "$build/bin/$name.max_len" 2>/dev/null || echo 8192)
+  # A target's own libFuzzer options, one a line (bin/TARGET.options, made by CMake).
+  options=()
+  if [ -f "$build/bin/$name.options" ]; then
+    mapfile -t options < <(grep -v "^$" "$build/bin/$name.options")
+  fi
   echo "--- $name (${seconds}s, inputs up to $max_len bytes)"
   log="$build/corpus/$name.log"
   if "$build/bin/$name" -max_total_time="$seconds" -max_len="$max_len" -seed=1 -print_final_stats=1 \
-       -artifact_prefix="$build/corpus/$name-" "$corpus" >"$log" 2>&1; then
+       "${options[@]}" -artifact_prefix="$build/corpus/$name-" "$corpus" >"$log" 2>&1; then
     grep -E "^#[0-9]+.*DONE|stat::number_of_executed_units" "$log" | tail -n 2
   else
     status=1
