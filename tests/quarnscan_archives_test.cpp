@@ -10,6 +10,7 @@
 
 #include "containers/tool_witness_test_support.h"
 #include "testing/fat_image_writer.h"
+#include "testing/zip_writer.h"
 #include "tests/quarnscan_runner.h"
 
 namespace quarn {
@@ -18,6 +19,11 @@ namespace {
 using namespace e2e;  // NOLINT(google-build-using-namespace): the runner is this file's vocabulary
 using testing::RunIn;
 using testing::ToolRun;
+
+uint32_t ReadLe32(const std::vector<uint8_t>& bytes, size_t at) {
+  return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
+         (static_cast<uint32_t>(bytes[at + 3]) << 24);
+}
 
 // Each detection as "path @ layers".
 std::set<std::string> Found(const Outcome& outcome) {
@@ -136,8 +142,7 @@ TEST_F(QuarnscanArchives, ActionsInsideAnArchiveAreRefusedAndTheArchiveStays) {
   }
 }
 
-// Each hostile archive ends within its limit, reported; with nothing found, the exit status
-// is 0.
+// Each hostile archive ends within its limit, reported.
 TEST_F(QuarnscanArchives, HostileArchivesEndWithinTheirLimitsAndAreReported) {
   ASSERT_EQ(Run("head -c 50M /dev/zero > zeros && zip -q BOMB.ZIP zeros && rm zeros && "
                 "for i in 1 2 3; do head -c 8M /dev/urandom > R$i.BIN; done && "
@@ -150,9 +155,24 @@ TEST_F(QuarnscanArchives, HostileArchivesEndWithinTheirLimitsAndAreReported) {
                 "for i in $(seq 2 14); do zip -q N$i.ZIP N$((i-1)).ZIP && rm N$((i-1)).ZIP; done")
                 .status,
             0);
+  // 500 central entries that all name one local entry: the reader takes each local entry once.
+  const std::vector<uint8_t> one =
+      testing::ZipWriter().Add("SAME.COM", Sample("eicar.com")).Build();
+  const size_t central = ReadLe32(one, one.size() - 6);
+  std::vector<uint8_t> overlapping(one.begin(), one.begin() + static_cast<ptrdiff_t>(central));
+  const std::vector<uint8_t> record(one.begin() + static_cast<ptrdiff_t>(central), one.end() - 22);
+  for (int i = 0; i < 500; ++i) overlapping.insert(overlapping.end(), record.begin(), record.end());
+  std::vector<uint8_t> end(one.end() - 22, one.end());
+  end[8] = end[10] = 500 & 0xFF;
+  end[9] = end[11] = 500 >> 8;
+  const uint32_t records = static_cast<uint32_t>(500 * record.size());
+  for (int i = 0; i < 4; ++i) end[12 + i] = static_cast<uint8_t>(records >> (8 * i));
+  overlapping.insert(overlapping.end(), end.begin(), end.end());
+  Put("OVERLAP.ZIP", overlapping);
+
   const Outcome outcome = Scan({"--json", "--files", "all", "--max-scan-size", "16M",
                                 "--max-entries", "100", "--max-ratio", "100", "C:"});
-  EXPECT_EQ(outcome.exit_code, 0) << outcome.err;
+  EXPECT_EQ(outcome.exit_code, 1) << outcome.err;
   EXPECT_EQ(NotScanned(outcome),
             (std::multiset<std::string>{
                 "C:\\BIG.ZIP!R3.BIN size", "C:\\BOMB.ZIP!zeros ratio",
@@ -163,8 +183,11 @@ TEST_F(QuarnscanArchives, HostileArchivesEndWithinTheirLimitsAndAreReported) {
                 // Passing over the entry would mean inflating it: the rest is left too.
                 "C:\\SPARSE.TGZ size"}));
   EXPECT_EQ(outcome.EventsOf("summary").back().value("incomplete", 0), 7);
-  // No time at all: the archive is left at its first entry.
+  EXPECT_EQ(Found(outcome), std::set<std::string>{"C:\\OVERLAP.ZIP!SAME.COM @ zip:SAME.COM"});
+  // No time at all: the archive is left at its first entry; with nothing but that to report,
+  // the exit status is 0.
   const Outcome hurried = Scan({"--json", "--max-time", "0", InTree("N14.ZIP")});
+  EXPECT_EQ(hurried.exit_code, 0) << hurried.err;
   EXPECT_EQ(NotScanned(hurried), (std::multiset<std::string>{"C:\\N14.ZIP time"}));
 }
 
