@@ -161,7 +161,7 @@ TEST_F(LibarchiveOpenerTest, ALoneCompressedFileIsOneEntry) {
     ASSERT_EQ(RunIn(folder_.path(), lone.command).status, 0);
     const ArchiveRead read = ReadArchive(folder_, lone.name);
     EXPECT_EQ(read.kind, lone.kind);
-    const std::vector<uint8_t>& expected =
+    const std::vector<uint8_t> expected =
         lone.kind == ContainerKind::kCompress ? PackedTree()["BIG.BIN"] : text;
     EXPECT_EQ(read.files, (ArchiveFiles{{lone.inner, expected}}));
   }
