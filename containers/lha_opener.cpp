@@ -62,9 +62,21 @@ uint16_t UpdateCrc(uint16_t crc, const uint8_t* bytes, size_t length) {
   return crc;
 }
 
+// Reads `length` bytes unless the file ends or fails first: a read may come short.
+size_t ReadFully(File& file, uint8_t* buffer, size_t length) {
+  size_t got = 0;
+  while (got < length) {
+    const uint32_t read =
+        file.Read(buffer + got, static_cast<uint32_t>(std::min<size_t>(length - got, UINT32_MAX)));
+    if (read == 0) break;
+    got += read;
+  }
+  return got;
+}
+
 // The archive's bytes as liblhasa's input stream takes them, from the front. Keeps where the
 // header read last began and its first byte, to tell the archive's end from a header that
-// breaks off.
+// breaks off, and whether the file failed a read its size promised.
 struct Source {
   std::shared_ptr<File> file;
   uint64_t size = 0;
@@ -72,6 +84,7 @@ struct Source {
   bool awaiting_header = false;
   std::optional<uint64_t> header_start;
   std::optional<uint8_t> header_first_byte;
+  bool failed = false;
 
   void AwaitHeader() {
     awaiting_header = true;
@@ -80,7 +93,7 @@ struct Source {
   }
   // Whether the header that did not come was the end mark, or nothing at all.
   bool EndedCleanly() const {
-    return header_start && (!header_first_byte || *header_first_byte == kEndOfArchive);
+    return !failed && header_start && (!header_first_byte || *header_first_byte == kEndOfArchive);
   }
   uint64_t Left() const { return size - std::min(position, size); }
 };
@@ -97,15 +110,13 @@ int ReadArchive(void* handle, void* buffer, size_t length) {
   if (wanted == 0) return 0;
   if (source->file->Seek(static_cast<int64_t>(source->position), SeekOrigin::kBegin) !=
       source->position) {
+    source->failed = true;
     return -1;
   }
   auto* bytes = static_cast<uint8_t*>(buffer);
-  size_t got = 0;
-  while (got < wanted) {
-    const uint32_t read = source->file->Read(bytes + got, static_cast<uint32_t>(wanted - got));
-    if (read == 0) break;
-    got += read;
-  }
+  const size_t got = ReadFully(*source->file, bytes, wanted);
+  // The file ends before its size: it shrank, or it fails.
+  if (got < wanted) source->failed = true;
   if (header && got > 0) source->header_first_byte = bytes[0];
   source->position += got;
   return static_cast<int>(got);
@@ -239,8 +250,7 @@ std::optional<OpenedContainer> LhaOpener::Open(std::shared_ptr<File> file) {
   if (!size || *size < kCommonHeaderBytes) return std::nullopt;
   std::array<uint8_t, kCommonHeaderBytes> head{};
   if (file->Seek(0, SeekOrigin::kBegin) != 0u ||
-      file->Read(head.data(), static_cast<uint32_t>(head.size())) != head.size() ||
-      !StartsWithHeader(head)) {
+      ReadFully(*file, head.data(), head.size()) != head.size() || !StartsWithHeader(head)) {
     return std::nullopt;
   }
   auto source = std::make_unique<Source>();

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "containers/lha_test_support.h"
+#include "platform/memory_file_system.h"
 #include "testing/lzh_writer.h"
 
 namespace quarn {
@@ -163,6 +164,43 @@ TEST(LhaEntries, MacLhaDataIsReadWholeAndItsCrcChecked) {
   ASSERT_EQ(read.entries.size(), 1u);
   EXPECT_EQ(read.entries[0].data, data);
   EXPECT_EQ(read.entries[0].failure, std::nullopt);
+}
+
+// The archive on a file system that can make reads fail or come short.
+struct FaultyArchive {
+  MemoryFileSystem files;
+  std::shared_ptr<File> file;
+  explicit FaultyArchive(const std::vector<uint8_t>& bytes) {
+    EXPECT_TRUE(files.AddFile("/a.lzh", bytes).ok());
+    auto root = files.OpenFolder("/");
+    if (!root.ok()) return;
+    auto opened = (*root)->OpenFile("a.lzh", OpenMode::kRead);
+    if (opened.ok()) file = std::shared_ptr<File>(std::move(*opened));
+  }
+};
+
+TEST(LhaDamage, ShortReadsStillReadAllAndAFailedReadIsDamageNotTheEnd) {
+  const std::vector<uint8_t> first = PatternBytes(2000, 13);
+  const std::vector<uint8_t> archive =
+      LzhWriter().AddFile("First.bin", first).AddFile("Second.txt", AsciiBytes("second")).Build();
+
+  FaultyArchive slow(archive);
+  slow.files.SetShortReads(3);
+  std::optional<OpenedContainer> opened = LhaOpener().Open(slow.file);
+  ASSERT_TRUE(opened.has_value());
+  const WholeArchive read = testing::ReadWhole(*opened->archive);
+  ASSERT_EQ(read.entries.size(), 2u);
+  EXPECT_EQ(read.entries[0].data, first);
+  EXPECT_EQ(read.entries[1].data, AsciiBytes("second"));
+  EXPECT_FALSE(read.damaged);
+
+  FaultyArchive failing(archive);
+  opened = LhaOpener().Open(failing.file);
+  ASSERT_TRUE(opened.has_value());
+  ASSERT_TRUE(opened->archive->NextEntry().has_value());
+  failing.files.FailCall(FileOperation::kRead, 1, /*and_after=*/true);
+  EXPECT_FALSE(opened->archive->NextEntry().has_value());
+  EXPECT_TRUE(opened->archive->Damaged());
 }
 
 struct LhaDamageCase {
