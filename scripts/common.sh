@@ -3,14 +3,14 @@
 # Debian packages the build needs: the programs, and qt6-base-dev for the desktop program
 # with a font so its offscreen tests and screenshots render text.
 QUARN_PACKAGES=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev qt6-base-dev
-                fonts-dejavu-core libarchive-dev)
+                fonts-dejavu-core libarchive-dev liblhasa-dev)
 # Needed only to build and run the tests and benchmarks (test.sh installs them, run.sh not).
 QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
 # The real tools the container tests check the containers layer against: mkfs.fat, mtools
-# and sfdisk make and read the images, the packers make the archives (test.sh installs
-# them, run.sh not).
+# and sfdisk make and read the images, the packers make the archives, lhasa lists and
+# extracts LZH archives (test.sh installs them, run.sh not).
 QUARN_CONTAINER_TEST_PACKAGES=(dosfstools mtools fdisk zip p7zip-full genisoimage gcab xz-utils
-                               zstd bzip2 ncompress)
+                               zstd bzip2 ncompress lhasa)
 # Only for ./test.sh --full: clang, and libclang-rt-14-dev with libFuzzer and the sanitizers'
 # runtimes.
 QUARN_FULL_TEST_PACKAGES=(clang libclang-rt-14-dev)

@@ -1,0 +1,48 @@
+// AllContainersOpener: each kind goes to the opener that knows it, in order, and the quick
+// look lets through every file one of them opens.
+#include <gtest/gtest.h>
+
+#include "containers/all_containers_opener.h"
+#include "containers/disk_image_test_support.h"
+#include "testing/fat_image_writer.h"
+#include "testing/lzh_writer.h"
+
+namespace quarn {
+namespace {
+
+struct KindCase {
+  const char* what;
+  std::vector<uint8_t> bytes;
+  std::optional<ContainerKind> kind;
+};
+
+TEST(AllContainers, EachKindOpensThroughItsOwnOpener) {
+  testing::FatImageWriter floppy(testing::FloppyLayout(360));
+  floppy.AddFile("COMMAND.COM", std::vector<uint8_t>(900, 0xC3));
+  std::vector<uint8_t> program = {'M', 'Z'};
+  program.resize(400, 0x90);
+  const std::vector<uint8_t> lzh =
+      testing::LzhWriter().AddFile("Setup.exe", std::vector<uint8_t>(50, 0xCC)).Build();
+  std::vector<uint8_t> self_extracting = program;
+  self_extracting.insert(self_extracting.end(), lzh.begin(), lzh.end());
+  const KindCase cases[] = {
+      {"a floppy image", floppy.Build(), ContainerKind::kFat12},
+      {"an LZH archive", lzh, ContainerKind::kLha},
+      {"a program", program, std::nullopt},
+      {"a self-extracting LZH program", self_extracting, std::nullopt},
+  };
+  AllContainersOpener opener;
+  for (const KindCase& example : cases) {
+    std::optional<OpenedContainer> opened = opener.Open(testing::ImageFile(example.bytes));
+    ASSERT_EQ(opened.has_value(), example.kind.has_value()) << example.what;
+    if (!opened) continue;
+    EXPECT_EQ(opened->kind, *example.kind) << example.what;
+    EXPECT_EQ(opened->archive != nullptr, !IsImageKind(*example.kind)) << example.what;
+    const size_t head = std::min(example.bytes.size(), kContainerHeadBytes);
+    EXPECT_TRUE(opener.MayOpen(std::span(example.bytes.data(), head), example.bytes.size()))
+        << example.what;
+  }
+}
+
+}  // namespace
+}  // namespace quarn
