@@ -11,31 +11,14 @@
 #include <vector>
 
 #include "containers/libarchive_opener.h"
+#include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
-#include "platform/memory_file_system.h"
 
 namespace {
 
 // What one input may cost: a scan has limits of its own; these keep each run short.
 constexpr uint64_t kMaxBytesRead = uint64_t{64} << 20;
 constexpr size_t kMaxEntries = 100000;
-
-void CheckAt(bool condition, int line) {
-  if (condition) return;
-  std::fprintf(stderr, "archive_fuzz.cpp:%d: check failed\n", line);
-  std::abort();
-}
-#define Check(condition) CheckAt(condition, __LINE__)
-
-std::shared_ptr<quarn::File> AsFile(const uint8_t* data, size_t size) {
-  quarn::MemoryFileSystem files;
-  Check(files.AddFile("/archive", std::vector<uint8_t>(data, data + size)).ok());
-  auto root = files.OpenFolder("/");
-  Check(root.ok());
-  auto file = (*root)->OpenFile("archive", quarn::OpenMode::kRead);
-  Check(file.ok());
-  return std::shared_ptr<quarn::File>(std::move(*file));
-}
 
 // A shown name never holds a control character: it could start a line of its own.
 bool FitToShow(const std::string& name) {
@@ -76,7 +59,8 @@ std::string Written(int format, int filter) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::optional<quarn::OpenedContainer> opened = quarn::LibarchiveOpener().Open(AsFile(data, size));
+  std::optional<quarn::OpenedContainer> opened =
+      quarn::LibarchiveOpener().Open(quarn::fuzz::InputFile(data, size));
   if (!opened || !opened->archive) return 0;
   uint64_t budget = kMaxBytesRead;
   std::vector<uint8_t> block(64 * 1024);

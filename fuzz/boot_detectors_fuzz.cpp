@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "sysarea/boot_detectors.h"
 #include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
 #include "fuzz/fuzz_seeds.h"
+#include "sysarea/boot_detectors.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "containers/disk_image_opener.h"
+#include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
-#include "platform/memory_file_system.h"
 #include "testing/fat_image_writer.h"
 
 namespace {
@@ -19,23 +19,6 @@ namespace {
 // own limits, this keeps each fuzz run short.
 constexpr uint64_t kMaxBytesRead = uint64_t{64} << 20;
 constexpr size_t kMaxEntries = 200000;
-
-void CheckAt(bool condition, int line) {
-  if (condition) return;
-  std::fprintf(stderr, "disk_image_fuzz.cpp:%d: check failed\n", line);
-  std::abort();
-}
-#define Check(condition) CheckAt(condition, __LINE__)
-
-std::shared_ptr<quarn::File> AsFile(const uint8_t* data, size_t size) {
-  quarn::MemoryFileSystem files;
-  Check(files.AddFile("/disk.img", std::vector<uint8_t>(data, data + size)).ok());
-  auto root = files.OpenFolder("/");
-  Check(root.ok());
-  auto file = (*root)->OpenFile("disk.img", quarn::OpenMode::kRead);
-  Check(file.ok());
-  return std::shared_ptr<quarn::File>(std::move(*file));
-}
 
 void WalkVolume(quarn::ContainerFileSystem& files, uint64_t& budget) {
   auto root = files.OpenFolder("/");
@@ -79,7 +62,8 @@ void WalkVolume(quarn::ContainerFileSystem& files, uint64_t& budget) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::optional<quarn::OpenedContainer> opened = quarn::DiskImageOpener().Open(AsFile(data, size));
+  std::optional<quarn::OpenedContainer> opened =
+      quarn::DiskImageOpener().Open(quarn::fuzz::InputFile(data, size));
   if (!opened) return 0;
   Check(opened->kind == quarn::ContainerKind::kMbr || opened->volumes.size() == 1);
   uint64_t budget = kMaxBytesRead;

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "containers/lha_opener.h"
+#include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
-#include "platform/memory_file_system.h"
 #include "testing/lzh_writer.h"
 
 namespace {
@@ -18,23 +18,6 @@ namespace {
 // What one input may cost to read: the scan has its own limits, this keeps each run short.
 constexpr uint64_t kMaxBytesRead = uint64_t{16} << 20;
 constexpr size_t kMaxEntries = 100000;
-
-void CheckAt(bool condition, int line) {
-  if (condition) return;
-  std::fprintf(stderr, "lha_fuzz.cpp:%d: check failed\n", line);
-  std::abort();
-}
-#define Check(condition) CheckAt(condition, __LINE__)
-
-std::shared_ptr<quarn::File> AsFile(const uint8_t* data, size_t size) {
-  quarn::MemoryFileSystem files;
-  Check(files.AddFile("/archive.lzh", std::vector<uint8_t>(data, data + size)).ok());
-  auto root = files.OpenFolder("/");
-  Check(root.ok());
-  auto file = (*root)->OpenFile("archive.lzh", quarn::OpenMode::kRead);
-  Check(file.ok());
-  return std::shared_ptr<quarn::File>(std::move(*file));
-}
 
 // Reads the current entry's data to its end, its failure or the budget.
 void ReadEntry(quarn::ArchiveReader& archive, const quarn::ArchiveEntry& entry, uint64_t size,
@@ -62,7 +45,8 @@ void ReadEntry(quarn::ArchiveReader& archive, const quarn::ArchiveEntry& entry, 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::optional<quarn::OpenedContainer> opened = quarn::LhaOpener().Open(AsFile(data, size));
+  std::optional<quarn::OpenedContainer> opened =
+      quarn::LhaOpener().Open(quarn::fuzz::InputFile(data, size));
   if (!opened) return 0;
   Check(opened->kind == quarn::ContainerKind::kLha && opened->archive != nullptr);
   Check(opened->volumes.empty());

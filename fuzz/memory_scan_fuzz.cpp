@@ -11,10 +11,10 @@
 
 #include "engine/byte_reader.h"
 #include "engine/database_builder.h"
-#include "testing/in_memory_system_access.h"
-#include "sysarea/memory_scan.h"
 #include "engine/section_directory.h"
 #include "fuzz/fuzz_seeds.h"
+#include "sysarea/memory_scan.h"
+#include "testing/in_memory_system_access.h"
 
 namespace {
 
