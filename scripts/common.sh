@@ -9,7 +9,7 @@ QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
 # The real tools the container tests check the containers layer against: mkfs.fat, mtools
 # and sfdisk make and read the images, the packers make the archives, lhasa lists and
 # extracts LZH archives (test.sh installs them, run.sh not).
-QUARN_CONTAINER_TEST_PACKAGES=(dosfstools mtools fdisk zip p7zip-full genisoimage gcab xz-utils
+QUARN_CONTAINER_TEST_PACKAGES=(dosfstools mtools fdisk zip unzip p7zip-full genisoimage gcab xz-utils
                                zstd bzip2 ncompress lhasa)
 # Only for ./test.sh --full: clang, and libclang-rt-14-dev with libFuzzer and the sanitizers'
 # runtimes.
