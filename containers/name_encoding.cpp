@@ -80,32 +80,41 @@ std::string Utf16ToUtf8(std::span<const uint16_t> units) {
   return out;
 }
 
+size_t Utf8SequenceAt(std::string_view text, size_t at, uint32_t* code_point) {
+  const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
+  const uint8_t lead = byte(at);
+  if (lead < 0x80) {
+    *code_point = lead;
+    return 1;
+  }
+  size_t length;
+  uint32_t value;
+  uint32_t least;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2, value = lead & 0x1F, least = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, value = lead & 0x0F, least = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, value = lead & 0x07, least = 0x10000;
+  } else {
+    return 0;
+  }
+  if (text.size() - at < length) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    value = value << 6 | (byte(at + i) & 0x3F);
+  }
+  if (value < least || value > 0x10FFFF || (value >= 0xD800 && value < 0xE000)) return 0;
+  *code_point = value;
+  return length;
+}
+
 std::optional<std::vector<uint16_t>> Utf8ToUtf16(std::string_view text) {
   std::vector<uint16_t> units;
   for (size_t at = 0; at < text.size();) {
-    const auto lead = static_cast<uint8_t>(text[at]);
-    size_t length = 1;
-    uint32_t code_point = lead;
-    uint32_t least = 0;
-    if (lead >= 0xF0 && lead < 0xF5) {
-      length = 4, code_point = lead & 0x07, least = 0x10000;
-    } else if (lead >= 0xE0) {
-      length = 3, code_point = lead & 0x0F, least = 0x800;
-    } else if (lead >= 0xC2 && lead < 0xE0) {
-      length = 2, code_point = lead & 0x1F, least = 0x80;
-    } else if (lead >= 0x80) {
-      return std::nullopt;
-    }
-    if (lead >= 0xF5 || text.size() - at < length) return std::nullopt;
-    for (size_t i = 1; i < length; ++i) {
-      const auto next = static_cast<uint8_t>(text[at + i]);
-      if ((next & 0xC0) != 0x80) return std::nullopt;
-      code_point = code_point << 6 | (next & 0x3F);
-    }
-    if (code_point < least || code_point > 0x10FFFF ||
-        (code_point >= 0xD800 && code_point < 0xE000)) {
-      return std::nullopt;
-    }
+    uint32_t code_point = 0;
+    const size_t length = Utf8SequenceAt(text, at, &code_point);
+    if (length == 0) return std::nullopt;
     if (code_point >= 0x10000) {
       code_point -= 0x10000;
       units.push_back(static_cast<uint16_t>(0xD800 | code_point >> 10));

@@ -16,6 +16,11 @@ std::string CodePage437ToUtf8(std::span<const uint8_t> bytes);
 // UTF-16 code units of a long name, as UTF-8; a lone surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::span<const uint16_t> units);
 
+// The well-formed UTF-8 sequence that starts at `at` of `text`: its length, with its code
+// point in `*code_point`; 0 where none starts there (a stray byte, an overlong form, a
+// surrogate, a code point past U+10FFFF, or a sequence cut short).
+size_t Utf8SequenceAt(std::string_view text, size_t at, uint32_t* code_point);
+
 // UTF-8 as UTF-16 code units; nothing when `text` is not valid UTF-8 or holds a
 // surrogate's code point.
 std::optional<std::vector<uint16_t>> Utf8ToUtf16(std::string_view text);
