@@ -13,6 +13,7 @@
 #include "containers/container.h"
 #include "containers/disk_image_opener.h"
 #include "platform/memory_file_system.h"
+#include "testing/pattern_bytes.h"
 
 namespace quarn::testing {
 
@@ -82,16 +83,6 @@ inline WalkedVolume WalkVolume(ContainerFileSystem& files) {
   if (root.ok()) WalkFolder(files, **root, "", walked);
   for (ContainerDamage& damage : files.TakeDamage()) walked.damage.push_back(damage);
   return walked;
-}
-
-inline std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed) {
-  std::vector<uint8_t> bytes(size);
-  uint32_t state = seed * 2654435761u + 1;
-  for (uint8_t& byte : bytes) {
-    state = state * 1103515245u + 12345u;
-    byte = static_cast<uint8_t>(state >> 16);
-  }
-  return bytes;
 }
 
 }  // namespace quarn::testing

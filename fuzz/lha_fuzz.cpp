@@ -12,6 +12,7 @@
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
 #include "testing/lzh_writer.h"
+#include "testing/pattern_bytes.h"
 
 namespace {
 
@@ -71,15 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 std::vector<std::string> FuzzSeeds() {
   using quarn::testing::LzhCrc16;
   using quarn::testing::LzhWriter;
-  auto bytes = [](size_t count, uint32_t seed) {
-    std::vector<uint8_t> made(count);
-    uint32_t state = seed * 2654435761u + 1;
-    for (uint8_t& byte : made) {
-      state = state * 1103515245u + 12345u;
-      byte = static_cast<uint8_t>(state >> 16);
-    }
-    return made;
-  };
+  using quarn::testing::PatternBytes;
   const std::vector<uint8_t> text = {'h', 'e', 'l', 'l', 'o', '\r', '\n'};
   std::vector<std::vector<uint8_t>> archives;
   // Stored entries and folders under every header level, the way DOS and Unix wrote them.
@@ -88,7 +81,7 @@ std::vector<std::string> FuzzSeeds() {
     writer.Level(level)
         .Os(level == 2 ? LzhWriter::kOsUnix : LzhWriter::kOsMsDos)
         .AddFolder("DOS/UTIL")
-        .AddFile("DOS/UTIL/KEYB.COM", bytes(1500, level))
+        .AddFile("DOS/UTIL/KEYB.COM", PatternBytes(1500, level))
         .AddFile("README.TXT", text)
         .AddFile("EMPTY.DAT", {});
     archives.push_back(writer.Build());
@@ -99,8 +92,8 @@ std::vector<std::string> FuzzSeeds() {
   uint32_t seed = 100;
   for (const char* method : {"-lh1-", "-lh4-", "-lh5-", "-lh6-", "-lh7-", "-lhx-", "-lz5-", "-lzs-",
                              "-pm1-", "-pm2-", "-lh2-"}) {
-    packed.Level(seed % 3).AddPacked(std::string("F") + method + ".BIN", method, bytes(700, seed),
-                                     4000, 0);
+    packed.Level(seed % 3).AddPacked(std::string("F") + method + ".BIN", method,
+                                     PatternBytes(700, seed), 4000, 0);
     ++seed;
   }
   packed.AddPacked("BAD.TXT", "-lh0-", text, static_cast<uint32_t>(text.size()),
@@ -108,7 +101,7 @@ std::vector<std::string> FuzzSeeds() {
   archives.push_back(packed.Build());
   // A large stored entry, so that mutations start from the longest input the target takes
   // as well.
-  archives.push_back(LzhWriter().Level(1).AddFile("BIG.EXE", bytes(250000, 7)).Build());
+  archives.push_back(LzhWriter().Level(1).AddFile("BIG.EXE", PatternBytes(250000, 7)).Build());
   std::vector<std::string> seeds;
   for (const std::vector<uint8_t>& archive : archives)
     seeds.emplace_back(archive.begin(), archive.end());
