@@ -80,8 +80,8 @@ void ImageChanges::NoteDamage(size_t volume) {
 
 const std::optional<std::string>& ImageChanges::ImageRefusal() {
   if (image_refusal_) return *image_refusal_;
-  // Opening for writing is the test that tells a read-only image, a read-only mount and a
-  // block device or link (refused by the folder) from an image that may change.
+  // Opening for writing tells a read-only mount, a block device and a link (refused by the
+  // folder) from an image that may change; the owner's write bit, a read-only image.
   auto image = folder_.OpenFile(name_, OpenMode::kReadWrite);
   if (!image) {
     image_refusal_.emplace(image.message());
@@ -94,6 +94,10 @@ const std::optional<std::string>& ImageChanges::ImageRefusal() {
   } else if (info->link_count > 1) {
     image_refusal_.emplace(PathMessage("cannot change", JoinPath(folder_.Path(), name_),
                                        "the image has other names that would keep the virus"));
+  } else if ((info->mode & 0200) == 0) {
+    // Whoever may write it anyway (the superuser) still finds it marked read only.
+    image_refusal_.emplace(
+        PathMessage("cannot change", JoinPath(folder_.Path(), name_), "the image is read only"));
   } else {
     image_refusal_.emplace();
     image_times_ = (*image)->GetTimes().value_or(FileTimes{});
