@@ -14,8 +14,10 @@
 #include "platform/first_run.h"
 #include "platform/path_names.h"
 #include "platform/posix_folder.h"
+#include "platform/time_zone.h"
 
 int main(int argc, char** argv) {
+  quarn::PinLocalTimeZone();
   quarn::InstallInterruptHandler();
   quarn::IgnoreBrokenPipes();
   quarn::ArgumentsOutcome parsed = quarn::ParseScanArguments(argc, argv);

@@ -109,6 +109,13 @@ struct EntryRead {
   std::optional<IncompleteReason> failure;
 };
 
+// Where an entry's bytes lie undecoded and in one piece inside the archive's own file.
+struct EntryInPlace {
+  std::shared_ptr<File> archive;
+  uint64_t offset = 0;
+  uint64_t size = 0;
+};
+
 // An archive's entries in their order, read once, from the front: a reader of a compressed
 // stream cannot go back.
 class ArchiveReader {
@@ -119,6 +126,11 @@ class ArchiveReader {
   virtual std::optional<ArchiveEntry> NextEntry() = 0;
   // The current entry's data, from where the last read stopped.
   virtual EntryRead ReadData(void* buffer, size_t length) = 0;
+  // The current entry's bytes where they lie in the archive, when they lie there as they are
+  // (stored) and the entry is larger than one read: the scan then reads only what it looks
+  // at, as in a loose file, and no check sum covers them. Asked before the first ReadData;
+  // when it gives nothing, ReadData gives the data (or why it cannot).
+  virtual std::optional<EntryInPlace> FindInPlace() { return std::nullopt; }
   // How many bytes of the archive itself the reader has taken so far: the packed size of an
   // entry is what this grows by while its data is read.
   virtual uint64_t PackedBytesRead() const = 0;

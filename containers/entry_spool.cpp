@@ -57,15 +57,17 @@ class MemoryEntryFile : public ReadOnlyEntryFile {
   std::shared_ptr<const std::vector<uint8_t>> bytes_;
 };
 
-// A handle of its own on the shared temporary file: every read seeks it first.
+// A handle of its own on a part of a shared file (the temporary file, or the archive): every
+// read seeks it first.
 class SpilledEntryFile : public ReadOnlyEntryFile {
  public:
-  SpilledEntryFile(std::shared_ptr<File> file, uint64_t size)
-      : file_(std::move(file)), size_(size) {}
+  SpilledEntryFile(std::shared_ptr<File> file, uint64_t offset, uint64_t size)
+      : file_(std::move(file)), offset_(offset), size_(size) {}
   uint32_t Read(void* buffer, uint32_t length) override {
     if (position_ >= size_) return 0;
     const uint32_t wanted = static_cast<uint32_t>(std::min<uint64_t>(length, size_ - position_));
-    if (file_->Seek(static_cast<int64_t>(position_), SeekOrigin::kBegin) != position_) return 0;
+    const uint64_t at = offset_ + position_;
+    if (file_->Seek(static_cast<int64_t>(at), SeekOrigin::kBegin) != at) return 0;
     const uint32_t got = file_->Read(buffer, wanted);
     position_ += got;
     return got;
@@ -74,6 +76,7 @@ class SpilledEntryFile : public ReadOnlyEntryFile {
 
  private:
   std::shared_ptr<File> file_;
+  uint64_t offset_;
   uint64_t size_;
 };
 
@@ -103,8 +106,14 @@ Status EntrySpool::Append(const uint8_t* bytes, size_t length) {
   return Status::Ok();
 }
 
+void EntrySpool::Refer(const EntryInPlace& place) {
+  spilled_ = place.archive;
+  offset_ = place.offset;
+  size_ = place.size;
+}
+
 std::unique_ptr<File> EntrySpool::Open() const {
-  if (spilled_) return std::make_unique<SpilledEntryFile>(spilled_, size_);
+  if (spilled_) return std::make_unique<SpilledEntryFile>(spilled_, offset_, size_);
   return std::make_unique<MemoryEntryFile>(memory_);
 }
 

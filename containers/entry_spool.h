@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "containers/container.h"
 #include "platform/file.h"
 #include "platform/status.h"
 
@@ -11,7 +12,8 @@ namespace quarn {
 
 // An archive entry's bytes, read once from the archive (which cannot go back) and kept for
 // as long as the scan looks at the entry: in memory up to kSpoolMemoryBytes, past that in an
-// unnamed temporary file, so memory does not grow with the entry.
+// unnamed temporary file, so memory does not grow with the entry; or, for an entry stored as
+// it is, left where it lies in the archive.
 class EntrySpool {
  public:
   static constexpr uint64_t kSpoolMemoryBytes = uint64_t{1} << 20;
@@ -19,6 +21,8 @@ class EntrySpool {
   // Adds bytes at the end. Fails, naming the cause, when the temporary file cannot be made
   // or written.
   Status Append(const uint8_t* bytes, size_t length);
+  // Takes the entry's bytes from where they lie instead; the spool must be empty.
+  void Refer(const EntryInPlace& place);
   uint64_t size() const { return size_; }
 
   // A new handle on the bytes, read only, at position 0; each handle keeps its own position
@@ -27,7 +31,9 @@ class EntrySpool {
 
  private:
   std::shared_ptr<std::vector<uint8_t>> memory_ = std::make_shared<std::vector<uint8_t>>();
+  // The temporary file, or the archive whose bytes from `offset_` on are the entry's.
   std::shared_ptr<File> spilled_;
+  uint64_t offset_ = 0;
   uint64_t size_ = 0;
 };
 

@@ -12,6 +12,7 @@
 
 #include "containers/archive_names.h"
 #include "containers/stream_dictionary.h"
+#include "containers/zip_stored_entry.h"
 
 namespace quarn {
 namespace {
@@ -44,12 +45,34 @@ struct Source {
   uint64_t size = 0;
   uint64_t position = 0;
   std::vector<uint8_t> block = std::vector<uint8_t>(kBlockBytes);
+  // Where the bytes now in `block` came from, and how many there are.
+  uint64_t block_start = 0;
+  size_t block_bytes = 0;
+
+  // The archive's offset of `bytes`, when libarchive gave them straight from `block` rather
+  // than from a buffer of its own (where it decodes).
+  std::optional<uint64_t> OffsetOf(std::span<const uint8_t> bytes) const {
+    const uint8_t* base = block.data();
+    if (bytes.data() < base || bytes.data() + bytes.size() > base + block_bytes) {
+      return std::nullopt;
+    }
+    return block_start + static_cast<uint64_t>(bytes.data() - base);
+  }
 };
 
 la_ssize_t ReadBlock(struct archive*, void* data, const void** out) {
   auto* source = static_cast<Source*>(data);
   *out = source->block.data();
   if (source->position >= source->size) return 0;
+  // A ZIP's entries are each sought from the central directory: one block read often holds
+  // several of them.
+  if (source->position >= source->block_start &&
+      source->position - source->block_start < source->block_bytes) {
+    const size_t skipped = static_cast<size_t>(source->position - source->block_start);
+    *out = source->block.data() + skipped;
+    source->position += source->block_bytes - skipped;
+    return static_cast<la_ssize_t>(source->block_bytes - skipped);
+  }
   if (source->file->Seek(static_cast<int64_t>(source->position), SeekOrigin::kBegin) !=
       source->position) {
     return ARCHIVE_FATAL;
@@ -58,6 +81,8 @@ la_ssize_t ReadBlock(struct archive*, void* data, const void** out) {
       static_cast<uint32_t>(std::min<uint64_t>(kBlockBytes, source->size - source->position));
   const uint32_t got = source->file->Read(source->block.data(), wanted);
   if (got == 0) return ARCHIVE_FATAL;
+  source->block_start = source->position;
+  source->block_bytes = got;
   source->position += got;
   return got;
 }
@@ -156,12 +181,13 @@ std::string GzipStoredName(std::span<const uint8_t> head) {
 class LibarchiveReader : public ArchiveReader {
  public:
   LibarchiveReader(struct archive* archive, std::unique_ptr<Source> source, bool raw,
-                   std::string raw_name, bool skips_cheaply)
+                   std::string raw_name, bool skips_cheaply, std::optional<ContainerKind> in_place)
       : archive_(archive),
         source_(std::move(source)),
         raw_(raw),
         raw_name_(std::move(raw_name)),
-        skips_cheaply_(skips_cheaply) {}
+        skips_cheaply_(skips_cheaply),
+        in_place_kind_(in_place) {}
   ~LibarchiveReader() override { archive_read_free(archive_); }
   LibarchiveReader(const LibarchiveReader&) = delete;
   LibarchiveReader& operator=(const LibarchiveReader&) = delete;
@@ -169,7 +195,7 @@ class LibarchiveReader : public ArchiveReader {
   // The first header was read when the archive was recognised.
   void TakeFirst(struct archive_entry* entry) {
     pending_ = Describe(entry);
-    entry_ = entry;
+    StartEntry(entry);
   }
 
   std::optional<ArchiveEntry> NextEntry() override {
@@ -191,17 +217,61 @@ class LibarchiveReader : public ArchiveReader {
       damaged_ = true;
       return std::nullopt;
     }
-    entry_ = entry;
+    StartEntry(entry);
     return Describe(entry);
   }
 
   EntryRead ReadData(void* buffer, size_t length) override {
-    const la_ssize_t got = archive_read_data(archive_, buffer, length);
-    if (got >= 0) return {static_cast<size_t>(got), std::nullopt};
-    const IncompleteReason reason = ReasonOfFailure(archive_, entry_);
-    // After a fatal error the archive can give nothing more.
-    if (got == ARCHIVE_FATAL) ended_ = true;
-    return {0, reason};
+    if (data_.empty() && hole_ == 0 && !failure_ && !data_ended_) FetchBlock();
+    if (hole_ > 0) {
+      const size_t zeros = static_cast<size_t>(std::min<uint64_t>(hole_, length));
+      std::memset(buffer, 0, zeros);
+      hole_ -= zeros;
+      produced_ += zeros;
+      return {zeros, std::nullopt};
+    }
+    if (!data_.empty()) {
+      const size_t count = std::min(data_.size(), length);
+      std::memcpy(buffer, data_.data(), count);
+      data_ = data_.subspan(count);
+      produced_ += count;
+      return {count, std::nullopt};
+    }
+    if (failure_) return {0, failure_};
+    return {};
+  }
+
+  std::optional<EntryInPlace> FindInPlace() override {
+    if (!in_place_kind_ || produced_ != 0 || !data_.empty() || entry_ == nullptr) {
+      return std::nullopt;
+    }
+    if (!archive_entry_size_is_set(entry_) || archive_entry_sparse_count(entry_) != 0) {
+      return std::nullopt;
+    }
+    const uint64_t size =
+        static_cast<uint64_t>(std::max<la_int64_t>(0, archive_entry_size(entry_)));
+    FetchBlock();
+    // An entry that one read gives whole is read as any other, its check sum tested.
+    if (hole_ != 0 || data_.size() >= size) return std::nullopt;
+    const std::optional<uint64_t> start = source_->OffsetOf(data_);
+    if (!start) return std::nullopt;
+    const bool zip = in_place_kind_ == ContainerKind::kZip;
+    if (zip && !IsStoredZipEntry(*source_->file, *start, size)) return std::nullopt;
+    if (const int skipped = archive_read_data_skip(archive_); skipped < ARCHIVE_OK) {
+      NoteFailure(skipped);
+      return std::nullopt;
+    }
+    data_ = {};
+    data_ended_ = true;
+    // A tar member's skip ends past its data and padding; one cut short is damage, as
+    // reading it would have found. A ZIP's skip moves nothing: the next header is sought.
+    const uint64_t end = *start + size;
+    const uint64_t skipped_to = PackedBytesRead();
+    if (end > source_->size || (!zip && (skipped_to < end || skipped_to - end >= kTarBlock))) {
+      failure_ = IncompleteReason::kDamaged;
+      return std::nullopt;
+    }
+    return EntryInPlace{source_->file, *start, size};
   }
 
   uint64_t PackedBytesRead() const override {
@@ -228,15 +298,63 @@ class LibarchiveReader : public ArchiveReader {
     return described;
   }
 
+  void StartEntry(struct archive_entry* entry) {
+    entry_ = entry;
+    data_ = {};
+    hole_ = 0;
+    produced_ = 0;
+    failure_.reset();
+    data_ended_ = false;
+  }
+
+  // The next block libarchive gives of the entry's data; a sparse entry's holes read as zeros.
+  void FetchBlock() {
+    const void* block = nullptr;
+    size_t size = 0;
+    la_int64_t offset = 0;
+    const int status = archive_read_data_block(archive_, &block, &size, &offset);
+    if (status == ARCHIVE_EOF) {
+      data_ended_ = true;
+      return;
+    }
+    if (status < ARCHIVE_OK) {
+      NoteFailure(status);
+      return;
+    }
+    if (offset < 0 || static_cast<uint64_t>(offset) < produced_) {
+      failure_ = IncompleteReason::kDamaged;
+      return;
+    }
+    hole_ = static_cast<uint64_t>(offset) - produced_;
+    data_ = std::span(static_cast<const uint8_t*>(block), size);
+  }
+
+  void NoteFailure(int status) {
+    failure_ = ReasonOfFailure(archive_, entry_);
+    // After a fatal error the archive can give nothing more.
+    if (status == ARCHIVE_FATAL) ended_ = true;
+  }
+
+  static constexpr uint64_t kTarBlock = 512;
+
   struct archive* archive_;
   std::unique_ptr<Source> source_;
   bool raw_;
   std::string raw_name_;
   bool skips_cheaply_;
+  // ZIP or tar, unfiltered: where an entry's data may lie in the archive as it is.
+  std::optional<ContainerKind> in_place_kind_;
   std::optional<ArchiveEntry> pending_;
   struct archive_entry* entry_ = nullptr;
   bool ended_ = false;
   bool damaged_ = false;
+  // The current entry's data: what libarchive gave and the scan has not taken yet, the zeros
+  // of a hole still to give, how much was given, and how it ended.
+  std::span<const uint8_t> data_;
+  uint64_t hole_ = 0;
+  uint64_t produced_ = 0;
+  std::optional<IncompleteReason> failure_;
+  bool data_ended_ = false;
 };
 
 struct archive* NewReader(Source* source) {
@@ -315,8 +433,11 @@ std::optional<OpenedContainer> LibarchiveOpener::Open(std::shared_ptr<File> file
   const bool skips_cheaply =
       filter == 0 && (*kind == ContainerKind::kZip || *kind == ContainerKind::kTar ||
                       *kind == ContainerKind::kIso9660 || *kind == ContainerKind::kCab);
+  const bool lies_in_place =
+      filter == 0 && (*kind == ContainerKind::kZip || *kind == ContainerKind::kTar);
   auto reader = std::make_unique<LibarchiveReader>(
-      archive, std::move(source), raw, raw ? GzipStoredName(head_span) : "", skips_cheaply);
+      archive, std::move(source), raw, raw ? GzipStoredName(head_span) : "", skips_cheaply,
+      lies_in_place ? kind : std::nullopt);
   reader->TakeFirst(entry);
   opened.archive = std::move(reader);
   return opened;

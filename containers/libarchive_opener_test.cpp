@@ -36,7 +36,16 @@ struct ArchiveRead {
   std::vector<ContainerDamage> damage;
   std::optional<IncompleteReason> failure;
   bool damaged = false;
+  std::set<std::string> in_place;  // the entries read where they lie, as the scan reads them
 };
+
+std::vector<uint8_t> ReadInPlace(const EntryInPlace& place) {
+  std::vector<uint8_t> bytes(place.size);
+  EXPECT_EQ(place.archive->Seek(static_cast<int64_t>(place.offset), SeekOrigin::kBegin),
+            place.offset);
+  EXPECT_EQ(place.archive->Read(bytes.data(), static_cast<uint32_t>(bytes.size())), bytes.size());
+  return bytes;
+}
 
 ArchiveRead ReadArchive(const WitnessFolder& folder, const std::string& name) {
   ArchiveRead read;
@@ -53,6 +62,11 @@ ArchiveRead ReadArchive(const WitnessFolder& folder, const std::string& name) {
   while (std::optional<ArchiveEntry> entry = opened->archive->NextEntry()) {
     if (!entry->regular) continue;
     std::vector<uint8_t>& bytes = read.files[entry->path];
+    if (const std::optional<EntryInPlace> place = opened->archive->FindInPlace()) {
+      bytes = ReadInPlace(*place);
+      read.in_place.insert(entry->path);
+      continue;
+    }
     std::vector<uint8_t> block(4096);
     while (true) {
       const EntryRead got = opened->archive->ReadData(block.data(), block.size());
@@ -87,6 +101,7 @@ struct PackCase {
   std::string command;  // run in the tree, writing ../NAME
   ContainerKind kind;
   bool tar_lists = false;  // tar lists the archive; else 7z does
+  bool stored = false;     // the files larger than one read are read where they lie
 };
 
 // The regular files a packer's own lister names in `name`, as the scan shows names.
@@ -108,9 +123,9 @@ std::set<std::string> ListedByTheTool(const WitnessFolder& folder, const PackCas
 
 const std::vector<PackCase> kPackers = {
     {"deflated.zip", "zip -qr ../deflated.zip .", ContainerKind::kZip},
-    {"stored.zip", "zip -qr0 ../stored.zip .", ContainerKind::kZip},
+    {"stored.zip", "zip -qr0 ../stored.zip .", ContainerKind::kZip, false, true},
     {"solid.7z", "7z a -bd -y ../solid.7z . >/dev/null", ContainerKind::kSevenZip},
-    {"plain.tar", "tar cf ../plain.tar .", ContainerKind::kTar, true},
+    {"plain.tar", "tar cf ../plain.tar .", ContainerKind::kTar, true, true},
     {"gzip.tar.gz", "tar czf ../gzip.tar.gz .", ContainerKind::kTar, true},
     {"bzip2.tar.bz2", "tar cjf ../bzip2.tar.bz2 .", ContainerKind::kTar, true},
     {"xz.tar.xz", "tar cJf ../xz.tar.xz .", ContainerKind::kTar, true},
@@ -139,6 +154,8 @@ TEST_F(LibarchiveOpenerTest, EveryPackerGivesBackTheTreeItWasGiven) {
     const ArchiveRead read = ReadArchive(folder_, row.name);
     EXPECT_EQ(read.kind, row.kind);
     EXPECT_EQ(read.files, PackedTree());
+    const std::set<std::string> larger_than_a_read = {"SUB\\DEEP\\DATA.BIN", "BIG.BIN"};
+    EXPECT_EQ(read.in_place, row.stored ? larger_than_a_read : std::set<std::string>());
     std::set<std::string> names;
     for (const auto& [name, bytes] : read.files) names.insert(name);
     EXPECT_EQ(names, ListedByTheTool(folder_, row));
@@ -213,8 +230,37 @@ TEST_F(LibarchiveOpenerTest, BrokenArchivesAreToldAndOtherFilesAreNoArchives) {
   const ArchiveRead bad_crc = ReadArchive(folder_, "flipped.zip");
   EXPECT_EQ(bad_crc.failure, IncompleteReason::kDamaged);
 
-  // Cut anywhere, an archive ends early and says so, or is no archive at all.
-  for (const auto& [name, bytes] : {std::pair{"cut.zip", zip}, std::pair{"cut.tgz", tgz}}) {
+  // A stored entry whose headers give fewer packed bytes than its size is no entry to read in
+  // place: read as given, it fails its CRC.
+  ASSERT_EQ(RunIn(folder_.path() + "/tree", "zip -qr0 ../stored.zip . && tar cf ../a.tar .").status,
+            0);
+  const std::vector<uint8_t> stored = folder_.Read("stored.zip");
+  std::vector<uint8_t> short_packed = stored;
+  const auto set_packed_size_of_big = [&](std::string_view signature, size_t name_at,
+                                          size_t size_at) {
+    const std::string_view text(reinterpret_cast<const char*>(short_packed.data()),
+                                short_packed.size());
+    for (size_t at = text.find(signature); at != std::string_view::npos;
+         at = text.find(signature, at + 1)) {
+      if (text.substr(at + name_at, 7) != "BIG.BIN") continue;
+      const uint32_t packed = static_cast<uint32_t>(PackedTree()["BIG.BIN"].size() - 1);
+      for (size_t i = 0; i < 4; ++i) short_packed[at + size_at + i] = (packed >> (8 * i)) & 0xFF;
+      return;
+    }
+    ADD_FAILURE() << "no header of BIG.BIN";
+  };
+  set_packed_size_of_big(std::string_view("PK\x03\x04", 4), 30, 18);
+  set_packed_size_of_big(std::string_view("PK\x01\x02", 4), 46, 20);
+  folder_.Write("short.zip", short_packed);
+  const ArchiveRead short_read = ReadArchive(folder_, "short.zip");
+  EXPECT_FALSE(short_read.in_place.contains("BIG.BIN"));
+  EXPECT_EQ(short_read.failure, IncompleteReason::kDamaged);
+
+  // Cut anywhere, an archive ends early and says so, or is no archive at all; an entry read
+  // in place too.
+  for (const auto& [name, bytes] :
+       {std::pair{"cut.zip", zip}, std::pair{"cut.tgz", tgz}, std::pair{"cut-stored.zip", stored},
+        std::pair{"cut.tar", folder_.Read("a.tar")}}) {
     for (size_t cut = 1; cut < bytes.size(); cut += bytes.size() / 23 + 1) {
       folder_.Write(name, std::vector<uint8_t>(bytes.begin(), bytes.begin() + cut));
       const ArchiveRead read = ReadArchive(folder_, name);

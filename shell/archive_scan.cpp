@@ -85,6 +85,13 @@ ReadOutcome SpoolEntry(ScanSession& session, ArchiveReader& archive, const Archi
   const ContainerLimits& limits = session.container_limits();
   ContainerBudget& budget = *place.budget;
   const uint64_t packed_start = archive.PackedBytesRead();
+  if (std::optional<EntryInPlace> in_place = archive.FindInPlace()) {
+    budget.unpacked += in_place->size;
+    if (budget.unpacked > limits.max_scan_size) return {IncompleteReason::kSize, true};
+    if (in_place->size > limits.max_file_size) return {IncompleteReason::kSize, false};
+    spool.Refer(*in_place);
+    return {};
+  }
   std::array<uint8_t, kReadBlock> block;
   while (true) {
     if (std::chrono::steady_clock::now() > budget.deadline) {

@@ -97,6 +97,17 @@ void ScanOpened(ScanSession& session, OpenedContainer& opened, const std::string
   }
 }
 
+// Whether the opener may take the file, by its head and size: libarchive's recognisers search
+// executables for self-extracting archives, which costs far more than this read.
+bool MayBeContainer(const ContainerOpener& opener, File& file) {
+  std::array<uint8_t, kContainerHeadBytes> head;
+  const std::optional<uint64_t> size = file.Size();
+  if (!size || file.Seek(0, SeekOrigin::kBegin) != 0) return true;
+  const uint32_t got = file.Read(head.data(), head.size());
+  file.Seek(0, SeekOrigin::kBegin);
+  return opener.MayOpen(std::span(head.data(), got), *size);
+}
+
 }  // namespace
 
 bool IsContainerCandidate(const ScanSession& session, const std::string& name) {
@@ -115,6 +126,7 @@ bool ScanIfContainer(ScanSession& session, Folder& folder, const std::string& na
     const std::optional<FileInfo> info = (*file)->GetInfo();
     if (info && session.IsDriveImage(info->device, info->inode)) return true;
   }
+  if (!MayBeContainer(*session.container_opener(), **file)) return false;
   std::optional<OpenedContainer> opened =
       session.container_opener()->Open(std::shared_ptr<File>(std::move(*file)));
   if (!opened || !OpensKind(session.container_limits().kinds, opened->kind)) return false;

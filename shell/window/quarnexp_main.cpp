@@ -11,6 +11,7 @@
 #include "platform/first_run.h"
 #include "platform/path_names.h"
 #include "platform/posix_folder.h"
+#include "platform/time_zone.h"
 #include "res/pictures/pictures.h"
 #include "shell/window/desktop_program.h"
 
@@ -59,6 +60,7 @@ bool AsksForTextOnly(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  quarn::PinLocalTimeZone();
   if (AsksForTextOnly(argc, argv)) {
     quarn::window::WindowArgumentsOutcome parsed = quarn::window::ParseWindowArguments(argc, argv);
     std::fputs(parsed.standard_output.c_str(), stdout);
