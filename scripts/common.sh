@@ -3,7 +3,7 @@
 # Debian packages the build needs: the programs, and qt6-base-dev for the desktop program
 # with a font so its offscreen tests and screenshots render text.
 QUARN_PACKAGES=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev qt6-base-dev
-                fonts-dejavu-core libarchive-dev liblhasa-dev)
+                fonts-dejavu-core libarchive-dev liblhasa-dev libvectorscan-dev)
 # Needed only to build and run the tests and benchmarks (test.sh installs them, run.sh not).
 QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
 # The real tools the container tests check the containers layer against: mkfs.fat, mtools
@@ -12,8 +12,8 @@ QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
 QUARN_CONTAINER_TEST_PACKAGES=(dosfstools mtools fdisk zip unzip p7zip-full genisoimage gcab xz-utils
                                zstd bzip2 ncompress lhasa)
 # Only for ./test.sh --full: clang, and libclang-rt-14-dev with libFuzzer and the sanitizers'
-# runtimes.
-QUARN_FULL_TEST_PACKAGES=(clang libclang-rt-14-dev)
+# runtimes; clamav, whose clamscan witnesses what imported signatures find.
+QUARN_FULL_TEST_PACKAGES=(clang libclang-rt-14-dev clamav)
 
 quarn_install_packages() {
   local missing=()
