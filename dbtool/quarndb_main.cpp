@@ -11,7 +11,11 @@
 #include "dbtool/database_verifier.h"
 #include "dbtool/encyclopedia.h"
 #include "dbtool/signature_source.h"
+#include "engine/database_loader.h"
+#include "imported/clamav_import.h"
+#include "imported/imported_database_file.h"
 #include "platform/file_contents.h"
+#include "platform/path_names.h"
 #include "platform/posix_folder.h"
 
 namespace quarn {
@@ -54,23 +58,67 @@ int Dump(FileSystem& files, const std::string& input, const std::string& output)
   return written ? 0 : Fail(written.message());
 }
 
+// Whether `input` holds the two files of the program's own database.
+bool HasDatabasePair(FileSystem& files, const std::string& input) {
+  auto folder = files.OpenFolder(input);
+  if (!folder) return false;
+  auto info = (*folder)->Examine(std::string(kSignatureFileName));
+  return info && info->has_value();
+}
+
 int Verify(FileSystem& files, const std::string& input) {
-  auto pair = ReadDatabasePair(files, input);
-  if (!pair) {
-    std::printf("%s\n", pair.message().c_str());
-    return kExitProblem;
+  std::vector<std::string> problems;
+  auto imported = ReadImportedDatabaseFile(files, input);
+  if (!imported) problems.push_back(imported.message());
+  const bool imported_alone = imported && imported->has_value() && !HasDatabasePair(files, input);
+  if (!imported_alone) {
+    auto pair = ReadDatabasePair(files, input);
+    if (!pair) {
+      std::printf("%s\n", pair.message().c_str());
+      return kExitProblem;
+    }
+    for (std::string& problem : VerifyDatabase(pair->signatures, pair->names)) {
+      problems.push_back(std::move(problem));
+    }
   }
-  std::vector<std::string> problems = VerifyDatabase(pair->signatures, pair->names);
   for (const std::string& problem : problems) std::printf("%s\n", problem.c_str());
   if (problems.empty()) std::printf("no problems found\n");
   return problems.empty() ? 0 : kExitProblem;
 }
 
 int Info(FileSystem& files, const std::string& input) {
-  auto pair = ReadDatabasePair(files, input);
-  if (!pair) return Fail(pair.message());
-  std::printf("%s", DescribeDatabase(pair->signatures, pair->names).c_str());
+  auto imported = ReadImportedDatabaseFile(files, input);
+  if (!imported) return Fail(imported.message());
+  if (!*imported || HasDatabasePair(files, input)) {
+    auto pair = ReadDatabasePair(files, input);
+    if (!pair) return Fail(pair.message());
+    std::printf("%s", DescribeDatabase(pair->signatures, pair->names).c_str());
+  }
+  if (*imported) std::printf("%s", DescribeImportedDatabase(**imported).c_str());
   return 0;
+}
+
+// Reads the user's ClamAV databases and writes what this program can use of them as
+// QUARNX.DAT in `output`. Exit 1 when nothing could be used.
+int ImportClamav(FileSystem& files, const std::vector<std::string>& sources,
+                 const std::string& output) {
+  ClamavImport import;
+  for (const std::string& source : sources) {
+    if (Status added = import.AddSource(files, source); !added) return Fail(added.message());
+  }
+  const uint64_t imported = import.report().imported();
+  const uint64_t skipped = import.report().skipped();
+  if (imported > 0) {
+    if (Status written = WriteImportedDatabaseFile(files, output, import.signatures()); !written) {
+      return Fail(written.message());
+    }
+  }
+  std::printf("%llu signatures imported, %llu skipped%s\n%s",
+              static_cast<unsigned long long>(imported), static_cast<unsigned long long>(skipped),
+              imported > 0 ? (" into " + JoinPath(output, kImportedDatabaseFileName)).c_str()
+                           : "; nothing written",
+              import.report().Format().c_str());
+  return imported > 0 ? 0 : kExitProblem;
 }
 
 // Writes the encyclopedia page to `output`, or to ENCI.HTM in the database's folder.
@@ -108,12 +156,26 @@ int Run(int argc, char** argv) {
 
   std::string verify_input;
   CLI::App* verify = app.add_subcommand(
-      "verify", "List every structural problem of a database; exit 1 when there is one");
+      "verify",
+      "List every structural problem of a database (and of its QUARNX.DAT); exit 1 when there "
+      "is one");
   verify->add_option("DIR", verify_input, "folder holding QUARN.DAT and NAMEVIR.DAT")->required();
 
   std::string info_input;
-  CLI::App* info = app.add_subcommand("info", "Print version, date and record counts");
+  CLI::App* info = app.add_subcommand(
+      "info", "Print version, date and record counts (and QUARNX.DAT's counts when present)");
   info->add_option("DIR", info_input, "folder holding QUARN.DAT and NAMEVIR.DAT")->required();
+
+  std::vector<std::string> clamav_sources;
+  std::string clamav_output;
+  CLI::App* import_clamav = app.add_subcommand(
+      "import-clamav",
+      "Turn your own ClamAV databases (.cvd, .cld, or unpacked .ndb .hdb .hsb .mdb .msb files "
+      "and folders) into QUARNX.DAT; the data stays yours, under ClamAV's licence");
+  import_clamav->add_option("SOURCE", clamav_sources, "database files or folders, in order")
+      ->required();
+  import_clamav->add_option("-o,--output", clamav_output, "folder that receives QUARNX.DAT")
+      ->required();
 
   std::string encyclopedia_input, encyclopedia_output;
   CLI::App* encyclopedia = app.add_subcommand(
@@ -132,6 +194,7 @@ int Run(int argc, char** argv) {
   if (build->parsed()) return Build(*files, sources, build_output);
   if (dump->parsed()) return Dump(*files, dump_input, dump_output);
   if (verify->parsed()) return Verify(*files, verify_input);
+  if (import_clamav->parsed()) return ImportClamav(*files, clamav_sources, clamav_output);
   if (encyclopedia->parsed()) {
     return Encyclopedia(*files, encyclopedia_input, encyclopedia_output);
   }

@@ -12,6 +12,8 @@
 #include <sstream>
 #include <string>
 
+#include "imported/clamav_test_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -104,6 +106,47 @@ TEST_F(QuarndbCli, VerifyExitsOneOnAProblem) {
   EXPECT_EQ(empty.exit_code, 1);
   EXPECT_NE(empty.output.find("QUARN.DAT: 512 bytes hold no image"), std::string::npos)
       << empty.output;
+}
+
+// A user's ClamAV database becomes QUARNX.DAT beside the program's own two files, which info
+// and verify then cover; a database with nothing usable writes nothing.
+TEST_F(QuarndbCli, ImportClamavWritesTheExtraDatabaseThatInfoAndVerifyCover) {
+  fs::create_directories(dir_ / "data");
+  for (const char* name : {"QUARN.DAT", "NAMEVIR.DAT"}) {
+    fs::copy_file(fs::path(QUARN_DATA_DIR) / name, dir_ / "data" / name);
+  }
+  const std::vector<uint8_t> database = quarn::testing::ClamavDatabase(
+      {{"main.ndb", "Dos.Junk-1:0:*:4d5a90cd21\n"}, {"main.ldb", "Logical-1;Target:0;0;4142\n"}},
+      true);
+  WriteFile(Path("main.cvd"), std::string(database.begin(), database.end()));
+  Outcome imported = RunQuarndb("import-clamav " + Path("main.cvd") + " -o " + Path("data"));
+  EXPECT_EQ(imported.exit_code, 0) << imported.output;
+  EXPECT_NE(imported.output.find("1 signatures imported, 1 skipped into " + Path("data") +
+                                 "/QUARNX.DAT\n  ldb: 0 imported, 1 skipped (1 form not "
+                                 "imported)\n  ndb: 1 imported, 0 skipped\n"),
+            std::string::npos)
+      << imported.output;
+
+  Outcome info = RunQuarndb("info " + Path("data"));
+  EXPECT_NE(info.output.find("date      12/2026"), std::string::npos) << info.output;
+  EXPECT_NE(info.output.find("QUARNX.DAT: 1 imported signature: 1 pattern, 0 file hashes, 0 "
+                             "section hashes"),
+            std::string::npos)
+      << info.output;
+  EXPECT_EQ(RunQuarndb("verify " + Path("data")).exit_code, 0);
+
+  std::string extra = ReadFile(dir_ / "data" / "QUARNX.DAT");
+  extra[extra.size() - 1] ^= 0x20;
+  WriteFile(Path("data/QUARNX.DAT"), extra);
+  Outcome damaged = RunQuarndb("verify " + Path("data"));
+  EXPECT_EQ(damaged.exit_code, 1);
+  EXPECT_NE(damaged.output.find(Path("data") + "/QUARNX.DAT: section"), std::string::npos)
+      << damaged.output;
+
+  WriteFile(Path("short.ndb"), "Dos.Short-1:0:*:41\n");
+  Outcome nothing = RunQuarndb("import-clamav " + Path("short.ndb") + " -o " + Path("empty"));
+  EXPECT_EQ(nothing.exit_code, 1) << nothing.output;
+  EXPECT_FALSE(fs::exists(dir_ / "empty" / "QUARNX.DAT"));
 }
 
 TEST_F(QuarndbCli, SourceErrorsNameTheFileAndLine) {

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "imported/import_report.h"
+#include "imported/imported_signature.h"
+#include "platform/folder.h"
+#include "platform/status.h"
+
+namespace quarn {
+
+// Gathers the signatures of a user's ClamAV databases, source after source, with the count
+// of what was taken and left. Reads every file as a stream: memory holds the signatures
+// taken, not the files.
+class ClamavImport {
+ public:
+  // Reads `path`: a .cvd or .cld file (a 512-byte "ClamAV-VDB:" header, then a tar archive,
+  // gzipped or not), a record file (.ndb, .hdb, .hsb, .mdb, .msb; the other signature forms
+  // are counted as left), or a folder, whose files of those kinds are read in name order.
+  // Fails, naming the file and the cause, on a file that cannot be read or a database that is
+  // damaged; what earlier sources gave is kept.
+  Status AddSource(FileSystem& files, const std::string& path);
+
+  const std::vector<ImportedSignature>& signatures() const { return signatures_; }
+  std::vector<ImportedSignature> TakeSignatures() { return std::move(signatures_); }
+  const ImportReport& report() const { return report_; }
+
+ private:
+  Status AddFile(Folder& folder, const std::string& name, const std::string& shown);
+  Status AddDatabase(File& file, const std::string& shown);
+  // Takes one line of a record file; `where` names the line for the signature's source.
+  void TakeLine(const std::string& member, std::string_view line, const std::string& where);
+
+  std::vector<ImportedSignature> signatures_;
+  ImportReport report_;
+};
+
+}  // namespace quarn

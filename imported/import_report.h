@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace quarn {
+
+// What an import took and left, by form (the record file's extension: "ndb", "hdb", "ldb"…)
+// and, for what it left, by reason.
+class ImportReport {
+ public:
+  void CountImported(const std::string& form) { ++forms_[form].imported; }
+  void CountSkipped(const std::string& form, const std::string& reason) {
+    ++forms_[form].skipped[reason];
+  }
+  uint64_t imported() const;
+  uint64_t skipped() const;
+
+  // One line per form, in name order: "  ndb: 5000 imported, 12 skipped (10 offset form, 2
+  // negated alternative)".
+  std::string Format() const;
+
+ private:
+  struct FormCounts {
+    uint64_t imported = 0;
+    std::map<std::string, uint64_t> skipped;
+  };
+  std::map<std::string, FormCounts> forms_;
+};
+
+}  // namespace quarn

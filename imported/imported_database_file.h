@@ -1,0 +1,26 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "imported/imported_database.h"
+#include "platform/folder.h"
+#include "platform/status.h"
+
+namespace quarn {
+
+// QUARNX.DAT in the data folder `folder_path`: nothing when the folder has none (it is
+// optional), the database when it is sound, and an error naming the file and the cause when
+// it cannot be read or is damaged.
+Result<std::optional<ImportedDatabase>> ReadImportedDatabaseFile(FileSystem& files,
+                                                                 const std::string& folder_path);
+
+// Writes `signatures` as QUARNX.DAT into `folder_path` (made when missing), replacing an
+// older one in one step.
+Status WriteImportedDatabaseFile(FileSystem& files, const std::string& folder_path,
+                                 const std::vector<ImportedSignature>& signatures);
+
+// "QUARNX.DAT: 12 imported signatures: 10 patterns, 1 file hash, 1 section hash".
+std::string DescribeImportedDatabase(const ImportedDatabase& database);
+
+}  // namespace quarn
