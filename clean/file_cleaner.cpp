@@ -13,6 +13,7 @@
 #include "clean/prepended_cleaner.h"
 #include "engine/detector_state.h"
 #include "engine/entry_locator.h"
+#include "engine/imported_detector.h"
 #include "engine/section_directory.h"
 
 namespace quarn {
@@ -45,6 +46,8 @@ void RemoveStaleCopies(StaleCopies& stale_copies, Folder& folder, const std::str
 
 uint32_t CleanExecutable(const DatabaseImage& signatures, Folder& folder, const std::string& name,
                          uint32_t virus, UserInterface& ui, StaleCopies& stale_copies) {
+  // An imported signature has no cleaning record; its id cut to 16 bits names another's.
+  if (IsImportedVirusId(virus)) return 0;
   RemoveStaleCopies(stale_copies, folder, name, ui);
   std::unique_ptr<Original> original = OpenOriginal(folder, name);
   if (!original) return 0;
@@ -71,6 +74,8 @@ uint32_t CleanExecutable(const DatabaseImage& signatures, Folder& folder, const 
 uint32_t CleanNonExecutable(const DatabaseImage& signatures, Folder& folder,
                             const std::string& name, uint32_t virus, UserInterface& ui,
                             StaleCopies& stale_copies) {
+  // An imported signature has no cleaning record; its id cut to 16 bits names another's.
+  if (IsImportedVirusId(virus)) return 0;
   RemoveStaleCopies(stale_copies, folder, name, ui);
   std::unique_ptr<Original> original = OpenOriginal(folder, name);
   if (!original) return 0;

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/utf8_repair.h"
+#include "engine/imported_detector.h"
 
 namespace quarn {
 namespace {
@@ -89,6 +90,7 @@ std::vector<std::string> ResultLineEvents(const ResultLine& line) {
       detection["virus_id"] = line.virus_id;
       detection["name"] = RepairUtf8(line.virus_name);
       detection["variant"] = line.variant;
+      if (IsImportedVirusId(line.virus_id)) detection["source"] = "imported";
       events.push_back(Serialize(detection));
       break;
     }
@@ -133,6 +135,7 @@ std::string BootEvent(const BootVerdict& verdict) {
   boot["target"] = RepairUtf8(verdict.target);
   boot["area"] = verdict.area;
   boot["virus_id"] = verdict.virus_id;
+  if (IsImportedVirusId(verdict.virus_id)) boot["source"] = "imported";
   boot["variant"] = verdict.variant;
   boot["suspicious"] = verdict.suspicious;
   if (verdict.removed) boot["removed"] = *verdict.removed;

@@ -15,11 +15,19 @@ bool StartsWithMz(File& file) {
 
 }  // namespace
 
-FileVerdict DetectFile(const DatabaseImage& signatures, File& file, bool heuristics_enabled) {
+FileVerdict DetectFile(const DatabaseImage& signatures, File& file, bool heuristics_enabled,
+                       ImportedScan imported) {
   FileVerdict verdict;
   verdict.executable = StartsWithMz(file);
   verdict.virus = verdict.executable ? DetectExecutable(signatures, file, &verdict.variant)
                                      : DetectNonExecutable(signatures, file, &verdict.variant);
+  if (verdict.virus == 0 && imported.detector != nullptr) {
+    if (const std::optional<uint32_t> index =
+            imported.detector->MatchFile(file, imported.byte_limit)) {
+      verdict.virus = kImportedVirusIdBase + *index;
+      verdict.variant = 0;
+    }
+  }
   if (verdict.virus == 0 && heuristics_enabled) {
     verdict.suspicious = verdict.executable ? CheckExecutableHeuristics(signatures, file)
                                             : CheckNonExecutableHeuristics(signatures, file);

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "engine/database_image.h"
+#include "engine/imported_detector.h"
 #include "platform/file.h"
 
 namespace quarn {
@@ -16,9 +17,11 @@ struct FileVerdict {
 };
 
 // Runs the detection stage over one open file: the executable chain for a file whose first
-// two bytes are "M" then "Z", the other chain for anything else, and, when no signature
-// matched and `heuristics_enabled`, the heuristics of the same kind. Moves the file's
-// position; never fails: a file that cannot be read is simply clean.
-FileVerdict DetectFile(const DatabaseImage& signatures, File& file, bool heuristics_enabled);
+// two bytes are "M" then "Z", the other chain for anything else; when no signature matched,
+// the imported signatures (a match gives kImportedVirusIdBase + its index, never a variant);
+// and, when still nothing matched and `heuristics_enabled`, the heuristics of the same kind.
+// Moves the file's position; never fails: a file that cannot be read is simply clean.
+FileVerdict DetectFile(const DatabaseImage& signatures, File& file, bool heuristics_enabled,
+                       ImportedScan imported = {});
 
 }  // namespace quarn

@@ -93,10 +93,16 @@ AreaVerdict JudgeSector(ScanSession& session, SectorView sector, BootArea area) 
   verdict.virus_id =
       mbr ? DetectMbrVirus(session.signatures(), sector, &verdict.variant_flag)
           : DetectBootSectorVirus(session.signatures(), sector, &verdict.variant_flag);
+  if (verdict.virus_id == 0 && session.imported() != nullptr) {
+    if (const std::optional<uint32_t> index = session.imported()->MatchBootArea(sector)) {
+      verdict.virus_id = kImportedVirusIdBase + *index;
+      verdict.variant_flag = 0;
+    }
+  }
   verdict.suspicious = verdict.virus_id == 0 && session.options().heuristics_enabled == 1 &&
                        CheckBootHeuristics(session.signatures(), sector) == 1;
 
-  if (verdict.virus_id != 0) verdict.virus_name = GetVirusName(session.names(), verdict.virus_id);
+  if (verdict.virus_id != 0) verdict.virus_name = session.VirusName(verdict.virus_id);
   return verdict;
 }
 
@@ -216,6 +222,8 @@ struct RemovalRecord {
 };
 
 std::optional<RemovalRecord> FindRemovalRecord(const DatabaseImage& signatures, uint32_t virus_id) {
+  // An imported signature's id has no record here; cut to 16 bits it would name another's.
+  if (IsImportedVirusId(virus_id)) return std::nullopt;
   for (SectionWalk walk(signatures, DirectoryOffset(kBootRemovalSection), kBootRemovalRecordSize);
        !walk.AtEnd(); walk.Next()) {
     std::span<const uint8_t> record = walk.Record();

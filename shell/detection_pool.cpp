@@ -18,7 +18,7 @@ DetectionPool::~DetectionPool() {
 void DetectionPool::Work(Batch& batch) {
   for (size_t i = batch.next.fetch_add(1); i < batch.names->size(); i = batch.next.fetch_add(1)) {
     (*batch.results)[i] = DetectFileIn(*batch.signatures, *batch.folder, (*batch.names)[i],
-                                       batch.heuristics_enabled, batch.opener);
+                                       batch.heuristics_enabled, batch.opener, batch.imported);
   }
 }
 
@@ -45,7 +45,8 @@ void DetectionPool::WorkerLoop() {
 std::vector<FileDetection> DetectionPool::DetectAll(const DatabaseImage& signatures, Folder& folder,
                                                     const std::vector<std::string>& names,
                                                     bool heuristics_enabled,
-                                                    const ContainerOpener* opener) {
+                                                    const ContainerOpener* opener,
+                                                    ImportedScan imported) {
   std::vector<FileDetection> results(names.size());
   Batch batch;
   batch.signatures = &signatures;
@@ -53,6 +54,7 @@ std::vector<FileDetection> DetectionPool::DetectAll(const DatabaseImage& signatu
   batch.names = &names;
   batch.heuristics_enabled = heuristics_enabled;
   batch.opener = opener;
+  batch.imported = imported;
   batch.results = &results;
   if (!workers_.empty() && names.size() > 1) {
     {

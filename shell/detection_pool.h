@@ -30,7 +30,8 @@ class DetectionPool {
   std::vector<FileDetection> DetectAll(const DatabaseImage& signatures, Folder& folder,
                                        const std::vector<std::string>& names,
                                        bool heuristics_enabled,
-                                       const ContainerOpener* opener = nullptr);
+                                       const ContainerOpener* opener = nullptr,
+                                       ImportedScan imported = {});
 
  private:
   struct Batch {
@@ -39,6 +40,7 @@ class DetectionPool {
     const std::vector<std::string>* names = nullptr;
     bool heuristics_enabled = false;
     const ContainerOpener* opener = nullptr;
+    ImportedScan imported;
     std::vector<FileDetection>* results = nullptr;
     std::atomic<size_t> next{0};
   };

@@ -8,13 +8,14 @@
 namespace quarn {
 
 FileDetection DetectFileIn(const DatabaseImage& signatures, Folder& folder, const std::string& name,
-                           bool heuristics_enabled, const ContainerOpener* opener) {
+                           bool heuristics_enabled, const ContainerOpener* opener,
+                           ImportedScan imported) {
   auto file = folder.OpenListedFile(name);
   if (!file) return {};
   // The detectors read a few small pieces near the start, the entry and the end: whole
   // blocks of the file serve them all.
   ReadCacheFile cached(**file);
-  FileDetection detection{true, DetectFile(signatures, cached, heuristics_enabled)};
+  FileDetection detection{true, DetectFile(signatures, cached, heuristics_enabled, imported)};
   if (opener != nullptr) {
     // The cache holds the file's head once the detectors have read it: this costs no read.
     std::array<uint8_t, kContainerHeadBytes> head;

@@ -19,10 +19,11 @@ struct FileDetection {
 };
 
 // Opens `name`, which the folder listed as a regular file, for reading and runs DetectFile
-// over it through a read cache; with `opener`, also asks it whether the file may be a
-// container, from the bytes the cache holds already.
+// over it through a read cache, `imported` signatures included; with `opener`, also asks it
+// whether the file may be a container, from the bytes the cache holds already.
 // Safe to run for different files of one folder on several threads at once.
 FileDetection DetectFileIn(const DatabaseImage& signatures, Folder& folder, const std::string& name,
-                           bool heuristics_enabled, const ContainerOpener* opener = nullptr);
+                           bool heuristics_enabled, const ContainerOpener* opener = nullptr,
+                           ImportedScan imported = {});
 
 }  // namespace quarn

@@ -81,9 +81,9 @@ void DetectAhead(ScanSession& session, DetectionPool& pool, Level& level, size_t
     }
   }
   level.detected_until = at;
-  std::vector<FileDetection> found =
-      pool.DetectAll(session.signatures(), *level.folder, names,
-                     session.options().heuristics_enabled == 1, ContainerCheckOf(session));
+  std::vector<FileDetection> found = pool.DetectAll(
+      session.signatures(), *level.folder, names, session.options().heuristics_enabled == 1,
+      ContainerCheckOf(session), session.imported_scan());
   for (size_t i = 0; i < indices.size(); ++i) level.detections[indices[i]] = found[i];
 }
 
@@ -149,7 +149,8 @@ void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
     if (detected == nullptr && place == nullptr &&
         FilterAccepts(session.options().file_filter, name)) {
       own = DetectFileIn(session.signatures(), folder, name,
-                         session.options().heuristics_enabled == 1, ContainerCheckOf(session));
+                         session.options().heuristics_enabled == 1, ContainerCheckOf(session),
+                         session.imported_scan());
       detected = &own;
     }
     if ((detected == nullptr || detected->may_be_container) &&

@@ -248,13 +248,14 @@ void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
   const FileDetection detection = detected != nullptr
                                       ? *detected
                                       : DetectFileIn(session.signatures(), folder, name,
-                                                     session.options().heuristics_enabled == 1);
+                                                     session.options().heuristics_enabled == 1,
+                                                     nullptr, session.imported_scan());
   if (!detection.opened) return;
   const FileVerdict& verdict = detection.verdict;
   if (verdict.virus != 0) {
     Detected infected{name,          display_path,
                       host_path,     verdict.executable,
-                      verdict.virus, GetVirusName(session.names(), verdict.virus),
+                      verdict.virus, session.VirusName(verdict.virus),
                       inner};
     ResultLine line;
     line.icon = ResultIcon::kVirus;

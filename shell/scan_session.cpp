@@ -1,5 +1,6 @@
 #include "shell/scan_session.h"
 
+#include "engine/virus_names.h"
 #include "shell/display_text.h"
 
 namespace quarn {
@@ -86,6 +87,13 @@ void ScanSession::Reset() {
   lines_sent_ = 0;
   stale_copies_.Forget();
   stop_requested_ = false;
+}
+
+std::string ScanSession::VirusName(uint32_t virus_id) const {
+  if (IsImportedVirusId(virus_id) && imported_ != nullptr) {
+    return imported_->NameOf(virus_id - kImportedVirusIdBase);
+  }
+  return GetVirusName(names_, virus_id);
 }
 
 }  // namespace quarn

@@ -9,6 +9,7 @@
 #include "clean/stale_copies.h"
 #include "containers/container.h"
 #include "engine/database_image.h"
+#include "engine/imported_detector.h"
 #include "engine/result_line.h"
 #include "engine/scan_log.h"
 #include "engine/scan_options.h"
@@ -44,6 +45,14 @@ class ScanSession {
     container_limits_ = limits;
   }
   ContainerOpener* container_opener() const { return container_opener_; }
+  // The signatures imported from QUARNX.DAT (not owned; null: none). Set between scans only.
+  void set_imported(const ImportedDetector* imported) { imported_ = imported; }
+  // What the detectors need to look for them: a file's bytes up to MaxFileSize.
+  ImportedScan imported_scan() const { return {imported_, container_limits_.max_file_size}; }
+  const ImportedDetector* imported() const { return imported_; }
+  // The name a detection reports: from NAMEVIR.DAT, or for an imported signature's id from
+  // QUARNX.DAT.
+  std::string VirusName(uint32_t virus_id) const;
   // The images the run reads as drives, by device and inode: a walk that meets one leaves it
   // alone, so it is scanned once, as that drive. Set between scans only.
   void set_drive_images(std::vector<std::pair<uint64_t, uint64_t>> identities) {
@@ -92,6 +101,7 @@ class ScanSession {
   Language language_;
   ScanOptions options_;
   ContainerOpener* container_opener_ = nullptr;
+  const ImportedDetector* imported_ = nullptr;
   ContainerLimits container_limits_;
   std::vector<std::pair<uint64_t, uint64_t>> drive_images_;
   ScanCounters counters_;

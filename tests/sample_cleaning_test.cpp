@@ -61,12 +61,15 @@ TEST_F(SampleCleaningTest, EveryCleanableSampleGivesBackItsHost) {
     ASSERT_EQ(verdict.virus, sample.expected.virus);
     auto folder = files_.OpenFolder("/scan");
     StaleCopies stale_copies;
-    const uint32_t result =
-        verdict.executable
-            ? CleanExecutable(signatures_, **folder, sample.name, verdict.virus, ui_, stale_copies)
-            : CleanNonExecutable(signatures_, **folder, sample.name, verdict.virus, ui_,
-                                 stale_copies);
-    EXPECT_EQ(result, 1u);
+    const auto clean = [&](uint32_t virus) {
+      return verdict.executable
+                 ? CleanExecutable(signatures_, **folder, sample.name, virus, ui_, stale_copies)
+                 : CleanNonExecutable(signatures_, **folder, sample.name, virus, ui_, stale_copies);
+    };
+    // An imported signature's id whose low 16 bits name this family has no method.
+    EXPECT_EQ(clean(kImportedVirusIdBase + verdict.virus), 0u);
+    EXPECT_EQ(files_.ReadFileBytes("/scan/" + sample.name), sample.bytes);
+    EXPECT_EQ(clean(verdict.virus), 1u);
     EXPECT_EQ(files_.ReadFileBytes("/scan/" + sample.name), *sample.host);
     const FileVerdict after = Detect(sample.name);
     EXPECT_EQ(after.virus, 0u);

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "platform/file.h"
+
+namespace quarn {
+
+// A detection by an imported signature reports this plus the signature's index: ids above
+// 65535 never come from QUARN.DAT, whose records hold 16-bit ids.
+inline constexpr uint32_t kImportedVirusIdBase = 65536;
+
+inline bool IsImportedVirusId(uint32_t virus_id) {
+  return virus_id >= kImportedVirusIdBase;
+}
+
+// Signatures from outside the program's own database (QUARNX.DAT), looked for after its
+// detector chains found nothing and before the heuristics. Safe to call from several threads
+// at once.
+class ImportedDetector {
+ public:
+  virtual ~ImportedDetector() = default;
+  // The lowest index of an imported signature the file matches, reading at most
+  // `byte_limit` of its bytes; nothing when none does or the file cannot be read.
+  virtual std::optional<uint32_t> MatchFile(File& file, uint64_t byte_limit) const = 0;
+  // The same for a boot sector or master boot record, against the patterns for any file.
+  virtual std::optional<uint32_t> MatchBootArea(std::span<const uint8_t> sector) const = 0;
+  // The signature's name ("Win.Trojan.Junkie-6").
+  virtual std::string NameOf(uint32_t index) const = 0;
+};
+
+// What DetectFile needs to look for imported signatures: none when `detector` is null.
+struct ImportedScan {
+  const ImportedDetector* detector = nullptr;
+  uint64_t byte_limit = 0;
+};
+
+}  // namespace quarn
