@@ -2,7 +2,6 @@
 // every entry gives a name fit to show and reads to its end or to a reported failure,
 // without a fault, a hang or unbounded memory.
 #include <archive.h>
-#include <archive_entry.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +12,7 @@
 #include "containers/libarchive_opener.h"
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
+#include "testing/libarchive_writer.h"
 
 namespace {
 
@@ -31,31 +31,14 @@ bool FitToShow(const std::string& name) {
 // An archive written by libarchive itself, in `format` through `filter`, holding a few
 // entries: the seeds, so that mutations start from every structure the opener reads.
 std::string Written(int format, int filter) {
-  struct archive* writer = archive_write_new();
-  archive_write_set_format(writer, format);
-  if (filter != ARCHIVE_FILTER_NONE) archive_write_add_filter(writer, filter);
-  std::vector<char> buffer(1 << 20);
-  size_t used = 0;
-  archive_write_open_memory(writer, buffer.data(), buffer.size(), &used);
-  const std::vector<std::pair<std::string, std::string>> entries = {
-      {"README.TXT", std::string(300, 'r')},
-      {"DOS/KEYB.COM", std::string("\xE9\x00\x01") + std::string(200, '\x90')},
-      {"DOS/EMPTY", ""},
-      // Past one read: a stored entry of this size is read where it lies.
-      {"DATA.BIN", std::string(100000, 'd')}};
-  for (const auto& [name, bytes] : entries) {
-    struct archive_entry* entry = archive_entry_new();
-    archive_entry_set_pathname(entry, name.c_str());
-    archive_entry_set_filetype(entry, AE_IFREG);
-    archive_entry_set_perm(entry, 0644);
-    archive_entry_set_size(entry, static_cast<la_int64_t>(bytes.size()));
-    archive_write_header(writer, entry);
-    archive_write_data(writer, bytes.data(), bytes.size());
-    archive_entry_free(entry);
-  }
-  archive_write_close(writer);
-  archive_write_free(writer);
-  return std::string(buffer.data(), used);
+  const std::vector<uint8_t> bytes = quarn::testing::WriteWithLibarchive(
+      format, filter,
+      {{"README.TXT", std::string(300, 'r')},
+       {"DOS/KEYB.COM", std::string("\xE9\x00\x01") + std::string(200, '\x90')},
+       {"DOS/EMPTY", ""},
+       // Past one read: a stored entry of this size is read where it lies.
+       {"DATA.BIN", std::string(100000, 'd')}});
+  return std::string(bytes.begin(), bytes.end());
 }
 
 }  // namespace
