@@ -40,11 +40,9 @@ constexpr uint8_t kIdBytesMask = 0x0F;
 constexpr uint8_t kComplexCoder = 0x10;
 constexpr uint8_t kHasProperties = 0x20;
 constexpr uint8_t kAlternativeMethods = 0x80;  // an old form no reader takes
-constexpr size_t kLongestMethodId = 8;
 
-// Far past any folder 7z writes (four coders at most, BCJ2's four streams in).
+// Far past any folder 7z writes (four coders at most) or libarchive reads (four).
 constexpr uint64_t kMaxCodersPerFolder = 64;
-constexpr uint64_t kMaxStreamsPerCoder = 64;
 
 uint64_t U64At(std::span<const uint8_t> bytes, size_t offset) {
   return U32At(bytes, offset) | uint64_t{U32At(bytes, offset + 4)} << 32;
@@ -120,8 +118,9 @@ class HeaderWalk {
  public:
   explicit HeaderWalk(std::span<const uint8_t> bytes) : in_(bytes) {}
 
-  // A plain header, after its kHeader id, to the end of its main streams' folders.
-  bool PlainHeader() {
+  // A plain header, after its kHeader id, to the end of its main streams' folders; each
+  // archive property's data skipped by its size, or not at all.
+  bool PlainHeader(bool skip_property_data) {
     std::optional<uint8_t> id = in_.Byte();
     if (id == kArchiveProperties) {
       while (true) {
@@ -129,7 +128,7 @@ class HeaderWalk {
         if (!type) return false;
         if (type == kEnd) break;
         const std::optional<uint64_t> size = in_.Number();
-        if (!size || !in_.Skip(*size)) return false;
+        if (!size || (skip_property_data && !in_.Skip(*size))) return false;
       }
       id = in_.Byte();
     }
@@ -223,15 +222,16 @@ class HeaderWalk {
     for (uint64_t i = 0; i < indices; ++i) {
       if (!in_.Number()) return false;
     }
-    if (packed != nullptr) packed->single_coder = *coders == 1 && streams_in == 1;
+    if (packed != nullptr)
+      packed->single_coder = *coders == 1 && streams_in == 1 && streams_out == 1;
     return true;
   }
 
   bool Coder(SevenZipCoder* coder, uint64_t* streams_in, uint64_t* streams_out) {
     const std::optional<uint8_t> flags = in_.Byte();
     if (!flags || (*flags & kAlternativeMethods) != 0) return false;
+    // An id longer than 8 bytes keeps its last 8, as a reader that shifts each byte in does.
     const size_t id_bytes = *flags & kIdBytesMask;
-    if (id_bytes > kLongestMethodId) return false;
     for (size_t i = 0; i < id_bytes; ++i) {
       const std::optional<uint8_t> byte = in_.Byte();
       if (!byte) return false;
@@ -240,7 +240,9 @@ class HeaderWalk {
     if ((*flags & kComplexCoder) != 0) {
       const std::optional<uint64_t> in = in_.Number();
       const std::optional<uint64_t> out = in_.Number();
-      if (!in || !out || *in > kMaxStreamsPerCoder || *out > kMaxStreamsPerCoder) return false;
+      // Each stream but one takes a byte at least (a bind pair's or a packed stream's
+      // index): the bound that refuses no folder a reader could take whole.
+      if (!in || !out || !in_.Holds(std::max<uint64_t>({*in, *out, 1}) - 1)) return false;
       *streams_in = *in;
       *streams_out = *out;
     }
@@ -290,17 +292,37 @@ bool ReadExactly(File& archive, uint64_t offset, std::span<uint8_t> into) {
 
 constexpr uint64_t kTooLarge = std::numeric_limits<uint64_t>::max();
 
-// The largest memory of a packed header's own coders and of those its unpacked bytes list.
-std::optional<uint64_t> PackedHeaderMemory(File& archive, HeaderWalk& walk) {
-  SevenZipPackedHeader packed;
-  if (!walk.StreamsInfo(&packed)) return std::nullopt;
+struct PlainReading {
+  std::optional<uint64_t> largest;  // nothing when neither reading reaches the folders
+  bool ran_out = false;
+};
+
+// A plain header after its kHeader id. Readers differ on archive properties: the format says
+// to skip each one's data by its size, the libarchive of this system reads the size alone and
+// goes on from there (later releases skip). Both readings are walked, the larger answer kept,
+// so that no folder hides in what one of them skips.
+PlainReading ReadPlainHeader(std::span<const uint8_t> bytes) {
+  PlainReading reading;
+  for (const bool skip_property_data : {true, false}) {
+    HeaderWalk walk(bytes);
+    if (walk.PlainHeader(skip_property_data)) {
+      reading.largest = std::max(reading.largest.value_or(0), walk.largest());
+    }
+    reading.ran_out = reading.ran_out || walk.RanOut();
+  }
+  return reading;
+}
+
+// The largest memory of a packed header's coders (`own`) and of those its unpacked bytes list.
+std::optional<uint64_t> PackedHeaderMemory(File& archive, const SevenZipPackedHeader& packed,
+                                           uint64_t own) {
   if (packed.unpacked_size > kMaxSevenZipHeader) return kTooLarge;
   const std::optional<std::vector<uint8_t>> header = UnpackSevenZipHeader(archive, packed);
   // The archive's reader takes no packed header in front of another.
   if (!header || header->empty() || (*header)[0] != kHeader) return std::nullopt;
-  HeaderWalk inner{std::span(*header).subspan(1)};
-  if (!inner.PlainHeader()) return std::nullopt;
-  return std::max(walk.largest(), inner.largest());
+  const std::optional<uint64_t> listed = ReadPlainHeader(std::span(*header).subspan(1)).largest;
+  if (!listed) return std::nullopt;
+  return std::max(own, *listed);
 }
 
 }  // namespace
@@ -323,15 +345,22 @@ std::optional<uint64_t> SevenZipDictionarySize(File& archive) {
   std::vector<uint8_t> header(static_cast<size_t>(std::min(header_size, kMaxSevenZipHeader)));
   if (!ReadExactly(archive, kStartHeaderBytes + header_offset, header)) return std::nullopt;
 
-  HeaderWalk walk{std::span(header).subspan(1)};
-  std::optional<uint64_t> memory;
-  if (header[0] == kEncodedHeader) {
-    memory = PackedHeaderMemory(archive, walk);
-  } else if (header[0] == kHeader && walk.PlainHeader()) {
-    memory = walk.largest();
+  // A header longer than what was read may hold what decides the answer past that.
+  const bool cut = header.size() < header_size;
+  const std::span<const uint8_t> body = std::span(header).subspan(1);
+  if (header[0] == kHeader) {
+    const PlainReading plain = ReadPlainHeader(body);
+    if (plain.ran_out && cut) return kTooLarge;
+    return plain.largest;
   }
-  if (!memory && walk.RanOut() && header.size() < header_size) return kTooLarge;
-  return memory;
+  if (header[0] != kEncodedHeader) return std::nullopt;
+  HeaderWalk walk(body);
+  SevenZipPackedHeader packed;
+  if (!walk.StreamsInfo(&packed)) {
+    if (walk.RanOut() && cut) return kTooLarge;
+    return std::nullopt;
+  }
+  return PackedHeaderMemory(archive, packed, walk.largest());
 }
 
 }  // namespace quarn

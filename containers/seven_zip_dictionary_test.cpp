@@ -182,6 +182,11 @@ TEST(SevenZipDictionaryTest, HostileCountsAndSizesTellNothing) {
   const std::vector<uint8_t> one_folder = HeaderOfFolders(1, Bytes({{0x01}, lzma}));
   const std::vector<uint8_t> folder_3m =
       Bytes({{0x01}, testing::SevenZipCoderBytes(Lzma(3 * kMiB))});
+  // A reader that takes an archive property's size alone ends the properties at the data's
+  // first byte, and reads its main streams from the rest.
+  std::vector<uint8_t> hidden =
+      HeaderOfFolders(1, Bytes({{0x01}, testing::SevenZipCoderBytes(Lzma(128 * kMiB))}));
+  hidden[0] = 0x00;
   // One LZMA2 coder of `count` packed streams in, and their indices.
   const auto streams_in = [](uint8_t count) {
     return Bytes({{0x01, 0x31, 0x21, count, 0x01, 0x01, 18}, std::vector<uint8_t>(count, 0)});
@@ -196,11 +201,10 @@ TEST(SevenZipDictionaryTest, HostileCountsAndSizesTellNothing) {
       {"65 coders in a folder", HeaderOfFolders(1, ChainOf(65)), std::nullopt},
       {"no coders in a folder", HeaderOfFolders(1, {0x00}), std::nullopt},
       {"2^62 folders", HeaderOfFolders(uint64_t{1} << 62, Bytes({{0x01}, lzma})), std::nullopt},
-      // The second folder is read only where the first one's packed stream indices were.
-      {"a coder of 64 streams in, each packed",
-       HeaderOfFolders(2, Bytes({streams_in(64), folder_3m})), 3 * kMiB},
-      {"a coder of 65 streams in", HeaderOfFolders(2, Bytes({streams_in(65), folder_3m})),
-       std::nullopt},
+      // The second folder is read only where the first one's packed stream indices were; as
+      // many streams as the header has bytes for are taken, as libarchive takes them.
+      {"a coder of 100 streams in, each packed",
+       HeaderOfFolders(2, Bytes({streams_in(100), folder_3m})), 3 * kMiB},
       {"a coder of 2^40 streams in",
        HeaderOfFolders(
            1, Bytes({{0x01, 0x31, 0x21}, SevenZipNumber(uint64_t{1} << 40), {0x01, 0x01, 18}})),
@@ -212,10 +216,10 @@ TEST(SevenZipDictionaryTest, HostileCountsAndSizesTellNothing) {
                                  SevenZipNumber(uint64_t{1} << 63),
                                  LzmaProperties(kMiB)})),
        std::nullopt},
-      {"a method id of 9 bytes",
+      {"a method id of 9 bytes, its last 8 kept",
        HeaderOfFolders(1, Bytes({{0x01, 0x29, 0, 0, 0, 0, 0, 0, 0x03, 0x01, 0x01, 0x05},
                                  LzmaProperties(kMiB)})),
-       std::nullopt},
+       kMiB},
       {"a method id of 8 bytes",
        HeaderOfFolders(
            1, Bytes({{0x01, 0x28, 0, 0, 0, 0, 0, 0x03, 0x01, 0x01, 0x05}, LzmaProperties(kMiB)})),
@@ -236,16 +240,23 @@ TEST(SevenZipDictionaryTest, HostileCountsAndSizesTellNothing) {
       {"CRCs of two pack streams, one given",
        {0x01, 0x04, 0x06, 0x00, 0x02, 0x09, 10, 10, 0x0A, 0x01, 1, 2, 3, 4},
        std::nullopt},
-      {"archive properties of 2^62 bytes",
+      {"archive properties claiming 2^62 bytes, read by their sizes alone",
        Bytes({{0x01, 0x02, 0x42},
               SevenZipNumber(uint64_t{1} << 62),
               {0x00},
               std::vector(one_folder.begin() + 1, one_folder.end())}),
-       std::nullopt},
+       kMiB},
       {"archive properties skipped by their sizes",
        Bytes({{0x01, 0x02, 0x42, 0x03, 0x04, 0x04, 0x04, 0x00},
               std::vector(one_folder.begin() + 1, one_folder.end())}),
        kMiB},
+      {"a folder inside an archive property's data",
+       Bytes({{0x01, 0x02, 0x42},
+              SevenZipNumber(hidden.size()),
+              hidden,
+              {0x00},
+              std::vector(one_folder.begin() + 1, one_folder.end())}),
+       128 * kMiB},
       {"an unknown property where the streams belong", {0x01, 0x42, 0x00}, std::nullopt},
       {"no streams at all", {0x01, 0x05, 0x00}, 0},
   };
@@ -310,6 +321,11 @@ TEST(SevenZipDictionaryTest, APackedHeaderIsUnpackedOnlyWithinItsLimit) {
        SevenZipArchive(plain, EncodedHeader(0, plain.size(), plain.size(), stored_through_bcj)),
        std::nullopt},
       {"unpacked to no header", stored(not_a_header, not_a_header.size()), std::nullopt},
+      // Properties mean nothing to a copy: a reader copies all the same.
+      {"stored by a copy with properties",
+       SevenZipArchive(
+           plain, EncodedHeader(0, plain.size(), plain.size(), {0x01, 0x21, 0x00, 0x01, 0x07})),
+       3 * kMiB},
       {"lzma over noise",
        SevenZipArchive(testing::PatternBytes(500, 5),
                        EncodedHeader(0, 500, 400, testing::SevenZipCoderBytes(Lzma(kMiB)))),

@@ -100,7 +100,7 @@ std::optional<std::vector<uint8_t>> UnpackSevenZipHeader(File& archive,
   bool whole = false;
   switch (packed.coder.method) {
     case kSevenZipCopy:
-      whole = packed.coder.property_bytes == 0 && Stored(*input, out);
+      whole = Stored(*input, out);
       break;
     case kSevenZipLzma:
     case kSevenZipLzma2:

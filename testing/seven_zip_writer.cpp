@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <stdexcept>
 
 namespace quarn::testing {
@@ -13,6 +14,7 @@ constexpr std::array<uint8_t, 6> kSignature = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C}
 constexpr size_t kStartHeaderBytes = 32;
 constexpr uint8_t kEnd = 0x00;
 constexpr uint8_t kHeader = 0x01;
+constexpr uint8_t kArchiveProperties = 0x02;
 constexpr uint8_t kMainStreamsInfo = 0x04;
 constexpr uint8_t kPackInfo = 0x06;
 constexpr uint8_t kUnpackInfo = 0x07;
@@ -50,9 +52,13 @@ std::pair<size_t, size_t> HeaderPlace(const std::vector<uint8_t>& archive) {
   return {static_cast<size_t>(offset), static_cast<size_t>(size)};
 }
 
-void FixCrcs(std::vector<uint8_t>& archive) {
+// The header CRC over its first `covered` bytes (all of them by default), then the start
+// header's own.
+void FixCrcs(std::vector<uint8_t>& archive, size_t covered = SIZE_MAX) {
   const auto [offset, size] = HeaderPlace(archive);
-  PutLe(archive, 28, SevenZipCrc(std::span(archive).subspan(kStartHeaderBytes + offset, size)), 4);
+  const std::span<const uint8_t> header =
+      std::span(archive).subspan(kStartHeaderBytes + offset, std::min(size, covered));
+  PutLe(archive, 28, SevenZipCrc(header), 4);
   PutLe(archive, 8, SevenZipCrc(std::span(archive).subspan(12, 20)), 4);
 }
 
@@ -234,6 +240,24 @@ std::vector<uint8_t> ReplaceSevenZipProperties(std::vector<uint8_t> archive, uin
   std::copy(properties.begin(), properties.end(), found + static_cast<ptrdiff_t>(coder.size()));
   FixCrcs(archive);
   return archive;
+}
+
+std::vector<uint8_t> HideSevenZipHeaderInProperty(const std::vector<uint8_t>& archive) {
+  const auto [offset, size] = HeaderPlace(archive);
+  const auto header = archive.begin() + static_cast<ptrdiff_t>(kStartHeaderBytes + offset);
+  if (size == 0 || *header != kHeader) return {};
+  // Its first byte ends the properties for the reader that goes on after a property's size.
+  std::vector<uint8_t> data = {kEnd};
+  data.insert(data.end(), header + 1, header + static_cast<ptrdiff_t>(size));
+  std::vector<uint8_t> hiding = {kHeader, kArchiveProperties, 0x42};
+  Append(hiding, SevenZipNumber(data.size()));
+  Append(hiding, data);
+  const size_t read_by_size_alone = hiding.size();
+  hiding.insert(hiding.end(), {kEnd, kEnd});
+  std::vector<uint8_t> hidden =
+      SevenZipArchive(std::span(archive).subspan(kStartHeaderBytes, offset), hiding);
+  FixCrcs(hidden, read_by_size_alone);
+  return hidden;
 }
 
 }  // namespace quarn::testing

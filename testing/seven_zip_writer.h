@@ -72,4 +72,10 @@ std::vector<uint8_t> PackSevenZipHeader(const std::vector<uint8_t>& archive,
 std::vector<uint8_t> ReplaceSevenZipProperties(std::vector<uint8_t> archive, uint64_t method,
                                                std::span<const uint8_t> properties);
 
+// The archive (with a plain header) with that header moved into the data of an archive
+// property and a header of no streams after it: a reader that skips a property's data by its
+// size finds no folders, one that takes the size alone (libarchive 3.6) reads the moved header
+// and checks the header CRC over what it read, which is what the CRC covers.
+std::vector<uint8_t> HideSevenZipHeaderInProperty(const std::vector<uint8_t>& archive);
+
 }  // namespace quarn::testing
