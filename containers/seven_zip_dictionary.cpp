@@ -222,8 +222,9 @@ class HeaderWalk {
     for (uint64_t i = 0; i < indices; ++i) {
       if (!in_.Number()) return false;
     }
-    if (packed != nullptr)
+    if (packed != nullptr) {
       packed->single_coder = *coders == 1 && streams_in == 1 && streams_out == 1;
+    }
     return true;
   }
 

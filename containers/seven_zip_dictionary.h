@@ -10,7 +10,8 @@ namespace quarn {
 // The most memory a decoder of a 7z archive asks for before it delivers a byte: the largest
 // LZMA or LZMA2 dictionary or PPMd model among the coders that pack its header and those of
 // every folder the header lists (other methods ask for none worth counting). 0 for an archive
-// with no folders.
+// with no folders. The header is read at least as leniently as libarchive reads it, so that
+// no folder libarchive would decode goes unread.
 //
 // `archive` starts with the 7z signature; it is read from its start, its position left
 // anywhere. A packed header (LZMA, LZMA2 or stored) is unpacked whole in memory, a plain one

@@ -38,14 +38,15 @@ class PackedInput {
   std::array<uint8_t, kInputBlock> block_;
 };
 
-bool Stored(PackedInput& input, std::vector<uint8_t>& out) {
-  size_t filled = 0;
-  while (filled < out.size()) {
+// `out` holds what is unpacked so far; it is reserved for the whole, and grows as bytes
+// arrive, so a size the header claims costs nothing until its bytes come.
+bool Stored(PackedInput& input, uint64_t unpacked_size, std::vector<uint8_t>& out) {
+  while (out.size() < unpacked_size) {
     const std::span<const uint8_t> block = input.Next();
     if (block.empty()) return false;
-    const size_t used = std::min(block.size(), out.size() - filled);
-    std::copy_n(block.begin(), used, out.begin() + static_cast<ptrdiff_t>(filled));
-    filled += used;
+    const size_t used =
+        static_cast<size_t>(std::min<uint64_t>(block.size(), unpacked_size - out.size()));
+    out.insert(out.end(), block.begin(), block.begin() + static_cast<ptrdiff_t>(used));
   }
   return true;
 }
@@ -54,7 +55,8 @@ struct FreeOptions {
   void operator()(void* options) const { std::free(options); }
 };
 
-bool Lzma(PackedInput& input, const SevenZipCoder& coder, std::vector<uint8_t>& out) {
+bool Lzma(PackedInput& input, const SevenZipCoder& coder, uint64_t unpacked_size,
+          std::vector<uint8_t>& out) {
   const bool lzma2 = coder.method == kSevenZipLzma2;
   if (coder.property_bytes != (lzma2 ? 1u : 5u)) return false;
   lzma_filter filters[2] = {{lzma2 ? LZMA_FILTER_LZMA2 : LZMA_FILTER_LZMA1, nullptr},
@@ -65,25 +67,29 @@ bool Lzma(PackedInput& input, const SevenZipCoder& coder, std::vector<uint8_t>& 
   }
   std::unique_ptr<void, FreeOptions> owned(filters[0].options);
   auto* options = static_cast<lzma_options_lzma*>(filters[0].options);
-  options->dict_size =
-      std::min<uint64_t>(options->dict_size, std::max<uint64_t>(out.size(), LZMA_DICT_SIZE_MIN));
+  options->dict_size = static_cast<uint32_t>(std::min<uint64_t>(
+      options->dict_size, std::max<uint64_t>(unpacked_size, LZMA_DICT_SIZE_MIN)));
 
   lzma_stream stream = LZMA_STREAM_INIT;
   if (lzma_raw_decoder(&stream, filters) != LZMA_OK) return false;
   std::unique_ptr<lzma_stream, decltype(&lzma_end)> ended(&stream, &lzma_end);
-  stream.next_out = out.data();
-  stream.avail_out = out.size();
+  std::vector<uint8_t> chunk(kInputBlock);
   // 7z ends its LZMA data without a marker: the unpacked size tells where it ends.
-  while (stream.avail_out > 0) {
+  while (out.size() < unpacked_size) {
     if (stream.avail_in == 0) {
       const std::span<const uint8_t> block = input.Next();
       if (block.empty()) break;
       stream.next_in = block.data();
       stream.avail_in = block.size();
     }
-    if (lzma_code(&stream, LZMA_RUN) != LZMA_OK) break;
+    stream.next_out = chunk.data();
+    stream.avail_out =
+        static_cast<size_t>(std::min<uint64_t>(chunk.size(), unpacked_size - out.size()));
+    const lzma_ret result = lzma_code(&stream, LZMA_RUN);
+    out.insert(out.end(), chunk.data(), stream.next_out);
+    if (result != LZMA_OK) break;
   }
-  return stream.avail_out == 0;
+  return out.size() == unpacked_size;
 }
 
 }  // namespace
@@ -95,16 +101,17 @@ std::optional<std::vector<uint8_t>> UnpackSevenZipHeader(File& archive,
       packed.offset > *size || packed.packed_size > *size - packed.offset) {
     return std::nullopt;
   }
-  std::vector<uint8_t> out(static_cast<size_t>(packed.unpacked_size));
+  std::vector<uint8_t> out;
+  out.reserve(static_cast<size_t>(packed.unpacked_size));
   auto input = std::make_unique<PackedInput>(archive, packed.offset, packed.packed_size);
   bool whole = false;
   switch (packed.coder.method) {
     case kSevenZipCopy:
-      whole = Stored(*input, out);
+      whole = Stored(*input, packed.unpacked_size, out);
       break;
     case kSevenZipLzma:
     case kSevenZipLzma2:
-      whole = Lzma(*input, packed.coder, out);
+      whole = Lzma(*input, packed.coder, packed.unpacked_size, out);
       break;
     default:
       break;
