@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "containers/archive_names.h"
+#include "containers/seven_zip_dictionary.h"
 #include "containers/stream_dictionary.h"
 #include "containers/zip_stored_entry.h"
 
@@ -19,6 +20,7 @@ namespace {
 
 constexpr size_t kBlockBytes = 64 * 1024;
 constexpr size_t kDictionaryHead = 64;
+constexpr std::array<uint8_t, 6> kSevenZipSignature = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
 
 // libarchive turns names into the thread's locale: a UTF-8 one keeps every name whole.
 class Utf8Names {
@@ -395,11 +397,21 @@ std::optional<OpenedContainer> LibarchiveOpener::Open(std::shared_ptr<File> file
 
   // A decoder that would take more memory than any DOS-era archive needs is not started
   // (the decoder itself may refuse such a stream, which must not pass for no archive).
+  // A 7z archive names its coders in its header, at the archive's end, beyond the head.
   const std::optional<uint64_t> dictionary = StreamDictionarySize(head_span);
   const bool oversized = dictionary && *dictionary > kMaxDictionary;
+  const bool seven_zip =
+      head_bytes >= kSevenZipSignature.size() &&
+      std::equal(kSevenZipSignature.begin(), kSevenZipSignature.end(), head.begin());
+  std::optional<ContainerKind> refused_kind;
   if (oversized && (head_span[0] == 0xFD || head_span[0] == 0x28)) {
+    refused_kind = head_span[0] == 0xFD ? ContainerKind::kXz : ContainerKind::kZstd;
+  } else if (seven_zip && SevenZipDictionarySize(*file).value_or(0) > kMaxDictionary) {
+    refused_kind = ContainerKind::kSevenZip;
+  }
+  if (refused_kind) {
     OpenedContainer refused;
-    refused.kind = head_span[0] == 0xFD ? ContainerKind::kXz : ContainerKind::kZstd;
+    refused.kind = *refused_kind;
     refused.damage.push_back({"", IncompleteReason::kSize});
     return refused;
   }

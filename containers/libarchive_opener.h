@@ -11,8 +11,9 @@ namespace quarn {
 // Opens the archives libarchive reads: ZIP, 7z, TAR (plain or compressed: gzip, bzip2, xz,
 // zstd, compress), ISO 9660 (Joliet and Rock Ridge names), CAB, RAR, and a lone compressed
 // file. Entries are read as data only: nothing is ever extracted to disk. Names stored
-// without a character set are taken as code page 437. A stream whose decoder would need
-// more than kMaxDictionary is refused at its first read (`size`).
+// without a character set are taken as code page 437. A lone stream or a 7z archive whose
+// decoder would need more than kMaxDictionary (an xz, LZMA or LZMA2 dictionary, a zstd
+// window, a PPMd model) is refused before any decoder starts (`size`).
 class LibarchiveOpener : public ContainerOpener {
  public:
   std::optional<OpenedContainer> Open(std::shared_ptr<File> file) override;

@@ -13,9 +13,12 @@
 
 #include "containers/archive_names.h"
 #include "containers/disk_image_test_support.h"
+#include "containers/seven_zip_dictionary.h"
+#include "containers/seven_zip_packed_header.h"
 #include "containers/stream_dictionary.h"
 #include "containers/tool_witness_test_support.h"
 #include "platform/posix_folder.h"
+#include "testing/seven_zip_writer.h"
 #include "testing/zip_writer.h"
 
 namespace quarn {
@@ -292,6 +295,88 @@ TEST_F(LibarchiveOpenerTest, ADecoderThatWouldNeedMoreThan64MiBIsNotStarted) {
   }
   const std::vector<uint8_t> head = folder_.Read("big-dictionary.xz");
   EXPECT_EQ(StreamDictionarySize(head), uint64_t{128} << 20);
+}
+
+// 7z writes no dictionary larger than its data needs, so the large ones are written over
+// its own (in a plain header, packed again afterwards where the row says) and 7z itself
+// must still test the archive whole.
+struct SevenZipCase {
+  std::string name;
+  std::string switches;                // and what 7z packs, from within the tree
+  testing::SevenZipHeaderForm header;  // kLzma: packed, as 7z packs it by default
+  std::optional<testing::SevenZipCoderSpec> forged;
+  uint64_t memory;  // what the coders ask for, the largest
+  uint32_t header_claims = 0;
+  // The header moved into an archive property's data, where only libarchive finds it: 7z
+  // skips the data and, finding no folders, cannot witness the rest.
+  bool hidden = false;
+};
+
+TEST_F(LibarchiveOpenerTest, A7zArchiveWhoseCodersNeedMoreThan64MiBIsNotStarted) {
+  using testing::SevenZipCoderSpec;
+  constexpr auto kPlain = testing::SevenZipHeaderForm::kPlain;
+  constexpr auto kPacked = testing::SevenZipHeaderForm::kLzma;
+  constexpr uint64_t kMiB = uint64_t{1} << 20;
+  const auto lzma = [](uint64_t size) {
+    return SevenZipCoderSpec{kSevenZipLzma, testing::LzmaProperties(static_cast<uint32_t>(size))};
+  };
+  const auto lzma2 = [](uint8_t property) { return SevenZipCoderSpec{kSevenZipLzma2, {property}}; };
+  // What 7z writes for the tree's 1.7 MiB is a 2 MiB dictionary; 256 MiB of PPMd model it
+  // keeps for more than 8 MiB.
+  const std::vector<SevenZipCase> cases = {
+      {"lzma.7z", "-m0=LZMA -md=64m .", kPacked, {}, 2 * kMiB},
+      {"lzma2-plain.7z", "-m0=LZMA2 -md=64m .", kPlain, {}, 2 * kMiB},
+      {"ppmd.7z", "-m0=PPMd:mem=16m .", kPacked, {}, 16 * kMiB},
+      {"ppmd-256m.7z", "-m0=PPMd:mem=256m ../pad.bin", kPacked, {}, 256 * kMiB},
+      {"lzma-64m.7z", "-m0=LZMA .", kPlain, lzma(64 * kMiB), 64 * kMiB},
+      {"lzma-past-64m.7z", "-m0=LZMA .", kPacked, lzma(64 * kMiB + 1), 64 * kMiB + 1},
+      {"lzma-128m-plain.7z", "-m0=LZMA .", kPlain, lzma(128 * kMiB), 128 * kMiB},
+      {"lzma-128m.7z", "-m0=LZMA .", kPacked, lzma(128 * kMiB), 128 * kMiB},
+      {"lzma2-64m.7z", "-m0=LZMA2 .", kPlain, lzma2(28), 64 * kMiB},
+      {"lzma2-96m.7z", "-m0=LZMA2 .", kPacked, lzma2(29), 96 * kMiB},
+      {"header-1536m.7z", "-m0=LZMA .", kPacked, {}, 1536 * kMiB, 1536 << 20},
+      {"hidden-128m.7z", "-m0=LZMA .", kPlain, lzma(128 * kMiB), 128 * kMiB, 0, true},
+  };
+  folder_.Write("pad.bin", std::vector<uint8_t>(8 * kMiB + 1, 'p'));
+  for (const SevenZipCase& row : cases) {
+    SCOPED_TRACE(row.name);
+    const bool rewritten = row.forged || row.header_claims != 0;
+    const bool plain = rewritten || row.header == kPlain;
+    const ToolRun packed =
+        RunIn(folder_.path() + "/tree", "7z a -bd -y " + std::string(plain ? "-mhc=off " : "") +
+                                            "../" + row.name + " " + row.switches);
+    ASSERT_EQ(packed.status, 0) << packed.output;
+    if (rewritten) {
+      std::vector<uint8_t> bytes = folder_.Read(row.name);
+      if (row.forged) {
+        bytes =
+            testing::ReplaceSevenZipProperties(bytes, row.forged->method, row.forged->properties);
+        ASSERT_FALSE(bytes.empty()) << "7z wrote no such coder";
+      }
+      if (row.header != kPlain) {
+        bytes = testing::PackSevenZipHeader(bytes, row.header, row.header_claims);
+      }
+      if (row.hidden) bytes = testing::HideSevenZipHeaderInProperty(bytes);
+      folder_.Write(row.name, bytes);
+      const ToolRun tested = RunIn(folder_.path(), "7z t " + row.name);
+      EXPECT_EQ(tested.status == 0, !row.hidden) << tested.output;
+    }
+    auto file =
+        (*OpenPosixFileSystem()->OpenFolder(folder_.path()))->OpenFile(row.name, OpenMode::kRead);
+    ASSERT_TRUE(file.ok());
+    EXPECT_EQ(SevenZipDictionarySize(**file), row.memory);
+
+    const ArchiveRead read = ReadArchive(folder_, row.name);
+    EXPECT_EQ(read.kind, ContainerKind::kSevenZip);
+    if (row.memory > kMaxDictionary) {
+      EXPECT_EQ(read.damage, (std::vector<ContainerDamage>{{"", IncompleteReason::kSize}}));
+      EXPECT_TRUE(read.files.empty());
+    } else {
+      EXPECT_TRUE(read.damage.empty());
+      EXPECT_EQ(read.files, PackedTree());
+      EXPECT_FALSE(read.failure);
+    }
+  }
 }
 
 }  // namespace

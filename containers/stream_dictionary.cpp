@@ -40,12 +40,7 @@ std::optional<uint64_t> XzDictionary(std::span<const uint8_t> head) {
     const std::optional<uint64_t> id = XzNumber(head, &at);
     const std::optional<uint64_t> size = XzNumber(head, &at);
     if (!id || !size || at + *size > head.size()) return std::nullopt;
-    if (*id == kLzma2Filter && *size == 1) {
-      const uint8_t bits = head[at] & 0x3F;
-      if (bits > 40) return std::nullopt;
-      if (bits == 40) return uint64_t{0xFFFFFFFF};
-      return uint64_t{2u | (bits & 1u)} << (bits / 2 + 11);
-    }
+    if (*id == kLzma2Filter && *size == 1) return Lzma2DictionarySize(head[at] & 0x3F);
     at += *size;
   }
   return std::nullopt;
@@ -72,6 +67,13 @@ std::optional<uint64_t> ZstdWindow(std::span<const uint8_t> head) {
 }
 
 }  // namespace
+
+std::optional<uint64_t> Lzma2DictionarySize(uint8_t property) {
+  constexpr uint8_t kLargest = 40;
+  if (property > kLargest) return std::nullopt;
+  if (property == kLargest) return uint64_t{0xFFFFFFFF};
+  return uint64_t{2u | (property & 1u)} << (property / 2 + 11);
+}
 
 std::optional<uint64_t> StreamDictionarySize(std::span<const uint8_t> head) {
   if (StartsWith(head, kXzMagic)) return XzDictionary(head);

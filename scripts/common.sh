@@ -3,8 +3,8 @@
 # Debian packages the build needs: the programs, and qt6-base-dev for the desktop program
 # with a font so its offscreen tests and screenshots render text.
 QUARN_PACKAGES=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev qt6-base-dev
-                fonts-dejavu-core libarchive-dev liblhasa-dev libvectorscan-dev zlib1g-dev
-                libssl-dev)
+                fonts-dejavu-core libarchive-dev liblhasa-dev liblzma-dev libvectorscan-dev
+                zlib1g-dev libssl-dev)
 # Needed only to build and run the tests and benchmarks (test.sh installs them, run.sh not).
 QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
 # The real tools the container tests check the containers layer against: mkfs.fat, mtools
