@@ -161,6 +161,12 @@ PeBuilder& PeBuilder::SectionRawSize(uint32_t size) {
   return *this;
 }
 
+PeBuilder& PeBuilder::AddSection(uint32_t virtual_address, uint32_t virtual_size,
+                                 uint32_t raw_pointer, uint32_t raw_size) {
+  extra_sections_.push_back({virtual_address, virtual_size, raw_pointer, raw_size});
+  return *this;
+}
+
 PeBuilder& PeBuilder::Code(size_t offset, const std::vector<uint8_t>& bytes) {
   patches_.emplace_back(offset, bytes);
   return *this;
@@ -180,11 +186,16 @@ uint32_t PeBuilder::EntryFileOffset() const {
 }
 
 std::vector<uint8_t> PeBuilder::Build() const {
-  size_t headers_end = size_t{SectionHeaderOffset()} + kSectionHeaderSize;
+  const size_t section_count = 1 + extra_sections_.size();
+  size_t headers_end = size_t{SectionHeaderOffset()} + kSectionHeaderSize * section_count;
   // The optional header fields are written even when the declared size is too small to
   // hold them; the section header then overwrites them, as a hostile file would have it.
   headers_end = std::max(headers_end, size_t{pe_offset_} + kBaseOfCodeOffset + 4);
-  size_t size = size_ ? *size_ : size_t{section_raw_pointer_} + section_raw_size_;
+  size_t raw_end = size_t{section_raw_pointer_} + section_raw_size_;
+  for (const ExtraSection& extra : extra_sections_) {
+    raw_end = std::max(raw_end, size_t{extra.raw_pointer} + extra.raw_size);
+  }
+  size_t size = size_ ? *size_ : raw_end;
   size = std::max(size, headers_end);
   for (const auto& [offset, bytes] : patches_) size = std::max(size, offset + bytes.size());
 
@@ -194,7 +205,7 @@ std::vector<uint8_t> PeBuilder::Build() const {
   size_t pe = pe_offset_;
   PutBytes(&image, pe, {'P', 'E', 0, 0});
   PutU16(&image, pe + kMachineOffset, kMachineI386);
-  PutU16(&image, pe + kSectionCountOffset, 1);
+  PutU16(&image, pe + kSectionCountOffset, static_cast<uint16_t>(section_count));
   PutU16(&image, pe + kOptionalHeaderSizeOffset, optional_header_size_);
   PutU16(&image, pe + kPeCharacteristicsOffset, 0x0102);  // Characteristics: executable, 32-bit
   PutU16(&image, pe + kOptionalHeaderOffset, 0x10B);      // PE32 magic
@@ -206,14 +217,19 @@ std::vector<uint8_t> PeBuilder::Build() const {
     PutU32(&image, pe + kPeFileAlignmentOffset, 0x200);
   }
 
-  size_t section = SectionHeaderOffset();
-  PutBytes(&image, section, {'.', 't', 'e', 'x', 't', 0, 0, 0});
-  PutU32(&image, section + kSectionVirtualSizeOffset, section_virtual_size_);
-  PutU32(&image, section + kSectionVirtualAddressOffset, section_virtual_address_);
-  PutU32(&image, section + kSectionRawSizeOffset, section_raw_size_);
-  PutU32(&image, section + kSectionRawPointerOffset, section_raw_pointer_);
-  PutU32(&image, section + kSectionCharacteristicsOffset,
-         0x60000020);  // code, executable, readable
+  std::vector<ExtraSection> sections = {
+      {section_virtual_address_, section_virtual_size_, section_raw_pointer_, section_raw_size_}};
+  sections.insert(sections.end(), extra_sections_.begin(), extra_sections_.end());
+  for (size_t index = 0; index < sections.size(); ++index) {
+    const size_t section = SectionHeaderOffset() + index * kSectionHeaderSize;
+    PutBytes(&image, section, {'.', 't', 'e', 'x', 't', 0, 0, 0});
+    PutU32(&image, section + kSectionVirtualSizeOffset, sections[index].virtual_size);
+    PutU32(&image, section + kSectionVirtualAddressOffset, sections[index].virtual_address);
+    PutU32(&image, section + kSectionRawSizeOffset, sections[index].raw_size);
+    PutU32(&image, section + kSectionRawPointerOffset, sections[index].raw_pointer);
+    PutU32(&image, section + kSectionCharacteristicsOffset,
+           0x60000020);  // code, executable, readable
+  }
 
   for (const auto& [offset, bytes] : patches_) PutBytes(&image, offset, bytes);
   return image;

@@ -61,10 +61,10 @@ class MzBuilder {
   std::vector<Patch> patches_;
 };
 
-// A 32-bit PE image with one section, behind a 4-paragraph MZ header. Defaults: e_lfanew
-// 0x80, optional header of 0xE0 bytes, entry point and base of code 0x1000, one section
-// at virtual address 0x1000 of 0x200 bytes whose raw data is 0x200 bytes at file offset
-// 0x200. Unless Size() is set, the file ends where the section's raw data ends.
+// A 32-bit PE image with one section (or more, with AddSection), behind a 4-paragraph MZ header.
+// Defaults: e_lfanew 0x80, optional header of 0xE0 bytes, entry point and base of code 0x1000, one
+// section at virtual address 0x1000 of 0x200 bytes whose raw data is 0x200 bytes at file offset
+// 0x200. Unless Size() is set, the file ends where the last raw data of a section ends.
 class PeBuilder {
  public:
   // Offsets from the "PE\0\0" signature.
@@ -90,6 +90,10 @@ class PeBuilder {
   PeBuilder& SectionVirtualSize(uint32_t size);
   PeBuilder& SectionRawPointer(uint32_t file_offset);
   PeBuilder& SectionRawSize(uint32_t size);
+  // Another section after the ones before it, its header following theirs; the section
+  // count grows with each.
+  PeBuilder& AddSection(uint32_t virtual_address, uint32_t virtual_size, uint32_t raw_pointer,
+                        uint32_t raw_size);
   // Places `bytes` at file offset `offset`, after every header field is written.
   PeBuilder& Code(size_t offset, const std::vector<uint8_t>& bytes);
   // The file's size, which may cut the section's raw data short; it still grows to hold
@@ -111,6 +115,13 @@ class PeBuilder {
   uint32_t section_virtual_size_ = 0x200;
   uint32_t section_raw_pointer_ = 0x200;
   uint32_t section_raw_size_ = 0x200;
+  struct ExtraSection {
+    uint32_t virtual_address;
+    uint32_t virtual_size;
+    uint32_t raw_pointer;
+    uint32_t raw_size;
+  };
+  std::vector<ExtraSection> extra_sections_;
   std::optional<size_t> size_;
   std::vector<std::pair<size_t, std::vector<uint8_t>>> patches_;
 };

@@ -146,6 +146,21 @@ TEST(PeBuilder, SizeCanCutTheSectionShortAndCodeLandsAfterTheHeaders) {
   EXPECT_EQ(CheckedU16(image, 4), 2);
 }
 
+TEST(PeBuilder, AddedSectionsFollowTheFirstAndTheFileHoldsTheirData) {
+  PeBuilder builder = PeBuilder().AddSection(0x2000, 0x80, 0x400, 0x100).AddSection(
+      0x3000, 0x10, 0x900, 0x40);
+  std::vector<uint8_t> image = builder.Build();
+  ASSERT_EQ(image.size(), 0x940u);
+  EXPECT_EQ(CheckedU16(image, 0x80 + 6), 3);
+  const size_t second = builder.SectionHeaderOffset() + 40;
+  const size_t third = second + 40;
+  EXPECT_EQ(CheckedU32(image, second + 12), 0x2000u);
+  EXPECT_EQ(CheckedU32(image, second + 20), 0x400u);
+  EXPECT_EQ(CheckedU32(image, third + 8), 0x10u);
+  EXPECT_EQ(CheckedU32(image, third + 16), 0x40u);
+  EXPECT_EQ(CheckedU32(image, third + 20), 0x900u);
+}
+
 TEST(PeBuilder, CodeMayOverwriteTheSignature) {
   std::vector<uint8_t> image = PeBuilder().Code(0x80, {'N', 'E'}).Build();
   EXPECT_EQ(image[0x80], 'N');

@@ -1,0 +1,187 @@
+// One scan of a file through a SignatureMatcher: the blocks fed to Vectorscan, and each
+// report judged against the signature's target and offset rule.
+#include <algorithm>
+
+#include "imported/allowed_starts.h"
+#include "imported/pattern_expression.h"
+#include "imported/signature_matcher.h"
+
+namespace quarn {
+
+namespace {
+
+// A signature's state during one scan, by expression id.
+enum : uint8_t {
+  kUntouched = 0,  // no report yet
+  kOpen = 1,       // reported, not yet decided
+  kDecided = 2,    // matched, or can match no more in this file
+};
+
+}  // namespace
+
+class MatchSession : public MatchSink {
+ public:
+  MatchSession(const SignatureMatcher& matcher, MatcherScratch& scratch, File& file,
+               const ScanFacts& facts)
+      : matcher_(matcher),
+        scratch_(scratch),
+        file_(file),
+        facts_(facts),
+        data_end_(std::min(facts.size, facts.byte_limit)) {}
+
+  ScanOutcome Run();
+  bool OnMatch(unsigned id, uint64_t end) override;
+
+ private:
+  using Check = SignatureMatcher::Check;
+
+  void Reset();
+  uint32_t ReadBlock(uint64_t offset, uint32_t length);
+  bool TargetTakesPart(SignatureTarget target) const;
+  bool Found(uint32_t index, uint8_t& state);
+  bool Verify(unsigned id, uint64_t end, const StartWindow& window, uint8_t& state);
+
+  const SignatureMatcher& matcher_;
+  MatcherScratch& scratch_;
+  File& file_;
+  const ScanFacts& facts_;
+  const uint64_t data_end_;
+  uint32_t best_ = UINT32_MAX;
+  uint32_t unconfirmed_ = 0;
+};
+
+void MatchSession::Reset() {
+  const size_t count = matcher_.signatures_.size();
+  if (scratch_.state_.size() != count) {
+    scratch_.state_.assign(count, kUntouched);
+  } else {
+    for (uint32_t id : scratch_.touched_) scratch_.state_[id] = kUntouched;
+  }
+  scratch_.touched_.clear();
+  scratch_.verified_up_to_.clear();
+  scratch_.block_.resize(SignatureMatcher::kBlockSize);
+  scratch_.verifier_.BeginScan(file_, data_end_, facts_.verification_budget);
+}
+
+uint32_t MatchSession::ReadBlock(uint64_t offset, uint32_t length) {
+  // The verifier moves the position between blocks.
+  if (!file_.Seek(static_cast<int64_t>(offset), SeekOrigin::kBegin)) return 0;
+  uint32_t done = 0;
+  while (done < length) {
+    const uint32_t got = file_.Read(scratch_.block_.data() + done, length - done);
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+ScanOutcome MatchSession::Run() {
+  ScanOutcome outcome;
+  if (matcher_.database_.empty() || data_end_ == 0) return outcome;
+  Reset();
+  if (!scratch_.stream_.Begin(matcher_.database_)) {
+    outcome.failed = true;
+    return outcome;
+  }
+  for (uint64_t offset = 0; offset < data_end_;) {
+    const uint32_t wanted =
+        static_cast<uint32_t>(std::min<uint64_t>(SignatureMatcher::kBlockSize, data_end_ - offset));
+    const uint32_t got = ReadBlock(offset, wanted);
+    if (got == 0) break;
+    const VectorscanStream::Fed fed = scratch_.stream_.Feed(scratch_.block_.data(), got, *this);
+    outcome.failed = fed == VectorscanStream::Fed::kFailed;
+    if (fed != VectorscanStream::Fed::kMore || got < wanted) break;
+    offset += got;
+  }
+  scratch_.stream_.End(*this);
+  if (best_ != UINT32_MAX) outcome.signature = best_;
+  outcome.unconfirmed = unconfirmed_;
+  return outcome;
+}
+
+bool MatchSession::TargetTakesPart(SignatureTarget target) const {
+  switch (target) {
+    case SignatureTarget::kAnyFile:
+      return true;
+    case SignatureTarget::kPeFile:
+      return facts_.target == ScanTarget::kFile && facts_.pe != nullptr;
+    case SignatureTarget::kOle2Stream:
+      return facts_.target == ScanTarget::kOle2Stream;
+  }
+  return false;
+}
+
+bool MatchSession::Found(uint32_t index, uint8_t& state) {
+  state = kDecided;
+  best_ = std::min(best_, index);
+  // Nothing can beat the lowest index there is: the rest of the file need not be read.
+  return best_ > matcher_.lowest_index_;
+}
+
+bool MatchSession::OnMatch(unsigned id, uint64_t end) {
+  if (id >= matcher_.signatures_.size()) return true;
+  const BodySignature& signature = matcher_.signatures_[id];
+  const SignatureMatcher::Compiled& compiled = matcher_.compiled_[id];
+  uint8_t& state = scratch_.state_[id];
+  if (signature.index >= best_ || state == kDecided) return true;
+  if (state == kUntouched) {
+    state = kOpen;
+    scratch_.touched_.push_back(id);
+  }
+  const std::optional<StartWindow> window =
+      TargetTakesPart(signature.target) ? AllowedStarts(signature.offset, facts_.size, facts_.pe)
+                                        : std::nullopt;
+  if (!window) {
+    state = kDecided;
+    return true;
+  }
+  if (end < compiled.span_min) return true;  // no report is shorter than its expression
+  switch (compiled.check) {
+    case Check::kRefused:
+      return true;
+    case Check::kAnywhere:
+      return Found(signature.index, state);
+    case Check::kFixedStart: {
+      const uint64_t start = end - compiled.span_min;
+      if (window->Holds(start)) return Found(signature.index, state);
+      // Reports come in order of their ends: later starts are later still.
+      if (start > window->last) state = kDecided;
+      return true;
+    }
+    case Check::kVerify:
+      return Verify(id, end, *window, state);
+  }
+  return true;
+}
+
+// Looks at the starts this report may stand for that no earlier report of the signature
+// already had looked at: a start is verified once, whatever end its match has.
+bool MatchSession::Verify(unsigned id, uint64_t end, const StartWindow& window, uint8_t& state) {
+  const SignatureMatcher::Compiled& compiled = matcher_.compiled_[id];
+  uint64_t& verified_up_to = scratch_.verified_up_to_[id];
+  uint64_t first = std::max(window.first, verified_up_to);
+  if (compiled.span_max != kUnboundedSpan && end > compiled.span_max) {
+    first = std::max(first, end - compiled.span_max);
+  }
+  const uint64_t last = std::min(window.last, end - compiled.span_min);
+  if (first <= last) {
+    verified_up_to = last + 1;
+    const Verification verification =
+        scratch_.verifier_.MatchesFromSomeStart(matcher_.signatures_[id].pattern, {first, last});
+    if (verification == Verification::kMatch) return Found(matcher_.signatures_[id].index, state);
+    if (verification == Verification::kOverBudget) {
+      ++unconfirmed_;
+      state = kDecided;
+      return true;
+    }
+  }
+  if (verified_up_to > window.last) state = kDecided;
+  return true;
+}
+
+ScanOutcome SignatureMatcher::Scan(File& file, const ScanFacts& facts,
+                                   MatcherScratch& scratch) const {
+  return MatchSession(*this, scratch, file, facts).Run();
+}
+
+}  // namespace quarn

@@ -1,0 +1,129 @@
+#include "imported/matcher_image.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quarn {
+namespace {
+
+constexpr char kMagic[4] = {'Q', 'X', 'V', 'S'};
+constexpr uint32_t kFormatVersion = 1;
+constexpr size_t kChecksumSize = 8;
+// A reason is Vectorscan's sentence; anything longer is damage.
+constexpr uint32_t kLongestReason = 4096;
+
+void PutU32(std::vector<uint8_t>& out, uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+void PutU64(std::vector<uint8_t>& out, uint64_t value) {
+  PutU32(out, static_cast<uint32_t>(value));
+  PutU32(out, static_cast<uint32_t>(value >> 32));
+}
+
+// Reads fields in order, each checked against what is left.
+class FieldReader {
+ public:
+  explicit FieldReader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+
+  bool Take(size_t length, std::span<const uint8_t>& field) {
+    if (length > bytes_.size() - at_) return false;
+    field = bytes_.subspan(at_, length);
+    at_ += length;
+    return true;
+  }
+  bool U32(uint32_t& value) {
+    std::span<const uint8_t> field;
+    if (!Take(4, field)) return false;
+    value = 0;
+    for (int index = 3; index >= 0; --index) value = value << 8 | field[index];
+    return true;
+  }
+  bool U64(uint64_t& value) {
+    uint32_t low = 0;
+    uint32_t high = 0;
+    if (!U32(low) || !U32(high)) return false;
+    value = uint64_t{high} << 32 | low;
+    return true;
+  }
+  bool AtEnd() const { return at_ == bytes_.size(); }
+
+ private:
+  std::span<const uint8_t> bytes_;
+  size_t at_ = 0;
+};
+
+}  // namespace
+
+uint64_t HashBytes(const uint8_t* bytes, size_t length, uint64_t seed) {
+  constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+  uint64_t hash = seed ^ (length * kMultiplier);
+  size_t at = 0;
+  for (; at + 8 <= length; at += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes + at, 8);
+    hash = (hash ^ word) * kMultiplier;
+    hash ^= hash >> 29;
+  }
+  for (; at < length; ++at) hash = (hash ^ bytes[at]) * kMultiplier;
+  return hash ^ (hash >> 32);
+}
+
+std::vector<uint8_t> WriteMatcherImage(const MatcherImage& image) {
+  std::vector<uint8_t> out(kMagic, kMagic + sizeof(kMagic));
+  PutU32(out, kFormatVersion);
+  PutU64(out, image.fingerprint);
+  PutU32(out, static_cast<uint32_t>(image.refusals.size()));
+  for (const MatcherImage::Refusal& refusal : image.refusals) {
+    PutU32(out, refusal.position);
+    const size_t length = std::min<size_t>(refusal.reason.size(), kLongestReason);
+    PutU32(out, static_cast<uint32_t>(length));
+    out.insert(out.end(), refusal.reason.begin(), refusal.reason.begin() + length);
+  }
+  PutU64(out, image.database.size());
+  out.insert(out.end(), image.database.begin(), image.database.end());
+  PutU64(out, HashBytes(out.data(), out.size(), kFormatVersion));
+  return out;
+}
+
+std::optional<MatcherImage> ReadMatcherImage(std::span<const uint8_t> bytes) {
+  if (bytes.size() < sizeof(kMagic) + kChecksumSize ||
+      std::memcmp(bytes.data(), kMagic, sizeof(kMagic)) != 0) {
+    return std::nullopt;
+  }
+  const std::span<const uint8_t> body = bytes.first(bytes.size() - kChecksumSize);
+  uint64_t checksum = 0;
+  FieldReader tail(bytes.last(kChecksumSize));
+  if (!tail.U64(checksum) || checksum != HashBytes(body.data(), body.size(), kFormatVersion)) {
+    return std::nullopt;
+  }
+  FieldReader reader(body.subspan(sizeof(kMagic)));
+  MatcherImage image;
+  uint32_t version = 0;
+  uint32_t refusals = 0;
+  if (!reader.U32(version) || version != kFormatVersion || !reader.U64(image.fingerprint) ||
+      !reader.U32(refusals)) {
+    return std::nullopt;
+  }
+  for (uint32_t index = 0; index < refusals; ++index) {
+    MatcherImage::Refusal refusal;
+    uint32_t length = 0;
+    std::span<const uint8_t> reason;
+    if (!reader.U32(refusal.position) || !reader.U32(length) || length > kLongestReason ||
+        !reader.Take(length, reason)) {
+      return std::nullopt;
+    }
+    refusal.reason.assign(reason.begin(), reason.end());
+    image.refusals.push_back(std::move(refusal));
+  }
+  uint64_t database_length = 0;
+  std::span<const uint8_t> database;
+  if (!reader.U64(database_length) || database_length > body.size() ||
+      !reader.Take(static_cast<size_t>(database_length), database) || !reader.AtEnd()) {
+    return std::nullopt;
+  }
+  image.database.assign(database.begin(), database.end());
+  return image;
+}
+
+}  // namespace quarn

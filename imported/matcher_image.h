@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace quarn {
+
+// The bytes a compiled matcher is kept as: which signatures it was compiled from (their
+// fingerprint), the ones Vectorscan refused, and Vectorscan's own serialized database,
+// followed by a checksum of all of it.
+struct MatcherImage {
+  struct Refusal {
+    uint32_t position = 0;  // in the signature list
+    std::string reason;
+  };
+  uint64_t fingerprint = 0;
+  std::vector<Refusal> refusals;
+  std::vector<uint8_t> database;
+};
+
+std::vector<uint8_t> WriteMatcherImage(const MatcherImage& image);
+
+// Nothing for bytes that are not a whole image of this format with a good checksum.
+std::optional<MatcherImage> ReadMatcherImage(std::span<const uint8_t> bytes);
+
+// A 64-bit hash of bytes, for fingerprints and the checksum: not cryptographic, quick over a
+// database of a hundred megabytes. `seed` chains calls.
+uint64_t HashBytes(const uint8_t* bytes, size_t length, uint64_t seed);
+
+}  // namespace quarn

@@ -1,0 +1,162 @@
+#include "imported/pattern_expression.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace quarn {
+namespace {
+
+// A class Vectorscan refuses as one that can never match.
+constexpr char kNothing[] = "[^\\x00-\\xff]";
+
+void AppendHex(uint8_t value, std::string& text) {
+  constexpr char kDigits[] = "0123456789abcdef";
+  text += "\\x";
+  text += kDigits[value >> 4];
+  text += kDigits[value & 0x0F];
+}
+
+void AppendByte(const PatternByte& byte, std::string& text) {
+  bool passes[256];
+  int count = 0;
+  for (int value = 0; value < 256; ++value) {
+    passes[value] = (value & byte.mask) == byte.value;
+    count += passes[value] ? 1 : 0;
+  }
+  if (count == 256) {
+    text += '.';
+    return;
+  }
+  if (count == 1) {
+    if (std::isalnum(byte.value) != 0) {
+      text += static_cast<char>(byte.value);
+    } else {
+      AppendHex(byte.value, text);
+    }
+    return;
+  }
+  if (count == 0) {
+    text += kNothing;
+    return;
+  }
+  // Runs of passing values as ranges: a nibble fixed in the high half is one range.
+  text += '[';
+  for (int value = 0; value < 256; ++value) {
+    if (!passes[value]) continue;
+    int last = value;
+    while (last + 1 < 256 && passes[last + 1]) ++last;
+    AppendHex(static_cast<uint8_t>(value), text);
+    if (last > value) {
+      text += '-';
+      AppendHex(static_cast<uint8_t>(last), text);
+    }
+    value = last;
+  }
+  text += ']';
+}
+
+// Writes the gap; false when it had to be widened.
+bool AppendGap(uint32_t min, uint32_t max, std::string& text) {
+  if (min > max) {
+    text += kNothing;
+    return true;
+  }
+  if (max != kUnboundedJump && max <= kLargestWrittenGap) {
+    if (max == 0) return true;
+    text += ".{" + std::to_string(min);
+    if (max != min) text += "," + std::to_string(max);
+    text += '}';
+    return true;
+  }
+  const uint32_t least = std::min(min, kLargestWrittenGap);
+  text += least == 0 ? ".*" : ".{" + std::to_string(least) + ",}";
+  return max == kUnboundedJump && min <= kLargestWrittenGap;
+}
+
+void AppendChoice(const PatternPart& part, std::string& text) {
+  if (part.choices.empty()) {
+    text += kNothing;
+    return;
+  }
+  text += "(?:";
+  for (size_t index = 0; index < part.choices.size(); ++index) {
+    if (index > 0) text += '|';
+    for (const PatternByte& byte : part.choices[index]) AppendByte(byte, text);
+  }
+  text += ')';
+}
+
+// The least and greatest number of file bytes one part takes.
+std::pair<uint64_t, uint64_t> PartSpan(const PatternPart& part) {
+  switch (part.kind) {
+    case PatternPart::Kind::kByte:
+      return {1, 1};
+    case PatternPart::Kind::kJump:
+      return {part.min, part.max == kUnboundedJump ? kUnboundedSpan : part.max};
+    case PatternPart::Kind::kChoice: {
+      uint64_t shortest = part.choices.empty() ? 0 : UINT64_MAX;
+      uint64_t longest = 0;
+      for (const auto& choice : part.choices) {
+        shortest = std::min<uint64_t>(shortest, choice.size());
+        longest = std::max<uint64_t>(longest, choice.size());
+      }
+      return {shortest, longest};
+    }
+  }
+  return {0, 0};
+}
+
+uint64_t AddSpan(uint64_t total, uint64_t more) {
+  return total == kUnboundedSpan || more == kUnboundedSpan ? kUnboundedSpan : total + more;
+}
+
+}  // namespace
+
+PatternExpression WritePatternExpression(const BodyPattern& pattern) {
+  PatternExpression expression;
+  std::string text;
+  std::string part_text;
+  uint64_t span_min = 0;
+  uint64_t span_max = 0;
+  bool exact = true;
+  size_t kept_parts = 0;
+  for (const PatternPart& part : pattern.parts) {
+    part_text.clear();
+    bool part_exact = true;
+    switch (part.kind) {
+      case PatternPart::Kind::kByte:
+        AppendByte(part.byte, part_text);
+        break;
+      case PatternPart::Kind::kJump:
+        part_exact = AppendGap(part.min, part.max, part_text);
+        break;
+      case PatternPart::Kind::kChoice:
+        AppendChoice(part, part_text);
+        break;
+    }
+    if (text.size() + part_text.size() > kLongestExpression) {
+      // What is written so far stands for the whole: its reports are candidates.
+      expression.exact = false;
+      return expression;
+    }
+    text += part_text;
+    exact = exact && part_exact;
+    const auto [least, most] = PartSpan(part);
+    span_min += least;  // at most 2^32 parts of at most 2^32 bytes each: no overflow
+    span_max = AddSpan(span_max, most);
+    // A leading part that ends in a gap would report at every byte after it: the expression
+    // kept is the one up to the last part that takes bytes.
+    if (part.kind != PatternPart::Kind::kJump) {
+      expression.text = text;
+      expression.exact = exact;
+      expression.span_min = span_min;
+      expression.span_max = span_max;
+      kept_parts = static_cast<size_t>(&part - pattern.parts.data()) + 1;
+    }
+  }
+  // Gaps at the end (which a parsed pattern never has) still need their bytes.
+  if (kept_parts < pattern.parts.size()) expression.exact = false;
+  return expression;
+}
+
+}  // namespace quarn

@@ -1,0 +1,200 @@
+#include "imported/signature_matcher.h"
+
+#include <hs/hs.h>
+
+#include <algorithm>
+
+#include "imported/matcher_image.h"
+#include "imported/pattern_expression.h"
+
+namespace quarn {
+namespace {
+
+// Changes whenever the way a signature becomes an expression changes: an image compiled the
+// old way is then compiled again.
+constexpr uint64_t kTranslationVersion = 1;
+
+// Positions and lengths past this are treated as boundless when bounding an expression's
+// reports (and no file reaches them).
+constexpr uint64_t kFarthest = uint64_t{1} << 62;
+
+class Fingerprint {
+ public:
+  void Add(uint64_t value) {
+    hash_ = HashBytes(reinterpret_cast<const uint8_t*>(&value), 8, hash_);
+  }
+  void AddByte(const PatternByte& byte) { Add(uint64_t{byte.value} << 8 | byte.mask); }
+  uint64_t value() const { return hash_; }
+
+ private:
+  uint64_t hash_ = kTranslationVersion;
+};
+
+uint64_t FingerprintOf(const std::vector<BodySignature>& signatures) {
+  Fingerprint print;
+  print.Add(kLargestWrittenGap);
+  print.Add(kLongestExpression);
+  print.Add(signatures.size());
+  for (const BodySignature& signature : signatures) {
+    print.Add(signature.index);
+    print.Add(static_cast<uint64_t>(signature.target));
+    const OffsetRule& rule = signature.offset;
+    print.Add(static_cast<uint64_t>(rule.base));
+    print.Add(static_cast<uint64_t>(rule.delta));
+    print.Add(rule.range);
+    print.Add(rule.section);
+    print.Add(signature.pattern.parts.size());
+    for (const PatternPart& part : signature.pattern.parts) {
+      print.Add(static_cast<uint64_t>(part.kind));
+      print.AddByte(part.byte);
+      print.Add(uint64_t{part.min} << 32 | part.max);
+      print.Add(part.choices.size());
+      for (const auto& choice : part.choices) {
+        print.Add(choice.size());
+        for (const PatternByte& byte : choice) print.AddByte(byte);
+      }
+    }
+  }
+  return print.value();
+}
+
+// The stream offsets a report of an absolute rule's match can end at, for Vectorscan to
+// skip the others; 0 where there is no bound to give.
+void BoundAbsoluteEnds(const OffsetRule& rule, const PatternExpression& expression,
+                       ExpressionSpec& spec) {
+  if (rule.base != OffsetRule::Base::kAbsolute || rule.delta < 0) return;
+  const uint64_t first = static_cast<uint64_t>(rule.delta);
+  if (first > kFarthest || expression.span_min > kFarthest) return;
+  spec.min_end = first + expression.span_min;
+  if (expression.span_max <= kFarthest) spec.max_end = first + rule.range + expression.span_max;
+}
+
+}  // namespace
+
+SignatureMatcher::SignatureMatcher(SignatureMatcher&&) noexcept = default;
+SignatureMatcher& SignatureMatcher::operator=(SignatureMatcher&&) noexcept = default;
+SignatureMatcher::~SignatureMatcher() = default;
+
+std::vector<ExpressionSpec> SignatureMatcher::Prepare(SignatureMatcher& matcher) {
+  std::vector<ExpressionSpec> specs;
+  matcher.compiled_.assign(matcher.signatures_.size(), Compiled{});
+  for (size_t position = 0; position < matcher.signatures_.size(); ++position) {
+    const BodySignature& signature = matcher.signatures_[position];
+    PatternExpression expression = WritePatternExpression(signature.pattern);
+    if (expression.text.empty()) {
+      matcher.Refuse(position, "no part of the pattern can be written");
+      continue;
+    }
+    Compiled& compiled = matcher.compiled_[position];
+    compiled.span_min = expression.span_min;
+    compiled.span_max = expression.span_max;
+    const bool anywhere = signature.offset.base == OffsetRule::Base::kAnywhere;
+    const bool fixed = expression.span_min == expression.span_max;
+    ExpressionSpec spec;
+    spec.id = static_cast<unsigned>(position);
+    spec.flags = HS_FLAG_DOTALL;
+    if (expression.exact && anywhere) {
+      compiled.check = Check::kAnywhere;
+    } else if (expression.exact && fixed) {
+      compiled.check = Check::kFixedStart;
+    } else {
+      compiled.check = Check::kVerify;
+    }
+    BoundAbsoluteEnds(signature.offset, expression, spec);
+    // One report is all the first kind needs; an absolute rule's bounds make every report of
+    // the second kind a match too. The others need every end Vectorscan sees.
+    if (compiled.check == Check::kAnywhere ||
+        (compiled.check == Check::kFixedStart && spec.min_end != 0)) {
+      spec.flags |= HS_FLAG_SINGLEMATCH;
+    }
+    spec.text = std::move(expression.text);
+    specs.push_back(std::move(spec));
+  }
+  return specs;
+}
+
+Result<SignatureMatcher> SignatureMatcher::Compile(std::vector<BodySignature> signatures) {
+  SignatureMatcher matcher;
+  matcher.signatures_ = std::move(signatures);
+  matcher.fingerprint_ = FingerprintOf(matcher.signatures_);
+  std::vector<ExpressionSpec> specs = Prepare(matcher);
+  std::vector<RefusedExpression> refused;
+  Result<VectorscanDatabase> database = VectorscanDatabase::Compile(specs, refused);
+  if (!database) return database.status();
+  matcher.database_ = std::move(*database);
+  for (const RefusedExpression& refusal : refused) {
+    matcher.Refuse(refusal.id, refusal.reason);
+  }
+  matcher.Finish();
+  return matcher;
+}
+
+Result<SignatureMatcher> SignatureMatcher::Load(std::vector<BodySignature> signatures,
+                                                std::span<const uint8_t> serialized) {
+  const uint64_t fingerprint = FingerprintOf(signatures);
+  std::optional<MatcherImage> image = ReadMatcherImage(serialized);
+  std::optional<VectorscanDatabase> database;
+  if (image && image->fingerprint == fingerprint) {
+    database = VectorscanDatabase::Deserialize(image->database);
+  }
+  const bool positions_fit = image && std::all_of(image->refusals.begin(), image->refusals.end(),
+                                                  [&](const auto& refusal) {
+                                                    return refusal.position < signatures.size();
+                                                  });
+  // A database that came out empty is only right when every signature was refused.
+  const bool complete =
+      database && (!database->empty() || image->refusals.size() >= signatures.size());
+  if (!complete || !positions_fit) {
+    Result<SignatureMatcher> compiled = Compile(std::move(signatures));
+    if (compiled) compiled->recompiled_ = true;
+    return compiled;
+  }
+  SignatureMatcher matcher;
+  matcher.signatures_ = std::move(signatures);
+  matcher.fingerprint_ = fingerprint;
+  Prepare(matcher);  // the spans and checks; the image says what was refused
+  matcher.refused_.clear();
+  matcher.refused_positions_.clear();
+  for (const MatcherImage::Refusal& refusal : image->refusals) {
+    matcher.Refuse(refusal.position, refusal.reason);
+  }
+  matcher.database_ = std::move(*database);
+  matcher.Finish();
+  return matcher;
+}
+
+std::vector<uint8_t> SignatureMatcher::Serialize() const {
+  MatcherImage image;
+  image.fingerprint = fingerprint_;
+  for (size_t refusal = 0; refusal < refused_.size(); ++refusal) {
+    image.refusals.push_back({refused_positions_[refusal], refused_[refusal].reason});
+  }
+  image.database = database_.Serialize();
+  // An image without the database it needs would load as a matcher that finds nothing.
+  if (image.database.empty() && !database_.empty()) return {};
+  return WriteMatcherImage(image);
+}
+
+void SignatureMatcher::Refuse(size_t position, const std::string& reason) {
+  compiled_[position].check = Check::kRefused;
+  refused_.push_back({signatures_[position].index, reason});
+  refused_positions_.push_back(static_cast<uint32_t>(position));
+}
+
+void SignatureMatcher::Finish() {
+  lowest_index_ = UINT32_MAX;
+  for (size_t position = 0; position < signatures_.size(); ++position) {
+    if (compiled_[position].check == Check::kRefused) continue;
+    lowest_index_ = std::min(lowest_index_, signatures_[position].index);
+  }
+}
+
+std::unique_ptr<MatcherScratch> SignatureMatcher::NewScratch() const {
+  return std::make_unique<MatcherScratch>();
+}
+
+ScanOutcome SignatureMatcher::Scan(File& file, const ScanFacts& facts) const {
+  return Scan(file, facts, *NewScratch());
+}
+
+}  // namespace quarn

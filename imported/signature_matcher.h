@@ -1,0 +1,160 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "imported/body_pattern.h"
+#include "imported/offset_rule.h"
+#include "imported/pattern_verifier.h"
+#include "imported/pe_layout.h"
+#include "imported/vectorscan_database.h"
+#include "platform/file.h"
+#include "platform/status.h"
+
+namespace quarn {
+
+// Which scans a signature takes part in, numbered as the source records number them.
+enum class SignatureTarget : uint8_t {
+  kAnyFile = 0,     // every scan
+  kPeFile = 1,      // a file scan of a PE image
+  kOle2Stream = 2,  // a scan of one stream of a compound document
+};
+
+struct BodySignature {
+  uint32_t index = 0;  // what a match reports; the lowest index matching wins
+  BodyPattern pattern;
+  OffsetRule offset;
+  SignatureTarget target = SignatureTarget::kAnyFile;
+};
+
+// A signature the matcher leaves out, and why (Vectorscan's words, mostly).
+struct RefusedSignature {
+  uint32_t index = 0;
+  std::string reason;
+  friend bool operator==(const RefusedSignature&, const RefusedSignature&) = default;
+};
+
+enum class ScanTarget : uint8_t { kFile, kOle2Stream };
+
+// Each byte test of pattern verification counts; by default a scan may make this many.
+inline constexpr uint64_t kDefaultVerificationBudget = uint64_t{1} << 26;
+
+// What a scan knows of what it scans.
+struct ScanFacts {
+  uint64_t size = 0;                 // "EOF-n" counts back from here
+  uint64_t byte_limit = UINT64_MAX;  // no byte from here on is read; no match may reach it
+  const PeLayout* pe = nullptr;      // the PE layout, or null when it is not a PE image
+  ScanTarget target = ScanTarget::kFile;
+  uint64_t verification_budget = kDefaultVerificationBudget;
+};
+
+struct ScanOutcome {
+  std::optional<uint32_t> signature;  // the lowest index that matched
+  // Candidates left unconfirmed when the scan's verification budget ran out; each might
+  // have matched.
+  uint32_t unconfirmed = 0;
+  bool failed = false;  // Vectorscan could not run (no memory): the scan stopped short
+};
+
+// What one thread needs to scan: Vectorscan's stream and scratch, the verifier, a read
+// buffer and the state of each signature during a scan. Made by a matcher, usable with any;
+// sized once, so scans allocate nothing more as files grow.
+class MatcherScratch;
+
+// All body signatures of an imported database, compiled into one Vectorscan database in
+// streaming mode, and the checks of where a match starts that Vectorscan cannot make.
+//
+// Movable; const after construction, so threads may share it, each with its own scratch.
+class SignatureMatcher {
+ public:
+  static constexpr uint32_t kBlockSize = 64 * 1024;
+
+  SignatureMatcher(SignatureMatcher&&) noexcept;
+  SignatureMatcher& operator=(SignatureMatcher&&) noexcept;
+  ~SignatureMatcher();
+
+  // Compiles `signatures`. Those Vectorscan refuses are left out and listed by refused();
+  // fails only when Vectorscan cannot compile the rest at all.
+  static Result<SignatureMatcher> Compile(std::vector<BodySignature> signatures);
+
+  // The matcher Serialize wrote for these same signatures. When the bytes do not load (from
+  // another Vectorscan or processor, for other signatures, damaged) the signatures are
+  // compiled again, and recompiled() says so. Vectorscan's part of the bytes is taken as it
+  // is once the checksum holds: they are the program's own; bytes forged to pass it are not
+  // what this guards against.
+  static Result<SignatureMatcher> Load(std::vector<BodySignature> signatures,
+                                       std::span<const uint8_t> serialized);
+
+  // The compiled database and what Load checks before it takes it: the signatures'
+  // fingerprint, the refusals and a checksum. Empty when Vectorscan cannot serialize it.
+  std::vector<uint8_t> Serialize() const;
+
+  const std::vector<RefusedSignature>& refused() const { return refused_; }
+  bool recompiled() const { return recompiled_; }
+  size_t signature_count() const { return signatures_.size(); }
+
+  std::unique_ptr<MatcherScratch> NewScratch() const;
+
+  // Reads `file` from its start in blocks of kBlockSize bytes, up to the byte limit or the
+  // size, through the database, and returns the lowest index of the signatures whose target
+  // takes this scan and whose pattern matches where their offset rule allows. Re-reads
+  // parts of the file to confirm a candidate; moves the file's position. A file that reads
+  // fewer bytes than its size is scanned as far as it reads.
+  ScanOutcome Scan(File& file, const ScanFacts& facts, MatcherScratch& scratch) const;
+  // The same with a scratch made for this one scan, which costs an allocation the size of
+  // Vectorscan's scratch: for a scan now and then.
+  ScanOutcome Scan(File& file, const ScanFacts& facts) const;
+
+ private:
+  // How a signature's reports are judged.
+  enum class Check : uint8_t {
+    kRefused,     // not in the database
+    kAnywhere,    // every report is a match
+    kFixedStart,  // the start is the report's end less the pattern's one length
+    kVerify,      // a report is a candidate: the verifier looks at the allowed starts
+  };
+  struct Compiled {
+    Check check = Check::kRefused;
+    uint64_t span_min = 0;
+    uint64_t span_max = 0;
+  };
+
+  SignatureMatcher() = default;
+  // Translates each signature, setting its check and spans; lists those that cannot be
+  // written and returns the rest's expressions.
+  static std::vector<ExpressionSpec> Prepare(SignatureMatcher& matcher);
+  void Refuse(size_t position, const std::string& reason);
+  void Finish();  // after the refusals are known
+  friend class MatchSession;
+
+  std::vector<BodySignature> signatures_;
+  std::vector<Compiled> compiled_;  // by position in signatures_, which is the expression id
+  std::vector<RefusedSignature> refused_;
+  std::vector<uint32_t> refused_positions_;  // beside refused_
+  VectorscanDatabase database_;
+  uint64_t fingerprint_ = 0;
+  uint32_t lowest_index_ = UINT32_MAX;
+  bool recompiled_ = false;
+};
+
+class MatcherScratch {
+ public:
+  MatcherScratch() = default;
+
+ private:
+  friend class MatchSession;
+  friend class SignatureMatcher;
+  VectorscanStream stream_;
+  PatternVerifier verifier_;
+  std::vector<uint8_t> block_;
+  std::vector<uint8_t> state_;                             // by expression id
+  std::vector<uint32_t> touched_;                          // ids whose state_ the scan changed
+  std::unordered_map<uint32_t, uint64_t> verified_up_to_;  // first start not yet verified
+};
+
+}  // namespace quarn

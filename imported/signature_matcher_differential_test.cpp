@@ -1,0 +1,86 @@
+// Random signature sets over random files with planted matches and near misses: whatever the
+// constructs, offset forms, targets and byte limits, the matcher answers as the plain search
+// does.
+#include <gtest/gtest.h>
+
+#include "imported/matcher_test_support.h"
+#include "imported/signature_matcher.h"
+#include "testing/plain_signature_search.h"
+#include "testing/random_signatures.h"
+
+namespace quarn {
+namespace {
+
+constexpr size_t kSignaturesPerSet = 300;
+constexpr int kFilesPerSet = 36;
+
+struct Tally {
+  int scans = 0;
+  int found = 0;
+};
+
+void ExpectSameAnswer(const SignatureMatcher& matcher, MatcherScratch& scratch,
+                      const std::vector<BodySignature>& signatures,
+                      const std::vector<uint8_t>& bytes, ScanTarget target, uint64_t limit,
+                      Tally& tally) {
+  const std::optional<PeLayout> layout = ReadPeLayout(*testing::WatchedFile::Of(bytes));
+  const ScanFacts facts{bytes.size(), limit, layout ? &*layout : nullptr, target};
+  auto file = testing::WatchedFile::Of(bytes);
+  const ScanOutcome outcome = matcher.Scan(*file, facts, scratch);
+  const std::optional<uint32_t> plain = testing::PlainSignatureSearch(signatures, bytes, facts);
+  ASSERT_EQ(outcome.signature, plain)
+      << "file of " << bytes.size() << " bytes, PE " << (layout ? "yes" : "no") << ", target "
+      << static_cast<int>(target) << ", limit " << limit;
+  EXPECT_EQ(outcome.unconfirmed, 0u);
+  EXPECT_LE(file->farthest_end(), std::min<uint64_t>(limit, bytes.size()));
+  ++tally.scans;
+  tally.found += outcome.signature ? 1 : 0;
+}
+
+TEST(SignatureMatcherDifferential, AnswersAsThePlainSearchDoes) {
+  for (uint32_t seed : {1u, 2u, 3u}) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    testing::RandomSignatures random(seed);
+    const std::vector<BodySignature> signatures = random.Signatures(kSignaturesPerSet);
+    Result<SignatureMatcher> matcher = SignatureMatcher::Compile(signatures);
+    ASSERT_TRUE(matcher.ok()) << matcher.message();
+    ASSERT_TRUE(matcher->refused().empty()) << matcher->refused()[0].reason;
+    std::unique_ptr<MatcherScratch> scratch = matcher->NewScratch();
+    Tally tally;
+    for (int round = 0; round < kFilesPerSet; ++round) {
+      const size_t size = 300 + random.Below(5000);
+      const std::vector<uint8_t> bytes =
+          random.File(signatures, size, round % 2 == 0, static_cast<int>(random.Below(4)));
+      for (ScanTarget target : {ScanTarget::kFile, ScanTarget::kOle2Stream}) {
+        ExpectSameAnswer(*matcher, *scratch, signatures, bytes, target, UINT64_MAX, tally);
+      }
+      ExpectSameAnswer(*matcher, *scratch, signatures, bytes, ScanTarget::kFile,
+                       random.Below(bytes.size()), tally);
+    }
+    // A file longer than a block, a match planted whole across the block's end. The plain
+    // search would take long over it: it takes the signatures that start with a whole byte
+    // and have no open gap.
+    std::vector<BodySignature> bounded;
+    std::copy_if(signatures.begin(), signatures.end(), std::back_inserter(bounded),
+                 [](const BodySignature& signature) {
+                   const PatternPart& first = signature.pattern.parts.front();
+                   return MaximumLength(signature.pattern) &&
+                          first.kind == PatternPart::Kind::kByte && first.byte.mask == 0xFF;
+                 });
+    Result<SignatureMatcher> bounded_matcher = SignatureMatcher::Compile(bounded);
+    ASSERT_TRUE(bounded_matcher.ok()) << bounded_matcher.message();
+    for (int round = 0; round < 2; ++round) {
+      std::vector<uint8_t> bytes = random.File(bounded, 70000, round == 0, 20);
+      random.PlantAt(bounded[random.Below(bounded.size())], SignatureMatcher::kBlockSize - 3,
+                     bytes);
+      ExpectSameAnswer(*bounded_matcher, *scratch, bounded, bytes, ScanTarget::kFile, UINT64_MAX,
+                       tally);
+    }
+    // Planted matches are found often enough, and missed often enough, to mean something.
+    EXPECT_GT(tally.found, tally.scans / 5) << tally.found << " of " << tally.scans;
+    EXPECT_LT(tally.found, tally.scans * 9 / 10) << tally.found << " of " << tally.scans;
+  }
+}
+
+}  // namespace
+}  // namespace quarn

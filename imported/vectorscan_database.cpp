@@ -1,0 +1,207 @@
+#include "imported/vectorscan_database.h"
+
+#include <hs/hs.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <utility>
+
+namespace quarn {
+namespace {
+
+// Compiles after a refusal; each drops the refused expression and tries again.
+constexpr int kMostCompiles = 8;
+
+int Report(unsigned id, unsigned long long /*from*/, unsigned long long to, unsigned /*flags*/,
+           void* context) {
+  return static_cast<MatchSink*>(context)->OnMatch(id, to) ? 0 : 1;
+}
+
+hs_expr_ext_t ExtensionOf(const ExpressionSpec& expression) {
+  hs_expr_ext_t extension{};
+  if (expression.min_end != 0) {
+    extension.flags |= HS_EXT_FLAG_MIN_OFFSET;
+    extension.min_offset = expression.min_end;
+  }
+  if (expression.max_end != 0) {
+    extension.flags |= HS_EXT_FLAG_MAX_OFFSET;
+    extension.max_offset = expression.max_end;
+  }
+  return extension;
+}
+
+struct CompileAttempt {
+  hs_database_t* database = nullptr;
+  std::string error;
+  int failed_expression = -1;  // position in the list given, or -1 when none is named
+};
+
+CompileAttempt CompileList(const std::vector<const ExpressionSpec*>& list) {
+  std::vector<const char*> texts;
+  std::vector<unsigned> flags;
+  std::vector<unsigned> ids;
+  std::vector<hs_expr_ext_t> extensions;
+  std::vector<const hs_expr_ext_t*> extension_pointers;
+  for (const ExpressionSpec* expression : list) {
+    texts.push_back(expression->text.c_str());
+    flags.push_back(expression->flags);
+    ids.push_back(expression->id);
+    extensions.push_back(ExtensionOf(*expression));
+  }
+  for (const hs_expr_ext_t& extension : extensions) extension_pointers.push_back(&extension);
+  CompileAttempt attempt;
+  hs_compile_error_t* error = nullptr;
+  const hs_error_t result = hs_compile_ext_multi(
+      texts.data(), flags.data(), ids.data(), extension_pointers.data(),
+      static_cast<unsigned>(list.size()), HS_MODE_STREAM, nullptr, &attempt.database, &error);
+  if (result != HS_SUCCESS) {
+    attempt.database = nullptr;
+    attempt.error = error != nullptr ? error->message : "compile failed";
+    attempt.failed_expression = error != nullptr ? error->expression : -1;
+  }
+  if (error != nullptr) hs_free_compile_error(error);
+  return attempt;
+}
+
+// Leaves out of `list` each expression `refuses` gives a reason for.
+template <typename Check>
+void DropRefused(std::vector<const ExpressionSpec*>& list, std::vector<RefusedExpression>& refused,
+                 Check refuses) {
+  std::vector<const ExpressionSpec*> kept;
+  for (const ExpressionSpec* expression : list) {
+    std::optional<std::string> reason = refuses(*expression);
+    if (reason) {
+      refused.push_back({expression->id, std::move(*reason)});
+    } else {
+      kept.push_back(expression);
+    }
+  }
+  list.swap(kept);
+}
+
+std::optional<std::string> ParserRefuses(const ExpressionSpec& expression) {
+  hs_expr_info_t* info = nullptr;
+  hs_compile_error_t* error = nullptr;
+  const hs_expr_ext_t extension = ExtensionOf(expression);
+  const hs_error_t result =
+      hs_expression_ext_info(expression.text.c_str(), expression.flags, &extension, &info, &error);
+  std::optional<std::string> reason;
+  if (result != HS_SUCCESS) reason = error != nullptr ? error->message : "refused";
+  if (error != nullptr) hs_free_compile_error(error);
+  free(info);  // Vectorscan allocates it with the default allocator, malloc
+  return reason;
+}
+
+std::optional<std::string> CompilerRefuses(const ExpressionSpec& expression) {
+  CompileAttempt attempt = CompileList({&expression});
+  if (attempt.database == nullptr) return attempt.error;
+  hs_free_database(attempt.database);
+  return std::nullopt;
+}
+
+}  // namespace
+
+VectorscanDatabase::VectorscanDatabase(hs_database* database) : database_(database) {
+  static std::atomic<uint64_t> last_serial{0};
+  serial_ = ++last_serial;
+}
+
+VectorscanDatabase::~VectorscanDatabase() {
+  if (database_ != nullptr) hs_free_database(database_);
+}
+
+VectorscanDatabase::VectorscanDatabase(VectorscanDatabase&& other) noexcept
+    : database_(std::exchange(other.database_, nullptr)),
+      serial_(std::exchange(other.serial_, 0)) {}
+
+VectorscanDatabase& VectorscanDatabase::operator=(VectorscanDatabase&& other) noexcept {
+  if (this != &other) {
+    if (database_ != nullptr) hs_free_database(database_);
+    database_ = std::exchange(other.database_, nullptr);
+    serial_ = std::exchange(other.serial_, 0);
+  }
+  return *this;
+}
+
+Result<VectorscanDatabase> VectorscanDatabase::Compile(
+    const std::vector<ExpressionSpec>& expressions, std::vector<RefusedExpression>& refused) {
+  std::vector<const ExpressionSpec*> list;
+  for (const ExpressionSpec& expression : expressions) list.push_back(&expression);
+  for (int compiles = 0; compiles < kMostCompiles; ++compiles) {
+    if (list.empty()) return VectorscanDatabase();
+    CompileAttempt attempt = CompileList(list);
+    if (attempt.database != nullptr) return VectorscanDatabase(attempt.database);
+    if (attempt.failed_expression < 0 ||
+        static_cast<size_t>(attempt.failed_expression) >= list.size()) {
+      return Status::Error("Vectorscan cannot compile the patterns: " + attempt.error);
+    }
+    refused.push_back({list[attempt.failed_expression]->id, attempt.error});
+    list.erase(list.begin() + attempt.failed_expression);
+    // One refusal suggests more: find them for the price of a parse each, then of a compile
+    // each, rather than of a compile of the whole list each.
+    if (compiles == 0) DropRefused(list, refused, ParserRefuses);
+    if (compiles == 1) DropRefused(list, refused, CompilerRefuses);
+  }
+  return Status::Error("Vectorscan keeps refusing the patterns after " +
+                       std::to_string(kMostCompiles) + " compiles");
+}
+
+std::optional<VectorscanDatabase> VectorscanDatabase::Deserialize(std::span<const uint8_t> bytes) {
+  if (bytes.empty()) return VectorscanDatabase();
+  hs_database_t* database = nullptr;
+  if (hs_deserialize_database(reinterpret_cast<const char*>(bytes.data()), bytes.size(),
+                              &database) != HS_SUCCESS) {
+    return std::nullopt;
+  }
+  return VectorscanDatabase(database);
+}
+
+std::vector<uint8_t> VectorscanDatabase::Serialize() const {
+  if (database_ == nullptr) return {};
+  char* bytes = nullptr;
+  size_t length = 0;
+  if (hs_serialize_database(database_, &bytes, &length) != HS_SUCCESS) return {};
+  std::vector<uint8_t> serialized(bytes, bytes + length);
+  free(bytes);  // the default allocator's
+  return serialized;
+}
+
+VectorscanStream::~VectorscanStream() {
+  Close();
+  if (scratch_ != nullptr) hs_free_scratch(scratch_);
+}
+
+void VectorscanStream::Close() {
+  if (stream_ != nullptr) hs_close_stream(stream_, nullptr, nullptr, nullptr);
+  stream_ = nullptr;
+  database_serial_ = 0;
+}
+
+bool VectorscanStream::Begin(const VectorscanDatabase& database) {
+  if (database.empty()) return false;
+  if (stream_ != nullptr && database_serial_ == database.serial()) {
+    return hs_reset_stream(stream_, 0, nullptr, nullptr, nullptr) == HS_SUCCESS;
+  }
+  Close();
+  if (hs_alloc_scratch(database.raw(), &scratch_) != HS_SUCCESS) return false;
+  if (hs_open_stream(database.raw(), 0, &stream_) != HS_SUCCESS) {
+    stream_ = nullptr;
+    return false;
+  }
+  database_serial_ = database.serial();
+  return true;
+}
+
+VectorscanStream::Fed VectorscanStream::Feed(const uint8_t* data, uint32_t length,
+                                             MatchSink& sink) {
+  const hs_error_t result = hs_scan_stream(stream_, reinterpret_cast<const char*>(data), length, 0,
+                                           scratch_, Report, &sink);
+  if (result == HS_SUCCESS) return Fed::kMore;
+  return result == HS_SCAN_TERMINATED ? Fed::kStopped : Fed::kFailed;
+}
+
+void VectorscanStream::End(MatchSink& sink) {
+  if (stream_ != nullptr) hs_reset_stream(stream_, 0, scratch_, Report, &sink);
+}
+
+}  // namespace quarn
