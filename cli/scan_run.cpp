@@ -15,6 +15,7 @@
 #include "cli/terminal_text.h"
 #include "cli/watched_log.h"
 #include "engine/database_loader.h"
+#include "imported/imported_signatures.h"
 #include "platform/drive_sources.h"
 #include "platform/file_contents.h"
 #include "platform/first_run.h"
@@ -233,6 +234,10 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
   request.data_directory_override = data_directory;
   request.log_path_override = std::string();  // opened below, where its trouble is reported
   if (LoadDatabases(request, &state) != 1) return kExitCannotRun;
+  // QUARNX.DAT is optional: a damaged one is told, and the scan runs on the other two.
+  auto imported = LoadImportedSignatures(
+      files, state.data_directory.empty() ? std::string(".") : state.data_directory);
+  if (!imported) ui.ShowMessage(kErrorCaption, imported.message());
 
   if (auto log = LogLocation(arguments, state, files)) {
     OpenWatchedLog(files, log->first, log->second, state.log, [&](const std::string& trouble) {
@@ -254,6 +259,7 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
   session.set_containers(environment.container_opener,
                          arguments.containers.Over(ReadContainerLimits(*settings)));
   session.set_drive_images(image_drives.identities());
+  if (imported) session.set_imported(imported->get());
   running = &session;
   if (!arguments.skip_memory_scan && CheckMemory(session, system_access, *output).virus_id != 0) {
     output->AddSummary(ScanCounters{});

@@ -13,6 +13,7 @@
 #include "dbtool/signature_source.h"
 #include "engine/database_loader.h"
 #include "imported/clamav_import.h"
+#include "imported/imported_database_build.h"
 #include "imported/imported_database_file.h"
 #include "platform/file_contents.h"
 #include "platform/path_names.h"
@@ -106,18 +107,21 @@ int ImportClamav(FileSystem& files, const std::vector<std::string>& sources,
   for (const std::string& source : sources) {
     if (Status added = import.AddSource(files, source); !added) return Fail(added.message());
   }
-  const uint64_t imported = import.report().imported();
-  const uint64_t skipped = import.report().skipped();
-  if (imported > 0) {
-    if (Status written = WriteImportedDatabaseFile(files, output, import.signatures()); !written) {
+  ImportReport report = import.report();
+  if (report.imported() > 0) {
+    auto bytes = BuildImportedDatabase(import.TakeSignatures(), report);
+    if (!bytes) return Fail(bytes.message());
+    if (Status written = WriteImportedDatabaseFile(files, output, *bytes); !written) {
       return Fail(written.message());
     }
   }
+  const uint64_t imported = report.imported();
+  const uint64_t skipped = report.skipped();
   std::printf("%llu signatures imported, %llu skipped%s\n%s",
               static_cast<unsigned long long>(imported), static_cast<unsigned long long>(skipped),
               imported > 0 ? (" into " + JoinPath(output, kImportedDatabaseFileName)).c_str()
                            : "; nothing written",
-              import.report().Format().c_str());
+              report.Format().c_str());
   return imported > 0 ? 0 : kExitProblem;
 }
 

@@ -10,7 +10,10 @@ namespace quarn {
 // and, for what it left, by reason.
 class ImportReport {
  public:
-  void CountImported(const std::string& form) { ++forms_[form].imported; }
+  // `count` may be negative: a signature taken first and dropped later.
+  void CountImported(const std::string& form, int64_t count = 1) {
+    forms_[form].imported += static_cast<uint64_t>(count);
+  }
   void CountSkipped(const std::string& form, const std::string& reason) {
     ++forms_[form].skipped[reason];
   }

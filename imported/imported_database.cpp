@@ -27,6 +27,7 @@ constexpr size_t kEntryBytes = 24;
 constexpr uint32_t kStringsSection = 1;
 constexpr uint32_t kSignaturesSection = 2;
 constexpr uint32_t kHashesSection = 3;
+constexpr uint32_t kMatcherSection = 4;
 
 constexpr size_t kRecordNameAt = 0;
 constexpr size_t kRecordSourceAt = 4;
@@ -123,7 +124,8 @@ bool IsHashKind(uint8_t kind) {
 
 }  // namespace
 
-std::vector<uint8_t> EncodeImportedDatabase(const std::vector<ImportedSignature>& signatures) {
+std::vector<uint8_t> EncodeImportedDatabase(const std::vector<ImportedSignature>& signatures,
+                                            std::span<const uint8_t> matcher) {
   StringTable strings;
   std::vector<uint8_t> records(signatures.size() * kRecordBytes);
   struct HashRow {
@@ -167,10 +169,12 @@ std::vector<uint8_t> EncodeImportedDatabase(const std::vector<ImportedSignature>
     std::copy_n(hashes[row].digest.begin(), length, hash_bytes.begin() + at + kHashDigestAt);
   }
 
-  const std::vector<std::pair<uint32_t, const std::vector<uint8_t>*>> sections = {
+  const std::vector<uint8_t> matcher_bytes(matcher.begin(), matcher.end());
+  std::vector<std::pair<uint32_t, const std::vector<uint8_t>*>> sections = {
       {kStringsSection, &strings.bytes()},
       {kSignaturesSection, &records},
       {kHashesSection, &hash_bytes}};
+  if (!matcher_bytes.empty()) sections.push_back({kMatcherSection, &matcher_bytes});
   std::vector<uint8_t> out(kHeaderBytes + sections.size() * kEntryBytes);
   std::copy_n(kMagic, kMagicBytes, out.begin());
   Put(out, kVersionAt, kImportedDatabaseVersion, 2);
@@ -292,6 +296,9 @@ Result<ImportedDatabase> ImportedDatabase::Decode(std::vector<uint8_t> bytes) {
   database.strings_ = std::span(moved + (strings.data() - base), strings.size());
   database.records_ = std::span(moved + (records.data() - base), records.size());
   database.hashes_ = std::span(moved + (hash_rows.data() - base), hash_rows.size());
+  if (const auto matcher = sections.find(kMatcherSection); matcher != sections.end()) {
+    database.matcher_ = std::span(moved + (matcher->second.data() - base), matcher->second.size());
+  }
   return database;
 }
 

@@ -15,8 +15,10 @@ inline constexpr char kImportedDatabaseFileName[] = "QUARNX.DAT";
 inline constexpr uint16_t kImportedDatabaseVersion = 1;
 
 // QUARNX.DAT's bytes for `signatures`, in their order: a signature's index there is its
-// index in the file (docs/imported-database.md has the layout).
-std::vector<uint8_t> EncodeImportedDatabase(const std::vector<ImportedSignature>& signatures);
+// index in the file (docs/imported-database.md has the layout). `matcher`: the compiled
+// matcher of its body signatures, stored for the scanner to load instead of compiling.
+std::vector<uint8_t> EncodeImportedDatabase(const std::vector<ImportedSignature>& signatures,
+                                            std::span<const uint8_t> matcher = {});
 
 // A QUARNX.DAT read back and checked whole: the header, every section's bounds and CRC-32,
 // every record's references, the hashes' order and every pattern's text.
@@ -34,6 +36,8 @@ class ImportedDatabase {
   const std::vector<uint32_t>& bodies() const { return bodies_; }
   uint64_t file_hashes() const { return file_hashes_; }
   uint64_t section_hashes() const { return hashes_.size() / kHashBytes - file_hashes_; }
+  // The compiled matcher the file carries; empty when it carries none.
+  std::span<const uint8_t> matcher() const { return matcher_; }
 
   // Whether some hash of `kind` (kFileHash or kSectionHash) is of a file or section of
   // `size` bytes: only then is a digest worth computing.
@@ -55,6 +59,7 @@ class ImportedDatabase {
   std::span<const uint8_t> strings_;
   std::span<const uint8_t> records_;
   std::span<const uint8_t> hashes_;  // sorted by kind, size, digest, signature
+  std::span<const uint8_t> matcher_;
   std::vector<uint32_t> bodies_;
   uint64_t file_hashes_ = 0;
 };

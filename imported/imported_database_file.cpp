@@ -31,12 +31,11 @@ Result<std::optional<ImportedDatabase>> ReadImportedDatabaseFile(FileSystem& fil
 }
 
 Status WriteImportedDatabaseFile(FileSystem& files, const std::string& folder_path,
-                                 const std::vector<ImportedSignature>& signatures) {
+                                 const std::vector<uint8_t>& bytes) {
   if (Status made = files.CreateFolders(folder_path); !made) return made;
   auto folder = files.OpenFolder(folder_path);
   if (!folder) return folder.status();
-  return WriteFileAtomically(**folder, kImportedDatabaseFileName,
-                             EncodeImportedDatabase(signatures));
+  return WriteFileAtomically(**folder, kImportedDatabaseFileName, bytes);
 }
 
 std::string DescribeImportedDatabase(const ImportedDatabase& database) {

@@ -15,10 +15,10 @@ namespace quarn {
 Result<std::optional<ImportedDatabase>> ReadImportedDatabaseFile(FileSystem& files,
                                                                  const std::string& folder_path);
 
-// Writes `signatures` as QUARNX.DAT into `folder_path` (made when missing), replacing an
-// older one in one step.
+// Writes QUARNX.DAT's `bytes` into `folder_path` (made when missing), replacing an older one
+// in one step.
 Status WriteImportedDatabaseFile(FileSystem& files, const std::string& folder_path,
-                                 const std::vector<ImportedSignature>& signatures);
+                                 const std::vector<uint8_t>& bytes);
 
 // "QUARNX.DAT: 12 imported signatures: 10 patterns, 1 file hash, 1 section hash".
 std::string DescribeImportedDatabase(const ImportedDatabase& database);

@@ -1,6 +1,7 @@
 #include "shell/window/desktop_program.h"
 
 #include "engine/database_version.h"
+#include "imported/imported_signatures.h"
 #include "platform/drive_sources.h"
 #include "platform/first_run.h"
 #include "shell/container_limits.h"
@@ -124,6 +125,14 @@ std::optional<int> DesktopProgram::Start() {
     MainWindow::ShowMessage(FromUtf8(kWarningCaption), kLoadFailedText);
     return 0;
   }
+  // QUARNX.DAT is optional: a damaged one is told, and the scan runs on the other two.
+  auto imported = LoadImportedSignatures(
+      *environment_.files, engine_.data_directory.empty() ? "." : engine_.data_directory);
+  if (imported) {
+    imported_ = std::move(*imported);
+  } else {
+    interface_->ShowMessage(kErrorCaption, imported.message());
+  }
   const DatabaseVersion version = ReadDatabaseVersion(engine_.signatures);
   window_->setWindowTitle(QString("Quarn Explorer PROFESSIONAL 2.0.%1").arg(version.version));
   window_->showMaximized();
@@ -132,6 +141,7 @@ std::optional<int> DesktopProgram::Start() {
                                            *interface_, language_, engine_.options);
   session_->set_containers(&containers_, ReadContainerLimits(*settings));
   session_->set_drive_images(image_drives_.identities());
+  session_->set_imported(imported_.get());
   window_->results()->Attach(&session_->result_list());
   scans_ = new ScanController(*window_, *session_, *environment_.files, drives_, &image_drives_,
                               *system_access_, monitor_);
@@ -171,6 +181,14 @@ void DesktopProgram::ShowDueReminders() {
   if (UpdateReminderDue(environment_.today, kProgramUpdateDate)) {
     tools::ShowProgramOutdated(window_.get(), language_, *environment_.launcher,
                                engine_.data_directory);
+  }
+  // QUARNX.DAT is optional: a damaged one is told, and the scan runs on the other two.
+  auto imported = LoadImportedSignatures(
+      *environment_.files, engine_.data_directory.empty() ? "." : engine_.data_directory);
+  if (imported) {
+    imported_ = std::move(*imported);
+  } else {
+    interface_->ShowMessage(kErrorCaption, imported.message());
   }
   const DatabaseVersion version = ReadDatabaseVersion(engine_.signatures);
   if (UpdateReminderDue(environment_.today, CalendarMonth{version.year, version.month})) {

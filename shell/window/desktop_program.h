@@ -78,6 +78,7 @@ class DesktopProgram {
   std::unique_ptr<ImageSystemAccess> system_access_;
   MonitorLink monitor_;
   EngineState engine_;
+  std::unique_ptr<ImportedDetector> imported_;  // QUARNX.DAT; null when there is none
   // Declared before the window so that the window, whose list reads the session, goes first.
   std::unique_ptr<WindowInterface> interface_;
   std::unique_ptr<ScanSession> session_;

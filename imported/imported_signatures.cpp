@@ -1,0 +1,142 @@
+#include "imported/imported_signatures.h"
+
+#include <algorithm>
+
+#include "imported/file_digests.h"
+#include "imported/imported_database_file.h"
+#include "imported/pe_layout.h"
+
+namespace quarn {
+namespace {
+
+std::optional<uint32_t> Lowest(std::optional<uint32_t> a, std::optional<uint32_t> b) {
+  if (!a) return b;
+  if (!b) return a;
+  return std::min(*a, *b);
+}
+
+// A read-only file over bytes held in memory: a boot area handed to the matcher.
+class SectorFile : public File {
+ public:
+  explicit SectorFile(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  uint32_t Read(void* buffer, uint32_t length) override {
+    if (position_ >= bytes_.size()) return 0;
+    const uint32_t count =
+        static_cast<uint32_t>(std::min<uint64_t>(length, bytes_.size() - position_));
+    std::copy_n(bytes_.data() + position_, count, static_cast<uint8_t*>(buffer));
+    position_ += count;
+    return count;
+  }
+  std::optional<uint64_t> Seek(int64_t offset, SeekOrigin origin) override {
+    int64_t base = 0;
+    if (origin == SeekOrigin::kCurrent) base = static_cast<int64_t>(position_);
+    if (origin == SeekOrigin::kEnd) base = static_cast<int64_t>(bytes_.size());
+    if (base + offset < 0) return std::nullopt;
+    position_ = static_cast<uint64_t>(base + offset);
+    return position_;
+  }
+  uint64_t Position() const override { return position_; }
+  std::optional<uint64_t> Size() override { return bytes_.size(); }
+  uint32_t Write(const void*, uint32_t) override { return 0; }
+  bool SetEndOfFile() override { return false; }
+  bool Flush() override { return true; }
+  std::optional<FileTimes> GetTimes() override { return FileTimes{}; }
+  bool SetTimes(const FileTimes&) override { return false; }
+  std::optional<FileAttributes> GetAttributes() override { return FileAttributes{}; }
+  bool SetAttributes(const FileAttributes&) override { return false; }
+  std::optional<FileInfo> GetInfo() override { return std::nullopt; }
+  bool SetOwner(uint32_t, uint32_t) override { return false; }
+
+ private:
+  std::span<const uint8_t> bytes_;
+  uint64_t position_ = 0;
+};
+
+// One scratch per thread: a scan allocates nothing more as files come.
+MatcherScratch& ScratchFor(const SignatureMatcher& matcher) {
+  thread_local const SignatureMatcher* owner = nullptr;
+  thread_local std::unique_ptr<MatcherScratch> scratch;
+  if (owner != &matcher || !scratch) {
+    scratch = matcher.NewScratch();
+    owner = &matcher;
+  }
+  return *scratch;
+}
+
+}  // namespace
+
+std::vector<BodySignature> BodySignaturesOf(const ImportedDatabase& database) {
+  std::vector<BodySignature> bodies;
+  bodies.reserve(database.bodies().size());
+  for (uint32_t index : database.bodies()) {
+    ImportedSignature signature = database.Signature(index);
+    bodies.push_back({index, std::move(signature.pattern), signature.offset,
+                      static_cast<SignatureTarget>(signature.target)});
+  }
+  return bodies;
+}
+
+Result<std::unique_ptr<ImportedSignatures>> ImportedSignatures::Open(ImportedDatabase database) {
+  Result<SignatureMatcher> matcher =
+      SignatureMatcher::Load(BodySignaturesOf(database), database.matcher());
+  if (!matcher) return matcher.status();
+  return std::unique_ptr<ImportedSignatures>(
+      new ImportedSignatures(std::move(database), std::move(*matcher)));
+}
+
+std::optional<uint32_t> ImportedSignatures::MatchHash(File& file, ImportedSignature::Kind kind,
+                                                      uint64_t offset, uint64_t length) const {
+  if (!database_.HasHashOfSize(kind, length)) return std::nullopt;
+  const std::optional<FileDigests> digests = DigestRange(file, offset, length);
+  if (!digests) return std::nullopt;
+  std::optional<uint32_t> found;
+  for (const std::vector<uint8_t>* digest : {&digests->md5, &digests->sha1, &digests->sha256}) {
+    found = Lowest(found, database_.FindHash(kind, length, *digest));
+  }
+  return found;
+}
+
+std::optional<uint32_t> ImportedSignatures::MatchFile(File& file, uint64_t byte_limit) const {
+  const std::optional<uint64_t> size = file.Size();
+  if (!size) return std::nullopt;
+  const std::optional<PeLayout> pe = ReadPeLayout(file);
+  ScanFacts facts;
+  facts.size = *size;
+  facts.byte_limit = byte_limit;
+  facts.pe = pe ? &*pe : nullptr;
+  std::optional<uint32_t> found = matcher_.Scan(file, facts, ScratchFor(matcher_)).signature;
+  // A digest covers the whole file: one past the limit is not scanned.
+  if (*size <= byte_limit) {
+    found = Lowest(found, MatchHash(file, ImportedSignature::Kind::kFileHash, 0, *size));
+  }
+  if (pe) {
+    for (const PeSection& section : pe->sections) {
+      if (section.raw_size == 0 || section.raw_offset + section.raw_size > byte_limit) continue;
+      found = Lowest(found, MatchHash(file, ImportedSignature::Kind::kSectionHash,
+                                      section.raw_offset, section.raw_size));
+    }
+  }
+  return found;
+}
+
+std::optional<uint32_t> ImportedSignatures::MatchBootArea(std::span<const uint8_t> sector) const {
+  SectorFile file(sector);
+  ScanFacts facts;
+  facts.size = sector.size();
+  facts.byte_limit = sector.size();
+  return matcher_.Scan(file, facts, ScratchFor(matcher_)).signature;
+}
+
+Result<std::unique_ptr<ImportedDetector>> LoadImportedSignatures(FileSystem& files,
+                                                                 const std::string& folder_path) {
+  auto database = ReadImportedDatabaseFile(files, folder_path);
+  if (!database) return database.status();
+  if (!*database) return std::unique_ptr<ImportedDetector>();
+  auto opened = ImportedSignatures::Open(std::move(**database));
+  if (!opened) {
+    return Status::Error(folder_path + "/" + kImportedDatabaseFileName + ": " + opened.message());
+  }
+  return std::unique_ptr<ImportedDetector>(std::move(*opened));
+}
+
+}  // namespace quarn

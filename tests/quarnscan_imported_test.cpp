@@ -1,0 +1,128 @@
+// quarnscan with a QUARNX.DAT that quarndb made from ClamAV records: each kind of signature
+// found where its rule says and not one byte off, reported as imported, inside archives
+// too; no clean for what has no cleaning record; a damaged QUARNX.DAT told, the scan run on.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "testing/executable_builder.h"
+#include "testing/zip_writer.h"
+#include "tests/quarnscan_runner.h"
+
+namespace quarn {
+namespace {
+
+using namespace e2e;  // NOLINT(google-build-using-namespace): the runner is this file's vocabulary
+
+const std::string kAnywhere = "Quarn-import-any";
+const std::string kTail = "TAILMARK";
+const std::vector<uint8_t> kEntryCode = {0xE8, 0x00, 0x00, 0x00, 0x00, 0x5D, 0x81, 0xED};
+const std::string kHashed = "hello imported\n";
+
+const std::map<std::string, std::string> kRecords = {
+    {"test.ndb",
+     "Test.Anywhere-1:0:*:517561726e2d696d706f72742d616e79\n"
+     "Test.Tail-1:0:EOF-16:5441494c4d41524b\n"
+     "Test.Entry-1:1:EP+0:e8000000005d81ed\n"},
+    {"test.hdb", "9646750548e73a247a6e32908d2b8631:15:Test.Hash-1\n"},
+};
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+  return {text.begin(), text.end()};
+}
+
+std::vector<uint8_t> Padded(size_t before, const std::string& middle, size_t after) {
+  std::vector<uint8_t> bytes(before, 'x');
+  bytes.insert(bytes.end(), middle.begin(), middle.end());
+  bytes.insert(bytes.end(), after, 'y');
+  return bytes;
+}
+
+class QuarnscanImported : public QuarnscanCli {
+ protected:
+  // A copy of the shipped database with a QUARNX.DAT that quarndb made from kRecords.
+  std::string DataWithImports() {
+    const std::string data = DataCopy("data");
+    const std::string records = scratch_.Child("clamav");
+    fs::create_directories(records);
+    for (const auto& [name, text] : kRecords) WriteFile(records + "/" + name, text);
+    const std::string command = std::string(QUARN_BIN_DIR) + "/quarndb import-clamav " + records +
+                                " -o " + data + " >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return data;
+  }
+  void PutBytes(const std::string& name, const std::vector<uint8_t>& bytes) {
+    WriteFile(tree_ + "/" + name, Text(bytes));
+  }
+};
+
+// "path name source" for each detection.
+std::set<std::string> Detections(const Outcome& outcome) {
+  std::set<std::string> found;
+  for (const json& event : outcome.EventsOf("detection")) {
+    const bool imported = event.value("virus_id", 0u) >= 65536;
+    found.insert(event.value("path", "") + " " + event.value("name", "") + " " +
+                 event.value("source", "-") + (imported ? "" : " (id below 65536)"));
+  }
+  return found;
+}
+
+TEST_F(QuarnscanImported, EachKindIsFoundWhereItsRuleSaysAndReportedAsImported) {
+  const std::string data = DataWithImports();
+  PutBytes("ANY.DAT", Padded(1000, kAnywhere, 500));
+  PutBytes("TAIL.DAT", Padded(300, kTail, 8));      // starts 16 bytes before the end
+  PutBytes("NEARTAIL.DAT", Padded(300, kTail, 9));  // 17
+  PutBytes("HASHED.TXT", Bytes(kHashed));
+  PutBytes("LONGER.TXT", Bytes(kHashed + "!"));
+  PutBytes("ENTRY.EXE", testing::PeBuilder().Code(0x200, kEntryCode).Build());
+  PutBytes("NOTPE.BIN", Padded(0x200, std::string(kEntryCode.begin(), kEntryCode.end()), 64));
+  PutBytes("PACK.ZIP", testing::ZipWriter().Add("INNER.DAT", Padded(10, kAnywhere, 10)).Build());
+  Put("EICAR.COM", "eicar.com");
+
+  const Outcome outcome = Scan({"--json", "--files", "all", "--data-dir", data, "C:"});
+  EXPECT_EQ(outcome.exit_code, 1) << outcome.err;
+  EXPECT_EQ(Detections(outcome),
+            (std::set<std::string>{
+                "C:\\ANY.DAT Test.Anywhere-1 imported", "C:\\TAIL.DAT Test.Tail-1 imported",
+                "C:\\HASHED.TXT Test.Hash-1 imported", "C:\\ENTRY.EXE Test.Entry-1 imported",
+                "C:\\PACK.ZIP!INNER.DAT Test.Anywhere-1 imported",
+                "C:\\EICAR.COM EICAR-Test-File - (id below 65536)"}));
+  EXPECT_NE(outcome.out.find("C:\\\\ANY.DAT Infetto da Test.Anywhere-1"), std::string::npos);
+}
+
+TEST_F(QuarnscanImported, ACleanFindsNoMethodAndDeleteWorks) {
+  const std::string data = DataWithImports();
+  const std::vector<uint8_t> infected = Padded(100, kAnywhere, 100);
+  PutBytes("ANY.DAT", infected);
+  const Outcome cleaned =
+      Scan({"--json", "--yes", "--action", "clean", "--files", "all", "--data-dir", data, "C:"});
+  EXPECT_EQ(ReadFile(tree_ + "/ANY.DAT"), Text(infected));
+  const json summary = cleaned.EventsOf("summary").back();
+  EXPECT_EQ(summary.value("cleaned", -1), 0) << summary.dump();
+
+  const Outcome deleted =
+      Scan({"--json", "--yes", "--action", "delete", "--files", "all", "--data-dir", data, "C:"});
+  EXPECT_FALSE(fs::exists(tree_ + "/ANY.DAT"));
+  EXPECT_EQ(deleted.EventsOf("summary").back().value("deleted", -1), 1);
+}
+
+TEST_F(QuarnscanImported, ADamagedExtraDatabaseIsToldAndTheScanRunsOnTheOthers) {
+  const std::string data = DataWithImports();
+  std::string extra = ReadFile(data + "/QUARNX.DAT");
+  extra[extra.size() / 2] ^= 0x40;
+  WriteFile(data + "/QUARNX.DAT", extra);
+  Put("EICAR.COM", "eicar.com");
+  PutBytes("ANY.DAT", Padded(10, kAnywhere, 10));
+  const Outcome outcome = Scan({"--json", "--files", "all", "--data-dir", data, "C:"});
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_NE(outcome.err.find(data + "/QUARNX.DAT: "), std::string::npos) << outcome.err;
+  EXPECT_EQ(Detections(outcome),
+            std::set<std::string>{"C:\\EICAR.COM EICAR-Test-File - (id below 65536)"});
+}
+
+}  // namespace
+}  // namespace quarn
