@@ -1,0 +1,49 @@
+// Any bytes as a user's ClamAV database: as a .cvd (header, tar, gzip) and as each record
+// file. The import takes or leaves every line without a fault, and what it takes comes back
+// whole through QUARNX.DAT.
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_input_file.h"
+#include "fuzz/fuzz_seeds.h"
+#include "imported/clamav_import.h"
+#include "imported/clamav_test_support.h"
+#include "imported/imported_database.h"
+#include "platform/memory_file_system.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::vector<uint8_t> bytes(data, data + size);
+  for (const std::string name : {"/x.cvd", "/x.ndb", "/x.hdb", "/x.msb"}) {
+    quarn::MemoryFileSystem files;
+    files.AddFile(name, bytes);
+    quarn::ClamavImport import;
+    (void)import.AddSource(files, name);
+    const std::vector<quarn::ImportedSignature>& taken = import.signatures();
+    Check(taken.size() == import.report().imported());
+    quarn::Result<quarn::ImportedDatabase> database =
+        quarn::ImportedDatabase::Decode(quarn::EncodeImportedDatabase(taken));
+    Check(database.ok());
+    Check(database->size() == taken.size());
+    for (uint32_t index = 0; index < taken.size(); ++index) {
+      Check(database->Signature(index) == taken[index]);
+    }
+  }
+  return 0;
+}
+
+std::vector<std::string> FuzzSeeds() {
+  const std::string records =
+      "Dos.Any-1:0:*:4d5a??90{2-4}(41|4243)*c3\n"
+      "Win.Pe-1:1:EP+0,16:e8000000005d\n"
+      "Dos.Eof-1:0:EOF-32,8:cd21b44c\n"
+      "Dos.Sect-1:1:S1+16:de?d[1-3]beef\n"
+      "Other.Negated-1:0:*:4142!(43|44)45\n"
+      "d41d8cd98f00b204e9800998ecf8427e:0:Dos.Empty-1\n"
+      "4096:da39a3ee5e6b4b0d3255bfef95601890afd80709:Win.Section-1\n";
+  const std::vector<uint8_t> packed =
+      quarn::testing::ClamavDatabase({{"main.ndb", records}, {"main.hdb", records}}, true);
+  const std::vector<uint8_t> plain = quarn::testing::ClamavDatabase(
+      {{"daily.ndb", records}, {"daily.ldb", "L;T:1;0;41\n"}}, false);
+  return {records, std::string(packed.begin(), packed.end()),
+          std::string(plain.begin(), plain.end())};
+}
