@@ -104,7 +104,8 @@ std::string FormatOffsetRule(const OffsetRule& rule) {
       text = std::to_string(rule.delta);
       break;
     case OffsetRule::Base::kEndOfFile:
-      text = "EOF" + signed_delta();
+      // Always counted back, "EOF-0" included: "EOF+0" is no rule.
+      text = "EOF-" + std::to_string(-static_cast<uint64_t>(rule.delta));
       break;
     case OffsetRule::Base::kEntryPoint:
       text = "EP" + signed_delta();

@@ -11,19 +11,13 @@ using Base = OffsetRule::Base;
 
 TEST(OffsetRule, EachFormParsesAndFormatsBack) {
   const std::vector<std::pair<std::string, OffsetRule>> cases = {
-      {"*", {Base::kAnywhere, 0, 0, 0}},
-      {"0", {Base::kAbsolute, 0, 0, 0}},
-      {"512", {Base::kAbsolute, 512, 0, 0}},
-      {"512,64", {Base::kAbsolute, 512, 64, 0}},
-      {"EOF-100", {Base::kEndOfFile, -100, 0, 0}},
-      {"EOF-100,20", {Base::kEndOfFile, -100, 20, 0}},
-      {"EP+0", {Base::kEntryPoint, 0, 0, 0}},
-      {"EP+16,8", {Base::kEntryPoint, 16, 8, 0}},
-      {"EP-32", {Base::kEntryPoint, -32, 0, 0}},
-      {"S2+10", {Base::kSectionStart, 10, 0, 2}},
-      {"S0+4,100", {Base::kSectionStart, 4, 100, 0}},
-      {"SL+0", {Base::kLastSection, 0, 0, 0}},
-      {"SE1", {Base::kWholeSection, 0, 0, 1}},
+      {"*", {Base::kAnywhere, 0, 0, 0}},           {"0", {Base::kAbsolute, 0, 0, 0}},
+      {"512", {Base::kAbsolute, 512, 0, 0}},       {"512,64", {Base::kAbsolute, 512, 64, 0}},
+      {"EOF-100", {Base::kEndOfFile, -100, 0, 0}}, {"EOF-100,20", {Base::kEndOfFile, -100, 20, 0}},
+      {"EOF-0", {Base::kEndOfFile, 0, 0, 0}},      {"EP+0", {Base::kEntryPoint, 0, 0, 0}},
+      {"EP+16,8", {Base::kEntryPoint, 16, 8, 0}},  {"EP-32", {Base::kEntryPoint, -32, 0, 0}},
+      {"S2+10", {Base::kSectionStart, 10, 0, 2}},  {"S0+4,100", {Base::kSectionStart, 4, 100, 0}},
+      {"SL+0", {Base::kLastSection, 0, 0, 0}},     {"SE1", {Base::kWholeSection, 0, 0, 1}},
   };
   for (const auto& [text, rule] : cases) {
     EXPECT_EQ(ParseOffsetRule(text), rule) << text;
