@@ -271,6 +271,22 @@ TEST(SignatureMatcher, MatchesAcrossBlocksAndPatternsCutForVectorscan) {
   }
 }
 
+// Vectorscan 5.4.9's AVX-512 code missed these: the byte after an open gap among the last
+// bytes of a call, at the file's end or a block's.
+TEST(SignatureMatcher, AByteAfterAnOpenGapIsFoundAtTheEndOfABuffer) {
+  const SignatureMatcher matcher = CompiledOf({Signature(
+      PatternOf({WholeBytes({0xA1, 0xB2}), {GapOf(0, kUnboundedJump)}, WholeBytes({0x90})}))});
+  for (size_t end : {size_t{300}, size_t{SignatureMatcher::kBlockSize}}) {
+    for (size_t before_end = 1; before_end <= 80; ++before_end) {
+      std::vector<uint8_t> bytes = With(Plain(end < 1000 ? end : end + 1000), 2, {0xA1, 0xB2});
+      bytes[end - before_end] = 0x90;
+      auto file = testing::WatchedFile::Of(bytes);
+      EXPECT_EQ(matcher.Scan(*file, {bytes.size()}).signature, 7u)
+          << before_end << " bytes before " << end;
+    }
+  }
+}
+
 // Three signatures over one file: a PE image marked at its entry point, at 0x300 and near
 // its end.
 struct ThreeSignatures {
