@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <string_view>
 #include <utility>
 
 // Vectorscan 5.4.9's scanning code for AVX-512 misses matches whose last byte lies near the
@@ -211,7 +212,16 @@ std::optional<VectorscanDatabase> VectorscanDatabase::Deserialize(std::span<cons
                               &database) != HS_SUCCESS) {
     return std::nullopt;
   }
-  return VectorscanDatabase(database);
+  VectorscanDatabase loaded(database);
+  // The AVX2 runtime is not given a database compiled for AVX-512.
+  char* info = nullptr;
+  if (Calls().avoids_avx512 && (hs_database_info(database, &info) != HS_SUCCESS ||
+                                std::string_view(info).find("AVX512") != std::string_view::npos)) {
+    free(info);
+    return std::nullopt;
+  }
+  free(info);
+  return loaded;
 }
 
 std::vector<uint8_t> VectorscanDatabase::Serialize() const {
