@@ -1,7 +1,6 @@
 #include "imported/pattern_expression.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace quarn {
 namespace {
@@ -16,7 +15,23 @@ void AppendHex(uint8_t value, std::string& text) {
   text += kDigits[value & 0x0F];
 }
 
+void AppendLiteral(uint8_t value, std::string& text) {
+  // Letters and digits mean themselves in an expression; any other byte might not.
+  const bool plain = (value >= '0' && value <= '9') || (value >= 'A' && value <= 'Z') ||
+                     (value >= 'a' && value <= 'z');
+  if (plain) {
+    text += static_cast<char>(value);
+  } else {
+    AppendHex(value, text);
+  }
+}
+
 void AppendByte(const PatternByte& byte, std::string& text) {
+  // Whole bytes are nearly all of a database: they skip the count of passing values.
+  if (byte.mask == 0xFF) {
+    AppendLiteral(byte.value, text);
+    return;
+  }
   bool passes[256];
   int count = 0;
   for (int value = 0; value < 256; ++value) {
@@ -25,14 +40,6 @@ void AppendByte(const PatternByte& byte, std::string& text) {
   }
   if (count == 256) {
     text += '.';
-    return;
-  }
-  if (count == 1) {
-    if (std::isalnum(byte.value) != 0) {
-      text += static_cast<char>(byte.value);
-    } else {
-      AppendHex(byte.value, text);
-    }
     return;
   }
   if (count == 0) {

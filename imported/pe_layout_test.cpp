@@ -90,7 +90,9 @@ TEST(PeLayout, HostileHeadersGiveNoLayoutOrNoSections) {
   for (const Case& c : cases) {
     std::optional<PeLayout> layout = LayoutOf(c.bytes);
     EXPECT_EQ(layout.has_value(), c.is_pe) << c.name;
-    if (layout) EXPECT_EQ(*layout, PeLayout()) << c.name;
+    if (layout) {
+      EXPECT_EQ(*layout, PeLayout()) << c.name;
+    }
   }
   // 96 sections are still read (all beyond the file here, so of size 0).
   PeBuilder many;

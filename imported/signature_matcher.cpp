@@ -12,7 +12,7 @@ namespace {
 
 // Changes whenever the way a signature becomes an expression changes: an image compiled the
 // old way is then compiled again.
-constexpr uint64_t kTranslationVersion = 1;
+constexpr uint64_t kTranslationVersion = 2;
 
 // Positions and lengths past this are treated as boundless when bounding an expression's
 // reports (and no file reaches them).

@@ -4,13 +4,71 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <string_view>
 #include <utility>
+
+// Vectorscan 5.4.9's scanning code for AVX-512 misses matches whose last byte lies near the
+// end of the buffer a call is given (a one-byte literal after ".*" among them, found by the
+// fuzz target; its accelerators' tail paths were mended upstream later). A build of it with
+// a runtime for each instruction set exports each one's entry points under a prefix: on a
+// processor with AVX-512 the stream calls go to the AVX2 ones, which scan correctly, and
+// databases are compiled for AVX2. Weak, so that a build without them still links.
+extern "C" {
+hs_error_t avx2_hs_open_stream(const hs_database_t* database, unsigned flags, hs_stream_t** stream)
+    __attribute__((weak));
+hs_error_t avx2_hs_scan_stream(hs_stream_t* stream, const char* data, unsigned length,
+                               unsigned flags, hs_scratch_t* scratch, match_event_handler on_event,
+                               void* context) __attribute__((weak));
+hs_error_t avx2_hs_reset_stream(hs_stream_t* stream, unsigned flags, hs_scratch_t* scratch,
+                                match_event_handler on_event, void* context) __attribute__((weak));
+hs_error_t avx2_hs_close_stream(hs_stream_t* stream, hs_scratch_t* scratch,
+                                match_event_handler on_event, void* context) __attribute__((weak));
+}
 
 namespace quarn {
 namespace {
 
 // Compiles after a refusal; each drops the refused expression and tries again.
 constexpr int kMostCompiles = 8;
+
+struct StreamCalls {
+  hs_error_t (*open)(const hs_database_t*, unsigned, hs_stream_t**);
+  hs_error_t (*scan)(hs_stream_t*, const char*, unsigned, unsigned, hs_scratch_t*,
+                     match_event_handler, void*);
+  hs_error_t (*reset)(hs_stream_t*, unsigned, hs_scratch_t*, match_event_handler, void*);
+  hs_error_t (*close)(hs_stream_t*, hs_scratch_t*, match_event_handler, void*);
+  bool avoids_avx512;
+};
+
+const StreamCalls& Calls() {
+  static const StreamCalls calls = [] {
+    hs_platform_info_t host{};
+    const bool avx512 = hs_populate_platform(&host) == HS_SUCCESS &&
+                        (host.cpu_features & HS_CPU_FEATURES_AVX512) != 0;
+    if (avx512 && avx2_hs_open_stream != nullptr && avx2_hs_scan_stream != nullptr &&
+        avx2_hs_reset_stream != nullptr && avx2_hs_close_stream != nullptr) {
+      return StreamCalls{avx2_hs_open_stream, avx2_hs_scan_stream, avx2_hs_reset_stream,
+                         avx2_hs_close_stream, true};
+    }
+    return StreamCalls{hs_open_stream, hs_scan_stream, hs_reset_stream, hs_close_stream, false};
+  }();
+  return calls;
+}
+
+// The platform databases are compiled for: this processor, less AVX-512 where the AVX2
+// runtime scans.
+const hs_platform_info_t* CompilePlatform() {
+  static const hs_platform_info_t platform = [] {
+    hs_platform_info_t host{};
+    hs_populate_platform(&host);
+    if (Calls().avoids_avx512) {
+      host.cpu_features &=
+          ~static_cast<unsigned long long>(HS_CPU_FEATURES_AVX512 | HS_CPU_FEATURES_AVX512VBMI);
+    }
+    return host;
+  }();
+  return &platform;
+}
 
 int Report(unsigned id, unsigned long long /*from*/, unsigned long long to, unsigned /*flags*/,
            void* context) {
@@ -51,9 +109,10 @@ CompileAttempt CompileList(const std::vector<const ExpressionSpec*>& list) {
   for (const hs_expr_ext_t& extension : extensions) extension_pointers.push_back(&extension);
   CompileAttempt attempt;
   hs_compile_error_t* error = nullptr;
-  const hs_error_t result = hs_compile_ext_multi(
-      texts.data(), flags.data(), ids.data(), extension_pointers.data(),
-      static_cast<unsigned>(list.size()), HS_MODE_STREAM, nullptr, &attempt.database, &error);
+  const hs_error_t result =
+      hs_compile_ext_multi(texts.data(), flags.data(), ids.data(), extension_pointers.data(),
+                           static_cast<unsigned>(list.size()), HS_MODE_STREAM, CompilePlatform(),
+                           &attempt.database, &error);
   if (result != HS_SUCCESS) {
     attempt.database = nullptr;
     attempt.error = error != nullptr ? error->message : "compile failed";
@@ -153,7 +212,16 @@ std::optional<VectorscanDatabase> VectorscanDatabase::Deserialize(std::span<cons
                               &database) != HS_SUCCESS) {
     return std::nullopt;
   }
-  return VectorscanDatabase(database);
+  VectorscanDatabase loaded(database);
+  // The AVX2 runtime is not given a database compiled for AVX-512.
+  char* info = nullptr;
+  if (Calls().avoids_avx512 && (hs_database_info(database, &info) != HS_SUCCESS ||
+                                std::string_view(info).find("AVX512") != std::string_view::npos)) {
+    free(info);
+    return std::nullopt;
+  }
+  free(info);
+  return loaded;
 }
 
 std::vector<uint8_t> VectorscanDatabase::Serialize() const {
@@ -172,7 +240,7 @@ VectorscanStream::~VectorscanStream() {
 }
 
 void VectorscanStream::Close() {
-  if (stream_ != nullptr) hs_close_stream(stream_, nullptr, nullptr, nullptr);
+  if (stream_ != nullptr) Calls().close(stream_, nullptr, nullptr, nullptr);
   stream_ = nullptr;
   database_serial_ = 0;
 }
@@ -180,11 +248,11 @@ void VectorscanStream::Close() {
 bool VectorscanStream::Begin(const VectorscanDatabase& database) {
   if (database.empty()) return false;
   if (stream_ != nullptr && database_serial_ == database.serial()) {
-    return hs_reset_stream(stream_, 0, nullptr, nullptr, nullptr) == HS_SUCCESS;
+    return Calls().reset(stream_, 0, nullptr, nullptr, nullptr) == HS_SUCCESS;
   }
   Close();
   if (hs_alloc_scratch(database.raw(), &scratch_) != HS_SUCCESS) return false;
-  if (hs_open_stream(database.raw(), 0, &stream_) != HS_SUCCESS) {
+  if (Calls().open(database.raw(), 0, &stream_) != HS_SUCCESS) {
     stream_ = nullptr;
     return false;
   }
@@ -194,14 +262,14 @@ bool VectorscanStream::Begin(const VectorscanDatabase& database) {
 
 VectorscanStream::Fed VectorscanStream::Feed(const uint8_t* data, uint32_t length,
                                              MatchSink& sink) {
-  const hs_error_t result = hs_scan_stream(stream_, reinterpret_cast<const char*>(data), length, 0,
-                                           scratch_, Report, &sink);
+  const hs_error_t result = Calls().scan(stream_, reinterpret_cast<const char*>(data), length, 0,
+                                         scratch_, Report, &sink);
   if (result == HS_SUCCESS) return Fed::kMore;
   return result == HS_SCAN_TERMINATED ? Fed::kStopped : Fed::kFailed;
 }
 
 void VectorscanStream::End(MatchSink& sink) {
-  if (stream_ != nullptr) hs_reset_stream(stream_, 0, scratch_, Report, &sink);
+  if (stream_ != nullptr) Calls().reset(stream_, 0, scratch_, Report, &sink);
 }
 
 }  // namespace quarn

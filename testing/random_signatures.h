@@ -161,36 +161,26 @@ class RandomSignatures {
     return choice;
   }
 
+  uint32_t Up(size_t bound) { return static_cast<uint32_t>(Below(bound)); }
+
+  // "{n}", "{n-m}", "{-m}", at most one "*" or "{n-}", and gaps longer than the matcher
+  // writes as they are.
   PatternPart Gap(bool& open_used) {
-    uint32_t min = 0;
-    uint32_t max = 0;
-    switch (Below(10)) {
-      case 0:
-      case 1:
-      case 2:
-        min = max = static_cast<uint32_t>(Below(6));
-        break;
-      case 3:
-      case 4:
-        min = static_cast<uint32_t>(Below(4));
-        max = min + 1 + static_cast<uint32_t>(Below(6));
-        break;
-      case 5:
-        max = 1 + static_cast<uint32_t>(Below(8));
-        break;
-      case 6:
-      case 7:
-        if (!open_used) {
-          open_used = true;
-          min = static_cast<uint32_t>(Below(2) * Below(5));
-          max = kUnboundedJump;
-          break;
-        }
-        [[fallthrough]];
-      default:  // longer than the matcher writes as it is
-        min = 60 + static_cast<uint32_t>(Below(10));
-        max = min + static_cast<uint32_t>(Below(30));
-        break;
+    const size_t roll = Below(10);
+    uint32_t min = Up(4);
+    uint32_t max = min + 1 + Up(6);
+    if (roll < 3) {
+      min = max = Up(6);
+    } else if (roll == 5) {
+      min = 0;
+      max = 1 + Up(8);
+    } else if (roll >= 6 && roll < 8 && !open_used) {
+      open_used = true;
+      min = Up(2) * Up(5);
+      max = kUnboundedJump;
+    } else if (roll >= 6) {
+      min = 60 + Up(10);
+      max = min + Up(30);
     }
     return {PatternPart::Kind::kJump, {}, min, max, {}};
   }
@@ -216,46 +206,32 @@ class RandomSignatures {
 
   OffsetRule Rule() {
     using Base = OffsetRule::Base;
-    OffsetRule rule;
-    const uint32_t ranges[] = {0, 0, 0, 1, 3, 16, 300, 5000};
-    rule.range = ranges[Below(8)];
-    switch (Below(20)) {
-      case 0:
-      case 1:
-      case 2:
-        rule.base = Base::kAbsolute;
-        rule.delta = static_cast<int64_t>(Below(3000));
+    static constexpr Base kBases[20] = {
+        Base::kAbsolute,     Base::kAbsolute,     Base::kAbsolute,     Base::kEndOfFile,
+        Base::kEndOfFile,    Base::kEndOfFile,    Base::kEntryPoint,   Base::kEntryPoint,
+        Base::kEntryPoint,   Base::kSectionStart, Base::kSectionStart, Base::kLastSection,
+        Base::kWholeSection, Base::kWholeSection};  // the rest anywhere
+    static constexpr uint32_t kRanges[] = {0, 0, 0, 1, 3, 16, 300, 5000};
+    OffsetRule rule{kBases[Below(20)], 0, kRanges[Below(8)], Up(5)};
+    switch (rule.base) {
+      case Base::kAnywhere:
+        return OffsetRule{};
+      case Base::kAbsolute:
+        rule.delta = Up(3000);
         break;
-      case 3:
-      case 4:
-      case 5:
-        rule.base = Base::kEndOfFile;
-        rule.delta = -static_cast<int64_t>(Below(3000));
+      case Base::kEndOfFile:
+        rule.delta = -static_cast<int64_t>(Up(3000));
         break;
-      case 6:
-      case 7:
-      case 8:
-        rule.base = Base::kEntryPoint;
-        rule.delta = static_cast<int64_t>(Below(129)) - 64;
+      case Base::kEntryPoint:
+        rule.delta = static_cast<int64_t>(Up(129)) - 64;
         break;
-      case 9:
-      case 10:
-        rule.base = Base::kSectionStart;
-        rule.section = static_cast<uint32_t>(Below(5));
-        rule.delta = static_cast<int64_t>(Below(64));
+      case Base::kSectionStart:
+      case Base::kLastSection:
+        rule.delta = Up(64);
         break;
-      case 11:
-        rule.base = Base::kLastSection;
-        rule.delta = static_cast<int64_t>(Below(64));
-        break;
-      case 12:
-      case 13:
-        rule.base = Base::kWholeSection;
-        rule.section = static_cast<uint32_t>(Below(5));
+      case Base::kWholeSection:
         rule.range = 0;
         break;
-      default:
-        return OffsetRule{};
     }
     return rule;
   }
