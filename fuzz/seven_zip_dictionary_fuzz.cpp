@@ -2,7 +2,6 @@
 // the answer comes without a fault, a hang or memory beyond the one header it may unpack, and
 // is a 32-bit dictionary or model size, or the mark of a header too long to read.
 #include <archive.h>
-#include <archive_entry.h>
 
 #include <cstdint>
 #include <limits>
@@ -13,6 +12,7 @@
 #include "containers/seven_zip_packed_header.h"
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
+#include "testing/libarchive_writer.h"
 #include "testing/pattern_bytes.h"
 #include "testing/seven_zip_writer.h"
 
@@ -20,30 +20,14 @@ namespace {
 
 // A 7z archive written by libarchive with `compression`, holding a few entries.
 std::string Written(const char* compression) {
-  struct archive* writer = archive_write_new();
-  archive_write_set_format_7zip(writer);
-  archive_write_set_format_option(writer, "7zip", "compression", compression);
-  std::vector<char> buffer(1 << 20);
-  size_t used = 0;
-  archive_write_open_memory(writer, buffer.data(), buffer.size(), &used);
   const std::vector<uint8_t> noise = quarn::testing::PatternBytes(3000, 2);
-  const std::vector<std::pair<std::string, std::string>> entries = {
-      {"README.TXT", std::string(300, 'r')},
-      {"DOS/KEYB.COM", std::string(noise.begin(), noise.end())},
-      {"DOS/EMPTY", ""}};
-  for (const auto& [name, bytes] : entries) {
-    struct archive_entry* entry = archive_entry_new();
-    archive_entry_set_pathname(entry, name.c_str());
-    archive_entry_set_filetype(entry, AE_IFREG);
-    archive_entry_set_perm(entry, 0644);
-    archive_entry_set_size(entry, static_cast<la_int64_t>(bytes.size()));
-    archive_write_header(writer, entry);
-    archive_write_data(writer, bytes.data(), bytes.size());
-    archive_entry_free(entry);
-  }
-  archive_write_close(writer);
-  archive_write_free(writer);
-  return std::string(buffer.data(), used);
+  const std::vector<uint8_t> bytes = quarn::testing::WriteWithLibarchive(
+      ARCHIVE_FORMAT_7ZIP, ARCHIVE_FILTER_NONE,
+      {{"README.TXT", std::string(300, 'r')},
+       {"DOS/KEYB.COM", std::string(noise.begin(), noise.end())},
+       {"DOS/EMPTY", ""}},
+      std::string("7zip:compression=") + compression);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 }  // namespace

@@ -6,7 +6,8 @@
 namespace quarn::testing {
 
 std::vector<uint8_t> WriteWithLibarchive(
-    int format, int filter, const std::vector<std::pair<std::string, std::string>>& entries) {
+    int format, int filter, const std::vector<std::pair<std::string, std::string>>& entries,
+    const std::string& options) {
   size_t total = 0;
   for (const auto& [name, bytes] : entries) total += name.size() + bytes.size() + 4096;
   std::vector<uint8_t> buffer(total + (1 << 20));
@@ -14,6 +15,7 @@ std::vector<uint8_t> WriteWithLibarchive(
   struct archive* writer = archive_write_new();
   archive_write_set_format(writer, format);
   if (filter != ARCHIVE_FILTER_NONE) archive_write_add_filter(writer, filter);
+  if (!options.empty()) archive_write_set_options(writer, options.c_str());
   archive_write_open_memory(writer, buffer.data(), buffer.size(), &used);
   for (const auto& [name, bytes] : entries) {
     struct archive_entry* entry = archive_entry_new();
