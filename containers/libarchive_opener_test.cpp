@@ -304,7 +304,7 @@ struct SevenZipCase {
   std::string name;
   std::string switches;                // and what 7z packs, from within the tree
   testing::SevenZipHeaderForm header;  // kLzma: packed, as 7z packs it by default
-  std::optional<testing::SevenZipCoderSpec> forged;
+  std::optional<testing::SevenZipWrittenCoder> forged;
   uint64_t memory;  // what the coders ask for, the largest
   uint32_t header_claims = 0;
   // The header moved into an archive property's data, where only libarchive finds it: 7z
@@ -313,14 +313,17 @@ struct SevenZipCase {
 };
 
 TEST_F(LibarchiveOpenerTest, A7zArchiveWhoseCodersNeedMoreThan64MiBIsNotStarted) {
-  using testing::SevenZipCoderSpec;
+  using testing::SevenZipWrittenCoder;
   constexpr auto kPlain = testing::SevenZipHeaderForm::kPlain;
   constexpr auto kPacked = testing::SevenZipHeaderForm::kLzma;
   constexpr uint64_t kMiB = uint64_t{1} << 20;
   const auto lzma = [](uint64_t size) {
-    return SevenZipCoderSpec{kSevenZipLzma, testing::LzmaProperties(static_cast<uint32_t>(size))};
+    return SevenZipWrittenCoder{kSevenZipLzma,
+                                testing::LzmaProperties(static_cast<uint32_t>(size))};
   };
-  const auto lzma2 = [](uint8_t property) { return SevenZipCoderSpec{kSevenZipLzma2, {property}}; };
+  const auto lzma2 = [](uint8_t property) {
+    return SevenZipWrittenCoder{kSevenZipLzma2, {property}};
+  };
   // What 7z writes for the tree's 1.7 MiB is a 2 MiB dictionary; 256 MiB of PPMd model it
   // keeps for more than 8 MiB.
   const std::vector<SevenZipCase> cases = {

@@ -17,10 +17,10 @@ namespace {
 using testing::LzmaProperties;
 using testing::PpmdProperties;
 using testing::SevenZipArchive;
-using testing::SevenZipCoderSpec;
 using testing::SevenZipHeaderForm;
 using testing::SevenZipNumber;
 using testing::SevenZipWriter;
+using testing::SevenZipWrittenCoder;
 
 constexpr uint64_t kMiB = uint64_t{1} << 20;
 constexpr uint64_t kUnreadable = std::numeric_limits<uint64_t>::max();
@@ -33,22 +33,22 @@ std::optional<uint64_t> MemoryOf(const std::vector<uint8_t>& archive) {
   return SevenZipDictionarySize(*file);
 }
 
-SevenZipCoderSpec Lzma(uint32_t dictionary) {
+SevenZipWrittenCoder Lzma(uint32_t dictionary) {
   return {kSevenZipLzma, LzmaProperties(dictionary)};
 }
-SevenZipCoderSpec Lzma2(uint8_t property) {
+SevenZipWrittenCoder Lzma2(uint8_t property) {
   return {kSevenZipLzma2, {property}};
 }
-SevenZipCoderSpec Ppmd(uint32_t memory) {
+SevenZipWrittenCoder Ppmd(uint32_t memory) {
   return {kSevenZipPpmd, PpmdProperties(memory)};
 }
-const SevenZipCoderSpec kCopy = {kSevenZipCopy, {}};
-const SevenZipCoderSpec kBcj = {0x03030103, {}};
-const SevenZipCoderSpec kDeflate = {0x040108, {}};
+const SevenZipWrittenCoder kCopy = {kSevenZipCopy, {}};
+const SevenZipWrittenCoder kBcj = {0x03030103, {}};
+const SevenZipWrittenCoder kDeflate = {0x040108, {}};
 
 struct FoldersCase {
   std::string name;
-  std::vector<std::vector<SevenZipCoderSpec>> folders;
+  std::vector<std::vector<SevenZipWrittenCoder>> folders;
   uint64_t memory = 0;
   uint64_t unpacked_size = 1000;  // large ones take the longer forms of 7z numbers
   size_t packed_size = 10;
@@ -57,7 +57,7 @@ struct FoldersCase {
 std::vector<uint8_t> ArchiveOf(const FoldersCase& row, SevenZipHeaderForm form) {
   SevenZipWriter writer;
   uint32_t seed = 1;
-  for (const std::vector<SevenZipCoderSpec>& coders : row.folders) {
+  for (const std::vector<SevenZipWrittenCoder>& coders : row.folders) {
     writer.AddFolder(coders, testing::PatternBytes(row.packed_size, seed++), row.unpacked_size);
   }
   return writer.Header(form).Build();

@@ -49,7 +49,7 @@ std::vector<std::string> FuzzSeeds() {
     seeds.push_back(Written(compression));
   }
   // Every header form over folders of every coder that counts, a filter chained in front.
-  const quarn::testing::SevenZipCoderSpec bcj = {0x03030103, {}};
+  const quarn::testing::SevenZipWrittenCoder bcj = {0x03030103, {}};
   for (const SevenZipHeaderForm form : {SevenZipHeaderForm::kPlain, SevenZipHeaderForm::kStored,
                                         SevenZipHeaderForm::kLzma, SevenZipHeaderForm::kLzma2}) {
     const std::vector<uint8_t> archive =

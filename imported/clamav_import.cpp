@@ -114,13 +114,9 @@ Status ClamavImport::AddFile(Folder& folder, const std::string& name, const std:
   }
   LineSplitter lines;
   std::array<char, kBlockBytes> block;
+  const RecordForm kind = FormOfMember(name);
   const auto take = [&](std::string_view line, uint64_t number, bool overlong) {
-    const std::string where = shown + ":" + std::to_string(number);
-    if (overlong) {
-      report_.CountSkipped(form, "malformed");
-    } else {
-      TakeLine(name, line, where);
-    }
+    TakeLine(kind, form, line, shown + ":" + std::to_string(number), overlong);
   };
   while (true) {
     const uint32_t got = (*file)->Read(block.data(), static_cast<uint32_t>(block.size()));
@@ -167,12 +163,7 @@ Status ClamavImport::AddDatabase(File& file, const std::string& shown) {
     }
     LineSplitter lines;
     const auto take = [&](std::string_view line, uint64_t number, bool overlong) {
-      const std::string where = shown + ":" + member + ":" + std::to_string(number);
-      if (overlong) {
-        report_.CountSkipped(form, "malformed");
-      } else {
-        TakeLine(member, line, where);
-      }
+      TakeLine(kind, form, line, shown + ":" + member + ":" + std::to_string(number), overlong);
     };
     const void* block = nullptr;
     size_t size = 0;
@@ -189,10 +180,13 @@ Status ClamavImport::AddDatabase(File& file, const std::string& shown) {
   return Status::Ok();
 }
 
-void ClamavImport::TakeLine(const std::string& member, std::string_view line,
-                            const std::string& where) {
-  RecordLine parsed = ParseRecordLine(FormOfMember(member), line, where);
-  const std::string form = FormName(member);
+void ClamavImport::TakeLine(RecordForm kind, const std::string& form, std::string_view line,
+                            const std::string& where, bool overlong) {
+  if (overlong) {
+    report_.CountSkipped(form, "malformed");
+    return;
+  }
+  RecordLine parsed = ParseRecordLine(kind, line, where);
   if (parsed.signature) {
     report_.CountImported(form);
     signatures_.push_back(std::move(*parsed.signature));

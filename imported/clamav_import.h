@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "imported/clamav_records.h"
 #include "imported/import_report.h"
 #include "imported/imported_signature.h"
 #include "platform/folder.h"
@@ -29,8 +30,10 @@ class ClamavImport {
  private:
   Status AddFile(Folder& folder, const std::string& name, const std::string& shown);
   Status AddDatabase(File& file, const std::string& shown);
-  // Takes one line of a record file; `where` names the line for the signature's source.
-  void TakeLine(const std::string& member, std::string_view line, const std::string& where);
+  // Takes one line of a record file of `kind`, named `form` in the report; `where` names the
+  // line for the signature's source. An overlong line is left as malformed.
+  void TakeLine(RecordForm kind, const std::string& form, std::string_view line,
+                const std::string& where, bool overlong);
 
   std::vector<ImportedSignature> signatures_;
   ImportReport report_;

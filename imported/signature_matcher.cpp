@@ -61,12 +61,12 @@ uint64_t FingerprintOf(const std::vector<BodySignature>& signatures) {
 // The stream offsets a report of an absolute rule's match can end at, for Vectorscan to
 // skip the others; 0 where there is no bound to give.
 void BoundAbsoluteEnds(const OffsetRule& rule, const PatternExpression& expression,
-                       ExpressionSpec& spec) {
+                       ExpressionRequest& request) {
   if (rule.base != OffsetRule::Base::kAbsolute || rule.delta < 0) return;
   const uint64_t first = static_cast<uint64_t>(rule.delta);
   if (first > kFarthest || expression.span_min > kFarthest) return;
-  spec.min_end = first + expression.span_min;
-  if (expression.span_max <= kFarthest) spec.max_end = first + rule.range + expression.span_max;
+  request.min_end = first + expression.span_min;
+  if (expression.span_max <= kFarthest) request.max_end = first + rule.range + expression.span_max;
 }
 
 }  // namespace
@@ -75,8 +75,8 @@ SignatureMatcher::SignatureMatcher(SignatureMatcher&&) noexcept = default;
 SignatureMatcher& SignatureMatcher::operator=(SignatureMatcher&&) noexcept = default;
 SignatureMatcher::~SignatureMatcher() = default;
 
-std::vector<ExpressionSpec> SignatureMatcher::Prepare(SignatureMatcher& matcher) {
-  std::vector<ExpressionSpec> specs;
+std::vector<ExpressionRequest> SignatureMatcher::Prepare(SignatureMatcher& matcher) {
+  std::vector<ExpressionRequest> requests;
   matcher.compiled_.assign(matcher.signatures_.size(), Compiled{});
   for (size_t position = 0; position < matcher.signatures_.size(); ++position) {
     const BodySignature& signature = matcher.signatures_[position];
@@ -90,9 +90,9 @@ std::vector<ExpressionSpec> SignatureMatcher::Prepare(SignatureMatcher& matcher)
     compiled.span_max = expression.span_max;
     const bool anywhere = signature.offset.base == OffsetRule::Base::kAnywhere;
     const bool fixed = expression.span_min == expression.span_max;
-    ExpressionSpec spec;
-    spec.id = static_cast<unsigned>(position);
-    spec.flags = HS_FLAG_DOTALL;
+    ExpressionRequest request;
+    request.id = static_cast<unsigned>(position);
+    request.flags = HS_FLAG_DOTALL;
     if (expression.exact && anywhere) {
       compiled.check = Check::kAnywhere;
     } else if (expression.exact && fixed) {
@@ -100,26 +100,26 @@ std::vector<ExpressionSpec> SignatureMatcher::Prepare(SignatureMatcher& matcher)
     } else {
       compiled.check = Check::kVerify;
     }
-    BoundAbsoluteEnds(signature.offset, expression, spec);
+    BoundAbsoluteEnds(signature.offset, expression, request);
     // One report is all the first kind needs; an absolute rule's bounds make every report of
     // the second kind a match too. The others need every end Vectorscan sees.
     if (compiled.check == Check::kAnywhere ||
-        (compiled.check == Check::kFixedStart && spec.min_end != 0)) {
-      spec.flags |= HS_FLAG_SINGLEMATCH;
+        (compiled.check == Check::kFixedStart && request.min_end != 0)) {
+      request.flags |= HS_FLAG_SINGLEMATCH;
     }
-    spec.text = std::move(expression.text);
-    specs.push_back(std::move(spec));
+    request.text = std::move(expression.text);
+    requests.push_back(std::move(request));
   }
-  return specs;
+  return requests;
 }
 
 Result<SignatureMatcher> SignatureMatcher::Compile(std::vector<BodySignature> signatures) {
   SignatureMatcher matcher;
   matcher.signatures_ = std::move(signatures);
   matcher.fingerprint_ = FingerprintOf(matcher.signatures_);
-  std::vector<ExpressionSpec> specs = Prepare(matcher);
+  std::vector<ExpressionRequest> requests = Prepare(matcher);
   std::vector<RefusedExpression> refused;
-  Result<VectorscanDatabase> database = VectorscanDatabase::Compile(specs, refused);
+  Result<VectorscanDatabase> database = VectorscanDatabase::Compile(requests, refused);
   if (!database) return database.status();
   matcher.database_ = std::move(*database);
   for (const RefusedExpression& refusal : refused) {

@@ -127,7 +127,7 @@ class SignatureMatcher {
   SignatureMatcher() = default;
   // Translates each signature, setting its check and spans; lists those that cannot be
   // written and returns the rest's expressions.
-  static std::vector<ExpressionSpec> Prepare(SignatureMatcher& matcher);
+  static std::vector<ExpressionRequest> Prepare(SignatureMatcher& matcher);
   void Refuse(size_t position, const std::string& reason);
   void Finish();  // after the refusals are known
   friend class MatchSession;

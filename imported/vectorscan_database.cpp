@@ -75,7 +75,7 @@ int Report(unsigned id, unsigned long long /*from*/, unsigned long long to, unsi
   return static_cast<MatchSink*>(context)->OnMatch(id, to) ? 0 : 1;
 }
 
-hs_expr_ext_t ExtensionOf(const ExpressionSpec& expression) {
+hs_expr_ext_t ExtensionOf(const ExpressionRequest& expression) {
   hs_expr_ext_t extension{};
   if (expression.min_end != 0) {
     extension.flags |= HS_EXT_FLAG_MIN_OFFSET;
@@ -94,13 +94,13 @@ struct CompileAttempt {
   int failed_expression = -1;  // position in the list given, or -1 when none is named
 };
 
-CompileAttempt CompileList(const std::vector<const ExpressionSpec*>& list) {
+CompileAttempt CompileList(const std::vector<const ExpressionRequest*>& list) {
   std::vector<const char*> texts;
   std::vector<unsigned> flags;
   std::vector<unsigned> ids;
   std::vector<hs_expr_ext_t> extensions;
   std::vector<const hs_expr_ext_t*> extension_pointers;
-  for (const ExpressionSpec* expression : list) {
+  for (const ExpressionRequest* expression : list) {
     texts.push_back(expression->text.c_str());
     flags.push_back(expression->flags);
     ids.push_back(expression->id);
@@ -124,10 +124,10 @@ CompileAttempt CompileList(const std::vector<const ExpressionSpec*>& list) {
 
 // Leaves out of `list` each expression `refuses` gives a reason for.
 template <typename Check>
-void DropRefused(std::vector<const ExpressionSpec*>& list, std::vector<RefusedExpression>& refused,
-                 Check refuses) {
-  std::vector<const ExpressionSpec*> kept;
-  for (const ExpressionSpec* expression : list) {
+void DropRefused(std::vector<const ExpressionRequest*>& list,
+                 std::vector<RefusedExpression>& refused, Check refuses) {
+  std::vector<const ExpressionRequest*> kept;
+  for (const ExpressionRequest* expression : list) {
     std::optional<std::string> reason = refuses(*expression);
     if (reason) {
       refused.push_back({expression->id, std::move(*reason)});
@@ -138,7 +138,7 @@ void DropRefused(std::vector<const ExpressionSpec*>& list, std::vector<RefusedEx
   list.swap(kept);
 }
 
-std::optional<std::string> ParserRefuses(const ExpressionSpec& expression) {
+std::optional<std::string> ParserRefuses(const ExpressionRequest& expression) {
   hs_expr_info_t* info = nullptr;
   hs_compile_error_t* error = nullptr;
   const hs_expr_ext_t extension = ExtensionOf(expression);
@@ -151,7 +151,7 @@ std::optional<std::string> ParserRefuses(const ExpressionSpec& expression) {
   return reason;
 }
 
-std::optional<std::string> CompilerRefuses(const ExpressionSpec& expression) {
+std::optional<std::string> CompilerRefuses(const ExpressionRequest& expression) {
   CompileAttempt attempt = CompileList({&expression});
   if (attempt.database == nullptr) return attempt.error;
   hs_free_database(attempt.database);
@@ -183,9 +183,9 @@ VectorscanDatabase& VectorscanDatabase::operator=(VectorscanDatabase&& other) no
 }
 
 Result<VectorscanDatabase> VectorscanDatabase::Compile(
-    const std::vector<ExpressionSpec>& expressions, std::vector<RefusedExpression>& refused) {
-  std::vector<const ExpressionSpec*> list;
-  for (const ExpressionSpec& expression : expressions) list.push_back(&expression);
+    const std::vector<ExpressionRequest>& expressions, std::vector<RefusedExpression>& refused) {
+  std::vector<const ExpressionRequest*> list;
+  for (const ExpressionRequest& expression : expressions) list.push_back(&expression);
   for (int compiles = 0; compiles < kMostCompiles; ++compiles) {
     if (list.empty()) return VectorscanDatabase();
     CompileAttempt attempt = CompileList(list);

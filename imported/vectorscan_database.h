@@ -16,7 +16,7 @@ namespace quarn {
 
 // One expression for the database: its text, Vectorscan flags, the id its reports carry,
 // and, where not 0, the least and greatest stream offset its matches may end at.
-struct ExpressionSpec {
+struct ExpressionRequest {
   std::string text;
   unsigned flags = 0;
   unsigned id = 0;
@@ -46,7 +46,7 @@ class VectorscanDatabase {
   // each is compiled alone, so a list with many bad expressions costs a few compiles of the
   // whole, not one per bad expression. Fails only when Vectorscan fails for the list as a
   // whole (memory) or keeps refusing after that.
-  static Result<VectorscanDatabase> Compile(const std::vector<ExpressionSpec>& expressions,
+  static Result<VectorscanDatabase> Compile(const std::vector<ExpressionRequest>& expressions,
                                             std::vector<RefusedExpression>& refused);
 
   // The database Serialize wrote; nothing when Vectorscan does not take the bytes (another

@@ -63,8 +63,8 @@ void FixCrcs(std::vector<uint8_t>& archive, size_t covered = SIZE_MAX) {
 }
 
 // `header` packed by liblzma as 7z packs it, with the coder that unpacks it.
-std::pair<std::vector<uint8_t>, SevenZipCoderSpec> Packed(std::span<const uint8_t> header,
-                                                          SevenZipHeaderForm form) {
+std::pair<std::vector<uint8_t>, SevenZipWrittenCoder> Packed(std::span<const uint8_t> header,
+                                                             SevenZipHeaderForm form) {
   if (form == SevenZipHeaderForm::kStored) {
     return {std::vector<uint8_t>(header.begin(), header.end()), {0x00, {}}};
   }
@@ -119,7 +119,7 @@ std::vector<uint8_t> PpmdProperties(uint32_t memory) {
   return properties;
 }
 
-std::vector<uint8_t> SevenZipCoderBytes(const SevenZipCoderSpec& coder) {
+std::vector<uint8_t> SevenZipCoderBytes(const SevenZipWrittenCoder& coder) {
   std::vector<uint8_t> id;
   for (uint64_t rest = coder.method; rest != 0; rest >>= 8) {
     id.insert(id.begin(), static_cast<uint8_t>(rest));
@@ -135,7 +135,7 @@ std::vector<uint8_t> SevenZipCoderBytes(const SevenZipCoderSpec& coder) {
   return bytes;
 }
 
-SevenZipWriter& SevenZipWriter::AddFolder(std::vector<SevenZipCoderSpec> coders,
+SevenZipWriter& SevenZipWriter::AddFolder(std::vector<SevenZipWrittenCoder> coders,
                                           std::vector<uint8_t> packed, uint64_t unpacked_size) {
   folders_.push_back({std::move(coders), std::move(packed), unpacked_size});
   return *this;
@@ -158,7 +158,8 @@ std::vector<uint8_t> SevenZipWriter::PlainHeader() const {
   header.push_back(0);  // the folders follow here, not in a stream of their own
   for (const Folder& folder : folders_) {
     Append(header, SevenZipNumber(folder.coders.size()));
-    for (const SevenZipCoderSpec& coder : folder.coders) Append(header, SevenZipCoderBytes(coder));
+    for (const SevenZipWrittenCoder& coder : folder.coders)
+      Append(header, SevenZipCoderBytes(coder));
     // Coder i reads what coder i + 1 writes.
     for (size_t i = 0; i + 1 < folder.coders.size(); ++i) {
       Append(header, SevenZipNumber(i));

@@ -19,13 +19,13 @@ std::vector<uint8_t> SevenZipNumber(uint64_t value);
 std::vector<uint8_t> LzmaProperties(uint32_t dictionary);
 std::vector<uint8_t> PpmdProperties(uint32_t memory);
 
-struct SevenZipCoderSpec {
+struct SevenZipWrittenCoder {
   uint64_t method = 0;
   std::vector<uint8_t> properties;
 };
 
 // A coder as a folder lists it: its flags byte, method id and properties.
-std::vector<uint8_t> SevenZipCoderBytes(const SevenZipCoderSpec& coder);
+std::vector<uint8_t> SevenZipCoderBytes(const SevenZipWrittenCoder& coder);
 
 enum class SevenZipHeaderForm { kPlain, kStored, kLzma, kLzma2 };
 // The dictionary a header is packed with by LZMA or LZMA2: what the header's coder asks for.
@@ -38,7 +38,7 @@ class SevenZipWriter {
   // A folder of `coders` in a chain, as 7z puts a filter in front of a compressor: the
   // folder's output is the first coder's, and the last one reads `packed`. Every coder gives
   // `unpacked_size` bytes.
-  SevenZipWriter& AddFolder(std::vector<SevenZipCoderSpec> coders, std::vector<uint8_t> packed,
+  SevenZipWriter& AddFolder(std::vector<SevenZipWrittenCoder> coders, std::vector<uint8_t> packed,
                             uint64_t unpacked_size);
   SevenZipWriter& Header(SevenZipHeaderForm form);
 
@@ -48,7 +48,7 @@ class SevenZipWriter {
 
  private:
   struct Folder {
-    std::vector<SevenZipCoderSpec> coders;
+    std::vector<SevenZipWrittenCoder> coders;
     std::vector<uint8_t> packed;
     uint64_t unpacked_size;
   };
