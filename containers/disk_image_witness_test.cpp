@@ -13,7 +13,7 @@
 #include <sstream>
 
 #include "containers/disk_image_test_support.h"
-#include "containers/tool_witness_test_support.h"
+#include "testing/tool_witness.h"
 #include "platform/posix_folder.h"
 
 namespace quarn {

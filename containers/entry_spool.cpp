@@ -3,43 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/read_only_file.h"
 #include "platform/unnamed_file.h"
 
 namespace quarn {
 namespace {
 
-// What a handle of a spool refuses: it is read only.
-class ReadOnlyEntryFile : public File {
- public:
-  std::optional<uint64_t> Seek(int64_t offset, SeekOrigin origin) override {
-    const std::optional<uint64_t> size = Size();
-    int64_t base = 0;
-    if (origin == SeekOrigin::kCurrent) base = static_cast<int64_t>(position_);
-    if (origin == SeekOrigin::kEnd) base = size ? static_cast<int64_t>(*size) : 0;
-    if (base + offset < 0) return std::nullopt;
-    position_ = static_cast<uint64_t>(base + offset);
-    return position_;
-  }
-  uint64_t Position() const override { return position_; }
-  uint32_t Write(const void*, uint32_t) override { return 0; }
-  bool SetEndOfFile() override { return false; }
-  bool Flush() override { return true; }
-  std::optional<FileTimes> GetTimes() override { return FileTimes{}; }
-  bool SetTimes(const FileTimes&) override { return false; }
-  std::optional<FileAttributes> GetAttributes() override { return FileAttributes{}; }
-  bool SetAttributes(const FileAttributes&) override { return false; }
-  std::optional<FileInfo> GetInfo() override {
-    FileInfo info;
-    info.size = Size().value_or(0);
-    return info;
-  }
-  bool SetOwner(uint32_t, uint32_t) override { return false; }
-
- protected:
-  uint64_t position_ = 0;
-};
-
-class MemoryEntryFile : public ReadOnlyEntryFile {
+class MemoryEntryFile : public ReadOnlyFile {
  public:
   explicit MemoryEntryFile(std::shared_ptr<const std::vector<uint8_t>> bytes)
       : bytes_(std::move(bytes)) {}
@@ -59,7 +29,7 @@ class MemoryEntryFile : public ReadOnlyEntryFile {
 
 // A handle of its own on a part of a shared file (the temporary file, or the archive): every
 // read seeks it first.
-class SpilledEntryFile : public ReadOnlyEntryFile {
+class SpilledEntryFile : public ReadOnlyFile {
  public:
   SpilledEntryFile(std::shared_ptr<File> file, uint64_t offset, uint64_t size)
       : file_(std::move(file)), offset_(offset), size_(size) {}

@@ -10,7 +10,7 @@
 
 #include "containers/lha_test_support.h"
 #include "containers/name_encoding.h"
-#include "containers/tool_witness_test_support.h"
+#include "testing/tool_witness.h"
 #include "testing/lzh_writer.h"
 
 namespace quarn {

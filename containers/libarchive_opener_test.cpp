@@ -16,7 +16,7 @@
 #include "containers/seven_zip_dictionary.h"
 #include "containers/seven_zip_packed_header.h"
 #include "containers/stream_dictionary.h"
-#include "containers/tool_witness_test_support.h"
+#include "testing/tool_witness.h"
 #include "platform/posix_folder.h"
 #include "testing/seven_zip_writer.h"
 #include "testing/zip_writer.h"

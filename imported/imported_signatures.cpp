@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
+#include "imported/compound_streams.h"
 #include "imported/file_digests.h"
 #include "imported/imported_database_file.h"
 #include "imported/pe_layout.h"
+#include "platform/read_only_file.h"
 
 namespace quarn {
 namespace {
@@ -16,7 +18,7 @@ std::optional<uint32_t> Lowest(std::optional<uint32_t> a, std::optional<uint32_t
 }
 
 // A read-only file over bytes held in memory: a boot area handed to the matcher.
-class SectorFile : public File {
+class SectorFile : public ReadOnlyFile {
  public:
   explicit SectorFile(std::span<const uint8_t> bytes) : bytes_(bytes) {}
   uint32_t Read(void* buffer, uint32_t length) override {
@@ -27,29 +29,10 @@ class SectorFile : public File {
     position_ += count;
     return count;
   }
-  std::optional<uint64_t> Seek(int64_t offset, SeekOrigin origin) override {
-    int64_t base = 0;
-    if (origin == SeekOrigin::kCurrent) base = static_cast<int64_t>(position_);
-    if (origin == SeekOrigin::kEnd) base = static_cast<int64_t>(bytes_.size());
-    if (base + offset < 0) return std::nullopt;
-    position_ = static_cast<uint64_t>(base + offset);
-    return position_;
-  }
-  uint64_t Position() const override { return position_; }
   std::optional<uint64_t> Size() override { return bytes_.size(); }
-  uint32_t Write(const void*, uint32_t) override { return 0; }
-  bool SetEndOfFile() override { return false; }
-  bool Flush() override { return true; }
-  std::optional<FileTimes> GetTimes() override { return FileTimes{}; }
-  bool SetTimes(const FileTimes&) override { return false; }
-  std::optional<FileAttributes> GetAttributes() override { return FileAttributes{}; }
-  bool SetAttributes(const FileAttributes&) override { return false; }
-  std::optional<FileInfo> GetInfo() override { return std::nullopt; }
-  bool SetOwner(uint32_t, uint32_t) override { return false; }
 
  private:
   std::span<const uint8_t> bytes_;
-  uint64_t position_ = 0;
 };
 
 // One scratch per thread: a scan allocates nothing more as files come.
@@ -96,6 +79,18 @@ std::optional<uint32_t> ImportedSignatures::MatchHash(File& file, ImportedSignat
   return found;
 }
 
+std::optional<uint32_t> ImportedSignatures::MatchStreams(File& file, uint64_t byte_limit) const {
+  if (matcher_.signature_count() == 0) return std::nullopt;
+  std::optional<uint32_t> found;
+  ForEachCompoundStream(file, {byte_limit}, [&](const std::string&, File& stream) {
+    ScanFacts facts;
+    facts.size = stream.Size().value_or(0);
+    facts.target = ScanTarget::kOle2Stream;
+    found = Lowest(found, matcher_.Scan(stream, facts, ScratchFor(matcher_)).signature);
+  });
+  return found;
+}
+
 std::optional<uint32_t> ImportedSignatures::MatchFile(File& file, uint64_t byte_limit) const {
   const std::optional<uint64_t> size = file.Size();
   if (!size) return std::nullopt;
@@ -105,6 +100,7 @@ std::optional<uint32_t> ImportedSignatures::MatchFile(File& file, uint64_t byte_
   facts.byte_limit = byte_limit;
   facts.pe = pe ? &*pe : nullptr;
   std::optional<uint32_t> found = matcher_.Scan(file, facts, ScratchFor(matcher_)).signature;
+  found = Lowest(found, MatchStreams(file, byte_limit));
   // A digest covers the whole file: one past the limit is not scanned.
   if (*size <= byte_limit) {
     found = Lowest(found, MatchHash(file, ImportedSignature::Kind::kFileHash, 0, *size));

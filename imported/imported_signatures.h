@@ -13,8 +13,9 @@
 namespace quarn {
 
 // QUARNX.DAT as a scan uses it: every body pattern in one pass over a file through the
-// matcher, a whole-file digest only when the file's size is one some hash has, and a PE
-// section's digest only when its size is. Safe to share between threads.
+// matcher (and over each stream of a compound document, where patterns for those streams
+// and those for any file are looked for), a whole-file digest only when the file's size is one some
+// hash has, and a PE section's digest only when its size is. Safe to share between threads.
 class ImportedSignatures : public ImportedDetector {
  public:
   // The matcher QUARNX.DAT carries, or one compiled anew when it does not load here.
@@ -30,6 +31,8 @@ class ImportedSignatures : public ImportedDetector {
  private:
   ImportedSignatures(ImportedDatabase database, SignatureMatcher matcher)
       : database_(std::move(database)), matcher_(std::move(matcher)) {}
+  // The lowest body signature found in a stream of `file` when it is a compound document.
+  std::optional<uint32_t> MatchStreams(File& file, uint64_t byte_limit) const;
   // The lowest hash signature of `kind` for `length` bytes of `file` from `offset`.
   std::optional<uint32_t> MatchHash(File& file, ImportedSignature::Kind kind, uint64_t offset,
                                     uint64_t length) const;

@@ -9,9 +9,10 @@ QUARN_PACKAGES=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev qt6-base-d
 QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
 # The real tools the container tests check the containers layer against: mkfs.fat, mtools
 # and sfdisk make and read the images, the packers make the archives, lhasa lists and
-# extracts LZH archives (test.sh installs them, run.sh not).
+# extracts LZH archives, libgsf-bin's gsf writes compound documents (test.sh installs them,
+# run.sh not).
 QUARN_CONTAINER_TEST_PACKAGES=(dosfstools mtools fdisk zip unzip p7zip-full genisoimage gcab xz-utils
-                               zstd bzip2 ncompress lhasa)
+                               zstd bzip2 ncompress lhasa libgsf-bin)
 # Only for ./test.sh --full: clang, and libclang-rt-14-dev with libFuzzer and the sanitizers'
 # runtimes; clamav, whose clamscan witnesses what imported signatures find.
 QUARN_FULL_TEST_PACKAGES=(clang libclang-rt-14-dev clamav)

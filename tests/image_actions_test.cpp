@@ -19,7 +19,7 @@
 #include <unordered_set>
 
 #include "containers/disk_image_opener.h"
-#include "containers/tool_witness_test_support.h"
+#include "testing/tool_witness.h"
 #include "dbtool/database_files.h"
 #include "platform/memory_file_system.h"
 #include "platform/posix_folder.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "containers/tool_witness_test_support.h"
+#include "testing/tool_witness.h"
 #include "testing/fat_image_writer.h"
 #include "testing/zip_writer.h"
 #include "tests/quarnscan_runner.h"

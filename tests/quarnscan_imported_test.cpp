@@ -1,5 +1,6 @@
 // quarnscan with a QUARNX.DAT that quarndb made from ClamAV records: each kind of signature
-// found where its rule says and not one byte off, reported as imported, inside archives
+// found where its rule says and not one byte off (in the streams of compound documents for
+// theirs), reported as imported, inside archives
 // too; no clean for what has no cleaning record; a damaged QUARNX.DAT told, the scan run on.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/compound_file_writer.h"
 #include "testing/executable_builder.h"
 #include "testing/zip_writer.h"
 #include "tests/quarnscan_runner.h"
@@ -22,12 +24,14 @@ const std::string kAnywhere = "Quarn-import-any";
 const std::string kTail = "TAILMARK";
 const std::vector<uint8_t> kEntryCode = {0xE8, 0x00, 0x00, 0x00, 0x00, 0x5D, 0x81, 0xED};
 const std::string kHashed = "hello imported\n";
+const std::string kStreamMark = "Quarn-stream-mark";
 
 const std::map<std::string, std::string> kRecords = {
     {"test.ndb",
      "Test.Anywhere-1:0:*:517561726e2d696d706f72742d616e79\n"
      "Test.Tail-1:0:EOF-16:5441494c4d41524b\n"
-     "Test.Entry-1:1:EP+0:e8000000005d81ed\n"},
+     "Test.Entry-1:1:EP+0:e8000000005d81ed\n"
+     "Test.Stream-1:2:*:517561726e2d73747265616d2d6d61726b\n"},
     {"test.hdb", "9646750548e73a247a6e32908d2b8631:15:Test.Hash-1\n"},
 };
 
@@ -40,6 +44,13 @@ std::vector<uint8_t> Padded(size_t before, const std::string& middle, size_t aft
   bytes.insert(bytes.end(), middle.begin(), middle.end());
   bytes.insert(bytes.end(), after, 'y');
   return bytes;
+}
+
+// A compound document whose one stream holds `mark` across the end of its first sector;
+// its sectors lie scattered, so the mark's two halves are apart in the file.
+std::vector<uint8_t> DocumentWith(const std::string& mark) {
+  std::vector<uint8_t> stream = Padded(505, mark, 6000);
+  return testing::CompoundFileWriter().AddStream("Data", stream).ScatterSectors(3).Build();
 }
 
 class QuarnscanImported : public QuarnscanCli {
@@ -80,17 +91,22 @@ TEST_F(QuarnscanImported, EachKindIsFoundWhereItsRuleSaysAndReportedAsImported) 
   PutBytes("LONGER.TXT", Bytes(kHashed + "!"));
   PutBytes("ENTRY.EXE", testing::PeBuilder().Code(0x200, kEntryCode).Build());
   PutBytes("NOTPE.BIN", Padded(0x200, std::string(kEntryCode.begin(), kEntryCode.end()), 64));
+  PutBytes("STREAM.DOC", DocumentWith(kStreamMark));
+  PutBytes("STREAM.DAT", Padded(505, kStreamMark, 600));  // not a compound document
+  PutBytes("ANYSTREAM.DOC", DocumentWith(kAnywhere));
   PutBytes("PACK.ZIP", testing::ZipWriter().Add("INNER.DAT", Padded(10, kAnywhere, 10)).Build());
   Put("EICAR.COM", "eicar.com");
 
   const Outcome outcome = Scan({"--json", "--files", "all", "--data-dir", data, "C:"});
   EXPECT_EQ(outcome.exit_code, 1) << outcome.err;
-  EXPECT_EQ(Detections(outcome),
-            (std::set<std::string>{
-                "C:\\ANY.DAT Test.Anywhere-1 imported", "C:\\TAIL.DAT Test.Tail-1 imported",
-                "C:\\HASHED.TXT Test.Hash-1 imported", "C:\\ENTRY.EXE Test.Entry-1 imported",
-                "C:\\PACK.ZIP!INNER.DAT Test.Anywhere-1 imported",
-                "C:\\EICAR.COM EICAR-Test-File - (id below 65536)"}));
+  EXPECT_EQ(
+      Detections(outcome),
+      (std::set<std::string>{
+          "C:\\ANY.DAT Test.Anywhere-1 imported", "C:\\TAIL.DAT Test.Tail-1 imported",
+          "C:\\HASHED.TXT Test.Hash-1 imported", "C:\\ENTRY.EXE Test.Entry-1 imported",
+          "C:\\PACK.ZIP!INNER.DAT Test.Anywhere-1 imported",
+          "C:\\STREAM.DOC Test.Stream-1 imported", "C:\\ANYSTREAM.DOC Test.Anywhere-1 imported",
+          "C:\\EICAR.COM EICAR-Test-File - (id below 65536)"}));
   EXPECT_NE(outcome.out.find("C:\\\\ANY.DAT Infetto da Test.Anywhere-1"), std::string::npos);
 }
 

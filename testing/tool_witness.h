@@ -1,6 +1,6 @@
 #pragma once
 
-// Running the witness tools (mtools, mkfs.fat, fsck.fat, sfdisk) from a test, in a folder of
+// Running the witness tools (mtools, mkfs.fat, fsck.fat, sfdisk, gsf…) from a test, in a folder of
 // its own. The tools belong to the tests' setup: without them a test fails, it does not skip.
 #include <gtest/gtest.h>
 
@@ -47,7 +47,7 @@ class WitnessFolder {
     const char* base = std::getenv("QUARN_TEST_TMP");
     std::filesystem::path root = base != nullptr ? base : std::filesystem::temp_directory_path();
     std::filesystem::create_directories(root);
-    std::string pattern = (root / "fat-witness-XXXXXX").string();
+    std::string pattern = (root / "witness-XXXXXX").string();
     path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "";
   }
   ~WitnessFolder() {

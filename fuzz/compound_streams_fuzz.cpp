@@ -1,0 +1,65 @@
+// Hostile compound documents walked stream by stream: whatever the allocation tables, DIFAT
+// and directory hold, every stream reads exactly the size it shows, the bytes of all of them
+// together never pass the file's own (nor the byte limit the input's first byte sets), and no
+// read leaves the limit.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_input_file.h"
+#include "fuzz/fuzz_seeds.h"
+#include "imported/compound_streams.h"
+#include "platform/forwarding_file.h"
+#include "testing/compound_file_writer.h"
+
+namespace {
+
+// Remembers the farthest byte a read reached.
+class WatchedInput : public quarn::ForwardingFile {
+ public:
+  explicit WatchedInput(quarn::File& file) : ForwardingFile(file) {}
+  uint32_t Read(void* buffer, uint32_t length) override {
+    const uint64_t at = Position();
+    const uint32_t got = ForwardingFile::Read(buffer, length);
+    if (got > 0) farthest_end = std::max(farthest_end, at + got);
+    return got;
+  }
+  uint64_t farthest_end = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  auto input = quarn::fuzz::InputFile(data, size);
+  WatchedInput file(*input);
+  // The first byte's low bits cut the limit short of the input now and then.
+  const uint64_t limit = size > 0 && (data[0] & 3) == 1 ? size / 2 : UINT64_MAX;
+  uint64_t total = 0;
+  quarn::ForEachCompoundStream(file, {limit}, [&](const std::string&, quarn::File& stream) {
+    const uint64_t shown = stream.Size().value_or(0);
+    Check(shown > 0);
+    uint64_t read = 0;
+    uint8_t block[4096];
+    for (uint32_t got; (got = stream.Read(block, sizeof block)) > 0;) read += got;
+    Check(read == shown);
+    total += read;
+  });
+  Check(total <= std::min<uint64_t>(size, limit));
+  Check(file.farthest_end <= std::min<uint64_t>(size, limit));
+  return 0;
+}
+
+std::vector<std::string> FuzzSeeds() {
+  std::vector<std::string> seeds;
+  for (uint32_t seed : {0u, 9u}) {
+    quarn::testing::CompoundFileWriter writer;
+    writer.AddStream("Big", std::vector<uint8_t>(9000, 'b'))
+        .AddStream("Small", std::vector<uint8_t>(100, 's'))
+        .AddStream("Other", std::vector<uint8_t>(4096, 'o'));
+    if (seed != 0) writer.ScatterSectors(seed);
+    const std::vector<uint8_t> bytes = writer.Build();
+    seeds.emplace_back(bytes.begin(), bytes.end());
+  }
+  return seeds;
+}
