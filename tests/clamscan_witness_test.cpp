@@ -1,0 +1,205 @@
+// clamscan as the witness of what imported signatures find: the same .ndb and .hdb files
+// given to clamscan and imported into quarnscan must flag the same files of a generated tree,
+// where each signature is planted where its rule allows and, in as many files, one byte off.
+// clamscan is a package of the full test run only: without it the test skips.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "testing/compound_file_writer.h"
+#include "testing/executable_builder.h"
+#include "testing/tool_witness.h"
+#include "tests/quarnscan_runner.h"
+
+namespace quarn {
+namespace {
+
+using namespace e2e;  // NOLINT(google-build-using-namespace): the runner is this file's vocabulary
+
+// One signature's planting: where its bytes go in a file of `size` bytes (`exact`), where
+// they miss by one (`off`; without it, `near` goes where they match), and what kind of file
+// carries them.
+enum class Carrier { kPlain, kPe, kDocument };
+struct Planted {
+  std::string name;
+  int target = 0;
+  std::string offset;          // the record's offset field
+  std::vector<uint8_t> found;  // the bytes that match
+  std::vector<uint8_t> near;   // bytes that do not, for a rule that has no place to miss
+  std::string hex;             // the record's pattern; `found` in hex when empty
+  Carrier carrier = Carrier::kPlain;
+  std::function<size_t(size_t size)> exact;
+  std::function<size_t(size_t size)> off;
+};
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string hex;
+  for (uint8_t byte : bytes) {
+    hex += digits[byte >> 4];
+    hex += digits[byte & 15];
+  }
+  return hex;
+}
+
+// The generated tree's bytes are random but for what is planted; the marks are kept out of
+// the random bytes by their first byte, which random bytes never take.
+constexpr uint8_t kMarkLead = 0xF7;
+std::vector<uint8_t> Mark(uint32_t seed) {
+  std::mt19937 random(seed);
+  std::vector<uint8_t> mark = {kMarkLead};
+  for (int i = 0; i < 11; ++i) mark.push_back(static_cast<uint8_t>(random() % 0xF0));
+  return mark;
+}
+
+std::vector<uint8_t> Noise(std::mt19937& random, size_t size) {
+  std::vector<uint8_t> bytes(size);
+  for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(random() % 0xF0);
+  return bytes;
+}
+
+void Place(std::vector<uint8_t>& bytes, size_t at, const std::vector<uint8_t>& mark) {
+  std::copy(mark.begin(), mark.end(), bytes.begin() + static_cast<ptrdiff_t>(at));
+}
+
+constexpr size_t kPeEntry = 0x200;  // the entry point's file offset in PeBuilder's default
+
+std::vector<Planted> Plantings() {
+  std::vector<Planted> all;
+  auto add = [&](std::string name, int target, std::string offset, Carrier carrier,
+                 std::function<size_t(size_t)> exact, std::function<size_t(size_t)> off) {
+    std::vector<uint8_t> mark = Mark(static_cast<uint32_t>(all.size() + 1));
+    std::vector<uint8_t> near = mark;
+    near.back() ^= 1;
+    all.push_back({std::move(name), target, std::move(offset), mark, near, "", carrier,
+                   std::move(exact), std::move(off)});
+  };
+  add(
+      "Witness.Anywhere", 0, "*", Carrier::kPlain, [](size_t size) { return size / 3; }, nullptr);
+  add(
+      "Witness.Absolute", 0, "100", Carrier::kPlain, [](size_t) { return 100; },
+      [](size_t) { return 101; });
+  add(
+      "Witness.Range", 0, "200,50", Carrier::kPlain, [](size_t) { return 250; },
+      [](size_t) { return 251; });
+  add(
+      "Witness.Tail", 0, "EOF-40", Carrier::kPlain, [](size_t size) { return size - 40; },
+      [](size_t size) { return size - 41; });
+  add(
+      "Witness.Entry", 1, "EP+0", Carrier::kPe, [](size_t) { return kPeEntry; },
+      [](size_t) { return kPeEntry + 1; });
+  add(
+      "Witness.Stream", 2, "*", Carrier::kDocument, [](size_t) { return 505; }, nullptr);
+  return all;
+}
+
+class ClamscanWitness : public QuarnscanCli {
+ protected:
+  // Writes the tree and returns the files that carry a planting where it matches.
+  std::set<std::string> WriteTree(const std::vector<Planted>& plantings) {
+    std::mt19937 random(20261207);
+    std::set<std::string> expected;
+    int number = 0;
+    auto put = [&](const std::vector<uint8_t>& bytes, bool infected) {
+      const std::string name = "F" + std::to_string(number++) + ".BIN";
+      WriteFile(tree_ + "/" + name, Text(bytes));
+      if (infected) expected.insert(name);
+    };
+    for (const Planted& planted : plantings) {
+      for (int copy = 0; copy < 4; ++copy) {
+        for (bool exact : {true, false}) {
+          const size_t size = 600 + random() % 3000;
+          std::vector<uint8_t> bytes = Noise(random, size);
+          if (planted.carrier == Carrier::kPlain) {
+            if (!exact && !planted.off) {
+              Place(bytes, planted.exact(size), planted.near);
+            } else {
+              Place(bytes, exact ? planted.exact(size) : planted.off(size), planted.found);
+            }
+            put(bytes, exact);
+          } else if (planted.carrier == Carrier::kPe) {
+            const size_t at = exact ? planted.exact(size) : planted.off(size);
+            put(testing::PeBuilder().Code(at, planted.found).Size(0x800).Build(), exact);
+          } else {
+            // In a stream's bytes, across the end of its first sector; as plain bytes a file
+            // that is not a compound document carries it too, and must not be flagged.
+            std::vector<uint8_t> stream = Noise(random, 6000);
+            Place(stream, planted.exact(size), planted.found);
+            put(exact ? testing::CompoundFileWriter().AddStream("Data", stream).Build() : stream,
+                exact);
+          }
+        }
+      }
+    }
+    // Hashes: one file whose MD5 and size are recorded, one with the same bytes and one more.
+    hashed_ = Noise(random, 777);
+    put(hashed_, true);
+    std::vector<uint8_t> longer = hashed_;
+    longer.push_back(0);
+    put(longer, false);
+    return expected;
+  }
+
+  std::string WriteRecords(const std::vector<Planted>& plantings, const std::string& md5) {
+    const std::string folder = scratch_.Child("clamav");
+    fs::create_directories(folder);
+    std::string ndb;
+    for (const Planted& planted : plantings) {
+      ndb += planted.name + ":" + std::to_string(planted.target) + ":" + planted.offset + ":" +
+             (planted.hex.empty() ? Hex(planted.found) : planted.hex) + "\n";
+    }
+    WriteFile(folder + "/witness.ndb", ndb);
+    WriteFile(folder + "/witness.hdb",
+              md5 + ":" + std::to_string(hashed_.size()) + ":Witness.Hash\n");
+    return folder;
+  }
+
+  std::vector<uint8_t> hashed_;
+};
+
+std::string Md5Of(const std::string& path) {
+  const testing::ToolRun run = testing::RunIn("/", "md5sum " + testing::Quoted(path));
+  return run.output.substr(0, 32);
+}
+
+TEST_F(ClamscanWitness, ClamscanAndQuarnscanFlagTheSameFiles) {
+  if (testing::RunIn("/", "command -v clamscan").status != 0) {
+    GTEST_SKIP() << "clamscan is installed by ./test.sh --full only";
+  }
+  const std::vector<Planted> plantings = Plantings();
+  const std::set<std::string> expected = WriteTree(plantings);
+  const std::string hashed_path = tree_ + "/F" + std::to_string(plantings.size() * 8) + ".BIN";
+  const std::string records = WriteRecords(plantings, Md5Of(hashed_path));
+
+  // clamscan prints "PATH: NAME.UNOFFICIAL FOUND" for each file it flags.
+  const testing::ToolRun clamscan = testing::RunIn(
+      tree_, "clamscan --no-summary --infected -d " + testing::Quoted(records) + " .");
+  ASSERT_EQ(clamscan.status >> 8, 1) << clamscan.output;
+  std::set<std::string> by_clamscan;
+  std::istringstream lines(clamscan.output);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.size() < 6 || line.substr(line.size() - 6) != " FOUND") continue;
+    by_clamscan.insert(line.substr(2, line.find(':') - 2));  // after "./"
+  }
+
+  const std::string data = DataCopy("data");
+  const std::string import = std::string(QUARN_BIN_DIR) + "/quarndb import-clamav " + records +
+                             " -o " + data + " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(import.c_str()), 0);
+  const Outcome outcome = Scan({"--json", "--files", "all", "--data-dir", data, "C:"});
+  std::set<std::string> by_quarnscan;
+  for (const json& event : outcome.EventsOf("detection")) {
+    by_quarnscan.insert(event.value("path", "").substr(3));  // after "C:\"
+  }
+
+  EXPECT_EQ(by_clamscan, expected) << clamscan.output;
+  EXPECT_EQ(by_quarnscan, by_clamscan);
+}
+
+}  // namespace
+}  // namespace quarn
