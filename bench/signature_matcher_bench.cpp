@@ -14,6 +14,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/imported_signature_generator.h"
 #include "imported/pe_layout.h"
 #include "imported/signature_matcher.h"
 #include "platform/memory_file_system.h"
@@ -27,92 +28,6 @@ constexpr size_t kSignatureCounts[] = {10000, 100000};
 constexpr size_t kScannedBytes = size_t{50} << 20;
 constexpr uint32_t kSeed = 20260214;
 
-class Generator {
- public:
-  explicit Generator(uint32_t seed) : random_(seed) {}
-
-  std::vector<BodySignature> Signatures(size_t count) {
-    std::vector<BodySignature> signatures;
-    for (size_t index = 0; index < count; ++index) {
-      BodySignature signature;
-      signature.index = static_cast<uint32_t>(index);
-      signature.pattern = Pattern();
-      Place(signature);
-      signatures.push_back(std::move(signature));
-    }
-    return signatures;
-  }
-
- private:
-  size_t Below(size_t bound) { return random_() % bound; }
-  PatternPart Whole() {
-    return {PatternPart::Kind::kByte, {static_cast<uint8_t>(random_()), 0xFF}, 0, 0, {}};
-  }
-
-  // Mostly whole bytes, 10 to 60 of them; now and then a wildcard, a nibble, a short gap, an
-  // open gap, a choice or (rarely) a gap longer than the matcher writes as it is.
-  BodyPattern Pattern() {
-    BodyPattern pattern;
-    const size_t length = 10 + Below(51);
-    const size_t roll = Below(100);
-    const size_t at = 4 + Below(length - 8);
-    for (size_t byte = 0; byte < length; ++byte) {
-      pattern.parts.push_back(Whole());
-      if (byte != at) continue;
-      if (roll < 15) {
-        pattern.parts.push_back({PatternPart::Kind::kByte, {0, 0}, 0, 0, {}});
-      } else if (roll < 23) {
-        pattern.parts.push_back(
-            {PatternPart::Kind::kByte, {static_cast<uint8_t>(random_() & 0xF0), 0xF0}, 0, 0, {}});
-      } else if (roll < 33) {
-        const uint32_t min = static_cast<uint32_t>(Below(8));
-        pattern.parts.push_back(
-            {PatternPart::Kind::kJump, {}, min, min + 1 + static_cast<uint32_t>(Below(24)), {}});
-      } else if (roll < 38) {
-        pattern.parts.push_back({PatternPart::Kind::kJump, {}, 0, kUnboundedJump, {}});
-      } else if (roll < 43) {
-        PatternPart choice{PatternPart::Kind::kChoice, {}, 0, 0, {}};
-        for (size_t string = 0; string < 2 + Below(3); ++string) {
-          choice.choices.emplace_back();
-          for (size_t index = 0; index <= Below(4); ++index) {
-            choice.choices.back().push_back({static_cast<uint8_t>(random_()), 0xFF});
-          }
-        }
-        pattern.parts.push_back(std::move(choice));
-      } else if (roll < 44) {
-        pattern.parts.push_back({PatternPart::Kind::kJump, {}, 100, 400, {}});
-      }
-    }
-    return pattern;
-  }
-
-  void Place(BodySignature& signature) {
-    using Base = OffsetRule::Base;
-    const size_t roll = Below(100);
-    OffsetRule& rule = signature.offset;
-    if (roll < 70) return;  // anywhere, any file
-    if (roll < 80) {
-      rule.base = Base::kAbsolute;
-      rule.delta = Below(4) == 0 ? static_cast<int64_t>(Below(4096)) : 0;
-    } else if (roll < 88) {
-      rule.base = Base::kEndOfFile;
-      rule.delta = -static_cast<int64_t>(64 + Below(4096));
-      rule.range = Below(2) == 0 ? 0 : 256;
-    } else if (roll < 96) {
-      rule.base = Base::kEntryPoint;
-      rule.delta = static_cast<int64_t>(Below(64));
-      signature.target = SignatureTarget::kPeFile;
-    } else if (roll < 98) {
-      rule.base = Below(2) == 0 ? Base::kLastSection : Base::kWholeSection;
-      signature.target = SignatureTarget::kPeFile;
-    } else {
-      signature.target = SignatureTarget::kOle2Stream;
-    }
-  }
-
-  std::mt19937 random_;
-};
-
 struct Prepared {
   std::vector<BodySignature> signatures;
   std::unique_ptr<SignatureMatcher> matcher;
@@ -125,7 +40,7 @@ Prepared& PreparedFor(size_t count) {
   static std::map<size_t, Prepared> prepared;
   Prepared& entry = prepared[count];
   if (entry.matcher) return entry;
-  entry.signatures = Generator(kSeed).Signatures(count);
+  entry.signatures = ImportedSignatureGenerator(kSeed).Signatures(count);
   const auto start = std::chrono::steady_clock::now();
   Result<SignatureMatcher> matcher = SignatureMatcher::Compile(entry.signatures);
   entry.compile_seconds =
@@ -151,7 +66,7 @@ void Compile(benchmark::State& state, size_t count) {
 // One signature Vectorscan refuses costs a compile that fails, a check of every expression
 // by Vectorscan's parser, and the compile that succeeds.
 void CompileWithOneRefused(benchmark::State& state, size_t count) {
-  std::vector<BodySignature> signatures = Generator(kSeed).Signatures(count);
+  std::vector<BodySignature> signatures = ImportedSignatureGenerator(kSeed).Signatures(count);
   // A byte whose value has bits its mask clears can never match.
   signatures[count / 2].pattern.parts[1].byte = {0x0F, 0xF0};
   for (auto _ : state) {
