@@ -168,8 +168,11 @@ class CompoundWalk {
         const uint8_t type = ReadU8(entry, kEntryTypeField);
         if (type == kRootEntry && !root_seen_) {
           root_seen_ = true;
-          mini_stream_ = FollowChain(fat_, ReadU32(entry, kEntryStartField), sectors_in_file_,
-                                     UnitsFor(StreamSize(entry), sector_size_));
+          // No longer than the file: a chain that loops would repeat its sectors as far as
+          // the size claims.
+          mini_stream_ =
+              FollowChain(fat_, ReadU32(entry, kEntryStartField), sectors_in_file_,
+                          std::min(UnitsFor(StreamSize(entry), sector_size_), sectors_in_file_));
         }
         if (type != kStreamEntry) continue;
         const uint64_t size = std::min(StreamSize(entry), budget);
