@@ -10,29 +10,11 @@
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
 #include "imported/compound_streams.h"
-#include "platform/forwarding_file.h"
 #include "testing/compound_file_writer.h"
-
-namespace {
-
-// Remembers the farthest byte a read reached.
-class WatchedInput : public quarn::ForwardingFile {
- public:
-  explicit WatchedInput(quarn::File& file) : ForwardingFile(file) {}
-  uint32_t Read(void* buffer, uint32_t length) override {
-    const uint64_t at = Position();
-    const uint32_t got = ForwardingFile::Read(buffer, length);
-    if (got > 0) farthest_end = std::max(farthest_end, at + got);
-    return got;
-  }
-  uint64_t farthest_end = 0;
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto input = quarn::fuzz::InputFile(data, size);
-  WatchedInput file(*input);
+  quarn::fuzz::WatchedInput file(*input);
   // The first byte's low bits cut the limit short of the input now and then.
   const uint64_t limit = size > 0 && (data[0] & 3) == 1 ? size / 2 : UINT64_MAX;
   uint64_t total = 0;

@@ -15,7 +15,6 @@
 #include "fuzz/fuzz_seeds.h"
 #include "imported/pe_layout.h"
 #include "imported/signature_matcher.h"
-#include "platform/forwarding_file.h"
 #include "testing/plain_signature_search.h"
 #include "testing/random_signatures.h"
 
@@ -42,22 +41,9 @@ const quarn::SignatureMatcher& Matcher() {
   return matcher;
 }
 
-// Remembers the farthest byte a read reached.
-class WatchedInput : public quarn::ForwardingFile {
- public:
-  explicit WatchedInput(quarn::File& file) : ForwardingFile(file) {}
-  uint32_t Read(void* buffer, uint32_t length) override {
-    const uint64_t at = Position();
-    const uint32_t got = ForwardingFile::Read(buffer, length);
-    if (got > 0) farthest_end = std::max(farthest_end, at + got);
-    return got;
-  }
-  uint64_t farthest_end = 0;
-};
-
 void ExpectPlainAnswer(std::span<const uint8_t> bytes, const quarn::ScanFacts& facts,
                        quarn::File& input, quarn::MatcherScratch& scratch) {
-  WatchedInput file(input);
+  quarn::fuzz::WatchedInput file(input);
   const quarn::ScanOutcome outcome = Matcher().Scan(file, facts, scratch);
   Check(!outcome.failed && outcome.unconfirmed == 0);
   Check(outcome.signature == quarn::testing::PlainSignatureSearch(Signatures(), bytes, facts));
