@@ -10,39 +10,19 @@
 #include "engine/section_directory.h"
 #include "platform/memory_file_system.h"
 #include "testing/executable_builder.h"
+#include "testing/open_bytes.h"
+#include "testing/signature_records.h"
 #include "testing/test_bytes.h"
 
 namespace quarn {
 namespace {
 
 using testing::ComBuilder;
+using testing::EntryRecord;
+using testing::OffsetRecord;
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t kUnsetEntry = 0x1234;  // an entry position no detector computes here
-
-Bytes EntryRecord(uint16_t id, const Bytes& entry_bytes, uint8_t code_offset,
-                  uint8_t confirm_offset, const Bytes& confirm) {
-  Bytes record(16, 0);
-  std::copy(entry_bytes.begin(), entry_bytes.end(), record.begin());
-  WriteU16(&record[8], id);
-  record[10] = confirm_offset;
-  std::copy(confirm.begin(), confirm.end(), record.begin() + 11);
-  record[15] = code_offset;
-  return record;
-}
-
-Bytes OffsetRecord(uint16_t id, const Bytes& code, uint8_t code_offset, uint16_t distance,
-                   const Bytes& first, uint8_t gap, const Bytes& second) {
-  Bytes record(16, 0);
-  std::copy(code.begin(), code.end(), record.begin());
-  WriteU16(&record[2], id);
-  WriteU16(&record[4], distance);
-  std::copy(first.begin(), first.end(), record.begin() + 6);
-  record[12] = gap;
-  std::copy(second.begin(), second.end(), record.begin() + 13);
-  record[15] = code_offset;
-  return record;
-}
 
 // The lengths are those of the patterns unless given.
 Bytes EndRecord(uint16_t id, uint8_t tail_offset, const Bytes& first, uint16_t distance,
@@ -80,13 +60,6 @@ struct Case {
 
 class ComDetectorsTest : public ::testing::Test {
  protected:
-  File& Open(const Bytes& bytes) {
-    files_.AddFile("/program.com", bytes);
-    auto folder = files_.OpenFolder("/");
-    file_ = std::move((*folder)->OpenFile("program.com", OpenMode::kRead).value());
-    return *file_;
-  }
-
   // Runs `detector` over `records` in `section` against `image`, from a fresh state whose
   // entry position is kUnsetEntry.
   uint32_t Run(Detector detector, int section, const std::vector<Bytes>& records,
@@ -94,11 +67,11 @@ class ComDetectorsTest : public ::testing::Test {
     DatabaseContent content;
     content.sections[section].records = records;
     signatures_ = DatabaseImage(*BuildSignatureImage(content));
-    File& file = Open(image);
+    file_ = testing::OpenBytes(files_, image);
     state_ = DetectorState();
     state_.entry_position = kUnsetEntry;
     flag_ = testing::kUntouchedFlag;
-    return detector(signatures_, file, &flag_, DirectoryOffset(section), state_);
+    return detector(signatures_, *file_, &flag_, DirectoryOffset(section), state_);
   }
 
   void RunCases(Detector detector, int section, const Bytes& image,

@@ -194,18 +194,6 @@ TEST_F(LoadDatabasesTest, AWrongDataDirectoryFallsBackToTheCurrentFolder) {
   EXPECT_EQ(Load(), 1);
 }
 
-TEST_F(LoadDatabasesTest, ANewLogGetsTheHeaderOnce) {
-  ASSERT_EQ(Load(), 1);
-  state_.log.AppendLine("first");
-  EXPECT_EQ(*files_.ReadFileText("/data/QUARNEXP.LOG"),
-            "Quarn Explorer 98 Professional Log\r\n\r\nfirst\r\n");
-  state_ = EngineState();  // closes the log
-  ASSERT_EQ(Load(), 1);
-  state_.log.AppendLine("second");
-  EXPECT_EQ(*files_.ReadFileText("/data/QUARNEXP.LOG"),
-            "Quarn Explorer 98 Professional Log\r\n\r\nfirst\r\nsecond\r\n");
-}
-
 TEST_F(LoadDatabasesTest, AnExistingLogIsAppendedAfterItsLastByte) {
   files_.AddFile("/data/QUARNEXP.LOG", std::string_view("old text without end"));
   ASSERT_EQ(Load(), 1);
@@ -217,8 +205,6 @@ TEST_F(LoadDatabasesTest, ALogThatCannotBeCreatedDoesNotStopTheLoad) {
   files_.SetReadOnly("/data", true);
   ASSERT_EQ(Load(), 1);
   EXPECT_FALSE(state_.log.is_open());
-  state_.log.AppendLine("goes nowhere");
-  EXPECT_FALSE(files_.Exists("/data/QUARNEXP.LOG"));
 }
 
 TEST_F(LoadDatabasesTest, OverridesReplaceTheDataDirectoryAndTheLog) {

@@ -10,6 +10,7 @@
 #include "engine/section_directory.h"
 #include "platform/memory_file_system.h"
 #include "testing/executable_builder.h"
+#include "testing/open_bytes.h"
 #include "testing/test_bytes.h"
 
 namespace quarn {
@@ -47,12 +48,10 @@ class DecryptorTracersTest : public ::testing::Test {
  protected:
   uint32_t Run(Tracer tracer, const Bytes& file_bytes, uint32_t entry,
                DetectorState state = DetectorState{}) {
-    files_.AddFile("/file.exe", file_bytes);
-    auto folder = files_.OpenFolder("/");
-    auto file = (*folder)->OpenFile("file.exe", OpenMode::kRead);
     state.entry_position = entry;
     flag_ = testing::kUntouchedFlag;
-    return tracer(signatures_, **file, &flag_, kDecryptorDirectory, state);
+    return tracer(signatures_, *testing::OpenBytes(files_, file_bytes), &flag_, kDecryptorDirectory,
+                  state);
   }
 
   void RunCases(Tracer tracer, const std::vector<TracerCase>& cases) {

@@ -8,6 +8,7 @@
 #include "engine/byte_reader.h"
 #include "platform/memory_file_system.h"
 #include "testing/executable_builder.h"
+#include "testing/open_bytes.h"
 
 namespace quarn {
 namespace {
@@ -20,9 +21,7 @@ constexpr uint8_t kMark = 0x5C;  // placed where the entry code is expected to b
 class EntryLocatorTest : public ::testing::Test {
  protected:
   File& Open(const std::vector<uint8_t>& bytes) {
-    files_.AddFile("/program.exe", bytes);
-    auto folder = files_.OpenFolder("/");
-    file_ = std::move((*folder)->OpenFile("program.exe", OpenMode::kRead).value());
+    file_ = testing::OpenBytes(files_, bytes);
     return *file_;
   }
 

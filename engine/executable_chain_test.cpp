@@ -16,11 +16,16 @@
 #include "engine/signature_detectors.h"
 #include "platform/memory_file_system.h"
 #include "testing/executable_builder.h"
+#include "testing/open_bytes.h"
+#include "testing/signature_records.h"
 
 namespace quarn {
 namespace {
 
+using testing::EntryRecord;
 using testing::MzBuilder;
+using testing::OffsetRecord;
+using testing::PatternRecord;
 using testing::PeBuilder;
 using Bytes = std::vector<uint8_t>;
 
@@ -35,57 +40,27 @@ const Bytes kDosCode = {0xB8, 1, 2, 3, 4, 5, 6, 7, 8, 9};
 const Bytes kPeCode = {0x55, 0x8B, 0xEC, 0x83, 0xEC, 0x10};
 const Bytes kPushLoop = {0x50, 0x30, 0x04, 0x46, 0xE2, 0xFB, 0x58};
 
-Bytes EntryRecord(uint16_t id, const Bytes& entry_bytes, uint8_t confirm_offset,
-                  const Bytes& confirm) {
-  Bytes record(16, 0);
-  std::copy(entry_bytes.begin(), entry_bytes.end(), record.begin());
-  WriteU16(&record[8], id);
-  record[10] = confirm_offset;
-  std::copy(confirm.begin(), confirm.end(), record.begin() + 11);
-  return record;
-}
-
-Bytes OffsetRecord(uint16_t id, const Bytes& code, uint16_t distance, const Bytes& first,
-                   uint8_t gap, const Bytes& second) {
-  Bytes record(16, 0);
-  std::copy(code.begin(), code.end(), record.begin());
-  WriteU16(&record[2], id);
-  WriteU16(&record[4], distance);
-  std::copy(first.begin(), first.end(), record.begin() + 6);
-  record[12] = gap;
-  std::copy(second.begin(), second.end(), record.begin() + 13);
-  return record;
-}
-
-Bytes PatternRecord(uint16_t id, const Bytes& pattern, uint8_t window) {
-  Bytes record(20, 0);
-  WriteU16(&record[0], id);
-  record[2] = static_cast<uint8_t>(pattern.size());
-  record[3] = window;
-  std::copy(pattern.begin(), pattern.end(), record.begin() + 5);
-  return record;
-}
-
 // Records that match the fixture. DOS entry: confirmation C1–C4 at entry + 0x20; forward
 // confirmations at entry + 16 + 0x30 and 4 past that read; backward ones at entry − 0x20 and
 // 8 further. PE entry: forward confirmations at entry + 16 + 0x20 and 4 past that read.
 const Bytes kDosEntryExact =
-    EntryRecord(11, {0xB8, 1, 2, 3, 4, 5, 6, 7}, 0x20, {0xC1, 0xC2, 0xC3, 0xC4});
-const Bytes kDosEntryPartial = EntryRecord(12, {0xB8, 1, 2, 3, 4, 5, 6, 7}, 0x20, {0xC1, 0, 0, 0});
+    EntryRecord(11, {0xB8, 1, 2, 3, 4, 5, 6, 7}, 0, 0x20, {0xC1, 0xC2, 0xC3, 0xC4});
+const Bytes kDosEntryPartial =
+    EntryRecord(12, {0xB8, 1, 2, 3, 4, 5, 6, 7}, 0, 0x20, {0xC1, 0, 0, 0});
 const Bytes kDosForwardExact =
-    OffsetRecord(21, {0xB8, 1}, 0x30, {0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6}, 4, {0xE1, 0xE2});
+    OffsetRecord(21, {0xB8, 1}, 0, 0x30, {0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6}, 4, {0xE1, 0xE2});
 const Bytes kDosForwardPartial =
-    OffsetRecord(22, {0xB8, 1}, 0x30, {0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6}, 4, {0xE1, 0});
+    OffsetRecord(22, {0xB8, 1}, 0, 0x30, {0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6}, 4, {0xE1, 0});
 const Bytes kDosBackwardExact =
-    OffsetRecord(31, {0xB8, 1}, 0x20, {0xB1, 0xB2, 0xB3, 0xB4, 0xB5, 0xB6}, 8, {0xB7, 0xB8});
+    OffsetRecord(31, {0xB8, 1}, 0, 0x20, {0xB1, 0xB2, 0xB3, 0xB4, 0xB5, 0xB6}, 8, {0xB7, 0xB8});
 const Bytes kDosPattern = PatternRecord(41, {0xB8, 3, 9}, 16);
 const Bytes kPeForwardExact =
-    OffsetRecord(51, {0x55, 0x8B}, 0x20, {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6}, 4, {0xD1, 0xD2});
+    OffsetRecord(51, {0x55, 0x8B}, 0, 0x20, {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6}, 4, {0xD1, 0xD2});
 const Bytes kPeForwardPartial =
-    OffsetRecord(52, {0x55, 0x8B}, 0x20, {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6}, 4, {0xD1, 0});
+    OffsetRecord(52, {0x55, 0x8B}, 0, 0x20, {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6}, 4, {0xD1, 0});
 // Would match at the PE header offset, the entry of a file that is not a PE image.
 const Bytes kAtPeHeader =
-    OffsetRecord(61, {'N', 'E'}, 0x200, {0x91, 0x92, 0x93, 0x94, 0x95, 0x96}, 4, {0x97, 0x98});
+    OffsetRecord(61, {'N', 'E'}, 0, 0x200, {0x91, 0x92, 0x93, 0x94, 0x95, 0x96}, 4, {0x97, 0x98});
 
 PeBuilder Fixture() {
   return PeBuilder()
@@ -130,10 +105,8 @@ class ExecutableChainTest : public ::testing::Test {
   }
 
   uint32_t DetectFile(const Bytes& image) {
-    const std::string name = "f" + std::to_string(files_opened_++) + ".exe";
-    files_.AddFile("/" + name, image);
-    auto folder = files_.OpenFolder("/");
-    std::unique_ptr<File> file = std::move((*folder)->OpenFile(name, OpenMode::kRead).value());
+    std::unique_ptr<File> file =
+        testing::OpenBytes(files_, image, "f" + std::to_string(files_opened_++) + ".exe");
     flag_ = kCallerFlag;
     return DetectExecutable(signatures_, *file, &flag_);
   }
@@ -221,9 +194,7 @@ TEST_F(ExecutableChainTest, PeHeaderRecordMatchesWhereTheNonPeEntryLies) {
   DatabaseContent content;
   content.sections[kPeEntrySection].records = {kAtPeHeader};
   signatures_ = DatabaseImage(*BuildSignatureImage(content));
-  files_.AddFile("/ne.exe", NotPeImage());
-  auto folder = files_.OpenFolder("/");
-  std::unique_ptr<File> file = std::move((*folder)->OpenFile("ne.exe", OpenMode::kRead).value());
+  std::unique_ptr<File> file = testing::OpenBytes(files_, NotPeImage());
   DetectorState state;
   uint32_t pe_offset = 0;
   uint64_t section_header_offset = 0;
@@ -242,7 +213,7 @@ TEST_F(ExecutableChainTest, EachDosStepReadsItsOwnSection) {
                                .Size(0x300)
                                .Build();
   const Bytes call_record =
-      OffsetRecord(71, {0, 0}, 8, {0x71, 0x72, 0x73, 0x74, 0x75, 0x76}, 2, {0x77, 0x78});
+      OffsetRecord(71, {0, 0}, 0, 8, {0x71, 0x72, 0x73, 0x74, 0x75, 0x76}, 2, {0x77, 0x78});
   const Bytes push_image = MzBuilder().EntryAt(0x200).Code(0x200, kPushLoop).Size(0x300).Build();
   const Bytes loop_call_image = MzBuilder()
                                     .EntryAt(0x200)
@@ -323,7 +294,7 @@ TEST_F(ExecutableChainTest, FileThatReadsNothing) {
   // LocatePeEntry calls a file that reads nothing a PE image, so the PE step runs over the
   // zero-filled buffers; a record of zero bytes passes its first two stages there and is
   // handed back as a partial match.
-  EXPECT_EQ(Detect({{kPeEntrySection, {OffsetRecord(91, {0, 0}, 0, {}, 0, {})}}}, {}), 91u);
+  EXPECT_EQ(Detect({{kPeEntrySection, {OffsetRecord(91, {0, 0}, 0, 0, {}, 0, {})}}}, {}), 91u);
   EXPECT_EQ(flag_, 1);
 }
 
@@ -331,7 +302,7 @@ TEST_F(ExecutableChainTest, StartsEveryFileWithFreshState) {
   // An empty file reads nothing, so the PE step compares whatever the buffers hold. After
   // the PE file they would hold its entry code and, as scratch, the last confirmation read
   // (D1 D2 and zeros); this record matches exactly those leftovers.
-  const Bytes leftovers = OffsetRecord(53, {0x55, 0x8B}, 0, {0xD1, 0xD2, 0, 0, 0, 0}, 0, {});
+  const Bytes leftovers = OffsetRecord(53, {0x55, 0x8B}, 0, 0, {0xD1, 0xD2, 0, 0, 0, 0}, 0, {});
   EXPECT_EQ(Detect({{kPeEntrySection, {kPeForwardExact}}}, PeImage()), 51u);
   EXPECT_EQ(Detect({{kPeEntrySection, {leftovers}}}, {}), 0u);
   EXPECT_EQ(flag_, 0);
@@ -372,10 +343,7 @@ TEST_F(ExecutableChainTest, AcceptsNoFlag) {
   DatabaseContent content;
   content.sections[kExeEntrySection].records = {kDosEntryPartial};
   signatures_ = DatabaseImage(*BuildSignatureImage(content));
-  files_.AddFile("/n.exe", NotPeImage());
-  auto folder = files_.OpenFolder("/");
-  std::unique_ptr<File> file = std::move((*folder)->OpenFile("n.exe", OpenMode::kRead).value());
-  EXPECT_EQ(DetectExecutable(signatures_, *file, nullptr), 0u);
+  EXPECT_EQ(DetectExecutable(signatures_, *testing::OpenBytes(files_, NotPeImage()), nullptr), 0u);
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include "engine/section_directory.h"
 #include "platform/memory_file_system.h"
 #include "testing/executable_builder.h"
+#include "testing/open_bytes.h"
+#include "testing/signature_records.h"
 
 namespace quarn {
 namespace {
@@ -28,22 +30,15 @@ class FileVerdictTest : public ::testing::Test {
   FileVerdictTest() {
     DatabaseContent content;
     // An entry record for the first eight bytes of kNonExecutableSuspect, confirmed at 16.
-    std::vector<uint8_t> record(16, 0);
-    std::copy(kNonExecutableSuspect.begin(), kNonExecutableSuspect.begin() + 8, record.begin());
-    WriteU16(&record[8], 7);
-    record[10] = 16;
-    std::copy(kNonExecutableSuspect.begin() + 16, kNonExecutableSuspect.begin() + 20,
-              record.begin() + 11);
-    content.sections[kComEntrySection].records = {record};
+    const auto& suspect = kNonExecutableSuspect;
+    content.sections[kComEntrySection].records = {
+        testing::EntryRecord(7, {suspect.begin(), suspect.begin() + 8}, 0, 16,
+                             {suspect.begin() + 16, suspect.begin() + 20})};
     signatures_ = DatabaseImage(*BuildSignatureImage(content));
   }
 
   FileVerdict Detect(const std::vector<uint8_t>& bytes, bool heuristics) {
-    files_.Remove("/f");
-    files_.AddFile("/f", bytes);
-    auto folder = files_.OpenFolder("/");
-    auto file = (*folder)->OpenFile("f", OpenMode::kRead);
-    return DetectFile(signatures_, **file, heuristics);
+    return DetectFile(signatures_, *testing::OpenBytes(files_, bytes), heuristics);
   }
 
   MemoryFileSystem files_;

@@ -13,6 +13,7 @@
 #include "engine/skip_instruction.h"
 #include "platform/memory_file_system.h"
 #include "testing/executable_builder.h"
+#include "testing/open_bytes.h"
 
 namespace quarn {
 namespace {
@@ -63,9 +64,7 @@ const Code kCompareSiWithMz = {0x81, 0x3C, 0x4D, 0x5A};  // cmp word [si], 'MZ'
 class HeuristicsTest : public ::testing::Test {
  protected:
   File& Open(const std::vector<uint8_t>& bytes) {
-    files_.AddFile("/sample", bytes);
-    auto folder = files_.OpenFolder("/");
-    file_ = std::move((*folder)->OpenFile("sample", OpenMode::kRead).value());
+    file_ = testing::OpenBytes(files_, bytes);
     return *file_;
   }
 
@@ -95,7 +94,6 @@ TEST_F(HeuristicsTest, ComEntryFollowsTheFirstJumpOrCall) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    files_.Remove("/sample");
     std::array<uint8_t, kComHeaderReadSize> buffer;
     buffer.fill(0xAA);
     uint32_t entry = 0xDEADBEEF;
@@ -144,7 +142,6 @@ TEST_F(HeuristicsTest, InfectionMarkerForms) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    files_.Remove("/sample");
     EXPECT_EQ(MaskOf(c.code), c.marker ? kTestsInfectionMarker : 0);
   }
 }
@@ -166,9 +163,7 @@ TEST_F(HeuristicsTest, CallsAndShortJumpsAreSteppedOverNotFollowed) {
 TEST_F(HeuristicsTest, WalkCoversExactlyTheBytesOneReadDelivers) {
   const Code read_file = {0xB4, 0x3F};
   EXPECT_EQ(MaskOf(Join({Code(1790, 0x90), read_file})), kReadsFile) << "last two bytes read";
-  files_.Remove("/sample");
   EXPECT_EQ(MaskOf(Join({Code(1792, 0x90), read_file})), 0) << "first bytes beyond the read";
-  files_.Remove("/sample");
   // An operand beyond the read reads as cleared, never as the bytes that follow in the file.
   EXPECT_EQ(MaskOf(Join({Code(1791, 0x90), read_file})), 0);
 }
@@ -198,7 +193,6 @@ TEST_F(HeuristicsTest, TheWalkLandsWhereTheInstructionStepperDoes) {
     const uint32_t at = landed[random() % landed.size()];
     code[at] = 0xB4;
     code[at + 1] = 0x3F;
-    files_.Remove("/sample");
     EXPECT_EQ(CollectBehaviourMask(Open(code), 0), kReadsFile) << "run " << run << " at " << at;
   }
 }
@@ -239,12 +233,10 @@ TEST_F(HeuristicsTest, ComFileIsJudgedAtTheTargetOfItsFirstJump) {
   EXPECT_EQ(CheckNonExecutableHeuristics(
                 unused_signatures_, Open(ComBuilder().JumpNear(0x300).Code(0x300, code).Build())),
             1);
-  files_.Remove("/sample");
   // The same code where no jump leads is never walked.
   EXPECT_EQ(CheckNonExecutableHeuristics(
                 unused_signatures_, Open(ComBuilder().Code(0, {0xC3}).Code(0x800, code).Build())),
             0);
-  files_.Remove("/sample");
   // 0x0DF is not in the executable set.
   EXPECT_EQ(CheckExecutableHeuristics(unused_signatures_,
                                       Open(MzBuilder().EntryAt(0x40).Code(0x40, code).Build())),
@@ -254,16 +246,13 @@ TEST_F(HeuristicsTest, ComFileIsJudgedAtTheTargetOfItsFirstJump) {
 TEST_F(HeuristicsTest, ExecutableIsJudgedAtItsHeaderEntry) {
   const Code code = Join({kSetDta, kInfectingWalker, kCompareSiWithMz, {0xC3}});
   ASSERT_EQ(MaskOf(code), 0xADF);
-  files_.Remove("/sample");
   EXPECT_EQ(CheckExecutableHeuristics(unused_signatures_,
                                       Open(MzBuilder().EntryAt(0x240).Code(0x240, code).Build())),
             1);
-  files_.Remove("/sample");
   EXPECT_EQ(CheckExecutableHeuristics(
                 unused_signatures_,
                 Open(MzBuilder().EntryAt(0x40).Code(0x40, {0xC3}).Code(0x900, code).Build())),
             0);
-  files_.Remove("/sample");
   EXPECT_EQ(CheckNonExecutableHeuristics(
                 unused_signatures_, Open(ComBuilder().JumpNear(0x300).Code(0x300, code).Build())),
             0);
@@ -303,14 +292,11 @@ TEST_F(HeuristicsTest, VerdictsMatchTheWalkForEveryMemberAndItsNeighbours) {
       const auto mask = static_cast<BehaviourMask>(flip < 0 ? member : member ^ (1u << flip));
       const Code code = CodeForMask(mask);
       ASSERT_EQ(MaskOf(code), mask);
-      files_.Remove("/sample");
       const int executable = CheckExecutableHeuristics(
           unused_signatures_, Open(MzBuilder().EntryAt(0x40).Code(0x40, code).Build()));
-      files_.Remove("/sample");
       EXPECT_EQ(executable, IsSuspiciousExecutableMask(mask) ? 1 : 0) << std::hex << mask;
       const int other = CheckNonExecutableHeuristics(
           unused_signatures_, Open(ComBuilder().JumpNear(0x300).Code(0x300, code).Build()));
-      files_.Remove("/sample");
       EXPECT_EQ(other, IsSuspiciousNonExecutableMask(mask) ? 1 : 0) << std::hex << mask;
       suspicious_executables += executable;
       suspicious_others += other;

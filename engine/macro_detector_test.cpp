@@ -10,6 +10,7 @@
 #include "engine/section_directory.h"
 #include "platform/memory_file_system.h"
 #include "testing/compound_file_writer.h"
+#include "testing/open_bytes.h"
 
 namespace quarn {
 namespace {
@@ -55,11 +56,9 @@ class MacroDetectorTest : public ::testing::Test {
   }
 
   uint32_t Detect(const std::vector<uint8_t>& file_bytes) {
-    files_.AddFile("/doc.doc", file_bytes);
-    auto folder = files_.OpenFolder("/");
-    auto file = (*folder)->OpenFile("doc.doc", OpenMode::kRead);
     DetectorState state;
-    return DetectWordMacroVirus(signatures_, **file, &flag_, kMacroDirectory, state);
+    return DetectWordMacroVirus(signatures_, *testing::OpenBytes(files_, file_bytes), &flag_,
+                                kMacroDirectory, state);
   }
 
   static std::vector<uint8_t> Document(const std::vector<uint8_t>& stream,

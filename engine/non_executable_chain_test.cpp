@@ -10,18 +10,16 @@
 #include "engine/section_directory.h"
 #include "platform/memory_file_system.h"
 #include "testing/compound_file_writer.h"
+#include "testing/open_bytes.h"
+#include "testing/signature_records.h"
 
 namespace quarn {
 namespace {
 
 std::vector<uint8_t> EntryRecord(const std::string& code, uint16_t id, uint8_t confirm_offset,
                                  const std::string& confirm) {
-  std::vector<uint8_t> record(16, 0);
-  std::copy(code.begin(), code.end(), record.begin());
-  WriteU16(&record[8], id);
-  record[10] = confirm_offset;
-  std::copy(confirm.begin(), confirm.end(), record.begin() + 11);
-  return record;
+  return testing::EntryRecord(id, {code.begin(), code.end()}, 0, confirm_offset,
+                              {confirm.begin(), confirm.end()});
 }
 
 std::vector<uint8_t> MacroRecord(uint16_t id, const std::string& first, const std::string& second) {
@@ -37,11 +35,8 @@ class NonExecutableChainTest : public ::testing::Test {
  protected:
   uint32_t Detect(const DatabaseContent& content, const std::vector<uint8_t>& bytes) {
     DatabaseImage signatures(*BuildSignatureImage(content));
-    files_.AddFile("/f", bytes);
-    auto folder = files_.OpenFolder("/");
-    auto file = (*folder)->OpenFile("f", OpenMode::kRead);
     flag_ = 9;
-    return DetectNonExecutable(signatures, **file, &flag_);
+    return DetectNonExecutable(signatures, *testing::OpenBytes(files_, bytes), &flag_);
   }
 
   MemoryFileSystem files_;

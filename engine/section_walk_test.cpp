@@ -51,45 +51,33 @@ std::vector<uint16_t> Sequence(int count) {
   return numbers;
 }
 
-TEST(SectionWalk, SingleRecordEndsAfterIt) {
-  Visit visit = WalkAll(ImageWithSection(1, 16), 16);
-  EXPECT_EQ(visit.numbers, Sequence(1));
-  EXPECT_EQ(visit.results, std::vector<NextRecordResult>{kSectionEnd});
-}
-
-TEST(SectionWalk, FullBlockFetchesNoSecondBlock) {
-  Visit visit = WalkAll(ImageWithSection(256, 16), 16);
-  EXPECT_EQ(visit.numbers, Sequence(256));
-  EXPECT_TRUE(visit.block_offsets.empty());
-  EXPECT_EQ(visit.results.back(), kSectionEnd);
-}
-
-TEST(SectionWalk, RecordAfterAFullBlockStartsANewBlock) {
-  Visit visit = WalkAll(ImageWithSection(257, 16), 16);
-  EXPECT_EQ(visit.numbers, Sequence(257));
-  ASSERT_EQ(visit.block_offsets.size(), 1u);
-  EXPECT_EQ(visit.block_offsets[0], 512u + 4096u);
-  EXPECT_EQ(visit.results[255], kNewBlock);
-  EXPECT_EQ(visit.results[256], kSectionEnd);
-}
-
-TEST(SectionWalk, NineByteRecordsUseA4095ByteStride) {
-  Visit visit = WalkAll(ImageWithSection(456, 9), 9);
-  EXPECT_EQ(visit.numbers, Sequence(456));
-  ASSERT_EQ(visit.block_offsets.size(), 1u);
-  EXPECT_EQ(visit.block_offsets[0], 512u + 4095u);
-}
-
-TEST(SectionWalk, SeveralWholeBlocksEndWithoutAnEmptyFetch) {
-  Visit visit = WalkAll(ImageWithSection(768, 16), 16);
-  EXPECT_EQ(visit.numbers, Sequence(768));
-  EXPECT_EQ(visit.block_offsets, (std::vector<uint32_t>{512 + 4096, 512 + 8192}));
-}
-
-TEST(SectionWalk, ManyBlocksWithAPartialLastOne) {
-  Visit visit = WalkAll(ImageWithSection(1000, 7), 7);  // 585 records per block
-  EXPECT_EQ(visit.numbers, Sequence(1000));
-  EXPECT_EQ(visit.block_offsets, std::vector<uint32_t>{512 + 585 * 7});
+// Every record once, in order; a new block fetched exactly where the last one filled, and
+// never an empty one after the last record.
+TEST(SectionWalk, VisitsEveryRecordAndFetchesBlocksWhereTheyStart) {
+  struct Case {
+    uint16_t count;
+    uint8_t size;
+    std::vector<uint32_t> block_offsets;
+  };
+  const Case cases[] = {
+      {1, 16, {}},
+      {256, 16, {}},
+      {257, 16, {512 + 4096}},
+      {456, 9, {512 + 4095}},  // 455 records fill 4095 bytes
+      {768, 16, {512 + 4096, 512 + 8192}},
+      {1000, 7, {512 + 585 * 7}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.count << " records of " << int{c.size});
+    Visit visit = WalkAll(ImageWithSection(c.count, c.size), c.size);
+    EXPECT_EQ(visit.numbers, Sequence(c.count));
+    EXPECT_EQ(visit.block_offsets, c.block_offsets);
+    ASSERT_EQ(visit.results.size(), c.count);
+    EXPECT_EQ(visit.results.back(), kSectionEnd);
+    for (size_t i = 0; i + 1 < visit.results.size(); ++i) {
+      EXPECT_NE(visit.results[i], kSectionEnd) << i;
+    }
+  }
 }
 
 TEST(SectionWalk, EmptyAndUnwalkableSectionsYieldNoRecord) {

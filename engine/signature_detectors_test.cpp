@@ -13,49 +13,20 @@
 #include "engine/section_directory.h"
 #include "platform/memory_file_system.h"
 #include "testing/executable_builder.h"
+#include "testing/open_bytes.h"
+#include "testing/signature_records.h"
 #include "testing/test_bytes.h"
 
 namespace quarn {
 namespace {
 
+using testing::EntryRecord;
 using testing::MzBuilder;
+using testing::OffsetRecord;
+using testing::PatternRecord;
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t kEntry = 0x200;
-
-Bytes EntryRecord(uint16_t id, const Bytes& entry_bytes, uint8_t code_offset,
-                  uint8_t confirm_offset, const Bytes& confirm) {
-  Bytes record(16, 0);
-  std::copy(entry_bytes.begin(), entry_bytes.end(), record.begin());
-  WriteU16(&record[8], id);
-  record[10] = confirm_offset;
-  std::copy(confirm.begin(), confirm.end(), record.begin() + 11);
-  record[15] = code_offset;
-  return record;
-}
-
-Bytes OffsetRecord(uint16_t id, const Bytes& code, uint8_t code_offset, uint16_t distance,
-                   const Bytes& first, uint8_t gap, const Bytes& second) {
-  Bytes record(16, 0);
-  std::copy(code.begin(), code.end(), record.begin());
-  WriteU16(&record[2], id);
-  WriteU16(&record[4], distance);
-  std::copy(first.begin(), first.end(), record.begin() + 6);
-  record[12] = gap;
-  std::copy(second.begin(), second.end(), record.begin() + 13);
-  record[15] = code_offset;
-  return record;
-}
-
-Bytes PatternRecord(uint16_t id, const Bytes& pattern, uint8_t window, uint8_t area) {
-  Bytes record(20, 0);
-  WriteU16(&record[0], id);
-  record[2] = static_cast<uint8_t>(pattern.size());
-  record[3] = window;
-  record[4] = area;
-  std::copy(pattern.begin(), pattern.end(), record.begin() + 5);
-  return record;
-}
 
 using Detector = uint32_t (*)(const DatabaseImage&, File&, uint16_t*, uint16_t, DetectorState&);
 
@@ -68,13 +39,6 @@ struct Case {
 
 class SignatureDetectorsTest : public ::testing::Test {
  protected:
-  File& Open(const Bytes& bytes) {
-    files_.AddFile("/program.exe", bytes);
-    auto folder = files_.OpenFolder("/");
-    file_ = std::move((*folder)->OpenFile("program.exe", OpenMode::kRead).value());
-    return *file_;
-  }
-
   // Opens `image`, locates its entry code (or takes `entry` as it) and runs `detector` over
   // `records` in `section`.
   uint32_t Run(Detector detector, int section, const std::vector<Bytes>& records,
@@ -82,7 +46,8 @@ class SignatureDetectorsTest : public ::testing::Test {
     DatabaseContent content;
     content.sections[section].records = records;
     signatures_ = DatabaseImage(*BuildSignatureImage(content));
-    File& file = Open(image);
+    file_ = testing::OpenBytes(files_, image);
+    File& file = *file_;
     state_ = DetectorState();
     if (entry) {
       state_.entry_position = *entry;
@@ -275,7 +240,7 @@ TEST_F(SignatureDetectorsTest, BackwardSignatures) {
   state_.entry_code_buffer[1] = 0x51;
   state_.entry_position = 0x10000;
   flag_ = testing::kUntouchedFlag;
-  EXPECT_EQ(ScanBackwardSignatures(signatures_, Open(image), &flag_,
+  EXPECT_EQ(ScanBackwardSignatures(signatures_, *testing::OpenBytes(files_, image), &flag_,
                                    DirectoryOffset(kExeBackwardSection), state_),
             0u);
   EXPECT_EQ(flag_, testing::kUntouchedFlag);

@@ -27,21 +27,15 @@ std::vector<uint8_t> Field(const char* text) {
   return field;
 }
 
-TEST(GetVirusName, NameEndsAtTheFirstZeroByte) {
-  DatabaseImage names = NamesWithFields({Field("Alpha"), Field("")});
+TEST(GetVirusName, NameEndsAtTheFirstZeroByteOrTheFieldsEnd) {
+  DatabaseImage names =
+      NamesWithFields({Field("Alpha"), Field(""), Field("0123456789012345678901234567")});
   EXPECT_EQ(GetVirusName(names, 1), "Alpha");
   EXPECT_EQ(GetVirusName(names, 2), "");
-}
-
-TEST(GetVirusName, FullFieldWithoutTerminatorGives28Characters) {
-  DatabaseImage names = NamesWithFields({Field("0123456789012345678901234567")});
-  EXPECT_EQ(GetVirusName(names, 1), "0123456789012345678901234567");
-}
-
-TEST(GetVirusName, FirstRecordsNameStartsAtImageOffset13) {
+  EXPECT_EQ(GetVirusName(names, 3), "0123456789012345678901234567");
   std::vector<uint8_t> bytes(41, 0);
   bytes[13] = 'Q';
-  EXPECT_EQ(GetVirusName(DatabaseImage(bytes), 1), "Q");
+  EXPECT_EQ(GetVirusName(DatabaseImage(bytes), 1), "Q") << "the first name is at offset 13";
 }
 
 TEST(GetVirusName, IdsOutsideTheTableReadAsNumbers) {
