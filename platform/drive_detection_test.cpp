@@ -92,7 +92,10 @@ TEST_F(DriveDetectionTest, NeverAsksAboutNetworkMountsOrDevicesWithoutANumber) {
   EXPECT_EQ(asked_folder_.count("/data"), 1u);
 }
 
+// Whole folders are left out by what they are (/proc, /sys, /dev, /run, /tmp), but real file
+// systems mounted below /run and /tmp are drives.
 TEST_F(DriveDetectionTest, LeavesOutPseudoAndSystemFileSystems) {
+  removable_ = {{8, 17}};
   MountTableBuilder table;
   table.Mount("/", "ext4", "8:1")
       .Mount("/proc", "proc")
@@ -111,18 +114,11 @@ TEST_F(DriveDetectionTest, LeavesOutPseudoAndSystemFileSystems) {
       .Mount("/snap/core/1234", "squashfs", "7:0")
       .Mount("/var/lib/docker/overlay2/x/merged", "overlay")
       .Mount("/sys/kernel/debug", "ext4", "8:9")
-      .Mount("/tmpfiles", "tmpfs");
-  EXPECT_EQ(Describe(Detect(table)), "C=/,fixed D=/tmpfiles,ramdisk ");
-}
-
-TEST_F(DriveDetectionTest, KeepsRealFileSystemsUnderRunAndTmp) {
-  removable_ = {{8, 17}};
-  MountTableBuilder table;
-  table.Mount("/", "ext4", "8:1")
+      .Mount("/tmpfiles", "tmpfs")
       .Mount("/run/media/ann/STICK", "vfat", "8:17")
       .Mount("/tmp/disk", "ext4", "7:3");
   EXPECT_EQ(Describe(Detect(table)),
-            "C=/,fixed D=/run/media/ann/STICK,removable E=/tmp/disk,fixed ");
+            "C=/,fixed D=/tmpfiles,ramdisk E=/run/media/ann/STICK,removable F=/tmp/disk,fixed ");
 }
 
 TEST_F(DriveDetectionTest, LeavesOutFilesMountedOverFiles) {

@@ -22,20 +22,22 @@ void ExpectArgumentError(const std::string& argument, const std::string& cause) 
   EXPECT_NE(drive.message().find(cause), std::string::npos) << drive.message();
 }
 
+// The type is the word after the last comma when it names one; any other word stays part
+// of the folder.
 TEST(DriveArgument, ReadsTheLetterTheFolderAndTheTypeAfterTheLastComma) {
-  EXPECT_EQ(ParsedArgument("c:=/srv/files"), (Drive{'C', "/srv/files", DriveType::kFixed}));
-  EXPECT_EQ(ParsedArgument("A:=/mnt/floppy,removable").type, DriveType::kRemovable);
-  EXPECT_EQ(ParsedArgument("E:=/media/cd,CDROM").type, DriveType::kCdRom);
-  EXPECT_EQ(ParsedArgument("N:=/net/share,remote").type, DriveType::kRemote);
-  EXPECT_EQ(ParsedArgument("R:=/mnt/ram,ramdisk").type, DriveType::kRamDisk);
-  EXPECT_EQ(ParsedArgument("D:=/srv/a,b,c,cdrom"), (Drive{'D', "/srv/a,b,c", DriveType::kCdRom}));
-  EXPECT_EQ(ParsedArgument("D:=/srv/x=y"), (Drive{'D', "/srv/x=y", DriveType::kFixed}));
-}
-
-TEST(DriveArgument, KeepsAnUnknownLastWordAsPartOfTheFolder) {
-  EXPECT_EQ(ParsedArgument("D:=/srv/a,floppy"), (Drive{'D', "/srv/a,floppy", DriveType::kFixed}));
-  EXPECT_EQ(ParsedArgument("D:=/srv/a,"), (Drive{'D', "/srv/a,", DriveType::kFixed}));
-  EXPECT_EQ(ParsedArgument("D:=/srv/cdrom,x"), (Drive{'D', "/srv/cdrom,x", DriveType::kFixed}));
+  const std::vector<std::pair<std::string, Drive>> cases = {
+      {"c:=/srv/files", {'C', "/srv/files", DriveType::kFixed}},
+      {"A:=/mnt/floppy,removable", {'A', "/mnt/floppy", DriveType::kRemovable}},
+      {"E:=/media/cd,CDROM", {'E', "/media/cd", DriveType::kCdRom}},
+      {"N:=/net/share,remote", {'N', "/net/share", DriveType::kRemote}},
+      {"R:=/mnt/ram,ramdisk", {'R', "/mnt/ram", DriveType::kRamDisk}},
+      {"D:=/srv/a,b,c,cdrom", {'D', "/srv/a,b,c", DriveType::kCdRom}},
+      {"D:=/srv/x=y", {'D', "/srv/x=y", DriveType::kFixed}},
+      {"D:=/srv/a,floppy", {'D', "/srv/a,floppy", DriveType::kFixed}},
+      {"D:=/srv/a,", {'D', "/srv/a,", DriveType::kFixed}},
+      {"D:=/srv/cdrom,x", {'D', "/srv/cdrom,x", DriveType::kFixed}},
+  };
+  for (const auto& [argument, drive] : cases) EXPECT_EQ(ParsedArgument(argument), drive);
 }
 
 TEST(DriveArgument, NamesTheArgumentAndTheFault) {
@@ -167,28 +169,22 @@ class DrivePrecedenceTest : public testing::Test {
   int detections_ = 0;
 };
 
-TEST_F(DrivePrecedenceTest, ArgumentsReplaceTheSettingsWhole) {
-  settings_.SetValue(kDrivesKey, "C:", RegistryValue::Text("/srv/c"));
-  settings_.SetValue(kDrivesKey, "D:", RegistryValue::Text("/srv/d"));
-  Result<DriveMap> map = Choose({"E:=/srv/e"});
-  ASSERT_TRUE(map.ok()) << map.message();
-  EXPECT_EQ(Letters(*map), "E");
-  EXPECT_EQ(detections_, 0);
-}
-
-TEST_F(DrivePrecedenceTest, SettingsReplaceDetectionWhole) {
-  settings_.SetValue(kDrivesKey, "F:", RegistryValue::Text("/srv/f"));
-  Result<DriveMap> map = Choose({});
-  ASSERT_TRUE(map.ok()) << map.message();
-  EXPECT_EQ(Letters(*map), "F");
-  EXPECT_EQ(detections_, 0);
-}
-
-TEST_F(DrivePrecedenceTest, DetectsWhenNeitherArgumentsNorDriveValuesExist) {
+// Each source replaces the next one whole: arguments the settings, settings detection.
+TEST_F(DrivePrecedenceTest, TheFirstSourceThatNamesDrivesIsTakenWhole) {
   settings_.CreateKey(kDrivesKey);
-  Result<DriveMap> map = Choose({});
-  ASSERT_TRUE(map.ok()) << map.message();
-  EXPECT_EQ(Letters(*map), "CD");
+  Result<DriveMap> detected = Choose({});
+  ASSERT_TRUE(detected.ok()) << detected.message();
+  EXPECT_EQ(Letters(*detected), "CD");
+  EXPECT_EQ(detections_, 1);
+
+  settings_.SetValue(kDrivesKey, "F:", RegistryValue::Text("/srv/f"));
+  settings_.SetValue(kDrivesKey, "G:", RegistryValue::Text("/srv/g"));
+  Result<DriveMap> from_settings = Choose({});
+  ASSERT_TRUE(from_settings.ok()) << from_settings.message();
+  EXPECT_EQ(Letters(*from_settings), "FG");
+  Result<DriveMap> from_arguments = Choose({"E:=/srv/e"});
+  ASSERT_TRUE(from_arguments.ok()) << from_arguments.message();
+  EXPECT_EQ(Letters(*from_arguments), "E");
   EXPECT_EQ(detections_, 1);
 }
 

@@ -15,6 +15,7 @@
 #include "platform/memory_file_system.h"
 #include "platform/memory_settings_store.h"
 #include "platform/posix_folder.h"
+#include "platform/scoped_environment.h"
 #include "platform/scratch_folder.h"
 
 namespace quarn {
@@ -134,34 +135,28 @@ TEST_F(FirstRunTest, AMissingBundleGivesAnErrorNamingIt) {
   EXPECT_EQ(StoredDat(), std::nullopt);
 }
 
-TEST_F(FirstRunTest, AFailedWriteLeavesNeitherTheFileNorItsTemporaryCopy) {
-  files_.FailCall(FileOperation::kWrite, 1);
-  Result<std::string> folder = Ensure();
-  ASSERT_FALSE(folder.ok());
-  EXPECT_NE(folder.message().find(kUserData), std::string::npos) << folder.message();
-  EXPECT_EQ(StoredDat(), std::nullopt);
-  EXPECT_TRUE(files_.NamesIn(kUserData).empty());
-
-  // The next run finishes the job.
+// A copy that fails part way is an error naming where it failed, leaves no file and no
+// temporary copy behind, records nothing, and the next run finishes the job.
+TEST_F(FirstRunTest, AFailedCopyLeavesNothingBehind) {
+  const struct {
+    FileOperation operation;
+    const char* named;
+  } cases[] = {
+      {FileOperation::kWrite, kUserData},
+      {FileOperation::kRead, kBundle},  // a short read is no truncated copy
+      {FileOperation::kRename, kUserData},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.operation));
+    files_.FailCall(c.operation, 1);
+    Result<std::string> folder = Ensure();
+    ASSERT_FALSE(folder.ok());
+    EXPECT_NE(folder.message().find(c.named), std::string::npos) << folder.message();
+    EXPECT_EQ(StoredDat(), std::nullopt);
+    EXPECT_TRUE(files_.NamesIn(kUserData).empty());
+  }
   ASSERT_TRUE(Ensure().ok());
   EXPECT_EQ(files_.NamesIn(kUserData).size(), 3u);
-}
-
-TEST_F(FirstRunTest, AShortReadOfTheBundleIsAnErrorNotATruncatedCopy) {
-  files_.FailCall(FileOperation::kRead, 1);
-  Result<std::string> folder = Ensure();
-  ASSERT_FALSE(folder.ok());
-  EXPECT_NE(folder.message().find(kBundle), std::string::npos) << folder.message();
-  EXPECT_TRUE(files_.NamesIn(kUserData).empty());
-}
-
-TEST_F(FirstRunTest, AFailedRenameRemovesTheTemporaryCopy) {
-  files_.FailCall(FileOperation::kRename, 1);
-  Result<std::string> folder = Ensure();
-  ASSERT_FALSE(folder.ok());
-  EXPECT_NE(folder.message().find(kUserData), std::string::npos) << folder.message();
-  EXPECT_TRUE(files_.NamesIn(kUserData).empty());
-  EXPECT_EQ(StoredDat(), std::nullopt);
 }
 
 TEST_F(FirstRunTest, CopiesGoThroughADottedTemporaryName) {
@@ -176,17 +171,12 @@ TEST_F(FirstRunTest, CopiesGoThroughADottedTemporaryName) {
   EXPECT_EQ(names[0].size(), kStem.size() + 6);
 }
 
-TEST_F(FirstRunTest, AStoreThatCannotBeReadStopsEverything) {
+TEST_F(FirstRunTest, AStoreThatCannotBeReadOrWrittenIsAnError) {
   store_.FailNextLoads(1, "memory/settings.reg, line 3: missing '='");
-  Result<std::string> folder = Ensure();
-  EXPECT_EQ(folder.message(), "memory/settings.reg, line 3: missing '='");
-  EXPECT_FALSE(files_.Exists(kUserData));
-}
-
-TEST_F(FirstRunTest, AStoreThatCannotBeWrittenIsAnError) {
+  EXPECT_EQ(Ensure().message(), "memory/settings.reg, line 3: missing '='");
+  EXPECT_FALSE(files_.Exists(kUserData)) << "a store that cannot be read stops everything";
   store_.FailNextUpdates(1, "memory/settings.reg: disk full");
-  Result<std::string> folder = Ensure();
-  EXPECT_EQ(folder.message(), "memory/settings.reg: disk full");
+  EXPECT_EQ(Ensure().message(), "memory/settings.reg: disk full");
 }
 
 TEST_F(FirstRunTest, AFolderRecordedByAnotherProgramMeanwhileWins) {
@@ -248,44 +238,15 @@ TEST(FirstRunOnDiskTest, AnUnwritableTargetIsNamedInTheError) {
   EXPECT_EQ(folder.message(), "cannot create folder " + locked + "/quarnexp: Permission denied");
 }
 
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const char* value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnvironment() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 TEST(DefaultUserDataDirectoryTest, PrefersAnAbsoluteXdgDataHomeElseHome) {
-  ScopedEnvironment home("HOME", "/home/bob");
-  {
-    ScopedEnvironment data("XDG_DATA_HOME", "/data/bob");
-    EXPECT_EQ(DefaultUserDataDirectory(), "/data/bob/quarnexp");
-  }
-  {
-    ScopedEnvironment data("XDG_DATA_HOME", "relative/path");
-    EXPECT_EQ(DefaultUserDataDirectory(), "/home/bob/.local/share/quarnexp");
-  }
-  {
-    ScopedEnvironment data("XDG_DATA_HOME", nullptr);
-    EXPECT_EQ(DefaultUserDataDirectory(), "/home/bob/.local/share/quarnexp");
-  }
+  ScopedEnvironment environment;
+  environment.Set("HOME", "/home/bob");
+  environment.Set("XDG_DATA_HOME", "/data/bob");
+  EXPECT_EQ(DefaultUserDataDirectory(), "/data/bob/quarnexp");
+  environment.Set("XDG_DATA_HOME", "relative/path");
+  EXPECT_EQ(DefaultUserDataDirectory(), "/home/bob/.local/share/quarnexp");
+  environment.Set("XDG_DATA_HOME", nullptr);
+  EXPECT_EQ(DefaultUserDataDirectory(), "/home/bob/.local/share/quarnexp");
 }
 
 }  // namespace

@@ -17,31 +17,8 @@ namespace {
 
 using namespace std::string_literals;
 
-class MemoryFileSystemTest : public testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(files_.AddFile("/d/f", "hello world").ok());
-    for (int i = 0; i < 4; ++i) {
-      ASSERT_TRUE(files_.AddFile("/d/r" + std::to_string(i), "r").ok());
-      ASSERT_TRUE(files_.AddFile("/d/x" + std::to_string(i), "x").ok());
-    }
-    ASSERT_TRUE(files_.AddFolder("/d/sub").ok());
-    folder_ = Must(files_.OpenFolder("/d"));
-    file_ = Must(folder_->OpenFile("f", OpenMode::kReadWrite));
-  }
-
-  template <typename T>
-  static T Must(Result<T> result) {
-    EXPECT_TRUE(result.ok()) << result.message();
-    return std::move(*result);
-  }
-
-  MemoryFileSystem files_;
-  std::unique_ptr<Folder> folder_;
-  std::unique_ptr<File> file_;
-};
-
-// A small tree of its own for each operation's fault test.
+// A small tree: /d/f holding "hello world", files r0–r3 and x0–x3 to rename and delete, and
+// a folder /d/sub; /d and /d/f open.
 struct FaultBench {
   FaultBench() {
     EXPECT_TRUE(files.AddFile("/d/f", "hello world").ok());
@@ -56,6 +33,14 @@ struct FaultBench {
   MemoryFileSystem files;
   std::unique_ptr<Folder> folder;
   std::unique_ptr<File> file;
+};
+
+class MemoryFileSystemTest : public testing::Test {
+ protected:
+  FaultBench bench_;
+  MemoryFileSystem& files_ = bench_.files;
+  std::unique_ptr<Folder>& folder_ = bench_.folder;
+  std::unique_ptr<File>& file_ = bench_.file;
 };
 
 // One call of each operation that succeeds when no fault is set; `i` tells calls apart for
@@ -131,22 +116,15 @@ TEST(MemoryFaultTest, OpeningAFolderByPathCountsAsOpenFolder) {
   EXPECT_FALSE(bench.files.Exists("/d/e"));
 }
 
-TEST_F(MemoryFileSystemTest, AFaultCanLastFromItsCallOnward) {
-  files_.FailCall(FileOperation::kRead, 2, /*and_after=*/true);
+TEST_F(MemoryFileSystemTest, AFaultCountsFromWhenItWasSetAndCanLast) {
   char buffer[2];
+  ASSERT_EQ(file_->Read(buffer, 1), 1u);
+  files_.FailCall(FileOperation::kRead, 2, /*and_after=*/true);
   EXPECT_EQ(file_->Read(buffer, 2), 2u);
   EXPECT_EQ(file_->Read(buffer, 2), 0u);
   EXPECT_EQ(file_->Read(buffer, 2), 0u);
   files_.ClearFaults();
   EXPECT_EQ(file_->Read(buffer, 2), 2u);
-}
-
-TEST_F(MemoryFileSystemTest, AFaultCountsFromWhenItWasSet) {
-  char byte;
-  for (int i = 0; i < 3; ++i) ASSERT_EQ(file_->Read(&byte, 1), 1u);
-  files_.FailCall(FileOperation::kRead, 1);
-  EXPECT_EQ(file_->Read(&byte, 1), 0u);
-  EXPECT_EQ(file_->Read(&byte, 1), 1u);
 }
 
 TEST_F(MemoryFileSystemTest, FailedCallsChangeNothing) {

@@ -24,18 +24,13 @@ TEST(MountInfo, ReadsDeviceRootPointTypeAndSourceAroundOptionalFields) {
 
 TEST(MountInfo, DecodesOctalEscapesInPaths) {
   std::vector<MountEntry> entries = ParseMountInfo(
-      "50 26 8:33 /a\\134b /media/ann/MY\\040STICK\\011x rw - exfat /dev/my\\040disk rw\n");
-  ASSERT_EQ(entries.size(), 1u);
+      "50 26 8:33 /a\\134b /media/ann/MY\\040STICK\\011x rw - exfat /dev/my\\040disk rw\n"
+      "50 26 8:33 / /m\\x\\49\\400\\12 rw - ext4 src rw\n");
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[1].mount_point, "/m\\x\\49\\400\\12") << "backslashes that are no escape";
   EXPECT_EQ(entries[0].root, "/a\\b");
   EXPECT_EQ(entries[0].mount_point, "/media/ann/MY STICK\tx");
   EXPECT_EQ(entries[0].source, "/dev/my disk");
-}
-
-TEST(MountInfo, KeepsBackslashesThatAreNoEscape) {
-  std::vector<MountEntry> entries =
-      ParseMountInfo("50 26 8:33 / /m\\x\\49\\400\\12 rw - ext4 src rw\n");
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].mount_point, "/m\\x\\49\\400\\12");
 }
 
 TEST(MountInfo, SkipsLinesWithoutTheShapeAndKeepsTheRest) {

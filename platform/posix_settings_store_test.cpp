@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/memory_settings_store.h"
+#include "platform/scoped_environment.h"
 #include "platform/scratch_folder.h"
 #include "platform/settings_store.h"
 
@@ -24,26 +25,6 @@ namespace quarn {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A fresh folder under $QUARN_TEST_TMP (or /tmp), removed with everything in it.
-class TemporaryFolder {
- public:
-  TemporaryFolder() {
-    const char* base = std::getenv("QUARN_TEST_TMP");
-    std::string root = base != nullptr && *base != '\0' ? base : "/tmp";
-    fs::create_directories(root);
-    std::string pattern = root + "/settings-store-XXXXXX";
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TemporaryFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 std::optional<std::string> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -86,7 +67,7 @@ class FileStoreUnderTest : public StoreUnderTest {
   std::optional<std::string> Text() override { return ReadFile(path_); }
 
  private:
-  TemporaryFolder folder_;
+  ScratchFolder folder_;
   std::string path_;
   std::unique_ptr<SettingsStore> store_;
 };
@@ -237,7 +218,7 @@ class FileSettingsStoreTest : public testing::Test {
  protected:
   void SetUp() override { ASSERT_FALSE(folder_.path().empty()) << "mkdtemp failed"; }
 
-  TemporaryFolder folder_;
+  ScratchFolder folder_;
   std::string path_ = folder_.path() + "/settings.reg";
 };
 
@@ -458,32 +439,6 @@ TEST_F(FileSettingsStoreTest, ConcurrentWritersLoseNothingAndReadersSeeWholeFile
   }
   EXPECT_EQ(NamesIn(folder_.path()), (std::set<std::string>{"settings.reg", "settings.reg.lock"}));
 }
-
-// Sets environment variables for one test and puts the old values back.
-class ScopedEnvironment {
- public:
-  void Set(const char* name, const char* value) {
-    const char* old = std::getenv(name);
-    saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnvironment() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      if (it->second) {
-        setenv(it->first.c_str(), it->second->c_str(), 1);
-      } else {
-        unsetenv(it->first.c_str());
-      }
-    }
-  }
-
- private:
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
 
 TEST(DefaultSettingsPathTest, FollowsTheEnvironmentInOrder) {
   ScopedEnvironment environment;

@@ -100,15 +100,6 @@ TEST_F(ReadCacheFileTest, AFileOfTheHeadsSizeOrLessIsReadOnce) {
   }
 }
 
-TEST_F(ReadCacheFileTest, ShortReadsOfTheFileAreNotMistakenForItsEnd) {
-  Make(10000);
-  files_.SetShortReads(100);
-  std::vector<uint8_t> got(9000);
-  ASSERT_TRUE(cached_->Seek(0, SeekOrigin::kBegin));
-  ASSERT_EQ(cached_->Read(got.data(), 9000), 9000u);
-  EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes_.begin()));
-}
-
 // Counts what the cache asks of the file, one request per ReadSome as a system would see it.
 class CountingFile : public ForwardingFile {
  public:
