@@ -110,6 +110,13 @@ TEST_F(EntryLocatorTest, MovesBeforeTheFileStartReadNothing) {
   EXPECT_EQ(state_.entry_code_buffer[0], 0xE9);
   EXPECT_EQ(state_.entry_code_buffer[4], 0x22);
   EXPECT_EQ(state_.entry_code_buffer[5], 0xAA);
+
+  // An empty file changes nothing.
+  state_ = DetectorState();
+  state_.entry_position = 0x1234;
+  LocateEntryCode(Open({}), state_);
+  EXPECT_EQ(state_.entry_position, 0x1234u);
+  EXPECT_EQ(ReadU16(state_.header_buffer, 24), 0);
 }
 
 // Entry code cut short by the end of the file: the move counts from where the read ended.
@@ -120,13 +127,6 @@ TEST_F(EntryLocatorTest, JumpFromShortEntryCodeCountsFromTheReadEnd) {
   LocateEntryCode(Open(image), state_);
   EXPECT_EQ(state_.entry_code_buffer[0], kMark);  // read at 0x44 - 8
   EXPECT_EQ(state_.entry_position, 0x38u);
-}
-
-TEST_F(EntryLocatorTest, EmptyFileChangesNothing) {
-  state_.entry_position = 0x1234;
-  LocateEntryCode(Open({}), state_);
-  EXPECT_EQ(state_.entry_position, 0x1234u);
-  EXPECT_EQ(ReadU16(state_.header_buffer, 24), 0);
 }
 
 struct PeCase {

@@ -309,12 +309,10 @@ TEST_F(SignatureDetectorsTest, TimeStampedPatternReportsByTheSecondsField) {
   DatabaseContent content;
   content.sections[kExePatternSection].records = {PatternRecord(90, {0x11, 0x33}, 5, 0)};
   signatures_ = DatabaseImage(*BuildSignatureImage(content));
-  files_.AddFile("/marked.exe", image);
+  std::unique_ptr<File> file = testing::OpenBytes(files_, image);
   FileTimes times;
   times.last_write = kWriteTime;
-  ASSERT_TRUE(files_.SetTimes("/marked.exe", times).ok());
-  auto folder = files_.OpenFolder("/");
-  auto file = std::move((*folder)->OpenFile("marked.exe", OpenMode::kRead).value());
+  ASSERT_TRUE(files_.SetTimes("/file", times).ok());
   ASSERT_EQ(file->GetTimes()->last_write, kWriteTime);
   LocateEntryCode(*file, state_);
   EXPECT_EQ(ScanPatternSignatures(signatures_, *file, &flag_, DirectoryOffset(kExePatternSection),

@@ -289,10 +289,14 @@ TEST(RegistryDocumentTest, NumbersAreFourLittleEndianBytesOfBinaryOrDword) {
     std::string_view name;
     std::optional<uint32_t> number;
   } cases[] = {
-      {kProgramKey, "four", 0x12345678u},     {kProgramKey, "Lingua", 1u},
-      {kProgramKey, "Big", 0x12345678u},      {kProgramKey, "Three", std::nullopt},
-      {kProgramKey, "Five", std::nullopt},    {kProgramKey, "Text", std::nullopt},
-      {kProgramKey, "Other", std::nullopt},   {kProgramKey, "Missing", std::nullopt},
+      {kProgramKey, "four", 0x12345678u},
+      {kProgramKey, "Lingua", 1u},
+      {kProgramKey, "Big", 0x12345678u},
+      {kProgramKey, "Three", std::nullopt},
+      {kProgramKey, "Five", std::nullopt},
+      {kProgramKey, "Text", std::nullopt},
+      {kProgramKey, "Other", std::nullopt},
+      {kProgramKey, "Missing", std::nullopt},
       {"Missing\\Key", "Four", std::nullopt},
   };
   for (const auto& c : cases) {
