@@ -17,7 +17,7 @@
 #include "platform/memory_file_system.h"
 #include "testing/executable_builder.h"
 #include "testing/open_bytes.h"
-#include "testing/signature_records.h"
+#include "testing/signature_record_bytes.h"
 
 namespace quarn {
 namespace {

@@ -11,7 +11,7 @@
 #include "platform/memory_file_system.h"
 #include "testing/compound_file_writer.h"
 #include "testing/open_bytes.h"
-#include "testing/signature_records.h"
+#include "testing/signature_record_bytes.h"
 
 namespace quarn {
 namespace {

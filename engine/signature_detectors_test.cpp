@@ -14,7 +14,7 @@
 #include "platform/memory_file_system.h"
 #include "testing/executable_builder.h"
 #include "testing/open_bytes.h"
-#include "testing/signature_records.h"
+#include "testing/signature_record_bytes.h"
 #include "testing/test_bytes.h"
 
 namespace quarn {
