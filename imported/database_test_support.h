@@ -88,15 +88,19 @@ inline std::vector<uint8_t> EncodeReferenceDatabase(
 }
 
 // `bytes` with every section's CRC and the directory's made to fit what the sections now
-// hold: damage a CRC would catch made into damage only the later checks can.
+// hold: damage a CRC would catch made into damage only the later checks can. Entries of
+// sections past the end, and a directory past it, are left as they are.
 inline std::vector<uint8_t> Resealed(std::vector<uint8_t> bytes) {
   using namespace imported_layout;
-  const size_t count = Get(bytes, kSectionCountAt, 2);
+  if (bytes.size() < kHeaderBytes) return bytes;
+  const size_t count =
+      std::min<size_t>(Get(bytes, kSectionCountAt, 2), (bytes.size() - kHeaderBytes) / kEntryBytes);
   for (size_t index = 0; index < count; ++index) {
     const size_t entry = kHeaderBytes + index * kEntryBytes;
-    const std::span<const uint8_t> section = std::span<const uint8_t>(bytes).subspan(
-        Get(bytes, entry + kEntryOffsetAt, 8), Get(bytes, entry + kEntrySizeAt, 8));
-    Put(bytes, entry + kEntryCrcAt, Crc(section), 4);
+    const uint64_t offset = Get(bytes, entry + kEntryOffsetAt, 8);
+    const uint64_t size = Get(bytes, entry + kEntrySizeAt, 8);
+    if (offset > bytes.size() || size > bytes.size() - offset) continue;
+    Put(bytes, entry + kEntryCrcAt, Crc(std::span<const uint8_t>(bytes).subspan(offset, size)), 4);
   }
   Put(bytes, kDirectoryCrcAt, Crc(std::span(bytes).subspan(kHeaderBytes, count * kEntryBytes)), 4);
   return bytes;
