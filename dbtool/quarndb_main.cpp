@@ -103,15 +103,18 @@ int Info(FileSystem& files, const std::string& input) {
 // QUARNX.DAT in `output`. Exit 1 when nothing could be used.
 int ImportClamav(FileSystem& files, const std::vector<std::string>& sources,
                  const std::string& output) {
-  ClamavImport import;
+  // Each signature goes into QUARNX.DAT's form as it is read: an import of millions of
+  // hashes holds about the file's size, never the signatures as objects.
+  ImportedDatabaseEncoder encoder;
+  ClamavImport import(encoder);
   for (const std::string& source : sources) {
     if (Status added = import.AddSource(files, source); !added) return Fail(added.message());
   }
   ImportReport report = import.report();
   if (report.imported() > 0) {
-    auto bytes = BuildImportedDatabase(import.TakeSignatures(), report);
-    if (!bytes) return Fail(bytes.message());
-    if (Status written = WriteImportedDatabaseFile(files, output, *bytes); !written) {
+    auto pieces = BuildImportedDatabase(encoder, report);
+    if (!pieces) return Fail(pieces.message());
+    if (Status written = WriteImportedDatabaseFile(files, output, *pieces); !written) {
       return Fail(written.message());
     }
   }

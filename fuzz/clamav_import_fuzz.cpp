@@ -1,6 +1,6 @@
 // Any bytes as a user's ClamAV database: as a .cvd (header, tar, gzip) and as each record
 // file. The import takes or leaves every line without a fault, and what it takes comes back
-// whole through QUARNX.DAT.
+// whole through QUARNX.DAT, whose bytes are those of the plain reference encoder.
 #include <string>
 #include <vector>
 
@@ -8,7 +8,9 @@
 #include "fuzz/fuzz_seeds.h"
 #include "imported/clamav_import.h"
 #include "imported/clamav_test_support.h"
+#include "imported/database_test_support.h"
 #include "imported/imported_database.h"
+#include "imported/imported_database_encoder.h"
 #include "platform/memory_file_system.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -16,12 +18,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const std::string name : {"/x.cvd", "/x.ndb", "/x.hdb", "/x.msb"}) {
     quarn::MemoryFileSystem files;
     files.AddFile(name, bytes);
-    quarn::ClamavImport import;
+    quarn::SignatureList list;
+    quarn::ClamavImport import(list);
     (void)import.AddSource(files, name);
-    const std::vector<quarn::ImportedSignature>& taken = import.signatures();
+    const std::vector<quarn::ImportedSignature>& taken = list.signatures;
     Check(taken.size() == import.report().imported());
+    std::vector<uint8_t> encoded = quarn::EncodeImportedDatabase(taken);
+    Check(encoded == quarn::testing::EncodeReferenceDatabase(taken));
     quarn::Result<quarn::ImportedDatabase> database =
-        quarn::ImportedDatabase::Decode(quarn::EncodeImportedDatabase(taken));
+        quarn::ImportedDatabase::Decode(std::move(encoded));
     Check(database.ok());
     Check(database->size() == taken.size());
     for (uint32_t index = 0; index < taken.size(); ++index) {

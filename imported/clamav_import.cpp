@@ -189,7 +189,7 @@ void ClamavImport::TakeLine(RecordForm kind, const std::string& form, std::strin
   RecordLine parsed = ParseRecordLine(kind, line, where);
   if (parsed.signature) {
     report_.CountImported(form);
-    signatures_.push_back(std::move(*parsed.signature));
+    sink_.Take(std::move(*parsed.signature));
   } else if (!parsed.skipped.empty()) {
     report_.CountSkipped(form, parsed.skipped);
   }

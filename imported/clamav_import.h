@@ -5,17 +5,20 @@
 
 #include "imported/clamav_records.h"
 #include "imported/import_report.h"
-#include "imported/imported_signature.h"
+#include "imported/signature_sink.h"
 #include "platform/folder.h"
 #include "platform/status.h"
 
 namespace quarn {
 
-// Gathers the signatures of a user's ClamAV databases, source after source, with the count
-// of what was taken and left. Reads every file as a stream: memory holds the signatures
-// taken, not the files.
+// Reads the signatures of a user's ClamAV databases, source after source, handing each one
+// taken to a sink as it is read, and counts what was taken and left. Reads every file as a
+// stream: memory holds what the sink keeps, not the files.
 class ClamavImport {
  public:
+  // `sink` outlives the import.
+  explicit ClamavImport(SignatureSink& sink) : sink_(sink) {}
+
   // Reads `path`: a .cvd or .cld file (a 512-byte "ClamAV-VDB:" header, then a tar archive,
   // gzipped or not), a record file (.ndb, .hdb, .hsb, .mdb, .msb; the other signature forms
   // are counted as left), or a folder, whose files of those kinds are read in name order.
@@ -23,8 +26,6 @@ class ClamavImport {
   // damaged; what earlier sources gave is kept.
   Status AddSource(FileSystem& files, const std::string& path);
 
-  const std::vector<ImportedSignature>& signatures() const { return signatures_; }
-  std::vector<ImportedSignature> TakeSignatures() { return std::move(signatures_); }
   const ImportReport& report() const { return report_; }
 
  private:
@@ -35,7 +36,7 @@ class ClamavImport {
   void TakeLine(RecordForm kind, const std::string& form, std::string_view line,
                 const std::string& where, bool overlong);
 
-  std::vector<ImportedSignature> signatures_;
+  SignatureSink& sink_;
   ImportReport report_;
 };
 

@@ -60,9 +60,9 @@ const std::string kExpectedReport =
     "  ndb: 6 imported, 6 skipped (1 boundary anchor, 1 malformed, 1 negated alternative, 1 "
     "offset form, 1 target 3, 1 too few fixed bytes)\n";
 
-std::vector<std::string> Names(const ClamavImport& imported) {
+std::vector<std::string> Names(const SignatureList& taken) {
   std::vector<std::string> names;
-  for (const ImportedSignature& signature : imported.signatures()) names.push_back(signature.name);
+  for (const ImportedSignature& signature : taken.signatures) names.push_back(signature.name);
   return names;
 }
 
@@ -88,18 +88,19 @@ TEST(ClamavImport, EveryFormIsTakenOrLeftWithItsReasonFromAnyOfItsContainers) {
                                Source{"/db/daily.cvd", kImportedNames, "daily.cvd:test.ndb:2"},
                                Source{"/db/daily.cld", kImportedNames, "daily.cld:test.ndb:2"}}) {
     SCOPED_TRACE(source.path);
-    ClamavImport imported;
+    SignatureList taken;
+    ClamavImport imported(taken);
     ASSERT_TRUE(imported.AddSource(files, source.path));
-    EXPECT_EQ(Names(imported), source.names);
-    EXPECT_EQ(imported.signatures().front().source, source.first_source);
+    EXPECT_EQ(Names(taken), source.names);
+    EXPECT_EQ(taken.signatures.front().source, source.first_source);
     EXPECT_EQ(imported.report().Format(), kExpectedReport);
   }
 
-  ClamavImport imported;
+  SignatureList taken;
+  ClamavImport imported(taken);
   ASSERT_TRUE(imported.AddSource(files, "/db/daily.cvd"));
   std::map<std::string, ImportedSignature> by_name;
-  for (const ImportedSignature& signature : imported.signatures())
-    by_name[signature.name] = signature;
+  for (const ImportedSignature& signature : taken.signatures) by_name[signature.name] = signature;
   EXPECT_EQ(by_name["Win.Pe-1"].target, Target::kPe);
   EXPECT_EQ(by_name["Doc.Macro-1"].target, Target::kOle2);
   EXPECT_EQ(FormatOffsetRule(by_name["Dos.Eof-1"].offset), "EOF-32,8");
@@ -122,12 +123,14 @@ TEST(ClamavImport, ADamagedDatabaseIsAnErrorNamingIt) {
   for (size_t at = 530; at < 600; ++at) garbled[at] ^= 0x5A;
   files.AddFile("/db/garbled.cvd", garbled);
   for (const std::string name : {"headless.cvd", "cut.cvd", "garbled.cvd"}) {
-    ClamavImport imported;
+    SignatureList taken;
+    ClamavImport imported(taken);
     const Status status = imported.AddSource(files, "/db/" + name);
     EXPECT_FALSE(status) << name;
     EXPECT_NE(status.message().find("/db/" + name), std::string::npos) << status.message();
   }
-  ClamavImport missing;
+  SignatureList taken;
+  ClamavImport missing(taken);
   EXPECT_FALSE(missing.AddSource(files, "/db/none.cvd"));
 }
 
@@ -135,9 +138,10 @@ TEST(ClamavImport, ADamagedDatabaseIsAnErrorNamingIt) {
 TEST(ClamavImport, AnOverlongLineIsLeftAndTheNextStillRead) {
   MemoryFileSystem files;
   files.AddFile("/x.ndb", "Long-1:0:*:" + std::string(3 << 20, 'a') + "\nDos.After-1:0:*:4142\n");
-  ClamavImport imported;
+  SignatureList taken;
+  ClamavImport imported(taken);
   ASSERT_TRUE(imported.AddSource(files, "/x.ndb"));
-  EXPECT_EQ(Names(imported), std::vector<std::string>{"Dos.After-1"});
+  EXPECT_EQ(Names(taken), std::vector<std::string>{"Dos.After-1"});
   EXPECT_EQ(imported.report().Format(), "  ndb: 1 imported, 1 skipped (1 malformed)\n");
 }
 

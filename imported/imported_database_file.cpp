@@ -23,7 +23,9 @@ Result<std::optional<ImportedDatabase>> ReadImportedDatabaseFile(FileSystem& fil
   if (!info) return info.status();
   if (!*info) return std::optional<ImportedDatabase>();
   const std::string path = JoinPath(folder_path, kImportedDatabaseFileName);
-  auto bytes = ReadWholeFile(**folder, kImportedDatabaseFileName, kLargestDatabase);
+  // Mapped, so the hash rows of millions of signatures stay in the page cache, shared by
+  // every scanner, instead of being copied into each.
+  auto bytes = MapWholeFile(**folder, kImportedDatabaseFileName, kLargestDatabase);
   if (!bytes) return bytes.status();
   Result<ImportedDatabase> database = ImportedDatabase::Decode(std::move(*bytes));
   if (!database) return Status::Error(path + ": " + database.message());
@@ -31,11 +33,13 @@ Result<std::optional<ImportedDatabase>> ReadImportedDatabaseFile(FileSystem& fil
 }
 
 Status WriteImportedDatabaseFile(FileSystem& files, const std::string& folder_path,
-                                 const std::vector<uint8_t>& bytes) {
+                                 std::span<const std::span<const uint8_t>> pieces) {
   if (Status made = files.CreateFolders(folder_path); !made) return made;
   auto folder = files.OpenFolder(folder_path);
   if (!folder) return folder.status();
-  return WriteFileAtomically(**folder, kImportedDatabaseFileName, bytes);
+  // Replaced by rename, never rewritten: a scanner that has the old file mapped keeps it
+  // whole until it ends.
+  return WriteFileAtomically(**folder, kImportedDatabaseFileName, pieces);
 }
 
 std::string DescribeImportedDatabase(const ImportedDatabase& database) {

@@ -1,11 +1,16 @@
 // QUARNX.DAT: what the importer gathered comes back whole, hashes are found by kind, size
-// and digest, and any damage is refused with its cause.
+// and digest, any damage is refused with its cause (also damage made to pass the CRCs), and
+// rows changed under a mapping after the checks make lookups miss, never stray.
 #include "imported/imported_database.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "imported/clamav_import.h"
 #include "imported/clamav_test_support.h"
+#include "imported/database_test_support.h"
+#include "imported/imported_database_encoder.h"
 #include "platform/memory_file_system.h"
 
 namespace quarn {
@@ -27,9 +32,10 @@ std::vector<ImportedSignature> Gathered() {
                       "0123456789abcdef0123456789abcdef:100:Dos.Hundred-2\n"},
                      {"main.msb", "4096:da39a3ee5e6b4b0d3255bfef95601890afd80709:Win.Section-1\n"}},
                     true));
-  ClamavImport imported;
+  SignatureList taken;
+  ClamavImport imported(taken);
   EXPECT_TRUE(imported.AddSource(files, "/db/main.cvd"));
-  return imported.TakeSignatures();
+  return taken.signatures;
 }
 
 std::vector<uint8_t> Digest(std::string_view hex) {
@@ -87,6 +93,133 @@ TEST(ImportedDatabase, AnyDamageIsRefusedWithItsCause) {
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.message(), "format version 2 is not supported");
   EXPECT_TRUE(ImportedDatabase::Decode(EncodeImportedDatabase({})));
+}
+
+// Where section `id`'s directory entry lies in `bytes`.
+size_t EntryOf(const std::vector<uint8_t>& bytes, uint32_t id) {
+  using namespace imported_layout;
+  for (size_t entry = kHeaderBytes; entry + kEntryBytes <= bytes.size(); entry += kEntryBytes) {
+    if (Get(bytes, entry + kEntryIdAt, 4) == id) return entry;
+  }
+  ADD_FAILURE() << "no section " << id;
+  return 0;
+}
+
+// Where section `id` starts in `bytes`.
+size_t SectionOf(const std::vector<uint8_t>& bytes, uint32_t id) {
+  return imported_layout::Get(bytes, EntryOf(bytes, id) + imported_layout::kEntryOffsetAt, 8);
+}
+
+TEST(ImportedDatabase, DamageThatPassesTheCrcsIsStillRefused) {
+  using namespace imported_layout;
+  // Gathered()'s rows: 0 Dos.Empty-1 (file, 0 bytes), 1 and 2 Dos.Hundred-1 and -2 (file,
+  // 100 bytes, one digest), 3 Win.Section-1 (section, 4096 bytes).
+  const std::vector<uint8_t> good = EncodeImportedDatabase(Gathered());
+  const size_t rows = SectionOf(good, kHashesSection);
+  const auto row = [&](size_t index, size_t field) { return rows + index * kHashBytes + field; };
+  struct Damage {
+    const char* what;
+    std::function<void(std::vector<uint8_t>&)> make;
+    std::string cause;
+  };
+  const Damage damages[] = {
+      {"rows swapped across kinds",
+       [&](auto& bytes) {
+         std::swap_ranges(bytes.begin() + row(0, 0), bytes.begin() + row(1, 0),
+                          bytes.begin() + row(3, 0));
+       },
+       "the hashes are out of order at 1"},
+      {"twins in the wrong order",
+       [&](auto& bytes) {
+         std::swap_ranges(bytes.begin() + row(1, 0), bytes.begin() + row(2, 0),
+                          bytes.begin() + row(2, 0));
+       },
+       "the hashes are out of order at 2"},
+      {"a size that lies about the order",
+       [&](auto& bytes) { Put(bytes, row(0, kHashSizeAt), 5000, 8); },
+       "the hashes are out of order at 1"},
+      {"a digest length no hash has", [&](auto& bytes) { bytes[row(0, kHashLengthAt)] = 17; },
+       "hash 0 is malformed"},
+      {"a row of a body signature",
+       [&](auto& bytes) { Put(bytes, row(0, kHashSignatureAt), 0, 4); }, "hash 0 is malformed"},
+      {"a row past the last signature",
+       [&](auto& bytes) { Put(bytes, row(3, kHashSignatureAt), 7, 4); }, "hash 3 is malformed"},
+      {"two rows of one signature",
+       [&](auto& bytes) { Put(bytes, row(1, kHashSignatureAt), 5, 4); }, "hash 2 is malformed"},
+      {"a row of the other kind", [&](auto& bytes) { bytes[row(3, kHashKindAt)] = 2; },
+       "hash 3 is malformed"},
+      {"a row short",
+       [&](auto& bytes) {
+         Put(bytes, EntryOf(bytes, kHashesSection) + kEntrySizeAt, 3 * kHashBytes, 8);
+       },
+       "the hashes are not one for each hash signature"},
+      {"a row cut",
+       [&](auto& bytes) {
+         Put(bytes, EntryOf(bytes, kHashesSection) + kEntrySizeAt, 4 * kHashBytes - 5, 8);
+       },
+       "a record section is not whole records"},
+      {"strings without their last NUL",
+       [&](auto& bytes) { bytes[SectionOf(bytes, kSignaturesSection) - 1] = 'x'; },
+       "the strings do not end with a NUL"},
+      {"a name past the strings",
+       [&](auto& bytes) {
+         const size_t strings = EntryOf(bytes, kStringsSection);
+         Put(bytes, SectionOf(bytes, kSignaturesSection) + kRecordNameAt,
+             Get(bytes, strings + kEntrySizeAt, 8), 4);
+       },
+       "signature 0 names no string"},
+  };
+  for (const Damage& damage : damages) {
+    std::vector<uint8_t> bytes = good;
+    damage.make(bytes);
+    const Result<ImportedDatabase> refused = ImportedDatabase::Decode(testing::Resealed(bytes));
+    ASSERT_FALSE(refused) << damage.what;
+    EXPECT_EQ(refused.message(), damage.cause) << damage.what;
+  }
+}
+
+// Bytes the test may change after they were handed to the decoder, as a file rewritten in
+// place changes under its mapping.
+class ChangingBytes : public FileBytes {
+ public:
+  explicit ChangingBytes(const std::vector<uint8_t>* bytes) : bytes_(bytes) {}
+  std::span<const uint8_t> bytes() const override { return *bytes_; }
+  bool mapped() const override { return true; }
+
+ private:
+  const std::vector<uint8_t>* bytes_;
+};
+
+TEST(ImportedDatabase, RowsChangedAfterLoadingMakeLookupsMissNeverStray) {
+  using namespace imported_layout;
+  // No matcher: the rows end the file, so a digest read past its row reads past the bytes.
+  const std::vector<uint8_t> good = EncodeImportedDatabase(Gathered());
+  const size_t rows = SectionOf(good, kHashesSection);
+  ASSERT_EQ(rows + 4 * kHashBytes, good.size());
+  const std::vector<uint8_t> hundred = Digest("0123456789abcdef0123456789abcdef");
+  const std::function<void(std::vector<uint8_t>&, size_t)> changes[] = {
+      [](auto& bytes, size_t at) { bytes[at + kHashLengthAt] = 0xFF; },
+      [](auto& bytes, size_t at) { Put(bytes, at + kHashSignatureAt, 0xFFFFFFFF, 4); },
+      [](auto& bytes, size_t at) { Put(bytes, at + kHashSignatureAt, 1, 4); },  // a body
+      [](auto& bytes, size_t at) { std::fill_n(bytes.begin() + at, kHashBytes, 0xFF); },
+  };
+  for (size_t change = 0; change < std::size(changes); ++change) {
+    std::vector<uint8_t> bytes = good;
+    Result<ImportedDatabase> database =
+        ImportedDatabase::Decode(std::make_unique<ChangingBytes>(&bytes));
+    ASSERT_TRUE(database) << database.message();
+    for (size_t at = rows; at < bytes.size(); at += kHashBytes) changes[change](bytes, at);
+    for (const Kind kind : {Kind::kFileHash, Kind::kSectionHash}) {
+      for (const uint64_t size : {uint64_t{0}, uint64_t{100}, uint64_t{4096}, UINT64_MAX}) {
+        database->HasHashOfSize(kind, size);
+        for (size_t length : {16, 20, 32, 255}) {
+          std::vector<uint8_t> digest = hundred;
+          digest.resize(length, 0xFF);
+          EXPECT_FALSE(database->FindHash(kind, size, digest)) << "change " << change;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

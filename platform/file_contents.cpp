@@ -1,24 +1,30 @@
 #include "platform/file_contents.h"
 
+#include <algorithm>
+
 #include "platform/path_names.h"
 
 namespace quarn {
 
-Result<std::vector<uint8_t>> ReadWholeFile(Folder& folder, const std::string& name,
-                                           uint64_t limit) {
-  std::string path = JoinPath(folder.Path(), name);
-  auto file = folder.OpenFile(name, OpenMode::kRead);
-  if (!file) return file.status();
-  auto size = (*file)->Size();
+namespace {
+
+// The open file's size, refused past `limit`.
+Result<uint64_t> SizeWithin(File& file, const std::string& path, uint64_t limit) {
+  auto size = file.Size();
   if (!size) return Status::Error(PathMessage("read", path, "its size cannot be found"));
   if (*size > limit) {
     return Status::Error(
         PathMessage("read", path, "the file is larger than " + std::to_string(limit) + " bytes"));
   }
-  std::vector<uint8_t> bytes(*size);
+  return *size;
+}
+
+Result<std::vector<uint8_t>> ReadAll(File& file, const std::string& path, uint64_t size) {
+  std::vector<uint8_t> bytes(size);
   uint64_t done = 0;
   while (done < bytes.size()) {
-    uint32_t got = (*file)->Read(bytes.data() + done, static_cast<uint32_t>(bytes.size() - done));
+    const auto asked = static_cast<uint32_t>(std::min<uint64_t>(bytes.size() - done, 1u << 30));
+    const uint32_t got = file.Read(bytes.data() + done, asked);
     if (got == 0) break;
     done += got;
   }
@@ -26,6 +32,35 @@ Result<std::vector<uint8_t>> ReadWholeFile(Folder& folder, const std::string& na
     return Status::Error(PathMessage("read", path, "the file changed while it was read"));
   }
   return bytes;
+}
+
+}  // namespace
+
+Result<std::vector<uint8_t>> ReadWholeFile(Folder& folder, const std::string& name,
+                                           uint64_t limit) {
+  const std::string path = JoinPath(folder.Path(), name);
+  auto file = folder.OpenFile(name, OpenMode::kRead);
+  if (!file) return file.status();
+  Result<uint64_t> size = SizeWithin(**file, path, limit);
+  if (!size) return size.status();
+  return ReadAll(**file, path, *size);
+}
+
+Result<std::unique_ptr<FileBytes>> MapWholeFile(Folder& folder, const std::string& name,
+                                                uint64_t limit) {
+  const std::string path = JoinPath(folder.Path(), name);
+  auto file = folder.OpenFile(name, OpenMode::kRead);
+  if (!file) return file.status();
+  Result<uint64_t> size = SizeWithin(**file, path, limit);
+  if (!size) return size.status();
+  // The size is asked again of the mapping: the file may have grown past the limit since.
+  if (std::unique_ptr<FileBytes> mapped = (*file)->MapReadOnly();
+      mapped && mapped->bytes().size() <= limit) {
+    return mapped;
+  }
+  Result<std::vector<uint8_t>> bytes = ReadAll(**file, path, *size);
+  if (!bytes) return bytes.status();
+  return HoldBytes(std::move(*bytes));
 }
 
 Result<std::vector<uint8_t>> ReadWholeFile(FileSystem& files, const std::string& path,
@@ -38,6 +73,12 @@ Result<std::vector<uint8_t>> ReadWholeFile(FileSystem& files, const std::string&
 
 Status WriteFileAtomically(Folder& folder, const std::string& name,
                            const std::vector<uint8_t>& bytes, RenameMode mode) {
+  const std::span<const uint8_t> whole(bytes);
+  return WriteFileAtomically(folder, name, std::span(&whole, 1), mode);
+}
+
+Status WriteFileAtomically(Folder& folder, const std::string& name,
+                           std::span<const std::span<const uint8_t>> pieces, RenameMode mode) {
   std::string path = JoinPath(folder.Path(), name);
   std::string temporary;
   Result<std::unique_ptr<File>> file = Status::Error("");
@@ -47,12 +88,14 @@ Status WriteFileAtomically(Folder& folder, const std::string& name,
   }
   if (!file) return file.status();
   bool written = true;
-  uint64_t done = 0;
-  while (written && done < bytes.size()) {
-    uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(bytes.size() - done, 1u << 30));
-    uint32_t put = (*file)->Write(bytes.data() + done, chunk);
-    written = put == chunk;
-    done += put;
+  for (const std::span<const uint8_t> bytes : pieces) {
+    uint64_t done = 0;
+    while (written && done < bytes.size()) {
+      uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(bytes.size() - done, 1u << 30));
+      uint32_t put = (*file)->Write(bytes.data() + done, chunk);
+      written = put == chunk;
+      done += put;
+    }
   }
   if (!written || !(*file)->Flush()) {
     file->reset();

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "platform/file_bytes.h"
 #include "platform/folder.h"
 #include "platform/status.h"
 
@@ -19,11 +22,22 @@ Result<std::vector<uint8_t>> ReadWholeFile(FileSystem& files, const std::string&
 Result<std::vector<uint8_t>> ReadWholeFile(Folder& folder, const std::string& name,
                                            uint64_t limit = uint64_t{1} << 30);
 
+// The bytes of `name` in `folder`, mapped where the file can be mapped (so a large file costs
+// the process no memory of its own), else read whole; refuses files larger than `limit`.
+// platform/file_bytes.h tells what a mapping promises.
+Result<std::unique_ptr<FileBytes>> MapWholeFile(Folder& folder, const std::string& name,
+                                                uint64_t limit = uint64_t{1} << 30);
+
 // Writes `bytes` to a new temporary file in `folder`, flushes it and renames it over `name`,
 // so `name` holds either its old content or all of the new. The temporary file is removed
 // on any failure.
 Status WriteFileAtomically(Folder& folder, const std::string& name,
                            const std::vector<uint8_t>& bytes,
+                           RenameMode mode = RenameMode::kReplace);
+// The same for a file given as pieces, written one after another: a large file made of
+// parts held apart is never gathered into one buffer.
+Status WriteFileAtomically(Folder& folder, const std::string& name,
+                           std::span<const std::span<const uint8_t>> pieces,
                            RenameMode mode = RenameMode::kReplace);
 
 // Splits a host path into its folder ("." for a bare name) and its last component.

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <limits>
 
+#include "platform/posix_file_mapping.h"
+
 namespace quarn {
 namespace {
 
@@ -236,6 +238,10 @@ bool PosixFile::SetOwner(uint32_t owner, uint32_t group) {
 
 bool PosixFile::SetMode(uint32_t mode) {
   return fchmod(descriptor_, static_cast<mode_t>(mode & 07777)) == 0;
+}
+
+std::unique_ptr<FileBytes> PosixFile::MapReadOnly() {
+  return MapPosixFile(descriptor_);
 }
 
 }  // namespace quarn
