@@ -36,6 +36,8 @@ std::string_view ContainerKindName(ContainerKind kind) {
       return "compress";
     case ContainerKind::kLha:
       return "lha";
+    case ContainerKind::kSzdd:
+      return "szdd";
   }
   return "";
 }

@@ -31,10 +31,11 @@ enum class ContainerKind {
   kZstd,
   kCompress,
   kLha,
+  kSzdd,
 };
 
 // "fat12", "fat16", "fat32", "mbr", "zip", "7z", "tar", "iso9660", "cab", "rar", "gzip",
-// "bzip2", "xz", "zstd", "compress", "lha".
+// "bzip2", "xz", "zstd", "compress", "lha", "szdd".
 std::string_view ContainerKindName(ContainerKind kind);
 
 // Whether the kind is a disk image (a FAT volume or a partitioned disk) rather than an
@@ -101,6 +102,9 @@ struct ArchiveEntry {
   // Why the entry's data cannot be read, where the header tells it already: encrypted, or a
   // method the reader lacks.
   std::optional<IncompleteReason> unreadable;
+  // For a lone compressed file that keeps only the last character of its name (SZDD), that
+  // character as UTF-8: the "_" at the end of the file's own name stands for it.
+  std::string last_name_character;
 };
 
 // What one read of an entry's data gave: bytes (0 at the entry's end), or why it stopped.

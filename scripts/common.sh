@@ -3,7 +3,7 @@
 # Debian packages the build needs: the programs, and qt6-base-dev for the desktop program
 # with a font so its offscreen tests and screenshots render text.
 QUARN_PACKAGES=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev qt6-base-dev
-                fonts-dejavu-core libarchive-dev liblhasa-dev liblzma-dev libvectorscan-dev
+                fonts-dejavu-core libarchive-dev liblhasa-dev liblzma-dev libmspack-dev libvectorscan-dev
                 zlib1g-dev libssl-dev)
 # Needed only to build and run the tests and benchmarks (test.sh installs them, run.sh not).
 QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
@@ -12,7 +12,7 @@ QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
 # extracts LZH archives, libgsf-bin's gsf writes compound documents (test.sh installs them,
 # run.sh not).
 QUARN_CONTAINER_TEST_PACKAGES=(dosfstools mtools fdisk zip unzip p7zip-full genisoimage gcab xz-utils
-                               zstd bzip2 ncompress lhasa libgsf-bin)
+                               zstd bzip2 ncompress lhasa libgsf-bin mscompress)
 # Only for ./test.sh --full: clang, and libclang-rt-14-dev with libFuzzer and the sanitizers'
 # runtimes; clamav, whose clamscan witnesses what imported signatures find.
 QUARN_FULL_TEST_PACKAGES=(clang libclang-rt-14-dev clamav)

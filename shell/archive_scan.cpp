@@ -120,7 +120,10 @@ ReadOutcome SpoolEntry(ScanSession& session, ArchiveReader& archive, const Archi
 
 }  // namespace
 
-std::string LoneStreamName(const std::string& container_name) {
+std::string LoneStreamName(const std::string& container_name, const std::string& last_character) {
+  if (!last_character.empty() && container_name.size() > 1 && container_name.back() == '_') {
+    return container_name.substr(0, container_name.size() - 1) + last_character;
+  }
   const size_t dot = container_name.rfind('.');
   std::string name = dot == std::string::npos ? container_name : container_name.substr(0, dot);
   return name.empty() ? "data" : name;
@@ -157,7 +160,8 @@ void ScanArchiveEntries(ScanSession& session, ArchiveReader& archive, const Arch
       report_archive(IncompleteReason::kTime);
       return;
     }
-    const std::string inner = entry->path.empty() ? LoneStreamName(place.name) : entry->path;
+    const std::string inner =
+        entry->path.empty() ? LoneStreamName(place.name, entry->last_name_character) : entry->path;
     const std::string display_path = place.display_path + "!" + inner;
     auto not_scanned = [&](IncompleteReason reason) {
       session.StepProgress();

@@ -30,8 +30,11 @@ struct ArchivePlace {
 // archive's path. Nothing inside an archive can change: every action is refused.
 void ScanArchiveEntries(ScanSession& session, ArchiveReader& archive, const ArchivePlace& place);
 
-// A lone compressed file's inner name when it stored none: its own name without its last
-// extension ("README.TXT.GZ" gives "README.TXT"), or "data" when nothing is left.
-std::string LoneStreamName(const std::string& container_name);
+// A lone compressed file's inner name when it stored none: its own name with the "_" at its
+// end put back to the `last_character` it stored ("SETUP.EX_" and "E" give "SETUP.EXE"),
+// else without its last extension ("README.TXT.GZ" gives "README.TXT"), or "data" when
+// nothing is left.
+std::string LoneStreamName(const std::string& container_name,
+                           const std::string& last_character = "");
 
 }  // namespace quarn

@@ -1,0 +1,70 @@
+// quarnscan over the DOS archivers' own formats met in a walk, as a user runs it: a file
+// squeezed by COMPRESS.EXE is scanned under its name with the "_" put back, inside a ZIP too,
+// and one whose data breaks off is reported incomplete, never counted as clean.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "testing/tool_witness.h"
+#include "testing/zip_writer.h"
+#include "tests/quarnscan_runner.h"
+
+namespace quarn {
+namespace {
+
+using namespace e2e;  // NOLINT(google-build-using-namespace): the runner is this file's vocabulary
+
+// `bytes` squeezed by mscompress, the last character of `name` stored as COMPRESS.EXE -r
+// stores it.
+std::vector<uint8_t> Squeezed(const std::vector<uint8_t>& bytes, char last) {
+  testing::WitnessFolder folder;
+  folder.Write("IN", bytes);
+  const testing::ToolRun run = testing::RunIn(folder.path(), "mscompress IN");
+  EXPECT_EQ(run.status, 0) << run.output;
+  std::vector<uint8_t> squeezed = folder.Read("IN_");
+  if (squeezed.size() > 9) squeezed[9] = static_cast<uint8_t>(last);
+  return squeezed;
+}
+
+std::set<std::string> Described(const std::vector<json>& events) {
+  std::set<std::string> described;
+  for (const json& event : events) {
+    described.insert(event.value("path", "") + " " + event.value("reason", "") +
+                     event.value("name", "") + " " + event.value("layers", json::array()).dump());
+  }
+  return described;
+}
+
+TEST_F(QuarnscanCli, ASqueezedFileIsScannedUnderItsWholeName) {
+  const std::vector<uint8_t> eicar = SampleNamed("eicar.com").bytes;
+  const std::vector<uint8_t> squeezed = Squeezed(eicar, 'M');
+  WriteFile(tree_ + "/EICAR.CO_", Text(squeezed));
+  WriteFile(tree_ + "/DISK1.ZIP", Text(testing::ZipWriter().Add("SETUP.CO_", squeezed).Build()));
+  std::vector<uint8_t> text;
+  for (int line = 0; line < 200; ++line) {
+    const std::string words = "line " + std::to_string(line) + " of an install note\r\n";
+    text.insert(text.end(), words.begin(), words.end());
+  }
+  const std::vector<uint8_t> clean = Squeezed(text, 'E');
+  WriteFile(tree_ + "/BROKEN.EX_",
+            Text(std::vector<uint8_t>(clean.begin(), clean.begin() + clean.size() / 2)));
+
+  const Outcome outcome = Scan({"--json", "C:"});
+  EXPECT_EQ(outcome.exit_code, 1) << outcome.err;
+  EXPECT_EQ(Described(outcome.EventsOf("detection")),
+            std::set<std::string>({
+                R"(C:\EICAR.CO_!EICAR.COM EICAR-Test-File [{"kind":"szdd","name":"EICAR.COM"}])",
+                R"(C:\DISK1.ZIP!SETUP.CO_!SETUP.COM EICAR-Test-File )"
+                R"([{"kind":"zip","name":"SETUP.CO_"},{"kind":"szdd","name":"SETUP.COM"}])",
+            }));
+  EXPECT_EQ(Described(outcome.EventsOf("incomplete")),
+            std::set<std::string>({
+                R"(C:\BROKEN.EX_!BROKEN.EXE damaged [{"kind":"szdd","name":"BROKEN.EXE"}])",
+            }));
+}
+
+}  // namespace
+}  // namespace quarn
