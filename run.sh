@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The main job: builds the programs, the default database and the test samples, then scans
 # samples/ with the bundled database and shows the result lines: the samples, the files inside
-# the disk images of samples/images/ (named after the image, "…\floppy-files.img!A:\EICAR.COM"),
-# and the boot sector of a floppy image as drive A:; then the partitions of a hard-disk image
-# as drives C: and D:.
+# the disk images and the ARJ archive of samples/images/ (named after the container,
+# "…\floppy-files.img!A:\EICAR.COM", "…\bbs-upload.arj!EICAR.COM"), and the boot sector of
+# a floppy image as drive A:; then the partitions of a hard-disk image as drives C: and D:.
 # ./run.sh quarnexp [ARGS...]: builds the desktop program and starts it on the display, with
 # settings and a data folder of this run only; ARGS go to quarnexp (for instance
 # --drive C:=samples 'C:\' to scan the samples at once).
@@ -30,8 +30,8 @@ cmake --build --preset release -j "$(quarn_jobs)" --target quarnscan quarndb def
 build/release/bin/quarndb info build/release/share/quarnexp
 echo
 echo "Scanning samples/ (what each file should give: samples/MANIFEST.txt; inside the images"
-echo "of samples/images/: samples/images/MANIFEST.txt), then the boot sector of drive A:, a"
-echo "floppy image with a boot virus (samples/system/MANIFEST.txt)"
+echo "and archives of samples/images/: samples/images/MANIFEST.txt), then the boot sector of"
+echo "drive A:, a floppy image with a boot virus (samples/system/MANIFEST.txt)"
 # A settings file of this run only, so the scans neither read nor write the user's own.
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT

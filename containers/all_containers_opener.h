@@ -6,6 +6,7 @@
 
 #include "containers/container.h"
 #include "containers/disk_image_opener.h"
+#include "containers/extractor_opener.h"
 #include "containers/lha_opener.h"
 #include "containers/libarchive_opener.h"
 #include "containers/szdd_opener.h"
@@ -13,25 +14,28 @@
 namespace quarn {
 
 // Every kind of container the scan opens: a file is tried as a disk image first (whose
-// structure is the stricter test), then as an LHA archive, an SZDD file, then as the archives
-// libarchive reads (whose own LHA reader is left out: liblhasa knows more of the format's methods).
+// structure is the stricter test), then as an LHA archive, an SZDD file, an ARJ or ARC archive,
+// then as the archives libarchive reads (whose own LHA reader is left out: liblhasa knows more of
+// the format's methods).
 class AllContainersOpener : public ContainerOpener {
  public:
   std::optional<OpenedContainer> Open(std::shared_ptr<File> file) override {
     if (std::optional<OpenedContainer> image = images_.Open(file)) return image;
     if (std::optional<OpenedContainer> lha = lha_.Open(file)) return lha;
     if (std::optional<OpenedContainer> szdd = szdd_.Open(file)) return szdd;
+    if (std::optional<OpenedContainer> dos = extractor_.Open(file)) return dos;
     return archives_.Open(std::move(file));
   }
   bool MayOpen(std::span<const uint8_t> head, uint64_t size) const override {
     return images_.MayOpen(head, size) || lha_.MayOpen(head, size) || szdd_.MayOpen(head, size) ||
-           archives_.MayOpen(head, size);
+           extractor_.MayOpen(head, size) || archives_.MayOpen(head, size);
   }
 
  private:
   DiskImageOpener images_;
   LhaOpener lha_;
   SzddOpener szdd_;
+  ExtractorOpener extractor_;
   LibarchiveOpener archives_;
 };
 

@@ -38,6 +38,10 @@ std::string_view ContainerKindName(ContainerKind kind) {
       return "lha";
     case ContainerKind::kSzdd:
       return "szdd";
+    case ContainerKind::kArj:
+      return "arj";
+    case ContainerKind::kArc:
+      return "arc";
   }
   return "";
 }

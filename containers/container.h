@@ -32,10 +32,12 @@ enum class ContainerKind {
   kCompress,
   kLha,
   kSzdd,
+  kArj,
+  kArc,
 };
 
 // "fat12", "fat16", "fat32", "mbr", "zip", "7z", "tar", "iso9660", "cab", "rar", "gzip",
-// "bzip2", "xz", "zstd", "compress", "lha", "szdd".
+// "bzip2", "xz", "zstd", "compress", "lha", "szdd", "arj", "arc".
 std::string_view ContainerKindName(ContainerKind kind);
 
 // Whether the kind is a disk image (a FAT volume or a partitioned disk) rather than an
@@ -141,6 +143,10 @@ class ArchiveReader {
   // Whether the entries ended where the archive's structure broke (a truncated or damaged
   // header), rather than at its end.
   virtual bool Damaged() const = 0;
+  // Why part of the archive was not given as entries, damage aside: `unsupported` when the
+  // program that reads its kind is not installed, `entries` when it holds more than that
+  // program is asked to list. Asked after the last entry.
+  virtual std::optional<IncompleteReason> LeftUnread() const { return std::nullopt; }
   // Whether passing over an entry's unread data costs a seek, not decoding it: false for a
   // compressed stream (a tar.gz) and for solid archives, where the rest of an entry too large
   // to scan would have to be decoded all the same.

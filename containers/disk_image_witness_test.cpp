@@ -13,8 +13,8 @@
 #include <sstream>
 
 #include "containers/disk_image_test_support.h"
-#include "testing/tool_witness.h"
 #include "platform/posix_folder.h"
+#include "testing/tool_witness.h"
 
 namespace quarn {
 namespace {

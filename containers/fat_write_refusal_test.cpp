@@ -10,8 +10,8 @@
 #include "containers/fat_file_system.h"
 #include "containers/fat_geometry.h"
 #include "containers/memory_block_device_test_support.h"
-#include "testing/tool_witness.h"
 #include "testing/fat_image_writer.h"
+#include "testing/tool_witness.h"
 
 namespace quarn {
 namespace {

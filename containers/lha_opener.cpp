@@ -7,6 +7,7 @@
 #include <climits>
 #include <string_view>
 
+#include "containers/crc16.h"
 #include "containers/lha_names.h"
 
 namespace quarn {
@@ -40,26 +41,6 @@ bool StartsWithHeader(std::span<const uint8_t> head) {
   return head.size() >= kCommonHeaderBytes &&
          IsArchiveMethod(head.subspan(kMethodOffset).first<kMethodLength>()) &&
          head[kLevelOffset] <= kHighestLevel;
-}
-
-// CRC-16 of an entry's data as its header keeps it: reflected polynomial 0xA001, from 0.
-constexpr std::array<uint16_t, 256> kCrcTable = [] {
-  std::array<uint16_t, 256> table{};
-  for (uint32_t i = 0; i < table.size(); ++i) {
-    uint16_t crc = static_cast<uint16_t>(i);
-    for (int bit = 0; bit < 8; ++bit) {
-      crc = (crc & 1) != 0 ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
-    }
-    table[i] = crc;
-  }
-  return table;
-}();
-
-uint16_t UpdateCrc(uint16_t crc, const uint8_t* bytes, size_t length) {
-  for (size_t i = 0; i < length; ++i) {
-    crc = static_cast<uint16_t>((crc >> 8) ^ kCrcTable[(crc ^ bytes[i]) & 0xFF]);
-  }
-  return crc;
 }
 
 // Reads `length` bytes unless the file ends or fails first: a read may come short.
@@ -194,7 +175,8 @@ class LhaReader : public ArchiveReader {
     const size_t got = lha_reader_read(reader_, buffer, length);
     if (got > 0) {
       current_->produced += got;
-      current_->running_crc = UpdateCrc(current_->running_crc, static_cast<uint8_t*>(buffer), got);
+      current_->running_crc =
+          UpdateCrc16(current_->running_crc, static_cast<uint8_t*>(buffer), got);
       return {got, std::nullopt};
     }
     // The decoder stops at the length the header gives or where the packed data ran out.

@@ -10,8 +10,8 @@
 
 #include "containers/lha_test_support.h"
 #include "containers/name_encoding.h"
-#include "testing/tool_witness.h"
 #include "testing/lzh_writer.h"
+#include "testing/tool_witness.h"
 
 namespace quarn {
 namespace {

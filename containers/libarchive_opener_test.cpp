@@ -16,9 +16,9 @@
 #include "containers/seven_zip_dictionary.h"
 #include "containers/seven_zip_packed_header.h"
 #include "containers/stream_dictionary.h"
-#include "testing/tool_witness.h"
 #include "platform/posix_folder.h"
 #include "testing/seven_zip_writer.h"
+#include "testing/tool_witness.h"
 #include "testing/zip_writer.h"
 
 namespace quarn {

@@ -20,7 +20,7 @@ std::string TemporaryFolder() {
 
 }  // namespace
 
-Result<std::unique_ptr<File>> CreateUnnamedFile() {
+Result<int> CreateUnnamedDescriptor() {
   const std::string folder = TemporaryFolder();
   int descriptor = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   // Some file systems cannot make a file without a name: one is made and unlinked at once,
@@ -34,7 +34,13 @@ Result<std::unique_ptr<File>> CreateUnnamedFile() {
     return Status::Error(
         PathMessage("cannot create a temporary file in", folder, ErrnoText(errno)));
   }
-  return std::unique_ptr<File>(std::make_unique<PosixFile>(descriptor, 0, 0));
+  return descriptor;
+}
+
+Result<std::unique_ptr<File>> CreateUnnamedFile() {
+  Result<int> descriptor = CreateUnnamedDescriptor();
+  if (!descriptor) return descriptor.status();
+  return std::unique_ptr<File>(std::make_unique<PosixFile>(*descriptor, 0, 0));
 }
 
 }  // namespace quarn

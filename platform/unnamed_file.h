@@ -13,4 +13,8 @@ namespace quarn {
 // the folder and the cause.
 Result<std::unique_ptr<File>> CreateUnnamedFile();
 
+// The same as a bare descriptor (close-on-exec), for the platform's own use where a
+// descriptor must be handed on: to a child process.
+Result<int> CreateUnnamedDescriptor();
+
 }  // namespace quarn

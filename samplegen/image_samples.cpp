@@ -6,6 +6,7 @@
 
 #include "platform/file_contents.h"
 #include "samplegen/sample_writer.h"
+#include "testing/arj_writer.h"
 #include "testing/fat_image_writer.h"
 
 namespace quarn::samples {
@@ -110,7 +111,27 @@ ImageSample HardDiskWithFiles(const std::vector<Sample>& set) {
   return disk;
 }
 
+ImageSample ArjWithFiles(const std::vector<Sample>& set) {
+  testing::ArjWriter writer;
+  std::vector<ImageFile> files;
+  for (const auto& [path, sample_name] :
+       std::vector<std::pair<std::string, std::string>>{{"EICAR.COM", "eicar.com"},
+                                                        {"GAMES/INVADERS.EXE", "exe_entry.exe"},
+                                                        {"README.TXT", "readme.txt"}}) {
+    const Sample& sample = Find(set, sample_name);
+    writer.Add(path, sample.bytes);
+    files.push_back(
+        {Backslashed(path), {{"arj", Backslashed(path)}}, sample.name, sample.expected});
+  }
+  return {"bbs-upload.arj", "ARJ archive: samples stored in the root and in a folder",
+          writer.Build(), files, "archive"};
+}
+
 }  // namespace
+
+std::vector<ImageSample> BuildArchiveSamples(const std::vector<Sample>& set) {
+  return {ArjWithFiles(set)};
+}
 
 std::vector<ImageSample> BuildImageSamples(const std::vector<Sample>& set) {
   return {FloppyWithFiles(set), HardDiskWithFiles(set)};
@@ -118,10 +139,11 @@ std::vector<ImageSample> BuildImageSamples(const std::vector<Sample>& set) {
 
 std::string FormatImageManifest(const std::vector<ImageSample>& images) {
   std::string text =
-      "# Disk images holding samples as files: each image, then each file inside it as a scan\n"
-      "# names it after the image's own name, its verdict (VirusId) and the sample it copies.\n";
+      "# Disk images and archives holding samples as files: each of them, then each file inside\n"
+      "# it as a scan names it after the container's own name, its verdict (VirusId) and the\n"
+      "# sample it copies.\n";
   for (const ImageSample& image : images) {
-    text += image.name + "\tdisk image\t" + image.description + "\n";
+    text += image.name + "\t" + image.what + "\t" + image.description + "\n";
     for (const ImageFile& file : image.files) {
       text += image.name + "!" + file.name + "\t" + DescribeVerdict(file.expected) +
               "\ta copy of " + file.sample + "\n";

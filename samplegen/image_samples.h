@@ -36,12 +36,17 @@ struct ImageSample {
   std::string name;
   std::string description;
   std::vector<uint8_t> bytes;
-  std::vector<ImageFile> files;  // every file inside, in the order written
+  std::vector<ImageFile> files;     // every file inside, in the order written
+  std::string what = "disk image";  // for the manifest
 };
 
 // Builds the images from copies of `set`'s samples; throws std::out_of_range when the set
 // lacks one of them.
 std::vector<ImageSample> BuildImageSamples(const std::vector<Sample>& set);
+
+// Archives holding copies of `set`'s samples, written beside the images: an ARJ archive of
+// stored files as a BBS upload held them ("…\bbs-upload.arj!GAMES\INVADERS.EXE").
+std::vector<ImageSample> BuildArchiveSamples(const std::vector<Sample>& set);
 
 // One line per image, then one per file inside it ("IMAGE!NAME", the verdict, the sample).
 std::string FormatImageManifest(const std::vector<ImageSample>& images);

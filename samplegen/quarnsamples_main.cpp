@@ -39,7 +39,9 @@ int main(int argc, char** argv) {
   auto files = quarn::OpenPosixFileSystem();
   const auto samples = quarn::samples::BuildSampleSet();
   const auto system_areas = quarn::samples::BuildSystemAreaSamples();
-  const auto images = quarn::samples::BuildImageSamples(samples);
+  auto images = quarn::samples::BuildImageSamples(samples);
+  const auto archives = quarn::samples::BuildArchiveSamples(samples);
+  images.insert(images.end(), archives.begin(), archives.end());
   const bool written =
       WriteInto(
           *files, output,
@@ -53,7 +55,8 @@ int main(int argc, char** argv) {
       });
   if (!written) return 2;
   std::printf(
-      "quarnsamples: %zu samples, %zu disk and memory images and %zu images holding samples "
+      "quarnsamples: %zu samples, %zu disk and memory images and %zu images and archives holding "
+      "samples "
       "written to %s\n",
       samples.size(), system_areas.size(), images.size(), output.c_str());
   return 0;

@@ -1,18 +1,19 @@
 # Shared by run.sh and test.sh: installs what the build needs and times the stages.
 
 # Debian packages the build needs: the programs, and qt6-base-dev for the desktop program
-# with a font so its offscreen tests and screenshots render text.
+# with a font so its offscreen tests and screenshots render text; unar is the extractor the
+# scan reads ARJ and ARC archives with at run time (without it they are reported unsupported).
 QUARN_PACKAGES=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev qt6-base-dev
                 fonts-dejavu-core libarchive-dev liblhasa-dev liblzma-dev libmspack-dev libvectorscan-dev
-                zlib1g-dev libssl-dev)
+                zlib1g-dev libssl-dev unar)
 # Needed only to build and run the tests and benchmarks (test.sh installs them, run.sh not).
 QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
 # The real tools the container tests check the containers layer against: mkfs.fat, mtools
 # and sfdisk make and read the images, the packers make the archives, lhasa lists and
-# extracts LZH archives, libgsf-bin's gsf writes compound documents (test.sh installs them,
-# run.sh not).
+# extracts LZH archives, libgsf-bin's gsf writes compound documents, arj, arc and mscompress
+# make the DOS archivers' files (test.sh installs them, run.sh not).
 QUARN_CONTAINER_TEST_PACKAGES=(dosfstools mtools fdisk zip unzip p7zip-full genisoimage gcab xz-utils
-                               zstd bzip2 ncompress lhasa libgsf-bin mscompress)
+                               zstd bzip2 ncompress lhasa libgsf-bin mscompress arj arc)
 # Only for ./test.sh --full: clang, and libclang-rt-14-dev with libFuzzer and the sanitizers'
 # runtimes; clamav, whose clamscan witnesses what imported signatures find.
 QUARN_FULL_TEST_PACKAGES=(clang libclang-rt-14-dev clamav)

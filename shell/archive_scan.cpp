@@ -210,6 +210,7 @@ void ScanArchiveEntries(ScanSession& session, ArchiveReader& archive, const Arch
   }
   // Damage met inside an entry's data was told with the entry.
   if (archive.Damaged() && !damaged) report_archive(IncompleteReason::kDamaged);
+  if (const std::optional<IncompleteReason> unread = archive.LeftUnread()) report_archive(*unread);
 }
 
 }  // namespace quarn

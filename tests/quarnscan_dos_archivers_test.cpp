@@ -1,9 +1,11 @@
 // quarnscan over the DOS archivers' own formats met in a walk, as a user runs it: a file
 // squeezed by COMPRESS.EXE is scanned under its name with the "_" put back, inside a ZIP too,
-// and one whose data breaks off is reported incomplete, never counted as clean.
+// and one whose data breaks off is reported incomplete, never counted as clean; ARJ and ARC
+// archives made by the real archivers are scanned inside through the extractor.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -64,6 +66,46 @@ TEST_F(QuarnscanCli, ASqueezedFileIsScannedUnderItsWholeName) {
             std::set<std::string>({
                 R"(C:\BROKEN.EX_!BROKEN.EXE damaged [{"kind":"szdd","name":"BROKEN.EXE"}])",
             }));
+}
+
+// The archive `command` makes in a folder holding `files`.
+std::vector<uint8_t> Archived(const std::map<std::string, std::vector<uint8_t>>& files,
+                              const std::string& command, const std::string& archive) {
+  testing::WitnessFolder folder;
+  for (const auto& [path, bytes] : files) {
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos)
+      testing::RunIn(folder.path(), "mkdir -p " + path.substr(0, slash));
+    folder.Write(path, bytes);
+  }
+  const testing::ToolRun run = testing::RunIn(folder.path(), command);
+  EXPECT_EQ(run.status, 0) << run.output;
+  return folder.Read(archive);
+}
+
+TEST_F(QuarnscanCli, ArjAndArcArchivesAreScannedInsideThroughTheExtractor) {
+  const std::vector<uint8_t> eicar = SampleNamed("eicar.com").bytes;
+  const std::vector<uint8_t> clean = SampleNamed("clean.com").bytes;
+  const std::vector<uint8_t> arj = Archived({{"INSTALL/EICAR.COM", eicar}, {"CLEAN.COM", clean}},
+                                            "arj a -r -y T.ARJ '*'", "T.ARJ");
+  WriteFile(tree_ + "/GAMES.ARJ", Text(arj));
+  WriteFile(tree_ + "/OLD.ARC",
+            Text(Archived({{"EICAR.COM", eicar}}, "arc a T.ARC EICAR.COM", "T.ARC")));
+  WriteFile(tree_ + "/BBS.ZIP", Text(testing::ZipWriter().Add("-RF.ARJ", arj).Build()));
+
+  const Outcome outcome = Scan({"--json", "C:"});
+  EXPECT_EQ(outcome.exit_code, 1) << outcome.err;
+  EXPECT_EQ(Described(outcome.EventsOf("detection")),
+            std::set<std::string>({
+                R"(C:\GAMES.ARJ!INSTALL\EICAR.COM EICAR-Test-File )"
+                R"([{"kind":"arj","name":"INSTALL\\EICAR.COM"}])",
+                R"(C:\OLD.ARC!EICAR.COM EICAR-Test-File [{"kind":"arc","name":"EICAR.COM"}])",
+                R"(C:\BBS.ZIP!-RF.ARJ!INSTALL\EICAR.COM EICAR-Test-File )"
+                R"([{"kind":"zip","name":"-RF.ARJ"},{"kind":"arj","name":"INSTALL\\EICAR.COM"}])",
+            }));
+  EXPECT_TRUE(outcome.EventsOf("incomplete").empty()) << outcome.out;
+  const json summary = outcome.EventsOf("summary").at(0);
+  EXPECT_EQ(summary["scanned"], 5);  // EICAR and CLEAN twice, EICAR once more
 }
 
 }  // namespace

@@ -153,17 +153,20 @@ TEST_F(SampleVerdictsTest, EverySignatureSectionIsHitBySomeSample) {
   }
 }
 
-// The sample disk images as a user meets them: in a folder a scan walks into, and mapped as
-// disks whose volumes are drives.
+// The sample disk images and archives as a user meets them: in a folder a scan walks into,
+// and the images mapped as disks whose volumes are drives.
 class SampleImagesTest : public e2e::QuarnscanCli {
  protected:
   // Every file inside that quarnscan should report, as the fields of its event, by path: what
   // `prefix` gives for the image ("C:\DISKS\floppy-files.img!" in a walk, nothing when the
   // image is a drive), then the file's name.
   std::map<std::string, e2e::json> Expected(
-      const std::function<std::string(const samples::ImageSample&)>& prefix) const {
+      const std::function<std::string(const samples::ImageSample&)>& prefix,
+      bool with_archives = false) const {
     std::map<std::string, e2e::json> expected;
-    for (const samples::ImageSample& image : images_) {
+    std::vector<samples::ImageSample> containers = images_;
+    if (with_archives) containers.insert(containers.end(), archives_.begin(), archives_.end());
+    for (const samples::ImageSample& image : containers) {
       for (const samples::ImageFile& file : image.files) {
         if (file.expected.virus == 0 && !file.expected.suspicious) continue;
         e2e::json layers = e2e::json::array();
@@ -214,13 +217,17 @@ class SampleImagesTest : public e2e::QuarnscanCli {
 
   void SetUp() override {
     e2e::QuarnscanCli::SetUp();
-    for (const samples::ImageSample& image : images_) {
-      e2e::WriteFile(HostPath(image.name), e2e::Text(image.bytes));
+    for (const auto* list : {&images_, &archives_}) {
+      for (const samples::ImageSample& image : *list) {
+        e2e::WriteFile(HostPath(image.name), e2e::Text(image.bytes));
+      }
     }
   }
 
   const std::vector<samples::ImageSample> images_ =
       samples::BuildImageSamples(samples::BuildSampleSet());
+  const std::vector<samples::ImageSample> archives_ =
+      samples::BuildArchiveSamples(samples::BuildSampleSet());
 };
 
 TEST_F(SampleImagesTest, EveryFindInsideTheImagesIsReportedUnderItsExactName) {
@@ -233,9 +240,10 @@ TEST_F(SampleImagesTest, EveryFindInsideTheImagesIsReportedUnderItsExactName) {
 
   const e2e::Outcome walked = Run({"--drive", "C:=" + tree_, "C:\\DISKS"});
   EXPECT_EQ(walked.exit_code, 1) << walked.err;
-  EXPECT_EQ(Reported(walked), Expected([](const samples::ImageSample& image) {
-              return "C:\\DISKS\\" + image.name + "!";
-            }))
+  EXPECT_EQ(
+      Reported(walked),
+      Expected([](const samples::ImageSample& image) { return "C:\\DISKS\\" + image.name + "!"; },
+               /*with_archives=*/true))
       << walked.out;
 
   const e2e::Outcome drives = Run({"--disk", "0=" + HostPath("floppy-files.img"), "--disk",

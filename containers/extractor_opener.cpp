@@ -1,0 +1,164 @@
+#include "containers/extractor_opener.h"
+
+#include <zlib.h>
+
+#include "containers/crc16.h"
+#include "containers/dos_archive_headers.h"
+#include "containers/extractor_listing.h"
+#include "platform/child_process.h"
+
+namespace quarn {
+namespace {
+
+// An archive larger than this is not copied for the extractor: `size`.
+constexpr uint64_t kLargestArchive = uint64_t{1} << 30;
+// What the listing may take; a thousand entries need a small part of it.
+constexpr uint64_t kLongestListing = uint64_t{16} << 20;
+// A child's own bounds; the scan's time limit is checked between entries besides.
+constexpr ChildLimits kListingLimits{std::chrono::milliseconds(30000), uint64_t{512} << 20, 30,
+                                     kLongestListing};
+constexpr ChildLimits kEntryLimits{std::chrono::milliseconds(60000), uint64_t{512} << 20, 60,
+                                   uint64_t{4} << 30};
+
+const std::vector<std::string> kCodePage = {"-nr", "-e", "cp437"};
+
+class ExtractorReader : public ArchiveReader {
+ public:
+  ExtractorReader(std::shared_ptr<File> file, const ExtractorPrograms& programs)
+      : file_(std::move(file)), programs_(programs) {}
+
+  // Lists the archive; what cannot be listed is said by LeftUnread and Damaged.
+  void Start() {
+    if (!ChildProcess::CanRun(programs_.lister) || !ChildProcess::CanRun(programs_.extractor)) {
+      unread_ = IncompleteReason::kUnsupported;
+      return;
+    }
+    Result<std::shared_ptr<ChildInput>> input = ChildInput::CopyOf(*file_, kLargestArchive);
+    if (!input) {
+      unread_ = file_->Size().value_or(0) > kLargestArchive ? IncompleteReason::kSize
+                                                            : IncompleteReason::kUnsupported;
+      return;
+    }
+    input_ = *input;
+    std::vector<std::string> arguments = {"-j"};
+    arguments.insert(arguments.end(), kCodePage.begin(), kCodePage.end());
+    arguments.push_back(ChildInput::kPath);
+    Result<std::unique_ptr<ChildProcess>> lister =
+        ChildProcess::Start(programs_.lister, arguments, input_, kListingLimits);
+    if (!lister) {
+      unread_ = IncompleteReason::kUnsupported;
+      return;
+    }
+    std::string text;
+    const Status read = (*lister)->ReadAll(text);
+    const int status = (*lister)->Wait();
+    Result<ExtractorListing> listing = ParseExtractorListing(text, ExtractorOpener::kMostEntries);
+    // A listing cut short, or an archive the extractor could not read to its end, lists what
+    // it could: the rest is damage.
+    damaged_ = !read.ok() || status != 0 || !listing.ok();
+    if (!listing) return;
+    entries_ = std::move(listing->entries);
+    if (listing->more) unread_ = IncompleteReason::kEntries;
+  }
+
+  std::optional<ArchiveEntry> NextEntry() override {
+    child_.reset();
+    current_.reset();
+    if (next_ >= entries_.size()) return std::nullopt;
+    current_ = next_++;
+    produced_ = 0;
+    crc32_ = 0;
+    crc16_ = 0;
+    finished_ = false;
+    failure_.reset();
+    return entries_[*current_].entry;
+  }
+
+  EntryRead ReadData(void* buffer, size_t length) override {
+    if (!current_) return {};
+    const ListedEntry& listed = entries_[*current_];
+    if (listed.entry.unreadable) return {0, listed.entry.unreadable};
+    if (finished_ || length == 0) return {0, failure_};
+    if (!child_ && !StartEntry(listed)) return Finish(IncompleteReason::kDamaged);
+    Result<size_t> got = child_->Read(buffer, length);
+    if (!got) return Finish(IncompleteReason::kDamaged);
+    if (*got > 0) {
+      produced_ += *got;
+      const auto* bytes = static_cast<const uint8_t*>(buffer);
+      crc32_ = static_cast<uint32_t>(crc32(crc32_, bytes, static_cast<uInt>(*got)));
+      crc16_ = UpdateCrc16(crc16_, bytes, *got);
+      return {*got, std::nullopt};
+    }
+    // The extractor stops with an error status where it cannot decode; the check sum it
+    // leaves unchecked on a pipe is checked here.
+    const int status = child_->Wait();
+    if (status != 0 || (listed.entry.size && produced_ != *listed.entry.size) ||
+        (listed.crc32 && *listed.crc32 != crc32_) || (listed.crc16 && *listed.crc16 != crc16_)) {
+      return Finish(IncompleteReason::kDamaged);
+    }
+    return Finish(std::nullopt);
+  }
+
+  uint64_t PackedBytesRead() const override { return packed_; }
+  bool Damaged() const override { return damaged_; }
+  std::optional<IncompleteReason> LeftUnread() const override { return unread_; }
+  // Each entry is a run of its own: passing one over costs nothing.
+  bool SkipsCheaply() const override { return true; }
+
+ private:
+  bool StartEntry(const ListedEntry& listed) {
+    std::vector<std::string> arguments = {"-q"};
+    arguments.insert(arguments.end(), kCodePage.begin(), kCodePage.end());
+    arguments.insert(arguments.end(),
+                     {"-o", "-", "-i", ChildInput::kPath, std::to_string(listed.index)});
+    Result<std::unique_ptr<ChildProcess>> child =
+        ChildProcess::Start(programs_.extractor, arguments, input_, kEntryLimits);
+    if (!child) return false;
+    child_ = std::move(*child);
+    packed_ += listed.packed;
+    return true;
+  }
+
+  EntryRead Finish(std::optional<IncompleteReason> failure) {
+    finished_ = true;
+    failure_ = failure;
+    child_.reset();
+    return {0, failure};
+  }
+
+  std::shared_ptr<File> file_;
+  ExtractorPrograms programs_;
+  std::shared_ptr<ChildInput> input_;
+  std::vector<ListedEntry> entries_;
+  size_t next_ = 0;
+  std::optional<size_t> current_;
+  std::unique_ptr<ChildProcess> child_;
+  uint64_t produced_ = 0;
+  uint32_t crc32_ = 0;
+  uint16_t crc16_ = 0;
+  uint64_t packed_ = 0;
+  bool finished_ = false;
+  std::optional<IncompleteReason> failure_;
+  bool damaged_ = false;
+  std::optional<IncompleteReason> unread_;
+};
+
+}  // namespace
+
+std::optional<OpenedContainer> ExtractorOpener::Open(std::shared_ptr<File> file) {
+  if (!file) return std::nullopt;
+  const std::optional<ContainerKind> kind = RecogniseDosArchive(*file);
+  if (!kind) return std::nullopt;
+  auto reader = std::make_unique<ExtractorReader>(std::move(file), programs_);
+  reader->Start();
+  OpenedContainer opened;
+  opened.kind = *kind;
+  opened.archive = std::move(reader);
+  return opened;
+}
+
+bool ExtractorOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const {
+  return MayBeDosArchive(head, size);
+}
+
+}  // namespace quarn

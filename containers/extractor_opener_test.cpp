@@ -1,0 +1,210 @@
+// ExtractorOpener against the real archivers: archives made at test time by Debian's arj and
+// arc (and by the samples' own ARJ writer, which arj tests) list their entries under the
+// names given and read back byte for byte through the extractor; an encrypted entry is `encrypted`,
+// a cut archive is damaged where it breaks and never clean; without the extractor an archive is
+// `unsupported`; what only starts like one is no container. The archivers and the extractor belong
+// to the tests' setup: without them the tests fail, they do not skip.
+#include "containers/extractor_opener.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <tuple>
+
+#include "containers/archive_test_support.h"
+#include "containers/extractor_listing.h"
+#include "testing/arj_writer.h"
+#include "testing/tool_witness.h"
+
+namespace quarn {
+namespace {
+
+using testing::RunIn;
+using testing::ToolRun;
+using testing::WitnessFolder;
+using Files = std::map<std::string, std::vector<uint8_t>>;
+
+Files SomeFiles() {
+  std::mt19937 random(5);
+  std::vector<uint8_t> noise(3000);
+  for (uint8_t& byte : noise) byte = static_cast<uint8_t>(random());
+  std::vector<uint8_t> text;
+  for (int line = 0; line < 3000; ++line) {
+    const std::string words = "line " + std::to_string(line) + " of the read-me\r\n";
+    text.insert(text.end(), words.begin(), words.end());
+  }
+  return {{"HELLO.TXT", {'h', 'i', '\n'}}, {"NOISE.BIN", noise}, {"README.TXT", text}};
+}
+
+// The archive `command` makes in a folder holding `files` (folders made as their paths say).
+std::vector<uint8_t> Archived(const Files& files, const std::string& command,
+                              const std::string& archive) {
+  WitnessFolder folder;
+  for (const auto& [path, bytes] : files) {
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos) RunIn(folder.path(), "mkdir -p " + path.substr(0, slash));
+    folder.Write(path, bytes);
+  }
+  const ToolRun run = RunIn(folder.path(), command);
+  EXPECT_EQ(run.status, 0) << command << "\n" << run.output;
+  return folder.Read(archive);
+}
+
+std::optional<OpenedContainer> OpenDos(const std::vector<uint8_t>& bytes, ContainerKind kind,
+                                       ExtractorPrograms programs = {}) {
+  ExtractorOpener opener(std::move(programs));
+  return testing::OpenChecked(opener, kind, bytes);
+}
+
+// The regular entries read whole, by the path the scan shows ("\" between folders).
+Files ReadBack(ArchiveReader& archive) {
+  Files read;
+  for (const testing::ReadEntry& entry : testing::ReadWhole(archive).entries) {
+    EXPECT_EQ(entry.failure, std::nullopt) << entry.entry.path;
+    EXPECT_EQ(entry.entry.size, entry.data.size()) << entry.entry.path;
+    if (entry.entry.regular) read[entry.entry.path] = entry.data;
+  }
+  return read;
+}
+
+Files Shown(const Files& files) {
+  Files shown;
+  for (const auto& [path, bytes] : files) {
+    std::string backslashed = path;
+    for (char& c : backslashed) c = c == '/' ? '\\' : c;
+    shown[backslashed] = bytes;
+  }
+  return shown;
+}
+
+TEST(ExtractorOpenerTest, ArjAndArcArchivesReadBackAsTheArchiversWroteThem) {
+  Files files = SomeFiles();
+  files["GAMES/DOOM/SETUP.EXE"] = std::vector<uint8_t>(5000, 0x90);
+  const std::vector<uint8_t> arj = Archived(files, "arj a -r -y T.ARJ '*'", "T.ARJ");
+  std::optional<OpenedContainer> opened = OpenDos(arj, ContainerKind::kArj);
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(ReadBack(*opened->archive), Shown(files));
+  EXPECT_FALSE(opened->archive->Damaged());
+  EXPECT_EQ(opened->archive->LeftUnread(), std::nullopt);
+
+  // ARC keeps no folders; its methods pack what the data allows (stored, crunched, squashed).
+  const Files flat = SomeFiles();
+  const std::vector<uint8_t> arc =
+      Archived(flat, "arc a T.ARC HELLO.TXT NOISE.BIN README.TXT", "T.ARC");
+  opened = OpenDos(arc, ContainerKind::kArc);
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(ReadBack(*opened->archive), flat);
+
+  // The samples' own ARJ writer: arj itself tests its archive, and it reads back the same.
+  testing::ArjWriter writer;
+  for (const auto& [path, bytes] : files) writer.Add(path, bytes);
+  const std::vector<uint8_t> written = writer.Build();
+  WitnessFolder folder;
+  folder.Write("W.ARJ", written);
+  const ToolRun tested = RunIn(folder.path(), "arj t -y W.ARJ");
+  EXPECT_EQ(tested.status, 0) << tested.output;
+  opened = OpenDos(written, ContainerKind::kArj);
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(ReadBack(*opened->archive), Shown(files));
+}
+
+TEST(ExtractorOpenerTest, EncryptedEntriesAndCutArchivesAreReportedNeverClean) {
+  const Files files = SomeFiles();
+  const std::vector<uint8_t> locked =
+      Archived(files, "arj a -y -gsecret T.ARJ HELLO.TXT NOISE.BIN README.TXT", "T.ARJ");
+  std::optional<OpenedContainer> opened = OpenDos(locked, ContainerKind::kArj);
+  ASSERT_TRUE(opened);
+  const testing::WholeArchive whole = testing::ReadWhole(*opened->archive);
+  ASSERT_EQ(whole.entries.size(), 3u);
+  for (const testing::ReadEntry& entry : whole.entries) {
+    EXPECT_EQ(entry.entry.unreadable, IncompleteReason::kEncrypted) << entry.entry.path;
+  }
+
+  const std::vector<uint8_t> arj =
+      Archived(files, "arj a -y T.ARJ HELLO.TXT NOISE.BIN README.TXT", "T.ARJ");
+  for (size_t cut : {arj.size() / 3, arj.size() / 2, arj.size() - 20}) {
+    opened = OpenDos(std::vector<uint8_t>(arj.begin(), arj.begin() + cut), ContainerKind::kArj);
+    ASSERT_TRUE(opened) << cut;
+    const testing::WholeArchive read = testing::ReadWhole(*opened->archive);
+    size_t whole_entries = 0;
+    bool reported = read.damaged;
+    for (const testing::ReadEntry& entry : read.entries) {
+      if (entry.failure) {
+        reported = true;
+        continue;
+      }
+      ASSERT_EQ(entry.data, files.at(entry.entry.path)) << cut;
+      ++whole_entries;
+    }
+    EXPECT_TRUE(reported) << "an archive cut at " << cut << " read as whole";
+    EXPECT_LT(whole_entries, files.size()) << cut;
+  }
+}
+
+// The extractor does not check a check sum when it writes to a pipe: the opener does.
+TEST(ExtractorOpenerTest, AByteChangedInAnEntrysDataMakesItDamaged) {
+  const Files files = SomeFiles();
+  for (const auto& [command, archive, kind] :
+       std::vector<std::tuple<std::string, std::string, ContainerKind>>{
+           {"arj a -y -m0 T.ARJ HELLO.TXT NOISE.BIN README.TXT", "T.ARJ", ContainerKind::kArj},
+           {"arc a T.ARC HELLO.TXT NOISE.BIN README.TXT", "T.ARC", ContainerKind::kArc}}) {
+    std::vector<uint8_t> bytes = Archived(files, command, archive);
+    bytes[bytes.size() - 200] ^= 0x55;  // inside the last entry's data
+    std::optional<OpenedContainer> opened = OpenDos(bytes, kind);
+    ASSERT_TRUE(opened) << archive;
+    const testing::WholeArchive read = testing::ReadWhole(*opened->archive);
+    ASSERT_EQ(read.entries.size(), 3u) << archive;
+    EXPECT_EQ(read.entries[0].failure, std::nullopt) << archive;
+    EXPECT_EQ(read.entries[2].failure, IncompleteReason::kDamaged) << archive;
+  }
+}
+
+TEST(ExtractorOpenerTest, WithoutTheExtractorAnArchiveIsUnsupported) {
+  const std::vector<uint8_t> arj = Archived(SomeFiles(), "arj a -y T.ARJ HELLO.TXT", "T.ARJ");
+  std::optional<OpenedContainer> opened =
+      OpenDos(arj, ContainerKind::kArj, {"/nonexistent/lsar", "/nonexistent/unar"});
+  ASSERT_TRUE(opened);
+  EXPECT_FALSE(opened->archive->NextEntry());
+  EXPECT_EQ(opened->archive->LeftUnread(), IncompleteReason::kUnsupported);
+}
+
+TEST(ExtractorOpenerTest, WhatOnlyStartsLikeAnArchiveIsNoContainer) {
+  const std::vector<uint8_t> arj = Archived(SomeFiles(), "arj a -y T.ARJ HELLO.TXT", "T.ARJ");
+  std::vector<uint8_t> bad_crc = arj;
+  bad_crc[10] ^= 1;  // inside the main header, under its CRC-32
+  EXPECT_FALSE(ExtractorOpener().Open(testing::ImageFile(bad_crc)));
+  const std::vector<uint8_t> arc = Archived(SomeFiles(), "arc a T.ARC HELLO.TXT", "T.ARC");
+  std::vector<uint8_t> bad_size = arc;
+  bad_size[15] ^= 0x40;  // the packed size no longer leads to the next header
+  EXPECT_FALSE(ExtractorOpener().Open(testing::ImageFile(bad_size)));
+  std::vector<uint8_t> no_method = arc;
+  no_method[1] = 0x40;
+  EXPECT_FALSE(ExtractorOpener().Open(testing::ImageFile(no_method)));
+}
+
+TEST(ExtractorListingTest, TakesIndexesNamesAndFlagsAndNoMoreThanAsked) {
+  const std::string listing = R"({"lsarContents": [
+      {"XADIndex": 0, "XADFileName": "DOS/KEYB.COM", "XADFileSize": 10, "XADCompressedSize": 7},
+      {"XADIndex": 1, "XADFileName": "DOS", "XADIsDirectory": 1},
+      {"XADIndex": 2, "XADFileName": "SECRET.TXT", "XADFileSize": 5, "XADIsEncrypted": true},
+      {"XADIndex": 3, "XADFileName": "MORE.TXT", "XADFileSize": 1}]})";
+  Result<ExtractorListing> parsed = ParseExtractorListing(listing, 3);
+  ASSERT_TRUE(parsed.ok()) << parsed.message();
+  ASSERT_EQ(parsed->entries.size(), 3u);
+  EXPECT_TRUE(parsed->more);
+  EXPECT_EQ(parsed->entries[0].entry.path, "DOS\\KEYB.COM");
+  EXPECT_EQ(parsed->entries[0].entry.size, 10u);
+  EXPECT_EQ(parsed->entries[0].packed, 7u);
+  EXPECT_FALSE(parsed->entries[1].entry.regular);
+  EXPECT_EQ(parsed->entries[2].entry.unreadable, IncompleteReason::kEncrypted);
+  EXPECT_FALSE(ParseExtractorListing(listing, 4)->more);
+  for (const char* bad : {"", "[]", R"({"lsarContents": 3})",
+                          R"({"lsarContents": [{"XADIndex": -1, "XADFileName": "A"}]})",
+                          R"({"lsarContents": [{"XADIndex": 0}]})"}) {
+    EXPECT_FALSE(ParseExtractorListing(bad, 10).ok()) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace quarn
