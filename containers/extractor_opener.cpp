@@ -24,8 +24,9 @@ const std::vector<std::string> kCodePage = {"-nr", "-e", "cp437"};
 
 class ExtractorReader : public ArchiveReader {
  public:
-  ExtractorReader(std::shared_ptr<File> file, const ExtractorPrograms& programs)
-      : file_(std::move(file)), programs_(programs) {}
+  ExtractorReader(std::shared_ptr<File> file, const ExtractorPrograms& programs,
+                  size_t most_entries)
+      : file_(std::move(file)), programs_(programs), most_entries_(most_entries) {}
 
   // Lists the archive; what cannot be listed is said by LeftUnread and Damaged.
   void Start() {
@@ -52,7 +53,7 @@ class ExtractorReader : public ArchiveReader {
     std::string text;
     const Status read = (*lister)->ReadAll(text);
     const int status = (*lister)->Wait();
-    Result<ExtractorListing> listing = ParseExtractorListing(text, ExtractorOpener::kMostEntries);
+    Result<ExtractorListing> listing = ParseExtractorListing(text, most_entries_);
     // A listing cut short, or an archive the extractor could not read to its end, lists what
     // it could: the rest is damage.
     damaged_ = !read.ok() || status != 0 || !listing.ok();
@@ -128,6 +129,7 @@ class ExtractorReader : public ArchiveReader {
 
   std::shared_ptr<File> file_;
   ExtractorPrograms programs_;
+  size_t most_entries_;
   std::shared_ptr<ChildInput> input_;
   std::vector<ListedEntry> entries_;
   size_t next_ = 0;
@@ -149,7 +151,7 @@ std::optional<OpenedContainer> ExtractorOpener::Open(std::shared_ptr<File> file)
   if (!file) return std::nullopt;
   const std::optional<ContainerKind> kind = RecogniseDosArchive(*file);
   if (!kind) return std::nullopt;
-  auto reader = std::make_unique<ExtractorReader>(std::move(file), programs_);
+  auto reader = std::make_unique<ExtractorReader>(std::move(file), programs_, most_entries_);
   reader->Start();
   OpenedContainer opened;
   opened.kind = *kind;

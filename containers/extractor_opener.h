@@ -27,12 +27,15 @@ class ExtractorOpener : public ContainerOpener {
  public:
   static constexpr size_t kMostEntries = 1000;
 
-  explicit ExtractorOpener(ExtractorPrograms programs = {}) : programs_(std::move(programs)) {}
+  // `most_entries`: kMostEntries but in tests.
+  explicit ExtractorOpener(ExtractorPrograms programs = {}, size_t most_entries = kMostEntries)
+      : programs_(std::move(programs)), most_entries_(most_entries) {}
   std::optional<OpenedContainer> Open(std::shared_ptr<File> file) override;
   bool MayOpen(std::span<const uint8_t> head, uint64_t size) const override;
 
  private:
   ExtractorPrograms programs_;
+  size_t most_entries_;
 };
 
 }  // namespace quarn

@@ -52,8 +52,9 @@ std::vector<uint8_t> Archived(const Files& files, const std::string& command,
 }
 
 std::optional<OpenedContainer> OpenDos(const std::vector<uint8_t>& bytes, ContainerKind kind,
-                                       ExtractorPrograms programs = {}) {
-  ExtractorOpener opener(std::move(programs));
+                                       ExtractorPrograms programs = {},
+                                       size_t most_entries = ExtractorOpener::kMostEntries) {
+  ExtractorOpener opener(std::move(programs), most_entries);
   return testing::OpenChecked(opener, kind, bytes);
 }
 
@@ -158,6 +159,18 @@ TEST(ExtractorOpenerTest, AByteChangedInAnEntrysDataMakesItDamaged) {
     EXPECT_EQ(read.entries[0].failure, std::nullopt) << archive;
     EXPECT_EQ(read.entries[2].failure, IncompleteReason::kDamaged) << archive;
   }
+}
+
+TEST(ExtractorOpenerTest, PastTheEntriesAskedForTheRestIsSaid) {
+  const std::vector<uint8_t> arj =
+      Archived(SomeFiles(), "arj a -y T.ARJ HELLO.TXT NOISE.BIN README.TXT", "T.ARJ");
+  std::optional<OpenedContainer> opened = OpenDos(arj, ContainerKind::kArj, {}, 2);
+  ASSERT_TRUE(opened);
+  const testing::WholeArchive read = testing::ReadWhole(*opened->archive);
+  ASSERT_EQ(read.entries.size(), 2u);
+  EXPECT_EQ(read.entries[1].entry.path, "NOISE.BIN");
+  EXPECT_EQ(opened->archive->LeftUnread(), IncompleteReason::kEntries);
+  EXPECT_EQ(OpenDos(arj, ContainerKind::kArj, {}, 3)->archive->LeftUnread(), std::nullopt);
 }
 
 TEST(ExtractorOpenerTest, WithoutTheExtractorAnArchiveIsUnsupported) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/fat_image_writer.h"
 #include "testing/tool_witness.h"
 #include "testing/zip_writer.h"
 #include "tests/quarnscan_runner.h"
@@ -106,6 +107,31 @@ TEST_F(QuarnscanCli, ArjAndArcArchivesAreScannedInsideThroughTheExtractor) {
   EXPECT_TRUE(outcome.EventsOf("incomplete").empty()) << outcome.out;
   const json summary = outcome.EventsOf("summary").at(0);
   EXPECT_EQ(summary["scanned"], 5);  // EICAR and CLEAN twice, EICAR once more
+}
+
+// Names in code page 437, and a floppy image holding an archive.
+TEST_F(QuarnscanCli, ArjNamesAreCodePage437AndArchivesNestInImages) {
+  const std::vector<uint8_t> eicar = SampleNamed("eicar.com").bytes;
+  WriteFile(tree_ + "/NAMES.ARJ", Text(Archived({{"\x81"
+                                                  "BER.COM",
+                                                  eicar}},
+                                                "arj a -y T.ARJ '*'", "T.ARJ")));
+  const std::vector<uint8_t> games =
+      Archived({{"INSTALL/EICAR.COM", eicar}}, "arj a -r -y T.ARJ '*'", "T.ARJ");
+  WriteFile(tree_ + "/DISK.IMG", Text(testing::FatImageWriter(testing::FloppyLayout(1440))
+                                          .AddFile("GAMES.ARJ", games)
+                                          .Build()));
+  const Outcome outcome = Scan({"--json", "--files", "all", "C:"});
+  EXPECT_EQ(outcome.exit_code, 1) << outcome.err;
+  EXPECT_EQ(
+      Described(outcome.EventsOf("detection")),
+      std::set<std::string>({
+          "C:\\NAMES.ARJ!\u00fcBER.COM EICAR-Test-File "
+          "[{\"kind\":\"arj\",\"name\":\"\u00fcBER.COM\"}]",
+          R"(C:\DISK.IMG!A:\GAMES.ARJ!INSTALL\EICAR.COM EICAR-Test-File )"
+          R"([{"kind":"fat12","name":"GAMES.ARJ"},{"kind":"arj","name":"INSTALL\\EICAR.COM"}])",
+      }));
+  EXPECT_TRUE(outcome.EventsOf("incomplete").empty()) << outcome.out;
 }
 
 }  // namespace
