@@ -59,15 +59,16 @@ ArjWriter& ArjWriter::Add(const std::string& name, std::vector<uint8_t> bytes) {
 std::vector<uint8_t> ArjWriter::Build() const {
   std::vector<uint8_t> out;
   // Main header: creation and change times, then archive size, security envelope position,
-  // file-spec position, envelope length, encryption version and last chapter, all unused.
+  // the offset of the name's last part, envelope length, encryption version and last
+  // chapter, all unused.
   std::vector<uint8_t> main = FixedStart(0, 0, kMainHeaderType);
   PutU32(main, kDosTime);
   PutU32(main, kDosTime);
   main.resize(kFirstHeaderSize, 0);
   PutHeader(out, main, "SAMPLES.ARJ");
   for (const Entry& entry : entries_) {
-    // Time, packed and original size, CRC-32 of the data, file-spec position, attributes,
-    // first and last chapter.
+    // Time, packed and original size, CRC-32 of the data, the offset of the name's last part,
+    // attributes, first and last chapter.
     std::vector<uint8_t> file = FixedStart(kPathSlashFlag, kStored, kBinaryFileType);
     PutU32(file, kDosTime);
     PutU32(file, static_cast<uint32_t>(entry.bytes.size()));
