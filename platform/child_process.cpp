@@ -11,7 +11,9 @@
 #include <cerrno>
 #include <thread>
 
+#include "platform/descriptor_output.h"
 #include "platform/path_names.h"
+#include "platform/unique_descriptor.h"
 #include "platform/unnamed_file.h"
 
 namespace quarn {
@@ -19,33 +21,6 @@ namespace {
 
 constexpr int kInputDescriptor = 3;
 constexpr size_t kCopyBlock = 64 * 1024;
-
-// Closes a descriptor on every way out unless it is handed on.
-class Descriptor {
- public:
-  explicit Descriptor(int descriptor = -1) : descriptor_(descriptor) {}
-  ~Descriptor() {
-    if (descriptor_ >= 0) close(descriptor_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return descriptor_; }
-  int release() { return std::exchange(descriptor_, -1); }
-
- private:
-  int descriptor_;
-};
-
-bool WriteAll(int descriptor, const uint8_t* bytes, size_t length) {
-  while (length > 0) {
-    const ssize_t written = write(descriptor, bytes, length);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes += written;
-    length -= static_cast<size_t>(written);
-  }
-  return true;
-}
 
 // posix_spawn's attributes and file actions, freed on every way out.
 struct SpawnSetup {
@@ -67,10 +42,11 @@ Result<std::shared_ptr<ChildInput>> ChildInput::CopyOf(File& file, uint64_t limi
   Result<int> created = CreateUnnamedDescriptor();
   if (!created) return created.status();
   // Above the descriptors a child is given, so handing it on is never a copy onto itself.
-  Descriptor descriptor(fcntl(*created, F_DUPFD_CLOEXEC, 10));
+  UniqueDescriptor descriptor(fcntl(*created, F_DUPFD_CLOEXEC, 10));
   close(*created);
-  if (descriptor.get() < 0)
+  if (descriptor.get() < 0) {
     return Status::Error("cannot keep the archive's copy: " + ErrnoText(errno));
+  }
   if (file.Seek(0, SeekOrigin::kBegin) != 0u) {
     return Status::Error("cannot read the archive from its start");
   }
@@ -81,9 +57,10 @@ Result<std::shared_ptr<ChildInput>> ChildInput::CopyOf(File& file, uint64_t limi
     if (got == 0) break;
     copied += got;
     if (copied > limit) return Status::Error("the archive is larger than an extractor is given");
-    if (!WriteAll(descriptor.get(), block.data(), got)) {
-      return Status::Error("cannot copy the archive for an extractor: " + ErrnoText(errno));
-    }
+    const Status written = WriteToDescriptor(
+        descriptor.get(), std::string_view(reinterpret_cast<const char*>(block.data()), got),
+        "the archive's copy for an extractor");
+    if (!written) return written;
   }
   return std::shared_ptr<ChildInput>(new ChildInput(descriptor.release()));
 }
@@ -104,8 +81,8 @@ Result<std::unique_ptr<ChildProcess>> ChildProcess::Start(const std::string& pro
   if (pipe2(pipe_ends, O_CLOEXEC) != 0) {
     return Status::Error("cannot make a pipe for " + program + ": " + ErrnoText(errno));
   }
-  Descriptor read_end(pipe_ends[0]);
-  Descriptor write_end(pipe_ends[1]);
+  UniqueDescriptor read_end(pipe_ends[0]);
+  UniqueDescriptor write_end(pipe_ends[1]);
 
   SpawnSetup setup;
   // In the root folder: nothing it might write by a relative name lands beside our files.

@@ -12,6 +12,7 @@
 #include "platform/link_chain.h"
 #include "platform/posix_file.h"
 #include "platform/settings_store.h"
+#include "platform/unique_descriptor.h"
 
 namespace quarn {
 namespace {
@@ -25,27 +26,6 @@ Status SystemError(const std::string& file, const char* action) {
   int error = errno;
   return Status::Error(file + ": " + action + ": " + std::strerror(error));
 }
-
-// Owns a descriptor and closes it on every path out.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-  // Closes now, so that a failure to close (a delayed write error) can be reported.
-  int Close() {
-    int result = close(fd_);
-    fd_ = -1;
-    return result;
-  }
-
- private:
-  int fd_;
-};
 
 // Removes the temporary file unless it was renamed into place.
 class TemporaryFile {
@@ -78,7 +58,7 @@ std::pair<std::string, std::string> SplitPath(const std::string& path) {
 Status ReadStore(const std::string& path, StoreContent& content) {
   // O_NONBLOCK: a FIFO put where the store should be must not hold the program up waiting
   // for a writer; the look that follows refuses it.
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  UniqueDescriptor fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (fd.get() < 0) {
     if (errno == ENOENT) return Status::Ok();
     return SystemError(path, "cannot open");
@@ -152,7 +132,7 @@ class FileSettingsStore : public SettingsStore {
     if (Status made = CreateFolders(folder); !made) return made;
 
     std::string lock_path = store_path + ".lock";
-    UniqueFd lock(
+    UniqueDescriptor lock(
         open(lock_path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
     if (lock.get() < 0) return SystemError(lock_path, "cannot open");
     while (flock(lock.get(), LOCK_EX) != 0) {
@@ -171,7 +151,7 @@ class FileSettingsStore : public SettingsStore {
     // The name starts with a dot and carries ".quarn-", so it is never a user's file and a
     // stale one is recognisable.
     std::string pattern = folder + "/." + base + ".quarn-XXXXXX";
-    UniqueFd temporary(mkostemp(pattern.data(), O_CLOEXEC));
+    UniqueDescriptor temporary(mkostemp(pattern.data(), O_CLOEXEC));
     if (temporary.get() < 0) {
       return SystemError(pattern, "cannot create a temporary file");
     }
@@ -207,7 +187,7 @@ class FileSettingsStore : public SettingsStore {
   // Makes the rename itself durable. A file system that cannot flush a folder (EINVAL) has
   // nothing more to offer, and the store is in place either way.
   Status SyncFolder(const std::string& folder) {
-    UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueDescriptor fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() < 0) return SystemError(folder, "cannot open");
     if (fsync(fd.get()) != 0 && errno != EINVAL) {
       return SystemError(folder, "cannot flush");
