@@ -5,6 +5,7 @@
 #include <array>
 #include <vector>
 
+#include "containers/exact_read.h"
 #include "containers/little_endian.h"
 
 namespace quarn {
@@ -55,27 +56,15 @@ bool ArcHeadLooksRight(std::span<const uint8_t> head) {
   return length > 0 && length < kArcNameBytes;
 }
 
-bool ReadAt(File& file, uint64_t offset, uint8_t* out, size_t length) {
-  if (file.Seek(static_cast<int64_t>(offset), SeekOrigin::kBegin) != offset) return false;
-  size_t got = 0;
-  while (got < length) {
-    const uint32_t read = file.Read(out + got, static_cast<uint32_t>(length - got));
-    if (read == 0) return false;
-    got += read;
-  }
-  return true;
-}
-
 bool IsArj(File& file, uint64_t size) {
   std::array<uint8_t, kArjBasicHeaderOffset + kArjFirstHeaderSizeMinimum> head{};
-  if (size < head.size() || !ReadAt(file, 0, head.data(), head.size()) ||
-      !ArjHeadLooksRight(head)) {
+  if (size < head.size() || !ReadExactlyAt(file, 0, head) || !ArjHeadLooksRight(head)) {
     return false;
   }
   const uint16_t basic = U16At(head, kArjSizeOffset);
   std::vector<uint8_t> header(basic + 4);
   if (size < kArjBasicHeaderOffset + header.size() ||
-      !ReadAt(file, kArjBasicHeaderOffset, header.data(), header.size())) {
+      !ReadExactlyAt(file, kArjBasicHeaderOffset, header)) {
     return false;
   }
   const uint32_t crc = static_cast<uint32_t>(crc32(0L, header.data(), basic));
@@ -85,12 +74,13 @@ bool IsArj(File& file, uint64_t size) {
 bool IsArc(File& file, uint64_t size) {
   std::array<uint8_t, kArcHeaderBytes> head{};
   const size_t wanted = static_cast<size_t>(std::min<uint64_t>(size, head.size()));
-  if (!ReadAt(file, 0, head.data(), wanted) || !ArcHeadLooksRight(std::span(head.data(), wanted))) {
+  if (!ReadExactlyAt(file, 0, std::span(head.data(), wanted)) ||
+      !ArcHeadLooksRight(std::span(head.data(), wanted))) {
     return false;
   }
   const uint64_t next = ArcHeaderBytes(head[1]) + uint64_t{U32At(head, kArcPackedSizeOffset)};
   uint8_t mark = 0;
-  return next < size && ReadAt(file, next, &mark, 1) && mark == kArcMark;
+  return next < size && ReadExactlyAt(file, next, std::span(&mark, 1)) && mark == kArcMark;
 }
 
 }  // namespace

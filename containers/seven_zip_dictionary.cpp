@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "containers/exact_read.h"
 #include "containers/little_endian.h"
 #include "containers/seven_zip_packed_header.h"
 #include "containers/stream_dictionary.h"
@@ -279,18 +280,6 @@ class HeaderWalk {
   uint64_t largest_ = 0;
 };
 
-bool ReadExactly(File& archive, uint64_t offset, std::span<uint8_t> into) {
-  if (archive.Seek(static_cast<int64_t>(offset), SeekOrigin::kBegin) != offset) return false;
-  size_t filled = 0;
-  while (filled < into.size()) {
-    const uint32_t got =
-        archive.Read(into.data() + filled, static_cast<uint32_t>(into.size() - filled));
-    if (got == 0) return false;
-    filled += got;
-  }
-  return true;
-}
-
 constexpr uint64_t kTooLarge = std::numeric_limits<uint64_t>::max();
 
 struct PlainReading {
@@ -331,7 +320,7 @@ std::optional<uint64_t> PackedHeaderMemory(File& archive, const SevenZipPackedHe
 std::optional<uint64_t> SevenZipDictionarySize(File& archive) {
   std::array<uint8_t, kStartHeaderBytes> start{};
   const std::optional<uint64_t> size = archive.Size();
-  if (!size || !ReadExactly(archive, 0, start) ||
+  if (!size || !ReadExactlyAt(archive, 0, start) ||
       !std::equal(kSignature.begin(), kSignature.end(), start.begin())) {
     return std::nullopt;
   }
@@ -344,7 +333,7 @@ std::optional<uint64_t> SevenZipDictionarySize(File& archive) {
     return std::nullopt;
   }
   std::vector<uint8_t> header(static_cast<size_t>(std::min(header_size, kMaxSevenZipHeader)));
-  if (!ReadExactly(archive, kStartHeaderBytes + header_offset, header)) return std::nullopt;
+  if (!ReadExactlyAt(archive, kStartHeaderBytes + header_offset, header)) return std::nullopt;
 
   // A header longer than what was read may hold what decides the answer past that.
   const bool cut = header.size() < header_size;
