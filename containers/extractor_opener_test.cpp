@@ -20,6 +20,7 @@
 namespace quarn {
 namespace {
 
+using testing::MadeByTool;
 using testing::RunIn;
 using testing::ToolRun;
 using testing::WitnessFolder;
@@ -35,20 +36,6 @@ Files SomeFiles() {
     text.insert(text.end(), words.begin(), words.end());
   }
   return {{"HELLO.TXT", {'h', 'i', '\n'}}, {"NOISE.BIN", noise}, {"README.TXT", text}};
-}
-
-// The archive `command` makes in a folder holding `files` (folders made as their paths say).
-std::vector<uint8_t> Archived(const Files& files, const std::string& command,
-                              const std::string& archive) {
-  WitnessFolder folder;
-  for (const auto& [path, bytes] : files) {
-    const size_t slash = path.rfind('/');
-    if (slash != std::string::npos) RunIn(folder.path(), "mkdir -p " + path.substr(0, slash));
-    folder.Write(path, bytes);
-  }
-  const ToolRun run = RunIn(folder.path(), command);
-  EXPECT_EQ(run.status, 0) << command << "\n" << run.output;
-  return folder.Read(archive);
 }
 
 std::optional<OpenedContainer> OpenDos(const std::vector<uint8_t>& bytes, ContainerKind kind,
@@ -82,7 +69,7 @@ Files Shown(const Files& files) {
 TEST(ExtractorOpenerTest, ArjAndArcArchivesReadBackAsTheArchiversWroteThem) {
   Files files = SomeFiles();
   files["GAMES/DOOM/SETUP.EXE"] = std::vector<uint8_t>(5000, 0x90);
-  const std::vector<uint8_t> arj = Archived(files, "arj a -r -y T.ARJ '*'", "T.ARJ");
+  const std::vector<uint8_t> arj = MadeByTool(files, "arj a -r -y T.ARJ '*'", "T.ARJ");
   std::optional<OpenedContainer> opened = OpenDos(arj, ContainerKind::kArj);
   ASSERT_TRUE(opened);
   EXPECT_EQ(ReadBack(*opened->archive), Shown(files));
@@ -92,7 +79,7 @@ TEST(ExtractorOpenerTest, ArjAndArcArchivesReadBackAsTheArchiversWroteThem) {
   // ARC keeps no folders; its methods pack what the data allows (stored, crunched, squashed).
   const Files flat = SomeFiles();
   const std::vector<uint8_t> arc =
-      Archived(flat, "arc a T.ARC HELLO.TXT NOISE.BIN README.TXT", "T.ARC");
+      MadeByTool(flat, "arc a T.ARC HELLO.TXT NOISE.BIN README.TXT", "T.ARC");
   opened = OpenDos(arc, ContainerKind::kArc);
   ASSERT_TRUE(opened);
   EXPECT_EQ(ReadBack(*opened->archive), flat);
@@ -113,7 +100,7 @@ TEST(ExtractorOpenerTest, ArjAndArcArchivesReadBackAsTheArchiversWroteThem) {
 TEST(ExtractorOpenerTest, EncryptedEntriesAndCutArchivesAreReportedNeverClean) {
   const Files files = SomeFiles();
   const std::vector<uint8_t> locked =
-      Archived(files, "arj a -y -gsecret T.ARJ HELLO.TXT NOISE.BIN README.TXT", "T.ARJ");
+      MadeByTool(files, "arj a -y -gsecret T.ARJ HELLO.TXT NOISE.BIN README.TXT", "T.ARJ");
   std::optional<OpenedContainer> opened = OpenDos(locked, ContainerKind::kArj);
   ASSERT_TRUE(opened);
   const testing::WholeArchive whole = testing::ReadWhole(*opened->archive);
@@ -123,7 +110,7 @@ TEST(ExtractorOpenerTest, EncryptedEntriesAndCutArchivesAreReportedNeverClean) {
   }
 
   const std::vector<uint8_t> arj =
-      Archived(files, "arj a -y T.ARJ HELLO.TXT NOISE.BIN README.TXT", "T.ARJ");
+      MadeByTool(files, "arj a -y T.ARJ HELLO.TXT NOISE.BIN README.TXT", "T.ARJ");
   for (size_t cut : {arj.size() / 3, arj.size() / 2, arj.size() - 20}) {
     opened = OpenDos(std::vector<uint8_t>(arj.begin(), arj.begin() + cut), ContainerKind::kArj);
     ASSERT_TRUE(opened) << cut;
@@ -150,7 +137,7 @@ TEST(ExtractorOpenerTest, AByteChangedInAnEntrysDataMakesItDamaged) {
        std::vector<std::tuple<std::string, std::string, ContainerKind>>{
            {"arj a -y -m0 T.ARJ HELLO.TXT NOISE.BIN README.TXT", "T.ARJ", ContainerKind::kArj},
            {"arc a T.ARC HELLO.TXT NOISE.BIN README.TXT", "T.ARC", ContainerKind::kArc}}) {
-    std::vector<uint8_t> bytes = Archived(files, command, archive);
+    std::vector<uint8_t> bytes = MadeByTool(files, command, archive);
     bytes[bytes.size() - 200] ^= 0x55;  // inside the last entry's data
     std::optional<OpenedContainer> opened = OpenDos(bytes, kind);
     ASSERT_TRUE(opened) << archive;
@@ -163,7 +150,7 @@ TEST(ExtractorOpenerTest, AByteChangedInAnEntrysDataMakesItDamaged) {
 
 TEST(ExtractorOpenerTest, PastTheEntriesAskedForTheRestIsSaid) {
   const std::vector<uint8_t> arj =
-      Archived(SomeFiles(), "arj a -y T.ARJ HELLO.TXT NOISE.BIN README.TXT", "T.ARJ");
+      MadeByTool(SomeFiles(), "arj a -y T.ARJ HELLO.TXT NOISE.BIN README.TXT", "T.ARJ");
   std::optional<OpenedContainer> opened = OpenDos(arj, ContainerKind::kArj, {}, 2);
   ASSERT_TRUE(opened);
   const testing::WholeArchive read = testing::ReadWhole(*opened->archive);
@@ -174,7 +161,7 @@ TEST(ExtractorOpenerTest, PastTheEntriesAskedForTheRestIsSaid) {
 }
 
 TEST(ExtractorOpenerTest, WithoutTheExtractorAnArchiveIsUnsupported) {
-  const std::vector<uint8_t> arj = Archived(SomeFiles(), "arj a -y T.ARJ HELLO.TXT", "T.ARJ");
+  const std::vector<uint8_t> arj = MadeByTool(SomeFiles(), "arj a -y T.ARJ HELLO.TXT", "T.ARJ");
   std::optional<OpenedContainer> opened =
       OpenDos(arj, ContainerKind::kArj, {"/nonexistent/lsar", "/nonexistent/unar"});
   ASSERT_TRUE(opened);
@@ -183,11 +170,11 @@ TEST(ExtractorOpenerTest, WithoutTheExtractorAnArchiveIsUnsupported) {
 }
 
 TEST(ExtractorOpenerTest, WhatOnlyStartsLikeAnArchiveIsNoContainer) {
-  const std::vector<uint8_t> arj = Archived(SomeFiles(), "arj a -y T.ARJ HELLO.TXT", "T.ARJ");
+  const std::vector<uint8_t> arj = MadeByTool(SomeFiles(), "arj a -y T.ARJ HELLO.TXT", "T.ARJ");
   std::vector<uint8_t> bad_crc = arj;
   bad_crc[10] ^= 1;  // inside the main header, under its CRC-32
   EXPECT_FALSE(ExtractorOpener().Open(testing::ImageFile(bad_crc)));
-  const std::vector<uint8_t> arc = Archived(SomeFiles(), "arc a T.ARC HELLO.TXT", "T.ARC");
+  const std::vector<uint8_t> arc = MadeByTool(SomeFiles(), "arc a T.ARC HELLO.TXT", "T.ARC");
   std::vector<uint8_t> bad_size = arc;
   bad_size[15] ^= 0x40;  // the packed size no longer leads to the next header
   EXPECT_FALSE(ExtractorOpener().Open(testing::ImageFile(bad_size)));

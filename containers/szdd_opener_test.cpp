@@ -15,19 +15,11 @@
 namespace quarn {
 namespace {
 
-using testing::RunIn;
-using testing::ToolRun;
-using testing::WitnessFolder;
-
 constexpr size_t kLastCharacterOffset = 9;
 
 // `bytes` squeezed by mscompress.
 std::vector<uint8_t> Squeezed(const std::vector<uint8_t>& bytes) {
-  WitnessFolder folder;
-  folder.Write("FILE.BIN", bytes);
-  const ToolRun run = RunIn(folder.path(), "mscompress FILE.BIN");
-  EXPECT_EQ(run.status, 0) << run.output;
-  return folder.Read("FILE.BIN_");
+  return testing::MadeByTool({{"FILE.BIN", bytes}}, "mscompress FILE.BIN", "FILE.BIN_");
 }
 
 std::vector<uint8_t> Mixed(size_t size, uint32_t seed) {

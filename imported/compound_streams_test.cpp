@@ -18,9 +18,6 @@ namespace quarn {
 namespace {
 
 using testing::CompoundFileWriter;
-using testing::RunIn;
-using testing::ToolRun;
-using testing::WitnessFolder;
 using Streams = std::multimap<std::string, std::vector<uint8_t>>;
 
 std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed) {
@@ -71,22 +68,18 @@ struct GsfDocument {
 const GsfDocument& MadeByGsf() {
   static const GsfDocument document = [] {
     GsfDocument made;
-    WitnessFolder folder;
     const std::vector<std::pair<std::string, size_t>> files = {
         {"one", 1},       {"unit", 64},          {"unit_and_one", 65},       {"below_cutoff", 4095},
         {"cutoff", 4096}, {"past_cutoff", 4097}, {"outer/inner/deep", 3000}, {"outer/long", 70000},
         {"huge", 8 << 20}};
-    std::string names;
+    std::map<std::string, std::vector<uint8_t>> written;
     uint32_t seed = 1;
-    RunIn(folder.path(), "mkdir -p in/outer/inner");
     for (const auto& [path, size] : files) {
       std::vector<uint8_t> bytes = RandomBytes(size, seed++);
-      folder.Write("in/" + path, bytes);
+      written.emplace(path, bytes);
       made.streams.emplace(path.substr(path.rfind('/') + 1), std::move(bytes));
     }
-    const ToolRun run = RunIn(folder.path(), "cd in && gsf createole ../doc.ole *");
-    EXPECT_EQ(run.status, 0) << run.output;
-    made.bytes = folder.Read("doc.ole");
+    made.bytes = testing::MadeByTool(written, "gsf createole doc.ole *", "doc.ole");
     return made;
   }();
   return document;

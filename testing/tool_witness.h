@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -70,6 +71,21 @@ class WitnessFolder {
  private:
   std::string path_;
 };
+
+// The file `made` that `command` writes in a witness folder holding `files` (their paths with
+// "/" between folders, which are made): an archive or a packed file made by the real tool.
+inline std::vector<uint8_t> MadeByTool(const std::map<std::string, std::vector<uint8_t>>& files,
+                                       const std::string& command, const std::string& made) {
+  WitnessFolder folder;
+  for (const auto& [path, bytes] : files) {
+    const std::filesystem::path at = std::filesystem::path(folder.path()) / path;
+    std::filesystem::create_directories(at.parent_path());
+    folder.Write(path, bytes);
+  }
+  const ToolRun run = RunIn(folder.path(), command);
+  EXPECT_EQ(run.status, 0) << command << "\n" << run.output;
+  return folder.Read(made);
+}
 
 // 16-byte pieces of `bytes` at its offsets that are multiples of 16, from `from` (rounded up)
 // on. A file's clusters start on sector boundaries, so its pieces lie at 16-byte offsets of

@@ -20,14 +20,10 @@ namespace {
 
 using namespace e2e;  // NOLINT(google-build-using-namespace): the runner is this file's vocabulary
 
-// `bytes` squeezed by mscompress, the last character of `name` stored as COMPRESS.EXE -r
+// `bytes` squeezed by mscompress, the last character of the name stored as COMPRESS.EXE -r
 // stores it.
 std::vector<uint8_t> Squeezed(const std::vector<uint8_t>& bytes, char last) {
-  testing::WitnessFolder folder;
-  folder.Write("IN", bytes);
-  const testing::ToolRun run = testing::RunIn(folder.path(), "mscompress IN");
-  EXPECT_EQ(run.status, 0) << run.output;
-  std::vector<uint8_t> squeezed = folder.Read("IN_");
+  std::vector<uint8_t> squeezed = testing::MadeByTool({{"IN", bytes}}, "mscompress IN", "IN_");
   if (squeezed.size() > 9) squeezed[9] = static_cast<uint8_t>(last);
   return squeezed;
 }
@@ -69,29 +65,14 @@ TEST_F(QuarnscanCli, ASqueezedFileIsScannedUnderItsWholeName) {
             }));
 }
 
-// The archive `command` makes in a folder holding `files`.
-std::vector<uint8_t> Archived(const std::map<std::string, std::vector<uint8_t>>& files,
-                              const std::string& command, const std::string& archive) {
-  testing::WitnessFolder folder;
-  for (const auto& [path, bytes] : files) {
-    const size_t slash = path.rfind('/');
-    if (slash != std::string::npos)
-      testing::RunIn(folder.path(), "mkdir -p " + path.substr(0, slash));
-    folder.Write(path, bytes);
-  }
-  const testing::ToolRun run = testing::RunIn(folder.path(), command);
-  EXPECT_EQ(run.status, 0) << run.output;
-  return folder.Read(archive);
-}
-
 TEST_F(QuarnscanCli, ArjAndArcArchivesAreScannedInsideThroughTheExtractor) {
   const std::vector<uint8_t> eicar = SampleNamed("eicar.com").bytes;
   const std::vector<uint8_t> clean = SampleNamed("clean.com").bytes;
-  const std::vector<uint8_t> arj = Archived({{"INSTALL/EICAR.COM", eicar}, {"CLEAN.COM", clean}},
-                                            "arj a -r -y T.ARJ '*'", "T.ARJ");
+  const std::vector<uint8_t> arj = testing::MadeByTool(
+      {{"INSTALL/EICAR.COM", eicar}, {"CLEAN.COM", clean}}, "arj a -r -y T.ARJ '*'", "T.ARJ");
   WriteFile(tree_ + "/GAMES.ARJ", Text(arj));
   WriteFile(tree_ + "/OLD.ARC",
-            Text(Archived({{"EICAR.COM", eicar}}, "arc a T.ARC EICAR.COM", "T.ARC")));
+            Text(testing::MadeByTool({{"EICAR.COM", eicar}}, "arc a T.ARC EICAR.COM", "T.ARC")));
   WriteFile(tree_ + "/BBS.ZIP", Text(testing::ZipWriter().Add("-RF.ARJ", arj).Build()));
 
   const Outcome outcome = Scan({"--json", "C:"});
@@ -112,12 +93,12 @@ TEST_F(QuarnscanCli, ArjAndArcArchivesAreScannedInsideThroughTheExtractor) {
 // Names in code page 437, and a floppy image holding an archive.
 TEST_F(QuarnscanCli, ArjNamesAreCodePage437AndArchivesNestInImages) {
   const std::vector<uint8_t> eicar = SampleNamed("eicar.com").bytes;
-  WriteFile(tree_ + "/NAMES.ARJ", Text(Archived({{"\x81"
-                                                  "BER.COM",
-                                                  eicar}},
-                                                "arj a -y T.ARJ '*'", "T.ARJ")));
+  WriteFile(tree_ + "/NAMES.ARJ", Text(testing::MadeByTool({{"\x81"
+                                                             "BER.COM",
+                                                             eicar}},
+                                                           "arj a -y T.ARJ '*'", "T.ARJ")));
   const std::vector<uint8_t> games =
-      Archived({{"INSTALL/EICAR.COM", eicar}}, "arj a -r -y T.ARJ '*'", "T.ARJ");
+      testing::MadeByTool({{"INSTALL/EICAR.COM", eicar}}, "arj a -r -y T.ARJ '*'", "T.ARJ");
   WriteFile(tree_ + "/DISK.IMG", Text(testing::FatImageWriter(testing::FloppyLayout(1440))
                                           .AddFile("GAMES.ARJ", games)
                                           .Build()));
