@@ -119,7 +119,7 @@ const char* AsName(Handle& handle) {
 
 class SzddReader : public ArchiveReader {
  public:
-  SzddReader(std::shared_ptr<File> file) : file_(std::move(file)) {
+  explicit SzddReader(std::shared_ptr<File> file) : file_(std::move(file)) {
     archive_.role = Handle::Role::kArchive;
     archive_.archive = file_.get();
     decompressor_ = mspack_create_szdd_decompressor(&kSystem);
