@@ -12,6 +12,15 @@ class UniqueDescriptor {
   explicit UniqueDescriptor(int descriptor = -1) : descriptor_(descriptor) {}
   UniqueDescriptor(const UniqueDescriptor&) = delete;
   UniqueDescriptor& operator=(const UniqueDescriptor&) = delete;
+  // Ownership moves; the one moved from holds nothing.
+  UniqueDescriptor(UniqueDescriptor&& other) noexcept : descriptor_(other.release()) {}
+  UniqueDescriptor& operator=(UniqueDescriptor&& other) noexcept {
+    if (this != &other) {
+      if (descriptor_ >= 0) close(descriptor_);
+      descriptor_ = other.release();
+    }
+    return *this;
+  }
   ~UniqueDescriptor() {
     if (descriptor_ >= 0) close(descriptor_);
   }
