@@ -1,0 +1,53 @@
+#include "platform/peer_credentials.h"
+
+#include <sys/socket.h>
+#include <sys/types.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/path_names.h"
+
+namespace quarn {
+namespace {
+
+Status Failure(const char* what, int error) {
+  return Status::Error(std::string(what) + ": " + ErrnoText(error));
+}
+
+// The kernel answers ERANGE with the length it needs, so a peer in many groups costs one
+// more call, not a guess at a limit.
+Result<std::vector<uint32_t>> ReadPeerGroups(int socket_descriptor) {
+  std::vector<gid_t> groups(16);
+  for (;;) {
+    socklen_t length = static_cast<socklen_t>(groups.size() * sizeof(gid_t));
+    if (getsockopt(socket_descriptor, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &length) == 0) {
+      groups.resize(length / sizeof(gid_t));
+      return std::vector<uint32_t>(groups.begin(), groups.end());
+    }
+    if (errno != ERANGE) return Failure("peer groups", errno);
+    const size_t needed = length / sizeof(gid_t);
+    groups.resize(needed > groups.size() ? needed : groups.size() * 2);
+  }
+}
+
+}  // namespace
+
+Result<PeerCredentials> ReadPeerCredentials(int socket_descriptor) {
+  ucred credentials{};
+  socklen_t length = sizeof(credentials);
+  if (getsockopt(socket_descriptor, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
+    return Failure("peer credentials", errno);
+  }
+  if (length != sizeof(credentials)) return Status::Error("peer credentials: short answer");
+  Result<std::vector<uint32_t>> groups = ReadPeerGroups(socket_descriptor);
+  if (!groups) return groups.status();
+  PeerCredentials peer;
+  peer.pid = static_cast<uint32_t>(credentials.pid);
+  peer.uid = credentials.uid;
+  peer.gid = credentials.gid;
+  peer.groups = std::move(*groups);
+  return peer;
+}
+
+}  // namespace quarn
