@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <string>
+#include <utility>
 
 #include "platform/path_names.h"
 

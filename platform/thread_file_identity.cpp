@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "platform/path_names.h"
 

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "platform/peer_credentials.h"
