@@ -5,7 +5,7 @@
 # scan reads ARJ and ARC archives with at run time (without it they are reported unsupported).
 QUARN_PACKAGES=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev qt6-base-dev
                 fonts-dejavu-core libarchive-dev liblhasa-dev liblzma-dev libmspack-dev libvectorscan-dev
-                zlib1g-dev libssl-dev unar)
+                zlib1g-dev libssl-dev libsystemd-dev unar)
 # Needed only to build and run the tests and benchmarks (test.sh installs them, run.sh not).
 QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
 # The real tools the container tests check the containers layer against: mkfs.fat, mtools

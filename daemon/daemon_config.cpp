@@ -1,0 +1,241 @@
+#include "daemon/daemon_config.h"
+
+#include <stdlib.h>
+#include <sys/un.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "daemon/clamd_options.h"
+#include "daemon/config_values.h"
+#include "platform/file_contents.h"
+#include "platform/posix_folder.h"
+
+namespace quarn {
+
+namespace {
+
+// Sets an option's member of the configuration from its value, or tells why it cannot.
+using ApplyValue = std::function<Status(std::string_view value, DaemonConfig& config)>;
+
+struct OptionRule {
+  std::string_view name;
+  ApplyValue apply;
+};
+
+template <typename Member>
+ApplyValue Text(Member DaemonConfig::*member) {
+  return [member](std::string_view value, DaemonConfig& config) {
+    config.*member = std::string(value);
+    return Status::Ok();
+  };
+}
+
+ApplyValue Boolean(bool DaemonConfig::*member) {
+  return [member](std::string_view value, DaemonConfig& config) {
+    Result<bool> parsed = ParseConfigBoolean(value);
+    if (!parsed) return parsed.status();
+    config.*member = *parsed;
+    return Status::Ok();
+  };
+}
+
+// A number of type T's range, at least `min`; a 0 that clamd reads as "no limit" becomes
+// `unlimited` where one is given.
+template <typename T, typename Member>
+ApplyValue Number(Member DaemonConfig::*member, T min, std::optional<T> unlimited = std::nullopt) {
+  return [=](std::string_view value, DaemonConfig& config) {
+    Result<uint64_t> parsed = ParseConfigNumber(value, std::numeric_limits<T>::max());
+    if (!parsed) return parsed.status();
+    if (*parsed == 0 && unlimited) {
+      config.*member = *unlimited;
+    } else if (*parsed < min) {
+      return Status::Error("'" + std::string(value) + "' is too small (at least " +
+                           std::to_string(min) + ")");
+    } else {
+      config.*member = static_cast<T>(*parsed);
+    }
+    return Status::Ok();
+  };
+}
+
+// A size, 0 meaning no limit as clamd has it.
+template <typename Member>
+ApplyValue Size(Member DaemonConfig::*member) {
+  return [member](std::string_view value, DaemonConfig& config) {
+    Result<uint64_t> parsed = ParseConfigSize(value);
+    if (!parsed) return parsed.status();
+    config.*member = *parsed == 0 ? kNoSizeLimit : *parsed;
+    return Status::Ok();
+  };
+}
+
+Status ApplySocketPath(std::string_view value, DaemonConfig& config) {
+  // A longer path cannot be bound; better said now than when the daemon starts listening.
+  if (value.size() >= sizeof(sockaddr_un::sun_path)) {
+    return Status::Error("a socket path holds at most " +
+                         std::to_string(sizeof(sockaddr_un::sun_path) - 1) + " bytes");
+  }
+  config.local_socket = std::string(value);
+  return Status::Ok();
+}
+
+Status ApplySocketMode(std::string_view value, DaemonConfig& config) {
+  Result<uint32_t> mode = ParseConfigMode(value);
+  if (!mode) return mode.status();
+  config.local_socket_mode = *mode;
+  return Status::Ok();
+}
+
+Status ApplyPort(std::string_view value, DaemonConfig& config) {
+  Result<uint64_t> port = ParseConfigNumber(value, std::numeric_limits<uint16_t>::max());
+  if (!port) return port.status();
+  // clamd reads port 0 as "no TCP socket".
+  config.tcp_port =
+      *port == 0 ? std::nullopt : std::optional<uint16_t>(static_cast<uint16_t>(*port));
+  return Status::Ok();
+}
+
+const std::vector<OptionRule>& OptionRules() {
+  using C = DaemonConfig;
+  static const std::vector<OptionRule> rules = {
+      {"LocalSocket", ApplySocketPath},
+      {"LocalSocketMode", ApplySocketMode},
+      {"LocalSocketGroup", Text(&C::local_socket_group)},
+      {"TCPSocket", ApplyPort},
+      {"TCPAddr", Text(&C::tcp_address)},
+      {"MaxThreads", Number<uint32_t>(&C::max_threads, 0)},
+      {"MaxQueue", Number<uint32_t>(&C::max_queue, 1)},
+      {"MaxConnectionQueueLength", Number<uint32_t>(&C::max_connection_queue_length, 1)},
+      {"StreamMaxLength", Size(&C::stream_max_length)},
+      {"TemporaryDirectory", Text(&C::temporary_directory)},
+      {"CommandReadTimeout", Number<uint32_t>(&C::command_read_timeout, 1)},
+      {"ReadTimeout", Number<uint32_t>(&C::read_timeout, 1)},
+      {"DatabaseDirectory", Text(&C::database_directory)},
+      {"EnableShutdownCommand", Boolean(&C::enable_shutdown_command)},
+      {"AlertExceedsMax", Boolean(&C::alert_exceeds_max)},
+      {"AlertEncrypted", Boolean(&C::alert_encrypted)},
+      {"MaxScanSize", Size(&C::max_scan_size)},
+      {"MaxFileSize", Size(&C::max_file_size)},
+      {"MaxRecursion", Number<uint32_t>(&C::max_recursion, 1)},
+      {"MaxFiles", Number<uint32_t>(&C::max_files, 0, {kNoCountLimit})},
+      {"MaxScanTime", Number<uint32_t>(&C::max_scan_time_ms, 0, {kNoCountLimit})},
+      {"Foreground", Boolean(&C::foreground)},
+      {"LogFile", Text(&C::log_file)},
+  };
+  return rules;
+}
+
+const OptionRule* FindRule(std::string_view name) {
+  for (const OptionRule& rule : OptionRules()) {
+    if (rule.name == name) return &rule;
+  }
+  return nullptr;
+}
+
+bool SameLetters(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+// Why `name` is not an option, with the right spelling when only its case is wrong.
+std::string UnknownOption(std::string_view name) {
+  std::string cause = "unknown option '" + std::string(name) + "'";
+  for (const OptionRule& rule : OptionRules()) {
+    if (SameLetters(rule.name, name)) {
+      return cause + " (option names are case-sensitive: '" + std::string(rule.name) + "')";
+    }
+  }
+  return cause;
+}
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r';
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// The value without the double quotes around it, or why it is malformed.
+Result<std::string_view> Unquoted(std::string_view value) {
+  if (value.empty() || value.front() != '"') return value;
+  const size_t closing = value.find('"', 1);
+  if (closing == std::string_view::npos) return Status::Error("the value has no closing '\"'");
+  // clamd drops what follows the closing quote without a word; refusing it says where the
+  // value really ends.
+  if (closing != value.size() - 1) return Status::Error("text follows the closing '\"'");
+  return value.substr(1, closing - 1);
+}
+
+}  // namespace
+
+Result<ParsedConfig> ParseDaemonConfig(std::string_view text, const std::string& file_name) {
+  ParsedConfig parsed;
+  std::map<std::string_view, int> first_lines;
+  int line_number = 0;
+  while (!text.empty()) {
+    ++line_number;
+    const size_t end = text.find('\n');
+    const std::string_view line = Trim(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (line.empty() || line.front() == '#') continue;
+
+    const std::string where = file_name + ", line " + std::to_string(line_number) + ": ";
+    const size_t blank = line.find_first_of(" \t");
+    const std::string_view name = line.substr(0, blank);
+    const std::string_view raw_value =
+        blank == std::string_view::npos ? std::string_view() : Trim(line.substr(blank));
+    if (name == "Example") {
+      return Status::Error(where +
+                           "the 'Example' line marks an example file: remove it once the "
+                           "file is edited");
+    }
+    const OptionRule* rule = FindRule(name);
+    if (rule == nullptr) {
+      if (!IsClamdOption(name)) return Status::Error(where + UnknownOption(name));
+      parsed.warnings.push_back(where + "clamd option '" + std::string(name) +
+                                "' is not used by quarnd");
+      continue;
+    }
+    Result<std::string_view> value = Unquoted(raw_value);
+    if (!value) return Status::Error(where + std::string(name) + ": " + value.message());
+    if (value->empty()) {
+      return Status::Error(where + "option '" + std::string(name) + "' needs a value");
+    }
+    if (Status applied = rule->apply(*value, parsed.config); !applied) {
+      return Status::Error(where + std::string(name) + ": " + applied.message());
+    }
+    if (auto [first, inserted] = first_lines.emplace(rule->name, line_number); !inserted) {
+      parsed.warnings.push_back(where + "'" + std::string(name) +
+                                "' is given again (first on line " + std::to_string(first->second) +
+                                "): this line's value is used");
+    }
+  }
+  return parsed;
+}
+
+Result<ParsedConfig> LoadDaemonConfig(const std::string& path) {
+  // The file is the administrator's choice, and tools that manage /etc often put a link
+  // there: it is followed, as a folder named on a command line is.
+  std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);
+  if (resolved == nullptr) {
+    return Status::Error("cannot read " + path + ": " + std::strerror(errno));
+  }
+  std::unique_ptr<FileSystem> files = OpenPosixFileSystem();
+  Result<std::vector<uint8_t>> bytes = ReadWholeFile(*files, resolved.get(), kMaxConfigFileSize);
+  if (!bytes) return bytes.status();
+  const std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+  return ParseDaemonConfig(text, path);
+}
+
+}  // namespace quarn
