@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <fstream>
 #include <functional>
 #include <string>
 
 #include "platform/scratch_folder.h"
+#include "shell/container_limits.h"
 
 namespace quarn {
 namespace {
@@ -173,6 +175,47 @@ TEST(DaemonConfigTest, LoadsAFileAndNamesOneThatIsMissing) {
   ASSERT_FALSE(missing.ok());
   EXPECT_NE(missing.message().find(scratch.Child("absent.conf")), std::string::npos)
       << missing.message();
+}
+
+// The example file shows each option with its default: uncommented, it must parse, warn of
+// nothing and change nothing.
+TEST(DaemonConfigTest, TheExampleFileShowsTheDefaults) {
+  const std::string source(__FILE__);
+  std::ifstream example(source.substr(0, source.rfind('/')) + "/quarnd.conf.example");
+  ASSERT_TRUE(example.good());
+  std::string uncommented;
+  int options = 0;
+  for (std::string line; std::getline(example, line);) {
+    if (line.size() > 1 && line[0] == '#' && std::isupper(static_cast<unsigned char>(line[1]))) {
+      line.erase(0, 1);
+      ++options;
+    }
+    uncommented += line + "\n";
+  }
+  EXPECT_EQ(options, 23);  // every option quarnd reads
+  Result<ParsedConfig> parsed = ParseDaemonConfig(uncommented, "quarnd.conf.example");
+  ASSERT_TRUE(parsed.ok()) << parsed.message();
+  EXPECT_TRUE(parsed->warnings.empty());
+  const DaemonConfig& config = parsed->config;
+  const DaemonConfig defaults;
+  EXPECT_EQ(config.local_socket, defaults.local_socket);
+  EXPECT_EQ(config.local_socket_mode, defaults.local_socket_mode);
+  EXPECT_EQ(config.tcp_address, defaults.tcp_address);
+  EXPECT_EQ(config.max_queue, defaults.max_queue);
+  EXPECT_EQ(config.max_connection_queue_length, defaults.max_connection_queue_length);
+  EXPECT_EQ(config.stream_max_length, defaults.stream_max_length);
+  EXPECT_EQ(config.command_read_timeout, defaults.command_read_timeout);
+  EXPECT_EQ(config.read_timeout, defaults.read_timeout);
+  EXPECT_EQ(config.enable_shutdown_command, defaults.enable_shutdown_command);
+  EXPECT_EQ(config.alert_exceeds_max, defaults.alert_exceeds_max);
+  EXPECT_EQ(config.alert_encrypted, defaults.alert_encrypted);
+  EXPECT_EQ(config.foreground, defaults.foreground);
+  const ContainerLimits limits;
+  EXPECT_EQ(config.max_scan_size, limits.max_scan_size);
+  EXPECT_EQ(config.max_file_size, limits.max_file_size);
+  EXPECT_EQ(config.max_recursion, limits.max_depth);
+  EXPECT_EQ(config.max_files, limits.max_entries);
+  EXPECT_EQ(config.max_scan_time_ms, limits.max_time * 1000);
 }
 
 }  // namespace
