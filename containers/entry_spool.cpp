@@ -54,7 +54,7 @@ class SpilledEntryFile : public ReadOnlyFile {
 
 Status EntrySpool::Append(const uint8_t* bytes, size_t length) {
   if (!spilled_ && size_ + length > kSpoolMemoryBytes) {
-    auto file = CreateUnnamedFile();
+    auto file = CreateUnnamedFile(temporary_folder_);
     if (!file) return file.status();
     spilled_ = std::move(*file);
     if (!memory_->empty() &&

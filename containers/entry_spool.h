@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "containers/container.h"
@@ -17,6 +19,10 @@ namespace quarn {
 class EntrySpool {
  public:
   static constexpr uint64_t kSpoolMemoryBytes = uint64_t{1} << 20;
+
+  // `temporary_folder`: where the file past kSpoolMemoryBytes is made; empty: $TMPDIR.
+  explicit EntrySpool(std::string temporary_folder = {})
+      : temporary_folder_(std::move(temporary_folder)) {}
 
   // Adds bytes at the end. Fails, naming the cause, when the temporary file cannot be made
   // or written.
@@ -35,6 +41,7 @@ class EntrySpool {
   std::shared_ptr<File> spilled_;
   uint64_t offset_ = 0;
   uint64_t size_ = 0;
+  std::string temporary_folder_;
 };
 
 }  // namespace quarn

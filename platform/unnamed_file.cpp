@@ -20,8 +20,8 @@ std::string TemporaryFolder() {
 
 }  // namespace
 
-Result<int> CreateUnnamedDescriptor() {
-  const std::string folder = TemporaryFolder();
+Result<int> CreateUnnamedDescriptor(const std::string& chosen_folder) {
+  const std::string folder = chosen_folder.empty() ? TemporaryFolder() : chosen_folder;
   int descriptor = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   // Some file systems cannot make a file without a name: one is made and unlinked at once,
   // so only a crash in between could leave it.
@@ -37,8 +37,8 @@ Result<int> CreateUnnamedDescriptor() {
   return descriptor;
 }
 
-Result<std::unique_ptr<File>> CreateUnnamedFile() {
-  Result<int> descriptor = CreateUnnamedDescriptor();
+Result<std::unique_ptr<File>> CreateUnnamedFile(const std::string& folder) {
+  Result<int> descriptor = CreateUnnamedDescriptor(folder);
   if (!descriptor) return descriptor.status();
   return std::unique_ptr<File>(std::make_unique<PosixFile>(*descriptor, 0, 0));
 }

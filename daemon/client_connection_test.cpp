@@ -1,0 +1,216 @@
+#include "daemon/client_connection.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace quarn {
+namespace {
+
+using namespace std::string_literals;
+
+std::span<const uint8_t> AsBytes(const std::string& text) {
+  return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+std::string Chunk(const std::string& data) {
+  const auto length = static_cast<uint32_t>(data.size());
+  std::string framed = {static_cast<char>(length >> 24), static_cast<char>(length >> 16),
+                        static_cast<char>(length >> 8), static_cast<char>(length)};
+  return framed + data;
+}
+
+const std::string kEndOfStream("\0\0\0\0", 4);
+
+std::string SpoolText(const EntrySpool& spool) {
+  std::unique_ptr<File> file = spool.Open();
+  std::string text(spool.size(), '\0');
+  if (!text.empty()) {
+    EXPECT_EQ(file->Read(text.data(), static_cast<uint32_t>(text.size())), text.size());
+  }
+  return text;
+}
+
+struct Exchange {
+  std::vector<ClientRequest> requests;
+  std::string output;
+  bool finished = false;
+};
+
+// Feeds `pieces` one read each, as a socket could deliver them, answering nothing.
+Exchange Feed(const std::vector<std::string>& pieces, bool over_unix = true,
+              ConnectionLimits limits = {}) {
+  ClientConnection connection(over_unix, limits);
+  Exchange exchange;
+  for (const std::string& piece : pieces) {
+    connection.Receive(AsBytes(piece));
+    for (ClientRequest& request : connection.TakeRequests()) {
+      exchange.requests.push_back(std::move(request));
+    }
+  }
+  exchange.output = connection.output();
+  exchange.finished = connection.Finished();
+  return exchange;
+}
+
+TEST(ClientConnectionTest, RefusesWhatIsNoCommandInTheFramingItCameIn) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"nFOO\n", "UNKNOWN COMMAND\n"},
+      {"zFOO\0"s, "UNKNOWN COMMAND\0"s},
+      {"FOO", "UNKNOWN COMMAND\n"},
+      {"nping\n", "UNKNOWN COMMAND\n"},
+      {"nPING x\n", "UNKNOWN COMMAND\n"},
+      {"nSCAN\n", "UNKNOWN COMMAND\n"},
+      {"nEND\n", "UNKNOWN COMMAND\n"},
+      {"IDSESSION", "UNKNOWN COMMAND\n"},
+      {"INSTREAM" + Chunk("abc") + kEndOfStream, "UNKNOWN COMMAND\n"},
+      {"n" + std::string(kMaxCommandLength, 'A'), "UNKNOWN COMMAND\n"},
+  };
+  for (const auto& [sent, reply] : cases) {
+    const Exchange exchange = Feed({sent});
+    EXPECT_TRUE(exchange.requests.empty()) << sent;
+    EXPECT_EQ(exchange.output, reply) << sent;
+    EXPECT_TRUE(exchange.finished) << sent;
+  }
+}
+
+TEST(ClientConnectionTest, TakesOneCommandOfAnyFramingInPiecesThenNoMore) {
+  const std::vector<std::pair<std::vector<std::string>, Framing>> cases = {
+      {{"zPI", "NG\0"s}, Framing::kNul},
+      {{"n", "PING", "\n", "nPING\n"}, Framing::kNewline},
+      {{"PING"}, Framing::kBare},
+      {{"PING\n"}, Framing::kBare},
+  };
+  for (const auto& [pieces, framing] : cases) {
+    const Exchange exchange = Feed(pieces);
+    ASSERT_EQ(exchange.requests.size(), 1u) << pieces[0];
+    EXPECT_EQ(exchange.requests[0].command.kind, CommandKind::kPing);
+    EXPECT_EQ(exchange.requests[0].framing, framing);
+    EXPECT_FALSE(exchange.requests[0].session_id);
+    EXPECT_TRUE(exchange.finished);
+  }
+  const Exchange scan = Feed({"zSCAN /a b/c\n\0"s});
+  ASSERT_EQ(scan.requests.size(), 1u);
+  EXPECT_EQ(scan.requests[0].command.kind, CommandKind::kScan);
+  EXPECT_EQ(scan.requests[0].command.path, "/a b/c\n");
+}
+
+TEST(ClientConnectionTest, SessionNumbersCommandsAndRepliesInAnyOrder) {
+  ClientConnection connection(true, {});
+  connection.Receive(AsBytes("nIDSESSION\nnPING\nzVERSION\0nEND\n"s));
+  std::vector<ClientRequest> requests = connection.TakeRequests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].session_id, 1u);
+  EXPECT_EQ(requests[1].session_id, 2u);
+  EXPECT_EQ(requests[1].framing, Framing::kNul);
+  EXPECT_FALSE(connection.ReadyToClose());
+  connection.Deliver("2: B\0"s);
+  EXPECT_FALSE(connection.ReadyToClose());
+  connection.Deliver("1: A\n");
+  EXPECT_EQ(connection.output(), "2: B\0001: A\n"s);
+  connection.Sent(connection.output().size());
+  EXPECT_TRUE(connection.ReadyToClose());
+
+  const Exchange nested = Feed({"nIDSESSION\nnPING\nnIDSESSION\nnPING\n"});
+  EXPECT_EQ(nested.requests.size(), 1u);
+  EXPECT_EQ(nested.output, "2: Command invalid inside IDSESSION. ERROR\n");
+  EXPECT_TRUE(nested.finished);
+  EXPECT_EQ(Feed({"nIDSESSION\nzFOO\0"s}).output, "1: Command invalid inside IDSESSION. ERROR\0"s);
+  EXPECT_EQ(Feed({"nIDSESSION\nPING\n"}).output, "1: Command invalid inside IDSESSION. ERROR\n");
+}
+
+TEST(ClientConnectionTest, SessionReadsNoFurtherWhileTooManyRepliesAreOwed) {
+  ConnectionLimits limits;
+  limits.max_outstanding = 2;
+  ClientConnection connection(true, limits);
+  connection.Receive(AsBytes("nIDSESSION\nnPING\nnPING\nnPING\n"));
+  EXPECT_EQ(connection.TakeRequests().size(), 2u);
+  EXPECT_FALSE(connection.WantsBytes());
+  connection.Deliver("1: PONG\n");
+  const std::vector<ClientRequest> third = connection.TakeRequests();
+  ASSERT_EQ(third.size(), 1u);
+  EXPECT_EQ(third[0].session_id, 3u);
+}
+
+TEST(ClientConnectionTest, StreamArrivesWhateverThePiecesUpToItsLimit) {
+  const std::string data = "X5O!P%@AP[4\\PZX54(P^)7CC)7}";
+  const std::string sent =
+      "zINSTREAM\0"s + Chunk(data.substr(0, 10)) + Chunk(data.substr(10)) + kEndOfStream;
+  for (size_t piece_size : {1, 3, 4096}) {
+    std::vector<std::string> pieces;
+    for (size_t at = 0; at < sent.size(); at += piece_size)
+      pieces.push_back(sent.substr(at, piece_size));
+    ConnectionLimits limits;
+    limits.stream_max_length = data.size();
+    const Exchange exchange = Feed(pieces, true, limits);
+    ASSERT_EQ(exchange.requests.size(), 1u) << piece_size;
+    EXPECT_EQ(SpoolText(*exchange.requests[0].stream), data);
+    EXPECT_EQ(exchange.output, "");
+  }
+  const Exchange empty = Feed({"nINSTREAM\n" + kEndOfStream});
+  ASSERT_EQ(empty.requests.size(), 1u);
+  EXPECT_EQ(empty.requests[0].stream->size(), 0u);
+
+  ConnectionLimits limits;
+  limits.stream_max_length = data.size() - 1;
+  for (const std::string& over :
+       {"nINSTREAM\n" + Chunk(data) + kEndOfStream, "nINSTREAM\n\xFF\xFF\xFF\xFF"s + "abc"}) {
+    ClientConnection connection(true, limits);
+    connection.Receive(AsBytes(over));
+    EXPECT_TRUE(connection.TakeRequests().empty());
+    EXPECT_EQ(connection.output(), "INSTREAM size limit exceeded. ERROR\n");
+    EXPECT_TRUE(connection.Draining());
+    connection.Receive(AsBytes("more bytes the client had in flight"));
+    EXPECT_EQ(connection.output(), "INSTREAM size limit exceeded. ERROR\n");
+  }
+  const Exchange in_session =
+      Feed({"nIDSESSION\nnPING\nzINSTREAM\0"s + Chunk(data) + kEndOfStream}, true, limits);
+  EXPECT_EQ(in_session.output, "2: INSTREAM size limit exceeded. ERROR\0"s);
+}
+
+TEST(ClientConnectionTest, FildesTakesTheDescriptorSentWithOrAfterTheCommand) {
+  for (bool with_command : {true, false}) {
+    ClientConnection connection(true, {});
+    std::vector<UniqueDescriptor> passed;
+    passed.emplace_back(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    const int number = passed.back().get();
+    if (with_command) {
+      connection.Receive(AsBytes("zFILDES\0"s), std::move(passed));
+    } else {
+      connection.Receive(AsBytes("zFILDES\0"s));
+      EXPECT_TRUE(connection.TakeRequests().empty());
+      EXPECT_TRUE(connection.AwaitingCommand());
+      connection.Receive(AsBytes("\0"s), std::move(passed));  // the byte that carries it
+    }
+    std::vector<ClientRequest> requests = connection.TakeRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].descriptor->get(), number);
+  }
+}
+
+TEST(ClientConnectionTest, TcpClientsGetNoPathDescriptorOrControlCommands) {
+  for (const std::string sent :
+       {"nSCAN /etc/passwd\n", "nFILDES\n", "nRELOAD\n", "nSHUTDOWN\n", "nALLMATCHSCAN /\n"}) {
+    const Exchange exchange = Feed({sent}, false);
+    EXPECT_TRUE(exchange.requests.empty()) << sent;
+    EXPECT_EQ(exchange.output, "COMMAND UNAVAILABLE\n") << sent;
+  }
+  EXPECT_EQ(Feed({"nIDSESSION\nnSCAN /\nnPING\n"}, false).output, "1: COMMAND UNAVAILABLE\n");
+  EXPECT_EQ(Feed({"nIDSESSION\nnSCAN /\nnPING\n"}, false).requests.size(), 1u);
+  EXPECT_EQ(Feed({"nSTATS\n"}, false).requests.size(), 1u);
+}
+
+TEST(ClientConnectionTest, TimeOutAnswersOnceAndEnds) {
+  ClientConnection connection(true, {});
+  connection.Receive(AsBytes("nPI"));
+  connection.TimedOut();
+  connection.TimedOut();
+  EXPECT_EQ(connection.output(), "COMMAND READ TIMED OUT\n");
+  EXPECT_TRUE(connection.Finished());
+}
+
+}  // namespace
+}  // namespace quarn

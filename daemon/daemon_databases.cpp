@@ -1,0 +1,33 @@
+#include "daemon/daemon_databases.h"
+
+#include "engine/database_loader.h"
+#include "engine/signature_index.h"
+#include "imported/imported_signatures.h"
+#include "platform/posix_folder.h"
+
+namespace quarn {
+
+Result<std::shared_ptr<const DaemonDatabases>> LoadDaemonDatabases(const std::string& folder) {
+  std::unique_ptr<FileSystem> files = OpenPosixFileSystem();
+  auto data_folder = files->OpenFolder(folder);
+  if (!data_folder) return data_folder.status();
+  auto databases = std::make_shared<DaemonDatabases>();
+  for (auto [name, image] : {std::pair{kSignatureFileName, &databases->signatures},
+                             std::pair{kNameFileName, &databases->names}}) {
+    auto loaded = LoadDatabaseFile(**data_folder, name);
+    if (!loaded) {
+      const std::string cause =
+          loaded.message().empty() ? std::string(name) + " cannot be read" : loaded.message();
+      return Status::Error(folder + ": " + cause);
+    }
+    *image = std::move(loaded.value());
+  }
+  IndexSignatures(databases->signatures);
+  databases->version = ReadDatabaseVersion(databases->signatures);
+  auto imported = LoadImportedSignatures(*files, folder);
+  if (!imported) return imported.status();
+  databases->imported = std::move(*imported);
+  return std::shared_ptr<const DaemonDatabases>(std::move(databases));
+}
+
+}  // namespace quarn

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "daemon/daemon_databases.h"
+#include "platform/file.h"
+#include "platform/folder.h"
+#include "shell/container_limits.h"
+
+namespace quarn {
+
+// How far a scan goes once it has found something.
+enum class ScanMode {
+  kFirstFinding,  // SCAN, INSTREAM, FILDES: the first finding ends the scan
+  kEveryFile,     // CONTSCAN, MULTISCAN: one finding for each file that has any
+  kEveryHit,      // ALLMATCHSCAN: every finding, several for one file when a container has them
+};
+
+struct DaemonScanSettings {
+  ContainerLimits limits;
+  bool alert_exceeds_max = false;  // a limit hit is a finding, Heuristics.Limits.Exceeded.*
+  bool alert_encrypted = false;    // an encrypted entry is a finding, Heuristics.Encrypted
+};
+
+// One line "PATH: NAME FOUND" of a reply, before the path and name are made safe to show.
+struct Finding {
+  std::string path;
+  std::string name;
+  bool operator==(const Finding&) const = default;
+};
+
+// Opens a new read-only handle on the bytes being scanned, each with its own position.
+using FileOpener = std::function<std::unique_ptr<File>()>;
+
+// Scans one file as a scan of a host file does (a container is opened and walked), with every
+// file type scanned and heuristics on, changing nothing. Every finding carries `shown_path`,
+// whatever entry of a container it came from. Stops early when `cancelled` turns true.
+std::vector<Finding> ScanLoneFile(const DaemonDatabases& databases,
+                                  const DaemonScanSettings& settings, const FileOpener& open,
+                                  const std::string& shown_path, ScanMode mode,
+                                  const std::atomic<bool>* cancelled = nullptr);
+
+// Scans `folder` and every folder below it on the same mount, without following links; each
+// finding carries the host path of the file it came from (`folder_path` joined with the names
+// on the way).
+std::vector<Finding> ScanFolderTree(const DaemonDatabases& databases,
+                                    const DaemonScanSettings& settings,
+                                    std::unique_ptr<Folder> folder, const std::string& folder_path,
+                                    ScanMode mode, const std::atomic<bool>* cancelled = nullptr);
+
+// The name a finding of a container part left unscanned gives, when the settings make it one:
+// nothing for a part that is only reported.
+std::optional<std::string> IncompleteFindingName(const std::string& reason,
+                                                 const DaemonScanSettings& settings);
+
+}  // namespace quarn

@@ -1,0 +1,138 @@
+#include "daemon/daemon_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/posix_folder.h"
+#include "platform/scratch_folder.h"
+#include "samplegen/sample_set.h"
+#include "testing/zip_writer.h"
+
+namespace quarn {
+namespace {
+
+using ByteVector = std::vector<uint8_t>;
+
+const DaemonDatabases& Databases() {
+  static const std::shared_ptr<const DaemonDatabases> loaded = [] {
+    auto result = LoadDaemonDatabases(QUARN_DATA_DIR);
+    EXPECT_TRUE(result.ok()) << result.message();
+    return result ? *result : nullptr;
+  }();
+  return *loaded;
+}
+
+ByteVector SampleBytes(const std::string& name) {
+  static const std::vector<samples::Sample> set = samples::BuildSampleSet();
+  for (const samples::Sample& sample : set) {
+    if (sample.name == name) return sample.bytes;
+  }
+  ADD_FAILURE() << "no sample " << name;
+  return {};
+}
+
+void WriteFile(const std::string& path, const ByteVector& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+// The bytes as a file on disk and an opener of it, as a stream's spool or a passed
+// descriptor gives the scan.
+class LoneFile {
+ public:
+  explicit LoneFile(const ByteVector& bytes) {
+    WriteFile(scratch_.Child("file"), bytes);
+    folder_ = std::move(*OpenPosixFileSystem()->OpenFolder(scratch_.path()));
+  }
+  FileOpener Opener() {
+    return [this]() -> std::unique_ptr<File> {
+      auto file = folder_->OpenFile("file", OpenMode::kRead);
+      return file ? std::move(*file) : nullptr;
+    };
+  }
+
+ private:
+  ScratchFolder scratch_;
+  std::unique_ptr<Folder> folder_;
+};
+
+std::vector<Finding> ScanBytes(const ByteVector& bytes, ScanMode mode,
+                               DaemonScanSettings settings = {}) {
+  LoneFile file(bytes);
+  return ScanLoneFile(Databases(), settings, file.Opener(), "stream", mode);
+}
+
+std::string EicarName() {
+  const std::vector<Finding> findings =
+      ScanBytes(SampleBytes("eicar.com"), ScanMode::kFirstFinding);
+  return findings.empty() ? "" : findings[0].name;
+}
+
+TEST(DaemonScanTest, NamesWhatALoneFileHoldsAsTheDetectorsTellIt) {
+  EXPECT_NE(EicarName(), "");
+  EXPECT_EQ(ScanBytes(SampleBytes("clean.com"), ScanMode::kFirstFinding), std::vector<Finding>());
+  EXPECT_EQ(ScanBytes(SampleBytes("exe_heuristic.exe"), ScanMode::kFirstFinding),
+            (std::vector<Finding>{{"stream", "Heuristics.NewGeneration"}}));
+  const std::vector<Finding> variant =
+      ScanBytes(SampleBytes("pe_entry_variant.exe"), ScanMode::kFirstFinding);
+  ASSERT_EQ(variant.size(), 1u);
+  EXPECT_EQ(variant[0].name.rfind("Variant.", 0), 0u) << variant[0].name;
+}
+
+TEST(DaemonScanTest, ContainerFindingsCarryTheNamedPathOnceOrPerHit) {
+  const ByteVector zip = testing::ZipWriter()
+                             .Add("A/EICAR.COM", SampleBytes("eicar.com"))
+                             .Add("CLEAN.COM", SampleBytes("clean.com"))
+                             .Add("B/HEUR.EXE", SampleBytes("exe_heuristic.exe"))
+                             .Build();
+  const Finding eicar{"stream", EicarName()};
+  EXPECT_EQ(ScanBytes(zip, ScanMode::kFirstFinding), std::vector<Finding>{eicar});
+  EXPECT_EQ(ScanBytes(zip, ScanMode::kEveryFile), std::vector<Finding>{eicar});
+  EXPECT_EQ(ScanBytes(zip, ScanMode::kEveryHit),
+            (std::vector<Finding>{eicar, {"stream", "Heuristics.NewGeneration"}}));
+}
+
+TEST(DaemonScanTest, LimitHitsAreFindingsOnlyWhenAsked) {
+  ByteVector nested = SampleBytes("clean.com");
+  for (int depth = 0; depth < 3; ++depth)
+    nested = testing::ZipWriter().Add("IN.ZIP", nested).Build();
+  DaemonScanSettings settings;
+  settings.limits.max_depth = 1;
+  EXPECT_EQ(ScanBytes(nested, ScanMode::kEveryHit, settings), std::vector<Finding>());
+  settings.alert_exceeds_max = true;
+  EXPECT_EQ(ScanBytes(nested, ScanMode::kEveryHit, settings),
+            (std::vector<Finding>{{"stream", "Heuristics.Limits.Exceeded.MaxRecursion"}}));
+
+  settings = {};
+  EXPECT_EQ(IncompleteFindingName("encrypted", settings), std::nullopt);
+  EXPECT_EQ(IncompleteFindingName("damaged", settings), std::nullopt);
+  settings.alert_encrypted = true;
+  settings.alert_exceeds_max = true;
+  EXPECT_EQ(IncompleteFindingName("encrypted", settings), "Heuristics.Encrypted");
+  EXPECT_EQ(IncompleteFindingName("entries", settings), "Heuristics.Limits.Exceeded.MaxFiles");
+  EXPECT_EQ(IncompleteFindingName("unsupported", settings), std::nullopt);
+}
+
+TEST(DaemonScanTest, FolderTreeNamesEachInfectedFileByItsPath) {
+  ScratchFolder scratch;
+  ASSERT_EQ(mkdir(scratch.Child("a").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(scratch.Child("b").c_str(), 0755), 0);
+  WriteFile(scratch.Child("a/eicar.com"), SampleBytes("eicar.com"));
+  WriteFile(scratch.Child("b/heur.exe"), SampleBytes("exe_heuristic.exe"));
+  WriteFile(scratch.Child("clean.com"), SampleBytes("clean.com"));
+  auto scan = [&](ScanMode mode) {
+    return ScanFolderTree(Databases(), {},
+                          std::move(*OpenPosixFileSystem()->OpenFolder(scratch.path())),
+                          scratch.path(), mode);
+  };
+  const std::vector<Finding> every = scan(ScanMode::kEveryFile);
+  EXPECT_EQ(every,
+            (std::vector<Finding>{{scratch.Child("a/eicar.com"), EicarName()},
+                                  {scratch.Child("b/heur.exe"), "Heuristics.NewGeneration"}}));
+  EXPECT_EQ(scan(ScanMode::kFirstFinding), std::vector<Finding>{every[0]});
+}
+
+}  // namespace
+}  // namespace quarn

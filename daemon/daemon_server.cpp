@@ -1,0 +1,470 @@
+#include "daemon/daemon_server.h"
+
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "daemon/reply_text.h"
+#include "daemon/systemd_link.h"
+#include "platform/descriptor_passing.h"
+#include "platform/peer_credentials.h"
+#include "platform/thread_file_identity.h"
+
+namespace quarn {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint64_t kSignalKey = UINT64_MAX;
+constexpr uint64_t kWakeupKey = UINT64_MAX - 1;
+constexpr uint64_t kListenerKeyBase = UINT64_MAX - 1024;
+constexpr size_t kReadSize = 64 * 1024;
+// How long a refused stream's bytes are read and dropped before the connection closes.
+constexpr auto kDrainTime = std::chrono::seconds(2);
+// Work in flight at SIGTERM: told to end after this, and the daemon is gone by kStopLimit.
+constexpr auto kCancelAfter = std::chrono::seconds(7);
+constexpr auto kStopLimit = std::chrono::seconds(10);
+constexpr auto kTick = std::chrono::milliseconds(200);
+
+sigset_t DaemonSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal_number : {SIGTERM, SIGINT, SIGUSR2, SIGHUP}) sigaddset(&set, signal_number);
+  return set;
+}
+
+}  // namespace
+
+struct DaemonServer::Client {
+  Client(uint64_t id, int descriptor, bool unix_socket, ConnectionLimits limits)
+      : id(id), socket(descriptor), unix_socket(unix_socket), protocol(unix_socket, limits) {}
+
+  uint64_t id;
+  UniqueDescriptor socket;
+  bool unix_socket;
+  std::optional<PeerCredentials> peer;
+  ClientConnection protocol;
+  std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
+  Clock::time_point idle_since = Clock::now();
+  Clock::time_point stream_since = Clock::now();
+  Clock::time_point drain_since;
+  bool peer_closed = false;  // the client will send nothing more
+  bool write_shut = false;   // the reply of a refused stream is out, and the end told
+  uint32_t events = 0;
+};
+
+void BlockDaemonSignals() {
+  const sigset_t set = DaemonSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+DaemonServer::DaemonServer(ServerSettings settings, DatabaseSlot& databases, DaemonLog& log)
+    : settings_(std::move(settings)), databases_(databases), log_(log) {
+  daemon_asker_.may_assume_identity = MayAssumeFileIdentities();
+  daemon_asker_.daemon_uid = geteuid();
+}
+
+DaemonServer::~DaemonServer() {
+  if (reload_thread_.joinable()) reload_thread_.join();
+}
+
+void DaemonServer::Watch(int descriptor, uint64_t key, uint32_t events, bool add) {
+  epoll_event event{};
+  event.events = events;
+  event.data.u64 = key;
+  epoll_ctl(epoll_.get(), add ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, descriptor, &event);
+}
+
+bool DaemonServer::SetUp() {
+  epoll_ = UniqueDescriptor(epoll_create1(EPOLL_CLOEXEC));
+  const sigset_t set = DaemonSignals();
+  signals_ = UniqueDescriptor(signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
+  wakeup_ = UniqueDescriptor(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+  if (epoll_.get() < 0 || signals_.get() < 0 || wakeup_.get() < 0) {
+    log_.Line(std::string("ERROR: cannot set up the event loop: ") + std::strerror(errno));
+    return false;
+  }
+  Watch(signals_.get(), kSignalKey, EPOLLIN, true);
+  Watch(wakeup_.get(), kWakeupKey, EPOLLIN, true);
+  for (size_t i = 0; i < settings_.listeners.size(); ++i) {
+    Watch(settings_.listeners[i].descriptor.get(), kListenerKeyBase + i, EPOLLIN, true);
+  }
+  pool_ = std::make_unique<WorkerPool>(settings_.threads);
+  return true;
+}
+
+int DaemonServer::Run() {
+  if (!SetUp()) return 1;
+  NotifyReady();
+  std::vector<epoll_event> events(256);
+  while (true) {
+    const int count = epoll_wait(epoll_.get(), events.data(), static_cast<int>(events.size()),
+                                 static_cast<int>(kTick.count()));
+    if (count < 0 && errno != EINTR) {
+      log_.Line(std::string("ERROR: epoll_wait: ") + std::strerror(errno));
+      break;
+    }
+    for (int i = 0; i < count; ++i) {
+      const uint64_t key = events[i].data.u64;
+      if (key == kSignalKey) {
+        signalfd_siginfo info{};
+        while (read(signals_.get(), &info, sizeof info) == sizeof info) {
+          if (info.ssi_signo == SIGUSR2) {
+            StartReload();
+          } else if (info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT) {
+            BeginStopping();
+          }
+        }
+      } else if (key == kWakeupKey) {
+        uint64_t ignored = 0;
+        [[maybe_unused]] const ssize_t got = read(wakeup_.get(), &ignored, sizeof ignored);
+        TakeCompletions();
+      } else if (key >= kListenerKeyBase) {
+        if (!stopping_) Accept(key - kListenerKeyBase);
+      } else {
+        auto found = clients_.find(key);
+        if (found == clients_.end()) continue;
+        Client& client = *found->second;
+        if (events[i].events & (EPOLLIN | EPOLLRDHUP)) ReadFrom(client);
+        if (clients_.count(key) == 0) continue;
+        if (events[i].events & (EPOLLERR | EPOLLHUP)) {
+          Close(key);
+          continue;
+        }
+        Settle(client);
+      }
+    }
+    CheckDeadlines();
+    if (stopping_) {
+      const bool idle = jobs_in_pool_ == 0 && waiting_.empty() && clients_.empty();
+      if (idle || Clock::now() - stop_started_ >= kStopLimit) break;
+    }
+  }
+  while (!clients_.empty()) Close(clients_.begin()->first);
+  for (const Listener& listener : settings_.listeners) {
+    if (!listener.created_path.empty()) unlink(listener.created_path.c_str());
+  }
+  pool_.reset();  // the scans still running were told to end; their replies go nowhere
+  log_.Line("Daemon stopped");
+  return 0;
+}
+
+void DaemonServer::Accept(size_t listener_index) {
+  if (Clock::now() < accept_paused_until_) return;
+  const Listener& listener = settings_.listeners[listener_index];
+  while (true) {
+    const int descriptor =
+        accept4(listener.descriptor.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (descriptor < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // Out of descriptors: the backlog keeps the clients until some close.
+        log_.Line(std::string("WARNING: cannot accept a connection: ") + std::strerror(errno));
+        accept_paused_until_ = Clock::now() + kTick;
+      }
+      return;
+    }
+    const uint64_t id = ++next_client_id_;
+    auto client =
+        std::make_unique<Client>(id, descriptor, listener.unix_socket, settings_.connection);
+    if (listener.unix_socket) {
+      auto peer = ReadPeerCredentials(descriptor);
+      if (peer) client->peer = std::move(*peer);
+    }
+    client->events = EPOLLIN | EPOLLRDHUP;
+    Watch(descriptor, id, client->events, true);
+    clients_.emplace(id, std::move(client));
+  }
+}
+
+void DaemonServer::ReadFrom(Client& client) {
+  if (client.peer_closed) return;
+  std::vector<uint8_t> buffer(kReadSize);
+  size_t length = 0;
+  std::vector<UniqueDescriptor> descriptors;
+  if (client.unix_socket) {
+    auto received = ReceiveWithDescriptors(client.socket.get(), buffer.data(), buffer.size());
+    if (!received) {
+      Close(client.id);
+      return;
+    }
+    if (received->would_block) return;
+    if (received->control_truncated) {
+      // Descriptors were lost on the way: nothing that arrived with them can be trusted.
+      client.protocol.EndWithError("Control message truncated. ERROR");
+      client.peer_closed = true;
+      return;
+    }
+    length = received->length;
+    descriptors = std::move(received->descriptors);
+  } else {
+    const ssize_t got = recv(client.socket.get(), buffer.data(), buffer.size(), MSG_DONTWAIT);
+    if (got < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
+      Close(client.id);
+      return;
+    }
+    length = static_cast<size_t>(got);
+  }
+  if (length == 0 && descriptors.empty()) {
+    client.peer_closed = true;
+    return;
+  }
+  const bool was_streaming = client.protocol.ReceivingStream();
+  client.protocol.Receive({buffer.data(), length}, std::move(descriptors));
+  if (!was_streaming && client.protocol.ReceivingStream()) client.stream_since = Clock::now();
+  if (client.protocol.Draining() && client.drain_since == Clock::time_point()) {
+    client.drain_since = Clock::now();
+  }
+  Dispatch(client);
+}
+
+void DaemonServer::Dispatch(Client& client) {
+  std::vector<ClientRequest> requests = client.protocol.TakeRequests();
+  if (!requests.empty()) client.idle_since = Clock::now();
+  for (ClientRequest& request : requests) Answer(client, std::move(request));
+}
+
+bool DaemonServer::MayControl(const Client& client) const {
+  return client.peer && (client.peer->uid == 0 || client.peer->uid == daemon_asker_.daemon_uid);
+}
+
+void DaemonServer::Answer(Client& client, ClientRequest request) {
+  auto reply = [&](std::string_view body) {
+    client.protocol.Deliver(FramedReply(body, request.framing, request.session_id));
+  };
+  switch (request.command.kind) {
+    case CommandKind::kPing:
+      reply("PONG");
+      return;
+    case CommandKind::kVersion:
+      reply(VersionText(settings_.program_version, databases_.Current()->version));
+      return;
+    case CommandKind::kVersionCommands:
+      reply(VersionText(settings_.program_version, databases_.Current()->version) +
+            "| COMMANDS: " + std::string(SupportedCommandNames()));
+      return;
+    case CommandKind::kStats:
+      reply(StatsText());
+      return;
+    case CommandKind::kReload:
+      if (!MayControl(client)) {
+        reply("COMMAND UNAVAILABLE");
+        return;
+      }
+      StartReload();
+      reply("RELOADING");
+      return;
+    case CommandKind::kShutdown:
+      if (!settings_.enable_shutdown_command || !MayControl(client)) {
+        reply("COMMAND UNAVAILABLE");
+        return;
+      }
+      log_.Line("SHUTDOWN command received");
+      client.protocol.Deliver("");
+      BeginStopping();
+      return;
+    default:
+      Submit(client, std::move(request));
+      return;
+  }
+}
+
+void DaemonServer::Submit(Client& client, ClientRequest request) {
+  waiting_.push_back({client.id, std::make_shared<ClientRequest>(std::move(request))});
+  StartJobs();
+}
+
+void DaemonServer::StartJobs() {
+  size_t started = 0;
+  while (started < waiting_.size() && jobs_in_pool_ < settings_.max_queue + pool_->threads()) {
+    WaitingJob job = std::move(waiting_[started++]);
+    auto found = clients_.find(job.client);
+    if (found == clients_.end()) continue;  // the client is gone: its work is not done
+    Client& client = *found->second;
+    Asker asker = daemon_asker_;
+    asker.peer = client.peer;
+    ++jobs_in_pool_;
+    pool_->Submit([this, job, asker, cancelled = client.cancelled] {
+      std::string reply;
+      if (!cancelled->load()) {
+        const std::shared_ptr<const DaemonDatabases> databases = databases_.Current();
+        reply = AnswerScanRequest(*job.request, *databases, settings_.scan, asker, cancelled.get());
+      }
+      {
+        std::lock_guard lock(completions_mutex_);
+        completions_.push_back({job.client, std::move(reply)});
+      }
+      const uint64_t one = 1;
+      [[maybe_unused]] const ssize_t put = write(wakeup_.get(), &one, sizeof one);
+    });
+  }
+  waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<ptrdiff_t>(started));
+}
+
+void DaemonServer::TakeCompletions() {
+  std::vector<Completion> done;
+  {
+    std::lock_guard lock(completions_mutex_);
+    done.swap(completions_);
+  }
+  jobs_in_pool_ -= std::min(jobs_in_pool_, done.size());
+  for (Completion& completion : done) {
+    auto found = clients_.find(completion.client);
+    if (found == clients_.end()) continue;
+    Client& client = *found->second;
+    client.protocol.Deliver(std::move(completion.reply));
+    client.idle_since = Clock::now();
+    Dispatch(client);
+    Settle(client);
+  }
+  StartJobs();
+}
+
+void DaemonServer::Flush(Client& client) {
+  while (!client.protocol.output().empty()) {
+    const std::string& output = client.protocol.output();
+    const ssize_t sent =
+        send(client.socket.get(), output.data(), output.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+      client.cancelled->store(true);
+      client.protocol.Sent(output.size());
+      client.peer_closed = true;
+      return;
+    }
+    client.protocol.Sent(static_cast<size_t>(sent));
+  }
+}
+
+// After anything happened to a client: writes what can be written, closes what is done and
+// watches the socket for what the client's state now waits for.
+void DaemonServer::Settle(Client& client) {
+  Flush(client);
+  if (client.protocol.Draining() && client.protocol.output().empty() && !client.write_shut) {
+    // The client sees the error and the end at once, while what it still sends is dropped.
+    shutdown(client.socket.get(), SHUT_WR);
+    client.write_shut = true;
+  }
+  const bool nothing_more =
+      client.peer_closed && client.protocol.outstanding() == 0 && client.protocol.output().empty();
+  if (client.protocol.ReadyToClose() && !client.protocol.Draining()) {
+    Close(client.id);
+    return;
+  }
+  if (nothing_more) {
+    Close(client.id);
+    return;
+  }
+  // Once the client has closed its side, the socket stays readable for ever: no longer asked.
+  uint32_t events = client.peer_closed ? 0u : uint32_t{EPOLLRDHUP};
+  if (!client.peer_closed && client.protocol.WantsBytes()) events |= EPOLLIN;
+  if (!client.protocol.output().empty()) events |= EPOLLOUT;
+  if (events != client.events) {
+    client.events = events;
+    Watch(client.socket.get(), client.id, events, false);
+  }
+}
+
+void DaemonServer::Close(uint64_t id) {
+  auto found = clients_.find(id);
+  if (found == clients_.end()) return;
+  found->second->cancelled->store(true);
+  epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, found->second->socket.get(), nullptr);
+  clients_.erase(found);
+}
+
+void DaemonServer::CheckDeadlines() {
+  const Clock::time_point now = Clock::now();
+  std::vector<uint64_t> to_settle;
+  for (auto& [id, client] : clients_) {
+    ClientConnection& protocol = client->protocol;
+    if (protocol.Draining()) {
+      if (now - client->drain_since >= kDrainTime) to_settle.push_back(id);
+      continue;
+    }
+    if (protocol.outstanding() > 0 || !protocol.output().empty()) {
+      client->idle_since = now;
+      continue;
+    }
+    if (protocol.ReceivingStream()) {
+      if (now - client->stream_since >= settings_.read_timeout) {
+        protocol.TimedOut();
+        to_settle.push_back(id);
+      }
+    } else if (protocol.AwaitingCommand() &&
+               (now - client->idle_since >= settings_.command_read_timeout || stopping_)) {
+      if (stopping_) {
+        protocol.Abandon();
+      } else {
+        protocol.TimedOut();
+      }
+      to_settle.push_back(id);
+    }
+  }
+  for (uint64_t id : to_settle) {
+    auto found = clients_.find(id);
+    if (found == clients_.end()) continue;
+    if (found->second->protocol.Draining()) {
+      Close(id);
+    } else {
+      Settle(*found->second);
+    }
+  }
+  if (stopping_ && now - stop_started_ >= kCancelAfter) {
+    for (auto& [id, client] : clients_) client->cancelled->store(true);
+  }
+}
+
+void DaemonServer::StartReload() {
+  if (reloading_.exchange(true)) return;  // a reload under way covers this one too
+  NotifyReloading();
+  log_.Line("Reading databases from " + settings_.database_folder);
+  if (reload_thread_.joinable()) reload_thread_.join();
+  reload_thread_ = std::thread([this] {
+    auto loaded = LoadDaemonDatabases(settings_.database_folder);
+    if (loaded) {
+      databases_.Replace(std::move(*loaded));
+      log_.Line("Database correctly reloaded");
+    } else {
+      log_.Line("ERROR: reload failed, the databases in use stay: " + loaded.message());
+    }
+    NotifyReady();
+    reloading_.store(false);
+  });
+}
+
+void DaemonServer::BeginStopping() {
+  if (stopping_) return;
+  stopping_ = true;
+  stop_started_ = Clock::now();
+  NotifyStopping();
+  log_.Line("Stopping: no new connections");
+  for (Listener& listener : settings_.listeners) {
+    epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, listener.descriptor.get(), nullptr);
+    listener.descriptor.Close();
+    if (!listener.created_path.empty()) {
+      unlink(listener.created_path.c_str());
+      listener.created_path.clear();
+    }
+  }
+}
+
+std::string DaemonServer::StatsText() const {
+  const size_t threads = pool_->threads();
+  const size_t busy = pool_->busy();
+  return "POOLS: 1\n\nSTATE: VALID PRIMARY\nTHREADS: live " + std::to_string(busy) + "  idle " +
+         std::to_string(threads - std::min(threads, busy)) + " max " + std::to_string(threads) +
+         " idle-timeout 30\nQUEUE: " + std::to_string(pool_->queued() + waiting_.size()) +
+         " items\n\nMEMSTATS: heap N/A mmap N/A used N/A free N/A releasable N/A pools 1 "
+         "pools_used N/A pools_total N/A\nEND";
+}
+
+}  // namespace quarn

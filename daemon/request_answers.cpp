@@ -1,0 +1,136 @@
+#include "daemon/request_answers.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+
+#include "daemon/reply_text.h"
+#include "platform/confined_open.h"
+#include "platform/posix_file.h"
+#include "platform/posix_folder.h"
+#include "platform/thread_file_identity.h"
+
+namespace quarn {
+namespace {
+
+constexpr std::array<std::string_view, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+ScanMode ModeOf(CommandKind kind) {
+  switch (kind) {
+    case CommandKind::kContScan:
+    case CommandKind::kMultiScan:
+      return ScanMode::kEveryFile;
+    case CommandKind::kAllMatchScan:
+      return ScanMode::kEveryHit;
+    default:
+      return ScanMode::kFirstFinding;
+  }
+}
+
+// The lines of a reply for what was scanned as `shown_path`, joined with the framing's
+// terminator (each line carries the session's id).
+std::string VerdictReply(const std::vector<Finding>& findings, const std::string& shown_path,
+                         const ClientRequest& request) {
+  if (findings.empty()) {
+    return FramedReply(ReplyPath(shown_path) + ": OK", request.framing, request.session_id);
+  }
+  std::string reply;
+  for (const Finding& finding : findings) {
+    reply += FramedReply(ReplyPath(finding.path) + ": " + ReplyVirusName(finding.name) + " FOUND",
+                         request.framing, request.session_id);
+  }
+  return reply;
+}
+
+std::string ErrorReply(const std::string& shown_path, const std::string& cause,
+                       const ClientRequest& request) {
+  return FramedReply(ReplyPath(shown_path) + ": " + cause + ". ERROR", request.framing,
+                     request.session_id);
+}
+
+// A new handle on an open descriptor each time the scan asks: its own position, reads at
+// offsets (the descriptor's offset, maybe shared with a client, is never moved).
+FileOpener DescriptorOpener(int descriptor) {
+  return [descriptor]() -> std::unique_ptr<File> {
+    const int copy = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return nullptr;
+    return std::make_unique<PosixFile>(copy, 0);
+  };
+}
+
+std::string TrimTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string AnswerPath(const ClientRequest& request, const DaemonDatabases& databases,
+                       const DaemonScanSettings& settings, const Asker& asker,
+                       const std::atomic<bool>* cancelled) {
+  const std::string shown = TrimTrailingSlashes(request.command.path);
+  if (!asker.peer) return ErrorReply(shown, "Path commands need the local socket", request);
+  std::optional<ThreadFileIdentity> identity;
+  if (asker.may_assume_identity) {
+    auto assumed = ThreadFileIdentity::Assume(*asker.peer);
+    if (!assumed) return ErrorReply(shown, "Access denied", request);
+    identity.emplace(std::move(*assumed));
+  } else if (asker.peer->uid != asker.daemon_uid) {
+    return ErrorReply(shown, "Access denied", request);
+  }
+  auto entry = OpenConfined(request.command.path);
+  if (!entry) return ErrorReply(shown, entry.message(), request);
+  const ScanMode mode = ModeOf(request.command.kind);
+  std::vector<Finding> findings;
+  if (entry->kind == ConfinedKind::kFile) {
+    findings = ScanLoneFile(databases, settings, DescriptorOpener(entry->descriptor.get()), shown,
+                            mode, cancelled);
+  } else {
+    auto folder = std::make_unique<PosixFolder>(entry->descriptor.release(), shown);
+    findings = ScanFolderTree(databases, settings, std::move(folder), shown, mode, cancelled);
+  }
+  return VerdictReply(findings, shown, request);
+}
+
+std::string AnswerDescriptor(const ClientRequest& request, const DaemonDatabases& databases,
+                             const DaemonScanSettings& settings,
+                             const std::atomic<bool>* cancelled) {
+  const int descriptor = request.descriptor->get();
+  const std::string shown = "fd[" + std::to_string(descriptor) + "]";
+  struct stat facts {};
+  if (fstat(descriptor, &facts) != 0 || !S_ISREG(facts.st_mode)) {
+    return ErrorReply(shown, "Not a regular file", request);
+  }
+  const std::vector<Finding> findings = ScanLoneFile(
+      databases, settings, DescriptorOpener(descriptor), shown, ScanMode::kFirstFinding, cancelled);
+  return VerdictReply(findings, shown, request);
+}
+
+}  // namespace
+
+std::string VersionText(const std::string& program_version, const DatabaseVersion& database) {
+  const std::string month = database.month >= 1 && database.month <= 12
+                                ? std::string(kMonths[database.month - 1])
+                                : std::string("???");
+  return "Quarn Explorer " + program_version + "/" + std::to_string(database.version) + "/" +
+         month + " " + std::to_string(database.year);
+}
+
+std::string AnswerScanRequest(const ClientRequest& request, const DaemonDatabases& databases,
+                              const DaemonScanSettings& settings, const Asker& asker,
+                              const std::atomic<bool>* cancelled) {
+  if (request.command.kind == CommandKind::kInstream) {
+    std::shared_ptr<EntrySpool> stream = request.stream;
+    const std::vector<Finding> findings = ScanLoneFile(
+        databases, settings, [stream] { return stream->Open(); }, "stream", ScanMode::kFirstFinding,
+        cancelled);
+    return VerdictReply(findings, "stream", request);
+  }
+  if (request.command.kind == CommandKind::kFildes) {
+    return AnswerDescriptor(request, databases, settings, cancelled);
+  }
+  return AnswerPath(request, databases, settings, asker, cancelled);
+}
+
+}  // namespace quarn
