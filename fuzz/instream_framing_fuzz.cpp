@@ -75,6 +75,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
 std::vector<std::string> FuzzSeeds() {
   using namespace std::string_literals;
-  return {"\x23\0\0\0\x05hello\0\0\0\x02ab\0\0\0\0"s, "\x01\xff\xff\xff\xff"s,
+  return {"\x23\0\0\0\x05hello\0\0\0\x02" "ab\0\0\0\0"s, "\x01\xff\xff\xff\xff"s,
           "\xe0\0\0\x01\0"s + std::string(256, 'x') + "\0\0\0\0"s};
 }
