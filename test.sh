@@ -2,8 +2,9 @@
 # ./test.sh         builds the release tree and runs every test of it (budget: 10 minutes on a
 #                   fresh clone of a 2-core machine, packages installed).
 # ./test.sh --full  adds the clang tree instrumented with AddressSanitizer, UBSan and libFuzzer:
-#                   the tests without Qt under the sanitizers, then a short run of every fuzzer
-#                   from its seeds (budget: 30 minutes). This is what CI runs.
+#                   the tests without Qt under the sanitizers, the daemon's load, fault and
+#                   attack runs, then a short run of every fuzzer from its seeds (budget: 30
+#                   minutes). This is what CI runs.
 # Installs what is missing first, prints each stage's time and exits non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")"
@@ -14,7 +15,7 @@ case "${1:-}" in
   "") ;;
   --full) full=1 ;;
   -h | --help)
-    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
   *)
@@ -35,6 +36,7 @@ if [ $full -eq 1 ]; then
   quarn_stage "configure (sanitize)" cmake --preset sanitize
   quarn_stage "build (sanitize)" cmake --build --preset sanitize -j "$(quarn_jobs)"
   quarn_stage "test (sanitize, no Qt)" ctest --preset sanitize -j "$(quarn_jobs)"
+  quarn_stage "load (release, quarnd)" ctest --preset load
   quarn_stage "fuzz (${QUARN_FUZZ_SECONDS:-15} s per target)" \
     fuzz/run_fuzzers.sh build/sanitize "${QUARN_FUZZ_SECONDS:-15}"
 fi

@@ -6,8 +6,10 @@
 QUARN_PACKAGES=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev qt6-base-dev
                 fonts-dejavu-core libarchive-dev liblhasa-dev liblzma-dev libmspack-dev libvectorscan-dev
                 zlib1g-dev libssl-dev libsystemd-dev unar)
-# Needed only to build and run the tests and benchmarks (test.sh installs them, run.sh not).
-QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
+# Needed only to build and run the tests and benchmarks (test.sh installs them, run.sh not);
+# clamdscan and python3-pyclamd are real clients of the daemon's protocol that quarnd's tests
+# talk to it through.
+QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clamdscan python3-pyclamd)
 # The real tools the container tests check the containers layer against: mkfs.fat, mtools
 # and sfdisk make and read the images, the packers make the archives, lhasa lists and
 # extracts LZH archives, libgsf-bin's gsf writes compound documents, arj, arc and mscompress
@@ -15,8 +17,9 @@ QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
 QUARN_CONTAINER_TEST_PACKAGES=(dosfstools mtools fdisk zip unzip p7zip-full genisoimage gcab xz-utils
                                zstd bzip2 ncompress lhasa libgsf-bin mscompress arj arc)
 # Only for ./test.sh --full: clang, and libclang-rt-14-dev with libFuzzer and the sanitizers'
-# runtimes; clamav, whose clamscan witnesses what imported signatures find.
-QUARN_FULL_TEST_PACKAGES=(clang libclang-rt-14-dev clamav)
+# runtimes; clamav, whose clamscan witnesses what imported signatures find; clamav-daemon,
+# whose clamd answers the same requests as quarnd for the tests to compare.
+QUARN_FULL_TEST_PACKAGES=(clang libclang-rt-14-dev clamav clamav-daemon)
 
 quarn_install_packages() {
   local missing=()
