@@ -24,7 +24,6 @@ using Clock = std::chrono::steady_clock;
 constexpr uint64_t kSignalKey = UINT64_MAX;
 constexpr uint64_t kWakeupKey = UINT64_MAX - 1;
 constexpr uint64_t kListenerKeyBase = UINT64_MAX - 1024;
-constexpr size_t kReadSize = 64 * 1024;
 // How long a refused stream's bytes are read and dropped before the connection closes.
 constexpr auto kDrainTime = std::chrono::seconds(2);
 // Work in flight at SIGTERM: told to end after this, and the daemon is gone by kStopLimit.
@@ -185,7 +184,7 @@ void DaemonServer::Accept(size_t listener_index) {
 
 void DaemonServer::ReadFrom(Client& client) {
   if (client.peer_closed) return;
-  std::vector<uint8_t> buffer(kReadSize);
+  std::vector<uint8_t>& buffer = read_buffer_;
   size_t length = 0;
   std::vector<UniqueDescriptor> descriptors;
   if (client.unix_socket) {

@@ -90,6 +90,8 @@ class DaemonServer {
   UniqueDescriptor signals_;
   UniqueDescriptor wakeup_;  // an eventfd the workers write when a reply is ready
   std::unordered_map<uint64_t, std::unique_ptr<Client>> clients_;
+  std::vector<uint8_t> read_buffer_ =
+      std::vector<uint8_t>(64 * 1024);  // the loop's, for every read
   uint64_t next_client_id_ = 0;
   std::vector<WaitingJob> waiting_;
   size_t jobs_in_pool_ = 0;

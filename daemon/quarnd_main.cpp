@@ -1,4 +1,5 @@
 // quarnd: the scanning daemon on the ClamAV daemon's protocol.
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,6 +68,8 @@ void RaiseDescriptorLimit(const DaemonConfig& config, size_t threads, DaemonLog&
 Result<std::vector<Listener>> OpenListeners(const DaemonConfig& config) {
   std::vector<Listener> listeners;
   for (const ActivatedSocket& activated : TakeActivatedSockets()) {
+    // The loop accepts until nothing waits: a listener systemd made blocking would stop it.
+    fcntl(activated.descriptor, F_SETFL, fcntl(activated.descriptor, F_GETFL) | O_NONBLOCK);
     Listener listener;
     listener.descriptor = UniqueDescriptor(activated.descriptor);
     listener.unix_socket = activated.unix_socket;

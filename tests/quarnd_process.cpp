@@ -24,7 +24,8 @@ std::string ReadAll(int descriptor, std::chrono::milliseconds limit) {
   const Clock::time_point deadline = Clock::now() + limit;
   char buffer[65536];
   while (true) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) return got + "<TIMEOUT>";
     pollfd wait{descriptor, POLLIN, 0};
     if (poll(&wait, 1, static_cast<int>(left.count())) <= 0) continue;
@@ -46,7 +47,9 @@ bool SendAll(int descriptor, const std::string& bytes) {
 
 }  // namespace
 
-std::string BuiltProgram(const std::string& name) { return std::string(QUARN_BIN_DIR) + "/" + name; }
+std::string BuiltProgram(const std::string& name) {
+  return std::string(QUARN_BIN_DIR) + "/" + name;
+}
 
 uint16_t FreeLoopbackPort() {
   const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

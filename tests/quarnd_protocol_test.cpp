@@ -1,9 +1,11 @@
 // quarnd's replies byte for byte, over both sockets, and how it starts and stops.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -32,7 +34,9 @@ class QuarndProtocolTest : public ::testing::Test {
     delete daemon_;
     daemon_ = nullptr;
   }
-  static std::string Ask(const std::string& bytes) { return Converse(daemon_->socket_path(), bytes); }
+  static std::string Ask(const std::string& bytes) {
+    return Converse(daemon_->socket_path(), bytes);
+  }
 
   static QuarndProcess* daemon_;
 };
@@ -58,7 +62,8 @@ TEST_F(QuarndProtocolTest, TcpServesNoPathDescriptorOrControlCommand) {
   const uint16_t port = *daemon_->tcp_port();
   EXPECT_EQ(ConverseTcp(port, "nPING\n"), "PONG\n");
   EXPECT_EQ(ConverseTcp(port, "nINSTREAM\n" + Chunks("hello")), "stream: OK\n");
-  for (const std::string command : {"nSCAN /etc/passwd\n", "nFILDES\n", "nRELOAD\n", "nSHUTDOWN\n"}) {
+  for (const std::string command :
+       {"nSCAN /etc/passwd\n", "nFILDES\n", "nRELOAD\n", "nSHUTDOWN\n"}) {
     EXPECT_EQ(ConverseTcp(port, command), "COMMAND UNAVAILABLE\n") << command;
   }
 }
@@ -90,6 +95,64 @@ TEST(QuarndLifeTest, StaleSocketIsReplacedAndTheSocketGoesAtSigterm) {
   QuarndProcess refused({"LocalSocket " + path});
   EXPECT_EQ(refused.StopWith(0), 2);
   EXPECT_NE(refused.Log().find("not a socket"), std::string::npos) << refused.Log();
+}
+
+// What systemd does for quarnd.socket and Type=notify: a listening socket at descriptor 3 with
+// LISTEN_FDS and LISTEN_PID, and a datagram socket in NOTIFY_SOCKET for the states.
+TEST(QuarndLifeTest, TakesTheSocketSystemdPassesAndTellsItsStates) {
+  ScratchFolder scratch;
+  const auto bound = [](int type, const std::string& path) {
+    const int descriptor = socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    return descriptor;
+  };
+  const std::string activated = scratch.Child("activated.ctl");
+  const int listener = bound(SOCK_STREAM, activated);
+  ASSERT_EQ(listen(listener, 16), 0);
+  const int notify = bound(SOCK_DGRAM, scratch.Child("notify"));
+  const timeval wait{20, 0};
+  setsockopt(notify, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  const std::string config = scratch.Child("quarnd.conf");
+  std::ofstream(config) << "LocalSocket " << scratch.Child("own.ctl") << "\nDatabaseDirectory "
+                        << QUARN_DATA_DIR << "\nMaxThreads 1\n";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (listener == 3) {
+      fcntl(3, F_SETFD, 0);
+    } else {
+      dup2(listener, 3);  // the copy is not closed on exec
+    }
+    setenv("LISTEN_FDS", "1", 1);
+    setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
+    setenv("NOTIFY_SOCKET", scratch.Child("notify").c_str(), 1);
+    const std::string program = BuiltProgram("quarnd");
+    execl(program.c_str(), "quarnd", "--foreground", "--config", config.c_str(), nullptr);
+    _exit(127);
+  }
+  close(listener);
+  const auto next_state = [&] {
+    char message[256];
+    const ssize_t got = recv(notify, message, sizeof message, 0);
+    return got > 0 ? std::string(message, static_cast<size_t>(got)) : std::string("<none>");
+  };
+  EXPECT_EQ(next_state(), "READY=1");
+  EXPECT_EQ(Converse(activated, "nPING\n"), "PONG\n");
+  kill(pid, SIGUSR2);
+  EXPECT_TRUE(next_state().starts_with("RELOADING=1"));
+  EXPECT_EQ(next_state(), "READY=1");
+  EXPECT_EQ(Converse(activated, "nPING\n"), "PONG\n");
+  kill(pid, SIGTERM);
+  EXPECT_EQ(next_state(), "STOPPING=1");
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  close(notify);
+  struct stat facts {};
+  EXPECT_NE(lstat(scratch.Child("own.ctl").c_str(), &facts), 0);  // never made
+  EXPECT_EQ(lstat(activated.c_str(), &facts), 0);                 // systemd's, left alone
 }
 
 }  // namespace
