@@ -7,6 +7,7 @@
 #include "cli/scan_arguments.h"
 #include "cli/scan_run.h"
 #include "cli/terminal_device.h"
+#include "cli/version_report.h"
 #include "containers/all_containers_opener.h"
 #include "platform/descriptor_output.h"
 #include "platform/drive_detection.h"
@@ -24,10 +25,17 @@ int main(int argc, char** argv) {
   std::fputs(parsed.standard_output.c_str(), stdout);
   std::fflush(stdout);
   std::fputs(parsed.standard_error.c_str(), stderr);
+  std::unique_ptr<quarn::FileSystem> files = quarn::OpenPosixFileSystem();
+  if (parsed.version_requested) {
+    std::unique_ptr<quarn::SettingsStore> stored =
+        quarn::OpenFileSettingsStore(quarn::DefaultSettingsPath());
+    std::printf("%s\n",
+                quarn::DatabaseVersionLine(*files, *stored, quarn::BundledDataDirectory()).c_str());
+    return parsed.exit_code;
+  }
   if (!parsed.arguments) return parsed.exit_code;
   const quarn::ScanArguments& arguments = *parsed.arguments;
 
-  std::unique_ptr<quarn::FileSystem> files = quarn::OpenPosixFileSystem();
   std::unique_ptr<quarn::SettingsStore> settings =
       quarn::OpenFileSettingsStore(arguments.settings_path.value_or(quarn::DefaultSettingsPath()));
 

@@ -142,6 +142,7 @@ ArgumentsOutcome ParseScanArguments(int argc, const char* const* argv) {
     std::ostringstream out, err;
     const int code = app.exit(error, out, err);
     ArgumentsOutcome outcome;
+    outcome.version_requested = dynamic_cast<const CLI::CallForVersion*>(&error) != nullptr;
     outcome.exit_code = code == 0 ? kExitNothingFound : kExitCannotRun;
     outcome.standard_output = out.str();
     outcome.standard_error = err.str();

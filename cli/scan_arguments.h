@@ -45,6 +45,9 @@ struct ArgumentsOutcome {
   int exit_code = 0;
   std::string standard_output;
   std::string standard_error;
+  // --version was given: standard_output holds the program's version, and the caller adds
+  // the database's (version_report.h).
+  bool version_requested = false;
 };
 
 // Parses quarnscan's command line (argv[0] is the program). Never prints and never exits.

@@ -133,6 +133,8 @@ TEST(ScanArguments, HelpAndVersionEndWithStatusZeroOnStandardOutput) {
   EXPECT_FALSE(version.arguments);
   EXPECT_EQ(version.exit_code, 0);
   EXPECT_EQ(version.standard_output.rfind("quarnscan ", 0), 0u);
+  EXPECT_TRUE(version.version_requested);
+  EXPECT_FALSE(Parse({"--help"}).version_requested);
 }
 
 }  // namespace

@@ -114,7 +114,9 @@ int RunDaemon(const std::string& config_path, bool config_given, bool foreground
     return 2;
   }
   if (version_only) {
-    std::printf("%s\n", VersionText(QUARN_VERSION, (*databases)->version).c_str());
+    const DatabaseVersion& version = (*databases)->version;
+    std::printf("quarnd %s\ndatabase %u of %s (%s)\n", QUARN_VERSION, unsigned{version.version},
+                DatabaseDateText(version).c_str(), database_folder.c_str());
     return 0;
   }
   DaemonLog log;

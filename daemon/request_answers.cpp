@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
-
 #include "daemon/reply_text.h"
 #include "platform/confined_open.h"
 #include "platform/posix_file.h"
@@ -14,9 +12,6 @@
 
 namespace quarn {
 namespace {
-
-constexpr std::array<std::string_view, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 ScanMode ModeOf(CommandKind kind) {
   switch (kind) {
@@ -110,11 +105,8 @@ std::string AnswerDescriptor(const ClientRequest& request, const DaemonDatabases
 }  // namespace
 
 std::string VersionText(const std::string& program_version, const DatabaseVersion& database) {
-  const std::string month = database.month >= 1 && database.month <= 12
-                                ? std::string(kMonths[database.month - 1])
-                                : std::string("???");
   return "Quarn Explorer " + program_version + "/" + std::to_string(database.version) + "/" +
-         month + " " + std::to_string(database.year);
+         DatabaseDateText(database);
 }
 
 std::string AnswerScanRequest(const ClientRequest& request, const DaemonDatabases& databases,

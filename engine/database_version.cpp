@@ -27,4 +27,12 @@ DatabaseVersion ReadDatabaseVersion(const DatabaseImage& signatures) {
   return result;
 }
 
+std::string DatabaseDateText(const DatabaseVersion& version) {
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const std::string month =
+      version.month >= 1 && version.month <= 12 ? kMonths[version.month - 1] : "???";
+  return month + " " + std::to_string(version.year);
+}
+
 }  // namespace quarn

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "engine/database_image.h"
 #include "engine/section_directory.h"
@@ -19,5 +20,9 @@ int ReadDatabaseVersion(const DatabaseImage& signatures, uint16_t directory_offs
                         uint16_t* version, uint16_t* month, uint16_t* year);
 
 DatabaseVersion ReadDatabaseVersion(const DatabaseImage& signatures);
+
+// The database's date as the programs print it for people and clients: "Dec 2026"; a month
+// outside 1 to 12 shows as "???".
+std::string DatabaseDateText(const DatabaseVersion& version);
 
 }  // namespace quarn

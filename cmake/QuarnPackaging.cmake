@@ -1,0 +1,67 @@
+# The Debian packages, made by `cpack --config build/release/CPackConfig.cmake`: the programs
+# without Qt, their data, the daemon's units and configuration and the manual pages in
+# quarn-explorer (install component "main"); the desktop program with its menu entry, icon and
+# help in quarn-explorer-gui (component "gui"), so a server needs no Qt. CPack rather than a
+# debian/ folder: the packages are made from the release tree the tests already built, with no
+# second build, and dpkg-shlibdeps still computes the run-time dependencies from the binaries.
+set(QUARN_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging/deb)
+
+# Every package carries its own copyright file and changelog, as Debian policy asks (a
+# version without a Debian revision makes them native packages: changelog.gz).
+set(QUARN_DEB_PACKAGES quarn-explorer quarn-explorer-gui)
+set(QUARN_DEB_COMPONENTS main gui)
+execute_process(COMMAND gzip -9n -c ${QUARN_PACKAGING_DIR}/changelog
+                OUTPUT_FILE ${CMAKE_BINARY_DIR}/changelog.gz)
+foreach(package component IN ZIP_LISTS QUARN_DEB_PACKAGES QUARN_DEB_COMPONENTS)
+  install(FILES ${QUARN_PACKAGING_DIR}/copyright ${CMAKE_BINARY_DIR}/changelog.gz
+          DESTINATION share/doc/${package} COMPONENT ${component})
+endforeach()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quarn-explorer)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Quarn Explorer developers")
+set(CPACK_PACKAGE_CONTACT "Quarn Explorer developers <maintainers@quarn-explorer.org>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
+set(CPACK_COMPONENTS_ALL main gui)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://quarn-explorer.org/")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+set(CPACK_DEBIAN_MAIN_PACKAGE_NAME quarn-explorer)
+set(CPACK_DEBIAN_MAIN_PACKAGE_RECOMMENDS unar)
+# The postinst makes the daemon's user with adduser where systemd-sysusers is missing.
+set(CPACK_DEBIAN_MAIN_PACKAGE_DEPENDS "adduser")
+set(CPACK_DEBIAN_MAIN_PACKAGE_CONTROL_EXTRA
+    ${QUARN_PACKAGING_DIR}/conffiles ${QUARN_PACKAGING_DIR}/postinst)
+set(CPACK_COMPONENT_MAIN_DESCRIPTION
+    "virus scanner for DOS and Windows 9x era files, disk images and archives
+Quarn Explorer finds the viruses of the DOS and Windows 9x era: file
+infectors in DOS EXE, COM and PE programs, boot-sector and master-boot-
+record viruses and Word macro viruses, by signature and by heuristics. It
+reads FAT floppy and hard-disk images and the archives of the era (ZIP, LZH,
+ARJ, ARC, SZDD, CAB, 7z and more) without mounting anything.
+
+This package holds quarnscan, the scanner for terminals and scripts;
+quarndb, the signature database compiler; and quarnd, a daemon that answers
+the ClamAV daemon's protocol, so clamdscan, Archivematica and other clients
+can use it.")
+
+set(CPACK_DEBIAN_GUI_PACKAGE_NAME quarn-explorer-gui)
+set(CPACK_DEBIAN_GUI_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_GUI_PACKAGE_DEPENDS "quarn-explorer (= ${PROJECT_VERSION})")
+set(CPACK_COMPONENT_GUI_DESCRIPTION
+    "desktop virus scanner for DOS and Windows 9x era files (Qt)
+Quarn Explorer finds the viruses of the DOS and Windows 9x era in programs,
+boot sectors, Word documents, disk images and archives.
+
+This package holds quarnexp, the desktop program: its window with the drive
+tree and result list, the options, scheduler and report dialogs, its menu
+entry, icon, manual and virus encyclopedia.")
+include(CPack)
