@@ -25,6 +25,8 @@ set(CPACK_PACKAGE_CONTACT "Quarn Explorer developers <maintainers@quarn-explorer
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
+# Its staging folders too stay in the build tree, wherever cpack is run from.
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/cpack)
 set(CPACK_COMPONENTS_ALL main gui)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
