@@ -225,9 +225,15 @@ void DaemonServer::ReadFrom(Client& client) {
 }
 
 void DaemonServer::Dispatch(Client& client) {
-  std::vector<ClientRequest> requests = client.protocol.TakeRequests();
-  if (!requests.empty()) client.idle_since = Clock::now();
-  for (ClientRequest& request : requests) Answer(client, std::move(request));
+  // A reply given here at once frees a place among the outstanding ones, and the connection
+  // then takes the next command it holds: taken again until none is left, or a session that
+  // sent more such commands than places in one read would wait for ever.
+  while (true) {
+    std::vector<ClientRequest> requests = client.protocol.TakeRequests();
+    if (requests.empty()) return;
+    client.idle_since = Clock::now();
+    for (ClientRequest& request : requests) Answer(client, std::move(request));
+  }
 }
 
 bool DaemonServer::MayControl(const Client& client) const {

@@ -9,10 +9,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <dirent.h>
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+#include "samplegen/sample_set.h"
 
 namespace quarn::e2e {
 namespace {
@@ -46,6 +51,24 @@ bool SendAll(int descriptor, const std::string& bytes) {
 }
 
 }  // namespace
+
+std::string SampleBytes(const std::string& name) {
+  static const std::vector<samples::Sample> set = samples::BuildSampleSet();
+  for (const samples::Sample& sample : set) {
+    if (sample.name == name) return {sample.bytes.begin(), sample.bytes.end()};
+  }
+  ADD_FAILURE() << "no sample " << name;
+  return {};
+}
+
+bool WaitUntil(const std::function<bool()>& holds, std::chrono::milliseconds limit) {
+  const Clock::time_point deadline = Clock::now() + limit;
+  while (!holds()) {
+    if (Clock::now() >= deadline) return holds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
 
 std::string BuiltProgram(const std::string& name) {
   return std::string(QUARN_BIN_DIR) + "/" + name;
@@ -181,6 +204,28 @@ int QuarndProcess::StopWith(int signal_number, std::chrono::milliseconds limit) 
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return exit_status_.value_or(-1);
+}
+
+int QuarndProcess::OpenDescriptors() const {
+  if (!running()) return -1;
+  DIR* folder = opendir(("/proc/" + std::to_string(pid_) + "/fd").c_str());
+  if (folder == nullptr) return -1;
+  int count = 0;
+  while (const dirent* entry = readdir(folder)) {
+    if (entry->d_name[0] != '.') ++count;
+  }
+  closedir(folder);
+  return count;
+}
+
+long QuarndProcess::ResidentKiB() const {
+  if (!running()) return -1;
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
+  }
+  return -1;
 }
 
 std::string QuarndProcess::Log() const {

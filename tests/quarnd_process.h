@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +40,10 @@ class QuarndProcess {
   int StopWith(int signal_number, std::chrono::milliseconds limit = std::chrono::seconds(15));
   // Starts it again on the same configuration (after a kill), waiting for PING as at first.
   bool Restart();
+  // Its open descriptors (/proc/PID/fd), or -1 when it does not run.
+  int OpenDescriptors() const;
+  // Its resident memory in KiB (VmRSS of /proc/PID/status), or -1.
+  long ResidentKiB() const;
 
  private:
   bool Start();
@@ -67,6 +72,12 @@ std::string Chunks(const std::string& data, size_t chunk = 1024);
 
 // A free port on the loopback address, as the system hands one out now.
 uint16_t FreeLoopbackPort();
+
+// The bytes of the sample `name` of samplegen's set (a test failure when there is none).
+std::string SampleBytes(const std::string& name);
+
+// Asks `holds` every 20 ms until it says yes or `limit` passes; its last answer.
+bool WaitUntil(const std::function<bool()>& holds, std::chrono::milliseconds limit);
 
 // The path of a program of the build (quarnd, quarnscan).
 std::string BuiltProgram(const std::string& name);

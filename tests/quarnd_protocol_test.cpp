@@ -10,22 +10,12 @@
 
 #include <fstream>
 
-#include "samplegen/sample_set.h"
 #include "tests/quarnd_process.h"
 
 namespace quarn::e2e {
 namespace {
 
 using namespace std::string_literals;
-
-std::string SampleText(const std::string& name) {
-  static const std::vector<samples::Sample> set = samples::BuildSampleSet();
-  for (const samples::Sample& sample : set) {
-    if (sample.name == name) return {sample.bytes.begin(), sample.bytes.end()};
-  }
-  ADD_FAILURE() << "no sample " << name;
-  return {};
-}
 
 class QuarndProtocolTest : public ::testing::Test {
  protected:
@@ -52,8 +42,8 @@ TEST_F(QuarndProtocolTest, AnswersInTheFramingOfTheCommand) {
   const std::string version = Ask("nVERSION\n");
   EXPECT_EQ(std::count(version.begin(), version.end(), '/'), 2) << version;
   EXPECT_EQ(version.rfind("Quarn Explorer ", 0), 0u) << version;
-  EXPECT_EQ(Ask("nINSTREAM\n" + Chunks(SampleText("clean.com"))), "stream: OK\n");
-  const std::string eicar = Ask("zINSTREAM\0"s + Chunks(SampleText("eicar.com"), 7));
+  EXPECT_EQ(Ask("nINSTREAM\n" + Chunks(SampleBytes("clean.com"))), "stream: OK\n");
+  const std::string eicar = Ask("zINSTREAM\0"s + Chunks(SampleBytes("eicar.com"), 7));
   EXPECT_TRUE(eicar.starts_with("stream: ") && eicar.ends_with(" FOUND\0"s)) << eicar;
   EXPECT_EQ(Ask("nIDSESSION\nnPING\nzPING\0nEND\n"s), "1: PONG\n2: PONG\0"s);
 }

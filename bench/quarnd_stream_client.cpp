@@ -1,0 +1,205 @@
+// A daemon client for the stream benchmark: sends every regular file of a folder tree by
+// INSTREAM to a ClamAV-protocol daemon's Unix socket over several connections at once, as a
+// mail or archive server hands its files over, and counts the replies. It speaks the bytes
+// directly over POSIX sockets: any layer in between would be part of what is measured.
+//
+//   quarnd_stream_client SOCKET FOLDER [--connections N] [--session]
+//
+// N clients (default 2) take files from one shared list. Each file is one connection with
+// one request, as clamdscan --stream and most clients do; with --session each client keeps
+// one IDSESSION open and sends its files one after another on it.
+//
+// Prints one line: files=N seconds=S files_per_second=R found=F ok=O error=E
+// Exit status: 0 every file answered, 1 a connection or reply failed, 2 bad arguments.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::string_literals;
+
+// Chunks as large as clamdscan sends.
+constexpr size_t kChunkSize = 64 * 1024;
+
+struct Tally {
+  std::atomic<size_t> found{0};
+  std::atomic<size_t> ok{0};
+  std::atomic<size_t> error{0};
+  std::atomic<size_t> failed{0};
+};
+
+int Connect(const std::string& socket_path) {
+  const int descriptor = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socket_path.c_str(), sizeof address.sun_path - 1);
+  if (connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(descriptor);
+    return -1;
+  }
+  return descriptor;
+}
+
+bool SendAll(int descriptor, const char* bytes, size_t length) {
+  while (length > 0) {
+    const ssize_t sent = send(descriptor, bytes, length, MSG_NOSIGNAL);
+    if (sent <= 0) return false;
+    bytes += sent;
+    length -= static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+// The file's bytes as INSTREAM chunks, the closing zero length included.
+bool SendStream(int descriptor, const std::string& data) {
+  for (size_t at = 0; at < data.size(); at += kChunkSize) {
+    const size_t length = std::min(kChunkSize, data.size() - at);
+    const unsigned char header[4] = {
+        static_cast<unsigned char>(length >> 24), static_cast<unsigned char>(length >> 16),
+        static_cast<unsigned char>(length >> 8), static_cast<unsigned char>(length)};
+    if (!SendAll(descriptor, reinterpret_cast<const char*>(header), 4) ||
+        !SendAll(descriptor, data.data() + at, length)) {
+      return false;
+    }
+  }
+  return SendAll(descriptor, "\0\0\0\0", 4);
+}
+
+// One NUL-terminated reply, or "" when the connection ended first. Only one request is ever
+// outstanding, so nothing past the NUL can arrive with it.
+std::string ReadReply(int descriptor) {
+  std::string reply;
+  char buffer[512];
+  while (true) {
+    const ssize_t got = recv(descriptor, buffer, sizeof buffer, 0);
+    if (got <= 0) return "";
+    reply.append(buffer, static_cast<size_t>(got));
+    const size_t end = reply.find('\0');
+    if (end != std::string::npos) return reply.substr(0, end);
+  }
+}
+
+void Count(const std::string& reply, Tally& tally) {
+  if (reply.ends_with(" FOUND")) {
+    ++tally.found;
+  } else if (reply.ends_with(": OK")) {
+    ++tally.ok;
+  } else if (reply.ends_with(" ERROR")) {
+    ++tally.error;
+  } else {
+    ++tally.failed;
+  }
+}
+
+std::string Contents(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void StreamEach(const std::string& socket_path, const std::vector<std::string>& files,
+                std::atomic<size_t>& next, Tally& tally) {
+  for (size_t index; (index = next++) < files.size();) {
+    const std::string data = Contents(files[index]);
+    const int descriptor = Connect(socket_path);
+    if (descriptor < 0 || !SendAll(descriptor, "zINSTREAM\0", 10) ||
+        !SendStream(descriptor, data)) {
+      ++tally.failed;
+    } else {
+      Count(ReadReply(descriptor), tally);
+    }
+    if (descriptor >= 0) close(descriptor);
+  }
+}
+
+void StreamInSession(const std::string& socket_path, const std::vector<std::string>& files,
+                     std::atomic<size_t>& next, Tally& tally) {
+  const int descriptor = Connect(socket_path);
+  if (descriptor < 0 || !SendAll(descriptor, "zIDSESSION\0", 11)) {
+    ++tally.failed;
+    if (descriptor >= 0) close(descriptor);
+    return;
+  }
+  for (size_t index; (index = next++) < files.size();) {
+    if (!SendAll(descriptor, "zINSTREAM\0", 10) ||
+        !SendStream(descriptor, Contents(files[index]))) {
+      ++tally.failed;
+      break;
+    }
+    Count(ReadReply(descriptor), tally);
+  }
+  SendAll(descriptor, "zEND\0", 5);
+  close(descriptor);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  size_t connections = 2;
+  bool session = false;
+  std::vector<std::string> positional;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    if (arguments[i] == "--connections" && i + 1 < arguments.size()) {
+      connections = std::strtoul(arguments[++i].c_str(), nullptr, 10);
+    } else if (arguments[i] == "--session") {
+      session = true;
+    } else {
+      positional.push_back(arguments[i]);
+    }
+  }
+  if (positional.size() != 2 || connections == 0) {
+    std::fprintf(stderr,
+                 "usage: quarnd_stream_client SOCKET FOLDER [--connections N] [--session]\n");
+    return 2;
+  }
+  std::vector<std::string> files;
+  std::error_code error;
+  for (auto walk = std::filesystem::recursive_directory_iterator(positional[1], error);
+       !error && walk != std::filesystem::recursive_directory_iterator(); walk.increment(error)) {
+    if (walk->is_regular_file() && !walk->is_symlink()) files.push_back(walk->path().string());
+  }
+  if (error) {
+    std::fprintf(stderr, "quarnd_stream_client: %s: %s\n", positional[1].c_str(),
+                 error.message().c_str());
+    return 1;
+  }
+  std::sort(files.begin(), files.end());
+
+  Tally tally;
+  std::atomic<size_t> next{0};
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<std::thread> clients;
+  for (size_t i = 0; i < connections; ++i) {
+    clients.emplace_back([&] {
+      if (session) {
+        StreamInSession(positional[0], files, next, tally);
+      } else {
+        StreamEach(positional[0], files, next, tally);
+      }
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("files=%zu seconds=%.3f files_per_second=%.0f found=%zu ok=%zu error=%zu\n",
+              files.size(), seconds, seconds > 0 ? files.size() / seconds : 0.0, tally.found.load(),
+              tally.ok.load(), tally.error.load());
+  if (tally.failed > 0) {
+    std::fprintf(stderr, "quarnd_stream_client: %zu files got no reply\n", tally.failed.load());
+    return 1;
+  }
+  return 0;
+}
