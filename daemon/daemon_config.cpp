@@ -224,6 +224,12 @@ Result<ParsedConfig> ParseDaemonConfig(std::string_view text, const std::string&
   return parsed;
 }
 
+std::vector<std::string_view> DaemonConfigOptionNames() {
+  std::vector<std::string_view> names;
+  for (const OptionRule& rule : OptionRules()) names.push_back(rule.name);
+  return names;
+}
+
 Result<ParsedConfig> LoadDaemonConfig(const std::string& path) {
   // The file is the administrator's choice, and tools that manage /etc often put a link
   // there: it is followed, as a folder named on a command line is.

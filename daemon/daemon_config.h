@@ -63,6 +63,10 @@ struct ParsedConfig {
 // clamd refuses to start with as well) fails with "FILE, line N: CAUSE" and nothing else.
 Result<ParsedConfig> ParseDaemonConfig(std::string_view text, const std::string& file_name);
 
+// The name of every option ParseDaemonConfig applies (not the clamd options it only warns
+// about), for documentation and tools to be checked against.
+std::vector<std::string_view> DaemonConfigOptionNames();
+
 // Reads the file at `path` (at most kMaxConfigFileSize bytes) and parses it; a file that
 // cannot be read, a missing one included, fails with a message naming it.
 inline constexpr uint64_t kMaxConfigFileSize = uint64_t{1} << 20;
