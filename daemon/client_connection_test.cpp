@@ -191,6 +191,36 @@ TEST(ClientConnectionTest, FildesTakesTheDescriptorSentWithOrAfterTheCommand) {
   }
 }
 
+// clamdscan --multiscan --fdpass sends the command and then the byte that carries the
+// descriptor; the kernel may hand both over in one read, and the byte was once taken for
+// the next command of the session.
+TEST(ClientConnectionTest, CarrierByteGluedToFildesIsNoCommand) {
+  const std::vector<std::vector<std::string>> deliveries = {
+      {"zIDSESSION\0zFILDES\0\0"s, "zFILDES\0\0"s, "zEND\0"s},
+      {"zIDSESSION\0zFILDES\0"s, "\0"s, "zFILDES\0"s, "\0"s, "zEND\0"s},
+  };
+  for (const std::vector<std::string>& reads : deliveries) {
+    ClientConnection connection(true, {});
+    std::vector<int> numbers;
+    std::vector<int> taken;
+    for (const std::string& read : reads) {
+      std::vector<UniqueDescriptor> passed;
+      if (read.ends_with("FILDES\0\0"s) || read == "\0"s) {
+        passed.emplace_back(open("/dev/null", O_RDONLY | O_CLOEXEC));
+        numbers.push_back(passed.back().get());
+      }
+      connection.Receive(AsBytes(read), std::move(passed));
+      for (ClientRequest& request : connection.TakeRequests()) {
+        taken.push_back(request.descriptor->get());
+        connection.Deliver("reply");
+      }
+    }
+    EXPECT_EQ(taken, numbers) << reads[0];
+    EXPECT_EQ(connection.output(), "replyreply") << reads[0];
+    EXPECT_TRUE(connection.Finished()) << reads[0];
+  }
+}
+
 TEST(ClientConnectionTest, TcpClientsGetNoPathDescriptorOrControlCommands) {
   for (const std::string sent :
        {"nSCAN /etc/passwd\n", "nFILDES\n", "nRELOAD\n", "nSHUTDOWN\n", "nALLMATCHSCAN /\n"}) {
