@@ -10,21 +10,27 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+#include "samplegen/sample_set.h"
 
 namespace quarn::e2e {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string ReadAll(int descriptor, std::chrono::milliseconds limit) {
+}  // namespace
+
+std::string ReadUntilClosed(int descriptor, std::chrono::milliseconds limit) {
   std::string got;
   const Clock::time_point deadline = Clock::now() + limit;
   char buffer[65536];
   while (true) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) return got + "<TIMEOUT>";
     pollfd wait{descriptor, POLLIN, 0};
     if (poll(&wait, 1, static_cast<int>(left.count())) <= 0) continue;
@@ -34,7 +40,7 @@ std::string ReadAll(int descriptor, std::chrono::milliseconds limit) {
   }
 }
 
-bool SendAll(int descriptor, const std::string& bytes) {
+bool SendBytes(int descriptor, const std::string& bytes) {
   size_t sent = 0;
   while (sent < bytes.size()) {
     const ssize_t n = send(descriptor, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -44,9 +50,22 @@ bool SendAll(int descriptor, const std::string& bytes) {
   return true;
 }
 
-}  // namespace
+std::string SampleText(const std::string& name) {
+  static const std::vector<samples::Sample> set = samples::BuildSampleSet();
+  for (const samples::Sample& sample : set) {
+    if (sample.name == name) return {sample.bytes.begin(), sample.bytes.end()};
+  }
+  return {};
+}
 
-std::string BuiltProgram(const std::string& name) { return std::string(QUARN_BIN_DIR) + "/" + name; }
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string BuiltProgram(const std::string& name) {
+  return std::string(QUARN_BIN_DIR) + "/" + name;
+}
 
 uint16_t FreeLoopbackPort() {
   const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -76,9 +95,9 @@ std::string Converse(const std::string& socket_path, const std::string& bytes,
                      std::chrono::milliseconds limit, bool close_writing) {
   const int descriptor = ConnectTo(socket_path);
   if (descriptor < 0) return "<NO CONNECTION>";
-  SendAll(descriptor, bytes);
+  SendBytes(descriptor, bytes);
   if (close_writing) shutdown(descriptor, SHUT_WR);
-  std::string reply = ReadAll(descriptor, limit);
+  std::string reply = ReadUntilClosed(descriptor, limit);
   close(descriptor);
   return reply;
 }
@@ -93,8 +112,8 @@ std::string ConverseTcp(uint16_t port, const std::string& bytes, std::chrono::mi
     close(descriptor);
     return "<NO CONNECTION>";
   }
-  SendAll(descriptor, bytes);
-  std::string reply = ReadAll(descriptor, limit);
+  SendBytes(descriptor, bytes);
+  std::string reply = ReadUntilClosed(descriptor, limit);
   close(descriptor);
   return reply;
 }

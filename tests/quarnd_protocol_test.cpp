@@ -8,22 +8,12 @@
 
 #include <fstream>
 
-#include "samplegen/sample_set.h"
 #include "tests/quarnd_process.h"
 
 namespace quarn::e2e {
 namespace {
 
 using namespace std::string_literals;
-
-std::string SampleText(const std::string& name) {
-  static const std::vector<samples::Sample> set = samples::BuildSampleSet();
-  for (const samples::Sample& sample : set) {
-    if (sample.name == name) return {sample.bytes.begin(), sample.bytes.end()};
-  }
-  ADD_FAILURE() << "no sample " << name;
-  return {};
-}
 
 class QuarndProtocolTest : public ::testing::Test {
  protected:
@@ -32,7 +22,9 @@ class QuarndProtocolTest : public ::testing::Test {
     delete daemon_;
     daemon_ = nullptr;
   }
-  static std::string Ask(const std::string& bytes) { return Converse(daemon_->socket_path(), bytes); }
+  static std::string Ask(const std::string& bytes) {
+    return Converse(daemon_->socket_path(), bytes);
+  }
 
   static QuarndProcess* daemon_;
 };
@@ -58,7 +50,8 @@ TEST_F(QuarndProtocolTest, TcpServesNoPathDescriptorOrControlCommand) {
   const uint16_t port = *daemon_->tcp_port();
   EXPECT_EQ(ConverseTcp(port, "nPING\n"), "PONG\n");
   EXPECT_EQ(ConverseTcp(port, "nINSTREAM\n" + Chunks("hello")), "stream: OK\n");
-  for (const std::string command : {"nSCAN /etc/passwd\n", "nFILDES\n", "nRELOAD\n", "nSHUTDOWN\n"}) {
+  for (const std::string command :
+       {"nSCAN /etc/passwd\n", "nFILDES\n", "nRELOAD\n", "nSHUTDOWN\n"}) {
     EXPECT_EQ(ConverseTcp(port, command), "COMMAND UNAVAILABLE\n") << command;
   }
 }
