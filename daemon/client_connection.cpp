@@ -151,7 +151,7 @@ void ClientConnection::TakeCommandFrame(const CommandFrame& frame) {
       input_.clear();
       return;
     }
-    if (command.kind == CommandKind::kUnknown || command.kind == CommandKind::kIdSession) {
+    if (!ServedInSession(command.kind)) {
       Refuse(kInvalidInSession, frame.framing, true);
       return;
     }

@@ -120,6 +120,14 @@ TEST(ClientConnectionTest, SessionNumbersCommandsAndRepliesInAnyOrder) {
   EXPECT_TRUE(nested.finished);
   EXPECT_EQ(Feed({"nIDSESSION\nzFOO\0"s}).output, "1: Command invalid inside IDSESSION. ERROR\0"s);
   EXPECT_EQ(Feed({"nIDSESSION\nPING\n"}).output, "1: Command invalid inside IDSESSION. ERROR\n");
+  // What a client of the ClamAV daemon may not send in a session either.
+  for (const std::string command :
+       {"CONTSCAN /", "MULTISCAN /", "ALLMATCHSCAN /", "RELOAD", "SHUTDOWN"}) {
+    const Exchange refused = Feed({"nIDSESSION\nnPING\nn" + command + "\nnPING\nnEND\n"});
+    EXPECT_EQ(refused.requests.size(), 1u) << command;
+    EXPECT_EQ(refused.output, "2: Command invalid inside IDSESSION. ERROR\n") << command;
+    EXPECT_TRUE(refused.finished) << command;
+  }
 }
 
 TEST(ClientConnectionTest, SessionReadsNoFurtherWhileTooManyRepliesAreOwed) {

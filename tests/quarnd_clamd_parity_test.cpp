@@ -196,6 +196,11 @@ TEST_F(QuarndClamdParityTest, Sessions) {
            "zIDSESSION\0zPING\0zIDSESSION\0zEND\0"s,
            "nIDSESSION\nnEND\n"s,
            "nIDSESSION\nnEND\nnPING\n"s,
+           "nIDSESSION\nnCONTSCAN " + Path("clean.com") + "\nnPING\nnEND\n",
+           "zIDSESSION\0zMULTISCAN "s + Path("clean_tree") + "\0zEND\0"s,
+           "nIDSESSION\nnALLMATCHSCAN " + Path("clean.com") + "\nnEND\n",
+           "nIDSESSION\nnRELOAD\nnEND\n"s,
+           "nIDSESSION\nnSHUTDOWN\nnEND\n"s,
        }) {
     ExpectSameReply(session, /*any_order=*/true);
   }
