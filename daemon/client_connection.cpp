@@ -25,11 +25,15 @@ ClientConnection::ClientConnection(bool over_unix_socket, ConnectionLimits limit
 void ClientConnection::Receive(std::span<const uint8_t> bytes,
                                std::vector<UniqueDescriptor> descriptors) {
   if (Finished()) return;  // what a finished client still sends is dropped, with its descriptors
-  const bool carrier = !descriptors.empty() && bytes.size() == 1;
+  // A receive ends with the message that brought descriptors, so its last byte is theirs; bytes
+  // sent before it may come glued in front.
+  if (!descriptors.empty() && !bytes.empty()) {
+    carrier_at_ = input_offset_ + input_.size() + bytes.size() - 1;
+  }
   for (UniqueDescriptor& descriptor : descriptors) {
     if (descriptors_.size() < kMaxWaitingDescriptors) descriptors_.push_back(std::move(descriptor));
   }
-  if (!carrier) input_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  input_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   Parse();
 }
 
@@ -80,6 +84,11 @@ void ClientConnection::Refuse(std::string_view body, Framing framing, bool end_c
   }
 }
 
+void ClientConnection::Consume(size_t count) {
+  input_.erase(0, count);
+  input_offset_ += count;
+}
+
 void ClientConnection::Request(ClientRequest request) {
   requests_.push_back(std::move(request));
   ++outstanding_;
@@ -98,6 +107,9 @@ void ClientConnection::Parse() {
         if (state_ == State::kStream) return;
         break;
       case State::kDescriptor:
+        // The byte a client sends its descriptor on after FILDES is no command; a client that
+        // attached the descriptor to the command itself sent none.
+        if (!input_.empty() && carrier_at_ == input_offset_) Consume(1);
         if (descriptors_.empty()) return;
         current_.descriptor = std::make_shared<UniqueDescriptor>(descriptors_.front().release());
         descriptors_.pop_front();
@@ -121,7 +133,7 @@ void ClientConnection::Parse() {
                  true);
           return;
         }
-        input_.erase(0, frame.consumed);
+        Consume(frame.consumed);
         TakeCommandFrame(frame);
         break;
       }
@@ -139,7 +151,7 @@ void ClientConnection::TakeCommandFrame(const CommandFrame& frame) {
       input_.clear();
       return;
     }
-    if (command.kind == CommandKind::kUnknown || command.kind == CommandKind::kIdSession) {
+    if (!ServedInSession(command.kind)) {
       Refuse(kInvalidInSession, frame.framing, true);
       return;
     }
@@ -192,7 +204,7 @@ void ClientConnection::FeedStream() {
       }
     }
   }
-  input_.erase(0, used);
+  Consume(used);
   switch (decoder_->state()) {
     case InstreamDecoder::State::kData:
       return;

@@ -40,8 +40,9 @@ class ClientConnection {
  public:
   ClientConnection(bool over_unix_socket, ConnectionLimits limits);
 
-  // What the socket delivered, in order. `descriptors` came with these bytes; a message that
-  // carried a descriptor and one byte (the way clients pass one) adds no byte to the command.
+  // What the socket delivered, in order. `descriptors` came with these bytes, on the last of
+  // them; when that byte follows FILDES, it is the one the client passed them on (the way
+  // clients pass one) and adds nothing to the commands.
   void Receive(std::span<const uint8_t> bytes, std::vector<UniqueDescriptor> descriptors = {});
 
   // The commands complete so far, each to be answered once through Deliver.
@@ -85,6 +86,8 @@ class ClientConnection {
   void Refuse(std::string_view body, Framing framing, bool end_connection);
   void Request(ClientRequest request);
   void FeedStream();
+  // Drops the first `count` bytes of input_, which the parse has used.
+  void Consume(size_t count);
   std::optional<uint64_t> NextId();
 
   bool over_unix_socket_;
@@ -95,6 +98,10 @@ class ClientConnection {
   uint64_t last_id_ = 0;
   size_t outstanding_ = 0;
   std::string input_;
+  // Where input_ begins in all the client sent, and where the last byte that carried
+  // descriptors lies in it.
+  uint64_t input_offset_ = 0;
+  std::optional<uint64_t> carrier_at_;
   std::string output_;
   std::deque<UniqueDescriptor> descriptors_;
   std::vector<ClientRequest> requests_;

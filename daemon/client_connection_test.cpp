@@ -120,6 +120,14 @@ TEST(ClientConnectionTest, SessionNumbersCommandsAndRepliesInAnyOrder) {
   EXPECT_TRUE(nested.finished);
   EXPECT_EQ(Feed({"nIDSESSION\nzFOO\0"s}).output, "1: Command invalid inside IDSESSION. ERROR\0"s);
   EXPECT_EQ(Feed({"nIDSESSION\nPING\n"}).output, "1: Command invalid inside IDSESSION. ERROR\n");
+  // What a client of the ClamAV daemon may not send in a session either.
+  for (const std::string command :
+       {"CONTSCAN /", "MULTISCAN /", "ALLMATCHSCAN /", "RELOAD", "SHUTDOWN"}) {
+    const Exchange refused = Feed({"nIDSESSION\nnPING\nn" + command + "\nnPING\nnEND\n"});
+    EXPECT_EQ(refused.requests.size(), 1u) << command;
+    EXPECT_EQ(refused.output, "2: Command invalid inside IDSESSION. ERROR\n") << command;
+    EXPECT_TRUE(refused.finished) << command;
+  }
 }
 
 TEST(ClientConnectionTest, SessionReadsNoFurtherWhileTooManyRepliesAreOwed) {
@@ -188,6 +196,36 @@ TEST(ClientConnectionTest, FildesTakesTheDescriptorSentWithOrAfterTheCommand) {
     std::vector<ClientRequest> requests = connection.TakeRequests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].descriptor->get(), number);
+  }
+}
+
+// clamdscan --multiscan --fdpass sends the command and then the byte that carries the
+// descriptor; the kernel may hand both over in one read, and the byte was once taken for
+// the next command of the session.
+TEST(ClientConnectionTest, CarrierByteGluedToFildesIsNoCommand) {
+  const std::vector<std::vector<std::string>> deliveries = {
+      {"zIDSESSION\0zFILDES\0\0"s, "zFILDES\0\0"s, "zEND\0"s},
+      {"zIDSESSION\0zFILDES\0"s, "\0"s, "zFILDES\0"s, "\0"s, "zEND\0"s},
+  };
+  for (const std::vector<std::string>& reads : deliveries) {
+    ClientConnection connection(true, {});
+    std::vector<int> numbers;
+    std::vector<int> taken;
+    for (const std::string& read : reads) {
+      std::vector<UniqueDescriptor> passed;
+      if (read.ends_with("FILDES\0\0"s) || read == "\0"s) {
+        passed.emplace_back(open("/dev/null", O_RDONLY | O_CLOEXEC));
+        numbers.push_back(passed.back().get());
+      }
+      connection.Receive(AsBytes(read), std::move(passed));
+      for (ClientRequest& request : connection.TakeRequests()) {
+        taken.push_back(request.descriptor->get());
+        connection.Deliver("reply");
+      }
+    }
+    EXPECT_EQ(taken, numbers) << reads[0];
+    EXPECT_EQ(connection.output(), "replyreply") << reads[0];
+    EXPECT_TRUE(connection.Finished()) << reads[0];
   }
 }
 

@@ -35,6 +35,22 @@ bool ServedOverTcp(CommandKind kind) {
          kind != CommandKind::kShutdown;
 }
 
+bool ServedInSession(CommandKind kind) {
+  switch (kind) {
+    case CommandKind::kPing:
+    case CommandKind::kVersion:
+    case CommandKind::kVersionCommands:
+    case CommandKind::kInstream:
+    case CommandKind::kScan:
+    case CommandKind::kFildes:
+    case CommandKind::kEnd:
+    case CommandKind::kStats:
+      return true;
+    default:
+      return false;
+  }
+}
+
 DaemonCommand ParseDaemonCommand(std::string_view text) {
   const size_t blank = text.find_first_of(" \t");
   const std::string_view name = text.substr(0, blank);

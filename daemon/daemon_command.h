@@ -41,6 +41,11 @@ bool IsPathCommand(CommandKind kind);
 // over the Unix socket.
 bool ServedOverTcp(CommandKind kind);
 
+// Whether an IDSESSION may hold it. As in the ClamAV daemon, the scans of whole trees
+// (CONTSCAN, MULTISCAN, ALLMATCHSCAN), RELOAD, SHUTDOWN and another IDSESSION end a session
+// with an error, as an unknown command does.
+bool ServedInSession(CommandKind kind);
+
 // What VERSIONCOMMANDS lists after "| COMMANDS: ".
 std::string_view SupportedCommandNames();
 

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -24,7 +25,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string ReadAll(int descriptor, std::chrono::milliseconds limit) {
+}  // namespace
+
+std::string ReadUntilClosed(int descriptor, std::chrono::milliseconds limit) {
   std::string got;
   const Clock::time_point deadline = Clock::now() + limit;
   char buffer[65536];
@@ -40,7 +43,7 @@ std::string ReadAll(int descriptor, std::chrono::milliseconds limit) {
   }
 }
 
-bool SendAll(int descriptor, const std::string& bytes) {
+bool SendBytes(int descriptor, const std::string& bytes) {
   size_t sent = 0;
   while (sent < bytes.size()) {
     const ssize_t n = send(descriptor, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -49,8 +52,6 @@ bool SendAll(int descriptor, const std::string& bytes) {
   }
   return true;
 }
-
-}  // namespace
 
 std::string SampleBytes(const std::string& name) {
   static const std::vector<samples::Sample> set = samples::BuildSampleSet();
@@ -68,6 +69,11 @@ bool WaitUntil(const std::function<bool()>& holds, std::chrono::milliseconds lim
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return true;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
 }
 
 std::string BuiltProgram(const std::string& name) {
@@ -102,9 +108,9 @@ std::string Converse(const std::string& socket_path, const std::string& bytes,
                      std::chrono::milliseconds limit, bool close_writing) {
   const int descriptor = ConnectTo(socket_path);
   if (descriptor < 0) return "<NO CONNECTION>";
-  SendAll(descriptor, bytes);
+  SendBytes(descriptor, bytes);
   if (close_writing) shutdown(descriptor, SHUT_WR);
-  std::string reply = ReadAll(descriptor, limit);
+  std::string reply = ReadUntilClosed(descriptor, limit);
   close(descriptor);
   return reply;
 }
@@ -119,8 +125,8 @@ std::string ConverseTcp(uint16_t port, const std::string& bytes, std::chrono::mi
     close(descriptor);
     return "<NO CONNECTION>";
   }
-  SendAll(descriptor, bytes);
-  std::string reply = ReadAll(descriptor, limit);
+  SendBytes(descriptor, bytes);
+  std::string reply = ReadUntilClosed(descriptor, limit);
   close(descriptor);
   return reply;
 }

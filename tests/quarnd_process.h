@@ -66,9 +66,17 @@ std::string ConverseTcp(uint16_t port, const std::string& bytes,
                         std::chrono::milliseconds limit = std::chrono::seconds(10));
 // A connected Unix socket to the daemon (blocking), or -1.
 int ConnectTo(const std::string& socket_path);
+// Sends all of `bytes` on `descriptor`; false when the peer is gone.
+bool SendBytes(int descriptor, const std::string& bytes);
+// What arrives on `descriptor` until the peer closes or `limit` passes ("<TIMEOUT>" ends it then).
+std::string ReadUntilClosed(int descriptor,
+                            std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 // `data` as INSTREAM chunks of at most `chunk` bytes and the closing zero length.
 std::string Chunks(const std::string& data, size_t chunk = 1024);
+
+// Writes `bytes` to `path`, making the folders on the way.
+void WriteFile(const std::string& path, const std::string& bytes);
 
 // A free port on the loopback address, as the system hands one out now.
 uint16_t FreeLoopbackPort();
