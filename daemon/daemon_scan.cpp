@@ -61,6 +61,12 @@ class FindingCollector : public UserInterface {
 
   void Add(const std::string& host_path, std::string name) {
     const std::string& path = lone_path_ != nullptr ? *lone_path_ : host_path;
+    // Every hit of the first infected file, as the ClamAV daemon answers ALLMATCHSCAN: a
+    // walk goes no further than that file.
+    if (mode_ == ScanMode::kEveryHit && !findings_.empty() && findings_.front().path != path) {
+      if (session_ != nullptr) session_->stop_requested() = true;
+      return;
+    }
     if (mode_ != ScanMode::kEveryHit &&
         std::any_of(findings_.begin(), findings_.end(),
                     [&](const Finding& finding) { return finding.path == path; })) {

@@ -16,7 +16,8 @@ namespace quarn {
 enum class ScanMode {
   kFirstFinding,  // SCAN, INSTREAM, FILDES: the first finding ends the scan
   kEveryFile,     // CONTSCAN, MULTISCAN: one finding for each file that has any
-  kEveryHit,      // ALLMATCHSCAN: every finding, several for one file when a container has them
+  kEveryHit,      // ALLMATCHSCAN: every finding of the first file that has any (several when
+                  // a container has them); a walk stops there
 };
 
 struct DaemonScanSettings {

@@ -132,6 +132,7 @@ TEST(DaemonScanTest, FolderTreeNamesEachInfectedFileByItsPath) {
             (std::vector<Finding>{{scratch.Child("a/eicar.com"), EicarName()},
                                   {scratch.Child("b/heur.exe"), "Heuristics.NewGeneration"}}));
   EXPECT_EQ(scan(ScanMode::kFirstFinding), std::vector<Finding>{every[0]});
+  EXPECT_EQ(scan(ScanMode::kEveryHit), std::vector<Finding>{every[0]});
 }
 
 }  // namespace

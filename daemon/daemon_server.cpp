@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -30,6 +31,8 @@ constexpr auto kDrainTime = std::chrono::seconds(2);
 constexpr auto kCancelAfter = std::chrono::seconds(7);
 constexpr auto kStopLimit = std::chrono::seconds(10);
 constexpr auto kTick = std::chrono::milliseconds(200);
+// The largest stream the loop scans itself (see ScansAtOnce).
+constexpr uint64_t kAtOnceBytes = 64 * 1024;
 
 sigset_t DaemonSignals() {
   sigset_t set;
@@ -276,9 +279,27 @@ void DaemonServer::Answer(Client& client, ClientRequest request) {
       BeginStopping();
       return;
     default:
+      if (ScansAtOnce(request)) {
+        Asker asker = daemon_asker_;
+        client.protocol.Deliver(AnswerScanRequest(request, *databases_.Current(), settings_.scan,
+                                                  asker, client.cancelled.get()));
+        return;
+      }
       Submit(client, std::move(request));
       return;
   }
+}
+
+// A small stream that is no container costs less to scan than to hand to a worker and back
+// (two thread wake-ups), and too little to hold up the loop: it is answered here.
+bool DaemonServer::ScansAtOnce(const ClientRequest& request) const {
+  if (request.command.kind != CommandKind::kInstream) return false;
+  const uint64_t size = request.stream->size();
+  if (size > kAtOnceBytes) return false;
+  std::unique_ptr<File> file = request.stream->Open();
+  std::array<uint8_t, kContainerHeadBytes> head{};
+  const uint32_t got = file->Read(head.data(), static_cast<uint32_t>(head.size()));
+  return !containers_.MayOpen({head.data(), got}, size);
 }
 
 void DaemonServer::Submit(Client& client, ClientRequest request) {

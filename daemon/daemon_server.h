@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "containers/all_containers_opener.h"
 #include "daemon/client_connection.h"
 #include "daemon/daemon_databases.h"
 #include "daemon/daemon_log.h"
@@ -69,6 +70,7 @@ class DaemonServer {
   void Dispatch(Client& client);
   void Answer(Client& client, ClientRequest request);
   void Submit(Client& client, ClientRequest request);
+  bool ScansAtOnce(const ClientRequest& request) const;
   void StartJobs();
   void TakeCompletions();
   void Flush(Client& client);
@@ -85,6 +87,7 @@ class DaemonServer {
   DatabaseSlot& databases_;
   DaemonLog& log_;
   Asker daemon_asker_;
+  AllContainersOpener containers_;  // only asked whether a stream may be a container
   std::unique_ptr<WorkerPool> pool_;
   UniqueDescriptor epoll_;
   UniqueDescriptor signals_;

@@ -184,6 +184,13 @@ int main(int argc, char** argv) {
       "configuration file in clamd.conf syntax (default: /etc/quarnexp/quarnd.conf)");
   app.add_flag("-F,--foreground", foreground, "stay in the foreground (for systemd and by hand)");
   app.add_flag("-V,--version", version, "print the program's and the database's versions and exit");
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    // Help and version are successes; any other fault of the command line is a usage error,
+    // told with the same status as a bad configuration.
+    const int status = app.exit(error);
+    return status == 0 ? 0 : 2;
+  }
   return quarn::RunDaemon(config_path, config_option->count() > 0, foreground, version);
 }

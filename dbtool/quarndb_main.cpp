@@ -145,7 +145,7 @@ int Encyclopedia(FileSystem& files, const std::string& input, const std::string&
 int Run(int argc, char** argv) {
   CLI::App app{"quarndb: the Quarn Explorer signature database compiler"};
   app.require_subcommand(1);
-  app.set_version_flag("--version", "quarndb 0.1");
+  app.set_version_flag("--version", std::string("quarndb ") + QUARN_VERSION);
 
   std::vector<std::string> sources;
   std::string build_output;
