@@ -3,11 +3,12 @@
 // mail or archive server hands its files over, and counts the replies. It speaks the bytes
 // directly over POSIX sockets: any layer in between would be part of what is measured.
 //
-//   quarnd_stream_client SOCKET FOLDER [--connections N] [--session]
+//   quarnd_stream_client SOCKET FOLDER [--connections N] [--session] [--ahead N]
 //
 // N clients (default 2) take files from one shared list. Each file is one connection with
 // one request, as clamdscan --stream and most clients do; with --session each client keeps
-// one IDSESSION open and sends its files one after another on it.
+// one IDSESSION open and sends its files one after another on it, and with --ahead N (a
+// session too) up to N requests go out before their replies are read.
 //
 // Prints one line: files=N seconds=S files_per_second=R found=F ok=O error=E
 // Exit status: 0 every file answered, 1 a connection or reply failed, 2 bad arguments.
@@ -153,21 +154,55 @@ void StreamEach(const std::string& socket_path, const std::vector<std::string>& 
   }
 }
 
+// A session's replies as they come: NUL-terminated, several in one read when requests are
+// sent ahead of them.
+class ReplyReader {
+ public:
+  explicit ReplyReader(int descriptor) : descriptor_(descriptor) {}
+  // The next reply, or "" when the connection ended first.
+  std::string Next() {
+    while (true) {
+      const size_t end = pending_.find('\0');
+      if (end != std::string::npos) {
+        std::string reply = pending_.substr(0, end);
+        pending_.erase(0, end + 1);
+        return reply;
+      }
+      char buffer[4096];
+      const ssize_t got = recv(descriptor_, buffer, sizeof buffer, 0);
+      if (got <= 0) return "";
+      pending_.append(buffer, static_cast<size_t>(got));
+    }
+  }
+
+ private:
+  int descriptor_;
+  std::string pending_;
+};
+
+// One IDSESSION for all of this client's files, with up to `depth` requests sent ahead of
+// their replies, as clamdscan's multiscan sessions do.
 void StreamInSession(const std::string& socket_path, const std::vector<std::string>& files,
-                     std::atomic<size_t>& next, Tally& tally) {
+                     std::atomic<size_t>& next, Tally& tally, size_t depth) {
   const int descriptor = Connect(socket_path);
   if (descriptor < 0 || !SendAll(descriptor, "zIDSESSION\0", 11)) {
     ++tally.failed;
     if (descriptor >= 0) close(descriptor);
     return;
   }
+  ReplyReader replies(descriptor);
+  size_t outstanding = 0;
   for (size_t index; (index = next++) < files.size();) {
     if (!SendStream(descriptor, kInstream, files[index])) {
       ++tally.failed;
       break;
     }
-    Count(ReadReply(descriptor), tally);
+    if (++outstanding == depth) {
+      Count(replies.Next(), tally);
+      --outstanding;
+    }
   }
+  for (; outstanding > 0; --outstanding) Count(replies.Next(), tally);
   SendAll(descriptor, "zEND\0", 5);
   close(descriptor);
 }
@@ -178,19 +213,24 @@ int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);
   size_t connections = 2;
   bool session = false;
+  size_t depth = 1;
   std::vector<std::string> positional;
   for (size_t i = 0; i < arguments.size(); ++i) {
     if (arguments[i] == "--connections" && i + 1 < arguments.size()) {
       connections = std::strtoul(arguments[++i].c_str(), nullptr, 10);
     } else if (arguments[i] == "--session") {
       session = true;
+    } else if (arguments[i] == "--ahead" && i + 1 < arguments.size()) {
+      session = true;
+      depth = std::strtoul(arguments[++i].c_str(), nullptr, 10);
     } else {
       positional.push_back(arguments[i]);
     }
   }
-  if (positional.size() != 2 || connections == 0) {
-    std::fprintf(stderr,
-                 "usage: quarnd_stream_client SOCKET FOLDER [--connections N] [--session]\n");
+  if (positional.size() != 2 || connections == 0 || depth == 0) {
+    std::fprintf(
+        stderr,
+        "usage: quarnd_stream_client SOCKET FOLDER [--connections N] [--session] [--ahead N]\n");
     return 2;
   }
   std::vector<std::string> files;
@@ -214,7 +254,7 @@ int main(int argc, char** argv) {
   for (size_t i = 0; i < connections; ++i) {
     clients.emplace_back([&] {
       if (session) {
-        StreamInSession(positional[0], files, next, tally);
+        StreamInSession(positional[0], files, next, tally, depth);
       } else {
         StreamEach(positional[0], files, next, tally);
       }

@@ -10,7 +10,8 @@
 #   bench/run_quarnd_stream.sh [TREE_FOLDER]      (default /tmp/quarn-scan-tree)
 #
 # QUARND_STREAM_CONNECTIONS (default 2) sets the client's connections, QUARND_STREAM_SESSION=1
-# sends each client's files in one IDSESSION instead; SCAN_TREE_FILES (default 20000) the
+# sends each client's files in one IDSESSION instead, QUARND_STREAM_AHEAD=N in one session with
+# up to N requests sent ahead of their replies; SCAN_TREE_FILES (default 20000) the
 # tree's size; QUARN_BUILD_DIR another configured build tree (default build/release).
 # Goal: quarnd at least 20 times clamd's files per second.
 # Exit status: 0 measured, 1 a step failed.
@@ -108,6 +109,7 @@ find "$tree" -type f -exec cat {} + >/dev/null
 
 client=("$bin/quarnd_stream_client" --connections "$connections")
 [[ ${QUARND_STREAM_SESSION:-0} == 1 ]] && client+=(--session)
+[[ -n ${QUARND_STREAM_AHEAD:-} ]] && client+=(--ahead "$QUARND_STREAM_AHEAD")
 declare -A rate
 for daemon in quarnd clamd; do
   line=$("${client[@]}" "$work/$daemon.ctl" "$tree") || fail "$daemon: the client failed: $line"
