@@ -31,6 +31,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/local_socket.h"
+
 namespace {
 
 using namespace std::string_literals;
@@ -45,18 +47,6 @@ struct Tally {
   std::atomic<size_t> error{0};
   std::atomic<size_t> failed{0};
 };
-
-int Connect(const std::string& socket_path) {
-  const int descriptor = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, socket_path.c_str(), sizeof address.sun_path - 1);
-  if (connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(descriptor);
-    return -1;
-  }
-  return descriptor;
-}
 
 bool SendAll(int descriptor, const char* bytes, size_t length) {
   while (length > 0) {
@@ -144,7 +134,7 @@ void StreamEach(const std::string& socket_path, const std::vector<std::string>& 
                 std::atomic<size_t>& next, Tally& tally) {
   for (size_t index; (index = next++) < files.size();) {
     const std::string& data = files[index];
-    const int descriptor = Connect(socket_path);
+    const int descriptor = quarn::ConnectToLocalSocket(socket_path);
     if (descriptor < 0 || !SendStream(descriptor, kInstream, data)) {
       ++tally.failed;
     } else {
@@ -184,7 +174,7 @@ class ReplyReader {
 // their replies, as clamdscan's multiscan sessions do.
 void StreamInSession(const std::string& socket_path, const std::vector<std::string>& files,
                      std::atomic<size_t>& next, Tally& tally, size_t depth) {
-  const int descriptor = Connect(socket_path);
+  const int descriptor = quarn::ConnectToLocalSocket(socket_path);
   if (descriptor < 0 || !SendAll(descriptor, "zIDSESSION\0", 11)) {
     ++tally.failed;
     if (descriptor >= 0) close(descriptor);

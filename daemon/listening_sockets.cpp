@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/local_socket.h"
+
 namespace quarn {
 namespace {
 
@@ -39,12 +41,9 @@ Status ClearStaleSocket(const std::string& path, const sockaddr_un& address) {
 }  // namespace
 
 Result<Listener> ListenOnUnixSocket(const UnixSocketPlan& plan, int backlog) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (plan.path.empty() || plan.path.size() >= sizeof address.sun_path) {
-    return Status::Error(plan.path + ": not a usable socket path (empty or too long)");
-  }
-  std::memcpy(address.sun_path, plan.path.data(), plan.path.size());
+  const std::optional<sockaddr_un> found = LocalSocketAddress(plan.path);
+  if (!found) return Status::Error(plan.path + ": not a usable socket path (empty or too long)");
+  const sockaddr_un& address = *found;
   if (Status cleared = ClearStaleSocket(plan.path, address); !cleared) return cleared;
   Listener listener;
   listener.unix_socket = true;

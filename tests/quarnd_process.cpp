@@ -18,6 +18,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/local_socket.h"
 #include "samplegen/sample_set.h"
 
 namespace quarn::e2e {
@@ -93,15 +94,7 @@ uint16_t FreeLoopbackPort() {
 }
 
 int ConnectTo(const std::string& socket_path) {
-  const int descriptor = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, socket_path.c_str(), sizeof address.sun_path - 1);
-  if (connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(descriptor);
-    return -1;
-  }
-  return descriptor;
+  return ConnectToLocalSocket(socket_path);
 }
 
 std::string Converse(const std::string& socket_path, const std::string& bytes,
