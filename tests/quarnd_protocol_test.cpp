@@ -1,4 +1,4 @@
-// quarnd's replies byte for byte, over both sockets, and how it starts and stops.
+// What quarnd serves over TCP, and how it starts and stops.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -17,39 +17,10 @@ namespace {
 
 using namespace std::string_literals;
 
-class QuarndProtocolTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { daemon_ = new QuarndProcess({}, /*tcp=*/true); }
-  static void TearDownTestSuite() {
-    delete daemon_;
-    daemon_ = nullptr;
-  }
-  static std::string Ask(const std::string& bytes) {
-    return Converse(daemon_->socket_path(), bytes);
-  }
-
-  static QuarndProcess* daemon_;
-};
-
-QuarndProcess* QuarndProtocolTest::daemon_ = nullptr;
-
-TEST_F(QuarndProtocolTest, AnswersInTheFramingOfTheCommand) {
-  ASSERT_TRUE(daemon_->running()) << daemon_->Log();
-  EXPECT_EQ(Ask("zPING\0"s), "PONG\0"s);
-  EXPECT_EQ(Ask("nPING\n"), "PONG\n");
-  EXPECT_EQ(Ask("PING"), "PONG\n");
-  EXPECT_EQ(Ask("nFOO\n"), "UNKNOWN COMMAND\n");
-  const std::string version = Ask("nVERSION\n");
-  EXPECT_EQ(std::count(version.begin(), version.end(), '/'), 2) << version;
-  EXPECT_EQ(version.rfind("Quarn Explorer ", 0), 0u) << version;
-  EXPECT_EQ(Ask("nINSTREAM\n" + Chunks(SampleBytes("clean.com"))), "stream: OK\n");
-  const std::string eicar = Ask("zINSTREAM\0"s + Chunks(SampleBytes("eicar.com"), 7));
-  EXPECT_TRUE(eicar.starts_with("stream: ") && eicar.ends_with(" FOUND\0"s)) << eicar;
-  EXPECT_EQ(Ask("nIDSESSION\nnPING\nzPING\0nEND\n"s), "1: PONG\n2: PONG\0"s);
-}
-
-TEST_F(QuarndProtocolTest, TcpServesNoPathDescriptorOrControlCommand) {
-  const uint16_t port = *daemon_->tcp_port();
+TEST(QuarndProtocolTest, TcpServesNoPathDescriptorOrControlCommand) {
+  QuarndProcess daemon({}, /*tcp=*/true);
+  ASSERT_TRUE(daemon.running()) << daemon.Log();
+  const uint16_t port = *daemon.tcp_port();
   EXPECT_EQ(ConverseTcp(port, "nPING\n"), "PONG\n");
   EXPECT_EQ(ConverseTcp(port, "nINSTREAM\n" + Chunks("hello")), "stream: OK\n");
   for (const std::string command :
