@@ -212,13 +212,16 @@ Result<ParsedConfig> ParseDaemonConfig(std::string_view text, const std::string&
     if (value->empty()) {
       return Status::Error(where + "option '" + std::string(name) + "' needs a value");
     }
-    if (Status applied = rule->apply(*value, parsed.config); !applied) {
+    // As clamd does, the first line of an option counts; a later one must still be valid.
+    auto [first, inserted] = first_lines.emplace(rule->name, line_number);
+    DaemonConfig ignored;
+    if (Status applied = rule->apply(*value, inserted ? parsed.config : ignored); !applied) {
       return Status::Error(where + std::string(name) + ": " + applied.message());
     }
-    if (auto [first, inserted] = first_lines.emplace(rule->name, line_number); !inserted) {
+    if (!inserted) {
       parsed.warnings.push_back(where + "'" + std::string(name) +
                                 "' is given again (first on line " + std::to_string(first->second) +
-                                "): this line's value is used");
+                                "): that line's value is kept");
     }
   }
   return parsed;

@@ -54,7 +54,7 @@ struct DaemonConfig {
 struct ParsedConfig {
   DaemonConfig config;
   // Whole texts for the log ("FILE, line N: ..."): options clamd knows that quarnd does not
-  // use, and options given twice (the later line wins; clamd keeps the first).
+  // use, and options given twice (the first line's value is kept, as clamd keeps it).
   std::vector<std::string> warnings;
 };
 

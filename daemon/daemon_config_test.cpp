@@ -142,15 +142,15 @@ TEST(DaemonConfigTest, WarnsOfClamdOptionsItDoesNotUseAndOfRepeats) {
       "MaxThreads 6\n",
       kFile);
   ASSERT_TRUE(parsed.ok()) << parsed.message();
-  EXPECT_EQ(parsed->config.max_threads, 6u);
+  EXPECT_EQ(parsed->config.max_threads, 2u);
   const std::string file(kFile);
   EXPECT_EQ(parsed->warnings,
             (std::vector<std::string>{
                 file + ", line 1: clamd option 'User' is not used by quarnd",
                 file + ", line 3: clamd option 'ScanPE' is not used by quarnd",
                 file + ", line 4: clamd option 'ArchiveMaxFiles' is not used by quarnd",
-                file + ", line 5: 'MaxThreads' is given again (first on line 2): this line's "
-                       "value is used"}));
+                file + ", line 5: 'MaxThreads' is given again (first on line 2): that line's "
+                       "value is kept"}));
 }
 
 TEST(DaemonConfigTest, LoadsAFileAndNamesOneThatIsMissing) {
