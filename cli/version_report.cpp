@@ -20,9 +20,7 @@ std::string DatabaseVersionLine(FileSystem& files, SettingsStore& settings,
     const std::string cause = image.message().empty() ? "cannot be read" : image.message();
     return "database: none in " + folder_path + " (" + cause + ")";
   }
-  const DatabaseVersion version = ReadDatabaseVersion(*image);
-  return "database " + std::to_string(version.version) + " of " + DatabaseDateText(version) + " (" +
-         folder_path + ")";
+  return DatabaseVersionText(ReadDatabaseVersion(*image), folder_path);
 }
 
 }  // namespace quarn

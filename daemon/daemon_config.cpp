@@ -14,6 +14,7 @@
 #include "daemon/clamd_options.h"
 #include "daemon/config_values.h"
 #include "platform/file_contents.h"
+#include "platform/path_names.h"
 #include "platform/posix_folder.h"
 
 namespace quarn {
@@ -238,7 +239,7 @@ Result<ParsedConfig> LoadDaemonConfig(const std::string& path) {
   // there: it is followed, as a folder named on a command line is.
   std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);
   if (resolved == nullptr) {
-    return Status::Error("cannot read " + path + ": " + std::strerror(errno));
+    return Status::Error("cannot read " + path + ": " + ErrnoText(errno));
   }
   std::unique_ptr<FileSystem> files = OpenPosixFileSystem();
   Result<std::vector<uint8_t>> bytes = ReadWholeFile(*files, resolved.get(), kMaxConfigFileSize);

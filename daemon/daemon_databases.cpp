@@ -1,7 +1,6 @@
 #include "daemon/daemon_databases.h"
 
 #include "engine/database_loader.h"
-#include "engine/signature_index.h"
 #include "imported/imported_signatures.h"
 #include "platform/posix_folder.h"
 
@@ -12,17 +11,13 @@ Result<std::shared_ptr<const DaemonDatabases>> LoadDaemonDatabases(const std::st
   auto data_folder = files->OpenFolder(folder);
   if (!data_folder) return data_folder.status();
   auto databases = std::make_shared<DaemonDatabases>();
-  for (auto [name, image] : {std::pair{kSignatureFileName, &databases->signatures},
-                             std::pair{kNameFileName, &databases->names}}) {
-    auto loaded = LoadDatabaseFile(**data_folder, name);
-    if (!loaded) {
-      const std::string cause =
-          loaded.message().empty() ? std::string(name) + " cannot be read" : loaded.message();
-      return Status::Error(folder + ": " + cause);
-    }
-    *image = std::move(loaded.value());
+  const Status loaded =
+      LoadDatabaseImages(**data_folder, &databases->signatures, &databases->names);
+  if (!loaded) {
+    const std::string cause =
+        loaded.message().empty() ? std::string("a database file cannot be read") : loaded.message();
+    return Status::Error(folder + ": " + cause);
   }
-  IndexSignatures(databases->signatures);
   databases->version = ReadDatabaseVersion(databases->signatures);
   auto imported = LoadImportedSignatures(*files, folder);
   if (!imported) return imported.status();

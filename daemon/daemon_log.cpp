@@ -1,8 +1,9 @@
 #include "daemon/daemon_log.h"
 
 #include <cerrno>
-#include <cstring>
 #include <ctime>
+
+#include "platform/path_names.h"
 
 namespace quarn {
 
@@ -13,7 +14,7 @@ DaemonLog::~DaemonLog() {
 Status DaemonLog::OpenFile(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "ae");
   if (file == nullptr) {
-    return Status::Error(path + ": cannot open the log: " + std::strerror(errno));
+    return Status::Error(path + ": cannot open the log: " + ErrnoText(errno));
   }
   std::lock_guard lock(mutex_);
   if (file_ != nullptr) std::fclose(file_);

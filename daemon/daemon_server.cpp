@@ -14,6 +14,7 @@
 #include "daemon/reply_text.h"
 #include "daemon/systemd_link.h"
 #include "platform/descriptor_passing.h"
+#include "platform/path_names.h"
 #include "platform/peer_credentials.h"
 #include "platform/thread_file_identity.h"
 
@@ -90,7 +91,7 @@ bool DaemonServer::SetUp() {
   signals_ = UniqueDescriptor(signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
   wakeup_ = UniqueDescriptor(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
   if (epoll_.get() < 0 || signals_.get() < 0 || wakeup_.get() < 0) {
-    log_.Line(std::string("ERROR: cannot set up the event loop: ") + std::strerror(errno));
+    log_.Line(std::string("ERROR: cannot set up the event loop: ") + ErrnoText(errno));
     return false;
   }
   Watch(signals_.get(), kSignalKey, EPOLLIN, true);
@@ -110,7 +111,7 @@ int DaemonServer::Run() {
     const int count = epoll_wait(epoll_.get(), events.data(), static_cast<int>(events.size()),
                                  static_cast<int>(kTick.count()));
     if (count < 0 && errno != EINTR) {
-      log_.Line(std::string("ERROR: epoll_wait: ") + std::strerror(errno));
+      log_.Line(std::string("ERROR: epoll_wait: ") + ErrnoText(errno));
       break;
     }
     for (int i = 0; i < count; ++i) {
@@ -167,7 +168,7 @@ void DaemonServer::Accept(size_t listener_index) {
     if (descriptor < 0) {
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
         // Out of descriptors: the backlog keeps the clients until some close.
-        log_.Line(std::string("WARNING: cannot accept a connection: ") + std::strerror(errno));
+        log_.Line(std::string("WARNING: cannot accept a connection: ") + ErrnoText(errno));
         accept_paused_until_ = Clock::now() + kTick;
       }
       return;
@@ -403,7 +404,8 @@ void DaemonServer::Close(uint64_t id) {
   auto found = clients_.find(id);
   if (found == clients_.end()) return;
   found->second->cancelled->store(true);
-  epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, found->second->socket.get(), nullptr);
+  // Closing the socket takes it out of the epoll set as well; an event still on its way names
+  // a client that is gone, and is skipped.
   clients_.erase(found);
 }
 

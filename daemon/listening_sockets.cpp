@@ -8,15 +8,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/local_socket.h"
+#include "platform/path_names.h"
 
 namespace quarn {
 namespace {
 
 Status Failure(const std::string& what, int error) {
-  return Status::Error(what + ": " + std::strerror(error));
+  return Status::Error(what + ": " + ErrnoText(error));
 }
 
 // Removes a socket file left behind by a daemon that is gone, and nothing else.

@@ -6,7 +6,6 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -30,12 +29,6 @@ void Say(const std::string& text) {
 
 std::string DatabaseFolder(const DaemonConfig& config) {
   return config.database_directory ? *config.database_directory : BundledDataDirectory();
-}
-
-std::string TemporaryFolder(const DaemonConfig& config) {
-  if (config.temporary_directory) return *config.temporary_directory;
-  const char* folder = std::getenv("TMPDIR");
-  return folder != nullptr && folder[0] != '\0' ? folder : "/tmp";
 }
 
 ContainerLimits LimitsOf(const DaemonConfig& config) {
@@ -114,9 +107,8 @@ int RunDaemon(const std::string& config_path, bool config_given, bool foreground
     return 2;
   }
   if (version_only) {
-    const DatabaseVersion& version = (*databases)->version;
-    std::printf("quarnd %s\ndatabase %u of %s (%s)\n", QUARN_VERSION, unsigned{version.version},
-                DatabaseDateText(version).c_str(), database_folder.c_str());
+    std::printf("quarnd %s\n%s\n", QUARN_VERSION,
+                DatabaseVersionText((*databases)->version, database_folder).c_str());
     return 0;
   }
   DaemonLog log;
@@ -151,7 +143,8 @@ int RunDaemon(const std::string& config_path, bool config_given, bool foreground
   settings.threads = threads;
   settings.max_queue = config.max_queue;
   settings.connection.stream_max_length = config.stream_max_length;
-  settings.connection.temporary_folder = TemporaryFolder(config);
+  // None configured: the spool's own default, $TMPDIR else /tmp.
+  settings.connection.temporary_folder = config.temporary_directory.value_or("");
   settings.command_read_timeout = std::chrono::seconds(config.command_read_timeout);
   settings.read_timeout = std::chrono::seconds(config.read_timeout);
   settings.enable_shutdown_command = config.enable_shutdown_command;

@@ -6,6 +6,7 @@
 
 #include "daemon/reply_text.h"
 #include "platform/confined_open.h"
+#include "platform/path_names.h"
 #include "platform/posix_file.h"
 #include "platform/posix_folder.h"
 #include "platform/thread_file_identity.h"
@@ -54,11 +55,6 @@ FileOpener DescriptorOpener(int descriptor) {
     if (copy < 0) return nullptr;
     return std::make_unique<PosixFile>(copy, 0);
   };
-}
-
-std::string TrimTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
 }
 
 std::string AnswerPath(const ClientRequest& request, const DaemonDatabases& databases,

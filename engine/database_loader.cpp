@@ -100,18 +100,24 @@ int LoadDatabases(const LoadRequest& request, EngineState* state) {
   }
   OpenLog(request, **data_folder, &state->log);
 
-  for (auto [name, image] : {std::pair{kSignatureFileName, &state->signatures},
-                             std::pair{kNameFileName, &state->names}}) {
-    auto loaded = LoadDatabaseFile(**data_folder, name);
-    if (!loaded) {
-      if (!loaded.message().empty()) request.ui->ShowMessage(kErrorCaption, loaded.message());
-      return 0;
-    }
+  const Status loaded = LoadDatabaseImages(**data_folder, &state->signatures, &state->names);
+  if (!loaded) {
+    if (!loaded.message().empty()) request.ui->ShowMessage(kErrorCaption, loaded.message());
+    return 0;
+  }
+  return 1;
+}
+
+Status LoadDatabaseImages(Folder& folder, DatabaseImage* signatures, DatabaseImage* names) {
+  for (auto [name, image] :
+       {std::pair{kSignatureFileName, signatures}, std::pair{kNameFileName, names}}) {
+    auto loaded = LoadDatabaseFile(folder, name);
+    if (!loaded) return loaded.status();
     *image = std::move(loaded.value());
   }
   // Built once here, so each file is compared only with the records that could match it.
-  IndexSignatures(state->signatures);
-  return 1;
+  IndexSignatures(*signatures);
+  return Status::Ok();
 }
 
 }  // namespace quarn

@@ -53,4 +53,8 @@ int LoadDatabases(const LoadRequest& request, EngineState* state);
 // none (a read that fails part way).
 Result<DatabaseImage> LoadDatabaseFile(Folder& folder, std::string_view name);
 
+// QUARN.DAT and NAMEVIR.DAT of `folder` into `signatures` and `names`, in that order, the
+// signatures indexed once both are in. A failure carries LoadDatabaseFile's message.
+Status LoadDatabaseImages(Folder& folder, DatabaseImage* signatures, DatabaseImage* names);
+
 }  // namespace quarn

@@ -35,4 +35,9 @@ std::string DatabaseDateText(const DatabaseVersion& version) {
   return month + " " + std::to_string(version.year);
 }
 
+std::string DatabaseVersionText(const DatabaseVersion& version, const std::string& folder) {
+  return "database " + std::to_string(version.version) + " of " + DatabaseDateText(version) + " (" +
+         folder + ")";
+}
+
 }  // namespace quarn

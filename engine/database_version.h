@@ -25,4 +25,8 @@ DatabaseVersion ReadDatabaseVersion(const DatabaseImage& signatures);
 // outside 1 to 12 shows as "???".
 std::string DatabaseDateText(const DatabaseVersion& version);
 
+// What the programs' --version says of the database they load from `folder`:
+// "database 1 of Dec 2026 (/usr/share/quarnexp)".
+std::string DatabaseVersionText(const DatabaseVersion& version, const std::string& folder);
+
 }  // namespace quarn

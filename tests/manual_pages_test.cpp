@@ -200,8 +200,8 @@ std::map<std::string, Words> PageOptions(const std::string& roff) {
 // `words` (the last being the word under completion), called as bash calls it.
 Words Offered(const std::string& script, const std::vector<std::string>& words) {
   static constexpr char kComplete[] = R"(source "$1" || exit 1; shift
-spec=$(complete -p "$1") || exit 1
-function=${spec#*-F }; function=${function%% *}
+registration=$(complete -p "$1") || exit 1
+function=${registration#*-F }; function=${function%% *}
 COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
 "$function" "$1" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
 printf '%s\n' "${COMPREPLY[@]}")";

@@ -393,8 +393,8 @@ TEST(QuarndLoadTest, PathCommandsOfAnotherUserAreAnsweredWithItsOwnRights) {
     chmod((files + name).c_str(), 0644);
   }
   chmod((files + "/secret.com").c_str(), 0600);
-  symlink((files + "/readable.com").c_str(), (files + "/link.com").c_str());
-  symlink((files + "/sub").c_str(), (files + "/linked_sub").c_str());
+  ASSERT_EQ(symlink((files + "/readable.com").c_str(), (files + "/link.com").c_str()), 0);
+  ASSERT_EQ(symlink((files + "/sub").c_str(), (files + "/linked_sub").c_str()), 0);
   mkfifo((files + "/fifo").c_str(), 0666);
 
   const std::string socket_path = daemon.socket_path();

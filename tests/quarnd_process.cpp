@@ -167,7 +167,7 @@ bool QuarndProcess::Start() {
   pid_ = fork();
   if (pid_ == 0) {
     const std::string err = scratch_.Child("quarnd.err");
-    freopen(err.c_str(), "a", stderr);
+    if (freopen(err.c_str(), "a", stderr) == nullptr) _exit(126);
     const std::string program = BuiltProgram("quarnd");
     execl(program.c_str(), "quarnd", "--foreground", "--config", config_path_.c_str(), nullptr);
     _exit(127);

@@ -10,6 +10,7 @@
 
 #include <fstream>
 
+#include "platform/local_socket.h"
 #include "tests/quarnd_process.h"
 
 namespace quarn::e2e {
@@ -34,10 +35,8 @@ TEST(QuarndLifeTest, StaleSocketIsReplacedAndTheSocketGoesAtSigterm) {
   const std::string path = scratch.Child("quarnd.ctl");
   // A socket file nobody listens on, as a daemon killed with -9 leaves it.
   const int stale = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-  ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const sockaddr_un address = *LocalSocketAddress(path);
+  ASSERT_EQ(bind(stale, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   close(stale);
   {
     QuarndProcess daemon({"LocalSocket " + path});
@@ -64,10 +63,8 @@ TEST(QuarndLifeTest, TakesTheSocketSystemdPassesAndTellsItsStates) {
   ScratchFolder scratch;
   const auto bound = [](int type, const std::string& path) {
     const int descriptor = socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    EXPECT_EQ(bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const sockaddr_un address = *LocalSocketAddress(path);
+    EXPECT_EQ(bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     return descriptor;
   };
   const std::string activated = scratch.Child("activated.ctl");
