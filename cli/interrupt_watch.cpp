@@ -42,12 +42,18 @@ InterruptForwarder::InterruptForwarder(std::atomic<bool>& stop) {
   sigemptyset(&blocked);
   sigaddset(&blocked, SIGINT);
   pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-  watcher_ = std::thread([this, &stop] {
-    std::unique_lock<std::mutex> lock(mutex_);
-    do {
-      if (interrupted != 0) stop.store(true);
-    } while (!wake_.wait_for(lock, kPollInterval, [this] { return ending_; }));
-  });
+  try {
+    watcher_ = std::thread([this, &stop] {
+      std::unique_lock<std::mutex> lock(mutex_);
+      do {
+        if (interrupted != 0) stop.store(true);
+      } while (!wake_.wait_for(lock, kPollInterval, [this] { return ending_; }));
+    });
+  } catch (...) {
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    stop_target.store(nullptr);
+    throw;
+  }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 

@@ -22,7 +22,7 @@ bool InterruptReceived();
 
 // While it lives, Ctrl-C sets `stop` at once, and a watcher sets it again should anything
 // clear it afterwards (a new scan resets its stop request). Must go before `stop` does; one
-// at a time.
+// at a time. Throws std::system_error, having changed nothing, when the watcher cannot start.
 class InterruptForwarder {
  public:
   static constexpr std::chrono::milliseconds kPollInterval{10};

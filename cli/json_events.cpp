@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/utf8_repair.h"
+#include "containers/container.h"
 #include "engine/imported_detector.h"
 
 namespace quarn {
@@ -114,7 +115,11 @@ std::string IncompleteEvent(const ResultLine& line) {
   Event incomplete = Named("incomplete");
   incomplete["path"] = RepairUtf8(line.path);
   incomplete["host_path"] = RepairUtf8(line.host_path);
-  incomplete["layers"] = LayersOf(line.layers);
+  // A host file or folder that could not be read was never opened as a container: it has no
+  // way in to show.
+  if (line.reason != IncompleteReasonName(IncompleteReason::kUnreadable)) {
+    incomplete["layers"] = LayersOf(line.layers);
+  }
   incomplete["reason"] = line.reason;
   return Serialize(incomplete);
 }

@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cli/exit_codes.h"
@@ -153,11 +154,13 @@ int FixFloppyBootSector(const ScanArguments& arguments, ImageSystemAccess& syste
 }
 
 // `incomplete`: a target or an image was missing, or standard output could not be written.
+// A file never judged (unreadable, short of resources) makes "nothing found" untrue, but
+// not a finding.
 int ExitStatus(bool incomplete, const ScanCounters& counters, bool system_area_found) {
   if (InterruptReceived()) return kExitStopped;
   if (incomplete) return kExitCannotRun;
-  return counters.infected + counters.suspicious > 0 || system_area_found ? kExitFound
-                                                                          : kExitNothingFound;
+  if (counters.infected + counters.suspicious > 0 || system_area_found) return kExitFound;
+  return counters.unjudged > 0 ? kExitCannotRun : kExitNothingFound;
 }
 
 }  // namespace
@@ -187,7 +190,8 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
     Result<DriveMap> stored = DriveMapFromSettings(*settings, environment.working_directory);
     const bool detected = arguments.drives.empty() && stored && stored->empty();
     for (const std::string& problem :
-         image_drives.Open(*disks, *environment.container_opener, detected, &drives.value())) {
+         image_drives.Open(*disks, *environment.container_opener, detected, &drives.value(),
+                           DriveLettersNamed(arguments.targets))) {
       SayProblem(environment.err, problem);
       images_unusable = true;
     }
@@ -268,7 +272,16 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
   // A scan starts with its stop request cleared: one whose output has failed already is not
   // started at all.
   if (!channel.failed()) {
-    InterruptForwarder forwarder(session.stop_requested());
+    std::optional<InterruptForwarder> forwarder;
+    try {
+      forwarder.emplace(session.stop_requested());
+    } catch (const std::system_error& failure) {
+      // Without its watcher a Ctrl-C could be lost; a run that cannot start one thread
+      // cannot start the scan's others either.
+      SayProblem(environment.err, "cannot start a thread: " + failure.code().message());
+      output->AddSummary(session.counters());
+      return kExitCannotRun;
+    }
     RunScan(session, files, targets.roots,
             MakeBootAreaCheck(system_access, BootTargetsOf(*drives, &image_drives)),
             arguments.jobs);

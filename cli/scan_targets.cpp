@@ -1,5 +1,6 @@
 #include "cli/scan_targets.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "platform/link_chain.h"
@@ -21,25 +22,51 @@ bool IsRelativeHostTarget(const std::string& target) {
   return !target.empty() && target[0] != '/' && !IsDriveTarget(target);
 }
 
+// A target that is there but cannot be read: a root the scan reports and does not walk.
+ScanRoot UnreadableRoot(const std::string& host_path, const DriveMap& drives,
+                        const std::string& cause) {
+  ScanRoot root;
+  root.display_path = drives.DisplayPath(host_path);
+  root.host_path = host_path;
+  root.unreadable = cause;
+  return root;
+}
+
+bool ListsRegularFile(Folder& folder, const std::string& name) {
+  Result<std::vector<FolderEntry>> entries = folder.List();
+  if (!entries) return false;
+  return std::any_of(entries->begin(), entries->end(), [&](const FolderEntry& entry) {
+    return entry.name == name && entry.kind == EntryKind::kFile;
+  });
+}
+
 // The root for a host path, or nothing when it names no folder and no regular file. A link
 // in the path's last component is followed, to what it names: the user named it.
 std::optional<ScanRoot> RootOf(const std::string& host_path, const DriveMap& drives,
                                FileSystem& files, int links_left = kMaxLinkChain) {
   ScanRoot root;
-  if (files.OpenFolder(host_path)) {
+  Result<std::unique_ptr<Folder>> whole = files.OpenFolder(host_path);
+  if (whole) {
     root.display_path = drives.DisplayPath(host_path);
     root.host_path = host_path;
     root.drive_icon = DriveIcon(drives.DriveOf(host_path));
     return root;
   }
+  // Neither absent nor a file in the way: a folder, or a path through one, closed to us.
+  if (!whole.status().absent()) return UnreadableRoot(host_path, drives, whole.cause());
   auto [folder_path, name] = SplitHostPath(host_path);
   auto folder = files.OpenFolder(folder_path);
   // OpenFile takes regular files only: a FIFO, a device or a link is not scanned.
   if (!folder || name.empty()) return std::nullopt;
-  if (!(*folder)->OpenFile(name, OpenMode::kRead)) {
+  if (Result<std::unique_ptr<File>> file = (*folder)->OpenFile(name, OpenMode::kRead); !file) {
     Result<std::string> target = files.ReadLink(host_path);
-    if (!target || target->empty() || links_left == 0) return std::nullopt;
-    return RootOf(AbsoluteHostPath(*target, folder_path), drives, files, links_left - 1);
+    if (target && !target->empty() && links_left > 0) {
+      return RootOf(AbsoluteHostPath(*target, folder_path), drives, files, links_left - 1);
+    }
+    if (!target && !file.status().absent() && ListsRegularFile(**folder, name)) {
+      return UnreadableRoot(host_path, drives, file.cause());
+    }
+    return std::nullopt;
   }
   root.display_path = drives.DisplayPath(folder_path);
   root.host_path = folder_path;

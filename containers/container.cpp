@@ -69,6 +69,10 @@ std::string_view IncompleteReasonName(IncompleteReason reason) {
       return "unsupported";
     case IncompleteReason::kDamaged:
       return "damaged";
+    case IncompleteReason::kUnreadable:
+      return "unreadable";
+    case IncompleteReason::kResource:
+      return "resource";
   }
   return "";
 }

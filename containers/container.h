@@ -54,9 +54,14 @@ enum class IncompleteReason {
   kEncrypted,
   kUnsupported,
   kDamaged,
+  // A host file or folder that could not be opened or read: it was never looked at.
+  kUnreadable,
+  // A temporary file, a thread or a child process the file's scan needed could not be had.
+  kResource,
 };
 
-// "depth", "entries", "size", "ratio", "time", "encrypted", "unsupported", "damaged".
+// "depth", "entries", "size", "ratio", "time", "encrypted", "unsupported", "damaged",
+// "unreadable", "resource".
 std::string_view IncompleteReasonName(IncompleteReason reason);
 
 // A part of a container that was not read whole: the path inside its volume with "\"

@@ -76,6 +76,9 @@ struct ScanCounters {
   uint32_t renamed = 0;
   // Parts of containers reported as not scanned; no total line shows it.
   uint32_t incomplete = 0;
+  // Of those, the files and folders never judged at all (unreadable, or short of a temporary
+  // file, a thread or a child process): with nothing found, the run did not do its job.
+  uint32_t unjudged = 0;
   bool operator==(const ScanCounters&) const = default;
 };
 

@@ -11,10 +11,6 @@
 namespace quarn {
 namespace {
 
-Status PathError(std::string_view action, const std::string& path, int error) {
-  return Status::Error(PathMessage(action, path, ErrnoText(error)));
-}
-
 void SetDeviceBelow(MemoryNode& node, uint64_t device) {
   node.device = device;
   for (auto& [name, child] : node.children) SetDeviceBelow(*child, device);
@@ -30,11 +26,11 @@ Result<std::unique_ptr<Folder>> MemoryFileSystem::OpenFolder(const std::string& 
   constexpr std::string_view kAction = "cannot open folder";
   if (path.empty()) return Status::Error("cannot open folder: the path is empty");
   std::lock_guard lock(state_->mutex);
-  if (state_->CountCall(FileOperation::kOpenFolder)) return PathError(kAction, path, EIO);
+  if (state_->CountCall(FileOperation::kOpenFolder)) return ErrnoFailure(kAction, path, EIO);
   MemoryLookup found = state_->Resolve(path, true);
-  if (found.error != 0) return PathError(kAction, path, found.error);
-  if (found.node == nullptr) return PathError(kAction, path, ENOENT);
-  if (found.node->kind != EntryKind::kFolder) return PathError(kAction, path, ENOTDIR);
+  if (found.error != 0) return ErrnoFailure(kAction, path, found.error);
+  if (found.node == nullptr) return ErrnoFailure(kAction, path, ENOENT);
+  if (found.node->kind != EntryKind::kFolder) return ErrnoFailure(kAction, path, ENOTDIR);
   return std::unique_ptr<Folder>(new MemoryFolder(state_, found.node, TrimTrailingSlashes(path)));
 }
 
@@ -42,7 +38,7 @@ Status MemoryFileSystem::CreateFolders(const std::string& path) {
   constexpr std::string_view kAction = "cannot create folder";
   if (path.empty()) return Status::Error("cannot create folder: the path is empty");
   std::lock_guard lock(state_->mutex);
-  if (state_->CountCall(FileOperation::kCreateFolder)) return PathError(kAction, path, EIO);
+  if (state_->CountCall(FileOperation::kCreateFolder)) return ErrnoFailure(kAction, path, EIO);
   std::string walked;
   size_t start = 0;
   while (start < path.size()) {
@@ -52,10 +48,10 @@ Status MemoryFileSystem::CreateFolders(const std::string& path) {
     if (component.empty()) continue;
     walked = path.substr(0, end);
     MemoryLookup found = state_->Resolve(walked, true);
-    if (found.error != 0) return PathError(kAction, walked, found.error);
+    if (found.error != 0) return ErrnoFailure(kAction, walked, found.error);
     if (found.node == nullptr) {
-      if (found.folder->detached) return PathError(kAction, walked, ENOENT);
-      if (!found.folder->writable()) return PathError(kAction, walked, EACCES);
+      if (found.folder->detached) return ErrnoFailure(kAction, walked, ENOENT);
+      if (!found.folder->writable()) return ErrnoFailure(kAction, walked, EACCES);
       found.folder->children[found.name] =
           state_->NewNode(EntryKind::kFolder, found.folder->device);
     } else if (found.node->kind != EntryKind::kFolder) {
@@ -70,8 +66,8 @@ namespace {
 // Puts `node` at `path`, creating parents and replacing what was there.
 Status Place(MemoryState& state, const std::string& path, std::shared_ptr<MemoryNode> node) {
   MemoryLookup found = state.ResolveCreatingParents(path);
-  if (found.error != 0) return PathError("cannot add", path, found.error);
-  if (found.name.empty()) return PathError("cannot add", path, EEXIST);
+  if (found.error != 0) return ErrnoFailure("cannot add", path, found.error);
+  if (found.name.empty()) return ErrnoFailure("cannot add", path, EEXIST);
   if (found.node != nullptr) MemoryState::Detach(*found.folder, found.name);
   node->device = found.folder->device;
   found.folder->children[found.name] = std::move(node);
@@ -94,7 +90,7 @@ Status MemoryFileSystem::AddFile(const std::string& path, std::string_view text)
 Status MemoryFileSystem::AddFolder(const std::string& path) {
   std::lock_guard lock(state_->mutex);
   MemoryLookup found = state_->ResolveCreatingParents(path);
-  if (found.error != 0) return PathError("cannot add", path, found.error);
+  if (found.error != 0) return ErrnoFailure("cannot add", path, found.error);
   if (found.node != nullptr && found.node->kind == EntryKind::kFolder) return Status::Ok();
   return Place(*state_, path, state_->NewNode(EntryKind::kFolder, 1));
 }
@@ -114,9 +110,9 @@ Status MemoryFileSystem::AddSpecial(const std::string& path) {
 Status MemoryFileSystem::Remove(const std::string& path) {
   std::lock_guard lock(state_->mutex);
   MemoryLookup found = state_->Resolve(path, false);
-  if (found.error != 0) return PathError("cannot remove", path, found.error);
-  if (found.node == nullptr) return PathError("cannot remove", path, ENOENT);
-  if (found.name.empty()) return PathError("cannot remove", path, EBUSY);
+  if (found.error != 0) return ErrnoFailure("cannot remove", path, found.error);
+  if (found.node == nullptr) return ErrnoFailure("cannot remove", path, ENOENT);
+  if (found.name.empty()) return ErrnoFailure("cannot remove", path, EBUSY);
   MemoryState::Detach(*found.folder, found.name);
   return Status::Ok();
 }
@@ -124,22 +120,23 @@ Status MemoryFileSystem::Remove(const std::string& path) {
 Result<std::string> MemoryFileSystem::ReadLink(const std::string& path) {
   std::lock_guard lock(state_->mutex);
   MemoryLookup found = state_->Resolve(path, false);
-  if (found.error != 0) return PathError("cannot read link", path, found.error);
-  if (found.node == nullptr) return PathError("cannot read link", path, ENOENT);
-  if (found.node->kind != EntryKind::kLink) return PathError("cannot read link", path, EINVAL);
+  if (found.error != 0) return ErrnoFailure("cannot read link", path, found.error);
+  if (found.node == nullptr) return ErrnoFailure("cannot read link", path, ENOENT);
+  if (found.node->kind != EntryKind::kLink) return ErrnoFailure("cannot read link", path, EINVAL);
   return found.node->target;
 }
 
 Status MemoryFileSystem::Move(const std::string& from, const std::string& to) {
   std::lock_guard lock(state_->mutex);
   MemoryLookup source = state_->Resolve(from, false);
-  if (source.error != 0) return PathError("cannot move", from, source.error);
-  if (source.node == nullptr) return PathError("cannot move", from, ENOENT);
-  if (source.name.empty()) return PathError("cannot move", from, EBUSY);
+  if (source.error != 0) return ErrnoFailure("cannot move", from, source.error);
+  if (source.node == nullptr) return ErrnoFailure("cannot move", from, ENOENT);
+  if (source.name.empty()) return ErrnoFailure("cannot move", from, EBUSY);
   MemoryLookup target = state_->Resolve(to, false);
-  if (target.error != 0) return PathError("cannot move", to, target.error);
-  if (target.node != nullptr) return PathError("cannot move", to, EEXIST);
-  if (target.folder == nullptr || target.name.empty()) return PathError("cannot move", to, ENOENT);
+  if (target.error != 0) return ErrnoFailure("cannot move", to, target.error);
+  if (target.node != nullptr) return ErrnoFailure("cannot move", to, EEXIST);
+  if (target.folder == nullptr || target.name.empty())
+    return ErrnoFailure("cannot move", to, ENOENT);
   std::shared_ptr<MemoryNode> moved = source.node;
   source.folder->children.erase(source.name);
   target.folder->children[target.name] = std::move(moved);
@@ -232,8 +229,8 @@ template <typename Change>
 Status ChangeNode(MemoryState& state, const std::string& path, Change change) {
   std::lock_guard lock(state.mutex);
   MemoryLookup found = state.Resolve(path, false);
-  if (found.error != 0) return PathError("cannot change", path, found.error);
-  if (found.node == nullptr) return PathError("cannot change", path, ENOENT);
+  if (found.error != 0) return ErrnoFailure("cannot change", path, found.error);
+  if (found.node == nullptr) return ErrnoFailure("cannot change", path, ENOENT);
   change(*found.node);
   found.node->changed = state.clock;
   return Status::Ok();

@@ -13,7 +13,6 @@ namespace {
 // FIFO or a device, so it is not named further.
 constexpr std::string_view kNotRegular = "not a regular file";
 constexpr std::string_view kFolderNotRegular = "is a folder, not a regular file";
-constexpr std::string_view kLinkRefused = "is a symbolic link, which is not followed";
 constexpr std::string_view kNotSingleName = "not a single file name";
 
 }  // namespace
@@ -23,7 +22,7 @@ MemoryFolder::MemoryFolder(std::shared_ptr<MemoryState> state, std::shared_ptr<M
     : state_(std::move(state)), node_(std::move(node)), path_(std::move(path)) {}
 
 Status MemoryFolder::Failure(std::string_view action, const std::string& name, int error) const {
-  return Failure(action, name, error == ELOOP ? std::string(kLinkRefused) : ErrnoText(error));
+  return NoFollowFailure(action, JoinPath(path_, name), error);
 }
 
 Status MemoryFolder::Failure(std::string_view action, const std::string& name,
@@ -47,7 +46,7 @@ int MemoryFolder::ChangeRefusal() const {
 Result<std::vector<FolderEntry>> MemoryFolder::List() {
   std::lock_guard lock(state_->mutex);
   if (state_->CountCall(FileOperation::kList)) {
-    return Status::Error(PathMessage("cannot list", path_, ErrnoText(EIO)));
+    return ErrnoFailure("cannot list", path_, EIO);
   }
   std::vector<FolderEntry> entries;
   entries.reserve(node_->children.size());

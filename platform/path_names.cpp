@@ -1,5 +1,6 @@
 #include "platform/path_names.h"
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -79,6 +80,27 @@ std::string PathMessage(std::string_view action, const std::string& path, std::s
   message += ": ";
   message += cause;
   return message;
+}
+
+namespace {
+
+Status FailureWithCause(std::string_view action, const std::string& path, std::string cause,
+                        bool absent) {
+  std::string message = PathMessage(action, path, cause);
+  return Status::Error(std::move(message), std::move(cause), absent);
+}
+
+}  // namespace
+
+Status ErrnoFailure(std::string_view action, const std::string& path, int error) {
+  // A loop of links names nothing, as a missing name does.
+  return FailureWithCause(action, path, ErrnoText(error),
+                          error == ENOENT || error == ENOTDIR || error == ELOOP);
+}
+
+Status NoFollowFailure(std::string_view action, const std::string& path, int error) {
+  if (error != ELOOP) return ErrnoFailure(action, path, error);
+  return FailureWithCause(action, path, "is a symbolic link, which is not followed", false);
 }
 
 std::string ErrnoText(int error) {

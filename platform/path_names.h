@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/status.h"
+
 namespace quarn {
 
 // The longest name of one entry the Linux file systems take, in bytes.
@@ -53,5 +55,12 @@ bool IsTemporaryNameFor(std::string_view candidate, std::string_view name);
 
 // The cause text for an errno value.
 std::string ErrnoText(int error);
+
+// The failure of `action` on `path` with an errno value: PathMessage's text, the cause on its
+// own, and absent for ENOENT, ENOTDIR and ELOOP (a loop of links names nothing).
+Status ErrnoFailure(std::string_view action, const std::string& path, int error);
+// The same for a call that does not follow links, where ELOOP means the name is a link and
+// is said so rather than as a loop.
+Status NoFollowFailure(std::string_view action, const std::string& path, int error);
 
 }  // namespace quarn

@@ -19,8 +19,6 @@
 namespace quarn {
 namespace {
 
-constexpr std::string_view kLinkRefused = "is a symbolic link, which is not followed";
-
 EntryKind KindOfMode(mode_t mode) {
   if (S_ISREG(mode)) return EntryKind::kFile;
   if (S_ISDIR(mode)) return EntryKind::kFolder;
@@ -61,11 +59,6 @@ std::optional<EntryLook> LookAt(int folder, const char* name) {
   return look;
 }
 
-std::string_view CauseOf(int error) {
-  // With O_NOFOLLOW the kernel reports a link as ELOOP, whose usual text misleads.
-  return error == ELOOP ? kLinkRefused : std::string_view();
-}
-
 }  // namespace
 
 PosixFolder::PosixFolder(int descriptor, std::string path)
@@ -82,21 +75,18 @@ std::optional<Status> PosixFolder::CheckName(std::string_view action,
 }
 
 Status PosixFolder::Failure(std::string_view action, const std::string& name, int error) const {
-  std::string_view cause = CauseOf(error);
-  return Status::Error(
-      PathMessage(action, JoinPath(path_, name), cause.empty() ? ErrnoText(error) : cause));
+  return NoFollowFailure(action, JoinPath(path_, name), error);
 }
 
 Result<std::vector<FolderEntry>> PosixFolder::List() {
   // A descriptor of its own, so the listing has its own read offset.
   int list_descriptor = openat(descriptor_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (list_descriptor < 0)
-    return Status::Error(PathMessage("cannot list", path_, ErrnoText(errno)));
+  if (list_descriptor < 0) return ErrnoFailure("cannot list", path_, errno);
   DIR* directory = fdopendir(list_descriptor);
   if (directory == nullptr) {
     int error = errno;
     close(list_descriptor);
-    return Status::Error(PathMessage("cannot list", path_, ErrnoText(error)));
+    return ErrnoFailure("cannot list", path_, error);
   }
   const uint64_t own_mount = Mount();
 
@@ -130,7 +120,7 @@ Result<std::vector<FolderEntry>> PosixFolder::List() {
   }
   int error = errno;
   closedir(directory);
-  if (error != 0) return Status::Error(PathMessage("cannot list", path_, ErrnoText(error)));
+  if (error != 0) return ErrnoFailure("cannot list", path_, error);
   return entries;
 }
 
@@ -289,8 +279,7 @@ class PosixFileSystem : public FileSystem {
       return Status::Error(PathMessage("cannot open folder", path, "the path holds a NUL"));
     }
     int descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor < 0)
-      return Status::Error(PathMessage("cannot open folder", path, ErrnoText(errno)));
+    if (descriptor < 0) return ErrnoFailure("cannot open folder", path, errno);
     return std::unique_ptr<Folder>(new PosixFolder(descriptor, TrimTrailingSlashes(path)));
   }
 

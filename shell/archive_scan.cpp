@@ -111,10 +111,9 @@ ReadOutcome SpoolEntry(ScanSession& session, ArchiveReader& archive, const Archi
     if (unpacked > kRatioFloor && unpacked / packed >= limits.max_ratio) {
       return {IncompleteReason::kRatio, false};
     }
-    if (Status kept = spool.Append(block.data(), read.bytes); !kept) {
-      session.ui().ShowMessage(kErrorCaption, kept.message());
-      return {IncompleteReason::kSize, true};
-    }
+    // No temporary file to hold the entry ($TMPDIR missing, full or closed to us): the
+    // entry was never judged, whatever it holds; smaller entries may still fit in memory.
+    if (!spool.Append(block.data(), read.bytes)) return {IncompleteReason::kResource, false};
   }
 }
 

@@ -119,9 +119,13 @@ bool IsContainerCandidate(const ScanSession& session, const std::string& name) {
 
 bool ScanIfContainer(ScanSession& session, Folder& folder, const std::string& name,
                      const std::string& display_path, const std::string& host_path,
-                     const VolumePlace* outer, const std::string& inner_path) {
+                     const VolumePlace* outer, const std::string& inner_path,
+                     std::string* open_failure) {
   auto file = folder.OpenListedFile(name);
-  if (!file) return false;
+  if (!file) {
+    if (open_failure != nullptr) *open_failure = file.cause();
+    return false;
+  }
   if (outer == nullptr) {
     const std::optional<FileInfo> info = (*file)->GetInfo();
     if (info && session.IsDriveImage(info->device, info->inode)) return true;

@@ -21,9 +21,11 @@ bool IsContainerCandidate(const ScanSession& session, const std::string& name);
 // each volume's files are walked as a folder tree. `outer` is where the file lies, null for
 // a host file, which then has its own lines of "not scanned" (IncompleteLines). A host file
 // the run reads as a drive (ScanSession::IsDriveImage) is left alone, with true: it is
-// scanned as that drive.
+// scanned as that drive. A file that cannot be opened gives false and, with
+// `open_failure`, the system's cause there.
 bool ScanIfContainer(ScanSession& session, Folder& folder, const std::string& name,
                      const std::string& display_path, const std::string& host_path,
-                     const VolumePlace* outer, const std::string& inner_path);
+                     const VolumePlace* outer, const std::string& inner_path,
+                     std::string* open_failure = nullptr);
 
 }  // namespace quarn

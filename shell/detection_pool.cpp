@@ -1,9 +1,18 @@
 #include "shell/detection_pool.h"
 
+#include <system_error>
+
 namespace quarn {
 
 DetectionPool::DetectionPool(int threads) {
-  for (int i = 1; i < threads; ++i) workers_.emplace_back([this] { WorkerLoop(); });
+  for (int i = 1; i < threads; ++i) {
+    try {
+      workers_.emplace_back([this] { WorkerLoop(); });
+    } catch (const std::system_error&) {
+      // Fewer threads detect the same: the scan goes on with those it has, this one included.
+      break;
+    }
+  }
 }
 
 DetectionPool::~DetectionPool() {

@@ -11,11 +11,17 @@ FileDetection DetectFileIn(const DatabaseImage& signatures, Folder& folder, cons
                            bool heuristics_enabled, const ContainerOpener* opener,
                            ImportedScan imported) {
   auto file = folder.OpenListedFile(name);
-  if (!file) return {};
+  if (!file) {
+    FileDetection unopened;
+    unopened.failure = file.cause();
+    return unopened;
+  }
   // The detectors read a few small pieces near the start, the entry and the end: whole
   // blocks of the file serve them all.
   ReadCacheFile cached(**file);
-  FileDetection detection{true, DetectFile(signatures, cached, heuristics_enabled, imported)};
+  FileDetection detection;
+  detection.opened = true;
+  detection.verdict = DetectFile(signatures, cached, heuristics_enabled, imported);
   if (opener != nullptr) {
     // The cache holds the file's head once the detectors have read it: this costs no read.
     std::array<uint8_t, kContainerHeadBytes> head;

@@ -12,6 +12,7 @@ namespace quarn {
 // The detection stage of one file of a folder, as a scan runs it.
 struct FileDetection {
   bool opened = false;  // false: the file could not be opened, and the scan skips it
+  std::string failure;  // why it could not be opened, as the system says it
   FileVerdict verdict;
   // False when the opener asked about the file's first bytes said it is no container, so
   // the scan need not open it again to find out.

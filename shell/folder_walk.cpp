@@ -5,6 +5,7 @@
 #include "platform/path_names.h"
 #include "res/string_table.h"
 #include "shell/container_scan.h"
+#include "shell/incomplete_report.h"
 #include "shell/scan_file.h"
 #include "shell/scanned_extension.h"
 
@@ -40,10 +41,15 @@ struct Level {
   size_t detected_until = 0;
 };
 
+// A folder listed, or nothing with the system's cause in `failure`.
 std::optional<Level> OpenLevel(std::unique_ptr<Folder> folder, std::string display_path,
-                               std::string host_path, std::string inner_path) {
+                               std::string host_path, std::string inner_path,
+                               std::string& failure) {
   auto entries = folder->List();
-  if (!entries) return std::nullopt;
+  if (!entries) {
+    failure = entries.cause();
+    return std::nullopt;
+  }
   std::sort(entries->begin(), entries->end(),
             [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
   Level level;
@@ -142,23 +148,33 @@ void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
   session.StepProgress();
   ++session.counters().total;
   session.ShowCounter(StatusPart::kTotal);
+  const bool as_program = FilterAccepts(session.options().file_filter, name);
+  const bool candidate = IsContainerCandidate(session, name);
   FileDetection own;
-  if (IsContainerCandidate(session, name)) {
-    // A host file the detectors will read anyway is detected first, so that a file that
-    // cannot be a container is opened once.
-    if (detected == nullptr && place == nullptr &&
-        FilterAccepts(session.options().file_filter, name)) {
-      own = DetectFileIn(session.signatures(), folder, name,
-                         session.options().heuristics_enabled == 1, ContainerCheckOf(session),
-                         session.imported_scan());
-      detected = &own;
+  // A host file the detectors will read anyway is detected first, so that a file that cannot
+  // be a container is opened once, and one that cannot be opened is known before it counts.
+  if (place == nullptr && as_program && detected == nullptr) {
+    own =
+        DetectFileIn(session.signatures(), folder, name, session.options().heuristics_enabled == 1,
+                     candidate ? ContainerCheckOf(session) : nullptr, session.imported_scan());
+    detected = &own;
+  }
+  if (place == nullptr && detected != nullptr && !detected->opened) {
+    ReportUnreadable(session, display_path, host_path, detected->failure);
+    return;
+  }
+  if (candidate && (detected == nullptr || detected->may_be_container)) {
+    std::string open_failure;
+    if (ScanIfContainer(session, folder, name, display_path, host_path, place, inner_path,
+                        &open_failure)) {
+      return;
     }
-    if ((detected == nullptr || detected->may_be_container) &&
-        ScanIfContainer(session, folder, name, display_path, host_path, place, inner_path)) {
+    if (place == nullptr && !open_failure.empty()) {
+      ReportUnreadable(session, display_path, host_path, open_failure);
       return;
     }
   }
-  if (!FilterAccepts(session.options().file_filter, name)) return;
+  if (!as_program) return;
   session.ui().SetStatusText(StatusPart::kPath, display_path);
   ++session.counters().scanned;
   session.ShowCounter(StatusPart::kScanned);
@@ -182,9 +198,12 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
   const uint64_t mount = root->Mount();
   const uint32_t file_filter = session.options().file_filter;
   std::vector<Level> levels;
-  if (auto level =
-          OpenLevel(std::move(root), display_root, host_root, inside ? place->inner_root : "")) {
+  std::string failure;
+  if (auto level = OpenLevel(std::move(root), display_root, host_root,
+                             inside ? place->inner_root : "", failure)) {
     levels.push_back(std::move(*level));
+  } else if (!inside) {
+    ReportUnreadable(session, display_root, host_root, failure);
   }
   if (inside) ReportVolumeDamage(session, *place);
   if (!levels.empty()) session.ui().EnterFolder(display_root);
@@ -220,13 +239,18 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
       const std::string display_path = JoinDisplay(level.display_path, entry.name, inside);
       session.ui().SetStatusText(StatusPart::kPath, display_path);
       auto sub = level.folder->OpenFolder(entry.name);
+      const std::string host_path = JoinPath(level.host_path, entry.name);
       std::optional<Level> opened;
+      std::string failure = sub.cause();
       if (sub) {
-        opened = OpenLevel(std::move(*sub), display_path, JoinPath(level.host_path, entry.name),
-                           inside ? JoinInner(level.inner_path, entry.name) : "");
+        opened = OpenLevel(std::move(*sub), display_path, host_path,
+                           inside ? JoinInner(level.inner_path, entry.name) : "", failure);
       }
       if (inside) ReportVolumeDamage(session, *place);
-      if (!opened) continue;
+      if (!opened) {
+        if (!inside) ReportUnreadable(session, display_path, host_path, failure);
+        continue;
+      }
       session.ui().EnterFolder(display_path);
       levels.push_back(std::move(*opened));
       if (levels.size() > kMaxOpenFolders)

@@ -44,7 +44,8 @@ struct VolumePlace {
 
 // Walks `root` and every folder below it on the same mount, entries in byte order of their
 // names, without following links, reading the stop request at every entry; every regular
-// file goes to HandleFile. A folder that cannot be opened or listed is skipped. On the host
+// file goes to HandleFile. A host folder that cannot be opened or listed is reported
+// unreadable (ReportUnreadable) and skipped; inside a volume the volume says why. On the host
 // (`place` null) a pool detects the files of a folder ahead in batches; inside a volume every
 // file is detected on this thread, and display paths take "\" whatever the host's are.
 void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
@@ -53,7 +54,8 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
 
 // One regular file `name` in `folder`, shown as `display_path`: counted in the total and
 // stepped on the progress bar; scanned as a container when it is one (ScanIfContainer),
-// else given to the detectors when the file filter lets it through. `host_path` is the
+// else given to the detectors when the file filter lets it through. A host file that cannot
+// be opened is reported unreadable and never counted as scanned. `host_path` is the
 // file's own (a host file) or the outermost host file (`place` set, with `inner_path` its
 // path inside the volume). `detected`: the detection a pool made ahead, or null.
 void HandleFile(ScanSession& session, Folder& folder, const std::string& name,

@@ -14,6 +14,10 @@ std::vector<PathLayer> LayersOf(const ContainerVolume& volume) {
   return layers;
 }
 
+char UpperLetter(char letter) {
+  return letter >= 'a' && letter <= 'z' ? static_cast<char>(letter - 'a' + 'A') : letter;
+}
+
 std::string LetterText(char letter) {
   return std::string(1, letter) + ":";
 }
@@ -33,6 +37,18 @@ std::string InnerPathOf(const std::string& volume_path) {
     start = end + 1;
   }
   return inner;
+}
+
+std::string DriveLettersNamed(const std::vector<std::string>& paths) {
+  std::string letters;
+  for (const std::string& path : paths) {
+    const char letter = path.empty() ? 0 : UpperLetter(path[0]);
+    if (letter >= 'A' && letter <= 'Z' && path.size() >= 2 && path[1] == ':' &&
+        (path.size() == 2 || path[2] == '\\' || path[2] == '/')) {
+      letters += letter;
+    }
+  }
+  return letters;
 }
 
 const OpenedContainer* ImageDrives::OpenFile(const std::string& path, std::unique_ptr<File> file,
@@ -76,7 +92,7 @@ void ImageDrives::ReopenReplaced() {
 
 std::vector<std::string> ImageDrives::Open(const std::vector<DiskMapping>& disks,
                                            ContainerOpener& opener, bool drives_detected,
-                                           DriveMap* drives) {
+                                           DriveMap* drives, const std::string& named_letters) {
   std::vector<std::string> problems;
   std::vector<Drive> kept;  // the map's drives, those of images without their folder
   std::vector<Drive> detected;
@@ -135,6 +151,14 @@ std::vector<std::string> ImageDrives::Open(const std::vector<DiskMapping>& disks
       kept.push_back(Drive{volume.letter[0], "", DriveType::kFixed});
     }
   }
+  const bool hard_disk = std::any_of(disks.begin(), disks.end(),
+                                     [](const DiskMapping& disk) { return disk.bios_disk > 1; });
+  for (char named : named_letters) {
+    const char letter = UpperLetter(named);
+    if (hard_disk && letter >= 'C' && letter <= 'Z' && !taken(letter)) {
+      kept.push_back(Drive{letter, "", DriveType::kFixed});
+    }
+  }
   // Detected mounts yield to the images: when one's letter is an image's, they all move,
   // in their order, to the letters after the last image letter.
   char last_image = 0;
@@ -159,8 +183,7 @@ std::vector<std::string> ImageDrives::Open(const std::vector<DiskMapping>& disks
 }
 
 const ImageDrive* ImageDrives::Find(char letter) const {
-  const char upper =
-      letter >= 'a' && letter <= 'z' ? static_cast<char>(letter - 'a' + 'A') : letter;
+  const char upper = UpperLetter(letter);
   for (const ImageDrive& drive : drives_) {
     if (drive.letter == upper) return &drive;
   }

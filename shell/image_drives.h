@@ -31,6 +31,9 @@ struct ImageDrive {
 // "/" is "".
 std::string InnerPathOf(const std::string& volume_path);
 
+// The drive letters that paths of a run name ("C:", "d:\\DOS", "A:/"), in their order.
+std::string DriveLettersNamed(const std::vector<std::string>& paths);
+
 // The drives a run's disk images give, their images open for the whole run. Built before the
 // scan by both front ends: the BIOS disks of --disk or the Disks key give A: (disk 0), B:
 // (disk 1) and the lettered FAT partitions of disk 0x80 (C:, D:…); a drive of the map whose
@@ -45,10 +48,15 @@ class ImageDrives {
 
   // `drives_detected`: the map is what drive detection found, not what the user set.
   // Every image letter is added to `drives` as a drive without host files, with its type.
+  // `named_letters`: the drive letters the run names (its targets); with a hard-disk image
+  // mapped, each one from C: that the map does not give a folder is that disk's, a drive
+  // without files when no volume took it, and never a detected mount's: a scan meant for the
+  // image must not fall through to the machine.
   // Returns one message per image that cannot be read as a disk, naming it and the cause;
   // its drive then has no files.
   std::vector<std::string> Open(const std::vector<DiskMapping>& disks, ContainerOpener& opener,
-                                bool drives_detected, DriveMap* drives);
+                                bool drives_detected, DriveMap* drives,
+                                const std::string& named_letters = "");
 
   // Opens again each image whose path names another file now than when it was opened (a
   // scan changed files inside it and renamed its working copy into its place): its drives

@@ -60,8 +60,9 @@ class ImageDrivesTest : public ::testing::Test {
 TEST_F(ImageDrivesTest, DetectedMountsMoveAfterTheImagesOnlyWhenOneWantsTheirLetter) {
   struct Case {
     std::vector<DiskMapping> disks;
-    std::string letters;        // the map after, "=FOLDER" for a folder
-    std::string image_letters;  // the drives made of images
+    std::string letters;                  // the map after, "=FOLDER" for a folder
+    std::string image_letters;            // the drives made of images
+    std::vector<std::string> named = {};  // the run's targets
   };
   const std::vector<Case> cases = {
       // The partitions take C: and D:; the mounts follow in their order.
@@ -69,11 +70,18 @@ TEST_F(ImageDrivesTest, DetectedMountsMoveAfterTheImagesOnlyWhenOneWantsTheirLet
       // A floppy takes A: and wants no mount's letter: the mounts stay.
       {{{0, floppy_, std::nullopt}}, "A C=/ D=/home ", "A"},
       {{{0, floppy_, std::nullopt}, {0x80, hard_disk_, std::nullopt}}, "A C D E=/ F=/home ", "ACD"},
+      // A letter the run names beside a hard disk image is the image's, volume or not: a
+      // scan meant for it never reaches a mount of the machine.
+      {{{0x80, hard_disk_, std::nullopt}}, "C D E F=/ G=/home ", "CD", {"c:", "e:\\DOS", "D:"}},
+      {{{0, floppy_, std::nullopt}}, "A C=/ D=/home ", "A", {"D:"}},
   };
   for (const Case& row : cases) {
     DriveMap drives = Detected({{'C', "/"}, {'D', "/home"}});
     ImageDrives images;
-    EXPECT_TRUE(images.Open(row.disks, opener_, /*drives_detected=*/true, &drives).empty());
+    EXPECT_TRUE(images
+                    .Open(row.disks, opener_, /*drives_detected=*/true, &drives,
+                          DriveLettersNamed(row.named))
+                    .empty());
     EXPECT_EQ(LettersOf(drives), row.letters);
     EXPECT_EQ(ImageLettersOf(images), row.image_letters);
   }

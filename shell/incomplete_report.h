@@ -29,4 +29,13 @@ class IncompleteLines {
   uint32_t left_out_ = 0;
 };
 
+// A host file or folder of the scan that could not be opened or read, with the system's
+// `cause`: never counted as scanned, counted in `incomplete` and `unjudged`, and reported as
+// "Non leggibile: " + path + " (" + cause + ")" for the first kMaxIncompleteLines of the scan,
+// to the front end only after that.
+void ReportUnreadable(ScanSession& session, const std::string& path, const std::string& host_path,
+                      const std::string& cause);
+// "… altri N non leggibili" / "… N more" when ReportUnreadable left lines out, else nothing.
+void FinishUnreadable(ScanSession& session);
+
 }  // namespace quarn

@@ -134,8 +134,12 @@ void WalkDirectory(ScanSession& session, FileSystem& files, const ScanRoot& root
     ScanImageDriveRoot(session, files, root);
     return;
   }
+  if (root.host_path.empty()) return;  // a drive without files
   auto root_folder = files.OpenFolder(root.host_path);
-  if (!root_folder) return;
+  if (!root_folder) {
+    ReportUnreadable(session, root.display_path, root.host_path, root_folder.cause());
+    return;
+  }
   WalkFolders(session, std::move(*root_folder), root.display_path, root.host_path, pool, nullptr);
 }
 
@@ -162,14 +166,18 @@ void RunScan(ScanSession& session, FileSystem& files, const std::vector<ScanRoot
   }
   ui.ScanStarted();
   for (const ScanRoot& root : roots) {
-    if (root.single_file && root.image_drive != nullptr) {
+    if (root.unreadable) {
+      ReportUnreadable(session, root.display_path, root.host_path, *root.unreadable);
+    } else if (root.single_file && root.image_drive != nullptr) {
       WalkDirectory(session, files, root);
     } else if (root.single_file) {
       auto folder = files.OpenFolder(root.host_path);
+      const std::string display_path = JoinDisplay(root.display_path, *root.single_file, false);
+      const std::string host_path = JoinPath(root.host_path, *root.single_file);
       if (folder) {
-        HandleFile(session, **folder, *root.single_file,
-                   JoinDisplay(root.display_path, *root.single_file, false),
-                   JoinPath(root.host_path, *root.single_file), nullptr, "");
+        HandleFile(session, **folder, *root.single_file, display_path, host_path, nullptr, "");
+      } else {
+        ReportUnreadable(session, display_path, host_path, folder.cause());
       }
     } else {
       if (boot_check) {
@@ -183,6 +191,7 @@ void RunScan(ScanSession& session, FileSystem& files, const std::vector<ScanRoot
     session.AddTextLine(ResultIcon::kBlank, " ");
     if (stop) break;
   }
+  FinishUnreadable(session);
   AddTotals(session);
   ui.ScanFinished(session.counters());
   ui.SetProgress(0);

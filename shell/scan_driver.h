@@ -27,6 +27,9 @@ struct ScanRoot {
   // the volume ("/" or "/DOS"), and its files are reported with the image as their host
   // path and the image's layers. Owned by the run's ImageDrives.
   const ImageDrive* image_drive = nullptr;
+  // A target that exists but cannot be read, with the system's cause: reported as such,
+  // never walked and never "not found".
+  std::optional<std::string> unreadable;
 };
 
 // The boot-area check of one root. Without one, a root shows the check's header line
@@ -48,8 +51,8 @@ void RunScan(ScanSession& session, FileSystem& files, const std::vector<ScanRoot
 // those the file filter lets through and steps the progress bar once per file found; a file
 // the session's container opener recognises is scanned as a container instead, inside and
 // out (container_scan.h). Reads the stop request at every entry. A folder that cannot be
-// opened or listed is skipped. With a pool, detections are made ahead in batches on its
-// threads (see RunScan).
+// opened or listed is reported unreadable and skipped. With a pool, detections are made ahead in
+// batches on its threads (see RunScan).
 void WalkDirectory(ScanSession& session, FileSystem& files, const ScanRoot& root,
                    DetectionPool* pool = nullptr);
 

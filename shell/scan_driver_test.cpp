@@ -169,11 +169,42 @@ TEST_F(ScanDriverTest, AStopEndsTheWalkAndTheRootsButNotTheTotals) {
   EXPECT_EQ(texts[texts.size() - 5], "Files Infetti: 1.");
 }
 
-TEST_F(ScanDriverTest, ARootThatCannotBeEnteredStillShowsItsBlock) {
+TEST_F(ScanDriverTest, ARootThatCannotBeEnteredStillShowsItsBlockAndSaysWhy) {
   Run({Drive("E:", "/missing")});
   const std::vector<std::string> texts = ui_.Texts();
-  EXPECT_THAT(std::vector<std::string>(texts.begin(), texts.begin() + 3),
-              ElementsAre("[E:]", " ", " "));
+  EXPECT_THAT(std::vector<std::string>(texts.begin(), texts.begin() + 4),
+              ElementsAre("[E:]", " ", "Non leggibile: E: (No such file or directory)", " "));
+  EXPECT_EQ(session_->counters().unjudged, 1u);
+}
+
+// Files and folders the walk cannot open were never looked at: each is said, none counts as
+// scanned, and a run with many of them shows a bounded number of lines.
+TEST_F(ScanDriverTest, WhatCannotBeOpenedIsReportedAndNeverCountedAsScanned) {
+  files_.AddFolder("/c/SUB");
+  files_.AddFile("/c/SUB/Z.COM", testing::kEicarText);
+  files_.AddFile("/c/A.COM", testing::kEicarText);
+  files_.FailCall(FileOperation::kOpenFile, 1);
+  files_.FailCall(FileOperation::kList, 2);  // the root's listing, then SUB's
+  Run({Drive()});
+  EXPECT_THAT(ui_.Texts(),
+              ::testing::IsSupersetOf({"Non leggibile: C:\\A.COM (Input/output error)",
+                                       "Non leggibile: C:\\SUB (Input/output error)"}));
+  EXPECT_EQ(session_->counters().scanned, 0u);
+  EXPECT_EQ(session_->counters().total, 1u);
+  EXPECT_EQ(session_->counters().incomplete, 2u);
+  EXPECT_EQ(session_->counters().unjudged, 2u);
+
+  for (int i = 0; i < 102; ++i) files_.AddFile("/c/F" + std::to_string(100 + i) + ".COM", "x");
+  files_.FailCall(FileOperation::kOpenFile, 1, /*and_after=*/true);
+  ui_.lines.clear();
+  Run({Drive()});
+  const std::vector<std::string> texts = ui_.Texts();
+  EXPECT_EQ(
+      std::count_if(texts.begin(), texts.end(),
+                    [](const std::string& text) { return text.rfind("Non leggibile", 0) == 0; }),
+      100);
+  EXPECT_THAT(texts, ::testing::Contains("… altri 4 non leggibili"));
+  EXPECT_EQ(session_->counters().incomplete, 104u) << "A.COM, F100 to F201 and SUB\\Z.COM";
 }
 
 TEST_F(ScanDriverTest, ASingleFileHasNoBootBlock) {

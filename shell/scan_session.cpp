@@ -83,6 +83,7 @@ void ScanSession::StepProgress() {
 void ScanSession::Reset() {
   progress_ = 0;
   counters_ = ScanCounters{};
+  unreadable_tally_ = UnreadableTally{};
   result_list_.clear();
   lines_sent_ = 0;
   stale_copies_.Forget();

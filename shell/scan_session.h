@@ -65,6 +65,12 @@ class ScanSession {
   const ContainerLimits& container_limits() const { return container_limits_; }
   ScanCounters& counters() { return counters_; }
   const ScanCounters& counters() const { return counters_; }
+  // How many "cannot be read" lines this scan showed and left out (see ReportUnreadable).
+  struct UnreadableTally {
+    uint32_t shown = 0;
+    uint32_t left_out = 0;
+  };
+  UnreadableTally& unreadable_tally() { return unreadable_tally_; }
   // What the cleans of this scan found left behind by earlier ones, folder by folder.
   StaleCopies& stale_copies() { return stale_copies_; }
 
@@ -105,6 +111,7 @@ class ScanSession {
   ContainerLimits container_limits_;
   std::vector<std::pair<uint64_t, uint64_t>> drive_images_;
   ScanCounters counters_;
+  UnreadableTally unreadable_tally_;
   StaleCopies stale_copies_;
   std::atomic<bool> stop_requested_{false};
   std::vector<std::string> result_list_;

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "testing/tool_witness.h"
 #include "testing/fat_image_writer.h"
+#include "testing/tool_witness.h"
 #include "testing/zip_writer.h"
 #include "tests/quarnscan_runner.h"
 
@@ -190,6 +190,13 @@ TEST_F(QuarnscanArchives, HostileArchivesEndWithinTheirLimitsAndAreReported) {
   const Outcome hurried = Scan({"--json", "--max-time", "0", InTree("N14.ZIP")});
   EXPECT_EQ(hurried.exit_code, 0) << hurried.err;
   EXPECT_EQ(NotScanned(hurried), (std::multiset<std::string>{"C:\\N14.ZIP time"}));
+  // No temporary file for an entry past what is held in memory: never judged, so not clean.
+  ASSERT_EQ(Run("head -c 3M /dev/zero > BIG.DAT && zip -q SPILL.ZIP BIG.DAT && rm BIG.DAT").status,
+            0);
+  const Outcome starved =
+      Scan({"--json", "--files", "all", InTree("SPILL.ZIP")}, {{"TMPDIR", tree_ + "/none"}});
+  EXPECT_EQ(starved.exit_code, 2) << starved.err;
+  EXPECT_EQ(NotScanned(starved), (std::multiset<std::string>{"C:\\SPILL.ZIP!BIG.DAT resource"}));
 }
 
 // Names no packer writes: a line feed that would start a forged line, a path that climbs out,

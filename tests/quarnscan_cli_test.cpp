@@ -106,6 +106,54 @@ TEST_F(QuarnscanCli, MissingTargetIsNamedAndTheOthersAreStillScanned) {
                         R"("total":0,"cleaned":0,"deleted":0,"renamed":0,"incomplete":0})"));
 }
 
+// Another user's scan of root's files, as a shared machine has them: what it may not read
+// was never looked at, and neither the output nor the exit status may call it clean.
+TEST_F(QuarnscanCli, WhatCannotBeReadIsSaidSoAndNeverCountedAsScanned) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to scan as another user";
+  // A user of no process of this machine, so that a limit on its processes counts ours only.
+  constexpr uid_t kOutsider = 54321;
+  Put("GAME.EXE", "eicar.com");
+  Put("OK.COM", "clean.com");
+  Put("LOCKED/INNER.COM", "eicar.com");
+  ASSERT_EQ(chmod(scratch_.path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod((tree_ + "/GAME.EXE").c_str(), 0600), 0);
+  ASSERT_EQ(chmod((tree_ + "/LOCKED").c_str(), 0700), 0);
+  auto as_outsider = [&](std::vector<std::string> arguments) {
+    return Quarnscan(WithFixture(std::move(arguments)), {}, Quarnscan::Terminal::kNone, {},
+                     RunAs{kOutsider, std::nullopt})
+        .Finish();
+  };
+  Outcome plain = as_outsider({"C:"});
+  EXPECT_EQ(plain.exit_code, 2) << plain.err;
+  EXPECT_NE(plain.out.find("Non leggibile: C:\\GAME.EXE (Permission denied)\n"), std::string::npos)
+      << plain.out;
+  EXPECT_NE(plain.out.find("Non leggibile: C:\\LOCKED (Permission denied)\n"), std::string::npos);
+  EXPECT_NE(plain.out.find("Files Analizzati: 1."), std::string::npos) << plain.out;
+
+  Outcome events = as_outsider({"--json", "--lang", "en", "C:\\LOCKED", "C:\\GAME.EXE"});
+  EXPECT_EQ(events.exit_code, 2);
+  EXPECT_EQ(events.err.find("Non trovato"), std::string::npos) << events.err;
+  const std::vector<json> unread = events.EventsOf("incomplete");
+  ASSERT_EQ(unread.size(), 2u) << events.out;
+  EXPECT_EQ(unread[0], json::parse(R"({"event":"incomplete","path":"C:\\LOCKED","host_path":")" +
+                                   tree_ + R"(/LOCKED","reason":"unreadable"})"));
+  EXPECT_EQ(unread[1]["path"], "C:\\GAME.EXE");
+  EXPECT_EQ(events.Events().back()["scanned"], 0);
+  EXPECT_EQ(events.Events().back()["incomplete"], 2);
+  // A finding still says so: 1 wins over what could not be read.
+  ASSERT_EQ(chmod((tree_ + "/OK.COM").c_str(), 0), 0);
+  Put("OTHER.COM", "eicar.com");
+  EXPECT_EQ(as_outsider({"C:"}).exit_code, 1);
+
+  // No thread to be had: a message and status 2, not an abort.
+  Outcome threadless = Quarnscan(WithFixture({"--jobs", "1", "C:"}), {}, Quarnscan::Terminal::kNone,
+                                 {}, RunAs{kOutsider, 1})
+                           .Finish();
+  EXPECT_EQ(threadless.exit_code, 2);
+  EXPECT_NE(threadless.err.find("quarnscan: cannot start a thread: "), std::string::npos)
+      << threadless.err;
+}
+
 TEST_F(QuarnscanCli, FileFilterChoosesExecutablesOrEveryFile) {
   Put("EICAR.COM", "eicar.com");
   Put("EICAR.TXT", "eicar.com");

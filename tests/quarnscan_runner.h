@@ -7,9 +7,11 @@
 #include <nlohmann/json.hpp>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -20,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -73,6 +76,13 @@ struct StandardOutput {
   std::string file;
 };
 
+// Whom quarnscan runs as (root tests only): another user, and how many processes and threads
+// that user may have.
+struct RunAs {
+  std::optional<uid_t> user;
+  std::optional<rlim_t> processes;
+};
+
 // quarnscan running in a session of its own. Without a terminal it has no controlling
 // terminal, so a question it asks is answered No, as the contract says for such a run; with
 // one, a pseudo-terminal is its controlling terminal (standard output and error stay pipes)
@@ -83,7 +93,8 @@ class Quarnscan {
 
   Quarnscan(const std::vector<std::string>& arguments,
             const std::map<std::string, std::string>& environment,
-            Terminal terminal = Terminal::kNone, const StandardOutput& output = {}) {
+            Terminal terminal = Terminal::kNone, const StandardOutput& output = {},
+            const RunAs& as = {}) {
     const std::string program = std::string(QUARN_BIN_DIR) + "/quarnscan";
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& argument : arguments) {
@@ -116,6 +127,14 @@ class Quarnscan {
       if (out[0] >= 0) close(out[0]);
       close(out[1]), close(err[0]), close(err[1]);
       for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
+      if (as.processes) {
+        const rlimit most{*as.processes, *as.processes};
+        if (setrlimit(RLIMIT_NPROC, &most) != 0) _exit(126);
+      }
+      if (as.user &&
+          (setgroups(0, nullptr) != 0 || setgid(*as.user) != 0 || setuid(*as.user) != 0)) {
+        _exit(126);
+      }
       execv(program.c_str(), argv.data());
       _exit(127);
     }

@@ -63,8 +63,8 @@ bool DesktopProgram::PrepareDrives(const RegistryDocument& settings) {
   // Drives made of disk images: their volumes' folders are listed and walked as any drive's.
   // An image that cannot be used leaves its drive without files; the program goes on.
   const bool detected = arguments_.drives.empty() && settings.ValueNames(kDrivesKey).empty();
-  const std::vector<std::string> problems =
-      image_drives_.Open(*disks, containers_, detected, &drives_);
+  const std::vector<std::string> problems = image_drives_.Open(
+      *disks, containers_, detected, &drives_, DriveLettersNamed({arguments_.command_line}));
   if (!problems.empty()) {
     std::string text;
     for (const std::string& problem : problems) text += (text.empty() ? "" : "\n") + problem;
