@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -132,6 +133,11 @@ struct EntryInPlace {
 class ArchiveReader {
  public:
   virtual ~ArchiveReader() = default;
+  // Which entries will be read, told before the first NextEntry: a reader that pays for each
+  // start of a program gives the wanted ones from one start. An entry not wanted may still be
+  // read; it then costs a start of its own. Without it every entry is wanted. `wanted` is
+  // called from NextEntry and ReadData only.
+  virtual void Want(std::function<bool(const ArchiveEntry&)> wanted) { (void)wanted; }
   // The next entry; nothing at the end, or where the archive's structure breaks off (then
   // Damaged() is true).
   virtual std::optional<ArchiveEntry> NextEntry() = 0;

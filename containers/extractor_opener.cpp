@@ -17,8 +17,8 @@ constexpr uint64_t kLongestListing = uint64_t{16} << 20;
 // A child's own bounds; the scan's time limit is checked between entries besides.
 constexpr ChildLimits kListingLimits{std::chrono::milliseconds(30000), uint64_t{512} << 20, 30,
                                      kLongestListing};
-constexpr ChildLimits kEntryLimits{std::chrono::milliseconds(60000), uint64_t{512} << 20, 60,
-                                   uint64_t{4} << 30};
+constexpr ChildLimits kRunLimits{std::chrono::milliseconds(60000), uint64_t{512} << 20, 60,
+                                 uint64_t{4} << 30};
 
 const std::vector<std::string> kCodePage = {"-nr", "-e", "cp437"};
 
@@ -62,9 +62,15 @@ class ExtractorReader : public ArchiveReader {
     if (listing->more) unread_ = IncompleteReason::kEntries;
   }
 
+  void Want(std::function<bool(const ArchiveEntry&)> wanted) override {
+    wanted_ = std::move(wanted);
+  }
+
   std::optional<ArchiveEntry> NextEntry() override {
-    child_.reset();
+    // An entry left part read leaves the run's output inside it: the run cannot go on.
+    if (joined_ && !finished_) run_.reset();
     current_.reset();
+    joined_ = false;
     if (next_ >= entries_.size()) return std::nullopt;
     current_ = next_++;
     produced_ = 0;
@@ -80,9 +86,16 @@ class ExtractorReader : public ArchiveReader {
     const ListedEntry& listed = entries_[*current_];
     if (listed.entry.unreadable) return {0, listed.entry.unreadable};
     if (finished_ || length == 0) return {0, failure_};
-    if (!child_ && !StartEntry(listed)) return Finish(IncompleteReason::kDamaged);
-    Result<size_t> got = child_->Read(buffer, length);
-    if (!got) return Finish(IncompleteReason::kDamaged);
+    if (!joined_ && !JoinRun()) return Finish(IncompleteReason::kDamaged);
+    joined_ = true;
+    // The run goes on with other entries: this one ends where its size says.
+    const bool last_of_run = run_next_ == run_queue_.size();
+    if (!last_of_run) {
+      length = static_cast<size_t>(std::min<uint64_t>(length, *listed.entry.size - produced_));
+      if (length == 0) return Finish(Whole(listed) ? std::nullopt : Failed());
+    }
+    Result<size_t> got = run_->Read(buffer, length);
+    if (!got) return Finish(Failed());
     if (*got > 0) {
       produced_ += *got;
       const auto* bytes = static_cast<const uint8_t*>(buffer);
@@ -92,38 +105,69 @@ class ExtractorReader : public ArchiveReader {
     }
     // The extractor stops with an error status where it cannot decode; the check sum it
     // leaves unchecked on a pipe is checked here.
-    const int status = child_->Wait();
-    if (status != 0 || (listed.entry.size && produced_ != *listed.entry.size) ||
-        (listed.crc32 && *listed.crc32 != crc32_) || (listed.crc16 && *listed.crc16 != crc16_)) {
-      return Finish(IncompleteReason::kDamaged);
-    }
-    return Finish(std::nullopt);
+    const int status = last_of_run ? run_->Wait() : -1;
+    run_.reset();
+    return Finish(status == 0 && Whole(listed) ? std::nullopt : Failed());
   }
 
   uint64_t PackedBytesRead() const override { return packed_; }
   bool Damaged() const override { return damaged_; }
   std::optional<IncompleteReason> LeftUnread() const override { return unread_; }
-  // Each entry is a run of its own: passing one over costs nothing.
+  // An entry not wanted is not extracted: passing one over costs nothing.
   bool SkipsCheaply() const override { return true; }
 
  private:
-  bool StartEntry(const ListedEntry& listed) {
+  // The current entry's place in the run under way, or a new run that starts with it: the
+  // later wanted entries join it as long as each entry before them has a size and a check sum,
+  // which tell where its bytes end in the run's output and that they are all its own.
+  bool JoinRun() {
+    const size_t current = *current_;
+    packed_ += entries_[current].packed;
+    if (run_ && run_next_ < run_queue_.size() && run_queue_[run_next_] == current) {
+      ++run_next_;
+      return true;
+    }
+    run_.reset();
+    run_queue_ = {current};
+    for (size_t later = current + 1; later < entries_.size(); ++later) {
+      const ListedEntry& before = entries_[run_queue_.back()];
+      const ListedEntry& entry = entries_[later];
+      if (!before.entry.size || (!before.crc32 && !before.crc16)) break;
+      if (!entry.entry.regular || entry.entry.unreadable || (wanted_ && !wanted_(entry.entry))) {
+        continue;
+      }
+      // The extractor gives its entries in the archive's order, whatever order they are asked in.
+      if (entry.index <= before.index) break;
+      run_queue_.push_back(later);
+    }
+    run_next_ = 1;
     std::vector<std::string> arguments = {"-q"};
     arguments.insert(arguments.end(), kCodePage.begin(), kCodePage.end());
-    arguments.insert(arguments.end(),
-                     {"-o", "-", "-i", ChildInput::kPath, std::to_string(listed.index)});
+    arguments.insert(arguments.end(), {"-o", "-", "-i", ChildInput::kPath});
+    for (const size_t queued : run_queue_) {
+      arguments.push_back(std::to_string(entries_[queued].index));
+    }
     Result<std::unique_ptr<ChildProcess>> child =
-        ChildProcess::Start(programs_.extractor, arguments, input_, kEntryLimits);
+        ChildProcess::Start(programs_.extractor, arguments, input_, kRunLimits);
     if (!child) return false;
-    child_ = std::move(*child);
-    packed_ += listed.packed;
+    run_ = std::move(*child);
     return true;
+  }
+
+  bool Whole(const ListedEntry& listed) const {
+    return (!listed.entry.size || produced_ == *listed.entry.size) &&
+           (!listed.crc32 || *listed.crc32 == crc32_) && (!listed.crc16 || *listed.crc16 == crc16_);
+  }
+
+  // An entry that failed leaves the run's output out of step with the entries after it.
+  std::optional<IncompleteReason> Failed() {
+    run_.reset();
+    return IncompleteReason::kDamaged;
   }
 
   EntryRead Finish(std::optional<IncompleteReason> failure) {
     finished_ = true;
     failure_ = failure;
-    child_.reset();
     return {0, failure};
   }
 
@@ -134,7 +178,12 @@ class ExtractorReader : public ArchiveReader {
   std::vector<ListedEntry> entries_;
   size_t next_ = 0;
   std::optional<size_t> current_;
-  std::unique_ptr<ChildProcess> child_;
+  std::function<bool(const ArchiveEntry&)> wanted_;
+  // The extractor's run under way: the entries it gives, in order, and the next one's place.
+  std::unique_ptr<ChildProcess> run_;
+  std::vector<size_t> run_queue_;
+  size_t run_next_ = 0;
+  bool joined_ = false;  // the current entry's data comes from the run
   uint64_t produced_ = 0;
   uint32_t crc32_ = 0;
   uint16_t crc16_ = 0;

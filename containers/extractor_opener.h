@@ -19,7 +19,8 @@ struct ExtractorPrograms {
 // extractor run as a child process (platform/child_process.h: no shell, empty environment,
 // limits, killed at its time limit). The archive is recognised by our own reading of its
 // headers; the extractor then lists it (`lsar -j -nr -e cp437`, names in code page 437) and
-// gives each entry's bytes to a pipe (`unar -q -nr -e cp437 -o - -i ARCHIVE N`), the archive
+// gives the wanted entries' bytes to a pipe, one after another from one run where their
+// sizes and check sums allow (`unar -q -nr -e cp437 -o - -i ARCHIVE N M …`), the archive
 // always handed over as /dev/fd/3 of a copy no name reaches: nothing is written to disk by a
 // name. At most kMostEntries entries an archive are listed; the rest is `entries`. Where the
 // extractor is not installed, the archive is `unsupported`, never clean.

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <tuple>
@@ -25,6 +27,11 @@ using testing::RunIn;
 using testing::ToolRun;
 using testing::WitnessFolder;
 using Files = std::map<std::string, std::vector<uint8_t>>;
+
+// The extractor as a script that leaves an empty file beside it for each run (a child may
+// write no byte to a file).
+constexpr std::string_view kCountingExtractor =
+    "#!/bin/sh\n: > \"${0%/*}/run.$$\"\nexec /usr/bin/unar \"$@\"\n";
 
 Files SomeFiles() {
   std::mt19937 random(5);
@@ -145,6 +152,60 @@ TEST(ExtractorOpenerTest, AByteChangedInAnEntrysDataMakesItDamaged) {
     ASSERT_EQ(read.entries.size(), 3u) << archive;
     EXPECT_EQ(read.entries[0].failure, std::nullopt) << archive;
     EXPECT_EQ(read.entries[2].failure, IncompleteReason::kDamaged) << archive;
+  }
+}
+
+// Each start of the extractor costs more than a small entry's data: the wanted entries come
+// from one run, those passed over are never extracted, and an entry the run cannot give whole
+// is damaged without taking the entries after it along.
+TEST(ExtractorOpenerTest, TheWantedEntriesComeFromOneRunOfTheExtractor) {
+  WitnessFolder counted;
+  counted.Write("unar", std::vector<uint8_t>(kCountingExtractor.begin(), kCountingExtractor.end()));
+  ASSERT_EQ(RunIn(counted.path(), "chmod +x unar").status, 0);
+  const auto runs = [&] {
+    const auto files = std::filesystem::directory_iterator(counted.path());
+    return static_cast<size_t>(std::distance(begin(files), end(files))) - 1;
+  };
+  Files files = SomeFiles();
+  files["A.COM"] = {0xCD, 0x20};
+  files["Z.EXE"] = std::vector<uint8_t>(700, 0x90);
+  std::vector<uint8_t> arj =
+      MadeByTool(files, "arj a -y -m0 T.ARJ A.COM HELLO.TXT NOISE.BIN README.TXT Z.EXE", "T.ARJ");
+  for (const bool broken : {false, true}) {
+    SCOPED_TRACE(broken ? "NOISE.BIN broken" : "whole");
+    // Inside NOISE.BIN's stored data, which lies between the two programs.
+    if (broken)
+      arj[std::search(arj.begin(), arj.end(), files["NOISE.BIN"].begin(),
+                      files["NOISE.BIN"].end()) -
+          arj.begin() + 100] ^= 0x55;
+    std::optional<OpenedContainer> opened =
+        OpenDos(arj, ContainerKind::kArj, {"/usr/bin/lsar", counted.path() + "/unar"});
+    ASSERT_TRUE(opened);
+    const auto program = [&](const ArchiveEntry& entry) {
+      return entry.path.ends_with(".COM") || entry.path.ends_with(".EXE") ||
+             (broken && entry.path == "NOISE.BIN");
+    };
+    opened->archive->Want(program);
+    const size_t runs_before = runs();
+    Files read;
+    std::map<std::string, std::optional<IncompleteReason>> failures;
+    while (std::optional<ArchiveEntry> entry = opened->archive->NextEntry()) {
+      if (!program(*entry)) continue;
+      std::vector<uint8_t> block(256);
+      while (true) {
+        const EntryRead got = opened->archive->ReadData(block.data(), block.size());
+        failures[entry->path] = got.failure;
+        if (got.failure || got.bytes == 0) break;
+        read[entry->path].insert(read[entry->path].end(), block.begin(), block.begin() + got.bytes);
+      }
+    }
+    EXPECT_EQ(read["A.COM"], files["A.COM"]);
+    EXPECT_EQ(read["Z.EXE"], files["Z.EXE"]);
+    EXPECT_EQ(failures["Z.EXE"], std::nullopt);
+    EXPECT_EQ(failures["NOISE.BIN"],
+              broken ? std::optional(IncompleteReason::kDamaged) : std::nullopt);
+    // After a broken entry the rest comes from a run of its own.
+    EXPECT_EQ(runs() - runs_before, broken ? 2u : 1u);
   }
 }
 

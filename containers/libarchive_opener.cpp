@@ -20,7 +20,71 @@ namespace {
 
 constexpr size_t kBlockBytes = 64 * 1024;
 constexpr size_t kDictionaryHead = 64;
-constexpr std::array<uint8_t, 6> kSevenZipSignature = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
+
+// What each kind holds at its very start. libarchive also finds archives behind a program's
+// code and takes a file that starts with a tar's end mark for an empty tar: here a file is an
+// archive only when it starts as one and holds an entry.
+struct Signature {
+  ContainerKind kind;
+  std::string_view magic;
+};
+constexpr Signature kSignatures[] = {
+    {ContainerKind::kZip, "PK\x03\x04"},
+    {ContainerKind::kSevenZip, "7z\xBC\xAF\x27\x1C"},
+    {ContainerKind::kCab, "MSCF"},
+    {ContainerKind::kRar, "Rar!\x1A\x07"},
+    {ContainerKind::kGzip, "\x1F\x8B"},
+    {ContainerKind::kBzip2, "BZh"},
+    {ContainerKind::kXz,
+     "\xFD"
+     "7zXZ"},
+    {ContainerKind::kZstd, "\x28\xB5\x2F\xFD"},
+    {ContainerKind::kCompress, "\x1F\x9D"},
+};
+
+// A tar header (ustar, GNU or the old V7 form, which has no magic): its check sum, an octal
+// number, is the sum of its bytes with the check sum's own eight taken as spaces. Old tars
+// summed signed bytes; either sum is taken.
+constexpr size_t kTarBlock = 512;
+constexpr size_t kTarChecksumAt = 148;
+constexpr size_t kTarChecksumBytes = 8;
+
+bool IsTarHeader(std::span<const uint8_t> head) {
+  if (head.size() < kTarBlock) return false;
+  uint64_t stored = 0;
+  size_t at = kTarChecksumAt;
+  const size_t end = kTarChecksumAt + kTarChecksumBytes;
+  while (at < end && head[at] == ' ') ++at;
+  const size_t first_digit = at;
+  for (; at < end && head[at] >= '0' && head[at] <= '7'; ++at) {
+    stored = stored * 8 + static_cast<uint64_t>(head[at] - '0');
+  }
+  if (at == first_digit || (at < end && head[at] != ' ' && head[at] != 0)) return false;
+  int64_t sum_unsigned = 0;
+  int64_t sum_signed = 0;
+  for (size_t i = 0; i < kTarBlock; ++i) {
+    const uint8_t byte = i >= kTarChecksumAt && i < end ? ' ' : head[i];
+    sum_unsigned += byte;
+    sum_signed += static_cast<int8_t>(byte);
+  }
+  // A block of zeros sums to the spaces alone; it is an end mark, not a header.
+  constexpr int64_t kSpacesOnly = ' ' * kTarChecksumBytes;
+  return sum_unsigned != kSpacesOnly && (static_cast<int64_t>(stored) == sum_unsigned ||
+                                         static_cast<int64_t>(stored) == sum_signed);
+}
+
+bool StartsAs(ContainerKind kind, std::span<const uint8_t> head) {
+  if (kind == ContainerKind::kTar) return IsTarHeader(head);
+  // An ISO 9660 image's descriptors lie past the head; libarchive reads them.
+  if (kind == ContainerKind::kIso9660) return true;
+  for (const Signature& signature : kSignatures) {
+    if (signature.kind == kind) {
+      return head.size() >= signature.magic.size() &&
+             std::memcmp(head.data(), signature.magic.data(), signature.magic.size()) == 0;
+    }
+  }
+  return false;
+}
 
 // libarchive turns names into the thread's locale: a UTF-8 one keeps every name whole.
 class Utf8Names {
@@ -180,6 +244,20 @@ std::string GzipStoredName(std::span<const uint8_t> head) {
   return at < head.size() ? name : "";
 }
 
+// Whether the file starts as what libarchive took it for: its outermost layer, the filter
+// that reads the file or else the format, starts as its kind. Filters of other kinds than the
+// contract's are not taken.
+bool StartsAsItsKind(struct archive* archive, ContainerKind kind, std::span<const uint8_t> head) {
+  const int filters = archive_filter_count(archive) - 1;  // the last one reads the file
+  for (int i = 0; i < filters; ++i) {
+    if (!KindOfFilter(archive_filter_code(archive, i))) return false;
+  }
+  if (filters == 0) return StartsAs(kind, head);
+  const int outermost = archive_filter_code(archive, filters - 1);
+  // An LZMA stream has no magic: libarchive's bid weighs its properties instead.
+  return outermost == ARCHIVE_FILTER_LZMA || StartsAs(*KindOfFilter(outermost), head);
+}
+
 class LibarchiveReader : public ArchiveReader {
  public:
   LibarchiveReader(struct archive* archive, std::unique_ptr<Source> source, bool raw,
@@ -337,8 +415,6 @@ class LibarchiveReader : public ArchiveReader {
     if (status == ARCHIVE_FATAL) ended_ = true;
   }
 
-  static constexpr uint64_t kTarBlock = 512;
-
   struct archive* archive_;
   std::unique_ptr<Source> source_;
   bool raw_;
@@ -362,7 +438,8 @@ class LibarchiveReader : public ArchiveReader {
 struct archive* NewReader(Source* source) {
   struct archive* archive = archive_read_new();
   archive_read_support_filter_all(archive);
-  archive_read_support_format_zip(archive);
+  // Seeking the central directory: a ZIP without one is no ZIP.
+  archive_read_support_format_zip_seekable(archive);
   archive_read_support_format_7zip(archive);
   archive_read_support_format_tar(archive);
   archive_read_support_format_iso9660(archive);
@@ -390,45 +467,50 @@ std::optional<OpenedContainer> LibarchiveOpener::Open(std::shared_ptr<File> file
   auto source = std::make_unique<Source>();
   source->file = file;
   source->size = *size;
-  std::array<uint8_t, kDictionaryHead> head{};
+  std::array<uint8_t, kTarBlock> head{};
   const uint32_t head_bytes =
-      file->Seek(0, SeekOrigin::kBegin) ? file->Read(head.data(), head.size()) : 0;
+      file->Seek(0, SeekOrigin::kBegin) == 0 ? file->Read(head.data(), head.size()) : 0;
   const std::span<const uint8_t> head_span(head.data(), head_bytes);
+  const std::span<const uint8_t> dictionary_head =
+      head_span.first(std::min<size_t>(head_bytes, kDictionaryHead));
 
   // A decoder that would take more memory than any DOS-era archive needs is not started
   // (the decoder itself may refuse such a stream, which must not pass for no archive).
   // A 7z archive names its coders in its header, at the archive's end, beyond the head.
-  const std::optional<uint64_t> dictionary = StreamDictionarySize(head_span);
+  const std::optional<uint64_t> dictionary = StreamDictionarySize(dictionary_head);
   const bool oversized = dictionary && *dictionary > kMaxDictionary;
-  const bool seven_zip =
-      head_bytes >= kSevenZipSignature.size() &&
-      std::equal(kSevenZipSignature.begin(), kSevenZipSignature.end(), head.begin());
+  const bool seven_zip = StartsAs(ContainerKind::kSevenZip, head_span);
   std::optional<ContainerKind> refused_kind;
+  IncompleteReason refusal = IncompleteReason::kSize;
   if (oversized && (head_span[0] == 0xFD || head_span[0] == 0x28)) {
     refused_kind = head_span[0] == 0xFD ? ContainerKind::kXz : ContainerKind::kZstd;
+  } else if (seven_zip && SevenZipHeaderIsEncrypted(*file)) {
+    // libarchive cannot read such a header at all, which must not pass for no archive.
+    refused_kind = ContainerKind::kSevenZip;
+    refusal = IncompleteReason::kEncrypted;
   } else if (seven_zip && SevenZipDictionarySize(*file).value_or(0) > kMaxDictionary) {
     refused_kind = ContainerKind::kSevenZip;
   }
   if (refused_kind) {
     OpenedContainer refused;
     refused.kind = *refused_kind;
-    refused.damage.push_back({"", IncompleteReason::kSize});
+    refused.damage.push_back({"", refusal});
     return refused;
   }
 
   Utf8Names names;
   struct archive* archive = NewReader(source.get());
   struct archive_entry* entry = nullptr;
-  if (archive_read_open1(archive) != ARCHIVE_OK ||
-      archive_read_next_header(archive, &entry) < ARCHIVE_WARN) {
-    archive_read_free(archive);
-    return std::nullopt;
-  }
+  const int header = archive_read_open1(archive) == ARCHIVE_OK
+                         ? archive_read_next_header(archive, &entry)
+                         : ARCHIVE_FATAL;
   const int format = archive_format(archive);
   const int filter = archive_filter_count(archive) > 1 ? archive_filter_code(archive, 0) : 0;
   const bool raw = (format & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAW;
   std::optional<ContainerKind> kind = raw ? KindOfFilter(filter) : KindOfFormat(format);
-  if (!kind) {
+  // An archive with no entry at all (a tar's end mark alone) is no archive either.
+  const bool has_entry = header == ARCHIVE_OK || header == ARCHIVE_WARN;
+  if (!has_entry || !kind || !StartsAsItsKind(archive, *kind, head_span)) {
     archive_read_free(archive);
     return std::nullopt;
   }
@@ -456,20 +538,11 @@ std::optional<OpenedContainer> LibarchiveOpener::Open(std::shared_ptr<File> file
 }
 
 bool LibarchiveOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const {
-  const auto at = [&](size_t offset, std::string_view magic) {
-    return head.size() >= offset + magic.size() &&
-           std::memcmp(head.data() + offset, magic.data(), magic.size()) == 0;
-  };
-  constexpr size_t kTarMagicOffset = 257;
   constexpr uint64_t kIsoSector = 2048;
   constexpr uint64_t kIsoDescriptorEnd = 17 * kIsoSector;
-  return at(0, "PK\x03\x04") || at(0, "PK\x05\x06") || at(0, "7z\xBC\xAF\x27\x1C") ||
-         at(kTarMagicOffset, "ustar") || at(0, "MSCF") || at(0, "Rar!\x1A\x07") ||
-         at(0, "\x1F\x8B") || at(0, "BZh") ||
-         at(0,
-            "\xFD"
-            "7zXZ") ||
-         at(0, "\x28\xB5\x2F\xFD") || at(0, "\x1F\x9D") ||
+  const bool signed_kind = std::any_of(std::begin(kSignatures), std::end(kSignatures),
+                                       [&](const Signature& s) { return StartsAs(s.kind, head); });
+  return signed_kind || IsTarHeader(head) ||
          // An ISO 9660 image is whole sectors; its descriptors lie past the head.
          (size >= kIsoDescriptorEnd && size % kIsoSector == 0);
 }

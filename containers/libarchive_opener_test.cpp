@@ -59,6 +59,10 @@ ArchiveRead ReadArchive(const WitnessFolder& folder, const std::string& name) {
   std::optional<OpenedContainer> opened =
       LibarchiveOpener().Open(std::shared_ptr<File>(std::move(*file)));
   if (!opened) return read;
+  const std::vector<uint8_t> bytes = folder.Read(name);
+  EXPECT_TRUE(LibarchiveOpener().MayOpen(
+      std::span(bytes.data(), std::min(bytes.size(), kContainerHeadBytes)), bytes.size()))
+      << "the quick look turns away " << name;
   read.kind = opened->kind;
   read.damage = opened->damage;
   if (!opened->archive) return read;
@@ -129,6 +133,7 @@ const std::vector<PackCase> kPackers = {
     {"stored.zip", "zip -qr0 ../stored.zip .", ContainerKind::kZip, false, true},
     {"solid.7z", "7z a -bd -y ../solid.7z . >/dev/null", ContainerKind::kSevenZip},
     {"plain.tar", "tar cf ../plain.tar .", ContainerKind::kTar, true, true},
+    {"v7.tar", "tar --format=v7 -b1 -cf ../v7.tar .", ContainerKind::kTar, true, true},
     {"gzip.tar.gz", "tar czf ../gzip.tar.gz .", ContainerKind::kTar, true},
     {"bzip2.tar.bz2", "tar cjf ../bzip2.tar.bz2 .", ContainerKind::kTar, true},
     {"xz.tar.xz", "tar cJf ../xz.tar.xz .", ContainerKind::kTar, true},
@@ -214,15 +219,39 @@ TEST_F(LibarchiveOpenerTest, ALoneCompressedFileIsOneEntry) {
 
 // What is not an archive opens as nothing; what breaks is told, never read past.
 TEST_F(LibarchiveOpenerTest, BrokenArchivesAreToldAndOtherFilesAreNoArchives) {
-  ASSERT_EQ(RunIn(folder_.path() + "/tree", "zip -qr ../a.zip . && tar czf ../a.tgz .").status, 0);
+  ASSERT_EQ(RunIn(folder_.path() + "/tree",
+                  "zip -qr ../a.zip . && tar czf ../a.tgz . && zip -qr0 ../stored.zip . && "
+                  "tar cf ../a.tar .")
+                .status,
+            0);
   std::vector<uint8_t> zip = folder_.Read("a.zip");
   std::vector<uint8_t> tgz = folder_.Read("a.tgz");
+  const std::vector<uint8_t> stored = folder_.Read("stored.zip");
 
+  // What only starts like an archive, or carries one behind a program, is an ordinary file:
+  // whole sectors of zeros (a tar's end mark) with or without more behind them, a ZIP's first
+  // entry with no central directory, a gzip header over bytes that do not inflate.
   folder_.Write("plain.bin", PatternBytes(100000, 3));
   std::vector<uint8_t> fake = PatternBytes(5000, 4);
   std::copy_n("PK\x03\x04", 4, fake.begin());
   folder_.Write("fake.zip", fake);
-  for (const std::string name : {"plain.bin", "fake.zip"}) {
+  folder_.Write("zeros.bin", std::vector<uint8_t>(64 * 1024));
+  std::vector<uint8_t> zero_block = PatternBytes(64 * 1024, 5);
+  std::fill_n(zero_block.begin(), 512, 0);
+  folder_.Write("zero-block.bin", zero_block);
+  std::vector<uint8_t> inflates_not = PatternBytes(70000, 6);
+  std::copy_n("\x1F\x8B\x08\x00\x00\x00\x00\x00\x00\x03", 10, inflates_not.begin());
+  folder_.Write("inflates-not.gz", inflates_not);
+  const std::vector<uint8_t> first_entry(stored.begin(), stored.begin() + stored.size() / 2);
+  folder_.Write("first-entry.zip", first_entry);
+  std::vector<uint8_t> carrier(40000, 0x90);
+  std::copy_n("MZ", 2, carrier.begin());
+  carrier.insert(carrier.end(), zip.begin(), zip.end());
+  folder_.Write("carrier.exe", carrier);
+  ASSERT_EQ(RunIn(folder_.path(), "tar cf empty.tar -T /dev/null").status, 0);
+  for (const std::string name :
+       {"plain.bin", "fake.zip", "zeros.bin", "zero-block.bin", "inflates-not.gz",
+        "first-entry.zip", "carrier.exe", "empty.tar"}) {
     EXPECT_FALSE(ReadArchive(folder_, name).kind) << name;
   }
 
@@ -233,11 +262,16 @@ TEST_F(LibarchiveOpenerTest, BrokenArchivesAreToldAndOtherFilesAreNoArchives) {
   const ArchiveRead bad_crc = ReadArchive(folder_, "flipped.zip");
   EXPECT_EQ(bad_crc.failure, IncompleteReason::kDamaged);
 
+  // A 7z whose header is encrypted hides even its names: the archive itself is told.
+  ASSERT_EQ(
+      RunIn(folder_.path() + "/tree", "7z a -bd -psecret -mhe=on ../locked.7z . >/dev/null").status,
+      0);
+  const ArchiveRead locked = ReadArchive(folder_, "locked.7z");
+  EXPECT_EQ(locked.kind, ContainerKind::kSevenZip);
+  EXPECT_EQ(locked.damage, (std::vector<ContainerDamage>{{"", IncompleteReason::kEncrypted}}));
+
   // A stored entry whose headers give fewer packed bytes than its size is no entry to read in
   // place: read as given, it fails its CRC.
-  ASSERT_EQ(RunIn(folder_.path() + "/tree", "zip -qr0 ../stored.zip . && tar cf ../a.tar .").status,
-            0);
-  const std::vector<uint8_t> stored = folder_.Read("stored.zip");
   std::vector<uint8_t> short_packed = stored;
   const auto set_packed_size_of_big = [&](std::string_view signature, size_t name_at,
                                           size_t size_at) {

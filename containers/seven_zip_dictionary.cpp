@@ -1,5 +1,7 @@
 #include "containers/seven_zip_dictionary.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -19,8 +21,10 @@ constexpr std::array<uint8_t, 6> kSignature = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C}
 // The start header: signature, version, its own CRC, then where the header lies (from the
 // start header's end) and how long it is.
 constexpr size_t kStartHeaderBytes = 32;
+constexpr size_t kStartHeaderCrcAt = 8;
 constexpr size_t kNextHeaderOffsetAt = 12;
 constexpr size_t kNextHeaderSizeAt = 20;
+constexpr size_t kNextHeaderCrcAt = 28;
 
 // The property ids of the header that lead to the folders.
 constexpr uint8_t kEnd = 0x00;
@@ -153,6 +157,7 @@ class HeaderWalk {
   }
 
   uint64_t largest() const { return largest_; }
+  bool encrypted() const { return encrypted_; }
   bool RanOut() const { return in_.RanOut(); }
 
  private:
@@ -210,6 +215,7 @@ class HeaderWalk {
       uint64_t coder_out = 1;
       if (!Coder(&coder, &coder_in, &coder_out)) return false;
       largest_ = std::max(largest_, CoderMemory(coder));
+      encrypted_ = encrypted_ || coder.method == kSevenZipAes;
       streams_in += coder_in;
       streams_out += coder_out;
       if (packed != nullptr && i == 0) packed->coder = coder;
@@ -278,6 +284,7 @@ class HeaderWalk {
 
   HeaderReader in_;
   uint64_t largest_ = 0;
+  bool encrypted_ = false;
 };
 
 constexpr uint64_t kTooLarge = std::numeric_limits<uint64_t>::max();
@@ -315,28 +322,50 @@ std::optional<uint64_t> PackedHeaderMemory(File& archive, const SevenZipPackedHe
   return std::max(own, *listed);
 }
 
-}  // namespace
+// The header the start header points to, at most kMaxSevenZipHeader bytes of it (none for an
+// archive of no files at all), and what the start header says of it.
+struct NextHeader {
+  std::vector<uint8_t> bytes;
+  uint64_t claimed_size = 0;
+  uint32_t crc = 0;
+  bool start_header_whole = false;  // the start header's own CRC holds
+};
 
-std::optional<uint64_t> SevenZipDictionarySize(File& archive) {
+std::optional<NextHeader> ReadNextHeader(File& archive) {
   std::array<uint8_t, kStartHeaderBytes> start{};
   const std::optional<uint64_t> size = archive.Size();
   if (!size || !ReadExactlyAt(archive, 0, start) ||
       !std::equal(kSignature.begin(), kSignature.end(), start.begin())) {
     return std::nullopt;
   }
+  NextHeader next;
+  const std::span<const uint8_t> checked = std::span(start).subspan(kNextHeaderOffsetAt);
+  next.start_header_whole = crc32(0L, checked.data(), static_cast<uInt>(checked.size())) ==
+                            U32At(start, kStartHeaderCrcAt);
+  next.crc = U32At(start, kNextHeaderCrcAt);
   const uint64_t header_offset = U64At(start, kNextHeaderOffsetAt);
-  const uint64_t header_size = U64At(start, kNextHeaderSizeAt);
-  // An archive of no files at all has no header.
-  if (header_size == 0) return 0;
+  next.claimed_size = U64At(start, kNextHeaderSizeAt);
+  if (next.claimed_size == 0) return next;
   if (header_offset > *size - kStartHeaderBytes ||
-      header_size > *size - kStartHeaderBytes - header_offset) {
+      next.claimed_size > *size - kStartHeaderBytes - header_offset) {
     return std::nullopt;
   }
-  std::vector<uint8_t> header(static_cast<size_t>(std::min(header_size, kMaxSevenZipHeader)));
-  if (!ReadExactlyAt(archive, kStartHeaderBytes + header_offset, header)) return std::nullopt;
+  next.bytes.resize(static_cast<size_t>(std::min(next.claimed_size, kMaxSevenZipHeader)));
+  if (!ReadExactlyAt(archive, kStartHeaderBytes + header_offset, next.bytes)) return std::nullopt;
+  return next;
+}
+
+}  // namespace
+
+std::optional<uint64_t> SevenZipDictionarySize(File& archive) {
+  const std::optional<NextHeader> next = ReadNextHeader(archive);
+  if (!next) return std::nullopt;
+  // An archive of no files at all has no header.
+  if (next->claimed_size == 0) return 0;
+  const std::vector<uint8_t>& header = next->bytes;
 
   // A header longer than what was read may hold what decides the answer past that.
-  const bool cut = header.size() < header_size;
+  const bool cut = header.size() < next->claimed_size;
   const std::span<const uint8_t> body = std::span(header).subspan(1);
   if (header[0] == kHeader) {
     const PlainReading plain = ReadPlainHeader(body);
@@ -351,6 +380,19 @@ std::optional<uint64_t> SevenZipDictionarySize(File& archive) {
     return std::nullopt;
   }
   return PackedHeaderMemory(archive, packed, walk.largest());
+}
+
+bool SevenZipHeaderIsEncrypted(File& archive) {
+  const std::optional<NextHeader> next = ReadNextHeader(archive);
+  if (!next || !next->start_header_whole || next->bytes.empty() ||
+      next->bytes.size() != next->claimed_size ||
+      crc32(0L, next->bytes.data(), static_cast<uInt>(next->bytes.size())) != next->crc ||
+      next->bytes[0] != kEncodedHeader) {
+    return false;
+  }
+  HeaderWalk walk(std::span(next->bytes).subspan(1));
+  SevenZipPackedHeader packed;
+  return walk.StreamsInfo(&packed) && walk.encrypted();
 }
 
 }  // namespace quarn

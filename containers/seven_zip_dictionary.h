@@ -22,4 +22,10 @@ namespace quarn {
 // method or through a filter, which is left to the archive's reader.
 std::optional<uint64_t> SevenZipDictionarySize(File& archive);
 
+// Whether `archive` is a 7z archive whose header is packed through AES (`7z -mhe`): its
+// names and folders cannot be read without the password. Only a structure that checks out
+// counts: the signature, the start header's CRC, a header inside the file whose CRC holds,
+// and its streams info leading to the coders.
+bool SevenZipHeaderIsEncrypted(File& archive);
+
 }  // namespace quarn

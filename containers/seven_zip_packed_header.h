@@ -10,11 +10,12 @@
 
 namespace quarn {
 
-// The method ids of the 7z coders whose memory or header packing matters here.
+// The method ids of the 7z coders whose memory, header packing or password matters here.
 inline constexpr uint64_t kSevenZipCopy = 0x00;
 inline constexpr uint64_t kSevenZipLzma = 0x030101;
 inline constexpr uint64_t kSevenZipLzma2 = 0x21;
 inline constexpr uint64_t kSevenZipPpmd = 0x030401;
+inline constexpr uint64_t kSevenZipAes = 0x06F10701;
 
 // The longest header that is unpacked to be read: a header of a few hundred thousand names.
 // A longer one is not unpacked at all.

@@ -1,6 +1,7 @@
 // Any bytes as a 7z archive whose coders' memory is asked for before libarchive opens it:
 // the answer comes without a fault, a hang or memory beyond the one header it may unpack, and
-// is a 32-bit dictionary or model size, or the mark of a header too long to read.
+// is a 32-bit dictionary or model size, or the mark of a header too long to read; whether the
+// header is encrypted is answered the same way.
 #include <archive.h>
 
 #include <cstdint>
@@ -38,6 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(quarn::SevenZipDictionarySize(*input) == memory);
   Check(!memory || size >= 32);
   Check(!memory || *memory <= 0xFFFFFFFF || *memory == std::numeric_limits<uint64_t>::max());
+  const bool encrypted = quarn::SevenZipHeaderIsEncrypted(*input);
+  Check(quarn::SevenZipHeaderIsEncrypted(*input) == encrypted);
+  Check(!encrypted || size >= 32);
   return 0;
 }
 

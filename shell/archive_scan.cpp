@@ -146,6 +146,17 @@ void ScanArchiveEntries(ScanSession& session, ArchiveReader& archive, const Arch
   inside.depth = place.depth;
   inside.incomplete = place.incomplete;
   inside.budget = place.budget;
+  auto inner_of = [&](const ArchiveEntry& entry) {
+    return entry.path.empty() ? LoneStreamName(place.name, entry.last_name_character) : entry.path;
+  };
+  // An entry no file of its name would be read for is not unpacked either: only counted.
+  auto looked_at = [&](const ArchiveEntry& entry) {
+    return IsLookedAt(session, LastComponent(inner_of(entry)));
+  };
+  archive.Want([&](const ArchiveEntry& entry) {
+    return entry.regular && !entry.unreadable &&
+           !(entry.size && *entry.size > limits.max_file_size) && looked_at(entry);
+  });
   uint64_t files = 0;
   bool damaged = false;
   while (std::optional<ArchiveEntry> entry = archive.NextEntry()) {
@@ -159,13 +170,19 @@ void ScanArchiveEntries(ScanSession& session, ArchiveReader& archive, const Arch
       report_archive(IncompleteReason::kTime);
       return;
     }
-    const std::string inner =
-        entry->path.empty() ? LoneStreamName(place.name, entry->last_name_character) : entry->path;
+    const std::string inner = inner_of(*entry);
     const std::string display_path = place.display_path + "!" + inner;
-    auto not_scanned = [&](IncompleteReason reason) {
+    auto count = [&] {
       session.StepProgress();
       ++session.counters().total;
       session.ShowCounter(StatusPart::kTotal);
+    };
+    if (!looked_at(*entry)) {
+      count();
+      continue;
+    }
+    auto not_scanned = [&](IncompleteReason reason) {
+      count();
       place.incomplete->Report(session, display_path, place.host_path, layers_to(inner), reason);
     };
     if (entry->unreadable) {

@@ -6,9 +6,9 @@
 namespace quarn {
 namespace {
 
-constexpr std::array<std::string_view, 22> kContainerExtensions = {
-    "IMG", "IMA", "VFD", "DSK", "FLP", "ZIP", "ARJ", "LZH", "LHA", "ARC", "PAK",
-    "CAB", "7Z",  "RAR", "TAR", "GZ",  "TGZ", "BZ2", "XZ",  "ZST", "Z",   "ISO"};
+constexpr std::array<std::string_view, 23> kContainerExtensions = {
+    "IMG", "IMA", "VFD", "DSK", "FLP", "ZIP", "ARJ", "LZH", "LHA", "ARC", "PAK", "CAB",
+    "7Z",  "RAR", "TAR", "GZ",  "TGZ", "BZ2", "XZ",  "ZST", "Z",   "ISO", "IMZ"};
 
 bool SameLetters(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

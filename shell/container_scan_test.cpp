@@ -188,6 +188,7 @@ TEST_F(ContainerWalkTest, WhichFilesAreOpenedFollowsTheFilterAndTheKinds) {
       {"disk1.Vfd", 0, kImageContainers, true, false},
       {"SETUP.EX_", 0, kAllContainers, true, false},
       {"ARCHIVE.TGZ", 0, kAllContainers, true, false},
+      {"GAME.imz", 0, kAllContainers, true, false},
       {"PLAIN.BIN", 0, kAllContainers, false, false},
       {"IMG", 0, kAllContainers, false, false},
       {"PLAIN.BIN", 1, kAllContainers, true, false},

@@ -141,6 +141,10 @@ void ReportVolumeDamage(ScanSession& session, const VolumePlace& place) {
   }
 }
 
+bool IsLookedAt(const ScanSession& session, const std::string& name) {
+  return IsContainerCandidate(session, name) || FilterAccepts(session.options().file_filter, name);
+}
+
 void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
                 const std::string& display_path, const std::string& host_path,
                 const VolumePlace* place, const std::string& inner_path,

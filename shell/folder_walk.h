@@ -63,6 +63,10 @@ void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
                 const VolumePlace* place, const std::string& inner_path,
                 const FileDetection* detected = nullptr);
 
+// Whether HandleFile reads a file of this name at all: it may be a container, or the file
+// filter lets it through to the detectors. Either way it is counted.
+bool IsLookedAt(const ScanSession& session, const std::string& name);
+
 // A folder's display path and a name in it: with "\" under a drive letter and everywhere
 // inside a container (`inside`), else with "/".
 std::string JoinDisplay(const std::string& folder, const std::string& name, bool inside);
