@@ -35,9 +35,10 @@ class ExtractorReader : public ArchiveReader {
       return;
     }
     Result<std::shared_ptr<ChildInput>> input = ChildInput::CopyOf(*file_, kLargestArchive);
+    // Short of the copy's temporary file, the archive was never looked at.
     if (!input) {
       unread_ = file_->Size().value_or(0) > kLargestArchive ? IncompleteReason::kSize
-                                                            : IncompleteReason::kUnsupported;
+                                                            : IncompleteReason::kResource;
       return;
     }
     input_ = *input;
@@ -47,7 +48,7 @@ class ExtractorReader : public ArchiveReader {
     Result<std::unique_ptr<ChildProcess>> lister =
         ChildProcess::Start(programs_.lister, arguments, input_, kListingLimits);
     if (!lister) {
-      unread_ = IncompleteReason::kUnsupported;
+      unread_ = IncompleteReason::kResource;  // both programs are there: no process to be had
       return;
     }
     std::string text;
@@ -86,7 +87,7 @@ class ExtractorReader : public ArchiveReader {
     const ListedEntry& listed = entries_[*current_];
     if (listed.entry.unreadable) return {0, listed.entry.unreadable};
     if (finished_ || length == 0) return {0, failure_};
-    if (!joined_ && !JoinRun()) return Finish(IncompleteReason::kDamaged);
+    if (!joined_ && !JoinRun()) return Finish(IncompleteReason::kResource);
     joined_ = true;
     // The run goes on with other entries: this one ends where its size says.
     const bool last_of_run = run_next_ == run_queue_.size();

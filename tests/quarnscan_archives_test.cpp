@@ -191,12 +191,17 @@ TEST_F(QuarnscanArchives, HostileArchivesEndWithinTheirLimitsAndAreReported) {
   EXPECT_EQ(hurried.exit_code, 0) << hurried.err;
   EXPECT_EQ(NotScanned(hurried), (std::multiset<std::string>{"C:\\N14.ZIP time"}));
   // No temporary file for an entry past what is held in memory: never judged, so not clean.
-  ASSERT_EQ(Run("head -c 3M /dev/zero > BIG.DAT && zip -q SPILL.ZIP BIG.DAT && rm BIG.DAT").status,
+  // The extractor's copy of an ARJ needs one from the start.
+  ASSERT_EQ(Run("head -c 3M /dev/zero > BIG.DAT && zip -q SPILL.ZIP BIG.DAT && "
+                "arj a -y SMALL.ARJ BIG.DAT > /dev/null && rm BIG.DAT")
+                .status,
             0);
   const Outcome starved =
-      Scan({"--json", "--files", "all", InTree("SPILL.ZIP")}, {{"TMPDIR", tree_ + "/none"}});
+      Scan({"--json", "--files", "all", InTree("SPILL.ZIP"), InTree("SMALL.ARJ")},
+           {{"TMPDIR", tree_ + "/none"}});
   EXPECT_EQ(starved.exit_code, 2) << starved.err;
-  EXPECT_EQ(NotScanned(starved), (std::multiset<std::string>{"C:\\SPILL.ZIP!BIG.DAT resource"}));
+  EXPECT_EQ(NotScanned(starved), (std::multiset<std::string>{"C:\\SPILL.ZIP!BIG.DAT resource",
+                                                             "C:\\SMALL.ARJ resource"}));
 }
 
 // Names no packer writes: a line feed that would start a forged line, a path that climbs out,
