@@ -55,10 +55,11 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
 // stepped on the progress bar; scanned as a container when it is one (ScanIfContainer),
 // else given to the detectors when the file filter lets it through. `host_path` is the
 // file's own (a host file) or the outermost host file (`place` set, with `inner_path` its
-// path inside the volume). `detected`: the detection a pool made ahead, or null.
+// path inside the volume and `slot` the entry's FolderEntry::slot, 0 for a file the user
+// named). `detected`: the detection a pool made ahead, or null.
 void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
                 const std::string& display_path, const std::string& host_path,
-                const VolumePlace* place, const std::string& inner_path,
+                const VolumePlace* place, const std::string& inner_path, uint64_t slot = 0,
                 const FileDetection* detected = nullptr);
 
 // A folder's display path and a name in it: with "\" under a drive letter and everywhere
