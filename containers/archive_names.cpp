@@ -7,11 +7,6 @@ namespace {
 
 constexpr uint32_t kReplacement = 0xFFFD;
 
-bool IsControl(uint32_t code_point) {
-  return code_point < 0x20 || (code_point >= 0x7F && code_point < 0xA0) || code_point == 0x2028 ||
-         code_point == 0x2029;
-}
-
 }  // namespace
 
 std::string ArchiveDisplayPath(std::string_view stored) {
@@ -26,7 +21,7 @@ std::string ArchiveDisplayPath(std::string_view stored) {
     }
     if (code_point == '/') {
       clean += '\\';
-    } else if (IsControl(code_point)) {
+    } else if (IsControlCharacter(code_point)) {
       AppendUtf8(clean, kReplacement);
     } else {
       clean.append(stored.substr(at, length));

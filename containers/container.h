@@ -73,6 +73,16 @@ struct ContainerDamage {
   friend bool operator==(const ContainerDamage&, const ContainerDamage&) = default;
 };
 
+// Where a walk met an entry inside a volume: its folder (the folder's Identity().inode, and
+// its Path() for messages) and the entry's own slot (FolderEntry::slot; 0 for a file the user
+// named rather than one a listing gave). A byte copy of the volume holds the entry at the same
+// place, whatever names its folders show.
+struct EntryPlace {
+  uint64_t folder = 0;
+  std::string folder_path = "/";
+  uint64_t slot = 0;
+};
+
 // The files of one volume of a container. Paths are inside the volume, "/" between folders,
 // "" or "/" for its root; Folder::Path() gives them back in that form. Opened for reading,
 // every change fails with a message that says so; what a volume opened for writing allows
@@ -85,6 +95,13 @@ class ContainerFileSystem : public FileSystem {
   // Forgets what earlier walks met, so that the next one finds and reports the same damage
   // again: a new scan of a drive made of an image, in a program that scans it more than once.
   virtual void StartOver() = 0;
+  // A folder of this volume that holds the entry at `place` alone (Folder::ViewOfEntry), or
+  // the whole folder for slot 0: what a change in an image's working copy goes through, so
+  // that it reaches the entry the walk read in the image and never one a path parsed again
+  // would name. A volume whose names open one entry each may find the folder by its path.
+  virtual Result<std::unique_ptr<Folder>> OpenEntryFolder(const EntryPlace& place) {
+    return OpenFolder(place.folder_path);
+  }
 };
 
 struct ContainerVolume {

@@ -15,6 +15,9 @@ namespace {
 using namespace fat_entry;
 
 const std::string kUnreadableName = "\xEF\xBF\xBD";
+constexpr uint16_t kReplacementUnit = 0xFFFD;
+// What fills a long name's last entry after the NUL that ends it.
+constexpr uint16_t kLongNamePad = 0xFFFF;
 
 // Gathers the long-name entries that precede a short entry, in the reverse order they are
 // stored, and hands out the name when the sequence is whole and matches the short entry.
@@ -24,7 +27,7 @@ class LongNameAssembly {
     const uint8_t ordinal = slot[0] & kLongNameOrdinalMask;
     const uint8_t checksum = slot[kLongNameChecksumOffset];
     if (slot[0] & kLongNameLast) {
-      units_.assign(size_t{ordinal} * kUnitsPerLongEntry, 0xFFFF);
+      units_.assign(size_t{ordinal} * kUnitsPerLongEntry, kLongNamePad);
       offsets_.clear();
       expected_ = ordinal;
       checksum_ = checksum;
@@ -44,13 +47,26 @@ class LongNameAssembly {
   }
 
   // The long name for the short entry `slot`, or "" when there is none that fits it; the
-  // offsets of its entries go to `offsets`.
-  std::string NameFor(std::span<const uint8_t> slot, std::vector<uint64_t>& offsets) {
+  // offsets of its entries go to `offsets`, and `damaged` is set when the name holds a unit
+  // no name may show.
+  std::string NameFor(std::span<const uint8_t> slot, std::vector<uint64_t>& offsets,
+                      bool& damaged) {
     std::string name;
     if (!units_.empty() && expected_ == 0 && checksum_ == ShortNameChecksum(slot.data())) {
-      size_t length = 0;
-      while (length < units_.size() && units_[length] != 0) ++length;
-      name = Utf16ToUtf8(std::span<const uint16_t>(units_.data(), length));
+      // A NUL ends the name and what follows it pads the last entry; a name that goes on
+      // past a NUL holds it.
+      size_t length = units_.size();
+      while (length > 0 && (units_[length - 1] == 0 || units_[length - 1] == kLongNamePad)) {
+        --length;
+      }
+      std::vector<uint16_t> shown(units_.begin(), units_.begin() + static_cast<ptrdiff_t>(length));
+      for (uint16_t& unit : shown) {
+        if (unit == 0 || unit == '/' || unit == '\\' || IsControlCharacter(unit)) {
+          unit = kReplacementUnit;
+          damaged = true;
+        }
+      }
+      name = Utf16ToUtf8(shown);
       offsets = offsets_;
     }
     Reset();
@@ -70,7 +86,9 @@ class LongNameAssembly {
   uint8_t checksum_ = 0;
 };
 
-std::string ShortName(std::span<const uint8_t> slot) {
+// NAME.EXT of a short entry; `damaged` is set when it holds a folder separator, shown as
+// U+FFFD. Its other bytes below 0x20 are glyphs on DOS, not control characters.
+std::string ShortName(std::span<const uint8_t> slot, bool& damaged) {
   std::array<uint8_t, 11> raw{};
   std::copy_n(slot.begin() + kNameOffset, raw.size(), raw.begin());
   if (raw[0] == kE5StandIn) raw[0] = kDeletedMark;
@@ -83,7 +101,18 @@ std::string ShortName(std::span<const uint8_t> slot) {
     name += '.';
     name += CodePage437ToUtf8(std::span<const uint8_t>(raw.data() + 8, extension_length));
   }
-  return name;
+  // Bytes of code page 437's upper half become sequences of bytes past 0x7F: a "/" or "\"
+  // here is the separator itself.
+  std::string shown;
+  for (char c : name) {
+    if (c == '/' || c == '\\') {
+      shown += kUnreadableName;
+      damaged = true;
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
 }
 
 bool IsDotEntry(std::span<const uint8_t> slot) {
@@ -110,9 +139,9 @@ class SlotDecoder {
       long_name_.Reset();
     } else {
       DirectoryRecord record;
-      record.short_name = ShortName(slot);
+      record.short_name = ShortName(slot, record.name_damaged);
       if (record.short_name.empty()) record.short_name = kUnreadableName;
-      record.name = long_name_.NameFor(slot, record.long_name_offsets);
+      record.name = long_name_.NameFor(slot, record.long_name_offsets, record.name_damaged);
       if (record.name.empty()) record.name = record.short_name;
       record.attributes = attributes;
       record.first_cluster = static_cast<uint32_t>(U16At(slot, kClusterHighOffset)) << 16 |

@@ -25,6 +25,9 @@ struct DirectoryRecord {
   std::string name;
   // NAME.EXT without padding, from code page 437; UTF-8.
   std::string short_name;
+  // The name held "/", "\", a NUL or a control character, each shown as U+FFFD: no folder
+  // that DOS or Windows wrote holds one, and a path built from it would name another entry.
+  bool name_damaged = false;
   uint8_t attributes = 0;
   uint32_t first_cluster = 0;
   uint32_t size = 0;

@@ -42,6 +42,17 @@ Result<std::unique_ptr<Folder>> FatFileSystem::OpenFolder(const std::string& pat
   return folder;
 }
 
+Result<std::unique_ptr<Folder>> FatFileSystem::OpenEntryFolder(const EntryPlace& place) {
+  FatFolderPlace folder_place{{0}, place.folder_path};
+  if (place.folder > UINT32_MAX) {
+    return Status::Error(PathMessage("cannot open folder", place.folder_path, ErrnoText(ENOENT)));
+  }
+  if (place.folder != 0) folder_place.clusters.push_back(static_cast<uint32_t>(place.folder));
+  std::optional<uint64_t> only_slot;
+  if (place.slot != 0) only_slot = place.slot;
+  return std::unique_ptr<Folder>(new FatFolder(volume_, std::move(folder_place), only_slot));
+}
+
 Status FatFileSystem::CreateFolders(const std::string& path) {
   return Status::Error(PathMessage("cannot create folder", path,
                                    volume_->device().Writable()

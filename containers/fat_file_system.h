@@ -26,6 +26,9 @@ class FatFileSystem : public ContainerFileSystem {
   Result<std::string> ReadLink(const std::string& path) override;
   std::vector<ContainerDamage> TakeDamage() override { return volume_->TakeDamage(); }
   void StartOver() override;
+  // The folders between the root and `place.folder` are not known here: a subfolder that
+  // names one of them is not told as damage, as the walk that gave the place told it already.
+  Result<std::unique_ptr<Folder>> OpenEntryFolder(const EntryPlace& place) override;
 
  private:
   void ReportOpeningDamage();

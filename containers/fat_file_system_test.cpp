@@ -2,6 +2,8 @@
 // anywhere in a scattered chain, identities and parents.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "containers/disk_image_test_support.h"
 #include "testing/fat_image_writer.h"
 
@@ -140,27 +142,47 @@ TEST(FatFileSystemTest, IdentitiesParentsAndFacts) {
   EXPECT_TRUE((*root)->OpenFile("ANOTHE~2.DOC", OpenMode::kRead).ok());
 }
 
-}  // namespace
-}  // namespace quarn
-
-namespace quarn {
-namespace {
-
-TEST(FatFileSystemTest, FileAndFolderOfOneNameBothOpen) {
+// Three entries that show one name, two files and a folder (patched entries): each is read
+// as itself through the walk's view of it, and a file through the folder its slot finds, as
+// a working copy's change finds it; the folder is damage.
+TEST(FatFileSystemTest, EntriesOfOneNameAreEachOpenedByTheirSlot) {
   testing::FatImageWriter writer(testing::FloppyLayout(720));
-  writer.AddFile("TWIN.TXT", testing::PatternBytes(20, 10)).AddFolder("OTHER");
+  writer.AddFile("DOS/TWIN.TXT", PatternBytes(20, 10))
+      .AddFile("DOS/OTHER.TXT", PatternBytes(30, 11))
+      .AddFolder("DOS/SUB");
   std::vector<uint8_t> image = writer.Build();
-  const std::string twin = "TWIN    TXT";
-  std::copy(twin.begin(), twin.end(),
-            image.begin() + static_cast<ptrdiff_t>(writer.EntryOffset("OTHER")));
+  writer.SetShortName(image, "DOS/OTHER.TXT", "TWIN    TXT");
+  writer.SetShortName(image, "DOS/SUB", "TWIN    TXT");
   std::optional<OpenedContainer> opened = testing::OpenImage(image);
   ASSERT_TRUE(opened.has_value());
-  auto root = opened->volumes[0].files->OpenFolder("/");
-  ASSERT_EQ((*root)->List()->size(), 2u);
-  EXPECT_TRUE((*root)->OpenFolder("TWIN.TXT").ok());
-  auto file = (*root)->OpenFile("TWIN.TXT", OpenMode::kRead);
-  ASSERT_TRUE(file.ok());
-  EXPECT_EQ(testing::ReadToEnd(**file), testing::PatternBytes(20, 10));
+  ContainerFileSystem& files = *opened->volumes[0].files;
+  auto folder = files.OpenFolder("/DOS");
+  ASSERT_TRUE(folder.ok());
+  std::set<std::vector<uint8_t>> read;
+  size_t folders = 0;
+  auto listed = (*folder)->List();
+  ASSERT_TRUE(listed.ok());
+  for (const FolderEntry& entry : *listed) {
+    ASSERT_EQ(entry.name, "TWIN.TXT");
+    std::unique_ptr<Folder> view = (*folder)->ViewOfEntry(entry);
+    ASSERT_NE(view, nullptr);
+    if (entry.kind == EntryKind::kFolder) {
+      folders += view->OpenFolder(entry.name).ok();
+      continue;
+    }
+    auto file = view->OpenListedFile(entry.name);
+    ASSERT_TRUE(file.ok());
+    const std::vector<uint8_t> bytes = testing::ReadToEnd(**file);
+    auto found = files.OpenEntryFolder({(*folder)->Identity().inode, "/DOS", entry.slot});
+    ASSERT_TRUE(found.ok());
+    auto again = (*found)->OpenFile(entry.name, OpenMode::kRead);
+    ASSERT_TRUE(again.ok());
+    EXPECT_EQ(testing::ReadToEnd(**again), bytes);
+    read.insert(bytes);
+  }
+  EXPECT_EQ(read, (std::set{PatternBytes(20, 10), PatternBytes(30, 11)}));
+  EXPECT_EQ(folders, 1u);
+  EXPECT_EQ(files.TakeDamage(), std::vector<ContainerDamage>{{"DOS"}});
 }
 
 }  // namespace

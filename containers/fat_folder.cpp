@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <unordered_set>
 
 #include "containers/fat_directory_editor.h"
 #include "containers/fat_entry_layout.h"
@@ -27,10 +28,33 @@ bool SameName(const std::string& stored, const std::string& name) {
   });
 }
 
+std::string Folded(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return folded;
+}
+
+// Whether the entries leave it to chance which of them a name opens: two that answer to one
+// name (either of an entry's names, in any case, as SameName compares them), or a name that
+// shows what no name may hold.
+bool NamesDamaged(const std::vector<DirectoryRecord>& records) {
+  std::unordered_set<std::string> seen;
+  for (const DirectoryRecord& record : records) {
+    if (record.name_damaged) return true;
+    std::string name = Folded(record.name);
+    std::string short_name = Folded(record.short_name);
+    if (seen.count(name) != 0 || seen.count(short_name) != 0) return true;
+    seen.insert(std::move(name));
+    seen.insert(std::move(short_name));
+  }
+  return false;
+}
+
 }  // namespace
 
-FatFolder::FatFolder(std::shared_ptr<FatVolume> volume, FatFolderPlace place)
-    : volume_(std::move(volume)), place_(std::move(place)) {}
+FatFolder::FatFolder(std::shared_ptr<FatVolume> volume, FatFolderPlace place,
+                     std::optional<uint64_t> only_slot)
+    : volume_(std::move(volume)), place_(std::move(place)), only_slot_(only_slot) {}
 
 uint32_t FatFolder::FolderKey(uint32_t cluster) const {
   const FatGeometry& geometry = volume_->geometry();
@@ -53,9 +77,10 @@ const std::vector<DirectoryRecord>& FatFolder::Records() {
   if (records_) return *records_;
   const auto [first, fixed_root] = Start();
   DirectoryListing listing = ReadDirectory(*volume_, first, fixed_root);
-  if (listing.damaged) volume_->ReportDamage(InnerPath(""));
+  if (listing.damaged || NamesDamaged(listing.records)) volume_->ReportDamage(InnerPath(""));
   records_.emplace();
   for (DirectoryRecord& record : listing.records) {
+    if (only_slot_ && record.entry_offset != *only_slot_) continue;
     if (record.IsFolder() &&
         (HoldsItself(record) || !volume_->ClaimFolder(record.first_cluster, record.entry_offset))) {
       volume_->ReportDamage(InnerPath(record.name));
@@ -70,9 +95,12 @@ const std::vector<DirectoryRecord>& FatFolder::Records() {
 void FatFolder::Reindex() {
   files_by_name_.clear();
   folders_by_name_.clear();
+  by_slot_.clear();
   for (size_t i = 0; i < records_->size(); ++i) {
     const DirectoryRecord& record = (*records_)[i];
-    // Two entries may show the same name; the first one is what the name opens.
+    by_slot_.emplace(record.entry_offset, i);
+    // Two entries may show the same name (damage); the first one is what the name opens, and
+    // the walk reaches the others through ViewOfEntry.
     (record.IsFolder() ? folders_by_name_ : files_by_name_).emplace(record.name, i);
   }
 }
@@ -141,7 +169,7 @@ Result<std::vector<FolderEntry>> FatFolder::List() {
   std::vector<FolderEntry> entries;
   for (const DirectoryRecord& record : Records()) {
     entries.push_back({record.name, record.IsFolder() ? EntryKind::kFolder : EntryKind::kFile,
-                       volume_->device_id()});
+                       volume_->device_id(), record.entry_offset});
   }
   return entries;
 }
@@ -201,6 +229,19 @@ Result<std::unique_ptr<Folder>> FatFolder::OpenFolder(const std::string& name) {
   return std::unique_ptr<Folder>(new FatFolder(volume_, std::move(place)));
 }
 
+std::unique_ptr<Folder> FatFolder::ViewOfEntry(const FolderEntry& entry) {
+  std::lock_guard lock(mutex_);
+  Records();
+  auto view = std::make_unique<FatFolder>(volume_, place_, entry.slot);
+  // The listing's own record, checked already: a view per entry reads no folder again.
+  view->records_.emplace();
+  if (auto at = by_slot_.find(entry.slot); at != by_slot_.end()) {
+    view->records_->push_back((*records_)[at->second]);
+  }
+  view->Reindex();
+  return view;
+}
+
 Status FatFolder::CreateFolder(const std::string& name) {
   return ReadOnly("cannot create folder", name);
 }
@@ -225,9 +266,12 @@ Status FatFolder::Rename(const std::string& from, const std::string& to, RenameM
   if (std::optional<std::string> fault = LongNameFault(to)) {
     return Status::Error(PathMessage(kAction, path, *fault + ": " + to));
   }
+  const auto [first, fixed_root] = Start();
+  // The folder's every entry, whatever this folder holds: a new name must take none of theirs.
+  const std::vector<DirectoryRecord> entries = ReadDirectory(*volume_, first, fixed_root).records;
   auto taken = [&](const std::string& candidate) {
-    for (const DirectoryRecord& other : *records_) {
-      if (&other != record &&
+    for (const DirectoryRecord& other : entries) {
+      if (other.entry_offset != record->entry_offset &&
           (SameName(other.name, candidate) || SameName(other.short_name, candidate))) {
         return true;
       }
@@ -244,7 +288,6 @@ Status FatFolder::Rename(const std::string& from, const std::string& to, RenameM
   if (std::optional<std::string> refused = FatFileEditor(*volume_, *table, checked).Refusal()) {
     return Status::Error(PathMessage(kAction, path, *refused));
   }
-  const auto [first, fixed_root] = Start();
   Result<uint64_t> moved =
       FatDirectoryEditor(*volume_, *table, first, fixed_root).Rename(*record, *stored);
   // The listing is read again from the device next time: the entries may have moved.

@@ -24,18 +24,26 @@ struct FatFolderPlace {
 // does not change under a reader. A subfolder whose first cluster is the folder's own or
 // one of its ancestors' would hold itself, and one that a second entry names (a folder
 // cross-linked with another) would be walked twice: neither is listed nor opened, and each
-// is reported as damage. In a writable volume a file may be opened for writing, deleted
-// and renamed within the folder (never over another name); every other change, and every
-// change in a read-only or damaged volume or to a cross-linked file, fails naming the path.
+// is reported as damage; so is a folder where two entries answer to one name, or a name
+// shows what no name may hold. The walk reads each entry through a view that holds it alone
+// (ViewOfEntry), and a working copy's change goes through such a folder too, found by the
+// entry's slot (FatFileSystem::OpenEntryFolder): what is read and what is changed is the
+// entry the listing gave, never the first one a name finds. In a writable volume a file may
+// be opened for writing, deleted and renamed within the folder (never over another name);
+// every other change, and every change in a read-only or damaged volume or to a
+// cross-linked file, fails naming the path.
 class FatFolder : public Folder {
  public:
-  FatFolder(std::shared_ptr<FatVolume> volume, FatFolderPlace place);
+  // With `only_slot`, the folder holds the entry at that slot alone.
+  FatFolder(std::shared_ptr<FatVolume> volume, FatFolderPlace place,
+            std::optional<uint64_t> only_slot = std::nullopt);
 
   Result<std::vector<FolderEntry>> List() override;
   Result<std::unique_ptr<File>> OpenFile(const std::string& name, OpenMode mode) override;
   Result<std::optional<FileInfo>> Examine(const std::string& name) override;
   Result<std::unique_ptr<File>> CreateFile(const std::string& name, uint32_t mode) override;
   Result<std::unique_ptr<Folder>> OpenFolder(const std::string& name) override;
+  std::unique_ptr<Folder> ViewOfEntry(const FolderEntry& entry) override;
   Status CreateFolder(const std::string& name) override;
   Status Rename(const std::string& from, const std::string& to, RenameMode mode) override;
   Status Delete(const std::string& name) override;
@@ -71,10 +79,12 @@ class FatFolder : public Folder {
 
   std::shared_ptr<FatVolume> volume_;
   FatFolderPlace place_;
+  std::optional<uint64_t> only_slot_;
   std::mutex mutex_;
   std::optional<std::vector<DirectoryRecord>> records_;
   std::unordered_map<std::string, size_t> files_by_name_;
   std::unordered_map<std::string, size_t> folders_by_name_;
+  std::unordered_map<uint64_t, size_t> by_slot_;
 };
 
 }  // namespace quarn

@@ -31,6 +31,11 @@ constexpr uint32_t kReplacement = 0xFFFD;
 
 }  // namespace
 
+bool IsControlCharacter(uint32_t code_point) {
+  return code_point < 0x20 || (code_point >= 0x7F && code_point < 0xA0) || code_point == 0x2028 ||
+         code_point == 0x2029;
+}
+
 void AppendUtf8(std::string& out, uint32_t code_point) {
   if (code_point < 0x80) {
     out.push_back(static_cast<char>(code_point));

@@ -25,6 +25,11 @@ size_t Utf8SequenceAt(std::string_view text, size_t at, uint32_t* code_point);
 // surrogate's code point.
 std::optional<std::vector<uint16_t>> Utf8ToUtf16(std::string_view text);
 
+// Whether a name may not show `code_point` as it is: a C0 or C1 control character, DEL, or
+// a line or paragraph separator, any of which would let a name start a line of its own in a
+// report.
+bool IsControlCharacter(uint32_t code_point);
+
 // Appends `code_point` to `out` as UTF-8.
 void AppendUtf8(std::string& out, uint32_t code_point);
 

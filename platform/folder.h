@@ -21,6 +21,10 @@ struct FolderEntry {
   // subvolume with a device of its own is still the same mount, a bind mount of a folder of
   // the same device is another.
   uint64_t mount = 0;
+  // Where a file system whose folders may show one name twice (a damaged FAT volume) keeps
+  // the entry, to tell it from another of the same name (see Folder::ViewOfEntry); 0 on the
+  // host.
+  uint64_t slot = 0;
 };
 
 // What makes a folder the same folder: its file system's device and its inode.
@@ -65,6 +69,14 @@ class Folder {
                                                    uint32_t mode = 0644) = 0;
 
   virtual Result<std::unique_ptr<Folder>> OpenFolder(const std::string& name) = 0;
+
+  // A folder that holds `entry`, one this folder's List() gave, alone: its name opens that
+  // very entry, and no other this folder shows under the same name. Null where a name opens
+  // one entry only (a host folder): this folder then serves.
+  virtual std::unique_ptr<Folder> ViewOfEntry(const FolderEntry& entry) {
+    (void)entry;
+    return nullptr;
+  }
 
   // Creates a subfolder; succeeds when it exists already as a folder.
   virtual Status CreateFolder(const std::string& name) = 0;

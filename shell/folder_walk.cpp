@@ -147,7 +147,7 @@ bool IsLookedAt(const ScanSession& session, const std::string& name) {
 
 void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
                 const std::string& display_path, const std::string& host_path,
-                const VolumePlace* place, const std::string& inner_path,
+                const VolumePlace* place, const std::string& inner_path, uint64_t slot,
                 const FileDetection* detected) {
   session.StepProgress();
   ++session.counters().total;
@@ -183,10 +183,10 @@ void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
   ++session.counters().scanned;
   session.ShowCounter(StatusPart::kScanned);
   if (place != nullptr) {
-    // A folder inside a volume gives its path there, which the working copy opens.
-    ScanFileInContainer(
-        session, folder, name, display_path, host_path,
-        InnerFile{LayersTo(*place, inner_path), place->changes, place->volume, folder.Path()});
+    // The working copy finds the entry by its place, which a byte copy keeps.
+    ScanFileInContainer(session, folder, name, display_path, host_path,
+                        InnerFile{LayersTo(*place, inner_path), place->changes, place->volume,
+                                  EntryPlace{folder.Identity().inode, folder.Path(), slot}});
   } else if (detected != nullptr) {
     ScanFile(session, folder, name, display_path, host_path, *detected);
   } else {
@@ -221,6 +221,10 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
     }
     const size_t index = level.next++;
     const FolderEntry& entry = level.entries[index];
+    // Inside a volume an entry is read through a view that holds it alone: where two entries
+    // show one name, each is read as itself.
+    std::unique_ptr<Folder> view = inside ? level.folder->ViewOfEntry(entry) : nullptr;
+    Folder& holder = view ? *view : *level.folder;
     if (entry.kind == EntryKind::kFile) {
       if (pool != nullptr && FilterAccepts(file_filter, entry.name) &&
           index >= level.detected_until) {
@@ -228,21 +232,21 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
       }
       const std::string display_path = JoinDisplay(level.display_path, entry.name, inside);
       if (inside) {
-        HandleFile(session, *level.folder, entry.name, display_path, place->host_path, place,
-                   JoinInner(level.inner_path, entry.name));
+        HandleFile(session, holder, entry.name, display_path, place->host_path, place,
+                   JoinInner(level.inner_path, entry.name), entry.slot);
         ReportVolumeDamage(session, *place);
       } else {
         // Only the files the filter lets through were detected ahead; the others (a disk
         // image under --files exe) have no detection to hand on.
         const bool ahead = pool != nullptr && FilterAccepts(file_filter, entry.name);
         HandleFile(session, *level.folder, entry.name, display_path,
-                   JoinPath(level.host_path, entry.name), nullptr, "",
+                   JoinPath(level.host_path, entry.name), nullptr, "", 0,
                    ahead ? &level.detections[index] : nullptr);
       }
     } else if (entry.kind == EntryKind::kFolder && entry.mount == mount) {
       const std::string display_path = JoinDisplay(level.display_path, entry.name, inside);
       session.ui().SetStatusText(StatusPart::kPath, display_path);
-      auto sub = level.folder->OpenFolder(entry.name);
+      auto sub = holder.OpenFolder(entry.name);
       const std::string host_path = JoinPath(level.host_path, entry.name);
       std::optional<Level> opened;
       std::string failure = sub.cause();

@@ -57,10 +57,11 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
 // else given to the detectors when the file filter lets it through. A host file that cannot
 // be opened is reported unreadable and never counted as scanned. `host_path` is the
 // file's own (a host file) or the outermost host file (`place` set, with `inner_path` its
-// path inside the volume). `detected`: the detection a pool made ahead, or null.
+// path inside the volume and `slot` the entry's FolderEntry::slot, 0 for a file the user
+// named). `detected`: the detection a pool made ahead, or null.
 void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
                 const std::string& display_path, const std::string& host_path,
-                const VolumePlace* place, const std::string& inner_path,
+                const VolumePlace* place, const std::string& inner_path, uint64_t slot = 0,
                 const FileDetection* detected = nullptr);
 
 // Whether HandleFile reads a file of this name at all: it may be a container, or the file

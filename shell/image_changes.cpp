@@ -121,7 +121,7 @@ std::optional<std::string> ImageChanges::MakeWorkingCopy() {
   return std::nullopt;
 }
 
-ChangePlace ImageChanges::OpenForChange(size_t volume, const std::string& folder_path,
+ChangePlace ImageChanges::OpenForChange(size_t volume, const EntryPlace& entry,
                                         const std::string& name) {
   ChangePlace place;
   const bool damaged = std::find_if(damaged_.begin(), damaged_.end(), [&](size_t v) {
@@ -153,7 +153,7 @@ ChangePlace ImageChanges::OpenForChange(size_t volume, const std::string& folder
     place.message = "the volume cannot be opened for writing";
     return place;
   }
-  auto folder = opened_->volumes[volume].files->OpenFolder(folder_path);
+  auto folder = opened_->volumes[volume].files->OpenEntryFolder(entry);
   if (!folder) {
     place.message = folder.message();
     return place;

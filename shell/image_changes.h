@@ -56,9 +56,10 @@ class ImageChanges {
   static constexpr size_t kEveryVolume = std::numeric_limits<size_t>::max();
   void NoteDamage(size_t volume);
 
-  // Opens the working copy's folder `folder_path` ("/" between folders) of `volume` for a
-  // change to its file `name`, making the copy at the first call.
-  ChangePlace OpenForChange(size_t volume, const std::string& folder_path, const std::string& name);
+  // Opens the folder of `volume` in the working copy that holds the file `name` the walk met
+  // at `entry` (ContainerFileSystem::OpenEntryFolder), for a change to it, making the copy at
+  // the first call.
+  ChangePlace OpenForChange(size_t volume, const EntryPlace& entry, const std::string& name);
 
   // Around every action on a folder OpenForChange gave: the token BeginAction gives goes to
   // EndAction, which records the action's result line when it was done.

@@ -226,7 +226,7 @@ void ActInContainer(ScanSession& session, const Detected& file, ActionKind actio
     return;
   }
   ChangePlace place =
-      file.inner->image->OpenForChange(file.inner->volume, file.inner->folder_path, file.name);
+      file.inner->image->OpenForChange(file.inner->volume, file.inner->entry, file.name);
   switch (place.access) {
     case ChangeAccess::kRefused:
       RefuseInContainer(session, file, action);

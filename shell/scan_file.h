@@ -32,12 +32,12 @@ void ScanFile(ScanSession& session, Folder& folder, const std::string& name,
 // A file inside a container as the actions see it.
 struct InnerFile {
   std::vector<PathLayer> layers;  // the way in, carried by every report about the file
-  // The image the file may be changed in, the index of its volume there and the file's
-  // folder inside that volume ("/DOS/UTIL"); null when nothing inside may change (an image
-  // inside another container).
+  // The image the file may be changed in, the index of its volume there and where the walk
+  // met the file in that volume; null when nothing inside may change (an image inside
+  // another container).
   ImageChanges* image = nullptr;
   size_t volume = 0;
-  std::string folder_path = "/";
+  EntryPlace entry;
 };
 
 // A file inside a container, shown as `display_path` ("C:\DISKS\DISK1.IMG!A:\DOS\KEYB.COM")

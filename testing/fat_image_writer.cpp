@@ -9,6 +9,8 @@ namespace {
 
 constexpr size_t kSlotBytes = 32;
 constexpr uint8_t kLongNameAttributes = 0x0F;
+constexpr std::array<size_t, 13> kLongNameUnitOffsets = {1,  3,  5,  7,  9,  14, 16,
+                                                         18, 20, 22, 24, 28, 30};
 constexpr uint8_t kFolderAttribute = 0x10;
 constexpr uint8_t kArchiveAttribute = 0x20;
 constexpr uint8_t kLabelAttribute = 0x08;
@@ -142,8 +144,6 @@ std::vector<std::array<uint8_t, kSlotBytes>> EntrySlots(const std::string& name,
     const size_t pieces = (units.size() + 12) / 13;
     if (units.size() % 13 != 0) units.push_back(0);
     units.resize(pieces * 13, 0xFFFF);
-    static constexpr std::array<size_t, 13> kOffsets = {1,  3,  5,  7,  9,  14, 16,
-                                                        18, 20, 22, 24, 28, 30};
     for (size_t piece = pieces; piece >= 1; --piece) {
       std::array<uint8_t, kSlotBytes> slot{};
       slot[0] = static_cast<uint8_t>(piece | (piece == pieces ? 0x40 : 0));
@@ -151,8 +151,8 @@ std::vector<std::array<uint8_t, kSlotBytes>> EntrySlots(const std::string& name,
       slot[13] = Checksum(*raw);
       for (size_t i = 0; i < 13; ++i) {
         const uint16_t unit = units[(piece - 1) * 13 + i];
-        slot[kOffsets[i]] = static_cast<uint8_t>(unit);
-        slot[kOffsets[i] + 1] = static_cast<uint8_t>(unit >> 8);
+        slot[kLongNameUnitOffsets[i]] = static_cast<uint8_t>(unit);
+        slot[kLongNameUnitOffsets[i] + 1] = static_cast<uint8_t>(unit >> 8);
       }
       slots.push_back(slot);
     }
@@ -526,6 +526,25 @@ void FatImageWriter::SetEntryCluster(std::vector<uint8_t>& image, const std::str
 void FatImageWriter::SetEntrySize(std::vector<uint8_t>& image, const std::string& path,
                                   uint32_t size) const {
   Put32(image, EntryOffset(path) + 28, size);
+}
+
+void FatImageWriter::SetShortName(std::vector<uint8_t>& image, const std::string& path,
+                                  const std::string& padded) const {
+  std::copy(padded.begin(), padded.end(),
+            image.begin() + static_cast<ptrdiff_t>(EntryOffset(path)));
+}
+
+void FatImageWriter::ReplaceInLongName(std::vector<uint8_t>& image, const std::string& path,
+                                       char16_t from, char16_t to) const {
+  // The long-name slots lie just before the short entry, the name's last piece first.
+  for (uint64_t slot = EntryOffset(path) - kSlotBytes; image.at(slot + 11) == kLongNameAttributes;
+       slot -= kSlotBytes) {
+    for (size_t offset : kLongNameUnitOffsets) {
+      if ((image[slot + offset] | image[slot + offset + 1] << 8) == from)
+        Put16(image, slot + offset, to);
+    }
+    if (image[slot] & 0x40) break;
+  }
 }
 
 void WritePartitionTable(std::vector<uint8_t>& image, uint64_t sector,

@@ -70,6 +70,14 @@ class FatImageWriter {
   void SetEntryCluster(std::vector<uint8_t>& image, const std::string& path,
                        uint32_t cluster) const;
   void SetEntrySize(std::vector<uint8_t>& image, const std::string& path, uint32_t size) const;
+  // The short entry's 11 name bytes ("NAME    EXT"), which leaves a long name that went with
+  // it unmatched.
+  void SetShortName(std::vector<uint8_t>& image, const std::string& path,
+                    const std::string& padded) const;
+  // Every unit `from` of the path's long name becomes `to`: a name the writer would refuse,
+  // such as one holding "/" or a control character.
+  void ReplaceInLongName(std::vector<uint8_t>& image, const std::string& path, char16_t from,
+                         char16_t to) const;
 
  private:
   struct Node {

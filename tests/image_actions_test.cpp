@@ -19,13 +19,13 @@
 #include <unordered_set>
 
 #include "containers/disk_image_opener.h"
-#include "testing/tool_witness.h"
 #include "dbtool/database_files.h"
 #include "platform/memory_file_system.h"
 #include "platform/posix_folder.h"
 #include "shell/scan_driver.h"
 #include "testing/fat_image_writer.h"
 #include "testing/recording_interface.h"
+#include "testing/tool_witness.h"
 #include "tests/quarnscan_runner.h"
 
 namespace quarn {
@@ -114,11 +114,15 @@ std::vector<VolumeCase> VolumeCases() {
   };
 }
 
+std::vector<uint8_t> BytesOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
 std::map<std::string, std::vector<uint8_t>> FilesIn(const std::string& folder) {
   std::map<std::string, std::vector<uint8_t>> files;
   for (const auto& entry : fs::directory_iterator(folder)) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    files[entry.path().filename().string()] = {std::istreambuf_iterator<char>(in), {}};
+    files[entry.path().filename().string()] = BytesOf(entry.path().string());
   }
   return files;
 }
@@ -181,8 +185,7 @@ TEST_P(ImageActionsTest, ActionsInsideMatchTheHostAndLeaveAVolumeTheToolsAccept)
     EXPECT_FALSE(CopyLeftIn(scratch_.path()));
 
     // The volume alone, for fsck.fat, which reads no partition table.
-    std::ifstream in(image, std::ios::binary);
-    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    const std::vector<uint8_t> bytes = BytesOf(image);
     const std::vector<uint8_t> volume(bytes.begin() + static_cast<ptrdiff_t>(built.volume_offset),
                                       bytes.end());
     PutBytes(scratch_.Child("volume.img"), volume);
@@ -220,6 +223,61 @@ TEST_P(ImageActionsTest, ActionsInsideMatchTheHostAndLeaveAVolumeTheToolsAccept)
 
 INSTANTIATE_TEST_SUITE_P(Volumes, ImageActionsTest, ::testing::ValuesIn(VolumeCases()),
                          [](const auto& info) { return info.param.name; });
+
+using ImageNamesTest = QuarnscanCli;
+
+// Entries that a name or a path would take for others: two entries of one name, the clean one
+// first and the infected one first; a long name holding "/" beside the folders it spells; one
+// holding an escape and a line feed. Each entry is scanned as itself, shown with U+FFFD for
+// what no name may hold; their folders are damage, so nothing is deleted and the images stay
+// as they were.
+TEST_F(ImageNamesTest, NamesThatPointAtOtherEntriesAreDamageAndNothingIsDeleted) {
+  const std::vector<uint8_t> virus = SampleNamed("com_clean_append.com").bytes;
+  FatImageWriter twins(testing::FloppyLayout(1440));
+  twins.AddFile("TWIN.COM", kKeptText)
+      .AddFile("TWIN2.COM", virus)
+      .AddFile("SUB/TWIN.COM", virus)
+      .AddFile("SUB/TWIN2.COM", kKeptText);
+  std::vector<uint8_t> twins_image = twins.Build();
+  twins.SetShortName(twins_image, "TWIN2.COM", "TWIN    COM");
+  twins.SetShortName(twins_image, "SUB/TWIN2.COM", "TWIN    COM");
+  FatImageWriter named(testing::FloppyLayout(1440));
+  named.AddFile("Documents/Old/X.COM", kKeptText)
+      .AddFile("DocumentsXOld/X.COM", virus)
+      .AddFile("Escape-Line_Feed.com", virus);
+  std::vector<uint8_t> named_image = named.Build();
+  named.ReplaceInLongName(named_image, "DocumentsXOld", u'X', u'/');
+  named.ReplaceInLongName(named_image, "Escape-Line_Feed.com", u'-', u'\x1B');
+  named.ReplaceInLongName(named_image, "Escape-Line_Feed.com", u'_', u'\n');
+  const std::string twins_path = tree_ + "/TWINS.IMG";
+  const std::string named_path = tree_ + "/NAMED.IMG";
+  WriteFile(twins_path, Text(twins_image));
+  WriteFile(named_path, Text(named_image));
+  const ToolRun check = RunIn(tree_, "fsck.fat -n TWINS.IMG");
+  EXPECT_NE(check.output.find("Duplicate directory entry"), std::string::npos) << check.output;
+
+  const Outcome outcome = Scan({"--action", "delete", "--json", tree_});
+  EXPECT_EQ(outcome.exit_code, 1) << outcome.err;
+  const std::string kMark = "\xEF\xBF\xBD";
+  std::multiset<std::string> detected;
+  for (const json& event : outcome.EventsOf("detection")) detected.insert(event.value("path", ""));
+  EXPECT_EQ(detected, (std::multiset<std::string>{
+                          "C:\\TWINS.IMG!A:\\TWIN.COM",
+                          "C:\\TWINS.IMG!A:\\SUB\\TWIN.COM",
+                          "C:\\NAMED.IMG!A:\\Documents" + kMark + "Old\\X.COM",
+                          "C:\\NAMED.IMG!A:\\Escape" + kMark + "Line" + kMark + "Feed.com",
+                      }));
+  for (const json& event : outcome.EventsOf("action")) EXPECT_FALSE(event.value("ok", true));
+  std::multiset<std::string> damaged;
+  for (const json& event : outcome.EventsOf("incomplete")) {
+    damaged.insert(event.value("path", "") + " " + event.value("reason", ""));
+  }
+  EXPECT_EQ(damaged,
+            (std::multiset<std::string>{"C:\\TWINS.IMG!A: damaged", "C:\\TWINS.IMG!A:\\SUB damaged",
+                                        "C:\\NAMED.IMG!A: damaged"}));
+  EXPECT_EQ(BytesOf(twins_path), twins_image);
+  EXPECT_EQ(BytesOf(named_path), named_image);
+}
 
 // A scan run in this process over `folder` of `files`, which holds the image `name`.
 struct ImageScan {
@@ -411,10 +469,7 @@ TEST_F(ImageAllOrNothingTest, AKillLeavesTheOldImageOrTheNewOneAndTheNextScanNoC
         .write(reinterpret_cast<const char*>(old_image.data()),
                static_cast<std::streamsize>(old_image.size()));
   };
-  auto read_image = [&] {
-    std::ifstream in(image, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-  };
+  auto read_image = [&] { return BytesOf(image); };
   auto clean = [&] {
     testing::RecordingInterface ui;
     return scan().Run(*files, scratch.path(), "DISK.IMG", kActionCleanAuto, ui);
