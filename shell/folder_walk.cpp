@@ -143,6 +143,7 @@ void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
   ++session.counters().total;
   session.ShowCounter(StatusPart::kTotal);
   FileDetection own;
+  ContainerScan container = ContainerScan::kNone;
   if (IsContainerCandidate(session, name)) {
     // A host file the detectors will read anyway is detected first, so that a file that
     // cannot be a container is opened once.
@@ -153,16 +154,23 @@ void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
                          session.imported_scan());
       detected = &own;
     }
-    if ((detected == nullptr || detected->may_be_container) &&
-        ScanIfContainer(session, folder, name, display_path, host_path, place, inner_path)) {
-      return;
+    if (detected == nullptr || detected->may_be_container) {
+      container =
+          ScanIfContainer(session, folder, name, display_path, host_path, place, inner_path);
     }
+    if (container == ContainerScan::kWhole) return;
   }
   if (!FilterAccepts(session.options().file_filter, name)) return;
   session.ui().SetStatusText(StatusPart::kPath, display_path);
   ++session.counters().scanned;
   session.ShowCounter(StatusPart::kScanned);
-  if (place != nullptr) {
+  if (container == ContainerScan::kBootRecordOnly) {
+    // An image still, though no volume of it was read: a false verdict must not change it.
+    ScanFileInContainer(
+        session, folder, name, display_path, host_path,
+        InnerFile{place != nullptr ? LayersTo(*place, inner_path) : std::vector<PathLayer>{}},
+        detected);
+  } else if (place != nullptr) {
     // A folder inside a volume gives its path there, which the working copy opens.
     ScanFileInContainer(
         session, folder, name, display_path, host_path,

@@ -53,7 +53,8 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
 
 // One regular file `name` in `folder`, shown as `display_path`: counted in the total and
 // stepped on the progress bar; scanned as a container when it is one (ScanIfContainer),
-// else given to the detectors when the file filter lets it through. `host_path` is the
+// else given to the detectors when the file filter lets it through; an image by its boot
+// record alone is both, read only. `host_path` is the
 // file's own (a host file) or the outermost host file (`place` set, with `inner_path` its
 // path inside the volume). `detected`: the detection a pool made ahead, or null.
 void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
