@@ -11,6 +11,7 @@ namespace quarn {
 namespace {
 
 constexpr size_t kBootSectorBytes = 512;
+constexpr size_t kBootMarkOffset = 510;  // 55 AA
 
 std::optional<ContainerVolume> OpenVolume(const std::shared_ptr<FileBlockDevice>& device) {
   std::optional<FatGeometry> geometry = RecognizeFat(*device);
@@ -64,7 +65,8 @@ std::optional<OpenedContainer> OpenPartitioned(const std::shared_ptr<FileBlockDe
 }
 
 bool Marked(std::span<const uint8_t> sector) {
-  return sector.size() >= kBootSectorBytes && sector[510] == 0x55 && sector[511] == 0xAA;
+  return sector.size() >= kBootSectorBytes && sector[kBootMarkOffset] == 0x55 &&
+         sector[kBootMarkOffset + 1] == 0xAA;
 }
 
 // A boot sector that no FAT volume follows: a sane parameter block whose FAT does not check

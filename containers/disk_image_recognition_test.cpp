@@ -121,14 +121,6 @@ std::vector<RecognitionCase> RecognitionCases() {
                      });
                    },
                    ContainerKind::kFat12, true});
-  cases.push_back({"marked_table_without_partitions",
-                   [] {
-                     std::vector<uint8_t> image(64512, 0);
-                     image[510] = 0x55;
-                     image[511] = 0xAA;
-                     return image;
-                   },
-                   ContainerKind::kMbr, true});
   cases.push_back(
       {"shorter_than_a_sector", [] { return std::vector<uint8_t>(300, 0xF0); }, std::nullopt});
   cases.push_back({"zeros", [] { return std::vector<uint8_t>(368640, 0); }, std::nullopt});

@@ -114,7 +114,7 @@ std::optional<PartitionTable> ReadPartitionTable(BlockDevice& disk) {
     if (!slot.used()) continue;
     const uint64_t end = uint64_t{slot.first} + slot.count;
     // One odd slot (a stray boot flag, an overlap with an earlier slot) says nothing about
-    // the others: DOS itself read each slot on its own.
+    // the others: a disk is not hidden whole by one slot a tool or a virus spoiled.
     const bool odd = (slot.boot_flag != 0 && slot.boot_flag != 0x80) || slot.first == 0 ||
                      slot.count == 0 ||
                      std::any_of(extents.begin(), extents.end(), [&](const auto& extent) {
