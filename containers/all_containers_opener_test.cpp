@@ -6,6 +6,7 @@
 #include "containers/disk_image_test_support.h"
 #include "testing/fat_image_writer.h"
 #include "testing/lzh_writer.h"
+#include "testing/zip_writer.h"
 
 namespace quarn {
 namespace {
@@ -25,11 +26,18 @@ TEST(AllContainers, EachKindOpensThroughItsOwnOpener) {
       testing::LzhWriter().AddFile("Setup.exe", std::vector<uint8_t>(50, 0xCC)).Build();
   std::vector<uint8_t> self_extracting = program;
   self_extracting.insert(self_extracting.end(), lzh.begin(), lzh.end());
+  // Stored behind a 38-byte local header, the entry puts 55 AA where a master boot record
+  // has it, after an empty table: as an image it would be one by that sector alone.
+  std::vector<uint8_t> marked(600, 0);
+  marked[510 - 38] = 0x55;
+  marked[511 - 38] = 0xAA;
+  const std::vector<uint8_t> zip = testing::ZipWriter().Add("BOOT.BIN", marked).Build();
   const KindCase cases[] = {
       {"a floppy image", floppy.Build(), ContainerKind::kFat12},
       {"an LZH archive", lzh, ContainerKind::kLha},
       {"a program", program, std::nullopt},
       {"a self-extracting LZH program", self_extracting, std::nullopt},
+      {"a ZIP whose first sector ends in 55 AA", zip, ContainerKind::kZip},
   };
   AllContainersOpener opener;
   for (const KindCase& example : cases) {

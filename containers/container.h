@@ -183,16 +183,24 @@ class ArchiveReader {
 
 // A container recognised by its structure.
 struct OpenedContainer {
-  // kMbr for a partitioned image, else the kind of its one volume.
+  // kMbr for a partitioned image, else the kind of its one volume (or of the volume its
+  // boot sector describes, when there is none).
   ContainerKind kind = ContainerKind::kFat12;
-  // The partition table's sector, for the boot-area detectors; empty when unpartitioned.
-  std::vector<uint8_t> master_boot_record;
+  // The image's first sector, for the boot-area detectors, when it is judged on its own:
+  // the master boot record of a partitioned image (kind kMbr), or the boot sector of an
+  // image with no FAT volume; empty for an unpartitioned image with its volume.
+  std::vector<uint8_t> boot_record;
   // In letter order (unlettered volumes last).
   std::vector<ContainerVolume> volumes;
   // Damage seen while opening (a logical chain that loops, a volume that fails its checks).
   std::vector<ContainerDamage> damage;
   // An archive's entries, for an archive's kind; null for a disk image.
   std::unique_ptr<ArchiveReader> archive;
+
+  // Whether the file is taken for a disk image only by its boot record (a floppy-size file
+  // with no FAT volume, an MBR with no partition read): nothing inside holds files, and the
+  // file itself also goes to the file detectors, read only.
+  bool BootRecordOnly() const { return IsImageKind(kind) && volumes.empty(); }
 };
 
 // Looks at a file and opens it as a container when its structure checks out. Reads through

@@ -11,6 +11,7 @@ namespace quarn {
 namespace {
 
 constexpr size_t kBootSectorBytes = 512;
+constexpr size_t kBootMarkOffset = 510;  // 55 AA
 
 std::optional<ContainerVolume> OpenVolume(const std::shared_ptr<FileBlockDevice>& device) {
   std::optional<FatGeometry> geometry = RecognizeFat(*device);
@@ -22,12 +23,19 @@ std::optional<ContainerVolume> OpenVolume(const std::shared_ptr<FileBlockDevice>
   return volume;
 }
 
+// Whether the table already names `number` as damaged: a partition past the disk's end is
+// said once, though its volume then fails to open as well.
+bool Reported(const std::vector<ContainerDamage>& damage, const std::string& number) {
+  return std::find(damage.begin(), damage.end(),
+                   ContainerDamage{number, IncompleteReason::kDamaged}) != damage.end();
+}
+
 std::optional<OpenedContainer> OpenPartitioned(const std::shared_ptr<FileBlockDevice>& disk) {
   std::optional<PartitionTable> table = ReadPartitionTable(*disk);
   if (!table) return std::nullopt;
   OpenedContainer opened;
   opened.kind = ContainerKind::kMbr;
-  opened.master_boot_record = ReadExactly(*disk, 0, kBootSectorBytes);
+  opened.boot_record = ReadExactly(*disk, 0, kBootSectorBytes);
   opened.damage = table->damage;
   const std::vector<std::string> letters = LetterPartitions(table->partitions);
   std::vector<std::pair<std::string, ContainerVolume>> lettered;
@@ -36,8 +44,11 @@ std::optional<OpenedContainer> OpenPartitioned(const std::shared_ptr<FileBlockDe
     if (!IsFatPartitionType(partition.type)) continue;
     std::optional<ContainerVolume> volume = OpenVolume(disk->Window(
         partition.first_sector * kTableSectorSize, partition.sector_count * kTableSectorSize));
+    const std::string number = std::to_string(partition.number);
     if (!volume) {
-      opened.damage.push_back({std::to_string(partition.number), IncompleteReason::kDamaged});
+      if (!Reported(opened.damage, number)) {
+        opened.damage.push_back({number, IncompleteReason::kDamaged});
+      }
       continue;
     }
     volume->letter = letters[i];
@@ -50,11 +61,25 @@ std::optional<OpenedContainer> OpenPartitioned(const std::shared_ptr<FileBlockDe
     return a.first < b.first;
   });
   for (auto& [letter, volume] : lettered) opened.volumes.push_back(std::move(volume));
-  // A table without a single FAT volume is a disk this program has nothing to read in,
-  // unless it carries the mark every partitioned disk has.
-  const bool marked =
-      opened.master_boot_record[510] == 0x55 && opened.master_boot_record[511] == 0xAA;
-  if (opened.volumes.empty() && !marked) return std::nullopt;
+  return opened;
+}
+
+bool Marked(std::span<const uint8_t> sector) {
+  return sector.size() >= kBootSectorBytes && sector[kBootMarkOffset] == 0x55 &&
+         sector[kBootMarkOffset + 1] == 0xAA;
+}
+
+// A boot sector that no FAT volume follows: a sane parameter block whose FAT does not check
+// out, or the 55 AA mark on a file of a standard floppy's size (a boot virus may overwrite
+// the parameter block, and DOS 1.x wrote none).
+std::optional<OpenedContainer> OpenBootSectorOnly(FileBlockDevice& disk) {
+  std::vector<uint8_t> sector = ReadExactly(disk, 0, kBootSectorBytes);
+  std::optional<FatGeometry> geometry = ParameterBlockGeometry(sector);
+  if (!geometry && Marked(sector)) geometry = StandardFloppyGeometry(disk.Size());
+  if (!geometry) return std::nullopt;
+  OpenedContainer opened;
+  opened.kind = geometry->kind;
+  opened.boot_record = std::move(sector);
   return opened;
 }
 
@@ -65,7 +90,7 @@ bool DiskImageOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) cons
   // What Open needs before it reads past the first sector: a sane parameter block, or the
   // size of a standard floppy, or a partition table that is marked or names a partition
   // that may hold a FAT volume.
-  if (FatParameterBlockIsSane(head.first(kBootSectorBytes)) || StandardFloppyGeometry(size)) {
+  if (ParameterBlockGeometry(head.first(kBootSectorBytes)) || StandardFloppyGeometry(size)) {
     return true;
   }
   return TableMayHoldFatVolumes(head.first(kBootSectorBytes));
@@ -84,7 +109,13 @@ std::optional<OpenedContainer> DiskImageOpener::Open(std::shared_ptr<File> file)
     opened.volumes.push_back(std::move(*volume));
     return opened;
   }
-  return OpenPartitioned(disk);
+  std::optional<OpenedContainer> partitioned = OpenPartitioned(disk);
+  if (partitioned && !partitioned->volumes.empty()) return partitioned;
+  // No volume to read: the first sector alone makes the file an image, a volume's boot
+  // sector before a master boot record, whose empty or foreign table needs the mark.
+  if (std::optional<OpenedContainer> boot_sector = OpenBootSectorOnly(*disk)) return boot_sector;
+  if (partitioned && Marked(partitioned->boot_record)) return partitioned;
+  return std::nullopt;
 }
 
 }  // namespace quarn

@@ -25,7 +25,8 @@ struct BootSectorEdit {
 };
 
 // Each edit alone makes the parameter block insane; a 360K floppy's FAT would still let
-// the standard-size fallback in, so the image is first made one byte longer.
+// the standard-size fallback in, so the image is first made one byte longer, and its 55 AA
+// mark would make its first sector a master boot record, so it goes.
 std::vector<BootSectorEdit> InsaneEdits() {
   return {{"bytes_per_sector_zero", 0x0B, {0x00, 0x00}},
           {"bytes_per_sector_256", 0x0B, {0x00, 0x01}},
@@ -49,6 +50,7 @@ class InsaneParameterBlockTest : public ::testing::TestWithParam<BootSectorEdit>
 TEST_P(InsaneParameterBlockTest, IsAnOrdinaryFile) {
   std::vector<uint8_t> image = SmallFloppy();
   image.push_back(0);
+  image[510] = image[511] = 0;
   ASSERT_TRUE(testing::OpenImage(image).has_value()) << "the unedited image must open";
   testing::PutBytes(image, GetParam().offset, GetParam().bytes);
   EXPECT_FALSE(testing::OpenImage(image).has_value());
@@ -61,6 +63,8 @@ struct RecognitionCase {
   std::string name;
   std::function<std::vector<uint8_t>()> image;
   std::optional<ContainerKind> kind;
+  // Taken for an image by its first sector alone: no volume, the sector judged on its own.
+  bool boot_record_only = false;
 };
 
 void PrintTo(const RecognitionCase& row, std::ostream* out) {
@@ -100,6 +104,23 @@ std::vector<RecognitionCase> RecognitionCases() {
       {"no_parameter_block_and_fat1_not_all_ones",
        [] { return WithoutParameterBlock(360, [](auto& image) { image[514] = 0x0F; }); },
        std::nullopt});
+  cases.push_back({"sane_parameter_block_and_a_zeroed_fat",
+                   [] {
+                     std::vector<uint8_t> image = SmallFloppy();
+                     std::fill(image.begin() + 512, image.begin() + 1024, 0);
+                     image.push_back(0);  // of no floppy's size: the block alone tells
+                     return image;
+                   },
+                   ContainerKind::kFat12, true});
+  cases.push_back({"no_parameter_block_and_a_zeroed_fat_but_the_mark",
+                   [] {
+                     return WithoutParameterBlock(360, [](auto& image) {
+                       std::fill(image.begin() + 512, image.begin() + 1024, 0);
+                       image[510] = 0x55;
+                       image[511] = 0xAA;
+                     });
+                   },
+                   ContainerKind::kFat12, true});
   cases.push_back(
       {"shorter_than_a_sector", [] { return std::vector<uint8_t>(300, 0xF0); }, std::nullopt});
   cases.push_back({"zeros", [] { return std::vector<uint8_t>(368640, 0); }, std::nullopt});
@@ -120,10 +141,16 @@ std::vector<RecognitionCase> RecognitionCases() {
 class DiskImageRecognitionTest : public ::testing::TestWithParam<RecognitionCase> {};
 
 TEST_P(DiskImageRecognitionTest, KindFollowsTheStructure) {
-  std::optional<OpenedContainer> opened = testing::OpenImage(GetParam().image());
+  const std::vector<uint8_t> image = GetParam().image();
+  std::optional<OpenedContainer> opened = testing::OpenImage(image);
   ASSERT_EQ(opened.has_value(), GetParam().kind.has_value());
   if (!opened) return;
   EXPECT_EQ(opened->kind, *GetParam().kind);
+  EXPECT_EQ(opened->BootRecordOnly(), GetParam().boot_record_only);
+  if (GetParam().boot_record_only) {
+    EXPECT_EQ(opened->boot_record, std::vector<uint8_t>(image.begin(), image.begin() + 512));
+    return;
+  }
   ASSERT_EQ(opened->volumes.size(), 1u);
   EXPECT_EQ(opened->volumes[0].letter, "A:");
   EXPECT_EQ(opened->volumes[0].partition_number, 0u);

@@ -87,6 +87,7 @@ struct WitnessCase {
   // mtools could no longer read).
   std::function<void(std::vector<uint8_t>&)> before_witness;
   std::function<void(std::vector<uint8_t>&)> after_witness;
+  std::vector<ContainerDamage> damage;
 };
 
 void PrintTo(const WitnessCase& row, std::ostream* out) {
@@ -177,6 +178,33 @@ std::vector<WitnessCase> WitnessCases() {
     partitioned += " && mmd" + image + " ::DOS && mcopy" + image + " host/small.bin ::DOS/" + name +
                    ".COM && mcopy" + image + " host/big.bin ::" + name + ".BIN";
   }
+  // Taken for images by the first sector alone: no volume, the sector judged on its own.
+  cases.push_back({"floppy_whose_fats_are_zeroed",
+                   Floppy(360),
+                   ContainerKind::kFat12,
+                   {},
+                   nullptr,
+                   [](std::vector<uint8_t>& image) { std::fill_n(image.begin() + 512, 2048, 0); }});
+  cases.push_back({"table_without_partitions",
+                   "truncate -s 1M disk.img && printf 'label: dos\\n' | sfdisk -q disk.img",
+                   ContainerKind::kMbr,
+                   {}});
+  // An odd slot is left out alone: a boot flag of 01 in slot 2, slot 3 moved over slot 1.
+  cases.push_back({"partitioned_with_odd_slots",
+                   "truncate -s 16M disk.img && printf 'label: dos\\nstart=2048, size=10240, "
+                   "type=6\\nstart=12288, size=4096, type=83\\nstart=16384, size=4096, "
+                   "type=83\\n' | sfdisk -q disk.img && mkfs.fat --offset 2048 -F 16 -s 1 disk.img "
+                   "5120 && mmd -i disk.img@@1048576 ::DOS && mcopy -i disk.img@@1048576 "
+                   "host/small.bin ::DOS/C.COM",
+                   ContainerKind::kMbr,
+                   {{1, "C:", ContainerKind::kFat16}},
+                   nullptr,
+                   [](std::vector<uint8_t>& image) {
+                     image[0x1BE + 16] = 0x01;
+                     image[0x1BE + 32 + 8] = 0x00;
+                     image[0x1BE + 32 + 9] = 0x10;
+                   },
+                   {{"2", IncompleteReason::kDamaged}, {"3", IncompleteReason::kDamaged}}});
   cases.push_back({"partitioned_primaries_and_logical_drives",
                    partitioned,
                    ContainerKind::kMbr,
@@ -243,8 +271,13 @@ TEST_P(DiskImageWitnessTest, OpenerSeesWhatTheToolsSee) {
       DiskImageOpener().Open(std::shared_ptr<File>(std::move(*file)));
   ASSERT_TRUE(opened.has_value());
   EXPECT_EQ(opened->kind, row.kind);
-  EXPECT_TRUE(opened->damage.empty());
-  EXPECT_EQ(opened->master_boot_record.empty(), row.kind != ContainerKind::kMbr);
+  EXPECT_EQ(opened->damage, row.damage);
+  if (row.kind == ContainerKind::kMbr || row.volumes.empty()) {
+    EXPECT_TRUE(std::equal(opened->boot_record.begin(), opened->boot_record.end(), image.begin()));
+    EXPECT_EQ(opened->boot_record.size(), 512u);
+  } else {
+    EXPECT_TRUE(opened->boot_record.empty());
+  }
   ASSERT_EQ(opened->volumes.size(), row.volumes.size());
   for (size_t i = 0; i < row.volumes.size(); ++i) {
     const ExpectedVolume& expected = row.volumes[i];

@@ -204,8 +204,9 @@ TEST_P(FatDamageTest, SoundPartsReadAndDamageIsReportedOnce) {
   row.damage(writer, image);
   std::optional<OpenedContainer> opened = testing::OpenImage(image);
   if (row.damaged_paths.empty()) {
-    // A parameter block that contradicts itself is no volume at all.
-    EXPECT_FALSE(opened.has_value());
+    // A parameter block that contradicts itself is no volume at all (its sector, marked, may
+    // still be judged as a master boot record).
+    EXPECT_TRUE(!opened || opened->volumes.empty());
     return;
   }
   ASSERT_TRUE(opened.has_value());

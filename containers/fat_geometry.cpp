@@ -134,8 +134,9 @@ std::optional<FatGeometry> StandardFloppyGeometry(uint64_t image_bytes) {
   return std::nullopt;
 }
 
-bool FatParameterBlockIsSane(std::span<const uint8_t> boot_sector) {
-  return boot_sector.size() >= kBootSectorBytes && FromParameterBlock(boot_sector).has_value();
+std::optional<FatGeometry> ParameterBlockGeometry(std::span<const uint8_t> boot_sector) {
+  if (boot_sector.size() < kBootSectorBytes) return std::nullopt;
+  return FromParameterBlock(boot_sector);
 }
 
 std::optional<FatGeometry> RecognizeFat(BlockDevice& volume) {

@@ -49,10 +49,10 @@ struct FatGeometry {
 // cluster count alone, as DOS decides it.
 std::optional<FatGeometry> RecognizeFat(BlockDevice& volume);
 
-// Whether a boot sector's parameter block passes RecognizeFat's checks of the block alone
-// (the FAT's first byte aside): a volume whose first sector fails them is recognised only
-// by its size, as a standard floppy.
-bool FatParameterBlockIsSane(std::span<const uint8_t> boot_sector);
+// The geometry a boot sector's parameter block gives when it passes RecognizeFat's checks of
+// the block alone (the FAT's first byte aside), else nothing: a volume whose first sector
+// fails them is recognised only by its size, as a standard floppy.
+std::optional<FatGeometry> ParameterBlockGeometry(std::span<const uint8_t> boot_sector);
 
 // The geometry of the standard floppy format of `image_bytes`, or nothing for another size.
 std::optional<FatGeometry> StandardFloppyGeometry(uint64_t image_bytes);

@@ -103,34 +103,39 @@ bool TableMayHoldFatVolumes(std::span<const uint8_t> sector) {
 std::optional<PartitionTable> ReadPartitionTable(BlockDevice& disk) {
   const std::vector<uint8_t> sector = ReadExactly(disk, 0, kTableSectorSize);
   if (sector.empty()) return std::nullopt;
-  std::vector<Slot> slots;
-  std::vector<std::pair<uint64_t, uint64_t>> extents;
-  for (int index = 0; index < 4; ++index) {
-    const Slot slot = SlotAt(sector, index);
-    slots.push_back(slot);
-    if (slot.boot_flag != 0 && slot.boot_flag != 0x80) return std::nullopt;
-    if (!slot.used()) continue;
-    if (slot.first == 0 || slot.count == 0) return std::nullopt;
-    extents.emplace_back(slot.first, uint64_t{slot.first} + slot.count);
-  }
-  if (extents.empty()) return std::nullopt;
-  std::sort(extents.begin(), extents.end());
-  for (size_t i = 1; i < extents.size(); ++i) {
-    if (extents[i].first < extents[i - 1].second) return std::nullopt;
-  }
-
   PartitionTable table;
-  const uint64_t disk_sectors = disk.Size() / kTableSectorSize;
+  std::vector<Slot> taken;
+  std::vector<std::pair<uint64_t, uint64_t>> extents;
+  bool blank = true;
   for (uint32_t index = 0; index < 4; ++index) {
-    const Slot& slot = slots[index];
-    if (!slot.used() || IsExtendedPartitionType(slot.type)) continue;
+    const Slot slot = SlotAt(sector, static_cast<int>(index));
+    const auto bytes = std::span(sector).subspan(kTableOffset + index * kSlotSize, kSlotSize);
+    blank = blank && std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
+    if (!slot.used()) continue;
+    const uint64_t end = uint64_t{slot.first} + slot.count;
+    // One odd slot (a stray boot flag, an overlap with an earlier slot) says nothing about
+    // the others: a disk is not hidden whole by one slot a tool or a virus spoiled.
+    const bool odd = (slot.boot_flag != 0 && slot.boot_flag != 0x80) || slot.first == 0 ||
+                     slot.count == 0 ||
+                     std::any_of(extents.begin(), extents.end(), [&](const auto& extent) {
+                       return slot.first < extent.second && extent.first < end;
+                     });
+    if (odd) {
+      table.damage.push_back({std::to_string(index + 1), IncompleteReason::kDamaged});
+      continue;
+    }
+    extents.emplace_back(slot.first, end);
+    taken.push_back(slot);
+    if (IsExtendedPartitionType(slot.type)) continue;
     table.partitions.push_back({index + 1, slot.type, slot.first, slot.count});
-    if (uint64_t{slot.first} + slot.count > disk_sectors) {
+    if (end > disk.Size() / kTableSectorSize) {
       table.damage.push_back({std::to_string(index + 1), IncompleteReason::kDamaged});
     }
   }
+  // Slots that are all odd are bytes of something else; four blank slots are an empty table.
+  if (taken.empty() && !blank) return std::nullopt;
   uint32_t next_number = 5;
-  for (const Slot& slot : slots) {
+  for (const Slot& slot : taken) {
     if (IsExtendedPartitionType(slot.type)) ReadLogicalChain(disk, slot, table, next_number);
   }
   return table;

@@ -28,8 +28,9 @@ struct PartitionTable {
   // Primaries by slot, then logical drives in chain order; extended partitions and empty
   // slots are not listed.
   std::vector<Partition> partitions;
-  // Why some of the table was not read (a chain that loops or leaves the disk), with the
-  // number of the partition concerned, or "" for the table itself.
+  // Why some of the table was not read (an odd slot, a partition past the disk's end, a chain
+  // that loops or leaves the disk), with the number of the partition concerned, or "" for
+  // the table itself. Each at most once.
   std::vector<ContainerDamage> damage;
 };
 
@@ -39,10 +40,12 @@ bool IsFatPartitionType(uint8_t type);
 bool IsHiddenFatPartitionType(uint8_t type);
 bool IsExtendedPartitionType(uint8_t type);
 
-// The partitions in the table of sector 0, or nothing when sector 0 does not hold a
-// plausible table (a boot flag other than 00/80, a used slot that starts at sector 0 or is
-// empty, slots that overlap, or no used slot at all). Reads sector 0 and the chain of
-// extended boot records, at most kMaxLogicalPartitions of them, each at most once.
+// The partitions in the table of sector 0. A used slot is odd when its boot flag is other
+// than 00/80, it starts at sector 0 or is empty, or it overlaps an earlier slot: it is left
+// out and named in `damage`, and the other slots are read. Nothing when no slot is read,
+// unless all four are blank: that is an empty table, which only the caller can tell from
+// zeros (by the 55 AA mark). Reads sector 0 and the chain of extended boot records, at
+// most kMaxLogicalPartitions of them, each at most once.
 std::optional<PartitionTable> ReadPartitionTable(BlockDevice& disk);
 
 // Whether a disk whose first sector is `sector` may be a partitioned disk worth opening: the

@@ -109,19 +109,27 @@ std::vector<HostileTableCase> HostileTableCases() {
        true,
        {1, 2, 5, 6},
        {{"6", IncompleteReason::kDamaged}}},
+      // An odd slot is left out and named; the others are read.
       {"boot_flag_neither_00_nor_80",
-       [](auto& image, const auto&) { image[0x1BE] = 0x12; },
-       false,
-       {},
-       {}},
-      {"slots_that_overlap",
+       [](auto& image, const auto&) { image[0x1BE] = 0x01; },
+       true,
+       {2, 5, 6},
+       {{"1", IncompleteReason::kDamaged}}},
+      {"slot_over_an_earlier_one",
        [](auto& image, const auto&) { image[0x1BE + 16 + 8] = 64; },
-       false,
-       {},
-       {}},
+       true,
+       {1, 5, 6},
+       {{"2", IncompleteReason::kDamaged}}},
       {"used_slot_at_sector_0",
        [](auto& image, const auto&) {
          for (int i = 0; i < 4; ++i) image[0x1BE + 8 + i] = 0;
+       },
+       true,
+       {2, 5, 6},
+       {{"1", IncompleteReason::kDamaged}}},
+      {"no_slot_sane",
+       [](auto& image, const auto&) {
+         for (int slot = 0; slot < 3; ++slot) image[0x1BE + 16 * slot] = 0x12;
        },
        false,
        {},
@@ -174,9 +182,10 @@ TEST(PartitionedImageTest, VolumesInLetterOrderWithTheirBootSectors) {
   std::optional<OpenedContainer> opened = testing::OpenImage(image);
   ASSERT_TRUE(opened.has_value());
   EXPECT_EQ(opened->kind, ContainerKind::kMbr);
-  EXPECT_EQ(opened->master_boot_record, std::vector<uint8_t>(image.begin(), image.begin() + 512));
+  EXPECT_EQ(opened->boot_record, std::vector<uint8_t>(image.begin(), image.begin() + 512));
   // Slot 3 is typed FAT but holds no volume: it is reported, and takes no place.
   EXPECT_EQ(opened->damage, (std::vector<ContainerDamage>{{"3", IncompleteReason::kDamaged}}));
+  EXPECT_FALSE(opened->BootRecordOnly());
   std::vector<std::pair<uint32_t, std::string>> seen;
   const std::vector<uint8_t> volume_bytes = TinyFat12Volume();
   for (ContainerVolume& volume : opened->volumes) {
@@ -187,6 +196,19 @@ TEST(PartitionedImageTest, VolumesInLetterOrderWithTheirBootSectors) {
               testing::PatternBytes(300, 7));
   }
   EXPECT_EQ(seen, (std::vector<std::pair<uint32_t, std::string>>{{1, "C:"}, {6, "D:"}, {5, ""}}));
+}
+
+// A FAT partition that starts past the image's end is damage of the table, told once, not
+// again for the volume it cannot hold.
+TEST(PartitionedImageTest, APartitionPastTheEndIsReportedOnce) {
+  testing::PartitionedImageBuilder builder;
+  builder.Primary(0x01, TinyFat12Volume()).Primary(0x06, TinyFat12Volume());
+  std::vector<uint8_t> image = builder.Build();
+  image[0x1BE + 16 + 8 + 3] = 0x40;  // slot 2 starts 512 GiB in
+  std::optional<OpenedContainer> opened = testing::OpenImage(image);
+  ASSERT_TRUE(opened.has_value());
+  EXPECT_EQ(opened->damage, (std::vector<ContainerDamage>{{"2", IncompleteReason::kDamaged}}));
+  EXPECT_EQ(opened->volumes.size(), 1u);
 }
 
 }  // namespace

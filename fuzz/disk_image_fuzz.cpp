@@ -65,7 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::optional<quarn::OpenedContainer> opened =
       quarn::DiskImageOpener().Open(quarn::fuzz::InputFile(data, size));
   if (!opened) return 0;
-  Check(opened->kind == quarn::ContainerKind::kMbr || opened->volumes.size() == 1);
+  const bool partitioned = opened->kind == quarn::ContainerKind::kMbr;
+  Check(partitioned || opened->volumes.size() <= 1);
+  // The first sector is judged on its own exactly when no volume of its own stands for it.
+  Check(opened->boot_record.size() == (partitioned || opened->BootRecordOnly() ? 512u : 0u));
   uint64_t budget = kMaxBytesRead;
   for (quarn::ContainerVolume& volume : opened->volumes) {
     Check(volume.files != nullptr);
@@ -108,8 +111,15 @@ std::vector<std::string> FuzzSeeds() {
   // as well: libFuzzer's length limit grows only slowly from the seeds it was given.
   FatImageWriter full_writer(quarn::testing::FloppyLayout(1440));
   const std::vector<uint8_t> full = fill(full_writer).Build();
+  // A master boot record whose table is empty: an image by its first sector alone.
+  const std::vector<uint8_t> empty_table = [&] {
+    std::vector<uint8_t> sectors = bytes(4096, 0);
+    sectors[510] = 0x55;
+    sectors[511] = 0xAA;
+    return sectors;
+  }();
   std::vector<std::string> seeds;
-  for (const auto* image : {&volume, &fragmented, &floppy, &partitioned, &full}) {
+  for (const auto* image : {&volume, &fragmented, &floppy, &partitioned, &full, &empty_table}) {
     seeds.emplace_back(image->begin(), image->end());
   }
   return seeds;

@@ -29,6 +29,12 @@ std::vector<PathLayer> With(std::vector<PathLayer> layers, std::string_view kind
   return layers;
 }
 
+// A volume without a letter (a hidden FAT partition) is named by its partition number.
+std::string VolumeName(const ContainerVolume& volume) {
+  if (!volume.letter.empty()) return volume.letter;
+  return "P" + std::to_string(volume.partition_number) + ":";
+}
+
 // A boot area of an image is reported, never removed: a line only for a finding, so a folder
 // of clean images does not fill the list, and the verdict in every case. A sector shorter
 // than the detectors read is taken as padded with zeros.
@@ -64,9 +70,9 @@ void ScanOpened(ScanSession& session, OpenedContainer& opened, const std::string
     return;
   }
   const bool partitioned = opened.kind == ContainerKind::kMbr;
-  if (!opened.master_boot_record.empty()) {
-    ReportImageBootArea(session, opened.master_boot_record, true, display_path, host_path,
-                        With(way_in, kMbrLayer, ""));
+  if (!opened.boot_record.empty()) {
+    ReportImageBootArea(session, opened.boot_record, partitioned, display_path, host_path,
+                        With(way_in, kind, ""));
   }
   for (size_t index = 0; index < opened.volumes.size(); ++index) {
     ContainerVolume& volume = opened.volumes[index];
@@ -74,7 +80,7 @@ void ScanOpened(ScanSession& session, OpenedContainer& opened, const std::string
     std::vector<PathLayer> layers = way_in;
     if (partitioned) layers = With(layers, kMbrLayer, std::to_string(volume.partition_number));
     layers = With(layers, ContainerKindName(volume.kind), "");
-    const std::string root = display_path + "!" + volume.letter;
+    const std::string root = display_path + "!" + VolumeName(volume);
     if (!volume.boot_sector.empty()) {
       ReportImageBootArea(session, volume.boot_sector, false, partitioned ? root : display_path,
                           host_path, layers);
@@ -117,23 +123,26 @@ bool IsContainerCandidate(const ScanSession& session, const std::string& name) {
   return file_filter == 1 || (file_filter == 0 && HasContainerExtension(name));
 }
 
-bool ScanIfContainer(ScanSession& session, Folder& folder, const std::string& name,
-                     const std::string& display_path, const std::string& host_path,
-                     const VolumePlace* outer, const std::string& inner_path,
-                     std::string* open_failure) {
+ContainerScan ScanIfContainer(ScanSession& session, Folder& folder, const std::string& name,
+                              const std::string& display_path, const std::string& host_path,
+                              const VolumePlace* outer, const std::string& inner_path,
+                              std::string* open_failure) {
   auto file = folder.OpenListedFile(name);
   if (!file) {
     if (open_failure != nullptr) *open_failure = file.cause();
-    return false;
+    return ContainerScan::kNone;
   }
   if (outer == nullptr) {
     const std::optional<FileInfo> info = (*file)->GetInfo();
-    if (info && session.IsDriveImage(info->device, info->inode)) return true;
+    if (info && session.IsDriveImage(info->device, info->inode)) return ContainerScan::kWhole;
   }
-  if (!MayBeContainer(*session.container_opener(), **file)) return false;
+  if (!MayBeContainer(*session.container_opener(), **file)) return ContainerScan::kNone;
   std::optional<OpenedContainer> opened =
       session.container_opener()->Open(std::shared_ptr<File>(std::move(*file)));
-  if (!opened || !OpensKind(session.container_limits().kinds, opened->kind)) return false;
+  if (!opened || !OpensKind(session.container_limits().kinds, opened->kind)) {
+    return ContainerScan::kNone;
+  }
+  const bool boot_record_only = opened->BootRecordOnly();
 
   IncompleteLines own_lines;
   IncompleteLines& incomplete = outer != nullptr ? *outer->incomplete : own_lines;
@@ -146,13 +155,14 @@ bool ScanIfContainer(ScanSession& session, Folder& folder, const std::string& na
   ContainerBudget& budget =
       outer != nullptr && outer->budget != nullptr ? *outer->budget : own_budget;
   // Only an image that is a host file of its own can change: one inside another container
-  // would need its container changed around it.
+  // would need its container changed around it, and one without a volume has no file to.
   std::optional<ImageChanges> changes;
   if (outer == nullptr && IsImageKind(opened->kind)) {
     RemoveStaleCopies(session.stale_copies(), folder, name, session.ui());
-    changes.emplace(folder, name);
+    if (!boot_record_only) changes.emplace(folder, name);
   }
-  if (static_cast<uint64_t>(depth) > session.container_limits().max_depth) {
+  const bool too_deep = static_cast<uint64_t>(depth) > session.container_limits().max_depth;
+  if (too_deep) {
     incomplete.Report(session, display_path, host_path, way_in, IncompleteReason::kDepth);
   } else {
     ScanOpened(session, *opened, display_path, host_path, way_in, depth, incomplete,
@@ -161,7 +171,7 @@ bool ScanIfContainer(ScanSession& session, Folder& folder, const std::string& na
   // The walk leaves the image, whether it ended or was stopped: what it did there is kept.
   if (changes) changes->Finish(session);
   if (outer == nullptr) incomplete.Finish(session);
-  return true;
+  return boot_record_only && !too_deep ? ContainerScan::kBootRecordOnly : ContainerScan::kWhole;
 }
 
 }  // namespace quarn

@@ -83,17 +83,20 @@ class ContainerWalkTest : public ::testing::Test {
           testing::MemoryContainerVolume(ContainerKind::kFat12, "A:", floppy_, 0, floppy_boot_));
       return opened;
     });
-    // Slot 1 is C:, the logical drive in slot 5 D:.
+    // Slot 1 is C:, the logical drive in slot 5 D:, slot 2 a hidden FAT partition.
     partition_c_->AddFile("/DOS/FORMAT.COM", testing::kEicarText);
     partition_d_->AddFile("/GAMES/X.COM", testing::kEicarText);
+    hidden_->AddFile("/DOS/FORMAT.COM", testing::kEicarText);
     opener_.Add(kDiskMark, [this] {
       OpenedContainer opened;
       opened.kind = ContainerKind::kMbr;
-      opened.master_boot_record = disk_mbr_;
+      opened.boot_record = disk_mbr_;
       opened.volumes.push_back(
           testing::MemoryContainerVolume(ContainerKind::kFat16, "C:", partition_c_, 1));
       opened.volumes.push_back(testing::MemoryContainerVolume(
           ContainerKind::kFat32, "D:", partition_d_, 5, partition_d_boot_));
+      opened.volumes.push_back(
+          testing::MemoryContainerVolume(ContainerKind::kFat16, "", hidden_, 2));
       return opened;
     });
     // An image holding a floppy image.
@@ -135,6 +138,7 @@ class ContainerWalkTest : public ::testing::Test {
   std::shared_ptr<MemoryFileSystem> floppy_ = std::make_shared<MemoryFileSystem>();
   std::shared_ptr<MemoryFileSystem> partition_c_ = std::make_shared<MemoryFileSystem>();
   std::shared_ptr<MemoryFileSystem> partition_d_ = std::make_shared<MemoryFileSystem>();
+  std::shared_ptr<MemoryFileSystem> hidden_ = std::make_shared<MemoryFileSystem>();
   std::shared_ptr<MemoryFileSystem> nesting_ = std::make_shared<MemoryFileSystem>();
   std::vector<uint8_t> floppy_boot_ = std::vector<uint8_t>(512);
   std::vector<uint8_t> disk_mbr_ = std::vector<uint8_t>(512);
@@ -161,6 +165,8 @@ TEST_F(ContainerWalkTest, FilesInsideAreNamedAsTheContractShowsThem) {
                                     Layers({{"mbr", "1"}, {"fat16", "DOS\\FORMAT.COM"}})},
                          std::tuple{"C:\\DISKS\\HD.IMG!D:\\GAMES\\X.COM", "/c/DISKS/HD.IMG",
                                     Layers({{"mbr", "5"}, {"fat32", "GAMES\\X.COM"}})},
+                         std::tuple{"C:\\DISKS\\HD.IMG!P2:\\DOS\\FORMAT.COM", "/c/DISKS/HD.IMG",
+                                    Layers({{"mbr", "2"}, {"fat16", "DOS\\FORMAT.COM"}})},
                          std::tuple{"C:\\DISKS\\OUTER.IMG!A:\\INNER.IMG!A:\\DOS\\KEYB.COM",
                                     "/c/DISKS/OUTER.IMG",
                                     Layers({{"fat12", "INNER.IMG"}, {"fat12", "DOS\\KEYB.COM"}})}));
@@ -320,6 +326,7 @@ TEST_F(ContainerWalkTest, BootAreasOfImagesAreJudgedAndNeverRemoved) {
   floppy_->Remove("/README.TXT");
   partition_c_->Remove("/DOS");
   partition_d_->Remove("/GAMES");
+  hidden_->Remove("/DOS");
   disk_mbr_ = InfectedSector(kImageMbrMark);
   partition_d_boot_ = InfectedSector(kImageBootMark);
   RunSettings settings;
@@ -350,8 +357,40 @@ TEST_F(ContainerWalkTest, BootAreasOfImagesAreJudgedAndNeverRemoved) {
           verdict("C:\\DISKS\\HD.IMG", "mbr", kImageMbrVirus, "Mbr", Layers({{"mbr", ""}})),
           verdict("C:\\DISKS\\HD.IMG!C:", "boot", 0, "", Layers({{"mbr", "1"}, {"fat16", ""}})),
           verdict("C:\\DISKS\\HD.IMG!D:", "boot", kImageBootVirus, "Boot",
-                  Layers({{"mbr", "5"}, {"fat32", ""}}))));
+                  Layers({{"mbr", "5"}, {"fat32", ""}})),
+          verdict("C:\\DISKS\\HD.IMG!P2:", "boot", 0, "", Layers({{"mbr", "2"}, {"fat16", ""}}))));
   EXPECT_THAT(ui_.questions, IsEmpty());
+}
+
+// A floppy-size file with no FAT volume, or an MBR with no partition, is an image by its boot
+// record alone: the record is judged, and the file's own bytes go to the file detectors,
+// whose verdict must not change what is still an image.
+TEST_F(ContainerWalkTest, AnImageByItsBootRecordAloneIsAlsoAFileReadOnly) {
+  host_.AddFile("/c/DISKS/BOOT.IMG", testing::kEicarText);
+  for (const bool mbr : {false, true}) {
+    opener_ = testing::MarkedContainerOpener();
+    opener_.Add(testing::kEicarText.substr(0, 20), [mbr] {
+      OpenedContainer opened;
+      opened.kind = mbr ? ContainerKind::kMbr : ContainerKind::kFat12;
+      opened.boot_record = InfectedSector(mbr ? kImageMbrMark : kImageBootMark);
+      return opened;
+    });
+    RunSettings settings;
+    settings.action = kActionDeleteAuto;
+    settings.file_filter = 1;
+    Run(settings);
+    EXPECT_THAT(ui_.Texts(),
+                ElementsAre("[C:]", " ",
+                            mbr ? "[C:\\DISKS\\BOOT.IMG] MASTER BOOT RECORD:  Infetto da Mbr"
+                                : "[C:\\DISKS\\BOOT.IMG] BOOT SECTOR:  Infetto da Boot",
+                            "C:\\DISKS\\BOOT.IMG Infetto da EICAR-Test-File",
+                            "Non modificabile: C:\\DISKS\\BOOT.IMG", " ", "Files Infetti: 1.",
+                            "Files Sospetti: 0.", "Files Analizzati: 1.", "Files Totali: 1.",
+                            "Files Cancellati: 0.", " "));
+    ASSERT_EQ(ui_.boot_verdicts.size(), 1u);
+    EXPECT_EQ(ui_.boot_verdicts[0].layers, Layers({{mbr ? "mbr" : "fat12", ""}}));
+    EXPECT_EQ(host_.ReadFileText("/c/DISKS/BOOT.IMG"), std::string(testing::kEicarText));
+  }
 }
 
 TEST_F(ContainerWalkTest, ANamedImageIsOpenedAsOneFoundInAWalk) {

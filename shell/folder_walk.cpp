@@ -155,6 +155,7 @@ void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
   const bool as_program = FilterAccepts(session.options().file_filter, name);
   const bool candidate = IsContainerCandidate(session, name);
   FileDetection own;
+  ContainerScan container = ContainerScan::kNone;
   // A host file the detectors will read anyway is detected first, so that a file that cannot
   // be a container is opened once, and one that cannot be opened is known before it counts.
   if (place == nullptr && as_program && detected == nullptr) {
@@ -167,22 +168,29 @@ void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
     ReportUnreadable(session, display_path, host_path, detected->failure);
     return;
   }
-  if (candidate && (detected == nullptr || detected->may_be_container)) {
-    std::string open_failure;
-    if (ScanIfContainer(session, folder, name, display_path, host_path, place, inner_path,
-                        &open_failure)) {
-      return;
+  if (candidate) {
+    if (detected == nullptr || detected->may_be_container) {
+      std::string open_failure;
+      container = ScanIfContainer(session, folder, name, display_path, host_path, place,
+                                  inner_path, &open_failure);
+      if (place == nullptr && !open_failure.empty()) {
+        ReportUnreadable(session, display_path, host_path, open_failure);
+        return;
+      }
     }
-    if (place == nullptr && !open_failure.empty()) {
-      ReportUnreadable(session, display_path, host_path, open_failure);
-      return;
-    }
+    if (container == ContainerScan::kWhole) return;
   }
   if (!as_program) return;
   session.ui().SetStatusText(StatusPart::kPath, display_path);
   ++session.counters().scanned;
   session.ShowCounter(StatusPart::kScanned);
-  if (place != nullptr) {
+  if (container == ContainerScan::kBootRecordOnly) {
+    // An image still, though no volume of it was read: a false verdict must not change it.
+    ScanFileInContainer(
+        session, folder, name, display_path, host_path,
+        InnerFile{place != nullptr ? LayersTo(*place, inner_path) : std::vector<PathLayer>{}},
+        detected);
+  } else if (place != nullptr) {
     // The working copy finds the entry by its place, which a byte copy keeps.
     ScanFileInContainer(session, folder, name, display_path, host_path,
                         InnerFile{LayersTo(*place, inner_path), place->changes, place->volume,

@@ -54,8 +54,9 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
 
 // One regular file `name` in `folder`, shown as `display_path`: counted in the total and
 // stepped on the progress bar; scanned as a container when it is one (ScanIfContainer),
-// else given to the detectors when the file filter lets it through. A host file that cannot
-// be opened is reported unreadable and never counted as scanned. `host_path` is the
+// else given to the detectors when the file filter lets it through; an image by its boot
+// record alone is both, read only. A host file that cannot be opened is reported unreadable
+// and never counted as scanned. `host_path` is the
 // file's own (a host file) or the outermost host file (`place` set, with `inner_path` its
 // path inside the volume and `slot` the entry's FolderEntry::slot, 0 for a file the user
 // named). `detected`: the detection a pool made ahead, or null.

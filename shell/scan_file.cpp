@@ -326,8 +326,8 @@ void ScanFile(ScanSession& session, Folder& folder, const std::string& name,
 
 void ScanFileInContainer(ScanSession& session, Folder& folder, const std::string& name,
                          const std::string& display_path, const std::string& host_path,
-                         const InnerFile& inner) {
-  ScanFileAt(session, folder, name, display_path, host_path, 0, nullptr, &inner);
+                         const InnerFile& inner, const FileDetection* detected) {
+  ScanFileAt(session, folder, name, display_path, host_path, 0, detected, &inner);
 }
 
 }  // namespace quarn

@@ -45,10 +45,10 @@ struct InnerFile {
 // report carrying the file's layers. Its action is taken in the image's working copy, with
 // the host's questions and lines; where the file cannot be changed, the action gives the
 // line "Non modificabile: " + path and a failed action report instead, with no question, no
-// message and no counter moved.
+// message and no counter moved. `detected`: the file's detection when it was made already.
 void ScanFileInContainer(ScanSession& session, Folder& folder, const std::string& name,
                          const std::string& display_path, const std::string& host_path,
-                         const InnerFile& inner);
+                         const InnerFile& inner, const FileDetection* detected = nullptr);
 
 // The name a rename gives: the character three places before the end of the name becomes
 // "V" (B.DOC becomes B.VOC). A character is a whole UTF-8 sequence, or a byte outside

@@ -784,6 +784,24 @@ TEST_F(QuarnscanSystemAreas, MasterBootRecordFamiliesAreFoundOnAMappedHardDisk) 
   }
 }
 
+// The same images as files met in a scan: a floppy whose FATs are zeros and a disk whose
+// table is empty hold no volume, and their boot records are judged all the same.
+TEST_F(QuarnscanSystemAreas, ImagesMetInAScanHaveTheirBootAreasJudgedAsOnTheirDrives) {
+  const std::string floppy = PutImage("floppy-boot-infected.img");
+  const std::string disk = PutImage("hard-disk-mbr-pattern.img");
+  Outcome outcome = Scan({"--json", floppy, disk});
+  EXPECT_EQ(outcome.exit_code, 1) << outcome.err;
+  std::vector<json> verdicts;
+  for (const json& boot : outcome.EventsOf("boot")) {
+    verdicts.push_back(
+        {{"area", boot["area"]}, {"virus_id", boot["virus_id"]}, {"host_path", boot["host_path"]}});
+  }
+  EXPECT_EQ(verdicts,
+            (std::vector<json>{{{"area", "boot"}, {"virus_id", 970}, {"host_path", floppy}},
+                               {{"area", "mbr"}, {"virus_id", 971}, {"host_path", disk}}}))
+      << outcome.out;
+}
+
 TEST_F(QuarnscanSystemAreas, AVirusActiveInMemoryEndsTheRunAfterTheAlert) {
   const std::string memory = PutImage("memory-infected.img");
   Outcome plain = Scan({"--memory-image", memory, "C:"});
