@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <QComboBox>
 #include <QDialog>
 #include <QHBoxLayout>
@@ -9,7 +10,7 @@
 namespace quarn::tools {
 namespace {
 
-constexpr char kTitle[] = "Attenzione: questa versione e' da considerarsi superata !";
+constexpr int kTitle = 483;
 
 QString UpdateAdvice(Language language) {
   return language == Language::kEnglish
@@ -32,7 +33,7 @@ void ShowProgramOutdated(QWidget* parent, Language language, ExternalLauncher& l
                          const std::string& data_directory) {
   QDialog dialog(parent);
   dialog.setObjectName(QStringLiteral("programOutdated"));
-  dialog.setWindowTitle(QString::fromLatin1(kTitle));
+  dialog.setWindowTitle(TableText(language, kTitle));
 
   // The user still picks a browser, but on this platform each entry is the desktop's default
   // browser, so the Internet button opens the address the same way whichever is selected.
