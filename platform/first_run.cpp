@@ -75,24 +75,36 @@ Status CopyOne(Folder& source_folder, Folder& target_folder, const std::string& 
   return copied;
 }
 
-Status CopyBundle(FileSystem& files, const std::string& bundled_dir,
-                  const std::string& user_data_dir) {
-  Status made = files.CreateFolders(user_data_dir);
-  if (!made) return made;
+// Copies every regular file of `bundled_dir` into `data_dir` with CopyOne, `last_name` after
+// all others. With kNoReplace a file already present is skipped.
+Status CopyFiles(FileSystem& files, const std::string& bundled_dir, const std::string& data_dir,
+                 RenameMode mode, std::string_view last_name) {
   Result<std::unique_ptr<Folder>> source = files.OpenFolder(bundled_dir);
   if (!source) return source.status();
-  Result<std::unique_ptr<Folder>> target = files.OpenFolder(user_data_dir);
+  Result<std::unique_ptr<Folder>> target = files.OpenFolder(data_dir);
   if (!target) return target.status();
   Result<std::vector<FolderEntry>> bundled = (*source)->List();
   if (!bundled) return bundled.status();
   Result<std::vector<FolderEntry>> present = (*target)->List();
   if (!present) return present.status();
 
-  std::set<std::string> present_names;
-  for (const FolderEntry& entry : *present) present_names.insert(entry.name);
+  std::set<std::string> skipped;
+  if (mode == RenameMode::kNoReplace) {
+    for (const FolderEntry& entry : *present) skipped.insert(entry.name);
+  }
+  std::vector<std::string> names;
+  bool has_last = false;
   for (const FolderEntry& entry : *bundled) {
-    if (entry.kind != EntryKind::kFile || present_names.count(entry.name) != 0) continue;
-    Status copied = CopyOne(**source, **target, entry.name, RenameMode::kNoReplace);
+    if (entry.kind != EntryKind::kFile || skipped.count(entry.name) != 0) continue;
+    if (entry.name == last_name) {
+      has_last = true;
+    } else {
+      names.push_back(entry.name);
+    }
+  }
+  if (has_last) names.emplace_back(last_name);
+  for (const std::string& name : names) {
+    Status copied = CopyOne(**source, **target, name, mode);
     if (!copied) return copied;
   }
   return Status::Ok();
@@ -113,7 +125,9 @@ Result<std::string> EnsureDataDirectory(SettingsStore& store, FileSystem& files,
   if (!document) return document.status();
   if (std::optional<std::string> stored = StoredDataDirectory(*document)) return *stored;
 
-  Status copied = CopyBundle(files, bundled_dir, user_data_dir);
+  Status made = files.CreateFolders(user_data_dir);
+  if (!made) return made;
+  Status copied = CopyFiles(files, bundled_dir, user_data_dir, RenameMode::kNoReplace, "");
   if (!copied) return copied;
 
   std::string result = user_data_dir;
@@ -130,28 +144,7 @@ Result<std::string> EnsureDataDirectory(SettingsStore& store, FileSystem& files,
 
 Status RefreshFromBundle(FileSystem& files, const std::string& bundled_dir,
                          const std::string& data_dir, std::string_view last_name) {
-  Result<std::unique_ptr<Folder>> source = files.OpenFolder(bundled_dir);
-  if (!source) return source.status();
-  Result<std::unique_ptr<Folder>> target = files.OpenFolder(data_dir);
-  if (!target) return target.status();
-  Result<std::vector<FolderEntry>> bundled = (*source)->List();
-  if (!bundled) return bundled.status();
-  std::vector<std::string> names;
-  bool has_last = false;
-  for (const FolderEntry& entry : *bundled) {
-    if (entry.kind != EntryKind::kFile) continue;
-    if (entry.name == last_name) {
-      has_last = true;
-    } else {
-      names.push_back(entry.name);
-    }
-  }
-  if (has_last) names.emplace_back(last_name);
-  for (const std::string& name : names) {
-    Status copied = CopyOne(**source, **target, name, RenameMode::kReplace);
-    if (!copied) return copied;
-  }
-  return Status::Ok();
+  return CopyFiles(files, bundled_dir, data_dir, RenameMode::kReplace, last_name);
 }
 
 std::string DefaultUserDataDirectory() {
