@@ -12,20 +12,8 @@ namespace {
 
 constexpr int kTitle = 483;
 
-QString UpdateAdvice(Language language) {
-  return language == Language::kEnglish
-             ? QStringLiteral(
-                   "Get the up-to-date version from the Internet or from the "
-                   "O.R.V.N. bulletin board.")
-             : QStringLiteral(
-                   "Richiedere la versione aggiornata via Internet o alla BBS "
-                   "O.R.V.N.");
-}
-
-QString BrowserPrompt(Language language) {
-  return language == Language::kEnglish ? QStringLiteral("Browser:")
-                                        : QStringLiteral("Programma di navigazione:");
-}
+constexpr int kUpdateAdvice = 491;
+constexpr int kBrowserPrompt = 492;
 
 }  // namespace
 
@@ -43,7 +31,8 @@ void ShowProgramOutdated(QWidget* parent, Language language, ExternalLauncher& l
   browsers->addItems(BrowserNames());
   browsers->setCurrentIndex(0);
 
-  QLabel* prompt = NewLabel(BrowserPrompt(language), QStringLiteral("browserPrompt"), &dialog);
+  QLabel* prompt =
+      NewLabel(TableText(language, kBrowserPrompt), QStringLiteral("browserPrompt"), &dialog);
   prompt->setWordWrap(false);
   auto* choice = new QHBoxLayout;
   choice->addWidget(prompt);
@@ -54,7 +43,8 @@ void ShowProgramOutdated(QWidget* parent, Language language, ExternalLauncher& l
   buttons->addStretch();
   buttons->addWidget(NewCancelButton(language, &dialog));
   auto* layout = new QVBoxLayout(&dialog);
-  layout->addWidget(NewLabel(UpdateAdvice(language), QStringLiteral("adviceText"), &dialog));
+  layout->addWidget(
+      NewLabel(TableText(language, kUpdateAdvice), QStringLiteral("adviceText"), &dialog));
   layout->addLayout(choice);
   layout->addLayout(buttons);
   dialog.exec();
