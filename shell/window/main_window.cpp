@@ -67,9 +67,11 @@ MainWindow::MainWindow(const WindowSetup& setup) {
   result_view_->setIconSize(QSize(16, 16));
   result_view_->setEditTriggers(QAbstractItemView::EditKeyPressed |
                                 QAbstractItemView::SelectedClicked);
-  // The one column takes the list's whole width, so the line of a file deep in containers
-  // keeps its inner name and virus name as far as the window allows; the tooltip has the rest.
+  // The one column takes the list's whole width, and a line longer still loses its middle, so
+  // the line of a file deep in containers keeps its drive, its inner name and its virus name;
+  // the tooltip holds the whole line.
   result_view_->header()->setStretchLastSection(true);
+  result_view_->setTextElideMode(Qt::ElideMiddle);
   result_view_->header()->setSectionsClickable(false);
 
   animation_ = new ScanAnimation(client_);
