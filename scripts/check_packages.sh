@@ -60,6 +60,7 @@ scan_status=$?
 # socket an administrator enabled is disabled by a removal, and a purge leaves no socket folder,
 # log or record of the units. "abort-upgrade" records the units as "configure" does, without
 # making the daemon's user on this machine.
+export DPKG_MAINTSCRIPT_PACKAGE=quarn-explorer
 control="$root/control"
 dpkg-deb -e "$packages"/quarn-explorer_*.deb "$control"
 wants="$root/etc/systemd/system/sockets.target.wants"
@@ -73,6 +74,7 @@ DPKG_ROOT="$root" "$control/postrm" purge || fail "postrm purge failed"
 for left in run/quarnexp var/log/quarnexp var/lib/systemd/deb-systemd-helper-enabled/quarnd.socket.dsh-also; do
   [ -e "$root/$left" ] && fail "a purge leaves /$left"
 done
+unset DPKG_MAINTSCRIPT_PACKAGE
 
 for page in "$root"/usr/share/man/man*/*.gz; do
   warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
