@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "clean/cleaning_context.h"
 
 #include <cstdint>
@@ -5,7 +6,7 @@
 namespace quarn {
 
 void ReportWriteFailure(const CleaningContext& context) {
-  if (context.ui != nullptr) context.ui->ShowMessage(kErrorCaption, kWriteErrorText);
+  if (context.ui != nullptr) context.ui->ShowError(context.ui->Text(kWriteErrorText));
 }
 
 bool WriteAt(File& file, uint64_t offset, const void* bytes, uint32_t length) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstdint>
@@ -11,7 +12,8 @@ namespace quarn {
 // Zeros written over a virus body before the file is cut, or over virus code at an entry.
 inline constexpr uint32_t kWipeBlockSize = 4096;
 
-inline constexpr std::string_view kWriteErrorText = "Errore di Scrittura";
+// The string table's id of the message of a failed write.
+inline constexpr int kWriteErrorText = 482;
 
 // What a cleaning method is told besides its record. A method reads and writes only the
 // file it is given: a fresh copy of the original, which replaces the original only when the
@@ -25,7 +27,7 @@ struct CleaningContext {
 };
 
 // The message every cleaner shows when a write fails: "Errore di Scrittura", caption
-// "Errore", in Italian whatever the language.
+// "Errore", in the interface's language.
 void ReportWriteFailure(const CleaningContext& context);
 
 // Writes all of `length` bytes at `offset`; false when the seek fails or fewer bytes were

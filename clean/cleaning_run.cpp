@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "clean/cleaning_run.h"
 
 #include "clean/cleaning_copy.h"
@@ -5,7 +6,7 @@
 namespace quarn {
 
 void ReportCleaningFailure(const CleaningContext& context, const Status& failure) {
-  if (context.ui != nullptr) context.ui->ShowMessage(kErrorCaption, failure.message());
+  if (context.ui != nullptr) context.ui->ShowError(failure.message());
 }
 
 uint32_t RunCleaningStep(const CleaningTarget& target, const CleaningContext& context,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "clean/file_cleaner.h"
 
 #include <memory>
@@ -40,7 +41,7 @@ std::unique_ptr<Original> OpenOriginal(Folder& folder, const std::string& name) 
 void RemoveStaleCopies(StaleCopies& stale_copies, Folder& folder, const std::string& name,
                        UserInterface& ui) {
   for (const Status& stays : stale_copies.Remove(folder, name)) {
-    ui.ShowMessage(kErrorCaption, stays.message());
+    ui.ShowError(stays.message());
   }
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // quarnscan: the scanner in a terminal, for scripts, servers and tests. Its command line,
 // output and exit status are a contract: docs/scanner-cli.md.
 #include <cstdio>
@@ -7,7 +8,6 @@
 #include "cli/scan_arguments.h"
 #include "cli/scan_run.h"
 #include "cli/terminal_device.h"
-#include "cli/version_report.h"
 #include "containers/all_containers_opener.h"
 #include "platform/descriptor_output.h"
 #include "platform/drive_detection.h"
@@ -16,6 +16,7 @@
 #include "platform/path_names.h"
 #include "platform/posix_folder.h"
 #include "platform/time_zone.h"
+#include "shell/data_folder.h"
 
 int main(int argc, char** argv) {
   quarn::PinLocalTimeZone();
@@ -25,14 +26,11 @@ int main(int argc, char** argv) {
   std::fputs(parsed.standard_output.c_str(), stdout);
   std::fflush(stdout);
   std::fputs(parsed.standard_error.c_str(), stderr);
-  std::unique_ptr<quarn::FileSystem> files = quarn::OpenPosixFileSystem();
   if (parsed.version_requested) {
-    std::unique_ptr<quarn::SettingsStore> stored =
-        quarn::OpenFileSettingsStore(quarn::DefaultSettingsPath());
-    std::printf("%s\n",
-                quarn::DatabaseVersionLine(*files, *stored, quarn::BundledDataDirectory()).c_str());
+    std::printf("%s\n", quarn::InstalledDatabaseVersionLine().c_str());
     return parsed.exit_code;
   }
+  std::unique_ptr<quarn::FileSystem> files = quarn::OpenPosixFileSystem();
   if (!parsed.arguments) return parsed.exit_code;
   const quarn::ScanArguments& arguments = *parsed.arguments;
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstdint>
@@ -46,7 +47,7 @@ struct ArgumentsOutcome {
   std::string standard_output;
   std::string standard_error;
   // --version was given: standard_output holds the program's version, and the caller adds
-  // the database's (version_report.h).
+  // the database's (shell/data_folder.h).
   bool version_requested = false;
 };
 

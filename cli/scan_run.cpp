@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/scan_run.h"
 
 #include <memory>
@@ -19,9 +20,9 @@
 #include "imported/imported_signatures.h"
 #include "platform/drive_sources.h"
 #include "platform/file_contents.h"
-#include "platform/first_run.h"
 #include "platform/image_system_access.h"
 #include "shell/boot_scan.h"
+#include "shell/data_folder.h"
 #include "shell/drive_setup.h"
 #include "shell/memory_check.h"
 #include "sysarea/floppy_boot_sector.h"
@@ -45,9 +46,9 @@ Language RunLanguage(const ScanArguments& arguments, const RegistryDocument& set
 std::optional<std::string> DataDirectoryOverride(const ScanArguments& arguments,
                                                  const ScanEnvironment& environment) {
   if (arguments.data_directory) return arguments.data_directory;
-  Result<std::string> ensured =
-      EnsureDataDirectory(*environment.settings, *environment.files,
-                          environment.bundled_data_directory, environment.user_data_directory);
+  Result<std::string> ensured = PrepareDataDirectory(
+      *environment.settings, *environment.files, environment.bundled_data_directory,
+      environment.user_data_directory, BundleRefresh::kRefresh);
   if (ensured) return std::nullopt;
   SayProblem(environment.err, ensured.message());
   if (environment.bundled_data_directory.empty()) return std::nullopt;
@@ -90,9 +91,8 @@ std::optional<std::string> RunMemoryImage(const ScanArguments& arguments,
 }
 
 constexpr int kMemoryAlertTitle = 351;
-constexpr std::string_view kMemoryAlertVirus = "IL VIRUS ";
-constexpr std::string_view kMemoryAlertText =
-    "E' STATO INDIVIDUATO ATTIVO IN MEMORIA. PER LA RIMOZIONE PARTIRE DA UN DISCO DI BOOT PULITO.";
+constexpr int kMemoryAlertVirus = 477;
+constexpr int kMemoryAlertText = 478;
 
 // The start-up memory scan, with its verdict to the output. A virus active in memory is shown in
 // the alert; the caller then ends the run without scanning a file.
@@ -101,9 +101,10 @@ MemoryScanResult CheckMemory(ScanSession& session, SystemAccess& system_access,
   MemoryScanResult result = CheckMemoryAtStartUp(session, system_access);
   output.AddMemoryVerdict(result.virus_id, result.name);
   if (result.virus_id != 0) {
-    session.ui().ShowMessage(
-        LoadText(session.language(), kMemoryAlertTitle),
-        std::string(kMemoryAlertVirus) + result.name + " " + std::string(kMemoryAlertText));
+    const Language language = session.language();
+    session.ui().ShowMessage(LoadText(language, kMemoryAlertTitle),
+                             std::string(LoadText(language, kMemoryAlertVirus)) + result.name +
+                                 " " + std::string(LoadText(language, kMemoryAlertText)));
   }
   return result;
 }
@@ -132,8 +133,8 @@ int FixFloppyBootSector(const ScanArguments& arguments, ImageSystemAccess& syste
                         UserInterface& ui, Language language, std::FILE* err) {
   const uint8_t disk = *arguments.floppy_fix;
   if (!system_access.HasSectors(disk)) {
-    ui.ShowMessage(kErrorCaption, std::string(LoadText(language, kNoDiskMappedText)) +
-                                      static_cast<char>('A' + disk) + ":");
+    ui.ShowError(std::string(LoadText(language, kNoDiskMappedText)) +
+                 static_cast<char>('A' + disk) + ":");
     return kExitCannotRun;
   }
   std::vector<ImageProblem> problems = system_access.CheckImages(/*with_memory=*/false);
@@ -143,10 +144,10 @@ int FixFloppyBootSector(const ScanArguments& arguments, ImageSystemAccess& syste
       WriteFloppyBootSector(system_access, ui, *arguments.floppy_fix, arguments.floppy_format);
   switch (result.outcome) {
     case FloppyBootFixOutcome::kRewritten:
-      ui.ShowMessage(kFloppyBootFixCaption, kBootSectorRewrittenText);
+      ui.ShowMessage(kFloppyBootFixCaption, ui.Text(kBootSectorRewrittenText));
       return kExitNothingFound;
     case FloppyBootFixOutcome::kWriteFailed:
-      ui.ShowMessage(kErrorCaption, kWriteProtectedText);
+      ui.ShowError(ui.Text(kWriteProtectedText));
       return kExitCannotRun;
     default:
       return kExitCannotRun;
@@ -213,6 +214,7 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
   TerminalQuestions questions(arguments.answer, terminal, &InterruptReceived);
   ProgressLine progress(environment.err, environment.progress_on_err, environment.columns);
   TerminalInterface ui(*output, questions, progress, environment.err);
+  ui.set_language(language);
   ScanSession* running = nullptr;
   channel.OnFailure([&](const std::string& failure) {
     progress.Clear();
@@ -241,7 +243,7 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
   // QUARNX.DAT is optional: a damaged one is told, and the scan runs on the other two.
   auto imported = LoadImportedSignatures(
       files, state.data_directory.empty() ? std::string(".") : state.data_directory);
-  if (!imported) ui.ShowMessage(kErrorCaption, imported.message());
+  if (!imported) ui.ShowError(imported.message());
 
   if (auto log = LogLocation(arguments, state, files)) {
     OpenWatchedLog(files, log->first, log->second, state.log, [&](const std::string& trouble) {

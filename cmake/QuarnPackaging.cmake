@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The Debian packages, made by `cpack --config build/release/CPackConfig.cmake`: the programs
 # without Qt, their data, the daemon's units and configuration and the manual pages in
 # quarn-explorer (install component "main"); the desktop program with its menu entry, icon and
@@ -21,6 +22,8 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quarn-explorer)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Quarn Explorer developers")
+# Placeholders until the project has a mail address and a homepage of its own: the contact, the
+# homepage, and the same two in packaging/deb (copyright, changelog).
 set(CPACK_PACKAGE_CONTACT "Quarn Explorer developers <maintainers@quarn-explorer.org>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -38,10 +41,12 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_DEBIAN_MAIN_PACKAGE_NAME quarn-explorer)
 set(CPACK_DEBIAN_MAIN_PACKAGE_RECOMMENDS unar)
-# The postinst makes the daemon's user with adduser where systemd-sysusers is missing.
+# The postinst makes the daemon's user with adduser where systemd-sysusers is missing; the
+# prerm and postrm stop and disable the daemon's units, and a purge takes their leftovers.
 set(CPACK_DEBIAN_MAIN_PACKAGE_DEPENDS "adduser")
 set(CPACK_DEBIAN_MAIN_PACKAGE_CONTROL_EXTRA
-    ${QUARN_PACKAGING_DIR}/conffiles ${QUARN_PACKAGING_DIR}/postinst)
+    ${QUARN_PACKAGING_DIR}/conffiles ${QUARN_PACKAGING_DIR}/postinst ${QUARN_PACKAGING_DIR}/prerm
+    ${QUARN_PACKAGING_DIR}/postrm)
 set(CPACK_COMPONENT_MAIN_DESCRIPTION
     "virus scanner for DOS and Windows 9x era files, disk images and archives
 Quarn Explorer finds the viruses of the DOS and Windows 9x era: file

@@ -1,8 +1,10 @@
+// SPDX-License-Identifier: Apache-2.0
 // quarndb: compiles signature sources into QUARN.DAT and NAMEVIR.DAT, dumps databases back
 // into source, verifies them, describes them and writes their encyclopedia page.
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "imported/clamav_import.h"
 #include "imported/imported_database_build.h"
 #include "imported/imported_database_file.h"
+#include "platform/build_month.h"
 #include "platform/file_contents.h"
 #include "platform/path_names.h"
 #include "platform/posix_folder.h"
@@ -36,6 +39,12 @@ int Build(FileSystem& files, const std::vector<std::string>& sources, const std:
   if (!texts) return Fail(texts.message());
   auto content = ParseSignatureSource(*texts);
   if (!content) return Fail(content.message());
+  // An undated database is the build's own: dated the month it is made, it is current.
+  if (content->month == 0 && content->year == 0) {
+    const YearMonth built = BuildMonth();
+    content->month = static_cast<uint8_t>(built.month);
+    content->year = static_cast<uint16_t>(built.year);
+  }
   auto database = CompileDatabase(*content);
   if (!database) return Fail(database.message());
   if (Status written = WriteDatabasePair(files, output, *database); !written) {
@@ -142,6 +151,22 @@ int Encyclopedia(FileSystem& files, const std::string& input, const std::string&
   return written ? 0 : Fail(written.message());
 }
 
+// The message for a first word that names no command, which CLI11 would only call a missing
+// subcommand: the word and the commands there are. Nothing when the word is a command or an
+// option.
+std::optional<std::string> UnknownCommand(const CLI::App& app, int argc, char** argv) {
+  if (argc < 2 || argv[1][0] == '-') return std::nullopt;
+  const std::string word = argv[1];
+  std::string commands;
+  bool known = false;
+  for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+    known = known || command->get_name() == word;
+    commands += (commands.empty() ? "" : ", ") + command->get_name();
+  }
+  if (known) return std::nullopt;
+  return "unknown command '" + word + "'; the commands are " + commands;
+}
+
 int Run(int argc, char** argv) {
   CLI::App app{"quarndb: the Quarn Explorer signature database compiler"};
   app.require_subcommand(1);
@@ -151,7 +176,8 @@ int Run(int argc, char** argv) {
   std::string build_output;
   CLI::App* build = app.add_subcommand(
       "build",
-      "Compile signature sources (files, or folders of *.qsig) into QUARN.DAT and NAMEVIR.DAT");
+      "Compile signature sources (files, or folders of *.qsig) into QUARN.DAT and NAMEVIR.DAT; "
+      "sources without a date are dated this month (SOURCE_DATE_EPOCH's when set)");
   build->add_option("SOURCE", sources, "source files or folders, read in the order given")
       ->required();
   build->add_option("-o,--output", build_output, "folder that receives the two files")->required();
@@ -192,6 +218,7 @@ int Run(int argc, char** argv) {
   encyclopedia->add_option("-o,--output", encyclopedia_output,
                            "the page to write (default: ENCI.HTM in DIR)");
 
+  if (std::optional<std::string> unknown = UnknownCommand(app, argc, argv)) return Fail(*unknown);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <string>
@@ -17,7 +18,8 @@ struct SourceText {
 };
 
 // Reads source texts, in order, into one database's content. A failure names the file, the
-// line and what is wrong ("eicar.qsig:4: unknown field 'cod' for com-entry").
+// line and what is wrong ("eicar.qsig:4: unknown field 'cod' for com-entry"). Sources without
+// a `date` leave month and year 0, for the caller to date.
 Result<DatabaseContent> ParseSignatureSource(const std::vector<SourceText>& sources);
 
 // The source text of a database's content; ParseSignatureSource gives the same content back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/database_loader.h"
 
 #include "engine/descramble.h"
@@ -95,14 +96,14 @@ int LoadDatabases(const LoadRequest& request, EngineState* state) {
     data_folder = request.files->OpenFolder(".");
   }
   if (!data_folder) {
-    request.ui->ShowMessage(kErrorCaption, std::string(kSignatureFileName) + " non trovato");
+    request.ui->ShowError(std::string(kSignatureFileName) + " non trovato");
     return 0;
   }
   OpenLog(request, **data_folder, &state->log);
 
   const Status loaded = LoadDatabaseImages(**data_folder, &state->signatures, &state->names);
   if (!loaded) {
-    if (!loaded.message().empty()) request.ui->ShowMessage(kErrorCaption, loaded.message());
+    if (!loaded.message().empty()) request.ui->ShowError(loaded.message());
     return 0;
   }
   return 1;

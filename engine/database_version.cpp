@@ -1,4 +1,7 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/database_version.h"
+
+#include <tuple>
 
 #include "engine/byte_reader.h"
 #include "engine/section_walk.h"
@@ -33,6 +36,11 @@ std::string DatabaseDateText(const DatabaseVersion& version) {
   const std::string month =
       version.month >= 1 && version.month <= 12 ? kMonths[version.month - 1] : "???";
   return month + " " + std::to_string(version.year);
+}
+
+bool IsNewerDatabase(const DatabaseVersion& candidate, const DatabaseVersion& current) {
+  return std::tuple(candidate.version, candidate.year, candidate.month) >
+         std::tuple(current.version, current.year, current.month);
 }
 
 std::string DatabaseVersionText(const DatabaseVersion& version, const std::string& folder) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,10 @@ int ReadDatabaseVersion(const DatabaseImage& signatures, uint16_t directory_offs
                         uint16_t* version, uint16_t* month, uint16_t* year);
 
 DatabaseVersion ReadDatabaseVersion(const DatabaseImage& signatures);
+
+// Whether `candidate` is a newer database than `current`: a higher version, or the same
+// version of a later date.
+bool IsNewerDatabase(const DatabaseVersion& candidate, const DatabaseVersion& current);
 
 // The database's date as the programs print it for people and clients: "Dec 2026"; a month
 // outside 1 to 12 shows as "???".

@@ -1,16 +1,19 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <string_view>
 
 #include "engine/result_line.h"
+#include "res/string_table.h"
 
 namespace quarn {
 
 // The parts of the options status bar.
 enum class OptionsStatusPart : int { kFileFilter = 0, kScanAction = 1, kHeuristics = 2 };
 
-inline constexpr std::string_view kErrorCaption = "Errore";
-inline constexpr std::string_view kWarningCaption = "Attenzione";
+// The string table's ids of the captions of errors and warnings.
+inline constexpr int kErrorCaption = 460;
+inline constexpr int kWarningCaption = 461;
 
 inline constexpr int kProgressSteps = 20;  // the progress bar's range is 0 to this
 
@@ -21,6 +24,16 @@ inline constexpr int kProgressSteps = 20;  // the progress bar's range is 0 to t
 class UserInterface {
  public:
   virtual ~UserInterface() = default;
+
+  // The language of the texts shown through this interface; its front end sets it, Italian
+  // until then.
+  Language language() const { return language_; }
+  void set_language(Language language) { language_ = language; }
+  // The string table's text `id` in that language.
+  std::string_view Text(int id) const { return LoadText(language_, id); }
+  // A message box captioned "Errore" or "Attenzione" in that language.
+  void ShowError(std::string_view text) { ShowMessage(Text(kErrorCaption), text); }
+  void ShowWarning(std::string_view text) { ShowMessage(Text(kWarningCaption), text); }
 
   virtual void SetOptionsStatus(OptionsStatusPart part, std::string_view text) = 0;
 
@@ -49,6 +62,9 @@ class UserInterface {
   virtual void LeaveFolder() {}
   virtual void ScanStarted() {}
   virtual void ScanFinished(const ScanCounters& /*counters*/) {}
+
+ private:
+  Language language_ = Language::kItalian;
 };
 
 }  // namespace quarn

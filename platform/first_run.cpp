@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/first_run.h"
 
 #include <pwd.h>
@@ -42,9 +43,11 @@ Status CopyBytes(File& source, File& target, const std::string& source_path,
   return Status::Ok();
 }
 
-// Copies `name` from `source_folder` into `target_folder` through a temporary name. A file
-// that appears under `name` meanwhile (another program on its first run) is kept.
-Status CopyOne(Folder& source_folder, Folder& target_folder, const std::string& name) {
+// Copies `name` from `source_folder` into `target_folder` through a temporary name. With
+// kNoReplace a file that appears under `name` meanwhile (another program on its first run) is
+// kept; with kReplace the copy takes its place.
+Status CopyOne(Folder& source_folder, Folder& target_folder, const std::string& name,
+               RenameMode mode) {
   std::string source_path = JoinPath(source_folder.Path(), name);
   Result<std::unique_ptr<File>> source = source_folder.OpenFile(name, OpenMode::kRead);
   if (!source) return source.status();
@@ -61,33 +64,47 @@ Status CopyOne(Folder& source_folder, Folder& target_folder, const std::string& 
   Status copied = CopyBytes(**source, **target, source_path, temporary_path);
   target.value().reset();  // closed before the rename
   if (copied) {
-    Status renamed = target_folder.Rename(temporary, name, RenameMode::kNoReplace);
+    Status renamed = target_folder.Rename(temporary, name, mode);
     if (renamed) return Status::Ok();
     copied = renamed;
   }
   target_folder.Delete(temporary);
-  if (target_folder.OpenFile(name, OpenMode::kRead)) return Status::Ok();
+  if (mode == RenameMode::kNoReplace && target_folder.OpenFile(name, OpenMode::kRead)) {
+    return Status::Ok();
+  }
   return copied;
 }
 
-Status CopyBundle(FileSystem& files, const std::string& bundled_dir,
-                  const std::string& user_data_dir) {
-  Status made = files.CreateFolders(user_data_dir);
-  if (!made) return made;
+// Copies every regular file of `bundled_dir` into `data_dir` with CopyOne, `last_name` after
+// all others. With kNoReplace a file already present is skipped.
+Status CopyFiles(FileSystem& files, const std::string& bundled_dir, const std::string& data_dir,
+                 RenameMode mode, std::string_view last_name) {
   Result<std::unique_ptr<Folder>> source = files.OpenFolder(bundled_dir);
   if (!source) return source.status();
-  Result<std::unique_ptr<Folder>> target = files.OpenFolder(user_data_dir);
+  Result<std::unique_ptr<Folder>> target = files.OpenFolder(data_dir);
   if (!target) return target.status();
   Result<std::vector<FolderEntry>> bundled = (*source)->List();
   if (!bundled) return bundled.status();
   Result<std::vector<FolderEntry>> present = (*target)->List();
   if (!present) return present.status();
 
-  std::set<std::string> present_names;
-  for (const FolderEntry& entry : *present) present_names.insert(entry.name);
+  std::set<std::string> skipped;
+  if (mode == RenameMode::kNoReplace) {
+    for (const FolderEntry& entry : *present) skipped.insert(entry.name);
+  }
+  std::vector<std::string> names;
+  bool has_last = false;
   for (const FolderEntry& entry : *bundled) {
-    if (entry.kind != EntryKind::kFile || present_names.count(entry.name) != 0) continue;
-    Status copied = CopyOne(**source, **target, entry.name);
+    if (entry.kind != EntryKind::kFile || skipped.count(entry.name) != 0) continue;
+    if (entry.name == last_name) {
+      has_last = true;
+    } else {
+      names.push_back(entry.name);
+    }
+  }
+  if (has_last) names.emplace_back(last_name);
+  for (const std::string& name : names) {
+    Status copied = CopyOne(**source, **target, name, mode);
     if (!copied) return copied;
   }
   return Status::Ok();
@@ -108,7 +125,9 @@ Result<std::string> EnsureDataDirectory(SettingsStore& store, FileSystem& files,
   if (!document) return document.status();
   if (std::optional<std::string> stored = StoredDataDirectory(*document)) return *stored;
 
-  Status copied = CopyBundle(files, bundled_dir, user_data_dir);
+  Status made = files.CreateFolders(user_data_dir);
+  if (!made) return made;
+  Status copied = CopyFiles(files, bundled_dir, user_data_dir, RenameMode::kNoReplace, "");
   if (!copied) return copied;
 
   std::string result = user_data_dir;
@@ -121,6 +140,11 @@ Result<std::string> EnsureDataDirectory(SettingsStore& store, FileSystem& files,
   });
   if (!written) return written;
   return result;
+}
+
+Status RefreshFromBundle(FileSystem& files, const std::string& bundled_dir,
+                         const std::string& data_dir, std::string_view last_name) {
+  return CopyFiles(files, bundled_dir, data_dir, RenameMode::kReplace, last_name);
 }
 
 std::string DefaultUserDataDirectory() {

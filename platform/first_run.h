@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/folder.h"
 #include "platform/settings_store.h"
@@ -24,6 +26,14 @@ namespace quarn {
 Result<std::string> EnsureDataDirectory(SettingsStore& store, FileSystem& files,
                                         const std::string& bundled_dir,
                                         const std::string& user_data_dir);
+
+// Brings the data folder `data_dir` up to the bundle after an upgrade: every regular file of
+// `bundled_dir` is copied over its namesake there (or added); the folder's other files, the
+// user's own, stay. Each copy goes through a temporary name as on the first run and is renamed
+// over the old file, `last_name` after all others: a run stopped halfway leaves that file as
+// it was, so whoever decides by it tries again. A failure names the file and the cause.
+Status RefreshFromBundle(FileSystem& files, const std::string& bundled_dir,
+                         const std::string& data_dir, std::string_view last_name);
 
 // $XDG_DATA_HOME/quarnexp when that is set to an absolute path, else
 // $HOME/.local/share/quarnexp (the home folder from the user database when HOME is unset).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/first_run.h"
 
 #include <fcntl.h>
@@ -157,6 +158,23 @@ TEST_F(FirstRunTest, AFailedCopyLeavesNothingBehind) {
   }
   ASSERT_TRUE(Ensure().ok());
   EXPECT_EQ(files_.NamesIn(kUserData).size(), 3u);
+}
+
+// After an upgrade: the bundled files replace their copies, the one named last after all
+// others, so a refresh stopped halfway leaves it old; the user's own files stay.
+TEST_F(FirstRunTest, ARefreshReplacesTheCopiesTheNamedFileLast) {
+  ASSERT_TRUE(files_.CreateFolders(kUserData).ok());
+  ASSERT_TRUE(files_.AddFile(UserFile("QUARN.DAT"), "old").ok());
+  ASSERT_TRUE(files_.AddFile(UserFile("QUARNX.DAT"), "mine").ok());
+  // Renames in name order would replace QUARN.DAT second; the third fails.
+  files_.FailCall(FileOperation::kRename, 3);
+  EXPECT_FALSE(RefreshFromBundle(files_, kBundle, kUserData, "QUARN.DAT").ok());
+  EXPECT_EQ(files_.ReadFileText(UserFile("QUARN.DAT")), "old");
+  ASSERT_TRUE(RefreshFromBundle(files_, kBundle, kUserData, "QUARN.DAT").ok());
+  EXPECT_EQ(files_.ReadFileText(UserFile("QUARN.DAT")), "signatures");
+  EXPECT_EQ(files_.ReadFileText(UserFile("NAMEVIR.DAT")), "names");
+  EXPECT_EQ(files_.ReadFileText(UserFile("QUARNX.DAT")), "mine");
+  EXPECT_EQ(files_.NamesIn(kUserData).size(), 4u) << "no temporary file is left";
 }
 
 TEST_F(FirstRunTest, CopiesGoThroughADottedTemporaryName) {

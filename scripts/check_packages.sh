@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Makes the Debian packages from the built release tree and checks them as a user would meet
 # them: lintian without errors, then both unpacked into a throw-away root, where the programs
 # run (version, a scan of a sample, the daemon's version), the manual pages render and the
@@ -37,6 +38,14 @@ for deb in "$packages"/*.deb; do dpkg-deb -x "$deb" "$root"; done
 export HOME="$root/home" XDG_DATA_HOME="$root/home/data" XDG_CONFIG_HOME="$root/home/config"
 mkdir -p "$HOME"
 
+# Both packages say the project's licence in the machine-readable form, and the tree's LICENSE
+# is its standard text.
+for package in quarn-explorer quarn-explorer-gui; do
+  grep -qx 'License: Apache-2.0' "$root/usr/share/doc/$package/copyright" ||
+    fail "$package's copyright names no Apache-2.0 licence"
+done
+cmp -s LICENSE /usr/share/common-licenses/Apache-2.0 || fail "LICENSE is not the Apache License 2.0"
+
 version=$("$root/usr/bin/quarnscan" --version) || fail "quarnscan --version failed"
 echo "$version"
 grep -q "database" <<<"$version" || fail "quarnscan --version names no database: $version"
@@ -46,6 +55,26 @@ scan_status=$?
 [ $scan_status -eq 1 ] || fail "scanning samples/eicar.com gave exit $scan_status: $(cat "$root/scan.out")"
 "$root/usr/sbin/quarnd" --version --config "$root/etc/quarnexp/quarnd.conf" ||
   fail "quarnd --version failed"
+
+# The maintainer scripts on the throw-away root (DPKG_ROOT, as dpkg --root runs them): the
+# socket an administrator enabled is disabled by a removal, and a purge leaves no socket folder,
+# log or record of the units. "abort-upgrade" records the units as "configure" does, without
+# making the daemon's user on this machine.
+export DPKG_MAINTSCRIPT_PACKAGE=quarn-explorer
+control="$root/control"
+dpkg-deb -e "$packages"/quarn-explorer_*.deb "$control"
+wants="$root/etc/systemd/system/sockets.target.wants"
+mkdir -p "$wants" "$root/run/quarnexp" "$root/var/log/quarnexp"
+ln -s /usr/lib/systemd/system/quarnd.socket "$wants/quarnd.socket"
+DPKG_ROOT="$root" "$control/postinst" abort-upgrade || fail "postinst abort-upgrade failed"
+DPKG_ROOT="$root" "$control/prerm" remove || fail "prerm remove failed"
+DPKG_ROOT="$root" "$control/postrm" remove || fail "postrm remove failed"
+[ -L "$wants/quarnd.socket" ] && fail "a removal leaves quarnd.socket enabled"
+DPKG_ROOT="$root" "$control/postrm" purge || fail "postrm purge failed"
+for left in run/quarnexp var/log/quarnexp var/lib/systemd/deb-systemd-helper-enabled/quarnd.socket.dsh-also; do
+  [ -e "$root/$left" ] && fail "a purge leaves /$left"
+done
+unset DPKG_MAINTSCRIPT_PACKAGE
 
 for page in "$root"/usr/share/man/man*/*.gz; do
   warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)

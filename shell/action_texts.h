@@ -1,24 +1,23 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
-
-#include <string_view>
 
 namespace quarn {
 
-// The texts of the actions that follow a detection; the same in both languages.
-inline constexpr std::string_view kRemovedLine = " * * *  RIMOSSO  * * *";
-inline constexpr std::string_view kContactSupportLine = " Contattare il Supporto Tecnico Orvane";
-inline constexpr std::string_view kDeletedLine = " * * *  CANCELLATO  * * *";
-inline constexpr std::string_view kRenamedLine = " * * *  RINOMINATO  * * *";
-inline constexpr std::string_view kCannotOpenText = "Non posso aprire il file ";
-inline constexpr std::string_view kCannotDeleteText = "Impossibile CANCELLARE il file ";
-inline constexpr std::string_view kCannotRenameText = "Impossibile RINOMINARE il file ";
-inline constexpr std::string_view kCleanQuestion = "Rimuovere dal file ";
-inline constexpr std::string_view kCleanQuestionVirus = " il virus ";
-inline constexpr std::string_view kDeleteQuestion = "Cancellare il file ";
-inline constexpr std::string_view kRenameQuestion = "Rinominare il file ";
-inline constexpr std::string_view kInfectedBy = " Infetto da ";
-inline constexpr std::string_view kCleanCaption = "Rimozione";
-inline constexpr std::string_view kDeleteCaption = "Cancellazione";
-inline constexpr std::string_view kRenameCaption = "Rinominazione";
+// The string table's ids of the texts of the actions that follow a detection.
+inline constexpr int kRemovedLine = 462;
+inline constexpr int kContactSupportLine = 463;
+inline constexpr int kDeletedLine = 464;
+inline constexpr int kRenamedLine = 465;
+inline constexpr int kCannotOpenText = 466;
+inline constexpr int kCannotDeleteText = 467;
+inline constexpr int kCannotRenameText = 468;
+inline constexpr int kCleanQuestion = 469;
+inline constexpr int kQuestionVirus = 470;
+inline constexpr int kDeleteQuestion = 471;
+inline constexpr int kRenameQuestion = 472;
+inline constexpr int kCleanCaption = 473;
+inline constexpr int kDeleteCaption = 474;
+inline constexpr int kRenameCaption = 475;
+inline constexpr int kFloppyCleanQuestion = 476;
 
 }  // namespace quarn

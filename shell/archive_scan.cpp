@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "shell/archive_scan.h"
 
 #include <algorithm>
@@ -8,6 +9,9 @@
 
 namespace quarn {
 namespace {
+
+// A DOS name's extension is at most this long: a "_" after one as long is no lost character.
+constexpr size_t kDosExtensionLength = 3;
 
 constexpr size_t kReadBlock = 64 * 1024;
 // An entry's ratio is judged once it gave this much, and against at least one block of the
@@ -119,9 +123,15 @@ ReadOutcome SpoolEntry(ScanSession& session, ArchiveReader& archive, const Archi
 
 }  // namespace
 
-std::string LoneStreamName(const std::string& container_name, const std::string& last_character) {
-  if (!last_character.empty() && container_name.size() > 1 && container_name.back() == '_') {
-    return container_name.substr(0, container_name.size() - 1) + last_character;
+std::string LoneStreamName(const std::string& container_name, ContainerKind kind,
+                           const std::string& last_character) {
+  if (kind == ContainerKind::kSzdd && container_name.size() > 1 && container_name.back() == '_') {
+    std::string squeezed = container_name.substr(0, container_name.size() - 1);
+    // Today's compressors keep the whole name and append the "_" ("TOOL.EXE_"), storing no
+    // character: there is nothing to put back.
+    const size_t dot = squeezed.rfind('.');
+    if (dot != std::string::npos && squeezed.size() - dot > kDosExtensionLength) return squeezed;
+    if (!last_character.empty()) return squeezed + last_character;
   }
   const size_t dot = container_name.rfind('.');
   std::string name = dot == std::string::npos ? container_name : container_name.substr(0, dot);
@@ -147,7 +157,8 @@ void ScanArchiveEntries(ScanSession& session, ArchiveReader& archive, const Arch
   inside.incomplete = place.incomplete;
   inside.budget = place.budget;
   auto inner_of = [&](const ArchiveEntry& entry) {
-    return entry.path.empty() ? LoneStreamName(place.name, entry.last_name_character) : entry.path;
+    return entry.path.empty() ? LoneStreamName(place.name, place.kind, entry.last_name_character)
+                              : entry.path;
   };
   // An entry no file of its name would be read for is not unpacked either: only counted.
   auto looked_at = [&](const ArchiveEntry& entry) {

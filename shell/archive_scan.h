@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <string>
@@ -30,11 +31,12 @@ struct ArchivePlace {
 // archive's path. Nothing inside an archive can change: every action is refused.
 void ScanArchiveEntries(ScanSession& session, ArchiveReader& archive, const ArchivePlace& place);
 
-// A lone compressed file's inner name when it stored none: its own name with the "_" at its
-// end put back to the `last_character` it stored ("SETUP.EX_" and "E" give "SETUP.EXE"),
-// else without its last extension ("README.TXT.GZ" gives "README.TXT"), or "data" when
-// nothing is left.
-std::string LoneStreamName(const std::string& container_name,
-                           const std::string& last_character = "");
+// A lone compressed file's inner name when it stored none. SZDD's own name with the "_" at its
+// end dropped when it follows a whole extension ("TOOL.EXE_" gives "TOOL.EXE"), else put back
+// to the `last_character` it stored ("SETUP.EX_" and "E" give "SETUP.EXE"); any other name
+// without its last extension ("README.TXT.GZ" gives "README.TXT"), or "data" when nothing is
+// left.
+std::string LoneStreamName(const std::string& container_name, ContainerKind kind,
+                           const std::string& last_character);
 
 }  // namespace quarn

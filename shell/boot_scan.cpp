@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "shell/boot_scan.h"
 
 #include <array>
@@ -7,6 +8,7 @@
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
 #include "engine/virus_names.h"
+#include "shell/action_texts.h"
 #include "sysarea/boot_detectors.h"
 #include "sysarea/boot_sector_io.h"
 
@@ -20,11 +22,6 @@ constexpr int kNewGenerationText = 25;
 constexpr std::string_view kMbrPrefix = "MASTER BOOT RECORD: ";
 constexpr std::string_view kBootSectorPrefix = "BOOT SECTOR: ";
 constexpr std::string_view kClean = "OK";
-constexpr std::string_view kRemovedText = " * * *  RIMOSSO  * * *";
-constexpr std::string_view kNotRemovedText = " Contattare il Supporto Tecnico Orvane";
-constexpr std::string_view kRemovalCaption = "Rimozione";
-constexpr std::string_view kRemovalQuestion = "Rimuovere dal floppy disk ";
-constexpr std::string_view kRemovalQuestionVirus = " il virus ";
 
 // BootRemovalRecord (section 29).
 constexpr int kRemovalIdField = 0;
@@ -152,9 +149,11 @@ std::optional<int> OfferRemoval(ScanSession& session, SystemAccess& access, std:
     case kActionCleanAuto:
       return remove();
     case kActionCleanAsk: {
-      const std::string question = std::string(kRemovalQuestion) + std::string(path.substr(0, 3)) +
-                                   std::string(kRemovalQuestionVirus) + verdict.virus_name;
-      if (!session.ui().Ask(kRemovalCaption, question)) return std::nullopt;
+      const Language language = session.language();
+      const std::string question =
+          std::string(LoadText(language, kFloppyCleanQuestion)) + std::string(path.substr(0, 3)) +
+          std::string(LoadText(language, kQuestionVirus)) + verdict.virus_name;
+      if (!session.ui().Ask(LoadText(language, kCleanCaption), question)) return std::nullopt;
       return remove();
     }
     default:
@@ -186,8 +185,10 @@ void CheckBootSector(ScanSession& session, SystemAccess& access, std::string_vie
   if (verdict->virus_id != 0 && verdict->variant_flag == 0) {
     removed = OfferRemoval(session, access, path, letter, *verdict);
     if (removed) {
-      session.AddTextLine(ResultIcon::kBlank,
-                          std::string(*removed == 1 ? kRemovedText : kNotRemovedText));
+      session.AddTextLine(
+          ResultIcon::kBlank,
+          std::string(
+              LoadText(session.language(), *removed == 1 ? kRemovedLine : kContactSupportLine)));
     }
   }
   BootVerdict report = Reported(path, BootArea::kBootSector, *verdict);
@@ -286,7 +287,7 @@ int RemoveFloppyBootVirus(SystemAccess& access, const DatabaseImage& signatures,
   }
   if (ReadU16(saved, kBootSignatureField) != kBootSignature) return 0;
   if (WriteBootSector(access, ui, kBootCylinderSector, drive, saved) == 0) {
-    ui.ShowMessage(kErrorCaption, kWriteProtectedText);
+    ui.ShowError(ui.Text(kWriteProtectedText));
     return 0;
   }
   return 1;

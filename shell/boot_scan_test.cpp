@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "shell/boot_scan.h"
 
 #include <gmock/gmock.h>
@@ -232,6 +233,13 @@ TEST_F(BootScanTest, TheRemovalQuestionNamesTheRoot) {
   EXPECT_THAT(ui_.boot_verdicts,
               ElementsAre(ExpectedBootVerdict("C:", "mbr"),
                           ExpectedBootVerdict("C:", "boot", kBootVirus, "Boot.Test", false)));
+  ui_ = {};
+  ui_.answers = {true};
+  EXPECT_THAT(Scan("C:", kFixedC, kActionCleanAsk, 1, Language::kEnglish),
+              ElementsAre("[C:]", "MASTER BOOT RECORD: OK", "BOOT SECTOR:  Infect of Boot.Test",
+                          " Contact Orvane Technical Support", " "));
+  EXPECT_THAT(ui_.questions,
+              ElementsAre("Removal: Remove from floppy disk C: the virus Boot.Test"));
 
   ui_ = {};
   ui_.answers = {false};

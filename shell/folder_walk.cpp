@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "shell/folder_walk.h"
 
 #include <algorithm>
@@ -110,9 +111,8 @@ void ReopenParentOfTop(ScanSession& session, std::vector<Level>& levels) {
     }
   }
   parent.next = parent.entries.size();
-  session.ui().ShowMessage(
-      kErrorCaption,
-      std::string(LoadText(session.language(), kFolderChangedText)) + parent.display_path);
+  session.ui().ShowError(std::string(LoadText(session.language(), kFolderChangedText)) +
+                         parent.display_path);
 }
 
 std::vector<PathLayer> LayersTo(const VolumePlace& place, const std::string& inner_path) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "shell/image_changes.h"
 
 #include <algorithm>
@@ -182,7 +183,7 @@ void ImageChanges::EndAction(uint64_t token, bool done, ActionKind kind, const R
 }
 
 void ImageChanges::TakeBack(ScanSession& session, const std::string& message) {
-  session.ui().ShowMessage(kErrorCaption, message);
+  session.ui().ShowError(message);
   for (DoneAction& action : done_) {
     --CounterOf(session.counters(), action.kind);
     action.line.ok = false;
@@ -199,7 +200,7 @@ void ImageChanges::Finish(ScanSession& session) {
   const std::string image = JoinPath(folder_.Path(), name_);
   if (spoiled_ || done_.empty()) {
     if (Status discarded = copy_->Discard(); !discarded) {
-      session.ui().ShowMessage(kErrorCaption, discarded.message());
+      session.ui().ShowError(discarded.message());
     }
     copy_.reset();
     if (spoiled_ && !done_.empty()) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "shell/scan_file.h"
 
 #include <algorithm>
@@ -13,6 +14,11 @@
 
 namespace quarn {
 namespace {
+
+// Text `id` of the string table in the session's language.
+std::string Said(const ScanSession& session, int id) {
+  return std::string(LoadText(session.language(), id));
+}
 
 constexpr int kExactText = 23;
 constexpr int kVariantText = 24;
@@ -101,7 +107,7 @@ void Clean(ScanSession& session, Folder& folder, const Detected& file, int depth
   {
     WritableWhileCleaning writable(folder, file.name);
     if (!folder.OpenFile(file.name, OpenMode::kReadWrite)) {
-      session.ui().ShowMessage(kErrorCaption, std::string(kCannotOpenText) + file.name);
+      session.ui().ShowError(Said(session, kCannotOpenText) + file.name);
     } else if (file.executable) {
       outcome = CleanExecutable(session.signatures(), folder, file.name, file.virus, session.ui(),
                                 session.stale_copies());
@@ -112,8 +118,8 @@ void Clean(ScanSession& session, Folder& folder, const Detected& file, int depth
   }
   const bool removed = outcome == 1;
   if (removed) ++session.counters().cleaned;
-  ResultLine line =
-      ActionLine(file, ActionKind::kClean, removed, removed ? kRemovedLine : kContactSupportLine);
+  ResultLine line = ActionLine(file, ActionKind::kClean, removed,
+                               Said(session, removed ? kRemovedLine : kContactSupportLine));
   recorded.End(removed, ActionKind::kClean, line);
   session.AddLine(std::move(line));
   // A file may carry a second infection, or what the cleaner left of this one.
@@ -128,12 +134,12 @@ void Delete(ScanSession& session, Folder& folder, const Detected& file) {
   if (!folder.Delete(file.name)) {
     ResultLine failed = ActionLine(file, ActionKind::kDelete, false, "");
     recorded.End(false, ActionKind::kDelete, failed);
-    session.ui().ShowMessage(kErrorCaption, std::string(kCannotDeleteText) + file.display_path);
+    session.ui().ShowError(Said(session, kCannotDeleteText) + file.display_path);
     session.ui().ReportUnshownAction(failed);
     return;
   }
   ++session.counters().deleted;
-  ResultLine line = ActionLine(file, ActionKind::kDelete, true, kDeletedLine);
+  ResultLine line = ActionLine(file, ActionKind::kDelete, true, Said(session, kDeletedLine));
   recorded.End(true, ActionKind::kDelete, line);
   session.AddLine(std::move(line));
 }
@@ -144,12 +150,12 @@ void Rename(ScanSession& session, Folder& folder, const Detected& file) {
   if (!new_name || !folder.Rename(file.name, *new_name, RenameMode::kNoReplace)) {
     ResultLine failed = ActionLine(file, ActionKind::kRename, false, "");
     recorded.End(false, ActionKind::kRename, failed);
-    session.ui().ShowMessage(kErrorCaption, std::string(kCannotRenameText) + file.display_path);
+    session.ui().ShowError(Said(session, kCannotRenameText) + file.display_path);
     session.ui().ReportUnshownAction(failed);
     return;
   }
   ++session.counters().renamed;
-  ResultLine line = ActionLine(file, ActionKind::kRename, true, kRenamedLine);
+  ResultLine line = ActionLine(file, ActionKind::kRename, true, Said(session, kRenamedLine));
   line.new_path = RenamedName(file.display_path).value_or(file.display_path);
   recorded.End(true, ActionKind::kRename, line);
   session.AddLine(std::move(line));
@@ -188,20 +194,20 @@ bool Confirmed(ScanSession& session, const Detected& file, ActionKind action) {
   if (setting != kActionCleanAsk && setting != kActionDeleteAsk && setting != kActionRenameAsk) {
     return true;
   }
-  const std::string infected_by = std::string(kInfectedBy) + file.virus_name;
+  const std::string infected_by = Said(session, kExactText) + file.virus_name;
   switch (action) {
     case ActionKind::kClean:
-      return session.ui().Ask(kCleanCaption, std::string(kCleanQuestion) + file.display_path +
-                                                 std::string(kCleanQuestionVirus) +
-                                                 file.virus_name);
+      return session.ui().Ask(Said(session, kCleanCaption),
+                              Said(session, kCleanQuestion) + file.display_path +
+                                  Said(session, kQuestionVirus) + file.virus_name);
     case ActionKind::kDelete:
-      return session.ui().Ask(kDeleteCaption,
-                              std::string(kDeleteQuestion) + file.display_path + infected_by);
+      return session.ui().Ask(Said(session, kDeleteCaption),
+                              Said(session, kDeleteQuestion) + file.display_path + infected_by);
     case ActionKind::kRename:
       break;
   }
-  return session.ui().Ask(kRenameCaption,
-                          std::string(kRenameQuestion) + file.display_path + infected_by);
+  return session.ui().Ask(Said(session, kRenameCaption),
+                          Said(session, kRenameQuestion) + file.display_path + infected_by);
 }
 
 void Act(ScanSession& session, Folder& folder, const Detected& file, ActionKind action, int depth) {
@@ -232,7 +238,7 @@ void ActInContainer(ScanSession& session, const Detected& file, ActionKind actio
       RefuseInContainer(session, file, action);
       return;
     case ChangeAccess::kFailed:
-      session.ui().ShowMessage(kErrorCaption, place.message);
+      session.ui().ShowError(place.message);
       session.ui().ReportUnshownAction(ActionLine(file, action, false, ""));
       return;
     case ChangeAccess::kGranted:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "shell/scan_file.h"
 
 #include <gmock/gmock.h>
@@ -93,6 +94,10 @@ TEST_F(ScanFileTest, ExactDetectionIsOneLineAndTheInfectedCount) {
   ui_.lines.clear();
   Scan("EICAR.COM", Action(kActionReportOnly), Language::kEnglish);
   EXPECT_THAT(ui_.Texts(), ElementsAre("C:\\EICAR.COM Infect of EICAR-Test-File"));
+  ui_.lines.clear();
+  Scan("EICAR.COM", Action(kActionDeleteAuto), Language::kEnglish);
+  EXPECT_THAT(ui_.Texts(),
+              ElementsAre("C:\\EICAR.COM Infect of EICAR-Test-File", " * * *  DELETED  * * *"));
 }
 
 TEST_F(ScanFileTest, DeleteAndRenameFollowTheAnswer) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "sysarea/boot_sector_io.h"
 
 namespace quarn {
@@ -5,7 +6,7 @@ namespace quarn {
 bool ReadBootSector(SystemAccess& access, UserInterface& ui, uint16_t cylinder_sector,
                     uint16_t head_drive, std::span<uint8_t, kSectorSize> sector) {
   if (access.CallReadPhysicalSector1(cylinder_sector, head_drive, sector)) return true;
-  ui.ShowMessage(kWarningCaption, kCannotReadBootSectorText);
+  ui.ShowWarning(ui.Text(kCannotReadBootSectorText));
   return false;
 }
 
@@ -15,7 +16,7 @@ int WriteBootSector(SystemAccess& access, UserInterface& ui, uint16_t cylinder_s
     case SectorWriteResult::kWritten:
       return 1;
     case SectorWriteResult::kCannotOpen:
-      ui.ShowMessage(kWarningCaption, kCannotWriteBootSectorText);
+      ui.ShowWarning(ui.Text(kCannotWriteBootSectorText));
       return 0;
     case SectorWriteResult::kRefused:
       return 0;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstdint>
@@ -9,11 +10,11 @@
 
 namespace quarn {
 
-inline constexpr std::string_view kCannotReadBootSectorText = "Impossibile leggere il Boot Sector.";
-inline constexpr std::string_view kCannotWriteBootSectorText =
-    "Impossibile Scrivere il Boot Sector.";
+// The string table's ids of the texts shown when a boot sector cannot be read or written.
+inline constexpr int kCannotReadBootSectorText = 479;
+inline constexpr int kCannotWriteBootSectorText = 480;
 // What the callers of WriteBootSector show, caption kErrorCaption, when it gives 0.
-inline constexpr std::string_view kWriteProtectedText = "Disco Protetto dalla Scrittura!";
+inline constexpr int kWriteProtectedText = 481;
 
 // Reads a boot sector or master boot record. When the disk's mapping cannot be opened it
 // says so (kCannotReadBootSectorText, caption kWarningCaption), leaves `sector` as it was and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <array>
@@ -104,7 +105,8 @@ struct FloppyBootFixResult {
 };
 
 inline constexpr std::string_view kFloppyBootFixCaption = "Floppy Disk Boot Fix";
-inline constexpr std::string_view kBootSectorRewrittenText = "Il Boot Sector e' stato riscritto.";
+// The string table's id of the message after a rewrite.
+inline constexpr int kBootSectorRewrittenText = 490;
 
 // Replaces the boot sector (cylinder-sector 0x0001, head 0) of floppy `drive` (0 = A:,
 // 1 = B:) by FloppyBootSector of the format, keeping the serial number of the sector it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // quarndb as a user runs it: exit codes, messages and the files it writes.
 #include <gtest/gtest.h>
 
@@ -23,8 +24,10 @@ struct Outcome {
   std::string output;  // standard output and standard error together
 };
 
-Outcome RunQuarndb(const std::string& arguments) {
-  std::string command = std::string(QUARN_BIN_DIR) + "/quarndb " + arguments + " 2>&1";
+// `environment` is put before the command as the shell takes it: "NAME=VALUE ".
+Outcome RunQuarndb(const std::string& arguments, const std::string& environment = "") {
+  std::string command =
+      environment + std::string(QUARN_BIN_DIR) + "/quarndb " + arguments + " 2>&1";
   Outcome outcome;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return outcome;
@@ -79,10 +82,16 @@ TEST_F(QuarndbCli, BuildDumpBuildGivesTheSameFiles) {
   EXPECT_EQ(entries, 2);
 }
 
-TEST_F(QuarndbCli, InfoDescribesTheDatabase) {
-  Outcome info = RunQuarndb(std::string("info ") + QUARN_DATA_DIR);
+// The shipped sources carry no date: a build dates the database with its own month, the
+// reproducible build's when SOURCE_DATE_EPOCH says it (1930000000 is February 2031).
+TEST_F(QuarndbCli, InfoDescribesTheDatabaseThatTheBuildDated) {
+  const std::string sources = std::string(QUARN_SOURCE_DIR) + "/res/signatures";
+  ASSERT_EQ(RunQuarndb("build " + sources + " -o " + Path("db"), "SOURCE_DATE_EPOCH=1930000000 ")
+                .exit_code,
+            0);
+  Outcome info = RunQuarndb("info " + Path("db"));
   ASSERT_EQ(info.exit_code, 0) << info.output;
-  EXPECT_NE(info.output.find("date      12/2026"), std::string::npos) << info.output;
+  EXPECT_NE(info.output.find("version   1\ndate      02/2031\n"), std::string::npos) << info.output;
   // The count grows with the test families; the EICAR record alone makes it non-zero.
   EXPECT_TRUE(std::regex_search(info.output, std::regex("\\n +8  com-entry +[1-9][0-9]*\\n")))
       << info.output;
@@ -128,7 +137,7 @@ TEST_F(QuarndbCli, ImportClamavWritesTheExtraDatabaseThatInfoAndVerifyCover) {
       << imported.output;
 
   Outcome info = RunQuarndb("info " + Path("data"));
-  EXPECT_NE(info.output.find("date      12/2026"), std::string::npos) << info.output;
+  EXPECT_NE(info.output.find("version   1\n"), std::string::npos) << info.output;
   EXPECT_NE(info.output.find("QUARNX.DAT: 1 imported signature: 1 pattern, 0 file hashes, 0 "
                              "section hashes"),
             std::string::npos)
@@ -165,6 +174,11 @@ TEST_F(QuarndbCli, SourceErrorsNameTheFileAndLine) {
 TEST_F(QuarndbCli, UsageErrorsExitTwoAndHelpExitsZero) {
   EXPECT_EQ(RunQuarndb("").exit_code, 2);
   EXPECT_EQ(RunQuarndb("build").exit_code, 2);
+  Outcome misspelt = RunQuarndb("verfiy " + Path("db"));
+  EXPECT_EQ(misspelt.exit_code, 2);
+  EXPECT_NE(misspelt.output.find("unknown command 'verfiy'; the commands are build, dump, verify"),
+            std::string::npos)
+      << misspelt.output;
   Outcome help = RunQuarndb("--help");
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.output.find("verify"), std::string::npos);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // quarnscan as a user runs it: on folders built here, with the database that ships, reading
 // its exit status, its plain lines and JSON events, its messages, the files it acts on and
 // the log it leaves.
@@ -23,6 +24,9 @@
 #include <thread>
 #include <vector>
 
+#include "dbtool/database_codec.h"
+#include "dbtool/database_files.h"
+#include "platform/posix_folder.h"
 #include "platform/scratch_folder.h"
 #include "samplegen/sample_set.h"
 #include "samplegen/system_area_samples.h"
@@ -416,6 +420,52 @@ TEST_F(QuarnscanCli, FirstRunCopiesTheDatabaseIntoTheUserFolderAndWritesDat) {
     EXPECT_NE(ReadFile(user_data + "/QUARNEXP.LOG").find("EICAR-Test-File"), std::string::npos)
         << what;
   }
+}
+
+// Writes the shipped database into `folder` with its version or its year moved by `change`.
+void WriteShippedDatabaseChanged(const std::string& folder, int version_change, int year_change) {
+  std::unique_ptr<FileSystem> files = OpenPosixFileSystem();
+  Result<DatabasePair> shipped = ReadDatabasePair(*files, QUARN_DATA_DIR);
+  ASSERT_TRUE(shipped.ok()) << shipped.message();
+  std::vector<std::string> notes;
+  DatabaseContent content = DecompileDatabase(shipped->signatures, shipped->names, &notes);
+  content.version = static_cast<uint8_t>(content.version + version_change);
+  content.year = static_cast<uint16_t>(content.year + year_change);
+  Result<DatabaseFiles> changed = CompileDatabase(content);
+  ASSERT_TRUE(changed.ok()) << changed.message();
+  ASSERT_TRUE(WriteDatabasePair(*files, folder, *changed).ok());
+}
+
+TEST_F(QuarnscanCli, ANewerBundledDatabaseReplacesTheUserCopyAtStart) {
+  Put("EICAR.COM", "eicar.com");
+  const std::string xdg = scratch_.Child("xdg");
+  const std::string user_data = xdg + "/quarnexp";
+  const std::string bundled = ReadFile(std::string(QUARN_DATA_DIR) + "/QUARN.DAT");
+  const std::map<std::string, std::string> environment = {{"XDG_DATA_HOME", xdg},
+                                                          {"QUARN_SETTINGS", settings_}};
+  auto scan = [&] { return Quarnscan({"--drive", "C:=" + tree_, "C:"}, environment).Finish(); };
+  auto version = [&] { return Quarnscan({"--version"}, environment).Finish().out; };
+  ASSERT_EQ(scan().exit_code, 1);
+
+  // The copy a year older: --version names it and the bundle that replaces it, the next scan
+  // replaces it and keeps the log beside it.
+  WriteShippedDatabaseChanged(user_data, 0, -1);
+  const std::string pending = version();
+  EXPECT_NE(pending.find("(" + user_data + "); replaced at the next start by database"),
+            std::string::npos)
+      << pending;
+  EXPECT_EQ(scan().exit_code, 1);
+  EXPECT_TRUE(ReadFile(user_data + "/QUARN.DAT") == bundled);
+  const std::string log = ReadFile(user_data + "/QUARNEXP.LOG");
+  EXPECT_NE(log.find("EICAR-Test-File"), log.rfind("EICAR-Test-File")) << "both scans logged";
+  const std::string done = version();
+  EXPECT_NE(done.find("(" + user_data + ")\n"), std::string::npos) << done;
+
+  // A copy of a higher version is the user's newer database: it stays.
+  WriteShippedDatabaseChanged(user_data, 1, -1);
+  const std::string newer = ReadFile(user_data + "/QUARN.DAT");
+  EXPECT_EQ(scan().exit_code, 1);
+  EXPECT_TRUE(ReadFile(user_data + "/QUARN.DAT") == newer);
 }
 
 TEST_F(QuarnscanCli, LogGetsSeparatorStampAndEveryLine) {

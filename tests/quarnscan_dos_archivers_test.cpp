@@ -1,7 +1,9 @@
+// SPDX-License-Identifier: Apache-2.0
 // quarnscan over the DOS archivers' own formats met in a walk, as a user runs it: a file
-// squeezed by COMPRESS.EXE is scanned under its name with the "_" put back, inside a ZIP too,
-// and one whose data breaks off is reported incomplete, never counted as clean; ARJ and ARC
-// archives made by the real archivers are scanned inside through the extractor.
+// squeezed by COMPRESS.EXE is scanned under its name with the "_" put back (or dropped after a
+// whole extension), inside a ZIP too, and one whose data breaks off is reported incomplete,
+// never counted as clean; ARJ and ARC archives made by the real archivers are scanned inside
+// through the extractor.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -42,6 +44,9 @@ TEST_F(QuarnscanCli, ASqueezedFileIsScannedUnderItsWholeName) {
   const std::vector<uint8_t> eicar = SampleNamed("eicar.com").bytes;
   const std::vector<uint8_t> squeezed = Squeezed(eicar, 'M');
   WriteFile(tree_ + "/EICAR.CO_", Text(squeezed));
+  // As Debian's mscompress names its output: the whole name kept, "_" appended, nothing stored.
+  WriteFile(tree_ + "/TOOL.COM_",
+            Text(testing::MadeByTool({{"IN", eicar}}, "mscompress IN", "IN_")));
   WriteFile(tree_ + "/DISK1.ZIP", Text(testing::ZipWriter().Add("SETUP.CO_", squeezed).Build()));
   std::vector<uint8_t> text;
   for (int line = 0; line < 200; ++line) {
@@ -57,6 +62,7 @@ TEST_F(QuarnscanCli, ASqueezedFileIsScannedUnderItsWholeName) {
   EXPECT_EQ(Described(outcome.EventsOf("detection")),
             std::set<std::string>({
                 R"(C:\EICAR.CO_!EICAR.COM EICAR-Test-File [{"kind":"szdd","name":"EICAR.COM"}])",
+                R"(C:\TOOL.COM_!TOOL.COM EICAR-Test-File [{"kind":"szdd","name":"TOOL.COM"}])",
                 R"(C:\DISK1.ZIP!SETUP.CO_!SETUP.COM EICAR-Test-File )"
                 R"([{"kind":"zip","name":"SETUP.CO_"},{"kind":"szdd","name":"SETUP.COM"}])",
             }));

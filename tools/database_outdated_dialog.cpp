@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -8,29 +9,25 @@
 namespace quarn::tools {
 namespace {
 
-constexpr char kTitle[] = "Attenzione...";
-constexpr char kOutdatedText[] =
-    "Le basi antivirali di Quarn attualmente in uso, in relazione ai nuovi virus informatici "
-    "circolanti, sono da considerarsi superate.";
-constexpr char kRequestText[] =
-    "Per la sicurezza del Vostro computer potete richiedere le basi aggiornate a Orvane.";
+constexpr int kTitle = 484;
+constexpr int kOutdatedText = 485;
+constexpr int kRequestText = 486;
 
 }  // namespace
 
-void ShowDatabaseOutdated(QWidget* parent, Language /*language*/) {
-  // Its texts are the same in both languages.
+void ShowDatabaseOutdated(QWidget* parent, Language language) {
   QDialog dialog(parent);
   dialog.setObjectName(QStringLiteral("databaseOutdated"));
-  dialog.setWindowTitle(QString::fromLatin1(kTitle));
+  dialog.setWindowTitle(TableText(language, kTitle));
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(NewOkButton(&dialog));
   auto* layout = new QVBoxLayout(&dialog);
   layout->addWidget(
-      NewLabel(QString::fromLatin1(kOutdatedText), QStringLiteral("outdatedText"), &dialog));
+      NewLabel(TableText(language, kOutdatedText), QStringLiteral("outdatedText"), &dialog));
   layout->addWidget(
-      NewLabel(QString::fromLatin1(kRequestText), QStringLiteral("requestText"), &dialog));
+      NewLabel(TableText(language, kRequestText), QStringLiteral("requestText"), &dialog));
   layout->addLayout(buttons);
   dialog.exec();
 }

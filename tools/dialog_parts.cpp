@@ -30,9 +30,9 @@ QPushButton* NewOkButton(QDialog* dialog) {
 }
 
 QPushButton* NewCancelButton(Language language, QDialog* dialog) {
-  const QString text =
-      language == Language::kEnglish ? QStringLiteral("Cancel") : QStringLiteral("Annulla");
-  return NewClosingButton(text, QStringLiteral("cancelButton"), dialog, [] {});
+  constexpr int kCancelText = 493;
+  return NewClosingButton(TableText(language, kCancelText), QStringLiteral("cancelButton"), dialog,
+                          [] {});
 }
 
 QPushButton* NewInternetButton(QDialog* dialog, ExternalLauncher& launcher) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tools/floppy_fix_dialog.h"
 
 #include <QButtonGroup>
@@ -98,14 +99,15 @@ std::optional<FloppyBootFixResult> RunFloppyBootFixDialog(QWidget* parent, Langu
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   // With no floppy drive there is nothing to write to, so nothing to ask either.
   const std::optional<uint8_t> drive = dialog.ChosenDrive();
-  if (!drive || !ui.Ask(kFloppyBootFixCaption, kWriteBootSectorQuestion)) return std::nullopt;
+  if (!drive || !ui.Ask(kFloppyBootFixCaption, ui.Text(kWriteBootSectorQuestion)))
+    return std::nullopt;
 
   const FloppyBootFixResult result =
       WriteFloppyBootSector(system, ui, *drive, dialog.ChosenFormat());
   if (result.outcome == FloppyBootFixOutcome::kWriteFailed) {
-    ui.ShowMessage(kErrorCaption, kWriteProtectedText);
+    ui.ShowError(ui.Text(kWriteProtectedText));
   } else if (result.outcome == FloppyBootFixOutcome::kRewritten) {
-    ui.ShowMessage(kFloppyBootFixCaption, kBootSectorRewrittenText);
+    ui.ShowMessage(kFloppyBootFixCaption, ui.Text(kBootSectorRewrittenText));
   }
   return result;
 }

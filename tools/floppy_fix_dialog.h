@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <QWidget>
@@ -14,7 +15,8 @@
 
 namespace quarn::tools {
 
-inline constexpr std::string_view kWriteBootSectorQuestion = "Scrivere il nuovo Boot Sector?";
+// The string table's id of the question before the write.
+inline constexpr int kWriteBootSectorQuestion = 489;
 
 // The floppy drives the fix offers: A: and then B:, each when the map has it as removable;
 // as BIOS drive numbers (0 A:, 1 B:).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tools/information_dialogs.h"
 
 #include <QApplication>
@@ -114,27 +115,36 @@ class InformationDialogsTest : public QObject {
   void MemoryAlertNamesTheVirus_data() {
     QTest::addColumn<int>("language");
     QTest::addColumn<QString>("title");
-    QTest::newRow("Italian") << 0 << "Attenzione VIRUS FOUND";
-    QTest::newRow("English") << 1 << "Warning VIRUS FOUND";
+    QTest::addColumn<QString>("virus");
+    QTest::addColumn<QString>("advice");
+    QTest::newRow("Italian") << 0 << "Attenzione VIRUS FOUND"
+                             << "IL VIRUS Stoned.B"
+                             << "E' STATO INDIVIDUATO ATTIVO IN MEMORIA. PER LA RIMOZIONE "
+                                "PARTIRE DA UN DISCO DI BOOT PULITO.";
+    QTest::newRow("English") << 1 << "Warning VIRUS FOUND"
+                             << "THE VIRUS Stoned.B"
+                             << "HAS BEEN FOUND ACTIVE IN MEMORY. TO REMOVE IT START FROM A CLEAN "
+                                "BOOT DISK.";
   }
 
   void MemoryAlertNamesTheVirus() {
     QFETCH(int, language);
     QFETCH(QString, title);
-    QString shown_title, virus_text, advice;
+    QFETCH(QString, virus);
+    QFETCH(QString, advice);
+    QString shown_title, virus_text, advice_text;
     ModalRun run =
         RunModal([&] { ShowMemoryAlert(nullptr, static_cast<Language>(language), "Stoned.B"); },
                  [&](QDialog& dialog) {
                    shown_title = dialog.windowTitle();
                    virus_text = DialogText(dialog, "virusText");
-                   advice = DialogText(dialog, "adviceText");
+                   advice_text = DialogText(dialog, "adviceText");
                    Click(dialog, "okButton");
                  });
     QVERIFY(run.shown);
     QCOMPARE(shown_title, title);
-    QCOMPARE(virus_text, QStringLiteral("IL VIRUS Stoned.B"));
-    QCOMPARE(advice, QStringLiteral("E' STATO INDIVIDUATO ATTIVO IN MEMORIA. PER LA RIMOZIONE "
-                                    "PARTIRE DA UN DISCO DI BOOT PULITO."));
+    QCOMPARE(virus_text, virus);
+    QCOMPARE(advice_text, advice);
     QVERIFY(run.closed_by_test);
   }
 
@@ -149,7 +159,7 @@ class InformationDialogsTest : public QObject {
                virus_text = label->text();
              });
     QCOMPARE(format, Qt::PlainText);
-    QCOMPARE(virus_text, QStringLiteral("IL VIRUS <b>Evil</b>&amp;"));
+    QCOMPARE(virus_text, QStringLiteral("THE VIRUS <b>Evil</b>&amp;"));
   }
 
   void ProgramOutdatedOffersThreeBrowsers() {
@@ -179,15 +189,18 @@ class InformationDialogsTest : public QObject {
   void ProgramOutdatedOpensTheAddressWhicheverBrowserIsChosen() {
     for (int browser : {0, 1, 2}) {
       RecordingLauncher launcher;
+      QString title;
       ModalRun run =
           RunModal([&] { ShowProgramOutdated(nullptr, Language::kEnglish, launcher, "/data"); },
                    [&](QDialog& dialog) {
+                     title = dialog.windowTitle();
                      auto* combo = Find<QComboBox>(dialog, "browserCombo");
                      QVERIFY(combo != nullptr);
                      combo->setCurrentIndex(browser);
                      Click(dialog, "internetButton");
                    });
       QVERIFY(run.closed_by_test);
+      QCOMPARE(title, QStringLiteral("Warning: this version is out of date !"));
       QCOMPARE(launcher.urls, QStringList{QString::fromLatin1(kMakerWebAddress)});
       QVERIFY(launcher.files.isEmpty());
     }
@@ -240,9 +253,29 @@ class InformationDialogsTest : public QObject {
     QVERIFY(cancel.urls.isEmpty() && cancel.files.isEmpty());
   }
 
+  void DatabaseOutdatedWarnsAndCloses_data() {
+    QTest::addColumn<int>("language");
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("Italian") << 0
+                             << QStringList{"Attenzione...",
+                                            "Le basi antivirali di Quarn attualmente in uso, in "
+                                            "relazione ai nuovi virus informatici circolanti, "
+                                            "sono da considerarsi superate.",
+                                            "Per la sicurezza del Vostro computer potete "
+                                            "richiedere le basi aggiornate a Orvane."};
+    QTest::newRow("English") << 1
+                             << QStringList{"Warning...",
+                                            "The Quarn virus databases in use are out of date "
+                                            "for the new computer viruses going round.",
+                                            "For the safety of your computer you can ask Orvane "
+                                            "for up-to-date databases."};
+  }
+
   void DatabaseOutdatedWarnsAndCloses() {
+    QFETCH(int, language);
+    QFETCH(QStringList, texts);
     QString title, outdated, request;
-    ModalRun run = RunModal([&] { ShowDatabaseOutdated(nullptr, Language::kEnglish); },
+    ModalRun run = RunModal([&] { ShowDatabaseOutdated(nullptr, static_cast<Language>(language)); },
                             [&](QDialog& dialog) {
                               title = dialog.windowTitle();
                               outdated = DialogText(dialog, "outdatedText");
@@ -250,12 +283,7 @@ class InformationDialogsTest : public QObject {
                               Click(dialog, "okButton");
                             });
     QVERIFY(run.shown);
-    QCOMPARE(title, QStringLiteral("Attenzione..."));
-    QCOMPARE(outdated, QStringLiteral("Le basi antivirali di Quarn attualmente in uso, in "
-                                      "relazione ai nuovi virus informatici circolanti, sono da "
-                                      "considerarsi superate."));
-    QCOMPARE(request, QStringLiteral("Per la sicurezza del Vostro computer potete richiedere le "
-                                     "basi aggiornate a Orvane."));
+    QCOMPARE((QStringList{title, outdated, request}), texts);
     QVERIFY(run.closed_by_test);
   }
 

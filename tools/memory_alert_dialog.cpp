@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <QDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -10,10 +11,8 @@ namespace quarn::tools {
 namespace {
 
 constexpr int kAlertTitleText = 351;
-constexpr char kVirusPrefix[] = "IL VIRUS ";
-constexpr char kAdvice[] =
-    "E' STATO INDIVIDUATO ATTIVO IN MEMORIA. PER LA RIMOZIONE PARTIRE DA UN DISCO DI BOOT "
-    "PULITO.";
+constexpr int kVirusPrefix = 477;
+constexpr int kAdvice = 478;
 constexpr int kAlertIconSize = 32;
 
 }  // namespace
@@ -31,8 +30,8 @@ void ShowMemoryAlert(QWidget* parent, Language language, std::string_view virus_
   const QString name =
       QString::fromUtf8(virus_name.data(), static_cast<qsizetype>(virus_name.size()));
   QLabel* virus_text =
-      NewLabel(QString::fromLatin1(kVirusPrefix) + name, QStringLiteral("virusText"), &dialog);
-  QLabel* advice = NewLabel(QString::fromLatin1(kAdvice), QStringLiteral("adviceText"), &dialog);
+      NewLabel(TableText(language, kVirusPrefix) + name, QStringLiteral("virusText"), &dialog);
+  QLabel* advice = NewLabel(TableText(language, kAdvice), QStringLiteral("adviceText"), &dialog);
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();

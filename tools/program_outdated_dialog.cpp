@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <QComboBox>
 #include <QDialog>
 #include <QHBoxLayout>
@@ -9,22 +10,10 @@
 namespace quarn::tools {
 namespace {
 
-constexpr char kTitle[] = "Attenzione: questa versione e' da considerarsi superata !";
+constexpr int kTitle = 483;
 
-QString UpdateAdvice(Language language) {
-  return language == Language::kEnglish
-             ? QStringLiteral(
-                   "Get the up-to-date version from the Internet or from the "
-                   "O.R.V.N. bulletin board.")
-             : QStringLiteral(
-                   "Richiedere la versione aggiornata via Internet o alla BBS "
-                   "O.R.V.N.");
-}
-
-QString BrowserPrompt(Language language) {
-  return language == Language::kEnglish ? QStringLiteral("Browser:")
-                                        : QStringLiteral("Programma di navigazione:");
-}
+constexpr int kUpdateAdvice = 491;
+constexpr int kBrowserPrompt = 492;
 
 }  // namespace
 
@@ -32,7 +21,7 @@ void ShowProgramOutdated(QWidget* parent, Language language, ExternalLauncher& l
                          const std::string& data_directory) {
   QDialog dialog(parent);
   dialog.setObjectName(QStringLiteral("programOutdated"));
-  dialog.setWindowTitle(QString::fromLatin1(kTitle));
+  dialog.setWindowTitle(TableText(language, kTitle));
 
   // The user still picks a browser, but on this platform each entry is the desktop's default
   // browser, so the Internet button opens the address the same way whichever is selected.
@@ -42,7 +31,8 @@ void ShowProgramOutdated(QWidget* parent, Language language, ExternalLauncher& l
   browsers->addItems(BrowserNames());
   browsers->setCurrentIndex(0);
 
-  QLabel* prompt = NewLabel(BrowserPrompt(language), QStringLiteral("browserPrompt"), &dialog);
+  QLabel* prompt =
+      NewLabel(TableText(language, kBrowserPrompt), QStringLiteral("browserPrompt"), &dialog);
   prompt->setWordWrap(false);
   auto* choice = new QHBoxLayout;
   choice->addWidget(prompt);
@@ -53,7 +43,8 @@ void ShowProgramOutdated(QWidget* parent, Language language, ExternalLauncher& l
   buttons->addStretch();
   buttons->addWidget(NewCancelButton(language, &dialog));
   auto* layout = new QVBoxLayout(&dialog);
-  layout->addWidget(NewLabel(UpdateAdvice(language), QStringLiteral("adviceText"), &dialog));
+  layout->addWidget(
+      NewLabel(TableText(language, kUpdateAdvice), QStringLiteral("adviceText"), &dialog));
   layout->addLayout(choice);
   layout->addLayout(buttons);
   dialog.exec();

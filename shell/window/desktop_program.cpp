@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "shell/window/desktop_program.h"
 
 #include "engine/database_version.h"
 #include "imported/imported_signatures.h"
 #include "platform/drive_sources.h"
-#include "platform/first_run.h"
 #include "shell/container_limits.h"
+#include "shell/data_folder.h"
 #include "shell/drive_setup.h"
 #include "shell/memory_check.h"
 #include "shell/window/command_line_lookup.h"
@@ -13,8 +14,8 @@
 namespace quarn::window {
 namespace {
 
-constexpr char kLoadFailedText[] = "Caricamento file dati fallito!";
-constexpr char kNotFoundCaption[] = "Non trovato:";
+constexpr int kLoadFailedText = 487;
+constexpr int kNotFoundCaption = 488;
 constexpr char kOptionsValue[] = "Opzioni";
 constexpr uint32_t kNetworkListed = 1;
 
@@ -22,8 +23,12 @@ QString FromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-void ShowError(const std::string& text) {
-  MainWindow::ShowMessage(FromUtf8(kErrorCaption), FromUtf8(text));
+QString TableText(Language language, int id) {
+  return FromUtf8(LoadText(language, id));
+}
+
+void ShowError(Language language, const std::string& text) {
+  MainWindow::ShowMessage(TableText(language, kErrorCaption), FromUtf8(text));
 }
 
 // The network branch is listed when "Opzioni" can be read and its most significant byte,
@@ -49,7 +54,7 @@ bool DesktopProgram::PrepareDrives(const RegistryDocument& settings) {
   Result<DriveMap> drives = ChooseDriveMap(arguments_.drives, settings, environment_.detect_drives,
                                            environment_.working_directory);
   if (!drives) {
-    ShowError(drives.message());
+    ShowError(language_, drives.message());
     return false;
   }
   drives_ = std::move(*drives);
@@ -57,7 +62,7 @@ bool DesktopProgram::PrepareDrives(const RegistryDocument& settings) {
                                                ? DiskMappingsFromSettings(settings)
                                                : Result<std::vector<DiskMapping>>(arguments_.disks);
   if (!disks) {
-    ShowError(disks.message());
+    ShowError(language_, disks.message());
     return false;
   }
   // Drives made of disk images: their volumes' folders are listed and walked as any drive's.
@@ -68,7 +73,7 @@ bool DesktopProgram::PrepareDrives(const RegistryDocument& settings) {
   if (!problems.empty()) {
     std::string text;
     for (const std::string& problem : problems) text += (text.empty() ? "" : "\n") + problem;
-    ShowError(text);
+    ShowError(language_, text);
   }
   std::optional<std::string> memory_image = arguments_.memory_image;
   if (!memory_image) memory_image = settings.ReadText(kProgramKey, kMemoryImageValue);
@@ -78,12 +83,12 @@ bool DesktopProgram::PrepareDrives(const RegistryDocument& settings) {
 
 std::optional<std::string> DesktopProgram::DataDirectoryOverride() {
   if (arguments_.data_directory) return arguments_.data_directory;
-  Result<std::string> ensured =
-      EnsureDataDirectory(*environment_.settings, *environment_.files,
-                          environment_.bundled_data_directory, environment_.user_data_directory);
+  Result<std::string> ensured = PrepareDataDirectory(
+      *environment_.settings, *environment_.files, environment_.bundled_data_directory,
+      environment_.user_data_directory, BundleRefresh::kRefresh);
   if (ensured) return std::nullopt;
   // A first run that could not set up the user's folder still runs on the bundled files.
-  ShowError(ensured.message());
+  ShowError(language_, ensured.message());
   if (environment_.bundled_data_directory.empty()) return std::nullopt;
   return environment_.bundled_data_directory;
 }
@@ -91,11 +96,11 @@ std::optional<std::string> DesktopProgram::DataDirectoryOverride() {
 std::optional<int> DesktopProgram::Start() {
   Result<RegistryDocument> settings = environment_.settings->Load();
   if (!settings) {
-    ShowError(settings.message());
+    ShowError(language_, settings.message());
     return 1;
   }
   Result<Language> language = EnsureLanguageSetting(*environment_.settings);
-  if (!language) ShowError(language.message());
+  if (!language) ShowError(language_, language.message());
   language_ = language ? *language : Language::kItalian;
   if (!PrepareDrives(*settings)) return 1;
 
@@ -113,6 +118,7 @@ std::optional<int> DesktopProgram::Start() {
   }
   window_ = std::make_unique<MainWindow>(setup);
   interface_ = std::make_unique<WindowInterface>(*window_);
+  interface_->set_language(language_);
   monitor_.Open();
 
   LoadRequest request;
@@ -122,7 +128,8 @@ std::optional<int> DesktopProgram::Start() {
   request.language = language_;
   request.data_directory_override = DataDirectoryOverride();
   if (LoadDatabases(request, &engine_) != 1) {
-    MainWindow::ShowMessage(FromUtf8(kWarningCaption), kLoadFailedText);
+    MainWindow::ShowMessage(TableText(language_, kWarningCaption),
+                            TableText(language_, kLoadFailedText));
     return 0;
   }
   // QUARNX.DAT is optional: a damaged one is told, and the scan runs on the other two.
@@ -131,7 +138,7 @@ std::optional<int> DesktopProgram::Start() {
   if (imported) {
     imported_ = std::move(*imported);
   } else {
-    interface_->ShowMessage(kErrorCaption, imported.message());
+    interface_->ShowError(imported.message());
   }
   const DatabaseVersion version = ReadDatabaseVersion(engine_.signatures);
   window_->setWindowTitle(QString("Quarn Explorer PROFESSIONAL 2.0.%1").arg(version.version));
@@ -182,16 +189,8 @@ void DesktopProgram::ShowDueReminders() {
     tools::ShowProgramOutdated(window_.get(), language_, *environment_.launcher,
                                engine_.data_directory);
   }
-  // QUARNX.DAT is optional: a damaged one is told, and the scan runs on the other two.
-  auto imported = LoadImportedSignatures(
-      *environment_.files, engine_.data_directory.empty() ? "." : engine_.data_directory);
-  if (imported) {
-    imported_ = std::move(*imported);
-  } else {
-    interface_->ShowMessage(kErrorCaption, imported.message());
-  }
   const DatabaseVersion version = ReadDatabaseVersion(engine_.signatures);
-  if (UpdateReminderDue(environment_.today, CalendarMonth{version.year, version.month})) {
+  if (DatabaseReminderDue(environment_.today, CalendarMonth{version.year, version.month})) {
     tools::ShowDatabaseOutdated(window_.get(), language_);
   }
 }
@@ -209,7 +208,7 @@ void DesktopProgram::LookUpCommandLine() {
     scans_->Start();
     return;
   }
-  MainWindow::ShowMessage(kNotFoundCaption, FromUtf8(path));
+  MainWindow::ShowMessage(TableText(language_, kNotFoundCaption), FromUtf8(path));
   tree.setCurrentItem(computer);
 }
 

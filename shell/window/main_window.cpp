@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "shell/window/main_window.h"
 
 #include <QCloseEvent>
@@ -16,7 +17,6 @@ namespace {
 
 constexpr int kPathBarStartText = 430;
 constexpr int kCounterStartTexts[] = {431, 432, 433};
-constexpr int kListColumnWidth = 400;
 
 QString Text(Language language, int id) {
   const std::string_view text = LoadText(language, id);
@@ -67,9 +67,12 @@ MainWindow::MainWindow(const WindowSetup& setup) {
   result_view_->setIconSize(QSize(16, 16));
   result_view_->setEditTriggers(QAbstractItemView::EditKeyPressed |
                                 QAbstractItemView::SelectedClicked);
-  result_view_->header()->setStretchLastSection(false);
+  // The one column takes the list's whole width, and a line longer still loses its middle, so
+  // the line of a file deep in containers keeps its drive, its inner name and its virus name;
+  // the tooltip holds the whole line.
+  result_view_->header()->setStretchLastSection(true);
+  result_view_->setTextElideMode(Qt::ElideMiddle);
   result_view_->header()->setSectionsClickable(false);
-  result_view_->setColumnWidth(0, kListColumnWidth);
 
   animation_ = new ScanAnimation(client_);
 

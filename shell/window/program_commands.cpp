@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "shell/window/program_commands.h"
 
 #include "engine/scan_log.h"
@@ -90,7 +91,7 @@ void ProgramCommands::ChangeOptions() {
 
 void ProgramCommands::PrintResultList() {
   if (!tools::PrintReport(context_.window, context_.session->result_list())) {
-    MainWindow::ShowMessage(FromUtf8(std::string(kErrorCaption)),
+    MainWindow::ShowMessage(FromUtf8(std::string(LoadText(context_.language, kErrorCaption))),
                             FromUtf8(std::string(tools::kPrintFailedText)));
   }
 }

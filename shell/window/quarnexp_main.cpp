@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // quarnexp: the desktop program. Its options are quarnexp --help.
 #include <QApplication>
 #include <QDate>
@@ -13,6 +14,7 @@
 #include "platform/posix_folder.h"
 #include "platform/time_zone.h"
 #include "res/pictures/pictures.h"
+#include "shell/data_folder.h"
 #include "shell/window/desktop_program.h"
 
 namespace {
@@ -65,6 +67,9 @@ int main(int argc, char** argv) {
     quarn::window::WindowArgumentsOutcome parsed = quarn::window::ParseWindowArguments(argc, argv);
     std::fputs(parsed.standard_output.c_str(), stdout);
     std::fputs(parsed.standard_error.c_str(), stderr);
+    if (parsed.version_requested) {
+      std::printf("%s\n", quarn::InstalledDatabaseVersionLine().c_str());
+    }
     return parsed.exit_code;
   }
   QApplication application(argc, argv);

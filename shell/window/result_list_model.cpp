@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "shell/window/result_list_model.h"
 
 #include "res/pictures/pictures.h"
@@ -89,6 +90,7 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
+    case Qt::ToolTipRole:
       return TextOf(index.row());
     case Qt::DecorationRole:
       return pictures_[ListImageOf(icons_[index.row()])];

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "shell/window/window_arguments.h"
 
 #include <CLI/CLI.hpp>
@@ -44,6 +45,7 @@ WindowArgumentsOutcome ParseWindowArguments(int argc, const char* const* argv) {
     std::ostringstream out, err;
     const int code = app.exit(error, out, err);
     WindowArgumentsOutcome outcome;
+    outcome.version_requested = dynamic_cast<const CLI::CallForVersion*>(&error) != nullptr;
     outcome.exit_code = code == 0 ? 0 : kExitBadArguments;
     outcome.standard_output = out.str();
     outcome.standard_error = err.str();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <optional>
@@ -25,6 +26,9 @@ struct WindowArgumentsOutcome {
   int exit_code = 0;
   std::string standard_output;
   std::string standard_error;
+  // --version was given: standard_output holds the program's version, and the caller adds
+  // the database's (shell/data_folder.h).
+  bool version_requested = false;
 };
 
 // Parses quarnexp's command line (argv[0] is the program, Qt's own options already taken

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <QLineEdit>
 #include <QTest>
 
@@ -168,6 +169,13 @@ class WindowScanTest : public QObject {
     QTest::keyClick(editor, Qt::Key_Return);
     QCOMPARE(line.data().toString(), before);
     QCOMPARE(run.Lines().at(2), before.toStdString());
+
+    // The column follows the window, and a line cut short shows whole in its tooltip.
+    window.showNormal();
+    window.resize(1600, 600);
+    QTRY_VERIFY(view->columnWidth(0) >= view->viewport()->width() - 1);
+    QVERIFY(view->columnWidth(0) > 1000);
+    QCOMPARE(line.data(Qt::ToolTipRole).toString(), before);
   }
 
   void TheViewLogAndHelpCommandsOpenTheirFiles() {
