@@ -65,7 +65,8 @@ constexpr char kFooter[] =
     "written to the settings.\n"
     "\n"
     "Exit status: 0 nothing found; 1 a virus or a suspicious file found; 2 the scan could not\n"
-    "run or a target does not exist (the other targets are still scanned); 130 stopped by\n"
+    "run, a target does not exist (the other targets are still scanned), or nothing was\n"
+    "found but a file could not be read or judged; 130 stopped by\n"
     "Ctrl-C (the totals are still written). Ctrl-C twice ends at once.";
 
 }  // namespace
@@ -108,6 +109,15 @@ ArgumentsOutcome ParseScanArguments(int argc, const char* const* argv) {
   app.add_flag("--no", no, "answer No to every question (the answer when there is no terminal)")
       ->excludes(yes_option);
   app.add_flag("--json", arguments.json, "JSON Lines events on standard output");
+  std::string paths;
+  app.add_option("--paths", paths,
+                 "plain lines name files by drive path (C:\\DIR\\FILE, the default) or by host "
+                 "path (/dir/file, with ! and the path inside a container)")
+      ->check(CLI::IsMember({"drive", "host"}, CLI::ignore_case));
+  CLI::Option* read_only_option =
+      app.add_flag("--read-only", arguments.read_only,
+                   "write nothing but the output: no action on any file, no settings, no "
+                   "first-run copy, no log, no working copy (for evidence and archives)");
   CLI::Option* log_option = app.add_option("--log", log_path,
                                            "where the scan log goes (default: QUARNEXP.LOG in "
                                            "the data folder)");
@@ -149,6 +159,16 @@ ArgumentsOutcome ParseScanArguments(int argc, const char* const* argv) {
     return outcome;
   }
 
+  // Each of these asks for a write that --read-only rules out.
+  for (const CLI::Option* writer : {action_option, log_option, floppy_option}) {
+    if (read_only_option->count() == 0 || writer->count() == 0) continue;
+    if (writer == action_option && CLI::detail::to_lower(scan_action) == "scan") continue;
+    ArgumentsOutcome outcome;
+    outcome.exit_code = kExitCannotRun;
+    outcome.standard_error = std::string(kProgramName) + ": --read-only excludes " +
+                             writer->get_name() + "\nRun with --help for more.\n";
+    return outcome;
+  }
   if (floppy_option->count() == 0 && target_option->count() == 0) {
     ArgumentsOutcome outcome;
     outcome.exit_code = kExitCannotRun;
@@ -173,7 +193,8 @@ ArgumentsOutcome ParseScanArguments(int argc, const char* const* argv) {
   if (yes) arguments.answer = true;
   if (no) arguments.answer = false;
   if (log_option->count() > 0) arguments.log_path = log_path;
-  if (no_log) arguments.log_path = std::string();
+  if (no_log || arguments.read_only) arguments.log_path = std::string();
+  arguments.host_paths = CLI::detail::to_lower(paths) == "host";
 
   ArgumentsOutcome outcome;
   outcome.arguments = std::move(arguments);

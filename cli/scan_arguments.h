@@ -27,6 +27,11 @@ struct ScanArguments : SharedOptions {
   std::optional<uint32_t> heuristics_enabled;  // 1 on, 0 off
   std::optional<bool> answer;                  // --yes / --no: the answer to every question
   bool json = false;
+  // --paths host: plain lines name files by their host path ("/srv/x.zip!A.COM").
+  bool host_paths = false;
+  // --read-only: nothing is written but standard output and error and unnamed temporary
+  // files (no action, no settings, no first-run copy or refresh, no log, no working copy).
+  bool read_only = false;
   // --log FILE, or "" for --no-log; absent: QUARNEXP.LOG in the data directory.
   std::optional<std::string> log_path;
   // Threads for the detection stage; the output is the same for any number.

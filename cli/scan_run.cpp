@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/scan_run.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +31,21 @@
 namespace quarn {
 namespace {
 
+// The settings of a --read-only run: read as they are, never written (the loader would write
+// a missing "Opzioni" back).
+class ReadOnlySettings : public SettingsStore {
+ public:
+  explicit ReadOnlySettings(SettingsStore& store) : store_(store) {}
+  Result<RegistryDocument> Load() override { return store_.Load(); }
+  Status Update(const std::function<void(RegistryDocument&)>&) override {
+    return Status::Error(store_.Location() + ": not written in a read-only run");
+  }
+  const std::string& Location() const override { return store_.Location(); }
+
+ private:
+  SettingsStore& store_;
+};
+
 void SayProblem(std::FILE* err, const std::string& text) {
   const std::string line = "quarnscan: " + TerminalSafeText(text) + "\n";
   std::fwrite(line.data(), 1, line.size(), err);
@@ -44,8 +60,14 @@ Language RunLanguage(const ScanArguments& arguments, const RegistryDocument& set
 // The data directory to load from in place of "DAT", when this run has one: --data-dir, or
 // the bundled files when a first run could not set up the per-user folder.
 std::optional<std::string> DataDirectoryOverride(const ScanArguments& arguments,
-                                                 const ScanEnvironment& environment) {
+                                                 const ScanEnvironment& environment,
+                                                 const RegistryDocument& settings) {
   if (arguments.data_directory) return arguments.data_directory;
+  // Neither set up nor refreshed: the folder "DAT" names as it is, else the bundled one.
+  if (arguments.read_only) {
+    if (settings.ReadText(kProgramKey, "DAT")) return std::nullopt;
+    return environment.bundled_data_directory;
+  }
   Result<std::string> ensured = PrepareDataDirectory(
       *environment.settings, *environment.files, environment.bundled_data_directory,
       environment.user_data_directory, BundleRefresh::kRefresh);
@@ -58,6 +80,7 @@ std::optional<std::string> DataDirectoryOverride(const ScanArguments& arguments,
 ScanOptions RunOptions(const ScanArguments& arguments, ScanOptions stored) {
   if (arguments.file_filter) stored.file_filter = *arguments.file_filter;
   if (arguments.scan_action) stored.scan_action = *arguments.scan_action;
+  if (arguments.read_only) stored.scan_action = kActionReportOnly;
   if (arguments.heuristics_enabled) stored.heuristics_enabled = *arguments.heuristics_enabled;
   return stored;
 }
@@ -201,14 +224,19 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
   }
   ImageSystemAccess system_access(*disks, RunMemoryImage(arguments, *settings));
   const Language language = RunLanguage(arguments, *settings);
-  const std::optional<std::string> data_directory = DataDirectoryOverride(arguments, environment);
+  const std::optional<std::string> data_directory =
+      DataDirectoryOverride(arguments, environment, *settings);
 
   OutputChannel& channel = *environment.out;
   std::unique_ptr<ScanOutput> output;
   if (arguments.json) {
     output = std::make_unique<JsonEventOutput>(channel);
   } else {
-    output = std::make_unique<PlainOutput>(channel);
+    std::function<std::string(const std::string&)> host_form;
+    if (arguments.host_paths) {
+      host_form = [&drives](const std::string& host) { return drives->DisplayPath(host); };
+    }
+    output = std::make_unique<PlainOutput>(channel, host_form);
   }
   ControllingTerminal terminal;
   TerminalQuestions questions(arguments.answer, terminal, &InterruptReceived);
@@ -233,7 +261,8 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
 
   EngineState state;
   LoadRequest request;
-  request.settings = environment.settings;
+  ReadOnlySettings unwritten(*environment.settings);
+  request.settings = arguments.read_only ? &unwritten : environment.settings;
   request.files = &files;
   request.ui = &ui;
   request.language = language;
@@ -265,6 +294,7 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
   session.set_containers(environment.container_opener,
                          arguments.containers.Over(ReadContainerLimits(*settings)));
   session.set_drive_images(image_drives.identities());
+  session.set_read_only(arguments.read_only);
   if (imported) session.set_imported(imported->get());
   running = &session;
   if (!arguments.skip_memory_scan && CheckMemory(session, system_access, *output).virus_id != 0) {

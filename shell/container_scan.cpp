@@ -157,7 +157,7 @@ ContainerScan ScanIfContainer(ScanSession& session, Folder& folder, const std::s
   // Only an image that is a host file of its own can change: one inside another container
   // would need its container changed around it, and one without a volume has no file to.
   std::optional<ImageChanges> changes;
-  if (outer == nullptr && IsImageKind(opened->kind)) {
+  if (outer == nullptr && IsImageKind(opened->kind) && !session.read_only()) {
     RemoveStaleCopies(session.stale_copies(), folder, name, session.ui());
     if (!boot_record_only) changes.emplace(folder, name);
   }

@@ -63,6 +63,10 @@ class ScanSession {
            drive_images_.end();
   }
   const ContainerLimits& container_limits() const { return container_limits_; }
+  // A scan that changes nothing on disk: no working copy of an image is made and no stale
+  // copy beside one removed (the action is the caller's to force). Set between scans only.
+  void set_read_only(bool read_only) { read_only_ = read_only; }
+  bool read_only() const { return read_only_; }
   ScanCounters& counters() { return counters_; }
   const ScanCounters& counters() const { return counters_; }
   // How many "cannot be read" lines this scan showed and left out (see ReportUnreadable).
@@ -110,6 +114,7 @@ class ScanSession {
   const ImportedDetector* imported_ = nullptr;
   ContainerLimits container_limits_;
   std::vector<std::pair<uint64_t, uint64_t>> drive_images_;
+  bool read_only_ = false;
   ScanCounters counters_;
   UnreadableTally unreadable_tally_;
   StaleCopies stale_copies_;

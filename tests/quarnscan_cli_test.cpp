@@ -30,6 +30,8 @@
 #include "platform/scratch_folder.h"
 #include "samplegen/sample_set.h"
 #include "samplegen/system_area_samples.h"
+#include "testing/fat_image_writer.h"
+#include "testing/zip_writer.h"
 #include "tests/quarnscan_runner.h"
 
 namespace quarn {
@@ -156,6 +158,69 @@ TEST_F(QuarnscanCli, WhatCannotBeReadIsSaidSoAndNeverCountedAsScanned) {
   EXPECT_EQ(threadless.exit_code, 2);
   EXPECT_NE(threadless.err.find("quarnscan: cannot start a thread: "), std::string::npos)
       << threadless.err;
+}
+
+// Lines a shell can take: the host path, and "!" with the path inside a container.
+TEST_F(QuarnscanCli, HostPathsNameFilesAsTheShellKnowsThem) {
+  Put("SUB/EICAR.COM", "eicar.com");
+  WriteFile(tree_ + "/PACK.ZIP",
+            Text(testing::ZipWriter().Add("IN/X.COM", SampleNamed("eicar.com").bytes).Build()));
+  Outcome host = Scan({"--paths", "host", "C:"});
+  EXPECT_EQ(host.exit_code, 1) << host.err;
+  EXPECT_NE(host.out.find("\n" + tree_ + "/PACK.ZIP!IN\\X.COM Infetto da EICAR-Test-File\n"),
+            std::string::npos)
+      << host.out;
+  EXPECT_NE(host.out.find("\n" + tree_ + "/SUB/EICAR.COM Infetto da EICAR-Test-File\n"),
+            std::string::npos);
+  EXPECT_NE(Scan({"C:"}).out.find("\nC:\\SUB\\EICAR.COM Infetto da"), std::string::npos);
+}
+
+// A scan of evidence: whatever the settings ask and whatever a first run would set up, not a
+// byte or a time changes on disk.
+TEST_F(QuarnscanCli, ReadOnlyChangesNothingOnDisk) {
+  Put("EICAR.COM", "eicar.com");
+  WriteFile(tree_ + "/FLOPPY.IMG", Text(testing::FatImageWriter(testing::FloppyLayout(1440))
+                                            .AddFile("VIRUS.COM", SampleNamed("eicar.com").bytes)
+                                            .Build()));
+  WriteFile(tree_ + "/.FLOPPY.IMG.quarn-AbC123", "a working copy a killed scan left");
+  const std::string data = DataCopy("data");
+  auto everything = [&] {
+    std::map<std::string, std::pair<std::string, fs::file_time_type>> files;
+    for (const auto& entry : fs::recursive_directory_iterator(scratch_.path())) {
+      files[entry.path()] = {entry.is_regular_file() ? ReadFile(entry.path()) : "",
+                             entry.last_write_time()};
+    }
+    return files;
+  };
+  auto read_only = [&](std::vector<std::string> more) {
+    std::vector<std::string> arguments = {"--settings",  settings_,     "--drive", "C:=" + tree_,
+                                          "--no-memory", "--read-only", "--files", "all"};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    return Quarnscan(arguments, {{"XDG_DATA_HOME", scratch_.Child("xdg")}}).Finish();
+  };
+  // Settings that delete every infected file and log beside the database.
+  WriteFile(settings_,
+            "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp]\r\n"
+            "\"Opzioni\"=hex:01,03,01,00\r\n\"DAT\"=\"" +
+                data + "\"\r\n");
+  const auto before = everything();
+  Outcome stored = read_only({"--json", "C:"});
+  EXPECT_EQ(stored.exit_code, 1) << stored.err;
+  EXPECT_EQ(stored.EventsOf("detection").size(), 2u) << stored.out;
+  EXPECT_TRUE(stored.EventsOf("action").empty());
+  EXPECT_EQ(everything(), before);
+  // No settings at all: a first run, which would copy the database and write "DAT".
+  fs::remove(settings_);
+  const auto first = everything();
+  EXPECT_EQ(read_only({"C:"}).exit_code, 1);
+  EXPECT_EQ(everything(), first);
+
+  for (const char* writer : {"--action=delete", "--log=/tmp/x.log"}) {
+    Outcome refused = read_only({writer, "C:"});
+    EXPECT_EQ(refused.exit_code, 2) << writer;
+    EXPECT_NE(refused.err.find("--read-only excludes"), std::string::npos) << refused.err;
+  }
+  EXPECT_EQ(read_only({"--action", "scan", "C:"}).exit_code, 1);
 }
 
 TEST_F(QuarnscanCli, FileFilterChoosesExecutablesOrEveryFile) {
