@@ -1,12 +1,17 @@
 #include "daemon/daemon_scan.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 
 #include "platform/posix_folder.h"
 #include "platform/scratch_folder.h"
+#include "platform/thread_file_identity.h"
 #include "samplegen/sample_set.h"
+#include "testing/arj_writer.h"
 #include "testing/zip_writer.h"
 
 namespace quarn {
@@ -133,6 +138,44 @@ TEST(DaemonScanTest, FolderTreeNamesEachInfectedFileByItsPath) {
                                   {scratch.Child("b/heur.exe"), "Heuristics.NewGeneration"}}));
   EXPECT_EQ(scan(ScanMode::kFirstFinding), std::vector<Finding>{every[0]});
   EXPECT_EQ(scan(ScanMode::kEveryHit), std::vector<Finding>{every[0]});
+}
+
+TEST(DaemonScanTest, EntriesLeftUnjudgedAreErrorsOfTheirOwnAndTheWalkGoesOn) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to read the tree as another user";
+  ScratchFolder scratch;
+  ASSERT_EQ(mkdir(scratch.Child("d").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(scratch.Child("d/locked").c_str(), 0700), 0);
+  WriteFile(scratch.Child("d/a.com"), SampleBytes("clean.com"));
+  WriteFile(scratch.Child("d/b.com"), SampleBytes("clean.com"));
+  WriteFile(scratch.Child("d/eicar.com"), SampleBytes("eicar.com"));
+  ASSERT_EQ(chmod(scratch.Child("d/a.com").c_str(), 0), 0);
+  ASSERT_EQ(chmod(scratch.path().c_str(), 0755), 0);
+  auto identity = ThreadFileIdentity::Assume({0, 65534, 65534, {}});
+  ASSERT_TRUE(identity.ok()) << identity.message();
+  const std::string folder = scratch.Child("d");
+  const std::vector<Finding> found =
+      ScanFolderTree(Databases(), {}, std::move(*OpenPosixFileSystem()->OpenFolder(folder)), folder,
+                     ScanMode::kEveryFile);
+  EXPECT_EQ(found.size(), 3u);
+  for (const Finding& expected : {Finding{folder + "/a.com", "Access denied", true},
+                                  Finding{folder + "/locked", "Access denied", true},
+                                  Finding{folder + "/eicar.com", EicarName()}}) {
+    EXPECT_NE(std::find(found.begin(), found.end(), expected), found.end()) << expected.path;
+  }
+}
+
+TEST(DaemonScanTest, AnArchiveWithNoTemporaryFileForItsExtractorIsAnError) {
+  if (access("/usr/bin/lsar", X_OK) != 0) GTEST_SKIP() << "lsar is not installed (unar)";
+  const char* before = getenv("TMPDIR");
+  const std::string kept = before != nullptr ? before : "";
+  ScratchFolder scratch;
+  setenv("TMPDIR", scratch.Child("none").c_str(), 1);
+  const std::vector<Finding> found =
+      ScanBytes(testing::ArjWriter().Add("CLEAN.COM", SampleBytes("clean.com")).Build(),
+                ScanMode::kFirstFinding);
+  before != nullptr ? setenv("TMPDIR", kept.c_str(), 1) : unsetenv("TMPDIR");
+  EXPECT_EQ(found,
+            (std::vector<Finding>{{"stream", "Can't create temporary file or process", true}}));
 }
 
 }  // namespace
