@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "platform/posix_folder.h"
@@ -41,6 +42,20 @@ void WriteFile(const std::string& path, const ByteVector& bytes) {
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
+}
+
+// Writes each sample at its path below `root` (path, sample name), making the folders on the way.
+void PlantSamples(const std::string& root,
+                  std::initializer_list<std::pair<std::string, std::string>> files) {
+  for (const auto& [path, sample] : files) {
+    std::filesystem::create_directories(std::filesystem::path(root + "/" + path).parent_path());
+    WriteFile(root + "/" + path, SampleBytes(sample));
+  }
+}
+
+std::vector<Finding> ScanTree(const std::string& folder, ScanMode mode) {
+  return ScanFolderTree(Databases(), {}, std::move(*OpenPosixFileSystem()->OpenFolder(folder)),
+                        folder, mode);
 }
 
 // The bytes as a file on disk and an opener of it, as a stream's spool or a passed
@@ -122,16 +137,10 @@ TEST(DaemonScanTest, LimitHitsAreFindingsOnlyWhenAsked) {
 
 TEST(DaemonScanTest, FolderTreeNamesEachInfectedFileByItsPath) {
   ScratchFolder scratch;
-  ASSERT_EQ(mkdir(scratch.Child("a").c_str(), 0755), 0);
-  ASSERT_EQ(mkdir(scratch.Child("b").c_str(), 0755), 0);
-  WriteFile(scratch.Child("a/eicar.com"), SampleBytes("eicar.com"));
-  WriteFile(scratch.Child("b/heur.exe"), SampleBytes("exe_heuristic.exe"));
-  WriteFile(scratch.Child("clean.com"), SampleBytes("clean.com"));
-  auto scan = [&](ScanMode mode) {
-    return ScanFolderTree(Databases(), {},
-                          std::move(*OpenPosixFileSystem()->OpenFolder(scratch.path())),
-                          scratch.path(), mode);
-  };
+  PlantSamples(scratch.path(), {{"a/eicar.com", "eicar.com"},
+                                {"b/heur.exe", "exe_heuristic.exe"},
+                                {"clean.com", "clean.com"}});
+  auto scan = [&](ScanMode mode) { return ScanTree(scratch.path(), mode); };
   const std::vector<Finding> every = scan(ScanMode::kEveryFile);
   EXPECT_EQ(every,
             (std::vector<Finding>{{scratch.Child("a/eicar.com"), EicarName()},
@@ -143,19 +152,17 @@ TEST(DaemonScanTest, FolderTreeNamesEachInfectedFileByItsPath) {
 TEST(DaemonScanTest, EntriesLeftUnjudgedAreErrorsOfTheirOwnAndTheWalkGoesOn) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to read the tree as another user";
   ScratchFolder scratch;
-  ASSERT_EQ(mkdir(scratch.Child("d").c_str(), 0755), 0);
-  ASSERT_EQ(mkdir(scratch.Child("d/locked").c_str(), 0700), 0);
-  WriteFile(scratch.Child("d/a.com"), SampleBytes("clean.com"));
-  WriteFile(scratch.Child("d/b.com"), SampleBytes("clean.com"));
-  WriteFile(scratch.Child("d/eicar.com"), SampleBytes("eicar.com"));
-  ASSERT_EQ(chmod(scratch.Child("d/a.com").c_str(), 0), 0);
+  const std::string folder = scratch.Child("d");
+  PlantSamples(folder, {{"a.com", "clean.com"},
+                        {"b.com", "clean.com"},
+                        {"eicar.com", "eicar.com"},
+                        {"locked/x.com", "clean.com"}});
+  ASSERT_EQ(chmod((folder + "/a.com").c_str(), 0), 0);
+  ASSERT_EQ(chmod((folder + "/locked").c_str(), 0700), 0);
   ASSERT_EQ(chmod(scratch.path().c_str(), 0755), 0);
   auto identity = ThreadFileIdentity::Assume({0, 65534, 65534, {}});
   ASSERT_TRUE(identity.ok()) << identity.message();
-  const std::string folder = scratch.Child("d");
-  const std::vector<Finding> found =
-      ScanFolderTree(Databases(), {}, std::move(*OpenPosixFileSystem()->OpenFolder(folder)), folder,
-                     ScanMode::kEveryFile);
+  const std::vector<Finding> found = ScanTree(folder, ScanMode::kEveryFile);
   EXPECT_EQ(found.size(), 3u);
   for (const Finding& expected : {Finding{folder + "/a.com", "Access denied", true},
                                   Finding{folder + "/locked", "Access denied", true},
