@@ -169,6 +169,12 @@ void ClientConnection::TakeCommandFrame(const CommandFrame& frame) {
       return;
     }
   }
+  if (!over_unix_socket_ && IsPathCommand(command.kind)) {
+    // In the shape of a path the client may not read, which clients parse; a bare refusal
+    // is one they cannot.
+    Refuse(ReplyPath(command.path) + ": Access denied. ERROR", frame.framing, false);
+    return;
+  }
   if (!over_unix_socket_ && !ServedOverTcp(command.kind)) {
     Refuse(kUnavailable, frame.framing, false);
     return;

@@ -83,6 +83,8 @@ TEST(ClientConnectionTest, TakesOneCommandOfAnyFramingInPiecesThenNoMore) {
       {{"n", "PING", "\n", "nPING\n"}, Framing::kNewline},
       {{"PING"}, Framing::kBare},
       {{"PING\n"}, Framing::kBare},
+      {{"nPING\r", "\n"}, Framing::kNewline},
+      {{"PING\r\n"}, Framing::kBare},
   };
   for (const auto& [pieces, framing] : cases) {
     const Exchange exchange = Feed(pieces);
@@ -96,6 +98,10 @@ TEST(ClientConnectionTest, TakesOneCommandOfAnyFramingInPiecesThenNoMore) {
   ASSERT_EQ(scan.requests.size(), 1u);
   EXPECT_EQ(scan.requests[0].command.kind, CommandKind::kScan);
   EXPECT_EQ(scan.requests[0].command.path, "/a b/c\n");
+  // One CR before the newline goes, as the ClamAV daemon drops it; only one.
+  const Exchange crlf = Feed({"nSCAN /p\r\r\n"});
+  ASSERT_EQ(crlf.requests.size(), 1u);
+  EXPECT_EQ(crlf.requests[0].command.path, "/p\r");
 }
 
 TEST(ClientConnectionTest, SessionNumbersCommandsAndRepliesInAnyOrder) {
@@ -230,13 +236,18 @@ TEST(ClientConnectionTest, CarrierByteGluedToFildesIsNoCommand) {
 }
 
 TEST(ClientConnectionTest, TcpClientsGetNoPathDescriptorOrControlCommands) {
-  for (const std::string sent :
-       {"nSCAN /etc/passwd\n", "nFILDES\n", "nRELOAD\n", "nSHUTDOWN\n", "nALLMATCHSCAN /\n"}) {
+  for (const auto& [sent, refusal] : std::vector<std::pair<std::string, std::string>>{
+           {"nSCAN /etc/passwd\n", "/etc/passwd: Access denied. ERROR\n"},
+           {"nALLMATCHSCAN /\n", "/: Access denied. ERROR\n"},
+           {"zCONTSCAN /x\n\0"s, "/x?: Access denied. ERROR\0"s},
+           {"nFILDES\n", "COMMAND UNAVAILABLE\n"},
+           {"nRELOAD\n", "COMMAND UNAVAILABLE\n"},
+           {"nSHUTDOWN\n", "COMMAND UNAVAILABLE\n"}}) {
     const Exchange exchange = Feed({sent}, false);
     EXPECT_TRUE(exchange.requests.empty()) << sent;
-    EXPECT_EQ(exchange.output, "COMMAND UNAVAILABLE\n") << sent;
+    EXPECT_EQ(exchange.output, refusal) << sent;
   }
-  EXPECT_EQ(Feed({"nIDSESSION\nnSCAN /\nnPING\n"}, false).output, "1: COMMAND UNAVAILABLE\n");
+  EXPECT_EQ(Feed({"nIDSESSION\nnSCAN /\nnPING\n"}, false).output, "1: /: Access denied. ERROR\n");
   EXPECT_EQ(Feed({"nIDSESSION\nnSCAN /\nnPING\n"}, false).requests.size(), 1u);
   EXPECT_EQ(Feed({"nSTATS\n"}, false).requests.size(), 1u);
 }

@@ -1,6 +1,15 @@
 #include "daemon/command_frame.h"
 
 namespace quarn {
+namespace {
+
+// A client that ends its lines with CR LF (a Windows client, telnet) means the command
+// without the CR, as the ClamAV daemon takes it.
+void DropCarriageReturn(std::string& text) {
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+}
+
+}  // namespace
 
 FrameStatus TakeCommand(std::string_view bytes, CommandFrame* frame) {
   if (bytes.empty()) return FrameStatus::kIncomplete;
@@ -14,6 +23,7 @@ FrameStatus TakeCommand(std::string_view bytes, CommandFrame* frame) {
     if (end + 1 > kMaxCommandLength) return FrameStatus::kTooLong;
     frame->framing = prefix == 'z' ? Framing::kNul : Framing::kNewline;
     frame->text.assign(bytes.substr(1, end - 1));
+    if (prefix == 'n') DropCarriageReturn(frame->text);
     frame->consumed = end + 1;
     return FrameStatus::kComplete;
   }
@@ -22,6 +32,7 @@ FrameStatus TakeCommand(std::string_view bytes, CommandFrame* frame) {
   if (length >= kMaxCommandLength) return FrameStatus::kTooLong;
   frame->framing = Framing::kBare;
   frame->text.assign(bytes.substr(0, length));
+  if (newline != std::string_view::npos) DropCarriageReturn(frame->text);
   // Everything the packet brought belongs to the one bare command.
   frame->consumed = bytes.size();
   return FrameStatus::kComplete;

@@ -6,21 +6,22 @@
 namespace quarn {
 namespace {
 
+// In the order the ClamAV daemon's VERSIONCOMMANDS lists them, which clients may show.
 constexpr std::array<std::pair<std::string_view, CommandKind>, 14> kCommands = {{
-    {"PING", CommandKind::kPing},
-    {"VERSION", CommandKind::kVersion},
-    {"VERSIONCOMMANDS", CommandKind::kVersionCommands},
-    {"INSTREAM", CommandKind::kInstream},
     {"SCAN", CommandKind::kScan},
-    {"CONTSCAN", CommandKind::kContScan},
-    {"MULTISCAN", CommandKind::kMultiScan},
-    {"ALLMATCHSCAN", CommandKind::kAllMatchScan},
-    {"FILDES", CommandKind::kFildes},
-    {"IDSESSION", CommandKind::kIdSession},
-    {"END", CommandKind::kEnd},
-    {"STATS", CommandKind::kStats},
     {"RELOAD", CommandKind::kReload},
+    {"PING", CommandKind::kPing},
+    {"CONTSCAN", CommandKind::kContScan},
+    {"VERSIONCOMMANDS", CommandKind::kVersionCommands},
+    {"VERSION", CommandKind::kVersion},
+    {"END", CommandKind::kEnd},
     {"SHUTDOWN", CommandKind::kShutdown},
+    {"MULTISCAN", CommandKind::kMultiScan},
+    {"FILDES", CommandKind::kFildes},
+    {"STATS", CommandKind::kStats},
+    {"IDSESSION", CommandKind::kIdSession},
+    {"INSTREAM", CommandKind::kInstream},
+    {"ALLMATCHSCAN", CommandKind::kAllMatchScan},
 }};
 
 }  // namespace
@@ -66,9 +67,14 @@ DaemonCommand ParseDaemonCommand(std::string_view text) {
   return {};
 }
 
-std::string_view SupportedCommandNames() {
-  return "SCAN RELOAD PING CONTSCAN VERSIONCOMMANDS VERSION END SHUTDOWN MULTISCAN FILDES STATS "
-         "IDSESSION INSTREAM ALLMATCHSCAN";
+std::string SupportedCommandNames(bool over_unix_socket) {
+  std::string names;
+  for (const auto& [name, kind] : kCommands) {
+    if (!over_unix_socket && !ServedOverTcp(kind)) continue;
+    if (!names.empty()) names += ' ';
+    names += name;
+  }
+  return names;
 }
 
 }  // namespace quarn

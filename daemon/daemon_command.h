@@ -46,7 +46,7 @@ bool ServedOverTcp(CommandKind kind);
 // with an error, as an unknown command does.
 bool ServedInSession(CommandKind kind);
 
-// What VERSIONCOMMANDS lists after "| COMMANDS: ".
-std::string_view SupportedCommandNames();
+// What VERSIONCOMMANDS lists after "| COMMANDS: ": over TCP, only what TCP serves.
+std::string SupportedCommandNames(bool over_unix_socket);
 
 }  // namespace quarn

@@ -1,7 +1,9 @@
 #include "daemon/daemon_config.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -76,7 +78,35 @@ ApplyValue Size(Member DaemonConfig::*member) {
   };
 }
 
+// The daemon goes into the background in "/", and its socket, spool, log and databases are
+// used long after it started: a path that would depend on where it was started is refused.
+Status RequireAbsolute(std::string_view value) {
+  if (value.front() == '/') return Status::Ok();
+  return Status::Error("'" + std::string(value) + "' is not an absolute path");
+}
+
+template <typename Member>
+ApplyValue AbsolutePath(Member DaemonConfig::*member) {
+  return [member](std::string_view value, DaemonConfig& config) {
+    if (Status absolute = RequireAbsolute(value); !absolute) return absolute;
+    config.*member = std::string(value);
+    return Status::Ok();
+  };
+}
+
+// Each scanning thread holds a stack and a scan's buffers; a count far past any machine's cores
+// is a slip, and one the system cannot give would leave the daemon short of threads.
+constexpr uint32_t kMostThreads = 4096;
+
+Status ApplyMaxThreads(std::string_view value, DaemonConfig& config) {
+  Result<uint64_t> parsed = ParseConfigNumber(value, kMostThreads);
+  if (!parsed) return parsed.status();
+  config.max_threads = static_cast<uint32_t>(*parsed);
+  return Status::Ok();
+}
+
 Status ApplySocketPath(std::string_view value, DaemonConfig& config) {
+  if (Status absolute = RequireAbsolute(value); !absolute) return absolute;
   // A longer path cannot be bound; better said now than when the daemon starts listening.
   if (value.size() >= sizeof(sockaddr_un::sun_path)) {
     return Status::Error("a socket path holds at most " +
@@ -110,14 +140,14 @@ const std::vector<OptionRule>& OptionRules() {
       {"LocalSocketGroup", Text(&C::local_socket_group)},
       {"TCPSocket", ApplyPort},
       {"TCPAddr", Text(&C::tcp_address)},
-      {"MaxThreads", Number<uint32_t>(&C::max_threads, 0)},
+      {"MaxThreads", ApplyMaxThreads},
       {"MaxQueue", Number<uint32_t>(&C::max_queue, 1)},
       {"MaxConnectionQueueLength", Number<uint32_t>(&C::max_connection_queue_length, 1)},
       {"StreamMaxLength", Size(&C::stream_max_length)},
-      {"TemporaryDirectory", Text(&C::temporary_directory)},
+      {"TemporaryDirectory", AbsolutePath(&C::temporary_directory)},
       {"CommandReadTimeout", Number<uint32_t>(&C::command_read_timeout, 1)},
       {"ReadTimeout", Number<uint32_t>(&C::read_timeout, 1)},
-      {"DatabaseDirectory", Text(&C::database_directory)},
+      {"DatabaseDirectory", AbsolutePath(&C::database_directory)},
       {"EnableShutdownCommand", Boolean(&C::enable_shutdown_command)},
       {"AlertExceedsMax", Boolean(&C::alert_exceeds_max)},
       {"AlertEncrypted", Boolean(&C::alert_encrypted)},
@@ -127,7 +157,7 @@ const std::vector<OptionRule>& OptionRules() {
       {"MaxFiles", Number<uint32_t>(&C::max_files, 0, {kNoCountLimit})},
       {"MaxScanTime", Number<uint32_t>(&C::max_scan_time_ms, 0, {kNoCountLimit})},
       {"Foreground", Boolean(&C::foreground)},
-      {"LogFile", Text(&C::log_file)},
+      {"LogFile", AbsolutePath(&C::log_file)},
   };
   return rules;
 }
@@ -234,7 +264,38 @@ std::vector<std::string_view> DaemonConfigOptionNames() {
   return names;
 }
 
+namespace {
+
+// A descriptor the program was started with ("/dev/fd/N": a shell's process substitution, a
+// pipe from a manager): a pipe has no name to resolve and no position to read at, so it is
+// reopened and read to its end.
+Result<std::vector<uint8_t>> ReadPassedDescriptor(const std::string& path) {
+  const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) return Status::Error("cannot read " + path + ": " + ErrnoText(errno));
+  std::vector<uint8_t> bytes;
+  uint8_t block[4096];
+  while (true) {
+    const ssize_t got = read(descriptor, block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0 || bytes.size() + static_cast<size_t>(got) > kMaxConfigFileSize) {
+      const int cause = errno;
+      close(descriptor);
+      if (got == 0) return bytes;
+      return Status::Error("cannot read " + path + ": " +
+                           (got < 0 ? ErrnoText(cause) : std::string("the file is too large")));
+    }
+    bytes.insert(bytes.end(), block, block + got);
+  }
+}
+
+}  // namespace
+
 Result<ParsedConfig> LoadDaemonConfig(const std::string& path) {
+  if (path.rfind("/dev/fd/", 0) == 0) {
+    Result<std::vector<uint8_t>> bytes = ReadPassedDescriptor(path);
+    if (!bytes) return bytes.status();
+    return ParseDaemonConfig({reinterpret_cast<const char*>(bytes->data()), bytes->size()}, path);
+  }
   // The file is the administrator's choice, and tools that manage /etc often put a link
   // there: it is followed, as a folder named on a command line is.
   std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);

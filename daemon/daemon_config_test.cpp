@@ -123,13 +123,21 @@ TEST(DaemonConfigTest, AnErrorNamesTheFileTheLineAndTheCause) {
 
 TEST(DaemonConfigTest, RefusesValuesOutsideTheirRange) {
   for (const char* line :
-       {"TCPSocket 65536", "MaxThreads 4294967296", "MaxQueue 0", "MaxConnectionQueueLength 0",
+       {"TCPSocket 65536", "MaxThreads 100000000", "MaxQueue 0", "MaxConnectionQueueLength 0",
         "CommandReadTimeout 0", "ReadTimeout 0", "MaxRecursion 0", "MaxScanTime 10k",
         "StreamMaxLength 18446744073709551616", "LocalSocketMode 1777", "LocalSocketMode 0x1ff",
         "MaxFiles -1"}) {
     ErrorOf(std::string(line) + "\n");
   }
   ErrorOf("LocalSocket /" + std::string(107, 'a') + "\n");
+  // Relative paths would point elsewhere once the daemon is in the background, in "/".
+  for (const char* line : {"LocalSocket quarnd.ctl", "TemporaryDirectory tmp",
+                           "DatabaseDirectory ./db", "LogFile quarnd.log"}) {
+    const std::string value = std::string(line).substr(std::string(line).find(' ') + 1);
+    EXPECT_NE(ErrorOf(std::string(line) + "\n").find("'" + value + "' is not an absolute path"),
+              std::string::npos)
+        << line;
+  }
   EXPECT_EQ(ParsedOrFail("LocalSocket /" + std::string(106, 'a') + "\n").local_socket.size(), 107u);
 }
 

@@ -52,26 +52,46 @@ class FindingCollector : public UserInterface {
         Add(line.host_path, "Heuristics.NewGeneration");
         break;
       case ReportKind::kIncomplete:
-        if (auto name = IncompleteFindingName(line.reason, settings_)) Add(line.host_path, *name);
+        if (auto cause = UnjudgedCause(line.reason)) {
+          AddError(line.host_path, *cause);
+        } else if (auto name = IncompleteFindingName(line.reason, settings_)) {
+          Add(line.host_path, *name);
+        }
         break;
       default:
         break;
     }
   }
 
+  // An entry left unjudged is an error line of its own, once, unless it turns out infected
+  // anyway; the scan goes on with the other entries, as the ClamAV daemon's does.
+  void AddError(const std::string& host_path, std::string cause) {
+    const std::string& path = lone_path_ != nullptr ? *lone_path_ : host_path;
+    if (std::any_of(findings_.begin(), findings_.end(),
+                    [&](const Finding& finding) { return finding.path == path; })) {
+      return;
+    }
+    findings_.push_back({path, std::move(cause), /*error=*/true});
+  }
+
   void Add(const std::string& host_path, std::string name) {
     const std::string& path = lone_path_ != nullptr ? *lone_path_ : host_path;
+    const auto first_hit = std::find_if(findings_.begin(), findings_.end(),
+                                        [](const Finding& finding) { return !finding.error; });
     // Every hit of the first infected file, as the ClamAV daemon answers ALLMATCHSCAN: a
     // walk goes no further than that file.
-    if (mode_ == ScanMode::kEveryHit && !findings_.empty() && findings_.front().path != path) {
+    if (mode_ == ScanMode::kEveryHit && first_hit != findings_.end() && first_hit->path != path) {
       if (session_ != nullptr) session_->stop_requested() = true;
       return;
     }
     if (mode_ != ScanMode::kEveryHit &&
-        std::any_of(findings_.begin(), findings_.end(),
-                    [&](const Finding& finding) { return finding.path == path; })) {
+        std::any_of(findings_.begin(), findings_.end(), [&](const Finding& finding) {
+          return finding.path == path && !finding.error;
+        })) {
       return;
     }
+    std::erase_if(findings_,
+                  [&](const Finding& finding) { return finding.error && finding.path == path; });
     findings_.push_back({path, std::move(name)});
     if (mode_ == ScanMode::kFirstFinding && session_ != nullptr) {
       session_->stop_requested() = true;
@@ -112,6 +132,14 @@ std::vector<Finding> RunDaemonScan(const DaemonDatabases& databases,
 }
 
 }  // namespace
+
+std::optional<std::string> UnjudgedCause(const std::string& reason) {
+  // Whatever the system said, the ClamAV daemon's words for a host entry it cannot read,
+  // which its clients know.
+  if (reason == "unreadable") return "Access denied";
+  if (reason == "resource") return "Can't create temporary file or process";
+  return std::nullopt;
+}
 
 std::optional<std::string> IncompleteFindingName(const std::string& reason,
                                                  const DaemonScanSettings& settings) {

@@ -26,10 +26,12 @@ struct DaemonScanSettings {
   bool alert_encrypted = false;    // an encrypted entry is a finding, Heuristics.Encrypted
 };
 
-// One line "PATH: NAME FOUND" of a reply, before the path and name are made safe to show.
+// One line "PATH: NAME FOUND" of a reply, or "PATH: CAUSE. ERROR" when `error` (then `name`
+// is the cause), before the path and name are made safe to show.
 struct Finding {
   std::string path;
   std::string name;
+  bool error = false;
   bool operator==(const Finding&) const = default;
 };
 
@@ -51,6 +53,11 @@ std::vector<Finding> ScanFolderTree(const DaemonDatabases& databases,
                                     const DaemonScanSettings& settings,
                                     std::unique_ptr<Folder> folder, const std::string& folder_path,
                                     ScanMode mode, const std::atomic<bool>* cancelled = nullptr);
+
+// The cause of the error line for an entry the scan left unjudged (`reason` "unreadable":
+// the host file or folder could not be read; "resource": no temporary file or process to
+// read it with), or nothing for a reason that leaves the verdict to the other entries.
+std::optional<std::string> UnjudgedCause(const std::string& reason);
 
 // The name a finding of a container part left unscanned gives, when the settings make it one:
 // nothing for a part that is only reported.

@@ -1,12 +1,18 @@
 #include "daemon/daemon_scan.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "platform/posix_folder.h"
 #include "platform/scratch_folder.h"
+#include "platform/thread_file_identity.h"
 #include "samplegen/sample_set.h"
+#include "testing/arj_writer.h"
 #include "testing/zip_writer.h"
 
 namespace quarn {
@@ -36,6 +42,20 @@ void WriteFile(const std::string& path, const ByteVector& bytes) {
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
+}
+
+// Writes each sample at its path below `root` (path, sample name), making the folders on the way.
+void PlantSamples(const std::string& root,
+                  std::initializer_list<std::pair<std::string, std::string>> files) {
+  for (const auto& [path, sample] : files) {
+    std::filesystem::create_directories(std::filesystem::path(root + "/" + path).parent_path());
+    WriteFile(root + "/" + path, SampleBytes(sample));
+  }
+}
+
+std::vector<Finding> ScanTree(const std::string& folder, ScanMode mode) {
+  return ScanFolderTree(Databases(), {}, std::move(*OpenPosixFileSystem()->OpenFolder(folder)),
+                        folder, mode);
 }
 
 // The bytes as a file on disk and an opener of it, as a stream's spool or a passed
@@ -117,22 +137,52 @@ TEST(DaemonScanTest, LimitHitsAreFindingsOnlyWhenAsked) {
 
 TEST(DaemonScanTest, FolderTreeNamesEachInfectedFileByItsPath) {
   ScratchFolder scratch;
-  ASSERT_EQ(mkdir(scratch.Child("a").c_str(), 0755), 0);
-  ASSERT_EQ(mkdir(scratch.Child("b").c_str(), 0755), 0);
-  WriteFile(scratch.Child("a/eicar.com"), SampleBytes("eicar.com"));
-  WriteFile(scratch.Child("b/heur.exe"), SampleBytes("exe_heuristic.exe"));
-  WriteFile(scratch.Child("clean.com"), SampleBytes("clean.com"));
-  auto scan = [&](ScanMode mode) {
-    return ScanFolderTree(Databases(), {},
-                          std::move(*OpenPosixFileSystem()->OpenFolder(scratch.path())),
-                          scratch.path(), mode);
-  };
+  PlantSamples(scratch.path(), {{"a/eicar.com", "eicar.com"},
+                                {"b/heur.exe", "exe_heuristic.exe"},
+                                {"clean.com", "clean.com"}});
+  auto scan = [&](ScanMode mode) { return ScanTree(scratch.path(), mode); };
   const std::vector<Finding> every = scan(ScanMode::kEveryFile);
   EXPECT_EQ(every,
             (std::vector<Finding>{{scratch.Child("a/eicar.com"), EicarName()},
                                   {scratch.Child("b/heur.exe"), "Heuristics.NewGeneration"}}));
   EXPECT_EQ(scan(ScanMode::kFirstFinding), std::vector<Finding>{every[0]});
   EXPECT_EQ(scan(ScanMode::kEveryHit), std::vector<Finding>{every[0]});
+}
+
+TEST(DaemonScanTest, EntriesLeftUnjudgedAreErrorsOfTheirOwnAndTheWalkGoesOn) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to read the tree as another user";
+  ScratchFolder scratch;
+  const std::string folder = scratch.Child("d");
+  PlantSamples(folder, {{"a.com", "clean.com"},
+                        {"b.com", "clean.com"},
+                        {"eicar.com", "eicar.com"},
+                        {"locked/x.com", "clean.com"}});
+  ASSERT_EQ(chmod((folder + "/a.com").c_str(), 0), 0);
+  ASSERT_EQ(chmod((folder + "/locked").c_str(), 0700), 0);
+  ASSERT_EQ(chmod(scratch.path().c_str(), 0755), 0);
+  auto identity = ThreadFileIdentity::Assume({0, 65534, 65534, {}});
+  ASSERT_TRUE(identity.ok()) << identity.message();
+  const std::vector<Finding> found = ScanTree(folder, ScanMode::kEveryFile);
+  EXPECT_EQ(found.size(), 3u);
+  for (const Finding& expected : {Finding{folder + "/a.com", "Access denied", true},
+                                  Finding{folder + "/locked", "Access denied", true},
+                                  Finding{folder + "/eicar.com", EicarName()}}) {
+    EXPECT_NE(std::find(found.begin(), found.end(), expected), found.end()) << expected.path;
+  }
+}
+
+TEST(DaemonScanTest, AnArchiveWithNoTemporaryFileForItsExtractorIsAnError) {
+  if (access("/usr/bin/lsar", X_OK) != 0) GTEST_SKIP() << "lsar is not installed (unar)";
+  const char* before = getenv("TMPDIR");
+  const std::string kept = before != nullptr ? before : "";
+  ScratchFolder scratch;
+  setenv("TMPDIR", scratch.Child("none").c_str(), 1);
+  const std::vector<Finding> found =
+      ScanBytes(testing::ArjWriter().Add("CLEAN.COM", SampleBytes("clean.com")).Build(),
+                ScanMode::kFirstFinding);
+  before != nullptr ? setenv("TMPDIR", kept.c_str(), 1) : unsetenv("TMPDIR");
+  EXPECT_EQ(found,
+            (std::vector<Finding>{{"stream", "Can't create temporary file or process", true}}));
 }
 
 }  // namespace

@@ -100,6 +100,14 @@ bool DaemonServer::SetUp() {
     Watch(settings_.listeners[i].descriptor.get(), kListenerKeyBase + i, EPOLLIN, true);
   }
   pool_ = std::make_unique<WorkerPool>(settings_.threads);
+  if (pool_->threads() == 0) {
+    log_.Line("ERROR: cannot start a scanning thread");
+    return false;
+  }
+  if (pool_->threads() < settings_.threads) {
+    log_.Line("WARNING: only " + std::to_string(pool_->threads()) + " of " +
+              std::to_string(settings_.threads) + " scanning threads could be started");
+  }
   return true;
 }
 
@@ -257,7 +265,7 @@ void DaemonServer::Answer(Client& client, ClientRequest request) {
       return;
     case CommandKind::kVersionCommands:
       reply(VersionText(settings_.program_version, databases_.Current()->version) +
-            "| COMMANDS: " + std::string(SupportedCommandNames()));
+            "| COMMANDS: " + SupportedCommandNames(client.unix_socket));
       return;
     case CommandKind::kStats:
       reply(StatsText());

@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -100,6 +101,9 @@ int RunDaemon(const std::string& config_path, bool config_given, bool foreground
     return 2;
   }
   const DaemonConfig& config = parsed->config;
+  // Every temporary file of a scan (a stream's spool, an archive entry's, the extractor's copy
+  // of an archive) goes where the administrator said; set before any thread runs.
+  if (config.temporary_directory) setenv("TMPDIR", config.temporary_directory->c_str(), 1);
   const std::string database_folder = DatabaseFolder(config);
   auto databases = LoadDaemonDatabases(database_folder);
   if (!databases) {
@@ -175,6 +179,8 @@ int main(int argc, char** argv) {
   CLI::Option* config_option = app.add_option(
       "-c,--config", config_path,
       "configuration file in clamd.conf syntax (default: /etc/quarnexp/quarnd.conf)");
+  // clamd's spelling, for scripts and units written for it; not shown, so help names one.
+  CLI::Option* clamd_config_option = app.add_option("--config-file", config_path)->group("");
   app.add_flag("-F,--foreground", foreground, "stay in the foreground (for systemd and by hand)");
   app.add_flag("-V,--version", version, "print the program's and the database's versions and exit");
   try {
@@ -185,5 +191,6 @@ int main(int argc, char** argv) {
     const int status = app.exit(error);
     return status == 0 ? 0 : 2;
   }
-  return quarn::RunDaemon(config_path, config_option->count() > 0, foreground, version);
+  return quarn::RunDaemon(config_path, config_option->count() + clamd_config_option->count() > 0,
+                          foreground, version);
 }

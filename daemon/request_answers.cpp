@@ -26,6 +26,12 @@ ScanMode ModeOf(CommandKind kind) {
   }
 }
 
+std::string ErrorReply(const std::string& shown_path, const std::string& cause,
+                       const ClientRequest& request) {
+  return FramedReply(ReplyPath(shown_path) + ": " + cause + ". ERROR", request.framing,
+                     request.session_id);
+}
+
 // The lines of a reply for what was scanned as `shown_path`, joined with the framing's
 // terminator (each line carries the session's id).
 std::string VerdictReply(const std::vector<Finding>& findings, const std::string& shown_path,
@@ -35,16 +41,13 @@ std::string VerdictReply(const std::vector<Finding>& findings, const std::string
   }
   std::string reply;
   for (const Finding& finding : findings) {
-    reply += FramedReply(ReplyPath(finding.path) + ": " + ReplyVirusName(finding.name) + " FOUND",
-                         request.framing, request.session_id);
+    reply +=
+        finding.error
+            ? ErrorReply(finding.path, finding.name, request)
+            : FramedReply(ReplyPath(finding.path) + ": " + ReplyVirusName(finding.name) + " FOUND",
+                          request.framing, request.session_id);
   }
   return reply;
-}
-
-std::string ErrorReply(const std::string& shown_path, const std::string& cause,
-                       const ClientRequest& request) {
-  return FramedReply(ReplyPath(shown_path) + ": " + cause + ". ERROR", request.framing,
-                     request.session_id);
 }
 
 // A new handle on an open descriptor each time the scan asks: its own position, reads at

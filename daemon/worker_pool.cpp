@@ -1,9 +1,16 @@
 #include "daemon/worker_pool.h"
 
+#include <system_error>
+
 namespace quarn {
 
 WorkerPool::WorkerPool(size_t threads) {
-  for (size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
+  try {
+    for (size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
+  } catch (const std::system_error&) {
+    // The system gives no more threads (its limit, its memory): the pool works with those it
+    // has, and the owner sees how many that is.
+  }
 }
 
 WorkerPool::~WorkerPool() {

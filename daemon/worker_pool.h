@@ -14,6 +14,7 @@ namespace quarn {
 // other, so a full pool only delays.
 class WorkerPool {
  public:
+  // Starts up to `threads` threads: fewer when the system refuses more (threads() tells).
   explicit WorkerPool(size_t threads);
   // Lets the jobs queued and running finish, then joins the threads.
   ~WorkerPool();

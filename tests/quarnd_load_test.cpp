@@ -405,10 +405,17 @@ TEST(QuarndLoadTest, PathCommandsOfAnotherUserAreAnsweredWithItsOwnRights) {
     std::string said;
     for (const std::string& path : refused)
       said += Converse(socket_path, "nSCAN " + path + "\n") + '\0';
+    // A folder scan tells each entry it cannot read, as the ClamAV daemon does, and goes on.
+    said += Converse(socket_path, "nCONTSCAN " + files + "\n") + '\0';
     return said + Converse(socket_path, "nSCAN " + files + "/readable.com\n");
   };
   const std::vector<std::string> replies = Lines(AsNobody(nobody_client), '\0');
-  ASSERT_EQ(replies.size(), refused.size() + 1) << replies.front();
+  ASSERT_EQ(replies.size(), refused.size() + 2) << replies.front();
+  const std::string& walked = replies[refused.size()];
+  EXPECT_NE(walked.find(files + "/secret.com: Access denied. ERROR\n"), std::string::npos)
+      << walked;
+  EXPECT_NE(walked.find(files + "/sub/eicar.com: EICAR-Test-File FOUND\n"), std::string::npos)
+      << walked;
   for (size_t i = 0; i < refused.size(); ++i) {
     EXPECT_TRUE(replies[i].starts_with(refused[i] + ": ") && replies[i].ends_with(" ERROR\n"))
         << replies[i];

@@ -8,9 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "platform/local_socket.h"
+#include "testing/arj_writer.h"
 #include "tests/quarnd_process.h"
 
 namespace quarn::e2e {
@@ -24,10 +28,70 @@ TEST(QuarndProtocolTest, TcpServesNoPathDescriptorOrControlCommand) {
   const uint16_t port = *daemon.tcp_port();
   EXPECT_EQ(ConverseTcp(port, "nPING\n"), "PONG\n");
   EXPECT_EQ(ConverseTcp(port, "nINSTREAM\n" + Chunks("hello")), "stream: OK\n");
-  for (const std::string command :
-       {"nSCAN /etc/passwd\n", "nFILDES\n", "nRELOAD\n", "nSHUTDOWN\n"}) {
+  EXPECT_EQ(ConverseTcp(port, "nSCAN /etc/passwd\r\n"), "/etc/passwd: Access denied. ERROR\n");
+  for (const std::string command : {"nFILDES\n", "nRELOAD\n", "nSHUTDOWN\n"}) {
     EXPECT_EQ(ConverseTcp(port, command), "COMMAND UNAVAILABLE\n") << command;
   }
+  const std::string listed = ConverseTcp(port, "nVERSIONCOMMANDS\n");
+  EXPECT_NE(listed.find("| COMMANDS: PING VERSIONCOMMANDS VERSION END STATS IDSESSION INSTREAM\n"),
+            std::string::npos)
+      << listed;
+  EXPECT_NE(Converse(daemon.socket_path(), "nVERSIONCOMMANDS\n")
+                .find("| COMMANDS: SCAN RELOAD PING CONTSCAN VERSIONCOMMANDS VERSION END SHUTDOWN "
+                      "MULTISCAN FILDES STATS IDSESSION INSTREAM ALLMATCHSCAN\n"),
+            std::string::npos);
+}
+
+// The extractor's copy of an ARJ archive is a temporary file: it is made in the configured
+// folder whatever $TMPDIR says, and none to be had there is an error, never an OK.
+TEST(QuarndProtocolTest, ArchiveTemporariesGoToTheTemporaryDirectoryAndTheirLackIsAnError) {
+  const std::string eicar = SampleBytes("eicar.com");
+  const std::vector<uint8_t> arj =
+      testing::ArjWriter().Add("EICAR.COM", {eicar.begin(), eicar.end()}).Build();
+  const std::string sent = "nINSTREAM\n" + Chunks({arj.begin(), arj.end()});
+  ScratchFolder scratch;
+  const char* kept = getenv("TMPDIR");
+  const std::string before = kept != nullptr ? kept : "";
+  setenv("TMPDIR", scratch.Child("gone").c_str(), 1);
+  std::string configured, missing;
+  {
+    QuarndProcess daemon({"TemporaryDirectory " + scratch.path()});
+    configured = Converse(daemon.socket_path(), sent);
+  }
+  {
+    QuarndProcess daemon({"TemporaryDirectory " + scratch.Child("none")});
+    missing = Converse(daemon.socket_path(), sent);
+  }
+  kept != nullptr ? setenv("TMPDIR", before.c_str(), 1) : unsetenv("TMPDIR");
+  EXPECT_EQ(configured, "stream: EICAR-Test-File FOUND\n");
+  EXPECT_EQ(missing, "stream: Can't create temporary file or process. ERROR\n");
+}
+
+// What a shell runs: its exit status and what it wrote, standard error included.
+std::pair<int, std::string> RunShell(const std::string& command) {
+  FILE* pipe = popen(("bash -c '" + command + "' 2>&1").c_str(), "r");
+  std::string output;
+  char block[4096];
+  for (size_t got; (got = fread(block, 1, sizeof block, pipe)) > 0;) output.append(block, got);
+  const int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+TEST(QuarndLifeTest, TakesItsConfigurationUnderClamdsOptionNameAndFromAPipe) {
+  const std::string quarnd = BuiltProgram("quarnd");
+  const auto [status, output] = RunShell(quarnd + " --config-file <(echo DatabaseDirectory " +
+                                         QUARN_DATA_DIR + ") --version");
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_EQ(output.rfind("quarnd ", 0), 0u) << output;
+  ScratchFolder scratch;
+  const auto [refused, cause] =
+      RunShell("cd " + scratch.path() + " && " + quarnd +
+               " --foreground --config <(printf \"#\\\\nLocalSocket quarnd.ctl\\\\n\")");
+  EXPECT_EQ(refused, 2) << cause;
+  EXPECT_NE(cause.find(", line 2: LocalSocket: 'quarnd.ctl' is not an absolute path"),
+            std::string::npos)
+      << cause;
+  EXPECT_FALSE(std::filesystem::exists(scratch.Child("quarnd.ctl")));
 }
 
 TEST(QuarndLifeTest, StaleSocketIsReplacedAndTheSocketGoesAtSigterm) {
