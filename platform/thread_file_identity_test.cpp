@@ -37,6 +37,15 @@ std::vector<gid_t> ThreadGroups() {
   return groups;
 }
 
+// Lowers the calling thread's effective capabilities (the first 32) to those in `keep`.
+bool KeepEffectiveCapabilities(uint32_t keep) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  if (syscall(SYS_capget, &header, data) != 0) return false;
+  data[0].effective &= keep;
+  return syscall(SYS_capset, &header, data) == 0;
+}
+
 PeerCredentials Peer(uint32_t uid, uint32_t gid, std::vector<uint32_t> groups = {}) {
   return PeerCredentials{0, uid, gid, std::move(groups)};
 }
@@ -124,9 +133,7 @@ TEST_F(ThreadFileIdentityTest, ARootPeerWithoutOverridingCapabilitiesGetsItsMode
   const pid_t sandboxed = fork();
   ASSERT_GE(sandboxed, 0);
   if (sandboxed == 0) {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
-    if (syscall(SYS_capset, &header, none) != 0) _exit(10);
+    if (!KeepEffectiveCapabilities(0)) _exit(10);
     close(ready[1]);
     pause();
     _exit(0);
@@ -153,11 +160,7 @@ TEST_F(ThreadFileIdentityTest, AnIdentityTheKernelRefusesIsUndoneAndReported) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
-    if (syscall(SYS_capget, &header, data) != 0) _exit(10);
-    data[0].effective &= ~(1u << CAP_SETUID);
-    if (syscall(SYS_capset, &header, data) != 0) _exit(11);
+    if (!KeepEffectiveCapabilities(~(1u << CAP_SETUID))) _exit(11);
     if (MayAssumeFileIdentities()) _exit(12);
     const std::vector<gid_t> groups_before = ThreadGroups();
     Result<ThreadFileIdentity> identity =
