@@ -1,5 +1,6 @@
 #include "daemon/daemon_databases.h"
 
+#include "dbtool/database_verifier.h"
 #include "engine/database_loader.h"
 #include "imported/imported_signatures.h"
 #include "platform/posix_folder.h"
@@ -18,6 +19,10 @@ Result<std::shared_ptr<const DaemonDatabases>> LoadDaemonDatabases(const std::st
         loaded.message().empty() ? std::string("a database file cannot be read") : loaded.message();
     return Status::Error(folder + ": " + cause);
   }
+  // A pair that loads may still be cut short or out of step (an interrupted copy): its
+  // sections would find nothing, and every scan would answer OK.
+  const std::vector<std::string> problems = VerifyDatabase(databases->signatures, databases->names);
+  if (!problems.empty()) return Status::Error(folder + ": " + problems.front());
   databases->version = ReadDatabaseVersion(databases->signatures);
   auto imported = LoadImportedSignatures(*files, folder);
   if (!imported) return imported.status();

@@ -90,6 +90,21 @@ std::string EicarName() {
   return findings.empty() ? "" : findings[0].name;
 }
 
+// A database cut short, as an interrupted copy leaves it, is refused at start and on RELOAD:
+// the sets in use stay rather than every scan answering OK.
+TEST(DaemonScanTest, ADatabaseCutShortIsRefused) {
+  for (const std::string cut : {"QUARN.DAT", "NAMEVIR.DAT"}) {
+    SCOPED_TRACE(cut);
+    ScratchFolder folder;
+    for (const auto& entry : std::filesystem::directory_iterator(QUARN_DATA_DIR)) {
+      std::filesystem::copy(entry.path(), folder.Child(entry.path().filename().string()));
+    }
+    const std::string path = folder.Child(cut);
+    std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
+    EXPECT_FALSE(LoadDaemonDatabases(folder.path()).ok());
+  }
+}
+
 TEST(DaemonScanTest, NamesWhatALoneFileHoldsAsTheDetectorsTellIt) {
   EXPECT_NE(EicarName(), "");
   EXPECT_EQ(ScanBytes(SampleBytes("clean.com"), ScanMode::kFirstFinding), std::vector<Finding>());

@@ -1,9 +1,10 @@
 #include "platform/child_process.h"
 
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <thread>
 
+#include "platform/child_confinement.h"
 #include "platform/descriptor_output.h"
 #include "platform/path_names.h"
 #include "platform/unique_descriptor.h"
@@ -22,19 +24,41 @@ namespace {
 constexpr int kInputDescriptor = 3;
 constexpr size_t kCopyBlock = 64 * 1024;
 
-// posix_spawn's attributes and file actions, freed on every way out.
-struct SpawnSetup {
-  posix_spawnattr_t attributes;
-  posix_spawn_file_actions_t actions;
-  SpawnSetup() {
-    posix_spawnattr_init(&attributes);
-    posix_spawn_file_actions_init(&actions);
+// Gives `from` to the child as `to`, open across exec.
+bool HandOn(int from, int to) {
+  if (from == to) return fcntl(to, F_SETFD, 0) == 0;
+  return dup2(from, to) == to;
+}
+
+// The child's side between fork and exec: nothing here allocates or takes a lock. On failure
+// the errno goes to the parent through `report`, which exec closes.
+[[noreturn]] void RunChild(const char* prlimit, char* const argv[], int output, int input,
+                           int report, const ChildConfinement& confinement) {
+  sigset_t none;
+  sigemptyset(&none);
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+    signal(signal_number, SIG_DFL);
   }
-  ~SpawnSetup() {
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  int failure = 0;
+  const int null_device = open("/dev/null", O_RDWR | O_CLOEXEC);
+  // In the root folder: nothing it might write by a relative name lands beside our files.
+  if (setpgid(0, 0) != 0 || chdir("/") != 0 || null_device < 0 || !HandOn(null_device, 0) ||
+      !HandOn(output, 1) || !HandOn(null_device, 2) ||
+      (input >= 0 && !HandOn(input, kInputDescriptor)) ||
+      close_range(input >= 0 ? kInputDescriptor + 1 : kInputDescriptor, ~0U, CLOSE_RANGE_CLOEXEC) !=
+          0) {
+    failure = errno;
   }
-};
+  if (failure == 0) failure = ConfineThisChild(confinement);
+  char* environment[] = {nullptr};
+  if (failure == 0) {
+    execve(prlimit, argv, environment);
+    failure = errno;
+  }
+  (void)!write(report, &failure, sizeof failure);
+  _exit(127);
+}
 
 }  // namespace
 
@@ -46,6 +70,11 @@ Result<std::shared_ptr<ChildInput>> ChildInput::CopyOf(File& file, uint64_t limi
   close(*created);
   if (descriptor.get() < 0) {
     return Status::Error("cannot keep the archive's copy: " + ErrnoText(errno));
+  }
+  // The child reopens its descriptor 3 under its own identity, not the one that made the
+  // copy (a daemon's client): no name reaches the copy, so reading it is the child's alone.
+  if (fchmod(descriptor.get(), 0444) != 0) {
+    return Status::Error("cannot hand the archive's copy on: " + ErrnoText(errno));
   }
   if (file.Seek(0, SeekOrigin::kBegin) != 0u) {
     return Status::Error("cannot read the archive from its start");
@@ -84,25 +113,6 @@ Result<std::unique_ptr<ChildProcess>> ChildProcess::Start(const std::string& pro
   UniqueDescriptor read_end(pipe_ends[0]);
   UniqueDescriptor write_end(pipe_ends[1]);
 
-  SpawnSetup setup;
-  // In the root folder: nothing it might write by a relative name lands beside our files.
-  posix_spawn_file_actions_addchdir_np(&setup.actions, "/");
-  posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&setup.actions, write_end.get(), 1);
-  posix_spawn_file_actions_addopen(&setup.actions, 2, "/dev/null", O_WRONLY, 0);
-  if (input) posix_spawn_file_actions_adddup2(&setup.actions, input->descriptor_, kInputDescriptor);
-  posix_spawn_file_actions_addclosefrom_np(&setup.actions,
-                                           input ? kInputDescriptor + 1 : kInputDescriptor);
-  sigset_t none;
-  sigset_t all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  posix_spawnattr_setsigmask(&setup.attributes, &none);
-  posix_spawnattr_setsigdefault(&setup.attributes, &all);
-  posix_spawnattr_setpgroup(&setup.attributes, 0);
-  posix_spawnattr_setflags(&setup.attributes,
-                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
   // prlimit sets the limits on itself and then becomes the program: they hold from its
   // first instruction on. It writes no file (fsize 0) and leaves no core.
   std::vector<std::string> words = {kPrlimit,
@@ -116,12 +126,31 @@ Result<std::unique_ptr<ChildProcess>> ChildProcess::Start(const std::string& pro
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
-  char* environment[] = {nullptr};
-
-  pid_t pid = 0;
-  const int failed =
-      posix_spawn(&pid, kPrlimit, &setup.actions, &setup.attributes, argv.data(), environment);
-  if (failed != 0) return Status::Error("cannot start " + program + ": " + ErrnoText(failed));
+  const ChildConfinement confinement = ChildConfinement::ForThisProcess();
+  int report_ends[2];
+  if (pipe2(report_ends, O_CLOEXEC) != 0) {
+    return Status::Error("cannot make a pipe for " + program + ": " + ErrnoText(errno));
+  }
+  UniqueDescriptor report_read(report_ends[0]);
+  UniqueDescriptor report_write(report_ends[1]);
+  // fork rather than posix_spawn: the identity, capabilities and filter are changed in the
+  // child, before the program's first instruction.
+  const pid_t pid = fork();
+  if (pid < 0) return Status::Error("cannot start " + program + ": " + ErrnoText(errno));
+  if (pid == 0) {
+    RunChild(kPrlimit, argv.data(), write_end.get(), input ? input->descriptor_ : -1,
+             report_write.get(), confinement);
+  }
+  report_write.Close();
+  int failure = 0;
+  ssize_t got;
+  do {
+    got = read(report_read.get(), &failure, sizeof failure);
+  } while (got < 0 && errno == EINTR);
+  if (got > 0) {
+    waitpid(pid, nullptr, 0);
+    return Status::Error("cannot start " + program + " confined: " + ErrnoText(failure));
+  }
   return std::unique_ptr<ChildProcess>(
       new ChildProcess(pid, read_end.release(), std::chrono::steady_clock::now() + limits.time,
                        limits.output_bytes));

@@ -13,7 +13,7 @@ namespace quarn {
 
 // Bytes handed to a child process as an open descriptor rather than by a name: the child
 // reads them from "/dev/fd/3". Held in an unnamed temporary file, made once and shared by
-// every child started on it.
+// every child started on it, readable by the child whatever identity made the copy.
 class ChildInput {
  public:
   // Copies `file` from its start, at most `limit` bytes (a longer file fails).
@@ -40,10 +40,12 @@ struct ChildLimits {
 };
 
 // A program run for its standard output, as little trusted as the bytes it reads: started
-// with posix_spawn (no shell), an empty environment, standard input and error on /dev/null,
-// no descriptor of ours but the input as descriptor 3, in a process group of its own, with
-// the limits set on it before it runs (through prlimit, which then executes it), and killed
-// with its group at the time limit, at the output limit, or when the object goes.
+// without a shell, an empty environment, standard input and error on /dev/null, no
+// descriptor of ours but the input as descriptor 3, in a process group of its own, confined
+// before it runs (platform/child_confinement.h: no capability, no_new_privs, no socket, an
+// unprivileged identity under a privileged parent), with the limits set on it (through
+// prlimit, which then executes it), and killed with its group at the time limit, at the
+// output limit, or when the object goes. A child that cannot be confined is not started.
 class ChildProcess {
  public:
   // `program` and `prlimit` are absolute paths; `arguments` follow the program's name.

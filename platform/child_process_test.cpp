@@ -4,6 +4,7 @@
 #include "platform/child_process.h"
 
 #include <gtest/gtest.h>
+#include <sys/fsuid.h>
 #include <unistd.h>
 
 #include <sstream>
@@ -56,6 +57,33 @@ TEST(ChildProcessTest, OnlyTheInputReachesTheChildAndItRunsUnderItsLimits) {
   EXPECT_NE(out.find("limits 307200 7 0\n"), std::string::npos) << out;
   EXPECT_NE(out.find("group 1\n"), std::string::npos) << out;
   EXPECT_NE(out.find("PWD=/\n"), std::string::npos) << "it runs in the root folder: " << out;
+}
+
+// An extractor reads hostile bytes: it holds no capability, cannot gain one, opens no
+// socket, and runs as an unprivileged identity when this process has one to give. The copy
+// it reads may belong to someone else (a daemon's client): it is read all the same.
+TEST(ChildProcessTest, TheChildIsConfinedAndReadsItsInputUnderItsOwnIdentity) {
+  const bool root = geteuid() == 0;
+  if (root) setfsuid(4242);  // the copy is made as a client of the daemon makes it
+  const std::string out =
+      OutputOf({"-c",
+                "grep -E '^(Uid|Gid|Groups|Cap(Inh|Prm|Eff|Bnd|Amb)|NoNewPrivs|Seccomp):' "
+                "/proc/self/status | tr -s '\t ' ' '; cat /dev/fd/3; echo; "
+                "python3 -c 'import socket; socket.socket()' 2>/dev/null || echo no network"},
+               {}, "archive bytes");
+  if (root) setfsuid(0);
+  EXPECT_NE(out.find("NoNewPrivs: 1\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Seccomp: 2\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("archive bytes\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("no network\n"), std::string::npos) << out;
+  for (const char* set : {"CapInh", "CapPrm", "CapEff", "CapAmb"}) {
+    EXPECT_NE(out.find(std::string(set) + ": 0000000000000000\n"), std::string::npos) << out;
+  }
+  if (!root) GTEST_SKIP() << "the identity and bounding set are checked as root only";
+  EXPECT_NE(out.find("CapBnd: 0000000000000000\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Uid: 0 "), std::string::npos) << out;
+  EXPECT_EQ(out.find("Gid: 0 "), std::string::npos) << out;
+  EXPECT_NE(out.find("Groups: \n"), std::string::npos) << out;
 }
 
 TEST(ChildProcessTest, TheTimeAndOutputLimitsKillIt) {

@@ -3,7 +3,11 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 
+#include <linux/capability.h>
+
 #include <cerrno>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <utility>
 
@@ -49,6 +53,20 @@ Result<PeerCredentials> ReadPeerCredentials(int socket_descriptor) {
   peer.gid = credentials.gid;
   peer.groups = std::move(*groups);
   return peer;
+}
+
+bool PeerOverridesPermissions(uint32_t pid) {
+  if (pid == 0) return false;
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  constexpr std::string_view kEffective = "CapEff:";
+  for (std::string line; std::getline(status, line);) {
+    if (!line.starts_with(kEffective)) continue;
+    const uint64_t effective = std::strtoull(line.c_str() + kEffective.size(), nullptr, 16);
+    const uint64_t overriding =
+        (uint64_t{1} << CAP_DAC_OVERRIDE) | (uint64_t{1} << CAP_DAC_READ_SEARCH);
+    return (effective & overriding) != 0;
+  }
+  return false;
 }
 
 }  // namespace quarn

@@ -21,4 +21,9 @@ struct PeerCredentials {
 // groups. The failure names the cause ("peer credentials: Bad file descriptor").
 Result<PeerCredentials> ReadPeerCredentials(int socket_descriptor);
 
+// Whether process `pid` now holds CAP_DAC_OVERRIDE or CAP_DAC_READ_SEARCH in its effective
+// set (its /proc/PID/status). False when that cannot be read: a root peer whose rights are
+// unknown gets no more than its mode bits.
+bool PeerOverridesPermissions(uint32_t pid);
+
 }  // namespace quarn

@@ -23,6 +23,19 @@ uint64_t EffectiveCapabilities() {
   return uint64_t{data[0].effective} | (uint64_t{data[1].effective} << 32);
 }
 
+constexpr uint64_t kOverriding =
+    (uint64_t{1} << CAP_DAC_OVERRIDE) | (uint64_t{1} << CAP_DAC_READ_SEARCH);
+
+// Sets the calling thread's effective capabilities (a subset of its permitted ones).
+bool SetEffectiveCapabilities(uint64_t effective) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  if (syscall(SYS_capget, &header, data) != 0) return false;
+  data[0].effective = static_cast<uint32_t>(effective);
+  data[1].effective = static_cast<uint32_t>(effective >> 32);
+  return syscall(SYS_capset, &header, data) == 0;
+}
+
 bool Holds(uint64_t capabilities, int capability) {
   return (capabilities >> capability) & 1;
 }
@@ -102,6 +115,15 @@ Result<ThreadFileIdentity> ThreadFileIdentity::Assume(const PeerCredentials& pee
     return Status::Error("cannot take the file-system identity of " + Whose(peer) +
                          ": the server overrides file permissions");
   }
+  // An fsuid of 0 keeps the server's overriding capabilities: a root peer without them (a
+  // sandboxed root) gets its mode bits only, the thread lowering them while it acts for it.
+  if (peer.uid == 0 && (effective & kOverriding) != 0 && !PeerOverridesPermissions(peer.pid)) {
+    if (!SetEffectiveCapabilities(effective & ~kOverriding)) {
+      return Status::Error("cannot take the file-system identity of " + Whose(peer) +
+                           ": the server cannot lower its capabilities");
+    }
+    identity.lowered_ = effective & kOverriding;
+  }
   return identity;
 }
 
@@ -110,7 +132,8 @@ ThreadFileIdentity::ThreadFileIdentity(ThreadFileIdentity&& other) noexcept
       thread_(other.thread_),
       uid_(other.uid_),
       gid_(other.gid_),
-      groups_(std::move(other.groups_)) {}
+      groups_(std::move(other.groups_)),
+      lowered_(other.lowered_) {}
 
 ThreadFileIdentity& ThreadFileIdentity::operator=(ThreadFileIdentity&& other) noexcept {
   if (this != &other) {
@@ -120,6 +143,7 @@ ThreadFileIdentity& ThreadFileIdentity::operator=(ThreadFileIdentity&& other) no
     uid_ = other.uid_;
     gid_ = other.gid_;
     groups_ = std::move(other.groups_);
+    lowered_ = other.lowered_;
   }
   return *this;
 }
@@ -137,10 +161,13 @@ Status ThreadFileIdentity::Restore() {
   const bool uid_back = TakeFsuid(uid_);
   const bool gid_back = TakeFsgid(gid_);
   const bool groups_back = SetThreadGroups(groups_) == 0;
-  if (!uid_back || !gid_back || !groups_back) {
+  const bool capabilities_back =
+      lowered_ == 0 || SetEffectiveCapabilities(EffectiveCapabilities() | lowered_);
+  if (!uid_back || !gid_back || !groups_back || !capabilities_back) {
     return Status::Error("cannot restore the thread's file-system identity");
   }
   active_ = false;
+  lowered_ = 0;
   return Status::Ok();
 }
 

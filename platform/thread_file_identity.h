@@ -31,6 +31,8 @@ class ThreadFileIdentity {
   // capabilities, so every change is read back), or when the thread would keep a capability
   // that overrides file permissions (a non-root server given CAP_DAC_OVERRIDE or
   // CAP_DAC_READ_SEARCH), since then the kernel would not decide as it does for the peer.
+  // A peer of uid 0 without those two in its effective set (PeerOverridesPermissions, read
+  // now) has them lowered from the thread's effective set until the identity is restored.
   static Result<ThreadFileIdentity> Assume(const PeerCredentials& peer);
 
   ThreadFileIdentity(ThreadFileIdentity&& other) noexcept;
@@ -53,6 +55,7 @@ class ThreadFileIdentity {
   uid_t uid_ = 0;     // what that thread had before
   gid_t gid_ = 0;
   std::vector<gid_t> groups_;
+  uint64_t lowered_ = 0;  // effective capabilities lowered for a root peer without them
 };
 
 }  // namespace quarn

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
+#include <signal.h>
 #include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -34,6 +35,15 @@ std::vector<gid_t> ThreadGroups() {
   std::vector<gid_t> groups(static_cast<size_t>(getgroups(0, nullptr)));
   groups.resize(static_cast<size_t>(getgroups(static_cast<int>(groups.size()), groups.data())));
   return groups;
+}
+
+// Lowers the calling thread's effective capabilities (the first 32) to those in `keep`.
+bool KeepEffectiveCapabilities(uint32_t keep) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  if (syscall(SYS_capget, &header, data) != 0) return false;
+  data[0].effective &= keep;
+  return syscall(SYS_capset, &header, data) == 0;
 }
 
 PeerCredentials Peer(uint32_t uid, uint32_t gid, std::vector<uint32_t> groups = {}) {
@@ -114,16 +124,43 @@ TEST_F(ThreadFileIdentityTest, GidAndGroupsOfThePeerCount) {
   }
 }
 
+// A sandboxed root (uid 0, no capability) is refused what its mode bits refuse; a root
+// peer that overrides permissions itself is not.
+TEST_F(ThreadFileIdentityTest, ARootPeerWithoutOverridingCapabilitiesGetsItsModeBitsOnly) {
+  const std::string closed = RootFile("closed", 0);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t sandboxed = fork();
+  ASSERT_GE(sandboxed, 0);
+  if (sandboxed == 0) {
+    if (!KeepEffectiveCapabilities(0)) _exit(10);
+    close(ready[1]);
+    pause();
+    _exit(0);
+  }
+  close(ready[1]);
+  char end;
+  EXPECT_EQ(read(ready[0], &end, 1), 0);  // the child has dropped them
+  close(ready[0]);
+  for (const auto& [peer, readable] :
+       {std::pair{PeerCredentials{static_cast<uint32_t>(sandboxed), 0, 0, {}}, false},
+        std::pair{PeerCredentials{static_cast<uint32_t>(getpid()), 0, 0, {}}, true}}) {
+    Result<ThreadFileIdentity> identity = ThreadFileIdentity::Assume(peer);
+    EXPECT_TRUE(identity.ok()) << identity.message();
+    EXPECT_EQ(CanRead(closed), readable) << "pid " << peer.pid;
+    if (identity) EXPECT_TRUE(identity->Restore().ok());
+    EXPECT_TRUE(CanRead(closed));
+  }
+  kill(sandboxed, SIGKILL);
+  waitpid(sandboxed, nullptr, 0);
+}
+
 TEST_F(ThreadFileIdentityTest, AnIdentityTheKernelRefusesIsUndoneAndReported) {
   // A child without CAP_SETUID: its groups and fsgid can change, its fsuid silently not.
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
-    if (syscall(SYS_capget, &header, data) != 0) _exit(10);
-    data[0].effective &= ~(1u << CAP_SETUID);
-    if (syscall(SYS_capset, &header, data) != 0) _exit(11);
+    if (!KeepEffectiveCapabilities(~(1u << CAP_SETUID))) _exit(11);
     if (MayAssumeFileIdentities()) _exit(12);
     const std::vector<gid_t> groups_before = ThreadGroups();
     Result<ThreadFileIdentity> identity =

@@ -56,6 +56,11 @@ scan_status=$?
 "$root/usr/sbin/quarnd" --version --config "$root/etc/quarnexp/quarnd.conf" ||
   fail "quarnd --version failed"
 
+# The unit keeps the daemon to what it needs: systemd's exposure score stays at 3.0 or below
+# (2.4 now; 6.7 before SystemCallFilter, PrivateDevices and the Protect* options).
+systemd-analyze security --offline=true --threshold=30 --root="$root" quarnd.service ||
+  fail "quarnd.service is exposed beyond 3.0"
+
 # The maintainer scripts on the throw-away root (DPKG_ROOT, as dpkg --root runs them): the
 # socket an administrator enabled is disabled by a removal, and a purge leaves no socket folder,
 # log or record of the units. "abort-upgrade" records the units as "configure" does, without
