@@ -15,6 +15,7 @@
 #include "dbtool/signature_source.h"
 #include "engine/database_loader.h"
 #include "imported/clamav_import.h"
+#include "imported/clamav_records.h"
 #include "imported/imported_database_build.h"
 #include "imported/imported_database_file.h"
 #include "platform/build_month.h"
@@ -116,6 +117,11 @@ int ImportClamav(FileSystem& files, const std::vector<std::string>& sources,
   // hashes holds about the file's size, never the signatures as objects.
   ImportedDatabaseEncoder encoder;
   ClamavImport import(encoder);
+  // Withdrawals first, from every source, as ClamAV reads them; that pass also refuses a
+  // damaged database before any of its signatures is taken.
+  for (const std::string& source : sources) {
+    if (Status read = import.AddWithdrawals(files, source); !read) return Fail(read.message());
+  }
   for (const std::string& source : sources) {
     if (Status added = import.AddSource(files, source); !added) return Fail(added.message());
   }
@@ -134,6 +140,7 @@ int ImportClamav(FileSystem& files, const std::vector<std::string>& sources,
               imported > 0 ? (" into " + JoinPath(output, kImportedDatabaseFileName)).c_str()
                            : "; nothing written",
               report.Format().c_str());
+  for (const std::string& note : report.notes()) std::printf("  %s\n", note.c_str());
   return imported > 0 ? 0 : kExitProblem;
 }
 
@@ -170,7 +177,9 @@ std::optional<std::string> UnknownCommand(const CLI::App& app, int argc, char** 
 int Run(int argc, char** argv) {
   CLI::App app{"quarndb: the Quarn Explorer signature database compiler"};
   app.require_subcommand(1);
-  app.set_version_flag("--version", std::string("quarndb ") + QUARN_VERSION);
+  app.set_version_flag("--version", std::string("quarndb ") + QUARN_VERSION +
+                                        "\nimport-clamav reads ClamAV functionality level " +
+                                        std::to_string(kClamavFunctionalityLevel));
 
   std::vector<std::string> sources;
   std::string build_output;

@@ -92,6 +92,21 @@ bool IsGap(const PatternPart& part) {
   return part.kind == PatternPart::Kind::kJump;
 }
 
+// ClamAV cuts a pattern into the pieces its trie looks for at every "*", every ranged gap and
+// every fixed one of kLargestInlineGap bytes or more; shorter fixed gaps and "[n-m]" stay
+// inside a piece.
+constexpr uint32_t kLargestInlineGap = 128;
+// "[n-m]" ties one byte to a piece's end, and spans at most this many bytes.
+constexpr uint32_t kLongestTiedGap = 32;
+
+bool CutsPieces(const PatternPart& part) {
+  return IsGap(part) && !part.tied && (part.min != part.max || part.min >= kLargestInlineGap);
+}
+
+bool IsByte(const PatternPart& part) {
+  return part.kind == PatternPart::Kind::kByte;
+}
+
 size_t LongestWholeRun(const BodyPattern& pattern) {
   size_t longest = 0;
   size_t run = 0;
@@ -128,6 +143,7 @@ ParsedPattern ParseBodyPattern(std::string_view hex) {
       const std::optional<PatternPart> jump = JumpOf(hex.substr(at + 1, close - at - 1));
       if (!jump || (head == '[' && jump->max == kUnboundedJump)) return parsed;
       pattern.parts.push_back(*jump);
+      pattern.parts.back().tied = head == '[';
       at = close + 1;
       continue;
     }
@@ -184,7 +200,9 @@ std::string FormatBodyPattern(const BodyPattern& pattern) {
         FormatByte(part.byte, &text);
         break;
       case PatternPart::Kind::kJump:
-        if (part.min == 0 && part.max == kUnboundedJump) {
+        if (part.tied) {
+          text += "[" + std::to_string(part.min) + "-" + std::to_string(part.max) + "]";
+        } else if (part.min == 0 && part.max == kUnboundedJump) {
           text += "*";
         } else if (part.min == part.max) {
           text += "{" + std::to_string(part.min) + "}";
@@ -204,6 +222,29 @@ std::string FormatBodyPattern(const BodyPattern& pattern) {
     }
   }
   return text;
+}
+
+std::optional<PatternSkip> PieceClamavRefuses(const BodyPattern& pattern) {
+  const std::vector<PatternPart>& parts = pattern.parts;
+  size_t start = 0;
+  while (start < parts.size()) {
+    size_t end = start;
+    while (end < parts.size() && !CutsPieces(parts[end])) ++end;
+    size_t longest = 0;
+    size_t run = 0;
+    for (size_t at = start; at < end; ++at) {
+      const PatternPart& part = parts[at];
+      run = IsByte(part) && part.byte.mask == 0xFF ? run + 1 : 0;
+      longest = std::max(longest, run);
+      if (!part.tied) continue;
+      const bool leads = at == start + 1 && IsByte(parts[start]);
+      const bool trails = at + 2 == end && IsByte(parts[end - 1]);
+      if (part.max > kLongestTiedGap || (!leads && !trails)) return PatternSkip::kMisplacedRange;
+    }
+    if (longest < kMinimumFixedBytes) return PatternSkip::kTooShort;
+    start = end + 1;
+  }
+  return std::nullopt;
 }
 
 uint64_t MinimumLength(const BodyPattern& pattern) {
@@ -251,6 +292,8 @@ std::string_view PatternSkipName(PatternSkip skip) {
       return "too few fixed bytes";
     case PatternSkip::kTooLong:
       return "too long";
+    case PatternSkip::kMisplacedRange:
+      return "misplaced [n-m]";
   }
   return "malformed";
 }

@@ -28,6 +28,7 @@ struct PatternPart {
   uint32_t min = 0;
   uint32_t max = 0;
   std::vector<std::vector<PatternByte>> choices;
+  bool tied = false;  // a gap written "[n-m]": it ties one byte to a piece of the pattern
   friend bool operator==(const PatternPart&, const PatternPart&) = default;
 };
 
@@ -44,8 +45,9 @@ enum class PatternSkip : uint8_t {
   kNegation,         // "!(…)"
   kAnchoredChoice,   // "(B)" and "(L)" word and line boundaries
   kNestedOrComplex,  // a choice holding gaps, wildcards or groups
-  kTooShort,         // fewer than kMinimumFixedBytes whole bytes in a row anywhere
+  kTooShort,         // fewer than kMinimumFixedBytes whole bytes in a row (in a piece)
   kTooLong,          // more than kMaximumPatternBytes
+  kMisplacedRange,   // "[n-m]" not tying one byte to a piece's end, or over 32 bytes
 };
 
 // A pattern must hold this many whole bytes in a row somewhere: shorter ones would match
@@ -60,6 +62,12 @@ struct ParsedPattern {
 
 // Parses a body signature's hex text ("4d5a??90{2-4}(41|42)*c3").
 ParsedPattern ParseBodyPattern(std::string_view hex);
+
+// Why ClamAV refuses a pattern that parses (and with it the whole database that holds it),
+// or nothing. ClamAV cuts a pattern into pieces at every "*", every ranged gap and every fixed
+// gap of 128 bytes or more: each piece needs kMinimumFixedBytes whole bytes in a row, and a
+// "[n-m]" (at most 32) must tie a single byte to the first or last of its piece.
+std::optional<PatternSkip> PieceClamavRefuses(const BodyPattern& pattern);
 
 // The pattern written back in the source's own hex syntax; ParseBodyPattern gives it back.
 std::string FormatBodyPattern(const BodyPattern& pattern);

@@ -47,8 +47,41 @@ TEST(BodyPattern, EachConstructParsesToItsPartsAndFormatsBack) {
     EXPECT_EQ(MinimumLength(*parsed.pattern), row.min_length);
     EXPECT_EQ(MaximumLength(*parsed.pattern), row.max_length);
   }
-  // Upper case reads as lower case; brackets are a bounded gap.
-  EXPECT_EQ(ParseBodyPattern("4D5A[1-3]9C").pattern, ParseBodyPattern("4d5a{1-3}9c").pattern);
+  // Upper case reads as lower case; brackets are a bounded gap, kept as brackets.
+  const std::optional<BodyPattern> tied = ParseBodyPattern("4D5A[1-3]9C").pattern;
+  ASSERT_TRUE(tied);
+  EXPECT_EQ(FormatBodyPattern(*tied), "4d5a[1-3]9c");
+  PatternPart bracket = Jump(1, 3);
+  bracket.tied = true;
+  EXPECT_EQ(tied->parts, (std::vector<PatternPart>{Byte(0x4D), Byte(0x5A), bracket, Byte(0x9C)}));
+}
+
+// As clamscan 1.4 loads or refuses them: each piece between "*", ranged gaps and fixed gaps
+// of 128 bytes or more needs two whole bytes in a row; "[n-m]" (at most 32) ties one byte to
+// a piece's first or last.
+TEST(BodyPattern, ThePiecesClamavRefusesAreNamed) {
+  const std::vector<std::pair<std::string, std::optional<PatternSkip>>> cases = {
+      {"41424344{127}41", std::nullopt},
+      {"41424344{128}41", PatternSkip::kTooShort},
+      {"41424344{1-5}41", PatternSkip::kTooShort},
+      {"41424344{-5}4142", std::nullopt},
+      {"41*42434445", PatternSkip::kTooShort},
+      {"4142*43??44", PatternSkip::kTooShort},
+      {"41424344*(4142|4344)", PatternSkip::kTooShort},
+      {"(41|42)4344", std::nullopt},
+      {"41[0-32]424344", std::nullopt},
+      {"41[1-33]424344", PatternSkip::kMisplacedRange},
+      {"4142[1-5]43*4445", std::nullopt},
+      {"41[1-5]4243[1-5]44", std::nullopt},
+      {"4142[1-5]43{3}44", PatternSkip::kMisplacedRange},
+      {"??41[1-5]424344", PatternSkip::kMisplacedRange},
+      {"(41|42)[1-5]434445", PatternSkip::kMisplacedRange},
+  };
+  for (const auto& [hex, refused] : cases) {
+    const std::optional<BodyPattern> pattern = ParseBodyPattern(hex).pattern;
+    ASSERT_TRUE(pattern) << hex;
+    EXPECT_EQ(PieceClamavRefuses(*pattern), refused) << hex;
+  }
 }
 
 TEST(BodyPattern, WhatTheMatcherCannotTakeIsSkippedWithItsReason) {

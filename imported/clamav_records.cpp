@@ -12,9 +12,15 @@ constexpr size_t kBodyName = 0;
 constexpr size_t kBodyTarget = 1;
 constexpr size_t kBodyOffset = 2;
 constexpr size_t kBodyHex = 3;
-// .hdb/.hsb: Hash:Size:Name[:MinLevel]; .mdb/.msb: Size:Hash:Name[:MinLevel].
+constexpr size_t kBodyMinLevel = 4;
+constexpr size_t kBodyMaxLevel = 5;
+// .hdb/.hsb: Hash:Size:Name[:MinLevel[:MaxLevel]]; .mdb/.msb: Size:Hash:Name[:MinLevel…].
 constexpr size_t kHashFields = 3;
+constexpr size_t kHashMinLevel = 3;
+constexpr size_t kHashMaxLevel = 4;
 constexpr size_t kMostFields = 6;
+// ClamAV holds a hash record's size in 32 bits, all ones meaning none.
+constexpr uint64_t kLargestHashedSize = 0xFFFFFFFE;
 constexpr size_t kLongestName = 256;
 
 std::vector<std::string_view> Fields(std::string_view line) {
@@ -37,10 +43,32 @@ std::optional<uint64_t> Number(std::string_view text) {
   return value;
 }
 
-// A name is shown in result lines and JSON: printable ASCII only, never a control byte.
+// A name is shown in result lines and JSON: printable ASCII only (spaces too, as ClamAV
+// takes them), never a control byte.
 bool IsFitName(std::string_view name) {
   return !name.empty() && name.size() <= kLongestName &&
-         std::all_of(name.begin(), name.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+         std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+// A level as ClamAV reads it from a body record: digits only, none meaning 0.
+std::optional<uint64_t> BodyLevel(std::string_view text) {
+  if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
+  }
+  return text.empty() ? 0 : Number(text).value_or(UINT64_MAX);
+}
+
+// A level as ClamAV reads it from a hash record: the leading digits (after blanks), what
+// follows them ignored, none meaning 0.
+uint64_t HashLevel(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  const size_t digits = std::min(text.find_first_not_of("0123456789"), text.size());
+  return digits == 0 ? 0 : Number(text.substr(0, digits)).value_or(UINT64_MAX);
+}
+
+// Whether a record of levels `min` (and `max`, when given) is for this engine.
+bool IsForThisLevel(uint64_t min, std::optional<uint64_t> max) {
+  return min <= kClamavFunctionalityLevel && (!max || *max >= kClamavFunctionalityLevel);
 }
 
 std::optional<std::vector<uint8_t>> Digest(std::string_view hex) {
@@ -62,13 +90,29 @@ RecordLine ParseBody(const std::vector<std::string_view>& fields, std::string so
   if (fields.size() < 4 || fields.size() > kMostFields || !IsFitName(fields[kBodyName])) {
     return Skipped("malformed");
   }
-  const std::optional<uint64_t> target = Number(fields[kBodyTarget]);
+  std::optional<uint64_t> levels[2];
+  for (size_t field = kBodyMinLevel; field < fields.size(); ++field) {
+    levels[field - kBodyMinLevel] = BodyLevel(fields[field]);
+    if (!levels[field - kBodyMinLevel]) return Skipped("malformed functionality level");
+  }
+  // Before the rest: a record for a later engine may use forms this one does not know.
+  if (levels[0] && !IsForThisLevel(*levels[0], levels[1])) return Skipped("functionality level");
+  // "*" is ClamAV's any file, as 0.
+  const std::optional<uint64_t> target =
+      fields[kBodyTarget] == "*" ? 0 : Number(fields[kBodyTarget]);
   if (!target) return Skipped("malformed");
   if (*target > 2) return Skipped("target " + std::to_string(*target));
   const std::optional<OffsetRule> offset = ParseOffsetRule(fields[kBodyOffset]);
   if (!offset) return Skipped("offset form");
+  // ClamAV refuses an entry point or section offset but for executables.
+  if (NeedsPeLayout(*offset) && *target != 1) {
+    return Skipped("PE offset in target " + std::to_string(*target));
+  }
   ParsedPattern parsed = ParseBodyPattern(fields[kBodyHex]);
   if (!parsed.pattern) return Skipped(std::string(PatternSkipName(parsed.skip)));
+  if (const std::optional<PatternSkip> refused = PieceClamavRefuses(*parsed.pattern)) {
+    return Skipped(std::string(PatternSkipName(*refused)));
+  }
   ImportedSignature signature;
   signature.kind = ImportedSignature::Kind::kBody;
   signature.target = static_cast<ImportedSignature::Target>(*target);
@@ -81,8 +125,18 @@ RecordLine ParseBody(const std::vector<std::string_view>& fields, std::string so
 
 RecordLine ParseHash(RecordForm form, const std::vector<std::string_view>& fields,
                      std::string source) {
-  if (fields.size() < kHashFields || fields.size() > kHashFields + 1 || !IsFitName(fields[2])) {
+  if (fields.size() < kHashFields || fields.size() > kHashMaxLevel + 1 || !IsFitName(fields[2])) {
     return Skipped("malformed");
+  }
+  // Before the rest, as ClamAV: a record for a later engine may use forms this one does not
+  // know.
+  if (fields.size() > kHashMinLevel) {
+    const std::optional<uint64_t> max = fields.size() > kHashMaxLevel
+                                            ? std::optional(HashLevel(fields[kHashMaxLevel]))
+                                            : std::nullopt;
+    if (!IsForThisLevel(HashLevel(fields[kHashMinLevel]), max)) {
+      return Skipped("functionality level");
+    }
   }
   const bool section = form == RecordForm::kSectionHash;
   const std::string_view size_text = section ? fields[0] : fields[1];
@@ -90,7 +144,9 @@ RecordLine ParseHash(RecordForm form, const std::vector<std::string_view>& field
   if (size_text == "*") return Skipped("any size");
   const std::optional<uint64_t> size = Number(size_text);
   std::optional<std::vector<uint8_t>> digest = Digest(hash_text);
-  if (!size || !digest) return Skipped("malformed");
+  // A size of 0 would flag every empty file; ClamAV refuses it, as a size it cannot hold.
+  if (size == uint64_t{0}) return Skipped("size 0");
+  if (!size || *size > kLargestHashedSize || !digest) return Skipped("malformed");
   ImportedSignature signature;
   signature.kind =
       section ? ImportedSignature::Kind::kSectionHash : ImportedSignature::Kind::kFileHash;

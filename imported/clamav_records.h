@@ -8,6 +8,10 @@
 
 namespace quarn {
 
+// The ClamAV functionality level whose record forms this program reads (ClamAV 1.4's): a
+// record whose MinFL is above it, or whose MaxFL is below it, is left at import and counted.
+inline constexpr uint32_t kClamavFunctionalityLevel = 216;
+
 // The record files of a ClamAV database this program reads, by their extension.
 enum class RecordForm : uint8_t {
   kBody,          // .ndb

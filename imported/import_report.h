@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace quarn {
 
@@ -17,6 +18,10 @@ class ImportReport {
   void CountSkipped(const std::string& form, const std::string& reason) {
     ++forms_[form].skipped[reason];
   }
+  // A line about a source as a whole: "daily.cvd: digital signature not checked (…)".
+  void AddNote(std::string note) { notes_.push_back(std::move(note)); }
+  const std::vector<std::string>& notes() const { return notes_; }
+
   uint64_t imported() const;
   uint64_t skipped() const;
 
@@ -30,6 +35,7 @@ class ImportReport {
     std::map<std::string, uint64_t> skipped;
   };
   std::map<std::string, FormCounts> forms_;
+  std::vector<std::string> notes_;
 };
 
 }  // namespace quarn

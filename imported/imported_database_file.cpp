@@ -37,6 +37,17 @@ Status WriteImportedDatabaseFile(FileSystem& files, const std::string& folder_pa
   if (Status made = files.CreateFolders(folder_path); !made) return made;
   auto folder = files.OpenFolder(folder_path);
   if (!folder) return folder.status();
+  // An import killed while it wrote left its temporary behind, as large as the database: the
+  // next one takes it away. (One running beside this one into the same folder loses its
+  // temporary and fails, as one of two would anyway.)
+  if (auto entries = (*folder)->List()) {
+    for (const FolderEntry& entry : *entries) {
+      if (entry.kind == EntryKind::kFile &&
+          IsTemporaryNameFor(entry.name, kImportedDatabaseFileName)) {
+        (*folder)->Delete(entry.name);
+      }
+    }
+  }
   // Replaced by rename, never rewritten: a scanner that has the old file mapped keeps it
   // whole until it ends.
   return WriteFileAtomically(**folder, kImportedDatabaseFileName, pieces);

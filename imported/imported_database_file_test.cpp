@@ -1,12 +1,14 @@
 // QUARNX.DAT on disk: the scanner's copy is a mapping of the file, which a new import
 // replaces by rename, so a scanner already running keeps answering from the file it loaded;
-// where the file cannot be mapped it is read, with the same answers.
+// where the file cannot be mapped it is read, with the same answers. A temporary a killed
+// import left goes with the next import.
 #include "imported/imported_database_file.h"
 
 #include <gtest/gtest.h>
 
 #include "imported/imported_database_encoder.h"
 #include "platform/memory_file_system.h"
+#include "platform/path_names.h"
 #include "platform/posix_folder.h"
 #include "platform/scratch_folder.h"
 
@@ -50,11 +52,19 @@ TEST(ImportedDatabaseFile, ALoadedDatabaseKeepsAnsweringFromTheFileANewImportRep
     SCOPED_TRACE(posix ? "mapped" : "read");
     const std::string folder = posix ? scratch.path() + "/data" : "/data";
     WriteOneHash(*system, folder, 100, "Dos.Old-1");
+    // What a killed import left is gone after the next; another file's temporary stays.
+    const std::string stale = TemporaryNameFor(kImportedDatabaseFileName);
+    const std::string others = TemporaryNameFor("QUARN.DAT");
+    auto data = system->OpenFolder(folder);
+    ASSERT_TRUE(data);
+    for (const std::string& name : {stale, others}) ASSERT_TRUE((*data)->CreateFile(name));
     std::optional<ImportedDatabase> old = Read(*system, folder);
     ASSERT_TRUE(old);
     EXPECT_EQ(old->mapped(), posix);
 
     WriteOneHash(*system, folder, 200, "Dos.New-1");
+    EXPECT_FALSE(*(*data)->Examine(stale));
+    EXPECT_TRUE(*(*data)->Examine(others));
     EXPECT_TRUE(old->HasHashOfSize(Kind::kFileHash, 100));
     EXPECT_EQ(old->FindHash(Kind::kFileHash, 100, kDigest), 0u);
     EXPECT_EQ(old->Name(0), "Dos.Old-1");

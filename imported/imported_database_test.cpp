@@ -23,11 +23,11 @@ std::vector<ImportedSignature> Gathered() {
   files.AddFile("/db/main.cvd",
                 testing::ClamavDatabase(
                     {{"main.ndb",
-                      "Dos.Any-1:0:*:4d5a??90{2-4}(41|4243)*c3\n"
+                      "Dos.Any-1:0:*:4d5a??90{2-4}(41|4243)4445*c3c4\n"
                       "Win.Pe-1:1:EP+0,16:e8000000005d\n"
-                      "Doc.Macro-1:2:S2+4:41747472696275\n"},
+                      "Doc.Macro-1:2:4:41747472696275\n"},
                      {"main.hdb",
-                      "d41d8cd98f00b204e9800998ecf8427e:0:Dos.Empty-1\n"
+                      "d41d8cd98f00b204e9800998ecf8427e:1:Dos.One-1\n"
                       "0123456789abcdef0123456789abcdef:100:Dos.Hundred-1\n"
                       "0123456789abcdef0123456789abcdef:100:Dos.Hundred-2\n"},
                      {"main.msb", "4096:da39a3ee5e6b4b0d3255bfef95601890afd80709:Win.Section-1\n"}},
@@ -61,7 +61,7 @@ TEST(ImportedDatabase, WhatWasGatheredComesBackAndItsHashesAreFound) {
 
   const std::vector<uint8_t> hundred = Digest("0123456789abcdef0123456789abcdef");
   EXPECT_TRUE(database->HasHashOfSize(Kind::kFileHash, 100));
-  EXPECT_TRUE(database->HasHashOfSize(Kind::kFileHash, 0));
+  EXPECT_TRUE(database->HasHashOfSize(Kind::kFileHash, 1));
   EXPECT_FALSE(database->HasHashOfSize(Kind::kFileHash, 4096));
   EXPECT_TRUE(database->HasHashOfSize(Kind::kSectionHash, 4096));
   // Two signatures of one hash: the lower index is the one found.
@@ -74,7 +74,7 @@ TEST(ImportedDatabase, WhatWasGatheredComesBackAndItsHashesAreFound) {
   EXPECT_EQ(database->FindHash(Kind::kSectionHash, 4096,
                                Digest("da39a3ee5e6b4b0d3255bfef95601890afd80709")),
             6u);
-  EXPECT_EQ(database->Name(3), "Dos.Empty-1");
+  EXPECT_EQ(database->Name(3), "Dos.One-1");
 }
 
 TEST(ImportedDatabase, AnyDamageIsRefusedWithItsCause) {
@@ -112,7 +112,7 @@ size_t SectionOf(const std::vector<uint8_t>& bytes, uint32_t id) {
 
 TEST(ImportedDatabase, DamageThatPassesTheCrcsIsStillRefused) {
   using namespace imported_layout;
-  // Gathered()'s rows: 0 Dos.Empty-1 (file, 0 bytes), 1 and 2 Dos.Hundred-1 and -2 (file,
+  // Gathered()'s rows: 0 Dos.One-1 (file, 1 byte), 1 and 2 Dos.Hundred-1 and -2 (file,
   // 100 bytes, one digest), 3 Win.Section-1 (section, 4096 bytes).
   const std::vector<uint8_t> good = EncodeImportedDatabase(Gathered());
   const size_t rows = SectionOf(good, kHashesSection);

@@ -67,7 +67,7 @@ std::optional<OffsetRule> ParseOffsetRule(std::string_view text) {
   }
   if (StartsWith(text, "SE")) {
     const std::optional<uint32_t> section = Parse<uint32_t>(text.substr(2));
-    if (!section || rule.range != 0) return std::nullopt;
+    if (!section) return std::nullopt;
     rule.base = OffsetRule::Base::kWholeSection;
     rule.section = *section;
     return rule;
@@ -117,7 +117,8 @@ std::string FormatOffsetRule(const OffsetRule& rule) {
       text = "SL" + signed_delta();
       break;
     case OffsetRule::Base::kWholeSection:
-      return "SE" + std::to_string(rule.section);
+      text = "SE" + std::to_string(rule.section);
+      break;
   }
   if (rule.range != 0) text += "," + std::to_string(rule.range);
   return text;

@@ -16,7 +16,7 @@ struct OffsetRule {
     kEntryPoint,    // "EP+n", "EP-n", with ",m": from a PE's entry point (a file offset)
     kSectionStart,  // "Sx+n", with ",m": from the start of PE section x (0-based)
     kLastSection,   // "SL+n", with ",m": from the start of a PE's last section
-    kWholeSection,  // "SEx": anywhere inside PE section x
+    kWholeSection,  // "SEx", with ",m": anywhere inside PE section x or up to m bytes past it
   };
   Base base = Base::kAnywhere;
   int64_t delta = 0;     // n, negative for "EP-n" and "EOF-n"

@@ -18,6 +18,7 @@ TEST(OffsetRule, EachFormParsesAndFormatsBack) {
       {"EP+16,8", {Base::kEntryPoint, 16, 8, 0}},  {"EP-32", {Base::kEntryPoint, -32, 0, 0}},
       {"S2+10", {Base::kSectionStart, 10, 0, 2}},  {"S0+4,100", {Base::kSectionStart, 4, 100, 0}},
       {"SL+0", {Base::kLastSection, 0, 0, 0}},     {"SE1", {Base::kWholeSection, 0, 0, 1}},
+      {"SE1,4", {Base::kWholeSection, 0, 4, 1}},
   };
   for (const auto& [text, rule] : cases) {
     EXPECT_EQ(ParseOffsetRule(text), rule) << text;
@@ -29,7 +30,7 @@ TEST(OffsetRule, EachFormParsesAndFormatsBack) {
 
 TEST(OffsetRule, OtherFormsAndWildNumbersGiveNothing) {
   for (const std::string text : {"", "VI", "$12$", "EOF+4", "EOF-", "EP", "EP*4", "S+4", "Sx+4",
-                                 "S1-4", "SE", "SE1,4", "12,", "12,x", "-4", "99999999999999999999",
+                                 "S1-4", "SE", "SE1,", "12,", "12,x", "-4", "99999999999999999999",
                                  "2199023255553", "EP+2199023255553", "512,4294967296"}) {
     EXPECT_FALSE(ParseOffsetRule(text)) << text;
   }

@@ -27,7 +27,7 @@ using namespace e2e;  // NOLINT(google-build-using-namespace): the runner is thi
 enum class Carrier { kPlain, kPe, kDocument };
 struct Planted {
   std::string name;
-  int target = 0;
+  std::string target;          // "0", "1", "2" or "*"
   std::string offset;          // the record's offset field
   std::vector<uint8_t> found;  // the bytes that match
   std::vector<uint8_t> near;   // bytes that do not, for a rule that has no place to miss
@@ -35,6 +35,8 @@ struct Planted {
   Carrier carrier = Carrier::kPlain;
   std::function<size_t(size_t size)> exact;
   std::function<size_t(size_t size)> off;
+  std::string levels;     // ":MinFL[:MaxFL]" after the pattern, or nothing
+  bool withheld = false;  // left by both: withdrawn, or for another functionality level
 };
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
@@ -71,30 +73,45 @@ constexpr size_t kPeEntry = 0x200;  // the entry point's file offset in PeBuilde
 
 std::vector<Planted> Plantings() {
   std::vector<Planted> all;
-  auto add = [&](std::string name, int target, std::string offset, Carrier carrier,
-                 std::function<size_t(size_t)> exact, std::function<size_t(size_t)> off) {
+  auto add = [&](std::string name, std::string target, std::string offset, Carrier carrier,
+                 std::function<size_t(size_t)> exact, std::function<size_t(size_t)> off,
+                 std::string levels = "", bool withheld = false) {
     std::vector<uint8_t> mark = Mark(static_cast<uint32_t>(all.size() + 1));
     std::vector<uint8_t> near = mark;
     near.back() ^= 1;
-    all.push_back({std::move(name), target, std::move(offset), mark, near, "", carrier,
-                   std::move(exact), std::move(off)});
+    all.push_back({std::move(name), std::move(target), std::move(offset), mark, near, "", carrier,
+                   std::move(exact), std::move(off), std::move(levels), withheld});
   };
   add(
-      "Witness.Anywhere", 0, "*", Carrier::kPlain, [](size_t size) { return size / 3; }, nullptr);
+      "Witness.Anywhere", "0", "*", Carrier::kPlain, [](size_t size) { return size / 3; }, nullptr);
   add(
-      "Witness.Absolute", 0, "100", Carrier::kPlain, [](size_t) { return 100; },
+      "Witness.Absolute", "0", "100", Carrier::kPlain, [](size_t) { return 100; },
       [](size_t) { return 101; });
   add(
-      "Witness.Range", 0, "200,50", Carrier::kPlain, [](size_t) { return 250; },
+      "Witness.Range", "0", "200,50", Carrier::kPlain, [](size_t) { return 250; },
       [](size_t) { return 251; });
   add(
-      "Witness.Tail", 0, "EOF-40", Carrier::kPlain, [](size_t size) { return size - 40; },
+      "Witness.Tail", "0", "EOF-40", Carrier::kPlain, [](size_t size) { return size - 40; },
       [](size_t size) { return size - 41; });
   add(
-      "Witness.Entry", 1, "EP+0", Carrier::kPe, [](size_t) { return kPeEntry; },
+      "Witness.Entry", "1", "EP+0", Carrier::kPe, [](size_t) { return kPeEntry; },
       [](size_t) { return kPeEntry + 1; });
   add(
-      "Witness.Stream", 2, "*", Carrier::kDocument, [](size_t) { return 505; }, nullptr);
+      "Witness.Stream", "2", "*", Carrier::kDocument, [](size_t) { return 505; }, nullptr);
+  // Forms clamscan takes: a target written "*", a name with a space, levels this engine is in.
+  add(
+      "Witness.Any Target", "*", "*", Carrier::kPlain, [](size_t size) { return size / 2; },
+      nullptr, ":10:216");
+  // Left by both: for a later engine, for an earlier one, withdrawn by witness.ign2.
+  add(
+      "Witness.Later", "0", "*", Carrier::kPlain, [](size_t size) { return size / 2; }, nullptr,
+      ":217", true);
+  add(
+      "Witness.Earlier", "0", "*", Carrier::kPlain, [](size_t size) { return size / 2; }, nullptr,
+      ":10:215", true);
+  add(
+      "Witness.Withdrawn", "0", "*", Carrier::kPlain, [](size_t size) { return size / 2; }, nullptr,
+      "", true);
   return all;
 }
 
@@ -121,7 +138,7 @@ class ClamscanWitness : public QuarnscanCli {
             } else {
               Place(bytes, exact ? planted.exact(size) : planted.off(size), planted.found);
             }
-            put(bytes, exact);
+            put(bytes, exact && !planted.withheld);
           } else if (planted.carrier == Carrier::kPe) {
             const size_t at = exact ? planted.exact(size) : planted.off(size);
             put(testing::PeBuilder().Code(at, planted.found).Size(0x800).Build(), exact);
@@ -150,12 +167,14 @@ class ClamscanWitness : public QuarnscanCli {
     fs::create_directories(folder);
     std::string ndb;
     for (const Planted& planted : plantings) {
-      ndb += planted.name + ":" + std::to_string(planted.target) + ":" + planted.offset + ":" +
-             (planted.hex.empty() ? Hex(planted.found) : planted.hex) + "\n";
+      ndb += planted.name + ":" + planted.target + ":" + planted.offset + ":" +
+             (planted.hex.empty() ? Hex(planted.found) : planted.hex) + planted.levels + "\n";
     }
     WriteFile(folder + "/witness.ndb", ndb);
     WriteFile(folder + "/witness.hdb",
-              md5 + ":" + std::to_string(hashed_.size()) + ":Witness.Hash\n");
+              md5 + ":" + std::to_string(hashed_.size()) + ":Witness.Hash:10:216\n" + md5 + ":" +
+                  std::to_string(hashed_.size()) + ":Witness.HashLater:300\n");
+    WriteFile(folder + "/witness.ign2", "Witness.Withdrawn\n");
     return folder;
   }
 
