@@ -11,15 +11,8 @@
 namespace quarn {
 namespace {
 
-bool IsDriveTarget(const std::string& target) {
-  const bool letter = !target.empty() && ((target[0] >= 'A' && target[0] <= 'Z') ||
-                                          (target[0] >= 'a' && target[0] <= 'z'));
-  return letter && target.size() >= 2 && target[1] == ':' &&
-         (target.size() == 2 || target[2] == '\\' || target[2] == '/');
-}
-
 bool IsRelativeHostTarget(const std::string& target) {
-  return !target.empty() && target[0] != '/' && !IsDriveTarget(target);
+  return !target.empty() && target[0] != '/' && !IsDrivePath(target);
 }
 
 // A target that is there but cannot be read: a root the scan reports and does not walk.
@@ -116,7 +109,7 @@ ResolvedTargets ResolveTargets(const std::vector<std::string>& targets, const Dr
       resolved.missing.push_back(target);
       continue;
     }
-    if (IsDriveTarget(target)) {
+    if (IsDrivePath(target)) {
       if (const ImageDrive* image = images ? images->Find(target[0]) : nullptr) {
         if (std::optional<ScanRoot> root = ImageRootOf(target, *image)) {
           root->drive_icon = DriveIcon(drives.Find(target[0]));

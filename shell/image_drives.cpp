@@ -39,14 +39,16 @@ std::string InnerPathOf(const std::string& volume_path) {
   return inner;
 }
 
+bool IsDrivePath(const std::string& path) {
+  const char letter = path.empty() ? 0 : UpperLetter(path[0]);
+  return letter >= 'A' && letter <= 'Z' && path.size() >= 2 && path[1] == ':' &&
+         (path.size() == 2 || path[2] == '\\' || path[2] == '/');
+}
+
 std::string DriveLettersNamed(const std::vector<std::string>& paths) {
   std::string letters;
   for (const std::string& path : paths) {
-    const char letter = path.empty() ? 0 : UpperLetter(path[0]);
-    if (letter >= 'A' && letter <= 'Z' && path.size() >= 2 && path[1] == ':' &&
-        (path.size() == 2 || path[2] == '\\' || path[2] == '/')) {
-      letters += letter;
-    }
+    if (IsDrivePath(path)) letters += UpperLetter(path[0]);
   }
   return letters;
 }

@@ -31,7 +31,10 @@ struct ImageDrive {
 // "/" is "".
 std::string InnerPathOf(const std::string& volume_path);
 
-// The drive letters that paths of a run name ("C:", "d:\\DOS", "A:/"), in their order.
+// Whether `path` names a drive or a path on one: "C:", "d:\\DOS", "A:/", either case.
+bool IsDrivePath(const std::string& path);
+
+// The drive letters that paths of a run name (IsDrivePath), upper case, in their order.
 std::string DriveLettersNamed(const std::vector<std::string>& paths);
 
 // The drives a run's disk images give, their images open for the whole run. Built before the
