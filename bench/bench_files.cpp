@@ -3,8 +3,8 @@
 #include <random>
 #include <string_view>
 
-#include "testing/compound_file_writer.h"
-#include "testing/executable_builder.h"
+#include "engine/test_support/compound_file_writer.h"
+#include "engine/test_support/executable_builder.h"
 
 namespace quarn::bench {
 namespace {

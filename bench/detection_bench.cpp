@@ -32,11 +32,11 @@
 #include "engine/section_directory.h"
 #include "engine/signature_index.h"
 #include "platform/image_system_access.h"
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 #include "platform/posix_folder.h"
 #include "platform/read_cache_file.h"
 #include "sysarea/memory_scan.h"
-#include "testing/in_memory_system_access.h"
+#include "platform/test_support/in_memory_system_access.h"
 
 namespace quarn::bench {
 namespace {

@@ -17,9 +17,9 @@
 #include "bench/imported_signature_generator.h"
 #include "imported/pe_layout.h"
 #include "imported/signature_matcher.h"
-#include "platform/memory_file_system.h"
-#include "testing/executable_builder.h"
-#include "testing/pattern_bytes.h"
+#include "platform/test_support/memory_file_system.h"
+#include "engine/test_support/executable_builder.h"
+#include "platform/test_support/pattern_bytes.h"
 
 namespace quarn::bench {
 namespace {

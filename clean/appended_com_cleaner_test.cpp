@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "clean/com_clean_test_support.h"
+#include "clean/test_support/com_clean_test_support.h"
 #include "engine/byte_reader.h"
 #include "samplegen/com_cleaning_samples.h"
 

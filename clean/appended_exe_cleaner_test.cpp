@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "clean/exe_cleaning_test_support.h"
+#include "clean/test_support/exe_cleaning_test_support.h"
 #include "samplegen/exe_cleaning_samples.h"
-#include "testing/executable_builder.h"
+#include "engine/test_support/executable_builder.h"
 
 namespace quarn {
 namespace {

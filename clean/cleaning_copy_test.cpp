@@ -20,7 +20,7 @@
 #include "clean/cleaning_context.h"
 #include "clean/stale_copies.h"
 #include "platform/posix_folder.h"
-#include "platform/scratch_folder.h"
+#include "platform/test_support/scratch_folder.h"
 
 namespace quarn {
 namespace {

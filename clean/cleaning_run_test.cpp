@@ -10,8 +10,8 @@
 #include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
-#include "platform/memory_file_system.h"
-#include "testing/recording_interface.h"
+#include "platform/test_support/memory_file_system.h"
+#include "engine/test_support/recording_interface.h"
 
 namespace quarn {
 namespace {

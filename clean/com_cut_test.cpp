@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "clean/appended_com_cleaner.h"
-#include "clean/com_clean_test_support.h"
+#include "clean/test_support/com_clean_test_support.h"
 #include "clean/encrypted_com_cleaner.h"
 #include "samplegen/com_cleaning_samples.h"
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "clean/exe_cleaning_test_support.h"
-#include "testing/executable_builder.h"
+#include "clean/test_support/exe_cleaning_test_support.h"
+#include "engine/test_support/executable_builder.h"
 
 namespace quarn {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "clean/com_clean_test_support.h"
+#include "clean/test_support/com_clean_test_support.h"
 #include "engine/byte_reader.h"
 #include "samplegen/com_cleaning_samples.h"
 

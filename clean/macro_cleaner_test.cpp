@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "engine/byte_reader.h"
-#include "platform/memory_file_system.h"
-#include "testing/compound_file_writer.h"
+#include "platform/test_support/memory_file_system.h"
+#include "engine/test_support/compound_file_writer.h"
 
 namespace quarn {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "clean/exe_cleaning_test_support.h"
+#include "clean/test_support/exe_cleaning_test_support.h"
 #include "engine/detector_state.h"
 #include "engine/entry_locator.h"
-#include "testing/executable_builder.h"
+#include "engine/test_support/executable_builder.h"
 
 namespace quarn {
 namespace {

@@ -12,10 +12,10 @@
 #include "cli/exit_codes.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
-#include "platform/memory_file_system.h"
-#include "platform/memory_settings_store.h"
-#include "testing/memory_container.h"
-#include "testing/test_bytes.h"
+#include "platform/test_support/memory_file_system.h"
+#include "platform/test_support/memory_settings_store.h"
+#include "containers/test_support/memory_container.h"
+#include "platform/test_support/test_bytes.h"
 
 namespace quarn {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 
 namespace quarn {
 namespace {

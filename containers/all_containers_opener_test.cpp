@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "containers/all_containers_opener.h"
-#include "containers/disk_image_test_support.h"
-#include "testing/fat_image_writer.h"
-#include "testing/lzh_writer.h"
-#include "testing/zip_writer.h"
+#include "containers/test_support/disk_image_test_support.h"
+#include "containers/test_support/fat_image_writer.h"
+#include "containers/test_support/lzh_writer.h"
+#include "containers/test_support/zip_writer.h"
 
 namespace quarn {
 namespace {

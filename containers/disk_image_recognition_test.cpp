@@ -4,9 +4,9 @@
 
 #include <functional>
 
-#include "containers/disk_image_test_support.h"
-#include "testing/fat_image_writer.h"
-#include "testing/test_bytes.h"
+#include "containers/test_support/disk_image_test_support.h"
+#include "containers/test_support/fat_image_writer.h"
+#include "platform/test_support/test_bytes.h"
 
 namespace quarn {
 namespace {

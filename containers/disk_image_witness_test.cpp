@@ -12,9 +12,9 @@
 #include <regex>
 #include <sstream>
 
-#include "containers/disk_image_test_support.h"
+#include "containers/test_support/disk_image_test_support.h"
 #include "platform/posix_folder.h"
-#include "testing/tool_witness.h"
+#include "platform/test_support/tool_witness.h"
 
 namespace quarn {
 namespace {

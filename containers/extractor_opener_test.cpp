@@ -14,10 +14,10 @@
 #include <random>
 #include <tuple>
 
-#include "containers/archive_test_support.h"
+#include "containers/test_support/archive_test_support.h"
 #include "containers/extractor_listing.h"
-#include "testing/arj_writer.h"
-#include "testing/tool_witness.h"
+#include "containers/test_support/arj_writer.h"
+#include "platform/test_support/tool_witness.h"
 
 namespace quarn {
 namespace {

@@ -2,11 +2,11 @@
 // the attributes it puts back, read again from a volume opened afresh.
 #include <gtest/gtest.h>
 
-#include "containers/disk_image_test_support.h"
+#include "containers/test_support/disk_image_test_support.h"
 #include "containers/fat_file_system.h"
 #include "containers/fat_geometry.h"
-#include "containers/memory_block_device_test_support.h"
-#include "testing/fat_image_writer.h"
+#include "containers/test_support/memory_block_device_test_support.h"
+#include "containers/test_support/fat_image_writer.h"
 
 namespace quarn {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <set>
 
-#include "containers/disk_image_test_support.h"
-#include "testing/fat_image_writer.h"
+#include "containers/test_support/disk_image_test_support.h"
+#include "containers/test_support/fat_image_writer.h"
 
 namespace quarn {
 namespace {

@@ -6,12 +6,12 @@
 #include <functional>
 #include <iostream>
 
-#include "containers/disk_image_test_support.h"
+#include "containers/test_support/disk_image_test_support.h"
 #include "containers/fat_file_system.h"
 #include "containers/fat_geometry.h"
-#include "containers/memory_block_device_test_support.h"
-#include "testing/fat_image_writer.h"
-#include "testing/tool_witness.h"
+#include "containers/test_support/memory_block_device_test_support.h"
+#include "containers/test_support/fat_image_writer.h"
+#include "platform/test_support/tool_witness.h"
 
 namespace quarn {
 namespace {

@@ -8,13 +8,13 @@
 #include <sstream>
 #include <unordered_set>
 
-#include "containers/disk_image_test_support.h"
+#include "containers/test_support/disk_image_test_support.h"
 #include "containers/fat_file_system.h"
 #include "containers/fat_geometry.h"
-#include "containers/memory_block_device_test_support.h"
+#include "containers/test_support/memory_block_device_test_support.h"
 #include "platform/posix_folder.h"
-#include "testing/fat_image_writer.h"
-#include "testing/tool_witness.h"
+#include "containers/test_support/fat_image_writer.h"
+#include "platform/test_support/tool_witness.h"
 
 namespace quarn {
 namespace {

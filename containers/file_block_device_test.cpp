@@ -3,9 +3,9 @@
 
 #include <thread>
 
-#include "containers/disk_image_test_support.h"
+#include "containers/test_support/disk_image_test_support.h"
 #include "containers/file_block_device.h"
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 
 namespace quarn {
 namespace {

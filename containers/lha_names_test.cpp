@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "containers/lha_names.h"
-#include "containers/lha_test_support.h"
-#include "testing/lzh_writer.h"
+#include "containers/test_support/lha_test_support.h"
+#include "containers/test_support/lzh_writer.h"
 
 namespace quarn {
 namespace {

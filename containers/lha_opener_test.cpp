@@ -5,9 +5,9 @@
 #include <set>
 #include <string_view>
 
-#include "containers/lha_test_support.h"
-#include "platform/memory_file_system.h"
-#include "testing/lzh_writer.h"
+#include "containers/test_support/lha_test_support.h"
+#include "platform/test_support/memory_file_system.h"
+#include "containers/test_support/lzh_writer.h"
 
 namespace quarn {
 namespace {

@@ -8,10 +8,10 @@
 #include <set>
 #include <sstream>
 
-#include "containers/lha_test_support.h"
+#include "containers/test_support/lha_test_support.h"
 #include "containers/name_encoding.h"
-#include "testing/lzh_writer.h"
-#include "testing/tool_witness.h"
+#include "containers/test_support/lzh_writer.h"
+#include "platform/test_support/tool_witness.h"
 
 namespace quarn {
 namespace {

@@ -12,14 +12,14 @@
 #include <sstream>
 
 #include "containers/archive_names.h"
-#include "containers/disk_image_test_support.h"
+#include "containers/test_support/disk_image_test_support.h"
 #include "containers/seven_zip_dictionary.h"
 #include "containers/seven_zip_packed_header.h"
 #include "containers/stream_dictionary.h"
 #include "platform/posix_folder.h"
-#include "testing/seven_zip_writer.h"
-#include "testing/tool_witness.h"
-#include "testing/zip_writer.h"
+#include "containers/test_support/seven_zip_writer.h"
+#include "platform/test_support/tool_witness.h"
+#include "containers/test_support/zip_writer.h"
 
 namespace quarn {
 namespace {

@@ -2,10 +2,10 @@
 // boot records that must end.
 #include <gtest/gtest.h>
 
-#include "containers/disk_image_test_support.h"
+#include "containers/test_support/disk_image_test_support.h"
 #include "containers/file_block_device.h"
 #include "containers/partition_table.h"
-#include "testing/fat_image_writer.h"
+#include "containers/test_support/fat_image_writer.h"
 
 namespace quarn {
 namespace {

@@ -6,10 +6,10 @@
 
 #include <limits>
 
-#include "containers/disk_image_test_support.h"
+#include "containers/test_support/disk_image_test_support.h"
 #include "containers/seven_zip_packed_header.h"
-#include "testing/pattern_bytes.h"
-#include "testing/seven_zip_writer.h"
+#include "platform/test_support/pattern_bytes.h"
+#include "containers/test_support/seven_zip_writer.h"
 
 namespace quarn {
 namespace {

@@ -9,8 +9,8 @@
 
 #include <random>
 
-#include "containers/archive_test_support.h"
-#include "testing/tool_witness.h"
+#include "containers/test_support/archive_test_support.h"
+#include "platform/test_support/tool_witness.h"
 
 namespace quarn {
 namespace {

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/scratch_folder.h"
+#include "platform/test_support/scratch_folder.h"
 #include "shell/container_limits.h"
 
 namespace quarn {

@@ -1,6 +1,6 @@
 #include "daemon/daemon_databases.h"
 
-#include "dbtool/database_verifier.h"
+#include "engine/database_verifier.h"
 #include "engine/database_loader.h"
 #include "imported/imported_signatures.h"
 #include "platform/posix_folder.h"

@@ -9,11 +9,11 @@
 #include <fstream>
 
 #include "platform/posix_folder.h"
-#include "platform/scratch_folder.h"
+#include "platform/test_support/scratch_folder.h"
 #include "platform/thread_file_identity.h"
 #include "samplegen/sample_set.h"
-#include "testing/arj_writer.h"
-#include "testing/zip_writer.h"
+#include "containers/test_support/arj_writer.h"
+#include "containers/test_support/zip_writer.h"
 
 namespace quarn {
 namespace {

@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/scoped_environment.h"
-#include "platform/scratch_folder.h"
+#include "platform/test_support/scoped_environment.h"
+#include "platform/test_support/scratch_folder.h"
 
 namespace quarn {
 namespace {

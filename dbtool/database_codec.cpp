@@ -1,6 +1,6 @@
 #include "dbtool/database_codec.h"
 
-#include "dbtool/record_formats.h"
+#include "engine/record_formats.h"
 #include "engine/database_version.h"
 #include "engine/section_walk.h"
 #include "engine/virus_names.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "dbtool/record_formats.h"
+#include "engine/record_formats.h"
 #include "dbtool/signature_source.h"
 #include "engine/byte_reader.h"
 #include "engine/database_version.h"

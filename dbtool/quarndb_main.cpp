@@ -10,7 +10,7 @@
 
 #include "dbtool/database_codec.h"
 #include "dbtool/database_files.h"
-#include "dbtool/database_verifier.h"
+#include "engine/database_verifier.h"
 #include "dbtool/encyclopedia.h"
 #include "dbtool/signature_source.h"
 #include "engine/database_loader.h"

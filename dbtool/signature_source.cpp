@@ -4,7 +4,7 @@
 #include <map>
 #include <optional>
 
-#include "dbtool/record_formats.h"
+#include "engine/record_formats.h"
 #include "engine/byte_reader.h"
 
 namespace quarn {

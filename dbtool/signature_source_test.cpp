@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "dbtool/record_formats.h"
+#include "engine/record_formats.h"
 #include "engine/section_directory.h"
 
 namespace quarn {

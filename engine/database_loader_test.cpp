@@ -8,8 +8,8 @@
 
 #include "engine/database_builder.h"
 #include "engine/virus_names.h"
-#include "platform/memory_file_system.h"
-#include "platform/memory_settings_store.h"
+#include "platform/test_support/memory_file_system.h"
+#include "platform/test_support/memory_settings_store.h"
 
 namespace quarn {
 namespace {

@@ -8,10 +8,10 @@
 
 #include "engine/byte_reader.h"
 #include "engine/section_directory.h"
-#include "platform/memory_file_system.h"
-#include "testing/executable_builder.h"
-#include "testing/open_bytes.h"
-#include "testing/test_bytes.h"
+#include "platform/test_support/memory_file_system.h"
+#include "engine/test_support/executable_builder.h"
+#include "platform/test_support/open_bytes.h"
+#include "platform/test_support/test_bytes.h"
 
 namespace quarn {
 namespace {

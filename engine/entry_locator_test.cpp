@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "engine/byte_reader.h"
-#include "platform/memory_file_system.h"
-#include "testing/executable_builder.h"
-#include "testing/open_bytes.h"
+#include "platform/test_support/memory_file_system.h"
+#include "engine/test_support/executable_builder.h"
+#include "platform/test_support/open_bytes.h"
 
 namespace quarn {
 namespace {

@@ -11,9 +11,9 @@
 
 #include "engine/behaviour_mask.h"
 #include "engine/skip_instruction.h"
-#include "platform/memory_file_system.h"
-#include "testing/executable_builder.h"
-#include "testing/open_bytes.h"
+#include "platform/test_support/memory_file_system.h"
+#include "engine/test_support/executable_builder.h"
+#include "platform/test_support/open_bytes.h"
 
 namespace quarn {
 namespace {

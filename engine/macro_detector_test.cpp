@@ -8,9 +8,9 @@
 #include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
-#include "platform/memory_file_system.h"
-#include "testing/compound_file_writer.h"
-#include "testing/open_bytes.h"
+#include "platform/test_support/memory_file_system.h"
+#include "engine/test_support/compound_file_writer.h"
+#include "platform/test_support/open_bytes.h"
 
 namespace quarn {
 namespace {

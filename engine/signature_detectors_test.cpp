@@ -11,11 +11,11 @@
 #include "engine/database_builder.h"
 #include "engine/entry_locator.h"
 #include "engine/section_directory.h"
-#include "platform/memory_file_system.h"
-#include "testing/executable_builder.h"
-#include "testing/open_bytes.h"
-#include "testing/signature_record_bytes.h"
-#include "testing/test_bytes.h"
+#include "platform/test_support/memory_file_system.h"
+#include "engine/test_support/executable_builder.h"
+#include "platform/test_support/open_bytes.h"
+#include "engine/test_support/signature_record_bytes.h"
+#include "platform/test_support/test_bytes.h"
 
 namespace quarn {
 namespace {

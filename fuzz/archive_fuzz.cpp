@@ -12,7 +12,7 @@
 #include "containers/libarchive_opener.h"
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
-#include "testing/libarchive_writer.h"
+#include "platform/test_support/libarchive_writer.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
 #include "imported/clamav_import.h"
-#include "imported/clamav_test_support.h"
-#include "imported/database_test_support.h"
+#include "imported/test_support/clamav_test_support.h"
+#include "imported/test_support/database_test_support.h"
 #include "imported/imported_database.h"
 #include "imported/imported_database_encoder.h"
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> bytes(data, data + size);

@@ -11,7 +11,7 @@
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
 #include "fuzz/fuzz_seeds.h"
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 #include "samplegen/sample_set.h"
 
 namespace {

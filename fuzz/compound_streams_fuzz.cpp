@@ -10,7 +10,7 @@
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
 #include "imported/compound_streams.h"
-#include "testing/compound_file_writer.h"
+#include "engine/test_support/compound_file_writer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto input = quarn::fuzz::InputFile(data, size);

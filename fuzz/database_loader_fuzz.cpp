@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "dbtool/database_codec.h"
-#include "dbtool/database_verifier.h"
+#include "engine/database_verifier.h"
 #include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/database_loader.h"
@@ -13,8 +13,8 @@
 #include "engine/section_walk.h"
 #include "engine/virus_names.h"
 #include "fuzz/fuzz_seeds.h"
-#include "platform/memory_file_system.h"
-#include "platform/memory_settings_store.h"
+#include "platform/test_support/memory_file_system.h"
+#include "platform/test_support/memory_settings_store.h"
 
 namespace {
 

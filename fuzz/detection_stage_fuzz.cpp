@@ -19,7 +19,7 @@
 #include "engine/non_executable_chain.h"
 #include "engine/signature_index.h"
 #include "fuzz/fuzz_seeds.h"
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 #include "platform/posix_folder.h"
 #include "platform/read_cache_file.h"
 #include "samplegen/sample_set.h"

@@ -11,7 +11,7 @@
 #include "containers/disk_image_opener.h"
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
-#include "testing/fat_image_writer.h"
+#include "containers/test_support/fat_image_writer.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/forwarding_file.h"
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 
 namespace quarn::fuzz {
 

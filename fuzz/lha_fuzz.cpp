@@ -11,8 +11,8 @@
 #include "containers/lha_opener.h"
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
-#include "testing/lzh_writer.h"
-#include "testing/pattern_bytes.h"
+#include "containers/test_support/lzh_writer.h"
+#include "platform/test_support/pattern_bytes.h"
 
 namespace {
 

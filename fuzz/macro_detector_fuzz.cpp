@@ -9,8 +9,8 @@
 #include "engine/macro_detector.h"
 #include "engine/section_directory.h"
 #include "fuzz/fuzz_seeds.h"
-#include "platform/memory_file_system.h"
-#include "testing/compound_file_writer.h"
+#include "platform/test_support/memory_file_system.h"
+#include "engine/test_support/compound_file_writer.h"
 
 namespace {
 

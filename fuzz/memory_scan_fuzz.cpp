@@ -14,7 +14,7 @@
 #include "engine/section_directory.h"
 #include "fuzz/fuzz_seeds.h"
 #include "sysarea/memory_scan.h"
-#include "testing/in_memory_system_access.h"
+#include "platform/test_support/in_memory_system_access.h"
 
 namespace {
 

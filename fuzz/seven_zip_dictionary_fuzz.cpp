@@ -13,9 +13,9 @@
 #include "containers/seven_zip_packed_header.h"
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
-#include "testing/libarchive_writer.h"
-#include "testing/pattern_bytes.h"
-#include "testing/seven_zip_writer.h"
+#include "platform/test_support/libarchive_writer.h"
+#include "platform/test_support/pattern_bytes.h"
+#include "containers/test_support/seven_zip_writer.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include "fuzz/fuzz_seeds.h"
 #include "imported/pe_layout.h"
 #include "imported/signature_matcher.h"
-#include "testing/plain_signature_search.h"
-#include "testing/random_signatures.h"
+#include "imported/test_support/plain_signature_search.h"
+#include "imported/test_support/random_signatures.h"
 
 namespace {
 

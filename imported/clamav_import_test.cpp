@@ -7,8 +7,8 @@
 
 #include <map>
 
-#include "imported/clamav_test_support.h"
-#include "platform/memory_file_system.h"
+#include "imported/test_support/clamav_test_support.h"
+#include "platform/test_support/memory_file_system.h"
 
 namespace quarn {
 namespace {

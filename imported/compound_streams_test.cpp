@@ -10,9 +10,9 @@
 #include <random>
 
 #include "engine/byte_reader.h"
-#include "imported/matcher_test_support.h"
-#include "testing/compound_file_writer.h"
-#include "testing/tool_witness.h"
+#include "imported/test_support/matcher_test_support.h"
+#include "engine/test_support/compound_file_writer.h"
+#include "platform/test_support/tool_witness.h"
 
 namespace quarn {
 namespace {

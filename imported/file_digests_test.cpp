@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 
 namespace quarn {
 namespace {

@@ -8,7 +8,7 @@
 
 #include <random>
 
-#include "imported/database_test_support.h"
+#include "imported/test_support/database_test_support.h"
 #include "imported/imported_database.h"
 #include "imported/imported_database_build.h"
 #include "imported/imported_signatures.h"

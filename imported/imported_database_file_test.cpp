@@ -7,10 +7,10 @@
 #include <gtest/gtest.h>
 
 #include "imported/imported_database_encoder.h"
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 #include "platform/path_names.h"
 #include "platform/posix_folder.h"
-#include "platform/scratch_folder.h"
+#include "platform/test_support/scratch_folder.h"
 
 namespace quarn {
 namespace {

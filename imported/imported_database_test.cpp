@@ -8,10 +8,10 @@
 #include <functional>
 
 #include "imported/clamav_import.h"
-#include "imported/clamav_test_support.h"
-#include "imported/database_test_support.h"
+#include "imported/test_support/clamav_test_support.h"
+#include "imported/test_support/database_test_support.h"
 #include "imported/imported_database_encoder.h"
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 
 namespace quarn {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "imported/matcher_test_support.h"
-#include "testing/executable_builder.h"
+#include "imported/test_support/matcher_test_support.h"
+#include "engine/test_support/executable_builder.h"
 
 namespace quarn {
 namespace {

@@ -3,10 +3,10 @@
 // does.
 #include <gtest/gtest.h>
 
-#include "imported/matcher_test_support.h"
+#include "imported/test_support/matcher_test_support.h"
 #include "imported/signature_matcher.h"
-#include "testing/plain_signature_search.h"
-#include "testing/random_signatures.h"
+#include "imported/test_support/plain_signature_search.h"
+#include "imported/test_support/random_signatures.h"
 
 namespace quarn {
 namespace {

@@ -6,11 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include "imported/matcher_test_support.h"
+#include "imported/test_support/matcher_test_support.h"
 #include "imported/pattern_expression.h"
-#include "testing/executable_builder.h"
-#include "testing/pattern_bytes.h"
-#include "testing/plain_signature_search.h"
+#include "engine/test_support/executable_builder.h"
+#include "platform/test_support/pattern_bytes.h"
+#include "imported/test_support/plain_signature_search.h"
 
 namespace quarn {
 namespace {

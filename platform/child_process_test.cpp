@@ -9,7 +9,7 @@
 
 #include <sstream>
 
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 
 namespace quarn {
 namespace {

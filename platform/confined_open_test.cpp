@@ -14,7 +14,7 @@
 #include <string>
 
 #include "platform/mount_table.h"
-#include "platform/scratch_folder.h"
+#include "platform/test_support/scratch_folder.h"
 #include "platform/thread_file_identity.h"
 
 namespace quarn {

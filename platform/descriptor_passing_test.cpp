@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "platform/scratch_folder.h"
+#include "platform/test_support/scratch_folder.h"
 
 namespace quarn {
 namespace {

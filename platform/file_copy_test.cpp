@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 #include "platform/posix_folder.h"
-#include "platform/scratch_folder.h"
+#include "platform/test_support/scratch_folder.h"
 
 namespace quarn {
 namespace {

@@ -13,11 +13,11 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/memory_file_system.h"
-#include "platform/memory_settings_store.h"
+#include "platform/test_support/memory_file_system.h"
+#include "platform/test_support/memory_settings_store.h"
 #include "platform/posix_folder.h"
-#include "platform/scoped_environment.h"
-#include "platform/scratch_folder.h"
+#include "platform/test_support/scoped_environment.h"
+#include "platform/test_support/scratch_folder.h"
 
 namespace quarn {
 namespace {

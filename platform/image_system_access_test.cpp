@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/registry_document.h"
-#include "platform/scratch_folder.h"
+#include "platform/test_support/scratch_folder.h"
 
 namespace quarn {
 namespace {

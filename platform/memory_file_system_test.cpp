@@ -1,7 +1,7 @@
 // What only the memory file system offers: faults on demand, and the means to build and
 // inspect a tree. Its likeness to the POSIX one is checked in file_system_contract_test.cpp.
 
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 
 #include <functional>
 #include <limits>

@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/scratch_folder.h"
+#include "platform/test_support/scratch_folder.h"
 
 namespace quarn {
 namespace {

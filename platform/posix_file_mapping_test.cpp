@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "platform/file_contents.h"
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 #include "platform/posix_folder.h"
-#include "platform/scratch_folder.h"
+#include "platform/test_support/scratch_folder.h"
 
 namespace quarn {
 namespace {

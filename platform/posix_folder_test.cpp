@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/scratch_folder.h"
+#include "platform/test_support/scratch_folder.h"
 
 namespace quarn {
 namespace {

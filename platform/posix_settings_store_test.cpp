@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/memory_settings_store.h"
-#include "platform/scoped_environment.h"
-#include "platform/scratch_folder.h"
+#include "platform/test_support/memory_settings_store.h"
+#include "platform/test_support/scoped_environment.h"
+#include "platform/test_support/scratch_folder.h"
 #include "platform/settings_store.h"
 
 namespace quarn {

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "platform/forwarding_file.h"
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 
 namespace quarn {
 namespace {

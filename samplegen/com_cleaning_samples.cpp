@@ -4,7 +4,7 @@
 #include <string>
 
 #include "samplegen/sample_factory.h"
-#include "testing/executable_builder.h"
+#include "engine/test_support/executable_builder.h"
 
 namespace quarn::samples {
 namespace {

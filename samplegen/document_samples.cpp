@@ -1,5 +1,5 @@
 #include "samplegen/sample_factory.h"
-#include "testing/compound_file_writer.h"
+#include "engine/test_support/compound_file_writer.h"
 
 namespace quarn::samples {
 namespace {

@@ -1,5 +1,5 @@
 #include "samplegen/sample_factory.h"
-#include "testing/executable_builder.h"
+#include "engine/test_support/executable_builder.h"
 
 namespace quarn::samples {
 namespace {

@@ -6,8 +6,8 @@
 
 #include "platform/file_contents.h"
 #include "samplegen/sample_writer.h"
-#include "testing/arj_writer.h"
-#include "testing/fat_image_writer.h"
+#include "containers/test_support/arj_writer.h"
+#include "containers/test_support/fat_image_writer.h"
 
 namespace quarn::samples {
 namespace {

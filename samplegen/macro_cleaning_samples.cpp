@@ -4,7 +4,7 @@
 #include <string>
 
 #include "samplegen/sample_factory.h"
-#include "testing/compound_file_writer.h"
+#include "engine/test_support/compound_file_writer.h"
 
 namespace quarn::samples {
 namespace {

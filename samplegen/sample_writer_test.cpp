@@ -6,7 +6,7 @@
 #include <set>
 #include <stdexcept>
 
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 #include "samplegen/image_samples.h"
 #include "samplegen/sample_set.h"
 

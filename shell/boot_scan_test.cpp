@@ -13,8 +13,8 @@
 #include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
-#include "testing/in_memory_system_access.h"
-#include "testing/recording_interface.h"
+#include "platform/test_support/in_memory_system_access.h"
+#include "engine/test_support/recording_interface.h"
 
 namespace quarn {
 namespace {

@@ -9,9 +9,9 @@
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
 #include "shell/scan_driver.h"
-#include "testing/memory_container.h"
-#include "testing/recording_interface.h"
-#include "testing/test_bytes.h"
+#include "containers/test_support/memory_container.h"
+#include "engine/test_support/recording_interface.h"
+#include "platform/test_support/test_bytes.h"
 
 namespace quarn {
 namespace {

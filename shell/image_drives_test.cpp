@@ -7,8 +7,8 @@
 #include <fstream>
 
 #include "containers/disk_image_opener.h"
-#include "platform/scratch_folder.h"
-#include "testing/fat_image_writer.h"
+#include "platform/test_support/scratch_folder.h"
+#include "containers/test_support/fat_image_writer.h"
 
 namespace quarn {
 namespace {

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "engine/database_builder.h"
-#include "platform/memory_file_system.h"
-#include "testing/in_memory_system_access.h"
-#include "testing/recording_interface.h"
+#include "platform/test_support/memory_file_system.h"
+#include "platform/test_support/in_memory_system_access.h"
+#include "engine/test_support/recording_interface.h"
 
 namespace quarn {
 namespace {

@@ -11,11 +11,11 @@
 
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 #include "platform/posix_folder.h"
-#include "platform/scratch_folder.h"
-#include "testing/recording_interface.h"
-#include "testing/test_bytes.h"
+#include "platform/test_support/scratch_folder.h"
+#include "engine/test_support/recording_interface.h"
+#include "platform/test_support/test_bytes.h"
 
 namespace quarn {
 namespace {

@@ -7,10 +7,10 @@
 #include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
-#include "platform/memory_file_system.h"
-#include "testing/compound_file_writer.h"
-#include "testing/recording_interface.h"
-#include "testing/test_bytes.h"
+#include "platform/test_support/memory_file_system.h"
+#include "engine/test_support/compound_file_writer.h"
+#include "engine/test_support/recording_interface.h"
+#include "platform/test_support/test_bytes.h"
 
 namespace quarn {
 namespace {

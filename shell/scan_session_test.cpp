@@ -3,10 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 #include "shell/display_text.h"
 #include "shell/scanned_extension.h"
-#include "testing/recording_interface.h"
+#include "engine/test_support/recording_interface.h"
 
 namespace quarn {
 namespace {

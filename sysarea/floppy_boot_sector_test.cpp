@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "testing/in_memory_system_access.h"
-#include "testing/recording_interface.h"
-#include "testing/test_bytes.h"
+#include "platform/test_support/in_memory_system_access.h"
+#include "engine/test_support/recording_interface.h"
+#include "platform/test_support/test_bytes.h"
 
 namespace quarn {
 namespace {

@@ -10,8 +10,8 @@
 
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
-#include "testing/in_memory_system_access.h"
-#include "testing/test_bytes.h"
+#include "platform/test_support/in_memory_system_access.h"
+#include "platform/test_support/test_bytes.h"
 
 namespace quarn {
 namespace {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "testing/compound_file_writer.h"
-#include "testing/executable_builder.h"
-#include "testing/tool_witness.h"
+#include "engine/test_support/compound_file_writer.h"
+#include "engine/test_support/executable_builder.h"
+#include "platform/test_support/tool_witness.h"
 #include "tests/quarnscan_runner.h"
 
 namespace quarn {

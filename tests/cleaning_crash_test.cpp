@@ -21,7 +21,7 @@
 #include "dbtool/database_files.h"
 #include "engine/file_verdict.h"
 #include "platform/posix_folder.h"
-#include "platform/scratch_folder.h"
+#include "platform/test_support/scratch_folder.h"
 #include "samplegen/sample_set.h"
 
 namespace quarn {

@@ -12,7 +12,7 @@
 #include "engine/entry_locator.h"
 #include "engine/section_walk.h"
 #include "engine/signature_records.h"
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 
 namespace quarn::corpus {
 namespace {

@@ -4,7 +4,7 @@
 #include <random>
 
 #include "samplegen/sample_set.h"
-#include "testing/executable_builder.h"
+#include "engine/test_support/executable_builder.h"
 
 namespace quarn::corpus {
 namespace {

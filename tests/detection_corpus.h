@@ -7,7 +7,7 @@
 
 #include "engine/file_verdict.h"
 #include "platform/forwarding_file.h"
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 
 namespace quarn::corpus {
 

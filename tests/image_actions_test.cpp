@@ -20,12 +20,12 @@
 
 #include "containers/disk_image_opener.h"
 #include "dbtool/database_files.h"
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 #include "platform/posix_folder.h"
 #include "shell/scan_driver.h"
-#include "testing/fat_image_writer.h"
-#include "testing/recording_interface.h"
-#include "testing/tool_witness.h"
+#include "containers/test_support/fat_image_writer.h"
+#include "engine/test_support/recording_interface.h"
+#include "platform/test_support/tool_witness.h"
 #include "tests/quarnscan_runner.h"
 
 namespace quarn {

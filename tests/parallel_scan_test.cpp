@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "testing/tool_witness.h"
-#include "testing/fat_image_writer.h"
+#include "platform/test_support/tool_witness.h"
+#include "containers/test_support/fat_image_writer.h"
 #include "tests/quarnscan_runner.h"
 
 namespace quarn {

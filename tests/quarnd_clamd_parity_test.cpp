@@ -9,7 +9,7 @@
 #include <fstream>
 #include <thread>
 
-#include "testing/tool_witness.h"
+#include "platform/test_support/tool_witness.h"
 #include "tests/quarnd_process.h"
 
 namespace quarn::e2e {

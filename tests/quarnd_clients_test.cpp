@@ -6,7 +6,7 @@
 #include <set>
 #include <sstream>
 
-#include "testing/tool_witness.h"
+#include "platform/test_support/tool_witness.h"
 #include "tests/quarnd_process.h"
 
 namespace quarn::e2e {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/scratch_folder.h"
+#include "platform/test_support/scratch_folder.h"
 
 namespace quarn::e2e {
 

@@ -14,7 +14,7 @@
 #include <fstream>
 
 #include "platform/local_socket.h"
-#include "testing/arj_writer.h"
+#include "containers/test_support/arj_writer.h"
 #include "tests/quarnd_process.h"
 
 namespace quarn::e2e {

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <string>
 
-#include "imported/clamav_test_support.h"
+#include "imported/test_support/clamav_test_support.h"
 
 namespace {
 

@@ -27,11 +27,11 @@
 #include "dbtool/database_codec.h"
 #include "dbtool/database_files.h"
 #include "platform/posix_folder.h"
-#include "platform/scratch_folder.h"
+#include "platform/test_support/scratch_folder.h"
 #include "samplegen/sample_set.h"
 #include "samplegen/system_area_samples.h"
-#include "testing/fat_image_writer.h"
-#include "testing/zip_writer.h"
+#include "containers/test_support/fat_image_writer.h"
+#include "containers/test_support/zip_writer.h"
 #include "tests/quarnscan_runner.h"
 
 namespace quarn {

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "testing/fat_image_writer.h"
-#include "testing/tool_witness.h"
-#include "testing/zip_writer.h"
+#include "containers/test_support/fat_image_writer.h"
+#include "platform/test_support/tool_witness.h"
+#include "containers/test_support/zip_writer.h"
 #include "tests/quarnscan_runner.h"
 
 namespace quarn {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "samplegen/system_area_samples.h"
-#include "testing/fat_image_writer.h"
+#include "containers/test_support/fat_image_writer.h"
 #include "tests/quarnscan_runner.h"
 
 namespace quarn {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "testing/compound_file_writer.h"
-#include "testing/executable_builder.h"
-#include "testing/zip_writer.h"
+#include "engine/test_support/compound_file_writer.h"
+#include "engine/test_support/executable_builder.h"
+#include "containers/test_support/zip_writer.h"
 #include "tests/quarnscan_runner.h"
 
 namespace quarn {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "testing/lzh_writer.h"
+#include "containers/test_support/lzh_writer.h"
 #include "tests/quarnscan_runner.h"
 
 namespace quarn {

@@ -28,7 +28,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/scratch_folder.h"
+#include "platform/test_support/scratch_folder.h"
 #include "samplegen/sample_set.h"
 
 namespace quarn::e2e {

@@ -11,7 +11,7 @@
 #include "engine/file_verdict.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 #include "platform/posix_folder.h"
 #include "samplegen/sample_set.h"
 

@@ -15,7 +15,7 @@
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
 #include "engine/signature_detectors.h"
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 #include "platform/posix_folder.h"
 #include "samplegen/image_samples.h"
 #include "samplegen/sample_set.h"

@@ -8,9 +8,9 @@
 #include <QtTest>
 
 #include "platform/image_system_access.h"
-#include "testing/in_memory_system_access.h"
-#include "testing/recording_interface.h"
-#include "tools/dialog_test_driver.h"
+#include "platform/test_support/in_memory_system_access.h"
+#include "engine/test_support/recording_interface.h"
+#include "tools/test_support/dialog_test_driver.h"
 
 namespace quarn::tools {
 namespace {

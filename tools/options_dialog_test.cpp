@@ -5,8 +5,8 @@
 #include <QGroupBox>
 #include <QtTest>
 
-#include "platform/memory_settings_store.h"
-#include "tools/dialog_test_driver.h"
+#include "platform/test_support/memory_settings_store.h"
+#include "tools/test_support/dialog_test_driver.h"
 
 namespace quarn::tools {
 namespace {

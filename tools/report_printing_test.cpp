@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "tools/dialog_test_driver.h"
+#include "tools/test_support/dialog_test_driver.h"
 #include "tools/report_pagination.h"
 
 namespace quarn::tools {

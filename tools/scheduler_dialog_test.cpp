@@ -12,9 +12,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "platform/memory_settings_store.h"
+#include "platform/test_support/memory_settings_store.h"
 #include "tools/crontab_line.h"
-#include "tools/dialog_test_driver.h"
+#include "tools/test_support/dialog_test_driver.h"
 
 namespace quarn::tools {
 namespace {

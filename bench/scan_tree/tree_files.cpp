@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "bench/scan_tree/tree_random.h"
-#include "testing/compound_file_writer.h"
-#include "testing/executable_builder.h"
+#include "engine/test_support/compound_file_writer.h"
+#include "engine/test_support/executable_builder.h"
 
 namespace quarn::bench {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <QTest>
 
-#include "shell/window/window_test_support.h"
+#include "shell/window/test_support/window_test_support.h"
 
 namespace quarn::window {
 

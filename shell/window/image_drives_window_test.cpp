@@ -1,9 +1,9 @@
 #include <QTest>
 
 #include "shell/window/scan_roots.h"
-#include "shell/window/window_test_support.h"
-#include "testing/fat_image_writer.h"
-#include "testing/zip_writer.h"
+#include "shell/window/test_support/window_test_support.h"
+#include "containers/test_support/fat_image_writer.h"
+#include "containers/test_support/zip_writer.h"
 
 namespace quarn::window {
 

@@ -1,7 +1,7 @@
 #include <QTest>
 #include <cstring>
 
-#include "shell/window/window_test_support.h"
+#include "shell/window/test_support/window_test_support.h"
 
 namespace quarn::window {
 

@@ -2,7 +2,7 @@
 
 #include <QTest>
 
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 #include "shell/window/drive_tree.h"
 #include "shell/window/scan_roots.h"
 

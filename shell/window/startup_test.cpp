@@ -4,7 +4,7 @@
 
 #include "engine/database_version.h"
 #include "shell/window/update_reminders.h"
-#include "shell/window/window_test_support.h"
+#include "shell/window/test_support/window_test_support.h"
 
 namespace quarn::window {
 

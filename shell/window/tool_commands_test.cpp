@@ -3,7 +3,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "shell/window/window_test_support.h"
+#include "shell/window/test_support/window_test_support.h"
 
 namespace quarn::window {
 

@@ -2,7 +2,7 @@
 
 #include <QTest>
 
-#include "platform/memory_file_system.h"
+#include "platform/test_support/memory_file_system.h"
 #include "shell/window/command_toolbar.h"
 #include "shell/window/main_window.h"
 
