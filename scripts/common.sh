@@ -8,8 +8,8 @@ QUARN_PACKAGES=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev qt6-base-d
                 zlib1g-dev libssl-dev libsystemd-dev unar)
 # Needed only to build and run the tests and benchmarks (test.sh installs them, run.sh not);
 # clamdscan and python3-pyclamd are real clients of the daemon's protocol that quarnd's tests
-# talk to it through.
-QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clamdscan python3-pyclamd)
+# talk to it through; python3 runs the check of the layers (scripts/check_layers.py).
+QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clamdscan python3-pyclamd python3)
 # The real tools the container tests check the containers layer against: mkfs.fat, mtools
 # and sfdisk make and read the images, the packers make the archives, lhasa lists and
 # extracts LZH archives, libgsf-bin's gsf writes compound documents, arj, arc and mscompress
