@@ -1,9 +1,14 @@
-# quarn_layer(NAME DEPS...): one static library from the folder's *.cpp files, and one test
-# executable from its *_test.cpp files (run by CTest, labelled "core" unless it needs Qt).
-# With QT the library is moc'ed and each *_test.cpp is a QtTest program of its own.
+# quarn_layer(NAME [FOLDERS...] DEPS...): one static library from the *.cpp files of the
+# folder and of the sub-folders named in FOLDERS, and one test executable from their
+# *_test.cpp files (run by CTest, labelled "core" unless it needs Qt). With QT the library is
+# moc'ed and each *_test.cpp is a QtTest program of its own.
 function(quarn_layer name)
-  cmake_parse_arguments(ARG "QT" "" "DEPS;TEST_DEPS;LABELS" ${ARGN})
-  file(GLOB all_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(ARG "QT" "" "FOLDERS;DEPS;TEST_DEPS;LABELS" ${ARGN})
+  set(patterns ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(folder IN LISTS ARG_FOLDERS)
+    list(APPEND patterns ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
+  endforeach()
+  file(GLOB all_sources CONFIGURE_DEPENDS ${patterns})
   set(sources)
   set(tests)
   foreach(source IN LISTS all_sources)

@@ -5,11 +5,11 @@
 #include <span>
 
 #include "containers/container.h"
-#include "containers/disk_image_opener.h"
-#include "containers/extractor_opener.h"
-#include "containers/lha_opener.h"
-#include "containers/libarchive_opener.h"
-#include "containers/szdd_opener.h"
+#include "containers/disks/disk_image_opener.h"
+#include "containers/archives/extractor_opener.h"
+#include "containers/archives/lha_opener.h"
+#include "containers/archives/libarchive_opener.h"
+#include "containers/archives/szdd_opener.h"
 
 namespace quarn {
 

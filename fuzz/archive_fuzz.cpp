@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "containers/libarchive_opener.h"
+#include "containers/archives/libarchive_opener.h"
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
 #include "platform/test_support/libarchive_writer.h"

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "containers/disk_image_opener.h"
+#include "containers/disks/disk_image_opener.h"
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
 #include "containers/test_support/fat_image_writer.h"

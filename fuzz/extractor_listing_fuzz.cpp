@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "containers/extractor_listing.h"
+#include "containers/archives/extractor_listing.h"
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
 

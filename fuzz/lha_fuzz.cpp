@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "containers/lha_opener.h"
+#include "containers/archives/lha_opener.h"
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
 #include "containers/test_support/lzh_writer.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "containers/seven_zip_dictionary.h"
-#include "containers/seven_zip_packed_header.h"
+#include "containers/archives/seven_zip_dictionary.h"
+#include "containers/archives/seven_zip_packed_header.h"
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
 #include "platform/test_support/libarchive_writer.h"

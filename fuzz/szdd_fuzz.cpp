@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "containers/szdd_opener.h"
+#include "containers/archives/szdd_opener.h"
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
 

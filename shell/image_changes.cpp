@@ -5,7 +5,7 @@
 #include <chrono>
 
 #include "clean/cleaning_context.h"
-#include "containers/disk_image_opener.h"
+#include "containers/disks/disk_image_opener.h"
 #include "platform/forwarding_file.h"
 #include "platform/path_names.h"
 

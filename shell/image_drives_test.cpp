@@ -6,7 +6,7 @@
 
 #include <fstream>
 
-#include "containers/disk_image_opener.h"
+#include "containers/disks/disk_image_opener.h"
 #include "platform/test_support/scratch_folder.h"
 #include "containers/test_support/fat_image_writer.h"
 

@@ -18,7 +18,7 @@
 #include <thread>
 #include <unordered_set>
 
-#include "containers/disk_image_opener.h"
+#include "containers/disks/disk_image_opener.h"
 #include "dbtool/database_files.h"
 #include "platform/test_support/memory_file_system.h"
 #include "platform/posix_folder.h"

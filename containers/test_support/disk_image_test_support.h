@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "containers/container.h"
-#include "containers/disk_image_opener.h"
+#include "containers/disks/disk_image_opener.h"
 #include "platform/test_support/memory_file_system.h"
 #include "platform/test_support/pattern_bytes.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "containers/test_support/archive_test_support.h"
-#include "containers/lha_opener.h"
+#include "containers/archives/lha_opener.h"
 
 namespace quarn::testing {
 

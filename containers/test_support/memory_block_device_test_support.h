@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "containers/block_device.h"
+#include "containers/disks/block_device.h"
 
 namespace quarn::testing {
 

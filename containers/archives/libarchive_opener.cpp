@@ -1,0 +1,550 @@
+#include "containers/archives/libarchive_opener.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <locale.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "containers/archives/archive_names.h"
+#include "containers/archives/seven_zip_dictionary.h"
+#include "containers/archives/stream_dictionary.h"
+#include "containers/archives/zip_stored_entry.h"
+
+namespace quarn {
+namespace {
+
+constexpr size_t kBlockBytes = 64 * 1024;
+constexpr size_t kDictionaryHead = 64;
+
+// What each kind holds at its very start. libarchive also finds archives behind a program's
+// code and takes a file that starts with a tar's end mark for an empty tar: here a file is an
+// archive only when it starts as one and holds an entry.
+struct Signature {
+  ContainerKind kind;
+  std::string_view magic;
+};
+constexpr Signature kSignatures[] = {
+    {ContainerKind::kZip, "PK\x03\x04"},
+    {ContainerKind::kSevenZip, "7z\xBC\xAF\x27\x1C"},
+    {ContainerKind::kCab, "MSCF"},
+    {ContainerKind::kRar, "Rar!\x1A\x07"},
+    {ContainerKind::kGzip, "\x1F\x8B"},
+    {ContainerKind::kBzip2, "BZh"},
+    {ContainerKind::kXz,
+     "\xFD"
+     "7zXZ"},
+    {ContainerKind::kZstd, "\x28\xB5\x2F\xFD"},
+    {ContainerKind::kCompress, "\x1F\x9D"},
+};
+
+// A tar header (ustar, GNU or the old V7 form, which has no magic): its check sum, an octal
+// number, is the sum of its bytes with the check sum's own eight taken as spaces. Old tars
+// summed signed bytes; either sum is taken.
+constexpr size_t kTarBlock = 512;
+constexpr size_t kTarChecksumAt = 148;
+constexpr size_t kTarChecksumBytes = 8;
+
+bool IsTarHeader(std::span<const uint8_t> head) {
+  if (head.size() < kTarBlock) return false;
+  uint64_t stored = 0;
+  size_t at = kTarChecksumAt;
+  const size_t end = kTarChecksumAt + kTarChecksumBytes;
+  while (at < end && head[at] == ' ') ++at;
+  const size_t first_digit = at;
+  for (; at < end && head[at] >= '0' && head[at] <= '7'; ++at) {
+    stored = stored * 8 + static_cast<uint64_t>(head[at] - '0');
+  }
+  if (at == first_digit || (at < end && head[at] != ' ' && head[at] != 0)) return false;
+  int64_t sum_unsigned = 0;
+  int64_t sum_signed = 0;
+  for (size_t i = 0; i < kTarBlock; ++i) {
+    const uint8_t byte = i >= kTarChecksumAt && i < end ? ' ' : head[i];
+    sum_unsigned += byte;
+    sum_signed += static_cast<int8_t>(byte);
+  }
+  // A block of zeros sums to the spaces alone; it is an end mark, not a header.
+  constexpr int64_t kSpacesOnly = ' ' * kTarChecksumBytes;
+  return sum_unsigned != kSpacesOnly && (static_cast<int64_t>(stored) == sum_unsigned ||
+                                         static_cast<int64_t>(stored) == sum_signed);
+}
+
+bool StartsAs(ContainerKind kind, std::span<const uint8_t> head) {
+  if (kind == ContainerKind::kTar) return IsTarHeader(head);
+  // An ISO 9660 image's descriptors lie past the head; libarchive reads them.
+  if (kind == ContainerKind::kIso9660) return true;
+  for (const Signature& signature : kSignatures) {
+    if (signature.kind == kind) {
+      return head.size() >= signature.magic.size() &&
+             std::memcmp(head.data(), signature.magic.data(), signature.magic.size()) == 0;
+    }
+  }
+  return false;
+}
+
+// libarchive turns names into the thread's locale: a UTF-8 one keeps every name whole.
+class Utf8Names {
+ public:
+  Utf8Names() {
+    static const locale_t utf8 = [] {
+      locale_t made = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+      return made != static_cast<locale_t>(0) ? made : LC_GLOBAL_LOCALE;
+    }();
+    previous_ = uselocale(utf8);
+  }
+  ~Utf8Names() { uselocale(previous_); }
+  Utf8Names(const Utf8Names&) = delete;
+  Utf8Names& operator=(const Utf8Names&) = delete;
+
+ private:
+  locale_t previous_;
+};
+
+// The archive's bytes as libarchive asks for them: blocks from a position, seeks and skips
+// bounded by the file's size.
+struct Source {
+  std::shared_ptr<File> file;
+  uint64_t size = 0;
+  uint64_t position = 0;
+  std::vector<uint8_t> block = std::vector<uint8_t>(kBlockBytes);
+  // Where the bytes now in `block` came from, and how many there are.
+  uint64_t block_start = 0;
+  size_t block_bytes = 0;
+
+  // The archive's offset of `bytes`, when libarchive gave them straight from `block` rather
+  // than from a buffer of its own (where it decodes).
+  std::optional<uint64_t> OffsetOf(std::span<const uint8_t> bytes) const {
+    const uint8_t* base = block.data();
+    if (bytes.data() < base || bytes.data() + bytes.size() > base + block_bytes) {
+      return std::nullopt;
+    }
+    return block_start + static_cast<uint64_t>(bytes.data() - base);
+  }
+};
+
+la_ssize_t ReadBlock(struct archive*, void* data, const void** out) {
+  auto* source = static_cast<Source*>(data);
+  *out = source->block.data();
+  if (source->position >= source->size) return 0;
+  // A ZIP's entries are each sought from the central directory: one block read often holds
+  // several of them.
+  if (source->position >= source->block_start &&
+      source->position - source->block_start < source->block_bytes) {
+    const size_t skipped = static_cast<size_t>(source->position - source->block_start);
+    *out = source->block.data() + skipped;
+    source->position += source->block_bytes - skipped;
+    return static_cast<la_ssize_t>(source->block_bytes - skipped);
+  }
+  if (source->file->Seek(static_cast<int64_t>(source->position), SeekOrigin::kBegin) !=
+      source->position) {
+    return ARCHIVE_FATAL;
+  }
+  const uint32_t wanted =
+      static_cast<uint32_t>(std::min<uint64_t>(kBlockBytes, source->size - source->position));
+  const uint32_t got = source->file->Read(source->block.data(), wanted);
+  if (got == 0) return ARCHIVE_FATAL;
+  source->block_start = source->position;
+  source->block_bytes = got;
+  source->position += got;
+  return got;
+}
+
+la_int64_t SkipBytes(struct archive*, void* data, la_int64_t request) {
+  auto* source = static_cast<Source*>(data);
+  if (request <= 0) return 0;
+  const uint64_t skipped =
+      std::min<uint64_t>(static_cast<uint64_t>(request), source->size - source->position);
+  source->position += skipped;
+  return static_cast<la_int64_t>(skipped);
+}
+
+la_int64_t SeekTo(struct archive*, void* data, la_int64_t offset, int whence) {
+  auto* source = static_cast<Source*>(data);
+  int64_t base = 0;
+  if (whence == SEEK_CUR) base = static_cast<int64_t>(source->position);
+  if (whence == SEEK_END) base = static_cast<int64_t>(source->size);
+  const int64_t target = base + offset;
+  if (target < 0) return ARCHIVE_FATAL;
+  source->position = std::min<uint64_t>(static_cast<uint64_t>(target), source->size);
+  return static_cast<la_int64_t>(source->position);
+}
+
+std::optional<ContainerKind> KindOfFilter(int code) {
+  switch (code) {
+    case ARCHIVE_FILTER_GZIP:
+      return ContainerKind::kGzip;
+    case ARCHIVE_FILTER_BZIP2:
+      return ContainerKind::kBzip2;
+    case ARCHIVE_FILTER_XZ:
+    case ARCHIVE_FILTER_LZMA:
+      return ContainerKind::kXz;
+    case ARCHIVE_FILTER_ZSTD:
+      return ContainerKind::kZstd;
+    case ARCHIVE_FILTER_COMPRESS:
+      return ContainerKind::kCompress;
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<ContainerKind> KindOfFormat(int format) {
+  switch (format & ARCHIVE_FORMAT_BASE_MASK) {
+    case ARCHIVE_FORMAT_ZIP:
+      return ContainerKind::kZip;
+    case ARCHIVE_FORMAT_7ZIP:
+      return ContainerKind::kSevenZip;
+    case ARCHIVE_FORMAT_TAR:
+      return ContainerKind::kTar;
+    case ARCHIVE_FORMAT_ISO9660:
+      return ContainerKind::kIso9660;
+    case ARCHIVE_FORMAT_CAB:
+      return ContainerKind::kCab;
+    case ARCHIVE_FORMAT_RAR:
+    case ARCHIVE_FORMAT_RAR_V5:
+      return ContainerKind::kRar;
+    default:
+      return std::nullopt;
+  }
+}
+
+// Why an entry's data could not be read, as libarchive's message tells it.
+IncompleteReason ReasonOfFailure(struct archive* archive, struct archive_entry* entry) {
+  if (entry != nullptr && archive_entry_is_data_encrypted(entry)) {
+    return IncompleteReason::kEncrypted;
+  }
+  const char* message = archive_error_string(archive);
+  const std::string_view text = message != nullptr ? message : "";
+  if (text.find("nsupported") != std::string_view::npos ||
+      text.find("not supported") != std::string_view::npos) {
+    return IncompleteReason::kUnsupported;
+  }
+  if (text.find("ncrypt") != std::string_view::npos ||
+      text.find("assphrase") != std::string_view::npos) {
+    return IncompleteReason::kEncrypted;
+  }
+  return IncompleteReason::kDamaged;
+}
+
+// The name a gzip member stored for its data, when it stored one.
+std::string GzipStoredName(std::span<const uint8_t> head) {
+  constexpr uint8_t kExtra = 0x04;
+  constexpr uint8_t kName = 0x08;
+  if (head.size() < 10 || head[0] != 0x1F || head[1] != 0x8B || (head[3] & kName) == 0) return "";
+  size_t at = 10;
+  if ((head[3] & kExtra) != 0) {
+    if (at + 2 > head.size()) return "";
+    at += 2 + (head[at] | (head[at + 1] << 8));
+  }
+  std::string name;
+  while (at < head.size() && head[at] != 0) name += static_cast<char>(head[at++]);
+  return at < head.size() ? name : "";
+}
+
+// Whether the file starts as what libarchive took it for: its outermost layer, the filter
+// that reads the file or else the format, starts as its kind. Filters of other kinds than the
+// contract's are not taken.
+bool StartsAsItsKind(struct archive* archive, ContainerKind kind, std::span<const uint8_t> head) {
+  const int filters = archive_filter_count(archive) - 1;  // the last one reads the file
+  for (int i = 0; i < filters; ++i) {
+    if (!KindOfFilter(archive_filter_code(archive, i))) return false;
+  }
+  if (filters == 0) return StartsAs(kind, head);
+  const int outermost = archive_filter_code(archive, filters - 1);
+  // An LZMA stream has no magic: libarchive's bid weighs its properties instead.
+  return outermost == ARCHIVE_FILTER_LZMA || StartsAs(*KindOfFilter(outermost), head);
+}
+
+class LibarchiveReader : public ArchiveReader {
+ public:
+  LibarchiveReader(struct archive* archive, std::unique_ptr<Source> source, bool raw,
+                   std::string raw_name, bool skips_cheaply, std::optional<ContainerKind> in_place)
+      : archive_(archive),
+        source_(std::move(source)),
+        raw_(raw),
+        raw_name_(std::move(raw_name)),
+        skips_cheaply_(skips_cheaply),
+        in_place_kind_(in_place) {}
+  ~LibarchiveReader() override { archive_read_free(archive_); }
+  LibarchiveReader(const LibarchiveReader&) = delete;
+  LibarchiveReader& operator=(const LibarchiveReader&) = delete;
+
+  // The first header was read when the archive was recognised.
+  void TakeFirst(struct archive_entry* entry) {
+    pending_ = Describe(entry);
+    StartEntry(entry);
+  }
+
+  std::optional<ArchiveEntry> NextEntry() override {
+    if (pending_) {
+      std::optional<ArchiveEntry> first = std::move(pending_);
+      pending_.reset();
+      return first;
+    }
+    if (ended_) return std::nullopt;
+    Utf8Names names;
+    struct archive_entry* entry = nullptr;
+    const int status = archive_read_next_header(archive_, &entry);
+    if (status == ARCHIVE_EOF) {
+      ended_ = true;
+      return std::nullopt;
+    }
+    if (status < ARCHIVE_WARN) {
+      ended_ = true;
+      damaged_ = true;
+      return std::nullopt;
+    }
+    StartEntry(entry);
+    return Describe(entry);
+  }
+
+  EntryRead ReadData(void* buffer, size_t length) override {
+    if (data_.empty() && hole_ == 0 && !failure_ && !data_ended_) FetchBlock();
+    if (hole_ > 0) {
+      const size_t zeros = static_cast<size_t>(std::min<uint64_t>(hole_, length));
+      std::memset(buffer, 0, zeros);
+      hole_ -= zeros;
+      produced_ += zeros;
+      return {zeros, std::nullopt};
+    }
+    if (!data_.empty()) {
+      const size_t count = std::min(data_.size(), length);
+      std::memcpy(buffer, data_.data(), count);
+      data_ = data_.subspan(count);
+      produced_ += count;
+      return {count, std::nullopt};
+    }
+    if (failure_) return {0, failure_};
+    return {};
+  }
+
+  std::optional<EntryInPlace> FindInPlace() override {
+    if (!in_place_kind_ || produced_ != 0 || !data_.empty() || entry_ == nullptr) {
+      return std::nullopt;
+    }
+    if (!archive_entry_size_is_set(entry_) || archive_entry_sparse_count(entry_) != 0) {
+      return std::nullopt;
+    }
+    const uint64_t size =
+        static_cast<uint64_t>(std::max<la_int64_t>(0, archive_entry_size(entry_)));
+    FetchBlock();
+    // An entry that one read gives whole is read as any other, its check sum tested.
+    if (hole_ != 0 || data_.size() >= size) return std::nullopt;
+    const std::optional<uint64_t> start = source_->OffsetOf(data_);
+    if (!start) return std::nullopt;
+    const bool zip = in_place_kind_ == ContainerKind::kZip;
+    if (zip && !IsStoredZipEntry(*source_->file, *start, size)) return std::nullopt;
+    if (const int skipped = archive_read_data_skip(archive_); skipped < ARCHIVE_OK) {
+      NoteFailure(skipped);
+      return std::nullopt;
+    }
+    data_ = {};
+    data_ended_ = true;
+    // A tar member's skip ends past its data and padding; one cut short is damage, as
+    // reading it would have found. A ZIP's skip moves nothing: the next header is sought.
+    const uint64_t end = *start + size;
+    const uint64_t skipped_to = PackedBytesRead();
+    if (end > source_->size || (!zip && (skipped_to < end || skipped_to - end >= kTarBlock))) {
+      failure_ = IncompleteReason::kDamaged;
+      return std::nullopt;
+    }
+    return EntryInPlace{source_->file, *start, size};
+  }
+
+  uint64_t PackedBytesRead() const override {
+    return static_cast<uint64_t>(std::max<la_int64_t>(0, archive_filter_bytes(archive_, -1)));
+  }
+  bool Damaged() const override { return damaged_; }
+  bool SkipsCheaply() const override { return skips_cheaply_; }
+
+ private:
+  ArchiveEntry Describe(struct archive_entry* entry) const {
+    ArchiveEntry described;
+    if (raw_) {
+      described.path = ArchiveDisplayPath(raw_name_);
+    } else {
+      const char* utf8 = archive_entry_pathname_utf8(entry);
+      const char* stored = utf8 != nullptr ? utf8 : archive_entry_pathname(entry);
+      described.path = ArchiveDisplayPath(stored != nullptr ? stored : "");
+    }
+    described.regular = raw_ || archive_entry_filetype(entry) == AE_IFREG;
+    if (!raw_ && archive_entry_size_is_set(entry)) {
+      described.size = static_cast<uint64_t>(std::max<la_int64_t>(0, archive_entry_size(entry)));
+    }
+    if (archive_entry_is_encrypted(entry)) described.unreadable = IncompleteReason::kEncrypted;
+    return described;
+  }
+
+  void StartEntry(struct archive_entry* entry) {
+    entry_ = entry;
+    data_ = {};
+    hole_ = 0;
+    produced_ = 0;
+    failure_.reset();
+    data_ended_ = false;
+  }
+
+  // The next block libarchive gives of the entry's data; a sparse entry's holes read as zeros.
+  void FetchBlock() {
+    const void* block = nullptr;
+    size_t size = 0;
+    la_int64_t offset = 0;
+    const int status = archive_read_data_block(archive_, &block, &size, &offset);
+    if (status == ARCHIVE_EOF) {
+      data_ended_ = true;
+      return;
+    }
+    if (status < ARCHIVE_OK) {
+      NoteFailure(status);
+      return;
+    }
+    if (offset < 0 || static_cast<uint64_t>(offset) < produced_) {
+      failure_ = IncompleteReason::kDamaged;
+      return;
+    }
+    hole_ = static_cast<uint64_t>(offset) - produced_;
+    data_ = std::span(static_cast<const uint8_t*>(block), size);
+  }
+
+  void NoteFailure(int status) {
+    failure_ = ReasonOfFailure(archive_, entry_);
+    // After a fatal error the archive can give nothing more.
+    if (status == ARCHIVE_FATAL) ended_ = true;
+  }
+
+  struct archive* archive_;
+  std::unique_ptr<Source> source_;
+  bool raw_;
+  std::string raw_name_;
+  bool skips_cheaply_;
+  // ZIP or tar, unfiltered: where an entry's data may lie in the archive as it is.
+  std::optional<ContainerKind> in_place_kind_;
+  std::optional<ArchiveEntry> pending_;
+  struct archive_entry* entry_ = nullptr;
+  bool ended_ = false;
+  bool damaged_ = false;
+  // The current entry's data: what libarchive gave and the scan has not taken yet, the zeros
+  // of a hole still to give, how much was given, and how it ended.
+  std::span<const uint8_t> data_;
+  uint64_t hole_ = 0;
+  uint64_t produced_ = 0;
+  std::optional<IncompleteReason> failure_;
+  bool data_ended_ = false;
+};
+
+struct archive* NewReader(Source* source) {
+  struct archive* archive = archive_read_new();
+  archive_read_support_filter_all(archive);
+  // Seeking the central directory: a ZIP without one is no ZIP.
+  archive_read_support_format_zip_seekable(archive);
+  archive_read_support_format_7zip(archive);
+  archive_read_support_format_tar(archive);
+  archive_read_support_format_iso9660(archive);
+  archive_read_support_format_cab(archive);
+  archive_read_support_format_rar(archive);
+  archive_read_support_format_rar5(archive);
+  archive_read_support_format_raw(archive);
+  // Names the DOS archivers stored are in the DOS code page; a name flagged UTF-8 stays so.
+  archive_read_set_options(archive,
+                           "zip:hdrcharset=CP437,cab:hdrcharset=CP437,"
+                           "rar:hdrcharset=CP437");
+  archive_read_set_callback_data(archive, source);
+  archive_read_set_read_callback(archive, &ReadBlock);
+  archive_read_set_skip_callback(archive, &SkipBytes);
+  archive_read_set_seek_callback(archive, &SeekTo);
+  return archive;
+}
+
+}  // namespace
+
+std::optional<OpenedContainer> LibarchiveOpener::Open(std::shared_ptr<File> file) {
+  if (!file) return std::nullopt;
+  const std::optional<uint64_t> size = file->Size();
+  if (!size || *size == 0) return std::nullopt;
+  auto source = std::make_unique<Source>();
+  source->file = file;
+  source->size = *size;
+  std::array<uint8_t, kTarBlock> head{};
+  const uint32_t head_bytes =
+      file->Seek(0, SeekOrigin::kBegin) == 0 ? file->Read(head.data(), head.size()) : 0;
+  const std::span<const uint8_t> head_span(head.data(), head_bytes);
+  const std::span<const uint8_t> dictionary_head =
+      head_span.first(std::min<size_t>(head_bytes, kDictionaryHead));
+
+  // A decoder that would take more memory than any DOS-era archive needs is not started
+  // (the decoder itself may refuse such a stream, which must not pass for no archive).
+  // A 7z archive names its coders in its header, at the archive's end, beyond the head.
+  const std::optional<uint64_t> dictionary = StreamDictionarySize(dictionary_head);
+  const bool oversized = dictionary && *dictionary > kMaxDictionary;
+  const bool seven_zip = StartsAs(ContainerKind::kSevenZip, head_span);
+  std::optional<ContainerKind> refused_kind;
+  IncompleteReason refusal = IncompleteReason::kSize;
+  if (oversized && (head_span[0] == 0xFD || head_span[0] == 0x28)) {
+    refused_kind = head_span[0] == 0xFD ? ContainerKind::kXz : ContainerKind::kZstd;
+  } else if (seven_zip && SevenZipHeaderIsEncrypted(*file)) {
+    // libarchive cannot read such a header at all, which must not pass for no archive.
+    refused_kind = ContainerKind::kSevenZip;
+    refusal = IncompleteReason::kEncrypted;
+  } else if (seven_zip && SevenZipDictionarySize(*file).value_or(0) > kMaxDictionary) {
+    refused_kind = ContainerKind::kSevenZip;
+  }
+  if (refused_kind) {
+    OpenedContainer refused;
+    refused.kind = *refused_kind;
+    refused.damage.push_back({"", refusal});
+    return refused;
+  }
+
+  Utf8Names names;
+  struct archive* archive = NewReader(source.get());
+  struct archive_entry* entry = nullptr;
+  const int header = archive_read_open1(archive) == ARCHIVE_OK
+                         ? archive_read_next_header(archive, &entry)
+                         : ARCHIVE_FATAL;
+  const int format = archive_format(archive);
+  const int filter = archive_filter_count(archive) > 1 ? archive_filter_code(archive, 0) : 0;
+  const bool raw = (format & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAW;
+  std::optional<ContainerKind> kind = raw ? KindOfFilter(filter) : KindOfFormat(format);
+  // An archive with no entry at all (a tar's end mark alone) is no archive either.
+  const bool has_entry = header == ARCHIVE_OK || header == ARCHIVE_WARN;
+  if (!has_entry || !kind || !StartsAsItsKind(archive, *kind, head_span)) {
+    archive_read_free(archive);
+    return std::nullopt;
+  }
+  OpenedContainer opened;
+  opened.kind = *kind;
+  if (filter == ARCHIVE_FILTER_LZMA && oversized) {
+    archive_read_free(archive);
+    opened.kind = ContainerKind::kXz;
+    opened.damage.push_back({"", IncompleteReason::kSize});
+    return opened;
+  }
+  // Entries of these lie apart, each reached by a seek; a filter or a solid archive decodes
+  // everything in front of an entry to reach it.
+  const bool skips_cheaply =
+      filter == 0 && (*kind == ContainerKind::kZip || *kind == ContainerKind::kTar ||
+                      *kind == ContainerKind::kIso9660 || *kind == ContainerKind::kCab);
+  const bool lies_in_place =
+      filter == 0 && (*kind == ContainerKind::kZip || *kind == ContainerKind::kTar);
+  auto reader = std::make_unique<LibarchiveReader>(
+      archive, std::move(source), raw, raw ? GzipStoredName(head_span) : "", skips_cheaply,
+      lies_in_place ? kind : std::nullopt);
+  reader->TakeFirst(entry);
+  opened.archive = std::move(reader);
+  return opened;
+}
+
+bool LibarchiveOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const {
+  constexpr uint64_t kIsoSector = 2048;
+  constexpr uint64_t kIsoDescriptorEnd = 17 * kIsoSector;
+  const bool signed_kind = std::any_of(std::begin(kSignatures), std::end(kSignatures),
+                                       [&](const Signature& s) { return StartsAs(s.kind, head); });
+  return signed_kind || IsTarHeader(head) ||
+         // An ISO 9660 image is whole sectors; its descriptors lie past the head.
+         (size >= kIsoDescriptorEnd && size % kIsoSector == 0);
+}
+
+}  // namespace quarn
