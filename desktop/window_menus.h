@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QMenuBar>
+
+#include "res/string_table.h"
+#include "desktop/command_actions.h"
+
+namespace quarn::window {
+
+// Fills the menu bar with the Italian or the English menus ("Scan", "Tools",
+// "Informazioni" / "Information") and names the actions as those menus do.
+void BuildMenus(QMenuBar* bar, Language language, CommandActions& actions);
+
+}  // namespace quarn::window
