@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
 #include "engine/signature_records.h"
+#include "platform/byte_reader.h"
 
 namespace quarn::bench {
 namespace {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "engine/byte_reader.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 

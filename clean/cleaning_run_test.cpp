@@ -7,11 +7,11 @@
 #include <functional>
 
 #include "clean/prepended_cleaner.h"
-#include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
-#include "platform/test_support/memory_file_system.h"
 #include "engine/test_support/recording_interface.h"
+#include "platform/byte_reader.h"
+#include "platform/test_support/memory_file_system.h"
 
 namespace quarn {
 namespace {

@@ -3,8 +3,8 @@
 #include <optional>
 
 #include "clean/exact_read.h"
-#include "engine/byte_reader.h"
 #include "engine/skip_instruction.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

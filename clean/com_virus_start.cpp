@@ -3,7 +3,7 @@
 #include <array>
 
 #include "clean/exact_read.h"
-#include "engine/byte_reader.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

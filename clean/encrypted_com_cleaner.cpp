@@ -6,8 +6,8 @@
 #include "clean/com_decrypt_schemes.h"
 #include "clean/com_virus_start.h"
 #include "clean/exact_read.h"
-#include "engine/byte_reader.h"
 #include "engine/section_directory.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "clean/test_support/com_clean_test_support.h"
-#include "engine/byte_reader.h"
+#include "platform/byte_reader.h"
 #include "samplegen/com_cleaning_samples.h"
 
 namespace quarn {

@@ -6,10 +6,10 @@
 #include <span>
 
 #include "clean/macro_filler.h"
-#include "engine/byte_reader.h"
 #include "engine/compound_file.h"
 #include "engine/file_reads.h"
 #include "engine/word_command_table.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

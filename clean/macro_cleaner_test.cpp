@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/byte_reader.h"
-#include "platform/test_support/memory_file_system.h"
 #include "engine/test_support/compound_file_writer.h"
+#include "platform/byte_reader.h"
+#include "platform/test_support/memory_file_system.h"
 
 namespace quarn {
 namespace {

@@ -4,9 +4,9 @@
 #include <array>
 #include <optional>
 
-#include "engine/byte_reader.h"
 #include "engine/file_reads.h"
 #include "engine/section_directory.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

@@ -1,7 +1,7 @@
 #include "clean/prepended_cleaner.h"
 
 #include "clean/cleaning_copy.h"
-#include "engine/byte_reader.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/record_formats.h"
 #include "dbtool/signature_source.h"
-#include "engine/byte_reader.h"
 #include "engine/database_version.h"
 #include "engine/descramble.h"
+#include "engine/record_formats.h"
 #include "engine/section_walk.h"
 #include "engine/virus_names.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "engine/record_formats.h"
-#include "engine/byte_reader.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

@@ -4,9 +4,9 @@
 #include <span>
 #include <tuple>
 
-#include "engine/byte_reader.h"
 #include "engine/file_reads.h"
 #include "engine/skip_instruction.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

@@ -4,13 +4,13 @@
 #include <optional>
 #include <span>
 
-#include "engine/byte_reader.h"
 #include "engine/candidate_walk.h"
 #include "engine/file_reads.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
 #include "engine/signature_index.h"
 #include "engine/signature_records.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "engine/byte_reader.h"
 #include "engine/descramble.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <set>
 
-#include "engine/record_formats.h"
-#include "engine/byte_reader.h"
 #include "engine/database_version.h"
+#include "engine/record_formats.h"
 #include "engine/section_walk.h"
 #include "engine/virus_names.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "engine/byte_reader.h"
 #include "engine/database_builder.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

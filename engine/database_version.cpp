@@ -3,8 +3,8 @@
 
 #include <tuple>
 
-#include "engine/byte_reader.h"
 #include "engine/section_walk.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "engine/byte_reader.h"
 #include "engine/database_builder.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

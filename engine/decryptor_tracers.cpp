@@ -4,9 +4,9 @@
 #include <array>
 #include <span>
 
-#include "engine/byte_reader.h"
 #include "engine/file_reads.h"
 #include "engine/skip_instruction.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/byte_reader.h"
 #include "engine/section_directory.h"
-#include "platform/test_support/memory_file_system.h"
 #include "engine/test_support/executable_builder.h"
+#include "platform/byte_reader.h"
+#include "platform/test_support/memory_file_system.h"
 #include "platform/test_support/open_bytes.h"
 #include "platform/test_support/test_bytes.h"
 

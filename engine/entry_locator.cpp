@@ -2,8 +2,8 @@
 
 #include <span>
 
-#include "engine/byte_reader.h"
 #include "engine/file_reads.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

@@ -5,9 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "engine/byte_reader.h"
-#include "platform/test_support/memory_file_system.h"
 #include "engine/test_support/executable_builder.h"
+#include "platform/byte_reader.h"
+#include "platform/test_support/memory_file_system.h"
 #include "platform/test_support/open_bytes.h"
 
 namespace quarn {

@@ -2,7 +2,6 @@
 
 #include <array>
 
-#include "engine/byte_reader.h"
 #include "engine/candidate_walk.h"
 #include "engine/compound_file.h"
 #include "engine/file_reads.h"
@@ -11,6 +10,7 @@
 #include "engine/signature_index.h"
 #include "engine/signature_records.h"
 #include "engine/word_command_table.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
-#include "platform/test_support/memory_file_system.h"
 #include "engine/test_support/compound_file_writer.h"
-#include "platform/test_support/open_bytes.h"
 #include "engine/test_support/signature_record_bytes.h"
+#include "platform/byte_reader.h"
+#include "platform/test_support/memory_file_system.h"
+#include "platform/test_support/open_bytes.h"
 
 namespace quarn {
 namespace {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/byte_reader.h"
 #include "engine/section_directory.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "engine/byte_reader.h"
 #include "engine/section_directory.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

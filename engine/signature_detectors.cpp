@@ -7,7 +7,6 @@
 #include <optional>
 #include <span>
 
-#include "engine/byte_reader.h"
 #include "engine/candidate_walk.h"
 #include "engine/file_reads.h"
 #include "engine/pattern_matcher.h"
@@ -15,6 +14,7 @@
 #include "engine/section_walk.h"
 #include "engine/signature_index.h"
 #include "engine/signature_records.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

@@ -4,10 +4,10 @@
 #include <array>
 #include <optional>
 
-#include "engine/byte_reader.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
 #include "engine/signature_records.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "engine/byte_reader.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 

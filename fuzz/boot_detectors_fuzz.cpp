@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
 #include "fuzz/fuzz_seeds.h"
+#include "platform/byte_reader.h"
 #include "sysarea/boot_detectors.h"
 
 namespace {

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "clean/file_cleaner.h"
-#include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
 #include "fuzz/fuzz_seeds.h"
+#include "platform/byte_reader.h"
 #include "platform/test_support/memory_file_system.h"
 #include "samplegen/sample_set.h"
 

@@ -5,14 +5,14 @@
 #include <vector>
 
 #include "dbtool/database_codec.h"
-#include "engine/database_verifier.h"
-#include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/database_loader.h"
+#include "engine/database_verifier.h"
 #include "engine/database_version.h"
 #include "engine/section_walk.h"
 #include "engine/virus_names.h"
 #include "fuzz/fuzz_seeds.h"
+#include "platform/byte_reader.h"
 #include "platform/test_support/memory_file_system.h"
 #include "platform/test_support/memory_settings_store.h"
 

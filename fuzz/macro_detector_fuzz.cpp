@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/macro_detector.h"
 #include "engine/section_directory.h"
-#include "fuzz/fuzz_seeds.h"
-#include "platform/test_support/memory_file_system.h"
 #include "engine/test_support/compound_file_writer.h"
+#include "fuzz/fuzz_seeds.h"
+#include "platform/byte_reader.h"
+#include "platform/test_support/memory_file_system.h"
 
 namespace {
 

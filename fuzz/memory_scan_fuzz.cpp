@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
 #include "fuzz/fuzz_seeds.h"
-#include "sysarea/memory_scan.h"
+#include "platform/byte_reader.h"
 #include "platform/test_support/in_memory_system_access.h"
+#include "sysarea/memory_scan.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <map>
 #include <random>
 
-#include "engine/byte_reader.h"
-#include "imported/test_support/matcher_test_support.h"
 #include "engine/test_support/compound_file_writer.h"
+#include "imported/test_support/matcher_test_support.h"
+#include "platform/byte_reader.h"
 #include "platform/test_support/tool_witness.h"
 
 namespace quarn {

@@ -4,10 +4,10 @@
 #include <array>
 #include <string>
 
-#include "engine/byte_reader.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
 #include "engine/virus_names.h"
+#include "platform/byte_reader.h"
 #include "shell/action_texts.h"
 #include "sysarea/boot_detectors.h"
 #include "sysarea/boot_sector_io.h"

@@ -10,11 +10,11 @@
 #include <optional>
 #include <string>
 
-#include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
-#include "platform/test_support/in_memory_system_access.h"
 #include "engine/test_support/recording_interface.h"
+#include "platform/byte_reader.h"
+#include "platform/test_support/in_memory_system_access.h"
 
 namespace quarn {
 namespace {

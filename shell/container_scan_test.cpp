@@ -5,13 +5,13 @@
 
 #include <algorithm>
 
-#include "engine/byte_reader.h"
+#include "containers/test_support/memory_container.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
-#include "shell/scan_driver.h"
-#include "containers/test_support/memory_container.h"
 #include "engine/test_support/recording_interface.h"
+#include "platform/byte_reader.h"
 #include "platform/test_support/test_bytes.h"
+#include "shell/scan_driver.h"
 
 namespace quarn {
 namespace {

@@ -4,12 +4,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
-#include "platform/test_support/memory_file_system.h"
 #include "engine/test_support/compound_file_writer.h"
 #include "engine/test_support/recording_interface.h"
+#include "platform/byte_reader.h"
+#include "platform/test_support/memory_file_system.h"
 #include "platform/test_support/test_bytes.h"
 
 namespace quarn {

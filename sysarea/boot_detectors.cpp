@@ -1,11 +1,11 @@
 #include "sysarea/boot_detectors.h"
 
-#include "engine/byte_reader.h"
 #include "engine/detector_chain.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
 #include "engine/signature_records.h"
 #include "engine/skip_instruction.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

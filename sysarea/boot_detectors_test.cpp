@@ -6,9 +6,9 @@
 #include <initializer_list>
 #include <vector>
 
-#include "engine/byte_reader.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/byte_reader.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/byte_reader.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {

@@ -5,13 +5,13 @@
 #include <random>
 
 #include "engine/behaviour_mask.h"
-#include "engine/byte_reader.h"
 #include "engine/com_detectors.h"
 #include "engine/database_builder.h"
 #include "engine/detector_state.h"
 #include "engine/entry_locator.h"
 #include "engine/section_walk.h"
 #include "engine/signature_records.h"
+#include "platform/byte_reader.h"
 #include "platform/test_support/memory_file_system.h"
 
 namespace quarn::corpus {

@@ -2,16 +2,16 @@
 #include <gtest/gtest.h>
 
 #include "dbtool/database_files.h"
-#include "engine/database_verifier.h"
-#include "engine/byte_reader.h"
 #include "engine/database_loader.h"
+#include "engine/database_verifier.h"
 #include "engine/database_version.h"
 #include "engine/non_executable_chain.h"
 #include "engine/section_walk.h"
 #include "engine/virus_names.h"
+#include "platform/byte_reader.h"
+#include "platform/posix_folder.h"
 #include "platform/test_support/memory_file_system.h"
 #include "platform/test_support/memory_settings_store.h"
-#include "platform/posix_folder.h"
 
 namespace quarn {
 namespace {

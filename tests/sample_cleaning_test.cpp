@@ -7,12 +7,12 @@
 
 #include "clean/file_cleaner.h"
 #include "dbtool/database_files.h"
-#include "engine/byte_reader.h"
 #include "engine/file_verdict.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
-#include "platform/test_support/memory_file_system.h"
+#include "platform/byte_reader.h"
 #include "platform/posix_folder.h"
+#include "platform/test_support/memory_file_system.h"
 #include "samplegen/sample_set.h"
 
 namespace quarn {

@@ -8,15 +8,15 @@
 #include <set>
 
 #include "dbtool/database_files.h"
-#include "engine/byte_reader.h"
 #include "engine/com_detectors.h"
 #include "engine/entry_locator.h"
 #include "engine/file_verdict.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
 #include "engine/signature_detectors.h"
-#include "platform/test_support/memory_file_system.h"
+#include "platform/byte_reader.h"
 #include "platform/posix_folder.h"
+#include "platform/test_support/memory_file_system.h"
 #include "samplegen/image_samples.h"
 #include "samplegen/sample_set.h"
 #include "tests/quarnscan_runner.h"

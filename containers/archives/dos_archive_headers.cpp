@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "containers/exact_read.h"
-#include "containers/little_endian.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {
@@ -31,7 +31,7 @@ constexpr size_t kArcHeaderBytes = 29;
 bool ArjHeadLooksRight(std::span<const uint8_t> head) {
   if (head.size() < kArjBasicHeaderOffset + kArjFirstHeaderSizeMinimum) return false;
   if (head[0] != kArjId[0] || head[1] != kArjId[1]) return false;
-  const uint16_t basic = U16At(head, kArjSizeOffset);
+  const uint16_t basic = ReadU16(head, kArjSizeOffset);
   return basic >= kArjFirstHeaderSizeMinimum && basic <= kArjLargestBasicHeader &&
          head[kArjBasicHeaderOffset] >= kArjFirstHeaderSizeMinimum &&
          head[kArjBasicHeaderOffset] <= basic &&
@@ -61,14 +61,14 @@ bool IsArj(File& file, uint64_t size) {
   if (size < head.size() || !ReadExactlyAt(file, 0, head) || !ArjHeadLooksRight(head)) {
     return false;
   }
-  const uint16_t basic = U16At(head, kArjSizeOffset);
+  const uint16_t basic = ReadU16(head, kArjSizeOffset);
   std::vector<uint8_t> header(basic + 4);
   if (size < kArjBasicHeaderOffset + header.size() ||
       !ReadExactlyAt(file, kArjBasicHeaderOffset, header)) {
     return false;
   }
   const uint32_t crc = static_cast<uint32_t>(crc32(0L, header.data(), basic));
-  return crc == U32At(header, basic);
+  return crc == ReadU32(header, basic);
 }
 
 bool IsArc(File& file, uint64_t size) {
@@ -78,7 +78,7 @@ bool IsArc(File& file, uint64_t size) {
       !ArcHeadLooksRight(std::span(head.data(), wanted))) {
     return false;
   }
-  const uint64_t next = ArcHeaderBytes(head[1]) + uint64_t{U32At(head, kArcPackedSizeOffset)};
+  const uint64_t next = ArcHeaderBytes(head[1]) + uint64_t{ReadU32(head, kArcPackedSizeOffset)};
   uint8_t mark = 0;
   return next < size && ReadExactlyAt(file, next, std::span(&mark, 1)) && mark == kArcMark;
 }

@@ -9,10 +9,10 @@
 #include <span>
 #include <vector>
 
-#include "containers/exact_read.h"
-#include "containers/little_endian.h"
 #include "containers/archives/seven_zip_packed_header.h"
 #include "containers/archives/stream_dictionary.h"
+#include "containers/exact_read.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {
@@ -50,7 +50,7 @@ constexpr uint8_t kAlternativeMethods = 0x80;  // an old form no reader takes
 constexpr uint64_t kMaxCodersPerFolder = 64;
 
 uint64_t U64At(std::span<const uint8_t> bytes, size_t offset) {
-  return U32At(bytes, offset) | uint64_t{U32At(bytes, offset + 4)} << 32;
+  return ReadU32(bytes, offset) | uint64_t{ReadU32(bytes, offset + 4)} << 32;
 }
 
 // The memory `coder`'s decoder allocates up front; properties too short for it ask nothing,
@@ -59,7 +59,7 @@ uint64_t CoderMemory(const SevenZipCoder& coder) {
   switch (coder.method) {
     case kSevenZipLzma:
     case kSevenZipPpmd:
-      return coder.property_bytes >= 5 ? U32At(coder.properties, 1) : 0;
+      return coder.property_bytes >= 5 ? ReadU32(coder.properties, 1) : 0;
     case kSevenZipLzma2:
       return coder.property_bytes >= 1 ? Lzma2DictionarySize(coder.properties[0]).value_or(0) : 0;
     default:
@@ -341,8 +341,8 @@ std::optional<NextHeader> ReadNextHeader(File& archive) {
   NextHeader next;
   const std::span<const uint8_t> checked = std::span(start).subspan(kNextHeaderOffsetAt);
   next.start_header_whole = crc32(0L, checked.data(), static_cast<uInt>(checked.size())) ==
-                            U32At(start, kStartHeaderCrcAt);
-  next.crc = U32At(start, kNextHeaderCrcAt);
+                            ReadU32(start, kStartHeaderCrcAt);
+  next.crc = ReadU32(start, kNextHeaderCrcAt);
   const uint64_t header_offset = U64At(start, kNextHeaderOffsetAt);
   next.claimed_size = U64At(start, kNextHeaderSizeAt);
   if (next.claimed_size == 0) return next;

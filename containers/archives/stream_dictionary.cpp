@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "containers/little_endian.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {
@@ -81,7 +81,7 @@ std::optional<uint64_t> StreamDictionarySize(std::span<const uint8_t> head) {
   // .lzma: properties (lc, lp, pb) below 225, then the dictionary, then the size.
   if (head.size() >= 13 && head[0] < 225 && head[1] == 0x00 &&
       (head[12] == 0x00 || head[12] == 0xFF)) {
-    return U32At(head, 1);
+    return ReadU32(head, 1);
   }
   return std::nullopt;
 }

@@ -4,7 +4,7 @@
 #include <span>
 #include <vector>
 
-#include "containers/little_endian.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {
@@ -29,12 +29,12 @@ bool IsStoredZipEntry(File& archive, uint64_t data_start, uint64_t size) {
   const std::span<const uint8_t> bytes(window);
   // The nearest header whose name and extra field end where the data starts.
   for (size_t at = window.size() - kLocalHeaderBytes + 1; at-- > 0;) {
-    if (U32At(bytes, at) != kLocalHeaderSignature) continue;
+    if (ReadU32(bytes, at) != kLocalHeaderSignature) continue;
     const uint64_t header_end =
-        from + at + kLocalHeaderBytes + U16At(bytes, at + 26) + U16At(bytes, at + 28);
+        from + at + kLocalHeaderBytes + ReadU16(bytes, at + 26) + ReadU16(bytes, at + 28);
     if (header_end != data_start) continue;
-    return (U16At(bytes, at + 6) & kEncrypted) == 0 && U16At(bytes, at + 8) == 0 &&
-           U32At(bytes, at + 18) == size && U32At(bytes, at + 22) == size;
+    return (ReadU16(bytes, at + 6) & kEncrypted) == 0 && ReadU16(bytes, at + 8) == 0 &&
+           ReadU32(bytes, at + 18) == size && ReadU32(bytes, at + 22) == size;
   }
   return false;
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-#include "containers/little_endian.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {
@@ -25,8 +25,8 @@ struct Slot {
 
 Slot SlotAt(std::span<const uint8_t> sector, int index) {
   const size_t at = kTableOffset + static_cast<size_t>(index) * kSlotSize;
-  return {U8At(sector, at + kSlotBootFlag), U8At(sector, at + kSlotType),
-          U32At(sector, at + kSlotFirstSector), U32At(sector, at + kSlotSectorCount)};
+  return {ReadU8(sector, at + kSlotBootFlag), ReadU8(sector, at + kSlotType),
+          ReadU32(sector, at + kSlotFirstSector), ReadU32(sector, at + kSlotSectorCount)};
 }
 
 // Follows the extended boot records from `extended`, each logical drive relative to its

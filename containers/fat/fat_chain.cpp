@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "containers/little_endian.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {
@@ -54,16 +54,16 @@ ChainStep FatReader::Next(uint32_t cluster) {
   uint32_t end_mark = 0;
   switch (geometry.kind) {
     case ContainerKind::kFat12:
-      value = U16At(at, 0);
+      value = ReadU16(at, 0);
       value = (cluster & 1) ? value >> 4 : value & 0xFFF;
       end_mark = 0xFF8;
       break;
     case ContainerKind::kFat16:
-      value = U16At(at, 0);
+      value = ReadU16(at, 0);
       end_mark = 0xFFF8;
       break;
     default:
-      value = U32At(at, 0) & 0x0FFFFFFF;
+      value = ReadU32(at, 0) & 0x0FFFFFFF;
       end_mark = 0x0FFFFFF8;
       break;
   }

@@ -6,8 +6,8 @@
 
 #include "containers/fat/fat_chain.h"
 #include "containers/fat/fat_entry_layout.h"
-#include "containers/little_endian.h"
 #include "containers/name_encoding.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {
@@ -40,7 +40,7 @@ class LongNameAssembly {
       return;
     }
     for (size_t i = 0; i < kUnitsPerLongEntry; ++i) {
-      units_[(ordinal - 1) * kUnitsPerLongEntry + i] = U16At(slot, kLongNameUnitOffsets[i]);
+      units_[(ordinal - 1) * kUnitsPerLongEntry + i] = ReadU16(slot, kLongNameUnitOffsets[i]);
     }
     offsets_.push_back(offset);
     expected_ = ordinal - 1;
@@ -144,11 +144,11 @@ class SlotDecoder {
       record.name = long_name_.NameFor(slot, record.long_name_offsets, record.name_damaged);
       if (record.name.empty()) record.name = record.short_name;
       record.attributes = attributes;
-      record.first_cluster = static_cast<uint32_t>(U16At(slot, kClusterHighOffset)) << 16 |
-                             U16At(slot, kClusterLowOffset);
-      record.size = U32At(slot, kSizeOffset);
-      record.write_time = U16At(slot, kWriteTimeOffset);
-      record.write_date = U16At(slot, kWriteDateOffset);
+      record.first_cluster = static_cast<uint32_t>(ReadU16(slot, kClusterHighOffset)) << 16 |
+                             ReadU16(slot, kClusterLowOffset);
+      record.size = ReadU32(slot, kSizeOffset);
+      record.write_time = ReadU16(slot, kWriteTimeOffset);
+      record.write_date = ReadU16(slot, kWriteDateOffset);
       record.entry_offset = offset;
       listing_.records.push_back(std::move(record));
     }

@@ -6,7 +6,7 @@
 
 #include "containers/fat/fat_directory.h"
 #include "containers/fat/fat_entry_layout.h"
-#include "containers/little_endian.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {
@@ -63,8 +63,8 @@ std::optional<std::unordered_map<uint32_t, uint32_t>> CountEntryStarts(FatVolume
                    (attributes & kAttributeVolumeLabel)) {
           continue;
         } else {
-          const uint32_t cluster = static_cast<uint32_t>(U16At(slot, kClusterHighOffset)) << 16 |
-                                   U16At(slot, kClusterLowOffset);
+          const uint32_t cluster = static_cast<uint32_t>(ReadU16(slot, kClusterHighOffset)) << 16 |
+                                   ReadU16(slot, kClusterLowOffset);
           if (cluster == 0) continue;
           ++starts[cluster];
           if (attributes & kAttributeFolder) pending.emplace_back(cluster, false);

@@ -11,7 +11,7 @@
 #include "containers/fat/fat_file_editor.h"
 #include "containers/fat/fat_names.h"
 #include "containers/fat/fat_table.h"
-#include "containers/little_endian.h"
+#include "platform/byte_reader.h"
 #include "platform/path_names.h"
 
 namespace quarn {
@@ -111,11 +111,12 @@ void FatFolder::Refresh(DirectoryRecord& record) {
       ReadExactly(volume_->device(), record.entry_offset, fat_entry::kSlotBytes);
   if (entry.empty()) return;
   record.attributes = entry[fat_entry::kAttributesOffset];
-  record.first_cluster = static_cast<uint32_t>(U16At(entry, fat_entry::kClusterHighOffset)) << 16 |
-                         U16At(entry, fat_entry::kClusterLowOffset);
-  record.size = U32At(entry, fat_entry::kSizeOffset);
-  record.write_time = U16At(entry, fat_entry::kWriteTimeOffset);
-  record.write_date = U16At(entry, fat_entry::kWriteDateOffset);
+  record.first_cluster = static_cast<uint32_t>(ReadU16(entry, fat_entry::kClusterHighOffset))
+                             << 16 |
+                         ReadU16(entry, fat_entry::kClusterLowOffset);
+  record.size = ReadU32(entry, fat_entry::kSizeOffset);
+  record.write_time = ReadU16(entry, fat_entry::kWriteTimeOffset);
+  record.write_date = ReadU16(entry, fat_entry::kWriteDateOffset);
 }
 
 DirectoryRecord* FatFolder::Find(const std::string& name, bool folder) {

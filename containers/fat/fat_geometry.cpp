@@ -4,7 +4,7 @@
 #include <bit>
 #include <vector>
 
-#include "containers/little_endian.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {
@@ -67,16 +67,16 @@ bool CompleteGeometry(FatGeometry& geometry) {
 
 std::optional<FatGeometry> FromParameterBlock(std::span<const uint8_t> sector) {
   FatGeometry geometry;
-  geometry.bytes_per_sector = U16At(sector, kBytesPerSectorOffset);
-  geometry.sectors_per_cluster = U8At(sector, kSectorsPerClusterOffset);
-  geometry.reserved_sectors = U16At(sector, kReservedSectorsOffset);
-  geometry.fat_count = U8At(sector, kFatCountOffset);
-  geometry.root_entries = U16At(sector, kRootEntriesOffset);
-  geometry.media = U8At(sector, kMediaOffset);
-  const uint16_t total16 = U16At(sector, kTotalSectors16Offset);
-  geometry.total_sectors = total16 != 0 ? total16 : U32At(sector, kTotalSectors32Offset);
-  const uint16_t fat16 = U16At(sector, kSectorsPerFat16Offset);
-  geometry.sectors_per_fat = fat16 != 0 ? fat16 : U32At(sector, kSectorsPerFat32Offset);
+  geometry.bytes_per_sector = ReadU16(sector, kBytesPerSectorOffset);
+  geometry.sectors_per_cluster = ReadU8(sector, kSectorsPerClusterOffset);
+  geometry.reserved_sectors = ReadU16(sector, kReservedSectorsOffset);
+  geometry.fat_count = ReadU8(sector, kFatCountOffset);
+  geometry.root_entries = ReadU16(sector, kRootEntriesOffset);
+  geometry.media = ReadU8(sector, kMediaOffset);
+  const uint16_t total16 = ReadU16(sector, kTotalSectors16Offset);
+  geometry.total_sectors = total16 != 0 ? total16 : ReadU32(sector, kTotalSectors32Offset);
+  const uint16_t fat16 = ReadU16(sector, kSectorsPerFat16Offset);
+  geometry.sectors_per_fat = fat16 != 0 ? fat16 : ReadU32(sector, kSectorsPerFat32Offset);
 
   if (geometry.bytes_per_sector < 512 || geometry.bytes_per_sector > 4096 ||
       !std::has_single_bit(geometry.bytes_per_sector)) {
@@ -93,7 +93,7 @@ std::optional<FatGeometry> FromParameterBlock(std::span<const uint8_t> sector) {
   if (!CompleteGeometry(geometry)) return std::nullopt;
   if (geometry.kind == ContainerKind::kFat32) {
     // A FAT32 volume keeps its root in a chain and its FAT size in the 32-bit field.
-    geometry.root_cluster = U32At(sector, kRootClusterOffset);
+    geometry.root_cluster = ReadU32(sector, kRootClusterOffset);
     if (geometry.root_entries != 0 || fat16 != 0) return std::nullopt;
     if (!geometry.IsDataCluster(geometry.root_cluster)) return std::nullopt;
   } else if (geometry.root_entries == 0 || fat16 == 0) {

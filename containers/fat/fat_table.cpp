@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "containers/little_endian.h"
+#include "platform/byte_reader.h"
 
 namespace quarn {
 namespace {
@@ -64,13 +64,13 @@ uint32_t FatTable::Get(uint32_t cluster) const {
   const uint64_t offset = EntryOffset(cluster);
   switch (volume_->geometry().kind) {
     case ContainerKind::kFat12: {
-      const uint32_t value = U16At(bytes_, offset);
+      const uint32_t value = ReadU16(bytes_, offset);
       return (cluster & 1) ? value >> 4 : value & 0xFFF;
     }
     case ContainerKind::kFat16:
-      return U16At(bytes_, offset);
+      return ReadU16(bytes_, offset);
     default:
-      return U32At(bytes_, offset) & 0x0FFFFFFF;
+      return ReadU32(bytes_, offset) & 0x0FFFFFFF;
   }
 }
 
@@ -117,7 +117,7 @@ Status FatTable::Set(uint32_t cluster, uint32_t value) {
       break;
     default: {
       // The top four bits of a FAT32 entry are reserved and kept as they are.
-      const uint32_t kept = U32At(bytes_, offset) & 0xF0000000;
+      const uint32_t kept = ReadU32(bytes_, offset) & 0xF0000000;
       const uint32_t stored = kept | (value & 0x0FFFFFFF);
       for (size_t i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(stored >> (8 * i));
       break;
@@ -136,12 +136,12 @@ Status FatTable::ForgetFreeCount() {
   const FatGeometry& geometry = volume_->geometry();
   if (geometry.kind != ContainerKind::kFat32) return Status::Ok();
   const std::vector<uint8_t> boot = ReadExactly(volume_->device(), 0, 512);
-  const uint16_t sector = U16At(boot, kFsInfoSectorField);
+  const uint16_t sector = ReadU16(boot, kFsInfoSectorField);
   if (sector == 0 || sector >= geometry.reserved_sectors) return Status::Ok();
   const uint64_t offset = uint64_t{sector} * geometry.bytes_per_sector;
   const std::vector<uint8_t> info = ReadExactly(volume_->device(), offset, 512);
-  if (U32At(info, 0) != kFsInfoLeadSignature ||
-      U32At(info, kFsInfoStructSignatureOffset) != kFsInfoStructSignature) {
+  if (ReadU32(info, 0) != kFsInfoLeadSignature ||
+      ReadU32(info, kFsInfoStructSignatureOffset) != kFsInfoStructSignature) {
     return Status::Ok();
   }
   // The free count and the next-free hint lie side by side.

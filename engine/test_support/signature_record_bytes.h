@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/byte_reader.h"
+#include "platform/byte_reader.h"
 
 namespace quarn::testing {
 
