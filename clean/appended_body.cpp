@@ -2,8 +2,8 @@
 
 #include <limits>
 
-#include "engine/file_reads.h"
 #include "platform/byte_reader.h"
+#include "platform/file_reads.h"
 
 namespace quarn {
 namespace {

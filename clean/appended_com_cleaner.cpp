@@ -5,7 +5,7 @@
 
 #include "clean/com_cut.h"
 #include "clean/com_virus_start.h"
-#include "clean/exact_read.h"
+#include "platform/file_reads.h"
 
 namespace quarn {
 

@@ -4,8 +4,8 @@
 #include <array>
 
 #include "clean/cleaning_context.h"
-#include "engine/file_reads.h"
 #include "platform/file_copy.h"
+#include "platform/file_reads.h"
 #include "platform/path_names.h"
 #include "platform/unnamed_file.h"
 

@@ -2,9 +2,9 @@
 
 #include <optional>
 
-#include "clean/exact_read.h"
 #include "engine/skip_instruction.h"
 #include "platform/byte_reader.h"
+#include "platform/file_reads.h"
 
 namespace quarn {
 namespace {

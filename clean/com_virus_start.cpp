@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "clean/exact_read.h"
 #include "platform/byte_reader.h"
+#include "platform/file_reads.h"
 
 namespace quarn {
 namespace {

@@ -3,8 +3,8 @@
 #include <array>
 #include <span>
 
-#include "engine/file_reads.h"
 #include "platform/byte_reader.h"
+#include "platform/file_reads.h"
 
 namespace quarn {
 namespace {

@@ -5,9 +5,9 @@
 #include "clean/com_cut.h"
 #include "clean/com_decrypt_schemes.h"
 #include "clean/com_virus_start.h"
-#include "clean/exact_read.h"
 #include "engine/section_directory.h"
 #include "platform/byte_reader.h"
+#include "platform/file_reads.h"
 
 namespace quarn {
 namespace {

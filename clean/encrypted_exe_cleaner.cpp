@@ -4,9 +4,9 @@
 
 #include "clean/appended_body.h"
 #include "clean/exe_decrypt_schemes.h"
-#include "engine/file_reads.h"
 #include "engine/section_directory.h"
 #include "platform/byte_reader.h"
+#include "platform/file_reads.h"
 
 namespace quarn {
 namespace {

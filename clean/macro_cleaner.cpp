@@ -7,9 +7,9 @@
 
 #include "clean/macro_filler.h"
 #include "engine/compound_file.h"
-#include "engine/file_reads.h"
 #include "engine/word_command_table.h"
 #include "platform/byte_reader.h"
+#include "platform/file_reads.h"
 
 namespace quarn {
 namespace {

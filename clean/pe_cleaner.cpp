@@ -4,9 +4,9 @@
 #include <array>
 #include <optional>
 
-#include "engine/file_reads.h"
 #include "engine/section_directory.h"
 #include "platform/byte_reader.h"
+#include "platform/file_reads.h"
 
 namespace quarn {
 namespace {

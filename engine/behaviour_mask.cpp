@@ -4,9 +4,9 @@
 #include <span>
 #include <tuple>
 
-#include "engine/file_reads.h"
 #include "engine/skip_instruction.h"
 #include "platform/byte_reader.h"
+#include "platform/file_reads.h"
 
 namespace quarn {
 namespace {

@@ -5,12 +5,12 @@
 #include <span>
 
 #include "engine/candidate_walk.h"
-#include "engine/file_reads.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
 #include "engine/signature_index.h"
 #include "engine/signature_records.h"
 #include "platform/byte_reader.h"
+#include "platform/file_reads.h"
 
 namespace quarn {
 namespace {

@@ -4,9 +4,9 @@
 #include <array>
 #include <span>
 
-#include "engine/file_reads.h"
 #include "engine/skip_instruction.h"
 #include "platform/byte_reader.h"
+#include "platform/file_reads.h"
 
 namespace quarn {
 namespace {

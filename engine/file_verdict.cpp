@@ -1,9 +1,9 @@
 #include "engine/file_verdict.h"
 
 #include "engine/executable_chain.h"
-#include "engine/file_reads.h"
 #include "engine/heuristics.h"
 #include "engine/non_executable_chain.h"
+#include "platform/file_reads.h"
 
 namespace quarn {
 namespace {

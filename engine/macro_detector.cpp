@@ -4,13 +4,13 @@
 
 #include "engine/candidate_walk.h"
 #include "engine/compound_file.h"
-#include "engine/file_reads.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
 #include "engine/signature_index.h"
 #include "engine/signature_records.h"
 #include "engine/word_command_table.h"
 #include "platform/byte_reader.h"
+#include "platform/file_reads.h"
 
 namespace quarn {
 namespace {

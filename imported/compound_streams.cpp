@@ -6,8 +6,8 @@
 #include <span>
 #include <vector>
 
-#include "engine/file_reads.h"
 #include "platform/byte_reader.h"
+#include "platform/file_reads.h"
 #include "platform/read_only_file.h"
 
 namespace quarn {

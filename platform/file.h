@@ -62,12 +62,16 @@ class File {
 
   // Reads up to `length` bytes at the current position into `buffer` and moves the position
   // past them. Returns the number of bytes read; 0 means "nothing read" (end of file or an
-  // error), which every detector treats as no match.
+  // error), which every detector treats as no match. It may deliver fewer bytes than asked
+  // before the end: a file inside a container hands out what one cluster or one decoded
+  // block holds, and the in-memory twin cuts reads on purpose to prove its readers. Code that
+  // needs a given number of bytes reads them with ReadFullyAt or ReadExactlyAt
+  // (platform/file_reads.h); the scan's detectors read through its read cache, which does.
   virtual uint32_t Read(void* buffer, uint32_t length) = 0;
 
-  // Read with one request to the system: it may deliver fewer bytes than asked before the
-  // end, where Read would ask again. For readers that know where the file ends and so
-  // save the request that would deliver nothing (the scan's read cache).
+  // Read with one request to the system, where a real file's Read asks again after a short
+  // count. For readers that know where the file ends and so save the request that would
+  // deliver nothing (the scan's read cache).
   virtual uint32_t ReadSome(void* buffer, uint32_t length) { return Read(buffer, length); }
 
   // Moves the position by `offset` from `origin`. A move that would make the position

@@ -5,8 +5,8 @@
 #include <array>
 #include <vector>
 
-#include "containers/exact_read.h"
 #include "platform/byte_reader.h"
+#include "platform/file_reads.h"
 
 namespace quarn {
 namespace {

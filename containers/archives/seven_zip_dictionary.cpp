@@ -11,8 +11,8 @@
 
 #include "containers/archives/seven_zip_packed_header.h"
 #include "containers/archives/stream_dictionary.h"
-#include "containers/exact_read.h"
 #include "platform/byte_reader.h"
+#include "platform/file_reads.h"
 
 namespace quarn {
 namespace {
