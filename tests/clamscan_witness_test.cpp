@@ -1,7 +1,8 @@
 // clamscan as the witness of what imported signatures find: the same .ndb and .hdb files
 // given to clamscan and imported into quarnscan must flag the same files of a generated tree,
 // where each signature is planted where its rule allows and, in as many files, one byte off.
-// clamscan is a package of the full test run only: without it the test skips.
+// ClamAV's own test executable is mapped alike. clamscan and ClamAV's test files are packages
+// of the full test run only: without them the tests skip.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -178,6 +179,32 @@ class ClamscanWitness : public QuarnscanCli {
     return folder;
   }
 
+  // The files of the tree that clamscan and quarnscan flag with the records in `records`,
+  // quarnscan's with an import into a copy of the data folder named `data`.
+  std::pair<std::set<std::string>, std::set<std::string>> Flagged(const std::string& records,
+                                                                  const std::string& data) {
+    // clamscan prints "PATH: NAME.UNOFFICIAL FOUND" for each file it flags.
+    const testing::ToolRun clamscan = testing::RunIn(
+        tree_, "clamscan --no-summary --infected -d " + testing::Quoted(records) + " .");
+    EXPECT_EQ(clamscan.status >> 8, 1) << clamscan.output;
+    std::set<std::string> by_clamscan;
+    std::istringstream lines(clamscan.output);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.size() < 6 || line.substr(line.size() - 6) != " FOUND") continue;
+      by_clamscan.insert(line.substr(2, line.find(':') - 2));  // after "./"
+    }
+    const std::string copy = DataCopy(data);
+    const std::string import = std::string(QUARN_BIN_DIR) + "/quarndb import-clamav " + records +
+                               " -o " + copy + " >/dev/null 2>&1";
+    EXPECT_EQ(std::system(import.c_str()), 0);
+    const Outcome outcome = Scan({"--json", "--files", "all", "--data-dir", copy, "C:"});
+    std::set<std::string> by_quarnscan;
+    for (const json& event : outcome.EventsOf("detection")) {
+      by_quarnscan.insert(event.value("path", "").substr(3));  // after "C:\\"
+    }
+    return {by_clamscan, by_quarnscan};
+  }
+
   std::vector<uint8_t> hashed_;
 };
 
@@ -195,29 +222,47 @@ TEST_F(ClamscanWitness, ClamscanAndQuarnscanFlagTheSameFiles) {
   const std::string hashed_path = tree_ + "/F" + std::to_string(plantings.size() * 8) + ".BIN";
   const std::string records = WriteRecords(plantings, Md5Of(hashed_path));
 
-  // clamscan prints "PATH: NAME.UNOFFICIAL FOUND" for each file it flags.
-  const testing::ToolRun clamscan = testing::RunIn(
-      tree_, "clamscan --no-summary --infected -d " + testing::Quoted(records) + " .");
-  ASSERT_EQ(clamscan.status >> 8, 1) << clamscan.output;
-  std::set<std::string> by_clamscan;
-  std::istringstream lines(clamscan.output);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.size() < 6 || line.substr(line.size() - 6) != " FOUND") continue;
-    by_clamscan.insert(line.substr(2, line.find(':') - 2));  // after "./"
-  }
-
-  const std::string data = DataCopy("data");
-  const std::string import = std::string(QUARN_BIN_DIR) + "/quarndb import-clamav " + records +
-                             " -o " + data + " >/dev/null 2>&1";
-  ASSERT_EQ(std::system(import.c_str()), 0);
-  const Outcome outcome = Scan({"--json", "--files", "all", "--data-dir", data, "C:"});
-  std::set<std::string> by_quarnscan;
-  for (const json& event : outcome.EventsOf("detection")) {
-    by_quarnscan.insert(event.value("path", "").substr(3));  // after "C:\"
-  }
-
-  EXPECT_EQ(by_clamscan, expected) << clamscan.output;
+  const auto [by_clamscan, by_quarnscan] = Flagged(records, "data");
+  EXPECT_EQ(by_clamscan, expected);
   EXPECT_EQ(by_quarnscan, by_clamscan);
+}
+
+// ClamAV's own test executable has its one section's raw data at offset 1 and 0x200 bytes,
+// its entry point 0x40 bytes into that section: clamscan reads the section at offset 0 and
+// the entry point at 0x40, and sigtool hashes the section's 0x200 bytes from offset 0.
+TEST_F(ClamscanWitness, ClamavsTestExecutableIsMappedAsClamscanMapsIt) {
+  const std::string executable = "/usr/share/clamav-testfiles/clam.exe";
+  if (testing::RunIn("/", "command -v clamscan").status != 0 || !fs::exists(executable)) {
+    GTEST_SKIP() << "clamscan and clamav-testfiles are installed by ./test.sh --full only";
+  }
+  fs::copy_file(executable, tree_ + "/CLAM.EXE");
+  const std::string text = ReadFile(executable);
+  const std::vector<uint8_t> bytes(text.begin(), text.end());
+  const auto hex_at = [&](size_t at) { return Hex({bytes.begin() + at, bytes.begin() + at + 16}); };
+  // sigtool writes "Section{0}: SIZE:MD5" among its messages.
+  const testing::ToolRun sigtool =
+      testing::RunIn("/", "sigtool --mdb " + testing::Quoted(executable) + " 2>&1");
+  const size_t section = sigtool.output.find("Section{0}: ");
+  ASSERT_NE(section, std::string::npos) << sigtool.output;
+  const std::string size_and_hash =
+      sigtool.output.substr(section + 12, sigtool.output.find('\n', section) - section - 12);
+  EXPECT_EQ(size_and_hash.substr(0, 4), "512:");
+
+  const std::pair<std::string, std::string> records[] = {
+      {"witness.ndb", "Witness.ClamEntry:1:EP+0:" + hex_at(0x40)},
+      {"witness.ndb", "Witness.ClamSection:1:S0+16:" + hex_at(16)},
+      {"witness.mdb", size_and_hash + ":Witness.ClamSectionHash"},
+  };
+  int round = 0;
+  for (const auto& [file, record] : records) {
+    SCOPED_TRACE(record);
+    const std::string folder = scratch_.Child("clamav" + std::to_string(++round));
+    fs::create_directories(folder);
+    WriteFile(folder + "/" + file, record + "\n");
+    const auto [by_clamscan, by_quarnscan] = Flagged(folder, "data" + std::to_string(round));
+    EXPECT_EQ(by_clamscan, std::set<std::string>{"CLAM.EXE"});
+    EXPECT_EQ(by_quarnscan, by_clamscan);
+  }
 }
 
 }  // namespace
