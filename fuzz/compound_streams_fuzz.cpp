@@ -1,7 +1,8 @@
 // Hostile compound documents walked stream by stream: whatever the allocation tables, DIFAT
 // and directory hold, every stream reads exactly the size it shows, the bytes of all of them
 // together never pass the file's own (nor the byte limit the input's first byte sets), and no
-// read leaves the limit.
+// read leaves the limit. Every stream is walked as a Word 6 document's too: each macro it
+// lists reads exactly the size it shows, and all of them together no more than the limit.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -10,6 +11,7 @@
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
 #include "imported/compound_streams.h"
+#include "imported/word_macros.h"
 #include "testing/compound_file_writer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -26,6 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint32_t got; (got = stream.Read(block, sizeof block)) > 0;) read += got;
     Check(read == shown);
     total += read;
+    uint64_t macros = 0;
+    quarn::ForEachWordMacro(stream, limit, [&](quarn::File& text) {
+      uint64_t deciphered = 0;
+      for (uint32_t got; (got = text.Read(block, sizeof block)) > 0;) deciphered += got;
+      Check(deciphered == text.Size().value_or(0));
+      macros += deciphered;
+    });
+    Check(macros <= limit);
   });
   Check(total <= std::min<uint64_t>(size, limit));
   Check(file.farthest_end <= std::min<uint64_t>(size, limit));
@@ -38,7 +48,10 @@ std::vector<std::string> FuzzSeeds() {
     quarn::testing::CompoundFileWriter writer;
     writer.AddStream("Big", std::vector<uint8_t>(9000, 'b'))
         .AddStream("Small", std::vector<uint8_t>(100, 's'))
-        .AddStream("Other", std::vector<uint8_t>(4096, 'o'));
+        .AddStream("Other", std::vector<uint8_t>(4096, 'o'))
+        .AddStream("WordDocument", quarn::testing::WordDocumentStream()
+                                       .AddMacro(std::vector<uint8_t>(5000, 'm'), 0x5A)
+                                       .Build());
     if (seed != 0) writer.ScatterSectors(seed);
     const std::vector<uint8_t> bytes = writer.Build();
     seeds.emplace_back(bytes.begin(), bytes.end());

@@ -6,6 +6,7 @@
 #include "imported/file_digests.h"
 #include "imported/imported_database_file.h"
 #include "imported/pe_layout.h"
+#include "imported/word_macros.h"
 #include "platform/read_only_file.h"
 
 namespace quarn {
@@ -34,6 +35,13 @@ class SectorFile : public ReadOnlyFile {
  private:
   std::span<const uint8_t> bytes_;
 };
+
+bool IsWordDocumentStream(const std::string& name) {
+  constexpr std::string_view kName = "worddocument";
+  return name.size() == kName.size() &&
+         std::equal(name.begin(), name.end(), kName.begin(),
+                    [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b; });
+}
 
 // One scratch per thread: a scan allocates nothing more as files come.
 MatcherScratch& ScratchFor(const SignatureMatcher& matcher) {
@@ -82,11 +90,17 @@ std::optional<uint32_t> ImportedSignatures::MatchHash(File& file, ImportedSignat
 std::optional<uint32_t> ImportedSignatures::MatchStreams(File& file, uint64_t byte_limit) const {
   if (matcher_.signature_count() == 0) return std::nullopt;
   std::optional<uint32_t> found;
-  ForEachCompoundStream(file, {byte_limit}, [&](const std::string&, File& stream) {
+  const auto scan = [&](File& stream) {
     ScanFacts facts;
     facts.size = stream.Size().value_or(0);
     facts.target = ScanTarget::kOle2Stream;
     found = Lowest(found, matcher_.Scan(stream, facts, ScratchFor(matcher_)).signature);
+  };
+  ForEachCompoundStream(file, {byte_limit}, [&](const std::string& name, File& stream) {
+    scan(stream);
+    // A Word 6 macro is stored enciphered: the patterns of compound documents are meant for
+    // its clear text, which is scanned like one more stream.
+    if (IsWordDocumentStream(name)) ForEachWordMacro(stream, byte_limit, scan);
   });
   return found;
 }

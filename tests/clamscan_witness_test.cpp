@@ -25,7 +25,7 @@ using namespace e2e;  // NOLINT(google-build-using-namespace): the runner is thi
 // One signature's planting: where its bytes go in a file of `size` bytes (`exact`), where
 // they miss by one (`off`; without it, `near` goes where they match), and what kind of file
 // carries them.
-enum class Carrier { kPlain, kPe, kDocument };
+enum class Carrier { kPlain, kPe, kDocument, kWordMacro };
 struct Planted {
   std::string name;
   std::string target;          // "0", "1", "2" or "*"
@@ -99,6 +99,8 @@ std::vector<Planted> Plantings() {
       [](size_t) { return kPeEntry + 1; });
   add(
       "Witness.Stream", "2", "*", Carrier::kDocument, [](size_t) { return 505; }, nullptr);
+  add(
+      "Witness.WordMacro", "2", "*", Carrier::kWordMacro, [](size_t) { return 40; }, nullptr);
   // Forms clamscan takes: a target written "*", a name with a space, levels this engine is in.
   add(
       "Witness.Any Target", "*", "*", Carrier::kPlain, [](size_t size) { return size / 2; },
@@ -143,6 +145,19 @@ class ClamscanWitness : public QuarnscanCli {
           } else if (planted.carrier == Carrier::kPe) {
             const size_t at = exact ? planted.exact(size) : planted.off(size);
             put(testing::PeBuilder().Code(at, planted.found).Size(0x800).Build(), exact);
+          } else if (planted.carrier == Carrier::kWordMacro) {
+            // In a Word 6 macro's text, which the document holds enciphered with the macro's
+            // key: only the deciphered text carries the clear bytes. clamscan reads macros of
+            // a "WordDocument" stream in regular sectors, not in the mini stream.
+            constexpr uint8_t kKey = 0x5A;
+            std::vector<uint8_t> text = Noise(random, 4500);
+            Place(text, planted.exact(size), exact ? planted.found : planted.near);
+            for (uint8_t& byte : text) byte ^= kKey;
+            put(testing::CompoundFileWriter()
+                    .AddStream("WordDocument",
+                               testing::WordDocumentStream().AddMacro(text, kKey).Build())
+                    .Build(),
+                exact);
           } else {
             // In a stream's bytes, across the end of its first sector; as plain bytes a file
             // that is not a compound document carries it too, and must not be flagged.
