@@ -77,12 +77,16 @@ Result<std::unique_ptr<ImportedSignatures>> ImportedSignatures::Open(ImportedDat
 
 std::optional<uint32_t> ImportedSignatures::MatchHash(File& file, ImportedSignature::Kind kind,
                                                       uint64_t offset, uint64_t length) const {
-  if (!database_.HasHashOfSize(kind, length)) return std::nullopt;
+  constexpr uint64_t kAnySize = ImportedSignature::kAnySize;
+  const bool of_length = database_.HasHashOfSize(kind, length);
+  const bool of_any_size = database_.HasHashOfSize(kind, kAnySize);
+  if (!of_length && !of_any_size) return std::nullopt;
   const std::optional<FileDigests> digests = DigestRange(file, offset, length);
   if (!digests) return std::nullopt;
   std::optional<uint32_t> found;
   for (const std::vector<uint8_t>* digest : {&digests->md5, &digests->sha1, &digests->sha256}) {
-    found = Lowest(found, database_.FindHash(kind, length, *digest));
+    if (of_length) found = Lowest(found, database_.FindHash(kind, length, *digest));
+    if (of_any_size) found = Lowest(found, database_.FindHash(kind, kAnySize, *digest));
   }
   return found;
 }

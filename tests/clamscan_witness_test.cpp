@@ -169,16 +169,19 @@ class ClamscanWitness : public QuarnscanCli {
         }
       }
     }
-    // Hashes: one file whose MD5 and size are recorded, one with the same bytes and one more.
+    // Hashes: one file whose MD5 and size are recorded, one with the same bytes and one more,
+    // one whose MD5 is recorded for any size.
     hashed_ = Noise(random, 777);
     put(hashed_, true);
     std::vector<uint8_t> longer = hashed_;
     longer.push_back(0);
     put(longer, false);
+    put(Noise(random, 555), true);
     return expected;
   }
 
-  std::string WriteRecords(const std::vector<Planted>& plantings, const std::string& md5) {
+  std::string WriteRecords(const std::vector<Planted>& plantings, const std::string& md5,
+                           const std::string& any_size_md5) {
     const std::string folder = scratch_.Child("clamav");
     fs::create_directories(folder);
     std::string ndb;
@@ -189,7 +192,8 @@ class ClamscanWitness : public QuarnscanCli {
     WriteFile(folder + "/witness.ndb", ndb);
     WriteFile(folder + "/witness.hdb",
               md5 + ":" + std::to_string(hashed_.size()) + ":Witness.Hash:10:216\n" + md5 + ":" +
-                  std::to_string(hashed_.size()) + ":Witness.HashLater:300\n");
+                  std::to_string(hashed_.size()) + ":Witness.HashLater:300\n" + any_size_md5 +
+                  ":*:Witness.AnySize:73\n");
     WriteFile(folder + "/witness.ign2", "Witness.Withdrawn\n");
     return folder;
   }
@@ -234,8 +238,10 @@ TEST_F(ClamscanWitness, ClamscanAndQuarnscanFlagTheSameFiles) {
   }
   const std::vector<Planted> plantings = Plantings();
   const std::set<std::string> expected = WriteTree(plantings);
-  const std::string hashed_path = tree_ + "/F" + std::to_string(plantings.size() * 8) + ".BIN";
-  const std::string records = WriteRecords(plantings, Md5Of(hashed_path));
+  const auto hashed_path = [&](size_t after) {
+    return tree_ + "/F" + std::to_string(plantings.size() * 8 + after) + ".BIN";
+  };
+  const std::string records = WriteRecords(plantings, Md5Of(hashed_path(0)), Md5Of(hashed_path(2)));
 
   const auto [by_clamscan, by_quarnscan] = Flagged(records, "data");
   EXPECT_EQ(by_clamscan, expected);
