@@ -38,6 +38,7 @@ struct Planted {
   std::function<size_t(size_t size)> off;
   std::string levels;     // ":MinFL[:MaxFL]" after the pattern, or nothing
   bool withheld = false;  // left by both: withdrawn, or for another functionality level
+  testing::PeBuilder pe;  // the image a PE carrier is built from
 };
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
@@ -97,6 +98,22 @@ std::vector<Planted> Plantings() {
   add(
       "Witness.Entry", "1", "EP+0", Carrier::kPe, [](size_t) { return kPeEntry; },
       [](size_t) { return kPeEntry + 1; });
+  // The loader's view: an entry point in the headers is its own offset; a raw pointer is
+  // rounded down to the file alignment (0x610 is read at 0x600) and a raw size up (an entry
+  // point past SizeOfRawData 0x1F0 still lies in the section).
+  add(
+      "Witness.HeaderEntry", "1", "EP+0", Carrier::kPe, [](size_t) { return 0x40; },
+      [](size_t) { return 0x41; });
+  all.back().pe = testing::PeBuilder().SizeOfHeaders(0x400).EntryPoint(0x40);
+  const testing::PeBuilder unaligned = testing::PeBuilder().AddSection(0x2000, 0x200, 0x610, 0x1F0);
+  add(
+      "Witness.RoundedSection", "1", "S1+0", Carrier::kPe, [](size_t) { return 0x600; },
+      [](size_t) { return 0x610; });
+  all.back().pe = unaligned;
+  add(
+      "Witness.RoundedEntry", "1", "EP+0", Carrier::kPe, [](size_t) { return 0x7F4; },
+      [](size_t) { return 0x7F5; });
+  all.back().pe = testing::PeBuilder(unaligned).EntryPoint(0x21F4);
   add(
       "Witness.Stream", "2", "*", Carrier::kDocument, [](size_t) { return 505; }, nullptr);
   add(
@@ -144,7 +161,7 @@ class ClamscanWitness : public QuarnscanCli {
             put(bytes, exact && !planted.withheld);
           } else if (planted.carrier == Carrier::kPe) {
             const size_t at = exact ? planted.exact(size) : planted.off(size);
-            put(testing::PeBuilder().Code(at, planted.found).Size(0x800).Build(), exact);
+            put(testing::PeBuilder(planted.pe).Code(at, planted.found).Size(0x800).Build(), exact);
           } else if (planted.carrier == Carrier::kWordMacro) {
             // In a Word 6 macro's text, which the document holds enciphered with the macro's
             // key: only the deciphered text carries the clear bytes. clamscan reads macros of
