@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <span>
+
+#include "engine/byte_reader.h"
 
 namespace quarn {
 namespace {
@@ -36,14 +39,6 @@ constexpr uint32_t kRawPointerField = 20;
 // The alignment raw pointers fall back to when a section's pointer is aligned to it but not
 // to the declared one.
 constexpr uint32_t kFallbackFileAlignment = 0x200;
-
-uint16_t U16(const uint8_t* bytes) {
-  return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
-}
-
-uint32_t U32(const uint8_t* bytes) {
-  return static_cast<uint32_t>(U16(bytes)) | static_cast<uint32_t>(U16(bytes + 2)) << 16;
-}
 
 // Rounded down and up to a multiple of `alignment`; an alignment of 0 leaves the value.
 // Both wrap as the 32-bit fields they stand for do.
@@ -107,11 +102,11 @@ std::optional<uint64_t> FileOffsetOf(uint32_t address, const LoaderView& view,
 }
 
 // The optional header's facts, or nothing when it is too short for what it declares.
-std::optional<LoaderView> ReadView(File& file, uint64_t pe, const uint8_t* file_header,
+std::optional<LoaderView> ReadView(File& file, uint64_t pe, std::span<const uint8_t> file_header,
                                    uint64_t size) {
   LoaderView view;
-  view.count = U16(file_header + kSectionCountField);
-  const uint32_t declared = U16(file_header + kOptionalHeaderSizeField);
+  view.count = ReadU16(file_header, kSectionCountField);
+  const uint32_t declared = ReadU16(file_header, kOptionalHeaderSizeField);
   if (view.count == 0 || view.count > kMaxPeSections || declared < kPe32FixedSize) {
     return std::nullopt;
   }
@@ -120,7 +115,7 @@ std::optional<LoaderView> ReadView(File& file, uint64_t pe, const uint8_t* file_
   if (!ReadAt(file, start, optional.data(), kPe32FixedSize)) return std::nullopt;
   uint32_t fixed = kPe32FixedSize;
   uint32_t count_field = kPe32DirectoryCountField;
-  if (U16(optional.data() + kMagicField) == kPe32PlusMagic) {
+  if (ReadU16(optional, kMagicField) == kPe32PlusMagic) {
     fixed = kPe32PlusFixedSize;
     count_field = kPe32PlusDirectoryCountField;
     if (declared < fixed || !ReadAt(file, start + kPe32FixedSize, optional.data() + kPe32FixedSize,
@@ -129,13 +124,13 @@ std::optional<LoaderView> ReadView(File& file, uint64_t pe, const uint8_t* file_
     }
   }
   // The directories the header counts must lie inside it and inside the file.
-  const uint32_t directories = std::min(U32(optional.data() + count_field), kMaxDirectories);
+  const uint32_t directories = std::min(ReadU32(optional, count_field), kMaxDirectories);
   const uint64_t needed = uint64_t{fixed} + directories * kDirectorySize;
   if (declared < needed || start + needed > size) return std::nullopt;
-  view.entry = U32(optional.data() + kEntryPointField);
-  view.section_alignment = U32(optional.data() + kSectionAlignmentField);
-  view.file_alignment = U32(optional.data() + kFileAlignmentField);
-  view.headers_size = AlignUp(U32(optional.data() + kHeadersSizeField), view.section_alignment);
+  view.entry = ReadU32(optional, kEntryPointField);
+  view.section_alignment = ReadU32(optional, kSectionAlignmentField);
+  view.file_alignment = ReadU32(optional, kFileAlignmentField);
+  view.headers_size = AlignUp(ReadU32(optional, kHeadersSizeField), view.section_alignment);
   view.table = start + declared;
   return view;
 }
@@ -148,22 +143,25 @@ std::optional<PeLayout> MapSections(File& file, LoaderView view, uint64_t size) 
   if (!ReadAt(file, view.table, headers.data(), view.count * kSectionHeaderSize)) {
     return std::nullopt;
   }
-  const auto header = [&](uint32_t index) { return headers.data() + index * kSectionHeaderSize; };
+  const auto header = [&](uint32_t index) {
+    return std::span<const uint8_t>(headers).subspan(index * kSectionHeaderSize,
+                                                     kSectionHeaderSize);
+  };
   // A pointer aligned to 0x200 but not to a larger declared alignment puts the whole
   // table on 0x200.
   for (uint32_t index = 0; view.file_alignment != kFallbackFileAlignment && index < view.count;
        ++index) {
-    const uint32_t pointer = U32(header(index) + kRawPointerField);
-    if (view.file_alignment != 0 && U32(header(index) + kRawSizeField) != 0 &&
+    const uint32_t pointer = ReadU32(header(index), kRawPointerField);
+    if (view.file_alignment != 0 && ReadU32(header(index), kRawSizeField) != 0 &&
         pointer % view.file_alignment != 0 && pointer % kFallbackFileAlignment == 0) {
       view.file_alignment = kFallbackFileAlignment;
     }
   }
   std::vector<MappedSection> sections;
   for (uint32_t index = 0; index < view.count; ++index) {
-    const uint32_t address = U32(header(index) + kVirtualAddressField);
-    const uint32_t pointer = U32(header(index) + kRawPointerField);
-    const uint32_t raw_size = U32(header(index) + kRawSizeField);
+    const uint32_t address = ReadU32(header(index), kVirtualAddressField);
+    const uint32_t pointer = ReadU32(header(index), kRawPointerField);
+    const uint32_t raw_size = ReadU32(header(index), kRawSizeField);
     MappedSection section;
     section.address = AlignDown(address, view.section_alignment);
     section.raw.raw_offset = AlignDown(pointer, view.file_alignment);
@@ -175,7 +173,7 @@ std::optional<PeLayout> MapSections(File& file, LoaderView view, uint64_t size) 
         section.raw.raw_size = std::min(section.raw.raw_size, size - section.raw.raw_offset);
       }
     }
-    if (SignBit(address) || SignBit(U32(header(index) + kVirtualSizeField)) ||
+    if (SignBit(address) || SignBit(ReadU32(header(index), kVirtualSizeField)) ||
         (section.raw.raw_size != 0 && SignBit(pointer)) || SignBit(raw_size)) {
       return std::nullopt;
     }
@@ -196,7 +194,7 @@ std::optional<PeLayout> ReadPeLayout(File& file) {
   if (!size || !ReadAt(file, 0, dos.data(), kDosHeaderSize) || dos[0] != 'M' || dos[1] != 'Z') {
     return std::nullopt;
   }
-  const uint64_t pe = U32(dos.data() + kPeOffsetField);
+  const uint64_t pe = ReadU32(dos, kPeOffsetField);
   std::array<uint8_t, kOptionalHeaderStart> file_header;
   if (pe + 4 > *size || !ReadAt(file, pe, file_header.data(), 4) ||
       std::memcmp(file_header.data(), "PE\0\0", 4) != 0) {
@@ -204,7 +202,7 @@ std::optional<PeLayout> ReadPeLayout(File& file) {
   }
   // A PE image whose headers the loader refuses is still one; it has no layout to map.
   if (!ReadAt(file, pe, file_header.data(), kOptionalHeaderStart)) return PeLayout();
-  const std::optional<LoaderView> view = ReadView(file, pe, file_header.data(), *size);
+  const std::optional<LoaderView> view = ReadView(file, pe, file_header, *size);
   if (!view) return PeLayout();
   return MapSections(file, *view, *size).value_or(PeLayout());
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <vector>
 
+#include "engine/byte_reader.h"
 #include "engine/file_reads.h"
 #include "platform/read_only_file.h"
 
@@ -23,13 +24,6 @@ constexpr uint32_t kEntryLengthField = 12;
 constexpr uint32_t kEntryOffsetField = 20;
 constexpr uint32_t kMenuEntrySize = 12;
 constexpr uint32_t kOxo3EntrySize = 14;
-
-uint16_t U16(const uint8_t* bytes) {
-  return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
-}
-uint32_t U32(const uint8_t* bytes) {
-  return U16(bytes) | static_cast<uint32_t>(U16(bytes + 2)) << 16;
-}
 
 // A macro's text read from its stream and deciphered as it is read.
 class MacroText : public ReadOnlyFile {
@@ -75,7 +69,7 @@ class TableCursor {
   bool Word(uint16_t& value) {
     uint8_t bytes[2];
     if (!Read(bytes, 2)) return false;
-    value = U16(bytes);
+    value = ReadU16(bytes, 0);
     return true;
   }
 
@@ -136,8 +130,8 @@ bool SkipInternalNames(TableCursor& cursor) {
 std::vector<uint8_t> MacroEntries(File& stream) {
   uint8_t fib[8];
   if (ReadAt(stream, kTableOffsetField, fib, sizeof fib) != sizeof fib) return {};
-  const uint32_t offset = U32(fib);
-  const uint32_t length = U32(fib + 4);
+  const uint32_t offset = ReadU32(fib, 0);
+  const uint32_t length = ReadU32(fib, 4);
   if (length == 0) return {};
   // Both wrap as ClamAV's 32-bit sums do.
   const uint32_t end = offset + length;
@@ -186,9 +180,9 @@ void ForEachWordMacro(File& stream, uint64_t byte_limit,
   const std::vector<uint8_t> entries = MacroEntries(stream);
   uint64_t visited = 0;
   for (size_t at = 0; at + kEntrySize <= entries.size(); at += kEntrySize) {
-    const uint8_t* entry = entries.data() + at;
-    const uint64_t offset = U32(entry + kEntryOffsetField);
-    const uint64_t length = U32(entry + kEntryLengthField);
+    const std::span<const uint8_t> entry(entries.data() + at, kEntrySize);
+    const uint64_t offset = ReadU32(entry, kEntryOffsetField);
+    const uint64_t length = ReadU32(entry, kEntryLengthField);
     if (length == 0 || offset + length > *size) continue;
     if (length > byte_limit - visited) return;
     visited += length;
