@@ -2,7 +2,8 @@
 // and directory hold, every stream reads exactly the size it shows, the bytes of all of them
 // together never pass the file's own (nor the byte limit the input's first byte sets), and no
 // read leaves the limit. Every stream is walked as a Word 6 document's too: each macro it
-// lists reads exactly the size it shows, and all of them together no more than the limit.
+// lists reads exactly the size it shows, and all of them together no more than the limit
+// they are given.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -20,6 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The first byte's low bits cut the limit short of the input now and then.
   const uint64_t limit = size > 0 && (data[0] & 3) == 1 ? size / 2 : UINT64_MAX;
   uint64_t total = 0;
+  // Macros may all name the same bytes: their text is held to the input's size in all.
+  const uint64_t macro_limit = size;
+  uint64_t macros = 0;
   quarn::ForEachCompoundStream(file, {limit}, [&](const std::string&, quarn::File& stream) {
     const uint64_t shown = stream.Size().value_or(0);
     Check(shown > 0);
@@ -28,15 +32,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint32_t got; (got = stream.Read(block, sizeof block)) > 0;) read += got;
     Check(read == shown);
     total += read;
-    uint64_t macros = 0;
-    quarn::ForEachWordMacro(stream, limit, [&](quarn::File& text) {
-      uint64_t deciphered = 0;
-      for (uint32_t got; (got = text.Read(block, sizeof block)) > 0;) deciphered += got;
-      Check(deciphered == text.Size().value_or(0));
-      macros += deciphered;
-    });
-    Check(macros <= limit);
+    uint64_t deciphered = 0;
+    const uint64_t visited =
+        quarn::ForEachWordMacro(stream, macro_limit - macros, [&](quarn::File& text) {
+          const uint64_t before = deciphered;
+          for (uint32_t got; (got = text.Read(block, sizeof block)) > 0;) deciphered += got;
+          Check(deciphered - before == text.Size().value_or(0));
+        });
+    Check(visited == deciphered);
+    macros += visited;
   });
+  Check(macros <= macro_limit);
   Check(total <= std::min<uint64_t>(size, limit));
   Check(file.farthest_end <= std::min<uint64_t>(size, limit));
   return 0;

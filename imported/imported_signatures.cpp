@@ -100,11 +100,16 @@ std::optional<uint32_t> ImportedSignatures::MatchStreams(File& file, uint64_t by
     facts.target = ScanTarget::kOle2Stream;
     found = Lowest(found, matcher_.Scan(stream, facts, ScratchFor(matcher_)).signature);
   };
+  // Shared by every "WordDocument" stream: entries of a directory that all name one stream
+  // cost no more than one of them.
+  uint64_t macro_bytes_left = byte_limit;
   ForEachCompoundStream(file, {byte_limit}, [&](const std::string& name, File& stream) {
     scan(stream);
     // A Word 6 macro is stored enciphered: the patterns of compound documents are meant for
     // its clear text, which is scanned like one more stream.
-    if (IsWordDocumentStream(name)) ForEachWordMacro(stream, byte_limit, scan);
+    if (IsWordDocumentStream(name)) {
+      macro_bytes_left -= ForEachWordMacro(stream, macro_bytes_left, scan);
+    }
   });
   return found;
 }

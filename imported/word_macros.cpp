@@ -173,10 +173,10 @@ std::vector<uint8_t> MacroEntries(File& stream) {
 
 }  // namespace
 
-void ForEachWordMacro(File& stream, uint64_t byte_limit,
-                      const std::function<void(File& text)>& visit) {
+uint64_t ForEachWordMacro(File& stream, uint64_t byte_limit,
+                          const std::function<void(File& text)>& visit) {
   const std::optional<uint64_t> size = stream.Size();
-  if (!size) return;
+  if (!size) return 0;
   const std::vector<uint8_t> entries = MacroEntries(stream);
   uint64_t visited = 0;
   for (size_t at = 0; at + kEntrySize <= entries.size(); at += kEntrySize) {
@@ -184,11 +184,12 @@ void ForEachWordMacro(File& stream, uint64_t byte_limit,
     const uint64_t offset = ReadU32(entry, kEntryOffsetField);
     const uint64_t length = ReadU32(entry, kEntryLengthField);
     if (length == 0 || offset + length > *size) continue;
-    if (length > byte_limit - visited) return;
+    if (length > byte_limit - visited) break;
     visited += length;
     MacroText text(stream, offset, length, entry[kEntryKeyField]);
     visit(text);
   }
+  return visited;
 }
 
 }  // namespace quarn

@@ -20,13 +20,18 @@ Bytes Enciphered(const std::string& text, uint8_t key) {
   return bytes;
 }
 
+// The texts visited; each read whole, and their bytes what the walk says it visited.
 std::vector<std::string> MacrosOf(const Bytes& stream, uint64_t limit = UINT64_MAX) {
   std::vector<std::string> texts;
-  ForEachWordMacro(*testing::WatchedFile::Of(stream), limit, [&](File& text) {
-    std::string bytes(text.Size().value_or(0), '\0');
-    EXPECT_EQ(text.Read(bytes.data(), static_cast<uint32_t>(bytes.size())), bytes.size());
-    texts.push_back(bytes);
-  });
+  uint64_t total = 0;
+  const uint64_t visited =
+      ForEachWordMacro(*testing::WatchedFile::Of(stream), limit, [&](File& text) {
+        std::string bytes(text.Size().value_or(0), '\0');
+        EXPECT_EQ(text.Read(bytes.data(), static_cast<uint32_t>(bytes.size())), bytes.size());
+        total += bytes.size();
+        texts.push_back(bytes);
+      });
+  EXPECT_EQ(visited, total);
   return texts;
 }
 
