@@ -191,17 +191,18 @@ std::optional<PeLayout> MapSections(File& file, LoaderView view, uint64_t size) 
 std::optional<PeLayout> ReadPeLayout(File& file) {
   const std::optional<uint64_t> size = file.Size();
   std::array<uint8_t, kDosHeaderSize> dos;
-  if (!size || !ReadAt(file, 0, dos.data(), kDosHeaderSize) || dos[0] != 'M' || dos[1] != 'Z') {
+  if (!size || !ReadAt(file, 0, dos.data(), 2) || dos[0] != 'M' || dos[1] != 'Z') {
     return std::nullopt;
   }
-  const uint64_t pe = ReadU32(dos, kPeOffsetField);
+  // Every "MZ" file is an executable that patterns for PE files are looked for in; only a PE
+  // image whose headers the loader takes has a layout to map.
   std::array<uint8_t, kOptionalHeaderStart> file_header;
-  if (pe + 4 > *size || !ReadAt(file, pe, file_header.data(), 4) ||
+  if (!ReadAt(file, 0, dos.data(), kDosHeaderSize)) return PeLayout();
+  const uint64_t pe = ReadU32(dos, kPeOffsetField);
+  if (!ReadAt(file, pe, file_header.data(), kOptionalHeaderStart) ||
       std::memcmp(file_header.data(), "PE\0\0", 4) != 0) {
-    return std::nullopt;
+    return PeLayout();
   }
-  // A PE image whose headers the loader refuses is still one; it has no layout to map.
-  if (!ReadAt(file, pe, file_header.data(), kOptionalHeaderStart)) return PeLayout();
   const std::optional<LoaderView> view = ReadView(file, pe, file_header, *size);
   if (!view) return PeLayout();
   return MapSections(file, *view, *size).value_or(PeLayout());

@@ -32,13 +32,14 @@ struct PeLayout {
 // An image declaring more sections than this is malformed: its section rules match nothing.
 inline constexpr uint32_t kMaxPeSections = 96;
 
-// The layout of `file` when it is a PE image ("MZ", e_lfanew inside the file, "PE\0\0"
-// there), else nothing. The layout is empty (no entry point, no sections: no rule relative
-// to the image holds) when the loader would refuse the headers: no sections or more than
-// kMaxPeSections, an optional header too short for its fixed part or the directories it
-// counts, a section table cut short, a section field with its sign bit set, an entry point
-// that maps to no byte of the file. Reads at most the DOS header, the file and optional
-// headers and kMaxPeSections section headers; moves the file's position; never fails otherwise.
+// The layout of `file` when it is an executable of target 1 as ClamAV types files: any file
+// that starts with "MZ", else nothing. The layout is empty (no entry point, no sections: no
+// rule relative to the image holds) unless the file is a PE image ("PE\0\0" at e_lfanew)
+// whose headers the loader takes: it refuses no sections or more than kMaxPeSections, an
+// optional header too short for its fixed part or the directories it counts, a section
+// table cut short, a section field with its sign bit set, an entry point that maps to no
+// byte of the file. Reads at most the DOS header, the file and optional headers and
+// kMaxPeSections section headers; moves the file's position; never fails otherwise.
 std::optional<PeLayout> ReadPeLayout(File& file);
 
 }  // namespace quarn

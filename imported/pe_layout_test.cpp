@@ -80,21 +80,21 @@ TEST(PeLayout, SectionsAreCutToTheFile) {
   EXPECT_EQ(layout->entry_point, 0x410u);
 }
 
-TEST(PeLayout, HostileHeadersGiveNoLayoutOrNoSections) {
+TEST(PeLayout, OnlyMzFilesHaveOneAndHeadersTheLoaderRefusesGiveItEmpty) {
   const std::vector<uint8_t> good = ThreeSections().Build();
   const size_t table = PeBuilder().SectionHeaderOffset();
   struct Case {
     const char* name;
     std::vector<uint8_t> bytes;
-    bool is_pe;
+    bool is_mz;
   };
   const Case cases[] = {
       {"empty", {}, false},
-      {"only MZ", {'M', 'Z'}, false},
+      {"only MZ", {'M', 'Z'}, true},
       {"ZM", PeBuilder().Code(0, {'Z', 'M'}).Build(), false},
-      {"e_lfanew past the end", PeBuilder().Code(0x3C, {0, 0, 1, 0}).Build(), false},
-      {"e_lfanew wraps", PeBuilder().Code(0x3C, {0xFE, 0xFF, 0xFF, 0xFF}).Build(), false},
-      {"PE\\0\\1", PeBuilder().Code(0x83, {1}).Build(), false},
+      {"e_lfanew past the end", PeBuilder().Code(0x3C, {0, 0, 1, 0}).Build(), true},
+      {"e_lfanew wraps", PeBuilder().Code(0x3C, {0xFE, 0xFF, 0xFF, 0xFF}).Build(), true},
+      {"PE\\0\\1", PeBuilder().Code(0x83, {1}).Build(), true},
       {"headers cut after the signature", Cut(good, 0x84), true},
       {"no sections", PeBuilder().Code(0x86, {0, 0}).Build(), true},
       {"97 sections", PeBuilder().Size(0x2000).Code(0x86, {97, 0}).Build(), true},
@@ -113,7 +113,7 @@ TEST(PeLayout, HostileHeadersGiveNoLayoutOrNoSections) {
   };
   for (const Case& c : cases) {
     std::optional<PeLayout> layout = LayoutOf(c.bytes);
-    EXPECT_EQ(layout.has_value(), c.is_pe) << c.name;
+    EXPECT_EQ(layout.has_value(), c.is_mz) << c.name;
     if (layout) {
       EXPECT_EQ(*layout, PeLayout()) << c.name;
     }

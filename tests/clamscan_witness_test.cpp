@@ -25,7 +25,7 @@ using namespace e2e;  // NOLINT(google-build-using-namespace): the runner is thi
 // One signature's planting: where its bytes go in a file of `size` bytes (`exact`), where
 // they miss by one (`off`; without it, `near` goes where they match), and what kind of file
 // carries them.
-enum class Carrier { kPlain, kPe, kDocument, kWordMacro };
+enum class Carrier { kPlain, kDos, kPe, kDocument, kWordMacro };
 struct Planted {
   std::string name;
   std::string target;          // "0", "1", "2" or "*"
@@ -98,6 +98,9 @@ std::vector<Planted> Plantings() {
   add(
       "Witness.Entry", "1", "EP+0", Carrier::kPe, [](size_t) { return kPeEntry; },
       [](size_t) { return kPeEntry + 1; });
+  // Patterns for PE files are looked for in every "MZ" file, a DOS program too.
+  add(
+      "Witness.DosProgram", "1", "*", Carrier::kDos, [](size_t size) { return size / 2; }, nullptr);
   // The loader's view: an entry point in the headers is its own offset; a raw pointer is
   // rounded down to the file alignment (0x610 is read at 0x600) and a raw size up (an entry
   // point past SizeOfRawData 0x1F0 still lies in the section).
@@ -159,6 +162,12 @@ class ClamscanWitness : public QuarnscanCli {
               Place(bytes, exact ? planted.exact(size) : planted.off(size), planted.found);
             }
             put(bytes, exact && !planted.withheld);
+          } else if (planted.carrier == Carrier::kDos) {
+            // The same bytes after "ZM" are no executable of that target.
+            Place(bytes, planted.exact(size), planted.found);
+            bytes[0] = exact ? 'M' : 'Z';
+            bytes[1] = exact ? 'Z' : 'M';
+            put(bytes, exact);
           } else if (planted.carrier == Carrier::kPe) {
             const size_t at = exact ? planted.exact(size) : planted.off(size);
             put(testing::PeBuilder(planted.pe).Code(at, planted.found).Size(0x800).Build(), exact);
