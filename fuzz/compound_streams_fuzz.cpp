@@ -1,7 +1,9 @@
 // Hostile compound documents walked stream by stream: whatever the allocation tables, DIFAT
 // and directory hold, every stream reads exactly the size it shows, the bytes of all of them
 // together never pass the file's own (nor the byte limit the input's first byte sets), and no
-// read leaves the limit.
+// read leaves the limit. Every stream is walked as a Word 6 document's too: each macro it
+// lists reads exactly the size it shows, and all of them together no more than the limit
+// they are given.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -11,6 +13,7 @@
 #include "fuzz/fuzz_seeds.h"
 #include "imported/compound_streams.h"
 #include "engine/test_support/compound_file_writer.h"
+#include "imported/word_macros.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto input = quarn::fuzz::InputFile(data, size);
@@ -18,6 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The first byte's low bits cut the limit short of the input now and then.
   const uint64_t limit = size > 0 && (data[0] & 3) == 1 ? size / 2 : UINT64_MAX;
   uint64_t total = 0;
+  // Macros may all name the same bytes: their text is held to the input's size in all.
+  const uint64_t macro_limit = size;
+  uint64_t macros = 0;
   quarn::ForEachCompoundStream(file, {limit}, [&](const std::string&, quarn::File& stream) {
     const uint64_t shown = stream.Size().value_or(0);
     Check(shown > 0);
@@ -26,7 +32,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint32_t got; (got = stream.Read(block, sizeof block)) > 0;) read += got;
     Check(read == shown);
     total += read;
+    uint64_t deciphered = 0;
+    const uint64_t visited =
+        quarn::ForEachWordMacro(stream, macro_limit - macros, [&](quarn::File& text) {
+          const uint64_t before = deciphered;
+          for (uint32_t got; (got = text.Read(block, sizeof block)) > 0;) deciphered += got;
+          Check(deciphered - before == text.Size().value_or(0));
+        });
+    Check(visited == deciphered);
+    macros += visited;
   });
+  Check(macros <= macro_limit);
   Check(total <= std::min<uint64_t>(size, limit));
   Check(file.farthest_end <= std::min<uint64_t>(size, limit));
   return 0;
@@ -38,7 +54,10 @@ std::vector<std::string> FuzzSeeds() {
     quarn::testing::CompoundFileWriter writer;
     writer.AddStream("Big", std::vector<uint8_t>(9000, 'b'))
         .AddStream("Small", std::vector<uint8_t>(100, 's'))
-        .AddStream("Other", std::vector<uint8_t>(4096, 'o'));
+        .AddStream("Other", std::vector<uint8_t>(4096, 'o'))
+        .AddStream("WordDocument", quarn::testing::WordDocumentStream()
+                                       .AddMacro(std::vector<uint8_t>(5000, 'm'), 0x5A)
+                                       .Build());
     if (seed != 0) writer.ScatterSectors(seed);
     const std::vector<uint8_t> bytes = writer.Build();
     seeds.emplace_back(bytes.begin(), bytes.end());

@@ -58,7 +58,7 @@ const std::vector<std::pair<std::string, std::string>> kMembers = {
      "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855:12:Dos.Sha256-1\n"
      "da39a3ee5e6b4b0d3255bfef95601890afd80709:0:Other.Empty-2\n"},
     {"test.mdb", "4096:0123456789abcdef0123456789abcdef:Win.Section-1\n"},
-    {"test.msb", "*:da39a3ee5e6b4b0d3255bfef95601890afd80709:Other.AnySection-1:73\n"},
+    {"test.msb", "*:da39a3ee5e6b4b0d3255bfef95601890afd80709:Win.AnySection-1:73\n"},
     {"test.ldb", "Logical-1;Target:1;0;4142\nLogical-2;Target:1;0;4344\n"},
     {"test.fp", "d41d8cd98f00b204e9800998ecf8427e:0:Allowed-1\n"},
     {"test.cbc", "bytecode"},
@@ -68,11 +68,12 @@ const std::vector<std::pair<std::string, std::string>> kMembers = {
 const std::string kExpectedReport =
     "  cbc: 0 imported, 1 skipped (1 form not imported)\n"
     "  fp: 0 imported, 1 skipped (1 form not imported)\n"
-    "  hdb: 2 imported, 5 skipped (1 any size, 2 functionality level, 1 malformed, 1 size 0)\n"
+    "  hdb: 2 imported, 5 skipped (1 any size below level 73, 2 functionality level, 1 malformed, "
+    "1 size 0)\n"
     "  hsb: 2 imported, 1 skipped (1 size 0)\n"
     "  ldb: 0 imported, 2 skipped (2 form not imported)\n"
     "  mdb: 1 imported, 0 skipped\n"
-    "  msb: 0 imported, 1 skipped (1 any size)\n"
+    "  msb: 1 imported, 0 skipped\n"
     "  ndb: 9 imported, 14 skipped (1 PE offset in target 0, 1 PE offset in target 2, 1 boundary "
     "anchor, 2 functionality level, 1 malformed, 1 malformed functionality level, 2 misplaced "
     "[n-m], 1 negated alternative, 1 offset form, 1 target 3, 2 too few fixed bytes)\n";
@@ -84,9 +85,9 @@ std::vector<std::string> Names(const SignatureList& taken) {
 }
 
 const std::vector<std::string> kImportedNames = {
-    "Dos.Any-1",    "Win.Pe-1",          "Doc.Macro-1",  "Dos.Eof-1",    "Dos.Abs-1",
-    "Win.Sect-1",   "Dos.Star Target-1", "Win.Whole-1",  "Dos.Tied-1",   "Dos.Md5-1",
-    "Dos.Levels-1", "Dos.Sha1-1",        "Dos.Sha256-1", "Win.Section-1"};
+    "Dos.Any-1",    "Win.Pe-1",          "Doc.Macro-1",  "Dos.Eof-1",     "Dos.Abs-1",
+    "Win.Sect-1",   "Dos.Star Target-1", "Win.Whole-1",  "Dos.Tied-1",    "Dos.Md5-1",
+    "Dos.Levels-1", "Dos.Sha1-1",        "Dos.Sha256-1", "Win.Section-1", "Win.AnySection-1"};
 
 TEST(ClamavImport, EveryFormIsTakenOrLeftWithItsReasonFromAnyOfItsContainers) {
   MemoryFileSystem files;
@@ -95,9 +96,9 @@ TEST(ClamavImport, EveryFormIsTakenOrLeftWithItsReasonFromAnyOfItsContainers) {
   files.AddFile("/db/daily.cld", testing::ClamavDatabase(kMembers, false));
   // Read in name order, a folder gives the loose files in the order hdb, hsb, mdb, msb, ndb.
   const std::vector<std::string> loose_order = {
-      "Dos.Md5-1",  "Dos.Levels-1",      "Dos.Sha1-1",  "Dos.Sha256-1", "Win.Section-1",
-      "Dos.Any-1",  "Win.Pe-1",          "Doc.Macro-1", "Dos.Eof-1",    "Dos.Abs-1",
-      "Win.Sect-1", "Dos.Star Target-1", "Win.Whole-1", "Dos.Tied-1"};
+      "Dos.Md5-1",        "Dos.Levels-1", "Dos.Sha1-1",        "Dos.Sha256-1", "Win.Section-1",
+      "Win.AnySection-1", "Dos.Any-1",    "Win.Pe-1",          "Doc.Macro-1",  "Dos.Eof-1",
+      "Dos.Abs-1",        "Win.Sect-1",   "Dos.Star Target-1", "Win.Whole-1",  "Dos.Tied-1"};
   struct Source {
     std::string path;
     std::vector<std::string> names;
@@ -132,6 +133,7 @@ TEST(ClamavImport, EveryFormIsTakenOrLeftWithItsReasonFromAnyOfItsContainers) {
   EXPECT_EQ(by_name["Win.Section-1"].kind, Kind::kSectionHash);
   EXPECT_EQ(by_name["Win.Section-1"].size, 4096u);
   EXPECT_EQ(by_name["Win.Section-1"].digest.front(), 0x01);
+  EXPECT_EQ(by_name["Win.AnySection-1"].size, ImportedSignature::kAnySize);
 }
 
 // Damage a .cvd's own checks catch is refused with its cause: the header's MD5 of the body,

@@ -22,6 +22,8 @@ constexpr size_t kMostFields = 6;
 // ClamAV holds a hash record's size in 32 bits, all ones meaning none.
 constexpr uint64_t kLargestHashedSize = 0xFFFFFFFE;
 constexpr size_t kLongestName = 256;
+// The level from which ClamAV reads a hash of any size: a record of such a hash must name it.
+constexpr uint64_t kAnySizeLevel = 73;
 
 std::vector<std::string_view> Fields(std::string_view line) {
   std::vector<std::string_view> fields;
@@ -130,23 +132,26 @@ RecordLine ParseHash(RecordForm form, const std::vector<std::string_view>& field
   }
   // Before the rest, as ClamAV: a record for a later engine may use forms this one does not
   // know.
+  const uint64_t min = fields.size() > kHashMinLevel ? HashLevel(fields[kHashMinLevel]) : 0;
   if (fields.size() > kHashMinLevel) {
     const std::optional<uint64_t> max = fields.size() > kHashMaxLevel
                                             ? std::optional(HashLevel(fields[kHashMaxLevel]))
                                             : std::nullopt;
-    if (!IsForThisLevel(HashLevel(fields[kHashMinLevel]), max)) {
+    if (!IsForThisLevel(min, max)) {
       return Skipped("functionality level");
     }
   }
   const bool section = form == RecordForm::kSectionHash;
   const std::string_view size_text = section ? fields[0] : fields[1];
   const std::string_view hash_text = section ? fields[1] : fields[0];
-  if (size_text == "*") return Skipped("any size");
-  const std::optional<uint64_t> size = Number(size_text);
+  // ClamAV refuses a hash of any size in a record that does not say it needs that level.
+  const bool any_size = size_text == "*";
+  if (any_size && min < kAnySizeLevel) return Skipped("any size below level 73");
+  const std::optional<uint64_t> size = any_size ? ImportedSignature::kAnySize : Number(size_text);
   std::optional<std::vector<uint8_t>> digest = Digest(hash_text);
   // A size of 0 would flag every empty file; ClamAV refuses it, as a size it cannot hold.
   if (size == uint64_t{0}) return Skipped("size 0");
-  if (!size || *size > kLargestHashedSize || !digest) return Skipped("malformed");
+  if (!size || (!any_size && *size > kLargestHashedSize) || !digest) return Skipped("malformed");
   ImportedSignature signature;
   signature.kind =
       section ? ImportedSignature::Kind::kSectionHash : ImportedSignature::Kind::kFileHash;

@@ -26,7 +26,10 @@ struct ImportedSignature {
   BodyPattern pattern;
   OffsetRule offset;
   std::vector<uint8_t> digest;  // 16, 20 or 32 bytes: the hash kind follows from the length
-  uint64_t size = 0;            // of the file or the section a hash is of
+  uint64_t size = 0;            // of the file or the section a hash is of, or kAnySize
+
+  // The size of a hash written "*": it is of a file or section of any size. No file has it.
+  static constexpr uint64_t kAnySize = UINT64_MAX;
 
   friend bool operator==(const ImportedSignature&, const ImportedSignature&) = default;
 };

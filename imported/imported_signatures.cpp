@@ -6,6 +6,7 @@
 #include "imported/file_digests.h"
 #include "imported/imported_database_file.h"
 #include "imported/pe_layout.h"
+#include "imported/word_macros.h"
 #include "platform/read_only_file.h"
 
 namespace quarn {
@@ -34,6 +35,13 @@ class SectorFile : public ReadOnlyFile {
  private:
   std::span<const uint8_t> bytes_;
 };
+
+bool IsWordDocumentStream(const std::string& name) {
+  constexpr std::string_view kName = "worddocument";
+  return name.size() == kName.size() &&
+         std::equal(name.begin(), name.end(), kName.begin(),
+                    [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b; });
+}
 
 // One scratch per thread: a scan allocates nothing more as files come.
 MatcherScratch& ScratchFor(const SignatureMatcher& matcher) {
@@ -69,12 +77,16 @@ Result<std::unique_ptr<ImportedSignatures>> ImportedSignatures::Open(ImportedDat
 
 std::optional<uint32_t> ImportedSignatures::MatchHash(File& file, ImportedSignature::Kind kind,
                                                       uint64_t offset, uint64_t length) const {
-  if (!database_.HasHashOfSize(kind, length)) return std::nullopt;
+  constexpr uint64_t kAnySize = ImportedSignature::kAnySize;
+  const bool of_length = database_.HasHashOfSize(kind, length);
+  const bool of_any_size = database_.HasHashOfSize(kind, kAnySize);
+  if (!of_length && !of_any_size) return std::nullopt;
   const std::optional<FileDigests> digests = DigestRange(file, offset, length);
   if (!digests) return std::nullopt;
   std::optional<uint32_t> found;
   for (const std::vector<uint8_t>* digest : {&digests->md5, &digests->sha1, &digests->sha256}) {
-    found = Lowest(found, database_.FindHash(kind, length, *digest));
+    if (of_length) found = Lowest(found, database_.FindHash(kind, length, *digest));
+    if (of_any_size) found = Lowest(found, database_.FindHash(kind, kAnySize, *digest));
   }
   return found;
 }
@@ -82,11 +94,22 @@ std::optional<uint32_t> ImportedSignatures::MatchHash(File& file, ImportedSignat
 std::optional<uint32_t> ImportedSignatures::MatchStreams(File& file, uint64_t byte_limit) const {
   if (matcher_.signature_count() == 0) return std::nullopt;
   std::optional<uint32_t> found;
-  ForEachCompoundStream(file, {byte_limit}, [&](const std::string&, File& stream) {
+  const auto scan = [&](File& stream) {
     ScanFacts facts;
     facts.size = stream.Size().value_or(0);
     facts.target = ScanTarget::kOle2Stream;
     found = Lowest(found, matcher_.Scan(stream, facts, ScratchFor(matcher_)).signature);
+  };
+  // Shared by every "WordDocument" stream: entries of a directory that all name one stream
+  // cost no more than one of them.
+  uint64_t macro_bytes_left = byte_limit;
+  ForEachCompoundStream(file, {byte_limit}, [&](const std::string& name, File& stream) {
+    scan(stream);
+    // A Word 6 macro is stored enciphered: the patterns of compound documents are meant for
+    // its clear text, which is scanned like one more stream.
+    if (IsWordDocumentStream(name)) {
+      macro_bytes_left -= ForEachWordMacro(stream, macro_bytes_left, scan);
+    }
   });
   return found;
 }

@@ -31,7 +31,8 @@ class ImportedSignatures : public ImportedDetector {
  private:
   ImportedSignatures(ImportedDatabase database, SignatureMatcher matcher)
       : database_(std::move(database)), matcher_(std::move(matcher)) {}
-  // The lowest body signature found in a stream of `file` when it is a compound document.
+  // The lowest body signature found in a stream of `file` when it is a compound document,
+  // or in the deciphered text of a Word 6 macro that a "WordDocument" stream lists.
   std::optional<uint32_t> MatchStreams(File& file, uint64_t byte_limit) const;
   // The lowest hash signature of `kind` for `length` bytes of `file` from `offset`.
   std::optional<uint32_t> MatchHash(File& file, ImportedSignature::Kind kind, uint64_t offset,

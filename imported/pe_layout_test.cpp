@@ -1,5 +1,6 @@
-// The layout a rule needs, read from PE images built in code: the entry point through the
-// section that holds it, the sections cut to the file, and hostile headers giving nothing.
+// The layout a rule needs, read from PE images built in code as the loader of signature
+// offsets maps them: the entry point in the headers or through the section that holds it,
+// sections aligned and cut to the file, and headers it refuses giving an empty layout.
 #include "imported/pe_layout.h"
 
 #include <gtest/gtest.h>
@@ -22,14 +23,15 @@ std::vector<uint8_t> Cut(std::vector<uint8_t> bytes, size_t size) {
 }
 
 // Three sections: .text at 0x1000 (raw 0x200, 0x200 bytes), 0x2000 (raw 0x400, 0x100 bytes
-// of 0x800 virtual), 0x3000 (raw 0x600, 0x80 bytes).
+// of 0x800 virtual), 0x3000 (raw 0x600, 0x80 bytes, where the file ends).
 PeBuilder ThreeSections() {
   return PeBuilder().AddSection(0x2000, 0x800, 0x400, 0x100).AddSection(0x3000, 0x80, 0x600, 0x80);
 }
 
-const std::vector<PeSection> kThreeSections = {{0x200, 0x200}, {0x400, 0x100}, {0x600, 0x80}};
+// Raw sizes are rounded up to the file alignment of 0x200, then cut to the file.
+const std::vector<PeSection> kThreeSections = {{0x200, 0x200}, {0x400, 0x200}, {0x600, 0x80}};
 
-TEST(PeLayout, EntryPointMapsThroughTheSectionWhoseRawDataHoldsIt) {
+TEST(PeLayout, EntryPointMapsAsTheLoaderMapsIt) {
   struct Case {
     const char* name;
     std::vector<uint8_t> bytes;
@@ -39,11 +41,9 @@ TEST(PeLayout, EntryPointMapsThroughTheSectionWhoseRawDataHoldsIt) {
       {"first section", ThreeSections().EntryPoint(0x1010).Build(), 0x210},
       {"second section", ThreeSections().EntryPoint(0x2034).Build(), 0x434},
       {"last byte of the last", ThreeSections().EntryPoint(0x307F).Build(), 0x67F},
-      {"past the raw data, inside the virtual size",
-       ThreeSections().EntryPoint(0x2100).Build(),
-       {}},
-      {"in the headers", ThreeSections().EntryPoint(0x40).Build(), {}},
-      {"past every section", ThreeSections().EntryPoint(0x9000).Build(), {}},
+      {"past SizeOfRawData, inside its rounding", ThreeSections().EntryPoint(0x2100).Build(),
+       0x500},
+      {"in the headers", ThreeSections().SizeOfHeaders(0x400).EntryPoint(0x40).Build(), 0x40},
   };
   for (const Case& c : cases) {
     std::optional<PeLayout> layout = LayoutOf(c.bytes);
@@ -51,45 +51,69 @@ TEST(PeLayout, EntryPointMapsThroughTheSectionWhoseRawDataHoldsIt) {
     EXPECT_EQ(layout->entry_point, c.entry) << c.name;
     EXPECT_EQ(layout->sections, kThreeSections) << c.name;
   }
-  // Sections that overlap in memory: the first in the table holds the entry.
+  // Sections that overlap in memory: the last in the table holds the entry.
   std::optional<PeLayout> overlapping =
       LayoutOf(PeBuilder().EntryPoint(0x1010).AddSection(0x1000, 0x80, 0x600, 0x80).Build());
   ASSERT_TRUE(overlapping);
-  EXPECT_EQ(overlapping->entry_point, 0x210u);
+  EXPECT_EQ(overlapping->entry_point, 0x610u);
+}
+
+TEST(PeLayout, RawPointersAreRoundedDownToTheFileAlignment) {
+  std::optional<PeLayout> layout =
+      LayoutOf(PeBuilder().SectionRawPointer(0x210).SectionRawSize(0x1F0).Size(0x400).Build());
+  ASSERT_TRUE(layout);
+  EXPECT_EQ(layout->sections, (std::vector<PeSection>{{0x200, 0x200}}));
+  EXPECT_EQ(layout->entry_point, 0x200u);
+  // A pointer aligned to 0x200 but not to the declared 0x1000 puts the table on 0x200.
+  layout =
+      LayoutOf(PeBuilder().FileAlignment(0x1000).AddSection(0x2000, 0x10, 0x1010, 0x10).Build());
+  ASSERT_TRUE(layout);
+  EXPECT_EQ(layout->sections, (std::vector<PeSection>{{0x200, 0x200}, {0x1000, 0x20}}));
 }
 
 TEST(PeLayout, SectionsAreCutToTheFile) {
   // The file ends 0x20 bytes into the second section's data.
-  std::optional<PeLayout> layout = LayoutOf(Cut(ThreeSections().EntryPoint(0x2030).Build(), 0x420));
+  std::optional<PeLayout> layout = LayoutOf(Cut(ThreeSections().EntryPoint(0x2010).Build(), 0x420));
   ASSERT_TRUE(layout);
   const std::vector<PeSection> cut = {{0x200, 0x200}, {0x400, 0x20}, {0x600, 0}};
   EXPECT_EQ(layout->sections, cut);
-  EXPECT_FALSE(layout->entry_point) << "the entry's byte is not in the file";
+  EXPECT_EQ(layout->entry_point, 0x410u);
 }
 
-TEST(PeLayout, HostileHeadersGiveNoLayoutOrNoSections) {
+TEST(PeLayout, OnlyMzFilesHaveOneAndHeadersTheLoaderRefusesGiveItEmpty) {
   const std::vector<uint8_t> good = ThreeSections().Build();
   const size_t table = PeBuilder().SectionHeaderOffset();
   struct Case {
     const char* name;
     std::vector<uint8_t> bytes;
-    bool is_pe;
+    bool is_mz;
   };
   const Case cases[] = {
       {"empty", {}, false},
-      {"only MZ", {'M', 'Z'}, false},
+      {"only MZ", {'M', 'Z'}, true},
       {"ZM", PeBuilder().Code(0, {'Z', 'M'}).Build(), false},
-      {"e_lfanew past the end", PeBuilder().Code(0x3C, {0, 0, 1, 0}).Build(), false},
-      {"e_lfanew wraps", PeBuilder().Code(0x3C, {0xFE, 0xFF, 0xFF, 0xFF}).Build(), false},
-      {"PE\\0\\1", PeBuilder().Code(0x83, {1}).Build(), false},
+      {"e_lfanew past the end", PeBuilder().Code(0x3C, {0, 0, 1, 0}).Build(), true},
+      {"e_lfanew wraps", PeBuilder().Code(0x3C, {0xFE, 0xFF, 0xFF, 0xFF}).Build(), true},
+      {"PE\\0\\1", PeBuilder().Code(0x83, {1}).Build(), true},
       {"headers cut after the signature", Cut(good, 0x84), true},
       {"no sections", PeBuilder().Code(0x86, {0, 0}).Build(), true},
       {"97 sections", PeBuilder().Size(0x2000).Code(0x86, {97, 0}).Build(), true},
       {"table cut short", Cut(good, table + 2 * 40 + 39), true},
+      {"optional header shorter than its fixed part",
+       PeBuilder().SizeOfOptionalHeader(0x5F).Build(), true},
+      {"a directory past the optional header",
+       PeBuilder().SizeOfOptionalHeader(0x60).Code(0x80 + 24 + 92, {1}).Build(), true},
+      {"a section's virtual size with its sign bit",
+       PeBuilder().SectionVirtualSize(0x80000000).Build(), true},
+      {"entry point past the section's raw data", ThreeSections().EntryPoint(0x2200).Build(), true},
+      {"entry point in headers the loader does not count", ThreeSections().EntryPoint(0x40).Build(),
+       true},
+      {"entry point's byte past the end of the file",
+       Cut(ThreeSections().EntryPoint(0x2030).Build(), 0x420), true},
   };
   for (const Case& c : cases) {
     std::optional<PeLayout> layout = LayoutOf(c.bytes);
-    EXPECT_EQ(layout.has_value(), c.is_pe) << c.name;
+    EXPECT_EQ(layout.has_value(), c.is_mz) << c.name;
     if (layout) {
       EXPECT_EQ(*layout, PeLayout()) << c.name;
     }

@@ -21,7 +21,7 @@ namespace quarn {
 // Which scans a signature takes part in, numbered as the source records number them.
 enum class SignatureTarget : uint8_t {
   kAnyFile = 0,     // every scan
-  kPeFile = 1,      // a file scan of a PE image
+  kPeFile = 1,      // a file scan of an "MZ" executable
   kOle2Stream = 2,  // a scan of one stream of a compound document
 };
 
@@ -48,7 +48,7 @@ inline constexpr uint64_t kDefaultVerificationBudget = uint64_t{1} << 26;
 struct ScanFacts {
   uint64_t size = 0;                 // "EOF-n" counts back from here
   uint64_t byte_limit = UINT64_MAX;  // no byte from here on is read; no match may reach it
-  const PeLayout* pe = nullptr;      // the PE layout, or null when it is not a PE image
+  const PeLayout* pe = nullptr;      // the PE layout, or null when it is no "MZ" executable
   ScanTarget target = ScanTarget::kFile;
   uint64_t verification_budget = kDefaultVerificationBudget;
 };

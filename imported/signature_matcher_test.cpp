@@ -25,8 +25,8 @@ using Base = OffsetRule::Base;
 
 const std::vector<uint8_t> kMark = {0xA1, 0xB2, 0xC3, 0xD4};
 
-// Three sections, raw at 0x200 (0x200 bytes), 0x400 (0x100) and 0x600 (0x80); the entry
-// point at file offset 0x410. 0x680 bytes.
+// Three sections, raw at 0x200 (0x200 bytes), 0x400 (0x100, mapped as 0x200) and 0x600 (0x80); the
+// entry point at file offset 0x410. 0x680 bytes.
 std::vector<uint8_t> PeImage() {
   return testing::PeBuilder()
       .AddSection(0x2000, 0x800, 0x400, 0x100)
@@ -125,8 +125,9 @@ TEST(SignatureMatcher, EachOffsetFormIsFoundWhereItAllowsAndMissedOneByteOff) {
       {"SL+4", Rule(Base::kLastSection, 4), true, 0x604, true},
       {"SL+4, one late", Rule(Base::kLastSection, 4), true, 0x605, false},
       {"SE1 first byte", Rule(Base::kWholeSection, 0, 0, 1), true, 0x400, true},
-      {"SE1 at its end", Rule(Base::kWholeSection, 0, 0, 1), true, 0x500, true},
-      {"SE1 one past", Rule(Base::kWholeSection, 0, 0, 1), true, 0x501, false},
+      // Its 0x100 raw bytes are mapped as the file alignment's 0x200.
+      {"SE1 at its end", Rule(Base::kWholeSection, 0, 0, 1), true, 0x600, true},
+      {"SE1 one past", Rule(Base::kWholeSection, 0, 0, 1), true, 0x601, false},
       {"SE1 one before", Rule(Base::kWholeSection, 0, 0, 1), true, 0x3FF, false},
   };
   for (const Case& c : cases) {

@@ -17,12 +17,13 @@ QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clamdscan python
 QUARN_CONTAINER_TEST_PACKAGES=(dosfstools mtools fdisk zip unzip p7zip-full genisoimage gcab xz-utils
                                zstd bzip2 ncompress lhasa libgsf-bin mscompress arj arc)
 # Only for ./test.sh --full: clang, and libclang-rt-14-dev with libFuzzer and the sanitizers'
-# runtimes; clamav, whose clamscan witnesses what imported signatures find; clamav-daemon,
-# whose clamd answers the same requests as quarnd for the tests to compare; what makes and
-# checks the Debian packages (dpkg-dev's dpkg-shlibdeps, file, lintian) and reads their manual
-# pages and completion (man-db, bash-completion).
-QUARN_FULL_TEST_PACKAGES=(clang libclang-rt-14-dev clamav clamav-daemon dpkg-dev file lintian man-db
-                          bash-completion)
+# runtimes; clamav, whose clamscan witnesses what imported signatures find, and
+# clamav-testfiles, its own test files among them; clamav-daemon, whose clamd answers the
+# same requests as quarnd for the tests to compare; what makes and checks the Debian packages
+# (dpkg-dev's dpkg-shlibdeps, file, lintian) and reads their manual pages and completion
+# (man-db, bash-completion).
+QUARN_FULL_TEST_PACKAGES=(clang libclang-rt-14-dev clamav clamav-daemon clamav-testfiles
+                          dpkg-dev file lintian man-db bash-completion)
 
 quarn_install_packages() {
   local missing=()

@@ -1,7 +1,8 @@
 // clamscan as the witness of what imported signatures find: the same .ndb and .hdb files
 // given to clamscan and imported into quarnscan must flag the same files of a generated tree,
 // where each signature is planted where its rule allows and, in as many files, one byte off.
-// clamscan is a package of the full test run only: without it the test skips.
+// ClamAV's own test executable is mapped alike. clamscan and ClamAV's test files are packages
+// of the full test run only: without them the tests skip.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -24,7 +25,7 @@ using namespace e2e;  // NOLINT(google-build-using-namespace): the runner is thi
 // One signature's planting: where its bytes go in a file of `size` bytes (`exact`), where
 // they miss by one (`off`; without it, `near` goes where they match), and what kind of file
 // carries them.
-enum class Carrier { kPlain, kPe, kDocument };
+enum class Carrier { kPlain, kDos, kPe, kDocument, kWordMacro };
 struct Planted {
   std::string name;
   std::string target;          // "0", "1", "2" or "*"
@@ -37,6 +38,7 @@ struct Planted {
   std::function<size_t(size_t size)> off;
   std::string levels;     // ":MinFL[:MaxFL]" after the pattern, or nothing
   bool withheld = false;  // left by both: withdrawn, or for another functionality level
+  testing::PeBuilder pe;  // the image a PE carrier is built from
 };
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
@@ -96,8 +98,29 @@ std::vector<Planted> Plantings() {
   add(
       "Witness.Entry", "1", "EP+0", Carrier::kPe, [](size_t) { return kPeEntry; },
       [](size_t) { return kPeEntry + 1; });
+  // Patterns for PE files are looked for in every "MZ" file, a DOS program too.
+  add(
+      "Witness.DosProgram", "1", "*", Carrier::kDos, [](size_t size) { return size / 2; }, nullptr);
+  // The loader's view: an entry point in the headers is its own offset; a raw pointer is
+  // rounded down to the file alignment (0x610 is read at 0x600) and a raw size up (an entry
+  // point past SizeOfRawData 0x1F0 still lies in the section).
+  add(
+      "Witness.HeaderEntry", "1", "EP+0", Carrier::kPe, [](size_t) { return 0x40; },
+      [](size_t) { return 0x41; });
+  all.back().pe = testing::PeBuilder().SizeOfHeaders(0x400).EntryPoint(0x40);
+  const testing::PeBuilder unaligned = testing::PeBuilder().AddSection(0x2000, 0x200, 0x610, 0x1F0);
+  add(
+      "Witness.RoundedSection", "1", "S1+0", Carrier::kPe, [](size_t) { return 0x600; },
+      [](size_t) { return 0x610; });
+  all.back().pe = unaligned;
+  add(
+      "Witness.RoundedEntry", "1", "EP+0", Carrier::kPe, [](size_t) { return 0x7F4; },
+      [](size_t) { return 0x7F5; });
+  all.back().pe = testing::PeBuilder(unaligned).EntryPoint(0x21F4);
   add(
       "Witness.Stream", "2", "*", Carrier::kDocument, [](size_t) { return 505; }, nullptr);
+  add(
+      "Witness.WordMacro", "2", "*", Carrier::kWordMacro, [](size_t) { return 40; }, nullptr);
   // Forms clamscan takes: a target written "*", a name with a space, levels this engine is in.
   add(
       "Witness.Any Target", "*", "*", Carrier::kPlain, [](size_t size) { return size / 2; },
@@ -139,9 +162,28 @@ class ClamscanWitness : public QuarnscanCli {
               Place(bytes, exact ? planted.exact(size) : planted.off(size), planted.found);
             }
             put(bytes, exact && !planted.withheld);
+          } else if (planted.carrier == Carrier::kDos) {
+            // The same bytes after "ZM" are no executable of that target.
+            Place(bytes, planted.exact(size), planted.found);
+            bytes[0] = exact ? 'M' : 'Z';
+            bytes[1] = exact ? 'Z' : 'M';
+            put(bytes, exact);
           } else if (planted.carrier == Carrier::kPe) {
             const size_t at = exact ? planted.exact(size) : planted.off(size);
-            put(testing::PeBuilder().Code(at, planted.found).Size(0x800).Build(), exact);
+            put(testing::PeBuilder(planted.pe).Code(at, planted.found).Size(0x800).Build(), exact);
+          } else if (planted.carrier == Carrier::kWordMacro) {
+            // In a Word 6 macro's text, which the document holds enciphered with the macro's
+            // key: only the deciphered text carries the clear bytes. clamscan reads macros of
+            // a "WordDocument" stream in regular sectors, not in the mini stream.
+            constexpr uint8_t kKey = 0x5A;
+            std::vector<uint8_t> text = Noise(random, 4500);
+            Place(text, planted.exact(size), exact ? planted.found : planted.near);
+            for (uint8_t& byte : text) byte ^= kKey;
+            put(testing::CompoundFileWriter()
+                    .AddStream("WordDocument",
+                               testing::WordDocumentStream().AddMacro(text, kKey).Build())
+                    .Build(),
+                exact);
           } else {
             // In a stream's bytes, across the end of its first sector; as plain bytes a file
             // that is not a compound document carries it too, and must not be flagged.
@@ -153,16 +195,19 @@ class ClamscanWitness : public QuarnscanCli {
         }
       }
     }
-    // Hashes: one file whose MD5 and size are recorded, one with the same bytes and one more.
+    // Hashes: one file whose MD5 and size are recorded, one with the same bytes and one more,
+    // one whose MD5 is recorded for any size.
     hashed_ = Noise(random, 777);
     put(hashed_, true);
     std::vector<uint8_t> longer = hashed_;
     longer.push_back(0);
     put(longer, false);
+    put(Noise(random, 555), true);
     return expected;
   }
 
-  std::string WriteRecords(const std::vector<Planted>& plantings, const std::string& md5) {
+  std::string WriteRecords(const std::vector<Planted>& plantings, const std::string& md5,
+                           const std::string& any_size_md5) {
     const std::string folder = scratch_.Child("clamav");
     fs::create_directories(folder);
     std::string ndb;
@@ -173,9 +218,36 @@ class ClamscanWitness : public QuarnscanCli {
     WriteFile(folder + "/witness.ndb", ndb);
     WriteFile(folder + "/witness.hdb",
               md5 + ":" + std::to_string(hashed_.size()) + ":Witness.Hash:10:216\n" + md5 + ":" +
-                  std::to_string(hashed_.size()) + ":Witness.HashLater:300\n");
+                  std::to_string(hashed_.size()) + ":Witness.HashLater:300\n" + any_size_md5 +
+                  ":*:Witness.AnySize:73\n");
     WriteFile(folder + "/witness.ign2", "Witness.Withdrawn\n");
     return folder;
+  }
+
+  // The files of the tree that clamscan and quarnscan flag with the records in `records`,
+  // quarnscan's with an import into a copy of the data folder named `data`.
+  std::pair<std::set<std::string>, std::set<std::string>> Flagged(const std::string& records,
+                                                                  const std::string& data) {
+    // clamscan prints "PATH: NAME.UNOFFICIAL FOUND" for each file it flags.
+    const testing::ToolRun clamscan = testing::RunIn(
+        tree_, "clamscan --no-summary --infected -d " + testing::Quoted(records) + " .");
+    EXPECT_EQ(clamscan.status >> 8, 1) << clamscan.output;
+    std::set<std::string> by_clamscan;
+    std::istringstream lines(clamscan.output);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.size() < 6 || line.substr(line.size() - 6) != " FOUND") continue;
+      by_clamscan.insert(line.substr(2, line.find(':') - 2));  // after "./"
+    }
+    const std::string copy = DataCopy(data);
+    const std::string import = std::string(QUARN_BIN_DIR) + "/quarndb import-clamav " + records +
+                               " -o " + copy + " >/dev/null 2>&1";
+    EXPECT_EQ(std::system(import.c_str()), 0);
+    const Outcome outcome = Scan({"--json", "--files", "all", "--data-dir", copy, "C:"});
+    std::set<std::string> by_quarnscan;
+    for (const json& event : outcome.EventsOf("detection")) {
+      by_quarnscan.insert(event.value("path", "").substr(3));  // after "C:\\"
+    }
+    return {by_clamscan, by_quarnscan};
   }
 
   std::vector<uint8_t> hashed_;
@@ -192,32 +264,52 @@ TEST_F(ClamscanWitness, ClamscanAndQuarnscanFlagTheSameFiles) {
   }
   const std::vector<Planted> plantings = Plantings();
   const std::set<std::string> expected = WriteTree(plantings);
-  const std::string hashed_path = tree_ + "/F" + std::to_string(plantings.size() * 8) + ".BIN";
-  const std::string records = WriteRecords(plantings, Md5Of(hashed_path));
+  const auto hashed_path = [&](size_t after) {
+    return tree_ + "/F" + std::to_string(plantings.size() * 8 + after) + ".BIN";
+  };
+  const std::string records = WriteRecords(plantings, Md5Of(hashed_path(0)), Md5Of(hashed_path(2)));
 
-  // clamscan prints "PATH: NAME.UNOFFICIAL FOUND" for each file it flags.
-  const testing::ToolRun clamscan = testing::RunIn(
-      tree_, "clamscan --no-summary --infected -d " + testing::Quoted(records) + " .");
-  ASSERT_EQ(clamscan.status >> 8, 1) << clamscan.output;
-  std::set<std::string> by_clamscan;
-  std::istringstream lines(clamscan.output);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.size() < 6 || line.substr(line.size() - 6) != " FOUND") continue;
-    by_clamscan.insert(line.substr(2, line.find(':') - 2));  // after "./"
-  }
-
-  const std::string data = DataCopy("data");
-  const std::string import = std::string(QUARN_BIN_DIR) + "/quarndb import-clamav " + records +
-                             " -o " + data + " >/dev/null 2>&1";
-  ASSERT_EQ(std::system(import.c_str()), 0);
-  const Outcome outcome = Scan({"--json", "--files", "all", "--data-dir", data, "C:"});
-  std::set<std::string> by_quarnscan;
-  for (const json& event : outcome.EventsOf("detection")) {
-    by_quarnscan.insert(event.value("path", "").substr(3));  // after "C:\"
-  }
-
-  EXPECT_EQ(by_clamscan, expected) << clamscan.output;
+  const auto [by_clamscan, by_quarnscan] = Flagged(records, "data");
+  EXPECT_EQ(by_clamscan, expected);
   EXPECT_EQ(by_quarnscan, by_clamscan);
+}
+
+// ClamAV's own test executable has its one section's raw data at offset 1 and 0x200 bytes,
+// its entry point 0x40 bytes into that section: clamscan reads the section at offset 0 and
+// the entry point at 0x40, and sigtool hashes the section's 0x200 bytes from offset 0.
+TEST_F(ClamscanWitness, ClamavsTestExecutableIsMappedAsClamscanMapsIt) {
+  const std::string executable = "/usr/share/clamav-testfiles/clam.exe";
+  if (testing::RunIn("/", "command -v clamscan").status != 0 || !fs::exists(executable)) {
+    GTEST_SKIP() << "clamscan and clamav-testfiles are installed by ./test.sh --full only";
+  }
+  fs::copy_file(executable, tree_ + "/CLAM.EXE");
+  const std::string text = ReadFile(executable);
+  const std::vector<uint8_t> bytes(text.begin(), text.end());
+  const auto hex_at = [&](size_t at) { return Hex({bytes.begin() + at, bytes.begin() + at + 16}); };
+  // sigtool writes "Section{0}: SIZE:MD5" among its messages.
+  const testing::ToolRun sigtool =
+      testing::RunIn("/", "sigtool --mdb " + testing::Quoted(executable) + " 2>&1");
+  const size_t section = sigtool.output.find("Section{0}: ");
+  ASSERT_NE(section, std::string::npos) << sigtool.output;
+  const std::string size_and_hash =
+      sigtool.output.substr(section + 12, sigtool.output.find('\n', section) - section - 12);
+  EXPECT_EQ(size_and_hash.substr(0, 4), "512:");
+
+  const std::pair<std::string, std::string> records[] = {
+      {"witness.ndb", "Witness.ClamEntry:1:EP+0:" + hex_at(0x40)},
+      {"witness.ndb", "Witness.ClamSection:1:S0+16:" + hex_at(16)},
+      {"witness.mdb", size_and_hash + ":Witness.ClamSectionHash"},
+  };
+  int round = 0;
+  for (const auto& [file, record] : records) {
+    SCOPED_TRACE(record);
+    const std::string folder = scratch_.Child("clamav" + std::to_string(++round));
+    fs::create_directories(folder);
+    WriteFile(folder + "/" + file, record + "\n");
+    const auto [by_clamscan, by_quarnscan] = Flagged(folder, "data" + std::to_string(round));
+    EXPECT_EQ(by_clamscan, std::set<std::string>{"CLAM.EXE"});
+    EXPECT_EQ(by_quarnscan, by_clamscan);
+  }
 }
 
 }  // namespace

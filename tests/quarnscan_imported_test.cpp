@@ -24,6 +24,7 @@ const std::string kAnywhere = "Quarn-import-any";
 const std::string kTail = "TAILMARK";
 const std::vector<uint8_t> kEntryCode = {0xE8, 0x00, 0x00, 0x00, 0x00, 0x5D, 0x81, 0xED};
 const std::string kHashed = "hello imported\n";
+const std::string kHashedAnySize = "of any size\n";
 const std::string kStreamMark = "Quarn-stream-mark";
 
 const std::map<std::string, std::string> kRecords = {
@@ -32,7 +33,9 @@ const std::map<std::string, std::string> kRecords = {
      "Test.Tail-1:0:EOF-16:5441494c4d41524b\n"
      "Test.Entry-1:1:EP+0:e8000000005d81ed\n"
      "Test.Stream-1:2:*:517561726e2d73747265616d2d6d61726b\n"},
-    {"test.hdb", "9646750548e73a247a6e32908d2b8631:15:Test.Hash-1\n"},
+    {"test.hdb",
+     "9646750548e73a247a6e32908d2b8631:15:Test.Hash-1\n"
+     "59100bf48f8f796894b476482b4f7483:*:Test.AnySize-1:73\n"},
 };
 
 std::vector<uint8_t> Bytes(const std::string& text) {
@@ -89,6 +92,7 @@ TEST_F(QuarnscanImported, EachKindIsFoundWhereItsRuleSaysAndReportedAsImported) 
   PutBytes("NEARTAIL.DAT", Padded(300, kTail, 9));  // 17
   PutBytes("HASHED.TXT", Bytes(kHashed));
   PutBytes("LONGER.TXT", Bytes(kHashed + "!"));
+  PutBytes("ANYSIZE.TXT", Bytes(kHashedAnySize));
   PutBytes("ENTRY.EXE", testing::PeBuilder().Code(0x200, kEntryCode).Build());
   PutBytes("NOTPE.BIN", Padded(0x200, std::string(kEntryCode.begin(), kEntryCode.end()), 64));
   PutBytes("STREAM.DOC", DocumentWith(kStreamMark));
@@ -103,8 +107,8 @@ TEST_F(QuarnscanImported, EachKindIsFoundWhereItsRuleSaysAndReportedAsImported) 
       Detections(outcome),
       (std::set<std::string>{
           "C:\\ANY.DAT Test.Anywhere-1 imported", "C:\\TAIL.DAT Test.Tail-1 imported",
-          "C:\\HASHED.TXT Test.Hash-1 imported", "C:\\ENTRY.EXE Test.Entry-1 imported",
-          "C:\\PACK.ZIP!INNER.DAT Test.Anywhere-1 imported",
+          "C:\\HASHED.TXT Test.Hash-1 imported", "C:\\ANYSIZE.TXT Test.AnySize-1 imported",
+          "C:\\ENTRY.EXE Test.Entry-1 imported", "C:\\PACK.ZIP!INNER.DAT Test.Anywhere-1 imported",
           "C:\\STREAM.DOC Test.Stream-1 imported", "C:\\ANYSTREAM.DOC Test.Anywhere-1 imported",
           "C:\\EICAR.COM EICAR-Test-File - (id below 65536)"}));
   EXPECT_NE(outcome.out.find("C:\\\\ANY.DAT Infetto da Test.Anywhere-1"), std::string::npos);

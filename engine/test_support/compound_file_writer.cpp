@@ -287,10 +287,13 @@ size_t WordDocumentStream::MacroTextOffset(size_t index) const {
 }
 
 std::vector<uint8_t> WordDocumentStream::Build() const {
-  std::vector<uint8_t> stream(kCommandTablePointerOffset + 4, 0);
+  std::vector<uint8_t> stream(kCommandTableLengthOffset + 4, 0);
   stream[0] = fib_id_;
   PutU16(&stream, kFibFlagsOffset, fib_flags_);
   PutU32(&stream, kCommandTablePointerOffset, table_offset_);
+  // The table ends with the macro list.
+  PutU32(&stream, kCommandTableLengthOffset,
+         static_cast<uint32_t>(MacroEntryOffset(macros_.size()) - table_offset_));
 
   if (stream.size() < MacroEntryOffset(0)) stream.resize(MacroEntryOffset(0), 0);
   stream[table_offset_] = 0xFF;

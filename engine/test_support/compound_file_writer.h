@@ -89,7 +89,8 @@ class CompoundFileWriter {
 };
 
 // The bytes of a "WordDocument" stream: byte 0 the FIB id, a u32 at 0x118 giving the
-// command table's offset, and at that offset 0xFF followed by one macro block (type 1, a
+// command table's offset and one at 0x11C its length (to the end of its entries), and at
+// that offset 0xFF followed by one macro block (type 1, a
 // u16 count, then 24-byte entries even when there are none). Entry i holds 0x55, the key
 // byte, the text length as u16 at 12 and the text's stream offset as u32 at 20; the texts
 // follow the table in order, stored exactly as given (callers encrypt them if they wish).
@@ -99,6 +100,7 @@ class WordDocumentStream {
  public:
   static constexpr size_t kFibFlagsOffset = 10;
   static constexpr size_t kCommandTablePointerOffset = 0x118;
+  static constexpr size_t kCommandTableLengthOffset = 0x11C;
   static constexpr size_t kMacroEntrySize = 24;
   static constexpr uint8_t kMacroBlockType = 1;
   static constexpr uint8_t kMacroEntryMark = 0x55;

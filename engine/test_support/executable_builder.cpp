@@ -14,6 +14,8 @@ constexpr size_t kPeImageBaseOffset = 0x34;
 constexpr size_t kPeSectionAlignmentOffset = 0x38;
 constexpr size_t kPeFileAlignmentOffset = 0x3C;
 constexpr size_t kPeFileAlignmentEnd = 0x40;
+constexpr size_t kPeHeadersSizeOffset = 0x54;
+constexpr size_t kPeHeadersSizeEnd = 0x58;
 constexpr size_t kSectionCharacteristicsOffset = 36;
 
 void Grow(std::vector<uint8_t>* image, size_t size) {
@@ -136,6 +138,16 @@ PeBuilder& PeBuilder::EntryPoint(uint32_t rva) {
   return *this;
 }
 
+PeBuilder& PeBuilder::FileAlignment(uint32_t alignment) {
+  file_alignment_ = alignment;
+  return *this;
+}
+
+PeBuilder& PeBuilder::SizeOfHeaders(uint32_t size) {
+  headers_size_ = size;
+  return *this;
+}
+
 PeBuilder& PeBuilder::BaseOfCode(uint32_t rva) {
   base_of_code_ = rva;
   return *this;
@@ -214,7 +226,10 @@ std::vector<uint8_t> PeBuilder::Build() const {
   if (kOptionalHeaderOffset + optional_header_size_ >= kPeFileAlignmentEnd) {
     PutU32(&image, pe + kPeImageBaseOffset, 0x400000);
     PutU32(&image, pe + kPeSectionAlignmentOffset, 0x1000);
-    PutU32(&image, pe + kPeFileAlignmentOffset, 0x200);
+    PutU32(&image, pe + kPeFileAlignmentOffset, file_alignment_);
+  }
+  if (kOptionalHeaderOffset + optional_header_size_ >= kPeHeadersSizeEnd) {
+    PutU32(&image, pe + kPeHeadersSizeOffset, headers_size_);
   }
 
   std::vector<ExtraSection> sections = {

@@ -86,6 +86,8 @@ class PeBuilder {
   PeBuilder& SizeOfOptionalHeader(uint16_t size);
   PeBuilder& EntryPoint(uint32_t rva);  // AddressOfEntryPoint
   PeBuilder& BaseOfCode(uint32_t rva);
+  PeBuilder& FileAlignment(uint32_t alignment);  // 0x200 unless set
+  PeBuilder& SizeOfHeaders(uint32_t size);       // 0 unless set
   PeBuilder& SectionVirtualAddress(uint32_t rva);
   PeBuilder& SectionVirtualSize(uint32_t size);
   PeBuilder& SectionRawPointer(uint32_t file_offset);
@@ -111,6 +113,8 @@ class PeBuilder {
   uint16_t optional_header_size_ = 0xE0;
   uint32_t entry_point_ = 0x1000;
   uint32_t base_of_code_ = 0x1000;
+  uint32_t file_alignment_ = 0x200;
+  uint32_t headers_size_ = 0;
   uint32_t section_virtual_address_ = 0x1000;
   uint32_t section_virtual_size_ = 0x200;
   uint32_t section_raw_pointer_ = 0x200;
