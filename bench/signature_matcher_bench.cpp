@@ -21,6 +21,7 @@
 #include "imported/signature_matcher.h"
 #include "platform/memory_file_system.h"
 #include "testing/executable_builder.h"
+#include "testing/long_match_files.h"
 #include "testing/pattern_bytes.h"
 
 namespace quarn::bench {
@@ -140,13 +141,6 @@ std::string Chain(size_t count, const std::string& joint, const std::string& pie
   return hex;
 }
 
-// Two-byte characters: "00" at every other byte.
-std::vector<uint8_t> WideText(size_t size) {
-  std::vector<uint8_t> bytes(size);
-  for (size_t at = 0; at < size; at += 2) bytes[at] = static_cast<uint8_t>('a' + at % 7);
-  return bytes;
-}
-
 struct HostileRecord {
   const char* name;
   BodyPattern pattern;
@@ -179,26 +173,14 @@ std::vector<HostileRecord> HostileRecords() {
       {"wildcards_30000", Parsed("aabb" + Chain(30000, "", "??") + "ccdd"), {}, noise},
   };
   // The three reported to have been given up, each over the file that showed it.
-  const size_t pe_size = 145 * 1024;
   records.push_back({"entry_star_pe_145KiB",
                      Parsed("558bec83*00c0ffee123456"),
                      {Base::kEntryPoint, 0, 0, 0},
-                     testing::PeBuilder()
-                         .SectionRawSize(pe_size - 0x200)
-                         .SectionVirtualSize(pe_size - 0x200)
-                         .Code(0x200, {0x55, 0x8B, 0xEC, 0x83})
-                         .Code(pe_size - 64, {0xC0, 0xFF, 0xEE, 0x12, 0x34, 0x56})
-                         .Size(pe_size)
-                         .Build()});
-  std::vector<uint8_t> wide = WideText(200000);
-  const std::vector<uint8_t> head = {0xC0, 0xFF, 0xEE, 0x11};
-  const std::vector<uint8_t> tail = {0x00, 0xDE, 0xAD, 0xBE, 0xEF};
-  std::copy(head.begin(), head.end(), wide.begin());
-  std::copy(tail.begin(), tail.end(), wide.end() - 8);
+                     testing::EntryStarPe()});
   records.push_back({"open_gap_wide_text_200KB",
                      Parsed("c0ffee11{100-}00deadbeef"),
                      {Base::kAbsolute, 0, 0, 0},
-                     wide});
+                     testing::WideText({0xC0, 0xFF, 0xEE, 0x11}, {0x00, 0xDE, 0xAD, 0xBE, 0xEF})});
   std::vector<uint8_t> random(24000000);
   std::mt19937 generator(kSeed);
   for (uint8_t& byte : random) byte = static_cast<uint8_t>(generator());

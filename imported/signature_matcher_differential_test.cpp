@@ -6,7 +6,7 @@
 
 #include "imported/matcher_test_support.h"
 #include "imported/signature_matcher.h"
-#include "testing/executable_builder.h"
+#include "testing/long_match_files.h"
 #include "testing/plain_signature_search.h"
 #include "testing/random_signatures.h"
 
@@ -94,15 +94,6 @@ BodySignature Written(uint32_t index, const char* hex, OffsetRule offset,
   return {index, ParseBodyPattern(hex).pattern.value(), offset, target};
 }
 
-// Two-byte characters: every other byte passes "00", at 100,000 places.
-std::vector<uint8_t> WideText(std::vector<uint8_t> head, std::vector<uint8_t> tail) {
-  std::vector<uint8_t> bytes(200000);
-  for (size_t at = 0; at < bytes.size(); at += 2) bytes[at] = static_cast<uint8_t>('a' + at % 7);
-  std::copy(head.begin(), head.end(), bytes.begin());
-  std::copy(tail.begin(), tail.end(), bytes.end() - 8);
-  return bytes;
-}
-
 TEST(SignatureMatcherDifferential, OpenGapsOverLongFilesAnswerAsThePlainSearchDoes) {
   constexpr OffsetRule kAtStart{OffsetRule::Base::kAbsolute, 0, 0, 0};
   constexpr OffsetRule kAtEntry{OffsetRule::Base::kEntryPoint, 0, 0, 0};
@@ -124,16 +115,10 @@ TEST(SignatureMatcherDifferential, OpenGapsOverLongFilesAnswerAsThePlainSearchDo
   ASSERT_TRUE(matcher->refused().empty()) << matcher->refused()[0].reason;
   std::unique_ptr<MatcherScratch> scratch = matcher->NewScratch();
 
-  const size_t pe_size = 145 * 1024;
+  using testing::WideText;
+  // "00" at 100,000 places in the wide text.
   std::vector<std::vector<uint8_t>> files = {
-      testing::PeBuilder()
-          .SectionRawSize(pe_size - 0x200)
-          .SectionVirtualSize(pe_size - 0x200)
-          .Code(0x200, {0x55, 0x8B, 0xEC, 0x83})
-          .Code(pe_size - 64, {0xC0, 0xFF, 0xEE, 0x12, 0x34, 0x56})
-          .Size(pe_size)
-          .Build(),
-      WideText({0xC0, 0xFF, 0xEE, 0x11}, {0x00, 0xDE, 0xAD, 0xBE, 0xEF}),
+      testing::EntryStarPe(), WideText({0xC0, 0xFF, 0xEE, 0x11}, {0x00, 0xDE, 0xAD, 0xBE, 0xEF}),
       WideText({0xC0, 0xFF, 0xEE, 0x11}, {0x00, 0xDE, 0xAD, 0xBE, 0xEE}), WideText({0x41}, {0x42}),
       WideText({0x41}, {})};
   // "B" at 99,500 places; the last file has none.
