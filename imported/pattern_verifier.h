@@ -31,8 +31,9 @@ enum class Verification : uint8_t {
 // gaps about one walk to the data's end.
 //
 // The costs are capped: every byte test and every run made is charged to a budget the scan
-// sets, and a set of more than kMaxPositionRuns runs (only a bounded gap longer than a slice
-// makes one) ends the verification; both give kOverBudget.
+// sets, and a set of more than kMaxPositionRuns runs (runs lie apart, so only bounded gaps
+// that together widen a slice's set by some 127,000 bytes make one) ends the verification;
+// both give kOverBudget.
 class PatternVerifier {
  public:
   static constexpr size_t kMaxPositionRuns = size_t{1} << 16;
