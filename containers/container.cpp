@@ -73,6 +73,8 @@ std::string_view IncompleteReasonName(IncompleteReason reason) {
       return "unreadable";
     case IncompleteReason::kResource:
       return "resource";
+    case IncompleteReason::kVerify:
+      return "verify";
   }
   return "";
 }

@@ -59,10 +59,13 @@ enum class IncompleteReason {
   kUnreadable,
   // A temporary file, a thread or a child process the file's scan needed could not be had.
   kResource,
+  // An imported pattern's verification reached its bound before it could say whether the file
+  // matches.
+  kVerify,
 };
 
 // "depth", "entries", "size", "ratio", "time", "encrypted", "unsupported", "damaged",
-// "unreadable", "resource".
+// "unreadable", "resource", "verify".
 std::string_view IncompleteReasonName(IncompleteReason reason);
 
 // A part of a container that was not read whole: the path inside its volume with "\"

@@ -22,10 +22,12 @@ FileVerdict DetectFile(const DatabaseImage& signatures, File& file, bool heurist
   verdict.virus = verdict.executable ? DetectExecutable(signatures, file, &verdict.variant)
                                      : DetectNonExecutable(signatures, file, &verdict.variant);
   if (verdict.virus == 0 && imported.detector != nullptr) {
-    if (const std::optional<uint32_t> index =
-            imported.detector->MatchFile(file, imported.byte_limit)) {
-      verdict.virus = kImportedVirusIdBase + *index;
+    const ImportedMatch match = imported.detector->MatchFile(file, imported.byte_limit);
+    if (match.index) {
+      verdict.virus = kImportedVirusIdBase + *match.index;
       verdict.variant = 0;
+    } else {
+      verdict.unverified = match.unverified;
     }
   }
   if (verdict.virus == 0 && heuristics_enabled) {

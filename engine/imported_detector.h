@@ -17,6 +17,14 @@ inline bool IsImportedVirusId(uint32_t virus_id) {
   return virus_id >= kImportedVirusIdBase;
 }
 
+// What the imported signatures say of one file.
+struct ImportedMatch {
+  std::optional<uint32_t> index;  // the lowest signature matched; none when none did
+  // Some pattern's verification reached its bound: with no match, the file was not judged
+  // whole.
+  bool unverified = false;
+};
+
 // Signatures from outside the program's own database (QUARNX.DAT), looked for after its
 // detector chains found nothing and before the heuristics. Safe to call from several threads
 // at once.
@@ -24,8 +32,8 @@ class ImportedDetector {
  public:
   virtual ~ImportedDetector() = default;
   // The lowest index of an imported signature the file matches, reading at most
-  // `byte_limit` of its bytes; nothing when none does or the file cannot be read.
-  virtual std::optional<uint32_t> MatchFile(File& file, uint64_t byte_limit) const = 0;
+  // `byte_limit` of its bytes; no index when none does or the file cannot be read.
+  virtual ImportedMatch MatchFile(File& file, uint64_t byte_limit) const = 0;
   // The same for a boot sector or master boot record, against the patterns for any file.
   virtual std::optional<uint32_t> MatchBootArea(std::span<const uint8_t> sector) const = 0;
   // The signature's name ("Win.Trojan.Junkie-6").

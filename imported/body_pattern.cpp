@@ -247,9 +247,9 @@ std::optional<PatternSkip> PieceClamavRefuses(const BodyPattern& pattern) {
   return std::nullopt;
 }
 
-uint64_t MinimumLength(const BodyPattern& pattern) {
+uint64_t MinimumLength(std::span<const PatternPart> parts) {
   uint64_t length = 0;
-  for (const PatternPart& part : pattern.parts) {
+  for (const PatternPart& part : parts) {
     if (part.kind == PatternPart::Kind::kByte) ++length;
     if (part.kind == PatternPart::Kind::kJump) length += part.min;
     if (part.kind == PatternPart::Kind::kChoice) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,8 +73,11 @@ std::optional<PatternSkip> PieceClamavRefuses(const BodyPattern& pattern);
 // The pattern written back in the source's own hex syntax; ParseBodyPattern gives it back.
 std::string FormatBodyPattern(const BodyPattern& pattern);
 
-// The shortest run of file bytes the pattern can match.
-uint64_t MinimumLength(const BodyPattern& pattern);
+// The shortest run of file bytes the pattern, or a run of its parts, can match.
+uint64_t MinimumLength(std::span<const PatternPart> parts);
+inline uint64_t MinimumLength(const BodyPattern& pattern) {
+  return MinimumLength(pattern.parts);
+}
 
 // The longest, or nothing when a gap is open.
 std::optional<uint64_t> MaximumLength(const BodyPattern& pattern);

@@ -91,14 +91,17 @@ std::optional<uint32_t> ImportedSignatures::MatchHash(File& file, ImportedSignat
   return found;
 }
 
-std::optional<uint32_t> ImportedSignatures::MatchStreams(File& file, uint64_t byte_limit) const {
+std::optional<uint32_t> ImportedSignatures::MatchStreams(File& file, uint64_t byte_limit,
+                                                         bool& unverified) const {
   if (matcher_.signature_count() == 0) return std::nullopt;
   std::optional<uint32_t> found;
   const auto scan = [&](File& stream) {
     ScanFacts facts;
     facts.size = stream.Size().value_or(0);
     facts.target = ScanTarget::kOle2Stream;
-    found = Lowest(found, matcher_.Scan(stream, facts, ScratchFor(matcher_)).signature);
+    const ScanOutcome outcome = matcher_.Scan(stream, facts, ScratchFor(matcher_));
+    found = Lowest(found, outcome.signature);
+    unverified = unverified || outcome.unconfirmed > 0;
   };
   // Shared by every "WordDocument" stream: entries of a directory that all name one stream
   // cost no more than one of them.
@@ -114,16 +117,18 @@ std::optional<uint32_t> ImportedSignatures::MatchStreams(File& file, uint64_t by
   return found;
 }
 
-std::optional<uint32_t> ImportedSignatures::MatchFile(File& file, uint64_t byte_limit) const {
+ImportedMatch ImportedSignatures::MatchFile(File& file, uint64_t byte_limit) const {
   const std::optional<uint64_t> size = file.Size();
-  if (!size) return std::nullopt;
+  if (!size) return {};
   const std::optional<PeLayout> pe = ReadPeLayout(file);
   ScanFacts facts;
   facts.size = *size;
   facts.byte_limit = byte_limit;
   facts.pe = pe ? &*pe : nullptr;
-  std::optional<uint32_t> found = matcher_.Scan(file, facts, ScratchFor(matcher_)).signature;
-  found = Lowest(found, MatchStreams(file, byte_limit));
+  const ScanOutcome outcome = matcher_.Scan(file, facts, ScratchFor(matcher_));
+  bool unverified = outcome.unconfirmed > 0;
+  std::optional<uint32_t> found = outcome.signature;
+  found = Lowest(found, MatchStreams(file, byte_limit, unverified));
   // A digest covers the whole file: one past the limit is not scanned.
   if (*size <= byte_limit) {
     found = Lowest(found, MatchHash(file, ImportedSignature::Kind::kFileHash, 0, *size));
@@ -135,7 +140,7 @@ std::optional<uint32_t> ImportedSignatures::MatchFile(File& file, uint64_t byte_
                                       section.raw_offset, section.raw_size));
     }
   }
-  return found;
+  return {found, unverified};
 }
 
 std::optional<uint32_t> ImportedSignatures::MatchBootArea(std::span<const uint8_t> sector) const {

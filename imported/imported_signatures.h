@@ -21,7 +21,7 @@ class ImportedSignatures : public ImportedDetector {
   // The matcher QUARNX.DAT carries, or one compiled anew when it does not load here.
   static Result<std::unique_ptr<ImportedSignatures>> Open(ImportedDatabase database);
 
-  std::optional<uint32_t> MatchFile(File& file, uint64_t byte_limit) const override;
+  ImportedMatch MatchFile(File& file, uint64_t byte_limit) const override;
   std::optional<uint32_t> MatchBootArea(std::span<const uint8_t> sector) const override;
   std::string NameOf(uint32_t index) const override { return database_.Name(index); }
 
@@ -32,8 +32,9 @@ class ImportedSignatures : public ImportedDetector {
   ImportedSignatures(ImportedDatabase database, SignatureMatcher matcher)
       : database_(std::move(database)), matcher_(std::move(matcher)) {}
   // The lowest body signature found in a stream of `file` when it is a compound document,
-  // or in the deciphered text of a Word 6 macro that a "WordDocument" stream lists.
-  std::optional<uint32_t> MatchStreams(File& file, uint64_t byte_limit) const;
+  // or in the deciphered text of a Word 6 macro that a "WordDocument" stream lists; sets
+  // `unverified` when a verification in some stream reached its bound.
+  std::optional<uint32_t> MatchStreams(File& file, uint64_t byte_limit, bool& unverified) const;
   // The lowest hash signature of `kind` for `length` bytes of `file` from `offset`.
   std::optional<uint32_t> MatchHash(File& file, ImportedSignature::Kind kind, uint64_t offset,
                                     uint64_t length) const;

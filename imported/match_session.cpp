@@ -155,17 +155,19 @@ bool MatchSession::OnMatch(unsigned id, uint64_t end) {
 }
 
 // Looks at the starts this report may stand for that no earlier report of the signature
-// already had looked at: a start is verified once, whatever end its match has.
+// already had looked at: a start is verified once, whatever end its match has. A pattern
+// with an open gap is verified from every allowed start at its first report: the verifier
+// walks to the data's end for it anyway, and once is then enough to decide.
 bool MatchSession::Verify(unsigned id, uint64_t end, const StartWindow& window, uint8_t& state) {
   const SignatureMatcher::Compiled& compiled = matcher_.compiled_[id];
   uint64_t& verified_up_to = scratch_.verified_up_to_[id];
   uint64_t first = std::max(window.first, verified_up_to);
-  if (compiled.span_max != kUnboundedSpan && end > compiled.span_max) {
-    first = std::max(first, end - compiled.span_max);
+  uint64_t last = window.last;
+  if (compiled.span_max != kUnboundedSpan) {
+    if (end > compiled.span_max) first = std::max(first, end - compiled.span_max);
+    last = std::min(last, end - compiled.span_min);
   }
-  const uint64_t last = std::min(window.last, end - compiled.span_min);
   if (first <= last) {
-    verified_up_to = last + 1;
     const Verification verification =
         scratch_.verifier_.MatchesFromSomeStart(matcher_.signatures_[id].pattern, {first, last});
     if (verification == Verification::kMatch) return Found(matcher_.signatures_[id].index, state);
@@ -174,6 +176,11 @@ bool MatchSession::Verify(unsigned id, uint64_t end, const StartWindow& window, 
       state = kDecided;
       return true;
     }
+    if (last == window.last) {
+      state = kDecided;
+      return true;
+    }
+    verified_up_to = last + 1;
   }
   if (verified_up_to > window.last) state = kDecided;
   return true;

@@ -62,6 +62,16 @@ void AppendByte(const PatternByte& byte, std::string& text) {
   text += ']';
 }
 
+// How many bytes a part counts for against kMostRepeatWidth: a gap written as a counted
+// repeat its written greatest count (least, when written open-ended), a byte of any value 1
+// (each is a "." of its own); 0 for anything else, ".*" and a gap written as nothing.
+uint32_t RepeatWidth(const PatternPart& part) {
+  if (part.kind == PatternPart::Kind::kByte) return part.byte.mask == 0 ? 1 : 0;
+  if (part.kind != PatternPart::Kind::kJump || part.min > part.max) return 0;
+  if (part.max != kUnboundedJump && part.max <= kLargestWrittenGap) return part.max;
+  return std::min(part.min, kLargestWrittenGap);
+}
+
 // Writes the gap; false when it had to be widened.
 bool AppendGap(uint32_t min, uint32_t max, std::string& text) {
   if (min > max) {
@@ -127,6 +137,9 @@ PatternExpression WritePatternExpression(const BodyPattern& pattern) {
   uint64_t span_max = 0;
   bool exact = true;
   size_t kept_parts = 0;
+  uint32_t repeats = 0;
+  uint32_t repeat_width = 0;
+  uint32_t open_repeats = 0;
   for (const PatternPart& part : pattern.parts) {
     part_text.clear();
     bool part_exact = true;
@@ -141,7 +154,12 @@ PatternExpression WritePatternExpression(const BodyPattern& pattern) {
         AppendChoice(part, part_text);
         break;
     }
-    if (text.size() + part_text.size() > kLongestExpression) {
+    const uint32_t width = RepeatWidth(part);
+    repeats += width > 0 && part.kind == PatternPart::Kind::kJump ? 1 : 0;
+    repeat_width += width;
+    open_repeats += part_text == ".*" ? 1 : 0;
+    if (text.size() + part_text.size() > kLongestExpression || repeats > kMostRepeats ||
+        repeat_width > kMostRepeatWidth || open_repeats > kMostOpenRepeats) {
       // What is written so far stands for the whole: its reports are candidates.
       expression.exact = false;
       return expression;

@@ -1,6 +1,7 @@
 #include "imported/pattern_verifier.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace quarn {
 namespace {
@@ -11,6 +12,10 @@ constexpr uint64_t kFarthestDataEnd = uint64_t{1} << 62;
 
 bool Passes(const PatternByte& pattern, uint8_t byte) {
   return (byte & pattern.mask) == pattern.value;
+}
+
+bool IsOpenGap(const PatternPart& part) {
+  return part.kind == PatternPart::Kind::kJump && part.max == kUnboundedJump;
 }
 
 }  // namespace
@@ -131,28 +136,57 @@ bool PatternVerifier::StepGap(uint32_t min, uint32_t max) {
   return true;
 }
 
+Verification PatternVerifier::EarliestEnd(const BodyPattern& pattern, size_t begin, size_t end,
+                                          Run starts, uint64_t& earliest) {
+  const uint64_t least = MinimumLength(std::span(pattern.parts).subspan(begin, end - begin));
+  std::optional<uint64_t> found;
+  for (uint64_t first = starts.first; first <= starts.last;) {
+    // A start from here on ends at least `least` bytes on: none beats an end found before.
+    if (found && first + least >= *found) break;
+    uint64_t last = std::min(starts.last, first + (kStartsPerPass - 1));
+    if (found) last = std::min(last, *found - least - 1);
+    runs_.assign(1, Run{first, last});
+    for (size_t index = begin; index < end && !runs_.empty(); ++index) {
+      const PatternPart& part = pattern.parts[index];
+      bool within_budget = true;
+      switch (part.kind) {
+        case PatternPart::Kind::kByte:
+          within_budget = StepByte(part.byte);
+          break;
+        case PatternPart::Kind::kChoice:
+          within_budget = StepChoice(part);
+          break;
+        case PatternPart::Kind::kJump:
+          within_budget = StepGap(part.min, part.max);
+          break;
+      }
+      if (!within_budget) return Verification::kOverBudget;
+    }
+    // The runs are in order: the first one's first position is the slice's earliest end.
+    if (!runs_.empty()) found = std::min(found.value_or(UINT64_MAX), runs_.front().first);
+    first = last + 1;
+  }
+  if (!found) return Verification::kNoMatch;
+  earliest = *found;
+  return Verification::kMatch;
+}
+
 Verification PatternVerifier::MatchesFromSomeStart(const BodyPattern& pattern, StartWindow starts) {
   if (file_ == nullptr || pattern.parts.empty()) return Verification::kNoMatch;
-  const uint64_t last = std::min(starts.last, data_end_);
-  if (starts.first > last) return Verification::kNoMatch;
-  runs_.assign(1, Run{starts.first, last});
-  for (const PatternPart& part : pattern.parts) {
-    bool within_budget = true;
-    switch (part.kind) {
-      case PatternPart::Kind::kByte:
-        within_budget = StepByte(part.byte);
-        break;
-      case PatternPart::Kind::kChoice:
-        within_budget = StepChoice(part);
-        break;
-      case PatternPart::Kind::kJump:
-        within_budget = StepGap(part.min, part.max);
-        break;
-    }
-    if (!within_budget) return Verification::kOverBudget;
-    if (runs_.empty()) return Verification::kNoMatch;
+  Run section_starts{starts.first, std::min(starts.last, data_end_)};
+  if (section_starts.first > section_starts.last) return Verification::kNoMatch;
+  for (size_t begin = 0;;) {
+    size_t end = begin;
+    while (end < pattern.parts.size() && !IsOpenGap(pattern.parts[end])) ++end;
+    uint64_t earliest = 0;
+    const Verification section = EarliestEnd(pattern, begin, end, section_starts, earliest);
+    if (section != Verification::kMatch || end == pattern.parts.size()) return section;
+    // Past the data's end nothing more can match; kFarthestDataEnd keeps the sum in range.
+    const uint64_t next = earliest + pattern.parts[end].min;
+    if (next > data_end_) return Verification::kNoMatch;
+    section_starts = {next, data_end_};
+    begin = end + 1;
   }
-  return Verification::kMatch;
 }
 
 }  // namespace quarn

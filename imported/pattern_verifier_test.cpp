@@ -61,8 +61,11 @@ TEST(PatternVerifier, CostsStopAtTheBudgetAndTheCapOnRuns) {
   verifier.BeginScan(*file, alternating.size(), kDefaultVerificationBudget);
   EXPECT_EQ(verifier.MatchesFromSomeStart(pattern, {0, 100000}), Verification::kNoMatch)
       << "under the cap of runs";
-  EXPECT_EQ(verifier.MatchesFromSomeStart(pattern, {0, alternating.size()}),
-            Verification::kOverBudget)
+  EXPECT_EQ(verifier.MatchesFromSomeStart(pattern, {0, alternating.size()}), Verification::kNoMatch)
+      << "starts taken a slice at a time";
+  const BodyPattern wide =
+      PatternOf({WholeBytes({0x41}), {GapOf(0, 300000)}, WholeBytes({0x41, 0x42})});
+  EXPECT_EQ(verifier.MatchesFromSomeStart(wide, {0, 0}), Verification::kOverBudget)
       << "past the cap of runs";
 
   const BodyPattern open =

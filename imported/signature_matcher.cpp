@@ -12,7 +12,7 @@ namespace {
 
 // Changes whenever the way a signature becomes an expression changes: an image compiled the
 // old way is then compiled again.
-constexpr uint64_t kTranslationVersion = 2;
+constexpr uint64_t kTranslationVersion = 3;
 
 // Positions and lengths past this are treated as boundless when bounding an expression's
 // reports (and no file reaches them).
@@ -34,6 +34,9 @@ uint64_t FingerprintOf(const std::vector<BodySignature>& signatures) {
   Fingerprint print;
   print.Add(kLargestWrittenGap);
   print.Add(kLongestExpression);
+  print.Add(kMostRepeats);
+  print.Add(kMostRepeatWidth);
+  print.Add(kMostOpenRepeats);
   print.Add(signatures.size());
   for (const BodySignature& signature : signatures) {
     print.Add(signature.index);

@@ -1,10 +1,12 @@
 // Random signature sets over random files with planted matches and near misses: whatever the
 // constructs, offset forms, targets and byte limits, the matcher answers as the plain search
-// does.
+// does; and so it does for open gaps over files long enough that a pattern's parts pass at
+// hundreds of thousands of places.
 #include <gtest/gtest.h>
 
 #include "imported/test_support/matcher_test_support.h"
 #include "imported/signature_matcher.h"
+#include "imported/test_support/long_match_files.h"
 #include "imported/test_support/plain_signature_search.h"
 #include "imported/test_support/random_signatures.h"
 
@@ -80,6 +82,57 @@ TEST(SignatureMatcherDifferential, AnswersAsThePlainSearchDoes) {
     EXPECT_GT(tally.found, tally.scans / 5) << tally.found << " of " << tally.scans;
     EXPECT_LT(tally.found, tally.scans * 9 / 10) << tally.found << " of " << tally.scans;
   }
+}
+
+bool HasOpenGap(const BodySignature& signature) {
+  return std::any_of(signature.pattern.parts.begin(), signature.pattern.parts.end(),
+                     [](const PatternPart& part) { return part.max == kUnboundedJump; });
+}
+
+BodySignature Written(uint32_t index, const char* hex, OffsetRule offset,
+                      SignatureTarget target = SignatureTarget::kAnyFile) {
+  return {index, ParseBodyPattern(hex).pattern.value(), offset, target};
+}
+
+TEST(SignatureMatcherDifferential, OpenGapsOverLongFilesAnswerAsThePlainSearchDoes) {
+  constexpr OffsetRule kAtStart{OffsetRule::Base::kAbsolute, 0, 0, 0};
+  constexpr OffsetRule kAtEntry{OffsetRule::Base::kEntryPoint, 0, 0, 0};
+  testing::RandomSignatures random(4);
+  std::vector<BodySignature> signatures = {
+      Written(1, "558bec83*00c0ffee123456", kAtEntry, SignatureTarget::kPeFile),
+      Written(2, "c0ffee11{100-}00deadbeef", kAtStart),
+      // Too few fixed bytes for the import to take; the matcher is exact for it all the same.
+      {3,
+       testing::PatternOf({testing::WholeBytes({0x41}),
+                           {testing::GapOf(100, kUnboundedJump)},
+                           testing::WholeBytes({0x42})}),
+       kAtStart}};
+  for (const BodySignature& signature : random.Signatures(400)) {
+    if (HasOpenGap(signature)) signatures.push_back(signature);
+  }
+  Result<SignatureMatcher> matcher = SignatureMatcher::Compile(signatures);
+  ASSERT_TRUE(matcher.ok()) << matcher.message();
+  ASSERT_TRUE(matcher->refused().empty()) << matcher->refused()[0].reason;
+  std::unique_ptr<MatcherScratch> scratch = matcher->NewScratch();
+
+  using testing::WideText;
+  // "00" at 100,000 places in the wide text.
+  std::vector<std::vector<uint8_t>> files = {
+      testing::EntryStarPe(), WideText({0xC0, 0xFF, 0xEE, 0x11}, {0x00, 0xDE, 0xAD, 0xBE, 0xEF}),
+      WideText({0xC0, 0xFF, 0xEE, 0x11}, {0x00, 0xDE, 0xAD, 0xBE, 0xEE}), WideText({0x41}, {0x42}),
+      WideText({0x41}, {})};
+  // "B" at 99,500 places; the last file has none.
+  for (size_t at = 1000; at < files[3].size(); at += 2) files[3][at] = 0x42;
+  for (int round = 0; round < 4; ++round) {
+    files.push_back(random.File(signatures, 150000, round % 2 == 0, 6));
+  }
+  Tally tally;
+  for (const std::vector<uint8_t>& bytes : files) {
+    ExpectSameAnswer(*matcher, *scratch, signatures, bytes, ScanTarget::kFile, UINT64_MAX, tally);
+    ExpectSameAnswer(*matcher, *scratch, signatures, bytes, ScanTarget::kFile,
+                     bytes.size() - 1 - random.Below(100), tally);
+  }
+  EXPECT_GE(tally.found, 5) << tally.found << " of " << tally.scans;
 }
 
 }  // namespace

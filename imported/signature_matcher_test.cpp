@@ -241,6 +241,22 @@ TEST(SignatureMatcher, MatchesAcrossBlocksAndPatternsCutForVectorscan) {
   const std::vector<uint8_t> straddling(big.begin() + boundary - 6, big.begin() + boundary + 6);
   const BodyPattern gap_across =
       PatternOf({WholeBytes({0xA1, 0xB2}), {GapOf(0, 70000)}, WholeBytes({0xC3, 0xD4})});
+  // 200 two-byte pieces joined by "{0-64}": written whole, Vectorscan would compile it for
+  // minutes and then refuse it.
+  BodyPattern chained;
+  std::vector<uint8_t> chained_run;
+  for (uint8_t piece = 0; piece < 200; ++piece) {
+    if (piece > 0) {
+      chained.parts.push_back(GapOf(0, 64));
+      chained_run.resize(chained_run.size() + piece % 65);
+    }
+    const std::vector<uint8_t> bytes = {static_cast<uint8_t>(0x40 + piece % 50),
+                                        static_cast<uint8_t>(0xA0 + piece / 50)};
+    for (const PatternPart& part : WholeBytes(bytes)) chained.parts.push_back(part);
+    chained_run.insert(chained_run.end(), bytes.begin(), bytes.end());
+  }
+  std::vector<uint8_t> chained_changed = chained_run;
+  chained_changed.back() ^= 1;
   struct Case {
     const char* name;
     BodySignature signature;
@@ -265,6 +281,9 @@ TEST(SignatureMatcher, MatchesAcrossBlocksAndPatternsCutForVectorscan) {
        With(big, 70000, long_changed), false},
       {"long pattern at EP", Signature(PatternOf({WholeBytes(long_run)}), Rule(Base::kEntryPoint)),
        With(PeImage(), kEntry, long_run), true},
+      {"many short gaps", Signature(chained), With(Plain(), 0x20, chained_run), true},
+      {"many short gaps, last byte off", Signature(chained), With(Plain(), 0x20, chained_changed),
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -171,8 +171,8 @@ void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
   if (candidate) {
     if (detected == nullptr || detected->may_be_container) {
       std::string open_failure;
-      container = ScanIfContainer(session, folder, name, display_path, host_path, place,
-                                  inner_path, &open_failure);
+      container = ScanIfContainer(session, folder, name, display_path, host_path, place, inner_path,
+                                  &open_failure);
       if (place == nullptr && !open_failure.empty()) {
         ReportUnreadable(session, display_path, host_path, open_failure);
         return;
@@ -188,13 +188,15 @@ void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
     // An image still, though no volume of it was read: a false verdict must not change it.
     ScanFileInContainer(
         session, folder, name, display_path, host_path,
-        InnerFile{place != nullptr ? LayersTo(*place, inner_path) : std::vector<PathLayer>{}},
+        InnerFile{place != nullptr ? LayersTo(*place, inner_path) : std::vector<PathLayer>{},
+                  nullptr, 0, EntryPlace{}, place != nullptr ? place->incomplete : nullptr},
         detected);
   } else if (place != nullptr) {
     // The working copy finds the entry by its place, which a byte copy keeps.
-    ScanFileInContainer(session, folder, name, display_path, host_path,
-                        InnerFile{LayersTo(*place, inner_path), place->changes, place->volume,
-                                  EntryPlace{folder.Identity().inode, folder.Path(), slot}});
+    ScanFileInContainer(
+        session, folder, name, display_path, host_path,
+        InnerFile{LayersTo(*place, inner_path), place->changes, place->volume,
+                  EntryPlace{folder.Identity().inode, folder.Path(), slot}, place->incomplete});
   } else if (detected != nullptr) {
     ScanFile(session, folder, name, display_path, host_path, *detected);
   } else {

@@ -8,7 +8,13 @@ constexpr int kMoreBeforeText = 443;
 constexpr int kMoreAfterText = 444;
 constexpr int kCannotReadText = 446;
 constexpr int kMoreUnreadableText = 447;
-constexpr int kFirstCauseText = 450;  // then one per IncompleteReason, in its order
+constexpr int kFirstCauseText = 450;   // then one per IncompleteReason, in its order
+constexpr int kVerifyCauseText = 448;  // the last reason's: the text after the others is taken
+
+int CauseText(IncompleteReason reason) {
+  if (reason == IncompleteReason::kVerify) return kVerifyCauseText;
+  return kFirstCauseText + static_cast<int>(reason);
+}
 
 bool LeavesUnjudged(IncompleteReason reason) {
   return reason == IncompleteReason::kUnreadable || reason == IncompleteReason::kResource;
@@ -29,7 +35,7 @@ void IncompleteLines::Report(ScanSession& session, std::string path, std::string
   ResultLine line;
   line.icon = ResultIcon::kBlank;
   line.text = std::string(LoadText(language, kNotScannedText)) + path + " (" +
-              std::string(LoadText(language, kFirstCauseText + static_cast<int>(reason))) + ")";
+              std::string(LoadText(language, CauseText(reason))) + ")";
   line.kind = ReportKind::kIncomplete;
   line.path = std::move(path);
   line.host_path = std::move(host_path);

@@ -289,6 +289,12 @@ void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
     }
     return;
   }
+  if (verdict.unverified) {
+    // A host file gives one such line at most: only a container's files share a cap.
+    IncompleteLines own;
+    IncompleteLines& lines = inner != nullptr && inner->incomplete ? *inner->incomplete : own;
+    lines.Report(session, display_path, host_path, LayersOf(inner), IncompleteReason::kVerify);
+  }
   if (verdict.suspicious != 0) {
     ResultLine line;
     line.icon = ResultIcon::kVirus;

@@ -7,6 +7,7 @@
 #include "platform/folder.h"
 #include "shell/file_detection.h"
 #include "shell/image_changes.h"
+#include "shell/incomplete_report.h"
 #include "shell/scan_session.h"
 
 namespace quarn {
@@ -38,6 +39,7 @@ struct InnerFile {
   ImageChanges* image = nullptr;
   size_t volume = 0;
   EntryPlace entry;
+  IncompleteLines* incomplete = nullptr;  // the top-level file's; null: the file's own
 };
 
 // A file inside a container, shown as `display_path` ("C:\DISKS\DISK1.IMG!A:\DOS\KEYB.COM")

@@ -1,7 +1,8 @@
 // quarnscan with a QUARNX.DAT that quarndb made from ClamAV records: each kind of signature
 // found where its rule says and not one byte off (in the streams of compound documents for
 // theirs), reported as imported, inside archives
-// too; no clean for what has no cleaning record; a damaged QUARNX.DAT told, the scan run on.
+// too; no clean for what has no cleaning record; a damaged QUARNX.DAT told, the scan run on;
+// a file whose verification reached its bound reported not scanned, never clean.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -32,7 +33,8 @@ const std::map<std::string, std::string> kRecords = {
      "Test.Anywhere-1:0:*:517561726e2d696d706f72742d616e79\n"
      "Test.Tail-1:0:EOF-16:5441494c4d41524b\n"
      "Test.Entry-1:1:EP+0:e8000000005d81ed\n"
-     "Test.Stream-1:2:*:517561726e2d73747265616d2d6d61726b\n"},
+     "Test.Stream-1:2:*:517561726e2d73747265616d2d6d61726b\n"
+     "Test.Bound-1:0:*:4100{0-300000}4100{100-200}4142\n"},
     {"test.hdb",
      "9646750548e73a247a6e32908d2b8631:15:Test.Hash-1\n"
      "59100bf48f8f796894b476482b4f7483:*:Test.AnySize-1:73\n"},
@@ -142,6 +144,35 @@ TEST_F(QuarnscanImported, ADamagedExtraDatabaseIsToldAndTheScanRunsOnTheOthers) 
   EXPECT_NE(outcome.err.find(data + "/QUARNX.DAT: "), std::string::npos) << outcome.err;
   EXPECT_EQ(Detections(outcome),
             std::set<std::string>{"C:\\EICAR.COM EICAR-Test-File - (id below 65536)"});
+}
+
+// "41 00" at 300,000 places, then "41 42" 280 bytes on: clamscan finds nothing, but the
+// positions one start of Test.Bound-1 reaches are more than the verifier keeps.
+std::vector<uint8_t> PastTheVerifiersBound() {
+  std::vector<uint8_t> bytes;
+  for (int pair = 0; pair < 300000; ++pair) bytes.insert(bytes.end(), {0x41, 0x00});
+  bytes.resize(bytes.size() + 280);
+  bytes.insert(bytes.end(), {0x41, 0x42});
+  return bytes;
+}
+
+TEST_F(QuarnscanImported, AVerificationPastItsBoundLeavesTheFileIncompleteNeverClean) {
+  const std::string data = DataWithImports();
+  PutBytes("WIDE.DAT", PastTheVerifiersBound());
+  PutBytes("WIDE.ZIP", testing::ZipWriter().Add("INNER.DAT", PastTheVerifiersBound()).Build());
+  const Outcome outcome = Scan({"--json", "--files", "all", "--data-dir", data, "C:"});
+  EXPECT_EQ(outcome.exit_code, 0) << outcome.err;
+  std::set<std::string> incomplete;
+  for (const json& event : outcome.EventsOf("incomplete")) {
+    incomplete.insert(event.value("path", "") + " " + event.value("reason", "") + " " +
+                      event.value("layers", json::array()).dump());
+  }
+  EXPECT_EQ(incomplete,
+            (std::set<std::string>{
+                "C:\\WIDE.DAT verify []",
+                "C:\\WIDE.ZIP!INNER.DAT verify [{\"kind\":\"zip\",\"name\":\"INNER.DAT\"}]"}));
+  EXPECT_EQ(outcome.EventsOf("summary").back().value("incomplete", -1), 2);
+  EXPECT_NE(outcome.out.find("Non analizzato: C:\\\\WIDE.DAT (verifica"), std::string::npos);
 }
 
 }  // namespace

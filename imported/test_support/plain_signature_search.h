@@ -65,8 +65,8 @@ inline bool PlainBytePasses(const PatternByte& pattern, uint8_t byte) {
 
 // Whether a pattern's parts match from a position, recursively: each byte, each string of a
 // choice, each length of a gap in turn. Remembers the (part, position) pairs that failed, so
-// that gaps one after the other cost their product once rather than once per start. An open
-// gap recurses once per byte it spans: for inputs of a few thousand bytes.
+// that gaps one after the other cost their product once rather than once per start. Recurses
+// once per part, never per byte, so long inputs do not exhaust the stack.
 class PlainPatternMatch {
  public:
   PlainPatternMatch(const std::vector<PatternPart>& parts, std::span<const uint8_t> bytes)
@@ -102,9 +102,19 @@ class PlainPatternMatch {
         return false;
       case PatternPart::Kind::kJump:
         if (here.max == kUnboundedJump) {
-          // An open gap from `at`: exactly its least length, or an open gap from one byte on.
-          return at + here.min <= bytes_.size() &&
-                 (From(part + 1, at + here.min) || From(part, at + 1));
+          // An open gap from `at` is its least length, or an open gap from one byte on: walked
+          // until a gap known to fail from some position, which then fails from all before it.
+          if (failed_.empty()) failed_.assign(parts_.size() * (bytes_.size() + 1), 0);
+          size_t from = at;
+          const size_t row = part * (bytes_.size() + 1);
+          for (; from + here.min <= bytes_.size(); ++from) {
+            if (from > at && failed_[row + from] != 0) break;
+            if (From(part + 1, from + here.min)) return true;
+          }
+          for (size_t failed = at; failed < from && failed <= bytes_.size(); ++failed) {
+            failed_[row + failed] = 1;
+          }
+          return false;
         }
         for (uint64_t gap = here.min; gap <= here.max && at + gap <= bytes_.size(); ++gap) {
           if (From(part + 1, at + gap)) return true;
