@@ -8,8 +8,9 @@ namespace {
 // Descriptors passed ahead of the FILDES that takes them; more are closed as they come.
 constexpr size_t kMaxWaitingDescriptors = 4;
 // Replies not yet written past which the connection reads no more: a client that does not
-// read its replies is not given more work to pile up.
-constexpr size_t kMaxUnsentOutput = size_t{1} << 20;
+// read its replies is not given more work to pile up. A thousand such clients hold no more
+// than 64 MiB of them, and a session that reads keeps plenty of replies on their way.
+constexpr size_t kMaxUnsentOutput = size_t{64} << 10;
 
 constexpr std::string_view kUnknownCommand = "UNKNOWN COMMAND";
 constexpr std::string_view kInvalidInSession = "Command invalid inside IDSESSION. ERROR";
@@ -39,6 +40,11 @@ void ClientConnection::Receive(std::span<const uint8_t> bytes,
 
 std::vector<ClientRequest> ClientConnection::TakeRequests() {
   return std::exchange(requests_, {});
+}
+
+void ClientConnection::Sent(size_t count) {
+  output_.erase(0, count);
+  Parse();  // commands held back while too many replies waited to be sent
 }
 
 void ClientConnection::Deliver(std::string reply) {
@@ -116,7 +122,10 @@ void ClientConnection::Parse() {
         Request(std::move(current_));
         break;
       case State::kCommand: {
-        if (input_.empty() || outstanding_ >= limits_.max_outstanding) return;
+        if (input_.empty() || outstanding_ >= limits_.max_outstanding ||
+            output_.size() >= kMaxUnsentOutput) {
+          return;
+        }
         if (in_session_ && input_[0] != 'z' && input_[0] != 'n') {
           Refuse(kInvalidInSession, Framing::kNewline, true);
           return;

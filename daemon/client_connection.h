@@ -50,9 +50,11 @@ class ClientConnection {
   // The reply to one request handed out by TakeRequests, whole and framed.
   void Deliver(std::string reply);
 
-  // Bytes to write to the socket; `Sent(n)` drops the first n once written.
+  // Bytes to write to the socket; `Sent(n)` drops the first n once written, which may let
+  // commands held back while many replies waited be taken (see HasRequests).
   const std::string& output() const { return output_; }
-  void Sent(size_t count) { output_.erase(0, count); }
+  void Sent(size_t count);
+  bool HasRequests() const { return !requests_.empty(); }
 
   // Whether reading the socket now would be of use: the connection still expects bytes and
   // has not too many replies outstanding.

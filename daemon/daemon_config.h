@@ -36,10 +36,14 @@ struct DaemonConfig {
   std::optional<std::string> temporary_directory;  // none: $TMPDIR, else /tmp
   uint32_t command_read_timeout = 5;               // seconds, at least 1
   uint32_t read_timeout = 120;                     // seconds, at least 1
-  std::optional<std::string> database_directory;   // none: the bundled database
+  // Milliseconds a client may leave its replies unread (the socket taking none of them)
+  // before it is disconnected; at least 1.
+  uint32_t send_buf_timeout_ms = 500;
+  std::optional<std::string> database_directory;  // none: the bundled database
   bool enable_shutdown_command = false;
   bool alert_exceeds_max = false;
   bool alert_encrypted = false;
+  bool cross_filesystems = true;  // folder scans go into the file systems mounted below
   // Container limits that replace shell/container_limits.h's defaults where the file gives
   // them: sizes in bytes, counts, and the time in milliseconds (as clamd has it).
   std::optional<uint64_t> max_scan_size;

@@ -51,10 +51,12 @@ TEST(DaemonConfigTest, EachOptionSetsItsOwnSetting) {
        [](auto& c) { EXPECT_EQ(c.temporary_directory, "/var/tmp"); }},
       {"CommandReadTimeout 30", [](auto& c) { EXPECT_EQ(c.command_read_timeout, 30u); }},
       {"ReadTimeout 300", [](auto& c) { EXPECT_EQ(c.read_timeout, 300u); }},
+      {"SendBufTimeout 250", [](auto& c) { EXPECT_EQ(c.send_buf_timeout_ms, 250u); }},
       {"DatabaseDirectory /srv/db", [](auto& c) { EXPECT_EQ(c.database_directory, "/srv/db"); }},
       {"EnableShutdownCommand yes", [](auto& c) { EXPECT_TRUE(c.enable_shutdown_command); }},
       {"AlertExceedsMax true", [](auto& c) { EXPECT_TRUE(c.alert_exceeds_max); }},
       {"AlertEncrypted 1", [](auto& c) { EXPECT_TRUE(c.alert_encrypted); }},
+      {"CrossFilesystems no", [](auto& c) { EXPECT_FALSE(c.cross_filesystems); }},
       {"MaxScanSize 400M", [](auto& c) { EXPECT_EQ(c.max_scan_size, 400u << 20); }},
       {"MaxScanSize 0", [](auto& c) { EXPECT_EQ(c.max_scan_size, kNoSizeLimit); }},
       {"MaxFileSize 512k", [](auto& c) { EXPECT_EQ(c.max_file_size, 512u << 10); }},
@@ -124,9 +126,9 @@ TEST(DaemonConfigTest, AnErrorNamesTheFileTheLineAndTheCause) {
 TEST(DaemonConfigTest, RefusesValuesOutsideTheirRange) {
   for (const char* line :
        {"TCPSocket 65536", "MaxThreads 100000000", "MaxQueue 0", "MaxConnectionQueueLength 0",
-        "CommandReadTimeout 0", "ReadTimeout 0", "MaxRecursion 0", "MaxScanTime 10k",
-        "StreamMaxLength 18446744073709551616", "LocalSocketMode 1777", "LocalSocketMode 0x1ff",
-        "MaxFiles -1"}) {
+        "CommandReadTimeout 0", "ReadTimeout 0", "SendBufTimeout 0", "MaxRecursion 0",
+        "MaxScanTime 10k", "StreamMaxLength 18446744073709551616", "LocalSocketMode 1777",
+        "LocalSocketMode 0x1ff", "MaxFiles -1"}) {
     ErrorOf(std::string(line) + "\n");
   }
   ErrorOf("LocalSocket /" + std::string(107, 'a') + "\n");
@@ -200,7 +202,7 @@ TEST(DaemonConfigTest, TheExampleFileShowsTheDefaults) {
     }
     uncommented += line + "\n";
   }
-  EXPECT_EQ(options, 23);  // every option quarnd reads
+  EXPECT_EQ(options, 25);  // every option quarnd reads
   Result<ParsedConfig> parsed = ParseDaemonConfig(uncommented, "quarnd.conf.example");
   ASSERT_TRUE(parsed.ok()) << parsed.message();
   EXPECT_TRUE(parsed->warnings.empty());
@@ -214,6 +216,8 @@ TEST(DaemonConfigTest, TheExampleFileShowsTheDefaults) {
   EXPECT_EQ(config.stream_max_length, defaults.stream_max_length);
   EXPECT_EQ(config.command_read_timeout, defaults.command_read_timeout);
   EXPECT_EQ(config.read_timeout, defaults.read_timeout);
+  EXPECT_EQ(config.send_buf_timeout_ms, defaults.send_buf_timeout_ms);
+  EXPECT_EQ(config.cross_filesystems, defaults.cross_filesystems);
   EXPECT_EQ(config.enable_shutdown_command, defaults.enable_shutdown_command);
   EXPECT_EQ(config.alert_exceeds_max, defaults.alert_exceeds_max);
   EXPECT_EQ(config.alert_encrypted, defaults.alert_encrypted);

@@ -126,6 +126,7 @@ std::vector<Finding> RunDaemonScan(const DaemonDatabases& databases,
   AllContainersOpener opener;
   session.set_containers(&opener, settings.limits);
   session.set_imported(databases.imported.get());
+  session.set_crosses_mounts(settings.cross_filesystems);
   collector.Attach(&session);
   scan(session);
   return collector.TakeFindings();

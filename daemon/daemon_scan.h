@@ -24,6 +24,7 @@ struct DaemonScanSettings {
   ContainerLimits limits;
   bool alert_exceeds_max = false;  // a limit hit is a finding, Heuristics.Limits.Exceeded.*
   bool alert_encrypted = false;    // an encrypted entry is a finding, Heuristics.Encrypted
+  bool cross_filesystems = true;   // a folder scan goes into the file systems mounted below
 };
 
 // One line "PATH: NAME FOUND" of a reply, or "PATH: CAUSE. ERROR" when `error` (then `name`
@@ -46,7 +47,8 @@ std::vector<Finding> ScanLoneFile(const DaemonDatabases& databases,
                                   const std::string& shown_path, ScanMode mode,
                                   const std::atomic<bool>* cancelled = nullptr);
 
-// Scans `folder` and every folder below it on the same mount, without following links; each
+// Scans `folder` and every folder below it (on the same mount unless the settings cross
+// file systems, and never on one of kernel interfaces), without following links; each
 // finding carries the host path of the file it came from (`folder_path` joined with the names
 // on the way).
 std::vector<Finding> ScanFolderTree(const DaemonDatabases& databases,

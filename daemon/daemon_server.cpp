@@ -1,5 +1,8 @@
 #include "daemon/daemon_server.h"
 
+#include <arpa/inet.h>
+#include <malloc.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -32,8 +35,31 @@ constexpr auto kDrainTime = std::chrono::seconds(2);
 constexpr auto kCancelAfter = std::chrono::seconds(7);
 constexpr auto kStopLimit = std::chrono::seconds(10);
 constexpr auto kTick = std::chrono::milliseconds(200);
+// Connections closed before their memory is given back to the system (see TrimMemory).
+constexpr size_t kClosesBeforeTrim = 64;
 // The largest stream the loop scans itself (see ScansAtOnce).
 constexpr uint64_t kAtOnceBytes = 64 * 1024;
+
+// The client as the log names it: its address and port, as the ClamAV daemon names a TCP
+// client, or for the Unix socket the process and user the kernel says are at the other end.
+std::string ClientLabel(const std::optional<PeerCredentials>& peer,
+                        const sockaddr_storage& address) {
+  if (peer) {
+    return "local, pid " + std::to_string(peer->pid) + ", uid " + std::to_string(peer->uid);
+  }
+  char text[INET6_ADDRSTRLEN] = "";
+  if (address.ss_family == AF_INET) {
+    const auto& ip = reinterpret_cast<const sockaddr_in&>(address);
+    inet_ntop(AF_INET, &ip.sin_addr, text, sizeof text);
+    return std::string(text) + "@" + std::to_string(ntohs(ip.sin_port));
+  }
+  if (address.ss_family == AF_INET6) {
+    const auto& ip = reinterpret_cast<const sockaddr_in6&>(address);
+    inet_ntop(AF_INET6, &ip.sin6_addr, text, sizeof text);
+    return std::string(text) + "@" + std::to_string(ntohs(ip.sin6_port));
+  }
+  return "local";
+}
 
 sigset_t DaemonSignals() {
   sigset_t set;
@@ -52,11 +78,14 @@ struct DaemonServer::Client {
   UniqueDescriptor socket;
   bool unix_socket;
   std::optional<PeerCredentials> peer;
+  std::string label;  // how the log names the client (Asker::client)
   ClientConnection protocol;
   std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
   Clock::time_point idle_since = Clock::now();
   Clock::time_point stream_since = Clock::now();
   Clock::time_point drain_since;
+  // Since when the socket has taken none of the output; unset while it takes it.
+  std::optional<Clock::time_point> unsent_since;
   bool peer_closed = false;  // the client will send nothing more
   bool write_shut = false;   // the reply of a refused stream is out, and the end told
   uint32_t events = 0;
@@ -131,6 +160,8 @@ int DaemonServer::Run() {
             StartReload();
           } else if (info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT) {
             BeginStopping();
+          } else if (info.ssi_signo == SIGHUP) {
+            log_.Reopen();  // logrotate moved the file away
           }
         }
       } else if (key == kWakeupKey) {
@@ -167,20 +198,44 @@ int DaemonServer::Run() {
   return 0;
 }
 
+void DaemonServer::PauseAccepting() {
+  accept_paused_until_ = Clock::now() + kTick;
+  if (accept_paused_) return;
+  accept_paused_ = true;
+  for (const Listener& listener : settings_.listeners) {
+    epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, listener.descriptor.get(), nullptr);
+  }
+}
+
+void DaemonServer::ResumeAccepting() {
+  if (!accept_paused_ || stopping_) return;
+  accept_paused_ = false;
+  for (size_t i = 0; i < settings_.listeners.size(); ++i) {
+    Watch(settings_.listeners[i].descriptor.get(), kListenerKeyBase + i, EPOLLIN, true);
+  }
+}
+
 void DaemonServer::Accept(size_t listener_index) {
-  if (Clock::now() < accept_paused_until_) return;
+  if (accept_paused_) return;  // an event read in the same batch as the pause
   const Listener& listener = settings_.listeners[listener_index];
   while (true) {
-    const int descriptor =
-        accept4(listener.descriptor.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    sockaddr_storage address{};
+    socklen_t address_size = sizeof address;
+    const int descriptor = accept4(listener.descriptor.get(), reinterpret_cast<sockaddr*>(&address),
+                                   &address_size, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (descriptor < 0) {
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        // Out of descriptors: the backlog keeps the clients until some close.
-        log_.Line(std::string("WARNING: cannot accept a connection: ") + ErrnoText(errno));
-        accept_paused_until_ = Clock::now() + kTick;
+        // Out of descriptors: the backlog keeps the clients until some close. Said once
+        // until a connection is accepted again, not at every try.
+        if (!accept_failing_) {
+          log_.Line(std::string("WARNING: cannot accept a connection: ") + ErrnoText(errno));
+        }
+        accept_failing_ = true;
+        PauseAccepting();
       }
       return;
     }
+    accept_failing_ = false;
     const uint64_t id = ++next_client_id_;
     auto client =
         std::make_unique<Client>(id, descriptor, listener.unix_socket, settings_.connection);
@@ -188,6 +243,7 @@ void DaemonServer::Accept(size_t listener_index) {
       auto peer = ReadPeerCredentials(descriptor);
       if (peer) client->peer = std::move(*peer);
     }
+    client->label = ClientLabel(client->peer, address);
     client->events = EPOLLIN | EPOLLRDHUP;
     Watch(descriptor, id, client->events, true);
     clients_.emplace(id, std::move(client));
@@ -290,8 +346,9 @@ void DaemonServer::Answer(Client& client, ClientRequest request) {
     default:
       if (ScansAtOnce(request)) {
         Asker asker = daemon_asker_;
+        asker.client = client.label;
         client.protocol.Deliver(AnswerScanRequest(request, *databases_.Current(), settings_.scan,
-                                                  asker, client.cancelled.get()));
+                                                  asker, client.cancelled.get(), log_));
         return;
       }
       Submit(client, std::move(request));
@@ -325,12 +382,14 @@ void DaemonServer::StartJobs() {
     Client& client = *found->second;
     Asker asker = daemon_asker_;
     asker.peer = client.peer;
+    asker.client = client.label;
     ++jobs_in_pool_;
     pool_->Submit([this, job, asker, cancelled = client.cancelled] {
       std::string reply;
       if (!cancelled->load()) {
         const std::shared_ptr<const DaemonDatabases> databases = databases_.Current();
-        reply = AnswerScanRequest(*job.request, *databases, settings_.scan, asker, cancelled.get());
+        reply = AnswerScanRequest(*job.request, *databases, settings_.scan, asker, cancelled.get(),
+                                  log_);
       }
       {
         std::lock_guard lock(completions_mutex_);
@@ -369,12 +428,17 @@ void DaemonServer::Flush(Client& client) {
         send(client.socket.get(), output.data(), output.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent < 0) {
       if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        if (!client.unsent_since) client.unsent_since = Clock::now();
+        return;
+      }
       client.cancelled->store(true);
+      client.protocol.Abandon();  // nothing more it sent is answered
       client.protocol.Sent(output.size());
       client.peer_closed = true;
       return;
     }
+    client.unsent_since.reset();
     client.protocol.Sent(static_cast<size_t>(sent));
   }
 }
@@ -383,6 +447,10 @@ void DaemonServer::Flush(Client& client) {
 // watches the socket for what the client's state now waits for.
 void DaemonServer::Settle(Client& client) {
   Flush(client);
+  while (client.protocol.HasRequests()) {
+    Dispatch(client);
+    Flush(client);
+  }
   if (client.protocol.Draining() && client.protocol.output().empty() && !client.write_shut) {
     // The client sees the error and the end at once, while what it still sends is dropped.
     shutdown(client.socket.get(), SHUT_WR);
@@ -415,13 +483,34 @@ void DaemonServer::Close(uint64_t id) {
   // Closing the socket takes it out of the epoll set as well; an event still on its way names
   // a client that is gone, and is skipped.
   clients_.erase(found);
+  ++closed_since_trim_;
+  ResumeAccepting();  // a descriptor is free for a waiting client
+}
+
+// The buffers of many clients come from the heap between longer-lived blocks, so once they
+// are freed the allocator keeps most of their pages: a burst of clients would leave the
+// daemon as large as at its peak. Given back once a burst has gone, at most once a tick.
+void DaemonServer::TrimMemory(Clock::time_point now) {
+  if (closed_since_trim_ < kClosesBeforeTrim || now - last_trim_ < kTick) return;
+  closed_since_trim_ = 0;
+  last_trim_ = now;
+  malloc_trim(0);
 }
 
 void DaemonServer::CheckDeadlines() {
   const Clock::time_point now = Clock::now();
+  if (accept_paused_ && now >= accept_paused_until_) ResumeAccepting();
+  TrimMemory(now);
   std::vector<uint64_t> to_settle;
+  std::vector<uint64_t> to_close;
   for (auto& [id, client] : clients_) {
     ClientConnection& protocol = client->protocol;
+    // A client that reads none of its replies is not kept: what it is owed would stay in
+    // memory for as long as it cares to hold the connection.
+    if (client->unsent_since && now - *client->unsent_since >= settings_.send_buf_timeout) {
+      to_close.push_back(id);
+      continue;
+    }
     if (protocol.Draining()) {
       if (now - client->drain_since >= kDrainTime) to_settle.push_back(id);
       continue;
@@ -445,6 +534,7 @@ void DaemonServer::CheckDeadlines() {
       to_settle.push_back(id);
     }
   }
+  for (uint64_t id : to_close) Close(id);
   for (uint64_t id : to_settle) {
     auto found = clients_.find(id);
     if (found == clients_.end()) continue;

@@ -28,6 +28,8 @@ struct ServerSettings {
   ConnectionLimits connection;
   std::chrono::milliseconds command_read_timeout{5000};
   std::chrono::milliseconds read_timeout{120000};
+  // How long a client may leave its replies unread (the socket taking none) before it is cut.
+  std::chrono::milliseconds send_buf_timeout{500};
   bool enable_shutdown_command = false;
   DaemonScanSettings scan;
   std::string program_version;
@@ -77,11 +79,14 @@ class DaemonServer {
   void Settle(Client& client);
   void Close(uint64_t id);
   void CheckDeadlines();
+  void TrimMemory(std::chrono::steady_clock::time_point now);
   void StartReload();
   void BeginStopping();
   std::string StatsText() const;
   bool MayControl(const Client& client) const;
   void Watch(int descriptor, uint64_t key, uint32_t events, bool add);
+  void PauseAccepting();
+  void ResumeAccepting();
 
   ServerSettings settings_;
   DatabaseSlot& databases_;
@@ -104,6 +109,12 @@ class DaemonServer {
   std::thread reload_thread_;
   bool stopping_ = false;
   std::chrono::steady_clock::time_point stop_started_;
+  // Out of descriptors: the listeners are out of the epoll set (a waiting connection would
+  // wake the loop at once, again and again) until a client closes or this time comes.
+  bool accept_paused_ = false;
+  bool accept_failing_ = false;  // the last accept ran out of descriptors
+  size_t closed_since_trim_ = 0;
+  std::chrono::steady_clock::time_point last_trim_;
   std::chrono::steady_clock::time_point accept_paused_until_;
 };
 

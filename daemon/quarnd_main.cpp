@@ -151,10 +151,12 @@ int RunDaemon(const std::string& config_path, bool config_given, bool foreground
   settings.connection.temporary_folder = config.temporary_directory.value_or("");
   settings.command_read_timeout = std::chrono::seconds(config.command_read_timeout);
   settings.read_timeout = std::chrono::seconds(config.read_timeout);
+  settings.send_buf_timeout = std::chrono::milliseconds(config.send_buf_timeout_ms);
   settings.enable_shutdown_command = config.enable_shutdown_command;
   settings.scan.limits = LimitsOf(config);
   settings.scan.alert_exceeds_max = config.alert_exceeds_max;
   settings.scan.alert_encrypted = config.alert_encrypted;
+  settings.scan.cross_filesystems = config.cross_filesystems;
   settings.program_version = QUARN_VERSION;
   settings.database_folder = database_folder;
 

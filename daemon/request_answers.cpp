@@ -33,19 +33,23 @@ std::string ErrorReply(const std::string& shown_path, const std::string& cause,
 }
 
 // The lines of a reply for what was scanned as `shown_path`, joined with the framing's
-// terminator (each line carries the session's id).
+// terminator (each line carries the session's id). Each finding goes to the log too, under
+// `logged_as` when it is given (what a client sent has no path of its own to show).
 std::string VerdictReply(const std::vector<Finding>& findings, const std::string& shown_path,
-                         const ClientRequest& request) {
+                         const ClientRequest& request, DaemonLog& log,
+                         const std::optional<std::string>& logged_as = std::nullopt) {
   if (findings.empty()) {
     return FramedReply(ReplyPath(shown_path) + ": OK", request.framing, request.session_id);
   }
   std::string reply;
   for (const Finding& finding : findings) {
-    reply +=
-        finding.error
-            ? ErrorReply(finding.path, finding.name, request)
-            : FramedReply(ReplyPath(finding.path) + ": " + ReplyVirusName(finding.name) + " FOUND",
-                          request.framing, request.session_id);
+    if (finding.error) {
+      reply += ErrorReply(finding.path, finding.name, request);
+      continue;
+    }
+    const std::string found = ": " + ReplyVirusName(finding.name) + " FOUND";
+    reply += FramedReply(ReplyPath(finding.path) + found, request.framing, request.session_id);
+    log.Line(ReplyPath(logged_as.value_or(finding.path)) + found);
   }
   return reply;
 }
@@ -62,7 +66,7 @@ FileOpener DescriptorOpener(int descriptor) {
 
 std::string AnswerPath(const ClientRequest& request, const DaemonDatabases& databases,
                        const DaemonScanSettings& settings, const Asker& asker,
-                       const std::atomic<bool>* cancelled) {
+                       const std::atomic<bool>* cancelled, DaemonLog& log) {
   const std::string shown = TrimTrailingSlashes(request.command.path);
   if (!asker.peer) return ErrorReply(shown, "Path commands need the local socket", request);
   std::optional<ThreadFileIdentity> identity;
@@ -84,12 +88,12 @@ std::string AnswerPath(const ClientRequest& request, const DaemonDatabases& data
     auto folder = std::make_unique<PosixFolder>(entry->descriptor.release(), shown);
     findings = ScanFolderTree(databases, settings, std::move(folder), shown, mode, cancelled);
   }
-  return VerdictReply(findings, shown, request);
+  return VerdictReply(findings, shown, request, log);
 }
 
 std::string AnswerDescriptor(const ClientRequest& request, const DaemonDatabases& databases,
-                             const DaemonScanSettings& settings,
-                             const std::atomic<bool>* cancelled) {
+                             const DaemonScanSettings& settings, const Asker& asker,
+                             const std::atomic<bool>* cancelled, DaemonLog& log) {
   const int descriptor = request.descriptor->get();
   const std::string shown = "fd[" + std::to_string(descriptor) + "]";
   struct stat facts {};
@@ -98,7 +102,7 @@ std::string AnswerDescriptor(const ClientRequest& request, const DaemonDatabases
   }
   const std::vector<Finding> findings = ScanLoneFile(
       databases, settings, DescriptorOpener(descriptor), shown, ScanMode::kFirstFinding, cancelled);
-  return VerdictReply(findings, shown, request);
+  return VerdictReply(findings, shown, request, log, shown + "(" + asker.client + ")");
 }
 
 }  // namespace
@@ -110,18 +114,18 @@ std::string VersionText(const std::string& program_version, const DatabaseVersio
 
 std::string AnswerScanRequest(const ClientRequest& request, const DaemonDatabases& databases,
                               const DaemonScanSettings& settings, const Asker& asker,
-                              const std::atomic<bool>* cancelled) {
+                              const std::atomic<bool>* cancelled, DaemonLog& log) {
   if (request.command.kind == CommandKind::kInstream) {
     std::shared_ptr<EntrySpool> stream = request.stream;
     const std::vector<Finding> findings = ScanLoneFile(
         databases, settings, [stream] { return stream->Open(); }, "stream", ScanMode::kFirstFinding,
         cancelled);
-    return VerdictReply(findings, "stream", request);
+    return VerdictReply(findings, "stream", request, log, "instream(" + asker.client + ")");
   }
   if (request.command.kind == CommandKind::kFildes) {
-    return AnswerDescriptor(request, databases, settings, cancelled);
+    return AnswerDescriptor(request, databases, settings, asker, cancelled, log);
   }
-  return AnswerPath(request, databases, settings, asker, cancelled);
+  return AnswerPath(request, databases, settings, asker, cancelled, log);
 }
 
 }  // namespace quarn

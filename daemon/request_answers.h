@@ -6,6 +6,7 @@
 
 #include "daemon/client_connection.h"
 #include "daemon/daemon_databases.h"
+#include "daemon/daemon_log.h"
 #include "daemon/daemon_scan.h"
 #include "platform/peer_credentials.h"
 
@@ -21,14 +22,19 @@ struct Asker {
   // served only to clients of the daemon's own uid.
   bool may_assume_identity = false;
   uint32_t daemon_uid = 0;
+  // How the log names the client beside what it streamed: "127.0.0.1@41234" over TCP,
+  // "local, pid 4242, uid 1000" on the Unix socket.
+  std::string client;
 };
 
 // The whole framed reply to a request that scans: INSTREAM, FILDES or a path command. Runs
 // on a worker thread; a path command is answered with the asker's own rights (the thread
 // takes them for the scan and gives them back). `cancelled` ends the scan early (the client
-// went away, the daemon is stopping).
+// went away, the daemon is stopping). Every finding is told to `log` as the ClamAV daemon
+// logs it: "PATH: NAME FOUND", a stream as "instream(CLIENT)", a descriptor as
+// "fd[N](CLIENT)".
 std::string AnswerScanRequest(const ClientRequest& request, const DaemonDatabases& databases,
                               const DaemonScanSettings& settings, const Asker& asker,
-                              const std::atomic<bool>* cancelled);
+                              const std::atomic<bool>* cancelled, DaemonLog& log);
 
 }  // namespace quarn

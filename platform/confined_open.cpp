@@ -93,14 +93,7 @@ Result<ConfinedEntry> Examine(int descriptor) {
   } else {
     return Status::Error("Not a regular file");
   }
-  struct statfs file_system {};
-  if (fstatfs(descriptor, &file_system) != 0) return Status::Error(Cause(errno));
-  const auto type = static_cast<unsigned long>(file_system.f_type);
-  if (std::find(kInterfaceFileSystems.begin(), kInterfaceFileSystems.end(), type) !=
-          kInterfaceFileSystems.end() ||
-      (type == TMPFS_MAGIC && IsOnDevtmpfs(status.st_dev))) {
-    return Status::Error(kNotScanned);
-  }
+  if (OnInterfaceFileSystem(descriptor)) return Status::Error(kNotScanned);
   return entry;
 }
 
@@ -117,6 +110,16 @@ Result<ConfinedEntry> OpenForReadingAndExamine(const std::string& path) {
 }
 
 }  // namespace
+
+bool OnInterfaceFileSystem(int descriptor) {
+  struct stat status {};
+  struct statfs file_system {};
+  if (fstat(descriptor, &status) != 0 || fstatfs(descriptor, &file_system) != 0) return true;
+  const auto type = static_cast<unsigned long>(file_system.f_type);
+  return std::find(kInterfaceFileSystems.begin(), kInterfaceFileSystems.end(), type) !=
+             kInterfaceFileSystems.end() ||
+         (type == TMPFS_MAGIC && IsOnDevtmpfs(status.st_dev));
+}
 
 Result<ConfinedEntry> OpenConfined(const std::string& absolute_path) {
   if (absolute_path.empty() || absolute_path.front() != '/') {

@@ -31,4 +31,8 @@ struct ConfinedEntry {
 // or the system's text for a rarer error.
 Result<ConfinedEntry> OpenConfined(const std::string& absolute_path);
 
+// Whether the open `descriptor` lies on one of the file systems of kernel interfaces that
+// OpenConfined refuses; true too when that cannot be told, so nothing unknown is read.
+bool OnInterfaceFileSystem(int descriptor);
+
 }  // namespace quarn

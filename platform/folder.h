@@ -94,6 +94,10 @@ class Folder {
 
   virtual FolderIdentity Identity() const = 0;
 
+  // Whether the folder lies on a file system of kernel interfaces rather than data (proc,
+  // sysfs, devtmpfs and the like), whose files a scan must never read.
+  virtual bool OnInterfaceFileSystem() const { return false; }
+
   // The folder that holds this one now (wherever this one has been moved), never through a
   // link: a walk that closed an outer folder comes back to it this way and compares its
   // identity with the one it recorded.

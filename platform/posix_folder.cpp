@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <optional>
 
+#include "platform/confined_open.h"
 #include "platform/link_chain.h"
 #include "platform/path_names.h"
 #include "platform/posix_file.h"
@@ -331,6 +332,10 @@ FolderIdentity PosixFolder::Identity() const {
   struct stat own;
   if (fstat(descriptor_, &own) != 0) return {};
   return {static_cast<uint64_t>(own.st_dev), static_cast<uint64_t>(own.st_ino)};
+}
+
+bool PosixFolder::OnInterfaceFileSystem() const {
+  return quarn::OnInterfaceFileSystem(descriptor_);
 }
 
 Result<std::unique_ptr<Folder>> PosixFolder::OpenParent() {

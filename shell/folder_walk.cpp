@@ -253,10 +253,15 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
                    JoinPath(level.host_path, entry.name), nullptr, "", 0,
                    ahead ? &level.detections[index] : nullptr);
       }
-    } else if (entry.kind == EntryKind::kFolder && entry.mount == mount) {
+    } else if (entry.kind == EntryKind::kFolder &&
+               (entry.mount == mount || (session.crosses_mounts() && !inside))) {
       const std::string display_path = JoinDisplay(level.display_path, entry.name, inside);
       session.ui().SetStatusText(StatusPart::kPath, display_path);
       auto sub = holder.OpenFolder(entry.name);
+      // Another file system mounted here: of data, or of the kernel's interfaces, whose
+      // files may block a read or answer one with side effects, and which holds nothing to
+      // scan anyway.
+      if (sub && entry.mount != mount && (*sub)->OnInterfaceFileSystem()) continue;
       const std::string host_path = JoinPath(level.host_path, entry.name);
       std::optional<Level> opened;
       std::string failure = sub.cause();

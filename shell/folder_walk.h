@@ -42,9 +42,10 @@ struct VolumePlace {
   ContainerBudget* budget = nullptr;  // the top-level file's; null for a drive made of an image
 };
 
-// Walks `root` and every folder below it on the same mount, entries in byte order of their
-// names, without following links, reading the stop request at every entry; every regular
-// file goes to HandleFile. A host folder that cannot be opened or listed is reported
+// Walks `root` and every folder below it on the same mount (on the host with
+// ScanSession::crosses_mounts, on every mount but those of kernel interfaces), entries in byte
+// order of their names, without following links, reading the stop request at every entry; every
+// regular file goes to HandleFile. A host folder that cannot be opened or listed is reported
 // unreadable (ReportUnreadable) and skipped; inside a volume the volume says why. On the host
 // (`place` null) a pool detects the files of a folder ahead in batches; inside a volume every
 // file is detected on this thread, and display paths take "\" whatever the host's are.

@@ -67,6 +67,10 @@ class ScanSession {
   // copy beside one removed (the action is the caller's to force). Set between scans only.
   void set_read_only(bool read_only) { read_only_ = read_only; }
   bool read_only() const { return read_only_; }
+  // Whether a walk of host folders goes into the file systems mounted below its root (never
+  // into one of kernel interfaces); otherwise it stays on the root's. Set between scans only.
+  void set_crosses_mounts(bool crosses) { crosses_mounts_ = crosses; }
+  bool crosses_mounts() const { return crosses_mounts_; }
   ScanCounters& counters() { return counters_; }
   const ScanCounters& counters() const { return counters_; }
   // How many "cannot be read" lines this scan showed and left out (see ReportUnreadable).
@@ -115,6 +119,7 @@ class ScanSession {
   ContainerLimits container_limits_;
   std::vector<std::pair<uint64_t, uint64_t>> drive_images_;
   bool read_only_ = false;
+  bool crosses_mounts_ = false;
   ScanCounters counters_;
   UnreadableTally unreadable_tally_;
   StaleCopies stale_copies_;

@@ -5,14 +5,17 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "samplegen/sample_set.h"
@@ -170,15 +173,20 @@ TEST(QuarndLoadTest, SixtyFourStreamingClientsForThirtySecondsGetRightRepliesAnd
   ExpectDescriptorsBackTo(daemon, descriptors_at_start);
 }
 
-TEST(QuarndLoadTest, IdleAndTricklingConnectionsDelayNoOtherClient) {
-  // Idle connections stay for the whole check rather than being cut at the usual 5 s.
-  QuarndProcess daemon({"CommandReadTimeout 60"});
-  ASSERT_TRUE(daemon.running()) << daemon.Log();
+// Enough descriptors in this process for a thousand clients and more.
+void AllowThousandsOfConnections() {
   rlimit limit{};
   getrlimit(RLIMIT_NOFILE, &limit);
   limit.rlim_cur = std::max<rlim_t>(limit.rlim_cur, std::min<rlim_t>(limit.rlim_max, 4096));
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
   ASSERT_GE(limit.rlim_cur, 1100u);
+}
+
+TEST(QuarndLoadTest, IdleAndTricklingConnectionsDelayNoOtherClient) {
+  // Idle connections stay for the whole check rather than being cut at the usual 5 s.
+  QuarndProcess daemon({"CommandReadTimeout 60"});
+  ASSERT_TRUE(daemon.running()) << daemon.Log();
+  AllowThousandsOfConnections();
   const int descriptors_at_start = daemon.OpenDescriptors();
 
   std::vector<int> idle;
@@ -207,6 +215,84 @@ TEST(QuarndLoadTest, IdleAndTricklingConnectionsDelayNoOtherClient) {
   trickling = false;
   trickler.join();
   for (int connection : idle) close(connection);
+  ExpectDescriptorsBackTo(daemon, descriptors_at_start);
+}
+
+// A thousand clients ask for long replies and never read them: each is cut once its socket
+// has taken nothing for SendBufTimeout, and the memory their replies held is given back.
+TEST(QuarndLoadTest, ClientsThatNeverReadTheirRepliesAreCutAndTheirMemoryReturns) {
+  QuarndProcess daemon;
+  ASSERT_TRUE(daemon.running()) << daemon.Log();
+  AllowThousandsOfConnections();
+  const int descriptors_at_start = daemon.OpenDescriptors();
+  const long resident_at_start = daemon.ResidentKiB();
+  // 14 KB of commands whose replies come to half a megabyte.
+  std::string flood = "zIDSESSION\0"s;
+  for (int i = 0; i < 2000; ++i) flood += "zSTATS\0"s;
+  std::vector<int> silent;
+  long resident_peak = 0;
+  for (int i = 0; i < 1000; ++i) {
+    const int connection = ConnectTo(daemon.socket_path());
+    ASSERT_GE(connection, 0) << "connection " << i;
+    ASSERT_TRUE(SendBytes(connection, flood));
+    silent.push_back(connection);
+    if (i % 100 == 0) resident_peak = std::max(resident_peak, daemon.ResidentKiB());
+  }
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        resident_peak = std::max(resident_peak, daemon.ResidentKiB());
+        return daemon.OpenDescriptors() == descriptors_at_start;
+      },
+      30s))
+      << "the daemon still holds " << daemon.OpenDescriptors() - descriptors_at_start
+      << " of the clients that read nothing";
+  const long resident_after = daemon.ResidentKiB();
+  std::printf(
+      "1000 clients that read nothing: resident %ld KiB at the start, %ld KiB at the "
+      "peak, %ld KiB once they were cut\n",
+      resident_at_start, resident_peak, resident_after);
+  EXPECT_LE(resident_after, resident_at_start + 16 * 1024);
+  EXPECT_EQ(Converse(daemon.socket_path(), "nPING\n"), "PONG\n");
+  for (int connection : silent) close(connection);
+  ASSERT_TRUE(daemon.running()) << daemon.Log();
+}
+
+// CPU time the process `pid` has used so far, all its threads together.
+std::chrono::milliseconds CpuTime(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  // The fields after the command's name, which ends with the last ')': state is the first,
+  // utime the twelfth and stime the thirteenth.
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  long ticks = 0;
+  for (int i = 1; i <= 13 && fields >> field; ++i) {
+    if (i >= 12) ticks += std::stol(field);
+  }
+  return std::chrono::milliseconds(ticks * 1000 / sysconf(_SC_CLK_TCK));
+}
+
+// Out of descriptors, the daemon waits for one to be freed without spinning, and then serves
+// again: the connections that waited meanwhile, and a new client.
+TEST(QuarndLoadTest, OutOfDescriptorsItWaitsIdleAndServesOnceOneIsFree) {
+  QuarndProcess daemon({"CommandReadTimeout 60"});
+  ASSERT_TRUE(daemon.running()) << daemon.Log();
+  const int descriptors_at_start = daemon.OpenDescriptors();
+  const rlim_t most = static_cast<rlim_t>(descriptors_at_start) + 8;
+  const rlimit low{most, most};
+  ASSERT_EQ(prlimit(daemon.pid(), RLIMIT_NOFILE, &low, nullptr), 0);
+  std::vector<int> held;
+  for (int i = 0; i < 20; ++i) held.push_back(ConnectTo(daemon.socket_path()));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return daemon.Log().find("cannot accept a connection") != std::string::npos; }, 10s))
+      << daemon.OpenDescriptors() << " descriptors";
+  const std::chrono::milliseconds cpu_before = CpuTime(daemon.pid());
+  std::this_thread::sleep_for(2s);
+  const std::chrono::milliseconds used = CpuTime(daemon.pid()) - cpu_before;
+  EXPECT_LT(used, 400ms) << "the daemon spun while waiting for a descriptor";
+  for (int connection : held) close(connection);
+  EXPECT_EQ(Converse(daemon.socket_path(), "nPING\n", 10s), "PONG\n");
+  ASSERT_TRUE(daemon.running()) << daemon.Log();
   ExpectDescriptorsBackTo(daemon, descriptors_at_start);
 }
 
@@ -425,6 +511,47 @@ TEST(QuarndLoadTest, PathCommandsOfAnotherUserAreAnsweredWithItsOwnRights) {
   EXPECT_EQ(Converse(socket_path, "nSCAN " + files + "/secret.com\n"),
             files + "/secret.com: EICAR-Test-File FOUND\n");
   EXPECT_EQ(Converse(socket_path, "nPING\n"), "PONG\n");
+}
+
+// A file system mounted for the length of a test.
+class Mounted {
+ public:
+  Mounted(const std::string& type, const std::string& at) : at_(at) {
+    mkdir(at.c_str(), 0755);
+    if (mount(type.c_str(), at.c_str(), type.c_str(), 0, nullptr) != 0) error_ = errno;
+  }
+  ~Mounted() {
+    if (error_ == 0) umount2(at_.c_str(), MNT_DETACH);
+  }
+  int error() const { return error_; }
+
+ private:
+  std::string at_;
+  int error_ = 0;
+};
+
+// As the ClamAV daemon's CrossFilesystems (yes unless told no): a folder scan goes into a
+// tmpfs mounted below the folder, never into the kernel's interfaces (proc) mounted there.
+TEST(QuarndLoadTest, FolderScansCrossMountPointsUnlessToldNot) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
+  ScratchFolder scratch;
+  const std::string tree = scratch.Child("tree");
+  mkdir(tree.c_str(), 0755);
+  const Mounted tmpfs("tmpfs", tree + "/mnt");
+  if (tmpfs.error() != 0) GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(tmpfs.error());
+  const Mounted proc("proc", tree + "/proc");
+  if (proc.error() != 0) GTEST_SKIP() << "cannot mount proc: " << std::strerror(proc.error());
+  WriteFile(tree + "/mnt/sub/e.com", SampleBytes("eicar.com"));
+  const std::string command = "nCONTSCAN " + tree + "\n";
+  {
+    QuarndProcess crossing;
+    ASSERT_TRUE(crossing.running()) << crossing.Log();
+    EXPECT_EQ(Converse(crossing.socket_path(), command),
+              tree + "/mnt/sub/e.com: EICAR-Test-File FOUND\n");
+  }
+  QuarndProcess staying({"CrossFilesystems no"});
+  ASSERT_TRUE(staying.running()) << staying.Log();
+  EXPECT_EQ(Converse(staying.socket_path(), command), tree + ": OK\n");
 }
 
 }  // namespace

@@ -67,6 +67,39 @@ TEST(QuarndProtocolTest, ArchiveTemporariesGoToTheTemporaryDirectoryAndTheirLack
   EXPECT_EQ(missing, "stream: Can't create temporary file or process. ERROR\n");
 }
 
+std::string FileText(const std::string& path) {
+  std::ifstream file(path);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// Each detection is logged with what was scanned and the client that asked; SIGHUP opens the
+// log's path anew, as logrotate expects after moving the file away.
+TEST(QuarndLifeTest, DetectionsAreLoggedWithTheirClientAndSighupReopensTheLog) {
+  QuarndProcess daemon({}, /*tcp=*/true);
+  ASSERT_TRUE(daemon.running()) << daemon.Log();
+  const std::string eicar = SampleBytes("eicar.com");
+  const std::string file = daemon.folder() + "/e.com";
+  WriteFile(file, eicar);
+  const std::string stream = "nINSTREAM\n" + Chunks(eicar);
+  const std::string found = ": EICAR-Test-File FOUND\n";
+  ASSERT_EQ(ConverseTcp(*daemon.tcp_port(), stream), "stream" + found);
+  ASSERT_EQ(Converse(daemon.socket_path(), "nSCAN " + file + "\n"), file + found);
+  const std::string log = daemon.folder() + "/quarnd.log";
+  ASSERT_EQ(rename(log.c_str(), (log + ".1").c_str()), 0);
+  kill(daemon.pid(), SIGHUP);
+  ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(log); }, std::chrono::seconds(5)));
+  ASSERT_EQ(Converse(daemon.socket_path(), stream), "stream" + found);
+  const std::string before = FileText(log + ".1");
+  EXPECT_NE(before.find("-> instream(127.0.0.1@"), std::string::npos) << before;
+  EXPECT_NE(before.find("-> " + file + found), std::string::npos) << before;
+  const std::string after = FileText(log);
+  EXPECT_NE(after.find("-> instream(local, pid " + std::to_string(getpid()) + ", uid " +
+                       std::to_string(geteuid()) + ")" + found),
+            std::string::npos)
+      << after;
+  EXPECT_TRUE(daemon.running());
+}
+
 // What a shell runs: its exit status and what it wrote, standard error included.
 std::pair<int, std::string> RunShell(const std::string& command) {
   FILE* pipe = popen(("bash -c '" + command + "' 2>&1").c_str(), "r");
