@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/scratch_folder.h"
+#include "platform/test_support/scratch_folder.h"
 
 namespace quarn {
 namespace {
