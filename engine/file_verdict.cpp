@@ -22,11 +22,12 @@ FileVerdict DetectFile(const DatabaseImage& signatures, File& file, bool heurist
   verdict.virus = verdict.executable ? DetectExecutable(signatures, file, &verdict.variant)
                                      : DetectNonExecutable(signatures, file, &verdict.variant);
   if (verdict.virus == 0 && imported.detector != nullptr) {
-    if (const std::optional<uint32_t> index =
-            imported.detector->MatchFile(file, imported.byte_limit)) {
-      verdict.virus = kImportedVirusIdBase + *index;
+    const ImportedVerdict matched = imported.detector->MatchFile(file, imported.byte_limit);
+    if (matched.signature) {
+      verdict.virus = kImportedVirusIdBase + *matched.signature;
       verdict.variant = 0;
     }
+    verdict.imported_unfinished = matched.unfinished;
   }
   if (verdict.virus == 0 && heuristics_enabled) {
     verdict.suspicious = verdict.executable ? CheckExecutableHeuristics(signatures, file)

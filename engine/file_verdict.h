@@ -14,6 +14,9 @@ struct FileVerdict {
   uint16_t variant = 0;     // 1 = the match is partial: a possible variant
   uint32_t suspicious = 0;  // non-zero = the heuristics flagged the file
   bool executable = false;  // the file starts "MZ"
+  // No signature matched, and the imported signatures could not finish their look
+  // (ImportedVerdict::unfinished): the file is not known to be clean.
+  bool imported_unfinished = false;
 };
 
 // Runs the detection stage over one open file: the executable chain for a file whose first

@@ -17,6 +17,17 @@ inline bool IsImportedVirusId(uint32_t virus_id) {
   return virus_id >= kImportedVirusIdBase;
 }
 
+// What the imported signatures say of one file.
+struct ImportedVerdict {
+  std::optional<uint32_t> signature;  // the lowest index that matched
+  // No signature matched, but a lookup could not be made (QUARNX.DAT was cut short under the
+  // running scan): the file is not known to be clean.
+  bool unfinished = false;
+};
+
+// Why a file with an unfinished look is not judged, as the scan reports it.
+inline constexpr char kImportedUnfinishedCause[] = "QUARNX.DAT was cut short since it was loaded";
+
 // Signatures from outside the program's own database (QUARNX.DAT), looked for after its
 // detector chains found nothing and before the heuristics. Safe to call from several threads
 // at once.
@@ -25,7 +36,7 @@ class ImportedDetector {
   virtual ~ImportedDetector() = default;
   // The lowest index of an imported signature the file matches, reading at most
   // `byte_limit` of its bytes; nothing when none does or the file cannot be read.
-  virtual std::optional<uint32_t> MatchFile(File& file, uint64_t byte_limit) const = 0;
+  virtual ImportedVerdict MatchFile(File& file, uint64_t byte_limit) const = 0;
   // The same for a boot sector or master boot record, against the patterns for any file.
   virtual std::optional<uint32_t> MatchBootArea(std::span<const uint8_t> sector) const = 0;
   // The signature's name ("Win.Trojan.Junkie-6").

@@ -48,33 +48,36 @@ MatcherScratch& ScratchFor(const SignatureMatcher& matcher) {
 
 }  // namespace
 
-std::vector<BodySignature> BodySignaturesOf(const ImportedDatabase& database) {
+Result<std::vector<BodySignature>> BodySignaturesOf(const ImportedDatabase& database) {
   std::vector<BodySignature> bodies;
   bodies.reserve(database.bodies().size());
-  for (uint32_t index : database.bodies()) {
-    ImportedSignature signature = database.Signature(index);
-    bodies.push_back({index, std::move(signature.pattern), signature.offset,
-                      static_cast<SignatureTarget>(signature.target)});
-  }
+  const bool read = database.ForEachBody([&](uint32_t index, ImportedSignature::Target target,
+                                             OffsetRule offset, BodyPattern pattern) {
+    bodies.push_back({index, std::move(pattern), offset, static_cast<SignatureTarget>(target)});
+  });
+  if (!read) return Status::Error("the patterns cannot be read");
   return bodies;
 }
 
 Result<std::unique_ptr<ImportedSignatures>> ImportedSignatures::Open(ImportedDatabase database) {
-  Result<SignatureMatcher> matcher =
-      SignatureMatcher::Load(BodySignaturesOf(database), database.matcher());
+  Result<std::vector<BodySignature>> bodies = BodySignaturesOf(database);
+  if (!bodies) return bodies.status();
+  Result<SignatureMatcher> matcher = SignatureMatcher::Load(std::move(*bodies), database.matcher());
   if (!matcher) return matcher.status();
   return std::unique_ptr<ImportedSignatures>(
       new ImportedSignatures(std::move(database), std::move(*matcher)));
 }
 
-std::optional<uint32_t> ImportedSignatures::MatchHash(File& file, ImportedSignature::Kind kind,
-                                                      uint64_t offset, uint64_t length) const {
-  if (!database_.HasHashOfSize(kind, length)) return std::nullopt;
+HashLookup ImportedSignatures::MatchHash(File& file, ImportedSignature::Kind kind, uint64_t offset,
+                                         uint64_t length) const {
+  if (!database_.HasHashOfSize(kind, length)) return {};
   const std::optional<FileDigests> digests = DigestRange(file, offset, length);
-  if (!digests) return std::nullopt;
-  std::optional<uint32_t> found;
+  if (!digests) return {};
+  HashLookup found;
   for (const std::vector<uint8_t>* digest : {&digests->md5, &digests->sha1, &digests->sha256}) {
-    found = Lowest(found, database_.FindHash(kind, length, *digest));
+    const HashLookup lookup = database_.FindHash(kind, length, *digest);
+    found.signature = Lowest(found.signature, lookup.signature);
+    found.failed = found.failed || lookup.failed;
   }
   return found;
 }
@@ -91,9 +94,9 @@ std::optional<uint32_t> ImportedSignatures::MatchStreams(File& file, uint64_t by
   return found;
 }
 
-std::optional<uint32_t> ImportedSignatures::MatchFile(File& file, uint64_t byte_limit) const {
+ImportedVerdict ImportedSignatures::MatchFile(File& file, uint64_t byte_limit) const {
   const std::optional<uint64_t> size = file.Size();
-  if (!size) return std::nullopt;
+  if (!size) return {};
   const std::optional<PeLayout> pe = ReadPeLayout(file);
   ScanFacts facts;
   facts.size = *size;
@@ -101,18 +104,22 @@ std::optional<uint32_t> ImportedSignatures::MatchFile(File& file, uint64_t byte_
   facts.pe = pe ? &*pe : nullptr;
   std::optional<uint32_t> found = matcher_.Scan(file, facts, ScratchFor(matcher_)).signature;
   found = Lowest(found, MatchStreams(file, byte_limit));
+  bool unfinished = false;
+  const auto take = [&](const HashLookup& lookup) {
+    found = Lowest(found, lookup.signature);
+    unfinished = unfinished || lookup.failed;
+  };
   // A digest covers the whole file: one past the limit is not scanned.
-  if (*size <= byte_limit) {
-    found = Lowest(found, MatchHash(file, ImportedSignature::Kind::kFileHash, 0, *size));
-  }
+  if (*size <= byte_limit) take(MatchHash(file, ImportedSignature::Kind::kFileHash, 0, *size));
   if (pe) {
     for (const PeSection& section : pe->sections) {
       if (section.raw_size == 0 || section.raw_offset + section.raw_size > byte_limit) continue;
-      found = Lowest(found, MatchHash(file, ImportedSignature::Kind::kSectionHash,
-                                      section.raw_offset, section.raw_size));
+      take(MatchHash(file, ImportedSignature::Kind::kSectionHash, section.raw_offset,
+                     section.raw_size));
     }
   }
-  return found;
+  // A lookup that failed might have found a signature: only a match settles the file then.
+  return {found, unfinished && !found};
 }
 
 std::optional<uint32_t> ImportedSignatures::MatchBootArea(std::span<const uint8_t> sector) const {

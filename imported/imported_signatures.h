@@ -21,7 +21,7 @@ class ImportedSignatures : public ImportedDetector {
   // The matcher QUARNX.DAT carries, or one compiled anew when it does not load here.
   static Result<std::unique_ptr<ImportedSignatures>> Open(ImportedDatabase database);
 
-  std::optional<uint32_t> MatchFile(File& file, uint64_t byte_limit) const override;
+  ImportedVerdict MatchFile(File& file, uint64_t byte_limit) const override;
   std::optional<uint32_t> MatchBootArea(std::span<const uint8_t> sector) const override;
   std::string NameOf(uint32_t index) const override { return database_.Name(index); }
 
@@ -34,15 +34,15 @@ class ImportedSignatures : public ImportedDetector {
   // The lowest body signature found in a stream of `file` when it is a compound document.
   std::optional<uint32_t> MatchStreams(File& file, uint64_t byte_limit) const;
   // The lowest hash signature of `kind` for `length` bytes of `file` from `offset`.
-  std::optional<uint32_t> MatchHash(File& file, ImportedSignature::Kind kind, uint64_t offset,
-                                    uint64_t length) const;
+  HashLookup MatchHash(File& file, ImportedSignature::Kind kind, uint64_t offset,
+                       uint64_t length) const;
 
   ImportedDatabase database_;
   SignatureMatcher matcher_;
 };
 
 // The body signatures of `database` as the matcher takes them.
-std::vector<BodySignature> BodySignaturesOf(const ImportedDatabase& database);
+Result<std::vector<BodySignature>> BodySignaturesOf(const ImportedDatabase& database);
 
 // QUARNX.DAT of the data folder, ready to scan with: nothing when the folder has none, an
 // error naming the file and the cause when it is damaged.

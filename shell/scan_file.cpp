@@ -11,6 +11,7 @@
 #include "engine/virus_names.h"
 #include "shell/action_texts.h"
 #include "shell/file_detection.h"
+#include "shell/incomplete_report.h"
 
 namespace quarn {
 namespace {
@@ -288,6 +289,10 @@ void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
       Act(session, folder, infected, *action, depth);
     }
     return;
+  }
+  if (verdict.imported_unfinished) {
+    // The lookup that failed might have matched: the file is not called clean.
+    ReportUnreadable(session, display_path, host_path, kImportedUnfinishedCause);
   }
   if (verdict.suspicious != 0) {
     ResultLine line;
