@@ -73,7 +73,7 @@ uint64_t Mix(uint8_t kind, uint64_t size) {
 }  // namespace
 
 Result<HashRows> HashRows::Load(const DatabaseReader& reader, uint64_t offset, uint64_t size,
-                                std::vector<uint8_t>& kinds) {
+                                uint32_t crc, std::vector<uint8_t>& kinds) {
   if (size % kHashBytes != 0) return Status::Error("a record section is not whole records");
   HashRows hashes;
   hashes.offset_ = offset;
@@ -84,25 +84,30 @@ Result<HashRows> HashRows::Load(const DatabaseReader& reader, uint64_t offset, u
   hashes.block_firsts_.reserve((hashes.count_ + kBlockRows - 1) / kBlockRows);
   std::vector<uint8_t> chunk;
   Row before;
+  uint32_t read_crc = 0;
+  std::optional<std::string> fault;  // the first, told once the CRC holds
   for (uint64_t first = 0; first < hashes.count_; first += kLoadRows) {
     const uint64_t rows = std::min(kLoadRows, hashes.count_ - first);
     chunk.resize(rows * kHashBytes);
     if (!reader.Read(offset + first * kHashBytes, chunk)) {
       return Status::Error("the hashes cannot be read");
     }
-    for (uint64_t in_chunk = 0; in_chunk < rows; ++in_chunk) {
+    read_crc = Crc(chunk, read_crc);
+    for (uint64_t in_chunk = 0; in_chunk < rows && !fault; ++in_chunk) {
       const uint64_t row = first + in_chunk;
       const Row at = RowAt(chunk, in_chunk);
       if (!IsHashKind(at.kind) ||
           !IsDigestLength(Get(chunk, in_chunk * kHashBytes + kHashLengthAt, 1)) ||
           at.signature >= kinds.size() || kinds[at.signature] != at.kind) {
-        return Status::Error("hash " + std::to_string(row) + " is malformed");
+        fault = "hash " + std::to_string(row) + " is malformed";
+        break;
       }
       kinds[at.signature] = 0;  // a second row of the signature is malformed
       if (row > 0) {
         const int order = Compare(before, at.kind, at.size, at.digest());
         if (order > 0 || (order == 0 && before.signature >= at.signature)) {
-          return Status::Error("the hashes are out of order at " + std::to_string(row));
+          fault = "the hashes are out of order at " + std::to_string(row);
+          break;
         }
       }
       if (at.kind == static_cast<uint8_t>(ImportedSignature::Kind::kFileHash)) {
@@ -114,6 +119,9 @@ Result<HashRows> HashRows::Load(const DatabaseReader& reader, uint64_t offset, u
       before = at;
     }
   }
+  if (read_crc != crc)
+    return Status::Error("section " + std::to_string(kHashesSection) + " fails its CRC");
+  if (fault) return Status::Error(*fault);
   return hashes;
 }
 

@@ -30,12 +30,13 @@ class HashRows {
  public:
   HashRows() = default;
 
-  // Checks every row of the `size` bytes at `offset` of `reader` and builds the filter and
-  // the block index. `kinds` holds each signature's kind by index: a row must be of a
-  // signature of its own kind, one row each (its entry is cleared as the row is met), and
-  // the rows sorted by kind, size, digest and signature.
+  // Checks the CRC-32 of the `size` bytes at `offset` of `reader` against `crc` and every
+  // row of them, and builds the filter and the block index. `kinds` holds each signature's
+  // kind by index: a row must be of a signature of its own kind, one row each (its entry is
+  // cleared as the row is met), and the rows sorted by kind, size, digest and signature. A
+  // failed CRC is the cause given before any fault of a row.
   static Result<HashRows> Load(const DatabaseReader& reader, uint64_t offset, uint64_t size,
-                               std::vector<uint8_t>& kinds);
+                               uint32_t crc, std::vector<uint8_t>& kinds);
 
   uint64_t count() const { return count_; }
   uint64_t file_hashes() const { return file_hashes_; }

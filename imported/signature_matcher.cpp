@@ -169,7 +169,8 @@ std::vector<uint8_t> SignatureMatcher::Serialize() const {
   for (size_t refusal = 0; refusal < refused_.size(); ++refusal) {
     image.refusals.push_back({refused_positions_[refusal], refused_[refusal].reason});
   }
-  image.database = database_.Serialize();
+  const std::vector<uint8_t> database = database_.Serialize();
+  image.database = database;
   // An image without the database it needs would load as a matcher that finds nothing.
   if (image.database.empty() && !database_.empty()) return {};
   return WriteMatcherImage(image);
@@ -184,7 +185,13 @@ void SignatureMatcher::Refuse(size_t position, const std::string& reason) {
 void SignatureMatcher::Finish() {
   lowest_index_ = UINT32_MAX;
   for (size_t position = 0; position < signatures_.size(); ++position) {
-    if (compiled_[position].check == Check::kRefused) continue;
+    const Check check = compiled_[position].check;
+    // Only the verifier reads a pattern once it is compiled: the others' parts go, which is
+    // most of a large database's memory (a part per byte).
+    if (check == Check::kRefused || check == Check::kAnywhere || check == Check::kFixedStart) {
+      signatures_[position].pattern = BodyPattern{};
+    }
+    if (check == Check::kRefused) continue;
     lowest_index_ = std::min(lowest_index_, signatures_[position].index);
   }
 }
