@@ -29,6 +29,7 @@ FileVerdict DetectFile(const DatabaseImage& signatures, File& file, bool heurist
     } else {
       verdict.unverified = match.unverified;
     }
+    verdict.imported_unfinished = match.unfinished;
   }
   if (verdict.virus == 0 && heuristics_enabled) {
     verdict.suspicious = verdict.executable ? CheckExecutableHeuristics(signatures, file)

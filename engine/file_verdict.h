@@ -16,6 +16,9 @@ struct FileVerdict {
   bool executable = false;  // the file starts "MZ"
   // No signature matched, but an imported pattern's verification reached its bound.
   bool unverified = false;
+  // No signature matched, and the imported signatures could not finish their look
+  // (ImportedMatch::unfinished): the file is not known to be clean.
+  bool imported_unfinished = false;
 };
 
 // Runs the detection stage over one open file: the executable chain for a file whose first

@@ -23,7 +23,13 @@ struct ImportedMatch {
   // Some pattern's verification reached its bound: with no match, the file was not judged
   // whole.
   bool unverified = false;
+  // No signature matched, but a lookup could not be made (QUARNX.DAT was cut short under the
+  // running scan): the file is not known to be clean.
+  bool unfinished = false;
 };
+
+// Why a file with an unfinished look is not judged, as the scan reports it.
+inline constexpr char kImportedUnfinishedCause[] = "QUARNX.DAT was cut short since it was loaded";
 
 // Signatures from outside the program's own database (QUARNX.DAT), looked for after its
 // detector chains found nothing and before the heuristics. Safe to call from several threads

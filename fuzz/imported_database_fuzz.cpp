@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (signature.kind == Kind::kBody) continue;
     Check(database->HasHashOfSize(signature.kind, signature.size));
     const std::optional<uint32_t> found =
-        database->FindHash(signature.kind, signature.size, signature.digest);
+        database->FindHash(signature.kind, signature.size, signature.digest).signature;
     Check(found.has_value() && *found <= index);
     const quarn::ImportedSignature twin = database->Signature(*found);
     Check(twin.kind == signature.kind && twin.size == signature.size &&

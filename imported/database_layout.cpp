@@ -6,8 +6,8 @@
 
 namespace quarn::imported_layout {
 
-uint32_t Crc(std::span<const uint8_t> bytes) {
-  uLong crc = crc32(0L, Z_NULL, 0);
+uint32_t Crc(std::span<const uint8_t> bytes, uint32_t seed) {
+  uLong crc = seed;
   // zlib takes lengths in uInt: feed a large section in pieces.
   constexpr size_t kPiece = size_t{1} << 30;
   for (size_t at = 0; at < bytes.size(); at += kPiece) {

@@ -53,7 +53,7 @@ inline uint64_t Get(std::span<const uint8_t> in, size_t at, size_t bytes) {
   return value;
 }
 
-// zlib's CRC-32 of any length.
-uint32_t Crc(std::span<const uint8_t> bytes);
+// zlib's CRC-32 of any length; `crc` is that of the bytes before, to go on from.
+uint32_t Crc(std::span<const uint8_t> bytes, uint32_t crc = 0);
 
 }  // namespace quarn::imported_layout

@@ -143,10 +143,10 @@ TEST(ImportedDatabaseEncoder, BodiesTheMatcherRefusesLeaveAsThoughNeverTaken) {
   const std::vector<uint8_t> reference =
       testing::EncodeReferenceDatabase(kept, database->matcher());
   EXPECT_TRUE(built == reference) << FirstDifference(built, reference);
-  EXPECT_EQ(database->FindHash(Kind::kFileHash, 100, md5), 1u);
+  EXPECT_EQ(database->FindHash(Kind::kFileHash, 100, md5).signature, 1u);
   // The matcher was compiled over the bodies as they are numbered now.
   Result<SignatureMatcher> matcher =
-      SignatureMatcher::Load(BodySignaturesOf(*database), database->matcher());
+      SignatureMatcher::Load(*BodySignaturesOf(*database), database->matcher());
   ASSERT_TRUE(matcher) << matcher.message();
   EXPECT_FALSE(matcher->recompiled());
   EXPECT_TRUE(matcher->refused().empty());

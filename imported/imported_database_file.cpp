@@ -1,5 +1,6 @@
 #include "imported/imported_database_file.h"
 
+#include "imported/database_reader.h"
 #include "platform/file_contents.h"
 #include "platform/path_names.h"
 
@@ -23,11 +24,19 @@ Result<std::optional<ImportedDatabase>> ReadImportedDatabaseFile(FileSystem& fil
   if (!info) return info.status();
   if (!*info) return std::optional<ImportedDatabase>();
   const std::string path = JoinPath(folder_path, kImportedDatabaseFileName);
-  // Mapped, so the hash rows of millions of signatures stay in the page cache, shared by
-  // every scanner, instead of being copied into each.
-  auto bytes = MapWholeFile(**folder, kImportedDatabaseFileName, kLargestDatabase);
-  if (!bytes) return bytes.status();
-  Result<ImportedDatabase> database = ImportedDatabase::Decode(std::move(*bytes));
+  // Read where asked, never copied whole nor mapped: the hash rows of millions of signatures
+  // stay in the page cache, shared by every scanner, and a file cut short in place under a
+  // running scanner fails a lookup instead of ending the process.
+  auto file = (*folder)->OpenFile(kImportedDatabaseFileName, OpenMode::kRead);
+  if (!file) return file.status();
+  const std::optional<uint64_t> size = (*file)->Size();
+  if (!size) return Status::Error(PathMessage("read", path, "its size cannot be found"));
+  if (*size > kLargestDatabase) {
+    return Status::Error(PathMessage(
+        "read", path, "the file is larger than " + std::to_string(kLargestDatabase) + " bytes"));
+  }
+  Result<ImportedDatabase> database =
+      ImportedDatabase::Decode(ReaderOfFile(std::move(*file), *size));
   if (!database) return Status::Error(path + ": " + database.message());
   return std::optional<ImportedDatabase>(std::move(*database));
 }

@@ -12,8 +12,9 @@ namespace quarn {
 
 // QUARNX.DAT in the data folder `folder_path`: nothing when the folder has none (it is
 // optional), the database when it is sound, and an error naming the file and the cause when
-// it cannot be read or is damaged. The file is mapped where it can be, not copied: its pages
-// are the page cache's, shared with every other process that has it.
+// it cannot be read or is damaged. The file stays open and is read where a lookup needs it
+// (ImportedDatabase), not copied: its pages are the page cache's, shared with every other
+// process that reads it.
 Result<std::optional<ImportedDatabase>> ReadImportedDatabaseFile(FileSystem& files,
                                                                  const std::string& folder_path);
 

@@ -65,15 +65,17 @@ TEST(ImportedDatabase, WhatWasGatheredComesBackAndItsHashesAreFound) {
   EXPECT_FALSE(database->HasHashOfSize(Kind::kFileHash, 4096));
   EXPECT_TRUE(database->HasHashOfSize(Kind::kSectionHash, 4096));
   // Two signatures of one hash: the lower index is the one found.
-  EXPECT_EQ(database->FindHash(Kind::kFileHash, 100, hundred), 4u);
-  EXPECT_FALSE(database->FindHash(Kind::kFileHash, 101, hundred));
-  EXPECT_FALSE(database->FindHash(Kind::kSectionHash, 100, hundred));
+  EXPECT_EQ(database->FindHash(Kind::kFileHash, 100, hundred).signature, 4u);
+  EXPECT_FALSE(database->FindHash(Kind::kFileHash, 101, hundred).signature);
+  EXPECT_FALSE(database->FindHash(Kind::kSectionHash, 100, hundred).signature);
   std::vector<uint8_t> near = hundred;
   near.back() ^= 1;
-  EXPECT_FALSE(database->FindHash(Kind::kFileHash, 100, near));
-  EXPECT_EQ(database->FindHash(Kind::kSectionHash, 4096,
-                               Digest("da39a3ee5e6b4b0d3255bfef95601890afd80709")),
-            6u);
+  EXPECT_FALSE(database->FindHash(Kind::kFileHash, 100, near).signature);
+  EXPECT_EQ(
+      database
+          ->FindHash(Kind::kSectionHash, 4096, Digest("da39a3ee5e6b4b0d3255bfef95601890afd80709"))
+          .signature,
+      6u);
   EXPECT_EQ(database->Name(3), "Dos.One-1");
 }
 
@@ -179,15 +181,20 @@ TEST(ImportedDatabase, DamageThatPassesTheCrcsIsStillRefused) {
 }
 
 // Bytes the test may change after they were handed to the decoder, as a file rewritten in
-// place changes under its mapping.
-class ChangingBytes : public FileBytes {
+// place changes under its reader.
+class ChangingBytes : public DatabaseReader {
  public:
-  explicit ChangingBytes(const std::vector<uint8_t>* bytes) : bytes_(bytes) {}
-  std::span<const uint8_t> bytes() const override { return *bytes_; }
-  bool mapped() const override { return true; }
+  explicit ChangingBytes(const std::vector<uint8_t>* bytes) : bytes_(bytes), size_(bytes->size()) {}
+  uint64_t size() const override { return size_; }
+  bool Read(uint64_t offset, std::span<uint8_t> out) const override {
+    if (offset > bytes_->size() || out.size() > bytes_->size() - offset) return false;
+    std::copy_n(bytes_->begin() + static_cast<ptrdiff_t>(offset), out.size(), out.begin());
+    return true;
+  }
 
  private:
   const std::vector<uint8_t>* bytes_;
+  uint64_t size_;
 };
 
 TEST(ImportedDatabase, RowsChangedAfterLoadingMakeLookupsMissNeverStray) {
@@ -215,7 +222,7 @@ TEST(ImportedDatabase, RowsChangedAfterLoadingMakeLookupsMissNeverStray) {
         for (size_t length : {16, 20, 32, 255}) {
           std::vector<uint8_t> digest = hundred;
           digest.resize(length, 0xFF);
-          EXPECT_FALSE(database->FindHash(kind, size, digest)) << "change " << change;
+          EXPECT_FALSE(database->FindHash(kind, size, digest).signature) << "change " << change;
         }
       }
     }

@@ -56,37 +56,59 @@ MatcherScratch& ScratchFor(const SignatureMatcher& matcher) {
 
 }  // namespace
 
-std::vector<BodySignature> BodySignaturesOf(const ImportedDatabase& database) {
+Result<std::vector<BodySignature>> BodySignaturesOf(const ImportedDatabase& database) {
   std::vector<BodySignature> bodies;
   bodies.reserve(database.bodies().size());
-  for (uint32_t index : database.bodies()) {
-    ImportedSignature signature = database.Signature(index);
-    bodies.push_back({index, std::move(signature.pattern), signature.offset,
-                      static_cast<SignatureTarget>(signature.target)});
-  }
+  const bool read = database.ForEachBody([&](uint32_t index, ImportedSignature::Target target,
+                                             OffsetRule offset, BodyPattern pattern) {
+    bodies.push_back({index, std::move(pattern), offset, static_cast<SignatureTarget>(target)});
+  });
+  if (!read) return Status::Error("the patterns cannot be read");
   return bodies;
 }
 
 Result<std::unique_ptr<ImportedSignatures>> ImportedSignatures::Open(ImportedDatabase database) {
-  Result<SignatureMatcher> matcher =
-      SignatureMatcher::Load(BodySignaturesOf(database), database.matcher());
+  const std::vector<uint8_t> image = database.matcher();
+  {
+    // The patterns as they are read, most of them let go at once: a database of a million
+    // would otherwise hold gigabytes of parts while it loads.
+    SignatureMatcher::Taker taker(database.bodies().size());
+    const bool read = database.ForEachBody([&](uint32_t index, ImportedSignature::Target target,
+                                               OffsetRule offset, BodyPattern pattern) {
+      taker.Take({index, std::move(pattern), offset, static_cast<SignatureTarget>(target)});
+    });
+    if (!read) return Status::Error("the patterns cannot be read");
+    if (std::optional<SignatureMatcher> loaded =
+            SignatureMatcher::LoadTaken(std::move(taker), image)) {
+      return std::unique_ptr<ImportedSignatures>(
+          new ImportedSignatures(std::move(database), std::move(*loaded)));
+    }
+  }
+  // The image does not load here: every pattern is needed to compile them again.
+  Result<std::vector<BodySignature>> bodies = BodySignaturesOf(database);
+  if (!bodies) return bodies.status();
+  Result<SignatureMatcher> matcher = SignatureMatcher::Load(std::move(*bodies), image);
   if (!matcher) return matcher.status();
   return std::unique_ptr<ImportedSignatures>(
       new ImportedSignatures(std::move(database), std::move(*matcher)));
 }
 
-std::optional<uint32_t> ImportedSignatures::MatchHash(File& file, ImportedSignature::Kind kind,
-                                                      uint64_t offset, uint64_t length) const {
+HashLookup ImportedSignatures::MatchHash(File& file, ImportedSignature::Kind kind, uint64_t offset,
+                                         uint64_t length) const {
   constexpr uint64_t kAnySize = ImportedSignature::kAnySize;
   const bool of_length = database_.HasHashOfSize(kind, length);
   const bool of_any_size = database_.HasHashOfSize(kind, kAnySize);
-  if (!of_length && !of_any_size) return std::nullopt;
+  if (!of_length && !of_any_size) return {};
   const std::optional<FileDigests> digests = DigestRange(file, offset, length);
-  if (!digests) return std::nullopt;
-  std::optional<uint32_t> found;
+  if (!digests) return {};
+  HashLookup found;
   for (const std::vector<uint8_t>* digest : {&digests->md5, &digests->sha1, &digests->sha256}) {
-    if (of_length) found = Lowest(found, database_.FindHash(kind, length, *digest));
-    if (of_any_size) found = Lowest(found, database_.FindHash(kind, kAnySize, *digest));
+    for (const uint64_t size : {length, kAnySize}) {
+      if (!(size == length ? of_length : of_any_size)) continue;
+      const HashLookup lookup = database_.FindHash(kind, size, *digest);
+      found.signature = Lowest(found.signature, lookup.signature);
+      found.failed = found.failed || lookup.failed;
+    }
   }
   return found;
 }
@@ -129,18 +151,22 @@ ImportedMatch ImportedSignatures::MatchFile(File& file, uint64_t byte_limit) con
   bool unverified = outcome.unconfirmed > 0;
   std::optional<uint32_t> found = outcome.signature;
   found = Lowest(found, MatchStreams(file, byte_limit, unverified));
+  bool unfinished = false;
+  const auto take = [&](const HashLookup& lookup) {
+    found = Lowest(found, lookup.signature);
+    unfinished = unfinished || lookup.failed;
+  };
   // A digest covers the whole file: one past the limit is not scanned.
-  if (*size <= byte_limit) {
-    found = Lowest(found, MatchHash(file, ImportedSignature::Kind::kFileHash, 0, *size));
-  }
+  if (*size <= byte_limit) take(MatchHash(file, ImportedSignature::Kind::kFileHash, 0, *size));
   if (pe) {
     for (const PeSection& section : pe->sections) {
       if (section.raw_size == 0 || section.raw_offset + section.raw_size > byte_limit) continue;
-      found = Lowest(found, MatchHash(file, ImportedSignature::Kind::kSectionHash,
-                                      section.raw_offset, section.raw_size));
+      take(MatchHash(file, ImportedSignature::Kind::kSectionHash, section.raw_offset,
+                     section.raw_size));
     }
   }
-  return {found, unverified};
+  // A lookup that failed might have found a signature: only a match settles the file then.
+  return {found, unverified, unfinished && !found};
 }
 
 std::optional<uint32_t> ImportedSignatures::MatchBootArea(std::span<const uint8_t> sector) const {

@@ -36,15 +36,15 @@ class ImportedSignatures : public ImportedDetector {
   // `unverified` when a verification in some stream reached its bound.
   std::optional<uint32_t> MatchStreams(File& file, uint64_t byte_limit, bool& unverified) const;
   // The lowest hash signature of `kind` for `length` bytes of `file` from `offset`.
-  std::optional<uint32_t> MatchHash(File& file, ImportedSignature::Kind kind, uint64_t offset,
-                                    uint64_t length) const;
+  HashLookup MatchHash(File& file, ImportedSignature::Kind kind, uint64_t offset,
+                       uint64_t length) const;
 
   ImportedDatabase database_;
   SignatureMatcher matcher_;
 };
 
 // The body signatures of `database` as the matcher takes them.
-std::vector<BodySignature> BodySignaturesOf(const ImportedDatabase& database);
+Result<std::vector<BodySignature>> BodySignaturesOf(const ImportedDatabase& database);
 
 // QUARNX.DAT of the data folder, ready to scan with: nothing when the folder has none, an
 // error naming the file and the cause when it is damaged.

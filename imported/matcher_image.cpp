@@ -122,7 +122,7 @@ std::optional<MatcherImage> ReadMatcherImage(std::span<const uint8_t> bytes) {
       !reader.Take(static_cast<size_t>(database_length), database) || !reader.AtEnd()) {
     return std::nullopt;
   }
-  image.database.assign(database.begin(), database.end());
+  image.database = database;
   return image;
 }
 

@@ -18,12 +18,15 @@ struct MatcherImage {
   };
   uint64_t fingerprint = 0;
   std::vector<Refusal> refusals;
-  std::vector<uint8_t> database;
+  // Not copied: a database of a million patterns is hundreds of MiB, and Vectorscan copies
+  // it again as it loads it.
+  std::span<const uint8_t> database;
 };
 
 std::vector<uint8_t> WriteMatcherImage(const MatcherImage& image);
 
-// Nothing for bytes that are not a whole image of this format with a good checksum.
+// Nothing for bytes that are not a whole image of this format with a good checksum. The
+// image's database lies in `bytes`.
 std::optional<MatcherImage> ReadMatcherImage(std::span<const uint8_t> bytes);
 
 // A 64-bit hash of bytes, for fingerprints and the checksum: not cryptographic, quick over a

@@ -18,6 +18,8 @@
 
 namespace quarn {
 
+struct MatcherImage;
+
 // Which scans a signature takes part in, numbered as the source records number them.
 enum class SignatureTarget : uint8_t {
   kAnyFile = 0,     // every scan
@@ -90,6 +92,26 @@ class SignatureMatcher {
   static Result<SignatureMatcher> Load(std::vector<BodySignature> signatures,
                                        std::span<const uint8_t> serialized);
 
+  // Signatures taken one at a time for LoadTaken, as a database's are read: each is
+  // fingerprinted and its checks worked out as it comes, and its pattern kept only where the
+  // verifier will read it, so a large database's patterns are never all held at once.
+  class Taker {
+   public:
+    explicit Taker(size_t count);  // how many will be taken
+    Taker(Taker&&) noexcept;
+    ~Taker();
+    void Take(BodySignature signature);
+
+   private:
+    friend class SignatureMatcher;
+    std::unique_ptr<SignatureMatcher> matcher_;  // its type is not complete here
+    uint64_t fingerprint_;
+  };
+  // The matcher Serialize wrote for the signatures taken; nothing when the bytes do not load
+  // for them, and the caller then has Load compile them again from all their patterns.
+  static std::optional<SignatureMatcher> LoadTaken(Taker taker,
+                                                   std::span<const uint8_t> serialized);
+
   // The compiled database and what Load checks before it takes it: the signatures'
   // fingerprint, the refusals and a checksum. Empty when Vectorscan cannot serialize it.
   std::vector<uint8_t> Serialize() const;
@@ -128,6 +150,11 @@ class SignatureMatcher {
   // Translates each signature, setting its check and spans; lists those that cannot be
   // written and returns the rest's expressions.
   static std::vector<ExpressionRequest> Prepare(SignatureMatcher& matcher);
+  // The same for the signature at `position` alone; nothing when it is refused.
+  static std::optional<ExpressionRequest> PrepareOne(SignatureMatcher& matcher, size_t position);
+  // Takes the database and refusals of an image made for these signatures, once prepared;
+  // false, and nothing changed, when they do not load or do not fit.
+  bool TakeImage(const MatcherImage& image);
   void Refuse(size_t position, const std::string& reason);
   void Finish();  // after the refusals are known
   friend class MatchSession;

@@ -343,6 +343,17 @@ TEST(SignatureMatcher, TheLowestIndexWinsAndSurvivesSerializing) {
   EXPECT_FALSE(loaded->recompiled());
   three.ExpectAnswers(*loaded);
   EXPECT_EQ(loaded->Serialize(), bytes);
+  // Taken one at a time, most patterns let go as they come, to the same answers; an image
+  // that does not fit is left to Load.
+  const auto taken = [](const std::vector<BodySignature>& signatures,
+                        std::span<const uint8_t> image) {
+    SignatureMatcher::Taker taker(signatures.size());
+    for (const BodySignature& signature : signatures) taker.Take(signature);
+    return SignatureMatcher::LoadTaken(std::move(taker), image);
+  };
+  std::optional<SignatureMatcher> streamed = taken(three.signatures, bytes);
+  ASSERT_TRUE(streamed);
+  three.ExpectAnswers(*streamed);
 
   // Bytes that do not load are compiled again, to the same answers.
   std::vector<uint8_t> damaged = bytes;
@@ -358,10 +369,12 @@ TEST(SignatureMatcher, TheLowestIndexWinsAndSurvivesSerializing) {
     ASSERT_TRUE(again.ok()) << name;
     EXPECT_TRUE(again->recompiled()) << name;
     three.ExpectAnswers(*again);
+    EXPECT_FALSE(taken(three.signatures, image)) << name;
   }
   Result<SignatureMatcher> changed = SignatureMatcher::Load(others, bytes);
   ASSERT_TRUE(changed.ok());
   EXPECT_TRUE(changed->recompiled()) << "an image of other signatures was taken";
+  EXPECT_FALSE(taken(others, bytes));
 }
 
 TEST(SignatureMatcher, PatternsVectorscanRefusesAreReportedAndTheRestStillWork) {

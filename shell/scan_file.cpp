@@ -11,6 +11,7 @@
 #include "engine/virus_names.h"
 #include "shell/action_texts.h"
 #include "shell/file_detection.h"
+#include "shell/incomplete_report.h"
 
 namespace quarn {
 namespace {
@@ -289,7 +290,10 @@ void ScanFileAt(ScanSession& session, Folder& folder, const std::string& name,
     }
     return;
   }
-  if (verdict.unverified) {
+  if (verdict.imported_unfinished) {
+    // The lookup that failed might have matched: the file is not called clean.
+    ReportUnreadable(session, display_path, host_path, kImportedUnfinishedCause);
+  } else if (verdict.unverified) {
     // A host file gives one such line at most: only a container's files share a cap.
     IncompleteLines own;
     IncompleteLines& lines = inner != nullptr && inner->incomplete ? *inner->incomplete : own;
