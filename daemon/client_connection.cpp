@@ -14,7 +14,6 @@ constexpr size_t kMaxUnsentOutput = size_t{64} << 10;
 
 constexpr std::string_view kUnknownCommand = "UNKNOWN COMMAND";
 constexpr std::string_view kInvalidInSession = "Command invalid inside IDSESSION. ERROR";
-constexpr std::string_view kUnavailable = "COMMAND UNAVAILABLE";
 constexpr std::string_view kStreamTooLong = "INSTREAM size limit exceeded. ERROR";
 constexpr std::string_view kTimedOut = "COMMAND READ TIMED OUT";
 
@@ -152,7 +151,7 @@ void ClientConnection::Parse() {
 
 void ClientConnection::TakeCommandFrame(const CommandFrame& frame) {
   const DaemonCommand command = ParseDaemonCommand(frame.text);
-  const bool bare = frame.framing == Framing::kBare;
+  const CommandRow& row = RowOf(command.kind);
   const bool first = std::exchange(first_command_, false);
   if (in_session_) {
     if (command.kind == CommandKind::kEnd) {
@@ -160,16 +159,12 @@ void ClientConnection::TakeCommandFrame(const CommandFrame& frame) {
       input_.clear();
       return;
     }
-    if (!ServedInSession(command.kind)) {
+    if (!row.in_session) {
       Refuse(kInvalidInSession, frame.framing, true);
       return;
     }
   } else {
-    const bool session_framing_only = command.kind == CommandKind::kIdSession ||
-                                      command.kind == CommandKind::kEnd ||
-                                      command.kind == CommandKind::kInstream;
-    if (command.kind == CommandKind::kUnknown || command.kind == CommandKind::kEnd ||
-        (bare && session_framing_only) || !first) {
+    if (!row.outside_session || (frame.framing == Framing::kBare && !row.bare) || !first) {
       Refuse(kUnknownCommand, frame.framing, true);
       return;
     }
@@ -178,14 +173,14 @@ void ClientConnection::TakeCommandFrame(const CommandFrame& frame) {
       return;
     }
   }
-  if (!over_unix_socket_ && IsPathCommand(command.kind)) {
+  if (!over_unix_socket_ && row.over_tcp == OverTcp::kAccessDenied) {
     // In the shape of a path the client may not read, which clients parse; a bare refusal
     // is one they cannot.
     Refuse(ReplyPath(command.path) + ": Access denied. ERROR", frame.framing, false);
     return;
   }
-  if (!over_unix_socket_ && !ServedOverTcp(command.kind)) {
-    Refuse(kUnavailable, frame.framing, false);
+  if (!over_unix_socket_ && row.over_tcp == OverTcp::kUnavailable) {
+    Refuse(kCommandUnavailable, frame.framing, false);
     return;
   }
   ClientRequest request{command, frame.framing, NextId(), nullptr, nullptr};

@@ -5,20 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "daemon/daemon_command.h"
 #include "daemon/daemon_databases.h"
 #include "platform/file.h"
 #include "platform/folder.h"
 #include "shell/container_limits.h"
 
 namespace quarn {
-
-// How far a scan goes once it has found something.
-enum class ScanMode {
-  kFirstFinding,  // SCAN, INSTREAM, FILDES: the first finding ends the scan
-  kEveryFile,     // CONTSCAN, MULTISCAN: one finding for each file that has any
-  kEveryHit,      // ALLMATCHSCAN: every finding of the first file that has any (several when
-                  // a container has them); a walk stops there
-};
 
 struct DaemonScanSettings {
   ContainerLimits limits;

@@ -314,7 +314,7 @@ void DaemonServer::Answer(Client& client, ClientRequest request) {
   };
   switch (request.command.kind) {
     case CommandKind::kPing:
-      reply("PONG");
+      reply(RowOf(CommandKind::kPing).reply);
       return;
     case CommandKind::kVersion:
       reply(VersionText(settings_.program_version, databases_.Current()->version));
@@ -328,15 +328,15 @@ void DaemonServer::Answer(Client& client, ClientRequest request) {
       return;
     case CommandKind::kReload:
       if (!MayControl(client)) {
-        reply("COMMAND UNAVAILABLE");
+        reply(kCommandUnavailable);
         return;
       }
       StartReload();
-      reply("RELOADING");
+      reply(RowOf(CommandKind::kReload).reply);
       return;
     case CommandKind::kShutdown:
       if (!settings_.enable_shutdown_command || !MayControl(client)) {
-        reply("COMMAND UNAVAILABLE");
+        reply(kCommandUnavailable);
         return;
       }
       log_.Line("SHUTDOWN command received");

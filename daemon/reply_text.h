@@ -9,6 +9,9 @@
 
 namespace quarn {
 
+// A command this client may not give, or not now.
+inline constexpr std::string_view kCommandUnavailable = "COMMAND UNAVAILABLE";
+
 // A path as a reply shows it: a newline, NUL or other control byte would end the reply
 // early or forge another one, so each shows as '?'.
 std::string ReplyPath(std::string_view path);

@@ -14,18 +14,6 @@
 namespace quarn {
 namespace {
 
-ScanMode ModeOf(CommandKind kind) {
-  switch (kind) {
-    case CommandKind::kContScan:
-    case CommandKind::kMultiScan:
-      return ScanMode::kEveryFile;
-    case CommandKind::kAllMatchScan:
-      return ScanMode::kEveryHit;
-    default:
-      return ScanMode::kFirstFinding;
-  }
-}
-
 std::string ErrorReply(const std::string& shown_path, const std::string& cause,
                        const ClientRequest& request) {
   return FramedReply(ReplyPath(shown_path) + ": " + cause + ". ERROR", request.framing,
@@ -79,7 +67,7 @@ std::string AnswerPath(const ClientRequest& request, const DaemonDatabases& data
   }
   auto entry = OpenConfined(request.command.path);
   if (!entry) return ErrorReply(shown, entry.message(), request);
-  const ScanMode mode = ModeOf(request.command.kind);
+  const ScanMode mode = RowOf(request.command.kind).mode;
   std::vector<Finding> findings;
   if (entry->kind == ConfinedKind::kFile) {
     findings = ScanLoneFile(databases, settings, DescriptorOpener(entry->descriptor.get()), shown,
@@ -100,8 +88,9 @@ std::string AnswerDescriptor(const ClientRequest& request, const DaemonDatabases
   if (fstat(descriptor, &facts) != 0 || !S_ISREG(facts.st_mode)) {
     return ErrorReply(shown, "Not a regular file", request);
   }
-  const std::vector<Finding> findings = ScanLoneFile(
-      databases, settings, DescriptorOpener(descriptor), shown, ScanMode::kFirstFinding, cancelled);
+  const std::vector<Finding> findings =
+      ScanLoneFile(databases, settings, DescriptorOpener(descriptor), shown,
+                   RowOf(request.command.kind).mode, cancelled);
   return VerdictReply(findings, shown, request, log, shown + "(" + asker.client + ")");
 }
 
@@ -118,8 +107,8 @@ std::string AnswerScanRequest(const ClientRequest& request, const DaemonDatabase
   if (request.command.kind == CommandKind::kInstream) {
     std::shared_ptr<EntrySpool> stream = request.stream;
     const std::vector<Finding> findings = ScanLoneFile(
-        databases, settings, [stream] { return stream->Open(); }, "stream", ScanMode::kFirstFinding,
-        cancelled);
+        databases, settings, [stream] { return stream->Open(); }, "stream",
+        RowOf(request.command.kind).mode, cancelled);
     return VerdictReply(findings, "stream", request, log, "instream(" + asker.client + ")");
   }
   if (request.command.kind == CommandKind::kFildes) {

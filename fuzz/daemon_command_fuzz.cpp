@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Check(request.command.kind != quarn::CommandKind::kUnknown);
       Check(request.command.kind != quarn::CommandKind::kIdSession);
       Check(request.command.kind != quarn::CommandKind::kEnd);
-      Check(over_unix || quarn::ServedOverTcp(request.command.kind));
+      Check(over_unix || quarn::RowOf(request.command.kind).over_tcp == quarn::OverTcp::kServed);
       Check((request.command.kind == quarn::CommandKind::kInstream) == (request.stream != nullptr));
       Check(request.stream == nullptr || request.stream->size() <= limits.stream_max_length);
       if (request.session_id) {
