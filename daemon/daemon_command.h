@@ -38,7 +38,7 @@ enum class OverTcp {
   kAccessDenied,  // "PATH: Access denied. ERROR", the shape clients parse for a path
 };
 
-// Everything the protocol rules of one command: the connection, the server and
+// All the protocol says of one command: the connection, the server, the scans and
 // VERSIONCOMMANDS read it from here and nowhere else.
 struct CommandRow {
   std::string_view name;  // matched exactly, case included
@@ -56,7 +56,7 @@ struct CommandRow {
   bool in_session = false;
   OverTcp over_tcp = OverTcp::kUnavailable;
   ScanMode mode = ScanMode::kFirstFinding;  // for the commands that scan
-  std::string_view reply;                   // its one reply, where that is fixed
+  std::string_view reply;                   // its reply when served, where that is one text
 };
 
 // The row of `kind`; kUnknown's allows nothing.
