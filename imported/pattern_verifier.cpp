@@ -184,11 +184,15 @@ Verification PatternVerifier::EarliestEnd(const BodyPattern& pattern, size_t beg
   // A section has no open gap; the sum of its bounded ones may still pass any data's end.
   const uint64_t longest =
       std::min(MaximumLength(parts).value_or(kFarthestDataEnd), kFarthestDataEnd);
+  // A slice as wide as the section is long reads each position at most twice over all its
+  // slices; narrower ones would read the positions their windows share again and again.
+  const uint64_t room = kMaxWindowPositions - std::min(longest, kMaxWindowPositions);
+  const uint64_t per_slice = std::max(kStartsPerPass, std::min(longest, room));
   std::optional<uint64_t> found;
   for (uint64_t first = starts.first; first <= starts.last;) {
     // A start from here on ends at least `least` bytes on: none beats an end found before.
     if (found && first + least >= *found) break;
-    uint64_t last = std::min({starts.last, first + (kStartsPerPass - 1), data_end_});
+    uint64_t last = std::min({starts.last, first + (per_slice - 1), data_end_});
     if (found) last = std::min(last, *found - least - 1);
     if (first > last) break;  // the file was shorter than it said
     window_first_ = first;

@@ -23,13 +23,14 @@ enum class Verification : uint8_t {
 // least length to the data's end: only a section's earliest end matters, and the pattern
 // matches when each section, taken left to right from the earliest end of the one before,
 // matches somewhere. A section is followed through the set of positions its parts can end at,
-// for a slice of kStartsPerPass starts at once: a byte keeps the positions whose next byte
-// passes, a choice those followed by one of its strings, a bounded gap widens each position
-// to the range its lengths reach. A slice's positions lie between its first start and its
-// last start plus the section's longest length, so the set is a bitmap over that window, and
-// no pattern of positions, however scattered, costs more than the window's bits. Slices go
-// left to right and stop once no later start can end earlier than an end found. No start is
-// tried twice and nothing backtracks, so a section costs at most (its parts × positions
+// for a slice of starts at once: a byte keeps the positions whose next byte passes, a choice
+// those followed by one of its strings, a bounded gap widens each position to the range its
+// lengths reach. A slice's positions lie between its first start and its last start plus the
+// section's longest length, so the set is a bitmap over that window, and no pattern of
+// positions, however scattered, costs more than the window's bits. A slice takes as many
+// starts as the section is long (at least kStartsPerPass), so windows overlap at most by
+// half. Slices go left to right and stop once no later start can end earlier than an end
+// found. Nothing backtracks, so a section costs at most about twice (its parts × positions
 // reachable) byte tests, and a pattern with open gaps about one walk to the data's end.
 //
 // The costs are capped: every byte test, and every 64 positions of the bitmap walked, are
