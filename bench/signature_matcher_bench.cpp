@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "bench/imported_signature_generator.h"
+#include "engine/test_support/executable_builder.h"
 #include "imported/body_pattern.h"
 #include "imported/pe_layout.h"
 #include "imported/signature_matcher.h"
-#include "engine/test_support/executable_builder.h"
 #include "imported/test_support/long_match_files.h"
 #include "platform/test_support/memory_file_system.h"
 #include "platform/test_support/pattern_bytes.h"
@@ -181,6 +181,12 @@ std::vector<HostileRecord> HostileRecords() {
                      Parsed("c0ffee11{100-}00deadbeef"),
                      {Base::kAbsolute, 0, 0, 0},
                      testing::WideText({0xC0, 0xFF, 0xEE, 0x11}, {0x00, 0xDE, 0xAD, 0xBE, 0xEF})});
+  // Bounded gaps that widen one start's positions by 300,000 bytes, the match through the
+  // last of 100,001 places.
+  records.push_back({"bounded_gap_300000",
+                     Parsed("4100{0-300000}4100{100-200}4142"),
+                     {},
+                     testing::PairsThenLone(300002, 150, {0x41, 0x42})});
   std::vector<uint8_t> random(24000000);
   std::mt19937 generator(kSeed);
   for (uint8_t& byte : random) byte = static_cast<uint8_t>(generator());

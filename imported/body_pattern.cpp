@@ -265,9 +265,9 @@ uint64_t MinimumLength(std::span<const PatternPart> parts) {
   return length;
 }
 
-std::optional<uint64_t> MaximumLength(const BodyPattern& pattern) {
+std::optional<uint64_t> MaximumLength(std::span<const PatternPart> parts) {
   uint64_t length = 0;
-  for (const PatternPart& part : pattern.parts) {
+  for (const PatternPart& part : parts) {
     if (part.kind == PatternPart::Kind::kByte) ++length;
     if (part.kind == PatternPart::Kind::kJump) {
       if (part.max == kUnboundedJump) return std::nullopt;

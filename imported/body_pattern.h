@@ -80,7 +80,10 @@ inline uint64_t MinimumLength(const BodyPattern& pattern) {
 }
 
 // The longest, or nothing when a gap is open.
-std::optional<uint64_t> MaximumLength(const BodyPattern& pattern);
+std::optional<uint64_t> MaximumLength(std::span<const PatternPart> parts);
+inline std::optional<uint64_t> MaximumLength(const BodyPattern& pattern) {
+  return MaximumLength(pattern.parts);
+}
 
 std::string_view PatternSkipName(PatternSkip skip);
 

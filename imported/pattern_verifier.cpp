@@ -1,6 +1,7 @@
 #include "imported/pattern_verifier.h"
 
 #include <algorithm>
+#include <bit>
 #include <optional>
 
 namespace quarn {
@@ -16,6 +17,16 @@ bool Passes(const PatternByte& pattern, uint8_t byte) {
 
 bool IsOpenGap(const PatternPart& part) {
   return part.kind == PatternPart::Kind::kJump && part.max == kUnboundedJump;
+}
+
+// Calls `visit` with each index set, lowest first, while it returns true.
+template <typename Visit>
+void EachIndex(const auto& set, Visit visit) {
+  for (size_t word = set.low; word < set.high; ++word) {
+    for (uint64_t bits = set.words[word]; bits != 0; bits &= bits - 1) {
+      if (!visit(uint64_t{word} * 64 + std::countr_zero(bits))) return;
+    }
+  }
 }
 
 }  // namespace
@@ -61,94 +72,142 @@ bool PatternVerifier::Charge(uint64_t cost) {
   return true;
 }
 
-void PatternVerifier::Append(std::vector<Run>& runs, uint64_t first, uint64_t last) {
-  if (!runs.empty() && first <= runs.back().last + 1) {
-    runs.back().last = std::max(runs.back().last, last);
-  } else {
-    runs.push_back({first, last});
+bool PatternVerifier::BeginStep() {
+  next_.low = next_.words.size();
+  next_.high = 0;
+  return Charge(set_.high > set_.low ? set_.high - set_.low : 0);
+}
+
+void PatternVerifier::Mark(uint64_t index) {
+  const size_t word = index / 64;
+  next_.words[word] |= uint64_t{1} << (index % 64);
+  next_.low = std::min(next_.low, word);
+  next_.high = std::max(next_.high, word + 1);
+}
+
+bool PatternVerifier::MarkRange(uint64_t first, uint64_t last) {
+  const size_t first_word = first / 64;
+  const size_t last_word = last / 64;
+  if (!Charge(last_word - first_word + 1)) return false;
+  for (size_t word = first_word; word <= last_word; ++word) {
+    uint64_t bits = ~uint64_t{0};
+    if (word == first_word) bits &= ~uint64_t{0} << (first % 64);
+    if (word == last_word) bits &= ~uint64_t{0} >> (63 - last % 64);
+    next_.words[word] |= bits;
   }
+  next_.low = std::min(next_.low, first_word);
+  next_.high = std::max(next_.high, last_word + 1);
+  return true;
+}
+
+void PatternVerifier::Empty(PositionSet& set) {
+  if (set.low < set.high) std::fill(set.words.begin() + set.low, set.words.begin() + set.high, 0);
+  set.low = 0;
+  set.high = 0;
+}
+
+void PatternVerifier::EndStep() {
+  Empty(set_);
+  std::swap(set_, next_);
+  if (set_.low >= set_.high) Empty(set_);
 }
 
 bool PatternVerifier::StepByte(const PatternByte& pattern) {
-  next_.clear();
-  for (const Run& run : runs_) {
-    for (uint64_t position = run.first; position <= run.last; ++position) {
+  bool within_budget = BeginStep();
+  if (within_budget) {
+    EachIndex(set_, [&](uint64_t index) {
       uint8_t byte;
-      if (!Charge(1)) return false;
-      if (!ByteAt(position, byte)) break;
-      if (Passes(pattern, byte)) Append(next_, position + 1, position + 1);
-    }
-    if (next_.size() > kMaxPositionRuns) return false;
+      if (!Charge(1)) return within_budget = false;
+      // Past the data's end so are all later positions.
+      if (!ByteAt(window_first_ + index, byte)) return false;
+      if (Passes(pattern, byte) && index + 1 < window_positions_) Mark(index + 1);
+      return true;
+    });
   }
-  runs_.swap(next_);
-  return true;
+  EndStep();
+  return within_budget;
 }
 
 bool PatternVerifier::StepChoice(const PatternPart& part) {
-  gathered_.clear();
-  for (const std::vector<PatternByte>& choice : part.choices) {
-    const size_t choice_begin = gathered_.size();
-    for (const Run& run : runs_) {
-      if (choice.empty()) {
-        gathered_.push_back(run);
-        continue;
-      }
-      for (uint64_t position = run.first; position <= run.last && position < data_end_;
-           ++position) {
+  bool within_budget = BeginStep();
+  if (within_budget) {
+    EachIndex(set_, [&](uint64_t index) {
+      for (const std::vector<PatternByte>& choice : part.choices) {
         bool passes = true;
-        for (size_t index = 0; index < choice.size() && passes; ++index) {
+        for (size_t at = 0; at < choice.size() && passes; ++at) {
           uint8_t byte;
-          if (!Charge(1)) return false;
-          passes = ByteAt(position + index, byte) && Passes(choice[index], byte);
+          if (!Charge(1)) return within_budget = false;
+          passes = ByteAt(window_first_ + index + at, byte) && Passes(choice[at], byte);
         }
-        if (!passes) continue;
-        const uint64_t end = position + choice.size();
-        if (gathered_.size() > choice_begin && gathered_.back().last + 1 == end) {
-          gathered_.back().last = end;
-        } else {
-          gathered_.push_back({end, end});
-        }
+        if (passes && index + choice.size() < window_positions_) Mark(index + choice.size());
       }
-      if (gathered_.size() > kMaxPositionRuns) return false;
-    }
+      return true;
+    });
   }
-  // The strings' runs interleave: put them in order and join those that touch.
-  std::sort(gathered_.begin(), gathered_.end(),
-            [](const Run& left, const Run& right) { return left.first < right.first; });
-  next_.clear();
-  for (const Run& run : gathered_) Append(next_, run.first, run.last);
-  runs_.swap(next_);
-  return true;
+  EndStep();
+  return within_budget;
 }
 
 bool PatternVerifier::StepGap(uint32_t min, uint32_t max) {
-  next_.clear();
-  if (min <= max) {
-    for (const Run& run : runs_) {
-      const uint64_t first = run.first + min;
-      if (first > data_end_) break;  // the runs are in order: all later ones start later
-      if (!Charge(1)) return false;
-      const uint64_t last = max == kUnboundedJump ? data_end_ : std::min(run.last + max, data_end_);
-      Append(next_, first, last);
-    }
+  bool within_budget = BeginStep();
+  // The reached ranges come in order of their starts: those that touch are painted as one,
+  // so the painting costs no more than the window's words.
+  bool open = false;
+  uint64_t first = 0;
+  uint64_t last = 0;
+  if (within_budget && min <= max) {
+    EachIndex(set_, [&](uint64_t index) {
+      if (!Charge(1)) return within_budget = false;
+      const uint64_t from = index + min;
+      if (from >= window_positions_) return false;
+      const uint64_t to = std::min<uint64_t>(index + max, window_positions_ - 1);
+      if (open && from <= last + 1) {
+        last = std::max(last, to);
+        return true;
+      }
+      if (open && !MarkRange(first, last)) return within_budget = false;
+      open = true;
+      first = from;
+      last = to;
+      return true;
+    });
   }
-  runs_.swap(next_);
-  return true;
+  if (within_budget && open) within_budget = MarkRange(first, last);
+  EndStep();
+  return within_budget;
 }
 
 Verification PatternVerifier::EarliestEnd(const BodyPattern& pattern, size_t begin, size_t end,
                                           Run starts, uint64_t& earliest) {
-  const uint64_t least = MinimumLength(std::span(pattern.parts).subspan(begin, end - begin));
+  const std::span<const PatternPart> parts = std::span(pattern.parts).subspan(begin, end - begin);
+  const uint64_t least = MinimumLength(parts);
+  // A section has no open gap; the sum of its bounded ones may still pass any data's end.
+  const uint64_t longest =
+      std::min(MaximumLength(parts).value_or(kFarthestDataEnd), kFarthestDataEnd);
+  // A slice as wide as the section is long reads each position at most twice over all its
+  // slices; narrower ones would read the positions their windows share again and again.
+  const uint64_t room = kMaxWindowPositions - std::min(longest, kMaxWindowPositions);
+  const uint64_t per_slice = std::max(kStartsPerPass, std::min(longest, room));
   std::optional<uint64_t> found;
   for (uint64_t first = starts.first; first <= starts.last;) {
     // A start from here on ends at least `least` bytes on: none beats an end found before.
     if (found && first + least >= *found) break;
-    uint64_t last = std::min(starts.last, first + (kStartsPerPass - 1));
+    uint64_t last = std::min({starts.last, first + (per_slice - 1), data_end_});
     if (found) last = std::min(last, *found - least - 1);
-    runs_.assign(1, Run{first, last});
-    for (size_t index = begin; index < end && !runs_.empty(); ++index) {
+    if (first > last) break;  // the file was shorter than it said
+    window_first_ = first;
+    window_positions_ = std::min(data_end_, last + longest) - first + 1;
+    if (window_positions_ > kMaxWindowPositions) return Verification::kOverBudget;
+    const size_t words = (window_positions_ + 63) / 64;
+    if (set_.words.size() < words) {
+      set_.words.resize(words);
+      next_.words.resize(words);
+    }
+    BeginStep();
+    bool within_budget = MarkRange(0, last - first);
+    EndStep();
+    for (size_t index = begin; index < end && within_budget && set_.low < set_.high; ++index) {
       const PatternPart& part = pattern.parts[index];
-      bool within_budget = true;
       switch (part.kind) {
         case PatternPart::Kind::kByte:
           within_budget = StepByte(part.byte);
@@ -160,10 +219,18 @@ Verification PatternVerifier::EarliestEnd(const BodyPattern& pattern, size_t beg
           within_budget = StepGap(part.min, part.max);
           break;
       }
-      if (!within_budget) return Verification::kOverBudget;
     }
-    // The runs are in order: the first one's first position is the slice's earliest end.
-    if (!runs_.empty()) found = std::min(found.value_or(UINT64_MAX), runs_.front().first);
+    if (!within_budget) {
+      Empty(set_);
+      return Verification::kOverBudget;
+    }
+    // The lowest position set is the slice's earliest end.
+    if (set_.low < set_.high) {
+      const uint64_t end_found =
+          window_first_ + set_.low * 64 + std::countr_zero(set_.words[set_.low]);
+      found = std::min(found.value_or(UINT64_MAX), end_found);
+    }
+    Empty(set_);
     first = last + 1;
   }
   if (!found) return Verification::kNoMatch;

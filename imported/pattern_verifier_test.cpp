@@ -1,6 +1,6 @@
 // The verifier that confirms a pattern at allowed starts: for random patterns, bytes and
 // windows of starts it answers as the plain recursive match does, and its costs stay within
-// the budget and the cap on runs of positions.
+// the budget and the cap on the window of positions.
 #include "imported/pattern_verifier.h"
 
 #include <gtest/gtest.h>
@@ -48,7 +48,7 @@ TEST(PatternVerifier, AnswersAsThePlainMatchForRandomWindows) {
   EXPECT_GT(matches, 200) << "too few windows held a match to mean something";
 }
 
-TEST(PatternVerifier, CostsStopAtTheBudgetAndTheCapOnRuns) {
+TEST(PatternVerifier, CostsStopAtTheBudgetAndTheCapOnTheWindow) {
   using testing::GapOf;
   using testing::PatternOf;
   using testing::WholeBytes;
@@ -63,10 +63,12 @@ TEST(PatternVerifier, CostsStopAtTheBudgetAndTheCapOnRuns) {
       << "under the cap of runs";
   EXPECT_EQ(verifier.MatchesFromSomeStart(pattern, {0, alternating.size()}), Verification::kNoMatch)
       << "starts taken a slice at a time";
-  const BodyPattern wide =
-      PatternOf({WholeBytes({0x41}), {GapOf(0, 300000)}, WholeBytes({0x41, 0x42})});
-  EXPECT_EQ(verifier.MatchesFromSomeStart(wide, {0, 0}), Verification::kOverBudget)
-      << "past the cap of runs";
+  // The window is judged by the data's end the scan was given, before a byte is read.
+  const BodyPattern huge =
+      PatternOf({WholeBytes({0x41}), {GapOf(0, 100000000)}, WholeBytes({0x42})});
+  verifier.BeginScan(*file, PatternVerifier::kMaxWindowPositions * 2, kDefaultVerificationBudget);
+  EXPECT_EQ(verifier.MatchesFromSomeStart(huge, {0, 0}), Verification::kOverBudget)
+      << "past the cap of the window";
 
   const BodyPattern open =
       PatternOf({WholeBytes({0x41}), {GapOf(0, kUnboundedJump)}, WholeBytes({0x42})});

@@ -1,12 +1,13 @@
 // Random signature sets over random files with planted matches and near misses: whatever the
 // constructs, offset forms, targets and byte limits, the matcher answers as the plain search
-// does; and so it does for open gaps over files long enough that a pattern's parts pass at
-// hundreds of thousands of places.
+// does; and so it does for open gaps, and bounded ones widening a start's positions by
+// 300,000 bytes, over files long enough that a pattern's parts pass at hundreds of thousands
+// of places.
 #include <gtest/gtest.h>
 
-#include "imported/test_support/matcher_test_support.h"
 #include "imported/signature_matcher.h"
 #include "imported/test_support/long_match_files.h"
+#include "imported/test_support/matcher_test_support.h"
 #include "imported/test_support/plain_signature_search.h"
 #include "imported/test_support/random_signatures.h"
 
@@ -99,6 +100,8 @@ TEST(SignatureMatcherDifferential, OpenGapsOverLongFilesAnswerAsThePlainSearchDo
   constexpr OffsetRule kAtEntry{OffsetRule::Base::kEntryPoint, 0, 0, 0};
   testing::RandomSignatures random(4);
   std::vector<BodySignature> signatures = {
+      // First, so that its files answer for it alone.
+      Written(0, "4100{0-300000}4100{100-200}4142", kAtStart),
       Written(1, "558bec83*00c0ffee123456", kAtEntry, SignatureTarget::kPeFile),
       Written(2, "c0ffee11{100-}00deadbeef", kAtStart),
       // Too few fixed bytes for the import to take; the matcher is exact for it all the same.
@@ -123,6 +126,12 @@ TEST(SignatureMatcherDifferential, OpenGapsOverLongFilesAnswerAsThePlainSearchDo
       WideText({0x41}, {})};
   // "B" at 99,500 places; the last file has none.
   for (size_t at = 1000; at < files[3].size(); at += 2) files[3][at] = 0x42;
+  // Bounded gaps that widen one start's positions by 300,000 bytes: a match, one byte off,
+  // the wide gap one too long, the narrow one one short.
+  files.push_back(testing::PairsThenLone(300002, 150, {0x41, 0x42}));
+  files.push_back(testing::PairsThenLone(300002, 150, {0x41, 0x43}));
+  files.push_back(testing::PairsThenLone(300003, 150, {0x41, 0x42}));
+  files.push_back(testing::PairsThenLone(300002, 99, {0x41, 0x42}));
   for (int round = 0; round < 4; ++round) {
     files.push_back(random.File(signatures, 150000, round % 2 == 0, 6));
   }
@@ -132,7 +141,7 @@ TEST(SignatureMatcherDifferential, OpenGapsOverLongFilesAnswerAsThePlainSearchDo
     ExpectSameAnswer(*matcher, *scratch, signatures, bytes, ScanTarget::kFile,
                      bytes.size() - 1 - random.Below(100), tally);
   }
-  EXPECT_GE(tally.found, 5) << tally.found << " of " << tally.scans;
+  EXPECT_GE(tally.found, 6) << tally.found << " of " << tally.scans;
 }
 
 }  // namespace

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "containers/test_support/zip_writer.h"
 #include "engine/test_support/compound_file_writer.h"
 #include "engine/test_support/executable_builder.h"
-#include "containers/test_support/zip_writer.h"
 #include "tests/quarnscan_runner.h"
 
 namespace quarn {
@@ -28,13 +28,21 @@ const std::string kHashed = "hello imported\n";
 const std::string kHashedAnySize = "of any size\n";
 const std::string kStreamMark = "Quarn-stream-mark";
 
+std::string Repeated(const std::string& piece, int times) {
+  std::string pieces;
+  for (int time = 0; time < times; ++time) pieces += piece;
+  return pieces;
+}
+
 const std::map<std::string, std::string> kRecords = {
     {"test.ndb",
      "Test.Anywhere-1:0:*:517561726e2d696d706f72742d616e79\n"
      "Test.Tail-1:0:EOF-16:5441494c4d41524b\n"
      "Test.Entry-1:1:EP+0:e8000000005d81ed\n"
      "Test.Stream-1:2:*:517561726e2d73747265616d2d6d61726b\n"
-     "Test.Bound-1:0:*:4100{0-300000}4100{100-200}4142\n"},
+     "Test.Bound-1:0:*:4100{0-300000}4100{100-200}4142\n"
+     "Test.Budget-1:0:0:4100" +
+         Repeated("{0-300000}4100", 64) + "{100-200}4142\n"},
     {"test.hdb",
      "9646750548e73a247a6e32908d2b8631:15:Test.Hash-1\n"
      "59100bf48f8f796894b476482b4f7483:*:Test.AnySize-1:73\n"},
@@ -146,8 +154,9 @@ TEST_F(QuarnscanImported, ADamagedExtraDatabaseIsToldAndTheScanRunsOnTheOthers) 
             std::set<std::string>{"C:\\EICAR.COM EICAR-Test-File - (id below 65536)"});
 }
 
-// "41 00" at 300,000 places, then "41 42" 280 bytes on: clamscan finds nothing, but the
-// positions one start of Test.Bound-1 reaches are more than the verifier keeps.
+// "41 00" at 300,000 places, then "41 42" 280 bytes on: clamscan finds nothing. Test.Bound-1
+// is refused exactly; each of Test.Budget-1's 64 wide gaps reaches 300,000 places whose
+// bytes are tested, more than a scan's budget of byte tests.
 std::vector<uint8_t> PastTheVerifiersBound() {
   std::vector<uint8_t> bytes;
   for (int pair = 0; pair < 300000; ++pair) bytes.insert(bytes.end(), {0x41, 0x00});

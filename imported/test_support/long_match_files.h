@@ -36,4 +36,17 @@ inline std::vector<uint8_t> WideText(const std::vector<uint8_t>& head,
   return bytes;
 }
 
+// "41 00" at every even place below 200,000 (100,000 places apart for the positions a wide
+// gap reaches), a lone "41 00" at `lone_at`, then `gap` zeros and `tail`. With `lone_at` up
+// to 300,002, `gap` from 100 to 200 and `tail` "41 42", "4100{0-300000}4100{100-200}4142" at
+// offset 0 matches it, and only through the lone pair.
+inline std::vector<uint8_t> PairsThenLone(size_t lone_at, size_t gap,
+                                          const std::vector<uint8_t>& tail) {
+  std::vector<uint8_t> bytes(lone_at + 2 + gap);
+  for (size_t at = 0; at < 200000; at += 2) bytes[at] = 0x41;
+  bytes[lone_at] = 0x41;
+  bytes.insert(bytes.end(), tail.begin(), tail.end());
+  return bytes;
+}
+
 }  // namespace quarn::testing
