@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "containers/all_containers_opener.h"
+
+#include <set>
+
+#include "containers/container_kinds.h"
 #include "containers/test_support/disk_image_test_support.h"
 #include "containers/test_support/fat_image_writer.h"
 #include "containers/test_support/lzh_writer.h"
@@ -50,6 +54,27 @@ TEST(AllContainers, EachKindOpensThroughItsOwnOpener) {
     EXPECT_TRUE(opener.MayOpen(std::span(example.bytes.data(), head), example.bytes.size()))
         << example.what;
   }
+}
+
+// The chain makes one opener per run of rows: a kind whose rows were split would be tried twice
+// and out of its place, and a name given twice would make two kinds one in `layers`.
+TEST(AllContainers, EachKindIsOneRowAndEachOpenerOneRunOfRows) {
+  std::set<ContainerKind> kinds;
+  std::set<std::string_view> names;
+  std::set<decltype(ContainerKindRow::new_opener)> finished;
+  decltype(ContainerKindRow::new_opener) current = nullptr;
+  for (const ContainerKindRow& row : ContainerKinds()) {
+    EXPECT_TRUE(kinds.insert(row.kind).second) << row.name;
+    EXPECT_TRUE(names.insert(row.name).second) << row.name;
+    EXPECT_EQ(ContainerKindName(row.kind), row.name);
+    if (row.new_opener != current) {
+      EXPECT_TRUE(finished.insert(current).second) << row.name;
+      current = row.new_opener;
+    }
+    EXPECT_FALSE(finished.contains(current)) << row.name;
+  }
+  // kArc is the enum's last kind: every one before it has its row too.
+  EXPECT_EQ(kinds.size(), static_cast<size_t>(ContainerKind::kArc) + 1);
 }
 
 }  // namespace

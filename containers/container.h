@@ -14,7 +14,8 @@
 
 namespace quarn {
 
-// What a container is, as the `kind` of a `layers` entry names it.
+// What a container is, as the `kind` of a `layers` entry names it. Each has its row in the
+// kinds' table (container_kinds.cpp).
 enum class ContainerKind {
   kFat12,
   kFat16,
@@ -37,12 +38,9 @@ enum class ContainerKind {
   kArc,
 };
 
-// "fat12", "fat16", "fat32", "mbr", "zip", "7z", "tar", "iso9660", "cab", "rar", "gzip",
-// "bzip2", "xz", "zstd", "compress", "lha", "szdd", "arj", "arc".
+// The kind's name and whether it is a disk image (a FAT volume or a partitioned disk) rather
+// than an archive, as its row in the kinds' table (container_kinds.h) gives them.
 std::string_view ContainerKindName(ContainerKind kind);
-
-// Whether the kind is a disk image (a FAT volume or a partitioned disk) rather than an
-// archive.
 bool IsImageKind(ContainerKind kind);
 
 // Why part of a container was not scanned, as the `reason` of an `incomplete` event names it.

@@ -1,14 +1,11 @@
 #include "shell/container_extension.h"
 
-#include <array>
 #include <cctype>
+
+#include "containers/container_kinds.h"
 
 namespace quarn {
 namespace {
-
-constexpr std::array<std::string_view, 23> kContainerExtensions = {
-    "IMG", "IMA", "VFD", "DSK", "FLP", "ZIP", "ARJ", "LZH", "LHA", "ARC", "PAK", "CAB",
-    "7Z",  "RAR", "TAR", "GZ",  "TGZ", "BZ2", "XZ",  "ZST", "Z",   "ISO", "IMZ"};
 
 bool SameLetters(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -20,15 +17,26 @@ bool SameLetters(std::string_view a, std::string_view b) {
   return true;
 }
 
+// `known` as the kinds' table writes it: letters, or "*" and the letters an extension ends in.
+bool Matches(std::string_view extension, std::string_view known) {
+  if (known.starts_with('*')) {
+    const std::string_view ending = known.substr(1);
+    return extension.size() >= ending.size() &&
+           SameLetters(extension.substr(extension.size() - ending.size()), ending);
+  }
+  return SameLetters(extension, known);
+}
+
 }  // namespace
 
 bool HasContainerExtension(std::string_view name) {
   const size_t dot = name.rfind('.');
   if (dot == std::string_view::npos) return false;
   const std::string_view extension = name.substr(dot + 1);
-  if (!extension.empty() && extension.back() == '_') return true;
-  for (std::string_view known : kContainerExtensions) {
-    if (SameLetters(extension, known)) return true;
+  for (const ContainerKindRow& row : ContainerKinds()) {
+    for (std::string_view known : row.extensions) {
+      if (Matches(extension, known)) return true;
+    }
   }
   return false;
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -20,27 +21,6 @@ namespace {
 
 constexpr size_t kBlockBytes = 64 * 1024;
 constexpr size_t kDictionaryHead = 64;
-
-// What each kind holds at its very start. libarchive also finds archives behind a program's
-// code and takes a file that starts with a tar's end mark for an empty tar: here a file is an
-// archive only when it starts as one and holds an entry.
-struct Signature {
-  ContainerKind kind;
-  std::string_view magic;
-};
-constexpr Signature kSignatures[] = {
-    {ContainerKind::kZip, "PK\x03\x04"},
-    {ContainerKind::kSevenZip, "7z\xBC\xAF\x27\x1C"},
-    {ContainerKind::kCab, "MSCF"},
-    {ContainerKind::kRar, "Rar!\x1A\x07"},
-    {ContainerKind::kGzip, "\x1F\x8B"},
-    {ContainerKind::kBzip2, "BZh"},
-    {ContainerKind::kXz,
-     "\xFD"
-     "7zXZ"},
-    {ContainerKind::kZstd, "\x28\xB5\x2F\xFD"},
-    {ContainerKind::kCompress, "\x1F\x9D"},
-};
 
 // A tar header (ustar, GNU or the old V7 form, which has no magic): its check sum, an octal
 // number, is the sum of its bytes with the check sum's own eight taken as spaces. Old tars
@@ -73,17 +53,96 @@ bool IsTarHeader(std::span<const uint8_t> head) {
                                          static_cast<int64_t>(stored) == sum_signed);
 }
 
-bool StartsAs(ContainerKind kind, std::span<const uint8_t> head) {
-  if (kind == ContainerKind::kTar) return IsTarHeader(head);
-  // An ISO 9660 image's descriptors lie past the head; libarchive reads them.
-  if (kind == ContainerKind::kIso9660) return true;
-  for (const Signature& signature : kSignatures) {
-    if (signature.kind == kind) {
-      return head.size() >= signature.magic.size() &&
-             std::memcmp(head.data(), signature.magic.data(), signature.magic.size()) == 0;
-    }
+// An ISO 9660 image's descriptors lie past the head: its size alone tells, before libarchive
+// reads them.
+bool IsoSized(std::span<const uint8_t>, uint64_t size) {
+  constexpr uint64_t kIsoSector = 2048;
+  constexpr uint64_t kIsoDescriptorEnd = 17 * kIsoSector;
+  return size >= kIsoDescriptorEnd && size % kIsoSector == 0;
+}
+
+bool TarHeaded(std::span<const uint8_t> head, uint64_t) {
+  return IsTarHeader(head);
+}
+
+bool AnyHead(std::span<const uint8_t>) {
+  return true;
+}
+
+// One format or filter libarchive reads for us. libarchive also finds archives behind a
+// program's code and takes a file that starts with a tar's end mark for an empty tar: here a
+// file is an archive only when it starts as one (its magic, or else `starts_as`) and holds an
+// entry. `may_be` is what the quick look at a head lets through for a kind without magic.
+struct LibarchiveKind {
+  ContainerKind kind;
+  int format;  // ARCHIVE_FORMAT_*, 0 for a filter
+  int filter;  // ARCHIVE_FILTER_*, 0 for a format
+  // Registers the format's reader; the filters are all registered at once, so that one of a
+  // kind we do not take is known and refused rather than read as a raw stream.
+  int (*support)(struct archive*);
+  // Names the DOS archivers stored are in the DOS code page; a name flagged UTF-8 stays so.
+  std::string_view options;
+  std::string_view magic;
+  bool (*starts_as)(std::span<const uint8_t> head);
+  bool (*may_be)(std::span<const uint8_t> head, uint64_t size);
+  // Entries that lie apart, each reached by a seek (without a filter; a filter or a solid
+  // archive decodes everything in front of an entry to reach it), and whose stored data lies
+  // in the archive as it is.
+  bool skips_cheaply;
+  bool lies_in_place;
+};
+
+// In the order the readers are registered, which breaks ties between their bids.
+constexpr LibarchiveKind kKinds[] = {
+    // Seeking the central directory: a ZIP without one is no ZIP.
+    {ContainerKind::kZip, ARCHIVE_FORMAT_ZIP, 0, archive_read_support_format_zip_seekable,
+     "zip:hdrcharset=CP437", "PK\x03\x04", nullptr, nullptr, true, true},
+    {ContainerKind::kSevenZip, ARCHIVE_FORMAT_7ZIP, 0, archive_read_support_format_7zip, "",
+     "7z\xBC\xAF\x27\x1C", nullptr, nullptr, false, false},
+    {ContainerKind::kTar, ARCHIVE_FORMAT_TAR, 0, archive_read_support_format_tar, "", "",
+     IsTarHeader, TarHeaded, true, true},
+    {ContainerKind::kIso9660, ARCHIVE_FORMAT_ISO9660, 0, archive_read_support_format_iso9660, "",
+     "", AnyHead, IsoSized, true, false},
+    {ContainerKind::kCab, ARCHIVE_FORMAT_CAB, 0, archive_read_support_format_cab,
+     "cab:hdrcharset=CP437", "MSCF", nullptr, nullptr, true, false},
+    {ContainerKind::kRar, ARCHIVE_FORMAT_RAR, 0, archive_read_support_format_rar,
+     "rar:hdrcharset=CP437", "Rar!\x1A\x07", nullptr, nullptr, false, false},
+    {ContainerKind::kRar, ARCHIVE_FORMAT_RAR_V5, 0, archive_read_support_format_rar5, "",
+     "Rar!\x1A\x07", nullptr, nullptr, false, false},
+    {ContainerKind::kGzip, 0, ARCHIVE_FILTER_GZIP, nullptr, "", "\x1F\x8B", nullptr, nullptr, false,
+     false},
+    {ContainerKind::kBzip2, 0, ARCHIVE_FILTER_BZIP2, nullptr, "", "BZh", nullptr, nullptr, false,
+     false},
+    {ContainerKind::kXz, 0, ARCHIVE_FILTER_XZ, nullptr, "",
+     "\xFD"
+     "7zXZ",
+     nullptr, nullptr, false, false},
+    // An LZMA stream has no magic: libarchive's bid weighs its properties instead.
+    {ContainerKind::kXz, 0, ARCHIVE_FILTER_LZMA, nullptr, "", "", AnyHead, nullptr, false, false},
+    {ContainerKind::kZstd, 0, ARCHIVE_FILTER_ZSTD, nullptr, "", "\x28\xB5\x2F\xFD", nullptr,
+     nullptr, false, false},
+    {ContainerKind::kCompress, 0, ARCHIVE_FILTER_COMPRESS, nullptr, "", "\x1F\x9D", nullptr,
+     nullptr, false, false},
+};
+
+const LibarchiveKind* FormatRow(int format) {
+  for (const LibarchiveKind& row : kKinds) {
+    if (row.format != 0 && row.format == (format & ARCHIVE_FORMAT_BASE_MASK)) return &row;
   }
-  return false;
+  return nullptr;
+}
+
+const LibarchiveKind* FilterRow(int code) {
+  for (const LibarchiveKind& row : kKinds) {
+    if (row.filter != 0 && row.filter == code) return &row;
+  }
+  return nullptr;
+}
+
+bool StartsAs(const LibarchiveKind& row, std::span<const uint8_t> head) {
+  if (row.magic.empty()) return row.starts_as(head);
+  return head.size() >= row.magic.size() &&
+         std::memcmp(head.data(), row.magic.data(), row.magic.size()) == 0;
 }
 
 // libarchive turns names into the thread's locale: a UTF-8 one keeps every name whole.
@@ -173,44 +232,6 @@ la_int64_t SeekTo(struct archive*, void* data, la_int64_t offset, int whence) {
   return static_cast<la_int64_t>(source->position);
 }
 
-std::optional<ContainerKind> KindOfFilter(int code) {
-  switch (code) {
-    case ARCHIVE_FILTER_GZIP:
-      return ContainerKind::kGzip;
-    case ARCHIVE_FILTER_BZIP2:
-      return ContainerKind::kBzip2;
-    case ARCHIVE_FILTER_XZ:
-    case ARCHIVE_FILTER_LZMA:
-      return ContainerKind::kXz;
-    case ARCHIVE_FILTER_ZSTD:
-      return ContainerKind::kZstd;
-    case ARCHIVE_FILTER_COMPRESS:
-      return ContainerKind::kCompress;
-    default:
-      return std::nullopt;
-  }
-}
-
-std::optional<ContainerKind> KindOfFormat(int format) {
-  switch (format & ARCHIVE_FORMAT_BASE_MASK) {
-    case ARCHIVE_FORMAT_ZIP:
-      return ContainerKind::kZip;
-    case ARCHIVE_FORMAT_7ZIP:
-      return ContainerKind::kSevenZip;
-    case ARCHIVE_FORMAT_TAR:
-      return ContainerKind::kTar;
-    case ARCHIVE_FORMAT_ISO9660:
-      return ContainerKind::kIso9660;
-    case ARCHIVE_FORMAT_CAB:
-      return ContainerKind::kCab;
-    case ARCHIVE_FORMAT_RAR:
-    case ARCHIVE_FORMAT_RAR_V5:
-      return ContainerKind::kRar;
-    default:
-      return std::nullopt;
-  }
-}
-
 // Why an entry's data could not be read, as libarchive's message tells it.
 IncompleteReason ReasonOfFailure(struct archive* archive, struct archive_entry* entry) {
   if (entry != nullptr && archive_entry_is_data_encrypted(entry)) {
@@ -247,15 +268,14 @@ std::string GzipStoredName(std::span<const uint8_t> head) {
 // Whether the file starts as what libarchive took it for: its outermost layer, the filter
 // that reads the file or else the format, starts as its kind. Filters of other kinds than the
 // contract's are not taken.
-bool StartsAsItsKind(struct archive* archive, ContainerKind kind, std::span<const uint8_t> head) {
+bool StartsAsItsKind(struct archive* archive, const LibarchiveKind& format,
+                     std::span<const uint8_t> head) {
   const int filters = archive_filter_count(archive) - 1;  // the last one reads the file
   for (int i = 0; i < filters; ++i) {
-    if (!KindOfFilter(archive_filter_code(archive, i))) return false;
+    if (FilterRow(archive_filter_code(archive, i)) == nullptr) return false;
   }
-  if (filters == 0) return StartsAs(kind, head);
-  const int outermost = archive_filter_code(archive, filters - 1);
-  // An LZMA stream has no magic: libarchive's bid weighs its properties instead.
-  return outermost == ARCHIVE_FILTER_LZMA || StartsAs(*KindOfFilter(outermost), head);
+  if (filters == 0) return StartsAs(format, head);
+  return StartsAs(*FilterRow(archive_filter_code(archive, filters - 1)), head);
 }
 
 class LibarchiveReader : public ArchiveReader {
@@ -438,19 +458,15 @@ class LibarchiveReader : public ArchiveReader {
 struct archive* NewReader(Source* source) {
   struct archive* archive = archive_read_new();
   archive_read_support_filter_all(archive);
-  // Seeking the central directory: a ZIP without one is no ZIP.
-  archive_read_support_format_zip_seekable(archive);
-  archive_read_support_format_7zip(archive);
-  archive_read_support_format_tar(archive);
-  archive_read_support_format_iso9660(archive);
-  archive_read_support_format_cab(archive);
-  archive_read_support_format_rar(archive);
-  archive_read_support_format_rar5(archive);
+  std::string options;
+  for (const LibarchiveKind& row : kKinds) {
+    if (row.support != nullptr) row.support(archive);
+    if (row.options.empty()) continue;
+    if (!options.empty()) options += ',';
+    options += row.options;
+  }
   archive_read_support_format_raw(archive);
-  // Names the DOS archivers stored are in the DOS code page; a name flagged UTF-8 stays so.
-  archive_read_set_options(archive,
-                           "zip:hdrcharset=CP437,cab:hdrcharset=CP437,"
-                           "rar:hdrcharset=CP437");
+  archive_read_set_options(archive, options.c_str());
   archive_read_set_callback_data(archive, source);
   archive_read_set_read_callback(archive, &ReadBlock);
   archive_read_set_skip_callback(archive, &SkipBytes);
@@ -479,7 +495,7 @@ std::optional<OpenedContainer> LibarchiveOpener::Open(std::shared_ptr<File> file
   // A 7z archive names its coders in its header, at the archive's end, beyond the head.
   const std::optional<uint64_t> dictionary = StreamDictionarySize(dictionary_head);
   const bool oversized = dictionary && *dictionary > kMaxDictionary;
-  const bool seven_zip = StartsAs(ContainerKind::kSevenZip, head_span);
+  const bool seven_zip = StartsAs(*FormatRow(ARCHIVE_FORMAT_7ZIP), head_span);
   std::optional<ContainerKind> refused_kind;
   IncompleteReason refusal = IncompleteReason::kSize;
   if (oversized && (head_span[0] == 0xFD || head_span[0] == 0x28)) {
@@ -507,44 +523,37 @@ std::optional<OpenedContainer> LibarchiveOpener::Open(std::shared_ptr<File> file
   const int format = archive_format(archive);
   const int filter = archive_filter_count(archive) > 1 ? archive_filter_code(archive, 0) : 0;
   const bool raw = (format & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAW;
-  std::optional<ContainerKind> kind = raw ? KindOfFilter(filter) : KindOfFormat(format);
+  // A lone stream is of its filter's kind.
+  const LibarchiveKind* row = raw ? FilterRow(filter) : FormatRow(format);
   // An archive with no entry at all (a tar's end mark alone) is no archive either.
   const bool has_entry = header == ARCHIVE_OK || header == ARCHIVE_WARN;
-  if (!has_entry || !kind || !StartsAsItsKind(archive, *kind, head_span)) {
+  if (!has_entry || row == nullptr || !StartsAsItsKind(archive, *row, head_span)) {
     archive_read_free(archive);
     return std::nullopt;
   }
   OpenedContainer opened;
-  opened.kind = *kind;
+  opened.kind = row->kind;
   if (filter == ARCHIVE_FILTER_LZMA && oversized) {
     archive_read_free(archive);
     opened.kind = ContainerKind::kXz;
     opened.damage.push_back({"", IncompleteReason::kSize});
     return opened;
   }
-  // Entries of these lie apart, each reached by a seek; a filter or a solid archive decodes
-  // everything in front of an entry to reach it.
-  const bool skips_cheaply =
-      filter == 0 && (*kind == ContainerKind::kZip || *kind == ContainerKind::kTar ||
-                      *kind == ContainerKind::kIso9660 || *kind == ContainerKind::kCab);
-  const bool lies_in_place =
-      filter == 0 && (*kind == ContainerKind::kZip || *kind == ContainerKind::kTar);
+  const bool skips_cheaply = filter == 0 && row->skips_cheaply;
+  const bool lies_in_place = filter == 0 && row->lies_in_place;
   auto reader = std::make_unique<LibarchiveReader>(
       archive, std::move(source), raw, raw ? GzipStoredName(head_span) : "", skips_cheaply,
-      lies_in_place ? kind : std::nullopt);
+      lies_in_place ? std::optional(row->kind) : std::nullopt);
   reader->TakeFirst(entry);
   opened.archive = std::move(reader);
   return opened;
 }
 
 bool LibarchiveOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const {
-  constexpr uint64_t kIsoSector = 2048;
-  constexpr uint64_t kIsoDescriptorEnd = 17 * kIsoSector;
-  const bool signed_kind = std::any_of(std::begin(kSignatures), std::end(kSignatures),
-                                       [&](const Signature& s) { return StartsAs(s.kind, head); });
-  return signed_kind || IsTarHeader(head) ||
-         // An ISO 9660 image is whole sectors; its descriptors lie past the head.
-         (size >= kIsoDescriptorEnd && size % kIsoSector == 0);
+  return std::any_of(std::begin(kKinds), std::end(kKinds), [&](const LibarchiveKind& row) {
+    return row.magic.empty() ? row.may_be != nullptr && row.may_be(head, size)
+                             : StartsAs(row, head);
+  });
 }
 
 }  // namespace quarn

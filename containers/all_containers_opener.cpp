@@ -1,0 +1,34 @@
+#include "containers/all_containers_opener.h"
+
+#include "containers/container_kinds.h"
+
+namespace quarn {
+
+AllContainersOpener::AllContainersOpener() {
+  decltype(ContainerKindRow::new_opener) last = nullptr;
+  for (const ContainerKindRow& row : ContainerKinds()) {
+    if (row.new_opener == last) continue;
+    last = row.new_opener;
+    chain_.push_back(last());
+  }
+}
+
+std::optional<OpenedContainer> AllContainersOpener::Open(std::shared_ptr<File> file) {
+  std::optional<OpenedContainer> boot_record_only;
+  for (const std::unique_ptr<ContainerOpener>& opener : chain_) {
+    std::optional<OpenedContainer> opened = opener->Open(file);
+    if (!opened) continue;
+    if (!opened->BootRecordOnly()) return opened;
+    if (!boot_record_only) boot_record_only = std::move(opened);
+  }
+  return boot_record_only;
+}
+
+bool AllContainersOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const {
+  for (const std::unique_ptr<ContainerOpener>& opener : chain_) {
+    if (opener->MayOpen(head, size)) return true;
+  }
+  return false;
+}
+
+}  // namespace quarn
