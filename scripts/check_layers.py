@@ -14,8 +14,10 @@ counted with those of the libraries it links).
 import json
 import pathlib
 import re
+import shutil
 import subprocess
 import sys
+import tempfile
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
@@ -92,10 +94,41 @@ def check_includes():
     return faults
 
 
+def configured_copy(build, scratch):
+    """Configures `scratch` as `build` is configured, with the file API's query in place first:
+    a tree configured before its query existed holds no reply until it is configured again."""
+    cache = (build / "CMakeCache.txt").read_text(errors="replace")
+    options = []
+    for line in cache.splitlines():
+        name = line.split(":", 1)[0]
+        if name.startswith("QUARN_") or name in ("CMAKE_BUILD_TYPE", "CMAKE_CXX_COMPILER",
+                                                 "CMAKE_C_COMPILER", "CMAKE_GENERATOR"):
+            key, _, value = line.partition("=")
+            if name == "CMAKE_GENERATOR":
+                options += ["-G", value]
+            else:
+                options.append(f"-D{key}={value}")
+    query = scratch / ".cmake/api/v1/query/codemodel-v2"
+    query.parent.mkdir(parents=True, exist_ok=True)
+    query.touch()
+    subprocess.run(["cmake", "-S", str(ROOT), "-B", str(scratch)] + options, check=True,
+                   stdout=subprocess.DEVNULL)
+    return scratch
+
+
 def codemodel(build):
     replies = sorted((build / ".cmake/api/v1/reply").glob("index-*.json"))
     if not replies:
-        sys.exit(f"check_layers: {build} holds no codemodel reply: configure it again")
+        scratch = pathlib.Path(tempfile.mkdtemp(prefix="quarn-layers-"))
+        try:
+            return codemodel_of(configured_copy(build, scratch))
+        finally:
+            shutil.rmtree(scratch, ignore_errors=True)
+    return codemodel_of(build)
+
+
+def codemodel_of(build):
+    replies = sorted((build / ".cmake/api/v1/reply").glob("index-*.json"))
     index = json.loads(replies[-1].read_text())
     model_file = index["reply"]["codemodel-v2"]["jsonFile"]
     model = json.loads((build / ".cmake/api/v1/reply" / model_file).read_text())
