@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "platform/file_reads.h"
+
 namespace quarn {
 namespace {
 
@@ -29,12 +31,10 @@ class FileReader : public DatabaseReader {
     // One position for every thread: lookups are few (a file whose size some hash has, a
     // name to show), so they take turns.
     std::lock_guard<std::mutex> lock(mutex_);
-    if (file_->Seek(static_cast<int64_t>(offset), SeekOrigin::kBegin) != offset) return false;
     for (size_t done = 0; done < out.size();) {
-      const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(out.size() - done, 1u << 30));
-      const uint32_t got = file_->Read(out.data() + done, piece);
-      if (got == 0) return false;
-      done += got;
+      const size_t piece = std::min<size_t>(out.size() - done, size_t{1} << 30);
+      if (!ReadExactlyAt(*file_, offset + done, out.subspan(done, piece))) return false;
+      done += piece;
     }
     return true;
   }
