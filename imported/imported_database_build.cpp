@@ -14,11 +14,17 @@ std::string FormOfSource(const std::string& source) {
   return FormName(line == std::string::npos ? source : source.substr(0, line));
 }
 
+Result<SignatureMatcher> CompileBodies(const ImportedDatabaseEncoder& encoder) {
+  SignatureMatcher::Taker taker(encoder.body_count());
+  encoder.ForEachBody([&](const BodySignature& signature) { taker.Take(signature); });
+  return SignatureMatcher::CompileTaken(std::move(taker));
+}
+
 }  // namespace
 
 Result<std::vector<std::span<const uint8_t>>> BuildImportedDatabase(
     ImportedDatabaseEncoder& encoder, ImportReport& report) {
-  Result<SignatureMatcher> matcher = SignatureMatcher::Compile(encoder.bodies());
+  Result<SignatureMatcher> matcher = CompileBodies(encoder);
   if (!matcher) return matcher.status();
   if (!matcher->refused().empty()) {
     // The refused leave the file, and the indexes the matcher was compiled with move: it is
@@ -33,7 +39,7 @@ Result<std::vector<std::span<const uint8_t>>> BuildImportedDatabase(
     std::sort(refused.begin(), refused.end());
     refused.erase(std::unique(refused.begin(), refused.end()), refused.end());
     encoder.Drop(refused);
-    matcher = SignatureMatcher::Compile(encoder.bodies());
+    matcher = CompileBodies(encoder);
     if (!matcher) return matcher.status();
   }
   return encoder.Finish(matcher->Serialize());

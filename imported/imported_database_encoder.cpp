@@ -6,6 +6,7 @@
 
 #include "imported/database_layout.h"
 #include "imported/imported_database.h"
+#include "imported/packed_pattern.h"
 
 namespace quarn {
 namespace {
@@ -52,8 +53,9 @@ void ImportedDatabaseEncoder::Take(ImportedSignature signature) {
   if (signature.kind == ImportedSignature::Kind::kBody) {
     body = strings_.Add(FormatOffsetRule(signature.offset) + ":" +
                         FormatBodyPattern(signature.pattern));
-    bodies_.push_back({index, std::move(signature.pattern), signature.offset,
-                       static_cast<SignatureTarget>(signature.target)});
+    bodies_.push_back({index, static_cast<SignatureTarget>(signature.target), signature.offset,
+                       packed_bodies_.size()});
+    AppendPackedPattern(signature.pattern, packed_bodies_);
   } else {
     HashRow row{};
     row.size = signature.size;
@@ -102,10 +104,23 @@ void ImportedDatabaseEncoder::Drop(std::span<const uint32_t> indexes) {
   strings_ = std::move(kept);
   // Dropping moves indexes down but never past one another, so the rows stay in order.
   for (HashRow& row : hashes_) row.signature -= shift(row.signature);
-  std::erase_if(bodies_, [&](const BodySignature& body) {
+  // A dropped body's packed pattern stays in packed_bodies_, unread.
+  std::erase_if(bodies_, [&](const Body& body) {
     return std::binary_search(indexes.begin(), indexes.end(), body.index);
   });
-  for (BodySignature& body : bodies_) body.index -= shift(body.index);
+  for (Body& body : bodies_) body.index -= shift(body.index);
+}
+
+void ImportedDatabaseEncoder::ForEachBody(
+    const std::function<void(const BodySignature&)>& take) const {
+  BodySignature signature;
+  for (const Body& body : bodies_) {
+    signature.index = body.index;
+    signature.target = body.target;
+    signature.offset = body.offset;
+    UnpackPattern(std::string_view(packed_bodies_).substr(body.packed_at), signature.pattern);
+    take(signature);
+  }
 }
 
 Result<std::vector<std::span<const uint8_t>>> ImportedDatabaseEncoder::Finish(

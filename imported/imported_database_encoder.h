@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -15,8 +16,8 @@ namespace quarn {
 
 // QUARNX.DAT built as an import reads: each signature goes into the file's own form as it is
 // taken (its record, its strings stored once, a hash signature's row), so an import of
-// millions of hashes holds about the file's size and never the signatures as objects. Only
-// the body signatures are kept whole besides, for the matcher to be compiled from them.
+// millions of hashes holds about the file's size and never the signatures as objects. The
+// body signatures are kept besides, packed, for the matcher to be compiled from them.
 // The bytes are those EncodeImportedDatabase gives for the same signatures.
 class ImportedDatabaseEncoder : public SignatureSink {
  public:
@@ -26,7 +27,8 @@ class ImportedDatabaseEncoder : public SignatureSink {
 
   uint32_t size() const { return count_; }
   // The body signatures taken so far, by index, as the matcher takes them.
-  const std::vector<BodySignature>& bodies() const { return bodies_; }
+  size_t body_count() const { return bodies_.size(); }
+  void ForEachBody(const std::function<void(const BodySignature&)>& take) const;
   // Where signature `index` came from, as the import named it ("main.cvd:main.ndb:12").
   std::string SourceOf(uint32_t index) const;
 
@@ -49,10 +51,18 @@ class ImportedDatabaseEncoder : public SignatureSink {
     uint8_t digest[32];
   };
 
+  struct Body {
+    uint32_t index;
+    SignatureTarget target;
+    OffsetRule offset;
+    uint64_t packed_at;
+  };
+
   StringTable strings_;
   GrowingArray<uint8_t> records_;
   GrowingArray<HashRow> hashes_;
-  std::vector<BodySignature> bodies_;
+  std::vector<Body> bodies_;
+  std::string packed_bodies_;  // each body's pattern, packed, from its packed_at on
   std::vector<uint8_t> head_;  // the header and section directory, made by Finish
   std::vector<uint8_t> matcher_;
   uint32_t count_ = 0;

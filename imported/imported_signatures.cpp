@@ -69,25 +69,20 @@ Result<std::vector<BodySignature>> BodySignaturesOf(const ImportedDatabase& data
 
 Result<std::unique_ptr<ImportedSignatures>> ImportedSignatures::Open(ImportedDatabase database) {
   const std::vector<uint8_t> image = database.matcher();
-  {
-    // The patterns as they are read, most of them let go at once: a database of a million
-    // would otherwise hold gigabytes of parts while it loads.
-    SignatureMatcher::Taker taker(database.bodies().size());
-    const bool read = database.ForEachBody([&](uint32_t index, ImportedSignature::Target target,
-                                               OffsetRule offset, BodyPattern pattern) {
-      taker.Take({index, std::move(pattern), offset, static_cast<SignatureTarget>(target)});
-    });
-    if (!read) return Status::Error("the patterns cannot be read");
-    if (std::optional<SignatureMatcher> loaded =
-            SignatureMatcher::LoadTaken(std::move(taker), image)) {
-      return std::unique_ptr<ImportedSignatures>(
-          new ImportedSignatures(std::move(database), std::move(*loaded)));
-    }
+  // The patterns as they are read, packed at once: a database of a million would otherwise
+  // hold gigabytes of parts while it loads.
+  SignatureMatcher::Taker taker(database.bodies().size());
+  const bool read = database.ForEachBody([&](uint32_t index, ImportedSignature::Target target,
+                                             OffsetRule offset, BodyPattern pattern) {
+    taker.Take({index, std::move(pattern), offset, static_cast<SignatureTarget>(target)});
+  });
+  if (!read) return Status::Error("the patterns cannot be read");
+  if (std::optional<SignatureMatcher> loaded = SignatureMatcher::LoadTaken(taker, image)) {
+    return std::unique_ptr<ImportedSignatures>(
+        new ImportedSignatures(std::move(database), std::move(*loaded)));
   }
-  // The image does not load here: every pattern is needed to compile them again.
-  Result<std::vector<BodySignature>> bodies = BodySignaturesOf(database);
-  if (!bodies) return bodies.status();
-  Result<SignatureMatcher> matcher = SignatureMatcher::Load(std::move(*bodies), image);
+  // The image does not load here (another Vectorscan, another processor): compiled again.
+  Result<SignatureMatcher> matcher = SignatureMatcher::CompileTaken(std::move(taker));
   if (!matcher) return matcher.status();
   return std::unique_ptr<ImportedSignatures>(
       new ImportedSignatures(std::move(database), std::move(*matcher)));

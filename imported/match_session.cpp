@@ -1,8 +1,10 @@
 // One scan of a file through a SignatureMatcher: the blocks fed to Vectorscan, and each
 // report judged against the signature's target and offset rule.
 #include <algorithm>
+#include <memory>
 
 #include "imported/allowed_starts.h"
+#include "imported/packed_pattern.h"
 #include "imported/pattern_expression.h"
 #include "imported/signature_matcher.h"
 
@@ -51,7 +53,7 @@ class MatchSession : public MatchSink {
 };
 
 void MatchSession::Reset() {
-  const size_t count = matcher_.signatures_.size();
+  const size_t count = matcher_.entries_.size();
   if (scratch_.state_.size() != count) {
     scratch_.state_.assign(count, kUntouched);
   } else {
@@ -59,6 +61,7 @@ void MatchSession::Reset() {
   }
   scratch_.touched_.clear();
   scratch_.verified_up_to_.clear();
+  scratch_.pattern_id_ = UINT32_MAX;
   scratch_.block_.resize(SignatureMatcher::kBlockSize);
   scratch_.verifier_.BeginScan(file_, data_end_, facts_.verification_budget);
 }
@@ -77,23 +80,33 @@ uint32_t MatchSession::ReadBlock(uint64_t offset, uint32_t length) {
 
 ScanOutcome MatchSession::Run() {
   ScanOutcome outcome;
-  if (matcher_.database_.empty() || data_end_ == 0) return outcome;
+  const std::vector<VectorscanDatabase>& databases = matcher_.databases_;
+  if (databases.empty() || data_end_ == 0) return outcome;
   Reset();
-  if (!scratch_.stream_.Begin(matcher_.database_)) {
-    outcome.failed = true;
-    return outcome;
+  auto& streams = scratch_.streams_;
+  while (streams.size() < databases.size()) streams.push_back(std::make_unique<VectorscanStream>());
+  for (size_t index = 0; index < databases.size(); ++index) {
+    if (!streams[index]->Begin(databases[index])) {
+      outcome.failed = true;
+      return outcome;
+    }
   }
-  for (uint64_t offset = 0; offset < data_end_;) {
+  bool more = true;
+  for (uint64_t offset = 0; more && offset < data_end_;) {
     const uint32_t wanted =
         static_cast<uint32_t>(std::min<uint64_t>(SignatureMatcher::kBlockSize, data_end_ - offset));
     const uint32_t got = ReadBlock(offset, wanted);
     if (got == 0) break;
-    const VectorscanStream::Fed fed = scratch_.stream_.Feed(scratch_.block_.data(), got, *this);
-    outcome.failed = fed == VectorscanStream::Fed::kFailed;
-    if (fed != VectorscanStream::Fed::kMore || got < wanted) break;
+    // A signature's reports all come from one database, so each still sees them in order.
+    for (size_t index = 0; more && index < databases.size(); ++index) {
+      const VectorscanStream::Fed fed = streams[index]->Feed(scratch_.block_.data(), got, *this);
+      outcome.failed = fed == VectorscanStream::Fed::kFailed;
+      more = fed == VectorscanStream::Fed::kMore;
+    }
+    if (got < wanted) break;
     offset += got;
   }
-  scratch_.stream_.End(*this);
+  for (size_t index = 0; index < databases.size(); ++index) streams[index]->End(*this);
   if (best_ != UINT32_MAX) outcome.signature = best_;
   outcome.unconfirmed = unconfirmed_;
   return outcome;
@@ -119,31 +132,30 @@ bool MatchSession::Found(uint32_t index, uint8_t& state) {
 }
 
 bool MatchSession::OnMatch(unsigned id, uint64_t end) {
-  if (id >= matcher_.signatures_.size()) return true;
-  const BodySignature& signature = matcher_.signatures_[id];
-  const SignatureMatcher::Compiled& compiled = matcher_.compiled_[id];
+  if (id >= matcher_.entries_.size()) return true;
+  const SignatureMatcher::Entry& entry = matcher_.entries_[id];
   uint8_t& state = scratch_.state_[id];
-  if (signature.index >= best_ || state == kDecided) return true;
+  if (entry.index >= best_ || state == kDecided) return true;
   if (state == kUntouched) {
     state = kOpen;
     scratch_.touched_.push_back(id);
   }
   const std::optional<StartWindow> window =
-      TargetTakesPart(signature.target) ? AllowedStarts(signature.offset, facts_.size, facts_.pe)
-                                        : std::nullopt;
+      TargetTakesPart(entry.target) ? AllowedStarts(entry.offset, facts_.size, facts_.pe)
+                                    : std::nullopt;
   if (!window) {
     state = kDecided;
     return true;
   }
-  if (end < compiled.span_min) return true;  // no report is shorter than its expression
-  switch (compiled.check) {
+  if (end < entry.span_min) return true;  // no report is shorter than its expression
+  switch (entry.check) {
     case Check::kRefused:
       return true;
     case Check::kAnywhere:
-      return Found(signature.index, state);
+      return Found(entry.index, state);
     case Check::kFixedStart: {
-      const uint64_t start = end - compiled.span_min;
-      if (window->Holds(start)) return Found(signature.index, state);
+      const uint64_t start = end - entry.span_min;
+      if (window->Holds(start)) return Found(entry.index, state);
       // Reports come in order of their ends: later starts are later still.
       if (start > window->last) state = kDecided;
       return true;
@@ -159,18 +171,22 @@ bool MatchSession::OnMatch(unsigned id, uint64_t end) {
 // with an open gap is verified from every allowed start at its first report: the verifier
 // walks to the data's end for it anyway, and once is then enough to decide.
 bool MatchSession::Verify(unsigned id, uint64_t end, const StartWindow& window, uint8_t& state) {
-  const SignatureMatcher::Compiled& compiled = matcher_.compiled_[id];
+  const SignatureMatcher::Entry& entry = matcher_.entries_[id];
   uint64_t& verified_up_to = scratch_.verified_up_to_[id];
   uint64_t first = std::max(window.first, verified_up_to);
   uint64_t last = window.last;
-  if (compiled.span_max != kUnboundedSpan) {
-    if (end > compiled.span_max) first = std::max(first, end - compiled.span_max);
-    last = std::min(last, end - compiled.span_min);
+  if (entry.span_max != kUnboundedSpan) {
+    if (end > entry.span_max) first = std::max(first, end - entry.span_max);
+    last = std::min(last, end - entry.span_min);
   }
   if (first <= last) {
+    if (scratch_.pattern_id_ != id) {
+      UnpackPattern(matcher_.PackedPattern(entry), scratch_.pattern_);
+      scratch_.pattern_id_ = id;
+    }
     const Verification verification =
-        scratch_.verifier_.MatchesFromSomeStart(matcher_.signatures_[id].pattern, {first, last});
-    if (verification == Verification::kMatch) return Found(matcher_.signatures_[id].index, state);
+        scratch_.verifier_.MatchesFromSomeStart(scratch_.pattern_, {first, last});
+    if (verification == Verification::kMatch) return Found(entry.index, state);
     if (verification == Verification::kOverBudget) {
       ++unconfirmed_;
       state = kDecided;

@@ -7,7 +7,9 @@ namespace quarn {
 namespace {
 
 constexpr char kMagic[4] = {'Q', 'X', 'V', 'S'};
-constexpr uint32_t kFormatVersion = 1;
+constexpr uint32_t kFormatVersion = 2;
+// Each a database of its own; more is damage.
+constexpr uint32_t kMostDatabases = 4096;
 constexpr size_t kChecksumSize = 8;
 // A reason is Vectorscan's sentence; anything longer is damage.
 constexpr uint32_t kLongestReason = 4096;
@@ -80,8 +82,11 @@ std::vector<uint8_t> WriteMatcherImage(const MatcherImage& image) {
     PutU32(out, static_cast<uint32_t>(length));
     out.insert(out.end(), refusal.reason.begin(), refusal.reason.begin() + length);
   }
-  PutU64(out, image.database.size());
-  out.insert(out.end(), image.database.begin(), image.database.end());
+  PutU32(out, static_cast<uint32_t>(image.databases.size()));
+  for (const std::span<const uint8_t> database : image.databases) {
+    PutU64(out, database.size());
+    out.insert(out.end(), database.begin(), database.end());
+  }
   PutU64(out, HashBytes(out.data(), out.size(), kFormatVersion));
   return out;
 }
@@ -116,13 +121,18 @@ std::optional<MatcherImage> ReadMatcherImage(std::span<const uint8_t> bytes) {
     refusal.reason.assign(reason.begin(), reason.end());
     image.refusals.push_back(std::move(refusal));
   }
-  uint64_t database_length = 0;
-  std::span<const uint8_t> database;
-  if (!reader.U64(database_length) || database_length > body.size() ||
-      !reader.Take(static_cast<size_t>(database_length), database) || !reader.AtEnd()) {
-    return std::nullopt;
+  uint32_t databases = 0;
+  if (!reader.U32(databases) || databases > kMostDatabases) return std::nullopt;
+  for (uint32_t index = 0; index < databases; ++index) {
+    uint64_t length = 0;
+    std::span<const uint8_t> database;
+    if (!reader.U64(length) || length > body.size() ||
+        !reader.Take(static_cast<size_t>(length), database)) {
+      return std::nullopt;
+    }
+    image.databases.push_back(database);
   }
-  image.database = database;
+  if (!reader.AtEnd()) return std::nullopt;
   return image;
 }
 

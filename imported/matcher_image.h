@@ -9,7 +9,7 @@
 namespace quarn {
 
 // The bytes a compiled matcher is kept as: which signatures it was compiled from (their
-// fingerprint), the ones Vectorscan refused, and Vectorscan's own serialized database,
+// fingerprint), the ones Vectorscan refused, and Vectorscan's own serialized databases,
 // followed by a checksum of all of it.
 struct MatcherImage {
   struct Refusal {
@@ -18,15 +18,15 @@ struct MatcherImage {
   };
   uint64_t fingerprint = 0;
   std::vector<Refusal> refusals;
-  // Not copied: a database of a million patterns is hundreds of MiB, and Vectorscan copies
-  // it again as it loads it.
-  std::span<const uint8_t> database;
+  // Not copied: the databases of a million patterns are a hundred MiB, and Vectorscan copies
+  // them again as it loads them.
+  std::vector<std::span<const uint8_t>> databases;
 };
 
 std::vector<uint8_t> WriteMatcherImage(const MatcherImage& image);
 
 // Nothing for bytes that are not a whole image of this format with a good checksum. The
-// image's database lies in `bytes`.
+// image's databases lie in `bytes`.
 std::optional<MatcherImage> ReadMatcherImage(std::span<const uint8_t> bytes);
 
 // A 64-bit hash of bytes, for fingerprints and the checksum: not cryptographic, quick over a

@@ -5,6 +5,8 @@
 #include <algorithm>
 
 #include "imported/matcher_image.h"
+#include "imported/packed_pattern.h"
+#include "imported/pattern_anchor.h"
 #include "imported/pattern_expression.h"
 
 namespace quarn {
@@ -12,7 +14,7 @@ namespace {
 
 // Changes whenever the way a signature becomes an expression changes: an image compiled the
 // old way is then compiled again.
-constexpr uint64_t kTranslationVersion = 3;
+constexpr uint64_t kTranslationVersion = 4;
 
 // Positions and lengths past this are treated as boundless when bounding an expression's
 // reports (and no file reaches them).
@@ -39,6 +41,8 @@ uint64_t FingerprintHead(size_t count) {
   print.Add(kMostRepeats);
   print.Add(kMostRepeatWidth);
   print.Add(kMostOpenRepeats);
+  print.Add(kLongestAnchor);
+  print.Add(SignatureMatcher::kAnchorsPerDatabase);
   print.Add(count);
   return print.value();
 }
@@ -67,12 +71,6 @@ uint64_t FingerprintAdding(uint64_t so_far, const BodySignature& signature) {
   return print.value();
 }
 
-uint64_t FingerprintOf(const std::vector<BodySignature>& signatures) {
-  uint64_t print = FingerprintHead(signatures.size());
-  for (const BodySignature& signature : signatures) print = FingerprintAdding(print, signature);
-  return print;
-}
-
 // The least stream offset a report of an absolute rule's match can end at, for Vectorscan to
 // skip the earlier ones; 0 where there is no bound to give. No greatest: Vectorscan builds an
 // engine of its own for an expression with one, which for a tenth of a database's patterns
@@ -92,131 +90,148 @@ SignatureMatcher::SignatureMatcher(SignatureMatcher&&) noexcept = default;
 SignatureMatcher& SignatureMatcher::operator=(SignatureMatcher&&) noexcept = default;
 SignatureMatcher::~SignatureMatcher() = default;
 
-std::vector<ExpressionRequest> SignatureMatcher::Prepare(SignatureMatcher& matcher) {
-  std::vector<ExpressionRequest> requests;
-  matcher.compiled_.assign(matcher.signatures_.size(), Compiled{});
-  for (size_t position = 0; position < matcher.signatures_.size(); ++position) {
-    if (std::optional<ExpressionRequest> request = PrepareOne(matcher, position)) {
-      requests.push_back(std::move(*request));
-    }
-  }
-  return requests;
-}
-
-std::optional<ExpressionRequest> SignatureMatcher::PrepareOne(SignatureMatcher& matcher,
-                                                              size_t position) {
-  const BodySignature& signature = matcher.signatures_[position];
-  PatternExpression expression = WritePatternExpression(signature.pattern);
-  if (expression.text.empty()) {
-    matcher.Refuse(position, "no part of the pattern can be written");
-    return std::nullopt;
-  }
-  Compiled& compiled = matcher.compiled_[position];
-  compiled.span_min = expression.span_min;
-  compiled.span_max = expression.span_max;
+void SignatureMatcher::Prepare(Taker& taker, const BodySignature& signature, size_t position) {
+  SignatureMatcher& matcher = *taker.matcher_;
+  Entry& entry = matcher.entries_[position];
+  entry.index = signature.index;
+  entry.target = signature.target;
+  entry.offset = signature.offset;
   const bool anywhere = signature.offset.base == OffsetRule::Base::kAnywhere;
-  const bool fixed = expression.span_min == expression.span_max;
   ExpressionRequest request;
   request.id = static_cast<unsigned>(position);
-  request.flags = HS_FLAG_DOTALL;
-  if (expression.exact && anywhere) {
-    compiled.check = Check::kAnywhere;
-  } else if (expression.exact && fixed) {
-    compiled.check = Check::kFixedStart;
+  if (std::optional<PatternAnchor> anchor = ChooseAnchor(signature.pattern)) {
+    entry.span_min = anchor->span_min;
+    entry.span_max = anchor->span_max;
+    entry.check = !anchor->whole ? Check::kVerify
+                  : anywhere     ? Check::kAnywhere
+                                 : Check::kFixedStart;
+    // One report is all a match anywhere needs.
+    if (entry.check == Check::kAnywhere) request.flags = HS_FLAG_SINGLEMATCH;
+    request.text = std::move(anchor->bytes);
+    taker.anchors_.push_back(std::move(request));
   } else {
-    compiled.check = Check::kVerify;
+    PatternExpression expression = WritePatternExpression(signature.pattern);
+    if (expression.text.empty()) {
+      matcher.Refuse(position, "no part of the pattern can be written");
+      return;
+    }
+    entry.span_min = expression.span_min;
+    entry.span_max = expression.span_max;
+    const bool fixed = expression.span_min == expression.span_max;
+    entry.check = expression.exact && anywhere ? Check::kAnywhere
+                  : expression.exact && fixed  ? Check::kFixedStart
+                                               : Check::kVerify;
+    request.flags = HS_FLAG_DOTALL;
+    BoundAbsoluteEnds(signature.offset, expression, request);
+    // One report is all the first kind needs; so is it for the second kind under an
+    // absolute rule's least end: the first report ends no later than any match in the
+    // window does, so it is in the window when any is. The others need every end.
+    if (entry.check == Check::kAnywhere ||
+        (entry.check == Check::kFixedStart && request.min_end != 0)) {
+      request.flags |= HS_FLAG_SINGLEMATCH;
+    }
+    request.text = std::move(expression.text);
+    taker.expressions_.push_back(std::move(request));
   }
-  BoundAbsoluteEnds(signature.offset, expression, request);
-  // One report is all the first kind needs; so is it for the second kind under an absolute
-  // rule's least end: the first report ends no later than any match in the window does, so
-  // it is in the window when any is. The others need every end Vectorscan sees.
-  if (compiled.check == Check::kAnywhere ||
-      (compiled.check == Check::kFixedStart && request.min_end != 0)) {
-    request.flags |= HS_FLAG_SINGLEMATCH;
+  if (entry.check == Check::kVerify) {
+    entry.packed_at = matcher.verify_patterns_.size();
+    AppendPackedPattern(signature.pattern, matcher.verify_patterns_);
+    entry.packed_length = static_cast<uint32_t>(matcher.verify_patterns_.size() - entry.packed_at);
   }
-  request.text = std::move(expression.text);
-  return request;
 }
 
 SignatureMatcher::Taker::Taker(size_t count)
     : matcher_(new SignatureMatcher()), fingerprint_(FingerprintHead(count)) {
-  matcher_->signatures_.reserve(count);
-  matcher_->compiled_.reserve(count);
+  matcher_->entries_.reserve(count);
 }
 
 SignatureMatcher::Taker::Taker(Taker&&) noexcept = default;
 SignatureMatcher::Taker::~Taker() = default;
 
-void SignatureMatcher::Taker::Take(BodySignature signature) {
+void SignatureMatcher::Taker::Take(const BodySignature& signature) {
   fingerprint_ = FingerprintAdding(fingerprint_, signature);
-  const size_t position = matcher_->signatures_.size();
-  matcher_->signatures_.push_back(std::move(signature));
-  matcher_->compiled_.emplace_back();
-  PrepareOne(*matcher_, position);
-  // The image's refusals may refuse it too; that only drops what is dropped here anyway.
-  if (matcher_->compiled_[position].check != Check::kVerify) {
-    matcher_->signatures_[position].pattern = BodyPattern{};
-  }
+  const size_t position = matcher_->entries_.size();
+  matcher_->entries_.emplace_back();
+  Prepare(*this, signature, position);
 }
 
-std::optional<SignatureMatcher> SignatureMatcher::LoadTaken(Taker taker,
+std::optional<SignatureMatcher> SignatureMatcher::LoadTaken(Taker& taker,
                                                             std::span<const uint8_t> serialized) {
-  SignatureMatcher matcher = std::move(*taker.matcher_);
+  SignatureMatcher& matcher = *taker.matcher_;
   matcher.fingerprint_ = taker.fingerprint_;
   std::optional<MatcherImage> image = ReadMatcherImage(serialized);
-  if (!image || image->fingerprint != matcher.fingerprint_ || !matcher.TakeImage(*image)) {
+  if (!image || image->fingerprint != matcher.fingerprint_ || !matcher.TakeImage(*image, taker)) {
     return std::nullopt;
   }
-  return matcher;
+  return std::move(matcher);
 }
 
-bool SignatureMatcher::TakeImage(const MatcherImage& image) {
-  std::optional<VectorscanDatabase> database = VectorscanDatabase::Deserialize(image.database);
+bool SignatureMatcher::TakeImage(const MatcherImage& image, const Taker& taker) {
+  const size_t anchor_databases =
+      (taker.anchors_.size() + kAnchorsPerDatabase - 1) / kAnchorsPerDatabase;
+  const size_t databases = image.databases.size();
+  // No database of expressions is only right when every expression was refused.
+  const bool counts_fit =
+      databases == anchor_databases + 1 ||
+      (databases == anchor_databases && image.refusals.size() >= taker.expressions_.size());
   const bool positions_fit =
       std::all_of(image.refusals.begin(), image.refusals.end(),
-                  [&](const auto& refusal) { return refusal.position < signatures_.size(); });
-  // A database that came out empty is only right when every signature was refused.
-  const bool complete =
-      database && (!database->empty() || image.refusals.size() >= signatures_.size());
-  if (!complete || !positions_fit) return false;
+                  [&](const auto& refusal) { return refusal.position < entries_.size(); });
+  if (!counts_fit || !positions_fit) return false;
+  std::vector<VectorscanDatabase> loaded;
+  for (const std::span<const uint8_t> bytes : image.databases) {
+    std::optional<VectorscanDatabase> database = VectorscanDatabase::Deserialize(bytes);
+    if (!database || database->empty()) return false;
+    loaded.push_back(std::move(*database));
+  }
   refused_.clear();
   refused_positions_.clear();
-  for (const MatcherImage::Refusal& refusal : image.refusals)
+  for (const MatcherImage::Refusal& refusal : image.refusals) {
     Refuse(refusal.position, refusal.reason);
-  database_ = std::move(*database);
+  }
+  databases_ = std::move(loaded);
   Finish();
   return true;
 }
 
-Result<SignatureMatcher> SignatureMatcher::Compile(std::vector<BodySignature> signatures) {
-  SignatureMatcher matcher;
-  matcher.signatures_ = std::move(signatures);
-  matcher.fingerprint_ = FingerprintOf(matcher.signatures_);
-  std::vector<ExpressionRequest> requests = Prepare(matcher);
-  std::vector<RefusedExpression> refused;
-  Result<VectorscanDatabase> database = VectorscanDatabase::Compile(requests, refused);
-  if (!database) return database.status();
-  matcher.database_ = std::move(*database);
-  for (const RefusedExpression& refusal : refused) {
-    matcher.Refuse(refusal.id, refusal.reason);
+Result<SignatureMatcher> SignatureMatcher::CompileTaken(Taker taker) {
+  SignatureMatcher matcher = std::move(*taker.matcher_);
+  matcher.fingerprint_ = taker.fingerprint_;
+  std::vector<const ExpressionRequest*> anchors;
+  for (size_t first = 0; first < taker.anchors_.size(); first += kAnchorsPerDatabase) {
+    anchors.clear();
+    const size_t end = std::min(taker.anchors_.size(), first + kAnchorsPerDatabase);
+    for (size_t at = first; at < end; ++at) anchors.push_back(&taker.anchors_[at]);
+    Result<VectorscanDatabase> database = VectorscanDatabase::CompileLiterals(anchors);
+    if (!database) return database.status();
+    matcher.databases_.push_back(std::move(*database));
   }
+  taker.anchors_ = {};
+  std::vector<RefusedExpression> refused;
+  Result<VectorscanDatabase> database = VectorscanDatabase::Compile(taker.expressions_, refused);
+  if (!database) return database.status();
+  if (!database->empty()) matcher.databases_.push_back(std::move(*database));
+  for (const RefusedExpression& refusal : refused) matcher.Refuse(refusal.id, refusal.reason);
   matcher.Finish();
   return matcher;
 }
 
+Result<SignatureMatcher> SignatureMatcher::Compile(std::vector<BodySignature> signatures) {
+  Taker taker(signatures.size());
+  for (const BodySignature& signature : signatures) taker.Take(signature);
+  signatures = {};
+  return CompileTaken(std::move(taker));
+}
+
 Result<SignatureMatcher> SignatureMatcher::Load(std::vector<BodySignature> signatures,
                                                 std::span<const uint8_t> serialized) {
-  const uint64_t fingerprint = FingerprintOf(signatures);
-  std::optional<MatcherImage> image = ReadMatcherImage(serialized);
-  if (image && image->fingerprint == fingerprint) {
-    SignatureMatcher matcher;
-    matcher.signatures_ = std::move(signatures);
-    matcher.fingerprint_ = fingerprint;
-    Prepare(matcher);  // the spans and checks; the image says what was refused
-    if (matcher.TakeImage(*image)) return matcher;
-    signatures = std::move(matcher.signatures_);
+  Taker taker(signatures.size());
+  for (const BodySignature& signature : signatures) taker.Take(signature);
+  signatures = {};
+  if (std::optional<SignatureMatcher> loaded = LoadTaken(taker, serialized)) {
+    return std::move(*loaded);
   }
-  Result<SignatureMatcher> compiled = Compile(std::move(signatures));
+  Result<SignatureMatcher> compiled = CompileTaken(std::move(taker));
   if (compiled) compiled->recompiled_ = true;
   return compiled;
 }
@@ -227,30 +242,26 @@ std::vector<uint8_t> SignatureMatcher::Serialize() const {
   for (size_t refusal = 0; refusal < refused_.size(); ++refusal) {
     image.refusals.push_back({refused_positions_[refusal], refused_[refusal].reason});
   }
-  const std::vector<uint8_t> database = database_.Serialize();
-  image.database = database;
-  // An image without the database it needs would load as a matcher that finds nothing.
-  if (image.database.empty() && !database_.empty()) return {};
+  std::vector<std::vector<uint8_t>> databases;
+  for (const VectorscanDatabase& database : databases_) {
+    databases.push_back(database.Serialize());
+    // An image without a database it needs would load as a matcher that misses its patterns.
+    if (databases.back().empty()) return {};
+    image.databases.push_back(databases.back());
+  }
   return WriteMatcherImage(image);
 }
 
 void SignatureMatcher::Refuse(size_t position, const std::string& reason) {
-  compiled_[position].check = Check::kRefused;
-  refused_.push_back({signatures_[position].index, reason});
+  entries_[position].check = Check::kRefused;
+  refused_.push_back({entries_[position].index, reason});
   refused_positions_.push_back(static_cast<uint32_t>(position));
 }
 
 void SignatureMatcher::Finish() {
   lowest_index_ = UINT32_MAX;
-  for (size_t position = 0; position < signatures_.size(); ++position) {
-    const Check check = compiled_[position].check;
-    // Only the verifier reads a pattern once it is compiled: the others' parts go, which is
-    // most of a large database's memory (a part per byte).
-    if (check == Check::kRefused || check == Check::kAnywhere || check == Check::kFixedStart) {
-      signatures_[position].pattern = BodyPattern{};
-    }
-    if (check == Check::kRefused) continue;
-    lowest_index_ = std::min(lowest_index_, signatures_[position].index);
+  for (const Entry& entry : entries_) {
+    if (entry.check != Check::kRefused) lowest_index_ = std::min(lowest_index_, entry.index);
   }
 }
 

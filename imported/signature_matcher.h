@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -68,13 +69,21 @@ struct ScanOutcome {
 // sized once, so scans allocate nothing more as files grow.
 class MatcherScratch;
 
-// All body signatures of an imported database, compiled into one Vectorscan database in
-// streaming mode, and the checks of where a match starts that Vectorscan cannot make.
+// All body signatures of an imported database, compiled into Vectorscan databases in
+// streaming mode, and the checks Vectorscan cannot make. A pattern is looked for by its
+// anchor, a few whole bytes (see pattern_anchor.h), and each place found is confirmed by the
+// verifier, unless the anchor is the whole pattern; a pattern without a good anchor is
+// compiled as a whole expression. The anchors go into databases of kAnchorsPerDatabase each,
+// the expressions into one more.
 //
 // Movable; const after construction, so threads may share it, each with its own scratch.
 class SignatureMatcher {
  public:
   static constexpr uint32_t kBlockSize = 64 * 1024;
+  // Vectorscan's compile time and memory grow faster than the count of literals (a million
+  // at once: a minute and 2 GB; 100,000: 3 s and 250 MB), a scan's cost with the count of
+  // databases.
+  static constexpr size_t kAnchorsPerDatabase = 100000;
 
   SignatureMatcher(SignatureMatcher&&) noexcept;
   SignatureMatcher& operator=(SignatureMatcher&&) noexcept;
@@ -92,38 +101,43 @@ class SignatureMatcher {
   static Result<SignatureMatcher> Load(std::vector<BodySignature> signatures,
                                        std::span<const uint8_t> serialized);
 
-  // Signatures taken one at a time for LoadTaken, as a database's are read: each is
-  // fingerprinted and its checks worked out as it comes, and its pattern kept only where the
-  // verifier will read it, so a large database's patterns are never all held at once.
+  // Signatures taken one at a time, as a database's are read or an import makes them: each
+  // is fingerprinted and worked out as it comes (its anchor or expression, its checks) and
+  // its pattern kept packed where the verifier will read it, so a large database's patterns
+  // are never all held as parts at once.
   class Taker {
    public:
     explicit Taker(size_t count);  // how many will be taken
     Taker(Taker&&) noexcept;
     ~Taker();
-    void Take(BodySignature signature);
+    void Take(const BodySignature& signature);
 
    private:
     friend class SignatureMatcher;
     std::unique_ptr<SignatureMatcher> matcher_;  // its type is not complete here
     uint64_t fingerprint_;
+    std::vector<ExpressionRequest> anchors_;
+    std::vector<ExpressionRequest> expressions_;
   };
-  // The matcher Serialize wrote for the signatures taken; nothing when the bytes do not load
-  // for them, and the caller then has Load compile them again from all their patterns.
-  static std::optional<SignatureMatcher> LoadTaken(Taker taker,
+  // The matcher Serialize wrote for the signatures taken; nothing, and `taker` as it was,
+  // when the bytes do not load for them.
+  static std::optional<SignatureMatcher> LoadTaken(Taker& taker,
                                                    std::span<const uint8_t> serialized);
+  // The signatures taken, compiled.
+  static Result<SignatureMatcher> CompileTaken(Taker taker);
 
-  // The compiled database and what Load checks before it takes it: the signatures'
-  // fingerprint, the refusals and a checksum. Empty when Vectorscan cannot serialize it.
+  // The compiled databases and what Load checks before it takes them: the signatures'
+  // fingerprint, the refusals and a checksum. Empty when Vectorscan cannot serialize them.
   std::vector<uint8_t> Serialize() const;
 
   const std::vector<RefusedSignature>& refused() const { return refused_; }
   bool recompiled() const { return recompiled_; }
-  size_t signature_count() const { return signatures_.size(); }
+  size_t signature_count() const { return entries_.size(); }
 
   std::unique_ptr<MatcherScratch> NewScratch() const;
 
   // Reads `file` from its start in blocks of kBlockSize bytes, up to the byte limit or the
-  // size, through the database, and returns the lowest index of the signatures whose target
+  // size, through the databases, and returns the lowest index of the signatures whose target
   // takes this scan and whose pattern matches where their offset rule allows. Re-reads
   // parts of the file to confirm a candidate; moves the file's position. A file that reads
   // fewer bytes than its size is scanned as far as it reads.
@@ -135,35 +149,42 @@ class SignatureMatcher {
  private:
   // How a signature's reports are judged.
   enum class Check : uint8_t {
-    kRefused,     // not in the database
+    kRefused,     // not in the databases
     kAnywhere,    // every report is a match
     kFixedStart,  // the start is the report's end less the pattern's one length
     kVerify,      // a report is a candidate: the verifier looks at the allowed starts
   };
-  struct Compiled {
+  struct Entry {
+    uint32_t index = 0;
+    SignatureTarget target = SignatureTarget::kAnyFile;
     Check check = Check::kRefused;
+    OffsetRule offset;
+    // A report of a match from start s ends at E with E - s in [span_min, span_max].
     uint64_t span_min = 0;
     uint64_t span_max = 0;
+    // The packed pattern in verify_patterns_, for kVerify only.
+    uint64_t packed_at = 0;
+    uint32_t packed_length = 0;
   };
 
   SignatureMatcher() = default;
-  // Translates each signature, setting its check and spans; lists those that cannot be
-  // written and returns the rest's expressions.
-  static std::vector<ExpressionRequest> Prepare(SignatureMatcher& matcher);
-  // The same for the signature at `position` alone; nothing when it is refused.
-  static std::optional<ExpressionRequest> PrepareOne(SignatureMatcher& matcher, size_t position);
-  // Takes the database and refusals of an image made for these signatures, once prepared;
+  // Works out the signature at `position` of entries_, adding its request to `taker`.
+  static void Prepare(Taker& taker, const BodySignature& signature, size_t position);
+  // Takes the databases and refusals of an image made for the signatures `taker` took;
   // false, and nothing changed, when they do not load or do not fit.
-  bool TakeImage(const MatcherImage& image);
+  bool TakeImage(const MatcherImage& image, const Taker& taker);
   void Refuse(size_t position, const std::string& reason);
   void Finish();  // after the refusals are known
+  std::string_view PackedPattern(const Entry& entry) const {
+    return std::string_view(verify_patterns_).substr(entry.packed_at, entry.packed_length);
+  }
   friend class MatchSession;
 
-  std::vector<BodySignature> signatures_;
-  std::vector<Compiled> compiled_;  // by position in signatures_, which is the expression id
+  std::vector<Entry> entries_;  // by position, which is the expression id
+  std::string verify_patterns_;
   std::vector<RefusedSignature> refused_;
   std::vector<uint32_t> refused_positions_;  // beside refused_
-  VectorscanDatabase database_;
+  std::vector<VectorscanDatabase> databases_;
   uint64_t fingerprint_ = 0;
   uint32_t lowest_index_ = UINT32_MAX;
   bool recompiled_ = false;
@@ -176,8 +197,10 @@ class MatcherScratch {
  private:
   friend class MatchSession;
   friend class SignatureMatcher;
-  VectorscanStream stream_;
+  std::vector<std::unique_ptr<VectorscanStream>> streams_;  // one a database
   PatternVerifier verifier_;
+  BodyPattern pattern_;  // the last pattern unpacked for the verifier, and whose
+  uint32_t pattern_id_ = UINT32_MAX;
   std::vector<uint8_t> block_;
   std::vector<uint8_t> state_;                             // by expression id
   std::vector<uint32_t> touched_;                          // ids whose state_ the scan changed

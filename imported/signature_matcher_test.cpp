@@ -349,7 +349,7 @@ TEST(SignatureMatcher, TheLowestIndexWinsAndSurvivesSerializing) {
                         std::span<const uint8_t> image) {
     SignatureMatcher::Taker taker(signatures.size());
     for (const BodySignature& signature : signatures) taker.Take(signature);
-    return SignatureMatcher::LoadTaken(std::move(taker), image);
+    return SignatureMatcher::LoadTaken(taker, image);
   };
   std::optional<SignatureMatcher> streamed = taken(three.signatures, bytes);
   ASSERT_TRUE(streamed);

@@ -205,6 +205,31 @@ Result<VectorscanDatabase> VectorscanDatabase::Compile(
                        std::to_string(kMostCompiles) + " compiles");
 }
 
+Result<VectorscanDatabase> VectorscanDatabase::CompileLiterals(
+    std::span<const ExpressionRequest* const> literals) {
+  if (literals.empty()) return VectorscanDatabase();
+  std::vector<const char*> texts;
+  std::vector<size_t> lengths;
+  std::vector<unsigned> flags;
+  std::vector<unsigned> ids;
+  for (const ExpressionRequest* literal : literals) {
+    texts.push_back(literal->text.data());
+    lengths.push_back(literal->text.size());
+    flags.push_back(literal->flags & HS_FLAG_SINGLEMATCH);
+    ids.push_back(literal->id);
+  }
+  hs_database_t* database = nullptr;
+  hs_compile_error_t* error = nullptr;
+  const hs_error_t result = hs_compile_lit_multi(
+      texts.data(), flags.data(), ids.data(), lengths.data(), static_cast<unsigned>(texts.size()),
+      HS_MODE_STREAM, CompilePlatform(), &database, &error);
+  std::string reason = error != nullptr ? error->message : "compile failed";
+  if (error != nullptr) hs_free_compile_error(error);
+  if (result != HS_SUCCESS)
+    return Status::Error("Vectorscan cannot compile the anchors: " + reason);
+  return VectorscanDatabase(database);
+}
+
 std::optional<VectorscanDatabase> VectorscanDatabase::Deserialize(std::span<const uint8_t> bytes) {
   if (bytes.empty()) return VectorscanDatabase();
   hs_database_t* database = nullptr;

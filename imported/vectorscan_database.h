@@ -49,6 +49,13 @@ class VectorscanDatabase {
   static Result<VectorscanDatabase> Compile(const std::vector<ExpressionRequest>& expressions,
                                             std::vector<RefusedExpression>& refused);
 
+  // Compiles `literals` with Vectorscan's literal compiler: each request's text is bytes to
+  // find, not an expression (none empty, none starting with a NUL, which it refuses), and
+  // only HS_FLAG_SINGLEMATCH of its flags and no end bounds are taken. Far quicker than
+  // Compile for the same bytes written as expressions.
+  static Result<VectorscanDatabase> CompileLiterals(
+      std::span<const ExpressionRequest* const> literals);
+
   // The database Serialize wrote; nothing when Vectorscan does not take the bytes (another
   // version of it, a processor without the instructions it was compiled for, damage).
   static std::optional<VectorscanDatabase> Deserialize(std::span<const uint8_t> bytes);
