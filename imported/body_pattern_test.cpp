@@ -1,8 +1,11 @@
 // The body signatures' hex text: every construct the matcher takes parses to its parts and
-// back to the same text; every one it does not take is skipped with its own reason.
+// back to the same text, and packs to bytes that unpack to the same parts; every one it does
+// not take is skipped with its own reason.
 #include "imported/body_pattern.h"
 
 #include <gtest/gtest.h>
+
+#include "imported/packed_pattern.h"
 
 namespace quarn {
 namespace {
@@ -46,6 +49,15 @@ TEST(BodyPattern, EachConstructParsesToItsPartsAndFormatsBack) {
     EXPECT_EQ(FormatBodyPattern(*parsed.pattern), row.hex);
     EXPECT_EQ(MinimumLength(*parsed.pattern), row.min_length);
     EXPECT_EQ(MaximumLength(*parsed.pattern), row.max_length);
+    std::string packed;
+    AppendPackedPattern(*parsed.pattern, packed);
+    BodyPattern unpacked;
+    ASSERT_TRUE(UnpackPattern(packed, unpacked));
+    EXPECT_EQ(unpacked.parts, row.parts);
+    for (size_t cut = 0; cut < packed.size(); ++cut) {
+      EXPECT_FALSE(UnpackPattern(std::string_view(packed).substr(0, cut), unpacked)) << cut;
+    }
+    EXPECT_FALSE(UnpackPattern(packed + '\0', unpacked));
   }
   // Upper case reads as lower case; brackets are a bounded gap, kept as brackets.
   const std::optional<BodyPattern> tied = ParseBodyPattern("4D5A[1-3]9C").pattern;

@@ -20,16 +20,26 @@ inline constexpr char kImportedDatabaseFileName[] = "QUARNX.DAT";
 inline constexpr uint16_t kImportedDatabaseVersion = 1;
 
 // A QUARNX.DAT read back and checked whole: the header, every section's bounds and CRC-32,
-// every record's references, every hash row and their order, and every pattern's text. The
+// every record's references, every hash row and their order, and every pattern's text (see
+// Checks). The
 // file's bytes stay where they are (the file, for the scanner): records, strings and hash
 // rows are read from it when asked, and only the body signatures' indexes, a filter of the
 // hashes' sizes and an index of their blocks are held besides. A file cut short since makes
 // those reads fail: a name comes back empty, a lookup says it failed.
 class ImportedDatabase {
  public:
+  // What is checked as the file is read. kAll: everything (quarndb verify). kForScans: a
+  // pattern's text only when ForEachBody reads it, and the matcher's image by its own
+  // checksum when it is loaded, not by the section's CRC: a scanner whose matcher loads from
+  // the image never reads the patterns, and parsing a million of them and reading the image
+  // twice would be most of its start-up. A damaged image is compiled again from the
+  // patterns, which the CRCs still guard.
+  enum class Checks : uint8_t { kAll, kForScans };
+
   // Fails with the cause ("version 2 is not supported", "section 3 fails its CRC"…); the
   // caller adds the file's name.
-  static Result<ImportedDatabase> Decode(std::unique_ptr<DatabaseReader> file);
+  static Result<ImportedDatabase> Decode(std::unique_ptr<DatabaseReader> file,
+                                         Checks checks = Checks::kAll);
   static Result<ImportedDatabase> Decode(std::vector<uint8_t> bytes) {
     return Decode(ReaderOfBytes(std::move(bytes)));
   }

@@ -42,7 +42,10 @@ Result<std::vector<std::span<const uint8_t>>> BuildImportedDatabase(
     matcher = CompileBodies(encoder);
     if (!matcher) return matcher.status();
   }
-  return encoder.Finish(matcher->Serialize());
+  std::vector<uint8_t> image = matcher->Serialize();
+  // Let go before the file's pieces are made: a million patterns' databases are 100 MiB.
+  { const SignatureMatcher let_go = std::move(*matcher); }
+  return encoder.Finish(std::move(image));
 }
 
 }  // namespace quarn

@@ -53,9 +53,10 @@ void ImportedDatabaseEncoder::Take(ImportedSignature signature) {
   if (signature.kind == ImportedSignature::Kind::kBody) {
     body = strings_.Add(FormatOffsetRule(signature.offset) + ":" +
                         FormatBodyPattern(signature.pattern));
-    bodies_.push_back({index, static_cast<SignatureTarget>(signature.target), signature.offset,
-                       packed_bodies_.size()});
+    const size_t packed_at = packed_bodies_.size();
     AppendPackedPattern(signature.pattern, packed_bodies_);
+    bodies_.push_back({index, static_cast<SignatureTarget>(signature.target), signature.offset,
+                       packed_at, static_cast<uint32_t>(packed_bodies_.size() - packed_at)});
   } else {
     HashRow row{};
     row.size = signature.size;
@@ -118,7 +119,9 @@ void ImportedDatabaseEncoder::ForEachBody(
     signature.index = body.index;
     signature.target = body.target;
     signature.offset = body.offset;
-    UnpackPattern(std::string_view(packed_bodies_).substr(body.packed_at), signature.pattern);
+    // Packed here, so it unpacks.
+    UnpackPattern(std::string_view(packed_bodies_).substr(body.packed_at, body.packed_length),
+                  signature.pattern);
     take(signature);
   }
 }

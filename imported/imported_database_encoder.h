@@ -56,6 +56,7 @@ class ImportedDatabaseEncoder : public SignatureSink {
     SignatureTarget target;
     OffsetRule offset;
     uint64_t packed_at;
+    uint32_t packed_length;
   };
 
   StringTable strings_;

@@ -8,10 +8,10 @@
 
 #include <random>
 
-#include "imported/test_support/database_test_support.h"
 #include "imported/imported_database.h"
 #include "imported/imported_database_build.h"
 #include "imported/imported_signatures.h"
+#include "imported/test_support/database_test_support.h"
 
 namespace quarn {
 namespace {

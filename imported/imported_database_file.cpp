@@ -17,7 +17,8 @@ std::string Counted(uint64_t count, const std::string& one, const std::string& m
 }  // namespace
 
 Result<std::optional<ImportedDatabase>> ReadImportedDatabaseFile(FileSystem& files,
-                                                                 const std::string& folder_path) {
+                                                                 const std::string& folder_path,
+                                                                 ImportedDatabase::Checks checks) {
   auto folder = files.OpenFolder(folder_path);
   if (!folder) return folder.status();
   auto info = (*folder)->Examine(kImportedDatabaseFileName);
@@ -36,7 +37,7 @@ Result<std::optional<ImportedDatabase>> ReadImportedDatabaseFile(FileSystem& fil
         "read", path, "the file is larger than " + std::to_string(kLargestDatabase) + " bytes"));
   }
   Result<ImportedDatabase> database =
-      ImportedDatabase::Decode(ReaderOfFile(std::move(*file), *size));
+      ImportedDatabase::Decode(ReaderOfFile(std::move(*file), *size), checks);
   if (!database) return Status::Error(path + ": " + database.message());
   return std::optional<ImportedDatabase>(std::move(*database));
 }

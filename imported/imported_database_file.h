@@ -15,8 +15,9 @@ namespace quarn {
 // it cannot be read or is damaged. The file stays open and is read where a lookup needs it
 // (ImportedDatabase), not copied: its pages are the page cache's, shared with every other
 // process that reads it.
-Result<std::optional<ImportedDatabase>> ReadImportedDatabaseFile(FileSystem& files,
-                                                                 const std::string& folder_path);
+Result<std::optional<ImportedDatabase>> ReadImportedDatabaseFile(
+    FileSystem& files, const std::string& folder_path,
+    ImportedDatabase::Checks checks = ImportedDatabase::Checks::kAll);
 
 // Writes QUARNX.DAT's bytes, given as the pieces ImportedDatabaseEncoder::Finish gives, into
 // `folder_path` (made when missing), replacing an older one in one step.

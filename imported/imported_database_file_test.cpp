@@ -10,9 +10,9 @@
 #include <cstdio>
 
 #include "imported/imported_database_encoder.h"
-#include "platform/test_support/memory_file_system.h"
 #include "platform/path_names.h"
 #include "platform/posix_folder.h"
+#include "platform/test_support/memory_file_system.h"
 #include "platform/test_support/scratch_folder.h"
 
 namespace quarn {

@@ -8,9 +8,9 @@
 #include <functional>
 
 #include "imported/clamav_import.h"
+#include "imported/imported_database_encoder.h"
 #include "imported/test_support/clamav_test_support.h"
 #include "imported/test_support/database_test_support.h"
-#include "imported/imported_database_encoder.h"
 #include "platform/test_support/memory_file_system.h"
 
 namespace quarn {

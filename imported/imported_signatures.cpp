@@ -1,5 +1,7 @@
 #include "imported/imported_signatures.h"
 
+#include "imported/matcher_image.h"
+
 #include <algorithm>
 
 #include "imported/compound_streams.h"
@@ -69,6 +71,14 @@ Result<std::vector<BodySignature>> BodySignaturesOf(const ImportedDatabase& data
 
 Result<std::unique_ptr<ImportedSignatures>> ImportedSignatures::Open(ImportedDatabase database) {
   const std::vector<uint8_t> image = database.matcher();
+  // The image holds all a scan needs: the patterns are not read at all.
+  if (std::optional<SignatureMatcher> loaded =
+          SignatureMatcher::LoadImage(image, database.bodies())) {
+    return std::unique_ptr<ImportedSignatures>(
+        new ImportedSignatures(std::move(database), std::move(*loaded)));
+  }
+  // Its section's CRC was left to the image's own checksum (ImportedDatabase::Checks).
+  if (MatcherImageDamaged(image)) return Status::Error("section 4 fails its CRC");
   // The patterns as they are read, packed at once: a database of a million would otherwise
   // hold gigabytes of parts while it loads.
   SignatureMatcher::Taker taker(database.bodies().size());
@@ -77,11 +87,8 @@ Result<std::unique_ptr<ImportedSignatures>> ImportedSignatures::Open(ImportedDat
     taker.Take({index, std::move(pattern), offset, static_cast<SignatureTarget>(target)});
   });
   if (!read) return Status::Error("the patterns cannot be read");
-  if (std::optional<SignatureMatcher> loaded = SignatureMatcher::LoadTaken(taker, image)) {
-    return std::unique_ptr<ImportedSignatures>(
-        new ImportedSignatures(std::move(database), std::move(*loaded)));
-  }
-  // The image does not load here (another Vectorscan, another processor): compiled again.
+  // The image does not load here (another Vectorscan, another processor, an older
+  // translation): compiled again.
   Result<SignatureMatcher> matcher = SignatureMatcher::CompileTaken(std::move(taker));
   if (!matcher) return matcher.status();
   return std::unique_ptr<ImportedSignatures>(
@@ -174,7 +181,7 @@ std::optional<uint32_t> ImportedSignatures::MatchBootArea(std::span<const uint8_
 
 Result<std::unique_ptr<ImportedDetector>> LoadImportedSignatures(FileSystem& files,
                                                                  const std::string& folder_path) {
-  auto database = ReadImportedDatabaseFile(files, folder_path);
+  auto database = ReadImportedDatabaseFile(files, folder_path, ImportedDatabase::Checks::kForScans);
   if (!database) return database.status();
   if (!*database) return std::unique_ptr<ImportedDetector>();
   auto opened = ImportedSignatures::Open(std::move(**database));

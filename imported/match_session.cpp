@@ -181,7 +181,14 @@ bool MatchSession::Verify(unsigned id, uint64_t end, const StartWindow& window, 
   }
   if (first <= last) {
     if (scratch_.pattern_id_ != id) {
-      UnpackPattern(matcher_.PackedPattern(entry), scratch_.pattern_);
+      scratch_.pattern_id_ = UINT32_MAX;
+      // Only an image damaged past its checksum holds a pattern that does not unpack: the
+      // match cannot be known, so the file is not called clean.
+      if (!UnpackPattern(matcher_.PackedPattern(entry), scratch_.pattern_)) {
+        ++unconfirmed_;
+        state = kDecided;
+        return true;
+      }
       scratch_.pattern_id_ = id;
     }
     const Verification verification =

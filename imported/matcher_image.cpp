@@ -72,8 +72,19 @@ uint64_t HashBytes(const uint8_t* bytes, size_t length, uint64_t seed) {
 }
 
 std::vector<uint8_t> WriteMatcherImage(const MatcherImage& image) {
-  std::vector<uint8_t> out(kMagic, kMagic + sizeof(kMagic));
+  // Sized first: an image of a million patterns is some 200 MiB, and growing into it would
+  // hold twice that for a moment.
+  size_t size = sizeof(kMagic) + 4 + 8 + 8 + 4 + 8 + image.entries.size() + 8 +
+                image.packed.size() + 4 + 8 * image.databases.size() + kChecksumSize;
+  for (const MatcherImage::Refusal& refusal : image.refusals) {
+    size += 8 + std::min<size_t>(refusal.reason.size(), kLongestReason);
+  }
+  for (const std::span<const uint8_t> database : image.databases) size += database.size();
+  std::vector<uint8_t> out;
+  out.reserve(size);
+  out.insert(out.end(), kMagic, kMagic + sizeof(kMagic));
   PutU32(out, kFormatVersion);
+  PutU64(out, image.head);
   PutU64(out, image.fingerprint);
   PutU32(out, static_cast<uint32_t>(image.refusals.size()));
   for (const MatcherImage::Refusal& refusal : image.refusals) {
@@ -82,6 +93,10 @@ std::vector<uint8_t> WriteMatcherImage(const MatcherImage& image) {
     PutU32(out, static_cast<uint32_t>(length));
     out.insert(out.end(), refusal.reason.begin(), refusal.reason.begin() + length);
   }
+  for (const std::span<const uint8_t> blob : {image.entries, image.packed}) {
+    PutU64(out, blob.size());
+    out.insert(out.end(), blob.begin(), blob.end());
+  }
   PutU32(out, static_cast<uint32_t>(image.databases.size()));
   for (const std::span<const uint8_t> database : image.databases) {
     PutU64(out, database.size());
@@ -89,6 +104,21 @@ std::vector<uint8_t> WriteMatcherImage(const MatcherImage& image) {
   }
   PutU64(out, HashBytes(out.data(), out.size(), kFormatVersion));
   return out;
+}
+
+bool MatcherImageDamaged(std::span<const uint8_t> bytes) {
+  if (bytes.empty()) return false;
+  if (bytes.size() < sizeof(kMagic) + 4 + kChecksumSize ||
+      std::memcmp(bytes.data(), kMagic, sizeof(kMagic)) != 0) {
+    return true;
+  }
+  const std::span<const uint8_t> body = bytes.first(bytes.size() - kChecksumSize);
+  uint32_t version = 0;
+  uint64_t checksum = 0;
+  FieldReader head(body.subspan(sizeof(kMagic)));
+  FieldReader tail(bytes.last(kChecksumSize));
+  return !head.U32(version) || !tail.U64(checksum) ||
+         checksum != HashBytes(body.data(), body.size(), version);
 }
 
 std::optional<MatcherImage> ReadMatcherImage(std::span<const uint8_t> bytes) {
@@ -106,8 +136,8 @@ std::optional<MatcherImage> ReadMatcherImage(std::span<const uint8_t> bytes) {
   MatcherImage image;
   uint32_t version = 0;
   uint32_t refusals = 0;
-  if (!reader.U32(version) || version != kFormatVersion || !reader.U64(image.fingerprint) ||
-      !reader.U32(refusals)) {
+  if (!reader.U32(version) || version != kFormatVersion || !reader.U64(image.head) ||
+      !reader.U64(image.fingerprint) || !reader.U32(refusals)) {
     return std::nullopt;
   }
   for (uint32_t index = 0; index < refusals; ++index) {
@@ -120,6 +150,13 @@ std::optional<MatcherImage> ReadMatcherImage(std::span<const uint8_t> bytes) {
     }
     refusal.reason.assign(reason.begin(), reason.end());
     image.refusals.push_back(std::move(refusal));
+  }
+  for (std::span<const uint8_t>* blob : {&image.entries, &image.packed}) {
+    uint64_t length = 0;
+    if (!reader.U64(length) || length > body.size() ||
+        !reader.Take(static_cast<size_t>(length), *blob)) {
+      return std::nullopt;
+    }
   }
   uint32_t databases = 0;
   if (!reader.U32(databases) || databases > kMostDatabases) return std::nullopt;

@@ -16,8 +16,12 @@ struct MatcherImage {
     uint32_t position = 0;  // in the signature list
     std::string reason;
   };
+  uint64_t head = 0;  // of the translation and the count of signatures
   uint64_t fingerprint = 0;
   std::vector<Refusal> refusals;
+  // The matcher's table of signatures and the patterns its verifier reads, in its own form.
+  std::span<const uint8_t> entries;
+  std::span<const uint8_t> packed;
   // Not copied: the databases of a million patterns are a hundred MiB, and Vectorscan copies
   // them again as it loads them.
   std::vector<std::span<const uint8_t>> databases;
@@ -28,6 +32,10 @@ std::vector<uint8_t> WriteMatcherImage(const MatcherImage& image);
 // Nothing for bytes that are not a whole image of this format with a good checksum. The
 // image's databases lie in `bytes`.
 std::optional<MatcherImage> ReadMatcherImage(std::span<const uint8_t> bytes);
+
+// Whether `bytes` (not empty) are no image at all or fail the checksum of the format version
+// they name: damage, where an image of another version or for other signatures is not.
+bool MatcherImageDamaged(std::span<const uint8_t> bytes);
 
 // A 64-bit hash of bytes, for fingerprints and the checksum: not cryptographic, quick over a
 // database of a hundred megabytes. `seed` chains calls.

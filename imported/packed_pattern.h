@@ -13,7 +13,9 @@ namespace quarn {
 // memory only: no file holds these bytes.
 void AppendPackedPattern(const BodyPattern& pattern, std::string& packed);
 
-// The pattern AppendPackedPattern packed, into `pattern` (its parts' storage reused).
-void UnpackPattern(std::string_view packed, BodyPattern& pattern);
+// The pattern AppendPackedPattern packed, into `pattern` (its parts' storage reused). False
+// for bytes it did not pack (they come back with a matcher's image from QUARNX.DAT): every
+// field is checked against what is left.
+bool UnpackPattern(std::string_view packed, BodyPattern& pattern);
 
 }  // namespace quarn

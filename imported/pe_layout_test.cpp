@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "imported/test_support/matcher_test_support.h"
 #include "engine/test_support/executable_builder.h"
+#include "imported/test_support/matcher_test_support.h"
 
 namespace quarn {
 namespace {

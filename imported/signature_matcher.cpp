@@ -47,8 +47,9 @@ uint64_t FingerprintHead(size_t count) {
   return print.value();
 }
 
-// `so_far` with `signature` added.
-uint64_t FingerprintAdding(uint64_t so_far, const BodySignature& signature) {
+// `so_far` with `signature` added, whose pattern packs to `packed`.
+uint64_t FingerprintAdding(uint64_t so_far, const BodySignature& signature,
+                           const std::string& packed) {
   Fingerprint print(so_far);
   print.Add(signature.index);
   print.Add(static_cast<uint64_t>(signature.target));
@@ -57,18 +58,21 @@ uint64_t FingerprintAdding(uint64_t so_far, const BodySignature& signature) {
   print.Add(static_cast<uint64_t>(rule.delta));
   print.Add(rule.range);
   print.Add(rule.section);
-  print.Add(signature.pattern.parts.size());
-  for (const PatternPart& part : signature.pattern.parts) {
-    print.Add(static_cast<uint64_t>(part.kind));
-    print.AddByte(part.byte);
-    print.Add(uint64_t{part.min} << 32 | part.max);
-    print.Add(part.choices.size());
-    for (const auto& choice : part.choices) {
-      print.Add(choice.size());
-      for (const PatternByte& byte : choice) print.AddByte(byte);
-    }
-  }
-  return print.value();
+  return HashBytes(reinterpret_cast<const uint8_t*>(packed.data()), packed.size(), print.value());
+}
+
+// An entry as the image keeps it: little-endian fields, in the order Serialize writes them.
+constexpr size_t kEntryBytes = 4 + 1 + 1 + 1 + 8 + 4 + 4 + 8 + 8 + 8 + 4;
+
+void PutField(std::vector<uint8_t>& out, uint64_t value, int bytes) {
+  for (int at = 0; at < bytes; ++at) out.push_back(static_cast<uint8_t>(value >> (8 * at)));
+}
+
+uint64_t GetField(const uint8_t*& at, int bytes) {
+  uint64_t value = 0;
+  for (int index = bytes - 1; index >= 0; --index) value = value << 8 | at[index];
+  at += bytes;
+  return value;
 }
 
 // The least stream offset a report of an absolute rule's match can end at, for Vectorscan to
@@ -135,8 +139,8 @@ void SignatureMatcher::Prepare(Taker& taker, const BodySignature& signature, siz
   }
   if (entry.check == Check::kVerify) {
     entry.packed_at = matcher.verify_patterns_.size();
-    AppendPackedPattern(signature.pattern, matcher.verify_patterns_);
-    entry.packed_length = static_cast<uint32_t>(matcher.verify_patterns_.size() - entry.packed_at);
+    entry.packed_length = static_cast<uint32_t>(taker.packing_.size());
+    matcher.verify_patterns_ += taker.packing_;
   }
 }
 
@@ -149,9 +153,11 @@ SignatureMatcher::Taker::Taker(Taker&&) noexcept = default;
 SignatureMatcher::Taker::~Taker() = default;
 
 void SignatureMatcher::Taker::Take(const BodySignature& signature) {
-  fingerprint_ = FingerprintAdding(fingerprint_, signature);
   const size_t position = matcher_->entries_.size();
   matcher_->entries_.emplace_back();
+  packing_.clear();
+  AppendPackedPattern(signature.pattern, packing_);
+  fingerprint_ = FingerprintAdding(fingerprint_, signature, packing_);
   Prepare(*this, signature, position);
 }
 
@@ -160,20 +166,63 @@ std::optional<SignatureMatcher> SignatureMatcher::LoadTaken(Taker& taker,
   SignatureMatcher& matcher = *taker.matcher_;
   matcher.fingerprint_ = taker.fingerprint_;
   std::optional<MatcherImage> image = ReadMatcherImage(serialized);
-  if (!image || image->fingerprint != matcher.fingerprint_ || !matcher.TakeImage(*image, taker)) {
+  const ExpectedDatabases expected{
+      (taker.anchors_.size() + kAnchorsPerDatabase - 1) / kAnchorsPerDatabase,
+      taker.expressions_.size()};
+  if (!image || image->fingerprint != matcher.fingerprint_ ||
+      !matcher.TakeImage(*image, expected)) {
     return std::nullopt;
   }
   return std::move(matcher);
 }
 
-bool SignatureMatcher::TakeImage(const MatcherImage& image, const Taker& taker) {
-  const size_t anchor_databases =
-      (taker.anchors_.size() + kAnchorsPerDatabase - 1) / kAnchorsPerDatabase;
+std::optional<SignatureMatcher> SignatureMatcher::LoadImage(std::span<const uint8_t> serialized,
+                                                            std::span<const uint32_t> indexes) {
+  std::optional<MatcherImage> image = ReadMatcherImage(serialized);
+  if (!image || image->head != FingerprintHead(indexes.size()) ||
+      image->entries.size() != indexes.size() * kEntryBytes) {
+    return std::nullopt;
+  }
+  SignatureMatcher matcher;
+  matcher.fingerprint_ = image->fingerprint;
+  matcher.verify_patterns_.assign(image->packed.begin(), image->packed.end());
+  matcher.entries_.resize(indexes.size());
+  const uint8_t* at = image->entries.data();
+  for (size_t position = 0; position < indexes.size(); ++position) {
+    Entry& entry = matcher.entries_[position];
+    entry.index = static_cast<uint32_t>(GetField(at, 4));
+    const uint64_t target = GetField(at, 1);
+    const uint64_t check = GetField(at, 1);
+    const uint64_t base = GetField(at, 1);
+    entry.offset.delta = static_cast<int64_t>(GetField(at, 8));
+    entry.offset.range = static_cast<uint32_t>(GetField(at, 4));
+    entry.offset.section = static_cast<uint32_t>(GetField(at, 4));
+    entry.span_min = GetField(at, 8);
+    entry.span_max = GetField(at, 8);
+    entry.packed_at = GetField(at, 8);
+    entry.packed_length = static_cast<uint32_t>(GetField(at, 4));
+    const bool fits = entry.index == indexes[position] &&
+                      target <= static_cast<uint64_t>(SignatureTarget::kOle2Stream) &&
+                      check <= static_cast<uint64_t>(Check::kVerify) &&
+                      base <= static_cast<uint64_t>(OffsetRule::Base::kWholeSection) &&
+                      entry.packed_at <= matcher.verify_patterns_.size() &&
+                      entry.packed_length <= matcher.verify_patterns_.size() - entry.packed_at;
+    if (!fits) return std::nullopt;
+    entry.target = static_cast<SignatureTarget>(target);
+    entry.check = static_cast<Check>(check);
+    entry.offset.base = static_cast<OffsetRule::Base>(base);
+  }
+  if (!matcher.TakeImage(*image, std::nullopt)) return std::nullopt;
+  return matcher;
+}
+
+bool SignatureMatcher::TakeImage(const MatcherImage& image,
+                                 std::optional<ExpectedDatabases> expected) {
   const size_t databases = image.databases.size();
   // No database of expressions is only right when every expression was refused.
   const bool counts_fit =
-      databases == anchor_databases + 1 ||
-      (databases == anchor_databases && image.refusals.size() >= taker.expressions_.size());
+      !expected || databases == expected->anchors + 1 ||
+      (databases == expected->anchors && image.refusals.size() >= expected->expressions);
   const bool positions_fit =
       std::all_of(image.refusals.begin(), image.refusals.end(),
                   [&](const auto& refusal) { return refusal.position < entries_.size(); });
@@ -238,7 +287,26 @@ Result<SignatureMatcher> SignatureMatcher::Load(std::vector<BodySignature> signa
 
 std::vector<uint8_t> SignatureMatcher::Serialize() const {
   MatcherImage image;
+  image.head = FingerprintHead(entries_.size());
   image.fingerprint = fingerprint_;
+  std::vector<uint8_t> entries;
+  entries.reserve(entries_.size() * kEntryBytes);
+  for (const Entry& entry : entries_) {
+    PutField(entries, entry.index, 4);
+    PutField(entries, static_cast<uint8_t>(entry.target), 1);
+    PutField(entries, static_cast<uint8_t>(entry.check), 1);
+    PutField(entries, static_cast<uint8_t>(entry.offset.base), 1);
+    PutField(entries, static_cast<uint64_t>(entry.offset.delta), 8);
+    PutField(entries, entry.offset.range, 4);
+    PutField(entries, entry.offset.section, 4);
+    PutField(entries, entry.span_min, 8);
+    PutField(entries, entry.span_max, 8);
+    PutField(entries, entry.packed_at, 8);
+    PutField(entries, entry.packed_length, 4);
+  }
+  image.entries = entries;
+  image.packed =
+      std::span(reinterpret_cast<const uint8_t*>(verify_patterns_.data()), verify_patterns_.size());
   for (size_t refusal = 0; refusal < refused_.size(); ++refusal) {
     image.refusals.push_back({refused_positions_[refusal], refused_[refusal].reason});
   }

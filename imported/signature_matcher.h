@@ -116,6 +116,7 @@ class SignatureMatcher {
     friend class SignatureMatcher;
     std::unique_ptr<SignatureMatcher> matcher_;  // its type is not complete here
     uint64_t fingerprint_;
+    std::string packing_;  // the pattern being taken, packed
     std::vector<ExpressionRequest> anchors_;
     std::vector<ExpressionRequest> expressions_;
   };
@@ -123,6 +124,13 @@ class SignatureMatcher {
   // when the bytes do not load for them.
   static std::optional<SignatureMatcher> LoadTaken(Taker& taker,
                                                    std::span<const uint8_t> serialized);
+  // The matcher Serialize wrote, taken whole from its image without the patterns, for
+  // signatures whose indexes are `indexes`, in order: what a scanner's start-up does, as
+  // the image lies beside the patterns in one checked file. Nothing when the image is not
+  // of this program's translation, not for as many signatures with these indexes, or does
+  // not load here.
+  static std::optional<SignatureMatcher> LoadImage(std::span<const uint8_t> serialized,
+                                                   std::span<const uint32_t> indexes);
   // The signatures taken, compiled.
   static Result<SignatureMatcher> CompileTaken(Taker taker);
 
@@ -170,9 +178,13 @@ class SignatureMatcher {
   SignatureMatcher() = default;
   // Works out the signature at `position` of entries_, adding its request to `taker`.
   static void Prepare(Taker& taker, const BodySignature& signature, size_t position);
-  // Takes the databases and refusals of an image made for the signatures `taker` took;
-  // false, and nothing changed, when they do not load or do not fit.
-  bool TakeImage(const MatcherImage& image, const Taker& taker);
+  // Takes the databases and refusals of an image, of as many databases as `expected` where
+  // given; false, and nothing changed, when they do not load or do not fit.
+  struct ExpectedDatabases {
+    size_t anchors = 0;      // databases of anchors
+    size_t expressions = 0;  // expressions for the one more
+  };
+  bool TakeImage(const MatcherImage& image, std::optional<ExpectedDatabases> expected);
   void Refuse(size_t position, const std::string& reason);
   void Finish();  // after the refusals are known
   std::string_view PackedPattern(const Entry& entry) const {

@@ -6,11 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include "imported/test_support/matcher_test_support.h"
-#include "imported/pattern_expression.h"
 #include "engine/test_support/executable_builder.h"
-#include "platform/test_support/pattern_bytes.h"
+#include "imported/matcher_image.h"
+#include "imported/pattern_expression.h"
+#include "imported/test_support/matcher_test_support.h"
 #include "imported/test_support/plain_signature_search.h"
+#include "platform/test_support/pattern_bytes.h"
 
 namespace quarn {
 namespace {
@@ -354,6 +355,17 @@ TEST(SignatureMatcher, TheLowestIndexWinsAndSurvivesSerializing) {
   std::optional<SignatureMatcher> streamed = taken(three.signatures, bytes);
   ASSERT_TRUE(streamed);
   three.ExpectAnswers(*streamed);
+  // A scanner's start-up takes the image alone, for signatures of these indexes only.
+  std::vector<uint32_t> indexes;
+  for (const BodySignature& signature : three.signatures) indexes.push_back(signature.index);
+  std::optional<SignatureMatcher> alone = SignatureMatcher::LoadImage(bytes, indexes);
+  ASSERT_TRUE(alone);
+  three.ExpectAnswers(*alone);
+  std::vector<uint32_t> moved = indexes;
+  ++moved.back();
+  EXPECT_FALSE(SignatureMatcher::LoadImage(bytes, moved));
+  EXPECT_FALSE(SignatureMatcher::LoadImage(bytes, std::span(indexes).first(2)));
+  EXPECT_FALSE(MatcherImageDamaged(bytes));
 
   // Bytes that do not load are compiled again, to the same answers.
   std::vector<uint8_t> damaged = bytes;
@@ -370,6 +382,8 @@ TEST(SignatureMatcher, TheLowestIndexWinsAndSurvivesSerializing) {
     EXPECT_TRUE(again->recompiled()) << name;
     three.ExpectAnswers(*again);
     EXPECT_FALSE(taken(three.signatures, image)) << name;
+    EXPECT_FALSE(SignatureMatcher::LoadImage(image, indexes)) << name;
+    EXPECT_EQ(MatcherImageDamaged(image), !image.empty()) << name;
   }
   Result<SignatureMatcher> changed = SignatureMatcher::Load(others, bytes);
   ASSERT_TRUE(changed.ok());
