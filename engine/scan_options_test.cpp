@@ -14,14 +14,6 @@ TEST(ScanOptions, UnpacksOneSettingPerByteLeastSignificantFirst) {
   EXPECT_EQ(options.Pack(), 0x01010601u);
 }
 
-TEST(ScanOptions, DefaultMeansExecutablesReportOnlyHeuristicsOn) {
-  ScanOptions options = ScanOptions::Unpack(kDefaultScanOptions);
-  EXPECT_EQ(options.file_filter, 0u);
-  EXPECT_EQ(options.scan_action, 0u);
-  EXPECT_EQ(options.heuristics_enabled, 1u);
-  EXPECT_EQ(options.network_resources, 0u);
-}
-
 TEST(ScanOptions, StatusTextsInBothLanguages) {
   EXPECT_EQ(FileFilterStatusText(Language::kItalian, 0), "FILES: EXE COM SYS OV? DO?   ");
   EXPECT_EQ(FileFilterStatusText(Language::kEnglish, 1), "FILES: ALL                 ");

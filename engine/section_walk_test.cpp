@@ -100,30 +100,6 @@ TEST(SectionWalk, ImageShorterThanItsDirectoryHasNoSections) {
   EXPECT_TRUE(WalkAll(DatabaseImage(bytes), 16).numbers.empty());
 }
 
-TEST(InitRecordCursor, FieldsForPartialAndWholeBlocks) {
-  SectionDescriptor descriptor;
-  descriptor.record_size = 16;
-  descriptor.record_count = 257;
-  RecordCursor cursor;
-  InitRecordCursor(descriptor, &cursor);
-  EXPECT_EQ(cursor.records_per_block, 256);
-  EXPECT_EQ(cursor.records_left_in_block, 256);
-  EXPECT_EQ(cursor.full_blocks_left, 1);
-  EXPECT_EQ(cursor.records_in_last_block, 1);
-  EXPECT_EQ(cursor.block_length, 4096);
-
-  descriptor.record_count = 100;
-  InitRecordCursor(descriptor, &cursor);
-  EXPECT_EQ(cursor.records_left_in_block, 100);
-  EXPECT_EQ(cursor.full_blocks_left, 0);
-  EXPECT_EQ(cursor.block_length, 1600);
-
-  descriptor.record_size = 0;
-  InitRecordCursor(descriptor, &cursor);
-  EXPECT_EQ(cursor.records_left_in_block, 0);
-  EXPECT_EQ(cursor.records_per_block, 0);
-}
-
 TEST(CopyImageBytes, BeyondTheBufferReadsZeros) {
   std::vector<uint8_t> bytes(100, 0xAA);
   DatabaseImage image(bytes);
