@@ -1,23 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "platform/first_run.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "platform/test_support/memory_file_system.h"
 #include "platform/test_support/memory_settings_store.h"
-#include "platform/posix_folder.h"
 #include "platform/test_support/scoped_environment.h"
-#include "platform/test_support/scratch_folder.h"
 
 namespace quarn {
 namespace {
@@ -219,41 +210,6 @@ TEST_F(FirstRunTest, AFolderRecordedByAnotherProgramMeanwhileWins) {
   ASSERT_TRUE(folder.ok()) << folder.message();
   EXPECT_EQ(*folder, "/elsewhere");
   EXPECT_EQ(racing.Load()->ReadText(kProgramKey, "DAT"), "/elsewhere");
-}
-
-// On the real file system, from a bundle to a fresh user folder.
-TEST(FirstRunOnDiskTest, CopiesRealFilesByteForByte) {
-  ScratchFolder scratch;
-  ASSERT_FALSE(scratch.path().empty());
-  std::string bundle = scratch.Child("share");
-  ASSERT_EQ(mkdir(bundle.c_str(), 0755), 0);
-  std::string content(200'000, '\0');
-  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 31 + 7);
-  std::ofstream(bundle + "/QUARN.DAT", std::ios::binary) << content;
-  std::unique_ptr<FileSystem> files = OpenPosixFileSystem();
-  MemorySettingsStore store;
-
-  std::string target = scratch.Child("home/data/quarnexp");
-  Result<std::string> folder = EnsureDataDirectory(store, *files, bundle, target);
-  ASSERT_TRUE(folder.ok()) << folder.message();
-  std::ifstream copied(target + "/QUARN.DAT", std::ios::binary);
-  std::stringstream read_back;
-  read_back << copied.rdbuf();
-  EXPECT_EQ(read_back.str(), content);
-}
-
-TEST(FirstRunOnDiskTest, AnUnwritableTargetIsNamedInTheError) {
-  if (geteuid() == 0) GTEST_SKIP() << "root may write anywhere";
-  ScratchFolder scratch;
-  std::string bundle = scratch.Child("share");
-  ASSERT_EQ(mkdir(bundle.c_str(), 0755), 0);
-  std::ofstream(bundle + "/QUARN.DAT") << "x";
-  std::string locked = scratch.Child("locked");
-  ASSERT_EQ(mkdir(locked.c_str(), 0555), 0);
-  std::unique_ptr<FileSystem> files = OpenPosixFileSystem();
-  MemorySettingsStore store;
-  Result<std::string> folder = EnsureDataDirectory(store, *files, bundle, locked + "/quarnexp");
-  EXPECT_EQ(folder.message(), "cannot create folder " + locked + "/quarnexp: Permission denied");
 }
 
 TEST(DefaultUserDataDirectoryTest, PrefersAnAbsoluteXdgDataHomeElseHome) {
