@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "clean/test_support/exe_cleaning_test_support.h"
-#include "samplegen/exe_cleaning_samples.h"
+#include "clean/test_support/cleaning_test_support.h"
 #include "engine/test_support/executable_builder.h"
+#include "samplegen/exe_cleaning_samples.h"
 
 namespace quarn {
 namespace {
