@@ -1,8 +1,7 @@
 #pragma once
 
-// Byte helpers the tests share: little-endian reads written apart from the builders' own
-// writers, which fail the test instead of reading past an image, a patch at an offset, and
-// values several tests compare against.
+// Byte helpers the tests share: a patch at an offset, and values several tests compare
+// against.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,16 +11,6 @@
 #include <vector>
 
 namespace quarn::testing {
-
-inline uint16_t CheckedU16(const std::vector<uint8_t>& bytes, size_t offset) {
-  EXPECT_LE(offset + 2, bytes.size()) << "u16 at " << offset;
-  if (offset + 2 > bytes.size()) return 0;
-  return static_cast<uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
-}
-
-inline uint32_t CheckedU32(const std::vector<uint8_t>& bytes, size_t offset) {
-  return CheckedU16(bytes, offset) | static_cast<uint32_t>(CheckedU16(bytes, offset + 2)) << 16;
-}
 
 // Copies `bytes` over `target` from `at`; the caller sizes `target` to hold them.
 inline void PutBytes(std::vector<uint8_t>& target, size_t at, const std::vector<uint8_t>& bytes) {
