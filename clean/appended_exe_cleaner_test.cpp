@@ -66,24 +66,6 @@ TEST_F(CleanAppendedExeTest, WordsLeftAloneKeepTheInfectedValues) {
   EXPECT_EQ(cleaned, host);
 }
 
-TEST_F(CleanAppendedExeTest, LengthFieldsOfTheWorkedExamples) {
-  struct Case {
-    uint32_t host_length;
-    uint16_t last_page;
-    uint16_t pages;
-  };
-  for (Case c : {Case{1024, 512, 2}, Case{1025, 1, 3}}) {
-    SCOPED_TRACE(c.host_length);
-    Bytes infected = testing::MzBuilder().Size(c.host_length + 0x100).Build();
-    Bytes record = ExeRecordBytes(0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0x100, 0x10);
-    ASSERT_EQ(Clean(infected, record, c.host_length + 0x10), 1u);
-    Bytes cleaned = Contents();
-    ASSERT_EQ(cleaned.size(), c.host_length);
-    EXPECT_EQ(GetU16(cleaned, 2), c.last_page);
-    EXPECT_EQ(GetU16(cleaned, 4), c.pages);
-  }
-}
-
 TEST_F(CleanAppendedExeTest, DeclinesWithoutWritingWhenTheRecordDoesNotFit) {
   AppendedInfection infection = PlainInfection(0x200, 0x40);
   const Bytes infected = infection.Build();
