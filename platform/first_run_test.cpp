@@ -168,18 +168,6 @@ TEST_F(FirstRunTest, ARefreshReplacesTheCopiesTheNamedFileLast) {
   EXPECT_EQ(files_.NamesIn(kUserData).size(), 4u) << "no temporary file is left";
 }
 
-TEST_F(FirstRunTest, CopiesGoThroughADottedTemporaryName) {
-  // Refusing every rename shows what was written before the rename.
-  files_.FailCall(FileOperation::kRename, 1, /*and_after=*/true);
-  files_.FailCall(FileOperation::kDelete, 1, /*and_after=*/true);
-  ASSERT_FALSE(Ensure().ok());
-  std::vector<std::string> names = files_.NamesIn(kUserData);
-  ASSERT_EQ(names.size(), 1u);
-  const std::string kStem = ".NAMEVIR.DAT.quarn-";  // the first bundled file, in name order
-  EXPECT_EQ(names[0].substr(0, kStem.size()), kStem);
-  EXPECT_EQ(names[0].size(), kStem.size() + 6);
-}
-
 TEST_F(FirstRunTest, AStoreThatCannotBeReadOrWrittenIsAnError) {
   store_.FailNextLoads(1, "memory/settings.reg, line 3: missing '='");
   EXPECT_EQ(Ensure().message(), "memory/settings.reg, line 3: missing '='");
