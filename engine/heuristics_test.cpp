@@ -14,20 +14,16 @@
 #include "engine/test_support/executable_builder.h"
 #include "platform/test_support/memory_file_system.h"
 #include "platform/test_support/open_bytes.h"
+#include "platform/test_support/test_bytes.h"
 
 namespace quarn {
 namespace {
 
 using testing::ComBuilder;
+using testing::Join;
 using testing::MzBuilder;
 
 using Code = std::vector<uint8_t>;
-
-Code Join(std::initializer_list<Code> parts) {
-  Code joined;
-  for (const Code& part : parts) joined.insert(joined.end(), part.begin(), part.end());
-  return joined;
-}
 
 const Code kInt21 = {0xCD, 0x21};
 // Find first, find next, open, read, write, close: a plain file walker.

@@ -16,6 +16,7 @@
 #include "clean/cleaning_context.h"
 #include "engine/test_support/recording_interface.h"
 #include "platform/test_support/memory_file_system.h"
+#include "platform/test_support/test_bytes.h"
 
 namespace quarn::testing {
 
@@ -43,13 +44,6 @@ inline CleanRecord RecordOf(const Bytes& bytes) {
   record.size = static_cast<uint8_t>(std::min(bytes.size(), record.bytes.size()));
   std::copy_n(bytes.begin(), record.size, record.bytes.begin());
   return record;
-}
-
-// A file whose byte i is i mod 251, so no short run of bytes repeats nearby.
-inline Bytes Ramp(size_t size, uint8_t first = 0) {
-  Bytes bytes(size);
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((first + i) % 251);
-  return bytes;
 }
 
 // An ExeCleanRecord's 14 bytes: saved-word offsets (0xFFFF = leave), virus length, distance.

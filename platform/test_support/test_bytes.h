@@ -1,16 +1,32 @@
 #pragma once
 
-// Byte helpers the tests share: a patch at an offset, and values several tests compare
-// against.
+// Byte helpers the tests share: pieces joined, a ramp of bytes, a patch at an offset, and
+// values several tests compare against.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 namespace quarn::testing {
+
+// `parts` one after the other.
+inline std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> joined;
+  for (const std::vector<uint8_t>& part : parts)
+    joined.insert(joined.end(), part.begin(), part.end());
+  return joined;
+}
+
+// A file whose byte i is (first + i) mod 251, so no short run of bytes repeats nearby.
+inline std::vector<uint8_t> Ramp(size_t size, uint8_t first = 0) {
+  std::vector<uint8_t> bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((first + i) % 251);
+  return bytes;
+}
 
 // Copies `bytes` over `target` from `at`; the caller sizes `target` to hold them.
 inline void PutBytes(std::vector<uint8_t>& target, size_t at, const std::vector<uint8_t>& bytes) {
