@@ -93,6 +93,12 @@ TEST(SectionWalk, EmptyAndUnwalkableSectionsYieldNoRecord) {
   EXPECT_TRUE(WalkAll(DatabaseImage(bytes), 16).numbers.empty());
   WriteU32(&bytes[kDirectory], static_cast<uint32_t>(bytes.size() - 48));
   EXPECT_EQ(WalkAll(DatabaseImage(bytes), 16).numbers.size(), 3u);
+  // The cursor alone, given records of no size, steps to none rather than divide by 0.
+  SectionDescriptor sizeless;
+  sizeless.record_count = 5;
+  RecordCursor cursor;
+  InitRecordCursor(sizeless, &cursor);
+  EXPECT_EQ(cursor.records_left_in_block, 0);
 }
 
 TEST(SectionWalk, ImageShorterThanItsDirectoryHasNoSections) {

@@ -255,6 +255,17 @@ TEST(FindMemoryPattern, ConfirmationWordDecides) {
   EXPECT_EQ(FindMemoryPattern(window, far.Parsed()), std::nullopt);
 }
 
+TEST(FindMemoryPattern, KeyBytesWithoutThePatternAreSkipped) {
+  std::vector<uint8_t> window(500, kHook[0]);
+  testing::PutBytes(window, 377, kHook);
+  testing::PutBytes(window, 377 + 12, {0x00, 0x00});
+  EXPECT_EQ(FindMemoryPattern(window, PatternRecord{}.Parsed()), 377u);
+  std::vector<uint8_t> almost = kHook;
+  almost[11] ^= 1;
+  testing::PutBytes(window, 377, almost);
+  EXPECT_EQ(FindMemoryPattern(window, PatternRecord{}.Parsed()), std::nullopt);
+}
+
 // The last byte any test reads must lie in the window: the hit one byte further is lost.
 struct WindowEndCase {
   const char* what;
