@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "clean/test_support/exe_cleaning_test_support.h"
-#include "samplegen/exe_cleaning_samples.h"
+#include "clean/test_support/cleaning_test_support.h"
 #include "engine/test_support/executable_builder.h"
+#include "samplegen/exe_cleaning_samples.h"
 
 namespace quarn {
 namespace {
@@ -64,24 +64,6 @@ TEST_F(CleanAppendedExeTest, WordsLeftAloneKeepTheInfectedValues) {
   Bytes host = infection.host();
   for (size_t offset : {14u, 16u, 20u, 22u}) testing::PutU16(host, offset, GetU16(cleaned, offset));
   EXPECT_EQ(cleaned, host);
-}
-
-TEST_F(CleanAppendedExeTest, LengthFieldsOfTheWorkedExamples) {
-  struct Case {
-    uint32_t host_length;
-    uint16_t last_page;
-    uint16_t pages;
-  };
-  for (Case c : {Case{1024, 512, 2}, Case{1025, 1, 3}}) {
-    SCOPED_TRACE(c.host_length);
-    Bytes infected = testing::MzBuilder().Size(c.host_length + 0x100).Build();
-    Bytes record = ExeRecordBytes(0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0x100, 0x10);
-    ASSERT_EQ(Clean(infected, record, c.host_length + 0x10), 1u);
-    Bytes cleaned = Contents();
-    ASSERT_EQ(cleaned.size(), c.host_length);
-    EXPECT_EQ(GetU16(cleaned, 2), c.last_page);
-    EXPECT_EQ(GetU16(cleaned, 4), c.pages);
-  }
 }
 
 TEST_F(CleanAppendedExeTest, DeclinesWithoutWritingWhenTheRecordDoesNotFit) {

@@ -18,7 +18,6 @@
 #include <map>
 
 #include "clean/cleaning_context.h"
-#include "clean/stale_copies.h"
 #include "platform/posix_folder.h"
 #include "platform/test_support/scratch_folder.h"
 
@@ -256,35 +255,6 @@ TEST_F(CleaningCopyOnDiskTest, AWriteToTheFileWhileItIsCleanedIsKept) {
       << committed.message();
   EXPECT_EQ(Content(), "infected! and saved");
   EXPECT_EQ(folder_->List()->size(), 1u);
-}
-
-// An append-only folder takes new files but lets none go: the copy can neither replace the
-// file nor be removed, and each time that happens it is said.
-TEST_F(CleaningCopyOnDiskTest, ACopyAnAppendOnlyFolderKeepsIsNamed) {
-  if (!SetFlagsAt(scratch_.path(), FlagsAt(scratch_.path()) | FS_APPEND_FL)) {
-    GTEST_SKIP() << "only root makes a folder append-only, on a file system with flags";
-  }
-  struct Unflag {
-    std::string path;
-    ~Unflag() { SetFlagsAt(path, FlagsAt(path) & ~FS_APPEND_FL); }
-  } unflag{scratch_.path()};
-
-  auto copy = CleaningCopy::Create(*folder_, "A.EXE", *original_);
-  ASSERT_TRUE(copy.ok()) << copy.message();
-  Status committed = (*copy)->Commit(kDiskCopyTimes);
-  ASSERT_FALSE(committed.ok());
-  EXPECT_EQ(Content(), "infected!");
-  auto entries = folder_->List();
-  ASSERT_EQ(entries->size(), 2u);
-  const std::string left = (*entries)[0].name == "A.EXE" ? (*entries)[1].name : (*entries)[0].name;
-  const std::string said =
-      "a copy is left behind: cannot delete " + scratch_.Child(left) + ": Operation not permitted";
-  EXPECT_NE(committed.message().find(said), std::string::npos) << committed.message();
-
-  StaleCopies stale;
-  const std::vector<Status> stays = stale.Remove(*folder_, "A.EXE");
-  ASSERT_EQ(stays.size(), 1u);
-  EXPECT_NE(stays[0].message().find(scratch_.Child(left)), std::string::npos);
 }
 
 }  // namespace

@@ -3,37 +3,30 @@
 #include <gtest/gtest.h>
 
 #include "clean/appended_com_cleaner.h"
-#include "clean/test_support/com_clean_test_support.h"
 #include "clean/encrypted_com_cleaner.h"
+#include "clean/test_support/cleaning_test_support.h"
 #include "samplegen/com_cleaning_samples.h"
 
 namespace quarn {
 namespace {
 
-using com_clean_test::Bytes;
-using com_clean_test::CleanRun;
-using com_clean_test::kWriteFailure;
-using com_clean_test::MessageLog;
-using com_clean_test::Ramp;
-using com_clean_test::RunOnCopy;
+using testing::Bytes;
+using testing::CleanRun;
+using testing::kWriteFailureMessage;
+using testing::Ramp;
+using testing::RunOnCopy;
 
 const Bytes kFirstBytes = {0xB8, 0x00, 0x4C, 0xCD, 0x21};
 
 class ComCutTest : public ::testing::Test {
  protected:
   CleanRun Cut(const Bytes& file, uint16_t virus_length) {
-    files_.AddFile("/copy.com", file);
-    auto copy = (*files_.OpenFolder("/"))->OpenFile("copy.com", OpenMode::kReadWrite);
-    MessageLog log;
-    CleaningContext context;
-    context.ui = &log;
-    const int writes_before = files_.CallCount(FileOperation::kWrite);
-    CleanRun run;
-    run.result = CutComVirus(context, **copy, kFirstBytes, virus_length);
-    run.writes = files_.CallCount(FileOperation::kWrite) - writes_before;
-    run.file = *files_.ReadFileBytes("/copy.com");
-    run.messages = log.messages;
-    return run;
+    return RunOnCopy(
+        files_,
+        [&](const CleaningContext& context, File& copy) {
+          return CutComVirus(context, copy, kFirstBytes, virus_length);
+        },
+        file);
   }
 
   static Bytes Restored(Bytes file, size_t length) {
@@ -70,19 +63,19 @@ TEST_F(ComCutTest, EachFailedWriteStopsWithOneMessage) {
   CleanRun first = Cut(file, 0x100);
   EXPECT_EQ(first.result, 0u);
   EXPECT_EQ(first.file, file);
-  EXPECT_EQ(first.messages, std::vector<std::string>{kWriteFailure});
+  EXPECT_EQ(first.messages, std::vector<std::string>{kWriteFailureMessage});
 
   files_.FailCall(FileOperation::kWrite, 2);
   CleanRun wipe = Cut(file, 0x100);
   EXPECT_EQ(wipe.result, 0u);
   EXPECT_EQ(wipe.file, Restored(file, file.size()));
-  EXPECT_EQ(wipe.messages, std::vector<std::string>{kWriteFailure});
+  EXPECT_EQ(wipe.messages, std::vector<std::string>{kWriteFailureMessage});
 
   files_.ClearFaults();
   files_.SetShortWrites(kFirstBytes.size() - 1);
   CleanRun full_disk = Cut(file, 0x100);
   EXPECT_EQ(full_disk.result, 0u);
-  EXPECT_EQ(full_disk.messages, std::vector<std::string>{kWriteFailure});
+  EXPECT_EQ(full_disk.messages, std::vector<std::string>{kWriteFailureMessage});
 }
 
 TEST_F(ComCutTest, AnEndThatCannotBeSetFailsSilently) {
@@ -105,7 +98,7 @@ TEST(ComCleaners, ReportAFailedWriteAtEachStepOnce) {
   const samples::InfectedCom crypt = samples::InfectCom(host, how, 951);
   how.scheme = 0;
   const samples::InfectedCom plain = samples::InfectCom(host, how, 950);
-  const std::pair<com_clean_test::Method, const samples::InfectedCom*> methods[] = {
+  const std::pair<testing::Method, const samples::InfectedCom*> methods[] = {
       {CleanAppendedCom, &plain}, {CleanEncryptedCom, &crypt}};
   for (const auto& [method, infected] : methods) {
     ASSERT_EQ(RunOnCopy(method, infected->file, infected->record).file, host);
@@ -114,7 +107,7 @@ TEST(ComCleaners, ReportAFailedWriteAtEachStepOnce) {
       files.FailCall(FileOperation::kWrite, step);
       CleanRun run = RunOnCopy(files, method, infected->file, infected->record);
       EXPECT_EQ(run.result, 0u) << step;
-      EXPECT_EQ(run.messages, std::vector<std::string>{kWriteFailure}) << step;
+      EXPECT_EQ(run.messages, std::vector<std::string>{kWriteFailureMessage}) << step;
       EXPECT_EQ(run.writes, step);
     }
   }

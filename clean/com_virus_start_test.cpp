@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "clean/test_support/com_clean_test_support.h"
-#include "platform/byte_reader.h"
+#include "clean/test_support/cleaning_test_support.h"
 
 namespace quarn {
 namespace {
 
-using com_clean_test::Bytes;
-using com_clean_test::Ramp;
+using testing::Bytes;
+using testing::Ramp;
 
 ComCleanFields Distances(uint16_t entry_distance, uint16_t end_distance) {
   ComCleanFields fields;
@@ -49,26 +48,6 @@ TEST(ComVirusStart, NothingWhenTheDistanceReachesBeforeTheFile) {
   EXPECT_FALSE(StartOf(StartingWith({0x90}, 0x300), Distances(0, 0x301)));
   // Without its displacement a jump leads nowhere.
   EXPECT_FALSE(StartOf({0xE9, 0x34}, Distances(0, 0)));
-}
-
-TEST(ComCleanFields, SavedLengthMustFitTheJumpAndTheBuffer) {
-  Bytes record = {0x96, 0x03, 0x10, 0x00, 0, 0, 0x00, 0x01, 0x20, 0x00, 0x30, 0x00};
-  for (uint16_t n : {3, 100, 4096}) {
-    WriteU16(&record[4], n);
-    std::optional<ComCleanFields> fields = ReadComCleanFields(record);
-    ASSERT_TRUE(fields) << n;
-    EXPECT_EQ(fields->saved_length, n);
-    EXPECT_EQ(fields->saved_offset, 0x10);
-    EXPECT_EQ(fields->virus_length, 0x100);
-    EXPECT_EQ(fields->entry_distance, 0x20);
-    EXPECT_EQ(fields->end_distance, 0x30);
-  }
-  for (uint16_t n : {0, 2, 4097, 0xFFFF}) {
-    WriteU16(&record[4], n);
-    EXPECT_FALSE(ReadComCleanFields(record)) << n;
-  }
-  WriteU16(&record[4], 8);
-  EXPECT_FALSE(ReadComCleanFields(std::span<const uint8_t>(record).first(11)));
 }
 
 }  // namespace

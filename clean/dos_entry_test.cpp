@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "clean/test_support/exe_cleaning_test_support.h"
+#include "clean/test_support/cleaning_test_support.h"
 #include "engine/test_support/executable_builder.h"
 
 namespace quarn {

@@ -4,17 +4,17 @@
 
 #include <utility>
 
-#include "clean/test_support/com_clean_test_support.h"
+#include "clean/test_support/cleaning_test_support.h"
 #include "platform/byte_reader.h"
 #include "samplegen/com_cleaning_samples.h"
 
 namespace quarn {
 namespace {
 
-using com_clean_test::Bytes;
-using com_clean_test::CleanRun;
-using com_clean_test::Ramp;
-using com_clean_test::RunOnCopy;
+using testing::Bytes;
+using testing::CleanRun;
+using testing::Ramp;
+using testing::RunOnCopy;
 
 // A virus 0x700 bytes long appended at 0x100 to a file that does not start with a jump,
 // the saved bytes 0x11 .. 0x88 at `saved_offset` into it.

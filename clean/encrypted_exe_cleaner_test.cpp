@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "clean/test_support/exe_cleaning_test_support.h"
+#include "clean/test_support/cleaning_test_support.h"
 #include "samplegen/exe_cleaning_samples.h"
 
 namespace quarn {

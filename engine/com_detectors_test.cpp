@@ -20,6 +20,7 @@ namespace {
 using testing::ComBuilder;
 using testing::EntryRecord;
 using testing::OffsetRecord;
+using testing::Ramp;
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t kUnsetEntry = 0x1234;  // an entry position no detector computes here
@@ -36,13 +37,6 @@ Bytes EndRecord(uint16_t id, uint8_t tail_offset, const Bytes& first, uint16_t d
   record[14] = static_cast<uint8_t>(second_length < 0 ? second.size() : second_length);
   std::copy(second.begin(), second.end(), record.begin() + 15);
   return record;
-}
-
-// A file whose byte i is i mod 251, so no short run of bytes repeats nearby.
-Bytes Ramp(size_t size) {
-  Bytes bytes(size);
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i % 251);
-  return bytes;
 }
 
 Bytes Slice(const Bytes& bytes, size_t at, size_t length) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/database_builder.h"
+#include "engine/test_support/recording_interface.h"
 #include "engine/virus_names.h"
 #include "platform/test_support/memory_file_system.h"
 #include "platform/test_support/memory_settings_store.h"
@@ -16,18 +17,6 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::Pair;
-
-class RecordingInterface : public UserInterface {
- public:
-  void SetOptionsStatus(OptionsStatusPart part, std::string_view text) override {
-    statuses.emplace_back(static_cast<int>(part), std::string(text));
-  }
-  void ShowMessage(std::string_view caption, std::string_view text) override {
-    messages.emplace_back(std::string(caption), std::string(text));
-  }
-  std::vector<std::pair<int, std::string>> statuses;
-  std::vector<std::pair<std::string, std::string>> messages;
-};
 
 std::vector<uint8_t> SmallDatabaseFile(uint8_t fill, size_t image_bytes) {
   std::vector<uint8_t> image(image_bytes, fill);
@@ -69,7 +58,7 @@ class LoadDatabasesTest : public ::testing::Test {
 
   MemoryFileSystem files_;
   MemorySettingsStore settings_;
-  RecordingInterface ui_;
+  testing::RecordingInterface ui_;
   EngineState state_;
 };
 
@@ -78,8 +67,9 @@ TEST_F(LoadDatabasesTest, MissingOptionsAreWrittenAsTheDefault) {
   EXPECT_EQ(StoredOptions(), 0x00010000u);
   EXPECT_EQ(state_.options, ScanOptions::Unpack(0x00010000));
   // Part 0, then part 2, then part 1: ids 10, 13 and 14.
-  EXPECT_THAT(ui_.statuses, ElementsAre(Pair(0, "FILES: EXE COM SYS OV? DO?   "),
-                                        Pair(2, "EURI: ON"), Pair(1, "AZIONE: SOLO RICERCA")));
+  EXPECT_THAT(ui_.options_statuses,
+              ElementsAre(Pair(0, "FILES: EXE COM SYS OV? DO?   "), Pair(2, "EURI: ON"),
+                          Pair(1, "AZIONE: SOLO RICERCA")));
   EXPECT_TRUE(ui_.messages.empty());
 }
 
@@ -90,11 +80,8 @@ TEST_F(LoadDatabasesTest, StoredOptionsAreSplitAndShownInTheChosenLanguage) {
     const std::string before = *settings_.Text();
     ui_ = {};
     ASSERT_EQ(Load(Language::kEnglish), 1) << stored;
-    EXPECT_EQ(state_.options.file_filter, 1u) << stored;
-    EXPECT_EQ(state_.options.scan_action, 6u) << stored;
-    EXPECT_EQ(state_.options.heuristics_enabled, 1u) << stored;
-    EXPECT_EQ(state_.options.network_resources, 1u) << stored;
-    EXPECT_THAT(ui_.statuses,
+    EXPECT_EQ(state_.options, ScanOptions::Unpack(0x01010601)) << stored;
+    EXPECT_THAT(ui_.options_statuses,
                 ElementsAre(Pair(0, "FILES: ALL                 "), Pair(2, "EURI: ON"),
                             Pair(1, "ACTION: RENAME INFECTED FILES ASK")))
         << stored;
@@ -148,22 +135,22 @@ TEST_F(LoadDatabasesTest, ImageStartsAtFileOffset512) {
 TEST_F(LoadDatabasesTest, MissingFilesAreNamed) {
   files_.Remove("/data/NAMEVIR.DAT");
   EXPECT_EQ(Load(), 0);
-  EXPECT_THAT(ui_.messages, ElementsAre(Pair("Errore", "NAMEVIR.DAT non trovato")));
+  EXPECT_THAT(ui_.messages, ElementsAre("Errore: NAMEVIR.DAT non trovato"));
   ui_.messages.clear();
   files_.Remove("/data/QUARN.DAT");
   EXPECT_EQ(Load(), 0);
-  EXPECT_THAT(ui_.messages, ElementsAre(Pair("Errore", "QUARN.DAT non trovato")));
+  EXPECT_THAT(ui_.messages, ElementsAre("Errore: QUARN.DAT non trovato"));
 }
 
 TEST_F(LoadDatabasesTest, FilesOf512BytesOrLessHoldNoImage) {
   files_.AddFile("/data/QUARN.DAT", std::vector<uint8_t>(512, 0));
   EXPECT_EQ(Load(), 0);
-  EXPECT_THAT(ui_.messages, ElementsAre(Pair("Errore", "QUARN.DAT non valido")));
+  EXPECT_THAT(ui_.messages, ElementsAre("Errore: QUARN.DAT non valido"));
   ui_.messages.clear();
   files_.AddFile("/data/QUARN.DAT", SmallDatabaseFile(1, 1));
   files_.AddFile("/data/NAMEVIR.DAT", std::vector<uint8_t>());
   EXPECT_EQ(Load(), 0);
-  EXPECT_THAT(ui_.messages, ElementsAre(Pair("Errore", "NAMEVIR.DAT non valido")));
+  EXPECT_THAT(ui_.messages, ElementsAre("Errore: NAMEVIR.DAT non valido"));
 }
 
 TEST_F(LoadDatabasesTest, AReadThatFailsPartWayFailsSilently) {
@@ -188,7 +175,7 @@ TEST_F(LoadDatabasesTest, AWrongDataDirectoryFallsBackToTheCurrentFolder) {
       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QuarnExp]\r\n"
       "\"DAT\"=\"/nowhere\"\r\n");
   EXPECT_EQ(Load(), 0);
-  EXPECT_THAT(ui_.messages, ElementsAre(Pair("Errore", "QUARN.DAT non trovato")));
+  EXPECT_THAT(ui_.messages, ElementsAre("Errore: QUARN.DAT non trovato"));
   files_.AddFile("/QUARN.DAT", *files_.ReadFileBytes("/data/QUARN.DAT"));
   files_.AddFile("/NAMEVIR.DAT", *files_.ReadFileBytes("/data/NAMEVIR.DAT"));
   EXPECT_EQ(Load(), 1);

@@ -4,7 +4,6 @@
 
 #include <vector>
 
-#include "engine/database_builder.h"
 #include "platform/byte_reader.h"
 
 namespace quarn {
@@ -30,19 +29,6 @@ TEST(ReadDatabaseVersion, ReadsBytesThreeToSixOfTheSection) {
   EXPECT_EQ(beyond.version, 0);
   EXPECT_EQ(beyond.month, 0);
   EXPECT_EQ(beyond.year, 0);
-}
-
-TEST(ReadDatabaseVersion, ReadsWhatTheBuilderWrote) {
-  DatabaseContent content;
-  content.version = 12;
-  content.month = 11;
-  content.year = 2026;
-  auto image = BuildSignatureImage(content);
-  ASSERT_TRUE(image.ok());
-  DatabaseVersion version = ReadDatabaseVersion(DatabaseImage(image.value()));
-  EXPECT_EQ(version.version, 12);
-  EXPECT_EQ(version.month, 11);
-  EXPECT_EQ(version.year, 2026);
 }
 
 }  // namespace

@@ -17,17 +17,12 @@ namespace quarn {
 namespace {
 
 using testing::ComBuilder;
+using testing::Join;
 using testing::MzBuilder;
 using Bytes = std::vector<uint8_t>;
 using Tracer = uint32_t (*)(const DatabaseImage&, File&, uint16_t*, uint16_t, DetectorState&);
 
 constexpr uint16_t kDecryptorDirectory = DirectoryOffset(kDecryptorSection);
-
-Bytes Join(std::initializer_list<Bytes> parts) {
-  Bytes joined;
-  for (const Bytes& part : parts) joined.insert(joined.end(), part.begin(), part.end());
-  return joined;
-}
 
 Bytes Nops(size_t count) {
   return Bytes(count, 0x90);

@@ -27,11 +27,5 @@ TEST(Descramble, ScrambleIsItsInverseForEveryByte) {
   EXPECT_EQ(bytes, original);
 }
 
-TEST(Descramble, EmptyRangeTouchesNothing) {
-  uint8_t byte = 0x42;
-  Descramble(&byte, 0);
-  EXPECT_EQ(byte, 0x42);
-}
-
 }  // namespace
 }  // namespace quarn

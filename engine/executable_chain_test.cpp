@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "engine/database_builder.h"
-#include "engine/decryptor_tracers.h"
 #include "engine/entry_locator.h"
 #include "engine/section_directory.h"
 #include "engine/signature_detectors.h"
@@ -38,7 +37,6 @@ constexpr uint16_t kCallerFlag = 7;  // a value the chain never hands back
 
 const Bytes kDosCode = {0xB8, 1, 2, 3, 4, 5, 6, 7, 8, 9};
 const Bytes kPeCode = {0x55, 0x8B, 0xEC, 0x83, 0xEC, 0x10};
-const Bytes kPushLoop = {0x50, 0x30, 0x04, 0x46, 0xE2, 0xFB, 0x58};
 
 // Records that match the fixture. DOS entry: confirmation C1–C4 at entry + 0x20; forward
 // confirmations at entry + 16 + 0x30 and 4 past that read; backward ones at entry − 0x20 and
@@ -214,13 +212,6 @@ TEST_F(ExecutableChainTest, EachDosStepReadsItsOwnSection) {
                                .Build();
   const Bytes call_record =
       OffsetRecord(71, {0, 0}, 0, 8, {0x71, 0x72, 0x73, 0x74, 0x75, 0x76}, 2, {0x77, 0x78});
-  const Bytes push_image = MzBuilder().EntryAt(0x200).Code(0x200, kPushLoop).Size(0x300).Build();
-  const Bytes loop_call_image = MzBuilder()
-                                    .EntryAt(0x200)
-                                    .Code(0x200, {0xE8, 0x00, 0x00})
-                                    .Code(0x220, {0x74, 0x68})
-                                    .Size(0x300)
-                                    .Build();
   const std::vector<ChainCase> cases = {
       {"entry", {{kExeEntrySection, {kDosEntryExact}}}, false, 11, 0},
       {"forward", {{kExeForwardSection, {kDosForwardExact}}}, false, 21, 0},
@@ -247,13 +238,6 @@ TEST_F(ExecutableChainTest, EachDosStepReadsItsOwnSection) {
     SCOPED_TRACE("call");
     EXPECT_EQ(Detect({{kExeCallSection, {call_record}}}, call_image), 71u);
     EXPECT_EQ(Detect({{kExeForwardSection, {call_record}}}, call_image), 0u);
-  }
-  {
-    SCOPED_TRACE("tracers");
-    EXPECT_EQ(Detect({}, push_image), kPushDecryptorId);
-    EXPECT_EQ(flag_, 0);
-    EXPECT_EQ(Detect({}, loop_call_image), kMarkedDecryptorLoopId);
-    EXPECT_EQ(flag_, 0);
   }
 }
 

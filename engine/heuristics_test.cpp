@@ -11,23 +11,19 @@
 
 #include "engine/behaviour_mask.h"
 #include "engine/skip_instruction.h"
-#include "platform/test_support/memory_file_system.h"
 #include "engine/test_support/executable_builder.h"
+#include "platform/test_support/memory_file_system.h"
 #include "platform/test_support/open_bytes.h"
+#include "platform/test_support/test_bytes.h"
 
 namespace quarn {
 namespace {
 
 using testing::ComBuilder;
+using testing::Join;
 using testing::MzBuilder;
 
 using Code = std::vector<uint8_t>;
-
-Code Join(std::initializer_list<Code> parts) {
-  Code joined;
-  for (const Code& part : parts) joined.insert(joined.end(), part.begin(), part.end());
-  return joined;
-}
 
 const Code kInt21 = {0xCD, 0x21};
 // Find first, find next, open, read, write, close: a plain file walker.
@@ -226,36 +222,6 @@ TEST_F(HeuristicsTest, MaskSetsDifferBetweenExecutablesAndOtherFiles) {
   }
   EXPECT_EQ(executable_members, 77);
   EXPECT_EQ(non_executable_members, 85);
-}
-
-TEST_F(HeuristicsTest, ComFileIsJudgedAtTheTargetOfItsFirstJump) {
-  const Code code = Join({kInfectingWalker, {0xC3}});
-  EXPECT_EQ(CheckNonExecutableHeuristics(
-                unused_signatures_, Open(ComBuilder().JumpNear(0x300).Code(0x300, code).Build())),
-            1);
-  // The same code where no jump leads is never walked.
-  EXPECT_EQ(CheckNonExecutableHeuristics(
-                unused_signatures_, Open(ComBuilder().Code(0, {0xC3}).Code(0x800, code).Build())),
-            0);
-  // 0x0DF is not in the executable set.
-  EXPECT_EQ(CheckExecutableHeuristics(unused_signatures_,
-                                      Open(MzBuilder().EntryAt(0x40).Code(0x40, code).Build())),
-            0);
-}
-
-TEST_F(HeuristicsTest, ExecutableIsJudgedAtItsHeaderEntry) {
-  const Code code = Join({kSetDta, kInfectingWalker, kCompareSiWithMz, {0xC3}});
-  ASSERT_EQ(MaskOf(code), 0xADF);
-  EXPECT_EQ(CheckExecutableHeuristics(unused_signatures_,
-                                      Open(MzBuilder().EntryAt(0x240).Code(0x240, code).Build())),
-            1);
-  EXPECT_EQ(CheckExecutableHeuristics(
-                unused_signatures_,
-                Open(MzBuilder().EntryAt(0x40).Code(0x40, {0xC3}).Code(0x900, code).Build())),
-            0);
-  EXPECT_EQ(CheckNonExecutableHeuristics(
-                unused_signatures_, Open(ComBuilder().JumpNear(0x300).Code(0x300, code).Build())),
-            0);
 }
 
 // One instruction per bit, each setting exactly that bit.

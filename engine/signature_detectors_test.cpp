@@ -304,23 +304,6 @@ TEST_F(SignatureDetectorsTest, DosTimeOfTheLastWrite) {
   EXPECT_EQ(TimeStampedVirusId(0x0020), 90u);
 }
 
-TEST_F(SignatureDetectorsTest, TimeStampedPatternReportsByTheSecondsField) {
-  const Bytes image = PatternImage();
-  DatabaseContent content;
-  content.sections[kExePatternSection].records = {PatternRecord(90, {0x11, 0x33}, 5, 0)};
-  signatures_ = DatabaseImage(*BuildSignatureImage(content));
-  std::unique_ptr<File> file = testing::OpenBytes(files_, image);
-  FileTimes times;
-  times.last_write = kWriteTime;
-  ASSERT_TRUE(files_.SetTimes("/file", times).ok());
-  ASSERT_EQ(file->GetTimes()->last_write, kWriteTime);
-  LocateEntryCode(*file, state_);
-  EXPECT_EQ(ScanPatternSignatures(signatures_, *file, &flag_, DirectoryOffset(kExePatternSection),
-                                  state_),
-            90u);
-  EXPECT_EQ(flag_, 0);
-}
-
 TEST_F(SignatureDetectorsTest, PatternConfirmedAtTheFileStart) {
   const Bytes record = PatternRecord(220, {0x11, 0x22}, 3, 0);
   const Bytes fallback = PatternRecord(63, {0x11}, 1, 0);

@@ -5,8 +5,6 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/database_builder.h"
-
 namespace quarn {
 namespace {
 
@@ -48,19 +46,6 @@ TEST(GetVirusName, IdsOutsideTheTableReadAsNumbers) {
   std::vector<uint8_t> bytes(11 + 30 + 20, 0);
   EXPECT_EQ(GetVirusName(DatabaseImage(bytes), 2), "#2");
   EXPECT_EQ(GetVirusName(DatabaseImage(std::vector<uint8_t>(5, 0)), 1), "#1");
-}
-
-TEST(GetVirusName, FindsNamesOfABuiltTable) {
-  DatabaseContent content;
-  content.names[1] = "EICAR-Test-File";
-  content.names[847] = "Boot.Mover.B";
-  auto image = BuildNameImage(content);
-  ASSERT_TRUE(image.ok());
-  DatabaseImage names(image.value());
-  EXPECT_EQ(NameRecordCount(names), 847u);
-  EXPECT_EQ(GetVirusName(names, 1), "EICAR-Test-File");
-  EXPECT_EQ(GetVirusName(names, 847), "Boot.Mover.B");
-  EXPECT_EQ(GetVirusName(names, 500), "");
 }
 
 }  // namespace

@@ -100,18 +100,6 @@ class DriveSettingsTest : public testing::Test {
   RegistryDocument settings_;
 };
 
-TEST_F(DriveSettingsTest, ReadsEveryValueOfTheDrivesKey) {
-  SetDrive("c:", "/srv/c");
-  SetDrive("E:", "/media/cd,with,commas,cdrom");
-  SetDrive("N:", "/net/share,remote");
-  Result<DriveMap> map = DriveMapFromSettings(settings_, "/w");
-  ASSERT_TRUE(map.ok()) << map.message();
-  ASSERT_EQ(map->drives().size(), 3u);
-  EXPECT_EQ(map->drives()[0], (Drive{'C', "/srv/c", DriveType::kFixed}));
-  EXPECT_EQ(map->drives()[1], (Drive{'E', "/media/cd,with,commas", DriveType::kCdRom}));
-  EXPECT_EQ(map->drives()[2], (Drive{'N', "/net/share", DriveType::kRemote}));
-}
-
 TEST_F(DriveSettingsTest, NamesTheValueThatCannotBeRead) {
   struct Case {
     std::string name;

@@ -1,23 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "platform/first_run.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "platform/test_support/memory_file_system.h"
 #include "platform/test_support/memory_settings_store.h"
-#include "platform/posix_folder.h"
 #include "platform/test_support/scoped_environment.h"
-#include "platform/test_support/scratch_folder.h"
 
 namespace quarn {
 namespace {
@@ -177,18 +168,6 @@ TEST_F(FirstRunTest, ARefreshReplacesTheCopiesTheNamedFileLast) {
   EXPECT_EQ(files_.NamesIn(kUserData).size(), 4u) << "no temporary file is left";
 }
 
-TEST_F(FirstRunTest, CopiesGoThroughADottedTemporaryName) {
-  // Refusing every rename shows what was written before the rename.
-  files_.FailCall(FileOperation::kRename, 1, /*and_after=*/true);
-  files_.FailCall(FileOperation::kDelete, 1, /*and_after=*/true);
-  ASSERT_FALSE(Ensure().ok());
-  std::vector<std::string> names = files_.NamesIn(kUserData);
-  ASSERT_EQ(names.size(), 1u);
-  const std::string kStem = ".NAMEVIR.DAT.quarn-";  // the first bundled file, in name order
-  EXPECT_EQ(names[0].substr(0, kStem.size()), kStem);
-  EXPECT_EQ(names[0].size(), kStem.size() + 6);
-}
-
 TEST_F(FirstRunTest, AStoreThatCannotBeReadOrWrittenIsAnError) {
   store_.FailNextLoads(1, "memory/settings.reg, line 3: missing '='");
   EXPECT_EQ(Ensure().message(), "memory/settings.reg, line 3: missing '='");
@@ -219,41 +198,6 @@ TEST_F(FirstRunTest, AFolderRecordedByAnotherProgramMeanwhileWins) {
   ASSERT_TRUE(folder.ok()) << folder.message();
   EXPECT_EQ(*folder, "/elsewhere");
   EXPECT_EQ(racing.Load()->ReadText(kProgramKey, "DAT"), "/elsewhere");
-}
-
-// On the real file system, from a bundle to a fresh user folder.
-TEST(FirstRunOnDiskTest, CopiesRealFilesByteForByte) {
-  ScratchFolder scratch;
-  ASSERT_FALSE(scratch.path().empty());
-  std::string bundle = scratch.Child("share");
-  ASSERT_EQ(mkdir(bundle.c_str(), 0755), 0);
-  std::string content(200'000, '\0');
-  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 31 + 7);
-  std::ofstream(bundle + "/QUARN.DAT", std::ios::binary) << content;
-  std::unique_ptr<FileSystem> files = OpenPosixFileSystem();
-  MemorySettingsStore store;
-
-  std::string target = scratch.Child("home/data/quarnexp");
-  Result<std::string> folder = EnsureDataDirectory(store, *files, bundle, target);
-  ASSERT_TRUE(folder.ok()) << folder.message();
-  std::ifstream copied(target + "/QUARN.DAT", std::ios::binary);
-  std::stringstream read_back;
-  read_back << copied.rdbuf();
-  EXPECT_EQ(read_back.str(), content);
-}
-
-TEST(FirstRunOnDiskTest, AnUnwritableTargetIsNamedInTheError) {
-  if (geteuid() == 0) GTEST_SKIP() << "root may write anywhere";
-  ScratchFolder scratch;
-  std::string bundle = scratch.Child("share");
-  ASSERT_EQ(mkdir(bundle.c_str(), 0755), 0);
-  std::ofstream(bundle + "/QUARN.DAT") << "x";
-  std::string locked = scratch.Child("locked");
-  ASSERT_EQ(mkdir(locked.c_str(), 0555), 0);
-  std::unique_ptr<FileSystem> files = OpenPosixFileSystem();
-  MemorySettingsStore store;
-  Result<std::string> folder = EnsureDataDirectory(store, *files, bundle, locked + "/quarnexp");
-  EXPECT_EQ(folder.message(), "cannot create folder " + locked + "/quarnexp: Permission denied");
 }
 
 TEST(DefaultUserDataDirectoryTest, PrefersAnAbsoluteXdgDataHomeElseHome) {

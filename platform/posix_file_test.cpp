@@ -46,19 +46,6 @@ class PosixFileTest : public testing::Test {
   ScratchFolder scratch_;
 };
 
-TEST_F(PosixFileTest, TimesReachTheDiskToTheNanosecond) {
-  std::unique_ptr<PosixFile> file = Make("timed", "x");
-  FileTimes times;
-  times.last_access = -1'500'000'001;  // 1969-12-31 23:59:58.499999999
-  times.last_write = 1'234'567'890'123'456'789;
-  ASSERT_TRUE(file->SetTimes(times));
-  struct stat status = StatOf("timed");
-  EXPECT_EQ(status.st_atim.tv_sec, -2);
-  EXPECT_EQ(status.st_atim.tv_nsec, 499'999'999);
-  EXPECT_EQ(status.st_mtim.tv_sec, 1'234'567'890);
-  EXPECT_EQ(status.st_mtim.tv_nsec, 123'456'789);
-}
-
 TEST_F(PosixFileTest, CreationTimeIsTheBirthTimeWhereTheFileSystemKeepsOne) {
   auto before = std::chrono::system_clock::now();
   std::unique_ptr<PosixFile> file = Make("born", "x");
@@ -78,17 +65,6 @@ TEST_F(PosixFileTest, CreationTimeIsTheBirthTimeWhereTheFileSystemKeepsOne) {
   wanted.creation = 42;
   EXPECT_TRUE(file->SetTimes(wanted));
   EXPECT_EQ(file->GetTimes()->creation, times->creation);
-}
-
-TEST_F(PosixFileTest, ReadOnlyTogglesTheOwnerWriteBitAlone) {
-  std::unique_ptr<PosixFile> file = Make("shared", "x", 0666);
-  FileAttributes attributes;
-  attributes.read_only = true;
-  ASSERT_TRUE(file->SetAttributes(attributes));
-  EXPECT_EQ(StatOf("shared").st_mode & 07777, 0466u);
-  attributes.read_only = false;
-  ASSERT_TRUE(file->SetAttributes(attributes));
-  EXPECT_EQ(StatOf("shared").st_mode & 07777, 0666u);
 }
 
 TEST_F(PosixFileTest, HiddenSystemAndArchiveLiveOnlyInTheHandleThatSetThem) {

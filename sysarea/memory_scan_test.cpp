@@ -131,14 +131,6 @@ TEST_F(MemoryScanTest, NothingToSearchGivesStartLineThenOk) {
   EXPECT_THAT(progress_, ElementsAre(0, 0, 20));
 }
 
-TEST_F(MemoryScanTest, CleanMemoryReadsEveryWindowAndSaysOkInEnglish) {
-  PutHook(Linear(0x2000, 0x100), {0xFF, 0xFF});  // present but cancelled
-  MemoryScanResult result = Scan(Signatures({PatternRecord{}}), Language::kEnglish);
-  EXPECT_EQ(result.virus_id, 0);
-  EXPECT_THAT(Texts(), ElementsAre("SCANNING MEMORY", "OK"));
-  EXPECT_EQ(SegmentsRead(), kLowWindows);
-}
-
 TEST_F(MemoryScanTest, FoundVirusTakesItsNameFromTheMemoryNameSection) {
   PutHook(Linear(0x3000, 0x1234));
   PatternRecord record;
@@ -186,32 +178,6 @@ TEST_F(MemoryScanTest, VirusWithoutNameRecordKeepsTheBuffersContent) {
   EXPECT_EQ(lines_.back().text, "VIRUS ATTIVO IN MEMORIA: Earlier");
 }
 
-// --- Which windows are read, and in what order ---
-
-TEST_F(MemoryScanTest, EachRecordReadsItsWindowsFromSegmentZero) {
-  PatternRecord low;
-  PatternRecord upper;
-  upper.upper = 1;
-  Scan(Signatures({low, upper, low}));
-  std::vector<uint16_t> expected = kLowWindows;
-  expected.insert(expected.end(), kAllWindows.begin(), kAllWindows.end());
-  expected.insert(expected.end(), kLowWindows.begin(), kLowWindows.end());
-  EXPECT_EQ(SegmentsRead(), expected);
-}
-
-TEST_F(MemoryScanTest, FirstHitEndsTheWholeSearch) {
-  PutHook(Linear(0x2000, 0x10));
-  PatternRecord other;
-  other.pattern[0] = 0x90;
-  PatternRecord hook;
-  hook.virus_id = 9;
-  MemoryScanResult result = Scan(Signatures({other, hook, other}));
-  EXPECT_EQ(result.virus_id, 9);
-  std::vector<uint16_t> expected = kLowWindows;
-  expected.insert(expected.end(), {0x0000, 0x1000, 0x2000});
-  EXPECT_EQ(SegmentsRead(), expected);
-}
-
 // --- Upper memory and the skipped video segment ---
 
 struct UpperMemoryCase {
@@ -251,17 +217,6 @@ INSTANTIATE_TEST_SUITE_P(
                       // a hit reaching past the one is found in neither.
                       UpperMemoryCase{0, Linear(0x1000, 0xFFF2), 0},
                       UpperMemoryCase{0, Linear(0x1000, 0xFFF8), 0}));
-
-TEST_F(MemoryScanTest, SegmentA000IsNeverRead) {
-  PutHook(Linear(0xA000, 0x0000));
-  PutHook(Linear(0xA800, 0x0000));
-  PatternRecord low;
-  PatternRecord upper;
-  upper.upper = 1;
-  EXPECT_EQ(Scan(Signatures({low, upper})).virus_id, 0);
-  for (uint16_t segment : SegmentsRead()) EXPECT_NE(segment, 0xA000);
-  EXPECT_EQ(memory_.memory_reads().size(), kLowWindows.size() + kAllWindows.size());
-}
 
 // --- The search within one window ---
 

@@ -147,10 +147,6 @@ std::vector<uint32_t> CompoundFileWriter::SectorsOf(const std::string& name) con
   return ComputeLayout().chains[1 + index];
 }
 
-std::vector<uint32_t> CompoundFileWriter::FatSectors() const {
-  return ComputeLayout().fat_sectors;
-}
-
 std::vector<uint32_t> CompoundFileWriter::DirectorySectors() const {
   return ComputeLayout().chains[0];
 }

@@ -56,12 +56,10 @@ class CompoundFileWriter {
   // The sectors holding `name`'s bytes in chain order; empty for an unknown or empty
   // stream.
   std::vector<uint32_t> SectorsOf(const std::string& name) const;
-  // The FAT sectors in the order the header lists them.
-  std::vector<uint32_t> FatSectors() const;
   // The directory's sectors in chain order.
   std::vector<uint32_t> DirectorySectors() const;
   // File offset of the FAT entry that says which sector follows `sector`, which must be
-  // below FatSectors().size() * 128.
+  // below 128 times the FAT's sector count.
   size_t FatEntryOffset(uint32_t sector) const;
   // File offset of `name`'s directory entry; nullopt for an unknown stream.
   std::optional<size_t> DirectoryEntryOffset(const std::string& name) const;

@@ -153,11 +153,6 @@ PeBuilder& PeBuilder::BaseOfCode(uint32_t rva) {
   return *this;
 }
 
-PeBuilder& PeBuilder::SectionVirtualAddress(uint32_t rva) {
-  section_virtual_address_ = rva;
-  return *this;
-}
-
 PeBuilder& PeBuilder::SectionVirtualSize(uint32_t size) {
   section_virtual_size_ = size;
   return *this;

@@ -88,7 +88,6 @@ class PeBuilder {
   PeBuilder& BaseOfCode(uint32_t rva);
   PeBuilder& FileAlignment(uint32_t alignment);  // 0x200 unless set
   PeBuilder& SizeOfHeaders(uint32_t size);       // 0 unless set
-  PeBuilder& SectionVirtualAddress(uint32_t rva);
   PeBuilder& SectionVirtualSize(uint32_t size);
   PeBuilder& SectionRawPointer(uint32_t file_offset);
   PeBuilder& SectionRawSize(uint32_t size);

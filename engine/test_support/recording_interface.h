@@ -13,7 +13,9 @@ namespace quarn::testing {
 
 class RecordingInterface : public UserInterface {
  public:
-  void SetOptionsStatus(OptionsStatusPart, std::string_view) override {}
+  void SetOptionsStatus(OptionsStatusPart part, std::string_view text) override {
+    options_statuses.emplace_back(static_cast<int>(part), std::string(text));
+  }
   void ShowMessage(std::string_view caption, std::string_view text) override {
     messages.push_back(std::string(caption) + ": " + std::string(text));
   }
@@ -48,6 +50,7 @@ class RecordingInterface : public UserInterface {
   std::vector<ResultLine> lines;
   std::vector<ResultLine> unshown;
   std::vector<BootVerdict> boot_verdicts;
+  std::vector<std::pair<int, std::string>> options_statuses;
   std::vector<std::pair<StatusPart, std::string>> statuses;
   std::vector<int> progress;
   std::vector<std::string> folders;

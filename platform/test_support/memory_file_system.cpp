@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/path_names.h"
 #include "platform/test_support/memory_file.h"
 #include "platform/test_support/memory_folder.h"
 #include "platform/test_support/memory_tree.h"
-#include "platform/path_names.h"
 
 namespace quarn {
 namespace {
@@ -182,13 +182,6 @@ std::optional<FileTimes> MemoryFileSystem::TimesOf(const std::string& path) cons
   std::shared_ptr<MemoryNode> node = Find(*state_, path);
   if (node == nullptr) return std::nullopt;
   return node->times;
-}
-
-std::optional<FileAttributes> MemoryFileSystem::AttributesOf(const std::string& path) const {
-  std::lock_guard lock(state_->mutex);
-  std::shared_ptr<MemoryNode> node = Find(*state_, path);
-  if (node == nullptr) return std::nullopt;
-  return AttributesOfNode(*node);
 }
 
 std::optional<FileInfo> MemoryFileSystem::InfoOf(const std::string& path) const {

@@ -85,7 +85,6 @@ class MemoryFileSystem : public FileSystem {
   std::optional<std::vector<uint8_t>> ReadFileBytes(const std::string& path) const;
   std::optional<std::string> ReadFileText(const std::string& path) const;
   std::optional<FileTimes> TimesOf(const std::string& path) const;
-  std::optional<FileAttributes> AttributesOf(const std::string& path) const;
   std::optional<FileInfo> InfoOf(const std::string& path) const;
   std::optional<std::vector<ExtendedAttribute>> ExtendedAttributesOf(const std::string& path) const;
   std::optional<uint32_t> FlagsOf(const std::string& path) const;

@@ -33,11 +33,6 @@ void MemorySettingsStore::FailNextUpdates(int count, std::string message) {
   update_failure_ = std::move(message);
 }
 
-int MemorySettingsStore::load_count() const {
-  std::lock_guard<std::mutex> hold(mutex_);
-  return load_count_;
-}
-
 int MemorySettingsStore::update_count() const {
   std::lock_guard<std::mutex> hold(mutex_);
   return update_count_;
@@ -45,7 +40,6 @@ int MemorySettingsStore::update_count() const {
 
 Result<RegistryDocument> MemorySettingsStore::Load() {
   std::lock_guard<std::mutex> hold(mutex_);
-  ++load_count_;
   if (failing_loads_ > 0) {
     --failing_loads_;
     return Status::Error(load_failure_);

@@ -29,8 +29,7 @@ class MemorySettingsStore : public SettingsStore {
   void FailNextLoads(int count, std::string message);
   void FailNextUpdates(int count, std::string message);
 
-  // How many Loads and Updates were asked for, failed ones included.
-  int load_count() const;
+  // How many Updates were asked for, failed ones included.
   int update_count() const;
 
   Result<RegistryDocument> Load() override;
@@ -45,7 +44,6 @@ class MemorySettingsStore : public SettingsStore {
   int failing_updates_ = 0;
   std::string load_failure_;
   std::string update_failure_;
-  int load_count_ = 0;
   int update_count_ = 0;
 };
 

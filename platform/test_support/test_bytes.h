@@ -1,26 +1,31 @@
 #pragma once
 
-// Byte helpers the tests share: little-endian reads written apart from the builders' own
-// writers, which fail the test instead of reading past an image, a patch at an offset, and
+// Byte helpers the tests share: pieces joined, a ramp of bytes, a patch at an offset, and
 // values several tests compare against.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 namespace quarn::testing {
 
-inline uint16_t CheckedU16(const std::vector<uint8_t>& bytes, size_t offset) {
-  EXPECT_LE(offset + 2, bytes.size()) << "u16 at " << offset;
-  if (offset + 2 > bytes.size()) return 0;
-  return static_cast<uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
+// `parts` one after the other.
+inline std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> joined;
+  for (const std::vector<uint8_t>& part : parts)
+    joined.insert(joined.end(), part.begin(), part.end());
+  return joined;
 }
 
-inline uint32_t CheckedU32(const std::vector<uint8_t>& bytes, size_t offset) {
-  return CheckedU16(bytes, offset) | static_cast<uint32_t>(CheckedU16(bytes, offset + 2)) << 16;
+// A file whose byte i is (first + i) mod 251, so no short run of bytes repeats nearby.
+inline std::vector<uint8_t> Ramp(size_t size, uint8_t first = 0) {
+  std::vector<uint8_t> bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((first + i) % 251);
+  return bytes;
 }
 
 // Copies `bytes` over `target` from `at`; the caller sizes `target` to hold them.

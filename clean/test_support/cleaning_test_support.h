@@ -1,33 +1,27 @@
 #pragma once
 
+// What the cleaner tests share: a method run on an infected copy in memory the way the
+// dispatcher runs it, with the messages it showed and the writes it made, and records
+// written field by field.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "clean/clean_record.h"
 #include "clean/cleaning_context.h"
-#include "engine/user_interface.h"
+#include "engine/test_support/recording_interface.h"
 #include "platform/test_support/memory_file_system.h"
+#include "platform/test_support/test_bytes.h"
 
-// What the executable cleaner tests share: an infected copy in memory, a user interface that
-// records its messages, and records written field by field.
 namespace quarn::testing {
 
 using Bytes = std::vector<uint8_t>;
-
-class MessageRecorder : public UserInterface {
- public:
-  void SetOptionsStatus(OptionsStatusPart, std::string_view) override {}
-  void ShowMessage(std::string_view caption, std::string_view text) override {
-    messages.push_back(std::string(caption) + ": " + std::string(text));
-  }
-  std::vector<std::string> messages;
-};
+using Method = uint32_t (*)(const CleaningContext&, const CleanRecord&, File&);
 
 inline const std::string kWriteFailureMessage = "Errore: Errore di Scrittura";
 
@@ -47,8 +41,8 @@ inline uint32_t GetU32(const Bytes& bytes, size_t offset) {
 
 inline CleanRecord RecordOf(const Bytes& bytes) {
   CleanRecord record;
-  record.size = static_cast<uint8_t>(bytes.size());
-  std::copy(bytes.begin(), bytes.end(), record.bytes.begin());
+  record.size = static_cast<uint8_t>(std::min(bytes.size(), record.bytes.size()));
+  std::copy_n(bytes.begin(), record.size, record.bytes.begin());
   return record;
 }
 
@@ -73,6 +67,47 @@ inline Bytes CryptRecordBytes(const Bytes& exe_record, uint16_t scheme, Bytes pa
   return record;
 }
 
+struct CleanRun {
+  uint32_t result = 0;
+  Bytes file;  // the copy afterwards
+  std::vector<std::string> messages;
+  int writes = 0;  // Write calls the method made
+};
+
+// Runs `clean` on `file` as the copy /copy.com of `files`; faults set on `files` before the
+// run apply to its calls.
+inline CleanRun RunOnCopy(MemoryFileSystem& files,
+                          const std::function<uint32_t(const CleaningContext&, File&)>& clean,
+                          const Bytes& file) {
+  files.AddFile("/copy.com", file);
+  auto copy = (*files.OpenFolder("/"))->OpenFile("copy.com", OpenMode::kReadWrite);
+  RecordingInterface ui;
+  CleaningContext context;
+  context.ui = &ui;
+  const int writes_before = files.CallCount(FileOperation::kWrite);
+  CleanRun run;
+  run.result = clean(context, **copy);
+  run.writes = files.CallCount(FileOperation::kWrite) - writes_before;
+  run.file = *files.ReadFileBytes("/copy.com");
+  run.messages = ui.messages;
+  return run;
+}
+
+inline CleanRun RunOnCopy(MemoryFileSystem& files, Method method, const Bytes& file,
+                          const Bytes& record) {
+  return RunOnCopy(
+      files,
+      [&](const CleaningContext& context, File& copy) {
+        return method(context, RecordOf(record), copy);
+      },
+      file);
+}
+
+inline CleanRun RunOnCopy(Method method, const Bytes& file, const Bytes& record) {
+  MemoryFileSystem files;
+  return RunOnCopy(files, method, file, record);
+}
+
 // One infected copy in memory and the context a dispatcher would hand a method for it.
 class CleaningTest : public ::testing::Test {
  protected:
@@ -90,7 +125,7 @@ class CleaningTest : public ::testing::Test {
   }
 
   MemoryFileSystem files_;
-  MessageRecorder ui_;
+  RecordingInterface ui_;
 };
 
 }  // namespace quarn::testing
