@@ -1,7 +1,5 @@
 #include "cli/json_events.h"
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -38,21 +36,15 @@ TEST(JsonEvents, TextLineIsOneLineEventWithItsIcon) {
   }
 }
 
-TEST(JsonEvents, DetectionFollowsItsLine) {
+// A variant, which no scan of the shipped samples finds, and a suspicious file.
+TEST(JsonEvents, AVariantIsMarkedAndSuspiciousCarriesOnlyThePaths) {
   ResultLine line = FileLine(ReportKind::kDetection);
   line.virus_id = 913;
   line.virus_name = "Test.Com.Entry";
   line.variant = true;
-  std::vector<std::string> events = ResultLineEvents(line);
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(json::parse(events[0])["event"], "line");
-  EXPECT_EQ(json::parse(events[1]),
-            json::parse(R"({"event":"detection","path":"C:\\X.COM","host_path":"/srv/X.COM",
-                            "virus_id":913,"name":"Test.Com.Entry","variant":true})"));
-  EXPECT_EQ(events[1].rfind(R"({"event":"detection",)", 0), 0u);  // the kind comes first
-}
-
-TEST(JsonEvents, SuspiciousCarriesOnlyThePaths) {
+  EXPECT_EQ(ResultLineEvents(line).at(1),
+            R"({"event":"detection","path":"C:\\X.COM","host_path":"/srv/X.COM",)"
+            R"("virus_id":913,"name":"Test.Com.Entry","variant":true})");
   std::vector<std::string> events = ResultLineEvents(FileLine(ReportKind::kSuspicious));
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(json::parse(events[1]),
@@ -80,20 +72,6 @@ TEST(JsonEvents, ActionsNameWhatWasDoneAndOnlyRenameHasNewPath) {
   json rename_event = json::parse(ResultLineEvents(renamed).at(1));
   EXPECT_EQ(rename_event["action"], "rename");
   EXPECT_EQ(rename_event["new_path"], "C:\\X.VOM");
-}
-
-TEST(JsonEvents, BootVerdictCarriesRemovedOnlyWhenARemovalWasTried) {
-  BootVerdict verdict;
-  verdict.target = "A:";
-  verdict.area = "boot";
-  verdict.virus_id = 970;
-  verdict.virus_name = "QTF.Boot";
-  EXPECT_EQ(BootEvent(verdict), R"({"event":"boot","target":"A:","area":"boot","virus_id":970,)"
-                                R"("variant":false,"suspicious":false})");
-  for (const bool removed : {true, false}) {
-    verdict.removed = removed;
-    EXPECT_EQ(json::parse(BootEvent(verdict))["removed"], removed);
-  }
 }
 
 // The partitioned image of the containers contract, as its events name a file inside.
@@ -130,58 +108,6 @@ TEST(JsonEvents, BootVerdictOfAnImageNamesItsHostFileAndLayers) {
             R"({"event":"boot","target":"C:\\DISKS\\HD.IMG!D:","area":"boot","virus_id":0,)"
             R"("variant":false,"suspicious":false,"host_path":"/srv/DISKS/HD.IMG",)"
             R"("layers":[{"kind":"mbr","name":"5"},{"kind":"fat16","name":""}]})");
-}
-
-TEST(JsonEvents, FileNameBytesThatAreNotUtf8BecomeReplacementCharacters) {
-  ResultLine line = FileLine(ReportKind::kDetection);
-  line.path = "C:\\B\xFF.COM";
-  line.host_path = "/srv/B\xFF.COM";
-  line.text = "C:\\B?.COM Infetto da X";
-  line.virus_name = "Bad\xC3";
-  std::vector<std::string> events = ResultLineEvents(line);
-  json detection = json::parse(events.at(1));  // strict parsing: throws on invalid UTF-8
-  EXPECT_EQ(detection["path"], "C:\\B\xEF\xBF\xBD.COM");
-  EXPECT_EQ(detection["host_path"], "/srv/B\xEF\xBF\xBD.COM");
-  EXPECT_EQ(detection["name"], "Bad\xEF\xBF\xBD");
-  EXPECT_EQ(json::parse(MessageEvent("Errore", "Impossibile \xFE"))["text"],
-            "Impossibile \xEF\xBF\xBD");
-}
-
-TEST(JsonEvents, SummaryHasEveryCounter) {
-  ScanCounters counters{1, 2, 3, 4, 5, 6, 7, 8};
-  EXPECT_EQ(SummaryEvent(counters),
-            R"({"event":"summary","infected":1,"suspicious":2,"scanned":3,"total":4,)"
-            R"("cleaned":5,"deleted":6,"renamed":7,"incomplete":8})");
-  EXPECT_EQ(MessageEvent("Errore", "QUARN.DAT non trovato"),
-            R"({"event":"message","caption":"Errore","text":"QUARN.DAT non trovato"})");
-}
-
-TEST(JsonEvents, OutputWritesOneEventPerLine) {
-  int ends[2];
-  ASSERT_EQ(pipe(ends), 0);
-  {
-    DescriptorChannel channel(ends[1]);
-    JsonEventOutput output(channel);
-    output.AddResultLine(FileLine(ReportKind::kSuspicious));
-    output.AddMessage("Errore", "x");
-    output.AddSummary(ScanCounters{});
-  }
-  close(ends[1]);
-  std::string written;
-  char buffer[4096];
-  for (ssize_t got; (got = read(ends[0], buffer, sizeof buffer)) > 0;) {
-    written.append(buffer, static_cast<size_t>(got));
-  }
-  close(ends[0]);
-  std::vector<std::string> kinds;
-  size_t at = 0;
-  while (at < written.size()) {
-    const size_t end = written.find('\n', at);
-    ASSERT_NE(end, std::string::npos);
-    kinds.push_back(json::parse(written.substr(at, end - at))["event"]);
-    at = end + 1;
-  }
-  EXPECT_EQ(kinds, (std::vector<std::string>{"line", "suspicious", "message", "summary"}));
 }
 
 }  // namespace

@@ -73,24 +73,8 @@ TEST(ScanArguments, WhatIsNotGivenIsLeftToTheSettings) {
                arguments.answer || arguments.log_path || arguments.memory_image);
   EXPECT_FALSE(arguments.json);
   EXPECT_FALSE(arguments.skip_memory_scan);
-}
-
-TEST(ScanArguments, ActionsAndAnswersMapToTheirValues) {
-  const std::vector<std::pair<std::string, uint32_t>> actions = {
-      {"scan", kActionReportOnly},      {"clean", kActionCleanAuto},
-      {"clean-ask", kActionCleanAsk},   {"delete", kActionDeleteAuto},
-      {"delete-ask", kActionDeleteAsk}, {"rename", kActionRenameAuto},
-      {"rename-ask", kActionRenameAsk}};
-  for (const auto& [name, value] : actions) {
-    ArgumentsOutcome outcome = Parse({"--action", name, "x"});
-    ASSERT_TRUE(outcome.arguments) << name;
-    EXPECT_EQ(outcome.arguments->scan_action, value) << name;
-  }
-  EXPECT_EQ(Parse({"--no", "x"}).arguments->answer, false);
+  EXPECT_EQ(Parse({"--no", "--no-log", "x"}).arguments->answer, false);
   EXPECT_EQ(Parse({"--no-log", "x"}).arguments->log_path, "");
-  EXPECT_EQ(Parse({"--lang", "it", "x"}).arguments->language, Language::kItalian);
-  EXPECT_EQ(Parse({"--files", "exe", "x"}).arguments->file_filter, 0u);
-  EXPECT_EQ(Parse({"--heuristics", "on", "x"}).arguments->heuristics_enabled, 1u);
 }
 
 TEST(ScanArguments, MistakesEndWithStatusTwoAndSaySo) {
@@ -118,23 +102,18 @@ TEST(ScanArguments, MistakesEndWithStatusTwoAndSaySo) {
   }
 }
 
+// The manual pages' test holds --help to the options; here, what the two requests end with.
 TEST(ScanArguments, HelpAndVersionEndWithStatusZeroOnStandardOutput) {
   ArgumentsOutcome help = Parse({"--help"});
   EXPECT_FALSE(help.arguments);
   EXPECT_EQ(help.exit_code, 0);
-  EXPECT_NE(help.standard_output.find("Usage: quarnscan"), std::string::npos);
   EXPECT_NE(help.standard_output.find("Exit status:"), std::string::npos);
-  for (const char* option : {"--settings", "--data-dir", "--lang", "--files", "--action",
-                             "--heuristics", "--yes", "--no", "--json", "--log", "--no-log",
-                             "--memory-image", "--no-memory", "--drive", "--disk", "--version"}) {
-    EXPECT_NE(help.standard_output.find(option), std::string::npos) << option;
-  }
+  EXPECT_FALSE(help.version_requested);
   ArgumentsOutcome version = Parse({"--version"});
   EXPECT_FALSE(version.arguments);
   EXPECT_EQ(version.exit_code, 0);
   EXPECT_EQ(version.standard_output.rfind("quarnscan ", 0), 0u);
   EXPECT_TRUE(version.version_requested);
-  EXPECT_FALSE(Parse({"--help"}).version_requested);
 }
 
 }  // namespace

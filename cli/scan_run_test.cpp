@@ -9,12 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/exit_codes.h"
+#include "containers/test_support/memory_container.h"
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
 #include "platform/test_support/memory_file_system.h"
 #include "platform/test_support/memory_settings_store.h"
-#include "containers/test_support/memory_container.h"
 #include "platform/test_support/test_bytes.h"
 
 namespace quarn {
@@ -84,42 +83,11 @@ class ContainerRunTest : public ::testing::Test {
     return outcome;
   }
 
-  static std::vector<nlohmann::json> EventsOf(const Outcome& outcome, const std::string& kind) {
-    std::vector<nlohmann::json> found;
-    for (const nlohmann::json& event : outcome.events) {
-      if (event["event"] == kind) found.push_back(event);
-    }
-    return found;
-  }
-
   MemoryFileSystem files_;
   MemorySettingsStore settings_;
   std::shared_ptr<MemoryFileSystem> floppy_ = std::make_shared<MemoryFileSystem>();
   testing::MarkedContainerOpener opener_;
 };
-
-TEST_F(ContainerRunTest, WhatIsNotScannedIsReportedWithoutChangingTheExitStatus) {
-  floppy_->AddFile("/DOS/README.COM", "MZ");
-  const Outcome clean = RunWith({});
-  EXPECT_EQ(clean.status, kExitNothingFound);
-  const std::vector<nlohmann::json> incomplete = EventsOf(clean, "incomplete");
-  ASSERT_EQ(incomplete.size(), 1u);
-  EXPECT_EQ(incomplete[0], nlohmann::json::parse(R"({"event":"incomplete",
-      "path":"/srv/DISK1.IMG!A:\\LOST.COM","host_path":"/srv/DISK1.IMG",
-      "layers":[{"kind":"fat12","name":"LOST.COM"}],"reason":"damaged"})"));
-  EXPECT_EQ(clean.events.back()["incomplete"], 1);
-  EXPECT_EQ(clean.events.back()["total"], 2);
-  EXPECT_EQ(clean.events.back()["scanned"], 1);
-
-  floppy_->AddFile("/DOS/EICAR.COM", testing::kEicarText);
-  const Outcome infected = RunWith({});
-  EXPECT_EQ(infected.status, kExitFound);
-  const std::vector<nlohmann::json> detections = EventsOf(infected, "detection");
-  ASSERT_EQ(detections.size(), 1u);
-  EXPECT_EQ(detections[0]["path"], "/srv/DISK1.IMG!A:\\DOS\\EICAR.COM");
-  EXPECT_EQ(detections[0]["layers"],
-            nlohmann::json::parse(R"([{"kind":"fat12","name":"DOS\\EICAR.COM"}])"));
-}
 
 TEST_F(ContainerRunTest, TheOptionsOverTheSettingsChooseWhatIsOpened) {
   floppy_->AddFile("/A.COM", "MZ");

@@ -98,20 +98,6 @@ TEST(TerminalInterface, ProgressLineShowsCountAndFolderAndIsClearedBeforeOutput)
   EXPECT_EQ(err.Text().substr(err.Text().size() - 4), "\r\x1b[K");
 }
 
-TEST(TerminalInterface, DisabledProgressLineWritesNothing) {
-  MemoryStream err;
-  RecordingOutput output;
-  ControllingTerminal terminal;
-  TerminalQuestions questions(false, terminal, {});
-  ProgressLine progress(err.get(), /*enabled=*/false, 80);
-  TerminalInterface ui(output, questions, progress, err.get());
-  ui.EnterFolder("C:\\DOS");
-  ui.SetStatusText(StatusPart::kTotal, "File Totali: 1");
-  ui.LeaveFolder();
-  ui.ScanFinished(ScanCounters{});
-  EXPECT_EQ(err.Text(), "");
-}
-
 TEST(ProgressLine, ComposedTextIsSafeAndNeverWraps) {
   EXPECT_EQ(ProgressLine::Compose("File Totali: 12", "C:\\DOS", 80), "File Totali: 12  C:\\DOS");
   EXPECT_EQ(ProgressLine::Compose("File Totali: 12", "C:\\A\nB", 80), "File Totali: 12  C:\\A?B");

@@ -25,21 +25,6 @@ class WatchedLog : public ::testing::Test {
   std::vector<std::string> reports_;
 };
 
-TEST_F(WatchedLog, WritesAsTheLogDoesAndReportsNothingWhenAllGoesWell) {
-  ASSERT_TRUE(Open());
-  log_.AppendLine("line");
-  EXPECT_EQ(files_.ReadFileText("/data/QUARNEXP.LOG"), std::string(kScanLogHeader) + "line\r\n");
-  EXPECT_TRUE(reports_.empty());
-}
-
-TEST_F(WatchedLog, AppendsToAnExistingLog) {
-  ASSERT_TRUE(files_.AddFile("/data/QUARNEXP.LOG", "old\r\n"));
-  ASSERT_TRUE(Open());
-  log_.AppendLine("new");
-  EXPECT_EQ(files_.ReadFileText("/data/QUARNEXP.LOG"), "old\r\nnew\r\n");
-  EXPECT_TRUE(reports_.empty());
-}
-
 TEST_F(WatchedLog, MissingFolderIsReportedWithItsPath) {
   EXPECT_FALSE(Open("/data/missing"));
   ASSERT_EQ(reports_.size(), 1u);
@@ -67,10 +52,6 @@ TEST_F(WatchedLog, ALogThatCannotBeOpenedIsReportedByItsRealCause) {
          files.SetAttributes(log, FileAttributes{.read_only = true});
        },
        "cannot open /data/QUARNEXP.LOG: Permission denied"},
-      {"a FIFO", [&](MemoryFileSystem& files) { files.AddSpecial(log); },
-       "cannot open /data/QUARNEXP.LOG: not a regular file"},
-      {"a folder", [&](MemoryFileSystem& files) { files.AddFolder(log); },
-       "cannot open /data/QUARNEXP.LOG: is a folder, not a regular file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.setting);
@@ -96,13 +77,6 @@ TEST_F(WatchedLog, FailingWritesAreReportedOnceAndTheRestStillTried) {
   EXPECT_NE(reports_[0].find("/data/QUARNEXP.LOG"), std::string::npos) << reports_[0];
   EXPECT_EQ(files_.ReadFileText("/data/QUARNEXP.LOG"), std::string(kScanLogHeader) + "one\r\n");
   EXPECT_EQ(files_.CallCount(FileOperation::kWrite), 4);
-}
-
-TEST_F(WatchedLog, ShortWriteOfAFullDiskIsReported) {
-  ASSERT_TRUE(Open());
-  files_.SetShortWrites(2);
-  log_.AppendLine("longer than two bytes");
-  EXPECT_EQ(reports_.size(), 1u);
 }
 
 }  // namespace

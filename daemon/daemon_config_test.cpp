@@ -75,16 +75,6 @@ TEST(DaemonConfigTest, EachOptionSetsItsOwnSetting) {
   }
 }
 
-TEST(DaemonConfigTest, AnEmptyFileKeepsEveryDefault) {
-  const DaemonConfig config = ParsedOrFail("# nothing set\n\n");
-  EXPECT_EQ(config.local_socket, "/run/quarnexp/quarnd.ctl");
-  EXPECT_EQ(config.local_socket_mode, 0660u);
-  EXPECT_EQ(config.stream_max_length, 25u << 20);
-  EXPECT_EQ(config.command_read_timeout, 5u);
-  EXPECT_FALSE(config.tcp_port.has_value());
-  EXPECT_FALSE(config.max_recursion.has_value());
-}
-
 TEST(DaemonConfigTest, CommentsBlanksAndQuotesAreReadAsClamdReadsThem) {
   const DaemonConfig config = ParsedOrFail(
       "# a comment\n"

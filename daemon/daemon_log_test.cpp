@@ -29,20 +29,6 @@ std::string Bodies(const std::string& text) {
   return bodies;
 }
 
-// logrotate moves the file away and sends SIGHUP: the lines after it go to a new file.
-TEST(DaemonLogTest, ReopenAfterTheFileWasMovedWritesANewFile) {
-  ScratchFolder scratch;
-  const std::string path = scratch.Child("quarnd.log");
-  DaemonLog log;
-  ASSERT_TRUE(log.OpenFile(path).ok());
-  log.Line("before");
-  ASSERT_EQ(rename(path.c_str(), (path + ".1").c_str()), 0);
-  log.Reopen();
-  log.Line("after");
-  EXPECT_EQ(Bodies(Read(path + ".1")), "before\n");
-  EXPECT_EQ(Bodies(Read(path)), "after\n");
-}
-
 // Lines that went nowhere (a full disk, the log's folder removed) are counted and the count
 // told once the log takes lines again.
 TEST(DaemonLogTest, LinesLostToAFullDiskOrAGoneFolderAreCountedAndTold) {

@@ -1,19 +1,16 @@
 #include "daemon/daemon_scan.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "containers/test_support/zip_writer.h"
 #include "platform/posix_folder.h"
 #include "platform/test_support/scratch_folder.h"
 #include "platform/thread_file_identity.h"
 #include "samplegen/sample_set.h"
-#include "containers/test_support/arj_writer.h"
-#include "containers/test_support/zip_writer.h"
 
 namespace quarn {
 namespace {
@@ -186,20 +183,6 @@ TEST(DaemonScanTest, EntriesLeftUnjudgedAreErrorsOfTheirOwnAndTheWalkGoesOn) {
                                   Finding{folder + "/eicar.com", eicar}}) {
     EXPECT_NE(std::find(found.begin(), found.end(), expected), found.end()) << expected.path;
   }
-}
-
-TEST(DaemonScanTest, AnArchiveWithNoTemporaryFileForItsExtractorIsAnError) {
-  if (access("/usr/bin/lsar", X_OK) != 0) GTEST_SKIP() << "lsar is not installed (unar)";
-  const char* before = getenv("TMPDIR");
-  const std::string kept = before != nullptr ? before : "";
-  ScratchFolder scratch;
-  setenv("TMPDIR", scratch.Child("none").c_str(), 1);
-  const std::vector<Finding> found =
-      ScanBytes(testing::ArjWriter().Add("CLEAN.COM", SampleBytes("clean.com")).Build(),
-                ScanMode::kFirstFinding);
-  before != nullptr ? setenv("TMPDIR", kept.c_str(), 1) : unsetenv("TMPDIR");
-  EXPECT_EQ(found,
-            (std::vector<Finding>{{"stream", "Can't create temporary file or process", true}}));
 }
 
 }  // namespace

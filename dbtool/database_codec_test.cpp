@@ -176,18 +176,6 @@ TEST(DatabaseCodec, UnwalkableSectionsAreNotedAndLeftOut) {
   EXPECT_NE(notes[1].find("section 4 (exe-pattern)"), std::string::npos);
 }
 
-TEST(DatabaseCodec, CompiledFilesCarryTheHeaderAndAScrambledImage) {
-  DatabaseContent content;
-  content.names[1] = "A";
-  DatabaseFiles files = Compile(content);
-  ASSERT_EQ(files.names.size(), 512u + 11 + 30);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(files.names.data())), "QUARNDB1");
-  EXPECT_EQ(files.names[511], 0);
-  DatabaseImage names = ImageOfFile(files.names);
-  EXPECT_EQ(GetVirusName(names, 1), "A");
-  EXPECT_EQ(ReadU16(names.bytes(), 11), 1);  // the id stands in the record's first bytes
-}
-
 TEST(DatabaseCodec, OversizedSectionsAreRefused) {
   DatabaseContent content;
   content.sections[26].records.assign(65536, std::vector<uint8_t>(2, 0));

@@ -20,14 +20,6 @@ std::vector<uint8_t> OnlyRecord(const DatabaseContent& content, int section) {
                                                    : content.sections[section].records[0];
 }
 
-TEST(SignatureSource, FieldsLandAtTheirOffsets) {
-  auto content = Parse(
-      "com-entry code=\"X5O!P%@A\" id=0x0102 confirm-offset=64 confirm=\"H+H*\" code-offset=3\n");
-  ASSERT_TRUE(content.ok()) << content.message();
-  EXPECT_EQ(OnlyRecord(*content, 8), (std::vector<uint8_t>{'X', '5', 'O', '!', 'P', '%', '@', 'A',
-                                                           0x02, 0x01, 64, 'H', '+', 'H', '*', 3}));
-}
-
 TEST(SignatureSource, CountedLengthsDefaultToTheBytesGiven) {
   auto content = Parse(
       "exe-pattern id=90 window=200 area=1 pattern=B8004CCD21\n"

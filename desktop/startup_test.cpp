@@ -2,9 +2,9 @@
 #include <QMenuBar>
 #include <QTest>
 
-#include "engine/database_version.h"
-#include "desktop/update_reminders.h"
 #include "desktop/test_support/window_test_support.h"
+#include "desktop/update_reminders.h"
+#include "engine/database_version.h"
 
 namespace quarn::window {
 
@@ -58,40 +58,22 @@ class StartupTest : public QObject {
     QCOMPARE(settings->FindValue(kProgramKey, "Lingua")->data.size(), size_t{4});
     QCOMPARE(settings->ReadNumber(kProgramKey, "Opzioni"), std::optional<uint32_t>(0x00010000));
 
+    // The window in Italian: its texts are the string table's, checked there.
     MainWindow& window = run.window();
     const QList<QAction*> menus = window.menuBar()->actions();
     QCOMPARE(menus.size(), 3);
-    QCOMPARE(menus[0]->text(), QString("Scan"));
-    QCOMPARE(menus[1]->text(), QString("Tools"));
     QCOMPARE(menus[2]->text(), QString("Informazioni"));
-    QCOMPARE(MenuTexts(menus[0]->menu()),
-             (std::vector<QString>{"Ricerca", "Stop", "-", "Opzioni", "-", "Visualizza file Log",
-                                   "-", "Stampa", "-", "Esci"}));
     QCOMPARE(MenuTexts(menus[1]->menu()),
              (std::vector<QString>{"Floppy Disk Boot Fix", "-", "Scheduler", "-",
                                    "Aggiornamenti OnLine"}));
-    QCOMPARE(MenuTexts(menus[2]->menu()),
-             (std::vector<QString>{"Enciclopedia Virus", "-", "Help", "-", "About"}));
-    QCOMPARE(window.actions()->Get(kCommandScan)->toolTip(), QString("Ricerca"));
     QVERIFY(window.actions()->Get(kCommandScan)->isEnabled());
     QVERIFY(!window.actions()->Get(kCommandStop)->isEnabled());
-
-    QCOMPARE(window.path_bar()->Text(0),
-             QString("Seleziona il DRIVE da scandire e premi il pulsante di RICERCA."));
-    QCOMPARE(window.options_bar()->Text(0), QString("FILES: EXE COM SYS OV? DO?   "));
     QCOMPARE(window.options_bar()->Text(1), QString("AZIONE: SOLO RICERCA"));
-    QCOMPARE(window.options_bar()->Text(2), QString("EURI: ON"));
-    QCOMPARE(window.counter_bar()->Text(0), QString("File Analizzati: "));
-    QCOMPARE(window.counter_bar()->Text(1), QString("File Infetti: "));
-    QCOMPARE(window.counter_bar()->Text(2), QString("File Totali: "));
 
     const uint16_t version = ReadDatabaseVersion(run.program->engine().signatures).version;
     QCOMPARE(window.windowTitle(), QString("Quarn Explorer PROFESSIONAL 2.0.%1").arg(version));
     QVERIFY(window.isMaximized());
-    QCOMPARE(window.tree()->computer_item()->text(0), QString("RISORSE DEL COMPUTER"));
     QCOMPARE(window.tree()->computer_item()->child(0)->text(0), QString("C:"));
-    QCOMPARE(window.result_view()->model()->headerData(0, Qt::Horizontal).toString(),
-             QString("Messaggi"));
     QCOMPARE(RemindersShown(watcher), 0);
   }
 
@@ -104,10 +86,6 @@ class StartupTest : public QObject {
       TestProgram run(machine);
       QCOMPARE(run.program->Start(), std::nullopt);
       QCOMPARE(run.window().menuBar()->actions()[2]->text(), QString("Information"));
-      QCOMPARE(run.window().actions()->Get(kCommandScan)->text(), QString("Scan"));
-      QCOMPARE(run.window().path_bar()->Text(0),
-               QString("Select a DRIVE and click on SCAN button."));
-      QCOMPARE(run.window().tree()->computer_item()->text(0), QString("My Computer"));
       Result<RegistryDocument> settings = run.settings->Load();
       QVERIFY(settings);
       QCOMPARE(settings->FindValue(kProgramKey, "Lingua")->type,

@@ -51,23 +51,6 @@ class ToolCommandsTest : public QObject {
             lines.end());
   }
 
-  void CancelledOptionsChangeNothing() {
-    TestMachine machine;
-    ModalWatcher watcher([](QWidget* dialog, const ModalWatcher::Seen&) {
-      if (dialog->objectName() != "optionsDialog") return;
-      dialog->findChild<QComboBox*>("fileFilterList")->setCurrentIndex(1);
-      dialog->findChild<QPushButton*>("cancelButton")->click();
-    });
-    TestProgram run(machine);
-    QCOMPARE(run.program->Start(), std::nullopt);
-    const std::string settings_before = ReadText(machine.settings);
-    const QString status_before = run.window().options_bar()->Text(0);
-    emit run.window().commandTriggered(kCommandOptions);
-    QCOMPARE(run.program->session()->options().file_filter, 0u);
-    QCOMPARE(run.window().options_bar()->Text(0), status_before);
-    QCOMPARE(ReadText(machine.settings), settings_before);
-  }
-
   void TheFloppyFixAndTheSchedulerOpenTheirDialogs() {
     TestMachine machine;
     std::vector<QString> titles;

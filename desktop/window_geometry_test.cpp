@@ -2,9 +2,9 @@
 
 #include <QTest>
 
-#include "platform/test_support/memory_file_system.h"
 #include "desktop/command_toolbar.h"
 #include "desktop/main_window.h"
+#include "platform/test_support/memory_file_system.h"
 
 namespace quarn::window {
 
@@ -37,6 +37,7 @@ class WindowGeometryTest : public QObject {
     QCOMPARE(CounterBarEdges(900, 20), (std::array<int, 3>{180, 360, kToBarEnd}));
   }
 
+  // And the logo sits on the toolbar past the buttons.
   void TheWindowFollowsTheLayoutOnEveryResize() {
     MemoryFileSystem files;
     DriveMap drives;
@@ -66,20 +67,6 @@ class WindowGeometryTest : public QObject {
                CounterBarEdges(client.width(), bar)[1]);
       QCOMPARE(window.path_bar()->PartGeometry(1).right() + 1, expected.path_bar.width());
     }
-  }
-
-  void TheLogoSitsOnTheToolbarPastTheButtons() {
-    MemoryFileSystem files;
-    DriveMap drives;
-    MonitorLink monitor;
-    WindowSetup setup;
-    setup.splash_hold = std::chrono::milliseconds(1);
-    setup.drives = &drives;
-    setup.files = &files;
-    setup.monitor = &monitor;
-    MainWindow window(setup);
-    window.resize(900, 600);
-    window.show();
     auto* logo = window.toolbar()->findChild<QLabel*>("logo");
     QVERIFY(logo != nullptr);
     QCOMPARE(logo->geometry(), QRect(kLogoPosition, QSize(100, 25)));

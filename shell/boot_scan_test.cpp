@@ -216,9 +216,6 @@ TEST_F(BootScanTest, APartialMatchEndsAsOkOrAsTheHeuristicVerdict) {
   ui_ = {};
   EXPECT_THAT(Scan("A:", kFloppyA, kActionReportOnly, 0),
               ElementsAre("[A:]", "BOOT SECTOR: OK", " "));
-  ui_ = {};
-  EXPECT_THAT(Scan("A:", kFloppyA, kActionReportOnly, 1, Language::kEnglish),
-              ElementsAre("[A:]", "BOOT SECTOR:  Possible infection of virus new generation", " "));
 }
 
 TEST_F(BootScanTest, TheRemovalQuestionNamesTheRoot) {
@@ -233,14 +230,6 @@ TEST_F(BootScanTest, TheRemovalQuestionNamesTheRoot) {
   EXPECT_THAT(ui_.boot_verdicts,
               ElementsAre(ExpectedBootVerdict("C:", "mbr"),
                           ExpectedBootVerdict("C:", "boot", kBootVirus, "Boot.Test", false)));
-  ui_ = {};
-  ui_.answers = {true};
-  EXPECT_THAT(Scan("C:", kFixedC, kActionCleanAsk, 1, Language::kEnglish),
-              ElementsAre("[C:]", "MASTER BOOT RECORD: OK", "BOOT SECTOR:  Infect of Boot.Test",
-                          " Contact Orvane Technical Support", " "));
-  EXPECT_THAT(ui_.questions,
-              ElementsAre("Removal: Remove from floppy disk C: the virus Boot.Test"));
-
   ui_ = {};
   ui_.answers = {false};
   EXPECT_THAT(Scan("C:\\DOS\\UTIL", kFixedC, kActionCleanAsk),

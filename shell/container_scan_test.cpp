@@ -55,7 +55,6 @@ struct RunSettings {
   uint32_t action = kActionReportOnly;
   uint32_t file_filter = 0;
   ContainerLimits limits;
-  int threads = 1;
   Language language = Language::kItalian;
 };
 
@@ -117,7 +116,7 @@ class ContainerWalkTest : public ::testing::Test {
     session_ =
         std::make_unique<ScanSession>(signatures_, names_, log_, ui_, settings.language, options);
     session_->set_containers(&opener_, settings.limits);
-    RunScan(*session_, host_, roots, {}, settings.threads);
+    RunScan(*session_, host_, roots, {}, 1);
   }
   void Run(RunSettings settings = {}) { Run({DrivesRoot()}, settings); }
 
@@ -224,63 +223,23 @@ TEST_F(ContainerWalkTest, ActionsInsideANestedImageAreRefusedWithoutAQuestion) {
       {kActionDeleteAuto, ActionKind::kDelete}, {kActionDeleteAsk, ActionKind::kDelete},
       {kActionRenameAuto, ActionKind::kRename}, {kActionRenameAsk, ActionKind::kRename}};
   for (const auto& [action, kind] : actions) {
-    for (Language language : {Language::kItalian, Language::kEnglish}) {
-      RunSettings settings;
-      settings.action = action;
-      settings.language = language;
-      ui_.answers = {true, true, true};
-      Run(settings);
-      const std::vector<const ResultLine*> reports = LinesOf(ReportKind::kAction);
-      ASSERT_EQ(reports.size(), 1u) << action;
-      EXPECT_EQ(reports[0]->text,
-                std::string(language == Language::kItalian ? "Non modificabile: "
-                                                           : "Cannot be changed: ") +
-                    "C:\\DISKS\\OUTER.IMG!A:\\INNER.IMG!A:\\DOS\\KEYB.COM");
-      EXPECT_EQ(reports[0]->action, kind);
-      EXPECT_FALSE(reports[0]->ok);
-      EXPECT_EQ(reports[0]->layers, Layers({{"fat12", "INNER.IMG"}, {"fat12", "DOS\\KEYB.COM"}}));
-      EXPECT_THAT(ui_.questions, IsEmpty()) << action;
-      EXPECT_THAT(ui_.messages, IsEmpty()) << action;
-      const ScanCounters& counters = session_->counters();
-      EXPECT_EQ(counters.cleaned + counters.deleted + counters.renamed, 0u) << action;
-      EXPECT_EQ(floppy_->ReadFileText("/DOS/KEYB.COM"), std::string(testing::kEicarText));
-      EXPECT_EQ(host_.ReadFileText("/c/DISKS/OUTER.IMG"), kNestingMark);
-    }
-  }
-}
-
-TEST_F(ContainerWalkTest, NestingStopsAtTheDepthLimit) {
-  host_.AddFile("/c/DISKS/OUTER.IMG", kNestingMark);
-  struct Case {
-    uint32_t max_depth;
-    std::vector<std::string> lines;
-    std::vector<PathLayer> layers;
-  };
-  const std::vector<Case> cases = {
-      {0, {"Non analizzato: C:\\DISKS\\OUTER.IMG (troppi contenitori uno dentro l'altro)"}, {}},
-      {1,
-       {"Non analizzato: C:\\DISKS\\OUTER.IMG!A:\\INNER.IMG (troppi contenitori uno dentro "
-        "l'altro)"},
-       Layers({{"fat12", "INNER.IMG"}})},
-      {2, {"C:\\DISKS\\OUTER.IMG!A:\\INNER.IMG!A:\\DOS\\KEYB.COM Infetto da EICAR-Test-File"}, {}},
-  };
-  for (const Case& test : cases) {
     RunSettings settings;
-    settings.limits.max_depth = test.max_depth;
+    settings.action = action;
+    ui_.answers = {true, true, true};
     Run(settings);
-    std::vector<std::string> found;
-    for (const ResultLine& line : ui_.lines) {
-      if (line.kind == ReportKind::kIncomplete || line.kind == ReportKind::kDetection)
-        found.push_back(line.text);
-    }
-    EXPECT_EQ(found, test.lines) << test.max_depth;
-    const std::vector<const ResultLine*> incomplete = LinesOf(ReportKind::kIncomplete);
-    EXPECT_EQ(session_->counters().incomplete, incomplete.size());
-    if (!incomplete.empty()) {
-      EXPECT_EQ(incomplete[0]->reason, "depth");
-      EXPECT_EQ(incomplete[0]->host_path, "/c/DISKS/OUTER.IMG");
-      EXPECT_EQ(incomplete[0]->layers, test.layers);
-    }
+    const std::vector<const ResultLine*> reports = LinesOf(ReportKind::kAction);
+    ASSERT_EQ(reports.size(), 1u) << action;
+    EXPECT_EQ(reports[0]->text,
+              "Non modificabile: C:\\DISKS\\OUTER.IMG!A:\\INNER.IMG!A:\\DOS\\KEYB.COM");
+    EXPECT_EQ(reports[0]->action, kind);
+    EXPECT_FALSE(reports[0]->ok);
+    EXPECT_EQ(reports[0]->layers, Layers({{"fat12", "INNER.IMG"}, {"fat12", "DOS\\KEYB.COM"}}));
+    EXPECT_THAT(ui_.questions, IsEmpty()) << action;
+    EXPECT_THAT(ui_.messages, IsEmpty()) << action;
+    const ScanCounters& counters = session_->counters();
+    EXPECT_EQ(counters.cleaned + counters.deleted + counters.renamed, 0u) << action;
+    EXPECT_EQ(floppy_->ReadFileText("/DOS/KEYB.COM"), std::string(testing::kEicarText));
+    EXPECT_EQ(host_.ReadFileText("/c/DISKS/OUTER.IMG"), kNestingMark);
   }
 }
 
@@ -404,25 +363,6 @@ TEST_F(ContainerWalkTest, ANamedImageIsOpenedAsOneFoundInAWalk) {
   EXPECT_EQ(session_->counters().scanned, 1u);
   EXPECT_THAT(ui_.folders,
               ElementsAre("> C:\\DISKS\\DISK1.IMG!A:", "> C:\\DISKS\\DISK1.IMG!A:\\DOS", "<", "<"));
-}
-
-TEST_F(ContainerWalkTest, DetectionThreadsDoNotChangeTheScan) {
-  for (int i = 0; i < 40; ++i) {
-    host_.AddFile("/c/DISKS/F" + std::to_string(100 + i) + ".COM",
-                  i % 3 == 0 ? std::string(testing::kEicarText) : "MZ");
-    if (i % 10 == 0) host_.AddFile("/c/DISKS/I" + std::to_string(100 + i) + ".IMG", kDiskMark);
-  }
-  host_.AddFile("/c/DISKS/OUTER.IMG", kNestingMark);
-  RunSettings settings;
-  settings.file_filter = 1;
-  Run(settings);
-  const std::vector<std::string> one = ui_.Texts();
-  const ScanCounters counters = session_->counters();
-  ASSERT_GT(counters.infected, 20u);
-  settings.threads = 4;
-  Run(settings);
-  EXPECT_EQ(ui_.Texts(), one);
-  EXPECT_EQ(session_->counters(), counters);
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include <fstream>
 
 #include "containers/disks/disk_image_opener.h"
-#include "platform/test_support/scratch_folder.h"
 #include "containers/test_support/fat_image_writer.h"
+#include "platform/test_support/scratch_folder.h"
 
 namespace quarn {
 namespace {
@@ -85,22 +85,6 @@ TEST_F(ImageDrivesTest, DetectedMountsMoveAfterTheImagesOnlyWhenOneWantsTheirLet
     EXPECT_EQ(LettersOf(drives), row.letters);
     EXPECT_EQ(ImageLettersOf(images), row.image_letters);
   }
-}
-
-TEST_F(ImageDrivesTest, MountsTheUserMappedKeepTheirLetters) {
-  DriveMap drives = Detected({{'C', "/srv/dos"}, {'E', floppy_.c_str()}});
-  ImageDrives images;
-  EXPECT_TRUE(images.Open({{0x80, hard_disk_, std::nullopt}}, opener_, false, &drives).empty());
-  EXPECT_EQ(LettersOf(drives), "C=/srv/dos D E ");
-  EXPECT_EQ(ImageLettersOf(images), "DE");
-  const ImageDrive* logical = images.Find('d');
-  ASSERT_NE(logical, nullptr);
-  EXPECT_EQ(logical->layers, (std::vector<PathLayer>{{"mbr", "5"}, {"fat16", ""}}));
-  EXPECT_EQ(logical->boot_sector.size(), 512u) << "a partition is checked by its own sector";
-  const ImageDrive* mapped = images.Find('E');
-  ASSERT_NE(mapped, nullptr);
-  EXPECT_EQ(mapped->image, floppy_);
-  EXPECT_EQ(mapped->layers, (std::vector<PathLayer>{{"fat12", ""}}));
 }
 
 }  // namespace

@@ -7,14 +7,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <regex>
 
 #include "engine/database_builder.h"
 #include "engine/section_directory.h"
-#include "platform/test_support/memory_file_system.h"
-#include "platform/posix_folder.h"
-#include "platform/test_support/scratch_folder.h"
 #include "engine/test_support/recording_interface.h"
+#include "platform/posix_folder.h"
+#include "platform/test_support/memory_file_system.h"
+#include "platform/test_support/scratch_folder.h"
 #include "platform/test_support/test_bytes.h"
 
 namespace quarn {
@@ -205,27 +204,6 @@ TEST_F(ScanDriverTest, WhatCannotBeOpenedIsReportedAndNeverCountedAsScanned) {
       100);
   EXPECT_THAT(texts, ::testing::Contains("… altri 4 non leggibili"));
   EXPECT_EQ(session_->counters().incomplete, 104u) << "A.COM, F100 to F201 and SUB\\Z.COM";
-}
-
-TEST_F(ScanDriverTest, ASingleFileHasNoBootBlock) {
-  files_.AddFile("/c/A.COM", testing::kEicarText);
-  Run({ScanRoot{"C:", "/c", ResultIcon::kHardDisk, std::string("A.COM")}});
-  EXPECT_EQ(ui_.Texts()[0], "C:\\A.COM Infetto da EICAR-Test-File");
-  EXPECT_EQ(session_->counters().scanned, 1u);
-}
-
-TEST_F(ScanDriverTest, TheLogGetsTheSeparatorTheStampAndEveryLine) {
-  files_.AddFile("/c/A.COM", testing::kEicarText);
-  Run({Drive()});
-  const std::string log = *files_.ReadFileText("/data/QUARNEXP.LOG");
-  const std::string separator(56, '-');
-  ASSERT_NE(log.find(separator + "\r\n"), std::string::npos);
-  const std::string after = log.substr(log.find(separator) + 58);
-  EXPECT_TRUE(std::regex_search(
-      after, std::regex("^\\d\\d/\\d\\d/\\d\\d - \\d\\d:\\d\\d:\\d\\d\r\n\r\n\\[C:\\]\r\n")))
-      << after;
-  EXPECT_NE(log.find("C:\\A.COM Infetto da EICAR-Test-File\r\n"), std::string::npos);
-  EXPECT_NE(log.find("Files Totali: 1.\r\n \r\n"), std::string::npos);
 }
 
 TEST_F(ScanDriverTest, ADeepTreeIsWalkedWithABoundedNumberOfOpenFolders) {

@@ -92,54 +92,9 @@ TEST_F(ScanFileTest, ExactDetectionIsOneLineAndTheInfectedCount) {
   EXPECT_EQ(ui_.statuses.back().second, "File Infetti: 1");
 
   ui_.lines.clear();
-  Scan("EICAR.COM", Action(kActionReportOnly), Language::kEnglish);
-  EXPECT_THAT(ui_.Texts(), ElementsAre("C:\\EICAR.COM Infect of EICAR-Test-File"));
-  ui_.lines.clear();
   Scan("EICAR.COM", Action(kActionDeleteAuto), Language::kEnglish);
   EXPECT_THAT(ui_.Texts(),
               ElementsAre("C:\\EICAR.COM Infect of EICAR-Test-File", " * * *  DELETED  * * *"));
-}
-
-TEST_F(ScanFileTest, DeleteAndRenameFollowTheAnswer) {
-  files_.AddFile("/d/A.COM", testing::kEicarText);
-  ui_.answers = {false};
-  Scan("A.COM", Action(kActionDeleteAsk));
-  EXPECT_THAT(
-      ui_.questions,
-      ElementsAre("Cancellazione: Cancellare il file C:\\A.COM Infetto da EICAR-Test-File"));
-  EXPECT_TRUE(files_.Exists("/d/A.COM"));
-  ui_.answers = {true};
-  Scan("A.COM", Action(kActionDeleteAsk));
-  EXPECT_FALSE(files_.Exists("/d/A.COM"));
-  EXPECT_EQ(ui_.Texts().back(), " * * *  CANCELLATO  * * *");
-  EXPECT_EQ(session_->counters().deleted, 1u);
-
-  files_.AddFile("/d/B.DOC", testing::kEicarText);
-  Scan("B.DOC", Action(kActionRenameAuto));
-  EXPECT_TRUE(files_.Exists("/d/B.VOC"));
-  EXPECT_FALSE(files_.Exists("/d/B.DOC"));
-  EXPECT_EQ(ui_.lines.back().new_path, "C:\\B.VOC");
-  EXPECT_EQ(session_->counters().renamed, 1u);
-
-  files_.AddFile("/d/C.\xC3\x89XE", testing::kEicarText);
-  Scan("C.\xC3\x89XE", Action(kActionRenameAuto));
-  EXPECT_TRUE(files_.Exists("/d/C.VXE"));
-  EXPECT_EQ(ui_.lines.back().new_path, "C:\\C.VXE");
-}
-
-TEST_F(ScanFileTest, ARenameNeverReplacesAFile) {
-  files_.AddFile("/d/B.DOC", testing::kEicarText);
-  files_.AddFile("/d/B.VOC", "mine");
-  Scan("B.DOC", Action(kActionRenameAuto));
-  EXPECT_EQ(files_.ReadFileText("/d/B.VOC"), "mine");
-  EXPECT_TRUE(files_.Exists("/d/B.DOC"));
-  EXPECT_THAT(ui_.messages, ElementsAre("Errore: Impossibile RINOMINARE il file C:\\B.DOC"));
-  EXPECT_EQ(session_->counters().renamed, 0u);
-  EXPECT_EQ(ui_.lines.size(), 1u) << "no rename line";
-
-  files_.AddFile("/d/AB", testing::kEicarText);
-  Scan("AB", Action(kActionRenameAuto));
-  EXPECT_TRUE(files_.Exists("/d/AB")) << "the character to change is not in the name";
 }
 
 TEST_F(ScanFileTest, AFailedDeleteIsAMessageAndNoLine) {

@@ -24,11 +24,12 @@ struct LhaNameCase {
 constexpr uint8_t kDos = LzhWriter::kOsMsDos;
 constexpr uint8_t kUnix = LzhWriter::kOsUnix;
 
+// Mixed-case names at every level are the witness's; here, capitals, which the tool lowers,
+// and what it shows only as "?".
 TEST(LhaNames, ShowTheStoredNameInCodePage437WithBackslashes) {
   const LhaNameCase cases[] = {
       {"capitals at level 0", 0, false, kDos, "README.TXT", false, "README.TXT"},
       {"lower case at level 0", 0, false, kDos, "readme.txt", false, "readme.txt"},
-      {"mixed case", 0, false, kDos, "ReadMe.Txt", false, "ReadMe.Txt"},
       {"no letters at all", 0, false, kDos, "1994.001", false, "1994.001"},
       {"capitals in folders of the name", 1, false, kDos, "DOS/UTIL/KEYB.COM", false,
        "DOS\\UTIL\\KEYB.COM"},
@@ -37,12 +38,10 @@ TEST(LhaNames, ShowTheStoredNameInCodePage437WithBackslashes) {
       {"a lower-case folder with a capital name", 0, false, kDos, "dos/KEYB.COM", false,
        "dos\\KEYB.COM"},
       {"capitals at level 2", 2, true, kDos, "DOS/KEYB.COM", false, "DOS\\KEYB.COM"},
-      {"mixed case at level 2", 2, true, kDos, "Dos/Keyb.com", false, "Dos\\Keyb.com"},
       {"capitals from Unix", 2, true, kUnix, "README.TXT", false, "README.TXT"},
       {"lower case from Unix", 1, true, kUnix, "dos/readme.txt", false, "dos\\readme.txt"},
       // 0x82 is "é", 0x90 "É" and 0xE1 "ß" in code page 437.
       {"code page 437 in capitals", 0, false, kDos, "CAF\x82.TXT", false, "CAF\xC3\xA9.TXT"},
-      {"code page 437 in lower case", 0, false, kDos, "caf\x82.txt", false, "caf\xC3\xA9.txt"},
       {"code page 437 capitals and sharp s", 1, true, kDos,
        "\x90T\x90/STRA\xE1"
        "E.DOC",
@@ -51,7 +50,6 @@ TEST(LhaNames, ShowTheStoredNameInCodePage437WithBackslashes) {
        "E.DOC"},
       {"a control byte", 0, false, kDos, "BEL\x07.TXT", false, "BEL\xEF\xBF\xBD.TXT"},
       {"a folder at level 0", 0, false, kDos, "GAMES/DOOM", true, "GAMES\\DOOM"},
-      {"a folder at level 1", 1, true, kDos, "Games/Doom", true, "Games\\Doom"},
       {"a folder at level 2", 2, true, kDos, "GAMES/DOOM", true, "GAMES\\DOOM"},
   };
   for (const LhaNameCase& example : cases) {

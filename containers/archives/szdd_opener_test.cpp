@@ -53,12 +53,12 @@ TEST(SzddOpenerTest, TheOneEntryReadsAsTheFileThatWasSqueezed) {
   }
 }
 
+// The scan's own test names squeezed files by letters; here, the stored characters that are
+// no letter of ASCII.
 TEST(SzddOpenerTest, TheStoredLastCharacterIsGivenWhenItCanBeAName) {
   std::vector<uint8_t> bytes = Squeezed(Mixed(300, 1));
-  EXPECT_EQ(testing::ReadWhole(*OpenSzdd(bytes)->archive).entries[0].entry.last_name_character, "")
-      << "mscompress stores none";
   for (const auto& [stored, shown] :
-       std::vector<std::pair<uint8_t, std::string>>{{'E', "E"}, {0x81, "ü"}, {0x07, ""}}) {
+       std::vector<std::pair<uint8_t, std::string>>{{0x81, "ü"}, {0x07, ""}}) {
     bytes[kLastCharacterOffset] = stored;
     EXPECT_EQ(testing::ReadWhole(*OpenSzdd(bytes)->archive).entries[0].entry.last_name_character,
               shown);

@@ -118,35 +118,6 @@ std::vector<DamageCase> DamageCases() {
                    {"OTHER"},
                    keep,
                    {"OTHER/"}});
-  // Names a reader would take for others: the folder is damaged, and every entry is read as
-  // itself, under its name with U+FFFD for what no name may hold.
-  cases.push_back({"two_entries_of_one_name",
-                   floppy,
-                   FillTwoFiles,
-                   [](const FatImageWriter& w, std::vector<uint8_t>& image) {
-                     w.SetShortName(image, "DOS/KEEP.TXT", "SUB        ");
-                   },
-                   {"DOS"},
-                   {{"A.BIN", PatternBytes(3 * kFloppyClusterBytes, 1)}},
-                   {}});
-  cases.push_back({"long_names_with_separators_and_controls",
-                   floppy,
-                   [](FatImageWriter& w) {
-                     FillTwoFiles(w);
-                     w.AddFile("DosXSub/Line-Feed-Escape.txt", PatternBytes(30, 4));
-                   },
-                   [](const FatImageWriter& w, std::vector<uint8_t>& image) {
-                     w.ReplaceInLongName(image, "DosXSub", u'X', u'/');
-                     w.ReplaceInLongName(image, "DosXSub/Line-Feed-Escape.txt", u'-', u'\n');
-                     w.ReplaceInLongName(image, "DosXSub/Line-Feed-Escape.txt", u'.', u'\x1B');
-                   },
-                   {"", "Dos\xEF\xBF\xBDSub"},
-                   {{"Dos\xEF\xBF\xBDSub/Line\xEF\xBF\xBD"
-                     "Feed\xEF\xBF\xBD"
-                     "Escape\xEF\xBF\xBDtxt",
-                     PatternBytes(30, 4)},
-                    {"DOS/KEEP.TXT", PatternBytes(100, 3)}},
-                   {}});
   cases.push_back({"image_cut_inside_the_data",
                    floppy,
                    FillTwoFiles,

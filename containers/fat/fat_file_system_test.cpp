@@ -32,26 +32,6 @@ OpenedFloppy ScatteredFloppy() {
   return {opened ? std::move(*opened) : OpenedContainer()};
 }
 
-TEST(FatFileSystemTest, ListsNamesWithoutLabelDeletedOrDotEntries) {
-  OpenedFloppy floppy = ScatteredFloppy();
-  auto root = floppy.files().OpenFolder("/");
-  ASSERT_TRUE(root.ok());
-  auto listed = (*root)->List();
-  ASSERT_TRUE(listed.ok());
-  std::vector<std::pair<std::string, EntryKind>> names;
-  for (const FolderEntry& entry : *listed) {
-    names.emplace_back(entry.name, entry.kind);
-    EXPECT_EQ(entry.mount, (*root)->Mount());
-  }
-  EXPECT_EQ(names, (std::vector<std::pair<std::string, EntryKind>>{
-                       {"SPLIT.BIN", EntryKind::kFile},
-                       {"Another long name.doc", EntryKind::kFile},
-                       {"DOS", EntryKind::kFolder}}));
-  auto inner = floppy.files().OpenFolder("/DOS/UTIL");
-  ASSERT_TRUE(inner.ok());
-  EXPECT_TRUE((*inner)->List()->empty());
-}
-
 TEST(FatFileSystemTest, SeeksAnywhereInAScatteredChain) {
   OpenedFloppy floppy = ScatteredFloppy();
   auto root = floppy.files().OpenFolder("/");

@@ -2,11 +2,10 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QtTest>
 
-#include "platform/test_support/memory_settings_store.h"
 #include "desktop/dialogs/test_support/dialog_test_driver.h"
+#include "platform/test_support/memory_settings_store.h"
 
 namespace quarn::tools {
 namespace {
@@ -62,26 +61,6 @@ class OptionsDialogTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void ShowsTheTextsOfTheLanguage() {
-    MemorySettingsStore store;
-    QString title, action_entry, heuristics_group, monitor_text;
-    int actions = 0;
-    OnNextModal([&](QWidget& dialog) {
-      title = dialog.windowTitle();
-      auto* list = dialog.findChild<QComboBox*>("scanActionList");
-      actions = list->count();
-      action_entry = list->itemText(6);
-      heuristics_group = dialog.findChild<QGroupBox*>("heuristicsGroup")->title();
-      monitor_text = dialog.findChild<QCheckBox*>("monitorDisabledCheck")->text();
-      Click(dialog, "cancelButton");
-    });
-    RunOptionsDialog(nullptr, Language::kEnglish, store, ScanOptions{});
-    QCOMPARE(title, QString("Options"));
-    QCOMPARE(actions, 7);
-    QCOMPARE(action_entry, QString("RENAME INFECTED FILES ASK"));
-    QCOMPARE(heuristics_group, QString("Euristic"));
-    QCOMPARE(monitor_text, QString("Disable Quarn Security Monitor"));
-  }
 
   void OkWithoutChangesKeepsTheSameBytes() {
     MemorySettingsStore store;

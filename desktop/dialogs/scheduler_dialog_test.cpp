@@ -12,9 +12,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "platform/test_support/memory_settings_store.h"
 #include "desktop/dialogs/crontab_line.h"
 #include "desktop/dialogs/test_support/dialog_test_driver.h"
+#include "platform/test_support/memory_settings_store.h"
 
 namespace quarn::tools {
 namespace {
@@ -118,6 +118,8 @@ class SchedulerDialogTest : public QObject {
   Q_OBJECT
 
  private slots:
+  // One line for each mode; none for a schedule that never runs; a command line's own log
+  // option replaces the program's.
   void CrontabLineOfEachMode() {
     const std::string tail =
         std::string(" ") + std::string(kCommandWords) + " >/dev/null # quarnexp-schedule";
@@ -129,13 +131,10 @@ class SchedulerDialogTest : public QObject {
              "7 21 * * 5" + tail);
     QCOMPARE(ScheduleCrontabLine(ScheduleOf(kScheduleMonthly), kCommand).value_or("-"),
              "7 21 31 * *" + tail);
-
     Schedule every_day = ScheduleOf(kScheduleDaily);
     every_day.days = 127;
     QVERIFY(ScheduleCrontabLine(every_day, kCommand).value_or("").starts_with("7 21 * * * '"));
-  }
 
-  void CrontabLineLeftOutWhenTheScheduleNeverRuns() {
     Schedule no_day = ScheduleOf(kScheduleDaily);
     no_day.days = 0;
     Schedule late = ScheduleOf(kScheduleWeekly);
@@ -145,12 +144,10 @@ class SchedulerDialogTest : public QObject {
     for (const Schedule& schedule : {ScheduleOf(kScheduleOff), no_day, late, blank}) {
       QVERIFY(!ScheduleCrontabLine(schedule, kCommand).has_value());
     }
-  }
 
-  void CrontabLineKeepsTheCommandLinesOwnLog() {
-    Schedule schedule = ScheduleOf(kScheduleAtStartUp);
-    schedule.command_line = "quarnscan --no-log A:";
-    QCOMPARE(ScheduleCrontabLine(schedule, kCommand).value_or("-"),
+    Schedule own_log = ScheduleOf(kScheduleAtStartUp);
+    own_log.command_line = "quarnscan --no-log A:";
+    QCOMPARE(ScheduleCrontabLine(own_log, kCommand).value_or("-"),
              "@reboot '/opt/quarn/bin/quarnscan' '--settings' '/home/anna/settings.reg' "
              "'--no-log' 'A:' >/dev/null # quarnexp-schedule");
   }
