@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "containers/test_support/fat_image_writer.h"
 #include "platform/test_support/scratch_folder.h"
 #include "samplegen/sample_set.h"
 
@@ -268,6 +269,17 @@ inline const samples::Sample& SampleNamed(const std::string& name) {
   return none;
 }
 
+// A 1.44 MB floppy: the test file in DOS\, an infected program under a long name, and a
+// clean text.
+inline std::vector<uint8_t> SampleFloppy() {
+  return testing::FatImageWriter(testing::FloppyLayout(1440))
+      .AddFolder("DOS")
+      .AddFile("DOS/EICAR.COM", SampleNamed("eicar.com").bytes)
+      .AddFile("Long Name Entry.exe", SampleNamed("exe_entry.exe").bytes)
+      .AddFile("README.TXT", std::vector<uint8_t>(300, 'a'))
+      .Build();
+}
+
 inline std::string Text(const std::vector<uint8_t>& bytes) {
   return std::string(bytes.begin(), bytes.end());
 }
@@ -308,6 +320,15 @@ class QuarnscanCli : public ::testing::Test {
     return Quarnscan(WithFixture(std::move(arguments)), environment, Quarnscan::Terminal::kNone,
                      output)
         .Finish();
+  }
+
+  // A run with the fixture's settings and database but none of its drives, so that disk
+  // images' volumes take their letters.
+  Outcome ScanWithoutDrives(const std::vector<std::string>& arguments) {
+    std::vector<std::string> all = {"--settings",   settings_,  "--data-dir",
+                                    QUARN_DATA_DIR, "--no-log", "--no-memory"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return Quarnscan(all, {}).Finish();
   }
 
   // The arguments of a Scan: the fixture's settings, drive, database and log choices first.

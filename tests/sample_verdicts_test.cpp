@@ -208,13 +208,6 @@ class SampleImagesTest : public e2e::QuarnscanCli {
 
   std::string HostPath(const std::string& image) const { return tree_ + "/DISKS/" + image; }
 
-  e2e::Outcome Run(const std::vector<std::string>& arguments) {
-    std::vector<std::string> all = {"--settings", settings_,     "--data-dir", QUARN_DATA_DIR,
-                                    "--no-log",   "--no-memory", "--json"};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    return e2e::Quarnscan(all, {}).Finish();
-  }
-
   void SetUp() override {
     e2e::QuarnscanCli::SetUp();
     for (const auto* list : {&images_, &archives_}) {
@@ -238,7 +231,7 @@ TEST_F(SampleImagesTest, EveryFindInsideTheImagesIsReportedUnderItsExactName) {
   ASSERT_EQ(drives_with_finds, (std::set<std::string>{"A:", "C:", "D:"}))
       << "the floppy and both partitions hold something to find";
 
-  const e2e::Outcome walked = Run({"--drive", "C:=" + tree_, "C:\\DISKS"});
+  const e2e::Outcome walked = Scan({"--json", "C:\\DISKS"});
   EXPECT_EQ(walked.exit_code, 1) << walked.err;
   EXPECT_EQ(
       Reported(walked),
@@ -246,8 +239,9 @@ TEST_F(SampleImagesTest, EveryFindInsideTheImagesIsReportedUnderItsExactName) {
                /*with_archives=*/true))
       << walked.out;
 
-  const e2e::Outcome drives = Run({"--disk", "0=" + HostPath("floppy-files.img"), "--disk",
-                                   "0x80=" + HostPath("hard-disk-files.img"), "A:", "C:", "D:"});
+  const e2e::Outcome drives =
+      ScanWithoutDrives({"--json", "--disk", "0=" + HostPath("floppy-files.img"), "--disk",
+                         "0x80=" + HostPath("hard-disk-files.img"), "A:", "C:", "D:"});
   EXPECT_EQ(drives.exit_code, 1) << drives.err;
   EXPECT_EQ(Reported(drives), Expected([](const samples::ImageSample&) { return ""; }))
       << drives.out;
