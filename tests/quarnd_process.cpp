@@ -26,6 +26,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A free port on the loopback address, as the system hands one out now.
+uint16_t FreeLoopbackPort() {
+  const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+  close(probe);
+  return ntohs(address.sin_port);
+}
+
 }  // namespace
 
 std::string ReadUntilClosed(int descriptor, std::chrono::milliseconds limit) {
@@ -79,18 +92,6 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 
 std::string BuiltProgram(const std::string& name) {
   return std::string(QUARN_BIN_DIR) + "/" + name;
-}
-
-uint16_t FreeLoopbackPort() {
-  const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-  close(probe);
-  return ntohs(address.sin_port);
 }
 
 int ConnectTo(const std::string& socket_path) {
