@@ -125,6 +125,16 @@ std::string ConverseTcp(uint16_t port, const std::string& bytes, std::chrono::mi
   return reply;
 }
 
+std::vector<std::string> SplitOn(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t from = 0;
+  for (size_t at; (at = text.find(separator, from)) != std::string::npos; from = at + 1) {
+    parts.push_back(text.substr(from, at - from));
+  }
+  if (from < text.size()) parts.push_back(text.substr(from));
+  return parts;
+}
+
 std::string Chunks(const std::string& data, size_t chunk) {
   std::string framed;
   for (size_t at = 0; at < data.size(); at += chunk) {

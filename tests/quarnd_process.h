@@ -71,6 +71,9 @@ bool SendBytes(int descriptor, const std::string& bytes);
 std::string ReadUntilClosed(int descriptor,
                             std::chrono::milliseconds limit = std::chrono::seconds(10));
 
+// `text` cut at each `separator` (a last part without one included).
+std::vector<std::string> SplitOn(const std::string& text, char separator);
+
 // `data` as INSTREAM chunks of at most `chunk` bytes and the closing zero length.
 std::string Chunks(const std::string& data, size_t chunk = 1024);
 
