@@ -8,12 +8,9 @@
 #include <set>
 
 #include "dbtool/database_files.h"
-#include "engine/com_detectors.h"
-#include "engine/entry_locator.h"
 #include "engine/file_verdict.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
-#include "engine/signature_detectors.h"
 #include "platform/byte_reader.h"
 #include "platform/posix_folder.h"
 #include "platform/test_support/memory_file_system.h"
@@ -25,55 +22,6 @@ namespace quarn {
 namespace {
 
 using samples::Sample;
-
-// Runs the one detector that reads `section`, with the working state its chain would have
-// prepared by then.
-uint32_t RunSectionDetector(const DatabaseImage& signatures, File& file, int section,
-                            uint16_t* flag) {
-  DetectorState state;
-  const uint16_t directory = DirectoryOffset(section);
-  switch (section) {
-    case kExeEntrySection:
-    case kExeCallSection:
-    case kExeForwardSection:
-    case kExeBackwardSection:
-      LocateEntryCode(file, state);
-      break;
-    case kComCallSection:
-    case kComForwardSection:
-    case kComBackwardSection: {
-      uint16_t ignored = 0;
-      ScanComEntrySignatures(signatures, file, &ignored, DirectoryOffset(kComEntrySection), state);
-      break;
-    }
-    default:
-      break;
-  }
-  switch (section) {
-    case kExeEntrySection:
-      return ScanEntrySignatures(signatures, file, flag, directory, state);
-    case kExeCallSection:
-    case kComCallSection:
-      return ScanCallSignatures(signatures, file, flag, directory, state);
-    case kExeForwardSection:
-    case kComForwardSection:
-      return ScanForwardSignatures(signatures, file, flag, directory, state);
-    case kExeBackwardSection:
-    case kComBackwardSection:
-      return ScanBackwardSignatures(signatures, file, flag, directory, state);
-    case kComTailParagraphSection:
-      return ScanTailParagraphSignatures(signatures, file, flag, directory, state);
-    case kComTailSection:
-      return ScanTailSignatures(signatures, file, flag, directory, state);
-    case kComEntrySection:
-      return ScanComEntrySignatures(signatures, file, flag, directory, state);
-    case kComEndSection:
-      return ScanFileEndSignatures(signatures, file, flag, directory, state);
-    default:
-      ADD_FAILURE() << "no probe for section " << section;
-      return 0;
-  }
-}
 
 // Where each walkable signature section keeps its records' VirusId.
 const std::map<int, int> kIdFieldBySection = {
@@ -116,21 +64,6 @@ TEST_F(SampleVerdictsTest, EverySampleGetsItsPromisedVerdict) {
       EXPECT_EQ(DetectFile(signatures_, *Open(sample), false).suspicious, 0u);
     }
   }
-}
-
-TEST_F(SampleVerdictsTest, ReplacedPartialMatchesAreFoundByTheirOwnDetector) {
-  int probes = 0;
-  for (const Sample& sample : samples::BuildSampleSet()) {
-    if (!sample.probe) continue;
-    SCOPED_TRACE(sample.name);
-    ++probes;
-    auto file = Open(sample);
-    uint16_t flag = 9;
-    EXPECT_EQ(RunSectionDetector(signatures_, *file, sample.probe->section, &flag),
-              sample.probe->virus);
-    EXPECT_EQ(flag, sample.probe->variant);
-  }
-  EXPECT_GE(probes, 11);
 }
 
 TEST_F(SampleVerdictsTest, EverySignatureSectionIsHitBySomeSample) {
