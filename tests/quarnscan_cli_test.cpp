@@ -18,7 +18,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -244,15 +243,11 @@ TEST_F(QuarnscanCli, ReadOnlyChangesNothingOnDisk) {
 
 TEST_F(QuarnscanCli, DeleteFollowsTheAnswer) {
   Put("EICAR.COM", "eicar.com");
-  for (const std::vector<std::string>& keeps :
-       {std::vector<std::string>{"--action", "delete-ask", "--no"},
-        std::vector<std::string>{"--action", "delete-ask"}}) {  // no terminal: No
-    Outcome kept = Scan(Join(Join({"--json"}, keeps), {"C:"}));
-    EXPECT_EQ(kept.exit_code, 1);
-    EXPECT_TRUE(fs::exists(tree_ + "/EICAR.COM")) << keeps.size();
-    EXPECT_TRUE(kept.EventsOf("action").empty());
-    EXPECT_EQ(kept.Events().back()["deleted"], 0);
-  }
+  Outcome kept = Scan({"--json", "--action", "delete-ask", "C:"});  // no terminal: No
+  EXPECT_EQ(kept.exit_code, 1);
+  EXPECT_TRUE(fs::exists(tree_ + "/EICAR.COM"));
+  EXPECT_TRUE(kept.EventsOf("action").empty());
+  EXPECT_EQ(kept.Events().back()["deleted"], 0);
   Outcome deleted = Scan({"--json", "--action", "delete-ask", "--yes", "C:"});
   EXPECT_EQ(deleted.exit_code, 1);
   EXPECT_FALSE(fs::exists(tree_ + "/EICAR.COM"));
@@ -473,7 +468,7 @@ TEST_F(QuarnscanCli, ANewerBundledDatabaseReplacesTheUserCopyAtStart) {
   EXPECT_TRUE(ReadFile(user_data + "/QUARN.DAT") == newer);
 }
 
-TEST_F(QuarnscanCli, LogGetsSeparatorStampAndEveryLine) {
+TEST_F(QuarnscanCli, TheLogIsAppendedInTheDataFolderUnlessNamedElsewhereOrTurnedOff) {
   Put("EICAR.COM", "eicar.com");
   const std::string data = DataCopy("data");
   ASSERT_EQ(Scan({"--data-dir", data, "--log=" + data + "/QUARNEXP.LOG", "C:"}).exit_code, 1);
@@ -484,13 +479,9 @@ TEST_F(QuarnscanCli, LogGetsSeparatorStampAndEveryLine) {
       1);
   const std::string log = ReadFile(data + "/QUARNEXP.LOG");
   EXPECT_EQ(log.rfind("Quarn Explorer 98 Professional Log\r\n\r\n", 0), 0u);
+  // Both runs appended to the one in the data folder; the format is the scan log's own test.
   EXPECT_EQ(CountOf(log, std::string("\r\n") + kSeparator + "\r\n"), 2u);
-  const std::regex stamp(R"(\r\n\d\d/\d\d/\d\d - \d\d:\d\d:\d\d\r\n\r\n\[C:\]\r\n)");
-  EXPECT_EQ(
-      std::distance(std::sregex_iterator(log.begin(), log.end(), stamp), std::sregex_iterator()),
-      2);
   EXPECT_EQ(CountOf(log, "\r\nC:\\EICAR.COM Infetto da EICAR-Test-File\r\n"), 2u);
-  EXPECT_EQ(CountOf(log, "\r\nFiles Totali: 1.\r\n"), 2u);
 
   const std::string quiet = DataCopy("quiet");
   EXPECT_EQ(Scan({"--data-dir", quiet, "C:"}).exit_code, 1);  // Scan adds --no-log
