@@ -31,9 +31,7 @@ std::string TotalLine(const Outcome& outcome, const std::string& label) {
 TEST_F(AdversityTest, ATreeChangingDuringTheScanIsWalkedToItsEnd) {
   Put("A/A.COM", "eicar.com");  // the question here holds the walk while the tree changes
   for (const char* name : {"B/1.COM", "B/2.COM", "C/1.COM", "D/1.COM"}) Put(name, "eicar.com");
-  Quarnscan scan({"--settings", settings_, "--data-dir", QUARN_DATA_DIR, "--no-log", "--no-memory",
-                  "--drive", "C:=" + tree_, "--action", "delete-ask", "C:"},
-                 {}, Quarnscan::Terminal::kPseudo);
+  Quarnscan scan(WithFixture({"--action", "delete-ask", "C:"}), {}, Quarnscan::Terminal::kPseudo);
   ASSERT_NE(scan.WaitForTerminal("[y/N] "), "");
   fs::remove(tree_ + "/B/1.COM");    // gone before the walk gets there
   fs::remove_all(tree_ + "/C");      // a whole folder gone

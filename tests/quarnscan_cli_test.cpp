@@ -272,9 +272,7 @@ TEST_F(QuarnscanCli, DeleteFollowsTheAnswer) {
 TEST_F(QuarnscanCli, QuestionsAreAskedOnTheControllingTerminalAndCtrlCAtOneStops) {
   Put("A.COM", "eicar.com");
   Put("B.COM", "eicar.com");
-  const std::vector<std::string> asking = {
-      "--settings",  settings_, "--data-dir", QUARN_DATA_DIR, "--no-log", "--drive",
-      "C:=" + tree_, "--json",  "--action",   "delete-ask",   "C:"};
+  const std::vector<std::string> asking = WithFixture({"--json", "--action", "delete-ask", "C:"});
   Quarnscan answered(asking, {}, Quarnscan::Terminal::kPseudo);
   EXPECT_NE(answered.WaitForTerminal("[y/N] ").find(
                 "Cancellazione: Cancellare il file C:\\A.COM Infetto da EICAR-Test-File "

@@ -176,15 +176,6 @@ class Quarnscan {
     ASSERT_EQ(write(master_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   }
 
-  // Reads until standard output holds `text`; false at its end or at the deadline.
-  bool WaitForOutput(const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-    while (outcome_.out.find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() > deadline || !ReadSome()) return false;
-    }
-    return true;
-  }
-
   void Interrupt() { kill(pid_, SIGINT); }
   // Ctrl-C sent to the thread that writes the output, so that it lands on a write waiting there.
   void InterruptMainThread() { syscall(SYS_tgkill, pid_, pid_, SIGINT); }
