@@ -69,14 +69,9 @@ class QuarnscanImported : public QuarnscanCli {
  protected:
   // A copy of the shipped database with a QUARNX.DAT that quarndb made from kRecords.
   std::string DataWithImports() {
-    const std::string data = DataCopy("data");
     const std::string records = scratch_.Child("clamav");
-    fs::create_directories(records);
     for (const auto& [name, text] : kRecords) WriteFile(records + "/" + name, text);
-    const std::string command = std::string(QUARN_BIN_DIR) + "/quarndb import-clamav " + records +
-                                " -o " + data + " >/dev/null 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0);
-    return data;
+    return DataImporting(records, "data");
   }
   void PutBytes(const std::string& name, const std::vector<uint8_t>& bytes) {
     WriteFile(tree_ + "/" + name, Text(bytes));

@@ -347,6 +347,16 @@ class QuarnscanCli : public ::testing::Test {
     return folder;
   }
 
+  // A copy of the shipped database as DataCopy makes it, with the QUARNX.DAT that quarndb
+  // imports from the ClamAV records in the folder `records`.
+  std::string DataImporting(const std::string& records, const std::string& name) {
+    const std::string data = DataCopy(name);
+    const std::string command = std::string(QUARN_BIN_DIR) + "/quarndb import-clamav " + records +
+                                " -o " + data + " >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return data;
+  }
+
   static bool Has(const std::vector<std::string>& arguments, const std::string& option) {
     for (const std::string& argument : arguments) {
       if (argument.rfind(option, 0) == 0) return true;
