@@ -98,11 +98,8 @@ TEST_F(QuarnscanImageDrives, PartitionsOfTheFirstHardDiskAreLetteredAndAMappedFo
   const std::string image = WriteImage(scratch_.Child("hd.img"), HardDisk());
   Outcome lettered = ScanWithoutDrives({"--json", "--disk", "0x80=" + image, "C:", "D:"});
   EXPECT_EQ(lettered.exit_code, 1) << lettered.err;
-  EXPECT_EQ(DetectionPlaces(lettered),
-            (std::set<std::string>{
-                "C:\\DOS\\EICAR.COM @ " + image + " / mbr:1 / fat16:DOS\\EICAR.COM",
-                "D:\\GAMES\\PLAY.EXE @ " + image + " / mbr:5 / fat16:GAMES\\PLAY.EXE"}));
-  // Each drive's boot check judges its own partition's boot sector.
+  // Which files each lettered partition holds is the sample images' test; here, that each
+  // drive's boot check judges its own partition's boot sector.
   std::map<std::string, int> boot_sectors;
   for (const json& event : lettered.EventsOf("boot")) {
     if (event["area"] == "boot") boot_sectors[event["target"]] = event["virus_id"];
@@ -137,11 +134,6 @@ TEST_F(QuarnscanImageDrives, ALetterMappedToAnImageTakesItsFirstVolume) {
 
 TEST_F(QuarnscanImageDrives, AnImageReadAsADriveIsNotScannedAgainWhenTheWalkMeetsIt) {
   const std::string image = WriteImage(tree_ + "/FLOPPY.IMG", SampleFloppy());
-  Outcome walked = Scan({"--json", "C:"});
-  EXPECT_EQ(DetectionPlaces(walked).size(), 2u);
-  EXPECT_NE(walked.out.find("C:\\\\FLOPPY.IMG!A:\\\\DOS\\\\EICAR.COM"), std::string::npos)
-      << "a walk opens the image it meets";
-
   Outcome both = Scan({"--json", "--disk", "0=" + image, "A:", "C:"});
   EXPECT_EQ(DetectionPlaces(both),
             (std::set<std::string>{
