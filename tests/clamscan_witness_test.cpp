@@ -238,11 +238,8 @@ class ClamscanWitness : public QuarnscanCli {
       if (line.size() < 6 || line.substr(line.size() - 6) != " FOUND") continue;
       by_clamscan.insert(line.substr(2, line.find(':') - 2));  // after "./"
     }
-    const std::string copy = DataCopy(data);
-    const std::string import = std::string(QUARN_BIN_DIR) + "/quarndb import-clamav " + records +
-                               " -o " + copy + " >/dev/null 2>&1";
-    EXPECT_EQ(std::system(import.c_str()), 0);
-    const Outcome outcome = Scan({"--json", "--files", "all", "--data-dir", copy, "C:"});
+    const Outcome outcome =
+        Scan({"--json", "--files", "all", "--data-dir", DataImporting(records, data), "C:"});
     std::set<std::string> by_quarnscan;
     for (const json& event : outcome.EventsOf("detection")) {
       by_quarnscan.insert(event.value("path", "").substr(3));  // after "C:\\"

@@ -13,6 +13,7 @@
 #include "engine/signature_index.h"
 #include "platform/posix_folder.h"
 #include "platform/read_cache_file.h"
+#include "samplegen/sample_set.h"
 #include "tests/crafted_database.h"
 #include "tests/detection_corpus.h"
 
@@ -219,6 +220,23 @@ class DetectionDifferentialTest : public ::testing::Test {
 
 std::vector<CorpusFile>* DetectionDifferentialTest::corpus_ = nullptr;
 DatabaseImage* DetectionDifferentialTest::shipped_ = nullptr;
+
+// A sample whose match a later detector of the chain replaces is found by its own detector
+// alone, with the variant flag it promises.
+TEST_F(DetectionDifferentialTest, ReplacedPartialMatchesAreFoundByTheirOwnDetector) {
+  CorpusFiles opened(*corpus_);
+  int probes = 0;
+  for (const samples::Sample& sample : samples::BuildSampleSet()) {
+    if (!sample.probe) continue;
+    SCOPED_TRACE(sample.name);
+    ++probes;
+    auto file = opened.Open({sample.name, sample.bytes});
+    const Probe probe = ProbeDetector(*shipped_, *file, sample.probe->section);
+    EXPECT_EQ(probe.result, sample.probe->virus);
+    EXPECT_EQ(probe.flag, sample.probe->variant);
+  }
+  EXPECT_GE(probes, 11);
+}
 
 TEST_F(DetectionDifferentialTest, ReadWindowChangesNoVerdictAndNoRead) {
   const auto [viruses, variants] = ExpectSameDetection(*corpus_, *shipped_, *shipped_, true);

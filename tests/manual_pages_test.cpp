@@ -233,22 +233,7 @@ TEST_P(ManualPage, EntriesNameTheOptionsOfHelp) {
       << "scopes: \"\" is the program's OPTIONS, others its COMMANDS";
 }
 
-TEST_P(Completion, OffersTheOptionsAndCommandsOfHelp) {
-  const Program& program = GetParam();
-  const std::map<std::string, Help> helps = HelpOf(program.name);
-  for (const auto& [scope, help] : helps) {
-    SCOPED_TRACE("after \"" + std::string(program.name) + " " + scope + "\"");
-    std::vector<std::string> words = {program.name};
-    if (!scope.empty()) words.push_back(scope);
-    words.push_back("--");
-    EXPECT_EQ(Offered(program.name, words), help.long_options);
-  }
-  if (!helps.at("").subcommands.empty()) {
-    EXPECT_EQ(Offered(program.name, {program.name, ""}), helps.at("").subcommands);
-  }
-}
-
-TEST_P(Completion, OffersTheFixedValuesOfHelp) {
+TEST_P(Completion, OffersTheOptionsCommandsAndFixedValuesOfHelp) {
   const Program& program = GetParam();
   const std::map<std::string, Help> helps = HelpOf(program.name);
   if (std::string(program.name) == "quarnscan") {
@@ -256,13 +241,20 @@ TEST_P(Completion, OffersTheFixedValuesOfHelp) {
     ASSERT_TRUE(helps.at("").choices.contains("--action"));
   }
   for (const auto& [scope, help] : helps) {
+    SCOPED_TRACE("after \"" + std::string(program.name) + " " + scope + "\"");
+    std::vector<std::string> words = {program.name};
+    if (!scope.empty()) words.push_back(scope);
+    std::vector<std::string> option_words = words;
+    option_words.push_back("--");
+    EXPECT_EQ(Offered(program.name, option_words), help.long_options);
     for (const auto& [option, values] : help.choices) {
-      SCOPED_TRACE(option);
-      std::vector<std::string> words = {program.name};
-      if (!scope.empty()) words.push_back(scope);
-      words.insert(words.end(), {option, ""});
-      EXPECT_EQ(Offered(program.name, words), values);
+      std::vector<std::string> value_words = words;
+      value_words.insert(value_words.end(), {option, ""});
+      EXPECT_EQ(Offered(program.name, value_words), values) << option;
     }
+  }
+  if (!helps.at("").subcommands.empty()) {
+    EXPECT_EQ(Offered(program.name, {program.name, ""}), helps.at("").subcommands);
   }
 }
 

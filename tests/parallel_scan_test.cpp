@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/test_support/tool_witness.h"
 #include "containers/test_support/fat_image_writer.h"
+#include "platform/test_support/tool_witness.h"
 #include "tests/quarnscan_runner.h"
 
 namespace quarn {
@@ -104,9 +104,8 @@ TEST_F(ParallelScanTest, EveryNumberOfThreadsGivesTheSameScan) {
 
 TEST_F(ParallelScanTest, QuestionsComeOneAtATimeInWalkOrder) {
   BuildTree(tree_);
-  Quarnscan scan({"--settings", settings_, "--data-dir", QUARN_DATA_DIR, "--no-log", "--no-memory",
-                  "--drive", "C:=" + tree_, "--jobs", "4", "--action", "delete-ask", "C:"},
-                 {}, Quarnscan::Terminal::kPseudo);
+  Quarnscan scan(WithFixture({"--jobs", "4", "--action", "delete-ask", "C:"}), {},
+                 Quarnscan::Terminal::kPseudo);
   std::vector<std::string> asked;
   for (int i = 0; i < 6; ++i) {
     const std::string question = scan.WaitForTerminal("[y/N] ");

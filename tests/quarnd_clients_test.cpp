@@ -4,7 +4,6 @@
 #include <sys/wait.h>
 
 #include <set>
-#include <sstream>
 
 #include "platform/test_support/tool_witness.h"
 #include "tests/quarnd_process.h"
@@ -16,10 +15,8 @@ using testing::Quoted;
 using testing::RunIn;
 
 std::set<std::string> LinesOf(const std::string& text) {
-  std::set<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.insert(line);
-  return lines;
+  const std::vector<std::string> lines = SplitOn(text, '\n');
+  return {lines.begin(), lines.end()};
 }
 
 int ExitCode(const testing::ToolRun& run) {

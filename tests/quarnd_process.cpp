@@ -26,6 +26,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A free port on the loopback address, as the system hands one out now.
+uint16_t FreeLoopbackPort() {
+  const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+  close(probe);
+  return ntohs(address.sin_port);
+}
+
 }  // namespace
 
 std::string ReadUntilClosed(int descriptor, std::chrono::milliseconds limit) {
@@ -81,18 +94,6 @@ std::string BuiltProgram(const std::string& name) {
   return std::string(QUARN_BIN_DIR) + "/" + name;
 }
 
-uint16_t FreeLoopbackPort() {
-  const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-  close(probe);
-  return ntohs(address.sin_port);
-}
-
 int ConnectTo(const std::string& socket_path) {
   return ConnectToLocalSocket(socket_path);
 }
@@ -122,6 +123,16 @@ std::string ConverseTcp(uint16_t port, const std::string& bytes, std::chrono::mi
   std::string reply = ReadUntilClosed(descriptor, limit);
   close(descriptor);
   return reply;
+}
+
+std::vector<std::string> SplitOn(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t from = 0;
+  for (size_t at; (at = text.find(separator, from)) != std::string::npos; from = at + 1) {
+    parts.push_back(text.substr(from, at - from));
+  }
+  if (from < text.size()) parts.push_back(text.substr(from));
+  return parts;
 }
 
 std::string Chunks(const std::string& data, size_t chunk) {

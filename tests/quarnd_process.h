@@ -31,7 +31,6 @@ class QuarndProcess {
   pid_t pid() const { return pid_; }
   const std::string& folder() const { return scratch_.path(); }
   const std::string& socket_path() const { return socket_path_; }
-  const std::string& config_path() const { return config_path_; }
   std::optional<uint16_t> tcp_port() const { return tcp_port_; }
   // What it wrote to its log and standard error so far.
   std::string Log() const;
@@ -72,14 +71,14 @@ bool SendBytes(int descriptor, const std::string& bytes);
 std::string ReadUntilClosed(int descriptor,
                             std::chrono::milliseconds limit = std::chrono::seconds(10));
 
+// `text` cut at each `separator` (a last part without one included).
+std::vector<std::string> SplitOn(const std::string& text, char separator);
+
 // `data` as INSTREAM chunks of at most `chunk` bytes and the closing zero length.
 std::string Chunks(const std::string& data, size_t chunk = 1024);
 
 // Writes `bytes` to `path`, making the folders on the way.
 void WriteFile(const std::string& path, const std::string& bytes);
-
-// A free port on the loopback address, as the system hands one out now.
-uint16_t FreeLoopbackPort();
 
 // The bytes of the sample `name` of samplegen's set (a test failure when there is none).
 std::string SampleBytes(const std::string& name);

@@ -46,16 +46,6 @@ std::optional<std::array<std::string, 3>> PythonClamdParse(std::string line) {
   return std::array<std::string, 3>{match[1], match[3], match[4]};
 }
 
-std::vector<std::string> SplitOn(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  size_t from = 0;
-  for (size_t at; (at = text.find(separator, from)) != std::string::npos; from = at + 1) {
-    parts.push_back(text.substr(from, at - from));
-  }
-  if (from < text.size()) parts.push_back(text.substr(from));
-  return parts;
-}
-
 class QuarndRecordedTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {

@@ -1,74 +1,40 @@
 // SPDX-License-Identifier: Apache-2.0
 // quarndb as a user runs it: exit codes, messages and the files it writes.
 #include <gtest/gtest.h>
-
-#include <regex>
-
 #include <sys/wait.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <regex>
 #include <string>
 
 #include "imported/test_support/clamav_test_support.h"
+#include "platform/test_support/tool_witness.h"
+#include "tests/quarnscan_runner.h"
 
+namespace quarn::e2e {
 namespace {
 
-namespace fs = std::filesystem;
-
-struct Outcome {
+struct QuarndbOutcome {
   int exit_code = -1;
   std::string output;  // standard output and standard error together
 };
 
-// `environment` is put before the command as the shell takes it: "NAME=VALUE ".
-Outcome RunQuarndb(const std::string& arguments, const std::string& environment = "") {
-  std::string command =
-      environment + std::string(QUARN_BIN_DIR) + "/quarndb " + arguments + " 2>&1";
-  Outcome outcome;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return outcome;
-  char buffer[4096];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, got);
-  int status = pclose(pipe);
-  outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
 class QuarndbCli : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* base = std::getenv("QUARN_TEST_TMP");
-    fs::path root = base ? fs::path(base) : fs::temp_directory_path();
-    fs::create_directories(root);
-    std::string pattern = (root / "quarndb-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+  // `environment` is put before the command as the shell takes it: "NAME=VALUE ".
+  QuarndbOutcome RunQuarndb(const std::string& arguments, const std::string& environment = "") {
+    const testing::ToolRun run = testing::RunIn(
+        scratch_.path(), environment + std::string(QUARN_BIN_DIR) + "/quarndb " + arguments);
+    return {WIFEXITED(run.status) ? WEXITSTATUS(run.status) : -1, run.output};
   }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string Path(const std::string& name) { return (dir_ / name).string(); }
-  fs::path dir_;
+  std::string Path(const std::string& name) { return scratch_.Child(name); }
+  ScratchFolder scratch_;
+  const fs::path dir_ = scratch_.path();
 };
 
 TEST_F(QuarndbCli, BuildDumpBuildGivesTheSameFiles) {
   std::string sources = std::string(QUARN_SOURCE_DIR) + "/res/signatures";
   ASSERT_EQ(RunQuarndb("build " + sources + " -o " + Path("one")).exit_code, 0);
-  Outcome dumped = RunQuarndb("dump " + Path("one") + " -o " + Path("src"));
+  QuarndbOutcome dumped = RunQuarndb("dump " + Path("one") + " -o " + Path("src"));
   ASSERT_EQ(dumped.exit_code, 0) << dumped.output;
   ASSERT_EQ(RunQuarndb("build " + Path("src") + " -o " + Path("two")).exit_code, 0);
   for (const char* name : {"QUARN.DAT", "NAMEVIR.DAT"}) {
@@ -89,7 +55,7 @@ TEST_F(QuarndbCli, InfoDescribesTheDatabaseThatTheBuildDated) {
   ASSERT_EQ(RunQuarndb("build " + sources + " -o " + Path("db"), "SOURCE_DATE_EPOCH=1930000000 ")
                 .exit_code,
             0);
-  Outcome info = RunQuarndb("info " + Path("db"));
+  QuarndbOutcome info = RunQuarndb("info " + Path("db"));
   ASSERT_EQ(info.exit_code, 0) << info.output;
   EXPECT_NE(info.output.find("version   1\ndate      02/2031\n"), std::string::npos) << info.output;
   // The count grows with the test families; the EICAR record alone makes it non-zero.
@@ -100,18 +66,18 @@ TEST_F(QuarndbCli, InfoDescribesTheDatabaseThatTheBuildDated) {
 TEST_F(QuarndbCli, VerifyExitsOneOnAProblem) {
   WriteFile(Path("bad.qsig"), "name 1 \"One\"\ncom-entry id=2\n");
   ASSERT_EQ(RunQuarndb("build " + Path("bad.qsig") + " -o " + Path("db")).exit_code, 0);
-  Outcome verified = RunQuarndb("verify " + Path("db"));
+  QuarndbOutcome verified = RunQuarndb("verify " + Path("db"));
   EXPECT_EQ(verified.exit_code, 1);
   EXPECT_NE(verified.output.find("section 8 (com-entry) record 1: VirusId 2 has no name"),
             std::string::npos)
       << verified.output;
   EXPECT_NE(verified.output.find("fixed VirusId 90 has no name"), std::string::npos);
 
-  Outcome sound = RunQuarndb(std::string("verify ") + QUARN_DATA_DIR);
+  QuarndbOutcome sound = RunQuarndb(std::string("verify ") + QUARN_DATA_DIR);
   EXPECT_EQ(sound.exit_code, 0) << sound.output;
 
   WriteFile(Path("db/QUARN.DAT"), std::string(512, '\0'));
-  Outcome empty = RunQuarndb("verify " + Path("db"));
+  QuarndbOutcome empty = RunQuarndb("verify " + Path("db"));
   EXPECT_EQ(empty.exit_code, 1);
   EXPECT_NE(empty.output.find("QUARN.DAT: 512 bytes hold no image"), std::string::npos)
       << empty.output;
@@ -128,7 +94,7 @@ TEST_F(QuarndbCli, ImportClamavWritesTheExtraDatabaseThatInfoAndVerifyCover) {
       {{"main.ndb", "Dos.Junk-1:0:*:4d5a90cd21\n"}, {"main.ldb", "Logical-1;Target:0;0;4142\n"}},
       true);
   WriteFile(Path("main.cvd"), std::string(database.begin(), database.end()));
-  Outcome imported = RunQuarndb("import-clamav " + Path("main.cvd") + " -o " + Path("data"));
+  QuarndbOutcome imported = RunQuarndb("import-clamav " + Path("main.cvd") + " -o " + Path("data"));
   EXPECT_EQ(imported.exit_code, 0) << imported.output;
   EXPECT_NE(imported.output.find("1 signatures imported, 1 skipped into " + Path("data") +
                                  "/QUARNX.DAT\n  ldb: 0 imported, 1 skipped (1 form not "
@@ -136,7 +102,7 @@ TEST_F(QuarndbCli, ImportClamavWritesTheExtraDatabaseThatInfoAndVerifyCover) {
             std::string::npos)
       << imported.output;
 
-  Outcome info = RunQuarndb("info " + Path("data"));
+  QuarndbOutcome info = RunQuarndb("info " + Path("data"));
   EXPECT_NE(info.output.find("version   1\n"), std::string::npos) << info.output;
   EXPECT_NE(info.output.find("QUARNX.DAT: 1 imported signature: 1 pattern, 0 file hashes, 0 "
                              "section hashes"),
@@ -147,26 +113,27 @@ TEST_F(QuarndbCli, ImportClamavWritesTheExtraDatabaseThatInfoAndVerifyCover) {
   std::string extra = ReadFile(dir_ / "data" / "QUARNX.DAT");
   extra[extra.size() - 1] ^= 0x20;
   WriteFile(Path("data/QUARNX.DAT"), extra);
-  Outcome damaged = RunQuarndb("verify " + Path("data"));
+  QuarndbOutcome damaged = RunQuarndb("verify " + Path("data"));
   EXPECT_EQ(damaged.exit_code, 1);
   EXPECT_NE(damaged.output.find(Path("data") + "/QUARNX.DAT: section"), std::string::npos)
       << damaged.output;
 
   WriteFile(Path("short.ndb"), "Dos.Short-1:0:*:41\n");
-  Outcome nothing = RunQuarndb("import-clamav " + Path("short.ndb") + " -o " + Path("empty"));
+  QuarndbOutcome nothing =
+      RunQuarndb("import-clamav " + Path("short.ndb") + " -o " + Path("empty"));
   EXPECT_EQ(nothing.exit_code, 1) << nothing.output;
   EXPECT_FALSE(fs::exists(dir_ / "empty" / "QUARNX.DAT"));
 }
 
 TEST_F(QuarndbCli, SourceErrorsNameTheFileAndLine) {
   WriteFile(Path("typo.qsig"), "version 1\n\ncom-entry cod=00\n");
-  Outcome built = RunQuarndb("build " + Path("typo.qsig") + " -o " + Path("db"));
+  QuarndbOutcome built = RunQuarndb("build " + Path("typo.qsig") + " -o " + Path("db"));
   EXPECT_EQ(built.exit_code, 2);
   EXPECT_NE(built.output.find(Path("typo.qsig") + ":3: unknown field 'cod'"), std::string::npos)
       << built.output;
   EXPECT_FALSE(fs::exists(dir_ / "db" / "QUARN.DAT"));
 
-  Outcome missing = RunQuarndb("build " + Path("absent.qsig") + " -o " + Path("db"));
+  QuarndbOutcome missing = RunQuarndb("build " + Path("absent.qsig") + " -o " + Path("db"));
   EXPECT_EQ(missing.exit_code, 2);
   EXPECT_NE(missing.output.find("absent.qsig"), std::string::npos) << missing.output;
 }
@@ -174,14 +141,15 @@ TEST_F(QuarndbCli, SourceErrorsNameTheFileAndLine) {
 TEST_F(QuarndbCli, UsageErrorsExitTwoAndHelpExitsZero) {
   EXPECT_EQ(RunQuarndb("").exit_code, 2);
   EXPECT_EQ(RunQuarndb("build").exit_code, 2);
-  Outcome misspelt = RunQuarndb("verfiy " + Path("db"));
+  QuarndbOutcome misspelt = RunQuarndb("verfiy " + Path("db"));
   EXPECT_EQ(misspelt.exit_code, 2);
   EXPECT_NE(misspelt.output.find("unknown command 'verfiy'; the commands are build, dump, verify"),
             std::string::npos)
       << misspelt.output;
-  Outcome help = RunQuarndb("--help");
+  QuarndbOutcome help = RunQuarndb("--help");
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.output.find("verify"), std::string::npos);
 }
 
 }  // namespace
+}  // namespace quarn::e2e

@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "containers/test_support/fat_image_writer.h"
 #include "platform/test_support/scratch_folder.h"
 #include "samplegen/sample_set.h"
 
@@ -175,15 +176,6 @@ class Quarnscan {
     ASSERT_EQ(write(master_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   }
 
-  // Reads until standard output holds `text`; false at its end or at the deadline.
-  bool WaitForOutput(const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-    while (outcome_.out.find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() > deadline || !ReadSome()) return false;
-    }
-    return true;
-  }
-
   void Interrupt() { kill(pid_, SIGINT); }
   // Ctrl-C sent to the thread that writes the output, so that it lands on a write waiting there.
   void InterruptMainThread() { syscall(SYS_tgkill, pid_, pid_, SIGINT); }
@@ -268,6 +260,17 @@ inline const samples::Sample& SampleNamed(const std::string& name) {
   return none;
 }
 
+// A 1.44 MB floppy: the test file in DOS\, an infected program under a long name, and a
+// clean text.
+inline std::vector<uint8_t> SampleFloppy() {
+  return testing::FatImageWriter(testing::FloppyLayout(1440))
+      .AddFolder("DOS")
+      .AddFile("DOS/EICAR.COM", SampleNamed("eicar.com").bytes)
+      .AddFile("Long Name Entry.exe", SampleNamed("exe_entry.exe").bytes)
+      .AddFile("README.TXT", std::vector<uint8_t>(300, 'a'))
+      .Build();
+}
+
 inline std::string Text(const std::vector<uint8_t>& bytes) {
   return std::string(bytes.begin(), bytes.end());
 }
@@ -310,6 +313,15 @@ class QuarnscanCli : public ::testing::Test {
         .Finish();
   }
 
+  // A run with the fixture's settings and database but none of its drives, so that disk
+  // images' volumes take their letters.
+  Outcome ScanWithoutDrives(const std::vector<std::string>& arguments) {
+    std::vector<std::string> all = {"--settings",   settings_,  "--data-dir",
+                                    QUARN_DATA_DIR, "--no-log", "--no-memory"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return Quarnscan(all, {}).Finish();
+  }
+
   // The arguments of a Scan: the fixture's settings, drive, database and log choices first.
   std::vector<std::string> WithFixture(const std::vector<std::string>& arguments) {
     std::vector<std::string> all = {"--settings", settings_, "--drive", "C:=" + tree_};
@@ -333,6 +345,16 @@ class QuarnscanCli : public ::testing::Test {
       fs::copy_file(fs::path(QUARN_DATA_DIR) / file, fs::path(folder) / file);
     }
     return folder;
+  }
+
+  // A copy of the shipped database as DataCopy makes it, with the QUARNX.DAT that quarndb
+  // imports from the ClamAV records in the folder `records`.
+  std::string DataImporting(const std::string& records, const std::string& name) {
+    const std::string data = DataCopy(name);
+    const std::string command = std::string(QUARN_BIN_DIR) + "/quarndb import-clamav " + records +
+                                " -o " + data + " >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return data;
   }
 
   static bool Has(const std::vector<std::string>& arguments, const std::string& option) {

@@ -8,12 +8,9 @@
 #include <set>
 
 #include "dbtool/database_files.h"
-#include "engine/com_detectors.h"
-#include "engine/entry_locator.h"
 #include "engine/file_verdict.h"
 #include "engine/section_directory.h"
 #include "engine/section_walk.h"
-#include "engine/signature_detectors.h"
 #include "platform/byte_reader.h"
 #include "platform/posix_folder.h"
 #include "platform/test_support/memory_file_system.h"
@@ -25,55 +22,6 @@ namespace quarn {
 namespace {
 
 using samples::Sample;
-
-// Runs the one detector that reads `section`, with the working state its chain would have
-// prepared by then.
-uint32_t RunSectionDetector(const DatabaseImage& signatures, File& file, int section,
-                            uint16_t* flag) {
-  DetectorState state;
-  const uint16_t directory = DirectoryOffset(section);
-  switch (section) {
-    case kExeEntrySection:
-    case kExeCallSection:
-    case kExeForwardSection:
-    case kExeBackwardSection:
-      LocateEntryCode(file, state);
-      break;
-    case kComCallSection:
-    case kComForwardSection:
-    case kComBackwardSection: {
-      uint16_t ignored = 0;
-      ScanComEntrySignatures(signatures, file, &ignored, DirectoryOffset(kComEntrySection), state);
-      break;
-    }
-    default:
-      break;
-  }
-  switch (section) {
-    case kExeEntrySection:
-      return ScanEntrySignatures(signatures, file, flag, directory, state);
-    case kExeCallSection:
-    case kComCallSection:
-      return ScanCallSignatures(signatures, file, flag, directory, state);
-    case kExeForwardSection:
-    case kComForwardSection:
-      return ScanForwardSignatures(signatures, file, flag, directory, state);
-    case kExeBackwardSection:
-    case kComBackwardSection:
-      return ScanBackwardSignatures(signatures, file, flag, directory, state);
-    case kComTailParagraphSection:
-      return ScanTailParagraphSignatures(signatures, file, flag, directory, state);
-    case kComTailSection:
-      return ScanTailSignatures(signatures, file, flag, directory, state);
-    case kComEntrySection:
-      return ScanComEntrySignatures(signatures, file, flag, directory, state);
-    case kComEndSection:
-      return ScanFileEndSignatures(signatures, file, flag, directory, state);
-    default:
-      ADD_FAILURE() << "no probe for section " << section;
-      return 0;
-  }
-}
 
 // Where each walkable signature section keeps its records' VirusId.
 const std::map<int, int> kIdFieldBySection = {
@@ -104,40 +52,21 @@ class SampleVerdictsTest : public ::testing::Test {
   MemoryFileSystem files_;
 };
 
-TEST_F(SampleVerdictsTest, EverySampleGetsItsPromisedVerdict) {
+// Every sample gets its promised verdict, and every signature section of the database finds
+// some sample.
+TEST_F(SampleVerdictsTest, EverySampleGetsItsPromisedVerdictAndEverySectionFindsOne) {
+  std::set<uint32_t> found;
   for (const Sample& sample : samples::BuildSampleSet()) {
     SCOPED_TRACE(sample.name);
-    auto file = Open(sample);
-    FileVerdict verdict = DetectFile(signatures_, *file, true);
+    found.insert(sample.expected.virus);
+    if (sample.probe) found.insert(sample.probe->virus);
+    FileVerdict verdict = DetectFile(signatures_, *Open(sample), true);
     EXPECT_EQ(verdict.virus, sample.expected.virus);
     EXPECT_EQ(verdict.variant, sample.expected.variant);
     EXPECT_EQ(verdict.suspicious != 0, sample.expected.suspicious);
     if (sample.expected.suspicious) {
       EXPECT_EQ(DetectFile(signatures_, *Open(sample), false).suspicious, 0u);
     }
-  }
-}
-
-TEST_F(SampleVerdictsTest, ReplacedPartialMatchesAreFoundByTheirOwnDetector) {
-  int probes = 0;
-  for (const Sample& sample : samples::BuildSampleSet()) {
-    if (!sample.probe) continue;
-    SCOPED_TRACE(sample.name);
-    ++probes;
-    auto file = Open(sample);
-    uint16_t flag = 9;
-    EXPECT_EQ(RunSectionDetector(signatures_, *file, sample.probe->section, &flag),
-              sample.probe->virus);
-    EXPECT_EQ(flag, sample.probe->variant);
-  }
-  EXPECT_GE(probes, 11);
-}
-
-TEST_F(SampleVerdictsTest, EverySignatureSectionIsHitBySomeSample) {
-  std::set<uint32_t> found;
-  for (const Sample& sample : samples::BuildSampleSet()) {
-    found.insert(sample.expected.virus);
-    if (sample.probe) found.insert(sample.probe->virus);
   }
   for (const auto& [section, id_field] : kIdFieldBySection) {
     SCOPED_TRACE(section);
@@ -208,13 +137,6 @@ class SampleImagesTest : public e2e::QuarnscanCli {
 
   std::string HostPath(const std::string& image) const { return tree_ + "/DISKS/" + image; }
 
-  e2e::Outcome Run(const std::vector<std::string>& arguments) {
-    std::vector<std::string> all = {"--settings", settings_,     "--data-dir", QUARN_DATA_DIR,
-                                    "--no-log",   "--no-memory", "--json"};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    return e2e::Quarnscan(all, {}).Finish();
-  }
-
   void SetUp() override {
     e2e::QuarnscanCli::SetUp();
     for (const auto* list : {&images_, &archives_}) {
@@ -238,7 +160,7 @@ TEST_F(SampleImagesTest, EveryFindInsideTheImagesIsReportedUnderItsExactName) {
   ASSERT_EQ(drives_with_finds, (std::set<std::string>{"A:", "C:", "D:"}))
       << "the floppy and both partitions hold something to find";
 
-  const e2e::Outcome walked = Run({"--drive", "C:=" + tree_, "C:\\DISKS"});
+  const e2e::Outcome walked = Scan({"--json", "C:\\DISKS"});
   EXPECT_EQ(walked.exit_code, 1) << walked.err;
   EXPECT_EQ(
       Reported(walked),
@@ -246,8 +168,9 @@ TEST_F(SampleImagesTest, EveryFindInsideTheImagesIsReportedUnderItsExactName) {
                /*with_archives=*/true))
       << walked.out;
 
-  const e2e::Outcome drives = Run({"--disk", "0=" + HostPath("floppy-files.img"), "--disk",
-                                   "0x80=" + HostPath("hard-disk-files.img"), "A:", "C:", "D:"});
+  const e2e::Outcome drives =
+      ScanWithoutDrives({"--json", "--disk", "0=" + HostPath("floppy-files.img"), "--disk",
+                         "0x80=" + HostPath("hard-disk-files.img"), "A:", "C:", "D:"});
   EXPECT_EQ(drives.exit_code, 1) << drives.err;
   EXPECT_EQ(Reported(drives), Expected([](const samples::ImageSample&) { return ""; }))
       << drives.out;
