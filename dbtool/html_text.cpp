@@ -1,6 +1,6 @@
 #include "dbtool/html_text.h"
 
-#include "engine/utf8_sequence.h"
+#include "platform/text_encoding.h"
 
 namespace quarn {
 namespace {
@@ -38,7 +38,7 @@ std::string EscapeHtml(std::string_view bytes) {
   html.reserve(bytes.size());
   size_t at = 0;
   while (at < bytes.size()) {
-    const size_t length = WellFormedUtf8Length(bytes, at);
+    const size_t length = Utf8SequenceAt(bytes, at);
     if (length == 0) {
       html += kReplacementCharacter;
       ++at;
