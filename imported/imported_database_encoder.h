@@ -8,7 +8,7 @@
 #include "imported/growing_array.h"
 #include "imported/signature_matcher.h"
 #include "imported/signature_sink.h"
-#include "imported/string_table.h"
+#include "imported/string_pool.h"
 #include "platform/status.h"
 
 namespace quarn {
@@ -49,7 +49,7 @@ class ImportedDatabaseEncoder : public SignatureSink {
     uint8_t digest[32];
   };
 
-  StringTable strings_;
+  StringPool strings_;
   GrowingArray<uint8_t> records_;
   GrowingArray<HashRow> hashes_;
   std::vector<BodySignature> bodies_;
