@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "engine/utf8_sequence.h"
+#include "platform/text_encoding.h"
 
 namespace quarn {
 namespace {
@@ -54,16 +54,6 @@ bool InRanges(const CodeRange (&ranges)[N], uint32_t code_point) {
   return after != std::begin(ranges) && code_point <= std::prev(after)->last;
 }
 
-uint32_t CodePointOf(std::string_view sequence) {
-  const uint8_t lead = static_cast<uint8_t>(sequence[0]);
-  if (sequence.size() == 1) return lead;
-  uint32_t code = lead & (0xFFu >> (sequence.size() + 1));
-  for (size_t i = 1; i < sequence.size(); ++i) {
-    code = (code << 6) | (static_cast<uint8_t>(sequence[i]) & 0x3F);
-  }
-  return code;
-}
-
 }  // namespace
 
 int CharacterColumns(uint32_t code_point) {
@@ -73,10 +63,11 @@ int CharacterColumns(uint32_t code_point) {
 }
 
 int ColumnsAt(std::string_view text, size_t at, size_t* length) {
-  const size_t sequence = WellFormedUtf8Length(text, at);
+  uint32_t code_point = 0;
+  const size_t sequence = Utf8SequenceAt(text, at, &code_point);
   *length = sequence == 0 ? 1 : sequence;
   if (sequence == 0) return 1;
-  return CharacterColumns(CodePointOf(text.substr(at, sequence)));
+  return CharacterColumns(code_point);
 }
 
 }  // namespace quarn

@@ -2,9 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/utf8_repair.h"
 #include "containers/container.h"
 #include "engine/imported_detector.h"
+#include "platform/text_encoding.h"
 
 namespace quarn {
 namespace {

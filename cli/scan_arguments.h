@@ -9,7 +9,7 @@
 
 #include "cli/container_arguments.h"
 #include "platform/status.h"
-#include "res/string_table.h"
+#include "res/message_table.h"
 #include "shell/shared_options.h"
 
 namespace quarn {

@@ -3,8 +3,7 @@
 #include <cstdint>
 
 #include "cli/character_width.h"
-#include "cli/utf8_repair.h"
-#include "engine/utf8_sequence.h"
+#include "platform/text_encoding.h"
 
 namespace quarn {
 

@@ -5,7 +5,7 @@
 
 #include "dbtool/html_text.h"
 #include "engine/database_builder.h"
-#include "engine/utf8_sequence.h"
+#include "platform/text_encoding.h"
 
 namespace quarn {
 namespace {
@@ -37,7 +37,7 @@ std::vector<uint32_t> Ids(const std::vector<VirusNameEntry>& entries) {
 
 bool IsWellFormedUtf8(std::string_view text) {
   for (size_t at = 0; at < text.size();) {
-    const size_t length = WellFormedUtf8Length(text, at);
+    const size_t length = Utf8SequenceAt(text, at);
     if (length == 0) return false;
     at += length;
   }

@@ -1,12 +1,9 @@
 #include "dbtool/html_text.h"
 
-#include "engine/utf8_sequence.h"
+#include "platform/text_encoding.h"
 
 namespace quarn {
 namespace {
-
-constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
-constexpr char kDelete = 0x7F;
 
 std::string_view Reference(char c) {
   switch (c) {
@@ -25,38 +22,24 @@ std::string_view Reference(char c) {
   }
 }
 
-// U+0080 to U+009F, which HTML does not allow in text either.
-bool IsC1Control(std::string_view bytes, size_t at, size_t length) {
-  return length == 2 && static_cast<unsigned char>(bytes[at]) == 0xC2 &&
-         static_cast<unsigned char>(bytes[at + 1]) < 0xA0;
-}
-
 }  // namespace
 
 std::string EscapeHtml(std::string_view bytes) {
+  const std::string text = RepairUtf8(bytes);
   std::string html;
-  html.reserve(bytes.size());
+  html.reserve(text.size());
   size_t at = 0;
-  while (at < bytes.size()) {
-    const size_t length = WellFormedUtf8Length(bytes, at);
-    if (length == 0) {
-      html += kReplacementCharacter;
-      ++at;
-      continue;
-    }
-    const char c = bytes[at];
-    if (IsC1Control(bytes, at, length)) {
+  while (at < text.size()) {
+    // C0, DEL and C1 are no text in HTML either.
+    if (const size_t control = ControlCharacterLength(text, at); control != 0) {
       html += '?';
-    } else if (length > 1) {
-      html.append(bytes.substr(at, length));
-    } else if (std::string_view reference = Reference(c); !reference.empty()) {
+      at += control;
+    } else if (std::string_view reference = Reference(text[at]); !reference.empty()) {
       html += reference;
-    } else if (static_cast<unsigned char>(c) < 0x20 || c == kDelete) {
-      html += '?';
+      ++at;
     } else {
-      html += c;
+      html += text[at++];
     }
-    at += length;
   }
   return html;
 }

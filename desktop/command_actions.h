@@ -5,8 +5,8 @@
 #include <array>
 #include <map>
 
-#include "res/string_table.h"
 #include "desktop/window_commands.h"
+#include "res/message_table.h"
 
 namespace quarn::window {
 

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/drive_map.h"
-#include "platform/folder.h"
-#include "res/string_table.h"
-#include "shell/image_drives.h"
 #include "desktop/monitor_link.h"
 #include "desktop/network_shares.h"
+#include "platform/drive_map.h"
+#include "platform/folder.h"
+#include "res/message_table.h"
+#include "shell/image_drives.h"
 
 namespace quarn::window {
 

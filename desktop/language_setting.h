@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/settings_store.h"
-#include "res/string_table.h"
+#include "res/message_table.h"
 
 namespace quarn::window {
 

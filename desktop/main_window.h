@@ -10,12 +10,12 @@
 #include <functional>
 #include <vector>
 
-#include "res/string_table.h"
 #include "desktop/command_actions.h"
 #include "desktop/drive_tree.h"
 #include "desktop/parts_status_bar.h"
 #include "desktop/result_list_model.h"
 #include "desktop/scan_animation.h"
+#include "res/message_table.h"
 
 namespace quarn::window {
 

@@ -6,16 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "desktop/dialogs/information_dialogs.h"
+#include "desktop/main_window.h"
+#include "desktop/network_shares.h"
+#include "desktop/scan_controller.h"
 #include "platform/drive_map.h"
 #include "platform/folder.h"
 #include "platform/settings_store.h"
 #include "platform/system_access.h"
-#include "res/string_table.h"
+#include "res/message_table.h"
 #include "shell/scan_session.h"
-#include "desktop/main_window.h"
-#include "desktop/network_shares.h"
-#include "desktop/scan_controller.h"
-#include "desktop/dialogs/information_dialogs.h"
 
 namespace quarn::window {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/result_line.h"
-#include "res/string_table.h"
+#include "res/message_table.h"
 
 namespace quarn::window {
 

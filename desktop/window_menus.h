@@ -2,8 +2,8 @@
 
 #include <QMenuBar>
 
-#include "res/string_table.h"
 #include "desktop/command_actions.h"
+#include "res/message_table.h"
 
 namespace quarn::window {
 

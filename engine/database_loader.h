@@ -9,7 +9,7 @@
 #include "engine/user_interface.h"
 #include "platform/folder.h"
 #include "platform/settings_store.h"
-#include "res/string_table.h"
+#include "res/message_table.h"
 
 namespace quarn {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "res/string_table.h"
+#include "res/message_table.h"
 
 namespace quarn {
 

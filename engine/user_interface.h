@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "engine/result_line.h"
-#include "res/string_table.h"
+#include "res/message_table.h"
 
 namespace quarn {
 

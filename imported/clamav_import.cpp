@@ -13,6 +13,7 @@
 #include "imported/clamav_records.h"
 #include "imported/database_body.h"
 #include "platform/file_contents.h"
+#include "platform/libarchive_handles.h"
 
 namespace quarn {
 namespace {
@@ -242,7 +243,8 @@ Status ClamavImport::AddDatabase(File& file, const std::string& shown) {
   // The gzip stream is unpacked here, not by libarchive, which checks neither its CRC nor its
   // length.
   DatabaseBody body(file);
-  struct archive* tar = archive_read_new();
+  const ArchiveReadHandle handle(archive_read_new());
+  struct archive* tar = handle.get();
   archive_read_support_format_tar(tar);
   archive_read_set_callback_data(tar, &body);
   archive_read_set_read_callback(tar, &ReadTar);
@@ -252,7 +254,6 @@ Status ClamavImport::AddDatabase(File& file, const std::string& shown) {
         Status::Error(!body.error().empty() ? body.error()
                                             : "damaged " + std::string(what) + ": " +
                                                   (cause != nullptr ? cause : "unreadable"));
-    archive_read_free(tar);
     return error;
   };
   if (archive_read_open1(tar) != ARCHIVE_OK) return damaged("archive");
@@ -288,7 +289,6 @@ Status ClamavImport::AddDatabase(File& file, const std::string& shown) {
     }
     lines.Finish(take);
   }
-  archive_read_free(tar);
   return body.Finish(expected_md5);
 }
 

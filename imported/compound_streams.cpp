@@ -9,6 +9,7 @@
 #include "platform/byte_reader.h"
 #include "platform/file_reads.h"
 #include "platform/read_only_file.h"
+#include "platform/text_encoding.h"
 
 namespace quarn {
 namespace {
@@ -110,24 +111,14 @@ std::vector<uint32_t> FollowChain(const std::vector<uint32_t>& table, uint32_t f
 
 std::string NameOf(std::span<const uint8_t> entry) {
   const uint16_t bytes = std::min<uint16_t>(ReadU16(entry, kEntryNameLengthField), 64);
-  std::string name;
+  std::vector<uint16_t> units;
   for (uint16_t at = 0; at + 1 < bytes; at += 2) {
     const uint16_t unit = ReadU16(entry, at);
     if (unit == 0) break;
-    if (unit < 0x80) {
-      name += static_cast<char>(unit);
-    } else if (unit < 0x800) {
-      name += static_cast<char>(0xC0 | (unit >> 6));
-      name += static_cast<char>(0x80 | (unit & 0x3F));
-    } else if (unit >= 0xD800 && unit < 0xE000) {
-      name += '?';  // half of a pair: no character on its own
-    } else {
-      name += static_cast<char>(0xE0 | (unit >> 12));
-      name += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-      name += static_cast<char>(0x80 | (unit & 0x3F));
-    }
+    units.push_back(unit);
   }
-  return name;
+  // A surrogate without its partner is no character of its own: it shows as "?".
+  return Utf16ToUtf8(units, '?');
 }
 
 class CompoundWalk {

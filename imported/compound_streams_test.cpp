@@ -59,7 +59,8 @@ void PutU32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
 
 // A document written by gsf from files of these sizes: short ones on both sides of the
 // mini stream's 64-byte units and of its 4096-byte cutoff, one in a storage within a
-// storage, and one of 8 MB, which needs more FAT sectors than the header lists.
+// storage, one whose name needs a surrogate pair, and one of 8 MB, which needs more FAT
+// sectors than the header lists.
 struct GsfDocument {
   std::vector<uint8_t> bytes;
   Streams streams;
@@ -68,10 +69,16 @@ struct GsfDocument {
 const GsfDocument& MadeByGsf() {
   static const GsfDocument document = [] {
     GsfDocument made;
-    const std::vector<std::pair<std::string, size_t>> files = {
-        {"one", 1},       {"unit", 64},          {"unit_and_one", 65},       {"below_cutoff", 4095},
-        {"cutoff", 4096}, {"past_cutoff", 4097}, {"outer/inner/deep", 3000}, {"outer/long", 70000},
-        {"huge", 8 << 20}};
+    const std::vector<std::pair<std::string, size_t>> files = {{"one", 1},
+                                                               {"unit", 64},
+                                                               {"unit_and_one", 65},
+                                                               {"below_cutoff", 4095},
+                                                               {"cutoff", 4096},
+                                                               {"past_cutoff", 4097},
+                                                               {"outer/inner/deep", 3000},
+                                                               {"outer/long", 70000},
+                                                               {"pair\xF0\x9F\x98\x80", 5},
+                                                               {"huge", 8 << 20}};
     std::map<std::string, std::vector<uint8_t>> written;
     uint32_t seed = 1;
     for (const auto& [path, size] : files) {

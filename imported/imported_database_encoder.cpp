@@ -87,7 +87,7 @@ void ImportedDatabaseEncoder::Drop(std::span<const uint32_t> indexes) {
   };
   // The strings of the dropped leave too, and the order of the rest follows the signatures
   // that stay: the table is made again from them.
-  StringTable kept;
+  StringPool kept;
   uint32_t stays = 0;
   for (uint32_t index = 0; index < count_; ++index) {
     if (std::binary_search(indexes.begin(), indexes.end(), index)) continue;

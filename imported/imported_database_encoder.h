@@ -9,7 +9,7 @@
 #include "imported/growing_array.h"
 #include "imported/signature_matcher.h"
 #include "imported/signature_sink.h"
-#include "imported/string_table.h"
+#include "imported/string_pool.h"
 #include "platform/status.h"
 
 namespace quarn {
@@ -59,7 +59,7 @@ class ImportedDatabaseEncoder : public SignatureSink {
     uint32_t packed_length;
   };
 
-  StringTable strings_;
+  StringPool strings_;
   GrowingArray<uint8_t> records_;
   GrowingArray<HashRow> hashes_;
   std::vector<Body> bodies_;

@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_bytes.h"
-
 namespace quarn {
 
 enum class SeekOrigin { kBegin, kCurrent, kEnd };
@@ -143,11 +141,6 @@ class File {
   }
   // Where the data that holds `offset` ends: the start of the next hole, else the size.
   virtual std::optional<uint64_t> NextHole(uint64_t /*offset*/) { return Size(); }
-
-  // The whole file mapped read-only (platform/file_bytes.h tells what a mapping promises),
-  // where the platform and the file allow it; the mapping outlives the handle. Nothing where
-  // they do not: the caller reads the file instead.
-  virtual std::unique_ptr<FileBytes> MapReadOnly() { return nullptr; }
 };
 
 }  // namespace quarn

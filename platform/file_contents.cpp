@@ -46,23 +46,6 @@ Result<std::vector<uint8_t>> ReadWholeFile(Folder& folder, const std::string& na
   return ReadAll(**file, path, *size);
 }
 
-Result<std::unique_ptr<FileBytes>> MapWholeFile(Folder& folder, const std::string& name,
-                                                uint64_t limit) {
-  const std::string path = JoinPath(folder.Path(), name);
-  auto file = folder.OpenFile(name, OpenMode::kRead);
-  if (!file) return file.status();
-  Result<uint64_t> size = SizeWithin(**file, path, limit);
-  if (!size) return size.status();
-  // The size is asked again of the mapping: the file may have grown past the limit since.
-  if (std::unique_ptr<FileBytes> mapped = (*file)->MapReadOnly();
-      mapped && mapped->bytes().size() <= limit) {
-    return mapped;
-  }
-  Result<std::vector<uint8_t>> bytes = ReadAll(**file, path, *size);
-  if (!bytes) return bytes.status();
-  return HoldBytes(std::move(*bytes));
-}
-
 Result<std::vector<uint8_t>> ReadWholeFile(FileSystem& files, const std::string& path,
                                            uint64_t limit) {
   auto [folder_path, name] = SplitHostPath(path);

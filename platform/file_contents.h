@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_bytes.h"
 #include "platform/folder.h"
 #include "platform/status.h"
 
@@ -21,12 +20,6 @@ Result<std::vector<uint8_t>> ReadWholeFile(FileSystem& files, const std::string&
 // The bytes of `name` in `folder`; refuses files larger than `limit`.
 Result<std::vector<uint8_t>> ReadWholeFile(Folder& folder, const std::string& name,
                                            uint64_t limit = uint64_t{1} << 30);
-
-// The bytes of `name` in `folder`, mapped where the file can be mapped (so a large file costs
-// the process no memory of its own), else read whole; refuses files larger than `limit`.
-// platform/file_bytes.h tells what a mapping promises.
-Result<std::unique_ptr<FileBytes>> MapWholeFile(Folder& folder, const std::string& name,
-                                                uint64_t limit = uint64_t{1} << 30);
 
 // Writes `bytes` to a new temporary file in `folder`, flushes it and renames it over `name`,
 // so `name` holds either its old content or all of the new. The temporary file is removed

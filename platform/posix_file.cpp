@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <limits>
 
-#include "platform/posix_file_mapping.h"
-
 namespace quarn {
 namespace {
 
@@ -238,10 +236,6 @@ bool PosixFile::SetOwner(uint32_t owner, uint32_t group) {
 
 bool PosixFile::SetMode(uint32_t mode) {
   return fchmod(descriptor_, static_cast<mode_t>(mode & 07777)) == 0;
-}
-
-std::unique_ptr<FileBytes> PosixFile::MapReadOnly() {
-  return MapPosixFile(descriptor_);
 }
 
 }  // namespace quarn

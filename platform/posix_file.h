@@ -62,7 +62,6 @@ class PosixFile : public File {
   bool SetFlags(uint32_t flags) override;
   std::optional<uint64_t> NextData(uint64_t offset) override;
   std::optional<uint64_t> NextHole(uint64_t offset) override;
-  std::unique_ptr<FileBytes> MapReadOnly() override;
 
   int descriptor() const { return descriptor_; }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "engine/utf8_sequence.h"
+#include "platform/text_encoding.h"
 
 namespace quarn {
 
@@ -20,7 +20,7 @@ std::string ResultLineText(std::string_view text) {
       advance = control;
     } else if (byte < 0x80) {
       piece = text.substr(at, 1);
-    } else if (size_t length = WellFormedUtf8Length(text, at); length != 0) {
+    } else if (size_t length = Utf8SequenceAt(text, at); length != 0) {
       piece = text.substr(at, length);
       advance = length;
     } else {

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "platform/path_names.h"
-#include "res/string_table.h"
+#include "res/message_table.h"
 #include "shell/container_scan.h"
 #include "shell/incomplete_report.h"
 #include "shell/scan_file.h"

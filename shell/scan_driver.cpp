@@ -6,7 +6,7 @@
 
 #include "clean/file_cleaner.h"
 #include "platform/path_names.h"
-#include "res/string_table.h"
+#include "res/message_table.h"
 #include "shell/folder_walk.h"
 #include "shell/incomplete_report.h"
 

@@ -7,8 +7,8 @@
 
 #include "clean/file_cleaner.h"
 #include "engine/file_verdict.h"
-#include "engine/utf8_sequence.h"
 #include "engine/virus_names.h"
+#include "platform/text_encoding.h"
 #include "shell/action_texts.h"
 #include "shell/file_detection.h"
 #include "shell/incomplete_report.h"
@@ -318,7 +318,7 @@ std::optional<std::string> RenamedName(const std::string& name) {
   // Character boundaries come from the start: a UTF-8 sequence is one character and so is
   // every byte outside one, as the result line shows it.
   std::vector<size_t> starts;
-  for (size_t at = 0; at < name.size(); at += std::max<size_t>(1, WellFormedUtf8Length(name, at))) {
+  for (size_t at = 0; at < name.size(); at += std::max<size_t>(1, Utf8SequenceAt(name, at))) {
     starts.push_back(at);
   }
   if (starts.size() < 3) return std::nullopt;

@@ -14,7 +14,7 @@
 #include "engine/scan_log.h"
 #include "engine/scan_options.h"
 #include "engine/user_interface.h"
-#include "res/string_table.h"
+#include "res/message_table.h"
 #include "shell/container_limits.h"
 
 namespace quarn {

@@ -12,7 +12,7 @@
 #include "engine/result_line.h"
 #include "engine/user_interface.h"
 #include "platform/system_access.h"
-#include "res/string_table.h"
+#include "res/message_table.h"
 
 namespace quarn {
 

@@ -1,6 +1,6 @@
 #include "containers/archives/archive_names.h"
 
-#include "containers/name_encoding.h"
+#include "platform/text_encoding.h"
 
 namespace quarn {
 namespace {

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "containers/archives/archive_names.h"
-#include "containers/name_encoding.h"
+#include "platform/text_encoding.h"
 
 namespace quarn {
 namespace {

@@ -9,9 +9,9 @@
 #include <sstream>
 
 #include "containers/test_support/lha_test_support.h"
-#include "containers/name_encoding.h"
 #include "containers/test_support/lzh_writer.h"
 #include "platform/test_support/tool_witness.h"
+#include "platform/text_encoding.h"
 
 namespace quarn {
 namespace {

@@ -15,6 +15,7 @@
 #include "containers/archives/seven_zip_dictionary.h"
 #include "containers/archives/stream_dictionary.h"
 #include "containers/archives/zip_stored_entry.h"
+#include "platform/libarchive_handles.h"
 
 namespace quarn {
 namespace {
@@ -280,15 +281,14 @@ bool StartsAsItsKind(struct archive* archive, const LibarchiveKind& format,
 
 class LibarchiveReader : public ArchiveReader {
  public:
-  LibarchiveReader(struct archive* archive, std::unique_ptr<Source> source, bool raw,
+  LibarchiveReader(ArchiveReadHandle archive, std::unique_ptr<Source> source, bool raw,
                    std::string raw_name, bool skips_cheaply, std::optional<ContainerKind> in_place)
-      : archive_(archive),
-        source_(std::move(source)),
+      : source_(std::move(source)),
+        archive_(std::move(archive)),
         raw_(raw),
         raw_name_(std::move(raw_name)),
         skips_cheaply_(skips_cheaply),
         in_place_kind_(in_place) {}
-  ~LibarchiveReader() override { archive_read_free(archive_); }
   LibarchiveReader(const LibarchiveReader&) = delete;
   LibarchiveReader& operator=(const LibarchiveReader&) = delete;
 
@@ -307,7 +307,7 @@ class LibarchiveReader : public ArchiveReader {
     if (ended_) return std::nullopt;
     Utf8Names names;
     struct archive_entry* entry = nullptr;
-    const int status = archive_read_next_header(archive_, &entry);
+    const int status = archive_read_next_header(archive_.get(), &entry);
     if (status == ARCHIVE_EOF) {
       ended_ = true;
       return std::nullopt;
@@ -357,7 +357,7 @@ class LibarchiveReader : public ArchiveReader {
     if (!start) return std::nullopt;
     const bool zip = in_place_kind_ == ContainerKind::kZip;
     if (zip && !IsStoredZipEntry(*source_->file, *start, size)) return std::nullopt;
-    if (const int skipped = archive_read_data_skip(archive_); skipped < ARCHIVE_OK) {
+    if (const int skipped = archive_read_data_skip(archive_.get()); skipped < ARCHIVE_OK) {
       NoteFailure(skipped);
       return std::nullopt;
     }
@@ -375,7 +375,7 @@ class LibarchiveReader : public ArchiveReader {
   }
 
   uint64_t PackedBytesRead() const override {
-    return static_cast<uint64_t>(std::max<la_int64_t>(0, archive_filter_bytes(archive_, -1)));
+    return static_cast<uint64_t>(std::max<la_int64_t>(0, archive_filter_bytes(archive_.get(), -1)));
   }
   bool Damaged() const override { return damaged_; }
   bool SkipsCheaply() const override { return skips_cheaply_; }
@@ -412,7 +412,7 @@ class LibarchiveReader : public ArchiveReader {
     const void* block = nullptr;
     size_t size = 0;
     la_int64_t offset = 0;
-    const int status = archive_read_data_block(archive_, &block, &size, &offset);
+    const int status = archive_read_data_block(archive_.get(), &block, &size, &offset);
     if (status == ARCHIVE_EOF) {
       data_ended_ = true;
       return;
@@ -430,13 +430,14 @@ class LibarchiveReader : public ArchiveReader {
   }
 
   void NoteFailure(int status) {
-    failure_ = ReasonOfFailure(archive_, entry_);
+    failure_ = ReasonOfFailure(archive_.get(), entry_);
     // After a fatal error the archive can give nothing more.
     if (status == ARCHIVE_FATAL) ended_ = true;
   }
 
-  struct archive* archive_;
+  // Declared after the source its callbacks read, so that it is freed first.
   std::unique_ptr<Source> source_;
+  ArchiveReadHandle archive_;
   bool raw_;
   std::string raw_name_;
   bool skips_cheaply_;
@@ -455,8 +456,9 @@ class LibarchiveReader : public ArchiveReader {
   bool data_ended_ = false;
 };
 
-struct archive* NewReader(Source* source) {
-  struct archive* archive = archive_read_new();
+ArchiveReadHandle NewReader(Source* source) {
+  ArchiveReadHandle handle(archive_read_new());
+  struct archive* archive = handle.get();
   archive_read_support_filter_all(archive);
   std::string options;
   for (const LibarchiveKind& row : kKinds) {
@@ -471,7 +473,7 @@ struct archive* NewReader(Source* source) {
   archive_read_set_read_callback(archive, &ReadBlock);
   archive_read_set_skip_callback(archive, &SkipBytes);
   archive_read_set_seek_callback(archive, &SeekTo);
-  return archive;
+  return handle;
 }
 
 }  // namespace
@@ -515,7 +517,8 @@ std::optional<OpenedContainer> LibarchiveOpener::Open(std::shared_ptr<File> file
   }
 
   Utf8Names names;
-  struct archive* archive = NewReader(source.get());
+  ArchiveReadHandle handle = NewReader(source.get());
+  struct archive* archive = handle.get();
   struct archive_entry* entry = nullptr;
   const int header = archive_read_open1(archive) == ARCHIVE_OK
                          ? archive_read_next_header(archive, &entry)
@@ -528,13 +531,11 @@ std::optional<OpenedContainer> LibarchiveOpener::Open(std::shared_ptr<File> file
   // An archive with no entry at all (a tar's end mark alone) is no archive either.
   const bool has_entry = header == ARCHIVE_OK || header == ARCHIVE_WARN;
   if (!has_entry || row == nullptr || !StartsAsItsKind(archive, *row, head_span)) {
-    archive_read_free(archive);
     return std::nullopt;
   }
   OpenedContainer opened;
   opened.kind = row->kind;
   if (filter == ARCHIVE_FILTER_LZMA && oversized) {
-    archive_read_free(archive);
     opened.kind = ContainerKind::kXz;
     opened.damage.push_back({"", IncompleteReason::kSize});
     return opened;
@@ -542,8 +543,8 @@ std::optional<OpenedContainer> LibarchiveOpener::Open(std::shared_ptr<File> file
   const bool skips_cheaply = filter == 0 && row->skips_cheaply;
   const bool lies_in_place = filter == 0 && row->lies_in_place;
   auto reader = std::make_unique<LibarchiveReader>(
-      archive, std::move(source), raw, raw ? GzipStoredName(head_span) : "", skips_cheaply,
-      lies_in_place ? std::optional(row->kind) : std::nullopt);
+      std::move(handle), std::move(source), raw, raw ? GzipStoredName(head_span) : "",
+      skips_cheaply, lies_in_place ? std::optional(row->kind) : std::nullopt);
   reader->TakeFirst(entry);
   opened.archive = std::move(reader);
   return opened;

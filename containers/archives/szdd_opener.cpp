@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "containers/entry_spool.h"
-#include "containers/name_encoding.h"
+#include "platform/text_encoding.h"
 
 namespace quarn {
 namespace {

@@ -6,8 +6,8 @@
 
 #include "containers/fat/fat_chain.h"
 #include "containers/fat/fat_entry_layout.h"
-#include "containers/name_encoding.h"
 #include "platform/byte_reader.h"
+#include "platform/text_encoding.h"
 
 namespace quarn {
 namespace {

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "containers/fat/fat_directory.h"
-#include "containers/name_encoding.h"
+#include "platform/text_encoding.h"
 
 namespace quarn {
 namespace {

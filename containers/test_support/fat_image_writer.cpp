@@ -4,6 +4,8 @@
 #include <array>
 #include <stdexcept>
 
+#include "platform/text_encoding.h"
+
 namespace quarn::testing {
 namespace {
 
@@ -29,17 +31,13 @@ void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
   Put16(bytes, at + 2, value >> 16);
 }
 
+// The code points of `text`; a byte outside a well-formed sequence stands for itself.
 std::vector<uint32_t> DecodeUtf8(const std::string& text) {
   std::vector<uint32_t> points;
   for (size_t i = 0; i < text.size();) {
-    const auto byte = static_cast<uint8_t>(text[i]);
-    const int extra = byte < 0x80 ? 0 : byte < 0xE0 ? 1 : byte < 0xF0 ? 2 : 3;
-    uint32_t point = extra == 0 ? byte : byte & (0x3F >> extra);
-    for (int k = 1; k <= extra && i + k < text.size(); ++k) {
-      point = point << 6 | (static_cast<uint8_t>(text[i + k]) & 0x3F);
-    }
+    uint32_t point = static_cast<uint8_t>(text[i]);
+    i += std::max<size_t>(1, Utf8SequenceAt(text, i, &point));
     points.push_back(point);
-    i += 1 + extra;
   }
   return points;
 }
@@ -111,16 +109,7 @@ uint8_t Checksum(const std::array<uint8_t, 11>& raw) {
 }
 
 std::vector<uint16_t> Utf16Of(const std::string& name) {
-  std::vector<uint16_t> units;
-  for (uint32_t point : DecodeUtf8(name)) {
-    if (point >= 0x10000) {
-      units.push_back(static_cast<uint16_t>(0xD800 + ((point - 0x10000) >> 10)));
-      units.push_back(static_cast<uint16_t>(0xDC00 + ((point - 0x10000) & 0x3FF)));
-    } else {
-      units.push_back(static_cast<uint16_t>(point));
-    }
-  }
-  return units;
+  return Utf8ToUtf16(name).value_or(std::vector<uint16_t>{});
 }
 
 std::string BaseName(const std::string& path) {

@@ -6,8 +6,8 @@
 #include <QString>
 #include <string>
 
-#include "res/string_table.h"
 #include "desktop/dialogs/information_dialogs.h"
+#include "res/message_table.h"
 
 // What the information dialogs share: texts, buttons and the two ways out to another program.
 // Private to the dialogs.

@@ -10,7 +10,7 @@
 #include "engine/user_interface.h"
 #include "platform/drive_map.h"
 #include "platform/system_access.h"
-#include "res/string_table.h"
+#include "res/message_table.h"
 #include "sysarea/floppy_boot_sector.h"
 
 namespace quarn::tools {

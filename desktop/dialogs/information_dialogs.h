@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "res/string_table.h"
+#include "res/message_table.h"
 
 // The small modal dialogs around the scanner: splash, About, the memory alert, the two
 // update reminders and the online update. None of them changes settings or files.

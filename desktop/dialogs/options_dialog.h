@@ -3,11 +3,11 @@
 #include <QWidget>
 #include <vector>
 
+#include "desktop/dialogs/options_settings.h"
 #include "engine/scan_options.h"
 #include "platform/settings_store.h"
 #include "platform/status.h"
-#include "res/string_table.h"
-#include "desktop/dialogs/options_settings.h"
+#include "res/message_table.h"
 
 namespace quarn::tools {
 

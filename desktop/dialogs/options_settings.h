@@ -8,7 +8,7 @@
 #include "engine/scan_options.h"
 #include "engine/user_interface.h"
 #include "platform/registry_document.h"
-#include "res/string_table.h"
+#include "res/message_table.h"
 
 // What the Options dialog reads from and writes to the settings store, apart from its widgets.
 namespace quarn::tools {

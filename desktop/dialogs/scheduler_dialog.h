@@ -3,10 +3,10 @@
 #include <QString>
 #include <QWidget>
 
+#include "desktop/dialogs/schedule.h"
 #include "platform/settings_store.h"
 #include "platform/status.h"
-#include "res/string_table.h"
-#include "desktop/dialogs/schedule.h"
+#include "res/message_table.h"
 
 namespace quarn::tools {
 

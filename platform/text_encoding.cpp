@@ -1,4 +1,4 @@
-#include "containers/name_encoding.h"
+#include "platform/text_encoding.h"
 
 #include <array>
 
@@ -29,11 +29,40 @@ constexpr std::array<uint16_t, 32> kControlGlyphs = {
 
 constexpr uint32_t kReplacement = 0xFFFD;
 
+bool IsHighSurrogate(uint32_t unit) {
+  return unit >= 0xD800 && unit < 0xDC00;
+}
+bool IsLowSurrogate(uint32_t unit) {
+  return unit >= 0xDC00 && unit < 0xE000;
+}
+
 }  // namespace
 
-bool IsControlCharacter(uint32_t code_point) {
-  return code_point < 0x20 || (code_point >= 0x7F && code_point < 0xA0) || code_point == 0x2028 ||
-         code_point == 0x2029;
+size_t Utf8SequenceAt(std::string_view text, size_t at, uint32_t* code_point) {
+  const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
+  const uint8_t lead = byte(at);
+  size_t length = 1;
+  uint32_t value = lead;
+  uint32_t least = 0;
+  if (lead < 0x80) {
+    // ASCII: the sequence is the byte.
+  } else if ((lead & 0xE0) == 0xC0) {
+    length = 2, value = lead & 0x1F, least = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, value = lead & 0x0F, least = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, value = lead & 0x07, least = 0x10000;
+  } else {
+    return 0;
+  }
+  if (text.size() - at < length) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    value = value << 6 | (byte(at + i) & 0x3F);
+  }
+  if (value < least || value > 0x10FFFF || (value >= 0xD800 && value < 0xE000)) return 0;
+  if (code_point != nullptr) *code_point = value;
+  return length;
 }
 
 void AppendUtf8(std::string& out, uint32_t code_point) {
@@ -54,64 +83,37 @@ void AppendUtf8(std::string& out, uint32_t code_point) {
   }
 }
 
-std::string CodePage437ToUtf8(std::span<const uint8_t> bytes) {
-  std::string out;
-  for (uint8_t byte : bytes) {
-    if (byte >= 0x80) {
-      AppendUtf8(out, kUpperHalf[byte - 0x80]);
-    } else if (byte < 0x20) {
-      AppendUtf8(out, kControlGlyphs[byte]);
+std::string RepairUtf8(std::string_view text) {
+  std::string repaired;
+  repaired.reserve(text.size());
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t length = Utf8SequenceAt(text, at);
+    if (length == 0) {
+      AppendUtf8(repaired, kReplacement);
+      ++at;
     } else {
-      out.push_back(static_cast<char>(byte));
+      repaired.append(text.substr(at, length));
+      at += length;
     }
   }
-  return out;
+  return repaired;
 }
 
-std::string Utf16ToUtf8(std::span<const uint16_t> units) {
+std::string Utf16ToUtf8(std::span<const uint16_t> units, uint32_t lone_surrogate) {
   std::string out;
   for (size_t i = 0; i < units.size(); ++i) {
     const uint32_t unit = units[i];
-    if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-        units[i + 1] < 0xE000) {
-      AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+    if (IsHighSurrogate(unit) && i + 1 < units.size() && IsLowSurrogate(units[i + 1])) {
+      AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (units[i + 1] - 0xDC00u));
       ++i;
-    } else if (unit >= 0xD800 && unit < 0xE000) {
-      AppendUtf8(out, kReplacement);
+    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
+      AppendUtf8(out, lone_surrogate);
     } else {
       AppendUtf8(out, unit);
     }
   }
   return out;
-}
-
-size_t Utf8SequenceAt(std::string_view text, size_t at, uint32_t* code_point) {
-  const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
-  const uint8_t lead = byte(at);
-  if (lead < 0x80) {
-    *code_point = lead;
-    return 1;
-  }
-  size_t length;
-  uint32_t value;
-  uint32_t least;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2, value = lead & 0x1F, least = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, value = lead & 0x0F, least = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, value = lead & 0x07, least = 0x10000;
-  } else {
-    return 0;
-  }
-  if (text.size() - at < length) return 0;
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-    value = value << 6 | (byte(at + i) & 0x3F);
-  }
-  if (value < least || value > 0x10FFFF || (value >= 0xD800 && value < 0xE000)) return 0;
-  *code_point = value;
-  return length;
 }
 
 std::optional<std::vector<uint16_t>> Utf8ToUtf16(std::string_view text) {
@@ -130,6 +132,35 @@ std::optional<std::vector<uint16_t>> Utf8ToUtf16(std::string_view text) {
     at += length;
   }
   return units;
+}
+
+std::string CodePage437ToUtf8(std::span<const uint8_t> bytes) {
+  std::string out;
+  for (uint8_t byte : bytes) {
+    if (byte >= 0x80) {
+      AppendUtf8(out, kUpperHalf[byte - 0x80]);
+    } else if (byte < 0x20) {
+      AppendUtf8(out, kControlGlyphs[byte]);
+    } else {
+      out.push_back(static_cast<char>(byte));
+    }
+  }
+  return out;
+}
+
+size_t ControlCharacterLength(std::string_view text, size_t at) {
+  const uint8_t lead = static_cast<uint8_t>(text[at]);
+  if (lead < 0x20 || lead == 0x7F) return 1;
+  if (lead == 0xC2 && at + 1 < text.size()) {
+    const uint8_t next = static_cast<uint8_t>(text[at + 1]);
+    if (next >= 0x80 && next <= 0x9F) return 2;
+  }
+  return 0;
+}
+
+bool IsControlCharacter(uint32_t code_point) {
+  return code_point < 0x20 || (code_point >= 0x7F && code_point < 0xA0) || code_point == 0x2028 ||
+         code_point == 0x2029;
 }
 
 }  // namespace quarn

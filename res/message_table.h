@@ -14,7 +14,7 @@ enum class Language { kItalian = 0, kEnglish = 1 };
 // value's preset included) is Italian.
 Language LanguageFromSetting(uint32_t lingua);
 
-// One entry of the compiled-in string table.
+// One entry of the compiled-in message table.
 struct StringEntry {
   int id;
   std::string_view text;

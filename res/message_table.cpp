@@ -1,4 +1,4 @@
-#include "res/string_table.h"
+#include "res/message_table.h"
 
 #include <algorithm>
 #include <iterator>
@@ -7,7 +7,7 @@
 namespace quarn {
 namespace {
 
-// Built from the entries as written; string_table_test holds the table to its rules (sorted,
+// Built from the entries as written; message_table_test holds the table to its rules (sorted,
 // unique, every Italian id with its English twin), which the binary search relies on.
 constexpr StringEntry kStrings[] = {
 #define QUARN_STRING(id, text) {id, text},

@@ -13,7 +13,7 @@ namespace quarn {
 // order first added, named by its offset. Beside the text it keeps only an index of four
 // bytes a slot, so the millions of names of a real database cost little more than their
 // text, and the few sources, repeated on every signature, nothing more.
-class StringTable {
+class StringPool {
  public:
   // The offset of `text` (which holds no NUL), added when new. Offsets past 4 GiB do not
   // exist: the caller checks bytes().size() before adding.

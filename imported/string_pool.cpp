@@ -1,4 +1,4 @@
-#include "imported/string_table.h"
+#include "imported/string_pool.h"
 
 #include <cstring>
 #include <functional>
@@ -14,19 +14,19 @@ size_t HashOf(std::string_view text) {
 
 }  // namespace
 
-std::string_view StringTable::At(uint32_t offset) const {
+std::string_view StringPool::At(uint32_t offset) const {
   return std::string_view(bytes_.begin() + offset);
 }
 
 // The slot holding `text`, or the free slot where it belongs.
-size_t StringTable::SlotOf(std::string_view text) const {
+size_t StringPool::SlotOf(std::string_view text) const {
   const size_t mask = slots_.size() - 1;
   for (size_t slot = HashOf(text) & mask;; slot = (slot + 1) & mask) {
     if (slots_[slot] == 0 || At(slots_[slot] - 1) == text) return slot;
   }
 }
 
-uint32_t StringTable::Add(std::string_view text) {
+uint32_t StringPool::Add(std::string_view text) {
   // At most three quarters full, so a free slot ends every probe.
   if (4 * (count_ + 1) > 3 * slots_.size()) {
     Rehash(slots_.empty() ? kFirstSlots : 2 * slots_.size());
@@ -41,7 +41,7 @@ uint32_t StringTable::Add(std::string_view text) {
   return offset;
 }
 
-void StringTable::Rehash(size_t slot_count) {
+void StringPool::Rehash(size_t slot_count) {
   std::vector<uint32_t> old = std::move(slots_);
   slots_.assign(slot_count, 0);
   for (const uint32_t stored : old) {

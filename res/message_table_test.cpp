@@ -1,4 +1,4 @@
-#include "res/string_table.h"
+#include "res/message_table.h"
 
 #include <climits>
 #include <cstddef>
