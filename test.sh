@@ -3,8 +3,9 @@
 #                   fresh clone of a 2-core machine, packages installed).
 # ./test.sh --full  adds the clang tree instrumented with AddressSanitizer, UBSan and libFuzzer:
 #                   the tests without Qt under the sanitizers, the daemon's load, fault and
-#                   attack runs, the Debian packages made and checked, then a short run of
-#                   every fuzzer from its seeds (budget: 30 minutes). This is what CI runs.
+#                   attack runs, the Debian packages made and checked, the named mutants (each
+#                   must fail), then a short run of every fuzzer from its seeds (budget: 30
+#                   minutes). This is what CI runs.
 # Installs what is missing first, prints each stage's time and exits non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")"
@@ -15,7 +16,7 @@ case "${1:-}" in
   "") ;;
   --full) full=1 ;;
   -h | --help)
-    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
   *)
@@ -38,6 +39,9 @@ if [ $full -eq 1 ]; then
   quarn_stage "test (sanitize, no Qt)" ctest --preset sanitize -j "$(quarn_jobs)"
   quarn_stage "load (release, quarnd)" ctest --preset load
   quarn_stage "packages (cpack, lintian, unpacked)" scripts/check_packages.sh build/release
+  quarn_stage "configure (mutants)" cmake --preset mutants
+  quarn_stage "build (mutants)" cmake --build --preset mutants -j "$(quarn_jobs)"
+  quarn_stage "mutants (each must fail)" ctest --preset mutants -j "$(quarn_jobs)"
   quarn_stage "fuzz (${QUARN_FUZZ_SECONDS:-15} s per target)" \
     fuzz/run_fuzzers.sh build/sanitize "${QUARN_FUZZ_SECONDS:-15}"
 fi
