@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# ./test.sh         builds the release tree and runs every test of it (budget: 10 minutes on a
-#                   fresh clone of a 2-core machine, packages installed).
+# ./test.sh         builds the release tree and runs every test of it, then the tests it skipped
+#                   as the other user: nobody when run as root, else root through sudo -n
+#                   (budget: 10 minutes on a fresh clone of a 2-core machine, packages installed).
 # ./test.sh --full  adds the clang tree instrumented with AddressSanitizer, UBSan and libFuzzer:
 #                   the tests without Qt under the sanitizers, the daemon's load, fault and
 #                   attack runs, the Debian packages made and checked, the named mutants (each
@@ -16,7 +17,7 @@ case "${1:-}" in
   "") ;;
   --full) full=1 ;;
   -h | --help)
-    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
   *)
@@ -31,6 +32,7 @@ quarn_stage "install packages" quarn_install_packages "${packages[@]}"
 quarn_stage "configure (release)" cmake --preset release
 quarn_stage "build (release)" cmake --build --preset release -j "$(quarn_jobs)"
 quarn_stage "test (release)" ctest --preset release -j "$(quarn_jobs)"
+quarn_stage "skipped tests, as the other user" scripts/run_skipped_as_other_user.py
 budget=600
 if [ $full -eq 1 ]; then
   budget=1800
@@ -38,6 +40,7 @@ if [ $full -eq 1 ]; then
   quarn_stage "build (sanitize)" cmake --build --preset sanitize -j "$(quarn_jobs)"
   quarn_stage "test (sanitize, no Qt)" ctest --preset sanitize -j "$(quarn_jobs)"
   quarn_stage "load (release, quarnd)" ctest --preset load
+  quarn_stage "skipped load tests, as the other user" scripts/run_skipped_as_other_user.py load
   quarn_stage "packages (cpack, lintian, unpacked)" scripts/check_packages.sh build/release
   quarn_stage "configure (mutants)" cmake --preset mutants
   quarn_stage "build (mutants)" cmake --build --preset mutants -j "$(quarn_jobs)"
