@@ -93,8 +93,9 @@ function(quarn_test name)
   if(NOT ARG_LABELS)
     set(ARG_LABELS core)
   endif()
+  # The report names the tests skipped, for scripts/run_skipped_as_other_user.py.
   set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" ENVIRONMENT
-                       "QUARN_TEST_TMP=${CMAKE_BINARY_DIR}/testtmp")
+                       "QUARN_TEST_TMP=${CMAKE_BINARY_DIR}/testtmp;GTEST_OUTPUT=xml:${CMAKE_BINARY_DIR}/testresults/${name}.xml")
 endfunction()
 
 # quarn_qt_test(NAME [WIDGETS] SOURCES... DEPS...): one QtTest executable, one CTest entry

@@ -1,4 +1,5 @@
 #include "daemon/client_connection.h"
+#include "daemon/reply_text.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -140,7 +141,8 @@ TEST(ClientConnectionTest, SessionReadsNoFurtherWhileTooManyRepliesAreOwed) {
 }
 
 TEST(ClientConnectionTest, StreamArrivesWhateverThePiecesUpToItsLimit) {
-  const std::string data = "X5O!P%@AP[4\\PZX54(P^)7CC)7}";
+  // The second chunk is longer than 255 bytes: every byte of its length counts.
+  const std::string data = "X5O!P%@AP[4\\PZX54(P^)7CC)7}" + std::string(300, '$');
   const std::string sent =
       "zINSTREAM\0"s + Chunk(data.substr(0, 10)) + Chunk(data.substr(10)) + kEndOfStream;
   for (size_t piece_size : {1, 3, 4096}) {
@@ -173,6 +175,13 @@ TEST(ClientConnectionTest, StreamArrivesWhateverThePiecesUpToItsLimit) {
   const Exchange in_session =
       Feed({"nIDSESSION\nnPING\nzINSTREAM\0"s + Chunk(data) + kEndOfStream}, true, limits);
   EXPECT_EQ(in_session.output, "2: INSTREAM size limit exceeded. ERROR\0"s);
+}
+
+// A path or a virus name is shown in a reply line a client splits at ": " and ends at its
+// terminator: neither may bring a control byte, nor a name a colon.
+TEST(ClientConnectionTest, RepliedNamesCannotForgeAReplyLine) {
+  EXPECT_EQ(ReplyPath("/a: b\n1: x FOUND\x7F"), "/a: b?1: x FOUND?");
+  EXPECT_EQ(ReplyVirusName("Win.A: x\0 FOUND"s), "Win.A? x? FOUND");
 }
 
 TEST(ClientConnectionTest, FildesTakesTheDescriptorSentWithOrAfterTheCommand) {

@@ -8,12 +8,12 @@
 #include <sstream>
 #include <unordered_set>
 
-#include "containers/test_support/disk_image_test_support.h"
 #include "containers/fat/fat_file_system.h"
 #include "containers/fat/fat_geometry.h"
+#include "containers/test_support/disk_image_test_support.h"
+#include "containers/test_support/fat_image_writer.h"
 #include "containers/test_support/memory_block_device_test_support.h"
 #include "platform/posix_folder.h"
-#include "containers/test_support/fat_image_writer.h"
 #include "platform/test_support/tool_witness.h"
 
 namespace quarn {
@@ -275,6 +275,33 @@ TEST(FatWriteFsInfoTest, AChangeMarksTheFreeCountAndHintUnknown) {
   EXPECT_EQ(std::vector<uint8_t>(device->bytes().begin() + kFsInfo + 488,
                                  device->bytes().begin() + kFsInfo + 496),
             std::vector<uint8_t>(8, 0xFF));
+}
+
+// An entry tells the truth at both ends: a file cut to nothing points at no cluster (the freed
+// one may go to another file), and a size past 64 KiB is written whole.
+TEST(FatWriteEntryTest, AnEntryHoldsNoClusterAtNothingAndItsWholeSizePast64KiB) {
+  FatImageWriter writer(testing::HardDiskLayout(16, 8400, 1));
+  writer.AddFile("EMPTIED.COM", PatternBytes(3000, 52)).AddFile("GROWN.COM", PatternBytes(100, 53));
+  auto device = std::make_shared<testing::MemoryBlockDevice>(writer.Build());
+  FatFileSystem volume(device, *RecognizeFat(*device));
+  auto root = volume.OpenFolder("/");
+  ASSERT_TRUE(root.ok()) << root.message();
+  auto emptied = (*root)->OpenFile("EMPTIED.COM", OpenMode::kReadWrite);
+  ASSERT_TRUE(emptied.ok()) << emptied.message();
+  ASSERT_TRUE((*emptied)->SetEndOfFile());
+  auto grown = (*root)->OpenFile("GROWN.COM", OpenMode::kReadWrite);
+  ASSERT_TRUE(grown.ok()) << grown.message();
+  const uint8_t tail[2] = {0xCD, 0x20};
+  ASSERT_TRUE((*grown)->Seek(0x10000, SeekOrigin::kBegin).has_value());
+  ASSERT_EQ((*grown)->Write(tail, 2), 2u);
+  WitnessFolder witness;
+  ASSERT_FALSE(witness.path().empty());
+  witness.Write("volume.img", device->bytes());
+  witness.Write("mtoolsrc", {});
+  const testing::ToolRun fsck = RunIn(witness.path(), "fsck.fat -n volume.img");
+  EXPECT_EQ(fsck.status, 0) << fsck.output;
+  EXPECT_EQ(RunIn(witness.path(), "mcopy -n -i volume.img ::/GROWN.COM - | wc -c").output,
+            "65538\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, FatWriteTest, ::testing::ValuesIn(WriteCases()),
