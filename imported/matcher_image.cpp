@@ -7,7 +7,7 @@ namespace quarn {
 namespace {
 
 constexpr char kMagic[4] = {'Q', 'X', 'V', 'S'};
-constexpr uint32_t kFormatVersion = 2;
+constexpr uint32_t kFormatVersion = 3;
 // Each a database of its own; more is damage.
 constexpr uint32_t kMostDatabases = 4096;
 constexpr size_t kChecksumSize = 8;
@@ -59,8 +59,20 @@ class FieldReader {
 
 uint64_t HashBytes(const uint8_t* bytes, size_t length, uint64_t seed) {
   constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
-  uint64_t hash = seed ^ (length * kMultiplier);
+  // Four lanes a step: each lane's multiply waits on its own last one only, so the
+  // processor runs them side by side (an image of a million patterns is 200 MiB).
+  uint64_t lanes[4] = {seed ^ (length * kMultiplier), seed + 1, seed + 2, seed + 3};
   size_t at = 0;
+  for (; at + 32 <= length; at += 32) {
+    for (int lane = 0; lane < 4; ++lane) {
+      uint64_t word;
+      std::memcpy(&word, bytes + at + 8 * lane, 8);
+      lanes[lane] = (lanes[lane] ^ word) * kMultiplier;
+      lanes[lane] ^= lanes[lane] >> 29;
+    }
+  }
+  uint64_t hash = lanes[0];
+  for (int lane = 1; lane < 4; ++lane) hash = (hash ^ lanes[lane]) * kMultiplier;
   for (; at + 8 <= length; at += 8) {
     uint64_t word;
     std::memcpy(&word, bytes + at, 8);
@@ -117,8 +129,9 @@ bool MatcherImageDamaged(std::span<const uint8_t> bytes) {
   uint64_t checksum = 0;
   FieldReader head(body.subspan(sizeof(kMagic)));
   FieldReader tail(bytes.last(kChecksumSize));
-  return !head.U32(version) || !tail.U64(checksum) ||
-         checksum != HashBytes(body.data(), body.size(), version);
+  if (!head.U32(version) || !tail.U64(checksum)) return true;
+  // Another version's checksum may be another hash: such an image is compiled again.
+  return version == kFormatVersion && checksum != HashBytes(body.data(), body.size(), version);
 }
 
 std::optional<MatcherImage> ReadMatcherImage(std::span<const uint8_t> bytes) {

@@ -33,8 +33,9 @@ std::vector<uint8_t> WriteMatcherImage(const MatcherImage& image);
 // image's databases lie in `bytes`.
 std::optional<MatcherImage> ReadMatcherImage(std::span<const uint8_t> bytes);
 
-// Whether `bytes` (not empty) are no image at all or fail the checksum of the format version
-// they name: damage, where an image of another version or for other signatures is not.
+// Whether `bytes` (not empty) are no image at all, or an image of this format version that
+// fails its checksum: damage, where an image of another version or for other signatures is
+// not (it is compiled again).
 bool MatcherImageDamaged(std::span<const uint8_t> bytes);
 
 // A 64-bit hash of bytes, for fingerprints and the checksum: not cryptographic, quick over a
