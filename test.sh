@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # ./test.sh         builds the release tree and runs every test of it, then the tests it skipped
 #                   as the other user: nobody when run as root, else root through sudo -n
-#                   (budget: 10 minutes on a fresh clone of a 2-core machine, packages installed).
+#                   (budget: 6 minutes on a fresh clone of a 2-core machine, packages installed).
 # ./test.sh --full  adds the clang tree instrumented with AddressSanitizer, UBSan and libFuzzer:
 #                   the tests without Qt under the sanitizers, the daemon's load, fault and
 #                   attack runs, the Debian packages made and checked, the named mutants (each
-#                   must fail), then a short run of every fuzzer from its seeds (budget: 30
+#                   must fail), then a short run of every fuzzer from its seeds (budget: 25
 #                   minutes). This is what CI runs.
 # Installs what is missing first, prints each stage's time and exits non-zero on any failure.
 set -uo pipefail
@@ -33,9 +33,9 @@ quarn_stage "configure (release)" cmake --preset release
 quarn_stage "build (release)" cmake --build --preset release -j "$(quarn_jobs)"
 quarn_stage "test (release)" ctest --preset release -j "$(quarn_jobs)"
 quarn_stage "skipped tests, as the other user" scripts/run_skipped_as_other_user.py
-budget=600
+budget=360
 if [ $full -eq 1 ]; then
-  budget=1800
+  budget=1500
   quarn_stage "configure (sanitize)" cmake --preset sanitize
   quarn_stage "build (sanitize)" cmake --build --preset sanitize -j "$(quarn_jobs)"
   quarn_stage "test (sanitize, no Qt)" ctest --preset sanitize -j "$(quarn_jobs)"
