@@ -164,10 +164,14 @@ Result<ImportedDatabase> ImportedDatabase::Decode(std::unique_ptr<DatabaseReader
   if (hash_rows.size / kHashBytes != hash_records) {
     return Status::Error("the hashes are not one for each hash signature");
   }
-  Result<HashRows> hashes =
-      HashRows::Load(*file, hash_rows.offset, hash_rows.size, crcs[kHashesSection], kinds);
-  if (!hashes) return hashes.status();
-  database.hashes_ = std::move(*hashes);
+  if (checks == Checks::kForScans) {
+    database.pending_hashes_ = PendingHashes{hash_rows, crcs[kHashesSection], std::move(kinds)};
+  } else {
+    Result<HashRows> hashes =
+        HashRows::Load(*file, hash_rows.offset, hash_rows.size, crcs[kHashesSection], kinds);
+    if (!hashes) return hashes.status();
+    database.hashes_ = std::move(*hashes);
+  }
   database.strings_ = sections[kStringsSection];
   database.records_ = sections[kSignaturesSection];
   if (const auto matcher = sections.find(kMatcherSection); matcher != sections.end()) {
@@ -254,12 +258,25 @@ std::vector<uint8_t> ImportedDatabase::matcher() const {
   return ReadExtent(*file_, matcher_.offset, matcher_.size).value_or(std::vector<uint8_t>{});
 }
 
+Status ImportedDatabase::LoadHashRows() {
+  if (!pending_hashes_) return Status::Ok();
+  PendingHashes pending = std::move(*pending_hashes_);
+  Result<HashRows> hashes =
+      HashRows::Load(*file_, pending.rows.offset, pending.rows.size, pending.crc, pending.kinds);
+  if (!hashes) return hashes.status();
+  hashes_ = std::move(*hashes);
+  pending_hashes_.reset();
+  return Status::Ok();
+}
+
 bool ImportedDatabase::HasHashOfSize(ImportedSignature::Kind kind, uint64_t size) const {
+  if (pending_hashes_) return true;  // so that FindHash says it failed
   return hashes_.HasSize(*file_, static_cast<uint8_t>(kind), size);
 }
 
 HashLookup ImportedDatabase::FindHash(ImportedSignature::Kind kind, uint64_t size,
                                       std::span<const uint8_t> digest) const {
+  if (pending_hashes_) return {std::nullopt, true};
   const HashLookup found = hashes_.Find(*file_, static_cast<uint8_t>(kind), size, digest);
   if (!found.signature) return found;
   // Checked when the file was read; asked again for bytes changed in the file since.

@@ -29,8 +29,9 @@ inline constexpr uint16_t kImportedDatabaseVersion = 1;
 class ImportedDatabase {
  public:
   // What is checked as the file is read. kAll: everything (quarndb verify). kForScans: a
-  // pattern's text only when ForEachBody reads it, and the matcher's image by its own
-  // checksum when it is loaded, not by the section's CRC: a scanner whose matcher loads from
+  // pattern's text only when ForEachBody reads it, the matcher's image by its own checksum
+  // when it is loaded, not by the section's CRC, and the hash rows by LoadHashRows, which
+  // the scanner runs beside the matcher's load: a scanner whose matcher loads from
   // the image never reads the patterns, and parsing a million of them and reading the image
   // twice would be most of its start-up. A damaged image is compiled again from the
   // patterns, which the CRCs still guard.
@@ -62,6 +63,12 @@ class ImportedDatabase {
   // The compiled matcher the file carries; empty when it carries none or it cannot be read.
   std::vector<uint8_t> matcher() const;
 
+  // Checks the hash rows and builds their filter and index, where Decode left them to it
+  // (Checks::kForScans); until then every hash lookup fails, so no file is judged on rows not
+  // yet checked. May run on another thread than the calls to matcher(), bodies() and
+  // ForEachBody, never beside a hash lookup.
+  Status LoadHashRows();
+
   // Whether some hash of `kind` (kFileHash or kSectionHash) is of a file or section of
   // `size` bytes: only then is a digest worth computing. Mostly answered from memory; true
   // when the file cannot be read, so that FindHash says so.
@@ -89,7 +96,14 @@ class ImportedDatabase {
   Extent strings_;  // ends with a NUL, or is empty
   Extent records_;
   Extent matcher_;
+  struct PendingHashes {
+    Extent rows;
+    uint32_t crc = 0;
+    std::vector<uint8_t> kinds;  // each signature's kind, by index
+  };
+
   HashRows hashes_;
+  std::optional<PendingHashes> pending_hashes_;
   std::vector<uint32_t> bodies_;
 };
 

@@ -77,6 +77,17 @@ TEST(ImportedDatabase, WhatWasGatheredComesBackAndItsHashesAreFound) {
           .signature,
       6u);
   EXPECT_EQ(database->Name(3), "Dos.One-1");
+
+  // A scanner's decode leaves the rows to LoadHashRows: until then a lookup fails, never
+  // answers "no such hash".
+  Result<ImportedDatabase> for_scans = ImportedDatabase::Decode(
+      ReaderOfBytes(EncodeImportedDatabase(signatures)), ImportedDatabase::Checks::kForScans);
+  ASSERT_TRUE(for_scans) << for_scans.message();
+  EXPECT_TRUE(for_scans->HasHashOfSize(Kind::kFileHash, 4096));
+  EXPECT_TRUE(for_scans->FindHash(Kind::kFileHash, 100, hundred).failed);
+  ASSERT_TRUE(for_scans->LoadHashRows());
+  EXPECT_FALSE(for_scans->HasHashOfSize(Kind::kFileHash, 4096));
+  EXPECT_EQ(for_scans->FindHash(Kind::kFileHash, 100, hundred).signature, 4u);
 }
 
 TEST(ImportedDatabase, AnyDamageIsRefusedWithItsCause) {
@@ -86,6 +97,9 @@ TEST(ImportedDatabase, AnyDamageIsRefusedWithItsCause) {
     std::vector<uint8_t> flipped = good;
     flipped[at] ^= 0x01;
     EXPECT_FALSE(ImportedDatabase::Decode(flipped)) << "flip at " << at;
+    Result<ImportedDatabase> for_scans =
+        ImportedDatabase::Decode(ReaderOfBytes(flipped), ImportedDatabase::Checks::kForScans);
+    EXPECT_FALSE(for_scans && for_scans->LoadHashRows()) << "flip at " << at << ", for scans";
     EXPECT_FALSE(ImportedDatabase::Decode(std::vector<uint8_t>(good.begin(), good.begin() + at)))
         << "cut at " << at;
   }

@@ -3,6 +3,7 @@
 #include "imported/matcher_image.h"
 
 #include <algorithm>
+#include <future>
 
 #include "imported/compound_streams.h"
 #include "imported/file_digests.h"
@@ -69,13 +70,16 @@ Result<std::vector<BodySignature>> BodySignaturesOf(const ImportedDatabase& data
   return bodies;
 }
 
-Result<std::unique_ptr<ImportedSignatures>> ImportedSignatures::Open(ImportedDatabase database) {
+namespace {
+
+// The matcher from the database's image, or compiled again from its patterns where the image
+// does not load here.
+Result<SignatureMatcher> MatcherOf(const ImportedDatabase& database) {
   const std::vector<uint8_t> image = database.matcher();
   // The image holds all a scan needs: the patterns are not read at all.
   if (std::optional<SignatureMatcher> loaded =
           SignatureMatcher::LoadImage(image, database.bodies())) {
-    return std::unique_ptr<ImportedSignatures>(
-        new ImportedSignatures(std::move(database), std::move(*loaded)));
+    return std::move(*loaded);
   }
   // Its section's CRC was left to the image's own checksum (ImportedDatabase::Checks).
   if (MatcherImageDamaged(image)) return Status::Error("section 4 fails its CRC");
@@ -89,7 +93,19 @@ Result<std::unique_ptr<ImportedSignatures>> ImportedSignatures::Open(ImportedDat
   if (!read) return Status::Error("the patterns cannot be read");
   // The image does not load here (another Vectorscan, another processor, an older
   // translation): compiled again.
-  Result<SignatureMatcher> matcher = SignatureMatcher::CompileTaken(std::move(taker));
+  return SignatureMatcher::CompileTaken(std::move(taker));
+}
+
+}  // namespace
+
+Result<std::unique_ptr<ImportedSignatures>> ImportedSignatures::Open(ImportedDatabase database) {
+  // The hash rows are checked on a thread of their own while the matcher loads: with
+  // millions of each, both are most of a scanner's start-up. (Waited for on every path: the
+  // future's end joins the thread before `database` goes.)
+  std::future<Status> hashes = std::async([&database] { return database.LoadHashRows(); });
+  Result<SignatureMatcher> matcher = MatcherOf(database);
+  const Status hashes_checked = hashes.get();
+  if (!hashes_checked) return hashes_checked;
   if (!matcher) return matcher.status();
   return std::unique_ptr<ImportedSignatures>(
       new ImportedSignatures(std::move(database), std::move(*matcher)));
