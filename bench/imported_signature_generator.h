@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "imported/signature_matcher.h"
+#include "imported/matching/signature_matcher.h"
 
 namespace quarn::bench {
 

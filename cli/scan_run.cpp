@@ -18,7 +18,7 @@
 #include "cli/terminal_text.h"
 #include "cli/watched_log.h"
 #include "engine/database_loader.h"
-#include "imported/imported_signatures.h"
+#include "imported/imported_detector.h"
 #include "platform/drive_sources.h"
 #include "platform/file_contents.h"
 #include "platform/image_system_access.h"

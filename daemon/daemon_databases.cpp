@@ -1,8 +1,8 @@
 #include "daemon/daemon_databases.h"
 
-#include "engine/database_verifier.h"
 #include "engine/database_loader.h"
-#include "imported/imported_signatures.h"
+#include "engine/database_verifier.h"
+#include "imported/imported_detector.h"
 #include "platform/posix_folder.h"
 
 namespace quarn {

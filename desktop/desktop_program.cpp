@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "desktop/desktop_program.h"
 
+#include "desktop/command_line_lookup.h"
+#include "desktop/language_setting.h"
 #include "engine/database_version.h"
-#include "imported/imported_signatures.h"
+#include "imported/imported_detector.h"
 #include "platform/drive_sources.h"
 #include "shell/container_limits.h"
 #include "shell/data_folder.h"
 #include "shell/drive_setup.h"
 #include "shell/memory_check.h"
-#include "desktop/command_line_lookup.h"
-#include "desktop/language_setting.h"
 
 namespace quarn::window {
 namespace {

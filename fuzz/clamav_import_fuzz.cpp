@@ -6,11 +6,11 @@
 
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
-#include "imported/clamav_import.h"
+#include "imported/clamav/clamav_import.h"
+#include "imported/quarnx/database_encoder.h"
+#include "imported/quarnx/imported_database.h"
 #include "imported/test_support/clamav_test_support.h"
 #include "imported/test_support/database_test_support.h"
-#include "imported/imported_database.h"
-#include "imported/imported_database_encoder.h"
 #include "platform/test_support/memory_file_system.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

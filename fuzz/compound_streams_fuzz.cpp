@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/test_support/compound_file_writer.h"
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
-#include "imported/compound_streams.h"
-#include "engine/test_support/compound_file_writer.h"
-#include "imported/word_macros.h"
+#include "imported/matching/compound_streams.h"
+#include "imported/matching/word_macros.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto input = quarn::fuzz::InputFile(data, size);

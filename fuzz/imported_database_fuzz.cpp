@@ -7,9 +7,9 @@
 
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
+#include "imported/quarnx/database_encoder.h"
+#include "imported/quarnx/imported_database.h"
 #include "imported/test_support/database_test_support.h"
-#include "imported/imported_database.h"
-#include "imported/imported_database_encoder.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
-#include "imported/pe_layout.h"
-#include "imported/signature_matcher.h"
+#include "imported/matching/pe_layout.h"
+#include "imported/matching/signature_matcher.h"
 #include "imported/test_support/plain_signature_search.h"
 #include "imported/test_support/random_signatures.h"
 

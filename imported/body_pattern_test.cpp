@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "imported/packed_pattern.h"
+#include "imported/matching/packed_pattern.h"
 
 namespace quarn {
 namespace {

@@ -85,7 +85,7 @@ quarn_mutant_rows(daemon_cases
 # Imported signatures' offsets: where a pattern may start, from the entry point, a section or
 # the end of the file.
 quarn_mutant_cases(imported_cases TEST quarn_imported_test)
-set(starts imported/allowed_starts.cpp)
+set(starts imported/matching/allowed_starts.cpp)
 set(rule imported/offset_rule.cpp)
 quarn_mutant_rows(imported_cases
   "start_window_one_byte_long@${starts}@first + std::min(range, kFarthest)@first + 1 + std::min(range, kFarthest)"

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "imported/body_pattern.h"
+#include "imported/matching/pattern_expression.h"
+#include "imported/matching/signature_matcher.h"
 #include "imported/offset_rule.h"
-#include "imported/pattern_expression.h"
-#include "imported/signature_matcher.h"
 
 namespace {
 

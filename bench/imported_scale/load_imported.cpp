@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "imported/imported_signatures.h"
+#include "imported/imported_detector.h"
 #include "platform/posix_folder.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <tuple>
 #include <vector>
 
-#include "imported/database_layout.h"
-#include "imported/imported_database.h"
 #include "imported/imported_signature.h"
+#include "imported/quarnx/database_layout.h"
+#include "imported/quarnx/imported_database.h"
 
 namespace quarn::testing {
 

@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-#include "imported/signature_matcher.h"
+#include "imported/matching/signature_matcher.h"
 
 namespace quarn::testing {
 

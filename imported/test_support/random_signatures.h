@@ -13,11 +13,11 @@
 #include <random>
 #include <vector>
 
-#include "imported/allowed_starts.h"
-#include "imported/pe_layout.h"
-#include "imported/signature_matcher.h"
-#include "platform/test_support/memory_file_system.h"
 #include "engine/test_support/executable_builder.h"
+#include "imported/matching/allowed_starts.h"
+#include "imported/matching/pe_layout.h"
+#include "imported/matching/signature_matcher.h"
+#include "platform/test_support/memory_file_system.h"
 
 namespace quarn::testing {
 
