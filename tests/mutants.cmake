@@ -103,3 +103,9 @@ quarn_mutant_rows(platform_cases
   "settings_newline_escape_unread@${registry}@case 'n':@case 'N':@${settings_tests}"
   "settings_key_matches_longer_name@${registry}@a.size() == b.size() &&@a.size() <= b.size() &&@${settings_tests}"
   "settings_hex_byte_high_digit_lost@${registry}@HexDigit(list[0]) << 4@HexDigit(list[0]) << 8@${settings_tests}")
+
+# A disk image's working copy takes the image's place only when no change inside it failed:
+# committed after a failure, the image would hold some cleans and a half-made one.
+quarn_mutant_cases(image_changes_cases TEST end_to_end_test)
+quarn_mutant_rows(image_changes_cases
+  "image_copy_committed_after_a_failed_change@shell/image_changes.cpp@if (spoiled_ || done_.empty()) {@if (spoiled_ && done_.empty()) {@ImageAllOrNothingTest.*")
