@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "imported/matching/field_cursor.h"
+
 namespace quarn {
 namespace {
 
@@ -13,47 +15,6 @@ constexpr uint32_t kMostDatabases = 4096;
 constexpr size_t kChecksumSize = 8;
 // A reason is Vectorscan's sentence; anything longer is damage.
 constexpr uint32_t kLongestReason = 4096;
-
-void PutU32(std::vector<uint8_t>& out, uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
-}
-
-void PutU64(std::vector<uint8_t>& out, uint64_t value) {
-  PutU32(out, static_cast<uint32_t>(value));
-  PutU32(out, static_cast<uint32_t>(value >> 32));
-}
-
-// Reads fields in order, each checked against what is left.
-class FieldReader {
- public:
-  explicit FieldReader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-
-  bool Take(size_t length, std::span<const uint8_t>& field) {
-    if (length > bytes_.size() - at_) return false;
-    field = bytes_.subspan(at_, length);
-    at_ += length;
-    return true;
-  }
-  bool U32(uint32_t& value) {
-    std::span<const uint8_t> field;
-    if (!Take(4, field)) return false;
-    value = 0;
-    for (int index = 3; index >= 0; --index) value = value << 8 | field[index];
-    return true;
-  }
-  bool U64(uint64_t& value) {
-    uint32_t low = 0;
-    uint32_t high = 0;
-    if (!U32(low) || !U32(high)) return false;
-    value = uint64_t{high} << 32 | low;
-    return true;
-  }
-  bool AtEnd() const { return at_ == bytes_.size(); }
-
- private:
-  std::span<const uint8_t> bytes_;
-  size_t at_ = 0;
-};
 
 }  // namespace
 
@@ -94,27 +55,27 @@ std::vector<uint8_t> WriteMatcherImage(const MatcherImage& image) {
   for (const std::span<const uint8_t> database : image.databases) size += database.size();
   std::vector<uint8_t> out;
   out.reserve(size);
-  out.insert(out.end(), kMagic, kMagic + sizeof(kMagic));
-  PutU32(out, kFormatVersion);
-  PutU64(out, image.head);
-  PutU64(out, image.fingerprint);
-  PutU32(out, static_cast<uint32_t>(image.refusals.size()));
+  for (const char letter : kMagic) out.push_back(static_cast<uint8_t>(letter));
+  PutField(out, kFormatVersion, 4);
+  PutField(out, image.head, 8);
+  PutField(out, image.fingerprint, 8);
+  PutField(out, static_cast<uint32_t>(image.refusals.size()), 4);
   for (const MatcherImage::Refusal& refusal : image.refusals) {
-    PutU32(out, refusal.position);
+    PutField(out, refusal.position, 4);
     const size_t length = std::min<size_t>(refusal.reason.size(), kLongestReason);
-    PutU32(out, static_cast<uint32_t>(length));
+    PutField(out, static_cast<uint32_t>(length), 4);
     out.insert(out.end(), refusal.reason.begin(), refusal.reason.begin() + length);
   }
   for (const std::span<const uint8_t> blob : {image.entries, image.packed}) {
-    PutU64(out, blob.size());
+    PutField(out, blob.size(), 8);
     out.insert(out.end(), blob.begin(), blob.end());
   }
-  PutU32(out, static_cast<uint32_t>(image.databases.size()));
+  PutField(out, static_cast<uint32_t>(image.databases.size()), 4);
   for (const std::span<const uint8_t> database : image.databases) {
-    PutU64(out, database.size());
+    PutField(out, database.size(), 8);
     out.insert(out.end(), database.begin(), database.end());
   }
-  PutU64(out, HashBytes(out.data(), out.size(), kFormatVersion));
+  PutField(out, HashBytes(out.data(), out.size(), kFormatVersion), 8);
   return out;
 }
 
@@ -127,9 +88,9 @@ bool MatcherImageDamaged(std::span<const uint8_t> bytes) {
   const std::span<const uint8_t> body = bytes.first(bytes.size() - kChecksumSize);
   uint32_t version = 0;
   uint64_t checksum = 0;
-  FieldReader head(body.subspan(sizeof(kMagic)));
-  FieldReader tail(bytes.last(kChecksumSize));
-  if (!head.U32(version) || !tail.U64(checksum)) return true;
+  FieldCursor head(body.subspan(sizeof(kMagic)));
+  FieldCursor tail(bytes.last(kChecksumSize));
+  if (!head.Get(version) || !tail.Get(checksum)) return true;
   // Another version's checksum may be another hash: such an image is compiled again.
   return version == kFormatVersion && checksum != HashBytes(body.data(), body.size(), version);
 }
@@ -141,23 +102,23 @@ std::optional<MatcherImage> ReadMatcherImage(std::span<const uint8_t> bytes) {
   }
   const std::span<const uint8_t> body = bytes.first(bytes.size() - kChecksumSize);
   uint64_t checksum = 0;
-  FieldReader tail(bytes.last(kChecksumSize));
-  if (!tail.U64(checksum) || checksum != HashBytes(body.data(), body.size(), kFormatVersion)) {
+  FieldCursor tail(bytes.last(kChecksumSize));
+  if (!tail.Get(checksum) || checksum != HashBytes(body.data(), body.size(), kFormatVersion)) {
     return std::nullopt;
   }
-  FieldReader reader(body.subspan(sizeof(kMagic)));
+  FieldCursor reader(body.subspan(sizeof(kMagic)));
   MatcherImage image;
   uint32_t version = 0;
   uint32_t refusals = 0;
-  if (!reader.U32(version) || version != kFormatVersion || !reader.U64(image.head) ||
-      !reader.U64(image.fingerprint) || !reader.U32(refusals)) {
+  if (!reader.Get(version) || version != kFormatVersion || !reader.Get(image.head) ||
+      !reader.Get(image.fingerprint) || !reader.Get(refusals)) {
     return std::nullopt;
   }
   for (uint32_t index = 0; index < refusals; ++index) {
     MatcherImage::Refusal refusal;
     uint32_t length = 0;
     std::span<const uint8_t> reason;
-    if (!reader.U32(refusal.position) || !reader.U32(length) || length > kLongestReason ||
+    if (!reader.Get(refusal.position) || !reader.Get(length) || length > kLongestReason ||
         !reader.Take(length, reason)) {
       return std::nullopt;
     }
@@ -166,17 +127,17 @@ std::optional<MatcherImage> ReadMatcherImage(std::span<const uint8_t> bytes) {
   }
   for (std::span<const uint8_t>* blob : {&image.entries, &image.packed}) {
     uint64_t length = 0;
-    if (!reader.U64(length) || length > body.size() ||
+    if (!reader.Get(length) || length > body.size() ||
         !reader.Take(static_cast<size_t>(length), *blob)) {
       return std::nullopt;
     }
   }
   uint32_t databases = 0;
-  if (!reader.U32(databases) || databases > kMostDatabases) return std::nullopt;
+  if (!reader.Get(databases) || databases > kMostDatabases) return std::nullopt;
   for (uint32_t index = 0; index < databases; ++index) {
     uint64_t length = 0;
     std::span<const uint8_t> database;
-    if (!reader.U64(length) || length > body.size() ||
+    if (!reader.Get(length) || length > body.size() ||
         !reader.Take(static_cast<size_t>(length), database)) {
       return std::nullopt;
     }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "imported/matching/field_cursor.h"
 #include "imported/matching/matcher_image.h"
 #include "imported/matching/packed_pattern.h"
 #include "imported/matching/pattern_anchor.h"
@@ -26,7 +27,6 @@ class Fingerprint {
   void Add(uint64_t value) {
     hash_ = HashBytes(reinterpret_cast<const uint8_t*>(&value), 8, hash_);
   }
-  void AddByte(const PatternByte& byte) { Add(uint64_t{byte.value} << 8 | byte.mask); }
   uint64_t value() const { return hash_; }
 
  private:
@@ -63,17 +63,6 @@ uint64_t FingerprintAdding(uint64_t so_far, const BodySignature& signature,
 
 // An entry as the image keeps it: little-endian fields, in the order Serialize writes them.
 constexpr size_t kEntryBytes = 4 + 1 + 1 + 1 + 8 + 4 + 4 + 8 + 8 + 8 + 4;
-
-void PutField(std::vector<uint8_t>& out, uint64_t value, int bytes) {
-  for (int at = 0; at < bytes; ++at) out.push_back(static_cast<uint8_t>(value >> (8 * at)));
-}
-
-uint64_t GetField(const uint8_t*& at, int bytes) {
-  uint64_t value = 0;
-  for (int index = bytes - 1; index >= 0; --index) value = value << 8 | at[index];
-  at += bytes;
-  return value;
-}
 
 // The least stream offset a report of an absolute rule's match can end at, for Vectorscan to
 // skip the earlier ones; 0 where there is no bound to give. No greatest: Vectorscan builds an
@@ -187,24 +176,21 @@ std::optional<SignatureMatcher> SignatureMatcher::LoadImage(std::span<const uint
   matcher.fingerprint_ = image->fingerprint;
   matcher.verify_patterns_.assign(image->packed.begin(), image->packed.end());
   matcher.entries_.resize(indexes.size());
-  const uint8_t* at = image->entries.data();
+  FieldCursor fields(image->entries);
   for (size_t position = 0; position < indexes.size(); ++position) {
     Entry& entry = matcher.entries_[position];
-    entry.index = static_cast<uint32_t>(GetField(at, 4));
-    const uint64_t target = GetField(at, 1);
-    const uint64_t check = GetField(at, 1);
-    const uint64_t base = GetField(at, 1);
-    entry.offset.delta = static_cast<int64_t>(GetField(at, 8));
-    entry.offset.range = static_cast<uint32_t>(GetField(at, 4));
-    entry.offset.section = static_cast<uint32_t>(GetField(at, 4));
-    entry.span_min = GetField(at, 8);
-    entry.span_max = GetField(at, 8);
-    entry.packed_at = GetField(at, 8);
-    entry.packed_length = static_cast<uint32_t>(GetField(at, 4));
-    const bool fits = entry.index == indexes[position] &&
-                      target <= static_cast<uint64_t>(SignatureTarget::kOle2Stream) &&
-                      check <= static_cast<uint64_t>(Check::kVerify) &&
-                      base <= static_cast<uint64_t>(OffsetRule::Base::kWholeSection) &&
+    uint8_t target = 0;
+    uint8_t check = 0;
+    uint8_t base = 0;
+    const bool read = fields.Get(entry.index) && fields.Get(target) && fields.Get(check) &&
+                      fields.Get(base) && fields.Get(entry.offset.delta) &&
+                      fields.Get(entry.offset.range) && fields.Get(entry.offset.section) &&
+                      fields.Get(entry.span_min) && fields.Get(entry.span_max) &&
+                      fields.Get(entry.packed_at) && fields.Get(entry.packed_length);
+    const bool fits = read && entry.index == indexes[position] &&
+                      target <= static_cast<uint8_t>(SignatureTarget::kOle2Stream) &&
+                      check <= static_cast<uint8_t>(Check::kVerify) &&
+                      base <= static_cast<uint8_t>(OffsetRule::Base::kWholeSection) &&
                       entry.packed_at <= matcher.verify_patterns_.size() &&
                       entry.packed_length <= matcher.verify_patterns_.size() - entry.packed_at;
     if (!fits) return std::nullopt;
