@@ -1,6 +1,7 @@
 // SelfExtractorOpener: an archive is taken where a self-extractor puts it, right after the
 // program's image, and nowhere else.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "containers/archives/self_extractor_opener.h"
 
@@ -42,6 +43,35 @@ FileBytes PeProgram() {
   return program;
 }
 
+// A RAR archive of one stored file as RAR 2 lays it out: its mark, the archive's header, the
+// file's header and data, the end block; a header's CRC is the low half of the CRC-32 of
+// what follows it in the header.
+FileBytes StoredRar(const std::string& name, const FileBytes& data) {
+  FileBytes rar = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x00};
+  const auto block = [&rar](FileBytes header) {
+    WriteU16(&header[3], static_cast<uint16_t>(header.size() + 2));
+    const uLong crc = crc32(0, header.data(), static_cast<uInt>(header.size()));
+    rar.push_back(static_cast<uint8_t>(crc));
+    rar.push_back(static_cast<uint8_t>(crc >> 8));
+    rar.insert(rar.end(), header.begin(), header.end());
+  };
+  block({0x73, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  FileBytes file(30, 0);
+  file[0] = 0x74;
+  WriteU16(&file[1], 0x8000);  // sizes follow
+  WriteU32(&file[5], static_cast<uint32_t>(data.size()));
+  WriteU32(&file[9], static_cast<uint32_t>(data.size()));
+  WriteU32(&file[14], static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size()))));
+  file[22] = 20;    // version to extract
+  file[23] = 0x30;  // stored
+  WriteU16(&file[24], static_cast<uint16_t>(name.size()));
+  file.insert(file.end(), name.begin(), name.end());
+  block(file);
+  rar.insert(rar.end(), data.begin(), data.end());
+  block({0x7B, 0, 0x40, 0, 0});
+  return rar;
+}
+
 FileBytes Appended(FileBytes first, const FileBytes& second) {
   first.insert(first.end(), second.begin(), second.end());
   return first;
@@ -57,8 +87,8 @@ TEST(SelfExtractor, TheArchiveRightAfterTheImageOpensAndNothingElseDoes) {
   const FileBytes text = {'r', 'e', 'a', 'd', ' ', 'm', 'e'};
   const FileBytes zip = testing::ZipWriter().Add("README.TXT", text).Build();
   const FileBytes stub = DosProgram(1000);
-  const FileBytes fixed = testing::MadeByTool({{"SETUP.EXE", Appended(stub, zip)}},
-                                          "zip -qA SETUP.EXE", "SETUP.EXE");
+  const FileBytes fixed =
+      testing::MadeByTool({{"SETUP.EXE", Appended(stub, zip)}}, "zip -qA SETUP.EXE", "SETUP.EXE");
   FileBytes zip_inside = DosProgram(3000);
   std::copy(zip.begin(), zip.end(), zip_inside.end() - static_cast<ptrdiff_t>(zip.size()));
   FileBytes image_past_end = Appended(stub, zip);
@@ -69,8 +99,10 @@ TEST(SelfExtractor, TheArchiveRightAfterTheImageOpensAndNothingElseDoes) {
       {"a DOS program and a ZIP fixed by zip -A", fixed, ContainerKind::kZip},
       {"a DOS program and a ZIP as appended", Appended(stub, zip), ContainerKind::kZip},
       {"a PE program and a ZIP", Appended(PeProgram(), zip), ContainerKind::kZip},
-      {"a DOS program and an ARJ", Appended(stub, testing::ArjWriter().Add("README.TXT", text).Build()),
-       ContainerKind::kArj},
+      {"a DOS program and an ARJ",
+       Appended(stub, testing::ArjWriter().Add("README.TXT", text).Build()), ContainerKind::kArj},
+      {"a PE program and a RAR", Appended(PeProgram(), StoredRar("README.TXT", text)),
+       ContainerKind::kRar},
       {"a DOS program and an LZH",
        Appended(stub, testing::LzhWriter().Level(2).AddFile("README.TXT", text).Build()),
        ContainerKind::kLha},
