@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "containers/archives/dos_archive_headers.h"
+#include "containers/file_part.h"
 #include "platform/byte_reader.h"
 #include "platform/file_reads.h"
-#include "platform/read_only_file.h"
 
 namespace quarn {
 namespace {
@@ -106,28 +106,6 @@ bool ZipEndsTheFile(File& file, uint64_t start, uint64_t size) {
   }
 }
 
-// The bytes of a file from `start` on, as a file of their own: the archive behind a program,
-// for the readers that take an archive from its first byte.
-class TrailingBytes : public ReadOnlyFile {
- public:
-  TrailingBytes(std::shared_ptr<File> file, uint64_t start, uint64_t size)
-      : file_(std::move(file)), start_(start), size_(size) {}
-
-  uint32_t Read(void* buffer, uint32_t length) override {
-    if (position_ >= size_) return 0;
-    const auto wanted = static_cast<uint32_t>(std::min<uint64_t>(length, size_ - position_));
-    const uint32_t got = ReadAt(*file_, static_cast<int64_t>(start_ + position_), buffer, wanted);
-    position_ += got;
-    return got;
-  }
-  std::optional<uint64_t> Size() override { return size_; }
-
- private:
-  std::shared_ptr<File> file_;
-  uint64_t start_;
-  uint64_t size_;
-};
-
 bool IsCarriedKind(ContainerKind kind) {
   return kind == ContainerKind::kZip || kind == ContainerKind::kRar ||
          kind == ContainerKind::kArj || kind == ContainerKind::kLha;
@@ -153,7 +131,7 @@ std::optional<OpenedContainer> SelfExtractorOpener::Open(std::shared_ptr<File> f
       opened = libarchive_.OpenCarriedZip(file, *image_end);
     }
   } else {
-    auto archive = std::make_shared<TrailingBytes>(file, *image_end, *size - *image_end);
+    auto archive = std::make_shared<FilePart>(file, *image_end, *size - *image_end);
     if (mark == kRarMark) {
       opened = libarchive_.Open(archive);
     } else if (RecogniseDosArchive(*archive) == ContainerKind::kArj) {
