@@ -1,5 +1,6 @@
 #include "containers/all_containers_opener.h"
 
+#include "containers/archives/self_extractor_opener.h"
 #include "containers/container_kinds.h"
 
 namespace quarn {
@@ -11,6 +12,8 @@ AllContainersOpener::AllContainersOpener() {
     last = row.new_opener;
     chain_.push_back(last());
   }
+  // Last: a program is no container of any kind, unless it carries an archive.
+  chain_.push_back(std::make_unique<SelfExtractorOpener>());
 }
 
 std::optional<OpenedContainer> AllContainersOpener::Open(std::shared_ptr<File> file) {

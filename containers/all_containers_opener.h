@@ -12,7 +12,7 @@ namespace quarn {
 // Every kind of container the scan opens, tried in the order of the kinds' table
 // (container_kinds.h): the first opener that opens a file gives it, save that an image known
 // by its first sector alone (a 55 AA mark), the weakest test of all, yields to any later kind
-// the file also is.
+// the file also is. A program that carries an archive (SelfExtractorOpener) is tried last.
 class AllContainersOpener : public ContainerOpener {
  public:
   AllContainersOpener();

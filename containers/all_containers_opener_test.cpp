@@ -24,7 +24,8 @@ struct KindCase {
 TEST(AllContainers, EachKindOpensThroughItsOwnOpener) {
   testing::FatImageWriter floppy(testing::FloppyLayout(360));
   floppy.AddFile("COMMAND.COM", std::vector<uint8_t>(900, 0xC3));
-  std::vector<uint8_t> program = {'M', 'Z'};
+  // A DOS program whose header says its image is its 400 bytes.
+  std::vector<uint8_t> program = {'M', 'Z', 0x90, 0x01, 1, 0};
   program.resize(400, 0x90);
   const std::vector<uint8_t> lzh =
       testing::LzhWriter().AddFile("Setup.exe", std::vector<uint8_t>(50, 0xCC)).Build();
@@ -40,7 +41,7 @@ TEST(AllContainers, EachKindOpensThroughItsOwnOpener) {
       {"a floppy image", floppy.Build(), ContainerKind::kFat12},
       {"an LZH archive", lzh, ContainerKind::kLha},
       {"a program", program, std::nullopt},
-      {"a self-extracting LZH program", self_extracting, std::nullopt},
+      {"a self-extracting LZH program", self_extracting, ContainerKind::kLha},
       {"a ZIP whose first sector ends in 55 AA", zip, ContainerKind::kZip},
   };
   AllContainersOpener opener;

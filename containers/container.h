@@ -31,6 +31,7 @@ enum class ContainerKind {
   kBzip2,
   kXz,
   kZstd,
+  kLzma,
   kCompress,
   kLha,
   kSzdd,
@@ -197,6 +198,9 @@ struct OpenedContainer {
   std::vector<ContainerDamage> damage;
   // An archive's entries, for an archive's kind; null for a disk image.
   std::unique_ptr<ArchiveReader> archive;
+  // A self-extractor: a program whose image is followed by the archive. The file is a program
+  // as well, scanned and acted on as any program; the archive's entries stay read only.
+  bool carried_by_program = false;
 
   // Whether the file is taken for a disk image only by its boot record (a floppy-size file
   // with no FAT volume, an MBR with no partition read): nothing inside holds files, and the

@@ -57,6 +57,8 @@ constexpr ContainerKindRow kRows[] = {
     {ContainerKind::kBzip2, "bzip2", false, kBzip2Names, New<LibarchiveOpener>},
     {ContainerKind::kXz, "xz", false, kXzNames, New<LibarchiveOpener>},
     {ContainerKind::kZstd, "zstd", false, kZstdNames, New<LibarchiveOpener>},
+    // The program-files filter names no .LZMA: a lone one is looked into under FileFilter 1.
+    {ContainerKind::kLzma, "lzma", false, Names{}, New<LibarchiveOpener>},
     {ContainerKind::kCompress, "compress", false, kCompressNames, New<LibarchiveOpener>},
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "containers/file_part.h"
 #include "platform/read_only_file.h"
 #include "platform/unnamed_file.h"
 
@@ -25,29 +26,6 @@ class MemoryEntryFile : public ReadOnlyFile {
 
  private:
   std::shared_ptr<const std::vector<uint8_t>> bytes_;
-};
-
-// A handle of its own on a part of a shared file (the temporary file, or the archive): every
-// read seeks it first.
-class SpilledEntryFile : public ReadOnlyFile {
- public:
-  SpilledEntryFile(std::shared_ptr<File> file, uint64_t offset, uint64_t size)
-      : file_(std::move(file)), offset_(offset), size_(size) {}
-  uint32_t Read(void* buffer, uint32_t length) override {
-    if (position_ >= size_) return 0;
-    const uint32_t wanted = static_cast<uint32_t>(std::min<uint64_t>(length, size_ - position_));
-    const uint64_t at = offset_ + position_;
-    if (file_->Seek(static_cast<int64_t>(at), SeekOrigin::kBegin) != at) return 0;
-    const uint32_t got = file_->Read(buffer, wanted);
-    position_ += got;
-    return got;
-  }
-  std::optional<uint64_t> Size() override { return size_; }
-
- private:
-  std::shared_ptr<File> file_;
-  uint64_t offset_;
-  uint64_t size_;
 };
 
 }  // namespace
@@ -83,7 +61,7 @@ void EntrySpool::Refer(const EntryInPlace& place) {
 }
 
 std::unique_ptr<File> EntrySpool::Open() const {
-  if (spilled_) return std::make_unique<SpilledEntryFile>(spilled_, offset_, size_);
+  if (spilled_) return std::make_unique<FilePart>(spilled_, offset_, size_);
   return std::make_unique<MemoryEntryFile>(memory_);
 }
 

@@ -1,6 +1,7 @@
-// Any bytes as an archive of the libarchive family: the opener recognises it or not, and
-// every entry gives a name fit to show and reads to its end or to a reported failure,
-// without a fault, a hang or unbounded memory.
+// Any bytes as an archive of the libarchive family, and as a program that may carry an
+// archive after its image: the opener recognises it or not, and every entry gives a name fit
+// to show and reads to its end or to a reported failure, without a fault, a hang or unbounded
+// memory.
 #include <archive.h>
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "containers/archives/libarchive_opener.h"
+#include "containers/archives/self_extractor_opener.h"
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
 #include "platform/test_support/libarchive_writer.h"
@@ -41,12 +43,18 @@ std::string Written(int format, int filter) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-}  // namespace
+// `archive` behind a DOS program whose 64-byte image is its header alone.
+std::string Carried(std::string archive) {
+  std::string program(64, '\0');
+  program[0] = 'M';
+  program[1] = 'Z';
+  program[2] = 64;
+  program[4] = 1;
+  return program + archive;
+}
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::optional<quarn::OpenedContainer> opened =
-      quarn::LibarchiveOpener().Open(quarn::fuzz::InputFile(data, size));
-  if (!opened || !opened->archive) return 0;
+void ReadAll(std::optional<quarn::OpenedContainer> opened, size_t size) {
+  if (!opened || !opened->archive) return;
   uint64_t budget = kMaxBytesRead;
   std::vector<uint8_t> block(64 * 1024);
   size_t entries = 0;
@@ -66,6 +74,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (budget == 0) break;
   }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  ReadAll(quarn::LibarchiveOpener().Open(quarn::fuzz::InputFile(data, size)), size);
+  // Without the extractor's programs: an ARJ behind a program is then `unsupported` at once.
+  ReadAll(quarn::SelfExtractorOpener({"/nonexistent", "/nonexistent"})
+              .Open(quarn::fuzz::InputFile(data, size)),
+          size);
   return 0;
 }
 
@@ -79,5 +97,6 @@ std::vector<std::string> FuzzSeeds() {
           Written(ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_ZSTD),
           Written(ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_COMPRESS),
           Written(ARCHIVE_FORMAT_ISO9660, ARCHIVE_FILTER_NONE),
-          Written(ARCHIVE_FORMAT_RAW, ARCHIVE_FILTER_GZIP)};
+          Written(ARCHIVE_FORMAT_RAW, ARCHIVE_FILTER_GZIP),
+          Carried(Written(ARCHIVE_FORMAT_ZIP, ARCHIVE_FILTER_NONE))};
 }

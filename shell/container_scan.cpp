@@ -8,6 +8,7 @@
 #include "shell/archive_scan.h"
 #include "shell/boot_scan.h"
 #include "shell/container_extension.h"
+#include "shell/scanned_extension.h"
 
 namespace quarn {
 namespace {
@@ -120,7 +121,8 @@ bool IsContainerCandidate(const ScanSession& session, const std::string& name) {
   if (session.container_opener() == nullptr) return false;
   if (session.container_limits().kinds == kNoContainers) return false;
   const uint32_t file_filter = session.options().file_filter;
-  return file_filter == 1 || (file_filter == 0 && HasContainerExtension(name));
+  return file_filter == 1 ||
+         (file_filter == 0 && (HasContainerExtension(name) || HasScannedExtension(name)));
 }
 
 ContainerScan ScanIfContainer(ScanSession& session, Folder& folder, const std::string& name,
@@ -139,7 +141,10 @@ ContainerScan ScanIfContainer(ScanSession& session, Folder& folder, const std::s
   if (!MayBeContainer(*session.container_opener(), **file)) return ContainerScan::kNone;
   std::optional<OpenedContainer> opened =
       session.container_opener()->Open(std::shared_ptr<File>(std::move(*file)));
-  if (!opened || !OpensKind(session.container_limits().kinds, opened->kind)) {
+  // FileFilter 0 lets a program's name through for the archive it may carry, and no more.
+  const bool carrier_only = session.options().file_filter == 0 && !HasContainerExtension(name);
+  if (!opened || !OpensKind(session.container_limits().kinds, opened->kind) ||
+      (carrier_only && !opened->carried_by_program)) {
     return ContainerScan::kNone;
   }
   const bool boot_record_only = opened->BootRecordOnly();
@@ -171,6 +176,7 @@ ContainerScan ScanIfContainer(ScanSession& session, Folder& folder, const std::s
   // The walk leaves the image, whether it ended or was stopped: what it did there is kept.
   if (changes) changes->Finish(session);
   if (outer == nullptr) incomplete.Finish(session);
+  if (opened->carried_by_program) return ContainerScan::kAlsoProgram;
   return boot_record_only && !too_deep ? ContainerScan::kBootRecordOnly : ContainerScan::kWhole;
 }
 

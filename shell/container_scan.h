@@ -9,7 +9,8 @@
 namespace quarn {
 
 // Whether the file `name` is to be looked at as a container: the session has an opener and
-// lets some kind be opened, and FileFilter is 1, or 0 with a container's extension.
+// lets some kind be opened, and FileFilter is 1, or 0 with a container's extension or a
+// program's (which is looked at for a carried archive only).
 bool IsContainerCandidate(const ScanSession& session, const std::string& name);
 
 // What ScanIfContainer made of a file.
@@ -19,6 +20,9 @@ enum class ContainerScan {
   // An image by its boot record alone (OpenedContainer::BootRecordOnly), whose boot record
   // was judged: the caller gives the file to the file detectors as well, read only.
   kBootRecordOnly,
+  // A program that carries an archive (OpenedContainer::carried_by_program), whose entries
+  // were scanned: the caller gives the file to the file detectors as any program.
+  kAlsoProgram,
 };
 
 // Opens the candidate `name` of `folder` with the session's opener and scans what it opens:

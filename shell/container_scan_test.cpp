@@ -199,7 +199,8 @@ TEST_F(ContainerWalkTest, WhichFilesAreOpenedFollowsTheFilterAndTheKinds) {
       {"PLAIN.BIN", 1, kAllContainers, true, false},
       {"DISK1.IMG", 1, kNoContainers, false, true},
       {"DISK1.IMG", 1, kArchiveContainers, true, true},
-      {"DISK1.COM", 0, kAllContainers, false, true},
+      // A program's name is looked at for a carried archive alone: an image it holds is not.
+      {"DISK1.COM", 0, kAllContainers, true, true},
   };
   for (const Case& test : cases) {
     host_.Remove("/c/DISKS");

@@ -243,6 +243,28 @@ std::vector<FormatCase> Formats() {
        // The ISO, the ZIP, the image, the two files in the ZIP, the one in the image, the text.
        {{"total", 6}, {"scanned", 3}},
        {"--files", "all"}});
+  // Self-extractors, under the program-files filter: the program goes through the detectors
+  // as any program, and the ZIP after its image is scanned under the program's name. The same
+  // program with bytes after its image, a ZIP's signature among them, carries nothing.
+  rows.push_back({"self_extractors",
+                  [](const std::string& tree) {
+                    const std::vector<uint8_t> zip =
+                        testing::ZipWriter()
+                            .Add("README.TXT", {'r'})
+                            .Add("INSTALL/EICAR.COM", Sample("eicar.com"))
+                            .Build();
+                    std::vector<uint8_t> program = Sample("exe_entry.exe");
+                    program.insert(program.end(), zip.begin(), zip.end());
+                    Put(tree, "SETUP.EXE", program);
+                    program.push_back(0);
+                    Put(tree, "PLAIN.EXE", program);
+                    ASSERT_EQ(RunIn(tree, "zip -qA SETUP.EXE").status, 0);
+                  },
+                  {"C:\\SETUP.EXE QTF.ExeEntry", "C:\\PLAIN.EXE QTF.ExeEntry",
+                   "C:\\SETUP.EXE!INSTALL\\EICAR.COM" + kEicar + " zip:INSTALL\\EICAR.COM"},
+                  {},
+                  // Two programs and the two files one carries; README.TXT is no program.
+                  {{"total", 4}, {"scanned", 3}}});
   // Images no one should trust, among ordinary files, on two threads so that images the
   // program-files filter lets through sit among files detected ahead: each gives a result or
   // a "not scanned" line, and the walk goes on.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -15,6 +16,8 @@
 #include "containers/archives/seven_zip_dictionary.h"
 #include "containers/archives/stream_dictionary.h"
 #include "containers/archives/zip_stored_entry.h"
+#include "platform/byte_reader.h"
+#include "platform/file_reads.h"
 #include "platform/libarchive_handles.h"
 
 namespace quarn {
@@ -55,11 +58,35 @@ bool IsTarHeader(std::span<const uint8_t> head) {
 }
 
 // An ISO 9660 image's descriptors lie past the head: its size alone tells, before libarchive
-// reads them.
+// reads them. An image cut short in its last sector, or with bytes after it, is still one:
+// the size need not be whole sectors.
+constexpr uint64_t kIsoSector = 2048;
+constexpr uint64_t kIsoFirstDescriptor = 16 * kIsoSector;
 bool IsoSized(std::span<const uint8_t>, uint64_t size) {
-  constexpr uint64_t kIsoSector = 2048;
-  constexpr uint64_t kIsoDescriptorEnd = 17 * kIsoSector;
-  return size >= kIsoDescriptorEnd && size % kIsoSector == 0;
+  return size >= kIsoFirstDescriptor + kIsoSector;
+}
+
+// The mark every volume descriptor carries after its type byte, read where the first lies.
+bool HasIsoDescriptor(File& file) {
+  constexpr std::string_view kMark = "CD001";
+  std::array<uint8_t, kMark.size()> mark{};
+  return ReadExactlyAt(file, kIsoFirstDescriptor + 1, mark) &&
+         std::memcmp(mark.data(), kMark.data(), kMark.size()) == 0;
+}
+
+// An .lzma stream has no magic: libarchive bids on its properties byte (lc, lp and pb, below
+// 225) and a dictionary of a size the encoders write, 2^n or 3 * 2^n from 4 KiB on, or whole
+// MiB. This lets through all it may take.
+bool LzmaHeaded(std::span<const uint8_t> head, uint64_t) {
+  constexpr size_t kLzmaHeader = 13;
+  constexpr uint8_t kMostProperties = 225;
+  constexpr uint32_t kSmallest = 1u << 12;
+  constexpr uint32_t kMiB = 1u << 20;
+  if (head.size() < kLzmaHeader || head[0] >= kMostProperties) return false;
+  const uint32_t dictionary = ReadU32(head, 1);
+  if (dictionary < kSmallest) return false;
+  return std::has_single_bit(dictionary) ||
+         (dictionary % 3 == 0 && std::has_single_bit(dictionary / 3)) || dictionary % kMiB == 0;
 }
 
 bool TarHeaded(std::span<const uint8_t> head, uint64_t) {
@@ -118,8 +145,8 @@ constexpr LibarchiveKind kKinds[] = {
      "\xFD"
      "7zXZ",
      nullptr, nullptr, false, false},
-    // An LZMA stream has no magic: libarchive's bid weighs its properties instead.
-    {ContainerKind::kXz, 0, ARCHIVE_FILTER_LZMA, nullptr, "", "", AnyHead, nullptr, false, false},
+    {ContainerKind::kLzma, 0, ARCHIVE_FILTER_LZMA, nullptr, "", "", AnyHead, LzmaHeaded, false,
+     false},
     {ContainerKind::kZstd, 0, ARCHIVE_FILTER_ZSTD, nullptr, "", "\x28\xB5\x2F\xFD", nullptr,
      nullptr, false, false},
     {ContainerKind::kCompress, 0, ARCHIVE_FILTER_COMPRESS, nullptr, "", "\x1F\x9D", nullptr,
@@ -456,18 +483,24 @@ class LibarchiveReader : public ArchiveReader {
   bool data_ended_ = false;
 };
 
-ArchiveReadHandle NewReader(Source* source) {
+// A reader of every kind, or of `only` alone (then without the filters and the raw reader).
+ArchiveReadHandle NewReader(Source* source, const LibarchiveKind* only) {
   ArchiveReadHandle handle(archive_read_new());
   struct archive* archive = handle.get();
-  archive_read_support_filter_all(archive);
   std::string options;
-  for (const LibarchiveKind& row : kKinds) {
-    if (row.support != nullptr) row.support(archive);
-    if (row.options.empty()) continue;
-    if (!options.empty()) options += ',';
-    options += row.options;
+  if (only != nullptr) {
+    only->support(archive);
+    options = only->options;
+  } else {
+    archive_read_support_filter_all(archive);
+    for (const LibarchiveKind& row : kKinds) {
+      if (row.support != nullptr) row.support(archive);
+      if (row.options.empty()) continue;
+      if (!options.empty()) options += ',';
+      options += row.options;
+    }
+    archive_read_support_format_raw(archive);
   }
-  archive_read_support_format_raw(archive);
   archive_read_set_options(archive, options.c_str());
   archive_read_set_callback_data(archive, source);
   archive_read_set_read_callback(archive, &ReadBlock);
@@ -476,19 +509,73 @@ ArchiveReadHandle NewReader(Source* source) {
   return handle;
 }
 
+bool MayBe(const LibarchiveKind& row, std::span<const uint8_t> head, uint64_t size) {
+  return row.magic.empty() ? row.may_be != nullptr && row.may_be(head, size) : StartsAs(row, head);
+}
+
+// Has libarchive recognise the archive in `source` (with every kind's reader, or `only`'s) and
+// opens it when it holds an entry and starts as its kind: `head` is its first bytes.
+// `oversized`: an .lzma stream's header names too large a dictionary.
+std::optional<OpenedContainer> OpenWith(std::unique_ptr<Source> source,
+                                        std::span<const uint8_t> head, const LibarchiveKind* only,
+                                        bool oversized) {
+  Utf8Names names;
+  ArchiveReadHandle handle = NewReader(source.get(), only);
+  struct archive* archive = handle.get();
+  struct archive_entry* entry = nullptr;
+  const int header = archive_read_open1(archive) == ARCHIVE_OK
+                         ? archive_read_next_header(archive, &entry)
+                         : ARCHIVE_FATAL;
+  const int format = archive_format(archive);
+  const int filter = archive_filter_count(archive) > 1 ? archive_filter_code(archive, 0) : 0;
+  const bool raw = (format & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAW;
+  // A lone stream is of its filter's kind.
+  const LibarchiveKind* row = raw ? FilterRow(filter) : FormatRow(format);
+  // An archive with no entry at all (a tar's end mark alone) is no archive either.
+  const bool has_entry = header == ARCHIVE_OK || header == ARCHIVE_WARN;
+  if (!has_entry || row == nullptr || !StartsAsItsKind(archive, *row, head)) {
+    return std::nullopt;
+  }
+  OpenedContainer opened;
+  opened.kind = row->kind;
+  if (filter == ARCHIVE_FILTER_LZMA && oversized) {
+    opened.damage.push_back({"", IncompleteReason::kSize});
+    return opened;
+  }
+  const bool skips_cheaply = filter == 0 && row->skips_cheaply;
+  const bool lies_in_place = filter == 0 && row->lies_in_place;
+  auto reader = std::make_unique<LibarchiveReader>(
+      std::move(handle), std::move(source), raw, raw ? GzipStoredName(head) : "", skips_cheaply,
+      lies_in_place ? std::optional(row->kind) : std::nullopt);
+  reader->TakeFirst(entry);
+  opened.archive = std::move(reader);
+  return opened;
+}
+
+std::unique_ptr<Source> SourceOf(std::shared_ptr<File> file, uint64_t size) {
+  auto source = std::make_unique<Source>();
+  source->file = std::move(file);
+  source->size = size;
+  return source;
+}
+
 }  // namespace
 
 std::optional<OpenedContainer> LibarchiveOpener::Open(std::shared_ptr<File> file) {
   if (!file) return std::nullopt;
   const std::optional<uint64_t> size = file->Size();
   if (!size || *size == 0) return std::nullopt;
-  auto source = std::make_unique<Source>();
-  source->file = file;
-  source->size = *size;
   std::array<uint8_t, kTarBlock> head{};
-  const uint32_t head_bytes =
-      file->Seek(0, SeekOrigin::kBegin) == 0 ? file->Read(head.data(), head.size()) : 0;
+  const uint32_t head_bytes = ReadFullyAt(*file, 0, head.data(), head.size());
   const std::span<const uint8_t> head_span(head.data(), head_bytes);
+  // libarchive's recognisers read far more than these looks, and search a program for an
+  // archive behind its code: a file that no kind may be is not given to them.
+  if (std::none_of(std::begin(kKinds), std::end(kKinds), [&](const LibarchiveKind& row) {
+        return MayBe(row, head_span, *size) &&
+               (row.kind != ContainerKind::kIso9660 || HasIsoDescriptor(*file));
+      })) {
+    return std::nullopt;
+  }
   const std::span<const uint8_t> dictionary_head =
       head_span.first(std::min<size_t>(head_bytes, kDictionaryHead));
 
@@ -515,46 +602,23 @@ std::optional<OpenedContainer> LibarchiveOpener::Open(std::shared_ptr<File> file
     refused.damage.push_back({"", refusal});
     return refused;
   }
+  return OpenWith(SourceOf(std::move(file), *size), head_span, nullptr, oversized);
+}
 
-  Utf8Names names;
-  ArchiveReadHandle handle = NewReader(source.get());
-  struct archive* archive = handle.get();
-  struct archive_entry* entry = nullptr;
-  const int header = archive_read_open1(archive) == ARCHIVE_OK
-                         ? archive_read_next_header(archive, &entry)
-                         : ARCHIVE_FATAL;
-  const int format = archive_format(archive);
-  const int filter = archive_filter_count(archive) > 1 ? archive_filter_code(archive, 0) : 0;
-  const bool raw = (format & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAW;
-  // A lone stream is of its filter's kind.
-  const LibarchiveKind* row = raw ? FilterRow(filter) : FormatRow(format);
-  // An archive with no entry at all (a tar's end mark alone) is no archive either.
-  const bool has_entry = header == ARCHIVE_OK || header == ARCHIVE_WARN;
-  if (!has_entry || row == nullptr || !StartsAsItsKind(archive, *row, head_span)) {
-    return std::nullopt;
-  }
-  OpenedContainer opened;
-  opened.kind = row->kind;
-  if (filter == ARCHIVE_FILTER_LZMA && oversized) {
-    opened.kind = ContainerKind::kXz;
-    opened.damage.push_back({"", IncompleteReason::kSize});
-    return opened;
-  }
-  const bool skips_cheaply = filter == 0 && row->skips_cheaply;
-  const bool lies_in_place = filter == 0 && row->lies_in_place;
-  auto reader = std::make_unique<LibarchiveReader>(
-      std::move(handle), std::move(source), raw, raw ? GzipStoredName(head_span) : "",
-      skips_cheaply, lies_in_place ? std::optional(row->kind) : std::nullopt);
-  reader->TakeFirst(entry);
-  opened.archive = std::move(reader);
-  return opened;
+std::optional<OpenedContainer> LibarchiveOpener::OpenCarriedZip(std::shared_ptr<File> file,
+                                                                uint64_t start) {
+  if (!file) return std::nullopt;
+  const std::optional<uint64_t> size = file->Size();
+  std::array<uint8_t, kTarBlock> head{};
+  const uint32_t head_bytes = ReadFullyAt(*file, start, head.data(), head.size());
+  if (!size || head_bytes == 0) return std::nullopt;
+  return OpenWith(SourceOf(std::move(file), *size), std::span(head.data(), head_bytes),
+                  FormatRow(ARCHIVE_FORMAT_ZIP), false);
 }
 
 bool LibarchiveOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const {
-  return std::any_of(std::begin(kKinds), std::end(kKinds), [&](const LibarchiveKind& row) {
-    return row.magic.empty() ? row.may_be != nullptr && row.may_be(head, size)
-                             : StartsAs(row, head);
-  });
+  return std::any_of(std::begin(kKinds), std::end(kKinds),
+                     [&](const LibarchiveKind& row) { return MayBe(row, head, size); });
 }
 
 }  // namespace quarn

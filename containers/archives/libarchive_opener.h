@@ -17,6 +17,10 @@ namespace quarn {
 class LibarchiveOpener : public ContainerOpener {
  public:
   std::optional<OpenedContainer> Open(std::shared_ptr<File> file) override;
+  // The ZIP archive a program carries from `start` on (a self-extractor's), read by the ZIP
+  // reader alone, which goes by the end record and never searches the program's code. Its
+  // offsets may count from the file's start, as `zip -A` fixes them, or from the archive's.
+  std::optional<OpenedContainer> OpenCarriedZip(std::shared_ptr<File> file, uint64_t start);
   bool MayOpen(std::span<const uint8_t> head, uint64_t size) const override;
 };
 

@@ -12,14 +12,14 @@
 #include <sstream>
 
 #include "containers/archives/archive_names.h"
-#include "containers/test_support/disk_image_test_support.h"
 #include "containers/archives/seven_zip_dictionary.h"
 #include "containers/archives/seven_zip_packed_header.h"
 #include "containers/archives/stream_dictionary.h"
-#include "platform/posix_folder.h"
+#include "containers/test_support/disk_image_test_support.h"
 #include "containers/test_support/seven_zip_writer.h"
-#include "platform/test_support/tool_witness.h"
 #include "containers/test_support/zip_writer.h"
+#include "platform/posix_folder.h"
+#include "platform/test_support/tool_witness.h"
 
 namespace quarn {
 namespace {
@@ -141,6 +141,9 @@ const std::vector<PackCase> kPackers = {
     {"compress.tar.Z", "tar cf - . | compress -cf > ../compress.tar.Z", ContainerKind::kTar, true},
     {"joliet.iso", "genisoimage -quiet -J -R -o ../joliet.iso .", ContainerKind::kIso9660},
     {"level1.iso", "genisoimage -quiet -o ../level1.iso .", ContainerKind::kIso9660},
+    // Cut inside its padding: an image need not be whole sectors.
+    {"cut.iso", "genisoimage -quiet -J -o ../cut.iso . && truncate -s -1000 ../cut.iso",
+     ContainerKind::kIso9660},
     {"mszip.cab", "gcab -cz ../mszip.cab README.TXT EMPTY.TXT SUB/DEEP/DATA.BIN BIG.BIN",
      ContainerKind::kCab},
 };
@@ -203,6 +206,7 @@ TEST_F(LibarchiveOpenerTest, ALoneCompressedFileIsOneEntry) {
       {"gzip -nc tree/README.TXT > bare.gz", "bare.gz", ContainerKind::kGzip, ""},
       {"bzip2 -c tree/README.TXT > r.bz2", "r.bz2", ContainerKind::kBzip2, ""},
       {"xz -c tree/README.TXT > r.xz", "r.xz", ContainerKind::kXz, ""},
+      {"lzma -c tree/README.TXT > r.lzma", "r.lzma", ContainerKind::kLzma, ""},
       {"zstd -qc tree/README.TXT > r.zst", "r.zst", ContainerKind::kZstd, ""},
       {"compress -cf tree/BIG.BIN > r.Z", "r.Z", ContainerKind::kCompress, ""},
   };
@@ -312,11 +316,12 @@ TEST_F(LibarchiveOpenerTest, ADecoderThatWouldNeedMoreThan64MiBIsNotStarted) {
   ASSERT_EQ(RunIn(folder_.path(),
                   "xz -c --lzma2=dict=128MiB tree/README.TXT > big-dictionary.xz && "
                   "xz -c --lzma2=dict=64MiB tree/README.TXT > fits.xz && "
+                  "xz -c -F lzma --lzma1=dict=128MiB tree/README.TXT > big-dictionary.lzma && "
                   "cat tree/README.TXT | zstd -qc --long=28 > big-window.zst && "
                   "zstd -qc tree/BIG.BIN > fits.zst")
                 .status,
             0);
-  for (const std::string name : {"big-dictionary.xz", "big-window.zst"}) {
+  for (const std::string name : {"big-dictionary.xz", "big-window.zst", "big-dictionary.lzma"}) {
     const ArchiveRead read = ReadArchive(folder_, name);
     EXPECT_TRUE(read.kind) << name;
     EXPECT_EQ(read.damage, (std::vector<ContainerDamage>{{"", IncompleteReason::kSize}})) << name;
