@@ -106,9 +106,5 @@ TEST(ChildProcessTest, TheTimeAndOutputLimitsKillIt) {
   EXPECT_EQ((*talker)->Wait(), 128 + SIGKILL);
 }
 
-TEST(ChildProcessTest, AMissingProgramCannotRun) {
-  EXPECT_FALSE(ChildProcess::CanRun("/nonexistent/unar"));
-}
-
 }  // namespace
 }  // namespace quarn
