@@ -37,12 +37,6 @@ class PosixFileTest : public testing::Test {
     return std::make_unique<PosixFile>(descriptor);
   }
 
-  struct stat StatOf(const std::string& name) {
-    struct stat status {};
-    EXPECT_EQ(lstat(scratch_.Child(name).c_str(), &status), 0);
-    return status;
-  }
-
   ScratchFolder scratch_;
 };
 
