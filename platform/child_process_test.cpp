@@ -7,7 +7,6 @@
 #include <sys/fsuid.h>
 #include <unistd.h>
 
-#include <sstream>
 
 #include "platform/test_support/memory_file_system.h"
 

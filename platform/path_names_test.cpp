@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <string>
-#include <vector>
 
 #include "platform/test_support/scratch_folder.h"
 

@@ -61,22 +61,6 @@ TEST_F(PosixFileTest, CreationTimeIsTheBirthTimeWhereTheFileSystemKeepsOne) {
   EXPECT_EQ(file->GetTimes()->creation, times->creation);
 }
 
-TEST_F(PosixFileTest, HiddenSystemAndArchiveLiveOnlyInTheHandleThatSetThem) {
-  std::unique_ptr<PosixFile> file = Make("marked", "x");
-  FileAttributes attributes;
-  attributes.hidden = true;
-  attributes.system = true;
-  ASSERT_TRUE(file->SetAttributes(attributes));
-  EXPECT_TRUE(file->GetAttributes()->hidden);
-  EXPECT_TRUE(file->GetAttributes()->system);
-
-  int descriptor = open(scratch_.Child("marked").c_str(), O_RDONLY);
-  ASSERT_GE(descriptor, 0);
-  PosixFile other(descriptor);
-  EXPECT_FALSE(other.GetAttributes()->hidden);
-  EXPECT_FALSE(other.GetAttributes()->system);
-}
-
 TEST_F(PosixFileTest, ASeekThatWouldOverflowFailsAndKeepsThePosition) {
   std::unique_ptr<PosixFile> file = Make("small", "abcdefgh");
   ASSERT_EQ(file->Seek(5, SeekOrigin::kBegin), 5u);
