@@ -51,53 +51,6 @@ TEST(JsonEvents, AVariantIsMarkedAndSuspiciousCarriesOnlyThePaths) {
             json::parse(R"({"event":"suspicious","path":"C:\\X.COM","host_path":"/srv/X.COM"})"));
 }
 
-TEST(JsonEvents, ActionsNameWhatWasDoneAndOnlyRenameHasNewPath) {
-  ResultLine clean = FileLine(ReportKind::kAction);
-  clean.action = ActionKind::kClean;
-  clean.ok = false;
-  EXPECT_EQ(json::parse(ResultLineEvents(clean).at(1)),
-            json::parse(R"({"event":"action","path":"C:\\X.COM","host_path":"/srv/X.COM",
-                            "action":"clean","ok":false})"));
-  ResultLine deleted = FileLine(ReportKind::kAction);
-  deleted.action = ActionKind::kDelete;
-  deleted.ok = true;
-  json delete_event = json::parse(ResultLineEvents(deleted).at(1));
-  EXPECT_EQ(delete_event["action"], "delete");
-  EXPECT_EQ(delete_event["ok"], true);
-  EXPECT_FALSE(delete_event.contains("new_path"));
-  ResultLine renamed = FileLine(ReportKind::kAction);
-  renamed.action = ActionKind::kRename;
-  renamed.ok = true;
-  renamed.new_path = "C:\\X.VOM";
-  json rename_event = json::parse(ResultLineEvents(renamed).at(1));
-  EXPECT_EQ(rename_event["action"], "rename");
-  EXPECT_EQ(rename_event["new_path"], "C:\\X.VOM");
-}
-
-// The partitioned image of the containers contract, as its events name a file inside.
-ResultLine InnerFileLine(ReportKind kind) {
-  ResultLine line = FileLine(kind);
-  line.path = "C:\\DISKS\\HD.IMG!C:\\DOS\\FORMAT.COM";
-  line.host_path = "/srv/DISKS/HD.IMG";
-  line.layers = {{"mbr", "1"}, {"fat16", "DOS\\FORMAT.COM"}};
-  return line;
-}
-
-TEST(JsonEvents, FilesInsideContainersCarryTheWayInOutermostFirst) {
-  const json layers =
-      json::parse(R"([{"kind":"mbr","name":"1"},{"kind":"fat16","name":"DOS\\FORMAT.COM"}])");
-  for (ReportKind kind : {ReportKind::kDetection, ReportKind::kSuspicious, ReportKind::kAction,
-                          ReportKind::kIncomplete}) {
-    const json inner = json::parse(ResultLineEvents(InnerFileLine(kind)).at(1));
-    EXPECT_EQ(inner["layers"], layers) << inner;
-    EXPECT_EQ(inner["path"], "C:\\DISKS\\HD.IMG!C:\\DOS\\FORMAT.COM");
-    EXPECT_EQ(inner["host_path"], "/srv/DISKS/HD.IMG");
-    const json host = json::parse(ResultLineEvents(FileLine(kind)).at(1));
-    // A host file has no layers; only "incomplete" always names them, if empty.
-    EXPECT_EQ(host.contains("layers"), kind == ReportKind::kIncomplete) << host;
-  }
-}
-
 TEST(JsonEvents, BootVerdictOfAnImageNamesItsHostFileAndLayers) {
   BootVerdict verdict;
   verdict.target = "C:\\DISKS\\HD.IMG!D:";

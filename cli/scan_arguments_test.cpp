@@ -64,19 +64,6 @@ TEST(ScanArguments, EveryOptionReachesItsField) {
   EXPECT_EQ(arguments.targets, (std::vector<std::string>{"A:", "/srv/files", "C:\\DOS"}));
 }
 
-TEST(ScanArguments, WhatIsNotGivenIsLeftToTheSettings) {
-  ArgumentsOutcome outcome = Parse({"/srv"});
-  ASSERT_TRUE(outcome.arguments);
-  const ScanArguments& arguments = *outcome.arguments;
-  EXPECT_FALSE(arguments.settings_path || arguments.data_directory || arguments.language ||
-               arguments.file_filter || arguments.scan_action || arguments.heuristics_enabled ||
-               arguments.answer || arguments.log_path || arguments.memory_image);
-  EXPECT_FALSE(arguments.json);
-  EXPECT_FALSE(arguments.skip_memory_scan);
-  EXPECT_EQ(Parse({"--no", "--no-log", "x"}).arguments->answer, false);
-  EXPECT_EQ(Parse({"--no-log", "x"}).arguments->log_path, "");
-}
-
 TEST(ScanArguments, MistakesEndWithStatusTwoAndSaySo) {
   const std::vector<std::vector<std::string>> mistakes = {
       {},                                // no target
@@ -100,20 +87,6 @@ TEST(ScanArguments, MistakesEndWithStatusTwoAndSaySo) {
     EXPECT_EQ(outcome.standard_error.rfind("quarnscan: ", 0), 0u)
         << shown << outcome.standard_error;
   }
-}
-
-// The manual pages' test holds --help to the options; here, what the two requests end with.
-TEST(ScanArguments, HelpAndVersionEndWithStatusZeroOnStandardOutput) {
-  ArgumentsOutcome help = Parse({"--help"});
-  EXPECT_FALSE(help.arguments);
-  EXPECT_EQ(help.exit_code, 0);
-  EXPECT_NE(help.standard_output.find("Exit status:"), std::string::npos);
-  EXPECT_FALSE(help.version_requested);
-  ArgumentsOutcome version = Parse({"--version"});
-  EXPECT_FALSE(version.arguments);
-  EXPECT_EQ(version.exit_code, 0);
-  EXPECT_EQ(version.standard_output.rfind("quarnscan ", 0), 0u);
-  EXPECT_TRUE(version.version_requested);
 }
 
 }  // namespace

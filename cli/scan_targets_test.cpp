@@ -83,17 +83,6 @@ TEST_F(ScanTargets, WhatNamesNoFolderOrFileIsMissingAndTheRestStillResolve) {
   EXPECT_EQ(resolved.roots[0].single_file, "B.EXE");
 }
 
-TEST_F(ScanTargets, DriveWithoutFilesIsARootWithNothingToWalk) {
-  ResolvedTargets resolved = Resolve({"a:", "A:\\", "a:/"});
-  ASSERT_EQ(resolved.roots.size(), 3u);
-  for (const ScanRoot& root : resolved.roots) {
-    EXPECT_EQ(root.display_path, "A:");
-    EXPECT_EQ(root.host_path, "");
-    EXPECT_EQ(root.drive_icon, ResultIcon::kFloppy);
-  }
-  EXPECT_EQ(Resolve({"A:\\DOS"}).missing, (std::vector<std::string>{"A:\\DOS"}));
-}
-
 // A working folder that cannot be named was removed and holds nothing: a relative target is
 // missing (it once resolved against the root), and the other targets are still scanned.
 TEST_F(ScanTargets, ARelativeTargetWithoutAWorkingFolderIsMissing) {

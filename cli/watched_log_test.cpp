@@ -25,14 +25,6 @@ class WatchedLog : public ::testing::Test {
   std::vector<std::string> reports_;
 };
 
-TEST_F(WatchedLog, MissingFolderIsReportedWithItsPath) {
-  EXPECT_FALSE(Open("/data/missing"));
-  ASSERT_EQ(reports_.size(), 1u);
-  EXPECT_NE(reports_[0].find("/data/missing"), std::string::npos) << reports_[0];
-  log_.AppendLine("goes nowhere");
-  EXPECT_EQ(reports_.size(), 1u);
-}
-
 // A log that can be neither opened nor created is reported by the real cause: the create
 // that follows a failed open fails only because something of that name exists, which is
 // never the cause worth telling.

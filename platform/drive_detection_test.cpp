@@ -56,15 +56,6 @@ class DriveDetectionTest : public testing::Test {
   std::set<std::string> asked_folder_;
 };
 
-TEST_F(DriveDetectionTest, RootIsCAndOtherFileSystemsFollowInMountOrder) {
-  MountTableBuilder table;
-  table.Mount("/proc", "proc")
-      .Mount("/home", "ext4", "8:2")
-      .Mount("/", "ext4", "8:1")
-      .Mount("/boot/efi", "vfat", "8:3");
-  EXPECT_EQ(Describe(Detect(table)), "C=/,fixed D=/home,fixed E=/boot/efi,fixed ");
-}
-
 TEST_F(DriveDetectionTest, TellsRemovableCdRomRemoteAndRamDisks) {
   removable_ = {{8, 16}};
   MountTableBuilder table;
@@ -163,13 +154,6 @@ TEST_F(DriveDetectionTest, StopsAtZ) {
   EXPECT_EQ(map.drives().back(), (Drive{'Z', "/mnt/d22", DriveType::kFixed}));
   EXPECT_EQ(map.Find('A'), nullptr);
   EXPECT_EQ(map.Find('B'), nullptr);
-}
-
-TEST_F(DriveDetectionTest, EmptyProbesMeanFixedFolders) {
-  MountTableBuilder table;
-  table.Mount("/", "ext4", "8:1").Mount("/etc/hosts", "ext4", "8:1");
-  EXPECT_EQ(Describe(DrivesFromMounts(ParseMountInfo(table.text()), MountProbes{})),
-            "C=/,fixed D=/etc/hosts,fixed ");
 }
 
 TEST(SystemDriveDetection, MakesTheRootCOnThisMachine) {

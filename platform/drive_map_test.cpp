@@ -25,17 +25,6 @@ class DriveMapTest : public testing::Test {
   DriveMap map_;
 };
 
-TEST_F(DriveMapTest, KeepsDrivesInLetterOrderWithUpperCaseLettersAndTrimmedFolders) {
-  ASSERT_EQ(map_.drives().size(), 4u);
-  EXPECT_EQ(map_.drives()[0], (Drive{'A', "", DriveType::kRemovable}));
-  EXPECT_EQ(map_.drives()[1], (Drive{'C', "/srv/files", DriveType::kFixed}));
-  EXPECT_EQ(map_.drives()[2], (Drive{'D', "/", DriveType::kFixed}));
-  EXPECT_EQ(map_.drives()[3].letter, 'E');
-  EXPECT_FALSE(map_.drives()[0].HasFiles());
-  EXPECT_EQ(map_.Find('e'), &map_.drives()[3]);
-  EXPECT_EQ(map_.Find('Z'), nullptr);
-}
-
 TEST_F(DriveMapTest, RefusesBadAndRepeatedLetters) {
   Status repeated = map_.Add({'C', "/elsewhere", DriveType::kFixed});
   ASSERT_FALSE(repeated.ok());
@@ -59,20 +48,6 @@ TEST_F(DriveMapTest, ShowsPathsWithTheLetterOfTheLongestMatchingFolder) {
   EXPECT_EQ(map_.DisplayPath("/srv/files/"), "C:");
   EXPECT_EQ(map_.DisplayPath("/"), "D:");
   EXPECT_EQ(map_.DisplayPath("/srv/files//DOS/"), "C:\\DOS");
-}
-
-TEST(DriveMapDisplay, RespectsComponentBoundariesAndLeavesOutsidePathsAlone) {
-  DriveMap map;
-  ASSERT_TRUE(map.Add({'C', "/srv/files", DriveType::kFixed}).ok());
-  ASSERT_TRUE(map.Add({'R', "./samples", DriveType::kFixed}).ok());
-  EXPECT_EQ(map.DisplayPath("/srv/files2/X.COM"), "/srv/files2/X.COM");
-  EXPECT_EQ(map.DriveOf("/srv/files2/X.COM"), nullptr);
-  EXPECT_EQ(map.DisplayPath("/srv"), "/srv");
-  EXPECT_EQ(map.DisplayPath("srv/files/X.COM"), "srv/files/X.COM");
-  EXPECT_EQ(map.DisplayPath(""), "");
-  EXPECT_EQ(map.DisplayPath("./samples/a b/X.COM"), "R:\\a b\\X.COM");
-  ASSERT_TRUE(map.AddDriveWithoutFiles('A', DriveType::kRemovable).ok());
-  EXPECT_EQ(map.DisplayPath("/floppy/X.COM"), "/floppy/X.COM") << "a drive without files";
 }
 
 TEST_F(DriveMapTest, ResolvesDriveTargetsWithEitherSeparatorAndLetterCase) {
@@ -110,18 +85,6 @@ TEST_F(DriveMapTest, PassesHostPathsThroughUnchanged) {
        {"/srv/files", "./samples", "samples/../x", "c:name", "C", "1:\\x", "", "relative/C:\\x"}) {
     EXPECT_EQ(HostPath(host), host);
   }
-}
-
-TEST(DriveTypeNames, ReadBackWhatTheyWriteInAnyCase) {
-  for (DriveType type : {DriveType::kFixed, DriveType::kRemovable, DriveType::kCdRom,
-                         DriveType::kRemote, DriveType::kRamDisk}) {
-    EXPECT_EQ(DriveTypeFromName(DriveTypeName(type)), type) << DriveTypeName(type);
-  }
-  EXPECT_EQ(DriveTypeName(DriveType::kCdRom), "cdrom");
-  EXPECT_EQ(DriveTypeFromName("RamDisk"), DriveType::kRamDisk);
-  EXPECT_EQ(DriveTypeFromName("floppy"), std::nullopt);
-  EXPECT_EQ(DriveTypeFromName(""), std::nullopt);
-  EXPECT_EQ(DriveTypeFromName("fixed "), std::nullopt);
 }
 
 }  // namespace

@@ -43,24 +43,6 @@ class FirstRunTest : public testing::Test {
   MemorySettingsStore store_;
 };
 
-TEST_F(FirstRunTest, CopiesTheBundledFilesAndRecordsTheFolder) {
-  Result<std::string> folder = Ensure();
-  ASSERT_TRUE(folder.ok()) << folder.message();
-  EXPECT_EQ(*folder, kUserData);
-  EXPECT_EQ(StoredDat(), kUserData);
-  EXPECT_EQ(files_.ReadFileText(UserFile("QUARN.DAT")), "signatures");
-  EXPECT_EQ(files_.ReadFileText(UserFile("NAMEVIR.DAT")), "names");
-  EXPECT_EQ(files_.ReadFileText(UserFile("README")), "extra");
-  // Only regular files travel, and no temporary name is left behind.
-  EXPECT_EQ(files_.NamesIn(kUserData),
-            (std::vector<std::string>{"NAMEVIR.DAT", "QUARN.DAT", "README"}));
-  Result<RegistryDocument> document = store_.Load();
-  ASSERT_TRUE(document.ok());
-  const RegistryValue* value = document->FindValue(kProgramKey, "DAT");
-  ASSERT_NE(value, nullptr);
-  EXPECT_EQ(value->type, kRegSz);
-}
-
 TEST_F(FirstRunTest, AFolderAlreadyRecordedIsReturnedAndNothingIsTouched) {
   ASSERT_TRUE(store_
                   .Update([](RegistryDocument& document) {
@@ -76,30 +58,9 @@ TEST_F(FirstRunTest, AFolderAlreadyRecordedIsReturnedAndNothingIsTouched) {
   EXPECT_EQ(files_.CallCount(FileOperation::kCreateFolder), 0);
 }
 
-TEST_F(FirstRunTest, TheSecondRunLeavesEverythingAlone) {
-  ASSERT_TRUE(Ensure().ok());
-  ASSERT_TRUE(files_.AddFile(UserFile("QUARN.DAT"), "updated by the user").ok());
-  ASSERT_TRUE(files_.Remove(UserFile("README")).ok());
-  int creates = files_.CallCount(FileOperation::kCreateFile);
-  int updates = store_.update_count();
-
-  Result<std::string> again = Ensure();
-  ASSERT_TRUE(again.ok()) << again.message();
-  EXPECT_EQ(*again, kUserData);
-  EXPECT_EQ(files_.ReadFileText(UserFile("QUARN.DAT")), "updated by the user");
-  EXPECT_FALSE(files_.Exists(UserFile("README")));
-  EXPECT_EQ(files_.CallCount(FileOperation::kCreateFile), creates);
-  EXPECT_EQ(store_.update_count(), updates);
-}
-
-TEST_F(FirstRunTest, AFileAlreadyInTheUserFolderIsKept) {
-  ASSERT_TRUE(files_.AddFile(UserFile("NAMEVIR.DAT"), "the user's own").ok());
-  ASSERT_TRUE(Ensure().ok());
-  EXPECT_EQ(files_.ReadFileText(UserFile("NAMEVIR.DAT")), "the user's own");
-  EXPECT_EQ(files_.ReadFileText(UserFile("QUARN.DAT")), "signatures");
-}
-
+// An empty value is no folder; a file already in the user folder is the user's and stays.
 TEST_F(FirstRunTest, AnEmptyRecordedFolderCountsAsNone) {
+  ASSERT_TRUE(files_.AddFile(UserFile("NAMEVIR.DAT"), "the user's own").ok());
   ASSERT_TRUE(store_
                   .Update([](RegistryDocument& document) {
                     document.SetValue(kProgramKey, "DAT", RegistryValue::Text(""));
@@ -109,6 +70,8 @@ TEST_F(FirstRunTest, AnEmptyRecordedFolderCountsAsNone) {
   ASSERT_TRUE(folder.ok()) << folder.message();
   EXPECT_EQ(*folder, kUserData);
   EXPECT_EQ(StoredDat(), kUserData);
+  EXPECT_EQ(files_.ReadFileText(UserFile("NAMEVIR.DAT")), "the user's own");
+  EXPECT_EQ(files_.ReadFileText(UserFile("QUARN.DAT")), "signatures");
 }
 
 TEST_F(FirstRunTest, AnUnwritableHomeGivesAnErrorNamingTheFolder) {

@@ -87,21 +87,6 @@ class ImageSystemAccessTest : public ::testing::Test {
   ScratchFolder scratch_;
 };
 
-TEST_F(ImageSystemAccessTest, SectorsAreReadByTheirAddress) {
-  WriteNumberedImage(scratch_.Child("floppy.img"), 2880);
-  WriteNumberedImage(scratch_.Child("hard.img"), 16 * 63 * 3);
-  ImageSystemAccess access({{0, scratch_.Child("floppy.img"), std::nullopt},
-                            {0x80, scratch_.Child("hard.img"), std::nullopt}},
-                           std::nullopt);
-  EXPECT_TRUE(access.HasSectors(0));
-  EXPECT_FALSE(access.HasSectors(1));
-  Sector sector;
-  ASSERT_TRUE(access.CallReadPhysicalSector1(0x0105, 0x0100, sector));  // C1 H1 S5
-  EXPECT_EQ(IndexOf(sector), (1u * 2 + 1) * 18 + 4);
-  ASSERT_TRUE(access.CallReadPhysicalSector1(0x0001, 0x0180, sector));  // C0 H1 S1
-  EXPECT_EQ(IndexOf(sector), 63u);
-}
-
 // A sector the disk cannot deliver whole is a failed read, never zeros that would pass for a
 // clean boot sector; the buffer stays as it was.
 TEST_F(ImageSystemAccessTest, ASectorTheDiskCannotDeliverWholeIsAFailedRead) {
@@ -128,51 +113,6 @@ TEST_F(ImageSystemAccessTest, ASectorTheDiskCannotDeliverWholeIsAFailedRead) {
     EXPECT_FALSE(access.CallReadPhysicalSector1(c.cylinder_sector, c.head_drive, sector)) << c.what;
     EXPECT_EQ(sector[0], 0xEE) << c.what << ": left as it was";
   }
-}
-
-// Before a run, every image is tried: a missing one is told apart, a FIFO is refused without
-// waiting for a writer, and each message names the image and what is wrong with it.
-TEST_F(ImageSystemAccessTest, ImagesThatCannotBeUsedAreNamedWithTheCause) {
-  WriteNumberedImage(scratch_.Child("good.img"), 2880);
-  ASSERT_EQ(mkfifo(scratch_.Child("disk.fifo").c_str(), 0600), 0);
-  ASSERT_EQ(mkfifo(scratch_.Child("memory.fifo").c_str(), 0600), 0);
-  { std::ofstream(scratch_.Child("tiny.img"), std::ios::binary) << std::string(100, 'x'); }
-  ImageSystemAccess access({{0, scratch_.Child("good.img"), std::nullopt},
-                            {1, scratch_.Child("disk.fifo"), std::nullopt},
-                            {0x80, scratch_.Child("missing.img"), std::nullopt}},
-                           scratch_.Child("memory.fifo"));
-  ImageSystemAccess tiny({{0x80, scratch_.Child("tiny.img"), std::nullopt}}, std::nullopt);
-  ASSERT_EQ(tiny.CheckImages(/*with_memory=*/false).size(), 1u);
-  EXPECT_EQ(tiny.CheckImages(/*with_memory=*/false)[0].message,
-            "cannot use " + scratch_.Child("tiny.img") +
-                ": holds 100 bytes, less than one sector of 512");
-  std::vector<ImageProblem> problems;
-  bool read = true;
-  EXPECT_TRUE(FinishesWithoutAWriter(scratch_.Child("disk.fifo"), [&] {
-    problems = access.CheckImages(/*with_memory=*/true);
-    Sector sector;
-    read = access.CallReadPhysicalSector1(0x0001, 0x0001, sector);
-  }));
-  EXPECT_FALSE(read) << "a FIFO has no sectors";
-  ASSERT_EQ(problems.size(), 3u);
-  EXPECT_EQ(problems[0].message, "cannot open " + scratch_.Child("disk.fifo") +
-                                     ": is a FIFO, not a disk image or a block device");
-  EXPECT_FALSE(problems[0].missing);
-  EXPECT_EQ(problems[1].message,
-            "cannot open " + scratch_.Child("missing.img") + ": No such file or directory");
-  EXPECT_TRUE(problems[1].missing);
-  EXPECT_EQ(problems[1].image, scratch_.Child("missing.img"));
-  EXPECT_EQ(problems[1].disk, 0x80);
-  EXPECT_EQ(problems[2].disk, std::nullopt);
-  EXPECT_EQ(problems[2].message, "cannot open " + scratch_.Child("memory.fifo") +
-                                     ": is a FIFO, not a memory image (a regular file)");
-
-  ImageSystemAccess folder_as_memory({}, scratch_.path());
-  EXPECT_TRUE(folder_as_memory.CheckImages(/*with_memory=*/false).empty());
-  ASSERT_EQ(folder_as_memory.CheckImages(/*with_memory=*/true).size(), 1u);
-  std::vector<uint8_t> window(16, 0xEE);
-  folder_as_memory.CopyMemDos(0, 0, window);
-  EXPECT_EQ(window, std::vector<uint8_t>(16, 0)) << "memory that cannot be read reads as zeros";
 }
 
 TEST_F(ImageSystemAccessTest, WritesLandInPlaceAndNeverGrowTheImage) {

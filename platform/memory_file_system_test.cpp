@@ -6,14 +6,11 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 namespace quarn {
 namespace {
-
-using namespace std::string_literals;
 
 // A small tree: /d/f holding "hello world", files r0–r3 and x0–x3 to rename and delete, and
 // a folder /d/sub; /d and /d/f open.
@@ -31,14 +28,6 @@ struct FaultBench {
   MemoryFileSystem files;
   std::unique_ptr<Folder> folder;
   std::unique_ptr<File> file;
-};
-
-class MemoryFileSystemTest : public testing::Test {
- protected:
-  FaultBench bench_;
-  MemoryFileSystem& files_ = bench_.files;
-  std::unique_ptr<Folder>& folder_ = bench_.folder;
-  std::unique_ptr<File>& file_ = bench_.file;
 };
 
 // One call of each operation that succeeds when no fault is set; `i` tells calls apart for
@@ -102,35 +91,6 @@ TEST(MemoryFaultTest, EachOperationFailsOnTheCallAskedForAndNoOther) {
     EXPECT_TRUE(entry.call(bench, 3));
     EXPECT_EQ(bench.files.CallCount(entry.operation), before + 4);
   }
-}
-
-TEST_F(MemoryFileSystemTest, AFaultCountsFromWhenItWasSetAndCanLast) {
-  char buffer[2];
-  ASSERT_EQ(file_->Read(buffer, 1), 1u);
-  files_.FailCall(FileOperation::kRead, 2, /*and_after=*/true);
-  EXPECT_EQ(file_->Read(buffer, 2), 2u);
-  EXPECT_EQ(file_->Read(buffer, 2), 0u);
-  EXPECT_EQ(file_->Read(buffer, 2), 0u);
-  files_.ClearFaults();
-  EXPECT_EQ(file_->Read(buffer, 2), 2u);
-}
-
-TEST_F(MemoryFileSystemTest, ShortReadsDeliverEverythingInPieces) {
-  files_.SetShortReads(3);
-  std::string gathered;
-  char buffer[64];
-  for (uint32_t got; (got = file_->Read(buffer, sizeof buffer)) != 0;) {
-    EXPECT_LE(got, 3u);
-    gathered.append(buffer, got);
-  }
-  EXPECT_EQ(gathered, "hello world");
-}
-
-TEST_F(MemoryFileSystemTest, ShortWritesStoreOnlyPartOfTheBytes) {
-  files_.SetShortWrites(4);
-  EXPECT_EQ(file_->Write("ABCDEFGH", 8), 4u);
-  EXPECT_EQ(file_->Position(), 4u);
-  EXPECT_EQ(files_.ReadFileText("/d/f"), "ABCDo world");
 }
 
 }  // namespace

@@ -5,24 +5,11 @@
 #include <unistd.h>
 
 #include <string>
-#include <tuple>
-#include <vector>
 
 #include "platform/test_support/scratch_folder.h"
 
 namespace quarn {
 namespace {
-
-TEST(AbsoluteHostPath, WorksOutDotsInTheText) {
-  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
-      {"/a/b", "/w", "/a/b"},      {"b", "/w", "/w/b"},     {"./b/", "/w", "/w/b"},
-      {"../b", "/w/x", "/w/b"},    {"../../..", "/w", "/"}, {".", "/", "/"},
-      {"a//b/./c", "/", "/a/b/c"}, {"/a/b/..", "/w", "/a"},
-  };
-  for (const auto& [path, working, expected] : cases) {
-    EXPECT_EQ(AbsoluteHostPath(path, working), expected) << path << " in " << working;
-  }
-}
 
 // A working folder that was deleted must not be named at all: a relative path taken from a
 // stand-in would name something else.

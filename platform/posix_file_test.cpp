@@ -37,12 +37,6 @@ class PosixFileTest : public testing::Test {
     return std::make_unique<PosixFile>(descriptor);
   }
 
-  struct stat StatOf(const std::string& name) {
-    struct stat status {};
-    EXPECT_EQ(lstat(scratch_.Child(name).c_str(), &status), 0);
-    return status;
-  }
-
   ScratchFolder scratch_;
 };
 
@@ -67,36 +61,6 @@ TEST_F(PosixFileTest, CreationTimeIsTheBirthTimeWhereTheFileSystemKeepsOne) {
   EXPECT_EQ(file->GetTimes()->creation, times->creation);
 }
 
-TEST_F(PosixFileTest, HiddenSystemAndArchiveLiveOnlyInTheHandleThatSetThem) {
-  std::unique_ptr<PosixFile> file = Make("marked", "x");
-  FileAttributes attributes;
-  attributes.hidden = true;
-  attributes.system = true;
-  ASSERT_TRUE(file->SetAttributes(attributes));
-  EXPECT_TRUE(file->GetAttributes()->hidden);
-  EXPECT_TRUE(file->GetAttributes()->system);
-
-  int descriptor = open(scratch_.Child("marked").c_str(), O_RDONLY);
-  ASSERT_GE(descriptor, 0);
-  PosixFile other(descriptor);
-  EXPECT_FALSE(other.GetAttributes()->hidden);
-  EXPECT_FALSE(other.GetAttributes()->system);
-}
-
-TEST_F(PosixFileTest, InfoReportsHardLinksInodeDeviceAndOwner) {
-  std::unique_ptr<PosixFile> file = Make("linked", "12345");
-  ASSERT_EQ(link(scratch_.Child("linked").c_str(), scratch_.Child("second").c_str()), 0);
-  std::optional<FileInfo> info = file->GetInfo();
-  ASSERT_TRUE(info.has_value());
-  struct stat status = StatOf("linked");
-  EXPECT_EQ(info->size, 5u);
-  EXPECT_EQ(info->link_count, 2u);
-  EXPECT_EQ(info->inode, status.st_ino);
-  EXPECT_EQ(info->device, status.st_dev);
-  EXPECT_EQ(info->owner, geteuid());
-  EXPECT_EQ(info->mode, 0644u);
-}
-
 TEST_F(PosixFileTest, ASeekThatWouldOverflowFailsAndKeepsThePosition) {
   std::unique_ptr<PosixFile> file = Make("small", "abcdefgh");
   ASSERT_EQ(file->Seek(5, SeekOrigin::kBegin), 5u);
@@ -106,31 +70,6 @@ TEST_F(PosixFileTest, ASeekThatWouldOverflowFailsAndKeepsThePosition) {
   char byte = 0;
   ASSERT_EQ(file->Read(&byte, 1), 1u);
   EXPECT_EQ(byte, 'f');
-}
-
-TEST_F(PosixFileTest, ALargeReadIsDeliveredWhole) {
-  std::string content(3 * 1024 * 1024 + 17, '\0');
-  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
-  std::unique_ptr<PosixFile> file = Make("large", content);
-  std::string read_back(content.size() + 100, '\0');
-  ASSERT_EQ(file->Read(read_back.data(), static_cast<uint32_t>(read_back.size())), content.size());
-  read_back.resize(content.size());
-  EXPECT_EQ(read_back, content);
-  EXPECT_EQ(file->Position(), content.size());
-}
-
-TEST_F(PosixFileTest, ReadSomeMovesThePositionByWhatItDelivered) {
-  std::unique_ptr<PosixFile> file = Make("some", "0123456789");
-  ASSERT_EQ(file->Seek(4, SeekOrigin::kBegin), 4u);
-  char buffer[16] = {};
-  ASSERT_EQ(file->ReadSome(buffer, 16), 6u);
-  EXPECT_EQ(std::string(buffer, 6), "456789");
-  EXPECT_EQ(file->Position(), 10u);
-  EXPECT_EQ(file->ReadSome(buffer, 16), 0u);
-  EXPECT_EQ(file->Position(), 10u);
-  ASSERT_EQ(file->Seek(100, SeekOrigin::kBegin), 100u);
-  EXPECT_EQ(file->ReadSome(buffer, 16), 0u);
-  EXPECT_EQ(file->Position(), 100u);
 }
 
 TEST_F(PosixFileTest, AReadAfterAnotherHandleCutTheFileGivesNothing) {

@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -42,27 +41,6 @@ class PosixFolderTest : public testing::Test {
   std::unique_ptr<FileSystem> files_ = OpenPosixFileSystem();
   std::unique_ptr<Folder> folder_;
 };
-
-TEST_F(PosixFolderTest, ListGivesTheMountOfEachEntry) {
-  MakeFile("file");
-  ASSERT_EQ(mkdir(scratch_.Child("sub").c_str(), 0755), 0);
-  Result<std::vector<FolderEntry>> entries = folder_->List();
-  ASSERT_TRUE(entries.ok()) << entries.message();
-  ASSERT_EQ(entries->size(), 2u);
-  for (const FolderEntry& entry : *entries) {
-    EXPECT_EQ(entry.mount, folder_->Mount()) << entry.name;
-    EXPECT_NE(entry.mount, 0u);
-  }
-  // /proc is mounted on a folder of /: another mount.
-  Result<std::unique_ptr<Folder>> root = files_->OpenFolder("/");
-  ASSERT_TRUE(root.ok());
-  Result<std::vector<FolderEntry>> top = (*root)->List();
-  ASSERT_TRUE(top.ok());
-  auto proc = std::find_if(top->begin(), top->end(),
-                           [](const FolderEntry& entry) { return entry.name == "proc"; });
-  if (proc == top->end()) GTEST_SKIP() << "no /proc here";
-  EXPECT_NE(proc->mount, (*root)->Mount());
-}
 
 // A bind mount of a folder of the same file system has that file system's device, yet is a
 // mount of its own: a walk must see it as one.
@@ -142,25 +120,6 @@ TEST_F(PosixFolderTest, ARenameRefusedForWantOfPermissionNamesBothEntries) {
   chmod(scratch_.path().c_str(), 0755);
   EXPECT_EQ(renamed.message(), "cannot rename " + scratch_.Child("from") + " to " +
                                    scratch_.Child("to") + ": Permission denied");
-}
-
-TEST_F(PosixFolderTest, AFolderWithoutWritePermissionRefusesNewEntries) {
-  if (RunningAsRoot()) GTEST_SKIP() << "root may write anywhere";
-  ASSERT_EQ(chmod(scratch_.path().c_str(), 0555), 0);
-  Result<std::unique_ptr<File>> created = folder_->CreateFile("new");
-  Status made = files_->CreateFolders(scratch_.Child("a/b"));
-  chmod(scratch_.path().c_str(), 0755);
-  EXPECT_EQ(created.message(), "cannot create " + scratch_.Child("new") + ": Permission denied");
-  EXPECT_EQ(made.message(), "cannot create folder " + scratch_.Child("a") + ": Permission denied");
-}
-
-TEST_F(PosixFolderTest, AReadOnlyFileOpensForReadingOnly) {
-  if (RunningAsRoot()) GTEST_SKIP() << "root may write anywhere";
-  MakeFile("locked");
-  ASSERT_EQ(chmod(scratch_.Child("locked").c_str(), 0444), 0);
-  EXPECT_TRUE(folder_->OpenFile("locked", OpenMode::kRead).ok());
-  Result<std::unique_ptr<File>> writable = folder_->OpenFile("locked", OpenMode::kReadWrite);
-  EXPECT_EQ(writable.message(), "cannot open " + scratch_.Child("locked") + ": Permission denied");
 }
 
 TEST_F(PosixFolderTest, CreateFoldersAcceptsRelativeAndDoubledSlashes) {

@@ -195,25 +195,6 @@ class FileSettingsStoreTest : public testing::Test {
   std::string path_ = folder_.path() + "/settings.reg";
 };
 
-TEST_F(FileSettingsStoreTest, ReplaceLeavesNoTemporaryFilesAndKeepsTheMode) {
-  auto store = OpenFileSettingsStore(path_);
-  for (int i = 0; i < 3; ++i) {
-    Status updated = store->Update([&](RegistryDocument& document) {
-      document.SetValue("K", "v" + std::to_string(i), RegistryValue::Number(i));
-    });
-    ASSERT_TRUE(updated.ok()) << updated.message();
-  }
-  EXPECT_EQ(NamesIn(folder_.path()), (std::set<std::string>{"settings.reg", "settings.reg.lock"}));
-
-  ASSERT_EQ(chmod(path_.c_str(), 0640), 0);
-  Status emptied = store->Update([](RegistryDocument& document) { document.DeleteKey("K"); });
-  ASSERT_TRUE(emptied.ok()) << emptied.message();
-  struct stat info;
-  ASSERT_EQ(stat(path_.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0640u);
-  EXPECT_EQ(ReadFile(path_), "REGEDIT4\r\n\r\n");
-}
-
 TEST_F(FileSettingsStoreTest, StoreAlreadyAsFormattedIsNotRewritten) {
   auto store = OpenFileSettingsStore(path_);
   WriteFile(path_, "REGEDIT4\n[K]\n");

@@ -76,19 +76,6 @@ TEST_F(ReadCacheFileTest, SmallReadsNearTheStartOrTheEndCostOneReadOfTheFileEach
   EXPECT_EQ(cached_->underlying_reads(), 4);
 }
 
-TEST_F(ReadCacheFileTest, ReadsPastAKnownEndCostNothing) {
-  for (size_t size : {0u, 1u, 4096u, 8192u, 8193u, 30000u}) {
-    SCOPED_TRACE(size);
-    Make(size);
-    ExpectSameRead(0, SeekOrigin::kBegin, 16);
-    ExpectSameRead(-16, SeekOrigin::kEnd, 32);
-    const int reads = cached_->underlying_reads();
-    EXPECT_LE(reads, 2);
-    for (int64_t past : {0, 1, 15, 70000}) ExpectSameRead(past, SeekOrigin::kEnd, 16);
-    EXPECT_EQ(cached_->underlying_reads(), reads);
-  }
-}
-
 TEST_F(ReadCacheFileTest, AFileOfTheHeadsSizeOrLessIsReadOnce) {
   for (size_t size : {1u, 511u, 4097u, 8192u}) {
     SCOPED_TRACE(size);

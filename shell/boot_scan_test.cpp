@@ -133,25 +133,6 @@ class BootScanTest : public ::testing::Test {
   int result_ = -1;
 };
 
-TEST_F(BootScanTest, CleanDrivesShowTheirBlocks) {
-  disks_.AddDrive(0x80);
-  EXPECT_THAT(Scan("C:", kFixedC),
-              ElementsAre("[C:]", "MASTER BOOT RECORD: OK", "BOOT SECTOR: OK", " "));
-  EXPECT_THAT(Icons(), ElementsAre(ResultIcon::kHardDisk, ResultIcon::kBlank, ResultIcon::kBlank,
-                                   ResultIcon::kBlank));
-  EXPECT_THAT(disks_.calls, ElementsAre("read 0001 0080", "read 0001 0180"));
-  EXPECT_EQ(result_, 1);
-  EXPECT_THAT(ui_.boot_verdicts,
-              ElementsAre(ExpectedBootVerdict("C:", "mbr"), ExpectedBootVerdict("C:", "boot")));
-
-  ui_ = {};
-  disks_.calls.clear();
-  disks_.AddDrive(0);
-  EXPECT_THAT(Scan("A:", kFloppyA), ElementsAre("[A:]", "BOOT SECTOR: OK", " "));
-  EXPECT_EQ(ui_.lines[0].icon, ResultIcon::kFloppy);
-  EXPECT_THAT(disks_.calls, ElementsAre("read 0001 0000"));
-}
-
 TEST_F(BootScanTest, OtherDrivesAndDisksWithoutSectorsShowHeaderAndBlankOnly) {
   struct Case {
     BootTarget target;
@@ -174,14 +155,6 @@ TEST_F(BootScanTest, OtherDrivesAndDisksWithoutSectorsShowHeaderAndBlankOnly) {
   ui_ = {};
   EXPECT_THAT(Scan("", kFixedC), IsEmpty());
   EXPECT_EQ(result_, 0);
-}
-
-TEST_F(BootScanTest, ADiskThatCannotBeOpenedIsToldAndLeftOut) {
-  disks_.AddDrive(0x80);
-  disks_.FailOpen(0x80);
-  EXPECT_THAT(Scan("C:", kFixedC), ElementsAre("[C:]", " "));
-  EXPECT_THAT(ui_.messages, ElementsAre("Attenzione: Impossibile leggere il Boot Sector.",
-                                        "Attenzione: Impossibile leggere il Boot Sector."));
 }
 
 TEST_F(BootScanTest, EveryFixedDriveReadsTheFirstHardDisk) {
@@ -356,20 +329,6 @@ TEST_F(BootScanTest, RemovalThatCannotBeDoneAsksForSupport) {
   disks_.calls.clear();
   EXPECT_EQ(RemoveFloppyBootVirus(disks_, signatures_, ui_, 'C', kBootVirus), 0);
   EXPECT_THAT(disks_.calls, IsEmpty());
-}
-
-TEST_F(BootScanTest, TheCheckForRunScanFollowsTheLookup) {
-  disks_.AddDrive(0);
-  const BootAreaCheck check =
-      MakeBootAreaCheck(disks_, [](const ScanRoot& root) -> std::optional<BootTarget> {
-        if (root.display_path.size() < 2 || root.display_path[1] != ':') return std::nullopt;
-        return BootTarget{root.display_path[0], DriveType::kRemovable};
-      });
-  Scan("", kFloppyA);
-  check(*session_, ScanRoot{"A:", "/a", ResultIcon::kFloppy, std::nullopt});
-  check(*session_, ScanRoot{"/srv/share", "/srv/share", ResultIcon::kNetwork, std::nullopt});
-  EXPECT_THAT(ui_.Texts(), ElementsAre("[A:]", "BOOT SECTOR: OK", " ", "[/srv/share]", " "));
-  EXPECT_EQ(ui_.lines[3].icon, ResultIcon::kNetwork);
 }
 
 }  // namespace

@@ -353,18 +353,5 @@ TEST_F(ContainerWalkTest, AnImageByItsBootRecordAloneIsAlsoAFileReadOnly) {
   }
 }
 
-TEST_F(ContainerWalkTest, ANamedImageIsOpenedAsOneFoundInAWalk) {
-  host_.AddFile("/c/DISKS/DISK1.IMG", kFloppyMark);
-  Run({ScanRoot{"C:\\DISKS", "/c/DISKS", ResultIcon::kHardDisk, "DISK1.IMG"}}, {});
-  const std::vector<const ResultLine*> found = LinesOf(ReportKind::kDetection);
-  ASSERT_EQ(found.size(), 1u);
-  EXPECT_EQ(found[0]->path, "C:\\DISKS\\DISK1.IMG!A:\\DOS\\KEYB.COM");
-  // The image and its two files; only KEYB.COM has a program's name.
-  EXPECT_EQ(session_->counters().total, 3u);
-  EXPECT_EQ(session_->counters().scanned, 1u);
-  EXPECT_THAT(ui_.folders,
-              ElementsAre("> C:\\DISKS\\DISK1.IMG!A:", "> C:\\DISKS\\DISK1.IMG!A:\\DOS", "<", "<"));
-}
-
 }  // namespace
 }  // namespace quarn

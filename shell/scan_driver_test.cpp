@@ -81,34 +81,6 @@ class ScanDriverTest : public ::testing::Test {
   std::unique_ptr<ScanSession> session_;
 };
 
-TEST_F(ScanDriverTest, FilterCountsEveryFileAndScansTheChosenOnes) {
-  files_.AddFile("/c/A.EXE", "MZ");
-  files_.AddFile("/c/B.TXT", testing::kEicarText);
-  Run({Drive()});
-  EXPECT_EQ(session_->counters().total, 2u);
-  EXPECT_EQ(session_->counters().scanned, 1u);
-  EXPECT_EQ(session_->counters().infected, 0u) << "B.TXT is not scanned under filter 0";
-  EXPECT_THAT(ui_.progress, ElementsAre(0, 1, 2, 0));
-  Run({Drive()}, kActionReportOnly, 1);
-  EXPECT_EQ(session_->counters().infected, 1u);
-}
-
-TEST_F(ScanDriverTest, OneRootGivesItsBlockThenTheTotals) {
-  files_.AddFolder("/c/SUB");
-  files_.AddFile("/c/SUB/Z.COM", testing::kEicarText);
-  files_.AddFile("/c/A.COM", testing::kEicarText);
-  Run({Drive()}, kActionDeleteAsk);
-  EXPECT_THAT(ui_.Texts(),
-              ElementsAre("[C:]", " ", "C:\\A.COM Infetto da EICAR-Test-File",
-                          "C:\\SUB\\Z.COM Infetto da EICAR-Test-File", " ", "Files Infetti: 2.",
-                          "Files Sospetti: 0.", "Files Analizzati: 2.", "Files Totali: 2.",
-                          "Files Cancellati: 0.", " "));
-  EXPECT_EQ(ui_.lines[0].icon, ResultIcon::kHardDisk);
-  EXPECT_THAT(ui_.folders, ElementsAre("> C:", "> C:\\SUB", "<", "<"));
-  ASSERT_EQ(ui_.finished.size(), 1u);
-  EXPECT_EQ(ui_.finished[0].infected, 2u);
-}
-
 TEST_F(ScanDriverTest, TotalsDependOnTheAction) {
   Run({Drive()}, kActionReportOnly);
   EXPECT_THAT(ui_.Texts(), ElementsAre("[C:]", " ", " ", "Files Infetti: 0.", "Files Sospetti: 0.",

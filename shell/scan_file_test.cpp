@@ -77,26 +77,6 @@ class ScanFileTest : public ::testing::Test {
   std::unique_ptr<ScanSession> session_;
 };
 
-TEST_F(ScanFileTest, ExactDetectionIsOneLineAndTheInfectedCount) {
-  files_.AddFile("/d/EICAR.COM", testing::kEicarText);
-  Scan("EICAR.COM", Action(kActionReportOnly));
-  EXPECT_THAT(ui_.Texts(), ElementsAre("C:\\EICAR.COM Infetto da EICAR-Test-File"));
-  const ResultLine& line = ui_.lines[0];
-  EXPECT_EQ(line.kind, ReportKind::kDetection);
-  EXPECT_EQ(line.icon, ResultIcon::kVirus);
-  EXPECT_EQ(line.virus_id, 1u);
-  EXPECT_EQ(line.host_path, "/d/EICAR.COM");
-  EXPECT_FALSE(line.variant);
-  EXPECT_EQ(session_->counters().infected, 1u);
-  ASSERT_FALSE(ui_.statuses.empty());
-  EXPECT_EQ(ui_.statuses.back().second, "File Infetti: 1");
-
-  ui_.lines.clear();
-  Scan("EICAR.COM", Action(kActionDeleteAuto), Language::kEnglish);
-  EXPECT_THAT(ui_.Texts(),
-              ElementsAre("C:\\EICAR.COM Infect of EICAR-Test-File", " * * *  DELETED  * * *"));
-}
-
 TEST_F(ScanFileTest, AFailedDeleteIsAMessageAndNoLine) {
   files_.AddFile("/d/A.COM", testing::kEicarText);
   files_.FailCall(FileOperation::kDelete, 1);

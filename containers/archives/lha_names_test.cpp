@@ -67,21 +67,5 @@ TEST(LhaNames, ShowTheStoredNameInCodePage437WithBackslashes) {
   }
 }
 
-// The library lowers an all-capital DOS name; the raw header decides whether it was.
-TEST(LhaNames, CapitalsComeBackOnlyWhenTheHeaderHoldsThem) {
-  const std::string raw_capitals = "....GAMES\\DOOM.EXE..";
-  const std::string raw_lower = "....games\\doom.exe..";
-  const auto raw = [](const std::string& text) {
-    return std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-  };
-  EXPECT_EQ(LhaDisplayPath("games/", "doom.exe", 'M', raw(raw_capitals)), "GAMES\\DOOM.EXE");
-  EXPECT_EQ(LhaDisplayPath("games/", "doom.exe", 'M', raw(raw_lower)), "games\\doom.exe");
-  // Only the systems whose names the library lowers.
-  EXPECT_EQ(LhaDisplayPath("games/", "doom.exe", 'U', raw(raw_capitals)), "games\\doom.exe");
-  EXPECT_EQ(LhaDisplayPath("games/", "doom.exe", 0, raw(raw_capitals)), "GAMES\\DOOM.EXE");
-  // A name with a capital was never lowered.
-  EXPECT_EQ(LhaDisplayPath("games/", "Doom.exe", 'M', raw(raw_capitals)), "games\\Doom.exe");
-}
-
 }  // namespace
 }  // namespace quarn

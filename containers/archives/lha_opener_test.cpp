@@ -128,24 +128,6 @@ TEST(LhaMethods, AnUnsupportedEntrysDataIsNeverRead) {
   EXPECT_TRUE(opened->archive->SkipsCheaply());
 }
 
-TEST(LhaEntries, ReadTheSameWhateverTheBlockAndGrowThePackedCountByTheirData) {
-  const std::vector<uint8_t> small = PatternBytes(5000, 3);
-  const std::vector<uint8_t> large = PatternBytes(70000, 4);
-  const std::vector<uint8_t> archive =
-      LzhWriter().AddFile("Small.bin", small).Level(1).AddFile("Large.bin", large).Build();
-  for (size_t block : {size_t{1}, size_t{7}, size_t{4096}, size_t{1} << 20}) {
-    const WholeArchive read = ReadLha(archive, block);
-    ASSERT_EQ(read.entries.size(), 2u) << block;
-    EXPECT_EQ(read.entries[0].data, small) << block;
-    EXPECT_EQ(read.entries[1].data, large) << block;
-    EXPECT_EQ(read.entries[0].failure, std::nullopt) << block;
-    EXPECT_EQ(read.entries[1].failure, std::nullopt) << block;
-    EXPECT_EQ(read.entries[0].packed, small.size()) << block;
-    EXPECT_EQ(read.entries[1].packed, large.size()) << block;
-    EXPECT_FALSE(read.damaged) << block;
-  }
-}
-
 // MacLHA put a MacBinary header before a file's data; the library would drop it, and with
 // it the bytes that the CRC covers.
 TEST(LhaEntries, MacLhaDataIsReadWholeAndItsCrcChecked) {

@@ -209,19 +209,6 @@ TEST_P(FatDamageTest, SoundPartsReadAndDamageIsReportedOnce) {
 INSTANTIATE_TEST_SUITE_P(Volumes, FatDamageTest, ::testing::ValuesIn(DamageCases()),
                          [](const auto& info) { return info.param.name; });
 
-TEST(FatDamageBoundsTest, ChainEndedEarlyKeepsWhatItHeld) {
-  FatImageWriter writer(testing::FloppyLayout(1440));
-  FillTwoFiles(writer);
-  std::vector<uint8_t> image = writer.Build();
-  writer.SetFatEntry(image, writer.Chain("B.BIN")[1], 0xFFF);
-  std::optional<OpenedContainer> opened = testing::OpenImage(image);
-  ASSERT_TRUE(opened.has_value());
-  const testing::WalkedVolume walked = testing::WalkVolume(*opened->volumes[0].files);
-  const std::vector<uint8_t> whole = PatternBytes(3 * kFloppyClusterBytes, 2);
-  EXPECT_EQ(walked.files.at("B.BIN"),
-            std::vector<uint8_t>(whole.begin(), whole.begin() + 2 * kFloppyClusterBytes));
-}
-
 // An image cut short by someone else after it was opened: what lies past the new end is
 // damage, what lies before it still reads, and nothing is read from beyond the file.
 TEST(FatDamageBoundsTest, ImageThatShrinksAfterOpeningReportsWhatItLost) {

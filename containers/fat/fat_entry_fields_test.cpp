@@ -78,26 +78,5 @@ TEST(FatEntryFieldsTest, AttributesAndTheWriteBitFollowTheEntry) {
   }
 }
 
-TEST(FatEntryFieldsTest, AFolderSeesTheSizeAFileWasCutTo) {
-  auto device = FieldsFloppy();
-  std::unique_ptr<FatFileSystem> volume =
-      std::make_unique<FatFileSystem>(device, *RecognizeFat(*device));
-  auto root = volume->OpenFolder("/");
-  EXPECT_EQ((*(*root)->Examine("FILE.COM"))->size, 1200u);
-  {
-    auto file = (*root)->OpenFile("FILE.COM", OpenMode::kReadWrite);
-    ASSERT_TRUE(file.ok()) << file.message();
-    (*file)->Seek(300, SeekOrigin::kBegin);
-    ASSERT_TRUE((*file)->SetEndOfFile());
-    (*file)->Seek(0, SeekOrigin::kBegin);
-    EXPECT_EQ(testing::ReadToEnd(**file).size(), 300u);
-  }
-  EXPECT_EQ((*(*root)->Examine("FILE.COM"))->size, 300u);
-  auto reopened = (*root)->OpenFile("FILE.COM", OpenMode::kRead);
-  std::vector<uint8_t> kept = testing::PatternBytes(1200, 41);
-  kept.resize(300);
-  EXPECT_EQ(testing::ReadToEnd(**reopened), kept);
-}
-
 }  // namespace
 }  // namespace quarn
