@@ -22,6 +22,8 @@ struct ContainerKindRow {
   // Makes the opener that knows the kind; its MayOpen is the kind's cheap recognition. Rows
   // of one opener lie together and share one made opener.
   std::unique_ptr<ContainerOpener> (*new_opener)();
+  // A disk image wrapper (an image kind too): read only, a layer of its own above the disk.
+  bool wrapper = false;
 };
 
 // Every kind, in the order a file is tried: the order of the rows is the opener chain's.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "containers/test_support/fat_image_writer.h"
+#include "platform/test_support/tool_witness.h"
 #include "samplegen/system_area_samples.h"
 #include "tests/quarnscan_runner.h"
 
@@ -130,6 +131,48 @@ TEST_F(QuarnscanImageDrives, ALetterMappedToAnImageTakesItsFirstVolume) {
   EXPECT_EQ(refused.exit_code, 2);
   EXPECT_NE(refused.err.find(text), std::string::npos) << refused.err;
   EXPECT_NE(refused.out.find("E:\\DOS\\EICAR.COM"), std::string::npos) << refused.out;
+}
+
+// How many actions were refused ("Non modificabile"), each with its line.
+size_t Refused(const Outcome& outcome) {
+  size_t refused = 0;
+  for (const json& event : outcome.EventsOf("action")) {
+    if (!event.value("ok", true)) ++refused;
+  }
+  return std::min(refused, CountOf(outcome.out, "Non modificabile: "));
+}
+
+// The same disk in each wrapper qemu-img writes: met in a walk and made a drive, its files are
+// found under the wrapper's layer, and a delete is refused without a byte of the wrapper
+// changed.
+TEST_F(QuarnscanImageDrives, WrappedDisksAreReadAsTheirDisksAndNeverChanged) {
+  const std::string raw = WriteImage(scratch_.Child("hd.img"), HardDisk());
+  const std::pair<std::string, std::string> wrappers[] = {
+      {"WIN98.VHD", "vpc"}, {"FIXED.VHD", "vpc -o subformat=fixed"}, {"WIN98.VDI", "vdi"}};
+  for (const auto& [name, format] : wrappers) {
+    const std::string image = tree_ + "/" + name;
+    const testing::ToolRun made =
+        testing::RunIn("/", "qemu-img convert -O " + format + " " + raw + " " + image);
+    ASSERT_EQ(made.status, 0) << made.output;
+    const std::string kind = name.ends_with("VDI") ? "vdi" : "vhd";
+    const std::string before = ReadFile(image);
+    Outcome walked = Scan({"--json", "--action", "delete", "C:"});
+    EXPECT_EQ(DetectionPlaces(walked),
+              (std::set<std::string>{"C:\\" + name + "!C:\\DOS\\EICAR.COM @ " + image + " / " +
+                                         kind + ": / mbr:1 / fat16:DOS\\EICAR.COM",
+                                     "C:\\" + name + "!D:\\GAMES\\PLAY.EXE @ " + image + " / " +
+                                         kind + ": / mbr:5 / fat16:GAMES\\PLAY.EXE"}))
+        << walked.out;
+    EXPECT_EQ(Refused(walked), 2u) << walked.out;
+    Outcome drive = Scan({"--json", "--action", "delete", "--drive", "E:=" + image, "E:\\DOS"});
+    EXPECT_EQ(DetectionPlaces(drive),
+              (std::set<std::string>{"E:\\DOS\\EICAR.COM @ " + image + " / " + kind +
+                                     ": / mbr:1 / fat16:DOS\\EICAR.COM"}))
+        << drive.out;
+    EXPECT_EQ(Refused(drive), 1u) << drive.out;
+    EXPECT_TRUE(ReadFile(image) == before) << name;
+    fs::remove(image);
+  }
 }
 
 TEST_F(QuarnscanImageDrives, AnImageReadAsADriveIsNotScannedAgainWhenTheWalkMeetsIt) {
