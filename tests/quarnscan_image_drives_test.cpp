@@ -147,14 +147,19 @@ size_t Refused(const Outcome& outcome) {
 // changed.
 TEST_F(QuarnscanImageDrives, WrappedDisksAreReadAsTheirDisksAndNeverChanged) {
   const std::string raw = WriteImage(scratch_.Child("hd.img"), HardDisk());
-  const std::pair<std::string, std::string> wrappers[] = {
-      {"WIN98.VHD", "vpc"}, {"FIXED.VHD", "vpc -o subformat=fixed"}, {"WIN98.VDI", "vdi"}};
+  const std::pair<std::string, std::string> wrappers[] = {{"WIN98.VHD", "vpc"},
+                                                          {"FIXED.VHD", "vpc -o subformat=fixed"},
+                                                          {"WIN98.VDI", "vdi"},
+                                                          {"WIN98.VHDX", "vhdx"},
+                                                          {"WIN98.QCOW2", "qcow2"}};
   for (const auto& [name, format] : wrappers) {
     const std::string image = tree_ + "/" + name;
     const testing::ToolRun made =
         testing::RunIn("/", "qemu-img convert -O " + format + " " + raw + " " + image);
     ASSERT_EQ(made.status, 0) << made.output;
-    const std::string kind = name.ends_with("VDI") ? "vdi" : "vhd";
+    const std::map<std::string, std::string> kinds = {
+        {"VHD", "vhd"}, {"VDI", "vdi"}, {"VHDX", "vhdx"}, {"QCOW2", "qcow"}};
+    const std::string kind = kinds.at(name.substr(name.find('.') + 1));
     const std::string before = ReadFile(image);
     Outcome walked = Scan({"--json", "--action", "delete", "C:"});
     EXPECT_EQ(DetectionPlaces(walked),

@@ -229,6 +229,10 @@ std::vector<WitnessCase> WitnessCases() {
       {"vdi_fixed", "vdi -o static=on", ContainerKind::kVdi},
       {"vhd_dynamic", "vpc", ContainerKind::kVhd},
       {"vhd_fixed", "vpc -o subformat=fixed", ContainerKind::kVhd},
+      {"vhdx", "vhdx", ContainerKind::kVhdx},
+      {"qcow2", "qcow2", ContainerKind::kQcow},
+      {"qcow2_compressed", "qcow2 -c", ContainerKind::kQcow},
+      {"qcow1", "qcow", ContainerKind::kQcow},
   };
   for (const std::string base : {"floppy_1440", "partitioned_primaries_and_logical_drives"}) {
     const auto found = std::find_if(cases.begin(), cases.end(),

@@ -1,7 +1,8 @@
 // Wrappers whose structure lies, made by qemu-img and then altered: a map entry past the
 // file's end or over the file's own structure is the wrapper's damage, a differencing disk
-// is `unsupported` whatever its parent's names say, and reading what is left never fails.
-// The opener is given the one file and no folder: it has no way to open another.
+// or a backing file is `unsupported` whatever its names say, and reading what is left never
+// fails. The opener is given the one file and no folder: it has no way to open another, and
+// the libraries open the file's own descriptor, never a name the image holds.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -9,6 +10,7 @@
 #include "containers/test_support/disk_image_test_support.h"
 #include "containers/wrappers/wrapper_opener.h"
 #include "platform/byte_reader.h"
+#include "platform/posix_folder.h"
 #include "platform/test_support/tool_witness.h"
 
 namespace quarn {
@@ -45,11 +47,13 @@ size_t VhdTable(const std::vector<uint8_t>& vhd) {
 
 struct HostileCase {
   std::string name;
-  std::string format;  // qemu-img's
+  std::string format;  // qemu-img's, or the whole command that makes disk.wrapped
   std::function<void(std::vector<uint8_t>&)> patch;
   ContainerKind wrapper;
   std::vector<ContainerDamage> damage;
   size_t volumes;
+  // Given as bytes in memory, as a file inside another container is.
+  bool in_memory = false;
 };
 
 void PrintTo(const HostileCase& row, std::ostream* out) {
@@ -118,6 +122,31 @@ std::vector<HostileCase> HostileCases() {
        ContainerKind::kVhd,
        {kUnsupported},
        0},
+      // A QCOW2 whose backing file is named by an absolute path, then by one climbing out.
+      {"qcow_backed_by_an_absolute_path",
+       "qemu-img create -q -f qcow2 -b /etc/passwd -F raw disk.wrapped 1M",
+       [](std::vector<uint8_t>&) {},
+       ContainerKind::kQcow,
+       {kUnsupported},
+       0},
+      {"qcow_backed_by_a_path_out_of_the_folder",
+       "qemu-img create -q -f qcow2 -b /etc/passwd -F raw disk.wrapped 1M",
+       [](std::vector<uint8_t>& qcow) {
+         const std::string climbing = "../../x";
+         std::copy(climbing.begin(), climbing.end(),
+                   qcow.begin() + static_cast<ptrdiff_t>(ReadBigU64(qcow, 8)));
+         PutBigU32(qcow, 16, static_cast<uint32_t>(climbing.size()));
+       },
+       ContainerKind::kQcow,
+       {kUnsupported},
+       0},
+      {"qcow_inside_a_container",
+       "qcow2",
+       [](std::vector<uint8_t>&) {},
+       ContainerKind::kQcow,
+       {kUnsupported},
+       0,
+       true},
   };
 }
 
@@ -126,15 +155,27 @@ class WrapperHostileTest : public ::testing::TestWithParam<HostileCase> {};
 TEST_P(WrapperHostileTest, DamageIsTheWrappersAndTheRestIsRead) {
   const HostileCase& row = GetParam();
   testing::WitnessFolder folder;
+  const std::string make = row.format.find(' ') != std::string::npos
+                               ? row.format
+                               : "qemu-img convert -O " + row.format + " disk.img disk.wrapped";
   const testing::ToolRun made =
       testing::RunIn(folder.path(),
                      "head -c 1200000 /dev/zero > big && mformat -C -f 1440 -i disk.img :: && "
-                     "mcopy -i disk.img big ::BIG.BIN && qemu-img convert -O " +
-                         row.format + " disk.img disk.wrapped");
+                     "mcopy -i disk.img big ::BIG.BIN && " +
+                         make);
   ASSERT_EQ(made.status, 0) << made.output;
   std::vector<uint8_t> wrapped = folder.Read("disk.wrapped");
   row.patch(wrapped);
-  std::optional<OpenedContainer> opened = WrapperOpener().Open(testing::ImageFile(wrapped));
+  folder.Write("disk.wrapped", wrapped);
+  std::shared_ptr<File> file = testing::ImageFile(wrapped);
+  if (!row.in_memory) {
+    auto host = OpenPosixFileSystem()->OpenFolder(folder.path());
+    ASSERT_TRUE(host.ok()) << host.message();
+    auto opened_file = (*host)->OpenFile("disk.wrapped", OpenMode::kRead);
+    ASSERT_TRUE(opened_file.ok()) << opened_file.message();
+    file = std::move(*opened_file);
+  }
+  std::optional<OpenedContainer> opened = WrapperOpener().Open(file);
   ASSERT_TRUE(opened.has_value());
   ASSERT_TRUE(opened->wrapper.has_value());
   EXPECT_EQ(opened->wrapper->kind, row.wrapper);

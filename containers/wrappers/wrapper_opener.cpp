@@ -2,6 +2,7 @@
 
 #include "containers/disks/disk_image_opener.h"
 #include "containers/disks/file_block_device.h"
+#include "containers/wrappers/library_readers.h"
 #include "containers/wrappers/vdi_reader.h"
 #include "containers/wrappers/vhd_reader.h"
 
@@ -10,13 +11,27 @@ namespace {
 
 constexpr uint64_t kSector = 512;
 
+// Readers of our own read the file through a device; the libraries open it themselves.
 using Reader = std::optional<WrappedDisk> (*)(const std::shared_ptr<BlockDevice>&);
 constexpr Reader kReaders[] = {ReadVdi, ReadVhd};
+using LibraryReader = std::optional<WrappedDisk> (*)(const std::shared_ptr<File>&);
+constexpr LibraryReader kLibraryReaders[] = {ReadQcow, ReadVhdx};
+
+OpenedContainer Opened(WrappedDisk wrapped) {
+  std::optional<OpenedContainer> opened;
+  if (wrapped.disk) opened = OpenDisk(wrapped.disk);
+  if (!opened) {
+    opened.emplace();
+    opened->kind = wrapped.kind;
+  }
+  opened->wrapper = OpenedContainer::Wrapper{wrapped.kind, std::move(wrapped.damage)};
+  return std::move(*opened);
+}
 
 }  // namespace
 
 bool WrapperOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const {
-  if (MayBeVdi(head) || MayBeDynamicVhd(head)) return true;
+  if (MayBeVdi(head) || MayBeDynamicVhd(head) || MayBeQcow(head) || MayBeVhdx(head)) return true;
   // A fixed VHD starts with its disk's first sector and ends with a sector of footer.
   return size >= 2 * kSector && size % kSector == 0 &&
          DiskImageOpener().MayOpen(head, size - kSector);
@@ -24,18 +39,12 @@ bool WrapperOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const 
 
 std::optional<OpenedContainer> WrapperOpener::Open(std::shared_ptr<File> file) {
   if (!file) return std::nullopt;
+  for (LibraryReader reader : kLibraryReaders) {
+    if (std::optional<WrappedDisk> wrapped = reader(file)) return Opened(std::move(*wrapped));
+  }
   const std::shared_ptr<BlockDevice> device = FileBlockDevice::Open(std::move(file));
   for (Reader reader : kReaders) {
-    std::optional<WrappedDisk> wrapped = reader(device);
-    if (!wrapped) continue;
-    std::optional<OpenedContainer> opened;
-    if (wrapped->disk) opened = OpenDisk(wrapped->disk);
-    if (!opened) {
-      opened.emplace();
-      opened->kind = wrapped->kind;
-    }
-    opened->wrapper = OpenedContainer::Wrapper{wrapped->kind, std::move(wrapped->damage)};
-    return opened;
+    if (std::optional<WrappedDisk> wrapped = reader(device)) return Opened(std::move(*wrapped));
   }
   return std::nullopt;
 }

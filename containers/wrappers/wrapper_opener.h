@@ -7,8 +7,8 @@
 
 namespace quarn {
 
-// Opens disk image wrappers (VHD, VDI): the wrapper's reader turns the file into the disk's
-// sectors, read only, and those are opened as a raw image's are (an MBR and its FAT
+// Opens disk image wrappers (VHD, VDI, QCOW, VHDX): the wrapper's reader turns the file into the
+// disk's sectors, read only, and those are opened as a raw image's are (an MBR and its FAT
 // partitions, or one volume). The result names the wrapper (OpenedContainer::wrapper) with
 // its own damage; its kind is the disk's, or the wrapper's when no disk can be read. A disk
 // holding nothing the image reader knows is still the wrapper's container, with nothing in it.
