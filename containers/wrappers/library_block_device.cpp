@@ -1,7 +1,6 @@
 #include "containers/wrappers/library_block_device.h"
 
 #include <algorithm>
-#include <string>
 
 namespace quarn {
 
@@ -23,12 +22,6 @@ size_t LibraryBlockDevice::ReadAt(uint64_t offset, void* buffer, size_t length) 
     if (static_cast<size_t>(got) < step) break;
   }
   return done;
-}
-
-Status LibraryBlockDevice::WriteAt(uint64_t offset, const void* buffer, size_t length) {
-  (void)buffer;
-  return Status::Error("cannot write " + std::to_string(length) + " bytes at " +
-                       std::to_string(offset) + " of a disk inside a wrapper: it is read only");
 }
 
 }  // namespace quarn

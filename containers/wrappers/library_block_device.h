@@ -5,13 +5,13 @@
 #include <memory>
 #include <mutex>
 
-#include "containers/disks/block_device.h"
+#include "containers/wrappers/read_only_device.h"
 
 namespace quarn {
 
 // A disk read through a format library's open handle, read only. The handle has one position
 // inside, so reads take turns.
-class LibraryBlockDevice : public BlockDevice {
+class LibraryBlockDevice : public ReadOnlyDevice {
  public:
   // Reads `length` bytes at `offset` of the disk; fewer, or a negative count, on failure.
   using ReadFunction = std::function<int64_t(void* buffer, size_t length, uint64_t offset)>;
@@ -22,9 +22,6 @@ class LibraryBlockDevice : public BlockDevice {
 
   uint64_t Size() const override { return size_; }
   size_t ReadAt(uint64_t offset, void* buffer, size_t length) override;
-  Status WriteAt(uint64_t offset, const void* buffer, size_t length) override;
-  Status Flush() override { return Status::Ok(); }
-  bool Writable() const override { return false; }
 
  private:
   uint64_t size_;

@@ -34,12 +34,6 @@ size_t MappedBlockDevice::ReadAt(uint64_t offset, void* buffer, size_t length) {
   return done;
 }
 
-Status MappedBlockDevice::WriteAt(uint64_t offset, const void* buffer, size_t length) {
-  (void)buffer;
-  return Status::Error("cannot write " + std::to_string(length) + " bytes at " +
-                       std::to_string(offset) + " of a disk inside a wrapper: it is read only");
-}
-
 uint64_t CheckedBlock(uint64_t offset, uint64_t length, uint64_t file_size,
                       std::span<const ByteRange> structure) {
   if (offset > file_size || length > file_size - offset) return MappedBlockDevice::kUnreadable;

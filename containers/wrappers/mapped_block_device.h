@@ -5,13 +5,13 @@
 #include <span>
 #include <vector>
 
-#include "containers/disks/block_device.h"
+#include "containers/wrappers/read_only_device.h"
 
 namespace quarn {
 
 // A disk whose sectors lie in blocks of one size scattered over a wrapper file, in the order
-// its block map gives. Reads only: every write is refused.
-class MappedBlockDevice : public BlockDevice {
+// its block map gives.
+class MappedBlockDevice : public ReadOnlyDevice {
  public:
   // A block never written reads as zeros; one whose map entry is damaged cannot be read (a
   // read stops short before it).
@@ -25,9 +25,6 @@ class MappedBlockDevice : public BlockDevice {
 
   uint64_t Size() const override { return size_; }
   size_t ReadAt(uint64_t offset, void* buffer, size_t length) override;
-  Status WriteAt(uint64_t offset, const void* buffer, size_t length) override;
-  Status Flush() override { return Status::Ok(); }
-  bool Writable() const override { return false; }
 
  private:
   std::shared_ptr<BlockDevice> wrapper_;
