@@ -1,6 +1,6 @@
-// Any bytes as a disk image, raw or in a wrapper (VDI, VHD): each opener recognises it or
-// not, and every folder of every volume lists, every listed entry opens, and every file reads
-// to its end, without a fault, a hang or a read past what the file says it holds.
+// Any bytes as a disk image, raw or in a wrapper (VDI, VHD, raw CD): each opener recognises
+// it or not, and every folder of every volume lists, every listed entry opens, and every file
+// reads to its end, without a fault, a hang or a read past what the file says it holds.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -122,7 +122,7 @@ std::vector<uint8_t> VhdFooter(uint64_t disk_size, uint32_t type, uint64_t data_
 }
 
 // The volume as a fixed VHD, a dynamic VHD and a VDI, in blocks of 4 KiB with the second
-// block never written.
+// block never written; and a raw CD.
 std::vector<std::vector<uint8_t>> Wrapped(std::vector<uint8_t> volume) {
   constexpr size_t kBlock = 4096;
   volume.resize((volume.size() + kBlock - 1) / kBlock * kBlock);
@@ -166,7 +166,19 @@ std::vector<std::vector<uint8_t>> Wrapped(std::vector<uint8_t> volume) {
     vdi.insert(vdi.end(), data, data + kBlock);
   }
   dynamic.insert(dynamic.end(), footer.begin(), footer.end());
-  return {fixed, dynamic, vdi};
+  // A raw CD of mode 1 sectors whose user data holds a volume descriptor and its set's end.
+  std::vector<uint8_t> cd(18 * 2352, 0);
+  for (size_t sector = 0; sector < 18; ++sector) {
+    std::fill_n(cd.begin() + static_cast<ptrdiff_t>(sector * 2352 + 1), 10, 0xFF);
+    cd[sector * 2352 + 15] = 1;
+  }
+  for (const auto& [sector, type] : {std::pair{16, 1}, std::pair{17, 255}}) {
+    const auto data = cd.begin() + sector * 2352 + 16;
+    data[0] = static_cast<uint8_t>(type);
+    std::copy_n("CD001", 5, data + 1);
+    data[6] = 1;
+  }
+  return {fixed, dynamic, vdi, cd};
 }
 
 }  // namespace
