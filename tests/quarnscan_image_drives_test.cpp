@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "containers/test_support/disk_image_test_support.h"
 #include "containers/test_support/fat_image_writer.h"
 #include "platform/test_support/tool_witness.h"
 #include "samplegen/system_area_samples.h"
@@ -178,6 +179,22 @@ TEST_F(QuarnscanImageDrives, WrappedDisksAreReadAsTheirDisksAndNeverChanged) {
     EXPECT_TRUE(ReadFile(image) == before) << name;
     fs::remove(image);
   }
+}
+
+// A raw CD's ISO volume is read as an ISO file is, under the wrapper's layer.
+TEST_F(QuarnscanImageDrives, FilesOfARawCdAreFoundUnderItsIsoVolume) {
+  fs::create_directories(scratch_.Child("cd/DOS"));
+  Put("../cd/DOS/EICAR.COM", "eicar.com");
+  const testing::ToolRun made =
+      testing::RunIn(scratch_.Child("cd"), "genisoimage -quiet -J -o ../cd.iso .");
+  ASSERT_EQ(made.status, 0) << made.output;
+  const std::string raw = ReadFile(scratch_.Child("cd.iso"));
+  WriteImage(tree_ + "/SHARE.BIN", testing::RawCd(std::vector<uint8_t>(raw.begin(), raw.end()), 2));
+  Outcome outcome = Scan({"--json", "C:"});
+  EXPECT_EQ(DetectionPlaces(outcome),
+            (std::set<std::string>{"C:\\SHARE.BIN!DOS\\EICAR.COM @ " + tree_ +
+                                   "/SHARE.BIN / cdraw: / iso9660:DOS\\EICAR.COM"}))
+      << outcome.out;
 }
 
 TEST_F(QuarnscanImageDrives, AnImageReadAsADriveIsNotScannedAgainWhenTheWalkMeetsIt) {

@@ -13,26 +13,6 @@
 namespace quarn {
 namespace {
 
-// Each 2048 bytes of `iso` in a 2352-byte sector of `mode` (2: form 1); the error codes stay
-// zero, as the reader never looks at them.
-std::vector<uint8_t> RawCd(const std::vector<uint8_t>& iso, uint8_t mode) {
-  std::vector<uint8_t> raw;
-  for (size_t at = 0; at < iso.size(); at += 2048) {
-    std::vector<uint8_t> sector(2352, 0);
-    std::fill_n(sector.begin() + 1, 10, 0xFF);
-    const size_t index = at / 2048 + 150;  // the address counts the two seconds of lead-in
-    sector[12] = static_cast<uint8_t>(index / 75 / 60);
-    sector[13] = static_cast<uint8_t>(index / 75 % 60);
-    sector[14] = static_cast<uint8_t>(index % 75);
-    sector[15] = mode;
-    const size_t data = mode == 1 ? 16 : 24;
-    std::copy_n(iso.begin() + static_cast<ptrdiff_t>(at), std::min<size_t>(2048, iso.size() - at),
-                sector.begin() + static_cast<ptrdiff_t>(data));
-    raw.insert(raw.end(), sector.begin(), sector.end());
-  }
-  return raw;
-}
-
 TEST(CdRawReader, UserDataIsTheIsoVolumeGenisoimageWrote) {
   testing::WitnessFolder folder;
   const std::map<std::string, std::vector<uint8_t>> host = {
@@ -49,7 +29,7 @@ TEST(CdRawReader, UserDataIsTheIsoVolumeGenisoimageWrote) {
     SCOPED_TRACE("mode " + std::to_string(mode));
     WrapperOpener opener;
     std::optional<OpenedContainer> opened =
-        testing::OpenChecked(opener, ContainerKind::kIso9660, RawCd(iso, mode));
+        testing::OpenChecked(opener, ContainerKind::kIso9660, testing::RawCd(iso, mode));
     ASSERT_TRUE(opened.has_value());
     ASSERT_TRUE(opened->wrapper.has_value());
     EXPECT_EQ(opened->wrapper->kind, ContainerKind::kCdraw);
@@ -60,10 +40,10 @@ TEST(CdRawReader, UserDataIsTheIsoVolumeGenisoimageWrote) {
     }
     EXPECT_EQ(inside, host);
   }
-  std::vector<uint8_t> cut = RawCd(iso, 1);
+  std::vector<uint8_t> cut = testing::RawCd(iso, 1);
   cut.pop_back();
   EXPECT_FALSE(WrapperOpener().Open(testing::ImageFile(cut)).has_value());
-  std::vector<uint8_t> form2 = RawCd(iso, 2);
+  std::vector<uint8_t> form2 = testing::RawCd(iso, 2);
   form2[16 * 2352 + 18] = 0x20;
   EXPECT_FALSE(WrapperOpener().Open(testing::ImageFile(form2)).has_value());
 }
