@@ -48,13 +48,11 @@ enum class ContainerKind {
   kCdraw,
 };
 
-// The kind's name and whether it is a disk image (a FAT volume or a partitioned disk) rather
-// than an archive, as its row in the kinds' table (container_kinds.h) gives them.
+// The kind's name and whether it is a disk image (a FAT volume, a partitioned disk, a
+// wrapper) rather than an archive, as its row in the kinds' table (container_kinds.h) gives
+// them.
 std::string_view ContainerKindName(ContainerKind kind);
 bool IsImageKind(ContainerKind kind);
-// A disk image wrapper (a VHD, a VDI): a file that holds the sectors of a disk in a layout of
-// its own, read only.
-bool IsWrapperKind(ContainerKind kind);
 
 // Why part of a container was not scanned, as the `reason` of an `incomplete` event names it.
 enum class IncompleteReason {

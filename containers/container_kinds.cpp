@@ -53,16 +53,16 @@ constexpr std::string_view kCdrawNames[] = {"BIN"};
 // wrappers' rows all come before, even those WrapperOpener cannot read yet: their names and
 // extensions are the contract's, and a file it does not open goes down the chain as before.
 constexpr ContainerKindRow kRows[] = {
-    {ContainerKind::kVhd, "vhd", true, kVhdNames, New<WrapperOpener>, true},
-    {ContainerKind::kVhdx, "vhdx", true, kVhdxNames, New<WrapperOpener>, true},
-    {ContainerKind::kVmdk, "vmdk", true, kVmdkNames, New<WrapperOpener>, true},
-    {ContainerKind::kQcow, "qcow", true, kQcowNames, New<WrapperOpener>, true},
-    {ContainerKind::kVdi, "vdi", true, kVdiNames, New<WrapperOpener>, true},
-    {ContainerKind::kEwf, "ewf", true, kEwfNames, New<WrapperOpener>, true},
-    {ContainerKind::kImd, "imd", true, kImdNames, New<WrapperOpener>, true},
-    {ContainerKind::kTd0, "td0", true, kTd0Names, New<WrapperOpener>, true},
-    {ContainerKind::kCqm, "cqm", true, kCqmNames, New<WrapperOpener>, true},
-    {ContainerKind::kCdraw, "cdraw", true, kCdrawNames, New<WrapperOpener>, true},
+    {ContainerKind::kVhd, "vhd", true, kVhdNames, New<WrapperOpener>},
+    {ContainerKind::kVhdx, "vhdx", true, kVhdxNames, New<WrapperOpener>},
+    {ContainerKind::kVmdk, "vmdk", true, kVmdkNames, New<WrapperOpener>},
+    {ContainerKind::kQcow, "qcow", true, kQcowNames, New<WrapperOpener>},
+    {ContainerKind::kVdi, "vdi", true, kVdiNames, New<WrapperOpener>},
+    {ContainerKind::kEwf, "ewf", true, kEwfNames, New<WrapperOpener>},
+    {ContainerKind::kImd, "imd", true, kImdNames, New<WrapperOpener>},
+    {ContainerKind::kTd0, "td0", true, kTd0Names, New<WrapperOpener>},
+    {ContainerKind::kCqm, "cqm", true, kCqmNames, New<WrapperOpener>},
+    {ContainerKind::kCdraw, "cdraw", true, kCdrawNames, New<WrapperOpener>},
     {ContainerKind::kFat12, "fat12", true, kImageNames, New<DiskImageOpener>},
     {ContainerKind::kFat16, "fat16", true, kImageNames, New<DiskImageOpener>},
     {ContainerKind::kFat32, "fat32", true, kImageNames, New<DiskImageOpener>},
@@ -105,11 +105,6 @@ std::string_view ContainerKindName(ContainerKind kind) {
 bool IsImageKind(ContainerKind kind) {
   const ContainerKindRow* row = Find(kind);
   return row != nullptr && row->image;
-}
-
-bool IsWrapperKind(ContainerKind kind) {
-  const ContainerKindRow* row = Find(kind);
-  return row != nullptr && row->wrapper;
 }
 
 }  // namespace quarn

@@ -13,8 +13,9 @@ struct ContainerKindRow {
   ContainerKind kind;
   // The `kind` of a `layers` entry.
   std::string_view name;
-  // A disk image (a FAT volume or a partitioned disk) rather than an archive: what the
-  // actions may change and what OpensKind's image group opens.
+  // A disk image (a FAT volume, a partitioned disk, a wrapper of either) rather than an
+  // archive: what OpensKind's image group opens and, outside a wrapper, what the actions may
+  // change (OpenedContainer::Changeable).
   bool image;
   // The extensions, upper case and without the dot, under which FileFilter 0 looks at a
   // file as a container; "*_" stands for any extension that ends in "_".
@@ -22,8 +23,6 @@ struct ContainerKindRow {
   // Makes the opener that knows the kind; its MayOpen is the kind's cheap recognition. Rows
   // of one opener lie together and share one made opener.
   std::unique_ptr<ContainerOpener> (*new_opener)();
-  // A disk image wrapper (an image kind too): read only, a layer of its own above the disk.
-  bool wrapper = false;
 };
 
 // Every kind, in the order a file is tried: the order of the rows is the opener chain's.
