@@ -74,8 +74,8 @@ TEST(AllContainers, EachKindIsOneRowAndEachOpenerOneRunOfRows) {
     }
     EXPECT_FALSE(finished.contains(current)) << row.name;
   }
-  // kArc is the enum's last kind: every one before it has its row too.
-  EXPECT_EQ(kinds.size(), static_cast<size_t>(ContainerKind::kArc) + 1);
+  // kCdraw is the enum's last kind: every one before it has its row too.
+  EXPECT_EQ(kinds.size(), static_cast<size_t>(ContainerKind::kCdraw) + 1);
 }
 
 }  // namespace

@@ -37,10 +37,21 @@ enum class ContainerKind {
   kSzdd,
   kArj,
   kArc,
+  kVhd,
+  kVhdx,
+  kVmdk,
+  kQcow,
+  kVdi,
+  kEwf,
+  kImd,
+  kTd0,
+  kCqm,
+  kCdraw,
 };
 
-// The kind's name and whether it is a disk image (a FAT volume or a partitioned disk) rather
-// than an archive, as its row in the kinds' table (container_kinds.h) gives them.
+// The kind's name and whether it is a disk image (a FAT volume, a partitioned disk, a
+// wrapper) rather than an archive, as its row in the kinds' table (container_kinds.h) gives
+// them.
 std::string_view ContainerKindName(ContainerKind kind);
 bool IsImageKind(ContainerKind kind);
 
@@ -186,7 +197,8 @@ class ArchiveReader {
 // A container recognised by its structure.
 struct OpenedContainer {
   // kMbr for a partitioned image, else the kind of its one volume (or of the volume its
-  // boot sector describes, when there is none).
+  // boot sector describes, when there is none); a wrapper's own kind when it holds no disk
+  // that could be read.
   ContainerKind kind = ContainerKind::kFat12;
   // The image's first sector, for the boot-area detectors, when it is judged on its own:
   // the master boot record of a partitioned image (kind kMbr), or the boot sector of an
@@ -201,11 +213,23 @@ struct OpenedContainer {
   // A self-extractor: a program whose image is followed by the archive. The file is a program
   // as well, scanned and acted on as any program; the archive's entries stay read only.
   bool carried_by_program = false;
+  // The wrapper whose sectors the disk above was read from: a layer of its own, outermost,
+  // named "", under which nothing may change. Its damage concerns the wrapper itself (a
+  // block map entry past the file's end; `unsupported` for a parent it will not open), whose
+  // disk is then `kind` with what could be read of it, or nothing at all.
+  struct Wrapper {
+    ContainerKind kind = ContainerKind::kVhd;
+    std::vector<ContainerDamage> damage;
+  };
+  std::optional<Wrapper> wrapper;
 
   // Whether the file is taken for a disk image only by its boot record (a floppy-size file
   // with no FAT volume, an MBR with no partition read): nothing inside holds files, and the
   // file itself also goes to the file detectors, read only.
-  bool BootRecordOnly() const { return IsImageKind(kind) && volumes.empty(); }
+  // A wrapper is never that: its structure alone made it a container.
+  bool BootRecordOnly() const { return IsImageKind(kind) && volumes.empty() && !wrapper; }
+  // Whether the files inside may change: those of a raw image only.
+  bool Changeable() const { return IsImageKind(kind) && !wrapper; }
 };
 
 // Looks at a file and opens it as a container when its structure checks out. Reads through

@@ -7,6 +7,7 @@
 #include "containers/archives/libarchive_opener.h"
 #include "containers/archives/szdd_opener.h"
 #include "containers/disks/disk_image_opener.h"
+#include "containers/wrappers/wrapper_opener.h"
 
 namespace quarn {
 namespace {
@@ -34,11 +35,34 @@ constexpr std::string_view kLhaNames[] = {"LZH", "LHA"};
 constexpr std::string_view kSzddNames[] = {"*_"};
 constexpr std::string_view kArjNames[] = {"ARJ"};
 constexpr std::string_view kArcNames[] = {"ARC", "PAK"};
+constexpr std::string_view kVhdNames[] = {"VHD"};
+constexpr std::string_view kVhdxNames[] = {"VHDX"};
+constexpr std::string_view kVmdkNames[] = {"VMDK"};
+constexpr std::string_view kQcowNames[] = {"QCOW", "QCOW2"};
+constexpr std::string_view kVdiNames[] = {"VDI"};
+constexpr std::string_view kEwfNames[] = {"E01", "EX01"};
+constexpr std::string_view kImdNames[] = {"IMD"};
+constexpr std::string_view kTd0Names[] = {"TD0"};
+constexpr std::string_view kCqmNames[] = {"CQM"};
+constexpr std::string_view kCdrawNames[] = {"BIN"};
 
-// A disk image is tried first: its structure is the stricter test (an image known by its
+// A wrapper is tried first, as a fixed VHD is a raw image with a footer after it; then a raw
+// disk image, whose structure is the stricter test against archives (an image known by its
 // first sector alone yields to any archive the file also is). LHA comes before libarchive,
-// whose own LHA reader is left out: liblhasa knows more of the format's methods.
+// whose own LHA reader is left out: liblhasa knows more of the format's methods. The
+// wrappers' rows all come before, even those WrapperOpener cannot read yet: their names and
+// extensions are the contract's, and a file it does not open goes down the chain as before.
 constexpr ContainerKindRow kRows[] = {
+    {ContainerKind::kVhd, "vhd", true, kVhdNames, New<WrapperOpener>},
+    {ContainerKind::kVhdx, "vhdx", true, kVhdxNames, New<WrapperOpener>},
+    {ContainerKind::kVmdk, "vmdk", true, kVmdkNames, New<WrapperOpener>},
+    {ContainerKind::kQcow, "qcow", true, kQcowNames, New<WrapperOpener>},
+    {ContainerKind::kVdi, "vdi", true, kVdiNames, New<WrapperOpener>},
+    {ContainerKind::kEwf, "ewf", true, kEwfNames, New<WrapperOpener>},
+    {ContainerKind::kImd, "imd", true, kImdNames, New<WrapperOpener>},
+    {ContainerKind::kTd0, "td0", true, kTd0Names, New<WrapperOpener>},
+    {ContainerKind::kCqm, "cqm", true, kCqmNames, New<WrapperOpener>},
+    {ContainerKind::kCdraw, "cdraw", true, kCdrawNames, New<WrapperOpener>},
     {ContainerKind::kFat12, "fat12", true, kImageNames, New<DiskImageOpener>},
     {ContainerKind::kFat16, "fat16", true, kImageNames, New<DiskImageOpener>},
     {ContainerKind::kFat32, "fat32", true, kImageNames, New<DiskImageOpener>},

@@ -13,8 +13,9 @@ struct ContainerKindRow {
   ContainerKind kind;
   // The `kind` of a `layers` entry.
   std::string_view name;
-  // A disk image (a FAT volume or a partitioned disk) rather than an archive: what the
-  // actions may change and what OpensKind's image group opens.
+  // A disk image (a FAT volume, a partitioned disk, a wrapper of either) rather than an
+  // archive: what OpensKind's image group opens and, outside a wrapper, what the actions may
+  // change (OpenedContainer::Changeable).
   bool image;
   // The extensions, upper case and without the dot, under which FileFilter 0 looks at a
   // file as a container; "*_" stands for any extension that ends in "_".

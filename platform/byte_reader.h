@@ -29,6 +29,24 @@ inline uint32_t ReadU32(std::span<const uint8_t> bytes, uint64_t offset) {
          (static_cast<uint32_t>(bytes[offset + 3]) << 24);
 }
 
+inline uint64_t ReadU64(std::span<const uint8_t> bytes, uint64_t offset) {
+  if (!Fits(bytes, offset, 8)) return 0;
+  return ReadU32(bytes, offset) | (static_cast<uint64_t>(ReadU32(bytes, offset + 4)) << 32);
+}
+
+// Big-endian reads, for the formats of other machines (a VHD's footer), bounded the same way.
+inline uint32_t ReadBigU32(std::span<const uint8_t> bytes, uint64_t offset) {
+  if (!Fits(bytes, offset, 4)) return 0;
+  return (static_cast<uint32_t>(bytes[offset]) << 24) |
+         (static_cast<uint32_t>(bytes[offset + 1]) << 16) |
+         (static_cast<uint32_t>(bytes[offset + 2]) << 8) | static_cast<uint32_t>(bytes[offset + 3]);
+}
+
+inline uint64_t ReadBigU64(std::span<const uint8_t> bytes, uint64_t offset) {
+  if (!Fits(bytes, offset, 8)) return 0;
+  return (static_cast<uint64_t>(ReadBigU32(bytes, offset)) << 32) | ReadBigU32(bytes, offset + 4);
+}
+
 // True when `length` bytes at `offset` equal `expected`; false when they do not fit.
 inline bool BytesEqual(std::span<const uint8_t> bytes, uint64_t offset, const uint8_t* expected,
                        size_t length) {

@@ -54,9 +54,16 @@ void ReportImageBootArea(ScanSession& session, std::span<const uint8_t> bytes, b
 }
 
 void ScanOpened(ScanSession& session, OpenedContainer& opened, const std::string& display_path,
-                const std::string& host_path, const std::vector<PathLayer>& way_in, int depth,
+                const std::string& host_path, std::vector<PathLayer> way_in, int depth,
                 IncompleteLines& incomplete, ImageChanges* changes, ContainerBudget& budget,
                 const std::string& name) {
+  // A wrapper is the outermost layer of what it holds, named "".
+  if (opened.wrapper) {
+    way_in = With(std::move(way_in), ContainerKindName(opened.wrapper->kind), "");
+    for (const ContainerDamage& damage : opened.wrapper->damage) {
+      incomplete.Report(session, display_path, host_path, way_in, damage.reason);
+    }
+  }
   const std::string_view kind = ContainerKindName(opened.kind);
   for (const ContainerDamage& damage : opened.damage) {
     if (changes != nullptr) changes->NoteDamage(ImageChanges::kEveryVolume);
@@ -162,7 +169,7 @@ ContainerScan ScanIfContainer(ScanSession& session, Folder& folder, const std::s
   // Only an image that is a host file of its own can change: one inside another container
   // would need its container changed around it, and one without a volume has no file to.
   std::optional<ImageChanges> changes;
-  if (outer == nullptr && IsImageKind(opened->kind) && !session.read_only()) {
+  if (outer == nullptr && opened->Changeable() && !session.read_only()) {
     RemoveStaleCopies(session.stale_copies(), folder, name, session.ui());
     if (!boot_record_only) changes.emplace(folder, name);
   }

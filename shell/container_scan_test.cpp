@@ -26,6 +26,7 @@ const std::string kImageMbrMark = "MBRVIRUS";
 const std::string kFloppyMark = "FLOPPY-IMAGE";
 const std::string kDiskMark = "HARD-DISK-IMAGE";
 const std::string kNestingMark = "NESTING-IMAGE";
+const std::string kWrapperMark = "WRAPPED-DISK";
 
 std::vector<uint8_t> ImagePatternRecord(const std::string& mark, uint16_t id, bool boot) {
   std::vector<uint8_t> record(boot ? kBootPatternRecordSize : kMbrPatternRecordSize, 0);
@@ -98,6 +99,16 @@ class ContainerWalkTest : public ::testing::Test {
           testing::MemoryContainerVolume(ContainerKind::kFat16, "", hidden_, 2));
       return opened;
     });
+    // A wrapper around a disk whose C: is partition_c_, with a block of its own damaged.
+    opener_.Add(kWrapperMark, [this] {
+      OpenedContainer opened;
+      opened.kind = ContainerKind::kMbr;
+      opened.boot_record = disk_mbr_;
+      opened.wrapper = {ContainerKind::kVhd, {{"", IncompleteReason::kDamaged}}};
+      opened.volumes.push_back(
+          testing::MemoryContainerVolume(ContainerKind::kFat16, "C:", partition_c_, 1));
+      return opened;
+    });
     // An image holding a floppy image.
     nesting_->AddFile("/INNER.IMG", kFloppyMark);
     opener_.Add(kNestingMark, [this] {
@@ -152,23 +163,31 @@ TEST_F(ContainerWalkTest, FilesInsideAreNamedAsTheContractShowsThem) {
   host_.AddFile("/c/DISKS/DISK1.IMG", kFloppyMark);
   host_.AddFile("/c/DISKS/HD.IMG", kDiskMark);
   host_.AddFile("/c/DISKS/OUTER.IMG", kNestingMark);
+  host_.AddFile("/c/DISKS/WIN98.VHD", kWrapperMark);
   Run();
   std::vector<std::tuple<std::string, std::string, std::vector<PathLayer>>> found;
   for (const ResultLine* line : LinesOf(ReportKind::kDetection)) {
     found.emplace_back(line->path, line->host_path, line->layers);
   }
   EXPECT_THAT(
-      found, ElementsAre(std::tuple{"C:\\DISKS\\DISK1.IMG!A:\\DOS\\KEYB.COM", "/c/DISKS/DISK1.IMG",
-                                    Layers({{"fat12", "DOS\\KEYB.COM"}})},
-                         std::tuple{"C:\\DISKS\\HD.IMG!C:\\DOS\\FORMAT.COM", "/c/DISKS/HD.IMG",
-                                    Layers({{"mbr", "1"}, {"fat16", "DOS\\FORMAT.COM"}})},
-                         std::tuple{"C:\\DISKS\\HD.IMG!D:\\GAMES\\X.COM", "/c/DISKS/HD.IMG",
-                                    Layers({{"mbr", "5"}, {"fat32", "GAMES\\X.COM"}})},
-                         std::tuple{"C:\\DISKS\\HD.IMG!P2:\\DOS\\FORMAT.COM", "/c/DISKS/HD.IMG",
-                                    Layers({{"mbr", "2"}, {"fat16", "DOS\\FORMAT.COM"}})},
-                         std::tuple{"C:\\DISKS\\OUTER.IMG!A:\\INNER.IMG!A:\\DOS\\KEYB.COM",
-                                    "/c/DISKS/OUTER.IMG",
-                                    Layers({{"fat12", "INNER.IMG"}, {"fat12", "DOS\\KEYB.COM"}})}));
+      found,
+      ElementsAre(
+          std::tuple{"C:\\DISKS\\DISK1.IMG!A:\\DOS\\KEYB.COM", "/c/DISKS/DISK1.IMG",
+                     Layers({{"fat12", "DOS\\KEYB.COM"}})},
+          std::tuple{"C:\\DISKS\\HD.IMG!C:\\DOS\\FORMAT.COM", "/c/DISKS/HD.IMG",
+                     Layers({{"mbr", "1"}, {"fat16", "DOS\\FORMAT.COM"}})},
+          std::tuple{"C:\\DISKS\\HD.IMG!D:\\GAMES\\X.COM", "/c/DISKS/HD.IMG",
+                     Layers({{"mbr", "5"}, {"fat32", "GAMES\\X.COM"}})},
+          std::tuple{"C:\\DISKS\\HD.IMG!P2:\\DOS\\FORMAT.COM", "/c/DISKS/HD.IMG",
+                     Layers({{"mbr", "2"}, {"fat16", "DOS\\FORMAT.COM"}})},
+          std::tuple{"C:\\DISKS\\OUTER.IMG!A:\\INNER.IMG!A:\\DOS\\KEYB.COM", "/c/DISKS/OUTER.IMG",
+                     Layers({{"fat12", "INNER.IMG"}, {"fat12", "DOS\\KEYB.COM"}})},
+          std::tuple{"C:\\DISKS\\WIN98.VHD!C:\\DOS\\FORMAT.COM", "/c/DISKS/WIN98.VHD",
+                     Layers({{"vhd", ""}, {"mbr", "1"}, {"fat16", "DOS\\FORMAT.COM"}})}));
+  const std::vector<const ResultLine*> damage = LinesOf(ReportKind::kIncomplete);
+  ASSERT_EQ(damage.size(), 1u);
+  EXPECT_EQ(damage[0]->path, "C:\\DISKS\\WIN98.VHD");
+  EXPECT_EQ(damage[0]->layers, Layers({{"vhd", ""}}));
   EXPECT_EQ(ui_.lines[2].text, "C:\\DISKS\\DISK1.IMG!A:\\DOS\\KEYB.COM Infetto da EICAR-Test-File");
 }
 
@@ -194,9 +213,10 @@ TEST_F(ContainerWalkTest, WhichFilesAreOpenedFollowsTheFilterAndTheKinds) {
       {"SETUP.EX_", 0, kAllContainers, true, false},
       {"ARCHIVE.TGZ", 0, kAllContainers, true, false},
       {"GAME.imz", 0, kAllContainers, true, false},
-      {"PLAIN.BIN", 0, kAllContainers, false, false},
+      {"HD.Qcow2", 0, kAllContainers, true, false},
+      {"PLAIN.DAT", 0, kAllContainers, false, false},
       {"IMG", 0, kAllContainers, false, false},
-      {"PLAIN.BIN", 1, kAllContainers, true, false},
+      {"PLAIN.DAT", 1, kAllContainers, true, false},
       {"DISK1.IMG", 1, kNoContainers, false, true},
       {"DISK1.IMG", 1, kArchiveContainers, true, true},
       // A program's name is looked at for a carried archive alone: an image it holds is not.
@@ -216,31 +236,50 @@ TEST_F(ContainerWalkTest, WhichFilesAreOpenedFollowsTheFilterAndTheKinds) {
   }
 }
 
-// An image inside another cannot change without its container changing around it.
-TEST_F(ContainerWalkTest, ActionsInsideANestedImageAreRefusedWithoutAQuestion) {
-  host_.AddFile("/c/DISKS/OUTER.IMG", kNestingMark);
+// An image inside another cannot change without its container changing around it, nor a disk
+// inside a wrapper without the wrapper's own format written.
+TEST_F(ContainerWalkTest, ActionsInsideANestedImageOrAWrapperAreRefusedWithoutAQuestion) {
+  struct ReadOnlyCase {
+    std::string host_file;
+    std::string mark;
+    std::string path;
+    std::vector<PathLayer> layers;
+    MemoryFileSystem* inner;
+    std::string inner_file;
+  };
+  const ReadOnlyCase cases[] = {
+      {"/c/DISKS/OUTER.IMG", kNestingMark, "C:\\DISKS\\OUTER.IMG!A:\\INNER.IMG!A:\\DOS\\KEYB.COM",
+       Layers({{"fat12", "INNER.IMG"}, {"fat12", "DOS\\KEYB.COM"}}), floppy_.get(),
+       "/DOS/KEYB.COM"},
+      {"/c/DISKS/WIN98.VHD", kWrapperMark, "C:\\DISKS\\WIN98.VHD!C:\\DOS\\FORMAT.COM",
+       Layers({{"vhd", ""}, {"mbr", "1"}, {"fat16", "DOS\\FORMAT.COM"}}), partition_c_.get(),
+       "/DOS/FORMAT.COM"},
+  };
   const std::vector<std::pair<uint32_t, ActionKind>> actions = {
       {kActionCleanAuto, ActionKind::kClean},   {kActionCleanAsk, ActionKind::kClean},
       {kActionDeleteAuto, ActionKind::kDelete}, {kActionDeleteAsk, ActionKind::kDelete},
       {kActionRenameAuto, ActionKind::kRename}, {kActionRenameAsk, ActionKind::kRename}};
-  for (const auto& [action, kind] : actions) {
-    RunSettings settings;
-    settings.action = action;
-    ui_.answers = {true, true, true};
-    Run(settings);
-    const std::vector<const ResultLine*> reports = LinesOf(ReportKind::kAction);
-    ASSERT_EQ(reports.size(), 1u) << action;
-    EXPECT_EQ(reports[0]->text,
-              "Non modificabile: C:\\DISKS\\OUTER.IMG!A:\\INNER.IMG!A:\\DOS\\KEYB.COM");
-    EXPECT_EQ(reports[0]->action, kind);
-    EXPECT_FALSE(reports[0]->ok);
-    EXPECT_EQ(reports[0]->layers, Layers({{"fat12", "INNER.IMG"}, {"fat12", "DOS\\KEYB.COM"}}));
-    EXPECT_THAT(ui_.questions, IsEmpty()) << action;
-    EXPECT_THAT(ui_.messages, IsEmpty()) << action;
-    const ScanCounters& counters = session_->counters();
-    EXPECT_EQ(counters.cleaned + counters.deleted + counters.renamed, 0u) << action;
-    EXPECT_EQ(floppy_->ReadFileText("/DOS/KEYB.COM"), std::string(testing::kEicarText));
-    EXPECT_EQ(host_.ReadFileText("/c/DISKS/OUTER.IMG"), kNestingMark);
+  for (const ReadOnlyCase& row : cases) {
+    host_.AddFile(row.host_file, row.mark);
+    for (const auto& [action, kind] : actions) {
+      RunSettings settings;
+      settings.action = action;
+      ui_.answers = {true, true, true};
+      Run(settings);
+      const std::vector<const ResultLine*> reports = LinesOf(ReportKind::kAction);
+      ASSERT_EQ(reports.size(), 1u) << action;
+      EXPECT_EQ(reports[0]->text, "Non modificabile: " + row.path);
+      EXPECT_EQ(reports[0]->action, kind);
+      EXPECT_FALSE(reports[0]->ok);
+      EXPECT_EQ(reports[0]->layers, row.layers);
+      EXPECT_THAT(ui_.questions, IsEmpty()) << action;
+      EXPECT_THAT(ui_.messages, IsEmpty()) << action;
+      const ScanCounters& counters = session_->counters();
+      EXPECT_EQ(counters.cleaned + counters.deleted + counters.renamed, 0u) << action;
+      EXPECT_EQ(row.inner->ReadFileText(row.inner_file), std::string(testing::kEicarText));
+      EXPECT_EQ(host_.ReadFileText(row.host_file), row.mark);
+    }
+    host_.Remove(row.host_file);
   }
 }
 

@@ -5,8 +5,11 @@
 namespace quarn {
 namespace {
 
-std::vector<PathLayer> LayersOf(const ContainerVolume& volume) {
+// A wrapper's layer, named "", comes first.
+std::vector<PathLayer> LayersOf(const OpenedContainer& container, const ContainerVolume& volume) {
   std::vector<PathLayer> layers;
+  if (container.wrapper)
+    layers.push_back({std::string(ContainerKindName(container.wrapper->kind)), ""});
   if (volume.partition_number != 0) {
     layers.push_back({"mbr", std::to_string(volume.partition_number)});
   }
@@ -116,8 +119,8 @@ std::vector<std::string> ImageDrives::Open(const std::vector<DiskMapping>& disks
                            ": not a disk image with a FAT volume; the drive has no files");
       } else {
         const ContainerVolume& volume = container->volumes.front();
-        drives_.push_back(
-            {drive.letter, drive.folder, LayersOf(volume), volume.files.get(), volume.boot_sector});
+        drives_.push_back({drive.letter, drive.folder, LayersOf(*container, volume),
+                           volume.files.get(), volume.boot_sector, 0, container->Changeable()});
       }
       copy.folder.clear();
     }
@@ -138,7 +141,13 @@ std::vector<std::string> ImageDrives::Open(const std::vector<DiskMapping>& disks
       if (container != nullptr && !container->volumes.empty() &&
           container->kind != ContainerKind::kMbr) {
         const ContainerVolume& volume = container->volumes.front();
-        drives_.push_back({letter, disk.image, LayersOf(volume), volume.files.get(), {}});
+        drives_.push_back({letter,
+                           disk.image,
+                           LayersOf(*container, volume),
+                           volume.files.get(),
+                           {},
+                           0,
+                           container->Changeable()});
       }
       // A floppy that holds no FAT volume is still a drive: its boot sector is checked.
       kept.push_back(Drive{letter, "", DriveType::kRemovable});
@@ -148,8 +157,8 @@ std::vector<std::string> ImageDrives::Open(const std::vector<DiskMapping>& disks
     for (size_t index = 0; index < container->volumes.size(); ++index) {
       const ContainerVolume& volume = container->volumes[index];
       if (volume.letter.empty() || taken(volume.letter[0])) continue;
-      drives_.push_back({volume.letter[0], disk.image, LayersOf(volume), volume.files.get(),
-                         volume.boot_sector, index});
+      drives_.push_back({volume.letter[0], disk.image, LayersOf(*container, volume),
+                         volume.files.get(), volume.boot_sector, index, container->Changeable()});
       kept.push_back(Drive{volume.letter[0], "", DriveType::kFixed});
     }
   }

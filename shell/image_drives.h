@@ -16,8 +16,9 @@ namespace quarn {
 struct ImageDrive {
   char letter = 'A';
   std::string image;  // the image's host path: the host_path of every report about its files
-  // The way in, outermost first: an `mbr` layer named by the partition number for a
-  // partition, then the volume's own layer, whose name a walk sets to each file's path.
+  // The way in, outermost first: a wrapper's layer named "", an `mbr` layer named by the
+  // partition number for a partition, then the volume's own layer, whose name a walk sets to each
+  // file's path.
   std::vector<PathLayer> layers;
   ContainerFileSystem* files = nullptr;
   // The volume's first sector, for the boot check of a drive that is not a BIOS floppy:
@@ -25,6 +26,8 @@ struct ImageDrive {
   // whose boot sector the check reads through the disk, where a removal can reach it.
   std::vector<uint8_t> boot_sector;
   size_t volume_index = 0;  // the volume's place among the image's, for its working copy
+  // False for a volume inside a wrapper (a VHD): nothing on the drive may change.
+  bool changeable = true;
 };
 
 // A path inside a volume as the walk and the reports name it: "/DOS/UTIL" is "DOS\UTIL",

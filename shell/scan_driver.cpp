@@ -90,7 +90,7 @@ void ScanImageDriveRoot(ScanSession& session, FileSystem& files, const ScanRoot&
   const std::string image = AbsoluteHostPath(drive.image, WorkingFolderPath());
   auto image_folder = files.OpenFolder(ParentPath(image));
   std::optional<ImageChanges> changes;
-  if (image_folder && !session.read_only()) {
+  if (image_folder && !session.read_only() && drive.changeable) {
     const std::string name = BaseName(image);
     RemoveStaleCopies(session.stale_copies(), **image_folder, name, session.ui());
     changes.emplace(**image_folder, name);

@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "containers/test_support/disk_image_test_support.h"
 #include "containers/test_support/fat_image_writer.h"
+#include "platform/test_support/tool_witness.h"
 #include "samplegen/system_area_samples.h"
 #include "tests/quarnscan_runner.h"
 
@@ -130,6 +132,69 @@ TEST_F(QuarnscanImageDrives, ALetterMappedToAnImageTakesItsFirstVolume) {
   EXPECT_EQ(refused.exit_code, 2);
   EXPECT_NE(refused.err.find(text), std::string::npos) << refused.err;
   EXPECT_NE(refused.out.find("E:\\DOS\\EICAR.COM"), std::string::npos) << refused.out;
+}
+
+// How many actions were refused ("Non modificabile"), each with its line.
+size_t Refused(const Outcome& outcome) {
+  size_t refused = 0;
+  for (const json& event : outcome.EventsOf("action")) {
+    if (!event.value("ok", true)) ++refused;
+  }
+  return std::min(refused, CountOf(outcome.out, "Non modificabile: "));
+}
+
+// The same disk in each wrapper qemu-img writes: met in a walk and made a drive, its files are
+// found under the wrapper's layer, and a delete is refused without a byte of the wrapper
+// changed.
+TEST_F(QuarnscanImageDrives, WrappedDisksAreReadAsTheirDisksAndNeverChanged) {
+  const std::string raw = WriteImage(scratch_.Child("hd.img"), HardDisk());
+  const std::pair<std::string, std::string> wrappers[] = {{"WIN98.VHD", "vpc"},
+                                                          {"FIXED.VHD", "vpc -o subformat=fixed"},
+                                                          {"WIN98.VDI", "vdi"},
+                                                          {"WIN98.VHDX", "vhdx"},
+                                                          {"WIN98.QCOW2", "qcow2"}};
+  for (const auto& [name, format] : wrappers) {
+    const std::string image = tree_ + "/" + name;
+    const testing::ToolRun made =
+        testing::RunIn("/", "qemu-img convert -O " + format + " " + raw + " " + image);
+    ASSERT_EQ(made.status, 0) << made.output;
+    const std::map<std::string, std::string> kinds = {
+        {"VHD", "vhd"}, {"VDI", "vdi"}, {"VHDX", "vhdx"}, {"QCOW2", "qcow"}};
+    const std::string kind = kinds.at(name.substr(name.find('.') + 1));
+    const std::string before = ReadFile(image);
+    Outcome walked = Scan({"--json", "--action", "delete", "C:"});
+    EXPECT_EQ(DetectionPlaces(walked),
+              (std::set<std::string>{"C:\\" + name + "!C:\\DOS\\EICAR.COM @ " + image + " / " +
+                                         kind + ": / mbr:1 / fat16:DOS\\EICAR.COM",
+                                     "C:\\" + name + "!D:\\GAMES\\PLAY.EXE @ " + image + " / " +
+                                         kind + ": / mbr:5 / fat16:GAMES\\PLAY.EXE"}))
+        << walked.out;
+    EXPECT_EQ(Refused(walked), 2u) << walked.out;
+    Outcome drive = Scan({"--json", "--action", "delete", "--drive", "E:=" + image, "E:\\DOS"});
+    EXPECT_EQ(DetectionPlaces(drive),
+              (std::set<std::string>{"E:\\DOS\\EICAR.COM @ " + image + " / " + kind +
+                                     ": / mbr:1 / fat16:DOS\\EICAR.COM"}))
+        << drive.out;
+    EXPECT_EQ(Refused(drive), 1u) << drive.out;
+    EXPECT_TRUE(ReadFile(image) == before) << name;
+    fs::remove(image);
+  }
+}
+
+// A raw CD's ISO volume is read as an ISO file is, under the wrapper's layer.
+TEST_F(QuarnscanImageDrives, FilesOfARawCdAreFoundUnderItsIsoVolume) {
+  fs::create_directories(scratch_.Child("cd/DOS"));
+  Put("../cd/DOS/EICAR.COM", "eicar.com");
+  const testing::ToolRun made =
+      testing::RunIn(scratch_.Child("cd"), "genisoimage -quiet -J -o ../cd.iso .");
+  ASSERT_EQ(made.status, 0) << made.output;
+  const std::string raw = ReadFile(scratch_.Child("cd.iso"));
+  WriteImage(tree_ + "/SHARE.BIN", testing::RawCd(std::vector<uint8_t>(raw.begin(), raw.end()), 2));
+  Outcome outcome = Scan({"--json", "C:"});
+  EXPECT_EQ(DetectionPlaces(outcome),
+            (std::set<std::string>{"C:\\SHARE.BIN!DOS\\EICAR.COM @ " + tree_ +
+                                   "/SHARE.BIN / cdraw: / iso9660:DOS\\EICAR.COM"}))
+      << outcome.out;
 }
 
 TEST_F(QuarnscanImageDrives, AnImageReadAsADriveIsNotScannedAgainWhenTheWalkMeetsIt) {

@@ -2,10 +2,11 @@
 
 #include <algorithm>
 
-#include "containers/fat/fat_file_system.h"
-#include "containers/fat/fat_geometry.h"
+#include "containers/disks/device_window.h"
 #include "containers/disks/file_block_device.h"
 #include "containers/disks/partition_table.h"
+#include "containers/fat/fat_file_system.h"
+#include "containers/fat/fat_geometry.h"
 
 namespace quarn {
 namespace {
@@ -13,7 +14,7 @@ namespace {
 constexpr size_t kBootSectorBytes = 512;
 constexpr size_t kBootMarkOffset = 510;  // 55 AA
 
-std::optional<ContainerVolume> OpenVolume(const std::shared_ptr<FileBlockDevice>& device) {
+std::optional<ContainerVolume> OpenVolume(const std::shared_ptr<BlockDevice>& device) {
   std::optional<FatGeometry> geometry = RecognizeFat(*device);
   if (!geometry) return std::nullopt;
   ContainerVolume volume;
@@ -30,7 +31,7 @@ bool Reported(const std::vector<ContainerDamage>& damage, const std::string& num
                    ContainerDamage{number, IncompleteReason::kDamaged}) != damage.end();
 }
 
-std::optional<OpenedContainer> OpenPartitioned(const std::shared_ptr<FileBlockDevice>& disk) {
+std::optional<OpenedContainer> OpenPartitioned(const std::shared_ptr<BlockDevice>& disk) {
   std::optional<PartitionTable> table = ReadPartitionTable(*disk);
   if (!table) return std::nullopt;
   OpenedContainer opened;
@@ -42,8 +43,9 @@ std::optional<OpenedContainer> OpenPartitioned(const std::shared_ptr<FileBlockDe
   for (size_t i = 0; i < table->partitions.size(); ++i) {
     const Partition& partition = table->partitions[i];
     if (!IsFatPartitionType(partition.type)) continue;
-    std::optional<ContainerVolume> volume = OpenVolume(disk->Window(
-        partition.first_sector * kTableSectorSize, partition.sector_count * kTableSectorSize));
+    std::optional<ContainerVolume> volume =
+        OpenVolume(WindowOf(disk, partition.first_sector * kTableSectorSize,
+                            partition.sector_count * kTableSectorSize));
     const std::string number = std::to_string(partition.number);
     if (!volume) {
       if (!Reported(opened.damage, number)) {
@@ -72,7 +74,7 @@ bool Marked(std::span<const uint8_t> sector) {
 // A boot sector that no FAT volume follows: a sane parameter block whose FAT does not check
 // out, or the 55 AA mark on a file of a standard floppy's size (a boot virus may overwrite
 // the parameter block, and DOS 1.x wrote none).
-std::optional<OpenedContainer> OpenBootSectorOnly(FileBlockDevice& disk) {
+std::optional<OpenedContainer> OpenBootSectorOnly(BlockDevice& disk) {
   std::vector<uint8_t> sector = ReadExactly(disk, 0, kBootSectorBytes);
   std::optional<FatGeometry> geometry = ParameterBlockGeometry(sector);
   if (!geometry && Marked(sector)) geometry = StandardFloppyGeometry(disk.Size());
@@ -98,9 +100,13 @@ bool DiskImageOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) cons
 
 std::optional<OpenedContainer> DiskImageOpener::Open(std::shared_ptr<File> file) {
   if (!file) return std::nullopt;
-  std::shared_ptr<FileBlockDevice> disk = access_ == DiskImageAccess::kReadWrite
-                                              ? FileBlockDevice::OpenWritable(std::move(file))
-                                              : FileBlockDevice::Open(std::move(file));
+  if (access_ == DiskImageAccess::kReadWrite) {
+    return OpenDisk(FileBlockDevice::OpenWritable(std::move(file)));
+  }
+  return OpenDisk(FileBlockDevice::Open(std::move(file)));
+}
+
+std::optional<OpenedContainer> OpenDisk(std::shared_ptr<BlockDevice> disk) {
   if (disk->Size() < kBootSectorBytes) return std::nullopt;
   if (std::optional<ContainerVolume> volume = OpenVolume(disk)) {
     OpenedContainer opened;

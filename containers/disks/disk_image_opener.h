@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "containers/container.h"
+#include "containers/disks/block_device.h"
 
 namespace quarn {
 
@@ -18,6 +19,9 @@ namespace quarn {
 // Opened for writing (a working copy of an image, opened for reading and writing), the
 // volumes' files may be changed in place; the default reads only and never writes.
 enum class DiskImageAccess { kRead, kReadWrite };
+
+// The same over any device (the sectors a wrapper gives): writable where the device is.
+std::optional<OpenedContainer> OpenDisk(std::shared_ptr<BlockDevice> disk);
 
 class DiskImageOpener : public ContainerOpener {
  public:

@@ -1,7 +1,8 @@
 // The opener against real tools: images made and read by mtools, mkfs.fat and sfdisk, and
-// the same images walked through DiskImageOpener. Every listing and every file's bytes must
-// equal what mtools gives back. The tools belong to the test's setup: without them the
-// test fails, it does not skip.
+// the same images walked through DiskImageOpener, and through WrapperOpener once qemu-img has
+// put them in a wrapper. Every listing and every file's bytes must equal what mtools gives
+// back from the raw image. The tools belong to the test's setup: without them the test
+// fails, it does not skip.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <sstream>
 
 #include "containers/test_support/disk_image_test_support.h"
+#include "containers/wrappers/wrapper_opener.h"
 #include "platform/posix_folder.h"
 #include "platform/test_support/tool_witness.h"
 
@@ -88,6 +90,9 @@ struct WitnessCase {
   std::function<void(std::vector<uint8_t>&)> before_witness;
   std::function<void(std::vector<uint8_t>&)> after_witness;
   std::vector<ContainerDamage> damage;
+  // Run last: makes disk.wrapped of disk.img, a wrapper of `wrapper`'s kind.
+  std::string wrap;
+  std::optional<ContainerKind> wrapper;
 };
 
 void PrintTo(const WitnessCase& row, std::ostream* out) {
@@ -213,13 +218,42 @@ std::vector<WitnessCase> WitnessCases() {
                     {6, "E:", ContainerKind::kFat12},
                     {3, "F:", ContainerKind::kFat32},
                     {7, "", ContainerKind::kFat12}}});
+  // The same disks inside the wrappers that hold them.
+  struct Wrapping {
+    std::string label;
+    std::string format;
+    ContainerKind kind;
+  };
+  const Wrapping wrappings[] = {
+      {"vdi", "vdi", ContainerKind::kVdi},
+      {"vdi_fixed", "vdi -o static=on", ContainerKind::kVdi},
+      {"vhd_dynamic", "vpc", ContainerKind::kVhd},
+      {"vhd_fixed", "vpc -o subformat=fixed", ContainerKind::kVhd},
+      {"vhdx", "vhdx", ContainerKind::kVhdx},
+      {"qcow2", "qcow2", ContainerKind::kQcow},
+      {"qcow2_compressed", "qcow2 -c", ContainerKind::kQcow},
+      {"qcow1", "qcow", ContainerKind::kQcow},
+  };
+  for (const std::string base : {"floppy_1440", "partitioned_primaries_and_logical_drives"}) {
+    const auto found = std::find_if(cases.begin(), cases.end(),
+                                    [&](const WitnessCase& row) { return row.name == base; });
+    const WitnessCase unwrapped = *found;
+    for (const Wrapping& wrapping : wrappings) {
+      WitnessCase wrapped = unwrapped;
+      wrapped.name += "_in_" + wrapping.label;
+      wrapped.wrap = "qemu-img convert -O " + wrapping.format + " disk.img disk.wrapped";
+      wrapped.wrapper = wrapping.kind;
+      cases.push_back(std::move(wrapped));
+    }
+  }
   return cases;
 }
 
 class DiskImageWitnessTest : public ::testing::TestWithParam<WitnessCase> {
  protected:
   static void SetUpTestSuite() {
-    const ToolRun found = RunIn("/", "command -v mkfs.fat mformat mcopy mmd mdel mdir sfdisk");
+    const ToolRun found =
+        RunIn("/", "command -v mkfs.fat mformat mcopy mmd mdel mdir sfdisk qemu-img");
     tools_missing_ = found.status != 0;
     tools_report_ = found.output;
   }
@@ -233,7 +267,7 @@ std::string DiskImageWitnessTest::tools_report_;
 TEST_P(DiskImageWitnessTest, OpenerSeesWhatTheToolsSee) {
   ASSERT_FALSE(tools_missing_)
       << "the witness tools are missing (Debian packages dosfstools mtools fdisk; ./test.sh "
-         "installs them). Found only:\n"
+         "qemu-utils; ./test.sh installs them). Found only:\n"
       << tools_report_;
   const WitnessCase& row = GetParam();
   WitnessFolder folder;
@@ -265,11 +299,26 @@ TEST_P(DiskImageWitnessTest, OpenerSeesWhatTheToolsSee) {
 
   auto host_folder = OpenPosixFileSystem()->OpenFolder(folder.path());
   ASSERT_TRUE(host_folder.ok()) << host_folder.message();
-  auto file = (*host_folder)->OpenFile("disk.img", OpenMode::kRead);
+  if (!row.wrap.empty()) {
+    const ToolRun wrapped = RunIn(folder.path(), row.wrap);
+    ASSERT_EQ(wrapped.status, 0) << wrapped.output;
+  }
+  auto file =
+      (*host_folder)->OpenFile(row.wrap.empty() ? "disk.img" : "disk.wrapped", OpenMode::kRead);
   ASSERT_TRUE(file.ok()) << file.message();
+  std::shared_ptr<File> shared(std::move(*file));
   std::optional<OpenedContainer> opened =
-      DiskImageOpener().Open(std::shared_ptr<File>(std::move(*file)));
+      row.wrapper ? WrapperOpener().Open(shared) : DiskImageOpener().Open(shared);
   ASSERT_TRUE(opened.has_value());
+  ASSERT_EQ(opened->wrapper.has_value(), row.wrapper.has_value());
+  if (row.wrapper) {
+    EXPECT_EQ(opened->wrapper->kind, *row.wrapper);
+    EXPECT_TRUE(opened->wrapper->damage.empty());
+    std::vector<uint8_t> head(kContainerHeadBytes);
+    shared->Seek(0, SeekOrigin::kBegin);
+    head.resize(shared->Read(head.data(), head.size()));
+    EXPECT_TRUE(WrapperOpener().MayOpen(head, *shared->Size()));
+  }
   EXPECT_EQ(opened->kind, row.kind);
   EXPECT_EQ(opened->damage, row.damage);
   if (row.kind == ContainerKind::kMbr || row.volumes.empty()) {

@@ -4,6 +4,7 @@
 // that lists every folder and reads every file of a volume, as the scan will.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
@@ -83,6 +84,26 @@ inline WalkedVolume WalkVolume(ContainerFileSystem& files) {
   if (root.ok()) WalkFolder(files, **root, "", walked);
   for (ContainerDamage& damage : files.TakeDamage()) walked.damage.push_back(damage);
   return walked;
+}
+
+// Each 2048 bytes of `iso` in a 2352-byte sector of `mode` (2: form 1); the error codes stay
+// zero, as the reader never looks at them.
+inline std::vector<uint8_t> RawCd(const std::vector<uint8_t>& iso, uint8_t mode) {
+  std::vector<uint8_t> raw;
+  for (size_t at = 0; at < iso.size(); at += 2048) {
+    std::vector<uint8_t> sector(2352, 0);
+    std::fill_n(sector.begin() + 1, 10, 0xFF);
+    const size_t index = at / 2048 + 150;  // the address counts the two seconds of lead-in
+    sector[12] = static_cast<uint8_t>(index / 75 / 60);
+    sector[13] = static_cast<uint8_t>(index / 75 % 60);
+    sector[14] = static_cast<uint8_t>(index % 75);
+    sector[15] = mode;
+    const size_t data = mode == 1 ? 16 : 24;
+    std::copy_n(iso.begin() + static_cast<ptrdiff_t>(at), std::min<size_t>(2048, iso.size() - at),
+                sector.begin() + static_cast<ptrdiff_t>(data));
+    raw.insert(raw.end(), sector.begin(), sector.end());
+  }
+  return raw;
 }
 
 }  // namespace quarn::testing

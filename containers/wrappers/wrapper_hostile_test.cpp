@@ -1,0 +1,192 @@
+// Wrappers whose structure lies, made by qemu-img and then altered: a map entry past the
+// file's end or over the file's own structure is the wrapper's damage, a differencing disk
+// or a backing file is `unsupported` whatever its names say, and reading what is left never
+// fails. The opener is given the one file and no folder: it has no way to open another, and
+// the libraries open the file's own descriptor, never a name the image holds.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "containers/test_support/disk_image_test_support.h"
+#include "containers/wrappers/wrapper_opener.h"
+#include "platform/byte_reader.h"
+#include "platform/posix_folder.h"
+#include "platform/test_support/tool_witness.h"
+
+namespace quarn {
+namespace {
+
+void PutBigU32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<uint8_t>(value >> (24 - 8 * i));
+}
+
+// A VHD structure's check sum made right again after a change.
+void Resum(std::vector<uint8_t>& bytes, size_t start, size_t length, size_t checksum) {
+  uint32_t sum = 0;
+  for (size_t i = start; i < start + length; ++i) {
+    if (i < checksum || i >= checksum + 4) sum += bytes[i];
+  }
+  PutBigU32(bytes, checksum, ~sum);
+}
+
+// Both copies of a dynamic VHD's footer, their check sums made right.
+void PatchVhdFooters(std::vector<uint8_t>& vhd, size_t offset, uint32_t value) {
+  for (const size_t footer : {size_t{0}, vhd.size() - 512}) {
+    PutBigU32(vhd, footer + offset, value);
+    Resum(vhd, footer, 512, footer + 64);
+  }
+}
+
+size_t VhdHeader(const std::vector<uint8_t>& vhd) {
+  return static_cast<size_t>(ReadBigU64(vhd, 16));
+}
+
+size_t VhdTable(const std::vector<uint8_t>& vhd) {
+  return static_cast<size_t>(ReadBigU64(vhd, VhdHeader(vhd) + 16));
+}
+
+struct HostileCase {
+  std::string name;
+  std::string format;  // qemu-img's, or the whole command that makes disk.wrapped
+  std::function<void(std::vector<uint8_t>&)> patch;
+  ContainerKind wrapper;
+  std::vector<ContainerDamage> damage;
+  size_t volumes;
+  // Given as bytes in memory, as a file inside another container is.
+  bool in_memory = false;
+};
+
+void PrintTo(const HostileCase& row, std::ostream* out) {
+  *out << row.name;
+}
+
+const ContainerDamage kDamaged{"", IncompleteReason::kDamaged};
+const ContainerDamage kUnsupported{"", IncompleteReason::kUnsupported};
+
+std::vector<HostileCase> HostileCases() {
+  return {
+      {"vdi_block_past_the_end",
+       "vdi",
+       [](std::vector<uint8_t>& vdi) { WriteU32(&vdi[ReadU32(vdi, 0x154) + 4], 0x7FFFFFFF); },
+       ContainerKind::kVdi,
+       {kDamaged},
+       1},
+      // The data start moved onto the map: block 0 would be read from the header and the map.
+      {"vdi_block_over_its_map",
+       "vdi",
+       [](std::vector<uint8_t>& vdi) { WriteU32(&vdi[0x158], ReadU32(vdi, 0x154)); },
+       ContainerKind::kVdi,
+       {kDamaged},
+       0},
+      {"vdi_differencing",
+       "vdi",
+       [](std::vector<uint8_t>& vdi) { WriteU32(&vdi[0x4C], 4); },
+       ContainerKind::kVdi,
+       {kUnsupported},
+       0},
+      {"vhd_block_past_the_end",
+       "vpc",
+       [](std::vector<uint8_t>& vhd) { PutBigU32(vhd, VhdTable(vhd), 0x7FFFFFFF); },
+       ContainerKind::kVhd,
+       {kDamaged},
+       0},
+      {"vhd_block_over_its_table",
+       "vpc",
+       [](std::vector<uint8_t>& vhd) {
+         PutBigU32(vhd, VhdTable(vhd), static_cast<uint32_t>(VhdTable(vhd) / 512));
+       },
+       ContainerKind::kVhd,
+       {kDamaged},
+       0},
+      // The parent named by an absolute path, and by locators climbing out of the folder.
+      {"vhd_differencing_naming_its_parent_out_of_the_folder",
+       "vpc",
+       [](std::vector<uint8_t>& vhd) {
+         const size_t header = VhdHeader(vhd);
+         const std::string parent = "/etc/passwd";
+         for (size_t i = 0; i < parent.size(); ++i) vhd[header + 64 + 2 * i + 1] = parent[i];
+         const std::string climbing = "..\\..\\..\\etc\\passwd";
+         const size_t data = vhd.size() - 1024;
+         std::copy(climbing.begin(), climbing.end(), vhd.begin() + data);
+         for (size_t slot = 0; slot < 2; ++slot) {
+           const size_t locator = header + 576 + 24 * slot;
+           std::copy_n(slot == 0 ? "W2ru" : "W2ku", 4, vhd.begin() + locator);
+           PutBigU32(vhd, locator + 4, 512);
+           PutBigU32(vhd, locator + 8, static_cast<uint32_t>(climbing.size()));
+           PutBigU32(vhd, locator + 16, 0);
+           PutBigU32(vhd, locator + 20, static_cast<uint32_t>(data));
+         }
+         Resum(vhd, header, 1024, header + 36);
+         PatchVhdFooters(vhd, 60, 4);
+       },
+       ContainerKind::kVhd,
+       {kUnsupported},
+       0},
+      // A QCOW2 whose backing file is named by an absolute path, then by one climbing out.
+      {"qcow_backed_by_an_absolute_path",
+       "qemu-img create -q -f qcow2 -b /etc/passwd -F raw disk.wrapped 1M",
+       [](std::vector<uint8_t>&) {},
+       ContainerKind::kQcow,
+       {kUnsupported},
+       0},
+      {"qcow_backed_by_a_path_out_of_the_folder",
+       "qemu-img create -q -f qcow2 -b /etc/passwd -F raw disk.wrapped 1M",
+       [](std::vector<uint8_t>& qcow) {
+         const std::string climbing = "../../x";
+         std::copy(climbing.begin(), climbing.end(),
+                   qcow.begin() + static_cast<ptrdiff_t>(ReadBigU64(qcow, 8)));
+         PutBigU32(qcow, 16, static_cast<uint32_t>(climbing.size()));
+       },
+       ContainerKind::kQcow,
+       {kUnsupported},
+       0},
+      {"qcow_inside_a_container",
+       "qcow2",
+       [](std::vector<uint8_t>&) {},
+       ContainerKind::kQcow,
+       {kUnsupported},
+       0,
+       true},
+  };
+}
+
+class WrapperHostileTest : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(WrapperHostileTest, DamageIsTheWrappersAndTheRestIsRead) {
+  const HostileCase& row = GetParam();
+  testing::WitnessFolder folder;
+  const std::string make = row.format.find(' ') != std::string::npos
+                               ? row.format
+                               : "qemu-img convert -O " + row.format + " disk.img disk.wrapped";
+  const testing::ToolRun made =
+      testing::RunIn(folder.path(),
+                     "head -c 1200000 /dev/zero > big && mformat -C -f 1440 -i disk.img :: && "
+                     "mcopy -i disk.img big ::BIG.BIN && " +
+                         make);
+  ASSERT_EQ(made.status, 0) << made.output;
+  std::vector<uint8_t> wrapped = folder.Read("disk.wrapped");
+  row.patch(wrapped);
+  folder.Write("disk.wrapped", wrapped);
+  std::shared_ptr<File> file = testing::ImageFile(wrapped);
+  if (!row.in_memory) {
+    auto host = OpenPosixFileSystem()->OpenFolder(folder.path());
+    ASSERT_TRUE(host.ok()) << host.message();
+    auto opened_file = (*host)->OpenFile("disk.wrapped", OpenMode::kRead);
+    ASSERT_TRUE(opened_file.ok()) << opened_file.message();
+    file = std::move(*opened_file);
+  }
+  std::optional<OpenedContainer> opened = WrapperOpener().Open(file);
+  ASSERT_TRUE(opened.has_value());
+  ASSERT_TRUE(opened->wrapper.has_value());
+  EXPECT_EQ(opened->wrapper->kind, row.wrapper);
+  EXPECT_EQ(opened->wrapper->damage, row.damage);
+  ASSERT_EQ(opened->volumes.size(), row.volumes);
+  if (row.volumes == 0) EXPECT_EQ(opened->kind, row.wrapper);
+  for (ContainerVolume& volume : opened->volumes) testing::WalkVolume(*volume.files);
+}
+
+INSTANTIATE_TEST_SUITE_P(Wrappers, WrapperHostileTest, ::testing::ValuesIn(HostileCases()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace quarn
