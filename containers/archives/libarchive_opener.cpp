@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "containers/archives/archive_names.h"
+#include "containers/archives/held_bytes_checks.h"
 #include "containers/archives/seven_zip_dictionary.h"
 #include "containers/archives/stream_dictionary.h"
 #include "containers/archives/zip_stored_entry.h"
@@ -617,8 +618,32 @@ std::optional<OpenedContainer> LibarchiveOpener::OpenCarriedZip(std::shared_ptr<
 }
 
 bool LibarchiveOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const {
-  return std::any_of(std::begin(kKinds), std::end(kKinds),
-                     [&](const LibarchiveKind& row) { return MayBe(row, head, size); });
+  return MayOpenHeld(HeldEnds{head, {}, size});
+}
+
+bool LibarchiveOpener::MayOpenHeld(const HeldEnds& held) const {
+  const std::span<const uint8_t> head =
+      held.head.first(std::min(held.head.size(), kContainerHeadBytes));
+  return std::any_of(std::begin(kKinds), std::end(kKinds), [&](const LibarchiveKind& row) {
+    return MayBe(row, head, held.size) && HeldBytesMayBe(row.kind, held);
+  });
+}
+
+// Only where one kind alone still may take the file can a look settle it.
+std::optional<BytesWanted> LibarchiveOpener::LookWanted(const HeldEnds& held) const {
+  const std::span<const uint8_t> head =
+      held.head.first(std::min(held.head.size(), kContainerHeadBytes));
+  std::optional<ContainerKind> only;
+  for (const LibarchiveKind& row : kKinds) {
+    if (!MayBe(row, head, held.size) || !HeldBytesMayBe(row.kind, held)) continue;
+    if (only && *only != row.kind) return std::nullopt;
+    only = row.kind;
+  }
+  return only ? HeldLookWanted(*only, held) : std::nullopt;
+}
+
+uint32_t LibarchiveOpener::TailWanted(std::span<const uint8_t> head, uint64_t size) const {
+  return HeldTailWanted(head, size);
 }
 
 }  // namespace quarn
