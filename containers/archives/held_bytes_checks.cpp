@@ -19,28 +19,38 @@ constexpr std::string_view kZipMagic = "PK\x03\x04";
 constexpr std::string_view kZipEndMark = "PK\x05\x06";
 constexpr std::string_view kZip64LocatorMark = "PK\x06\x07";
 
-// Whether an end record (or a ZIP64 end locator, which older readers looked for too) may
-// start anywhere in the last kZipEndSearch bytes; true when any of them is not held.
-bool ZipEndMayBeHeld(const HeldEnds& held) {
-  if (held.size < kZipEndRecordBytes) return false;
-  const uint64_t from = held.size > kZipEndSearch ? held.size - kZipEndSearch : 0;
-  const auto length = static_cast<size_t>(held.size - from);
-  // The head and the tail may each hold part of it: joined here, on the stack.
-  std::array<uint8_t, kZipEndSearch> window;
-  const size_t from_tail = std::min(length, held.tail.size());
-  const size_t from_head = length - from_tail;
-  if (from_head > 0 && from + from_head > held.head.size()) return true;
-  std::copy_n(held.head.begin() + static_cast<ptrdiff_t>(from), from_head, window.begin());
-  std::copy(held.tail.end() - static_cast<ptrdiff_t>(from_tail), held.tail.end(),
-            window.begin() + static_cast<ptrdiff_t>(from_head));
-  const uint8_t* const end = window.data() + length;
-  for (const uint8_t* at = window.data(); end - at >= 4; ++at) {
+// Whether an end record or a ZIP64 end locator (which older readers looked for) starts in
+// `bytes`.
+bool HoldsZipEndMark(std::span<const uint8_t> bytes) {
+  const uint8_t* const end = bytes.data() + bytes.size();
+  for (const uint8_t* at = bytes.data(); end - at >= 4; ++at) {
     at = static_cast<const uint8_t*>(std::memchr(at, 'P', static_cast<size_t>(end - at - 3)));
     if (at == nullptr) return false;
     const std::string_view here(reinterpret_cast<const char*>(at), 4);
     if (here == kZipEndMark || here == kZip64LocatorMark) return true;
   }
   return false;
+}
+
+// Whether an end mark may start anywhere in the last kZipEndSearch bytes; true when any of
+// them is not held. The head may hold the first part of them, the tail the rest.
+bool ZipEndMayBeHeld(const HeldEnds& held) {
+  if (held.size < kZipEndRecordBytes) return false;
+  const uint64_t from = held.size > kZipEndSearch ? held.size - kZipEndSearch : 0;
+  const auto length = static_cast<size_t>(held.size - from);
+  const size_t from_tail = std::min(length, held.tail.size());
+  const size_t from_head = length - from_tail;
+  if (from_head > 0 && from + from_head > held.head.size()) return true;
+  const std::span<const uint8_t> first = held.head.subspan(static_cast<size_t>(from), from_head);
+  const std::span<const uint8_t> last = held.tail.last(from_tail);
+  // A mark across the seam between the two.
+  std::array<uint8_t, 6> seam{};
+  const size_t before = std::min<size_t>(first.size(), 3);
+  const size_t after = std::min<size_t>(last.size(), 3);
+  std::copy(first.end() - static_cast<ptrdiff_t>(before), first.end(), seam.begin());
+  std::copy_n(last.begin(), after, seam.begin() + static_cast<ptrdiff_t>(before));
+  return HoldsZipEndMark(first) || HoldsZipEndMark(last) ||
+         HoldsZipEndMark(std::span(seam.data(), before + after));
 }
 
 // The first volume descriptor follows a 32 KiB system area and starts with its type and
