@@ -62,13 +62,14 @@ hyperfine -N --warmup 1 --runs "$runs" --style basic --export-csv "$work/times.c
 echo "Load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # Shares of speed from the median times: on a shared machine a few runs are slowed by other
-# work, which the mean would carry.
+# work, which the mean would carry. The processor time (user and system, means) moves less
+# with the machine's load: its share is printed beside.
 awk -F, '
-  NR > 1 { median[$1] = $4 }
+  NR > 1 { median[$1] = $4; cpu[$1] = $5 + $6 }
   function goal(value, wanted) { return value >= wanted ? "met" : "NOT met" }
   END {
-    printf "%-8s %-6s %10s %10s %16s %16s\n", "", "jobs", "none (s)", "default (s)",
-      "default/none", "vs raw_walk"
+    printf "%-8s %-6s %10s %10s %16s %16s %14s\n", "", "jobs", "none (s)", "default (s)",
+      "default/none", "vs raw_walk", "cpu none/on"
     for (side = 0; side < 2; ++side) {
       name = side == 0 ? "before" : "after"
       if (!((name "_none_jobs1") in median)) continue
@@ -77,9 +78,9 @@ awk -F, '
         on = name "_default_jobs" jobs
         share = median[none] / median[on]
         walk = median["raw_walk"] / median[on]
-        printf "%-8s %-6d %10.3f %10.3f %8.2f %-7s %8.2f %s\n", name, jobs, median[none],
+        printf "%-8s %-6d %10.3f %10.3f %8.2f %-9s %6.2f %-9s %8.2f\n", name, jobs, median[none],
           median[on], share, "(" goal(share, 0.95) ")", walk,
-          (jobs == 2 ? "(" goal(walk, 1.2) ")" : "")
+          (jobs == 2 ? "(" goal(walk, 1.2) ")" : ""), cpu[none] / cpu[on]
       }
     }
     printf "raw_walk %.3f s\n", median["raw_walk"]

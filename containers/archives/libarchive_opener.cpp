@@ -511,7 +511,9 @@ ArchiveReadHandle NewReader(Source* source, const LibarchiveKind* only) {
 }
 
 bool MayBe(const LibarchiveKind& row, std::span<const uint8_t> head, uint64_t size) {
-  return row.magic.empty() ? row.may_be != nullptr && row.may_be(head, size) : StartsAs(row, head);
+  if (row.magic.empty()) return row.may_be != nullptr && row.may_be(head, size);
+  // Most heads differ from a magic at its first byte: asked of every file, so kept cheap.
+  return !head.empty() && head[0] == static_cast<uint8_t>(row.magic[0]) && StartsAs(row, head);
 }
 
 // Has libarchive recognise the archive in `source` (with every kind's reader, or `only`'s) and
