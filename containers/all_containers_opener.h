@@ -18,6 +18,9 @@ class AllContainersOpener : public ContainerOpener {
   AllContainersOpener();
   std::optional<OpenedContainer> Open(std::shared_ptr<File> file) override;
   bool MayOpen(std::span<const uint8_t> head, uint64_t size) const override;
+  bool MayOpenHeld(const HeldEnds& held) const override;
+  std::optional<BytesWanted> LookWanted(const HeldEnds& held) const override;
+  uint32_t TailWanted(std::span<const uint8_t> head, uint64_t size) const override;
 
  private:
   std::vector<std::unique_ptr<ContainerOpener>> chain_;
