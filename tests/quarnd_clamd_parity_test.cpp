@@ -71,6 +71,11 @@ class QuarndClamdParityTest : public ::testing::Test {
     WriteFile(Path("infected_tree/a/one.com"), eicar);
     WriteFile(Path("infected_tree/b/two.com"), eicar);
     WriteFile(Path("infected_tree/clean.com"), clean);
+    // SCAN and ALLMATCHSCAN end at the first infected file the walk meets: clamd walks a
+    // folder in the order the file system lists it, and so names either file of
+    // infected_tree. A tree with one infected file among clean ones asks it the same.
+    WriteFile(Path("one_infected_tree/a/one.com"), eicar);
+    WriteFile(Path("one_infected_tree/b/two.com"), clean);
     const std::string md5 = testing::RunIn(scratch_->path(), "md5sum files/eicar.com").output;
     WriteFile(scratch_->Child("db/quarn.hdb"),
               md5.substr(0, 32) + ":" + std::to_string(eicar.size()) + ":Quarn.Eicar\n");
@@ -170,9 +175,11 @@ TEST_F(QuarndClamdParityTest, Streams) {
 
 TEST_F(QuarndClamdParityTest, PathCommands) {
   for (const std::string command : {"SCAN", "CONTSCAN", "MULTISCAN", "ALLMATCHSCAN"}) {
-    for (const std::string name :
-         {"eicar.com", "clean.com", "missing.com", "clean_tree", "clean_tree/", "infected_tree"}) {
-      const bool any_order = name == "infected_tree" && command != "SCAN";
+    for (const std::string name : {"eicar.com", "clean.com", "missing.com", "clean_tree",
+                                   "clean_tree/", "infected_tree", "one_infected_tree"}) {
+      const bool stops_at_first = command == "SCAN" || command == "ALLMATCHSCAN";
+      if (name == "infected_tree" && stops_at_first) continue;
+      const bool any_order = name == "infected_tree";
       ExpectSameReply("n" + command + " " + Path(name) + "\n", any_order);
       ExpectSameReply("z" + command + " " + Path(name) + "\0"s, any_order);
     }
@@ -187,7 +194,7 @@ TEST_F(QuarndClamdParityTest, Sessions) {
            "zIDSESSION\0zSCAN "s + Path("eicar.com") + "\0nINSTREAM\n"s + Chunks(eicar) +
                "zINSTREAM\0"s + Chunks(SampleBytes("clean.com")) + "nSCAN " + Path("missing.com") +
                "\nnSCAN " + Path("clean_tree") + "\nzPING\0zEND\0"s,
-           "nIDSESSION\nnSCAN " + Path("infected_tree") + "\nnPING\nnEND\n",
+           "nIDSESSION\nnSCAN " + Path("one_infected_tree") + "\nnPING\nnEND\n",
            "nIDSESSION\nnINSTREAM\n" + Chunks(oversize, 65536) + "nPING\nnEND\n",
            "nIDSESSION\nnPING\nnFOO\nnPING\nnEND\n"s,
            "nIDSESSION\nnIDSESSION\nnEND\n"s,
