@@ -14,6 +14,8 @@
 
 namespace quarn {
 
+class BlockDevice;
+
 // What a container is, as the `kind` of a `layers` entry names it. Each has its row in the
 // kinds' table (container_kinds.cpp).
 enum class ContainerKind {
@@ -217,9 +219,12 @@ struct OpenedContainer {
   // named "", under which nothing may change. Its damage concerns the wrapper itself (a
   // block map entry past the file's end; `unsupported` for a parent it will not open), whose
   // disk is then `kind` with what could be read of it, or nothing at all.
+  // `disk` gives the disk's sectors (a CD's user data), read only; null when they cannot be
+  // known.
   struct Wrapper {
     ContainerKind kind = ContainerKind::kVhd;
     std::vector<ContainerDamage> damage;
+    std::shared_ptr<BlockDevice> disk;
   };
   std::optional<Wrapper> wrapper;
 

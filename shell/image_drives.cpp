@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "containers/disks/block_device.h"
+
 namespace quarn {
 namespace {
 
@@ -135,6 +137,9 @@ std::vector<std::string> ImageDrives::Open(const std::vector<DiskMapping>& disks
     Result<std::unique_ptr<File>> image = OpenDiskImageForReading(disk.image);
     const OpenedContainer* container =
         image ? OpenFile(disk.image, std::move(*image), opener) : nullptr;
+    if (container != nullptr && container->wrapper) {
+      wrapped_disks_.emplace_back(disk.bios_disk, container->wrapper->disk);
+    }
     if (disk.bios_disk <= 1) {
       const char letter = disk.bios_disk == 0 ? 'A' : 'B';
       if (taken(letter)) continue;
@@ -191,6 +196,19 @@ std::vector<std::string> ImageDrives::Open(const std::vector<DiskMapping>& disks
   std::sort(drives_.begin(), drives_.end(),
             [](const ImageDrive& a, const ImageDrive& b) { return a.letter < b.letter; });
   return problems;
+}
+
+void ImageDrives::ShareWrappedSectors(ImageSystemAccess& access) const {
+  for (const auto& [bios_disk, disk] : wrapped_disks_) {
+    ImageSystemAccess::WrappedSectors sectors;
+    if (disk) {
+      sectors.size = disk->Size();
+      sectors.read = [disk](uint64_t offset, std::span<uint8_t> out) {
+        return disk->ReadAt(offset, out.data(), out.size());
+      };
+    }
+    access.ReadThroughWrapper(bios_disk, std::move(sectors));
+  }
 }
 
 const ImageDrive* ImageDrives::Find(char letter) const {

@@ -32,7 +32,8 @@ OpenedContainer Opened(WrappedDisk wrapped) {
     opened.emplace();
     opened->kind = wrapped.kind;
   }
-  opened->wrapper = OpenedContainer::Wrapper{wrapped.kind, std::move(wrapped.damage)};
+  opened->wrapper =
+      OpenedContainer::Wrapper{wrapped.kind, std::move(wrapped.damage), std::move(wrapped.disk)};
   return std::move(*opened);
 }
 
