@@ -147,18 +147,17 @@ size_t Refused(const Outcome& outcome) {
 // changed.
 TEST_F(QuarnscanImageDrives, WrappedDisksAreReadAsTheirDisksAndNeverChanged) {
   const std::string raw = WriteImage(scratch_.Child("hd.img"), HardDisk());
-  const std::pair<std::string, std::string> wrappers[] = {{"WIN98.VHD", "vpc"},
-                                                          {"FIXED.VHD", "vpc -o subformat=fixed"},
-                                                          {"WIN98.VDI", "vdi"},
-                                                          {"WIN98.VHDX", "vhdx"},
-                                                          {"WIN98.QCOW2", "qcow2"}};
+  const std::pair<std::string, std::string> wrappers[] = {
+      {"WIN98.VHD", "vpc"},     {"FIXED.VHD", "vpc -o subformat=fixed"},
+      {"WIN98.VDI", "vdi"},     {"WIN98.VHDX", "vhdx"},
+      {"WIN98.QCOW2", "qcow2"}, {"WIN98.VMDK", "vmdk"}};
   for (const auto& [name, format] : wrappers) {
     const std::string image = tree_ + "/" + name;
     const testing::ToolRun made =
         testing::RunIn("/", "qemu-img convert -O " + format + " " + raw + " " + image);
     ASSERT_EQ(made.status, 0) << made.output;
     const std::map<std::string, std::string> kinds = {
-        {"VHD", "vhd"}, {"VDI", "vdi"}, {"VHDX", "vhdx"}, {"QCOW2", "qcow"}};
+        {"VHD", "vhd"}, {"VDI", "vdi"}, {"VHDX", "vhdx"}, {"QCOW2", "qcow"}, {"VMDK", "vmdk"}};
     const std::string kind = kinds.at(name.substr(name.find('.') + 1));
     const std::string before = ReadFile(image);
     Outcome walked = Scan({"--json", "--action", "delete", "C:"});

@@ -233,6 +233,8 @@ std::vector<WitnessCase> WitnessCases() {
       {"qcow2", "qcow2", ContainerKind::kQcow},
       {"qcow2_compressed", "qcow2 -c", ContainerKind::kQcow},
       {"qcow1", "qcow", ContainerKind::kQcow},
+      {"vmdk_sparse", "vmdk -o subformat=monolithicSparse", ContainerKind::kVmdk},
+      {"vmdk_stream", "vmdk -o subformat=streamOptimized", ContainerKind::kVmdk},
   };
   for (const std::string base : {"floppy_1440", "partitioned_primaries_and_logical_drives"}) {
     const auto found = std::find_if(cases.begin(), cases.end(),

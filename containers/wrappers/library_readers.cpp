@@ -1,7 +1,9 @@
 #include "containers/wrappers/library_readers.h"
 
+#include <libbfio.h>
 #include <libqcow.h>
 #include <libvhdi.h>
+#include <libvmdk.h>
 
 #include <cstring>
 
@@ -17,6 +19,7 @@ constexpr uint8_t kQcowMagic[] = {'Q', 'F', 'I', 0xFB};
 constexpr uint64_t kQcowVersionOffset = 4;
 constexpr uint32_t kQcowLastVersion = 3;
 constexpr uint8_t kVhdxMagic[] = {'v', 'h', 'd', 'x', 'f', 'i', 'l', 'e'};
+constexpr uint8_t kVmdkSparseMagic[] = {'K', 'D', 'M', 'V'};
 
 std::vector<uint8_t> Head(File& file) {
   std::vector<uint8_t> head(kContainerHeadBytes);
@@ -82,6 +85,81 @@ std::optional<WrappedDisk> OpenVhdx(const std::string& name) {
       ContainerKind::kVhdx, std::make_shared<LibraryBlockDevice>(size, read, std::move(owned)), {}};
 }
 
+// The handle and the pool that holds its one extent, closed and freed together.
+struct VmdkHandle {
+  libvmdk_handle_t* handle = nullptr;
+  libbfio_pool_t* extents = nullptr;
+  ~VmdkHandle() {
+    if (handle != nullptr) {
+      libvmdk_handle_close(handle, nullptr);
+      libvmdk_handle_free(&handle, nullptr);
+    }
+    if (extents != nullptr) libbfio_pool_free(&extents, nullptr);
+  }
+};
+
+// A pool holding the file `name` itself, for the extent list of a disk held in one file.
+libbfio_pool_t* PoolOfItself(const std::string& name) {
+  libbfio_pool_t* pool = nullptr;
+  if (libbfio_pool_initialize(&pool, 0, LIBBFIO_POOL_UNLIMITED_NUMBER_OF_OPEN_HANDLES, nullptr) !=
+      1) {
+    return nullptr;
+  }
+  libbfio_handle_t* file = nullptr;
+  int entry = 0;
+  if (libbfio_file_initialize(&file, nullptr) != 1) {
+    libbfio_pool_free(&pool, nullptr);
+    return nullptr;
+  }
+  if (libbfio_file_set_name(file, name.c_str(), name.size(), nullptr) != 1 ||
+      libbfio_pool_append_handle(pool, &entry, file, LIBBFIO_OPEN_READ, nullptr) != 1) {
+    libbfio_handle_free(&file, nullptr);
+    libbfio_pool_free(&pool, nullptr);
+    return nullptr;
+  }
+  return pool;
+}
+
+// A monolithic sparse or stream-optimized VMDK: one file, its descriptor embedded. Its extent
+// is the file itself, handed to the library whatever name the descriptor gives it, so the
+// library never opens a file by a name the image holds; any other layout, and a parent, are
+// `unsupported`.
+std::optional<WrappedDisk> OpenVmdk(const std::string& name) {
+  auto opened = std::make_shared<VmdkHandle>();
+  if (libvmdk_handle_initialize(&opened->handle, nullptr) != 1) return std::nullopt;
+  if (libvmdk_handle_open(opened->handle, name.c_str(), LIBVMDK_OPEN_READ, nullptr) != 1) {
+    libvmdk_handle_free(&opened->handle, nullptr);
+    return std::nullopt;
+  }
+  libvmdk_handle_t* handle = opened->handle;
+  int type = 0;
+  int extents = 0;
+  size_t parent = 0;
+  if (libvmdk_handle_get_disk_type(handle, &type, nullptr) != 1 ||
+      libvmdk_handle_get_number_of_extents(handle, &extents, nullptr) != 1) {
+    return std::nullopt;
+  }
+  if ((type != LIBVMDK_DISK_TYPE_MONOLITHIC_SPARSE && type != LIBVMDK_DISK_TYPE_STREAM_OPTIMIZED) ||
+      extents != 1 ||
+      (libvmdk_handle_get_utf8_parent_filename_size(handle, &parent, nullptr) == 1 && parent > 0)) {
+    return UnsupportedWrapper(ContainerKind::kVmdk);
+  }
+  opened->extents = PoolOfItself(name);
+  size64_t size = 0;
+  if (opened->extents == nullptr ||
+      libvmdk_handle_open_extent_data_files_file_io_pool(handle, opened->extents, nullptr) != 1 ||
+      libvmdk_handle_get_media_size(handle, &size, nullptr) != 1) {
+    return std::nullopt;
+  }
+  auto read = [handle](void* buffer, size_t length, uint64_t offset) -> int64_t {
+    return libvmdk_handle_read_buffer_at_offset(handle, buffer, length,
+                                                static_cast<off64_t>(offset), nullptr);
+  };
+  return WrappedDisk{ContainerKind::kVmdk,
+                     std::make_shared<LibraryBlockDevice>(size, read, std::move(opened)),
+                     {}};
+}
+
 std::optional<WrappedDisk> ReadByLibrary(const std::shared_ptr<File>& file, ContainerKind kind,
                                          bool (*may_be)(std::span<const uint8_t>),
                                          std::optional<WrappedDisk> (*open)(const std::string&)) {
@@ -99,6 +177,10 @@ bool MayBeQcow(std::span<const uint8_t> head) {
   return version >= 1 && version <= kQcowLastVersion;
 }
 
+bool MayBeVmdk(std::span<const uint8_t> head) {
+  return BytesEqual(head, 0, kVmdkSparseMagic, sizeof kVmdkSparseMagic);
+}
+
 bool MayBeVhdx(std::span<const uint8_t> head) {
   return BytesEqual(head, 0, kVhdxMagic, sizeof kVhdxMagic);
 }
@@ -109,6 +191,10 @@ std::optional<WrappedDisk> ReadQcow(const std::shared_ptr<File>& file) {
 
 std::optional<WrappedDisk> ReadVhdx(const std::shared_ptr<File>& file) {
   return ReadByLibrary(file, ContainerKind::kVhdx, MayBeVhdx, OpenVhdx);
+}
+
+std::optional<WrappedDisk> ReadVmdk(const std::shared_ptr<File>& file) {
+  return ReadByLibrary(file, ContainerKind::kVmdk, MayBeVmdk, OpenVmdk);
 }
 
 }  // namespace quarn

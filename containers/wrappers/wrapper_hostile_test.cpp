@@ -5,6 +5,7 @@
 // the libraries open the file's own descriptor, never a name the image holds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "containers/test_support/disk_image_test_support.h"
@@ -43,6 +44,18 @@ size_t VhdHeader(const std::vector<uint8_t>& vhd) {
 
 size_t VhdTable(const std::vector<uint8_t>& vhd) {
   return static_cast<size_t>(ReadBigU64(vhd, VhdHeader(vhd) + 16));
+}
+
+// A VMDK's embedded descriptor naming its extent `name` instead (no longer than its own).
+std::function<void(std::vector<uint8_t>&)> VmdkExtentNamed(std::string name) {
+  return [name](std::vector<uint8_t>& vmdk) {
+    const std::string own = "\"disk.wrapped\"";
+    const auto at = std::search(vmdk.begin(), vmdk.end(), own.begin(), own.end());
+    ASSERT_NE(at, vmdk.end());
+    std::string named = "\"" + name + "\"";
+    named.resize(own.size(), ' ');
+    std::copy(named.begin(), named.end(), at);
+  };
 }
 
 struct HostileCase {
@@ -140,6 +153,26 @@ std::vector<HostileCase> HostileCases() {
        ContainerKind::kQcow,
        {kUnsupported},
        0},
+      // The one extent of a single-file VMDK is the file itself, whatever its descriptor says.
+      {"vmdk_extent_named_by_an_absolute_path",
+       "vmdk",
+       VmdkExtentNamed("/etc/passwd"),
+       ContainerKind::kVmdk,
+       {},
+       1},
+      {"vmdk_extent_named_out_of_the_folder",
+       "vmdk",
+       VmdkExtentNamed("../../x"),
+       ContainerKind::kVmdk,
+       {},
+       1},
+      {"vmdk_inside_a_container",
+       "vmdk",
+       [](std::vector<uint8_t>&) {},
+       ContainerKind::kVmdk,
+       {kUnsupported},
+       0,
+       true},
       {"qcow_inside_a_container",
        "qcow2",
        [](std::vector<uint8_t>&) {},

@@ -17,7 +17,7 @@ constexpr uint64_t kSector = 512;
 using Reader = std::optional<WrappedDisk> (*)(const std::shared_ptr<BlockDevice>&);
 constexpr Reader kReaders[] = {ReadVdi, ReadVhd, ReadCdRaw};
 using LibraryReader = std::optional<WrappedDisk> (*)(const std::shared_ptr<File>&);
-constexpr LibraryReader kLibraryReaders[] = {ReadQcow, ReadVhdx};
+constexpr LibraryReader kLibraryReaders[] = {ReadQcow, ReadVhdx, ReadVmdk};
 
 OpenedContainer Opened(WrappedDisk wrapped) {
   std::optional<OpenedContainer> opened;
@@ -41,7 +41,7 @@ OpenedContainer Opened(WrappedDisk wrapped) {
 
 bool WrapperOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const {
   if (MayBeVdi(head) || MayBeDynamicVhd(head) || MayBeQcow(head) || MayBeVhdx(head) ||
-      MayBeCdRaw(head)) {
+      MayBeVmdk(head) || MayBeCdRaw(head)) {
     return true;
   }
   // A fixed VHD starts with its disk's first sector and ends with a sector of footer.

@@ -7,7 +7,7 @@
 
 namespace quarn {
 
-// Opens disk image wrappers (VHD, VDI, QCOW, VHDX, raw CD): the wrapper's reader turns the
+// Opens disk image wrappers (VHD, VDI, QCOW, VHDX, VMDK, raw CD): the wrapper's reader turns the
 // file into the disk's sectors, read only, and those are opened as a raw image's are (an MBR
 // and its FAT partitions, or one volume; a CD's as an ISO 9660 archive). The result names
 // the wrapper (OpenedContainer::wrapper) with its own damage; its kind is the disk's, or the
