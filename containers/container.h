@@ -237,6 +237,10 @@ struct OpenedContainer {
   bool Changeable() const { return IsImageKind(kind) && !wrapper; }
 };
 
+// Opens a file beside the one being opened, by a name the format's own rule gives: null when
+// no such file may be read (SiblingsIn says which may).
+using SiblingOpener = std::function<std::shared_ptr<File>(const std::string& name)>;
+
 // Looks at a file and opens it as a container when its structure checks out. Reads through
 // `file` from then on, from any thread the volumes' files are read on.
 class ContainerOpener {
@@ -245,6 +249,14 @@ class ContainerOpener {
   // Nothing when the file is not a container of a kind this opener knows: it is then an
   // ordinary file, and nothing about it is reported.
   virtual std::optional<OpenedContainer> Open(std::shared_ptr<File> file) = 0;
+
+  // As Open, for a file whose siblings `siblings` opens (a wrapper made of several files);
+  // Open itself opens none.
+  virtual std::optional<OpenedContainer> OpenWithSiblings(std::shared_ptr<File> file,
+                                                          const SiblingOpener& siblings) {
+    (void)siblings;
+    return Open(std::move(file));
+  }
 
   // False only when Open would give nothing for a file of `size` bytes that starts with
   // `head` (its first kContainerHeadBytes, fewer only when the file is shorter): a scan that

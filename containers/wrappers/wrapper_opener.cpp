@@ -17,7 +17,7 @@ constexpr uint64_t kSector = 512;
 using Reader = std::optional<WrappedDisk> (*)(const std::shared_ptr<BlockDevice>&);
 constexpr Reader kReaders[] = {ReadVdi, ReadVhd, ReadCdRaw};
 using LibraryReader = std::optional<WrappedDisk> (*)(const std::shared_ptr<File>&);
-constexpr LibraryReader kLibraryReaders[] = {ReadQcow, ReadVhdx, ReadVmdk};
+constexpr LibraryReader kLibraryReaders[] = {ReadQcow, ReadVhdx};
 
 OpenedContainer Opened(WrappedDisk wrapped) {
   std::optional<OpenedContainer> opened;
@@ -50,9 +50,17 @@ bool WrapperOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const 
 }
 
 std::optional<OpenedContainer> WrapperOpener::Open(std::shared_ptr<File> file) {
+  return OpenWithSiblings(std::move(file), nullptr);
+}
+
+std::optional<OpenedContainer> WrapperOpener::OpenWithSiblings(std::shared_ptr<File> file,
+                                                               const SiblingOpener& siblings) {
   if (!file) return std::nullopt;
   for (LibraryReader reader : kLibraryReaders) {
     if (std::optional<WrappedDisk> wrapped = reader(file)) return Opened(std::move(*wrapped));
+  }
+  if (std::optional<WrappedDisk> wrapped = ReadVmdk(file, siblings)) {
+    return Opened(std::move(*wrapped));
   }
   const std::shared_ptr<BlockDevice> device = FileBlockDevice::Open(std::move(file));
   for (Reader reader : kReaders) {

@@ -16,6 +16,9 @@ namespace quarn {
 class WrapperOpener : public ContainerOpener {
  public:
   std::optional<OpenedContainer> Open(std::shared_ptr<File> file) override;
+  // A VMDK descriptor's extents are opened through `siblings`; without it, they are not.
+  std::optional<OpenedContainer> OpenWithSiblings(std::shared_ptr<File> file,
+                                                  const SiblingOpener& siblings) override;
   bool MayOpen(std::span<const uint8_t> head, uint64_t size) const override;
 };
 
