@@ -237,6 +237,7 @@ std::vector<WitnessCase> WitnessCases() {
       {"vmdk_sparse", "vmdk -o subformat=monolithicSparse", ContainerKind::kVmdk},
       {"vmdk_stream", "vmdk -o subformat=streamOptimized", ContainerKind::kVmdk},
       {"vmdk_split", "vmdk -o subformat=twoGbMaxExtentSparse", ContainerKind::kVmdk},
+      {"vmdk_flat", "vmdk -o subformat=monolithicFlat", ContainerKind::kVmdk},
   };
   for (const std::string base : {"floppy_1440", "partitioned_primaries_and_logical_drives"}) {
     const auto found = std::find_if(cases.begin(), cases.end(),
