@@ -3,6 +3,9 @@
 #include <algorithm>
 
 #include "containers/disks/block_device.h"
+#include "containers/wrappers/sibling_files.h"
+#include "platform/path_names.h"
+#include "platform/posix_folder.h"
 
 namespace quarn {
 namespace {
@@ -62,11 +65,22 @@ const OpenedContainer* ImageDrives::OpenFile(const std::string& path, std::uniqu
                                              ContainerOpener& opener) {
   opener_ = &opener;
   std::pair<uint64_t, uint64_t> identity{0, 0};
+  // A wrapper made of several files (a VMDK descriptor and its extents) finds them in the
+  // image's own folder, and only there.
+  std::unique_ptr<Folder> folder;
+  SiblingOpener siblings;
   if (const std::optional<FileInfo> info = file->GetInfo()) {
     identity = {info->device, info->inode};
     identities_.push_back(identity);
+    Result<std::unique_ptr<Folder>> opened =
+        OpenPosixFileSystem()->OpenFolder(ParentPath(AbsoluteHostPath(path, WorkingFolderPath())));
+    if (opened) {
+      folder = std::move(*opened);
+      siblings = SiblingsIn(*folder, *info);
+    }
   }
-  std::optional<OpenedContainer> container = opener.Open(std::shared_ptr<File>(std::move(file)));
+  std::optional<OpenedContainer> container =
+      opener.OpenWithSiblings(std::shared_ptr<File>(std::move(file)), siblings);
   if (!container) return nullptr;
   images_.push_back(std::make_unique<OpenImage>(OpenImage{path, std::move(*container), identity}));
   return &images_.back()->container;

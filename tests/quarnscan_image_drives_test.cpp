@@ -177,16 +177,21 @@ TEST_F(QuarnscanImageDrives, WrappedDisksAreReadAsTheirDisksAndNeverChanged) {
     EXPECT_TRUE(ReadFile(image) == before) << name;
     fs::remove(image);
   }
-  // A VMDK descriptor met in a walk opens its extent beside it.
+  // A VMDK descriptor, met in a walk or made a drive, opens its extent beside it.
   const testing::ToolRun split = testing::RunIn(
       tree_, "qemu-img convert -O vmdk -o subformat=twoGbMaxExtentSparse " + raw + " SPLIT.VMDK");
   ASSERT_EQ(split.status, 0) << split.output;
+  const std::string eicar = "SPLIT.VMDK / vmdk: / mbr:1 / fat16:DOS\\EICAR.COM";
   Outcome walked = Scan({"--json", "C:\\SPLIT.VMDK"});
   EXPECT_EQ(DetectionPlaces(walked).size(), 2u) << walked.out;
-  EXPECT_EQ(DetectionPlaces(walked).count("C:\\SPLIT.VMDK!C:\\DOS\\EICAR.COM @ " + tree_ +
-                                          "/SPLIT.VMDK / vmdk: / mbr:1 / fat16:DOS\\EICAR.COM"),
-            1u)
+  EXPECT_EQ(
+      DetectionPlaces(walked).count("C:\\SPLIT.VMDK!C:\\DOS\\EICAR.COM @ " + tree_ + "/" + eicar),
+      1u)
       << walked.out;
+  Outcome drive = Scan({"--json", "--drive", "E:=" + tree_ + "/SPLIT.VMDK", "E:\\DOS"});
+  EXPECT_EQ(DetectionPlaces(drive),
+            (std::set<std::string>{"E:\\DOS\\EICAR.COM @ " + tree_ + "/" + eicar}))
+      << drive.out;
 }
 
 // A BIOS disk made of a wrapper: its boot areas are read through the wrapper, and the
