@@ -97,33 +97,6 @@ TEST_F(CleanAppendedExeTest, DeclinesWithoutWritingWhenTheRecordDoesNotFit) {
   EXPECT_TRUE(ui_.messages.empty());
 }
 
-TEST_F(CleanAppendedExeTest, AFailedWriteAnswersZeroWithOneMessage) {
-  AppendedInfection infection = PlainInfection(0x200, 0x40);
-  const Bytes infected = infection.Build();
-  const Bytes record = ExeRecordBytes(0x40, 0x42, 0x44, 0x46, 0x200, kDistance);
-  for (int nth : {1, 2}) {
-    SCOPED_TRACE(nth);
-    ui_.messages.clear();
-    files_.ClearFaults();
-    files_.FailCall(FileOperation::kWrite, nth);
-    EXPECT_EQ(Clean(infected, record, kHostSize + kDistance), 0u);
-    EXPECT_EQ(ui_.messages, std::vector<std::string>{testing::kWriteFailureMessage});
-    // The body is still attached: only the header may have been rewritten.
-    Bytes after = Contents();
-    if (nth == 1) {
-      EXPECT_EQ(after, infected);
-    }
-    EXPECT_EQ(after.size(), infected.size());
-    EXPECT_TRUE(std::equal(after.begin() + 24, after.end(), infected.begin() + 24));
-  }
-  // A full disk: the header write stores fewer bytes than it was given.
-  ui_.messages.clear();
-  files_.ClearFaults();
-  files_.SetShortWrites(10);
-  EXPECT_EQ(Clean(infected, record, kHostSize + kDistance), 0u);
-  EXPECT_EQ(ui_.messages.size(), 1u);
-}
-
 TEST_F(CleanAppendedExeTest, AFileThatCannotBeCutIsNotCleaned) {
   AppendedInfection infection = PlainInfection(0x200, 0x40);
   files_.FailCall(FileOperation::kSetEndOfFile, 1);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "clean/test_support/cleaning_test_support.h"
 #include "samplegen/exe_cleaning_samples.h"
 
@@ -161,8 +163,20 @@ TEST_F(CleanEncryptedExeTest, AFailedWriteAnswersZeroWithOneMessage) {
     files_.FailCall(FileOperation::kWrite, nth);
     EXPECT_EQ(Clean(infected, record), 0u);
     EXPECT_EQ(ui_.messages, std::vector<std::string>{testing::kWriteFailureMessage});
-    EXPECT_EQ(Contents().size(), infected.size());
+    // The body is still attached: only the header may have been rewritten.
+    const Bytes after = Contents();
+    if (nth == 1) {
+      EXPECT_EQ(after, infected);
+    }
+    EXPECT_EQ(after.size(), infected.size());
+    EXPECT_TRUE(std::equal(after.begin() + 24, after.end(), infected.begin() + 24));
   }
+  // A full disk: the header write stores fewer bytes than it was given.
+  ui_.messages.clear();
+  files_.ClearFaults();
+  files_.SetShortWrites(10);
+  EXPECT_EQ(Clean(infected, record), 0u);
+  EXPECT_EQ(ui_.messages.size(), 1u);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "containers/all_containers_opener.h"
 
+#include <algorithm>
+
 #include "containers/archives/self_extractor_opener.h"
 #include "containers/container_kinds.h"
 
@@ -37,6 +39,31 @@ bool AllContainersOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) 
     if (opener->MayOpen(head, size)) return true;
   }
   return false;
+}
+
+bool AllContainersOpener::MayOpenHeld(const HeldEnds& held) const {
+  for (const std::unique_ptr<ContainerOpener>& opener : chain_) {
+    if (opener->MayOpenHeld(held)) return true;
+  }
+  return false;
+}
+
+// The first opener that still may take the file and wants a look: the others cannot tell
+// from the held bytes either way, so that look decides no more for them.
+std::optional<BytesWanted> AllContainersOpener::LookWanted(const HeldEnds& held) const {
+  for (const std::unique_ptr<ContainerOpener>& opener : chain_) {
+    if (!opener->MayOpenHeld(held)) continue;
+    return opener->LookWanted(held);
+  }
+  return std::nullopt;
+}
+
+uint32_t AllContainersOpener::TailWanted(std::span<const uint8_t> head, uint64_t size) const {
+  uint32_t wanted = 0;
+  for (const std::unique_ptr<ContainerOpener>& opener : chain_) {
+    wanted = std::max(wanted, opener->TailWanted(head, size));
+  }
+  return wanted;
 }
 
 }  // namespace quarn

@@ -20,6 +20,9 @@ class AllContainersOpener : public ContainerOpener {
   std::optional<OpenedContainer> OpenWithSiblings(std::shared_ptr<File> file,
                                                   const SiblingOpener& siblings) override;
   bool MayOpen(std::span<const uint8_t> head, uint64_t size) const override;
+  bool MayOpenHeld(const HeldEnds& held) const override;
+  std::optional<BytesWanted> LookWanted(const HeldEnds& held) const override;
+  uint32_t TailWanted(std::span<const uint8_t> head, uint64_t size) const override;
 
  private:
   std::vector<std::unique_ptr<ContainerOpener>> chain_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -237,6 +238,34 @@ struct OpenedContainer {
   bool Changeable() const { return IsImageKind(kind) && !wrapper; }
 };
 
+inline constexpr size_t kContainerHeadBytes = 512;
+
+// The bytes of a file a scan holds already, read for the detectors: its first bytes, when
+// they were read its last ones, and a piece between that a check asked for (LookWanted).
+// Any may be empty; `tail` ends at `size`, `look` starts at `look_at`.
+struct HeldEnds {
+  std::span<const uint8_t> head;
+  std::span<const uint8_t> tail;
+  uint64_t size = 0;
+  std::span<const uint8_t> look;
+  uint64_t look_at = 0;
+
+  // The byte at `offset`, when one of the pieces holds it.
+  std::optional<uint8_t> At(uint64_t offset) const {
+    if (offset < head.size()) return head[offset];
+    if (offset < size && size - offset <= tail.size()) return tail[tail.size() - (size - offset)];
+    if (offset >= look_at && offset - look_at < look.size()) return look[offset - look_at];
+    return std::nullopt;
+  }
+};
+
+// A piece of a file, by its offset and length.
+struct BytesWanted {
+  uint64_t offset = 0;
+  uint32_t length = 0;
+};
+inline constexpr uint32_t kMostBytesLookedAt = 64;
+
 // Opens a file beside the one being opened, by a name the format's own rule gives: null when
 // no such file may be read (SiblingsIn says which may).
 using SiblingOpener = std::function<std::shared_ptr<File>(const std::string& name)>;
@@ -267,8 +296,25 @@ class ContainerOpener {
     (void)size;
     return true;
   }
+  // As MayOpen, from all the scan holds of the file: the tail can rule out a kind whose
+  // structure ends the file. Never reads, opens a library's handle or allocates.
+  virtual bool MayOpenHeld(const HeldEnds& held) const {
+    return MayOpen(held.head.first(std::min(held.head.size(), kContainerHeadBytes)), held.size);
+  }
+  // A few bytes (at most kMostBytesLookedAt) MayOpenHeld would need, beyond those held, to
+  // answer false for a file that is no container: one small read on the file already open
+  // costs far less than opening it. Nothing when it needs none or cannot say from so few.
+  virtual std::optional<BytesWanted> LookWanted(const HeldEnds& held) const {
+    (void)held;
+    return std::nullopt;
+  }
+  // How many of a file's last bytes the scan should hold for MayOpenHeld to decide, once it
+  // knows the file's head and size; 0 when the usual tail serves.
+  virtual uint32_t TailWanted(std::span<const uint8_t> head, uint64_t size) const {
+    (void)head;
+    (void)size;
+    return 0;
+  }
 };
-
-inline constexpr size_t kContainerHeadBytes = 512;
 
 }  // namespace quarn

@@ -261,6 +261,22 @@ TEST_F(DecryptorTracersTest, DecryptorLoopInFileStartingWithM) {
 const Bytes kPushLoop = {0x50, 0x30, 0x04, 0x46, 0xE2, 0xFB, 0x58};
 
 TEST_F(DecryptorTracersTest, PushDecryptorRules) {
+  const Bytes loop(kPushLoop.begin() + 1, kPushLoop.end());
+  // POP AX on the window's last byte, then one byte later: past what was read.
+  const Bytes at_end = ComBuilder()
+                           .Code(0, {0x50, 0x30, 0x04})
+                           .Code(3, Nops(249))
+                           .Code(252, {0x46, 0xE2, 0xF0, 0x58})
+                           .Build();
+  const Bytes past_end = ComBuilder()
+                             .Code(0, {0x50, 0x30, 0x04})
+                             .Code(3, Nops(250))
+                             .Code(253, {0x46, 0xE2, 0xF0, 0x58})
+                             .Build();
+  const Bytes call_out = ComBuilder()
+                             .Code(0, {0x50, 0x30, 0x04, 0x46, 0xE8, 0xFD, 0x00})
+                             .Code(0x104, {0xE2, 0xF0, 0x58})
+                             .Build();
   RunCases(
       TracePushDecryptor,
       {
@@ -288,11 +304,20 @@ TEST_F(DecryptorTracersTest, PushDecryptorRules) {
           {"SCASB after a write through SI", Com({0x50, 0x30, 0x04, 0xAE, 0xE2, 0xFB, 0x58}), 0, 0},
           {"INC BX after a write through BX", Com({0x50, 0x30, 0x07, 0x43, 0xE2, 0xFB, 0x58}), 0,
            kPushDecryptorId},
-          {"INT stops the trace",
-           Com(Join({{0x50, 0xCD, 0x21}, Bytes(kPushLoop.begin() + 1, kPushLoop.end())})), 0, 0},
-          {"NOPs in place of the INT",
-           Com(Join({{0x50, 0x90, 0x90}, Bytes(kPushLoop.begin() + 1, kPushLoop.end())})), 0,
-           kPushDecryptorId},
+          {"INT stops the trace", Com(Join({{0x50, 0xCD, 0x21}, loop})), 0, 0},
+          {"NOPs in place of the INT", Com(Join({{0x50, 0x90, 0x90}, loop})), 0, kPushDecryptorId},
+          // Starts the decryptor check excludes, and their neighbours one value on.
+          {"50 4B 03 04", Com(Join({{0x50, 0x4B, 0x03, 0x04}, loop})), 0, 0},
+          {"50 4B 03 05", Com(Join({{0x50, 0x4B, 0x03, 0x05}, loop})), 0, kPushDecryptorId},
+          {"50 3B 53 50", Com(Join({{0x50, 0x3B, 0x53, 0x50}, loop})), 0, 0},
+          {"50 3B 53 51", Com(Join({{0x50, 0x3B, 0x53, 0x51}, loop})), 0, kPushDecryptorId},
+          {"50 BB 8A EE", Com(Join({{0x50, 0xBB, 0x8A, 0xEE}, loop})), 0, 0},
+          {"50 BB 8A EF", Com(Join({{0x50, 0xBB, 0x8A, 0xEF}, loop})), 0, kPushDecryptorId},
+          {"POP AX on the last byte", at_end, 0, kPushDecryptorId},
+          {"POP AX past the window", past_end, 0, 0},
+          {"call out of the window", call_out, 0, 0},
+          {"entry past the end", Com(kPushLoop), 50, 0},
+          {"empty file", Bytes{}, 0, 0},
       });
 }
 
@@ -308,44 +333,6 @@ TEST_F(DecryptorTracersTest, PushDecryptorWriters) {
   EXPECT_EQ(Run(TracePushDecryptor, Com({0x50, 0x02, 0x04, 0x90, 0x90, 0x46, 0xE2, 0xF9, 0x58}), 0),
             0u);
   EXPECT_EQ(flag_, testing::kUntouchedFlag);
-}
-
-TEST_F(DecryptorTracersTest, PushDecryptorExclusions) {
-  Bytes loop(kPushLoop.begin() + 1, kPushLoop.end());
-  RunCases(TracePushDecryptor,
-           {
-               {"50 4B 03 04", Com(Join({{0x50, 0x4B, 0x03, 0x04}, loop})), 0, 0},
-               {"50 4B 03 05", Com(Join({{0x50, 0x4B, 0x03, 0x05}, loop})), 0, kPushDecryptorId},
-               {"50 3B 53 50", Com(Join({{0x50, 0x3B, 0x53, 0x50}, loop})), 0, 0},
-               {"50 3B 53 51", Com(Join({{0x50, 0x3B, 0x53, 0x51}, loop})), 0, kPushDecryptorId},
-               {"50 BB 8A EE", Com(Join({{0x50, 0xBB, 0x8A, 0xEE}, loop})), 0, 0},
-               {"50 BB 8A EF", Com(Join({{0x50, 0xBB, 0x8A, 0xEF}, loop})), 0, kPushDecryptorId},
-           });
-}
-
-TEST_F(DecryptorTracersTest, PushDecryptorStaysInItsWindow) {
-  // POP AX on the window's last byte, then one byte later: past what was read.
-  Bytes at_end = ComBuilder()
-                     .Code(0, {0x50, 0x30, 0x04})
-                     .Code(3, Nops(249))
-                     .Code(252, {0x46, 0xE2, 0xF0, 0x58})
-                     .Build();
-  Bytes past_end = ComBuilder()
-                       .Code(0, {0x50, 0x30, 0x04})
-                       .Code(3, Nops(250))
-                       .Code(253, {0x46, 0xE2, 0xF0, 0x58})
-                       .Build();
-  Bytes call_out = ComBuilder()
-                       .Code(0, {0x50, 0x30, 0x04, 0x46, 0xE8, 0xFD, 0x00})
-                       .Code(0x104, {0xE2, 0xF0, 0x58})
-                       .Build();
-  RunCases(TracePushDecryptor, {
-                                   {"POP AX on the last byte", at_end, 0, kPushDecryptorId},
-                                   {"POP AX past the window", past_end, 0, 0},
-                                   {"call out of the window", call_out, 0, 0},
-                                   {"entry past the end", Com(kPushLoop), 50, 0},
-                                   {"empty file", Bytes{}, 0, 0},
-                               });
 }
 
 // An EXE with a 32-byte header, CS:IP = 0:0100 (entry at 0x120) and SS:SP = 0:0400 (the

@@ -17,15 +17,5 @@ TEST(Descramble, HandComputedBytes) {
   EXPECT_EQ(bytes, (std::vector<uint8_t>{0xB1, 0xB2, 0xAC, 0x61}));
 }
 
-TEST(Descramble, ScrambleIsItsInverseForEveryByte) {
-  std::vector<uint8_t> bytes(256);
-  for (int i = 0; i < 256; ++i) bytes[i] = static_cast<uint8_t>(i);
-  std::vector<uint8_t> original = bytes;
-  Scramble(bytes.data(), bytes.size());
-  EXPECT_NE(bytes, original);
-  Descramble(bytes.data(), bytes.size());
-  EXPECT_EQ(bytes, original);
-}
-
 }  // namespace
 }  // namespace quarn

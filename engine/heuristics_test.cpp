@@ -142,20 +142,6 @@ TEST_F(HeuristicsTest, InfectionMarkerForms) {
   }
 }
 
-TEST_F(HeuristicsTest, CallsAndShortJumpsAreSteppedOverNotFollowed) {
-  // A call forward by 0x100 would carry a jump-following walk past the code after it.
-  EXPECT_EQ(MaskOf(Join({{0xE8, 0x00, 0x01}, {0xB4, 0x3F}})), kReadsFile);
-  EXPECT_EQ(MaskOf(Join({{0x75, 0x40}, {0xB4, 0x3F}})), kReadsFile);
-  EXPECT_EQ(MaskOf(Join({{0xEB, 0x40}, {0xB4, 0x40}})), kWritesFile);
-  // Code behind a backward jump is reached only because the walk goes on linearly.
-  EXPECT_EQ(MaskOf(Join({{0xEB, 0xFC}, {0xB4, 0x3E}})), kClosesFile);
-  // A near jump is stepped by its length too (3), not to its target.
-  EXPECT_EQ(MaskOf(Join({{0xE9, 0x00, 0x02}, {0xB4, 0x3E}})), kClosesFile);
-  // The stepper's lengths decide what counts as an instruction start: 05 takes two operand
-  // bytes, so B4 3F inside them is not an instruction.
-  EXPECT_EQ(MaskOf({0x05, 0xB4, 0x3F, 0x90}), 0);
-}
-
 TEST_F(HeuristicsTest, WalkCoversExactlyTheBytesOneReadDelivers) {
   const Code read_file = {0xB4, 0x3F};
   EXPECT_EQ(MaskOf(Join({Code(1790, 0x90), read_file})), kReadsFile) << "last two bytes read";

@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "platform/file_contents.h"
-#include "platform/test_support/memory_file_system.h"
 #include "platform/posix_folder.h"
+#include "platform/test_support/memory_file_system.h"
 #include "platform/test_support/scratch_folder.h"
 
 namespace quarn {
@@ -84,18 +84,6 @@ TEST(ScanLog, AFailedWriteIsRememberedAndTheLogGoesOn) {
   log.AppendLine("kept");
   EXPECT_TRUE(log.write_failed()) << "stays set for the front end to report once";
   EXPECT_NE(files.ReadFileText("/data/QUARNEXP.LOG")->find("kept\r\n"), std::string::npos);
-}
-
-TEST(ScanLog, ALogThatCannotBeOpenedSwallowsEverything) {
-  MemoryFileSystem files;
-  files.AddFolder("/data");
-  files.SetReadOnly("/data", true);
-  auto folder = files.OpenFolder("/data");
-  ScanLog log;
-  EXPECT_FALSE(log.Open(**folder));
-  log.AppendLine("nowhere");
-  EXPECT_FALSE(log.is_open());
-  EXPECT_FALSE(files.Exists("/data/QUARNEXP.LOG"));
 }
 
 }  // namespace

@@ -47,7 +47,11 @@ const ReadCacheFile::Block* ReadCacheFile::Fetch(uint64_t index) {
 std::optional<uint64_t> ReadCacheFile::TailStart() {
   const std::optional<uint64_t> size = Size();
   if (!size || *size <= kHeadSize) return std::nullopt;
-  return std::max<uint64_t>(kHeadSize, *size - kTailSize);
+  if (!tail_size_) {
+    const uint32_t wanted = reach_ ? reach_(HeadHeld(), *size) : 0;
+    tail_size_ = std::clamp(wanted, kTailSize, kMaxTailSize);
+  }
+  return *size > kHeadSize + *tail_size_ ? *size - *tail_size_ : kHeadSize;
 }
 
 ReadCacheFile::Piece ReadCacheFile::PieceAt(uint64_t at) {

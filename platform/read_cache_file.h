@@ -2,7 +2,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 
 #include "platform/file.h"
 
@@ -13,8 +15,9 @@ namespace quarn {
 // view keeps three kinds of piece, each read from the file at most once:
 //   - the head: the first kHeadSize bytes (and the next, so a small file's end is known),
 //     read on the first read below that offset;
-//   - the tail: the last kTailSize bytes as Size() tells them (and the byte after, so the
-//     end is known), read on the first read there;
+//   - the tail: the last kTailSize bytes as Size() tells them (more, up to kMaxTailSize,
+//     when the reach asked for at construction says so from the head), and the byte after,
+//     so the end is known, read on the first read there;
 //   - up to kBlocks aligned blocks of kBlockSize for anything in between, least recently
 //     used first out.
 // Once any piece delivers less than asked, the file's end is known and reads past it cost
@@ -27,8 +30,21 @@ class ReadCacheFile : public File {
   static constexpr int kBlocks = 4;
   static constexpr uint32_t kHeadSize = 8192;
   static constexpr uint32_t kTailSize = 8192;
+  static constexpr uint32_t kMaxTailSize = 16384;
 
-  explicit ReadCacheFile(File& file) : file_(file) {}
+  // How many of the file's last bytes the tail should hold, told the head as far as it is
+  // read (nothing when the tail is read first) and the size; below kTailSize means kTailSize.
+  // Asked once, before the tail is read; it must not read the file.
+  using TailReach = std::function<uint32_t(std::span<const uint8_t> head, uint64_t size)>;
+
+  explicit ReadCacheFile(File& file, TailReach reach = {})
+      : file_(file), reach_(std::move(reach)) {}
+
+  // The bytes of the head and of the tail read so far, without reading: the head from offset
+  // 0, the tail from TailHeldFrom(). Empty when not read.
+  std::span<const uint8_t> HeadHeld() const { return {head_.bytes.data(), head_.filled}; }
+  std::span<const uint8_t> TailHeld() const { return {tail_.bytes.data(), tail_.filled}; }
+  uint64_t TailHeldFrom() const { return tail_.start; }
 
   uint32_t Read(void* buffer, uint32_t length) override;
   std::optional<uint64_t> Seek(int64_t offset, SeekOrigin origin) override;
@@ -87,7 +103,9 @@ class ReadCacheFile : public File {
   std::optional<std::optional<uint64_t>> size_;
   std::optional<uint64_t> known_end_;  // reads from here on deliver nothing
   Window<kHeadSize + 1> head_;
-  Window<kTailSize + 1> tail_;
+  TailReach reach_;
+  std::optional<uint32_t> tail_size_;  // decided on the first question about the tail
+  Window<kMaxTailSize + 1> tail_;
   std::array<Block, kBlocks> blocks_;
   uint64_t clock_ = 0;
   int underlying_reads_ = 0;

@@ -13,7 +13,7 @@ namespace {
 
 class ReadCacheFileTest : public ::testing::Test {
  protected:
-  void Make(size_t size) {
+  void Make(size_t size, ReadCacheFile::TailReach reach = {}) {
     bytes_.resize(size);
     std::mt19937 random(size);
     for (uint8_t& byte : bytes_) byte = static_cast<uint8_t>(random());
@@ -22,7 +22,7 @@ class ReadCacheFileTest : public ::testing::Test {
     auto folder = files_.OpenFolder("/");
     direct_ = std::move((*folder)->OpenFile("f", OpenMode::kRead).value());
     underlying_ = std::move((*folder)->OpenFile("f", OpenMode::kRead).value());
-    cached_ = std::make_unique<ReadCacheFile>(*underlying_);
+    cached_ = std::make_unique<ReadCacheFile>(*underlying_, std::move(reach));
   }
 
   // The same seek and read on the file and through the cache give the same answer.
@@ -45,18 +45,20 @@ class ReadCacheFileTest : public ::testing::Test {
   std::unique_ptr<ReadCacheFile> cached_;
 };
 
+// With the usual tail, and with the longest a reach may ask for.
 TEST_F(ReadCacheFileTest, ReadsAnywhereGiveTheFilesBytes) {
-  for (size_t size : {0u, 1u, 4095u, 4096u, 4097u, 20000u}) {
-    SCOPED_TRACE(size);
-    Make(size);
-    std::mt19937 random(7);
-    for (int i = 0; i < 400; ++i) {
-      const int64_t offset = static_cast<int64_t>(random() % (size + 5000)) - 100;
-      const SeekOrigin origin = static_cast<SeekOrigin>(random() % 3);
-      ExpectSameRead(origin == SeekOrigin::kEnd ? offset - static_cast<int64_t>(size) : offset,
-                     origin, random() % 9000);
+  for (uint32_t tail : {0u, ReadCacheFile::kMaxTailSize})
+    for (size_t size : {0u, 1u, 4095u, 4096u, 4097u, 20000u, 30000u}) {
+      SCOPED_TRACE(size);
+      Make(size, [tail](std::span<const uint8_t>, uint64_t) { return tail; });
+      std::mt19937 random(7);
+      for (int i = 0; i < 400; ++i) {
+        const int64_t offset = static_cast<int64_t>(random() % (size + 5000)) - 100;
+        const SeekOrigin origin = static_cast<SeekOrigin>(random() % 3);
+        ExpectSameRead(origin == SeekOrigin::kEnd ? offset - static_cast<int64_t>(size) : offset,
+                       origin, random() % 9000);
+      }
     }
-  }
 }
 
 TEST_F(ReadCacheFileTest, SmallReadsNearTheStartOrTheEndCostOneReadOfTheFileEach) {
@@ -74,6 +76,32 @@ TEST_F(ReadCacheFileTest, SmallReadsNearTheStartOrTheEndCostOneReadOfTheFileEach
   // Between head and tail, aligned blocks: a read across a block boundary takes both.
   ExpectSameRead(4 * 4096 - 4, SeekOrigin::kBegin, 8);
   EXPECT_EQ(cached_->underlying_reads(), 4);
+}
+
+// The reach is told the head read so far; the tail it asks for comes in one read, and what
+// was read is there to look at without reading.
+TEST_F(ReadCacheFileTest, TheTailAReachAsksForIsReadAtOnceAndHeld) {
+  for (size_t size : {12000u, 100000u}) {
+    SCOPED_TRACE(size);
+    std::vector<uint8_t> seen;
+    Make(size, [&seen](std::span<const uint8_t> head, uint64_t) {
+      seen.assign(head.begin(), head.end());
+      return ReadCacheFile::kMaxTailSize;
+    });
+    EXPECT_TRUE(cached_->HeadHeld().empty());
+    const size_t tail_from = size > ReadCacheFile::kHeadSize + ReadCacheFile::kMaxTailSize
+                                 ? size - ReadCacheFile::kMaxTailSize
+                                 : ReadCacheFile::kHeadSize;
+    ExpectSameRead(0, SeekOrigin::kBegin, 16);
+    ExpectSameRead(-16, SeekOrigin::kEnd, 16);
+    ExpectSameRead(static_cast<int64_t>(tail_from), SeekOrigin::kBegin, 16);
+    EXPECT_EQ(cached_->underlying_reads(), 2);
+    const std::vector<uint8_t> head(bytes_.begin(), bytes_.begin() + ReadCacheFile::kHeadSize + 1);
+    EXPECT_EQ(seen, head);
+    EXPECT_TRUE(std::ranges::equal(cached_->HeadHeld(), head));
+    EXPECT_EQ(cached_->TailHeldFrom(), tail_from);
+    EXPECT_TRUE(std::ranges::equal(cached_->TailHeld(), std::span(bytes_).subspan(tail_from)));
+  }
 }
 
 TEST_F(ReadCacheFileTest, AFileOfTheHeadsSizeOrLessIsReadOnce) {

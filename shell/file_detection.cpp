@@ -17,18 +17,40 @@ FileDetection DetectFileIn(const DatabaseImage& signatures, Folder& folder, cons
     return unopened;
   }
   // The detectors read a few small pieces near the start, the entry and the end: whole
-  // blocks of the file serve them all.
-  ReadCacheFile cached(**file);
+  // blocks of the file serve them all. The opener may ask for a longer tail, read in the
+  // same call, so that it can answer from the cache alone.
+  ReadCacheFile::TailReach reach;
+  if (opener != nullptr) {
+    reach = [opener](std::span<const uint8_t> head, uint64_t size) {
+      return opener->TailWanted(head, size);
+    };
+  }
+  ReadCacheFile cached(**file, std::move(reach));
   FileDetection detection;
   detection.opened = true;
   detection.verdict = DetectFile(signatures, cached, heuristics_enabled, imported);
   if (opener != nullptr) {
-    // The cache holds the file's head once the detectors have read it: this costs no read.
-    std::array<uint8_t, kContainerHeadBytes> head;
     const std::optional<uint64_t> size = cached.Size();
-    uint32_t got = 0;
-    if (cached.Seek(0, SeekOrigin::kBegin) == 0) got = cached.Read(head.data(), head.size());
-    if (size) detection.may_be_container = opener->MayOpen(std::span(head.data(), got), *size);
+    // The detectors have read the head of any file with bytes: this costs no read.
+    if (cached.HeadHeld().empty() && cached.Seek(0, SeekOrigin::kBegin) == 0) {
+      uint8_t first = 0;
+      cached.Read(&first, 1);
+    }
+    if (size) {
+      HeldEnds held{cached.HeadHeld(), cached.TailHeld(), *size};
+      if (cached.TailHeldFrom() + held.tail.size() != *size) held.tail = {};
+      detection.may_be_container = opener->MayOpenHeld(held);
+      // A few bytes more, read on the file already open, may spare opening it again.
+      std::array<uint8_t, kMostBytesLookedAt> look;
+      const std::optional<BytesWanted> wanted =
+          detection.may_be_container ? opener->LookWanted(held) : std::nullopt;
+      if (wanted && wanted->length <= look.size() &&
+          cached.Seek(static_cast<int64_t>(wanted->offset), SeekOrigin::kBegin)) {
+        held.look = std::span(look.data(), cached.Read(look.data(), wanted->length));
+        held.look_at = wanted->offset;
+        detection.may_be_container = opener->MayOpenHeld(held);
+      }
+    }
   }
   return detection;
 }

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/test_support/in_memory_system_access.h"
 #include "engine/test_support/recording_interface.h"
+#include "platform/test_support/in_memory_system_access.h"
 #include "platform/test_support/test_bytes.h"
 
 namespace quarn {
@@ -127,19 +127,6 @@ TEST(WriteFloppyBootSector, UnreadableDiskIsRewrittenWithSerialNumberZero) {
   ASSERT_EQ(disk.sector_writes().size(), 1u);
   EXPECT_EQ(Bytes(disk.sector_writes()[0].bytes),
             Bytes(FloppyBootSector(*FloppyFormatFor(1033), 0)));
-}
-
-TEST(WriteFloppyBootSector, BlankDiskGivesSerialNumberZero) {
-  InMemorySystemAccess disk;
-  testing::RecordingInterface ui;
-  disk.AddDrive(1);
-  FloppyBootFixResult result = WriteFloppyBootSector(disk, ui, 1, 1037);
-  EXPECT_TRUE(result.old_sector_read);
-  EXPECT_EQ(result.serial_number, 0u);
-  auto written = disk.Sector(kBootSectorAddress, 1);
-  ASSERT_TRUE(written.has_value());
-  EXPECT_EQ((*written)[0x26], 0x29);
-  EXPECT_EQ(Bytes(std::span(*written).subspan(0x27, 4)), (std::vector<uint8_t>{0, 0, 0, 0}));
 }
 
 TEST(WriteFloppyBootSector, WriteResultsNameTheMessage) {

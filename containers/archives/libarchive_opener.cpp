@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "containers/archives/archive_names.h"
+#include "containers/archives/held_bytes_checks.h"
 #include "containers/archives/seven_zip_dictionary.h"
 #include "containers/archives/stream_dictionary.h"
 #include "containers/archives/zip_stored_entry.h"
@@ -510,7 +511,9 @@ ArchiveReadHandle NewReader(Source* source, const LibarchiveKind* only) {
 }
 
 bool MayBe(const LibarchiveKind& row, std::span<const uint8_t> head, uint64_t size) {
-  return row.magic.empty() ? row.may_be != nullptr && row.may_be(head, size) : StartsAs(row, head);
+  if (row.magic.empty()) return row.may_be != nullptr && row.may_be(head, size);
+  // Most heads differ from a magic at its first byte: asked of every file, so kept cheap.
+  return !head.empty() && head[0] == static_cast<uint8_t>(row.magic[0]) && StartsAs(row, head);
 }
 
 // Has libarchive recognise the archive in `source` (with every kind's reader, or `only`'s) and
@@ -617,8 +620,32 @@ std::optional<OpenedContainer> LibarchiveOpener::OpenCarriedZip(std::shared_ptr<
 }
 
 bool LibarchiveOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const {
-  return std::any_of(std::begin(kKinds), std::end(kKinds),
-                     [&](const LibarchiveKind& row) { return MayBe(row, head, size); });
+  return MayOpenHeld(HeldEnds{head, {}, size});
+}
+
+bool LibarchiveOpener::MayOpenHeld(const HeldEnds& held) const {
+  const std::span<const uint8_t> head =
+      held.head.first(std::min(held.head.size(), kContainerHeadBytes));
+  return std::any_of(std::begin(kKinds), std::end(kKinds), [&](const LibarchiveKind& row) {
+    return MayBe(row, head, held.size) && HeldBytesMayBe(row.kind, held);
+  });
+}
+
+// Only where one kind alone still may take the file can a look settle it.
+std::optional<BytesWanted> LibarchiveOpener::LookWanted(const HeldEnds& held) const {
+  const std::span<const uint8_t> head =
+      held.head.first(std::min(held.head.size(), kContainerHeadBytes));
+  std::optional<ContainerKind> only;
+  for (const LibarchiveKind& row : kKinds) {
+    if (!MayBe(row, head, held.size) || !HeldBytesMayBe(row.kind, held)) continue;
+    if (only && *only != row.kind) return std::nullopt;
+    only = row.kind;
+  }
+  return only ? HeldLookWanted(*only, held) : std::nullopt;
+}
+
+uint32_t LibarchiveOpener::TailWanted(std::span<const uint8_t> head, uint64_t size) const {
+  return HeldTailWanted(head, size);
 }
 
 }  // namespace quarn

@@ -22,6 +22,9 @@ class LibarchiveOpener : public ContainerOpener {
   // offsets may count from the file's start, as `zip -A` fixes them, or from the archive's.
   std::optional<OpenedContainer> OpenCarriedZip(std::shared_ptr<File> file, uint64_t start);
   bool MayOpen(std::span<const uint8_t> head, uint64_t size) const override;
+  bool MayOpenHeld(const HeldEnds& held) const override;
+  std::optional<BytesWanted> LookWanted(const HeldEnds& held) const override;
+  uint32_t TailWanted(std::span<const uint8_t> head, uint64_t size) const override;
 };
 
 inline constexpr uint64_t kMaxDictionary = uint64_t{64} << 20;

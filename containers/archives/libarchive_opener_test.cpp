@@ -15,6 +15,7 @@
 #include "containers/archives/seven_zip_dictionary.h"
 #include "containers/archives/seven_zip_packed_header.h"
 #include "containers/archives/stream_dictionary.h"
+#include "containers/test_support/archive_test_support.h"
 #include "containers/test_support/disk_image_test_support.h"
 #include "containers/test_support/seven_zip_writer.h"
 #include "containers/test_support/zip_writer.h"
@@ -30,6 +31,18 @@ using testing::ToolRun;
 using testing::WitnessFolder;
 
 using ArchiveFiles = std::map<std::string, std::vector<uint8_t>>;
+
+// What a scan learns from the bytes it holds of a file and the few more the opener asks for.
+bool MayOpenAsTheScanLooks(const std::vector<uint8_t>& bytes) {
+  const LibarchiveOpener opener;
+  HeldEnds held = testing::HeldAsTheScanHolds(bytes);
+  const std::optional<BytesWanted> wanted =
+      opener.MayOpenHeld(held) ? opener.LookWanted(held) : std::nullopt;
+  if (!wanted) return opener.MayOpenHeld(held);
+  held.look = std::span(bytes).subspan(wanted->offset, wanted->length);
+  held.look_at = wanted->offset;
+  return opener.MayOpenHeld(held);
+}
 
 // What the opener makes of `name` in `folder`: its kind and its regular entries' bytes, and
 // the first failure met, if any.
@@ -63,6 +76,8 @@ ArchiveRead ReadArchive(const WitnessFolder& folder, const std::string& name) {
   EXPECT_TRUE(LibarchiveOpener().MayOpen(
       std::span(bytes.data(), std::min(bytes.size(), kContainerHeadBytes)), bytes.size()))
       << "the quick look turns away " << name;
+  EXPECT_TRUE(LibarchiveOpener().MayOpenHeld(testing::HeldAsTheScanHolds(bytes)))
+      << "the look at the held bytes turns away " << name;
   read.kind = opened->kind;
   read.damage = opened->damage;
   if (!opened->archive) return read;
@@ -234,7 +249,8 @@ TEST_F(LibarchiveOpenerTest, BrokenArchivesAreToldAndOtherFilesAreNoArchives) {
 
   // What only starts like an archive, or carries one behind a program, is an ordinary file:
   // whole sectors of zeros (a tar's end mark) with or without more behind them, a ZIP's first
-  // entry with no central directory, a gzip header over bytes that do not inflate.
+  // entry with no central directory, a gzip header over bytes that do not inflate, a program
+  // of whole ISO 9660 sectors. The bytes a scan holds of each tell it so, without opening it.
   folder_.Write("plain.bin", PatternBytes(100000, 3));
   std::vector<uint8_t> fake = PatternBytes(5000, 4);
   std::copy_n("PK\x03\x04", 4, fake.begin());
@@ -252,11 +268,15 @@ TEST_F(LibarchiveOpenerTest, BrokenArchivesAreToldAndOtherFilesAreNoArchives) {
   std::copy_n("MZ", 2, carrier.begin());
   carrier.insert(carrier.end(), zip.begin(), zip.end());
   folder_.Write("carrier.exe", carrier);
+  std::vector<uint8_t> sectors = PatternBytes(40 * 2048, 7);
+  std::copy_n("MZ", 2, sectors.begin());
+  folder_.Write("sectors.exe", sectors);
   ASSERT_EQ(RunIn(folder_.path(), "tar cf empty.tar -T /dev/null").status, 0);
   for (const std::string name :
        {"plain.bin", "fake.zip", "zeros.bin", "zero-block.bin", "inflates-not.gz",
-        "first-entry.zip", "carrier.exe", "empty.tar"}) {
+        "first-entry.zip", "carrier.exe", "sectors.exe", "empty.tar"}) {
     EXPECT_FALSE(ReadArchive(folder_, name).kind) << name;
+    EXPECT_FALSE(MayOpenAsTheScanLooks(folder_.Read(name))) << name;
   }
 
   // A flipped byte inside BIG.BIN's deflated data fails its CRC.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "containers/archives/dos_archive_headers.h"
@@ -56,21 +57,24 @@ std::optional<uint64_t> MzImageEnd(std::span<const uint8_t> header) {
   return pages * kPageBytes - (last_page == 0 ? 0 : kPageBytes - last_page);
 }
 
+// Reads exactly `bytes.size()` bytes at an offset, or says it could not.
+using ExactRead = std::function<bool(uint64_t offset, std::span<uint8_t> bytes)>;
+
 // Where a PE program's sections' raw data end, when the file is one; nothing for a DOS
 // program, or a PE header whose section table does not fit the file.
-std::optional<uint64_t> PeImageEnd(File& file, std::span<const uint8_t> header) {
+std::optional<uint64_t> PeImageEnd(const ExactRead& read, std::span<const uint8_t> header) {
   const uint32_t pe_at = ReadU32(header, kPeOffsetField);
   std::array<uint8_t, kOptionalHeaderAt> pe{};
-  if (pe_at < kMzHeaderBytes || !ReadExactlyAt(file, pe_at, pe) ||
-      std::memcmp(pe.data(), "PE\0\0", 4) != 0) {
+  if (pe_at < kMzHeaderBytes || !read(pe_at, pe) || std::memcmp(pe.data(), "PE\0\0", 4) != 0) {
     return std::nullopt;
   }
   const uint16_t sections = ReadU16(pe, kSectionCountField);
   if (sections == 0 || sections > kMostSections) return std::nullopt;
-  std::vector<uint8_t> table(sections * kSectionHeaderBytes);
+  std::array<uint8_t, kMostSections * kSectionHeaderBytes> whole_table;
+  const std::span<uint8_t> table(whole_table.data(), sections * kSectionHeaderBytes);
   const uint64_t table_at =
       uint64_t{pe_at} + kOptionalHeaderAt + ReadU16(pe, kOptionalHeaderSizeField);
-  if (!ReadExactlyAt(file, table_at, table)) return std::nullopt;
+  if (!read(table_at, table)) return std::nullopt;
   uint64_t end = 0;
   for (size_t at = 0; at < table.size(); at += kSectionHeaderBytes) {
     const uint32_t raw_size = ReadU32(table, at + kRawSizeField);
@@ -79,6 +83,12 @@ std::optional<uint64_t> PeImageEnd(File& file, std::span<const uint8_t> header) 
   }
   if (end == 0) return std::nullopt;
   return end;
+}
+
+// Where the program's own image ends: a PE program's past its MZ stub's.
+std::optional<uint64_t> ImageEnd(const ExactRead& read, std::span<const uint8_t> header) {
+  std::optional<uint64_t> image_end = PeImageEnd(read, header);
+  return image_end ? image_end : MzImageEnd(header);
 }
 
 // Whether the ZIP that starts at `start` ends the file: its end record lies at the end but
@@ -118,9 +128,9 @@ std::optional<OpenedContainer> SelfExtractorOpener::Open(std::shared_ptr<File> f
   const std::optional<uint64_t> size = file->Size();
   std::array<uint8_t, kMzHeaderBytes> header{};
   if (!size || !ReadExactlyAt(*file, 0, header) || !IsMz(header)) return std::nullopt;
-  // A PE program's own image lies past its MZ stub's.
-  std::optional<uint64_t> image_end = PeImageEnd(*file, header);
-  if (!image_end) image_end = MzImageEnd(header);
+  const std::optional<uint64_t> image_end = ImageEnd(
+      [&](uint64_t at, std::span<uint8_t> bytes) { return ReadExactlyAt(*file, at, bytes); },
+      header);
   std::array<uint8_t, 4> mark{};
   if (!image_end || *image_end >= *size || !ReadExactlyAt(*file, *image_end, mark)) {
     return std::nullopt;
@@ -143,6 +153,61 @@ std::optional<OpenedContainer> SelfExtractorOpener::Open(std::shared_ptr<File> f
   if (!opened || !IsCarriedKind(opened->kind)) return std::nullopt;
   opened->carried_by_program = true;
   return opened;
+}
+
+namespace {
+
+// Reads from the held bytes; `missed` is set when a read asks for bytes inside the file that
+// are not held, whose answer is then unknown.
+ExactRead HeldReader(const HeldEnds& held, bool& missed) {
+  return [&held, &missed](uint64_t at, std::span<uint8_t> bytes) {
+    if (at > held.size || bytes.size() > held.size - at) return false;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      const std::optional<uint8_t> byte = held.At(at + i);
+      if (!byte) {
+        missed = true;
+        return false;
+      }
+      bytes[i] = *byte;
+    }
+    return true;
+  };
+}
+
+std::optional<uint64_t> HeldImageEnd(const HeldEnds& held, bool& missed) {
+  return ImageEnd(HeldReader(held, missed),
+                  held.head.first(std::min(held.head.size(), kMzHeaderBytes)));
+}
+
+}  // namespace
+
+// As Open decides, from the held bytes: the image's end, then the archive's first bytes there.
+bool SelfExtractorOpener::MayOpenHeld(const HeldEnds& held) const {
+  if (!MayOpen(held.head.first(std::min(held.head.size(), kContainerHeadBytes)), held.size)) {
+    return false;
+  }
+  bool missed = false;
+  const std::optional<uint64_t> image_end = HeldImageEnd(held, missed);
+  if (missed) return true;
+  if (!image_end || *image_end >= held.size) return false;
+  std::array<uint8_t, kMostBytesLookedAt> bytes;
+  const auto length = static_cast<size_t>(std::min<uint64_t>(held.size - *image_end, bytes.size()));
+  const std::span<uint8_t> archive(bytes.data(), length);
+  if (!HeldReader(held, missed)(*image_end, archive)) return missed;
+  const uint64_t archive_size = held.size - *image_end;
+  if (archive.size() < kRarMark.size()) return false;  // Open reads the first four bytes
+  return ReadU32(archive, 0) == kLocalHeaderMark ||
+         std::equal(kRarMark.begin(), kRarMark.end(), archive.begin()) ||
+         MayBeDosArchive(archive, archive_size) || lha_.MayOpen(archive, archive_size);
+}
+
+// The archive's first bytes, once where they lie is known from the held bytes.
+std::optional<BytesWanted> SelfExtractorOpener::LookWanted(const HeldEnds& held) const {
+  bool missed = false;
+  const std::optional<uint64_t> image_end = HeldImageEnd(held, missed);
+  if (missed || !image_end || *image_end >= held.size || held.At(*image_end)) return std::nullopt;
+  return BytesWanted{*image_end, static_cast<uint32_t>(std::min<uint64_t>(held.size - *image_end,
+                                                                          kMostBytesLookedAt))};
 }
 
 bool SelfExtractorOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const {

@@ -24,6 +24,8 @@ class SelfExtractorOpener : public ContainerOpener {
   explicit SelfExtractorOpener(ExtractorPrograms programs = {}) : extractor_(std::move(programs)) {}
   std::optional<OpenedContainer> Open(std::shared_ptr<File> file) override;
   bool MayOpen(std::span<const uint8_t> head, uint64_t size) const override;
+  bool MayOpenHeld(const HeldEnds& held) const override;
+  std::optional<BytesWanted> LookWanted(const HeldEnds& held) const override;
 
  private:
   LhaOpener lha_;

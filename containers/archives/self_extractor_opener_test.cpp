@@ -81,6 +81,7 @@ struct Carried {
   const char* what;
   FileBytes file;
   std::optional<ContainerKind> kind;  // nothing: no container
+  bool held_bytes_tell = false;       // the bytes a scan holds show it is none, unopened
 };
 
 TEST(SelfExtractor, TheArchiveRightAfterTheImageOpensAndNothingElseDoes) {
@@ -106,13 +107,14 @@ TEST(SelfExtractor, TheArchiveRightAfterTheImageOpensAndNothingElseDoes) {
       {"a DOS program and an LZH",
        Appended(stub, testing::LzhWriter().Level(2).AddFile("README.TXT", text).Build()),
        ContainerKind::kLha},
-      {"a program with bytes after its image", Appended(stub, FileBytes(5000, 0x55)), std::nullopt},
-      {"a ZIP inside the program's image", zip_inside, std::nullopt},
-      {"a ZIP a byte after the image", Appended(Appended(stub, {0}), zip), std::nullopt},
+      {"a program with bytes after its image", Appended(stub, FileBytes(5000, 0x55)), std::nullopt,
+       true},
+      {"a ZIP inside the program's image", zip_inside, std::nullopt, true},
+      {"a ZIP a byte after the image", Appended(Appended(stub, {0}), zip), std::nullopt, true},
       {"a ZIP with bytes after its end record", Appended(Appended(stub, zip), {0}), std::nullopt},
       {"a ZIP behind a PE program's DOS stub", Appended(pe_headers, zip), std::nullopt},
-      {"an image the header puts past the file's end", image_past_end, std::nullopt},
-      {"an archive alone", zip, std::nullopt},
+      {"an image the header puts past the file's end", image_past_end, std::nullopt, true},
+      {"an archive alone", zip, std::nullopt, true},
   };
   SelfExtractorOpener opener;
   for (const Carried& example : cases) {
@@ -120,6 +122,9 @@ TEST(SelfExtractor, TheArchiveRightAfterTheImageOpensAndNothingElseDoes) {
     std::optional<OpenedContainer> opened =
         testing::OpenChecked(opener, example.kind.value_or(ContainerKind::kZip), example.file);
     ASSERT_EQ(opened.has_value(), example.kind.has_value());
+    if (example.held_bytes_tell) {
+      EXPECT_FALSE(opener.MayOpenHeld(testing::HeldAsTheScanHolds(example.file)));
+    }
     if (!opened) continue;
     EXPECT_TRUE(opened->carried_by_program);
     const testing::WholeArchive whole = testing::ReadWhole(*opened->archive);

@@ -11,10 +11,20 @@
 
 #include "containers/container.h"
 #include "containers/test_support/disk_image_test_support.h"
+#include "platform/read_cache_file.h"
 
 namespace quarn::testing {
 
-// Every archive a test opens also checks the quick look a scan makes first: it may let in
+// The bytes a scan holds of a file once the detectors have read its start and its end, the
+// tail as long as an opener may ask.
+inline HeldEnds HeldAsTheScanHolds(const std::vector<uint8_t>& bytes) {
+  const size_t head = std::min<size_t>(bytes.size(), ReadCacheFile::kHeadSize + 1);
+  const size_t tail = std::min<size_t>(bytes.size(), ReadCacheFile::kMaxTailSize);
+  return HeldEnds{std::span(bytes.data(), head),
+                  std::span(bytes.data() + bytes.size() - tail, tail), bytes.size()};
+}
+
+// Every archive a test opens also checks the quick looks a scan makes first: they may let in
 // what does not open, never turn away what does.
 inline std::optional<OpenedContainer> OpenChecked(ContainerOpener& opener, ContainerKind kind,
                                                   const std::vector<uint8_t>& bytes) {
@@ -23,6 +33,8 @@ inline std::optional<OpenedContainer> OpenChecked(ContainerOpener& opener, Conta
     const size_t head = std::min(bytes.size(), kContainerHeadBytes);
     EXPECT_TRUE(opener.MayOpen(std::span(bytes.data(), head), bytes.size()))
         << "the quick look turns away an archive that opens";
+    EXPECT_TRUE(opener.MayOpenHeld(HeldAsTheScanHolds(bytes)))
+        << "the look at the held bytes turns away an archive that opens";
     EXPECT_EQ(opened->kind, kind);
     EXPECT_NE(opened->archive, nullptr);
   }

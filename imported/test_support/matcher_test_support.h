@@ -45,9 +45,6 @@ class WatchedFile : public ForwardingFile {
 inline PatternPart ByteOf(uint8_t value, uint8_t mask = 0xFF) {
   return {PatternPart::Kind::kByte, {value, mask}, 0, 0, {}};
 }
-inline PatternPart AnyByte() {
-  return ByteOf(0, 0);
-}
 inline PatternPart GapOf(uint32_t min, uint32_t max) {
   return {PatternPart::Kind::kJump, {}, min, max, {}};
 }
