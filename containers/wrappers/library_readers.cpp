@@ -87,12 +87,12 @@ std::optional<WrappedDisk> OpenVhdx(const std::string& name) {
       ContainerKind::kVhdx, std::make_shared<LibraryBlockDevice>(size, read, std::move(owned)), {}};
 }
 
-// The handle, the pool of its extents and the siblings they are read from, closed and
-// freed together.
+// The handle, the pool of its extents and the files they are read from, whose /proc/self/fd
+// names the pool opens again: closed and freed together.
 struct VmdkHandle {
   libvmdk_handle_t* handle = nullptr;
   libbfio_pool_t* extents = nullptr;
-  std::vector<std::shared_ptr<File>> siblings;
+  std::vector<std::shared_ptr<File>> files;
   ~VmdkHandle() {
     if (handle != nullptr) {
       libvmdk_handle_close(handle, nullptr);
@@ -102,8 +102,9 @@ struct VmdkHandle {
   }
 };
 
-// A descriptor naming more extents than this is not followed: each is a file held open.
-constexpr int kMostVmdkExtents = 256;
+// A descriptor naming more extents than this is not followed: each is a file held open. A
+// set of 2 GiB extents this long holds a disk far larger than any of the era's.
+constexpr int kMostVmdkExtents = 64;
 // The pool keeps at most this many of them open at once, opening the others again by name.
 constexpr int kMostOpenExtents = 8;
 
@@ -147,7 +148,7 @@ std::optional<std::string> OpenExtent(VmdkHandle& opened, int index,
   std::shared_ptr<File> sibling = siblings(name);
   if (!sibling) return std::nullopt;
   std::optional<std::string> library_name = LibraryFileName(*sibling);
-  if (library_name) opened.siblings.push_back(std::move(sibling));
+  if (library_name) opened.files.push_back(std::move(sibling));
   return library_name;
 }
 
@@ -156,8 +157,10 @@ std::optional<std::string> OpenExtent(VmdkHandle& opened, int index,
 // descriptor gives it; or a descriptor whose flat or sparse extents are each opened through
 // `siblings`. The library never opens a file by a name the image holds: an extent that may
 // not be opened, any other extent type, and a parent are `unsupported`.
-std::optional<WrappedDisk> OpenVmdk(const std::string& name, const SiblingOpener& siblings) {
+std::optional<WrappedDisk> OpenVmdk(const std::shared_ptr<File>& file, const std::string& name,
+                                    const SiblingOpener& siblings) {
   auto opened = std::make_shared<VmdkHandle>();
+  opened->files.push_back(file);
   if (libvmdk_handle_initialize(&opened->handle, nullptr) != 1) return std::nullopt;
   if (libvmdk_handle_open(opened->handle, name.c_str(), LIBVMDK_OPEN_READ, nullptr) != 1) {
     libvmdk_handle_free(&opened->handle, nullptr);
@@ -241,7 +244,7 @@ std::optional<WrappedDisk> ReadVmdk(const std::shared_ptr<File>& file,
   if (!MayBeVmdk(Head(*file))) return std::nullopt;
   const std::optional<std::string> name = LibraryFileName(*file);
   if (!name) return UnsupportedWrapper(ContainerKind::kVmdk);
-  return OpenVmdk(*name, siblings);
+  return OpenVmdk(file, *name, siblings);
 }
 
 }  // namespace quarn
