@@ -172,6 +172,9 @@ int FixFloppyBootSector(const ScanArguments& arguments, ImageSystemAccess& syste
     case FloppyBootFixOutcome::kWriteFailed:
       ui.ShowError(ui.Text(kWriteProtectedText));
       return kExitCannotRun;
+    case FloppyBootFixOutcome::kNotChangeable:
+      ui.ShowError(std::string(ui.Text(kCannotChangeText)) + static_cast<char>('A' + disk) + ":");
+      return kExitCannotRun;
     default:
       return kExitCannotRun;
   }
@@ -223,6 +226,7 @@ int RunQuarnscan(const ScanArguments& arguments, const ScanEnvironment& environm
     AddFloppiesWithoutFiles(*disks, &drives.value());
   }
   ImageSystemAccess system_access(*disks, RunMemoryImage(arguments, *settings));
+  image_drives.ShareWrappedSectors(system_access);
   const Language language = RunLanguage(arguments, *settings);
   const std::optional<std::string> data_directory =
       DataDirectoryOverride(arguments, environment, *settings);

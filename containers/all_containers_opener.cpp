@@ -19,9 +19,14 @@ AllContainersOpener::AllContainersOpener() {
 }
 
 std::optional<OpenedContainer> AllContainersOpener::Open(std::shared_ptr<File> file) {
+  return OpenWithSiblings(std::move(file), nullptr);
+}
+
+std::optional<OpenedContainer> AllContainersOpener::OpenWithSiblings(
+    std::shared_ptr<File> file, const SiblingOpener& siblings) {
   std::optional<OpenedContainer> boot_record_only;
   for (const std::unique_ptr<ContainerOpener>& opener : chain_) {
-    std::optional<OpenedContainer> opened = opener->Open(file);
+    std::optional<OpenedContainer> opened = opener->OpenWithSiblings(file, siblings);
     if (!opened) continue;
     if (!opened->BootRecordOnly()) return opened;
     if (!boot_record_only) boot_record_only = std::move(opened);

@@ -17,6 +17,8 @@ class AllContainersOpener : public ContainerOpener {
  public:
   AllContainersOpener();
   std::optional<OpenedContainer> Open(std::shared_ptr<File> file) override;
+  std::optional<OpenedContainer> OpenWithSiblings(std::shared_ptr<File> file,
+                                                  const SiblingOpener& siblings) override;
   bool MayOpen(std::span<const uint8_t> head, uint64_t size) const override;
   bool MayOpenHeld(const HeldEnds& held) const override;
   std::optional<BytesWanted> LookWanted(const HeldEnds& held) const override;

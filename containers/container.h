@@ -15,6 +15,8 @@
 
 namespace quarn {
 
+class BlockDevice;
+
 // What a container is, as the `kind` of a `layers` entry names it. Each has its row in the
 // kinds' table (container_kinds.cpp).
 enum class ContainerKind {
@@ -218,9 +220,12 @@ struct OpenedContainer {
   // named "", under which nothing may change. Its damage concerns the wrapper itself (a
   // block map entry past the file's end; `unsupported` for a parent it will not open), whose
   // disk is then `kind` with what could be read of it, or nothing at all.
+  // `disk` gives the disk's sectors (a CD's user data), read only; null when they cannot be
+  // known.
   struct Wrapper {
     ContainerKind kind = ContainerKind::kVhd;
     std::vector<ContainerDamage> damage;
+    std::shared_ptr<BlockDevice> disk;
   };
   std::optional<Wrapper> wrapper;
 
@@ -261,6 +266,10 @@ struct BytesWanted {
 };
 inline constexpr uint32_t kMostBytesLookedAt = 64;
 
+// Opens a file beside the one being opened, by a name the format's own rule gives: null when
+// no such file may be read (SiblingsIn says which may).
+using SiblingOpener = std::function<std::shared_ptr<File>(const std::string& name)>;
+
 // Looks at a file and opens it as a container when its structure checks out. Reads through
 // `file` from then on, from any thread the volumes' files are read on.
 class ContainerOpener {
@@ -269,6 +278,14 @@ class ContainerOpener {
   // Nothing when the file is not a container of a kind this opener knows: it is then an
   // ordinary file, and nothing about it is reported.
   virtual std::optional<OpenedContainer> Open(std::shared_ptr<File> file) = 0;
+
+  // As Open, for a file whose siblings `siblings` opens (a wrapper made of several files);
+  // Open itself opens none.
+  virtual std::optional<OpenedContainer> OpenWithSiblings(std::shared_ptr<File> file,
+                                                          const SiblingOpener& siblings) {
+    (void)siblings;
+    return Open(std::move(file));
+  }
 
   // False only when Open would give nothing for a file of `size` bytes that starts with
   // `head` (its first kContainerHeadBytes, fewer only when the file is shorter): a scan that

@@ -78,6 +78,7 @@ bool DesktopProgram::PrepareDrives(const RegistryDocument& settings) {
   std::optional<std::string> memory_image = arguments_.memory_image;
   if (!memory_image) memory_image = settings.ReadText(kProgramKey, kMemoryImageValue);
   system_access_ = std::make_unique<ImageSystemAccess>(std::move(*disks), memory_image);
+  image_drives_.ShareWrappedSectors(*system_access_);
   return true;
 }
 

@@ -113,6 +113,15 @@ bool StillNamedBy(int descriptor, const std::string& path) {
   return open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
 }
 
+SectorGeometry GeometryOf(const DiskMapping& mapping, uint64_t size) {
+  if (mapping.geometry) return *mapping.geometry;
+  // A floppy image of an unknown size is read as the commonest disk.
+  if (mapping.bios_disk < 0x80) {
+    return FloppyGeometryForSize(size).value_or(SectorGeometry{80, 2, 18});
+  }
+  return HardDiskGeometryForSize(size);
+}
+
 }  // namespace
 
 Result<std::unique_ptr<File>> OpenDiskImageForReading(const std::string& path) {
@@ -164,8 +173,19 @@ ImageSystemAccess::~ImageSystemAccess() {
   if (memory_descriptor_ >= 0) close(memory_descriptor_);
 }
 
+void ImageSystemAccess::ReadThroughWrapper(uint8_t drive, WrappedSectors sectors) {
+  auto mapping = mappings_.find(drive);
+  if (mapping == mappings_.end()) return;
+  const SectorGeometry geometry = GeometryOf(mapping->second, sectors.size);
+  wrapped_[drive] = WrappedDisk{std::move(sectors), geometry};
+}
+
 bool ImageSystemAccess::HasSectors(uint8_t drive) {
   return mappings_.count(drive) != 0;
+}
+
+bool ImageSystemAccess::SectorsChangeable(uint8_t drive) {
+  return wrapped_.count(drive) == 0;
 }
 
 ImageSystemAccess::OpenDisk* ImageSystemAccess::Open(uint8_t drive, bool for_writing, int* error,
@@ -184,15 +204,7 @@ ImageSystemAccess::OpenDisk* ImageSystemAccess::Open(uint8_t drive, bool for_wri
   OpenDisk disk;
   disk.descriptor = descriptor;
   disk.writable = for_writing;
-  const uint64_t size = SizeOf(descriptor);
-  if (mapping->second.geometry) {
-    disk.geometry = *mapping->second.geometry;
-  } else if (drive < 0x80) {
-    // A floppy image of an unknown size is read as the commonest disk.
-    disk.geometry = FloppyGeometryForSize(size).value_or(SectorGeometry{80, 2, 18});
-  } else {
-    disk.geometry = HardDiskGeometryForSize(size);
-  }
+  disk.geometry = GeometryOf(mapping->second, SizeOf(descriptor));
   if (open != open_.end()) {
     close(open->second.descriptor);
     open->second = disk;
@@ -203,20 +215,33 @@ ImageSystemAccess::OpenDisk* ImageSystemAccess::Open(uint8_t drive, bool for_wri
 
 bool ImageSystemAccess::CallReadPhysicalSector1(uint16_t cylinder_sector, uint16_t head_drive,
                                                 std::span<uint8_t, kSectorSize> sector) {
-  OpenDisk* disk = Open(static_cast<uint8_t>(head_drive), false);
-  if (disk == nullptr) return false;
-  const auto offset = SectorOffset(disk->geometry, cylinder_sector, head_drive >> 8);
-  if (!offset) return false;
   // A short read is a failed one: zeros in place of an image's missing end would read as a
   // sector with nothing wrong in it.
   std::array<uint8_t, kSectorSize> read{};
-  if (ReadFully(disk->descriptor, read.data(), kSectorSize, *offset) != kSectorSize) return false;
+  auto wrapped = wrapped_.find(static_cast<uint8_t>(head_drive));
+  if (wrapped != wrapped_.end()) {
+    const auto offset = SectorOffset(wrapped->second.geometry, cylinder_sector, head_drive >> 8);
+    const auto& reader = wrapped->second.sectors.read;
+    if (!offset || !reader || *offset + kSectorSize > wrapped->second.sectors.size ||
+        reader(*offset, read) != kSectorSize) {
+      return false;
+    }
+  } else {
+    OpenDisk* disk = Open(static_cast<uint8_t>(head_drive), false);
+    if (disk == nullptr) return false;
+    const auto offset = SectorOffset(disk->geometry, cylinder_sector, head_drive >> 8);
+    if (!offset || ReadFully(disk->descriptor, read.data(), kSectorSize, *offset) != kSectorSize)
+      return false;
+  }
   std::copy(read.begin(), read.end(), sector.begin());
   return true;
 }
 
 SectorWriteResult ImageSystemAccess::CallWritePhysicalSector1(
     uint16_t cylinder_sector, uint16_t head_drive, std::span<const uint8_t, kSectorSize> sector) {
+  // A wrapper's format would have to be rewritten around the sector: it is never opened for
+  // writing at all.
+  if (!SectorsChangeable(static_cast<uint8_t>(head_drive))) return SectorWriteResult::kRefused;
   int error = 0;
   OpenDisk* disk = Open(static_cast<uint8_t>(head_drive), true, &error);
   if (disk == nullptr) {
@@ -264,6 +289,8 @@ int ImageSystemAccess::MemoryDescriptor() {
 std::vector<ImageProblem> ImageSystemAccess::CheckImages(bool with_memory) {
   std::vector<ImageProblem> problems;
   for (const auto& [drive, mapping] : mappings_) {
+    // A wrapper was opened and read already to give its sectors.
+    if (wrapped_.count(drive) != 0) continue;
     ImageProblem problem;
     problem.disk = drive;
     const OpenDisk* disk = Open(drive, false, nullptr, &problem);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -64,7 +65,18 @@ class ImageSystemAccess : public SystemAccess {
   ImageSystemAccess(const ImageSystemAccess&) = delete;
   ImageSystemAccess& operator=(const ImageSystemAccess&) = delete;
 
+  // The sectors of a disk whose image is a wrapper (a VHD), as the wrapper's reader gives
+  // them: `read` fills up to `out.size()` bytes at `offset` of the disk and says how many;
+  // none when the disk's sectors cannot be known. The wrapper file itself is never read or
+  // written by sector from then on: the drive's reads go to `read`, its writes are refused.
+  struct WrappedSectors {
+    uint64_t size = 0;
+    std::function<size_t(uint64_t offset, std::span<uint8_t> out)> read;
+  };
+  void ReadThroughWrapper(uint8_t drive, WrappedSectors sectors);
+
   bool HasSectors(uint8_t drive) override;
+  bool SectorsChangeable(uint8_t drive) override;
   bool CallReadPhysicalSector1(uint16_t cylinder_sector, uint16_t head_drive,
                                std::span<uint8_t, kSectorSize> sector) override;
   SectorWriteResult CallWritePhysicalSector1(uint16_t cylinder_sector, uint16_t head_drive,
@@ -96,6 +108,11 @@ class ImageSystemAccess : public SystemAccess {
 
   std::map<uint8_t, DiskMapping> mappings_;
   std::map<uint8_t, OpenDisk> open_;
+  struct WrappedDisk {
+    WrappedSectors sectors;
+    SectorGeometry geometry;
+  };
+  std::map<uint8_t, WrappedDisk> wrapped_;
   std::optional<std::string> memory_image_;
   int memory_descriptor_ = -1;
   bool memory_tried_ = false;

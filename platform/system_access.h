@@ -42,6 +42,11 @@ class SystemAccess {
       uint16_t cylinder_sector, uint16_t head_drive,
       std::span<const uint8_t, kSectorSize> sector) = 0;
 
+  // Whether a write to BIOS drive `drive` may change it at all: false for a disk whose
+  // sectors are read, never written (one inside a disk image wrapper). Callers refuse a
+  // change before they start one.
+  virtual bool SectorsChangeable(uint8_t /*drive*/) { return true; }
+
   // Fills `destination` from linear address segment × 16 + offset of low DOS memory;
   // memory the platform cannot read reads as zeros.
   virtual void CopyMemDos(uint16_t segment, uint16_t offset, std::span<uint8_t> destination) = 0;

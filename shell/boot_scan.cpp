@@ -137,13 +137,26 @@ std::optional<AreaVerdict> CheckArea(ScanSession& session, SystemAccess& access,
   return JudgeAndShow(session, sector, area);
 }
 
-// Removes the boot sector's virus as the scan action says: 1 or 0 for an attempt, nullopt
-// when none was made.
+// Removes the boot sector's virus as the scan action says and adds the outcome's line: 1 or
+// 0 for an attempt, nullopt when none was made. A disk that no write may change (one inside
+// a wrapper) refuses it with its own line, before any question.
 std::optional<int> OfferRemoval(ScanSession& session, SystemAccess& access, std::string_view path,
                                 char letter, const AreaVerdict& verdict) {
+  const auto line = [&](int text, std::string_view tail) {
+    session.AddTextLine(ResultIcon::kBlank,
+                        std::string(LoadText(session.language(), text)) + std::string(tail));
+  };
+  const bool changeable =
+      access.SectorsChangeable(static_cast<uint8_t>(BootSectorHeadDrive(letter)));
   const auto remove = [&] {
-    return RemoveFloppyBootVirus(access, session.signatures(), session.ui(), letter,
-                                 verdict.virus_id);
+    if (!changeable) {
+      line(kCannotChangeText, path);
+      return 0;
+    }
+    const int removed =
+        RemoveFloppyBootVirus(access, session.signatures(), session.ui(), letter, verdict.virus_id);
+    line(removed == 1 ? kRemovedLine : kContactSupportLine, "");
+    return removed;
   };
   switch (session.options().scan_action) {
     case kActionCleanAuto:
@@ -153,7 +166,8 @@ std::optional<int> OfferRemoval(ScanSession& session, SystemAccess& access, std:
       const std::string question =
           std::string(LoadText(language, kFloppyCleanQuestion)) + std::string(path.substr(0, 3)) +
           std::string(LoadText(language, kQuestionVirus)) + verdict.virus_name;
-      if (!session.ui().Ask(LoadText(language, kCleanCaption), question)) return std::nullopt;
+      if (changeable && !session.ui().Ask(LoadText(language, kCleanCaption), question))
+        return std::nullopt;
       return remove();
     }
     default:
@@ -184,12 +198,6 @@ void CheckBootSector(ScanSession& session, SystemAccess& access, std::string_vie
   std::optional<int> removed;
   if (verdict->virus_id != 0 && verdict->variant_flag == 0) {
     removed = OfferRemoval(session, access, path, letter, *verdict);
-    if (removed) {
-      session.AddTextLine(
-          ResultIcon::kBlank,
-          std::string(
-              LoadText(session.language(), *removed == 1 ? kRemovedLine : kContactSupportLine)));
-    }
   }
   BootVerdict report = Reported(path, BootArea::kBootSector, *verdict);
   if (removed) report.removed = *removed == 1;

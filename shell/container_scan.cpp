@@ -5,6 +5,7 @@
 #include <span>
 
 #include "clean/file_cleaner.h"
+#include "containers/wrappers/sibling_files.h"
 #include "shell/archive_scan.h"
 #include "shell/boot_scan.h"
 #include "shell/container_extension.h"
@@ -141,13 +142,16 @@ ContainerScan ScanIfContainer(ScanSession& session, Folder& folder, const std::s
     if (open_failure != nullptr) *open_failure = file.cause();
     return ContainerScan::kNone;
   }
+  // Only a file on the host has siblings a wrapper may open: inside a container, none.
+  SiblingOpener siblings;
   if (outer == nullptr) {
     const std::optional<FileInfo> info = (*file)->GetInfo();
     if (info && session.IsDriveImage(info->device, info->inode)) return ContainerScan::kWhole;
+    if (info) siblings = SiblingsIn(folder, *info);
   }
   if (!MayBeContainer(*session.container_opener(), **file)) return ContainerScan::kNone;
-  std::optional<OpenedContainer> opened =
-      session.container_opener()->Open(std::shared_ptr<File>(std::move(*file)));
+  std::optional<OpenedContainer> opened = session.container_opener()->OpenWithSiblings(
+      std::shared_ptr<File>(std::move(*file)), siblings);
   // FileFilter 0 lets a program's name through for the archive it may carry, and no more.
   const bool carrier_only = session.options().file_filter == 0 && !HasContainerExtension(name);
   if (!opened || !OpensKind(session.container_limits().kinds, opened->kind) ||

@@ -104,7 +104,7 @@ class ContainerWalkTest : public ::testing::Test {
       OpenedContainer opened;
       opened.kind = ContainerKind::kMbr;
       opened.boot_record = disk_mbr_;
-      opened.wrapper = {ContainerKind::kVhd, {{"", IncompleteReason::kDamaged}}};
+      opened.wrapper = {ContainerKind::kVhd, {{"", IncompleteReason::kDamaged}}, nullptr};
       opened.volumes.push_back(
           testing::MemoryContainerVolume(ContainerKind::kFat16, "C:", partition_c_, 1));
       return opened;

@@ -2,6 +2,11 @@
 
 #include <algorithm>
 
+#include "containers/disks/block_device.h"
+#include "containers/wrappers/sibling_files.h"
+#include "platform/path_names.h"
+#include "platform/posix_folder.h"
+
 namespace quarn {
 namespace {
 
@@ -60,11 +65,22 @@ const OpenedContainer* ImageDrives::OpenFile(const std::string& path, std::uniqu
                                              ContainerOpener& opener) {
   opener_ = &opener;
   std::pair<uint64_t, uint64_t> identity{0, 0};
+  // A wrapper made of several files (a VMDK descriptor and its extents) finds them in the
+  // image's own folder, and only there.
+  std::unique_ptr<Folder> folder;
+  SiblingOpener siblings;
   if (const std::optional<FileInfo> info = file->GetInfo()) {
     identity = {info->device, info->inode};
     identities_.push_back(identity);
+    Result<std::unique_ptr<Folder>> opened =
+        OpenPosixFileSystem()->OpenFolder(ParentPath(AbsoluteHostPath(path, WorkingFolderPath())));
+    if (opened) {
+      folder = std::move(*opened);
+      siblings = SiblingsIn(*folder, *info);
+    }
   }
-  std::optional<OpenedContainer> container = opener.Open(std::shared_ptr<File>(std::move(file)));
+  std::optional<OpenedContainer> container =
+      opener.OpenWithSiblings(std::shared_ptr<File>(std::move(file)), siblings);
   if (!container) return nullptr;
   images_.push_back(std::make_unique<OpenImage>(OpenImage{path, std::move(*container), identity}));
   return &images_.back()->container;
@@ -135,6 +151,9 @@ std::vector<std::string> ImageDrives::Open(const std::vector<DiskMapping>& disks
     Result<std::unique_ptr<File>> image = OpenDiskImageForReading(disk.image);
     const OpenedContainer* container =
         image ? OpenFile(disk.image, std::move(*image), opener) : nullptr;
+    if (container != nullptr && container->wrapper) {
+      wrapped_disks_.emplace_back(disk.bios_disk, container->wrapper->disk);
+    }
     if (disk.bios_disk <= 1) {
       const char letter = disk.bios_disk == 0 ? 'A' : 'B';
       if (taken(letter)) continue;
@@ -191,6 +210,19 @@ std::vector<std::string> ImageDrives::Open(const std::vector<DiskMapping>& disks
   std::sort(drives_.begin(), drives_.end(),
             [](const ImageDrive& a, const ImageDrive& b) { return a.letter < b.letter; });
   return problems;
+}
+
+void ImageDrives::ShareWrappedSectors(ImageSystemAccess& access) const {
+  for (const auto& [bios_disk, disk] : wrapped_disks_) {
+    ImageSystemAccess::WrappedSectors sectors;
+    if (disk) {
+      sectors.size = disk->Size();
+      sectors.read = [disk](uint64_t offset, std::span<uint8_t> out) {
+        return disk->ReadAt(offset, out.data(), out.size());
+      };
+    }
+    access.ReadThroughWrapper(bios_disk, std::move(sectors));
+  }
 }
 
 const ImageDrive* ImageDrives::Find(char letter) const {

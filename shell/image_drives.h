@@ -70,6 +70,10 @@ class ImageDrives {
   // holding one of its folders is left dangling. Between scans only.
   void ReopenReplaced();
 
+  // Hands `access` the sectors of each BIOS disk whose image is a wrapper (a VHD), read
+  // through the wrapper's reader: its boot areas are read there and never written.
+  void ShareWrappedSectors(ImageSystemAccess& access) const;
+
   // The image drive of a letter in either case, or null.
   const ImageDrive* Find(char letter) const;
   const std::vector<ImageDrive>& drives() const { return drives_; }
@@ -91,6 +95,8 @@ class ImageDrives {
   std::vector<std::unique_ptr<OpenImage>> replaced_;
   std::vector<ImageDrive> drives_;
   std::vector<std::pair<uint64_t, uint64_t>> identities_;
+  // The BIOS disks whose image is a wrapper, with the wrapper's disk (null: unknown sectors).
+  std::vector<std::pair<uint8_t, std::shared_ptr<BlockDevice>>> wrapped_disks_;
 };
 
 }  // namespace quarn

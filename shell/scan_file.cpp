@@ -12,6 +12,7 @@
 #include "shell/action_texts.h"
 #include "shell/file_detection.h"
 #include "shell/incomplete_report.h"
+#include "sysarea/boot_sector_io.h"
 
 namespace quarn {
 namespace {
@@ -24,7 +25,6 @@ std::string Said(const ScanSession& session, int id) {
 constexpr int kExactText = 23;
 constexpr int kVariantText = 24;
 constexpr int kHeuristicText = 25;
-constexpr int kCannotChangeText = 445;
 
 struct Detected {
   const std::string& name;

@@ -15,6 +15,9 @@ inline constexpr int kCannotReadBootSectorText = 479;
 inline constexpr int kCannotWriteBootSectorText = 480;
 // What the callers of WriteBootSector show, caption kErrorCaption, when it gives 0.
 inline constexpr int kWriteProtectedText = 481;
+// Followed by a path or a drive: what no action may change (a file inside a container, a
+// disk inside a disk image wrapper).
+inline constexpr int kCannotChangeText = 445;
 
 // Reads a boot sector or master boot record. When the disk's mapping cannot be opened it
 // says so (kCannotReadBootSectorText, caption kWarningCaption), leaves `sector` as it was and

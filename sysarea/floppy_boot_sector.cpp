@@ -87,6 +87,10 @@ FloppyBootFixResult WriteFloppyBootSector(SystemAccess& system, UserInterface& u
     result.outcome = FloppyBootFixOutcome::kUnknownFormat;
     return result;
   }
+  if (!system.SectorsChangeable(drive)) {
+    result.outcome = FloppyBootFixOutcome::kNotChangeable;
+    return result;
+  }
 
   const uint16_t head_drive = drive;  // head 0
   std::array<uint8_t, kSectorSize> old_sector{};

@@ -92,6 +92,7 @@ std::array<uint8_t, kSectorSize> FloppyBootSector(const FloppyFormatParameters& 
 enum class FloppyBootFixOutcome {
   kNotAFloppy,     // a drive other than 0 (A:) and 1 (B:): nothing read or written
   kUnknownFormat,  // nothing read or written, no message
+  kNotChangeable,  // a disk inside a wrapper: nothing read or written; kCannotChangeText + "A:"
   kWriteFailed,    // not written: kWriteProtectedText, caption "Errore", stop icon
   kRewritten,      // kBootSectorRewrittenText, caption kFloppyBootFixCaption
 };

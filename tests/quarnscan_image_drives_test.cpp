@@ -53,7 +53,7 @@ class QuarnscanImageDrives : public QuarnscanCli {
                                        .AddFile("GAMES/PLAY.EXE", Sample("exe_entry.exe"))
                                        .Build();
     // The jump and the boot code, not the parameter block, so the volume still opens.
-    const std::vector<uint8_t>& infected = BootFamilyFloppy();
+    const std::vector<uint8_t>& infected = SystemAreaImage(samples::kBootFamily);
     std::copy(infected.begin(), infected.begin() + kParameterBlockStart, logical.begin());
     std::copy(infected.begin() + kBootCodeStart, infected.begin() + 510,
               logical.begin() + kBootCodeStart);
@@ -63,15 +63,14 @@ class QuarnscanImageDrives : public QuarnscanCli {
   static constexpr size_t kParameterBlockStart = 0x03;
   static constexpr size_t kBootCodeStart = 0x3E;
 
-  static const std::vector<uint8_t>& BootFamilyFloppy() {
-    static const std::vector<uint8_t> bytes = [] {
-      for (const samples::SystemAreaSample& sample : samples::BuildSystemAreaSamples()) {
-        if (sample.virus == samples::kBootFamily) return sample.bytes;
-      }
-      ADD_FAILURE() << "no boot family sample";
-      return std::vector<uint8_t>(512);
-    }();
-    return bytes;
+  // The system-area sample disk infected by `virus`.
+  static const std::vector<uint8_t>& SystemAreaImage(uint32_t virus) {
+    static const std::vector<samples::SystemAreaSample> all = samples::BuildSystemAreaSamples();
+    for (const samples::SystemAreaSample& sample : all) {
+      if (sample.virus == virus) return sample.bytes;
+    }
+    ADD_FAILURE() << "no sample of " << virus;
+    return all.front().bytes;
   }
 
   std::string WriteImage(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -148,18 +147,17 @@ size_t Refused(const Outcome& outcome) {
 // changed.
 TEST_F(QuarnscanImageDrives, WrappedDisksAreReadAsTheirDisksAndNeverChanged) {
   const std::string raw = WriteImage(scratch_.Child("hd.img"), HardDisk());
-  const std::pair<std::string, std::string> wrappers[] = {{"WIN98.VHD", "vpc"},
-                                                          {"FIXED.VHD", "vpc -o subformat=fixed"},
-                                                          {"WIN98.VDI", "vdi"},
-                                                          {"WIN98.VHDX", "vhdx"},
-                                                          {"WIN98.QCOW2", "qcow2"}};
+  const std::pair<std::string, std::string> wrappers[] = {
+      {"WIN98.VHD", "vpc"},     {"FIXED.VHD", "vpc -o subformat=fixed"},
+      {"WIN98.VDI", "vdi"},     {"WIN98.VHDX", "vhdx"},
+      {"WIN98.QCOW2", "qcow2"}, {"WIN98.VMDK", "vmdk"}};
   for (const auto& [name, format] : wrappers) {
     const std::string image = tree_ + "/" + name;
     const testing::ToolRun made =
         testing::RunIn("/", "qemu-img convert -O " + format + " " + raw + " " + image);
     ASSERT_EQ(made.status, 0) << made.output;
     const std::map<std::string, std::string> kinds = {
-        {"VHD", "vhd"}, {"VDI", "vdi"}, {"VHDX", "vhdx"}, {"QCOW2", "qcow"}};
+        {"VHD", "vhd"}, {"VDI", "vdi"}, {"VHDX", "vhdx"}, {"QCOW2", "qcow"}, {"VMDK", "vmdk"}};
     const std::string kind = kinds.at(name.substr(name.find('.') + 1));
     const std::string before = ReadFile(image);
     Outcome walked = Scan({"--json", "--action", "delete", "C:"});
@@ -178,6 +176,58 @@ TEST_F(QuarnscanImageDrives, WrappedDisksAreReadAsTheirDisksAndNeverChanged) {
     EXPECT_EQ(Refused(drive), 1u) << drive.out;
     EXPECT_TRUE(ReadFile(image) == before) << name;
     fs::remove(image);
+  }
+  // A VMDK descriptor, met in a walk or made a drive, opens its extent beside it.
+  const testing::ToolRun split = testing::RunIn(
+      tree_, "qemu-img convert -O vmdk -o subformat=twoGbMaxExtentSparse " + raw + " SPLIT.VMDK");
+  ASSERT_EQ(split.status, 0) << split.output;
+  const std::string eicar = "SPLIT.VMDK / vmdk: / mbr:1 / fat16:DOS\\EICAR.COM";
+  Outcome walked = Scan({"--json", "C:\\SPLIT.VMDK"});
+  EXPECT_EQ(DetectionPlaces(walked).size(), 2u) << walked.out;
+  EXPECT_EQ(
+      DetectionPlaces(walked).count("C:\\SPLIT.VMDK!C:\\DOS\\EICAR.COM @ " + tree_ + "/" + eicar),
+      1u)
+      << walked.out;
+  Outcome drive = Scan({"--json", "--drive", "E:=" + tree_ + "/SPLIT.VMDK", "E:\\DOS"});
+  EXPECT_EQ(DetectionPlaces(drive),
+            (std::set<std::string>{"E:\\DOS\\EICAR.COM @ " + tree_ + "/" + eicar}))
+      << drive.out;
+}
+
+// A BIOS disk made of a wrapper: its boot areas are read through the wrapper, and the
+// removal and the floppy fix are refused without a byte of the wrapper changed.
+TEST_F(QuarnscanImageDrives, ABiosDiskMadeOfAWrapperIsReadThroughItAndNeverWritten) {
+  struct Row {
+    std::string disk, name, format, target, area;
+    uint32_t virus;
+  };
+  for (const Row& row : {Row{"0", "FLOPPY.VDI", "vdi", "A:", "boot", samples::kBootFamily},
+                         Row{"0x80", "WIN98.VHD", "vpc", "C:", "mbr", samples::kMbrFamily}}) {
+    const std::string raw = WriteImage(scratch_.Child("raw.img"), SystemAreaImage(row.virus));
+    const std::string image = scratch_.Child(row.name);
+    const testing::ToolRun made =
+        testing::RunIn("/", "qemu-img convert -O " + row.format + " " + raw + " " + image);
+    ASSERT_EQ(made.status, 0) << made.output;
+    const std::string before = ReadFile(image);
+    Outcome cleaned = ScanWithoutDrives(
+        {"--json", "--action", "clean", "--disk", row.disk + "=" + image, row.target});
+    std::vector<json> verdicts;
+    for (const json& boot : cleaned.EventsOf("boot")) {
+      if (boot["area"] == row.area) verdicts.push_back(boot);
+    }
+    ASSERT_EQ(verdicts.size(), 1u) << cleaned.out;
+    EXPECT_EQ(verdicts[0]["virus_id"], row.virus) << row.name << cleaned.out;
+    if (row.area == "boot") {
+      EXPECT_EQ(verdicts[0].value("removed", true), false) << cleaned.out;
+      EXPECT_EQ(CountOf(cleaned.out, "Non modificabile: A:"), 1u) << cleaned.out;
+      Outcome fixed = Quarnscan({"--settings", settings_, "--disk", "0=" + image, "--floppy-fix",
+                                 "a:", "--format", "360K"},
+                                {})
+                          .Finish();
+      EXPECT_EQ(fixed.exit_code, 2);
+      EXPECT_NE(fixed.err.find("Non modificabile: A:"), std::string::npos) << fixed.err;
+    }
+    EXPECT_TRUE(ReadFile(image) == before) << row.name;
   }
 }
 

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "containers/test_support/disk_image_test_support.h"
+#include "containers/wrappers/sibling_files.h"
 #include "containers/wrappers/wrapper_opener.h"
 #include "platform/posix_folder.h"
 #include "platform/test_support/tool_witness.h"
@@ -233,6 +234,10 @@ std::vector<WitnessCase> WitnessCases() {
       {"qcow2", "qcow2", ContainerKind::kQcow},
       {"qcow2_compressed", "qcow2 -c", ContainerKind::kQcow},
       {"qcow1", "qcow", ContainerKind::kQcow},
+      {"vmdk_sparse", "vmdk -o subformat=monolithicSparse", ContainerKind::kVmdk},
+      {"vmdk_stream", "vmdk -o subformat=streamOptimized", ContainerKind::kVmdk},
+      {"vmdk_split", "vmdk -o subformat=twoGbMaxExtentSparse", ContainerKind::kVmdk},
+      {"vmdk_flat", "vmdk -o subformat=monolithicFlat", ContainerKind::kVmdk},
   };
   for (const std::string base : {"floppy_1440", "partitioned_primaries_and_logical_drives"}) {
     const auto found = std::find_if(cases.begin(), cases.end(),
@@ -308,7 +313,9 @@ TEST_P(DiskImageWitnessTest, OpenerSeesWhatTheToolsSee) {
   ASSERT_TRUE(file.ok()) << file.message();
   std::shared_ptr<File> shared(std::move(*file));
   std::optional<OpenedContainer> opened =
-      row.wrapper ? WrapperOpener().Open(shared) : DiskImageOpener().Open(shared);
+      row.wrapper
+          ? WrapperOpener().OpenWithSiblings(shared, SiblingsIn(**host_folder, *shared->GetInfo()))
+          : DiskImageOpener().Open(shared);
   ASSERT_TRUE(opened.has_value());
   ASSERT_EQ(opened->wrapper.has_value(), row.wrapper.has_value());
   if (row.wrapper) {

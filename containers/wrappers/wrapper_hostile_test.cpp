@@ -1,13 +1,15 @@
 // Wrappers whose structure lies, made by qemu-img and then altered: a map entry past the
 // file's end or over the file's own structure is the wrapper's damage, a differencing disk
 // or a backing file is `unsupported` whatever its names say, and reading what is left never
-// fails. The opener is given the one file and no folder: it has no way to open another, and
-// the libraries open the file's own descriptor, never a name the image holds.
+// fails. The libraries open the file's own descriptor, never a name the image holds; the only
+// siblings opened are a VMDK descriptor's extents, plain names of one link in the folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "containers/test_support/disk_image_test_support.h"
+#include "containers/wrappers/sibling_files.h"
 #include "containers/wrappers/wrapper_opener.h"
 #include "platform/byte_reader.h"
 #include "platform/posix_folder.h"
@@ -45,6 +47,18 @@ size_t VhdTable(const std::vector<uint8_t>& vhd) {
   return static_cast<size_t>(ReadBigU64(vhd, VhdHeader(vhd) + 16));
 }
 
+// A VMDK's descriptor naming its extent `name` instead of `own` (no shorter).
+std::function<void(std::vector<uint8_t>&)> VmdkExtentNamed(std::string name,
+                                                           std::string own = "disk.wrapped") {
+  return [name, own = "\"" + own + "\""](std::vector<uint8_t>& vmdk) {
+    const auto at = std::search(vmdk.begin(), vmdk.end(), own.begin(), own.end());
+    ASSERT_NE(at, vmdk.end());
+    std::string named = "\"" + name + "\"";
+    named.resize(own.size(), ' ');
+    std::copy(named.begin(), named.end(), at);
+  };
+}
+
 struct HostileCase {
   std::string name;
   std::string format;  // qemu-img's, or the whole command that makes disk.wrapped
@@ -62,6 +76,9 @@ void PrintTo(const HostileCase& row, std::ostream* out) {
 
 const ContainerDamage kDamaged{"", IncompleteReason::kDamaged};
 const ContainerDamage kUnsupported{"", IncompleteReason::kUnsupported};
+
+const std::string kSplitVmdk =
+    "qemu-img convert -O vmdk -o subformat=twoGbMaxExtentSparse disk.img disk.wrapped";
 
 std::vector<HostileCase> HostileCases() {
   return {
@@ -140,6 +157,51 @@ std::vector<HostileCase> HostileCases() {
        ContainerKind::kQcow,
        {kUnsupported},
        0},
+      // The one extent of a single-file VMDK is the file itself, whatever its descriptor says.
+      {"vmdk_extent_named_by_an_absolute_path",
+       "vmdk",
+       VmdkExtentNamed("/etc/passwd"),
+       ContainerKind::kVmdk,
+       {},
+       1},
+      {"vmdk_extent_named_out_of_the_folder",
+       "vmdk",
+       VmdkExtentNamed("../../x"),
+       ContainerKind::kVmdk,
+       {},
+       1},
+      // A descriptor's extent must be a plain name in its folder, not a link, of one link.
+      {"vmdk_descriptor_naming_an_absolute_path",
+       kSplitVmdk,
+       VmdkExtentNamed("/etc/passwd", "disk-s001.wrapped"),
+       ContainerKind::kVmdk,
+       {kUnsupported},
+       0},
+      {"vmdk_descriptor_naming_a_path_out_of_the_folder",
+       kSplitVmdk,
+       VmdkExtentNamed("../../x", "disk-s001.wrapped"),
+       ContainerKind::kVmdk,
+       {kUnsupported},
+       0},
+      {"vmdk_descriptor_naming_a_link_out_of_the_folder",
+       kSplitVmdk + " && ln -s /etc/passwd link",
+       VmdkExtentNamed("link", "disk-s001.wrapped"),
+       ContainerKind::kVmdk,
+       {kUnsupported},
+       0},
+      {"vmdk_descriptor_naming_a_file_of_two_links",
+       kSplitVmdk + " && ln disk-s001.wrapped twin",
+       VmdkExtentNamed("twin", "disk-s001.wrapped"),
+       ContainerKind::kVmdk,
+       {kUnsupported},
+       0},
+      {"vmdk_inside_a_container",
+       "vmdk",
+       [](std::vector<uint8_t>&) {},
+       ContainerKind::kVmdk,
+       {kUnsupported},
+       0,
+       true},
       {"qcow_inside_a_container",
        "qcow2",
        [](std::vector<uint8_t>&) {},
@@ -168,14 +230,17 @@ TEST_P(WrapperHostileTest, DamageIsTheWrappersAndTheRestIsRead) {
   row.patch(wrapped);
   folder.Write("disk.wrapped", wrapped);
   std::shared_ptr<File> file = testing::ImageFile(wrapped);
-  if (!row.in_memory) {
+  std::optional<OpenedContainer> opened;
+  if (row.in_memory) {
+    opened = WrapperOpener().Open(file);
+  } else {
     auto host = OpenPosixFileSystem()->OpenFolder(folder.path());
     ASSERT_TRUE(host.ok()) << host.message();
     auto opened_file = (*host)->OpenFile("disk.wrapped", OpenMode::kRead);
     ASSERT_TRUE(opened_file.ok()) << opened_file.message();
     file = std::move(*opened_file);
+    opened = WrapperOpener().OpenWithSiblings(file, SiblingsIn(**host, *file->GetInfo()));
   }
-  std::optional<OpenedContainer> opened = WrapperOpener().Open(file);
   ASSERT_TRUE(opened.has_value());
   ASSERT_TRUE(opened->wrapper.has_value());
   EXPECT_EQ(opened->wrapper->kind, row.wrapper);

@@ -32,7 +32,8 @@ OpenedContainer Opened(WrappedDisk wrapped) {
     opened.emplace();
     opened->kind = wrapped.kind;
   }
-  opened->wrapper = OpenedContainer::Wrapper{wrapped.kind, std::move(wrapped.damage)};
+  opened->wrapper =
+      OpenedContainer::Wrapper{wrapped.kind, std::move(wrapped.damage), std::move(wrapped.disk)};
   return std::move(*opened);
 }
 
@@ -40,7 +41,7 @@ OpenedContainer Opened(WrappedDisk wrapped) {
 
 bool WrapperOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const {
   if (MayBeVdi(head) || MayBeDynamicVhd(head) || MayBeQcow(head) || MayBeVhdx(head) ||
-      MayBeCdRaw(head)) {
+      MayBeVmdk(head) || MayBeCdRaw(head)) {
     return true;
   }
   // A fixed VHD starts with its disk's first sector and ends with a sector of footer.
@@ -49,9 +50,17 @@ bool WrapperOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const 
 }
 
 std::optional<OpenedContainer> WrapperOpener::Open(std::shared_ptr<File> file) {
+  return OpenWithSiblings(std::move(file), nullptr);
+}
+
+std::optional<OpenedContainer> WrapperOpener::OpenWithSiblings(std::shared_ptr<File> file,
+                                                               const SiblingOpener& siblings) {
   if (!file) return std::nullopt;
   for (LibraryReader reader : kLibraryReaders) {
     if (std::optional<WrappedDisk> wrapped = reader(file)) return Opened(std::move(*wrapped));
+  }
+  if (std::optional<WrappedDisk> wrapped = ReadVmdk(file, siblings)) {
+    return Opened(std::move(*wrapped));
   }
   const std::shared_ptr<BlockDevice> device = FileBlockDevice::Open(std::move(file));
   for (Reader reader : kReaders) {

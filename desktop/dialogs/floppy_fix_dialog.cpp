@@ -99,6 +99,10 @@ std::optional<FloppyBootFixResult> RunFloppyBootFixDialog(QWidget* parent, Langu
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   // With no floppy drive there is nothing to write to, so nothing to ask either.
   const std::optional<uint8_t> drive = dialog.ChosenDrive();
+  if (drive && !system.SectorsChangeable(*drive)) {
+    ui.ShowError(std::string(ui.Text(kCannotChangeText)) + static_cast<char>('A' + *drive) + ":");
+    return FloppyBootFixResult{FloppyBootFixOutcome::kNotChangeable};
+  }
   if (!drive || !ui.Ask(kFloppyBootFixCaption, ui.Text(kWriteBootSectorQuestion)))
     return std::nullopt;
 
