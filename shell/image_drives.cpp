@@ -217,8 +217,9 @@ void ImageDrives::ShareWrappedSectors(ImageSystemAccess& access) const {
     ImageSystemAccess::WrappedSectors sectors;
     if (disk) {
       sectors.size = disk->Size();
-      sectors.read = [disk](uint64_t offset, std::span<uint8_t> out) {
-        return disk->ReadAt(offset, out.data(), out.size());
+      // clang before 16 cannot capture a structured binding by name.
+      sectors.read = [device = disk](uint64_t offset, std::span<uint8_t> out) {
+        return device->ReadAt(offset, out.data(), out.size());
       };
     }
     access.ReadThroughWrapper(bios_disk, std::move(sectors));
