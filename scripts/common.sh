@@ -14,9 +14,9 @@ QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clamdscan python
 # and sfdisk make and read the images, the packers make the archives, lhasa lists and
 # extracts LZH archives, libgsf-bin's gsf writes compound documents, arj, arc and mscompress
 # make the DOS archivers' files; qemu-utils's qemu-img puts raw images in the disk image
-# wrappers (test.sh installs them, run.sh not).
+# wrappers, and bchunk reads a raw CD back (test.sh installs them, run.sh not).
 QUARN_CONTAINER_TEST_PACKAGES=(dosfstools mtools fdisk zip unzip p7zip-full genisoimage gcab xz-utils
-                               zstd bzip2 ncompress lhasa libgsf-bin mscompress arj arc qemu-utils)
+                               zstd bzip2 ncompress lhasa libgsf-bin mscompress arj arc qemu-utils bchunk)
 # Only for ./test.sh --full: clang, and libclang-rt-14-dev with libFuzzer and the sanitizers'
 # runtimes; clamav, whose clamscan witnesses what imported signatures find, and
 # clamav-testfiles, its own test files among them; clamav-daemon, whose clamd answers the

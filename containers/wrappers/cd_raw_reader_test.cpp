@@ -1,6 +1,7 @@
 // Raw CD images written by the test from an ISO that genisoimage made, in mode 1 and in mode 2
 // form 1: the files inside are the host files genisoimage was given, under the `cdraw` wrapper
-// with its ISO 9660 volume. A file that is not whole sectors of a data track is no raw CD.
+// with its ISO 9660 volume, and bchunk reads the mode 1 image back into that ISO. A file that
+// is not whole sectors of a data track is no raw CD.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -40,6 +41,15 @@ TEST(CdRawReader, UserDataIsTheIsoVolumeGenisoimageWrote) {
     }
     EXPECT_EQ(inside, host);
   }
+  // bchunk turns the mode 1 image, with a cue sheet, back into the ISO it was written from:
+  // the sectors' layout is a CD's, not only what the reader expects. (It gives mode 2 tracks
+  // 2,336 bytes a sector, so it cannot witness form 1.)
+  folder.Write("cd.bin", testing::RawCd(iso, 1));
+  const std::string cue = "FILE \"cd.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n";
+  folder.Write("cd.cue", std::vector<uint8_t>(cue.begin(), cue.end()));
+  const testing::ToolRun back = testing::RunIn(folder.path(), "bchunk cd.bin cd.cue back");
+  ASSERT_EQ(back.status, 0) << back.output;
+  EXPECT_EQ(folder.Read("back01.iso"), iso);
   std::vector<uint8_t> cut = testing::RawCd(iso, 1);
   cut.pop_back();
   EXPECT_FALSE(WrapperOpener().Open(testing::ImageFile(cut)).has_value());
