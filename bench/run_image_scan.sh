@@ -38,6 +38,7 @@ export LC_ALL=C
 
 cd "$(dirname "$0")/.."
 source bench/tree_sample.sh
+source bench/disk_images.sh
 tree=${1:-/tmp/quarn-scan-tree}
 tree=${tree%/}
 runs=${IMAGE_SCAN_RUNS:-30}
@@ -67,25 +68,6 @@ cmake --build "$build_dir" --target quarnscan default_database
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-
-# A hard-disk image of SIZE_MIB with one partition of TYPE (hex) from sector 2048 to the end,
-# holding the files of FOLDER, formatted by mkfs.fat with the options that follow (-F BITS
-# at least). truncate leaves it sparse; mkfs.fat writes only its boot sector, FATs and root
-# folder. The hidden-sector count is the partition's start, as DOS's FDISK and FORMAT leave
-# it.
-make_hard_disk_image() {
-  local image=$1 size_mib=$2 type=$3 folder=$4
-  shift 4
-  truncate -s "${size_mib}M" "$image"
-  echo "start=2048, type=$type" | sfdisk --quiet "$image"
-  mkfs.fat "$@" -h 2048 --offset 2048 "$image" $((size_mib * 1024 - 1024)) >/dev/null
-  mcopy -s -i "$image@@1M" "$folder"/* ::/
-}
-
-# The "scanned" and "incomplete" counters of a scan's summary event.
-summary_counts() {
-  sed -n 's/^{"event":"summary".*"scanned":\([0-9]*\).*"incomplete":\([0-9]*\).*/\1 \2/p'
-}
 
 # A scan's own settings store, so the runs neither read nor change the user's; quarnscan
 # makes it on the first run.
