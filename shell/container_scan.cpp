@@ -142,14 +142,15 @@ ContainerScan ScanIfContainer(ScanSession& session, Folder& folder, const std::s
     if (open_failure != nullptr) *open_failure = file.cause();
     return ContainerScan::kNone;
   }
-  // Only a file on the host has siblings a wrapper may open: inside a container, none.
-  SiblingOpener siblings;
+  std::optional<FileInfo> info;
   if (outer == nullptr) {
-    const std::optional<FileInfo> info = (*file)->GetInfo();
+    info = (*file)->GetInfo();
     if (info && session.IsDriveImage(info->device, info->inode)) return ContainerScan::kWhole;
-    if (info) siblings = SiblingsIn(folder, *info);
   }
   if (!MayBeContainer(*session.container_opener(), **file)) return ContainerScan::kNone;
+  // Only a file on the host has siblings a wrapper may open: inside a container, none.
+  SiblingOpener siblings;
+  if (info) siblings = SiblingsIn(folder, *info);
   std::optional<OpenedContainer> opened = session.container_opener()->OpenWithSiblings(
       std::shared_ptr<File>(std::move(*file)), siblings);
   // FileFilter 0 lets a program's name through for the archive it may carry, and no more.
