@@ -74,11 +74,14 @@ This package holds quarnexp, the desktop program: its window with the drive
 tree and result list, the options, scheduler and report dialogs, its menu
 entry, icon, manual and virus encyclopedia.")
 
-# The library's package makes its shlibs file (and ldconfig's trigger) for packages built on it.
+# The library's package makes its shlibs file for packages built on it, and has ldconfig run
+# by a trigger rather than by the scripts the packager would write.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libquarn0)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${QUARN_PACKAGING_DIR}/libquarn0/triggers
+    ${QUARN_PACKAGING_DIR}/libquarn0/postinst ${QUARN_PACKAGING_DIR}/libquarn0/postrm)
 # The databases the library loads by default are those of the programs' package.
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "quarn-explorer (= ${PROJECT_VERSION})")
 set(CPACK_COMPONENT_LIBRARY_DESCRIPTION
