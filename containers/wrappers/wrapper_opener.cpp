@@ -6,6 +6,7 @@
 #include "containers/wrappers/cd_raw_reader.h"
 #include "containers/wrappers/cue_sheet.h"
 #include "containers/wrappers/library_readers.h"
+#include "containers/wrappers/unpack_meter.h"
 #include "containers/wrappers/vdi_reader.h"
 #include "containers/wrappers/vhd_reader.h"
 
@@ -21,6 +22,11 @@ using LibraryReader = std::optional<WrappedDisk> (*)(const std::shared_ptr<File>
 constexpr LibraryReader kLibraryReaders[] = {ReadQcow, ReadVhdx};
 
 OpenedContainer Opened(WrappedDisk wrapped) {
+  std::shared_ptr<UnpackMeter> meter;
+  if (wrapped.disk && wrapped.unpacks) {
+    meter = std::make_shared<UnpackMeter>();
+    wrapped.disk = std::make_shared<MeteredDevice>(std::move(wrapped.disk), meter);
+  }
   std::optional<OpenedContainer> opened;
   // A CD's user data is an ISO 9660 volume, read as an ISO file is.
   if (wrapped.disk && wrapped.kind == ContainerKind::kCdraw) {
@@ -33,8 +39,8 @@ OpenedContainer Opened(WrappedDisk wrapped) {
     opened.emplace();
     opened->kind = wrapped.kind;
   }
-  opened->wrapper =
-      OpenedContainer::Wrapper{wrapped.kind, std::move(wrapped.damage), std::move(wrapped.disk)};
+  opened->wrapper = OpenedContainer::Wrapper{wrapped.kind, std::move(wrapped.damage),
+                                             std::move(wrapped.disk), std::move(meter)};
   return std::move(*opened);
 }
 
