@@ -16,6 +16,7 @@
 namespace quarn {
 
 class BlockDevice;
+class UnpackMeter;
 
 // What a container is, as the `kind` of a `layers` entry names it. Each has its row in the
 // kinds' table (container_kinds.cpp).
@@ -221,11 +222,13 @@ struct OpenedContainer {
   // block map entry past the file's end; `unsupported` for a parent it will not open), whose
   // disk is then `kind` with what could be read of it, or nothing at all.
   // `disk` gives the disk's sectors (a CD's user data), read only; null when they cannot be
-  // known.
+  // known. `meter` charges every read of a disk that decompresses (null for the others);
+  // it lets every read through until the scan gives it a limit.
   struct Wrapper {
     ContainerKind kind = ContainerKind::kVhd;
     std::vector<ContainerDamage> damage;
     std::shared_ptr<BlockDevice> disk;
+    std::shared_ptr<UnpackMeter> meter;
   };
   std::optional<Wrapper> wrapper;
 

@@ -1,9 +1,10 @@
 #include <QTest>
 
-#include "desktop/scan_roots.h"
-#include "desktop/test_support/window_test_support.h"
 #include "containers/test_support/fat_image_writer.h"
 #include "containers/test_support/zip_writer.h"
+#include "desktop/scan_roots.h"
+#include "desktop/test_support/window_test_support.h"
+#include "platform/test_support/tool_witness.h"
 
 namespace quarn::window {
 
@@ -81,9 +82,16 @@ class ImageDrivesWindowTest : public QObject {
     TestMachine machine;
     machine.Put("HOST/X.TXT", {'x'});
     const std::string floppy = machine.scratch.Child("floppy.img");
-    const std::string hard_disk = machine.scratch.Child("hd.img");
+    const std::string raw_hard_disk = machine.scratch.Child("hd.img");
     testing::WriteBytes(floppy, FloppyImage());
-    testing::WriteBytes(hard_disk, HardDiskImage());
+    testing::WriteBytes(raw_hard_disk, HardDiskImage());
+    // The hard disk in the wrapper an emulator keeps it in: its partitions are drives all the
+    // same.
+    const std::string hard_disk = machine.scratch.Child("WIN98.VHD");
+    QCOMPARE(
+        ::quarn::testing::RunIn("/", "qemu-img convert -O vpc " + raw_hard_disk + " " + hard_disk)
+            .status,
+        0);
     ModalWatcher watcher;
     TestProgram run(machine, [&](WindowArguments& arguments, DesktopEnvironment& environment) {
       arguments.drives.clear();

@@ -6,6 +6,7 @@
 
 #include "clean/file_cleaner.h"
 #include "containers/wrappers/sibling_files.h"
+#include "containers/wrappers/unpack_meter.h"
 #include "shell/archive_scan.h"
 #include "shell/boot_scan.h"
 #include "shell/container_extension.h"
@@ -53,6 +54,34 @@ void ReportImageBootArea(ScanSession& session, std::span<const uint8_t> bytes, b
   }
   session.ui().ReportBootVerdict(judged.verdict);
 }
+
+// While it lives, a wrapper that decompresses charges what it unpacks to the top-level file's
+// budget and stops at its deadline, as an archive's entries do.
+class UnpackLimit {
+ public:
+  UnpackLimit(const OpenedContainer& opened, ContainerBudget& budget, const ContainerLimits& limits)
+      : meter_(opened.wrapper ? opened.wrapper->meter.get() : nullptr) {
+    if (meter_ == nullptr) return;
+    meter_->SetLimit([&budget, &limits](uint64_t bytes) -> std::optional<IncompleteReason> {
+      if (std::chrono::steady_clock::now() > budget.deadline) return IncompleteReason::kTime;
+      budget.unpacked += bytes;
+      if (budget.unpacked > limits.max_scan_size) return IncompleteReason::kSize;
+      return std::nullopt;
+    });
+  }
+  ~UnpackLimit() {
+    if (meter_ != nullptr) meter_->SetLimit(nullptr);
+  }
+  // The limit that stopped the wrapper's reads, once one did.
+  std::optional<IncompleteReason> Stopped() const {
+    return meter_ != nullptr ? meter_->Stopped() : std::nullopt;
+  }
+  UnpackLimit(const UnpackLimit&) = delete;
+  UnpackLimit& operator=(const UnpackLimit&) = delete;
+
+ private:
+  UnpackMeter* meter_;
+};
 
 void ScanOpened(ScanSession& session, OpenedContainer& opened, const std::string& display_path,
                 const std::string& host_path, std::vector<PathLayer> way_in, int depth,
@@ -104,7 +133,8 @@ void ScanOpened(ScanSession& session, OpenedContainer& opened, const std::string
                             &incomplete,
                             changes,
                             index,
-                            &budget};
+                            &budget,
+                            opened.wrapper ? opened.wrapper->meter.get() : nullptr};
     if (auto top = volume.files->OpenFolder("/")) {
       WalkFolders(session, std::move(*top), root, host_path, nullptr, &place);
     }
@@ -182,8 +212,13 @@ ContainerScan ScanIfContainer(ScanSession& session, Folder& folder, const std::s
   if (too_deep) {
     incomplete.Report(session, display_path, host_path, way_in, IncompleteReason::kDepth);
   } else {
+    const UnpackLimit limit(*opened, budget, session.container_limits());
     ScanOpened(session, *opened, display_path, host_path, way_in, depth, incomplete,
                changes ? &*changes : nullptr, budget, name);
+    if (const std::optional<IncompleteReason> stopped = limit.Stopped()) {
+      incomplete.Report(session, display_path, host_path,
+                        With(way_in, ContainerKindName(opened->wrapper->kind), ""), *stopped);
+    }
   }
   // The walk leaves the image, whether it ended or was stopped: what it did there is kept.
   if (changes) changes->Finish(session);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "containers/wrappers/unpack_meter.h"
 #include "platform/path_names.h"
 #include "res/message_table.h"
 #include "shell/container_scan.h"
@@ -131,7 +132,9 @@ std::string JoinDisplay(const std::string& folder, const std::string& name, bool
 }
 
 void ReportVolumeDamage(ScanSession& session, const VolumePlace& place) {
-  for (ContainerDamage& damage : place.files->TakeDamage()) {
+  std::vector<ContainerDamage> damages = place.files->TakeDamage();
+  if (place.meter != nullptr && place.meter->Stopped()) return;
+  for (ContainerDamage& damage : damages) {
     if (place.changes != nullptr) place.changes->NoteDamage(place.volume);
     std::string path = damage.inner_path.empty()
                            ? place.display_root
@@ -223,8 +226,10 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
   if (!levels.empty()) session.ui().EnterFolder(display_root);
   while (!levels.empty()) {
     Level& level = levels.back();
-    if (level.next == level.entries.size() || session.stop_requested().load()) {
-      if (!session.stop_requested().load()) ReopenParentOfTop(session, levels);
+    const bool stopped = session.stop_requested().load() ||
+                         (inside && place->meter != nullptr && place->meter->Stopped());
+    if (level.next == level.entries.size() || stopped) {
+      if (!stopped) ReopenParentOfTop(session, levels);
       levels.pop_back();
       session.ui().LeaveFolder();
       continue;

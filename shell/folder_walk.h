@@ -40,6 +40,10 @@ struct VolumePlace {
   ImageChanges* changes = nullptr;
   size_t volume = 0;
   ContainerBudget* budget = nullptr;  // the top-level file's; null for a drive made of an image
+  // The meter of the wrapper the volume is read through, when it decompresses: once a limit
+  // stops its reads, the walk stops too, and what the volume says of the reads it refused is
+  // no damage.
+  const UnpackMeter* meter = nullptr;
 };
 
 // Walks `root` and every folder below it on the same mount (on the host with

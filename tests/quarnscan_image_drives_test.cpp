@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "containers/test_support/disk_image_test_support.h"
@@ -24,11 +25,14 @@ namespace {
 using namespace e2e;  // NOLINT(google-build-using-namespace): the runner is this file's vocabulary
 using testing::FatImageWriter;
 
-// Where each detection was found: its path, host path and layers as one line of text.
-std::set<std::string> DetectionPlaces(const Outcome& outcome) {
+// Where each detection (or each event of `kind`, with its reason) was found: its path, host
+// path and layers as one line of text.
+std::set<std::string> DetectionPlaces(const Outcome& outcome,
+                                      const std::string& kind = "detection") {
   std::set<std::string> places;
-  for (const json& event : outcome.EventsOf("detection")) {
-    std::string place = event.value("path", "") + " @ " + event.value("host_path", "");
+  for (const json& event : outcome.EventsOf(kind)) {
+    std::string place =
+        event.value("path", "") + event.value("reason", "") + " @ " + event.value("host_path", "");
     for (const json& layer : event.value("layers", json::array())) {
       place += " / " + layer.value("kind", "") + ":" + layer.value("name", "");
     }
@@ -192,6 +196,33 @@ TEST_F(QuarnscanImageDrives, WrappedDisksAreReadAsTheirDisksAndNeverChanged) {
   EXPECT_EQ(DetectionPlaces(drive),
             (std::set<std::string>{"E:\\DOS\\EICAR.COM @ " + tree_ + "/" + eicar}))
       << drive.out;
+}
+
+// Reading a compressed QCOW or a stream-optimized VMDK is unpacking: the size and time limits
+// stop it as they stop an archive, and the wrapper is what is reported. The same disk in a
+// QCOW of plain clusters is only read.
+TEST_F(QuarnscanImageDrives, WrappersThatDecompressStopAtTheSizeAndTimeLimits) {
+  const std::string raw = WriteImage(scratch_.Child("hd.img"), HardDisk());
+  const testing::ToolRun made = testing::RunIn(
+      tree_, "qemu-img convert -c -O qcow2 " + raw + " PACKED.QCOW2 && qemu-img convert -O " +
+                 "vmdk -o subformat=streamOptimized " + raw + " STREAM.VMDK && qemu-img convert " +
+                 "-O qcow2 " + raw + " PLAIN.QCOW2");
+  ASSERT_EQ(made.status, 0) << made.output;
+  for (const auto& [option, value, reason] :
+       {std::tuple{"--max-scan-size", "1K", "size"}, std::tuple{"--max-time", "0", "time"}}) {
+    Outcome outcome = Scan({"--json", option, value, "C:"});
+    EXPECT_EQ(
+        DetectionPlaces(outcome, "incomplete"),
+        (std::set<std::string>{
+            "C:\\PACKED.QCOW2" + std::string(reason) + " @ " + tree_ + "/PACKED.QCOW2 / qcow:",
+            "C:\\STREAM.VMDK" + std::string(reason) + " @ " + tree_ + "/STREAM.VMDK / vmdk:"}))
+        << outcome.out;
+    EXPECT_EQ(DetectionPlaces(outcome).size(), 2u) << outcome.out;
+    EXPECT_EQ(DetectionPlaces(outcome).count("C:\\PLAIN.QCOW2!C:\\DOS\\EICAR.COM @ " + tree_ +
+                                             "/PLAIN.QCOW2 / qcow: / mbr:1 / fat16:DOS\\EICAR.COM"),
+              1u)
+        << outcome.out;
+  }
 }
 
 // A BIOS disk made of a wrapper: its boot areas are read through the wrapper, and the

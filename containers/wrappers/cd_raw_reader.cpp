@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "containers/disks/file_block_device.h"
+#include "containers/wrappers/cue_sheet.h"
 #include "containers/wrappers/read_only_device.h"
 #include "platform/byte_reader.h"
+#include "platform/file_reads.h"
 #include "platform/read_only_file.h"
 
 namespace quarn {
@@ -24,12 +27,21 @@ constexpr uint64_t kMode2Data = 24;
 constexpr uint64_t kDescriptorSector = 16;
 constexpr uint8_t kIsoIdentifier[] = {'C', 'D', '0', '0', '1'};
 
+// The user data of a track that starts `start` bytes into `file`, in sectors of
+// `sector_size` bytes whose data lies `data_offset` bytes in.
 class CdRawDevice : public ReadOnlyDevice {
  public:
-  CdRawDevice(std::shared_ptr<BlockDevice> file, uint64_t data_offset)
-      : file_(std::move(file)), data_offset_(data_offset) {}
+  CdRawDevice(std::shared_ptr<BlockDevice> file, uint64_t start, uint64_t sector_size,
+              uint64_t data_offset)
+      : file_(std::move(file)),
+        start_(start),
+        sector_size_(sector_size),
+        data_offset_(data_offset) {}
 
-  uint64_t Size() const override { return file_->Size() / kRawSector * kUserSector; }
+  uint64_t Size() const override {
+    const uint64_t size = file_->Size();
+    return size > start_ ? (size - start_) / sector_size_ * kUserSector : 0;
+  }
 
   size_t ReadAt(uint64_t offset, void* buffer, size_t length) override {
     const uint64_t size = Size();
@@ -41,7 +53,7 @@ class CdRawDevice : public ReadOnlyDevice {
       const uint64_t sector = (offset + done) / kUserSector;
       const uint64_t within = (offset + done) % kUserSector;
       const uint64_t step = std::min(wanted - done, kUserSector - within);
-      const uint64_t at = sector * kRawSector + data_offset_ + within;
+      const uint64_t at = start_ + sector * sector_size_ + data_offset_ + within;
       if (file_->ReadAt(at, out + done, step) != step) break;
       done += step;
     }
@@ -50,6 +62,8 @@ class CdRawDevice : public ReadOnlyDevice {
 
  private:
   std::shared_ptr<BlockDevice> file_;
+  uint64_t start_;
+  uint64_t sector_size_;
   uint64_t data_offset_;
 };
 
@@ -67,6 +81,13 @@ class DeviceFile : public ReadOnlyFile {
  private:
   std::shared_ptr<BlockDevice> device_;
 };
+
+// Whether the user data holds an ISO 9660 volume: its first descriptor where it belongs.
+bool HoldsIsoVolume(BlockDevice& user_data) {
+  const std::vector<uint8_t> descriptor =
+      ReadExactly(user_data, kDescriptorSector * kUserSector + 1, sizeof kIsoIdentifier);
+  return BytesEqual(descriptor, 0, kIsoIdentifier, sizeof kIsoIdentifier);
+}
 
 }  // namespace
 
@@ -90,10 +111,37 @@ std::optional<WrappedDisk> ReadCdRaw(const std::shared_ptr<BlockDevice>& file) {
   } else {
     return std::nullopt;
   }
-  if (!BytesEqual(sector, data_offset + 1, kIsoIdentifier, sizeof kIsoIdentifier)) {
+  auto disk = std::make_shared<CdRawDevice>(file, 0, kRawSector, data_offset);
+  if (!HoldsIsoVolume(*disk)) return std::nullopt;
+  return WrappedDisk{ContainerKind::kCdraw, std::move(disk), {}};
+}
+
+std::optional<WrappedDisk> ReadCueSheet(const std::shared_ptr<File>& file,
+                                        const SiblingOpener& siblings) {
+  const std::optional<uint64_t> size = file->Size();
+  if (!size || *size > kMostCueSheetBytes) return std::nullopt;
+  std::string text(*size, '\0');
+  const auto head = static_cast<uint32_t>(std::min<uint64_t>(*size, kContainerHeadBytes));
+  if (!ReadExactlyAt(*file, 0, text.data(), head) ||
+      !MayBeCueSheet({reinterpret_cast<const uint8_t*>(text.data()), head}) ||
+      !ReadExactlyAt(*file, head, text.data() + head, static_cast<uint32_t>(*size - head))) {
     return std::nullopt;
   }
-  return WrappedDisk{ContainerKind::kCdraw, std::make_shared<CdRawDevice>(file, data_offset), {}};
+  const std::optional<CueSheet> sheet = ParseCueSheet(text);
+  if (!sheet) return std::nullopt;
+  // Inside a container there are no siblings.
+  std::shared_ptr<File> data;
+  if (sheet->readable && siblings) data = siblings(sheet->file);
+  if (!data) return UnsupportedWrapper(ContainerKind::kCdraw);
+  auto disk =
+      std::make_shared<CdRawDevice>(FileBlockDevice::Open(std::move(data)), sheet->track_start,
+                                    sheet->sector_size, sheet->data_offset);
+  // The sheet is a cue sheet whatever its file holds: a track that is no ISO 9660 volume in
+  // the mode it gives is the wrapper's damage.
+  if (!HoldsIsoVolume(*disk)) {
+    return WrappedDisk{ContainerKind::kCdraw, nullptr, {{"", IncompleteReason::kDamaged}}};
+  }
+  return WrappedDisk{ContainerKind::kCdraw, std::move(disk), {}};
 }
 
 std::shared_ptr<File> UserDataFile(std::shared_ptr<BlockDevice> disk) {

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "containers/wrappers/library_block_device.h"
+#include "containers/wrappers/qcow_clusters.h"
 #include "platform/byte_reader.h"
 #include "platform/file_reads.h"
 #include "platform/library_file_name.h"
@@ -201,7 +202,8 @@ std::optional<WrappedDisk> OpenVmdk(const std::shared_ptr<File>& file, const std
   };
   return WrappedDisk{ContainerKind::kVmdk,
                      std::make_shared<LibraryBlockDevice>(size, read, std::move(opened)),
-                     {}};
+                     {},
+                     type == LIBVMDK_DISK_TYPE_STREAM_OPTIMIZED};
 }
 
 std::optional<WrappedDisk> ReadByLibrary(const std::shared_ptr<File>& file, ContainerKind kind,
@@ -232,7 +234,10 @@ bool MayBeVhdx(std::span<const uint8_t> head) {
 }
 
 std::optional<WrappedDisk> ReadQcow(const std::shared_ptr<File>& file) {
-  return ReadByLibrary(file, ContainerKind::kQcow, MayBeQcow, OpenQcow);
+  std::optional<WrappedDisk> wrapped =
+      ReadByLibrary(file, ContainerKind::kQcow, MayBeQcow, OpenQcow);
+  if (wrapped && wrapped->disk) wrapped->unpacks = MayHoldCompressedClusters(*file);
+  return wrapped;
 }
 
 std::optional<WrappedDisk> ReadVhdx(const std::shared_ptr<File>& file) {

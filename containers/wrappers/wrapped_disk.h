@@ -15,6 +15,9 @@ struct WrappedDisk {
   ContainerKind kind = ContainerKind::kVhd;
   std::shared_ptr<BlockDevice> disk;
   std::vector<ContainerDamage> damage;
+  // Whether reading the disk decompresses the wrapper's data: the scan's size and time limits
+  // then apply to its reads as to an archive's.
+  bool unpacks = false;
 };
 
 // The wrapper of `kind` that will not be read: it names files outside itself.

@@ -2,7 +2,8 @@
 // file's end or over the file's own structure is the wrapper's damage, a differencing disk
 // or a backing file is `unsupported` whatever its names say, and reading what is left never
 // fails. The libraries open the file's own descriptor, never a name the image holds; the only
-// siblings opened are a VMDK descriptor's extents, plain names of one link in the folder.
+// siblings opened are a VMDK descriptor's extents and a cue sheet's one file, plain names of
+// one link in the folder.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -79,6 +80,14 @@ const ContainerDamage kUnsupported{"", IncompleteReason::kUnsupported};
 
 const std::string kSplitVmdk =
     "qemu-img convert -O vmdk -o subformat=twoGbMaxExtentSparse disk.img disk.wrapped";
+
+// Makes disk.wrapped a cue sheet whose first track is `file`, in the folder beside cd.iso (an
+// ISO of the file big); `more` follows that track.
+std::string CueSheetNaming(const std::string& file, const std::string& more = "") {
+  return "genisoimage -quiet -o cd.iso big && printf 'FILE \"%s\" BINARY\\n TRACK 01 "
+         "MODE1/2048\\n INDEX 01 00:00:00\\n" +
+         more + "' \"" + file + "\" > disk.wrapped";
+}
 
 std::vector<HostileCase> HostileCases() {
   return {
@@ -202,6 +211,45 @@ std::vector<HostileCase> HostileCases() {
        {kUnsupported},
        0,
        true},
+      // Each names an ISO that would open, were the name followed.
+      {"cue_naming_a_path_out_of_the_folder",
+       CueSheetNaming("../$(basename \"$PWD\")/cd.iso"),
+       [](std::vector<uint8_t>&) {},
+       ContainerKind::kCdraw,
+       {kUnsupported},
+       0},
+      {"cue_naming_an_absolute_path",
+       CueSheetNaming("$PWD/cd.iso"),
+       [](std::vector<uint8_t>&) {},
+       ContainerKind::kCdraw,
+       {kUnsupported},
+       0},
+      {"cue_naming_a_link",
+       CueSheetNaming("link") + " && ln -s cd.iso link",
+       [](std::vector<uint8_t>&) {},
+       ContainerKind::kCdraw,
+       {kUnsupported},
+       0},
+      {"cue_naming_two_files",
+       CueSheetNaming("cd.iso",
+                      "FILE cd.iso BINARY\\n TRACK 02 MODE1/2048\\n INDEX 01 00:00:00\\n"),
+       [](std::vector<uint8_t>&) {},
+       ContainerKind::kCdraw,
+       {kUnsupported},
+       0},
+      {"cue_inside_a_container",
+       CueSheetNaming("cd.iso"),
+       [](std::vector<uint8_t>&) {},
+       ContainerKind::kCdraw,
+       {kUnsupported},
+       0,
+       true},
+      {"cue_naming_a_file_that_holds_no_cd",
+       CueSheetNaming("big"),
+       [](std::vector<uint8_t>&) {},
+       ContainerKind::kCdraw,
+       {kDamaged},
+       0},
       {"qcow_inside_a_container",
        "qcow2",
        [](std::vector<uint8_t>&) {},

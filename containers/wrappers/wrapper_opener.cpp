@@ -4,7 +4,9 @@
 #include "containers/disks/disk_image_opener.h"
 #include "containers/disks/file_block_device.h"
 #include "containers/wrappers/cd_raw_reader.h"
+#include "containers/wrappers/cue_sheet.h"
 #include "containers/wrappers/library_readers.h"
+#include "containers/wrappers/unpack_meter.h"
 #include "containers/wrappers/vdi_reader.h"
 #include "containers/wrappers/vhd_reader.h"
 
@@ -20,6 +22,11 @@ using LibraryReader = std::optional<WrappedDisk> (*)(const std::shared_ptr<File>
 constexpr LibraryReader kLibraryReaders[] = {ReadQcow, ReadVhdx};
 
 OpenedContainer Opened(WrappedDisk wrapped) {
+  std::shared_ptr<UnpackMeter> meter;
+  if (wrapped.disk && wrapped.unpacks) {
+    meter = std::make_shared<UnpackMeter>();
+    wrapped.disk = std::make_shared<MeteredDevice>(std::move(wrapped.disk), meter);
+  }
   std::optional<OpenedContainer> opened;
   // A CD's user data is an ISO 9660 volume, read as an ISO file is.
   if (wrapped.disk && wrapped.kind == ContainerKind::kCdraw) {
@@ -32,8 +39,8 @@ OpenedContainer Opened(WrappedDisk wrapped) {
     opened.emplace();
     opened->kind = wrapped.kind;
   }
-  opened->wrapper =
-      OpenedContainer::Wrapper{wrapped.kind, std::move(wrapped.damage), std::move(wrapped.disk)};
+  opened->wrapper = OpenedContainer::Wrapper{wrapped.kind, std::move(wrapped.damage),
+                                             std::move(wrapped.disk), std::move(meter)};
   return std::move(*opened);
 }
 
@@ -41,7 +48,7 @@ OpenedContainer Opened(WrappedDisk wrapped) {
 
 bool WrapperOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const {
   if (MayBeVdi(head) || MayBeDynamicVhd(head) || MayBeQcow(head) || MayBeVhdx(head) ||
-      MayBeVmdk(head) || MayBeCdRaw(head)) {
+      MayBeVmdk(head) || MayBeCdRaw(head) || MayBeCueSheet(head)) {
     return true;
   }
   // A fixed VHD starts with its disk's first sector and ends with a sector of footer.
@@ -60,6 +67,9 @@ std::optional<OpenedContainer> WrapperOpener::OpenWithSiblings(std::shared_ptr<F
     if (std::optional<WrappedDisk> wrapped = reader(file)) return Opened(std::move(*wrapped));
   }
   if (std::optional<WrappedDisk> wrapped = ReadVmdk(file, siblings)) {
+    return Opened(std::move(*wrapped));
+  }
+  if (std::optional<WrappedDisk> wrapped = ReadCueSheet(file, siblings)) {
     return Opened(std::move(*wrapped));
   }
   const std::shared_ptr<BlockDevice> device = FileBlockDevice::Open(std::move(file));
