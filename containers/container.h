@@ -226,6 +226,9 @@ struct OpenedContainer {
     ContainerKind kind = ContainerKind::kVhd;
     std::vector<ContainerDamage> damage;
     std::shared_ptr<BlockDevice> disk;
+    // The bytes unpacked to give the disk (a compressed floppy image's), counted against the
+    // scan's size limit as an archive's entries are.
+    uint64_t unpacked = 0;
   };
   std::optional<Wrapper> wrapper;
 

@@ -15,6 +15,9 @@ struct WrappedDisk {
   ContainerKind kind = ContainerKind::kVhd;
   std::shared_ptr<BlockDevice> disk;
   std::vector<ContainerDamage> damage;
+  // The bytes the wrapper unpacked to give the disk, for the size limit of the scan: 0 for a
+  // wrapper whose sectors are read where they lie.
+  uint64_t unpacked = 0;
 };
 
 // The wrapper of `kind` that will not be read: it names files outside itself.

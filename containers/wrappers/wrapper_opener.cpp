@@ -4,6 +4,8 @@
 #include "containers/disks/disk_image_opener.h"
 #include "containers/disks/file_block_device.h"
 #include "containers/wrappers/cd_raw_reader.h"
+#include "containers/wrappers/floppy_formats.h"
+#include "containers/wrappers/floppy_reader.h"
 #include "containers/wrappers/library_readers.h"
 #include "containers/wrappers/vdi_reader.h"
 #include "containers/wrappers/vhd_reader.h"
@@ -17,7 +19,7 @@ constexpr uint64_t kSector = 512;
 using Reader = std::optional<WrappedDisk> (*)(const std::shared_ptr<BlockDevice>&);
 constexpr Reader kReaders[] = {ReadVdi, ReadVhd, ReadCdRaw};
 using LibraryReader = std::optional<WrappedDisk> (*)(const std::shared_ptr<File>&);
-constexpr LibraryReader kLibraryReaders[] = {ReadQcow, ReadVhdx};
+constexpr LibraryReader kLibraryReaders[] = {ReadQcow, ReadVhdx, ReadFloppy};
 
 OpenedContainer Opened(WrappedDisk wrapped) {
   std::optional<OpenedContainer> opened;
@@ -32,8 +34,8 @@ OpenedContainer Opened(WrappedDisk wrapped) {
     opened.emplace();
     opened->kind = wrapped.kind;
   }
-  opened->wrapper =
-      OpenedContainer::Wrapper{wrapped.kind, std::move(wrapped.damage), std::move(wrapped.disk)};
+  opened->wrapper = OpenedContainer::Wrapper{wrapped.kind, std::move(wrapped.damage),
+                                             std::move(wrapped.disk), wrapped.unpacked};
   return std::move(*opened);
 }
 
@@ -41,7 +43,7 @@ OpenedContainer Opened(WrappedDisk wrapped) {
 
 bool WrapperOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const {
   if (MayBeVdi(head) || MayBeDynamicVhd(head) || MayBeQcow(head) || MayBeVhdx(head) ||
-      MayBeVmdk(head) || MayBeCdRaw(head)) {
+      MayBeVmdk(head) || MayBeCdRaw(head) || FloppyKind(head)) {
     return true;
   }
   // A fixed VHD starts with its disk's first sector and ends with a sector of footer.
