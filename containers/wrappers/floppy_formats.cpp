@@ -68,7 +68,6 @@ std::optional<FloppyLayout> ReadImd(std::span<const uint8_t> file) {
   while (at < file.size()) {
     if (!Fits(file, at, 5)) return Refused(layout.kind, IncompleteReason::kDamaged);
     const uint8_t mode = file[at];
-    const uint8_t cylinder = file[at + 1];
     const uint8_t head = file[at + 2];
     const uint8_t count = file[at + 3];
     const uint8_t size_code = file[at + 4];
@@ -76,12 +75,11 @@ std::optional<FloppyLayout> ReadImd(std::span<const uint8_t> file) {
         (size_code != kImdSizeTable && SectorBytes(size_code) == 0)) {
       return Refused(layout.kind, IncompleteReason::kDamaged);
     }
+    // The sectors' numbers, then the cylinder and head maps where the head byte says so.
     at += 5;
     const uint64_t numbers = at;
     at += count;
-    const uint64_t cylinders = at;
     if ((head & kImdCylinderMap) != 0) at += count;
-    const uint64_t heads = at;
     if ((head & kImdHeadMap) != 0) at += count;
     const uint64_t sizes = at;
     if (size_code == kImdSizeTable) at += 2 * uint64_t{count};
@@ -95,13 +93,8 @@ std::optional<FloppyLayout> ReadImd(std::span<const uint8_t> file) {
         return Refused(layout.kind, IncompleteReason::kDamaged);
       }
       const uint8_t record = file[at++];
-      if (record == 0) {
-        layout.missing.push_back(
-            {(head & kImdCylinderMap) != 0 ? file[cylinders + i] : cylinder,
-             (head & kImdHeadMap) != 0 ? file[heads + i] : static_cast<uint32_t>(head & 1),
-             file[numbers + i]});
-        continue;
-      }
+      // A sector not read when the image was made holds nothing; libdsk fails its reads.
+      if (record == 0) continue;
       // Odd records hold the sector's bytes, even ones the one byte it is filled with.
       at += record % 2 == 1 ? size : 1;
       if (at > file.size()) return Refused(layout.kind, IncompleteReason::kDamaged);
@@ -174,8 +167,8 @@ FloppyLayout ReadTd0(std::span<const uint8_t> file) {
       const uint64_t size = SectorBytes(bytes[at + 3]);
       const uint8_t flags = bytes[at + 4];
       if (size == 0) return Refused(layout.kind, IncompleteReason::kDamaged);
+      // As in ImageDisk, a sector without data is one libdsk fails to read.
       if ((flags & kTdNoData) != 0) {
-        layout.missing.push_back({bytes[at], bytes[at + 1], bytes[at + 2]});
         at += 6;
         continue;
       }

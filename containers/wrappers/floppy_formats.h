@@ -13,15 +13,6 @@ namespace quarn {
 // holds 2.88 MB, and an image that grows past 16 MiB is no floppy's.
 inline constexpr uint64_t kMostFloppyBytes = uint64_t{16} << 20;
 
-// A sector the image says it could not read when it was made (no data mark, no data): its
-// place is known, its bytes are not.
-struct MissingSector {
-  uint32_t cylinder = 0;
-  uint32_t head = 0;
-  uint32_t sector = 0;
-  friend bool operator==(const MissingSector&, const MissingSector&) = default;
-};
-
 // What the structure of a preservation floppy image (ImageDisk, TeleDisk, CopyQM) says,
 // checked record by record before any library reads it.
 struct FloppyLayout {
@@ -31,7 +22,6 @@ struct FloppyLayout {
   std::vector<uint8_t> image;
   // The bytes of sectors the records hold, unpacked.
   uint64_t sector_bytes = 0;
-  std::vector<MissingSector> missing;
   // Why the image is not read at all: a record that runs past the end or lies about its
   // sizes (`damaged`), a track or image past a floppy's size (`size`), the old TeleDisk
   // compression (`unsupported`).

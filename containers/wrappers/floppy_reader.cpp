@@ -101,16 +101,6 @@ WrappedDisk ReadSectors(const FloppyLayout& layout) {
         dsk_lread(driver, &geometry, bytes.data() + sector * sector_size, sector) == DSK_ERR_OK;
   }
   dsk_close(&driver);
-  // A sector the image holds no bytes for may still read as a filler: its place says it.
-  for (const MissingSector& missing : layout.missing) {
-    const size_t index =
-        (size_t{missing.cylinder} * geometry.dg_heads + missing.head) * geometry.dg_sectors +
-        missing.sector - geometry.dg_secbase;
-    if (missing.head < geometry.dg_heads && missing.sector >= geometry.dg_secbase &&
-        missing.sector - geometry.dg_secbase < geometry.dg_sectors && index < sectors) {
-      readable[index] = false;
-    }
-  }
   if (std::find(readable.begin(), readable.end(), false) != readable.end()) {
     wrapped.damage.push_back({"", IncompleteReason::kDamaged});
   }
