@@ -65,15 +65,21 @@ std::optional<FloppyLayout> ReadImd(std::span<const uint8_t> file) {
   FloppyLayout layout;
   layout.kind = ContainerKind::kImd;
   uint64_t at = static_cast<uint64_t>(end - file.begin()) + 1;
-  while (at < file.size()) {
-    if (!Fits(file, at, 5)) return Refused(layout.kind, IncompleteReason::kDamaged);
+  // A text that starts with "IMD " is no image: the first track must check out.
+  bool first_track = true;
+  auto damaged = [&]() -> std::optional<FloppyLayout> {
+    if (first_track) return std::nullopt;
+    return Refused(layout.kind, IncompleteReason::kDamaged);
+  };
+  while (at < file.size() || first_track) {
+    if (!Fits(file, at, 5)) return damaged();
     const uint8_t mode = file[at];
     const uint8_t head = file[at + 2];
     const uint8_t count = file[at + 3];
     const uint8_t size_code = file[at + 4];
     if (mode > kImdLastMode || (head & ~(kImdCylinderMap | kImdHeadMap | 1)) != 0 ||
         (size_code != kImdSizeTable && SectorBytes(size_code) == 0)) {
-      return Refused(layout.kind, IncompleteReason::kDamaged);
+      return damaged();
     }
     // The sectors' numbers, then the cylinder and head maps where the head byte says so.
     at += 5;
@@ -83,24 +89,25 @@ std::optional<FloppyLayout> ReadImd(std::span<const uint8_t> file) {
     if ((head & kImdHeadMap) != 0) at += count;
     const uint64_t sizes = at;
     if (size_code == kImdSizeTable) at += 2 * uint64_t{count};
-    if (!Fits(file, numbers, at - numbers)) return Refused(layout.kind, IncompleteReason::kDamaged);
+    if (!Fits(file, numbers, at - numbers)) return damaged();
     uint64_t track_bytes = 0;
     for (uint32_t i = 0; i < count; ++i) {
       const uint64_t size =
           size_code == kImdSizeTable ? ReadU16(file, sizes + 2 * i) : SectorBytes(size_code);
       if (size == 0 || size > SectorBytes(kLargestSizeCode) || !Fits(file, at, 1) ||
           file[at] > kImdLastRecord) {
-        return Refused(layout.kind, IncompleteReason::kDamaged);
+        return damaged();
       }
       const uint8_t record = file[at++];
       // A sector not read when the image was made holds nothing; libdsk fails its reads.
       if (record == 0) continue;
       // Odd records hold the sector's bytes, even ones the one byte it is filled with.
       at += record % 2 == 1 ? size : 1;
-      if (at > file.size()) return Refused(layout.kind, IncompleteReason::kDamaged);
+      if (at > file.size()) return damaged();
       track_bytes += size;
     }
     if (const auto reason = AddTrack(layout, track_bytes)) return Refused(layout.kind, *reason);
+    first_track = false;
   }
   layout.image.assign(file.begin(), file.end());
   return layout;

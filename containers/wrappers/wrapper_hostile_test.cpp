@@ -353,5 +353,22 @@ TEST_P(WrapperHostileTest, DamageIsTheWrappersAndTheRestIsRead) {
 INSTANTIATE_TEST_SUITE_P(Wrappers, WrapperHostileTest, ::testing::ValuesIn(HostileCases()),
                          [](const auto& info) { return info.param.name; });
 
+// Text that starts as a floppy image does, a header whose check sum fails: ordinary files,
+// of which nothing is reported.
+TEST(FloppyRecognitionTest, FilesThatOnlyStartLikeAFloppyImageAreOrdinary) {
+  std::vector<uint8_t> td0(600, 0);
+  td0[0] = 'T';
+  td0[1] = 'D';
+  std::vector<uint8_t> cqm(600, 1);
+  std::copy_n("CQ\x14", 3, cqm.begin());
+  const std::string imd = "IMD notes on the install disks\x1Athe rest";
+  for (const std::vector<uint8_t>& bytes :
+       {std::vector<uint8_t>(imd.begin(), imd.end()), td0, cqm}) {
+    EXPECT_FALSE(WrapperOpener().Open(testing::ImageFile(bytes)).has_value());
+  }
+  EXPECT_FALSE(WrapperOpener().MayOpen(td0, td0.size()));
+  EXPECT_FALSE(WrapperOpener().MayOpen(cqm, cqm.size()));
+}
+
 }  // namespace
 }  // namespace quarn
