@@ -30,6 +30,8 @@ constexpr uint64_t kTdCommentHeaderBytes = 10;
 constexpr uint8_t kTdAdvancedVersion = 20;  // earlier "td" files use another compression
 constexpr uint8_t kTdEnd = 0xFF;
 constexpr uint8_t kTdNoData = 0x30;
+// A run repeats a pattern of 2, 4, … bytes: one longer than a sector is none.
+constexpr uint8_t kLargestPatternCode = 13;
 
 constexpr uint64_t kQmHeaderBytes = 133;
 constexpr uint8_t kQmSignature[] = {'C', 'Q', 0x14};
@@ -59,12 +61,19 @@ std::optional<IncompleteReason> AddTrack(FloppyLayout& layout, uint64_t track_by
   return std::nullopt;
 }
 
+// Adds a track's records to the image libdsk is given, unless the track holds no sector: libdsk
+// divides by a track's sector count when it looks for one there.
+void KeepTrack(std::vector<uint8_t>& image, std::span<const uint8_t> records, uint8_t count) {
+  if (count > 0) image.insert(image.end(), records.begin(), records.end());
+}
+
 std::optional<FloppyLayout> ReadImd(std::span<const uint8_t> file) {
   const auto end = std::find(file.begin(), file.end(), kImdHeaderEnd);
   if (end == file.end()) return std::nullopt;
   FloppyLayout layout;
   layout.kind = ContainerKind::kImd;
   uint64_t at = static_cast<uint64_t>(end - file.begin()) + 1;
+  layout.image.assign(file.begin(), file.begin() + static_cast<ptrdiff_t>(at));
   // A text that starts with "IMD " is no image: the first track must check out.
   bool first_track = true;
   auto damaged = [&]() -> std::optional<FloppyLayout> {
@@ -72,6 +81,7 @@ std::optional<FloppyLayout> ReadImd(std::span<const uint8_t> file) {
     return Refused(layout.kind, IncompleteReason::kDamaged);
   };
   while (at < file.size() || first_track) {
+    const uint64_t track = at;
     if (!Fits(file, at, 5)) return damaged();
     const uint8_t mode = file[at];
     const uint8_t head = file[at + 2];
@@ -107,9 +117,9 @@ std::optional<FloppyLayout> ReadImd(std::span<const uint8_t> file) {
       track_bytes += size;
     }
     if (const auto reason = AddTrack(layout, track_bytes)) return Refused(layout.kind, *reason);
+    KeepTrack(layout.image, file.subspan(track, at - track), count);
     first_track = false;
   }
-  layout.image.assign(file.begin(), file.end());
   return layout;
 }
 
@@ -129,8 +139,9 @@ bool TdBlockFits(std::span<const uint8_t> block, uint64_t size) {
     const uint8_t type = data[at];
     const uint8_t count = data[at + 1];
     at += 2;
+    if (type > kLargestPatternCode) return false;
     const uint64_t run = type == 0 ? count : uint64_t{1} << type;
-    if (type > 8 || !Fits(data, at, run)) return false;
+    if (!Fits(data, at, run)) return false;
     at += run;
     filled += type == 0 ? run : run * count;
     if (filled > size) return false;
@@ -162,10 +173,16 @@ FloppyLayout ReadTd0(std::span<const uint8_t> file) {
   if ((bytes[kTdStepOffset] & kTdHasComment) != 0) {
     at += kTdCommentHeaderBytes + ReadU16(bytes, at + 2);
   }
+  if (!Fits(bytes, 0, at)) return Refused(layout.kind, IncompleteReason::kDamaged);
+  layout.image.assign(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(at));
   while (true) {
+    const uint64_t track = at;
     if (!Fits(bytes, at, 1)) return Refused(layout.kind, IncompleteReason::kDamaged);
     const uint8_t count = bytes[at];
-    if (count == kTdEnd) break;
+    if (count == kTdEnd) {
+      layout.image.push_back(kTdEnd);
+      break;
+    }
     if (!Fits(bytes, at, 4)) return Refused(layout.kind, IncompleteReason::kDamaged);
     at += 4;
     uint64_t track_bytes = 0;
@@ -188,8 +205,8 @@ FloppyLayout ReadTd0(std::span<const uint8_t> file) {
       track_bytes += size;
     }
     if (const auto reason = AddTrack(layout, track_bytes)) return Refused(layout.kind, *reason);
+    KeepTrack(layout.image, bytes.subspan(track, at - track), count);
   }
-  layout.image = std::move(image);
   return layout;
 }
 

@@ -240,6 +240,18 @@ std::vector<HostileCase> HostileCases() {
        ContainerKind::kImd,
        {kDamaged},
        0},
+      // The first track left unformatted when the floppy was imaged: no sector to read there.
+      {"imd_track_without_sectors",
+       kDsktrans + "imd",
+       [](std::vector<uint8_t>& imd) {
+         const size_t track = ImdRecord(imd, 0, 0) - 18 - 5;
+         imd.erase(imd.begin() + static_cast<ptrdiff_t>(track),
+                   imd.begin() + static_cast<ptrdiff_t>(ImdRecord(imd, 1, 0) - 18 - 5));
+         imd.insert(imd.begin() + static_cast<ptrdiff_t>(track), {5, 0, 0, 0, 2});
+       },
+       ContainerKind::kImd,
+       {kDamaged},
+       0},
       {"imd_cut_short", kDsktrans + "imd", CutInHalf, ContainerKind::kImd, {kDamaged}, 0},
       // A sector of the big file's that was not read when the floppy was imaged.
       {"imd_sector_lost_when_imaged",
@@ -271,6 +283,12 @@ std::vector<HostileCase> HostileCases() {
          ++td0[Td0Sector(td0, 0, 0) + 10];
          td0 = testing::PackTeleDisk(td0);
        },
+       ContainerKind::kTd0,
+       {kDamaged},
+       0},
+      {"td0_run_of_a_pattern_past_any_sector",
+       kDsktrans + "tele",
+       [](std::vector<uint8_t>& td0) { td0[Td0Sector(td0, 0, 0) + 9] = 0xFF; },
        ContainerKind::kTd0,
        {kDamaged},
        0},
