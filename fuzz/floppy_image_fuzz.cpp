@@ -19,7 +19,7 @@ namespace {
 
 constexpr size_t kUnpackLimit = size_t{1} << 20;
 // The packed stream alone: its first bytes, as each bit costs a step of the tree.
-constexpr size_t kMostPackedBytes = 16384;
+constexpr size_t kMostPackedBytes = 4096;
 
 void ReadDisk(quarn::BlockDevice& disk) {
   Check(disk.Size() <= quarn::kMostFloppyBytes && !disk.Writable());
