@@ -229,6 +229,9 @@ struct OpenedContainer {
     std::vector<ContainerDamage> damage;
     std::shared_ptr<BlockDevice> disk;
     std::shared_ptr<UnpackMeter> meter;
+    // The bytes unpacked to give the disk (a compressed floppy image's), counted against the
+    // scan's size limit as an archive's entries are.
+    uint64_t unpacked = 0;
   };
   std::optional<Wrapper> wrapper;
 

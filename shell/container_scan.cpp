@@ -93,6 +93,20 @@ void ScanOpened(ScanSession& session, OpenedContainer& opened, const std::string
     for (const ContainerDamage& damage : opened.wrapper->damage) {
       incomplete.Report(session, display_path, host_path, way_in, damage.reason);
     }
+    // A disk the wrapper unpacked counts against the limits as an archive's entries do.
+    if (opened.wrapper->unpacked > 0) {
+      budget.unpacked += opened.wrapper->unpacked;
+      std::optional<IncompleteReason> stopped;
+      if (budget.unpacked > session.container_limits().max_scan_size) {
+        stopped = IncompleteReason::kSize;
+      } else if (std::chrono::steady_clock::now() > budget.deadline) {
+        stopped = IncompleteReason::kTime;
+      }
+      if (stopped) {
+        incomplete.Report(session, display_path, host_path, way_in, *stopped);
+        return;
+      }
+    }
   }
   const std::string_view kind = ContainerKindName(opened.kind);
   for (const ContainerDamage& damage : opened.damage) {

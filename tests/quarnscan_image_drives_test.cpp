@@ -15,6 +15,7 @@
 
 #include "containers/test_support/disk_image_test_support.h"
 #include "containers/test_support/fat_image_writer.h"
+#include "containers/test_support/floppy_image_writer.h"
 #include "platform/test_support/tool_witness.h"
 #include "samplegen/system_area_samples.h"
 #include "tests/quarnscan_runner.h"
@@ -223,6 +224,47 @@ TEST_F(QuarnscanImageDrives, WrappersThatDecompressStopAtTheSizeAndTimeLimits) {
               1u)
         << outcome.out;
   }
+}
+
+// A floppy in each preservation format, met in a walk: its files are found under the
+// wrapper's layer and a delete is refused without a byte changed. A compressed one's disk
+// counts against --max-scan-size; one made a drive is read as any floppy.
+TEST_F(QuarnscanImageDrives, PreservedFloppiesAreReadAsTheirDisksAndNeverChanged) {
+  const std::string raw = WriteImage(scratch_.Child("floppy.img"), SampleFloppy());
+  for (const auto& [name, type, kind] : {std::tuple{"DISK.IMD", "imd", "imd"},
+                                         {"DISK.TD0", "tele", "td0"},
+                                         {"DISK.CQM", "copyqm", "cqm"}}) {
+    const std::string image = tree_ + "/" + name;
+    const testing::ToolRun made = testing::RunIn(
+        "/", "dsktrans -itype raw " + raw + " " + image + " -otype " + type + " >/dev/null");
+    ASSERT_EQ(made.status, 0) << made.output;
+    if (std::string(kind) == "td0") {
+      const std::string plain = ReadFile(image);
+      WriteImage(image, testing::PackTeleDisk(std::vector<uint8_t>(plain.begin(), plain.end())));
+    }
+    const std::string before = ReadFile(image);
+    Outcome walked = Scan({"--json", "--action", "delete", "C:"});
+    const std::string place = " @ " + image + " / " + std::string(kind) + ": / fat12:";
+    EXPECT_EQ(DetectionPlaces(walked),
+              (std::set<std::string>{
+                  "C:\\" + std::string(name) + "!A:\\DOS\\EICAR.COM" + place + "DOS\\EICAR.COM",
+                  "C:\\" + std::string(name) + "!A:\\Long Name Entry.exe" + place +
+                      "Long Name Entry.exe"}))
+        << walked.out;
+    EXPECT_EQ(Refused(walked), 2u) << walked.out;
+    EXPECT_TRUE(ReadFile(image) == before) << name;
+    fs::remove(image);
+  }
+  const std::string packed = WriteImage(
+      tree_ + "/PACKED.TD0", testing::PackTeleDisk(testing::Td0Image(SampleFloppy(), {80, 2, 18})));
+  Outcome limited = Scan({"--json", "--max-scan-size", "1M", "C:"});
+  ASSERT_EQ(limited.EventsOf("incomplete").size(), 1u) << limited.out;
+  EXPECT_EQ(limited.EventsOf("incomplete")[0]["reason"], "size");
+  EXPECT_TRUE(limited.EventsOf("detection").empty()) << limited.out;
+  Outcome drive = Scan({"--json", "--drive", "E:=" + packed, "E:\\DOS"});
+  EXPECT_EQ(DetectionPlaces(drive), (std::set<std::string>{"E:\\DOS\\EICAR.COM @ " + packed +
+                                                           " / td0: / fat12:DOS\\EICAR.COM"}))
+      << drive.out;
 }
 
 // A BIOS disk made of a wrapper: its boot areas are read through the wrapper, and the

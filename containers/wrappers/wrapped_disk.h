@@ -18,6 +18,9 @@ struct WrappedDisk {
   // Whether reading the disk decompresses the wrapper's data: the scan's size and time limits
   // then apply to its reads as to an archive's.
   bool unpacks = false;
+  // The bytes the wrapper unpacked to give the disk, for the size limit of the scan: 0 for a
+  // wrapper whose sectors are read where they lie.
+  uint64_t unpacked = 0;
 };
 
 // The wrapper of `kind` that will not be read: it names files outside itself.

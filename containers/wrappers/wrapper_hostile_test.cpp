@@ -3,13 +3,16 @@
 // or a backing file is `unsupported` whatever its names say, and reading what is left never
 // fails. The libraries open the file's own descriptor, never a name the image holds; the only
 // siblings opened are a VMDK descriptor's extents and a cue sheet's one file, plain names of
-// one link in the folder.
+// one link in the folder. Floppy images (dsktrans's) whose records lie, break off or lack
+// sectors are `damaged`.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 
 #include "containers/test_support/disk_image_test_support.h"
+#include "containers/test_support/floppy_image_writer.h"
+#include "containers/wrappers/floppy_formats.h"
 #include "containers/wrappers/sibling_files.h"
 #include "containers/wrappers/wrapper_opener.h"
 #include "platform/byte_reader.h"
@@ -60,6 +63,37 @@ std::function<void(std::vector<uint8_t>&)> VmdkExtentNamed(std::string name,
   };
 }
 
+// Where the data of sector `sector` (0 for the first) of track `track` lies in an ImageDisk
+// file: its record's type byte.
+size_t ImdRecord(const std::vector<uint8_t>& imd, size_t track, size_t sector) {
+  size_t at = static_cast<size_t>(std::find(imd.begin(), imd.end(), 0x1A) - imd.begin()) + 1;
+  for (size_t t = 0;; ++t) {
+    const size_t count = imd[at + 3];
+    at += 5 + count;
+    for (size_t s = 0; s < count; ++s) {
+      if (t == track && s == sector) return at;
+      at += imd[at] == 0 ? 1 : imd[at] % 2 == 1 ? 1 + 512 : 2;
+    }
+  }
+}
+
+// Where sector `sector`'s header of track `track` lies in a plain TeleDisk file.
+size_t Td0Sector(const std::vector<uint8_t>& td0, size_t track, size_t sector) {
+  size_t at = 12;
+  for (size_t t = 0;; ++t) {
+    const size_t count = td0[at];
+    at += 4;
+    for (size_t s = 0; s < count; ++s) {
+      if (t == track && s == sector) return at;
+      at += (td0[at + 4] & 0x30) != 0 ? 6 : 8 + ReadU16(td0, at + 6);
+    }
+  }
+}
+
+void CutInHalf(std::vector<uint8_t>& bytes) {
+  bytes.resize(bytes.size() / 2);
+}
+
 struct HostileCase {
   std::string name;
   std::string format;  // qemu-img's, or the whole command that makes disk.wrapped
@@ -77,6 +111,8 @@ void PrintTo(const HostileCase& row, std::ostream* out) {
 
 const ContainerDamage kDamaged{"", IncompleteReason::kDamaged};
 const ContainerDamage kUnsupported{"", IncompleteReason::kUnsupported};
+
+const std::string kDsktrans = "dsktrans -itype raw disk.img disk.wrapped >/dev/null -otype ";
 
 const std::string kSplitVmdk =
     "qemu-img convert -O vmdk -o subformat=twoGbMaxExtentSparse disk.img disk.wrapped";
@@ -204,6 +240,88 @@ std::vector<HostileCase> HostileCases() {
        ContainerKind::kVmdk,
        {kUnsupported},
        0},
+      // 72 sectors on a track of a 1.44 MB floppy: more than any drive wrote on one.
+      {"imd_sector_count_past_the_track",
+       "cp disk.img disk.wrapped",
+       [](std::vector<uint8_t>& raw) {
+         raw = testing::ImdImage(raw, {20, 2, 72});
+       },
+       ContainerKind::kImd,
+       {kDamaged},
+       0},
+      // The first track left unformatted when the floppy was imaged: no sector to read there.
+      {"imd_track_without_sectors",
+       kDsktrans + "imd",
+       [](std::vector<uint8_t>& imd) {
+         const size_t track = ImdRecord(imd, 0, 0) - 18 - 5;
+         imd.erase(imd.begin() + static_cast<ptrdiff_t>(track),
+                   imd.begin() + static_cast<ptrdiff_t>(ImdRecord(imd, 1, 0) - 18 - 5));
+         imd.insert(imd.begin() + static_cast<ptrdiff_t>(track), {5, 0, 0, 0, 2});
+       },
+       ContainerKind::kImd,
+       {kDamaged},
+       0},
+      {"imd_cut_short", kDsktrans + "imd", CutInHalf, ContainerKind::kImd, {kDamaged}, 0},
+      // A sector of the big file's that was not read when the floppy was imaged.
+      {"imd_sector_lost_when_imaged",
+       kDsktrans + "imd",
+       [](std::vector<uint8_t>& imd) {
+         const size_t record = ImdRecord(imd, 3, 0);
+         imd.erase(imd.begin() + static_cast<ptrdiff_t>(record) + 1,
+                   imd.begin() + static_cast<ptrdiff_t>(record) + (imd[record] % 2 ? 513 : 2));
+         imd[record] = 0;
+       },
+       ContainerKind::kImd,
+       {kDamaged},
+       1},
+      {"td0_sector_lost_when_imaged",
+       kDsktrans + "tele",
+       [](std::vector<uint8_t>& td0) {
+         const size_t header = Td0Sector(td0, 3, 0);
+         td0.erase(td0.begin() + static_cast<ptrdiff_t>(header) + 6,
+                   td0.begin() + static_cast<ptrdiff_t>(header) + 8 + ReadU16(td0, header + 6));
+         td0[header + 4] |= 0x20;
+       },
+       ContainerKind::kTd0,
+       {kDamaged},
+       1},
+      // The boot sector's runs fill more than its 512 bytes, under the advanced compression.
+      {"td0_runs_lying_about_their_size",
+       kDsktrans + "tele",
+       [](std::vector<uint8_t>& td0) {
+         ++td0[Td0Sector(td0, 0, 0) + 10];
+         td0 = testing::PackTeleDisk(td0);
+       },
+       ContainerKind::kTd0,
+       {kDamaged},
+       0},
+      {"td0_run_of_a_pattern_past_any_sector",
+       kDsktrans + "tele",
+       [](std::vector<uint8_t>& td0) { td0[Td0Sector(td0, 0, 0) + 9] = 0xFF; },
+       ContainerKind::kTd0,
+       {kDamaged},
+       0},
+      {"td0_cut_short", kDsktrans + "tele", CutInHalf, ContainerKind::kTd0, {kDamaged}, 0},
+      // The compression of TeleDisk's first versions is not the advanced one.
+      {"td0_old_compression",
+       kDsktrans + "tele",
+       [](std::vector<uint8_t>& td0) {
+         td0 = testing::PackTeleDisk(td0);
+         td0[4] = 0x10;
+         WriteU16(&td0[10], TeleDiskCrc(std::span(td0).first(10)));
+       },
+       ContainerKind::kTd0,
+       {kUnsupported},
+       0},
+      {"cqm_cut_short", kDsktrans + "copyqm", CutInHalf, ContainerKind::kCqm, {kDamaged}, 0},
+      // libdsk reads a copy in memory: a floppy inside an archive opens as one on the host.
+      {"imd_inside_a_container",
+       kDsktrans + "imd",
+       [](std::vector<uint8_t>&) {},
+       ContainerKind::kImd,
+       {},
+       1,
+       true},
       {"vmdk_inside_a_container",
        "vmdk",
        [](std::vector<uint8_t>&) {},
@@ -300,6 +418,23 @@ TEST_P(WrapperHostileTest, DamageIsTheWrappersAndTheRestIsRead) {
 
 INSTANTIATE_TEST_SUITE_P(Wrappers, WrapperHostileTest, ::testing::ValuesIn(HostileCases()),
                          [](const auto& info) { return info.param.name; });
+
+// Text that starts as a floppy image does, a header whose check sum fails: ordinary files,
+// of which nothing is reported.
+TEST(FloppyRecognitionTest, FilesThatOnlyStartLikeAFloppyImageAreOrdinary) {
+  std::vector<uint8_t> td0(600, 0);
+  td0[0] = 'T';
+  td0[1] = 'D';
+  std::vector<uint8_t> cqm(600, 1);
+  std::copy_n("CQ\x14", 3, cqm.begin());
+  const std::string imd = "IMD notes on the install disks\x1Athe rest";
+  for (const std::vector<uint8_t>& bytes :
+       {std::vector<uint8_t>(imd.begin(), imd.end()), td0, cqm}) {
+    EXPECT_FALSE(WrapperOpener().Open(testing::ImageFile(bytes)).has_value());
+  }
+  EXPECT_FALSE(WrapperOpener().MayOpen(td0, td0.size()));
+  EXPECT_FALSE(WrapperOpener().MayOpen(cqm, cqm.size()));
+}
 
 }  // namespace
 }  // namespace quarn

@@ -5,6 +5,8 @@
 #include "containers/disks/file_block_device.h"
 #include "containers/wrappers/cd_raw_reader.h"
 #include "containers/wrappers/cue_sheet.h"
+#include "containers/wrappers/floppy_formats.h"
+#include "containers/wrappers/floppy_reader.h"
 #include "containers/wrappers/library_readers.h"
 #include "containers/wrappers/unpack_meter.h"
 #include "containers/wrappers/vdi_reader.h"
@@ -19,7 +21,7 @@ constexpr uint64_t kSector = 512;
 using Reader = std::optional<WrappedDisk> (*)(const std::shared_ptr<BlockDevice>&);
 constexpr Reader kReaders[] = {ReadVdi, ReadVhd, ReadCdRaw};
 using LibraryReader = std::optional<WrappedDisk> (*)(const std::shared_ptr<File>&);
-constexpr LibraryReader kLibraryReaders[] = {ReadQcow, ReadVhdx};
+constexpr LibraryReader kLibraryReaders[] = {ReadQcow, ReadVhdx, ReadFloppy};
 
 OpenedContainer Opened(WrappedDisk wrapped) {
   std::shared_ptr<UnpackMeter> meter;
@@ -40,7 +42,8 @@ OpenedContainer Opened(WrappedDisk wrapped) {
     opened->kind = wrapped.kind;
   }
   opened->wrapper = OpenedContainer::Wrapper{wrapped.kind, std::move(wrapped.damage),
-                                             std::move(wrapped.disk), std::move(meter)};
+                                             std::move(wrapped.disk), std::move(meter),
+                                             wrapped.unpacked};
   return std::move(*opened);
 }
 
@@ -48,7 +51,7 @@ OpenedContainer Opened(WrappedDisk wrapped) {
 
 bool WrapperOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const {
   if (MayBeVdi(head) || MayBeDynamicVhd(head) || MayBeQcow(head) || MayBeVhdx(head) ||
-      MayBeVmdk(head) || MayBeCdRaw(head) || MayBeCueSheet(head)) {
+      MayBeVmdk(head) || MayBeCdRaw(head) || MayBeCueSheet(head) || FloppyKind(head)) {
     return true;
   }
   // A fixed VHD starts with its disk's first sector and ends with a sector of footer.

@@ -7,12 +7,12 @@
 
 namespace quarn {
 
-// Opens disk image wrappers (VHD, VDI, QCOW, VHDX, VMDK, raw CD, cue sheet): the wrapper's reader
-// turns the file into the disk's sectors, read only, and those are opened as a raw image's are (an
-// MBR and its FAT partitions, or one volume; a CD's as an ISO 9660 archive). The result names the
-// wrapper (OpenedContainer::wrapper) with its own damage; its kind is the disk's, or the wrapper's
-// when no disk can be read. A disk holding nothing the image reader knows is still the wrapper's
-// container, with nothing in it.
+// Opens disk image wrappers (VHD, VDI, QCOW, VHDX, VMDK, raw CD, cue sheet, and the floppy
+// formats IMD, TD0 and CQM): the wrapper's reader turns the file into the disk's sectors, read
+// only, and those are opened as a raw image's are (an MBR and its FAT partitions, or one volume;
+// a CD's as an ISO 9660 archive). The result names the wrapper (OpenedContainer::wrapper) with
+// its own damage; its kind is the disk's, or the wrapper's when no disk can be read. A disk
+// holding nothing the image reader knows is still the wrapper's container, with nothing in it.
 class WrapperOpener : public ContainerOpener {
  public:
   std::optional<OpenedContainer> Open(std::shared_ptr<File> file) override;
