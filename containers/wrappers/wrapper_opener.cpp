@@ -4,6 +4,7 @@
 #include "containers/disks/disk_image_opener.h"
 #include "containers/disks/file_block_device.h"
 #include "containers/wrappers/cd_raw_reader.h"
+#include "containers/wrappers/ewf_reader.h"
 #include "containers/wrappers/library_readers.h"
 #include "containers/wrappers/vdi_reader.h"
 #include "containers/wrappers/vhd_reader.h"
@@ -41,7 +42,7 @@ OpenedContainer Opened(WrappedDisk wrapped) {
 
 bool WrapperOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const {
   if (MayBeVdi(head) || MayBeDynamicVhd(head) || MayBeQcow(head) || MayBeVhdx(head) ||
-      MayBeVmdk(head) || MayBeCdRaw(head)) {
+      MayBeVmdk(head) || MayBeEwf(head) || MayBeCdRaw(head)) {
     return true;
   }
   // A fixed VHD starts with its disk's first sector and ends with a sector of footer.
@@ -50,7 +51,7 @@ bool WrapperOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const 
 }
 
 std::optional<OpenedContainer> WrapperOpener::Open(std::shared_ptr<File> file) {
-  return OpenWithSiblings(std::move(file), nullptr);
+  return OpenWithSiblings(std::move(file), {});
 }
 
 std::optional<OpenedContainer> WrapperOpener::OpenWithSiblings(std::shared_ptr<File> file,
@@ -60,6 +61,9 @@ std::optional<OpenedContainer> WrapperOpener::OpenWithSiblings(std::shared_ptr<F
     if (std::optional<WrappedDisk> wrapped = reader(file)) return Opened(std::move(*wrapped));
   }
   if (std::optional<WrappedDisk> wrapped = ReadVmdk(file, siblings)) {
+    return Opened(std::move(*wrapped));
+  }
+  if (std::optional<WrappedDisk> wrapped = ReadEwf(file, siblings)) {
     return Opened(std::move(*wrapped));
   }
   const std::shared_ptr<BlockDevice> device = FileBlockDevice::Open(std::move(file));
