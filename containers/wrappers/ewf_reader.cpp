@@ -35,6 +35,7 @@ constexpr uint64_t kSectionChecksumOffset = 72;
 // A set of more segments than this is not opened: each is a file held open. At ewfacquire's
 // smallest segment of a CD's size this still holds 160 GiB, far more than any disk of the era.
 constexpr uint32_t kMostSegments = 255;
+constexpr size_t kFirstSectorBytes = 512;
 // libewf keeps at most this many segments open at once, opening the others again by name.
 constexpr int kMostOpenSegments = 8;
 
@@ -121,8 +122,14 @@ std::optional<WrappedDisk> OpenSet(const std::shared_ptr<EwfHandle>& opened) {
     }
     return got;
   };
-  return WrappedDisk{
-      ContainerKind::kEwf, std::make_shared<LibraryBlockDevice>(size, read, opened), {}};
+  auto disk = std::make_shared<LibraryBlockDevice>(size, read, opened);
+  // A disk whose first sector cannot be read holds nothing the image reader would find, and
+  // would otherwise pass for an empty one.
+  std::array<uint8_t, kFirstSectorBytes> first{};
+  if (size < first.size() || disk->ReadAt(0, first.data(), first.size()) != first.size()) {
+    return Damaged();
+  }
+  return WrappedDisk{ContainerKind::kEwf, std::move(disk), {}};
 }
 
 }  // namespace

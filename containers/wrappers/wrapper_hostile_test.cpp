@@ -82,9 +82,11 @@ const ContainerDamage kUnsupported{"", IncompleteReason::kUnsupported};
 
 const std::string kSplitVmdk =
     "qemu-img convert -O vmdk -o subformat=twoGbMaxExtentSparse disk.img disk.wrapped";
-// An E01 set of two segments; its first is disk.wrapped, the second keeps its rule's name.
+// An E01 set of two segments; its first is disk.wrapped, the second has the name the rule
+// gives it, in the first's lower case.
 const std::string kEwfSet =
-    "ewfacquire -u -q -S 1M -t disk disk.img > /dev/null && mv disk.E01 disk.wrapped";
+    "ewfacquire -u -q -S 1M -t disk disk.img > /dev/null && mv disk.E01 disk.wrapped && "
+    "mv disk.E02 disk.e02";
 
 // An Ex01 header over an E01's: the later format's signature, version 2.1, segment 1.
 void MakeEx01(std::vector<uint8_t>& ewf) {
@@ -224,19 +226,19 @@ std::vector<HostileCase> HostileCases() {
       // An E01's set is whole, each segment a plain file of one link and the wrapper's owner,
       // or nothing of it is read.
       {"ewf_segment_missing",
-       kEwfSet + " && rm disk.E02",
+       kEwfSet + " && rm disk.e02",
        [](std::vector<uint8_t>&) {},
        ContainerKind::kEwf,
        {kUnsupported},
        0},
       {"ewf_segment_a_link_out_of_the_folder",
-       kEwfSet + " && mkdir out && mv disk.E02 out && ln -s out/disk.E02 disk.E02",
+       kEwfSet + " && mkdir out && mv disk.e02 out && ln -s out/disk.e02 disk.e02",
        [](std::vector<uint8_t>&) {},
        ContainerKind::kEwf,
        {kUnsupported},
        0},
       {"ewf_segment_of_another_owner",
-       kEwfSet + " && chown 65534 disk.E02",
+       kEwfSet + " && chown 65534 disk.e02",
        [](std::vector<uint8_t>&) {},
        ContainerKind::kEwf,
        {kUnsupported},
@@ -250,6 +252,19 @@ std::vector<HostileCase> HostileCases() {
        {kDamaged},
        0},
       {"ewf_ex01", kEwfSet, MakeEx01, ContainerKind::kEwf, {kUnsupported}, 0},
+      // A byte of the boot sector's chunk changed: its check sum fails, and no volume is read
+      // from what libewf would give.
+      {"ewf_chunk_failing_its_check_sum",
+       kEwfSet,
+       [](std::vector<uint8_t>& ewf) {
+         const std::string label = "FAT12   ";
+         const auto at = std::search(ewf.begin(), ewf.end(), label.begin(), label.end());
+         ASSERT_NE(at, ewf.end());
+         *at = 'X';
+       },
+       ContainerKind::kEwf,
+       {kDamaged},
+       0},
       {"ewf_inside_a_container",
        "ewfacquire -u -q -t disk disk.img > /dev/null && mv disk.E01 disk.wrapped",
        [](std::vector<uint8_t>&) {},
