@@ -39,6 +39,11 @@ constexpr size_t kFirstSectorBytes = 512;
 // libewf keeps at most this many segments open at once, opening the others again by name.
 constexpr int kMostOpenSegments = 8;
 
+bool SectionChecksumHolds(std::span<const uint8_t> section) {
+  return ReadU32(section, kSectionChecksumOffset) ==
+         adler32(1, section.data(), static_cast<uInt>(kSectionChecksumOffset));
+}
+
 enum class SegmentEnd { kNext, kDone, kBroken };
 
 // How the segment in `file` ends, its closing section checked.
@@ -48,9 +53,7 @@ SegmentEnd EndOf(File& file) {
   std::array<uint8_t, kSectionBytes> section{};
   const uint64_t at = *size - kSectionBytes;
   if (!ReadExactlyAt(file, at, section.data(), section.size())) return SegmentEnd::kBroken;
-  if (ReadU64(section, kSectionNextOffset) != at ||
-      ReadU32(section, kSectionChecksumOffset) !=
-          adler32(1, section.data(), static_cast<uInt>(kSectionChecksumOffset))) {
+  if (ReadU64(section, kSectionNextOffset) != at || !SectionChecksumHolds(section)) {
     return SegmentEnd::kBroken;
   }
   std::array<char, kSectionTypeBytes> type{};
@@ -136,8 +139,10 @@ std::optional<WrappedDisk> OpenSet(const std::shared_ptr<EwfHandle>& opened) {
 
 bool MayBeEwf(std::span<const uint8_t> head) {
   if (BytesEqual(head, 0, kEwfSignature, sizeof kEwfSignature)) {
-    return Fits(head, 0, kEwfHeaderBytes) && ReadU8(head, kFieldsStartOffset) == 1 &&
-           ReadU16(head, kSegmentNumberOffset) == 1 && ReadU16(head, kFieldsEndOffset) == 0;
+    // The first section's descriptor follows the header, its check sum right.
+    return Fits(head, kEwfHeaderBytes, kSectionBytes) && ReadU8(head, kFieldsStartOffset) == 1 &&
+           ReadU16(head, kSegmentNumberOffset) == 1 && ReadU16(head, kFieldsEndOffset) == 0 &&
+           SectionChecksumHolds(head.subspan(kEwfHeaderBytes, kSectionBytes));
   }
   return BytesEqual(head, 0, kEx01Signature, sizeof kEx01Signature) &&
          Fits(head, 0, kEx01SegmentNumberOffset + 4) &&
