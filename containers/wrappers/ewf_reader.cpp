@@ -32,12 +32,11 @@ constexpr uint64_t kSectionTypeBytes = 16;
 constexpr uint64_t kSectionNextOffset = 16;
 constexpr uint64_t kSectionChecksumOffset = 72;
 
-// A set of more segments than this is not opened: each is a file held open. At ewfacquire's
-// smallest segment of a CD's size this still holds 160 GiB, far more than any disk of the era.
-constexpr uint32_t kMostSegments = 255;
+// A set of more segments than this is not opened: each is a file held open twice, by the scan
+// and by libewf. At a CD's size a segment, the size of the old acquisition tools, this still
+// holds 80 GiB, more than the disks of the era.
+constexpr uint32_t kMostSegments = 128;
 constexpr size_t kFirstSectorBytes = 512;
-// libewf keeps at most this many segments open at once, opening the others again by name.
-constexpr int kMostOpenSegments = 8;
 
 bool SectionChecksumHolds(std::span<const uint8_t> section) {
   return ReadU32(section, kSectionChecksumOffset) ==
@@ -101,9 +100,10 @@ std::optional<WrappedDisk> OpenSet(const std::shared_ptr<EwfHandle>& opened) {
   for (std::string& name : names) arguments.push_back(name.data());
   if (libewf_handle_initialize(&opened->handle, nullptr) != 1) return std::nullopt;
   size64_t size = 0;
-  if (libewf_handle_set_maximum_number_of_open_handles(opened->handle, kMostOpenSegments,
-                                                       nullptr) != 1 ||
-      libewf_handle_open(opened->handle, arguments.data(), static_cast<int>(arguments.size()),
+  // libewf is left to keep every segment open: given a bound on open files, its own copy of
+  // the I/O library refuses to open a set at all, and whether its own copy or another
+  // library's serves it rests on the order they are linked in (containers/CMakeLists.txt).
+  if (libewf_handle_open(opened->handle, arguments.data(), static_cast<int>(arguments.size()),
                          LIBEWF_OPEN_READ, nullptr) != 1 ||
       libewf_handle_get_media_size(opened->handle, &size, nullptr) != 1) {
     return UnsupportedWrapper(ContainerKind::kEwf);
