@@ -19,7 +19,7 @@ AllContainersOpener::AllContainersOpener() {
 }
 
 std::optional<OpenedContainer> AllContainersOpener::Open(std::shared_ptr<File> file) {
-  return OpenWithSiblings(std::move(file), nullptr);
+  return OpenWithSiblings(std::move(file), {});
 }
 
 std::optional<OpenedContainer> AllContainersOpener::OpenWithSiblings(

@@ -273,8 +273,17 @@ struct BytesWanted {
 inline constexpr uint32_t kMostBytesLookedAt = 64;
 
 // Opens a file beside the one being opened, by a name the format's own rule gives: null when
-// no such file may be read (SiblingsIn says which may).
-using SiblingOpener = std::function<std::shared_ptr<File>(const std::string& name)>;
+// no such file may be read (SiblingsIn says which may). Empty, it opens none.
+struct SiblingOpener {
+  std::function<std::shared_ptr<File>(const std::string& name)> open;
+  // The opened file's own name in its folder, which a set's rule derives the others' from.
+  std::string own_name;
+
+  explicit operator bool() const { return static_cast<bool>(open); }
+  std::shared_ptr<File> operator()(const std::string& name) const {
+    return open ? open(name) : nullptr;
+  }
+};
 
 // Looks at a file and opens it as a container when its structure checks out. Reads through
 // `file` from then on, from any thread the volumes' files are read on.

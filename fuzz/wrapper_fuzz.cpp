@@ -44,8 +44,8 @@ std::shared_ptr<quarn::File> SiblingCd(const std::string& name) {
 // A wrapper's own damage is damage or a parent or sibling it will not open; what lies inside
 // is walked as a raw image's volumes are, or read as an archive's entries.
 void OpenWrapper(const uint8_t* data, size_t size) {
-  std::optional<quarn::OpenedContainer> opened =
-      quarn::WrapperOpener().OpenWithSiblings(quarn::fuzz::InputFile(data, size), SiblingCd);
+  std::optional<quarn::OpenedContainer> opened = quarn::WrapperOpener().OpenWithSiblings(
+      quarn::fuzz::InputFile(data, size), quarn::SiblingOpener{SiblingCd, "CD.CUE"});
   if (!opened) return;
   Check(opened->wrapper.has_value() && !opened->BootRecordOnly() && !opened->Changeable());
   for (const quarn::ContainerDamage& damage : opened->wrapper->damage) {

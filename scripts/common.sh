@@ -5,7 +5,7 @@
 # scan reads ARJ and ARC archives with at run time (without it they are reported unsupported).
 QUARN_PACKAGES=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev qt6-base-dev
                 fonts-dejavu-core libarchive-dev liblhasa-dev liblzma-dev libmspack-dev libvectorscan-dev
-                zlib1g-dev libssl-dev libsystemd-dev pkg-config libqcow-dev libvhdi-dev libvmdk-dev libbfio-dev libdsk4-dev unar)
+                zlib1g-dev libssl-dev libsystemd-dev pkg-config libqcow-dev libvhdi-dev libvmdk-dev libbfio-dev libdsk4-dev libewf-dev unar)
 # Needed only to build and run the tests and benchmarks (test.sh installs them, run.sh not);
 # clamdscan and python3-pyclamd are real clients of the daemon's protocol that quarnd's tests
 # talk to it through; python3 runs the check of the layers (scripts/check_layers.py).
@@ -14,11 +14,12 @@ QUARN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clamdscan python
 # and sfdisk make and read the images, the packers make the archives, lhasa lists and
 # extracts LZH archives, libgsf-bin's gsf writes compound documents, arj, arc and mscompress
 # make the DOS archivers' files; qemu-utils's qemu-img puts raw images in the disk image
-# wrappers, libdsk-utils's dsktrans puts floppies in ImageDisk, TeleDisk and CopyQM files, and
-# bchunk reads a raw CD back (test.sh installs them, run.sh not).
+# wrappers, libdsk-utils's dsktrans puts floppies in ImageDisk, TeleDisk and CopyQM files,
+# ewf-tools's ewfacquire writes E01 sets, and bchunk reads a raw CD back (test.sh installs them,
+# run.sh not).
 QUARN_CONTAINER_TEST_PACKAGES=(dosfstools mtools fdisk zip unzip p7zip-full genisoimage gcab xz-utils
                                zstd bzip2 ncompress lhasa libgsf-bin mscompress arj arc qemu-utils bchunk
-                               libdsk-utils)
+                               libdsk-utils ewf-tools)
 # Only for ./test.sh --full: clang, and libclang-rt-14-dev with libFuzzer and the sanitizers'
 # runtimes; clamav, whose clamscan witnesses what imported signatures find, and
 # clamav-testfiles, its own test files among them; clamav-daemon, whose clamd answers the

@@ -194,7 +194,7 @@ ContainerScan ScanIfContainer(ScanSession& session, Folder& folder, const std::s
   if (!MayBeContainer(*session.container_opener(), **file)) return ContainerScan::kNone;
   // Only a file on the host has siblings a wrapper may open: inside a container, none.
   SiblingOpener siblings;
-  if (info) siblings = SiblingsIn(folder, *info);
+  if (info) siblings = SiblingsIn(folder, *info, name);
   std::optional<OpenedContainer> opened = session.container_opener()->OpenWithSiblings(
       std::shared_ptr<File>(std::move(*file)), siblings);
   // FileFilter 0 lets a program's name through for the archive it may carry, and no more.

@@ -72,11 +72,12 @@ const OpenedContainer* ImageDrives::OpenFile(const std::string& path, std::uniqu
   if (const std::optional<FileInfo> info = file->GetInfo()) {
     identity = {info->device, info->inode};
     identities_.push_back(identity);
+    const std::string absolute = AbsoluteHostPath(path, WorkingFolderPath());
     Result<std::unique_ptr<Folder>> opened =
-        OpenPosixFileSystem()->OpenFolder(ParentPath(AbsoluteHostPath(path, WorkingFolderPath())));
+        OpenPosixFileSystem()->OpenFolder(ParentPath(absolute));
     if (opened) {
       folder = std::move(*opened);
-      siblings = SiblingsIn(*folder, *info);
+      siblings = SiblingsIn(*folder, *info, BaseName(absolute));
     }
   }
   std::optional<OpenedContainer> container =

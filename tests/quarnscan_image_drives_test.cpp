@@ -147,22 +147,26 @@ size_t Refused(const Outcome& outcome) {
   return std::min(refused, CountOf(outcome.out, "Non modificabile: "));
 }
 
-// The same disk in each wrapper qemu-img writes: met in a walk and made a drive, its files are
-// found under the wrapper's layer, and a delete is refused without a byte of the wrapper
-// changed.
+// The same disk in each wrapper qemu-img writes, and in an E01 set of ewfacquire's: met in a
+// walk and made a drive, its files are found under the wrapper's layer, and a delete is
+// refused without a byte of the wrapper changed.
 TEST_F(QuarnscanImageDrives, WrappedDisksAreReadAsTheirDisksAndNeverChanged) {
   const std::string raw = WriteImage(scratch_.Child("hd.img"), HardDisk());
   const std::pair<std::string, std::string> wrappers[] = {
       {"WIN98.VHD", "vpc"},     {"FIXED.VHD", "vpc -o subformat=fixed"},
       {"WIN98.VDI", "vdi"},     {"WIN98.VHDX", "vhdx"},
-      {"WIN98.QCOW2", "qcow2"}, {"WIN98.VMDK", "vmdk"}};
+      {"WIN98.QCOW2", "qcow2"}, {"WIN98.VMDK", "vmdk"},
+      {"WIN98.E01", "ewf"}};
   for (const auto& [name, format] : wrappers) {
     const std::string image = tree_ + "/" + name;
-    const testing::ToolRun made =
-        testing::RunIn("/", "qemu-img convert -O " + format + " " + raw + " " + image);
+    const testing::ToolRun made = testing::RunIn(
+        "/", format == "ewf"
+                 ? "ewfacquire -u -q -S 1M -t " + tree_ + "/WIN98 " + raw + " > /dev/null"
+                 : "qemu-img convert -O " + format + " " + raw + " " + image);
     ASSERT_EQ(made.status, 0) << made.output;
-    const std::map<std::string, std::string> kinds = {
-        {"VHD", "vhd"}, {"VDI", "vdi"}, {"VHDX", "vhdx"}, {"QCOW2", "qcow"}, {"VMDK", "vmdk"}};
+    const std::map<std::string, std::string> kinds = {{"VHD", "vhd"},   {"VDI", "vdi"},
+                                                      {"VHDX", "vhdx"}, {"QCOW2", "qcow"},
+                                                      {"VMDK", "vmdk"}, {"E01", "ewf"}};
     const std::string kind = kinds.at(name.substr(name.find('.') + 1));
     const std::string before = ReadFile(image);
     Outcome walked = Scan({"--json", "--action", "delete", "C:"});

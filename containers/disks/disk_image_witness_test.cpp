@@ -94,12 +94,24 @@ struct WitnessCase {
   std::function<void(std::vector<uint8_t>&)> before_witness;
   std::function<void(std::vector<uint8_t>&)> after_witness;
   std::vector<ContainerDamage> damage;
-  // Run last: makes disk.wrapped of disk.img, a wrapper of `wrapper`'s kind.
+  // Run last: makes `wrapped_file` of disk.img, a wrapper of `wrapper`'s kind.
   std::string wrap;
   std::optional<ContainerKind> wrapper;
   // Applied to disk.wrapped once made (a compression its tool does not write).
   std::function<std::vector<uint8_t>(std::span<const uint8_t>)> rewrap;
+  std::string wrapped_file = "disk.wrapped";
 };
+
+// The files the cases' commands copy into their images, in host/.
+void WriteHostFiles(const WitnessFolder& folder) {
+  ASSERT_FALSE(folder.path().empty());
+  std::filesystem::create_directories(folder.path() + "/host");
+  folder.Write("host/small.bin", PatternBytes(700, 1));
+  folder.Write("host/empty.bin", {});
+  folder.Write("host/big.bin", PatternBytes(40000, 2));
+  folder.Write("host/huge.bin", PatternBytes(300000, 3));
+  folder.Write("mtoolsrc", {});
+}
 
 void PrintTo(const WitnessCase& row, std::ostream* out) {
   *out << row.name;
@@ -112,6 +124,15 @@ const std::string kFloppyFiles =
 
 std::string Floppy(uint32_t kilobytes) {
   return "mformat -C -f " + std::to_string(kilobytes) + " -i disk.img ::" + kFloppyFiles;
+}
+
+std::string Qemu(const std::string& format) {
+  return "qemu-img convert -O " + format + " disk.img disk.wrapped";
+}
+
+// disk.E01 and the segments after it, if `options` asks for small ones.
+std::string Ewf(const std::string& options) {
+  return "ewfacquire -u -q " + options + " -t disk disk.img > /dev/null";
 }
 
 std::vector<WitnessCase> WitnessCases() {
@@ -227,32 +248,43 @@ std::vector<WitnessCase> WitnessCases() {
   // The same disks inside the wrappers that hold them.
   struct Wrapping {
     std::string label;
-    std::string format;
+    std::string make;
     ContainerKind kind;
+    std::string file = "disk.wrapped";
+    // The one disk it is tried on, when not both: the floppy's files all lie in the first 1 MiB
+    // segment of a set.
+    std::string only_on;
   };
   const Wrapping wrappings[] = {
-      {"vdi", "vdi", ContainerKind::kVdi},
-      {"vdi_fixed", "vdi -o static=on", ContainerKind::kVdi},
-      {"vhd_dynamic", "vpc", ContainerKind::kVhd},
-      {"vhd_fixed", "vpc -o subformat=fixed", ContainerKind::kVhd},
-      {"vhdx", "vhdx", ContainerKind::kVhdx},
-      {"qcow2", "qcow2", ContainerKind::kQcow},
-      {"qcow2_compressed", "qcow2 -c", ContainerKind::kQcow},
-      {"qcow1", "qcow", ContainerKind::kQcow},
-      {"vmdk_sparse", "vmdk -o subformat=monolithicSparse", ContainerKind::kVmdk},
-      {"vmdk_stream", "vmdk -o subformat=streamOptimized", ContainerKind::kVmdk},
-      {"vmdk_split", "vmdk -o subformat=twoGbMaxExtentSparse", ContainerKind::kVmdk},
-      {"vmdk_flat", "vmdk -o subformat=monolithicFlat", ContainerKind::kVmdk},
+      {"vdi", Qemu("vdi"), ContainerKind::kVdi},
+      {"vdi_fixed", Qemu("vdi -o static=on"), ContainerKind::kVdi},
+      {"vhd_dynamic", Qemu("vpc"), ContainerKind::kVhd},
+      {"vhd_fixed", Qemu("vpc -o subformat=fixed"), ContainerKind::kVhd},
+      {"vhdx", Qemu("vhdx"), ContainerKind::kVhdx},
+      {"qcow2", Qemu("qcow2"), ContainerKind::kQcow},
+      {"qcow2_compressed", Qemu("qcow2 -c"), ContainerKind::kQcow},
+      {"qcow1", Qemu("qcow"), ContainerKind::kQcow},
+      {"vmdk_sparse", Qemu("vmdk -o subformat=monolithicSparse"), ContainerKind::kVmdk},
+      {"vmdk_stream", Qemu("vmdk -o subformat=streamOptimized"), ContainerKind::kVmdk},
+      {"vmdk_split", Qemu("vmdk -o subformat=twoGbMaxExtentSparse"), ContainerKind::kVmdk},
+      {"vmdk_flat", Qemu("vmdk -o subformat=monolithicFlat"), ContainerKind::kVmdk},
+      {"e01", Ewf(""), ContainerKind::kEwf, "disk.E01", "floppy_1440"},
+      {"e01_compressed", Ewf("-c best"), ContainerKind::kEwf, "disk.E01", "floppy_1440"},
+      {"e01_segments_lower_case",
+       Ewf("-S 1M") + " && for f in disk.E*; do mv $f disk.e${f#disk.E}; done", ContainerKind::kEwf,
+       "disk.e01", "partitioned_primaries_and_logical_drives"},
   };
   for (const std::string base : {"floppy_1440", "partitioned_primaries_and_logical_drives"}) {
     const auto found = std::find_if(cases.begin(), cases.end(),
                                     [&](const WitnessCase& row) { return row.name == base; });
     const WitnessCase unwrapped = *found;
     for (const Wrapping& wrapping : wrappings) {
+      if (!wrapping.only_on.empty() && wrapping.only_on != base) continue;
       WitnessCase wrapped = unwrapped;
       wrapped.name += "_in_" + wrapping.label;
-      wrapped.wrap = "qemu-img convert -O " + wrapping.format + " disk.img disk.wrapped";
+      wrapped.wrap = wrapping.make;
       wrapped.wrapper = wrapping.kind;
+      wrapped.wrapped_file = wrapping.file;
       cases.push_back(std::move(wrapped));
     }
   }
@@ -281,7 +313,7 @@ class DiskImageWitnessTest : public ::testing::TestWithParam<WitnessCase> {
  protected:
   static void SetUpTestSuite() {
     const ToolRun found =
-        RunIn("/", "command -v mkfs.fat mformat mcopy mmd mdel mdir sfdisk qemu-img dsktrans");
+        RunIn("/", "command -v mkfs.fat mformat mcopy mmd mdel mdir sfdisk qemu-img dsktrans ewfacquire");
     tools_missing_ = found.status != 0;
     tools_report_ = found.output;
   }
@@ -294,18 +326,12 @@ std::string DiskImageWitnessTest::tools_report_;
 
 TEST_P(DiskImageWitnessTest, OpenerSeesWhatTheToolsSee) {
   ASSERT_FALSE(tools_missing_)
-      << "the witness tools are missing (Debian packages dosfstools mtools fdisk; ./test.sh "
-         "qemu-utils libdsk-utils; ./test.sh installs them). Found only:\n"
+      << "the witness tools are missing (Debian packages dosfstools mtools fdisk qemu-utils "
+         "libdsk-utils ewf-tools; ./test.sh installs them). Found only:\n"
       << tools_report_;
   const WitnessCase& row = GetParam();
   WitnessFolder folder;
-  ASSERT_FALSE(folder.path().empty());
-  std::filesystem::create_directories(folder.path() + "/host");
-  folder.Write("host/small.bin", PatternBytes(700, 1));
-  folder.Write("host/empty.bin", {});
-  folder.Write("host/big.bin", PatternBytes(40000, 2));
-  folder.Write("host/huge.bin", PatternBytes(300000, 3));
-  folder.Write("mtoolsrc", {});
+  WriteHostFiles(folder);
   const ToolRun made = RunIn(folder.path(), row.make);
   ASSERT_EQ(made.status, 0) << made.output;
 
@@ -333,13 +359,13 @@ TEST_P(DiskImageWitnessTest, OpenerSeesWhatTheToolsSee) {
     if (row.rewrap) folder.Write("disk.wrapped", row.rewrap(folder.Read("disk.wrapped")));
   }
   auto file =
-      (*host_folder)->OpenFile(row.wrap.empty() ? "disk.img" : "disk.wrapped", OpenMode::kRead);
+      (*host_folder)->OpenFile(row.wrap.empty() ? "disk.img" : row.wrapped_file, OpenMode::kRead);
   ASSERT_TRUE(file.ok()) << file.message();
   std::shared_ptr<File> shared(std::move(*file));
   std::optional<OpenedContainer> opened =
-      row.wrapper
-          ? WrapperOpener().OpenWithSiblings(shared, SiblingsIn(**host_folder, *shared->GetInfo()))
-          : DiskImageOpener().Open(shared);
+      row.wrapper ? WrapperOpener().OpenWithSiblings(
+                        shared, SiblingsIn(**host_folder, *shared->GetInfo(), row.wrapped_file))
+                  : DiskImageOpener().Open(shared);
   ASSERT_TRUE(opened.has_value());
   ASSERT_EQ(opened->wrapper.has_value(), row.wrapper.has_value());
   if (row.wrapper) {
@@ -374,6 +400,35 @@ TEST_P(DiskImageWitnessTest, OpenerSeesWhatTheToolsSee) {
     EXPECT_EQ(walked.folders, witnessed[expected.partition_number].folders);
     EXPECT_EQ(walked.files, witnessed[expected.partition_number].files);
     EXPECT_TRUE(walked.damage.empty());
+  }
+}
+
+// The libraries of QCOW, VHDX, VMDK and E01 each carry a copy of the same I/O library, of
+// different ages: one process holds the same disk open through each at once, as one scan of a
+// folder of them does, and every file reads as mtools reads it from the raw image.
+TEST(WrapperLibrariesTest, EachReadsItsDiskWhileTheOthersHoldTheirsOpen) {
+  WitnessFolder folder;
+  WriteHostFiles(folder);
+  const ToolRun made = RunIn(folder.path(), Floppy(1440) + " && " + Ewf("-S 1M") +
+                                                " && for f in qcow2 vhdx vmdk; do qemu-img "
+                                                "convert -O $f disk.img disk.$f; done");
+  ASSERT_EQ(made.status, 0) << made.output;
+  const testing::WalkedVolume witnessed = Witness(folder, 0);
+  auto host_folder = OpenPosixFileSystem()->OpenFolder(folder.path());
+  ASSERT_TRUE(host_folder.ok()) << host_folder.message();
+  std::vector<OpenedContainer> all;
+  for (const std::string name : {"disk.qcow2", "disk.vhdx", "disk.vmdk", "disk.E01"}) {
+    auto file = (*host_folder)->OpenFile(name, OpenMode::kRead);
+    ASSERT_TRUE(file.ok()) << file.message();
+    std::shared_ptr<File> shared(std::move(*file));
+    std::optional<OpenedContainer> opened = WrapperOpener().OpenWithSiblings(
+        shared, SiblingsIn(**host_folder, *shared->GetInfo(), name));
+    ASSERT_TRUE(opened && opened->volumes.size() == 1) << name;
+    all.push_back(std::move(*opened));
+  }
+  for (OpenedContainer& opened : all) {
+    const testing::WalkedVolume walked = WalkVolume(*opened.volumes[0].files);
+    EXPECT_EQ(walked.files, witnessed.files) << ContainerKindName(opened.wrapper->kind);
   }
 }
 

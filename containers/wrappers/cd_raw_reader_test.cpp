@@ -78,7 +78,7 @@ TEST(CdRawReader, UserDataIsTheIsoVolumeGenisoimageWrote) {
     ASSERT_TRUE(sheet.ok()) << sheet.message();
     std::shared_ptr<File> file = std::move(*sheet);
     std::optional<OpenedContainer> opened =
-        WrapperOpener().OpenWithSiblings(file, SiblingsIn(**host_folder, *file->GetInfo()));
+        WrapperOpener().OpenWithSiblings(file, SiblingsIn(**host_folder, *file->GetInfo(), name));
     ASSERT_TRUE(opened.has_value());
     ASSERT_TRUE(opened->wrapper.has_value());
     EXPECT_EQ(opened->wrapper->kind, ContainerKind::kCdraw);

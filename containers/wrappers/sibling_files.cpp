@@ -7,8 +7,8 @@ bool IsPlainSiblingName(std::string_view name) {
          name.find("..") == std::string_view::npos;
 }
 
-SiblingOpener SiblingsIn(Folder& folder, const FileInfo& wrapper) {
-  return [&folder, owner = wrapper.owner](const std::string& name) -> std::shared_ptr<File> {
+SiblingOpener SiblingsIn(Folder& folder, const FileInfo& wrapper, std::string wrapper_name) {
+  auto open = [&folder, owner = wrapper.owner](const std::string& name) -> std::shared_ptr<File> {
     if (!IsPlainSiblingName(name)) return nullptr;
     // The folder's own open refuses a link and anything but a regular file.
     Result<std::unique_ptr<File>> file = folder.OpenFile(name, OpenMode::kRead);
@@ -18,6 +18,7 @@ SiblingOpener SiblingsIn(Folder& folder, const FileInfo& wrapper) {
     if (!info || info->link_count != 1 || info->owner != owner) return nullptr;
     return std::shared_ptr<File>(std::move(*file));
   };
+  return SiblingOpener{std::move(open), std::move(wrapper_name)};
 }
 
 }  // namespace quarn

@@ -2,9 +2,9 @@
 // file's end or over the file's own structure is the wrapper's damage, a differencing disk
 // or a backing file is `unsupported` whatever its names say, and reading what is left never
 // fails. The libraries open the file's own descriptor, never a name the image holds; the only
-// siblings opened are a VMDK descriptor's extents and a cue sheet's one file, plain names of
-// one link in the folder. Floppy images (dsktrans's) whose records lie, break off or lack
-// sectors are `damaged`.
+// siblings opened are a VMDK descriptor's extents, an E01's segments and a cue sheet's one
+// file, plain names of one link in the folder. Floppy images (dsktrans's) whose records lie,
+// break off or lack sectors are `damaged`.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -103,6 +103,8 @@ struct HostileCase {
   size_t volumes;
   // Given as bytes in memory, as a file inside another container is.
   bool in_memory = false;
+  // Made by a command only root may run (giving a file away): skipped when it fails.
+  bool needs_root = false;
 };
 
 void PrintTo(const HostileCase& row, std::ostream* out) {
@@ -116,6 +118,17 @@ const std::string kDsktrans = "dsktrans -itype raw disk.img disk.wrapped >/dev/n
 
 const std::string kSplitVmdk =
     "qemu-img convert -O vmdk -o subformat=twoGbMaxExtentSparse disk.img disk.wrapped";
+// An E01 set of two segments; its first is disk.wrapped, the second has the name the rule
+// gives it, in the first's lower case.
+const std::string kEwfSet =
+    "ewfacquire -u -q -S 1M -t disk disk.img > /dev/null && mv disk.E01 disk.wrapped && "
+    "mv disk.E02 disk.e02";
+
+// An Ex01 header over an E01's: the later format's signature, version 2.1, segment 1.
+void MakeEx01(std::vector<uint8_t>& ewf) {
+  const uint8_t header[16] = {'E', 'V', 'F', '2', 0x0D, 0x0A, 0x81, 0x00, 2, 1, 0, 0, 1, 0, 0, 0};
+  std::copy(std::begin(header), std::end(header), ewf.begin());
+}
 
 // Makes disk.wrapped a cue sheet whose first track is `file`, in the folder beside cd.iso (an
 // ISO of the file big); `more` follows that track.
@@ -375,6 +388,55 @@ std::vector<HostileCase> HostileCases() {
        {kUnsupported},
        0,
        true},
+      // An E01's set is whole, each segment a plain file of one link and the wrapper's owner,
+      // or nothing of it is read.
+      {"ewf_segment_missing",
+       kEwfSet + " && rm disk.e02",
+       [](std::vector<uint8_t>&) {},
+       ContainerKind::kEwf,
+       {kUnsupported},
+       0},
+      {"ewf_segment_a_link_out_of_the_folder",
+       kEwfSet + " && mkdir out && mv disk.e02 out && ln -s out/disk.e02 disk.e02",
+       [](std::vector<uint8_t>&) {},
+       ContainerKind::kEwf,
+       {kUnsupported},
+       0},
+      {"ewf_segment_of_another_owner",
+       kEwfSet + " && chown 65534 disk.e02",
+       [](std::vector<uint8_t>&) {},
+       ContainerKind::kEwf,
+       {kUnsupported},
+       0,
+       false,
+       true},
+      {"ewf_segment_cut_short",
+       kEwfSet,
+       [](std::vector<uint8_t>& ewf) { ewf.resize(ewf.size() - 1); },
+       ContainerKind::kEwf,
+       {kDamaged},
+       0},
+      {"ewf_ex01", kEwfSet, MakeEx01, ContainerKind::kEwf, {kUnsupported}, 0},
+      // A byte of the boot sector's chunk changed: its check sum fails, and no volume is read
+      // from what libewf would give.
+      {"ewf_chunk_failing_its_check_sum",
+       kEwfSet,
+       [](std::vector<uint8_t>& ewf) {
+         const std::string label = "FAT12   ";
+         const auto at = std::search(ewf.begin(), ewf.end(), label.begin(), label.end());
+         ASSERT_NE(at, ewf.end());
+         *at = 'X';
+       },
+       ContainerKind::kEwf,
+       {kDamaged},
+       0},
+      {"ewf_inside_a_container",
+       "ewfacquire -u -q -t disk disk.img > /dev/null && mv disk.E01 disk.wrapped",
+       [](std::vector<uint8_t>&) {},
+       ContainerKind::kEwf,
+       {kUnsupported},
+       0,
+       true},
   };
 }
 
@@ -391,6 +453,7 @@ TEST_P(WrapperHostileTest, DamageIsTheWrappersAndTheRestIsRead) {
                      "head -c 1200000 /dev/zero > big && mformat -C -f 1440 -i disk.img :: && "
                      "mcopy -i disk.img big ::BIG.BIN && " +
                          make);
+  if (row.needs_root && made.status != 0) GTEST_SKIP() << "not root: " << made.output;
   ASSERT_EQ(made.status, 0) << made.output;
   std::vector<uint8_t> wrapped = folder.Read("disk.wrapped");
   row.patch(wrapped);
@@ -405,7 +468,8 @@ TEST_P(WrapperHostileTest, DamageIsTheWrappersAndTheRestIsRead) {
     auto opened_file = (*host)->OpenFile("disk.wrapped", OpenMode::kRead);
     ASSERT_TRUE(opened_file.ok()) << opened_file.message();
     file = std::move(*opened_file);
-    opened = WrapperOpener().OpenWithSiblings(file, SiblingsIn(**host, *file->GetInfo()));
+    opened = WrapperOpener().OpenWithSiblings(file,
+                                              SiblingsIn(**host, *file->GetInfo(), "disk.wrapped"));
   }
   ASSERT_TRUE(opened.has_value());
   ASSERT_TRUE(opened->wrapper.has_value());

@@ -7,6 +7,7 @@
 #include "containers/wrappers/cue_sheet.h"
 #include "containers/wrappers/floppy_formats.h"
 #include "containers/wrappers/floppy_reader.h"
+#include "containers/wrappers/ewf_reader.h"
 #include "containers/wrappers/library_readers.h"
 #include "containers/wrappers/unpack_meter.h"
 #include "containers/wrappers/vdi_reader.h"
@@ -51,7 +52,8 @@ OpenedContainer Opened(WrappedDisk wrapped) {
 
 bool WrapperOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const {
   if (MayBeVdi(head) || MayBeDynamicVhd(head) || MayBeQcow(head) || MayBeVhdx(head) ||
-      MayBeVmdk(head) || MayBeCdRaw(head) || MayBeCueSheet(head) || FloppyKind(head)) {
+      MayBeVmdk(head) || MayBeEwf(head) || MayBeCdRaw(head) || MayBeCueSheet(head) ||
+      FloppyKind(head)) {
     return true;
   }
   // A fixed VHD starts with its disk's first sector and ends with a sector of footer.
@@ -60,7 +62,7 @@ bool WrapperOpener::MayOpen(std::span<const uint8_t> head, uint64_t size) const 
 }
 
 std::optional<OpenedContainer> WrapperOpener::Open(std::shared_ptr<File> file) {
-  return OpenWithSiblings(std::move(file), nullptr);
+  return OpenWithSiblings(std::move(file), {});
 }
 
 std::optional<OpenedContainer> WrapperOpener::OpenWithSiblings(std::shared_ptr<File> file,
@@ -73,6 +75,9 @@ std::optional<OpenedContainer> WrapperOpener::OpenWithSiblings(std::shared_ptr<F
     return Opened(std::move(*wrapped));
   }
   if (std::optional<WrappedDisk> wrapped = ReadCueSheet(file, siblings)) {
+    return Opened(std::move(*wrapped));
+  }
+  if (std::optional<WrappedDisk> wrapped = ReadEwf(file, siblings)) {
     return Opened(std::move(*wrapped));
   }
   const std::shared_ptr<BlockDevice> device = FileBlockDevice::Open(std::move(file));
