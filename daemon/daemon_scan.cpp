@@ -4,7 +4,7 @@
 #include <atomic>
 
 #include "containers/all_containers_opener.h"
-#include "daemon/lone_file_folder.h"
+#include "shell/lone_file_folder.h"
 #include "engine/scan_log.h"
 #include "shell/folder_walk.h"
 #include "shell/scan_session.h"
@@ -117,7 +117,7 @@ ScanOptions DaemonScanOptions() {
 // Runs `scan` in a session of its own, with its own container opener (openers keep state
 // between the files they open, so scans on other threads share none).
 template <typename Scan>
-std::vector<Finding> RunDaemonScan(const DaemonDatabases& databases,
+std::vector<Finding> RunDaemonScan(const DatabaseSet& databases,
                                    const DaemonScanSettings& settings, FindingCollector& collector,
                                    Scan scan) {
   ScanLog no_log;
@@ -160,7 +160,7 @@ std::optional<std::string> IncompleteFindingName(const std::string& reason,
   return std::nullopt;
 }
 
-std::vector<Finding> ScanLoneFile(const DaemonDatabases& databases,
+std::vector<Finding> ScanLoneFile(const DatabaseSet& databases,
                                   const DaemonScanSettings& settings, const FileOpener& open,
                                   const std::string& shown_path, ScanMode mode,
                                   const std::atomic<bool>* cancelled) {
@@ -174,7 +174,7 @@ std::vector<Finding> ScanLoneFile(const DaemonDatabases& databases,
   });
 }
 
-std::vector<Finding> ScanFolderTree(const DaemonDatabases& databases,
+std::vector<Finding> ScanFolderTree(const DatabaseSet& databases,
                                     const DaemonScanSettings& settings,
                                     std::unique_ptr<Folder> folder, const std::string& folder_path,
                                     ScanMode mode, const std::atomic<bool>* cancelled) {

@@ -35,7 +35,7 @@ using FileOpener = std::function<std::unique_ptr<File>()>;
 // Scans one file as a scan of a host file does (a container is opened and walked), with every
 // file type scanned and heuristics on, changing nothing. Every finding carries `shown_path`,
 // whatever entry of a container it came from. Stops early when `cancelled` turns true.
-std::vector<Finding> ScanLoneFile(const DaemonDatabases& databases,
+std::vector<Finding> ScanLoneFile(const DatabaseSet& databases,
                                   const DaemonScanSettings& settings, const FileOpener& open,
                                   const std::string& shown_path, ScanMode mode,
                                   const std::atomic<bool>* cancelled = nullptr);
@@ -44,7 +44,7 @@ std::vector<Finding> ScanLoneFile(const DaemonDatabases& databases,
 // file systems, and never on one of kernel interfaces), without following links; each
 // finding carries the host path of the file it came from (`folder_path` joined with the names
 // on the way).
-std::vector<Finding> ScanFolderTree(const DaemonDatabases& databases,
+std::vector<Finding> ScanFolderTree(const DatabaseSet& databases,
                                     const DaemonScanSettings& settings,
                                     std::unique_ptr<Folder> folder, const std::string& folder_path,
                                     ScanMode mode, const std::atomic<bool>* cancelled = nullptr);

@@ -17,9 +17,9 @@ namespace {
 
 using ByteVector = std::vector<uint8_t>;
 
-const DaemonDatabases& Databases() {
-  static const std::shared_ptr<const DaemonDatabases> loaded = [] {
-    auto result = LoadDaemonDatabases(QUARN_DATA_DIR);
+const DatabaseSet& Databases() {
+  static const std::shared_ptr<const DatabaseSet> loaded = [] {
+    auto result = LoadDatabaseSet(QUARN_DATA_DIR);
     EXPECT_TRUE(result.ok()) << result.message();
     return result ? *result : nullptr;
   }();
@@ -98,7 +98,7 @@ TEST(DaemonScanTest, ADatabaseCutShortIsRefused) {
     }
     const std::string path = folder.Child(cut);
     std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
-    EXPECT_FALSE(LoadDaemonDatabases(folder.path()).ok());
+    EXPECT_FALSE(LoadDatabaseSet(folder.path()).ok());
   }
 }
 

@@ -387,7 +387,7 @@ void DaemonServer::StartJobs() {
     pool_->Submit([this, job, asker, cancelled = client.cancelled] {
       std::string reply;
       if (!cancelled->load()) {
-        const std::shared_ptr<const DaemonDatabases> databases = databases_.Current();
+        const std::shared_ptr<const DatabaseSet> databases = databases_.Current();
         reply = AnswerScanRequest(*job.request, *databases, settings_.scan, asker, cancelled.get(),
                                   log_);
       }
@@ -555,7 +555,7 @@ void DaemonServer::StartReload() {
   log_.Line("Reading databases from " + settings_.database_folder);
   if (reload_thread_.joinable()) reload_thread_.join();
   reload_thread_ = std::thread([this] {
-    auto loaded = LoadDaemonDatabases(settings_.database_folder);
+    auto loaded = LoadDatabaseSet(settings_.database_folder);
     if (loaded) {
       databases_.Replace(std::move(*loaded));
       log_.Line("Database correctly reloaded");

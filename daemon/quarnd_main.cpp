@@ -105,7 +105,7 @@ int RunDaemon(const std::string& config_path, bool config_given, bool foreground
   // of an archive) goes where the administrator said; set before any thread runs.
   if (config.temporary_directory) setenv("TMPDIR", config.temporary_directory->c_str(), 1);
   const std::string database_folder = DatabaseFolder(config);
-  auto databases = LoadDaemonDatabases(database_folder);
+  auto databases = LoadDatabaseSet(database_folder);
   if (!databases) {
     Say(databases.message());
     return 2;

@@ -52,7 +52,7 @@ FileOpener DescriptorOpener(int descriptor) {
   };
 }
 
-std::string AnswerPath(const ClientRequest& request, const DaemonDatabases& databases,
+std::string AnswerPath(const ClientRequest& request, const DatabaseSet& databases,
                        const DaemonScanSettings& settings, const Asker& asker,
                        const std::atomic<bool>* cancelled, DaemonLog& log) {
   const std::string shown = TrimTrailingSlashes(request.command.path);
@@ -79,7 +79,7 @@ std::string AnswerPath(const ClientRequest& request, const DaemonDatabases& data
   return VerdictReply(findings, shown, request, log);
 }
 
-std::string AnswerDescriptor(const ClientRequest& request, const DaemonDatabases& databases,
+std::string AnswerDescriptor(const ClientRequest& request, const DatabaseSet& databases,
                              const DaemonScanSettings& settings, const Asker& asker,
                              const std::atomic<bool>* cancelled, DaemonLog& log) {
   const int descriptor = request.descriptor->get();
@@ -101,7 +101,7 @@ std::string VersionText(const std::string& program_version, const DatabaseVersio
          DatabaseDateText(database);
 }
 
-std::string AnswerScanRequest(const ClientRequest& request, const DaemonDatabases& databases,
+std::string AnswerScanRequest(const ClientRequest& request, const DatabaseSet& databases,
                               const DaemonScanSettings& settings, const Asker& asker,
                               const std::atomic<bool>* cancelled, DaemonLog& log) {
   if (request.command.kind == CommandKind::kInstream) {

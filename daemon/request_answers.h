@@ -33,7 +33,7 @@ struct Asker {
 // went away, the daemon is stopping). Every finding is told to `log` as the ClamAV daemon
 // logs it: "PATH: NAME FOUND", a stream as "instream(CLIENT)", a descriptor as
 // "fd[N](CLIENT)".
-std::string AnswerScanRequest(const ClientRequest& request, const DaemonDatabases& databases,
+std::string AnswerScanRequest(const ClientRequest& request, const DatabaseSet& databases,
                               const DaemonScanSettings& settings, const Asker& asker,
                               const std::atomic<bool>* cancelled, DaemonLog& log);
 

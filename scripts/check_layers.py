@@ -39,6 +39,8 @@ LAYERS = {
     "cli": {"shell", "containers", "sysarea", "clean", "engine", "imported", "platform", "res"},
     "daemon": {"shell", "containers", "sysarea", "clean", "engine", "imported", "platform",
                "res"},
+    "library": {"cli", "shell", "containers", "sysarea", "clean", "engine", "imported",
+                "platform", "res"},
 }
 # Test data written in code for the tests and the README's main job: test code of the layers
 # whose samples it writes.

@@ -1,4 +1,4 @@
-#include "daemon/daemon_databases.h"
+#include "shell/database_set.h"
 
 #include "engine/database_loader.h"
 #include "engine/database_verifier.h"
@@ -7,11 +7,11 @@
 
 namespace quarn {
 
-Result<std::shared_ptr<const DaemonDatabases>> LoadDaemonDatabases(const std::string& folder) {
+Result<std::shared_ptr<const DatabaseSet>> LoadDatabaseSet(const std::string& folder) {
   std::unique_ptr<FileSystem> files = OpenPosixFileSystem();
   auto data_folder = files->OpenFolder(folder);
   if (!data_folder) return data_folder.status();
-  auto databases = std::make_shared<DaemonDatabases>();
+  auto databases = std::make_shared<DatabaseSet>();
   const Status loaded =
       LoadDatabaseImages(**data_folder, &databases->signatures, &databases->names);
   if (!loaded) {
@@ -27,7 +27,7 @@ Result<std::shared_ptr<const DaemonDatabases>> LoadDaemonDatabases(const std::st
   auto imported = LoadImportedSignatures(*files, folder);
   if (!imported) return imported.status();
   databases->imported = std::move(*imported);
-  return std::shared_ptr<const DaemonDatabases>(std::move(databases));
+  return std::shared_ptr<const DatabaseSet>(std::move(databases));
 }
 
 }  // namespace quarn

@@ -1,4 +1,4 @@
-#include "daemon/lone_file_folder.h"
+#include "shell/lone_file_folder.h"
 
 namespace quarn {
 

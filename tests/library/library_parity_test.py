@@ -1,0 +1,103 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
+"""libquarn's events against quarnscan's, and its answers to wrong use.
+
+A C program on the library scans the samples (and the disk images and archives among them) on
+three threads over one engine; its events must be those of `quarnscan --json --no-memory` over
+the same files with the same options, in the same order, without the events a library has no
+use for ("line", "memory", "message"). quarnscan is given a drive map that holds none of the
+samples, so that it names them by their host paths, as the library does.
+"""
+import argparse
+import json
+import pathlib
+import subprocess
+import sys
+import tempfile
+
+LIBRARY_LESS = {"line", "memory", "message"}
+
+
+def quarnscan_events(bin_dir, data, samples, options, scratch):
+    settings = scratch / "settings.reg"
+    empty = scratch / "empty"
+    empty.mkdir(exist_ok=True)
+    command = [str(bin_dir / "quarnscan"), "--settings", str(settings), "--data-dir", data,
+               "--no-log", "--no-memory", "--json", "--drive", f"Z:={empty}"]
+    for name, value in options:
+        command += [f"--{name}", value]
+    run = subprocess.run(command + [samples], capture_output=True, text=True)
+    if run.returncode not in (0, 1):
+        sys.exit(f"quarnscan failed ({run.returncode}): {run.stderr}")
+    events = [json.loads(line) for line in run.stdout.splitlines()]
+    return [event for event in events if event["event"] not in LIBRARY_LESS]
+
+
+def library_events(bin_dir, data, samples, options, threads=3):
+    command = [str(bin_dir / "quarn_events"), data, str(threads)]
+    command += [f"{name}={value}" for name, value in options] + ["--", samples]
+    run = subprocess.run(command, capture_output=True, text=True)
+    if run.returncode != 0:
+        sys.exit(f"quarn_events failed ({run.returncode}): {run.stderr}")
+    return [json.loads(line) for line in run.stdout.splitlines()]
+
+
+def exported_symbols(library):
+    listing = subprocess.run(["nm", "-D", "--defined-only", library], capture_output=True,
+                             text=True, check=True).stdout
+    return sorted(line.split()[-1] for line in listing.splitlines() if line.strip())
+
+
+def soname(library):
+    dynamic = subprocess.run(["readelf", "-d", library], capture_output=True, text=True,
+                             check=True).stdout
+    for line in dynamic.splitlines():
+        if "(SONAME)" in line:
+            return line.split("[")[1].rstrip("]")
+    return None
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for name in ("bin", "lib", "data", "samples"):
+        parser.add_argument(f"--{name}", required=True)
+    args = parser.parse_args()
+    bin_dir = pathlib.Path(args.bin)
+    faults = []
+
+    foreign = [name for name in exported_symbols(args.lib) if not name.startswith("quarn_")]
+    if foreign:
+        faults.append(f"exported besides quarn_*: {foreign[:10]}")
+    if soname(args.lib) != "libquarn.so.0":
+        faults.append(f"SONAME is {soname(args.lib)}")
+
+    with tempfile.TemporaryDirectory() as scratch_name:
+        scratch = pathlib.Path(scratch_name)
+        for options in ([], [("files", "all")], [("files", "all"), ("containers", "none"),
+                                                 ("heuristics", "off")]):
+            expected = quarnscan_events(bin_dir, args.data, args.samples, options, scratch)
+            got = library_events(bin_dir, args.data, args.samples, options)
+            if not any(event["event"] == "detection" for event in expected):
+                faults.append(f"{options}: quarnscan found nothing: the comparison proves nothing")
+            if got != expected:
+                for index, (one, other) in enumerate(zip(got, expected)):
+                    if one != other:
+                        faults.append(f"{options}: event {index}: library {one} "
+                                      f"!= quarnscan {other}")
+                        break
+                else:
+                    faults.append(f"{options}: {len(got)} events from the library, "
+                                  f"{len(expected)} from quarnscan")
+
+    misuse = subprocess.run([str(bin_dir / "quarn_events"), args.data, "--misuse",
+                             args.samples], capture_output=True, text=True)
+    if misuse.returncode != 0:
+        faults.append(f"wrong use: {misuse.stdout}{misuse.stderr}")
+
+    for fault in faults:
+        print(fault)
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
