@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
+"""python3 -m quarn.dask_scan on a LocalCluster of two workers against quarnscan, undisturbed
+and with a worker killed while the output is being written.
+
+dask_scan_test.py --bin DIR --data DIR --samples DIR [unittest arguments], with the built
+package on PYTHONPATH.
+"""
+import argparse
+import json
+import os
+import pathlib
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import psutil
+
+ARGS = None
+LIBRARY_LESS = {"line", "memory", "message"}
+
+
+def by_place(events):
+    return sorted(events, key=lambda event: (event.get("host_path", ""), event.get("path", "")))
+
+
+class DaskScanTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = pathlib.Path(tempfile.mkdtemp(prefix="quarn-dask-"))
+        # Twice the samples, so that the run lasts long enough to lose a worker in it.
+        cls.tree = cls.scratch / "tree"
+        for copy in ("a", "b"):
+            shutil.copytree(ARGS.samples, cls.tree / copy)
+        run = subprocess.run(
+            [str(pathlib.Path(ARGS.bin) / "quarnscan"), "--settings",
+             str(cls.scratch / "settings.reg"), "--data-dir", ARGS.data, "--no-log",
+             "--no-memory", "--json", "--paths", "host", "--files", "all", str(cls.tree)],
+            capture_output=True, text=True)
+        assert run.returncode in (0, 1), run.stderr
+        events = [json.loads(line) for line in run.stdout.splitlines()]
+        cls.expected = [event for event in events if event["event"] not in LIBRARY_LESS]
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.scratch)
+
+    def dask_scan(self, output, chunk):
+        return subprocess.Popen(
+            [sys.executable, "-m", "quarn.dask_scan", "--workers", "2", "--chunk", str(chunk),
+             "--data-dir", ARGS.data, "--files", "all", "--output", str(output), str(self.tree)],
+            stderr=subprocess.PIPE, text=True)
+
+    def assert_quarnscan_events(self, output):
+        events = [json.loads(line) for line in output.read_text().splitlines()]
+        self.assertEqual(events[-1], self.expected[-1])
+        self.assertIn("detection", [event["event"] for event in events])
+        self.assertEqual(by_place(events[:-1]), by_place(self.expected[:-1]))
+
+    def test_two_workers_give_quarnscan_events(self):
+        output = self.scratch / "whole.jsonl"
+        run = self.dask_scan(output, chunk=3)
+        _, errors = run.communicate()
+        self.assertEqual(run.returncode, 1, errors)
+        self.assert_quarnscan_events(output)
+
+    def test_a_worker_killed_during_the_run_changes_nothing(self):
+        output = self.scratch / "killed.jsonl"
+        output.touch()
+        run = self.dask_scan(output, chunk=1)
+        workers = []
+        while run.poll() is None and not (output.stat().st_size and workers):
+            # The LocalCluster's nannies start each worker as a child of their own.
+            workers = [child for child in psutil.Process(run.pid).children()
+                       if "spawn_main" in " ".join(child.cmdline())]
+            time.sleep(0.05)
+        self.assertIsNone(run.poll(), "the run ended before a worker could be killed")
+        self.assertNotIn('"summary"', output.read_text())
+        os.kill(workers[0].pid, signal.SIGKILL)
+        _, errors = run.communicate()
+        self.assertEqual(run.returncode, 1, errors)
+        self.assert_quarnscan_events(output)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    for name in ("bin", "data", "samples"):
+        parser.add_argument(f"--{name}", required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest)
