@@ -20,8 +20,10 @@ import unittest
 
 import psutil
 
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "library"))
+import library_parity_test  # noqa: E402  (quarnscan's events, as the C test compares them)
+
 ARGS = None
-LIBRARY_LESS = {"line", "memory", "message"}
 
 
 def by_place(events):
@@ -36,14 +38,8 @@ class DaskScanTest(unittest.TestCase):
         cls.tree = cls.scratch / "tree"
         for copy in ("a", "b"):
             shutil.copytree(ARGS.samples, cls.tree / copy)
-        run = subprocess.run(
-            [str(pathlib.Path(ARGS.bin) / "quarnscan"), "--settings",
-             str(cls.scratch / "settings.reg"), "--data-dir", ARGS.data, "--no-log",
-             "--no-memory", "--json", "--paths", "host", "--files", "all", str(cls.tree)],
-            capture_output=True, text=True)
-        assert run.returncode in (0, 1), run.stderr
-        events = [json.loads(line) for line in run.stdout.splitlines()]
-        cls.expected = [event for event in events if event["event"] not in LIBRARY_LESS]
+        cls.expected = library_parity_test.quarnscan_events(
+            pathlib.Path(ARGS.bin), ARGS.data, str(cls.tree), [("files", "all")], cls.scratch)
 
     @classmethod
     def tearDownClass(cls):
