@@ -5,12 +5,14 @@
 # help in quarn-explorer-gui (component "gui"), so a server needs no Qt. CPack rather than a
 # debian/ folder: the packages are made from the release tree the tests already built, with no
 # second build, and dpkg-shlibdeps still computes the run-time dependencies from the binaries.
+# libquarn0 and libquarn-dev (components "library", "library_dev") hold the engine as a shared
+# library for other programs, with its header and pkg-config file.
 set(QUARN_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging/deb)
 
 # Every package carries its own copyright file and changelog, as Debian policy asks (a
 # version without a Debian revision makes them native packages: changelog.gz).
-set(QUARN_DEB_PACKAGES quarn-explorer quarn-explorer-gui)
-set(QUARN_DEB_COMPONENTS main gui)
+set(QUARN_DEB_PACKAGES quarn-explorer quarn-explorer-gui libquarn0 libquarn-dev)
+set(QUARN_DEB_COMPONENTS main gui library library_dev)
 execute_process(COMMAND gzip -9n -c ${QUARN_PACKAGING_DIR}/changelog
                 OUTPUT_FILE ${CMAKE_BINARY_DIR}/changelog.gz)
 foreach(package component IN ZIP_LISTS QUARN_DEB_PACKAGES QUARN_DEB_COMPONENTS)
@@ -30,7 +32,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
 # Its staging folders too stay in the build tree, wherever cpack is run from.
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/cpack)
-set(CPACK_COMPONENTS_ALL main gui)
+set(CPACK_COMPONENTS_ALL main gui library library_dev)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -71,4 +73,34 @@ boot sectors, Word documents, disk images and archives.
 This package holds quarnexp, the desktop program: its window with the drive
 tree and result list, the options, scheduler and report dialogs, its menu
 entry, icon, manual and virus encyclopedia.")
+
+# The library's package makes its shlibs file for packages built on it, and has ldconfig run
+# by a trigger rather than by the scripts the packager would write.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libquarn0)
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${QUARN_PACKAGING_DIR}/libquarn0/triggers
+    ${QUARN_PACKAGING_DIR}/libquarn0/postinst ${QUARN_PACKAGING_DIR}/libquarn0/postrm)
+# The databases the library loads by default are those of the programs' package.
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "quarn-explorer (= ${PROJECT_VERSION})")
+set(CPACK_COMPONENT_LIBRARY_DESCRIPTION
+    "virus scanner for DOS and Windows 9x era files (shared library)
+Quarn Explorer finds the viruses of the DOS and Windows 9x era in programs,
+boot sectors, Word documents, disk images and archives.
+
+This package holds libquarn, the scanning engine as a library with a C
+interface: one engine loaded once and shared by any number of threads, scans
+of paths, descriptors and buffers, each result handed to the caller as a
+JSON event.")
+set(CPACK_DEBIAN_LIBRARY_DEV_PACKAGE_NAME libquarn-dev)
+set(CPACK_DEBIAN_LIBRARY_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_LIBRARY_DEV_PACKAGE_DEPENDS "libquarn0 (= ${PROJECT_VERSION})")
+set(CPACK_COMPONENT_LIBRARY_DEV_DESCRIPTION
+    "virus scanner for DOS and Windows 9x era files (library development files)
+Quarn Explorer finds the viruses of the DOS and Windows 9x era in programs,
+boot sectors, Word documents, disk images and archives.
+
+This package holds what programs built on libquarn need: the header
+quarn/quarn.h, the library's link and its pkg-config file.")
 include(CPack)

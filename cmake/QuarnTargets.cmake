@@ -86,6 +86,9 @@ function(quarn_test name)
             <optional> <string_view> <cstdint>
     DEPS GTest::gtest GTest::gmock OPTIONS ${QUARN_TEST_COMPILE_OPTIONS})
   quarn_test_sources_setup(${name} quarn_gtest_pch)
+  # A precompiled header serves only objects built as it was: the test programs and their
+  # header stay as the compiler builds programs (not as the libraries, built for libquarn).
+  set_target_properties(quarn_gtest_pch ${name} PROPERTIES POSITION_INDEPENDENT_CODE OFF)
   # A test executable's files compiled together share one parse of the headers and one copy
   # of each template they use: their file-local names must therefore differ.
   set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 6)

@@ -43,9 +43,9 @@ ScanEnd RunLibraryScan(const DatabaseSet& databases, const ScanRequest& request,
 }
 
 // A lone file, under `name` (as the files filter sees it) and shown as `shown`.
-ScanEnd ScanLone(const DatabaseSet& databases, const ScanRequest& request,
-                 const EventSink& sink, std::function<std::unique_ptr<File>()> open,
-                 const std::string& name, const std::string& shown, bool always_scanned) {
+ScanEnd ScanLone(const DatabaseSet& databases, const ScanRequest& request, const EventSink& sink,
+                 std::function<std::unique_ptr<File>()> open, const std::string& name,
+                 const std::string& shown, bool always_scanned) {
   EventSinkInterface ui(sink, /*without_host_path=*/true);
   ScanOptions options = request.Options();
   if (always_scanned) options.file_filter = 1;
@@ -73,9 +73,8 @@ Result<ScanEnd> ScanPathToSink(const DatabaseSet& databases, const std::string& 
     return Status::Error(path + ": no such file or folder, or neither a file nor a folder");
   }
   EventSinkInterface ui(sink, /*without_host_path=*/false);
-  return RunLibraryScan(databases, request, ui, request.Options(), [&](ScanSession& session) {
-    RunScan(session, *files, targets.roots);
-  });
+  return RunLibraryScan(databases, request, ui, request.Options(),
+                        [&](ScanSession& session) { RunScan(session, *files, targets.roots); });
 }
 
 Result<ScanEnd> ScanDescriptorToSink(const DatabaseSet& databases, int descriptor,

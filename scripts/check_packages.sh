@@ -56,6 +56,17 @@ scan_status=$?
 "$root/usr/sbin/quarnd" --version --config "$root/etc/quarnexp/quarnd.conf" ||
   fail "quarnd --version failed"
 
+# A C program built against the unpacked libquarn-dev, as pkg-config describes it, finds the
+# databases from the library's own place and reports what quarnscan reports.
+libdir=$(dirname "$(find "$root/usr/lib" -name libquarn.so -print -quit)")
+flags=$(PKG_CONFIG_PATH="$libdir/pkgconfig" PKG_CONFIG_SYSROOT_DIR="$root" pkg-config --cflags --libs quarn) ||
+  fail "pkg-config knows no quarn"
+cc -std=c11 -DQUARN_EXPECTED_VERSION="\"$(sed -n 's/^Version: //p' "$libdir/pkgconfig/quarn.pc")\"" \
+  tests/library/quarn_events.c $flags -lpthread -o "$root/quarn_events" || fail "a C program does not build on libquarn-dev"
+LD_LIBRARY_PATH="$libdir" "$root/quarn_events" - 1 -- samples/eicar.com >"$root/library.out" ||
+  fail "libquarn from the package failed: $(cat "$root/library.out")"
+grep -q '"event":"detection"' "$root/library.out" || fail "libquarn from the package found nothing in samples/eicar.com"
+
 # The unit keeps the daemon to what it needs: systemd's exposure score stays at 3.0 or below
 # (2.4 now; 6.7 before SystemCallFilter, PrivateDevices and the Protect* options).
 systemd-analyze security --offline=true --threshold=30 --root="$root" quarnd.service ||

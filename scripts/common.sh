@@ -6,7 +6,7 @@
 # python3-dev builds the Python module on libquarn.
 QUARN_PACKAGES=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev qt6-base-dev
                 fonts-dejavu-core libarchive-dev liblhasa-dev liblzma-dev libmspack-dev libvectorscan-dev
-                zlib1g-dev libssl-dev libsystemd-dev libqcow-dev libvhdi-dev libvmdk-dev libbfio-dev unar
+                zlib1g-dev libssl-dev libsystemd-dev pkg-config libqcow-dev libvhdi-dev libvmdk-dev libbfio-dev unar
                 python3-dev)
 # Needed only to build and run the tests and benchmarks (test.sh installs them, run.sh not);
 # clamdscan and python3-pyclamd are real clients of the daemon's protocol that quarnd's tests

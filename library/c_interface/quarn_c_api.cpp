@@ -50,8 +50,7 @@ class RunningScan {
 // turned into QUARN_CANCELLED, and nothing thrown to a C caller.
 template <typename Scan>
 quarn_status GuardedScan(quarn_engine* engine, const quarn_scan_options* options,
-                         quarn_event_callback callback, void* context, char** message,
-                         Scan scan) {
+                         quarn_event_callback callback, void* context, char** message, Scan scan) {
   if (message != nullptr) *message = nullptr;
   if (engine == nullptr) return Fail(message, QUARN_EINVAL, "no engine");
   if (callback == nullptr) return Fail(message, QUARN_EINVAL, "no callback");

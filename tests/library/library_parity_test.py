@@ -45,7 +45,9 @@ def library_events(bin_dir, data, samples, options, threads=3):
 def exported_symbols(library):
     listing = subprocess.run(["nm", "-D", "--defined-only", library], capture_output=True,
                              text=True, check=True).stdout
-    return sorted(line.split()[-1] for line in listing.splitlines() if line.strip())
+    # The version node (type A) is no symbol of code or data.
+    return sorted(line.split()[-1] for line in listing.splitlines()
+                  if line.strip() and line.split()[-2] != "A")
 
 
 def soname(library):
@@ -88,6 +90,27 @@ def main():
                 else:
                     faults.append(f"{options}: {len(got)} events from the library, "
                                   f"{len(expected)} from quarnscan")
+
+        # An action asked for: the same files cleaned to the same bytes, with the same events.
+        for action in ("clean", "rename"):
+            copies = {}
+            for side in ("library", "quarnscan"):
+                copies[side] = scratch / f"{action}-{side}"
+                copies[side].mkdir()
+                for sample in sorted(pathlib.Path(args.samples).glob("com_*.com")):
+                    (copies[side] / sample.name).write_bytes(sample.read_bytes())
+            options = [("action", action)]
+            got = library_events(bin_dir, args.data, str(copies["library"]), options, threads=1)
+            expected = quarnscan_events(bin_dir, args.data, str(copies["quarnscan"]), options,
+                                        scratch)
+            side_free = lambda events, side: json.dumps(events).replace(str(copies[side]), "")
+            if not any(event["event"] == "action" and event["ok"] for event in got):
+                faults.append(f"{action}: the library took no action")
+            if side_free(got, "library") != side_free(expected, "quarnscan"):
+                faults.append(f"{action}: the library's events differ from quarnscan's")
+            left = {path.name: path.read_bytes() for path in copies["library"].iterdir()}
+            if left != {path.name: path.read_bytes() for path in copies["quarnscan"].iterdir()}:
+                faults.append(f"{action}: the library left other files than quarnscan")
 
     misuse = subprocess.run([str(bin_dir / "quarn_events"), args.data, "--misuse",
                              args.samples], capture_output=True, text=True)

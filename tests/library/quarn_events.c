@@ -1,7 +1,7 @@
 /* SPDX-License-Identifier: Apache-2.0 */
 /* A C program on libquarn, as a caller outside the project writes one.
  *
- *   quarn_events DATA_DIR THREADS [NAME=VALUE ...] -- PATH ...
+ *   quarn_events DATA_DIR THREADS [NAME=VALUE ...] -- PATH ...   (DATA_DIR "-": the library's own)
  *     scans every PATH on each of THREADS threads at once over one engine, checks that every
  *     thread received the same events, and prints them, one per line;
  *   quarn_events DATA_DIR --misuse PATH
@@ -15,17 +15,17 @@
 #include <quarn/quarn.h>
 
 struct event_list {
-  char *text;
+  char* text;
   size_t length;
   size_t capacity;
 };
 
-static int keep_event(const char *json_event, void *context) {
-  struct event_list *list = context;
+static int keep_event(const char* json_event, void* context) {
+  struct event_list* list = context;
   size_t needed = strlen(json_event) + 1;
   if (list->length + needed + 1 > list->capacity) {
     size_t capacity = (list->capacity + needed) * 2;
-    char *grown = realloc(list->text, capacity);
+    char* grown = realloc(list->text, capacity);
     if (grown == NULL) return 1;
     list->text = grown;
     list->capacity = capacity;
@@ -38,18 +38,18 @@ static int keep_event(const char *json_event, void *context) {
 }
 
 struct scan_job {
-  quarn_engine *engine;
-  const quarn_scan_options *options;
-  char **paths;
+  quarn_engine* engine;
+  const quarn_scan_options* options;
+  char** paths;
   int path_count;
   struct event_list events;
   int failed;
 };
 
-static void *scan_all(void *argument) {
-  struct scan_job *job = argument;
+static void* scan_all(void* argument) {
+  struct scan_job* job = argument;
   for (int i = 0; i < job->path_count; ++i) {
-    char *message = NULL;
+    char* message = NULL;
     quarn_status status = quarn_scan_path(job->engine, job->paths[i], job->options, keep_event,
                                           &job->events, &message);
     if (status != QUARN_OK) {
@@ -62,16 +62,16 @@ static void *scan_all(void *argument) {
   return NULL;
 }
 
-static int scan_on_threads(quarn_engine *engine, int threads, int argc, char **argv) {
-  quarn_scan_options *options = quarn_scan_options_new();
+static int scan_on_threads(quarn_engine* engine, int threads, int argc, char** argv) {
+  quarn_scan_options* options = quarn_scan_options_new();
   int first_path = 0;
   for (int i = 0; i < argc; ++i) {
     if (strcmp(argv[i], "--") == 0) {
       first_path = i + 1;
       break;
     }
-    char *equals = strchr(argv[i], '=');
-    char *message = NULL;
+    char* equals = strchr(argv[i], '=');
+    char* message = NULL;
     if (equals == NULL) return 2;
     *equals = '\0';
     if (quarn_scan_options_set(options, argv[i], equals + 1, &message) != QUARN_OK) {
@@ -79,8 +79,8 @@ static int scan_on_threads(quarn_engine *engine, int threads, int argc, char **a
       return 2;
     }
   }
-  struct scan_job *jobs = calloc((size_t)threads, sizeof *jobs);
-  pthread_t *ids = calloc((size_t)threads, sizeof *ids);
+  struct scan_job* jobs = calloc((size_t)threads, sizeof *jobs);
+  pthread_t* ids = calloc((size_t)threads, sizeof *ids);
   for (int t = 0; t < threads; ++t) {
     jobs[t].engine = engine;
     jobs[t].options = options;
@@ -108,7 +108,7 @@ static int scan_on_threads(quarn_engine *engine, int threads, int argc, char **a
 
 /* Each wrong use, and the answer it must get. */
 static int failures = 0;
-static void expect(int condition, const char *what) {
+static void expect(int condition, const char* what) {
   if (!condition) {
     printf("FAILED: %s\n", what);
     ++failures;
@@ -116,34 +116,34 @@ static void expect(int condition, const char *what) {
 }
 
 struct close_attempt {
-  quarn_engine *engine;
+  quarn_engine* engine;
   quarn_status answer;
   int events;
 };
 
-static int close_while_scanning(const char *json_event, void *context) {
-  struct close_attempt *attempt = context;
+static int close_while_scanning(const char* json_event, void* context) {
+  struct close_attempt* attempt = context;
   (void)json_event;
   if (attempt->events++ == 0) attempt->answer = quarn_engine_close(attempt->engine);
   return 0;
 }
 
-static int stop_at_first(const char *json_event, void *context) {
-  struct event_list *list = context;
+static int stop_at_first(const char* json_event, void* context) {
+  struct event_list* list = context;
   keep_event(json_event, list);
   return 1;
 }
 
 /* The summary's "scanned" count in a list of events, -1 without one. */
-static long scanned_count(const char *events) {
-  const char *summary = events ? strstr(events, "\"event\":\"summary\"") : NULL;
-  const char *scanned = summary ? strstr(summary, "\"scanned\":") : NULL;
+static long scanned_count(const char* events) {
+  const char* summary = events ? strstr(events, "\"event\":\"summary\"") : NULL;
+  const char* scanned = summary ? strstr(summary, "\"scanned\":") : NULL;
   return scanned ? strtol(scanned + strlen("\"scanned\":"), NULL, 10) : -1;
 }
 
-static int misuse(quarn_engine *engine, const char *path) {
-  char *message = NULL;
-  quarn_engine *none = NULL;
+static int misuse(quarn_engine* engine, const char* path) {
+  char* message = NULL;
+  quarn_engine* none = NULL;
   expect(quarn_engine_open("/nonexistent-folder", &none, &message) == QUARN_EDATABASE &&
              none == NULL && message != NULL && strstr(message, "/nonexistent-folder") != NULL,
          "a missing data folder is a database error naming the folder");
@@ -159,7 +159,7 @@ static int misuse(quarn_engine *engine, const char *path) {
   expect(quarn_scan_buffer(engine, NULL, 5, "x", NULL, keep_event, NULL, NULL) == QUARN_EINVAL,
          "a buffer without data");
 
-  quarn_scan_options *options = quarn_scan_options_new();
+  quarn_scan_options* options = quarn_scan_options_new();
   message = NULL;
   expect(quarn_scan_options_set(options, "files", "some", &message) == QUARN_EINVAL &&
              message != NULL && strstr(message, "some") != NULL,
@@ -193,7 +193,7 @@ static int misuse(quarn_engine *engine, const char *path) {
          "the scan in which the callback tries to close the engine");
   expect(attempt.events > 0 && attempt.answer == QUARN_EBUSY, "closing an engine in use");
 
-  quarn_scan_options *all = quarn_scan_options_new();
+  quarn_scan_options* all = quarn_scan_options_new();
   quarn_scan_options_set(all, "files", "all", NULL);
   struct event_list whole = {0};
   expect(quarn_scan_path(engine, path, all, keep_event, &whole, NULL) == QUARN_OK,
@@ -211,19 +211,22 @@ static int misuse(quarn_engine *engine, const char *path) {
   return failures != 0;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc < 4) {
-    fprintf(stderr, "usage: quarn_events DATA_DIR THREADS [NAME=VALUE ...] -- PATH ...\n"
-                    "       quarn_events DATA_DIR --misuse PATH\n");
+    fprintf(stderr,
+            "usage: quarn_events DATA_DIR THREADS [NAME=VALUE ...] -- PATH ...\n"
+            "       quarn_events DATA_DIR --misuse PATH\n");
     return 2;
   }
   if (strcmp(quarn_version(), QUARN_EXPECTED_VERSION) != 0) {
     fprintf(stderr, "quarn_events: version %s\n", quarn_version());
     return 1;
   }
-  quarn_engine *engine = NULL;
-  char *message = NULL;
-  if (quarn_engine_open(argv[1], &engine, &message) != QUARN_OK) {
+  quarn_engine* engine = NULL;
+  char* message = NULL;
+  /* "-": the data folder installed with the library. */
+  const char* data_dir = strcmp(argv[1], "-") == 0 ? NULL : argv[1];
+  if (quarn_engine_open(data_dir, &engine, &message) != QUARN_OK) {
     fprintf(stderr, "quarn_events: %s\n", message);
     quarn_free_message(message);
     return 1;

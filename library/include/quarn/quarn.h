@@ -43,49 +43,48 @@ typedef int quarn_status;
 
 /* Receives each event of a scan; `json_event` is valid until the callback returns. A non-zero
  * return stops the scan after the current file. */
-typedef int (*quarn_event_callback)(const char *json_event, void *context);
+typedef int (*quarn_event_callback)(const char* json_event, void* context);
 
 /* The project's version, "MAJOR.MINOR.PATCH". */
-QUARN_API const char *quarn_version(void);
+QUARN_API const char* quarn_version(void);
 
 /* Loads QUARN.DAT, NAMEVIR.DAT and, when present, QUARNX.DAT from `data_dir` (NULL: the data
  * folder installed with the library). On failure *engine is NULL and *message (when `message`
  * is not NULL) names the file and the cause; release it with quarn_free_message. */
-QUARN_API quarn_status quarn_engine_open(const char *data_dir, quarn_engine **engine,
-                                         char **message);
+QUARN_API quarn_status quarn_engine_open(const char* data_dir, quarn_engine** engine,
+                                         char** message);
 /* Frees the engine, unless scans are still running on it (QUARN_EBUSY). NULL is QUARN_EINVAL. */
-QUARN_API quarn_status quarn_engine_close(quarn_engine *engine);
+QUARN_API quarn_status quarn_engine_close(quarn_engine* engine);
 
 /* The defaults: files "exe", containers "all" with the default limits, heuristics "on",
  * action "none". NULL when out of memory. */
-QUARN_API quarn_scan_options *quarn_scan_options_new(void);
-QUARN_API void quarn_scan_options_free(quarn_scan_options *options);
+QUARN_API quarn_scan_options* quarn_scan_options_new(void);
+QUARN_API void quarn_scan_options_free(quarn_scan_options* options);
 /* Sets one option by the name quarnscan gives it, without the dashes: "files" (exe|all),
  * "containers" (all|none|images|archives, or a list of kinds), "max-depth", "max-entries",
  * "max-file-size", "max-scan-size", "max-ratio", "max-time", "heuristics" (on|off), "action"
  * (none|clean|delete|rename). A wrong name or value leaves the options as they were. */
-QUARN_API quarn_status quarn_scan_options_set(quarn_scan_options *options, const char *name,
-                                              const char *value, char **message);
+QUARN_API quarn_status quarn_scan_options_set(quarn_scan_options* options, const char* name,
+                                              const char* value, char** message);
 
 /* Scans a file or a folder and everything below it. `options` NULL means the defaults. */
-QUARN_API quarn_status quarn_scan_path(quarn_engine *engine, const char *path,
-                                       const quarn_scan_options *options,
-                                       quarn_event_callback callback, void *context,
-                                       char **message);
+QUARN_API quarn_status quarn_scan_path(quarn_engine* engine, const char* path,
+                                       const quarn_scan_options* options,
+                                       quarn_event_callback callback, void* context,
+                                       char** message);
 /* Scans the bytes of an open descriptor, named "fd:N" in the events. The descriptor is read at
  * offsets: it is not closed and its position does not move. */
-QUARN_API quarn_status quarn_scan_fd(quarn_engine *engine, int fd,
-                                     const quarn_scan_options *options,
-                                     quarn_event_callback callback, void *context,
-                                     char **message);
+QUARN_API quarn_status quarn_scan_fd(quarn_engine* engine, int fd,
+                                     const quarn_scan_options* options,
+                                     quarn_event_callback callback, void* context, char** message);
 /* Scans `size` bytes in memory as a file called `name` (its extension counts for the files
  * filter "exe"); NULL `name` is "buffer". */
-QUARN_API quarn_status quarn_scan_buffer(quarn_engine *engine, const void *data, size_t size,
-                                         const char *name, const quarn_scan_options *options,
-                                         quarn_event_callback callback, void *context,
-                                         char **message);
+QUARN_API quarn_status quarn_scan_buffer(quarn_engine* engine, const void* data, size_t size,
+                                         const char* name, const quarn_scan_options* options,
+                                         quarn_event_callback callback, void* context,
+                                         char** message);
 
-QUARN_API void quarn_free_message(char *message);
+QUARN_API void quarn_free_message(char* message);
 
 #ifdef __cplusplus
 }
