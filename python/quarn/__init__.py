@@ -165,11 +165,16 @@ class Engine:
         except _quarn.LibraryError as failure:
             raise _translated(failure) from None
 
-    def scan_path(self, path: PathArg, **options: Any) -> list[Event]:
+    def scan_path(self, path: PathArg, *, files: str = "exe", containers: str = "all",
+                  heuristics: bool = True, action: str = "none",
+                  **limits: Union[int, str]) -> list[Event]:
         """Scans a file, or a folder and everything below it; returns its events in order.
 
         ScanError when ``path`` does not exist or is neither a file nor a folder. The
-        options are those of the module's help."""
+        options and the limits (max_depth=..., max_file_size="5M", ...) are those of the
+        module's help."""
+        options = dict(files=files, containers=containers, heuristics=heuristics, action=action,
+                       **limits)
         return self._collect(self._engine.scan_path, os.fspath(path), options)
 
     def scan_bytes(self, data: bytes | bytearray | memoryview, name: PathArg | None = None,
