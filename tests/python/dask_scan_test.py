@@ -6,7 +6,6 @@ and with a worker killed while the output is being written.
 dask_scan_test.py --bin DIR --data DIR --samples DIR [unittest arguments], with the built
 package on PYTHONPATH.
 """
-import argparse
 import json
 import os
 import pathlib
@@ -20,8 +19,7 @@ import unittest
 
 import psutil
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "library"))
-import library_parity_test  # noqa: E402  (quarnscan's events, as the C test compares them)
+import built_tree
 
 ARGS = None
 
@@ -38,7 +36,7 @@ class DaskScanTest(unittest.TestCase):
         cls.tree = cls.scratch / "tree"
         for copy in ("a", "b"):
             shutil.copytree(ARGS.samples, cls.tree / copy)
-        cls.expected = library_parity_test.quarnscan_events(
+        cls.expected = built_tree.quarnscan_events(
             pathlib.Path(ARGS.bin), ARGS.data, str(cls.tree), [("files", "all")], cls.scratch)
 
     @classmethod
@@ -83,8 +81,5 @@ class DaskScanTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    for name in ("bin", "data", "samples"):
-        parser.add_argument(f"--{name}", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest)
+    ARGS = built_tree.arguments()
+    unittest.main()

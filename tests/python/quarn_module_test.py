@@ -5,19 +5,16 @@
 quarn_module_test.py --bin DIR --data DIR --samples DIR [unittest arguments], with the built
 package on PYTHONPATH.
 """
-import argparse
 import os
 import pathlib
 import shutil
-import sys
 import tempfile
 import threading
 import unittest
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "library"))
-import library_parity_test  # noqa: E402  (quarnscan's events, as the C test compares them)
+import built_tree
 
-import quarn  # noqa: E402
+import quarn
 
 ARGS = None
 
@@ -60,7 +57,7 @@ class QuarnModuleTest(unittest.TestCase):
         for thread in threads:
             thread.join()
         for index, (keywords, options) in enumerate(cases):
-            expected = library_parity_test.quarnscan_events(
+            expected = built_tree.quarnscan_events(
                 pathlib.Path(ARGS.bin), ARGS.data, ARGS.samples, options, self.scratch)
             self.assertIn("detection", [event["event"] for event in expected])
             self.assertEqual(results[index], expected, keywords)
@@ -124,8 +121,5 @@ class QuarnModuleTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    for name in ("bin", "data", "samples"):
-        parser.add_argument(f"--{name}", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest)
+    ARGS = built_tree.arguments()
+    unittest.main()
