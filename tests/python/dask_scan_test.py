@@ -68,10 +68,13 @@ class DaskScanTest(unittest.TestCase):
         run = self.dask_scan(output, chunk=1)
         workers = []
         while run.poll() is None and not (output.stat().st_size and workers):
-            # The LocalCluster's nannies start each worker as a child of their own.
-            workers = [child for child in psutil.Process(run.pid).children()
-                       if "spawn_main" in " ".join(child.cmdline())]
             time.sleep(0.05)
+            try:
+                # The LocalCluster's nannies start each worker as a child of their own.
+                workers = [child for child in psutil.Process(run.pid).children()
+                           if "spawn_main" in " ".join(child.cmdline())]
+            except psutil.Error:  # a process that ended while being looked at
+                workers = []
         self.assertIsNone(run.poll(), "the run ended before a worker could be killed")
         self.assertNotIn('"summary"', output.read_text())
         os.kill(workers[0].pid, signal.SIGKILL)
