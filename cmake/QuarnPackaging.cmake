@@ -6,13 +6,14 @@
 # debian/ folder: the packages are made from the release tree the tests already built, with no
 # second build, and dpkg-shlibdeps still computes the run-time dependencies from the binaries.
 # libquarn0 and libquarn-dev (components "library", "library_dev") hold the engine as a shared
-# library for other programs, with its header and pkg-config file.
+# library for other programs, with its header and pkg-config file; python3-quarn (component
+# "python3_quarn") the Python module on it.
 set(QUARN_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging/deb)
 
 # Every package carries its own copyright file and changelog, as Debian policy asks (a
 # version without a Debian revision makes them native packages: changelog.gz).
-set(QUARN_DEB_PACKAGES quarn-explorer quarn-explorer-gui libquarn0 libquarn-dev)
-set(QUARN_DEB_COMPONENTS main gui library library_dev)
+set(QUARN_DEB_PACKAGES quarn-explorer quarn-explorer-gui libquarn0 libquarn-dev python3-quarn)
+set(QUARN_DEB_COMPONENTS main gui library library_dev python3_quarn)
 execute_process(COMMAND gzip -9n -c ${QUARN_PACKAGING_DIR}/changelog
                 OUTPUT_FILE ${CMAKE_BINARY_DIR}/changelog.gz)
 foreach(package component IN ZIP_LISTS QUARN_DEB_PACKAGES QUARN_DEB_COMPONENTS)
@@ -32,7 +33,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
 # Its staging folders too stay in the build tree, wherever cpack is run from.
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/cpack)
-set(CPACK_COMPONENTS_ALL main gui library library_dev)
+set(CPACK_COMPONENTS_ALL main gui library library_dev python3_quarn)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -103,4 +104,22 @@ boot sectors, Word documents, disk images and archives.
 
 This package holds what programs built on libquarn need: the header
 quarn/quarn.h, the library's link and its pkg-config file.")
+set(CPACK_DEBIAN_PYTHON3_QUARN_PACKAGE_NAME python3-quarn)
+set(CPACK_DEBIAN_PYTHON3_QUARN_PACKAGE_SECTION python)
+# The extension is built for the python3 of this release; dask_scan needs python3-distributed.
+math(EXPR QUARN_PYTHON_NEXT_MINOR "${Python3_VERSION_MINOR} + 1")
+set(CPACK_DEBIAN_PYTHON3_QUARN_PACKAGE_DEPENDS
+    "libquarn0 (= ${PROJECT_VERSION}), python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}), python3 (<< ${Python3_VERSION_MAJOR}.${QUARN_PYTHON_NEXT_MINOR})")
+set(CPACK_DEBIAN_PYTHON3_QUARN_PACKAGE_SUGGESTS "python3-distributed")
+# dpkg-shlibdeps finds libquarn.so.0, which no installed package holds yet, in the build tree.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/lib)
+set(CPACK_COMPONENT_PYTHON3_QUARN_DESCRIPTION
+    "virus scanner for DOS and Windows 9x era files (Python module)
+Quarn Explorer finds the viruses of the DOS and Windows 9x era in programs,
+boot sectors, Word documents, disk images and archives.
+
+This package holds the Python module quarn on libquarn: an engine loaded
+once, scans of paths, bytes and descriptors returning their events as
+dicts, with the interpreter's lock released while scanning; and
+quarn.dask_scan, which spreads a collection's scan over a Dask cluster.")
 include(CPack)

@@ -66,6 +66,12 @@ cc -std=c11 -DQUARN_EXPECTED_VERSION="\"$(sed -n 's/^Version: //p' "$libdir/pkgc
 LD_LIBRARY_PATH="$libdir" "$root/quarn_events" - 1 -- samples/eicar.com >"$root/library.out" ||
   fail "libquarn from the package failed: $(cat "$root/library.out")"
 grep -q '"event":"detection"' "$root/library.out" || fail "libquarn from the package found nothing in samples/eicar.com"
+# The Python module from python3-quarn, on the same library.
+PYTHONPATH="$root/usr/lib/python3/dist-packages" LD_LIBRARY_PATH="$libdir" /usr/bin/python3 -c '
+import quarn, sys
+events = quarn.Engine().scan_path(sys.argv[1], files="all")
+sys.exit(0 if any(event["event"] == "detection" for event in events) else 1)' samples/eicar.com ||
+  fail "the module quarn from python3-quarn found nothing in samples/eicar.com"
 
 # The unit keeps the daemon to what it needs: systemd's exposure score stays at 3.0 or below
 # (2.4 now; 6.7 before SystemCallFilter, PrivateDevices and the Protect* options).

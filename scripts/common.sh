@@ -2,10 +2,12 @@
 
 # Debian packages the build needs: the programs, and qt6-base-dev for the desktop program
 # with a font so its offscreen tests and screenshots render text; unar is the extractor the
-# scan reads ARJ and ARC archives with at run time (without it they are reported unsupported).
+# scan reads ARJ and ARC archives with at run time (without it they are reported unsupported);
+# python3-dev builds the Python module on libquarn.
 QUARN_PACKAGES=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev qt6-base-dev
                 fonts-dejavu-core libarchive-dev liblhasa-dev liblzma-dev libmspack-dev libvectorscan-dev
-                zlib1g-dev libssl-dev libsystemd-dev pkg-config libqcow-dev libvhdi-dev libvmdk-dev libbfio-dev libdsk4-dev libewf-dev unar)
+                zlib1g-dev libssl-dev libsystemd-dev pkg-config libqcow-dev libvhdi-dev libvmdk-dev libbfio-dev libdsk4-dev libewf-dev unar
+                python3-dev)
 # Needed only to build and run the tests and benchmarks (test.sh installs them, run.sh not);
 # clamdscan and python3-pyclamd are real clients of the daemon's protocol that quarnd's tests
 # talk to it through; python3 runs the check of the layers (scripts/check_layers.py).
@@ -25,9 +27,11 @@ QUARN_CONTAINER_TEST_PACKAGES=(dosfstools mtools fdisk zip unzip p7zip-full geni
 # clamav-testfiles, its own test files among them; clamav-daemon, whose clamd answers the
 # same requests as quarnd for the tests to compare; what makes and checks the Debian packages
 # (dpkg-dev's dpkg-shlibdeps, file, lintian) and reads their manual pages and completion
-# (man-db, bash-completion).
+# (man-db, bash-completion); Dask's distributed scheduler, which the Python module's scans
+# on a cluster run on (python3-psutil finds the worker the test kills).
 QUARN_FULL_TEST_PACKAGES=(clang libclang-rt-14-dev clamav clamav-daemon clamav-testfiles
-                          dpkg-dev file lintian man-db bash-completion)
+                          dpkg-dev file lintian man-db bash-completion python3-dask
+                          python3-distributed python3-psutil)
 
 quarn_install_packages() {
   local missing=()

@@ -1,0 +1,136 @@
+#!/usr/bin/env bash
+# The Python module and the Dask scan against quarnscan on the scan tree, one hyperfine run
+# each, with the cache warmed first:
+#   1. engine.scan_path over the tree in Python against `quarnscan --jobs 1` (goal: 0.9 of its
+#      speed or more);
+#   2. the tree's top entries shared by two Python threads over one engine, against the same
+#      entries on one thread (goal: 1.6 times as fast or more);
+#   3. python3 -m quarn.dask_scan on a 2-worker LocalCluster that is already up against
+#      `quarnscan --jobs 2` (goal: 0.8 or more); the same scan starting its own cluster is
+#      timed beside them, and the difference is the cluster's start-up.
+#
+#   bench/run_library_scan.sh [TREE_FOLDER]      (default /tmp/quarn-scan-tree)
+#
+# The tree is the one bench/scan_tree/run_scan_tree.sh makes (run that first).
+# LIBRARY_SCAN_RUNS (default 3) sets hyperfine's runs per command; QUARN_BUILD_DIR names
+# another configured build tree (default build/release, configured by its preset). Prints the
+# load average before and after: the figures of a machine shared with other work are noisy.
+# Exit status: 0 measured, 1 a step failed.
+set -euo pipefail
+export LC_ALL=C
+
+cd "$(dirname "$0")/.."
+tree=${1:-/tmp/quarn-scan-tree}
+tree=${tree%/}
+runs=${LIBRARY_SCAN_RUNS:-3}
+build_dir=${QUARN_BUILD_DIR:-build/release}
+bin=$build_dir/bin
+python=/usr/bin/python3
+
+fail() {
+  echo "run_library_scan: $*" >&2
+  exit 1
+}
+
+[[ $runs =~ ^[1-9][0-9]*$ ]] || fail "LIBRARY_SCAN_RUNS must be a positive whole number"
+[[ -f $tree.complete ]] ||
+  fail "$tree is not a finished scan tree: make it with bench/scan_tree/run_scan_tree.sh"
+if ! command -v hyperfine >/dev/null; then
+  source scripts/common.sh
+  quarn_install_packages hyperfine
+fi
+[[ -n ${QUARN_BUILD_DIR:-} ]] || cmake --preset release >/dev/null
+cmake --build "$build_dir" --target quarnscan quarn_python default_database
+export PYTHONPATH=$PWD/$build_dir/python
+data=$PWD/$build_dir/share/quarnexp
+
+work=$(mktemp -d)
+cluster_pid=""
+cleanup() {
+  if [[ -n $cluster_pid ]]; then
+    kill "$cluster_pid" 2>/dev/null || true
+    wait "$cluster_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# THREADS ENTRY...: the entries scanned by THREADS threads over one engine, each thread taking
+# the next entry not yet taken.
+cat >"$work/scan_threads.py" <<'EOF'
+import queue, sys, threading, quarn
+threads, entries = int(sys.argv[1]), queue.SimpleQueue()
+for entry in sys.argv[2:]:
+    entries.put(entry)
+with quarn.Engine() as engine:
+    def scan():
+        while True:
+            try:
+                engine.scan_path(entries.get_nowait(), files="all")
+            except queue.Empty:
+                return
+    workers = [threading.Thread(target=scan) for _ in range(threads)]
+    for worker in workers:
+        worker.start()
+    for worker in workers:
+        worker.join()
+EOF
+# The largest first, so that no thread is left with a big one at the end.
+mapfile -t entries < <(du -s "$tree"/* | sort -rn | cut -f2)
+((${#entries[@]} >= 2)) || fail "$tree has fewer than two top entries to share"
+
+# A cluster of two single-threaded workers that stays up for the third run (a file, not
+# standard input: each worker process imports the main module again).
+cat >"$work/cluster.py" <<'EOF'
+import signal, sys, time
+from distributed import LocalCluster
+if __name__ == "__main__":
+    # Stopped by the script's kill: the workers go with the cluster.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                      dashboard_address=None) as cluster:
+        print(cluster.scheduler_address, flush=True)
+        time.sleep(86400)
+EOF
+"$python" "$work/cluster.py" >"$work/scheduler" 2>"$work/cluster.log" &
+cluster_pid=$!
+for _ in $(seq 60); do
+  [[ -s $work/scheduler ]] && break
+  sleep 1
+done
+[[ -s $work/scheduler ]] || fail "the cluster did not start: $(cat "$work/cluster.log")"
+scheduler=$(<"$work/scheduler")
+
+scan="$bin/quarnscan --settings $work/settings.reg --no-log --no-memory --json --files all"
+scan+=" --data-dir $data"
+dask="$python -m quarn.dask_scan --files all --data-dir $data --output /dev/null"
+echo "Cores seen: $(nproc); load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+hyperfine --warmup 1 --runs "$runs" --style basic --export-csv "$work/times.csv" \
+  --command-name quarnscan_jobs1 "$scan --jobs 1 $tree" \
+  --command-name python_scan_path "$python -c 'import quarn; quarn.Engine().scan_path(\"$tree\", files=\"all\")'" \
+  --command-name python_1_thread "$python $work/scan_threads.py 1 ${entries[*]}" \
+  --command-name python_2_threads "$python $work/scan_threads.py 2 ${entries[*]}" \
+  --command-name quarnscan_jobs2 "$scan --jobs 2 $tree" \
+  --command-name dask_cluster_up "$dask --scheduler $scheduler $tree" \
+  --command-name dask_own_cluster "$dask --workers 2 $tree"
+echo "Load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+# Speed as a share of another command's, from the median times: on a shared machine a few
+# runs are slowed by other work, which the mean would carry.
+awk -F, '
+  NR > 1 { median[$1] = $4 }
+  function share(name, of, goal) {
+    ratio = median[of] / median[name]
+    printf "%-17s %7.3f s  %.2f of %s  (goal %.2f: %s)\n", name, median[name], ratio, of, goal,
+      (ratio >= goal ? "met" : "NOT met")
+  }
+  END {
+    printf "%-17s %7.3f s\n", "quarnscan_jobs1", median["quarnscan_jobs1"]
+    share("python_scan_path", "quarnscan_jobs1", 0.9)
+    printf "%-17s %7.3f s\n", "python_1_thread", median["python_1_thread"]
+    share("python_2_threads", "python_1_thread", 1.6)
+    printf "%-17s %7.3f s\n", "quarnscan_jobs2", median["quarnscan_jobs2"]
+    share("dask_cluster_up", "quarnscan_jobs2", 0.8)
+    printf "%-17s %7.3f s  (the cluster starting: %.3f s more)\n", "dask_own_cluster",
+      median["dask_own_cluster"], median["dask_own_cluster"] - median["dask_cluster_up"]
+  }' "$work/times.csv"
