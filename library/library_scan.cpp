@@ -66,11 +66,17 @@ std::string WorkingDirectory() {
 
 Result<ScanEnd> ScanPathToSink(const DatabaseSet& databases, const std::string& path,
                                const ScanRequest& request, const EventSink& sink) {
+  return ScanPathsToSink(databases, {path}, request, sink);
+}
+
+Result<ScanEnd> ScanPathsToSink(const DatabaseSet& databases, const std::vector<std::string>& paths,
+                                const ScanRequest& request, const EventSink& sink) {
   std::unique_ptr<FileSystem> files = OpenPosixFileSystem();
   // No drive map: every path is shown as the host names it.
-  ResolvedTargets targets = ResolveTargets({path}, DriveMap{}, *files, WorkingDirectory());
+  ResolvedTargets targets = ResolveTargets(paths, DriveMap{}, *files, WorkingDirectory());
   if (!targets.missing.empty()) {
-    return Status::Error(path + ": no such file or folder, or neither a file nor a folder");
+    return Status::Error(targets.missing.front() +
+                         ": no such file or folder, or neither a file nor a folder");
   }
   EventSinkInterface ui(sink, /*without_host_path=*/false);
   return RunLibraryScan(databases, request, ui, request.Options(),

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "library/event_sink_interface.h"
 #include "library/scan_request.h"
@@ -20,6 +21,10 @@ enum class ScanEnd { kFinished, kStoppedBySink };
 // the summary last.
 Result<ScanEnd> ScanPathToSink(const DatabaseSet& databases, const std::string& path,
                                const ScanRequest& request, const EventSink& sink);
+// As ScanPathToSink for each path in turn, in one scan with one summary; fails, naming the
+// first, when any of them cannot be scanned at all, before any is scanned.
+Result<ScanEnd> ScanPathsToSink(const DatabaseSet& databases, const std::vector<std::string>& paths,
+                                const ScanRequest& request, const EventSink& sink);
 
 // Scans the bytes of `descriptor`, read at offsets, named "fd:N". A descriptor has no name
 // for the files filter to go by: it is always scanned.

@@ -206,6 +206,41 @@ static PyObject* Engine_scan_path(EngineObject* self, PyObject* args) {
   return EndScan(self, &scan, status, message, target);
 }
 
+static PyObject* Engine_scan_paths(EngineObject* self, PyObject* args) {
+  PyObject *targets, *options, *callback;
+  if (!PyArg_ParseTuple(args, "OOO:scan_paths", &targets, &options, &callback)) return NULL;
+  PyObject* sequence = PySequence_Fast(targets, "the paths must be a sequence");
+  if (sequence == NULL) return NULL;
+  const Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence);
+  PyObject** encoded = PyMem_Calloc((size_t)count + 1, sizeof *encoded);
+  const char** paths = PyMem_Calloc((size_t)count + 1, sizeof *paths);
+  PyObject* result = NULL;
+  if (encoded == NULL || paths == NULL) {
+    PyErr_NoMemory();
+    goto done;
+  }
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    if (!PyUnicode_FSConverter(PySequence_Fast_GET_ITEM(sequence, i), &encoded[i])) goto done;
+    paths[i] = PyBytes_AS_STRING(encoded[i]);
+  }
+  const quarn_scan_options* chosen;
+  quarn_engine* engine = BeginScan(self, options, callback, &chosen);
+  if (engine == NULL) goto done;
+  ScanContext scan = {callback, NULL, NULL, NULL, NULL};
+  char* message = NULL;
+  scan.thread = PyEval_SaveThread();
+  const quarn_status status = quarn_scan_paths(engine, paths, (size_t)count, chosen,
+                                               DeliverEvent, &scan, &message);
+  PyEval_RestoreThread(scan.thread);
+  result = EndScan(self, &scan, status, message, Py_None);
+done:
+  for (Py_ssize_t i = 0; encoded != NULL && i < count; ++i) Py_XDECREF(encoded[i]);
+  PyMem_Free(encoded);
+  PyMem_Free(paths);
+  Py_DECREF(sequence);
+  return result;
+}
+
 static PyObject* Engine_scan_fd(EngineObject* self, PyObject* args) {
   int descriptor;
   PyObject *options, *callback;
@@ -284,6 +319,8 @@ static PyObject* Engine_get_closed(EngineObject* self, void* unused) {
 static PyMethodDef Engine_methods[] = {
     {"scan_path", (PyCFunction)Engine_scan_path, METH_VARARGS,
      "scan_path(path, options, callback) -> cancelled"},
+    {"scan_paths", (PyCFunction)Engine_scan_paths, METH_VARARGS,
+     "scan_paths(paths, options, callback): each path in turn, in one scan with one summary."},
     {"scan_fd", (PyCFunction)Engine_scan_fd, METH_VARARGS,
      "scan_fd(fd, options, callback) -> cancelled"},
     {"scan_buffer", (PyCFunction)Engine_scan_buffer, METH_VARARGS,

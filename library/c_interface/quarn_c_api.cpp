@@ -152,6 +152,28 @@ quarn_status quarn_scan_path(quarn_engine* engine, const char* path,
                      });
 }
 
+quarn_status quarn_scan_paths(quarn_engine* engine, const char* const* paths, size_t count,
+                              const quarn_scan_options* options, quarn_event_callback callback,
+                              void* context, char** message) {
+  if (paths == nullptr && count != 0) {
+    if (message != nullptr) *message = nullptr;
+    return Fail(message, QUARN_EINVAL, "no paths");
+  }
+  for (size_t i = 0; i < count; ++i) {
+    if (paths[i] == nullptr) {
+      if (message != nullptr) *message = nullptr;
+      return Fail(message, QUARN_EINVAL, "path " + std::to_string(i) + " is null");
+    }
+  }
+  return GuardedScan(engine, options, callback, context, message,
+                     [&](const quarn::DatabaseSet& databases, const quarn::ScanRequest& request,
+                         const quarn::EventSink& sink) {
+                       return quarn::ScanPathsToSink(databases,
+                                                     std::vector<std::string>(paths, paths + count),
+                                                     request, sink);
+                     });
+}
+
 quarn_status quarn_scan_fd(quarn_engine* engine, int fd, const quarn_scan_options* options,
                            quarn_event_callback callback, void* context, char** message) {
   return GuardedScan(engine, options, callback, context, message,

@@ -30,7 +30,7 @@ import json
 import os
 import queue
 import threading
-from typing import Any, Iterator, Union
+from typing import Any, Iterable, Iterator, Union
 
 from . import _quarn
 
@@ -176,6 +176,15 @@ class Engine:
         options = dict(files=files, containers=containers, heuristics=heuristics, action=action,
                        **limits)
         return self._collect(self._engine.scan_path, os.fspath(path), options)
+
+    def scan_paths(self, paths: Iterable[PathArg], **options: Any) -> list[Event]:
+        """Scans each path in turn as scan_path does, in one scan: its events in order, then
+        one summary whose counts cover them all. Cheaper than a scan_path per file.
+
+        ScanError, before anything is scanned, when any path does not exist or is neither a
+        file nor a folder. The options are scan_path's."""
+        targets = [os.fspath(path) for path in paths]
+        return self._collect(self._engine.scan_paths, targets, options)
 
     def scan_bytes(self, data: bytes | bytearray | memoryview, name: PathArg | None = None,
                    **options: Any) -> list[Event]:

@@ -78,11 +78,18 @@ def scan_task(paths: list[str], options: dict[str, Any]) -> tuple[list[dict], di
     engine = get_worker().plugins[PLUGIN_NAME].engine
     events: list[dict] = []
     counters: dict[str, int] = {}
-    for path in paths:
-        try:
-            found = engine.scan_path(path, **options)
-        except quarn.ScanError:
-            continue
+    # One scan for the whole task; only when a path has gone since the walk, one scan a path,
+    # leaving out those that are gone.
+    try:
+        scans = [engine.scan_paths(paths, **options)]
+    except quarn.ScanError:
+        scans = []
+        for path in paths:
+            try:
+                scans.append(engine.scan_path(path, **options))
+            except quarn.ScanError:
+                continue
+    for found in scans:
         for event in found:
             if event["event"] != "summary":
                 events.append(event)

@@ -26,16 +26,20 @@ def quarnscan_events(bin_dir, data, samples, options, scratch):
                "--no-log", "--no-memory", "--json", "--drive", f"Z:={empty}"]
     for name, value in options:
         command += [f"--{name}", value]
-    run = subprocess.run(command + [samples], capture_output=True, text=True)
+    paths = samples if isinstance(samples, list) else [samples]
+    run = subprocess.run(command + paths, capture_output=True, text=True)
     if run.returncode not in (0, 1):
         sys.exit(f"quarnscan failed ({run.returncode}): {run.stderr}")
     events = [json.loads(line) for line in run.stdout.splitlines()]
     return [event for event in events if event["event"] not in LIBRARY_LESS]
 
 
-def library_events(bin_dir, data, samples, options, threads=3):
+def library_events(bin_dir, data, samples, options, threads=3, together=False):
+    """`samples`: one path, or a list of paths scanned in one call (`together`) or one each."""
+    paths = samples if isinstance(samples, list) else [samples]
     command = [str(bin_dir / "quarn_events"), data, str(threads)]
-    command += [f"{name}={value}" for name, value in options] + ["--", samples]
+    command += ["--together"] if together else []
+    command += [f"{name}={value}" for name, value in options] + ["--"] + paths
     run = subprocess.run(command, capture_output=True, text=True)
     if run.returncode != 0:
         sys.exit(f"quarn_events failed ({run.returncode}): {run.stderr}")
@@ -90,6 +94,13 @@ def main():
                 else:
                     faults.append(f"{options}: {len(got)} events from the library, "
                                   f"{len(expected)} from quarnscan")
+
+        # Several targets in one call: one scan, one summary, as quarnscan's over the same list.
+        several = [str(pathlib.Path(args.samples) / name)
+                   for name in ("eicar.com", "images", "clean.com", "com_backward.com")]
+        if (library_events(bin_dir, args.data, several, [("files", "all")], together=True) !=
+                quarnscan_events(bin_dir, args.data, several, [("files", "all")], scratch)):
+            faults.append("several targets in one call: the events differ from quarnscan's")
 
         # An action asked for: the same files cleaned to the same bytes, with the same events.
         for action in ("clean", "rename"):

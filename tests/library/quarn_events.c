@@ -1,7 +1,8 @@
 /* SPDX-License-Identifier: Apache-2.0 */
 /* A C program on libquarn, as a caller outside the project writes one.
  *
- *   quarn_events DATA_DIR THREADS [NAME=VALUE ...] -- PATH ...   (DATA_DIR "-": the library's own)
+ *   quarn_events DATA_DIR THREADS [--together] [NAME=VALUE ...] -- PATH ...
+ *     (DATA_DIR "-": the library's own; --together: all paths in one quarn_scan_paths call)
  *     scans every PATH on each of THREADS threads at once over one engine, checks that every
  *     thread received the same events, and prints them, one per line;
  *   quarn_events DATA_DIR --misuse PATH
@@ -42,12 +43,25 @@ struct scan_job {
   const quarn_scan_options* options;
   char** paths;
   int path_count;
+  int together; /* all paths in one quarn_scan_paths call */
   struct event_list events;
   int failed;
 };
 
 static void* scan_all(void* argument) {
   struct scan_job* job = argument;
+  if (job->together) {
+    char* message = NULL;
+    quarn_status status =
+        quarn_scan_paths(job->engine, (const char* const*)job->paths, (size_t)job->path_count,
+                         job->options, keep_event, &job->events, &message);
+    if (status != QUARN_OK) {
+      fprintf(stderr, "quarn_events: status %d: %s\n", status, message ? message : "(none)");
+      job->failed = 1;
+    }
+    quarn_free_message(message);
+    return NULL;
+  }
   for (int i = 0; i < job->path_count; ++i) {
     char* message = NULL;
     quarn_status status = quarn_scan_path(job->engine, job->paths[i], job->options, keep_event,
@@ -65,10 +79,15 @@ static void* scan_all(void* argument) {
 static int scan_on_threads(quarn_engine* engine, int threads, int argc, char** argv) {
   quarn_scan_options* options = quarn_scan_options_new();
   int first_path = 0;
+  int together = 0;
   for (int i = 0; i < argc; ++i) {
     if (strcmp(argv[i], "--") == 0) {
       first_path = i + 1;
       break;
+    }
+    if (strcmp(argv[i], "--together") == 0) {
+      together = 1;
+      continue;
     }
     char* equals = strchr(argv[i], '=');
     char* message = NULL;
@@ -86,6 +105,7 @@ static int scan_on_threads(quarn_engine* engine, int threads, int argc, char** a
     jobs[t].options = options;
     jobs[t].paths = argv + first_path;
     jobs[t].path_count = argc - first_path;
+    jobs[t].together = together;
     pthread_create(&ids[t], NULL, scan_all, &jobs[t]);
   }
   int failed = 0;
@@ -187,6 +207,17 @@ static int misuse(quarn_engine* engine, const char* path) {
   quarn_free_message(message);
   expect(quarn_scan_fd(engine, 9999, NULL, keep_event, &events, NULL) == QUARN_ETARGET,
          "a closed descriptor");
+  const char* some_missing[] = {path, "/nonexistent-target"};
+  message = NULL;
+  expect(quarn_scan_paths(engine, some_missing, 2, NULL, keep_event, &events, &message) ==
+                 QUARN_ETARGET &&
+             message != NULL && strstr(message, "/nonexistent-target") != NULL &&
+             events.length == 0,
+         "a list with a missing target scans nothing and names it");
+  quarn_free_message(message);
+  const char* null_inside[] = {path, NULL};
+  expect(quarn_scan_paths(engine, null_inside, 2, NULL, keep_event, &events, NULL) == QUARN_EINVAL,
+         "a null path in a list");
 
   struct close_attempt attempt = {engine, QUARN_OK, 0};
   expect(quarn_scan_path(engine, path, NULL, close_while_scanning, &attempt, NULL) == QUARN_OK,
@@ -214,7 +245,7 @@ static int misuse(quarn_engine* engine, const char* path) {
 int main(int argc, char** argv) {
   if (argc < 4) {
     fprintf(stderr,
-            "usage: quarn_events DATA_DIR THREADS [NAME=VALUE ...] -- PATH ...\n"
+            "usage: quarn_events DATA_DIR THREADS [--together] [NAME=VALUE ...] -- PATH ...\n"
             "       quarn_events DATA_DIR --misuse PATH\n");
     return 2;
   }

@@ -69,6 +69,15 @@ class QuarnModuleTest(unittest.TestCase):
                 by_path = self.engine.scan_path(path, files="all")
                 by_bytes = self.engine.scan_bytes(path.read_bytes(), path.name, files="all")
                 self.assertEqual(without_paths(by_bytes), without_paths(by_path))
+        # The same files in one scan: their events in order, one summary of their sums.
+        together = self.engine.scan_paths(samples, files="all")
+        one_by_one = [self.engine.scan_path(path, files="all") for path in samples]
+        self.assertEqual(together[:-1], [event for events in one_by_one for event in events[:-1]])
+        self.assertEqual({name: sum(events[-1][name] for events in one_by_one)
+                          for name in together[-1] if name != "event"},
+                         {name: value for name, value in together[-1].items() if name != "event"})
+        with self.assertRaises(quarn.ScanError):
+            self.engine.scan_paths([samples[0], self.scratch / "missing.com"])
         with open(self.infected_sample(), "rb") as opened:
             by_fd = self.engine.scan_fd(opened.fileno())
             self.assertEqual(by_fd[0]["path"], f"fd:{opened.fileno()}")
