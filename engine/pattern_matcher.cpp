@@ -130,12 +130,15 @@ PatternTrie::PatternTrie(std::vector<PatternEntry> entries) : entries_(std::move
   nodes_.push_back({0, static_cast<uint32_t>(entries_.size())});
   last_bytes_.push_back(0);
   max_windows_.push_back(0);
+  shared_groups_.push_back(0);
   // Breadth first: the nodes vector is its own queue, and each node's children are
   // appended together.
   for (size_t i = 0; i < nodes_.size(); ++i) {
     Node node = nodes_[i];
     node.min_ordinal = UINT16_MAX;
+    shared_groups_[i] = UINT32_MAX;
     for (uint32_t e = node.begin; e < node.end; ++e) {
+      shared_groups_[i] &= entry_groups_[e];
       node.min_ordinal = std::min(node.min_ordinal, entries_[e].ordinal);
       node.max_ordinal = std::max(node.max_ordinal, entries_[e].ordinal);
       max_windows_[i] = std::max(max_windows_[i], entries_[e].window);
@@ -157,6 +160,7 @@ PatternTrie::PatternTrie(std::vector<PatternEntry> entries) : entries_(std::move
         nodes_.push_back(child);
         last_bytes_.push_back(byte);
         max_windows_.push_back(0);
+        shared_groups_.push_back(0);
         ++node.child_count;
         e = last;
       }
@@ -241,7 +245,7 @@ inline void PatternTrie::TryChild(uint32_t child, uint32_t end, const PatternAre
   const uint32_t at = end == 0 ? area.First(byte) : area.Next(end, byte);
   reached[count] = child;
   reached_end[count] = static_cast<uint16_t>(at + 1);
-  count += at < max_windows_[child];
+  count += (at < max_windows_[child]) & ((shared_groups_[child] & area.empty_groups()) == 0);
 }
 
 // Without a call, nor a look at ordinals or windows: in a large section most leaves a file

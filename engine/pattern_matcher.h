@@ -161,6 +161,11 @@ class PatternTrie {
   // the prefix's last byte, and the largest window over entries_[begin .. end).
   std::vector<uint8_t> last_bytes_;
   std::vector<uint8_t> max_windows_;
+  // By node: the groups of values every entry of entries_[begin .. end) holds one of. An area
+  // that lacks one of them holds none of the node's patterns, so that the node is left before
+  // its entries or children are looked at: two entries share more groups than their first byte's
+  // often enough that most leaves of a large section go this way.
+  std::vector<uint32_t> shared_groups_;
   std::vector<PatternArea::ValueSet> child_sets_;
   std::vector<std::array<uint8_t, 256>> child_places_;
 };
