@@ -72,22 +72,25 @@ hyperfine -N --warmup 1 --runs "$runs" --style basic --export-csv "$work/times.c
 echo "Load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # Files per second as a share of another command's, from the median times: on a shared
-# machine a few runs are slowed by other work, which the mean would carry.
+# machine a few runs are slowed by other work, which the mean would carry. The processor time
+# (user and system, means) moves less with the machine's load: k100's share of k10000's is
+# printed beside, for one thread and two.
 awk -F, '
-  NR > 1 { median[$1] = $4 }
+  NR > 1 { median[$1] = $4; cpu[$1] = $5 + $6 }
   function goal(ratio, wanted) { return ratio >= wanted ? "met" : "NOT met" }
   END {
-    printf "%-7s %10s %10s %10s %10s %20s %20s\n", "", "k100 j1", "k10000 j1", "k100 j2",
-      "k10000 j2", "k10000 j1/raw_walk", "k10000 j2/k100 j2"
+    printf "%-7s %10s %10s %10s %10s %20s %20s %14s\n", "", "k100 j1", "k10000 j1", "k100 j2",
+      "k10000 j2", "k10000 j1/raw_walk", "k10000 j2/k100 j2", "cpu j1 / j2"
     for (side = 0; side < 2; ++side) {
       name = side == 0 ? "before" : "after"
       if (!((name "_k100_jobs1") in median)) continue
       walk = median["raw_walk"] / median[name "_k10000_jobs1"]
       flat = median[name "_k100_jobs2"] / median[name "_k10000_jobs2"]
-      printf "%-7s %10.3f %10.3f %10.3f %10.3f %10.2f %-9s %10.2f %-9s\n", name,
+      printf "%-7s %10.3f %10.3f %10.3f %10.3f %10.2f %-9s %10.2f %-9s %6.2f %6.2f\n", name,
         median[name "_k100_jobs1"], median[name "_k10000_jobs1"], median[name "_k100_jobs2"],
         median[name "_k10000_jobs2"], walk, "(" goal(walk, 0.7) ")", flat,
-        "(" goal(flat, 0.95) ")"
+        "(" goal(flat, 0.95) ")", cpu[name "_k100_jobs1"] / cpu[name "_k10000_jobs1"],
+        cpu[name "_k100_jobs2"] / cpu[name "_k10000_jobs2"]
     }
     printf "raw_walk %.3f s\n", median["raw_walk"]
   }' "$work/times.csv"
