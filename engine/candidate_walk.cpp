@@ -29,10 +29,19 @@ CandidateWalk::CandidateWalk(const DatabaseImage& image, uint16_t directory_offs
     if (position >= buffer.size()) continue;  // the first test cannot fit: nothing matches
     Add(index_->Bucket(key, buffer[position]));
   }
-  for (size_t pair = 0; pair < index_->pair_positions.size(); ++pair) {
-    const uint16_t position = index_->pair_positions[pair];
-    if (position + 1u >= buffer.size()) continue;  // the first test cannot fit
-    Add(index_->PairBucket(pair, buffer[position], buffer[position + 1]));
+  // A large section files its records under hundreds of pair positions, of which a file
+  // meets few: each is let go on its first value, read through locals that the runs
+  // written meanwhile cannot be taken to change.
+  const uint16_t* pair_positions = index_->pair_positions.data();
+  const std::array<uint64_t, 256 / 64>* first_values = index_->pair_first_values.data();
+  const uint8_t* bytes = buffer.data();
+  // Ascending: the pairs whose test fits the buffer come first.
+  size_t pair_count = index_->pair_positions.size();
+  while (pair_count != 0 && pair_positions[pair_count - 1] + 1u >= buffer.size()) --pair_count;
+  for (size_t pair = 0; pair < pair_count; ++pair) {
+    const uint8_t first = bytes[pair_positions[pair]];
+    if ((first_values[pair][first / 64] >> (first % 64) & 1) == 0) continue;
+    Add(index_->PairBucket(pair, first, bytes[pair_positions[pair] + 1]));
   }
   std::make_heap(runs_.begin(), runs_.begin() + run_count_, LaterFirst{});
   Settle();

@@ -19,11 +19,18 @@ PatternArea::ValueSet HeldValues(const std::array<uint16_t, 256>& first) {
     constexpr uint64_t kAbsentBits = 0x0100'0100'0100'0100;
     constexpr uint64_t kGather =
         (uint64_t{1} << 45) | (uint64_t{1} << 30) | (uint64_t{1} << 15) | 1;
-    for (uint32_t value = 0; value < 256; value += 4) {
-      uint64_t four;
-      std::memcpy(&four, &first[value], sizeof four);
-      const uint64_t lanes = (~four & kAbsentBits) >> 8;  // bits 0, 16, 32, 48
-      held[value / 64] |= ((lanes * kGather) >> 45 & 0xF) << (value % 64);
+    // A word's sixteen groups unrolled, so that each group's shift is a constant and the
+    // word is gathered in a register rather than or-ed into memory group by group.
+    for (uint32_t word = 0; word < held.size(); ++word) {
+      uint64_t gathered = 0;
+#pragma GCC unroll 16
+      for (uint32_t group = 0; group < 16; ++group) {
+        uint64_t four;
+        std::memcpy(&four, &first[word * 64 + group * 4], sizeof four);
+        const uint64_t lanes = (~four & kAbsentBits) >> 8;  // bits 0, 16, 32, 48
+        gathered |= ((lanes * kGather) >> 45 & 0xF) << (group * 4);
+      }
+      held[word] = gathered;
     }
   } else {
     for (uint32_t value = 0; value < 256; ++value) {
@@ -40,6 +47,25 @@ void FillAbsent(std::array<uint16_t, 256>& first) {
   for (uint32_t value = 0; value < 256; value += 4) {
     std::memcpy(&first[value], &kFourAbsent, sizeof kFourAbsent);
   }
+}
+
+// Bit g set when the set holds none of the values 8g .. 8g + 7, a zero byte of the set: 0x80
+// is left in each zero byte of a word and nothing elsewhere (no carry crosses a byte), and the
+// eight are gathered into the top byte by one multiplication whose products never overlap.
+uint32_t EmptyGroups(const PatternArea::ValueSet& values) {
+  constexpr uint64_t kLow7 = 0x7F7F'7F7F'7F7F'7F7F;
+  constexpr uint64_t kGatherBytes = 0x0102'0408'1020'4080;
+  uint32_t empty = 0;
+  for (uint32_t word = 0; word < values.size(); ++word) {
+    const uint64_t x = values[word];
+    const uint64_t zero = ~(((x & kLow7) + kLow7) | x | kLow7);
+    empty |= static_cast<uint32_t>(((zero >> 7) * kGatherBytes) >> 56) << (word * 8);
+  }
+  return empty;
+}
+
+PatternArea::ValueSet Complement(const PatternArea::ValueSet& values) {
+  return {~values[0], ~values[1], ~values[2], ~values[3]};
 }
 
 bool PatternBefore(const PatternEntry& a, const PatternEntry& b) {
@@ -68,6 +94,7 @@ PatternArea::PatternArea(std::span<const uint8_t> bytes, PatternSurvey& survey,
   }
   for (; at > 0; --at) first_[byte[at - 1]] = static_cast<uint16_t>(at - 1);
   if (!bytes_.empty()) present_ = HeldValues(first_);
+  empty_groups_ = EmptyGroups(present_);
   if (survey_after == 0) Survey();
 }
 
@@ -92,21 +119,26 @@ PatternTrie::PatternTrie(std::vector<PatternEntry> entries) : entries_(std::move
   if (entries_.empty()) return;
   std::sort(entries_.begin(), entries_.end(), PatternBefore);
   entry_values_.resize(entries_.size());
+  entry_groups_.resize(entries_.size());
   for (size_t e = 0; e < entries_.size(); ++e) {
     for (uint8_t k = 0; k < entries_[e].length; ++k) {
       const uint8_t value = entries_[e].bytes[k];
       entry_values_[e][value / 64] |= uint64_t{1} << (value % 64);
+      entry_groups_[e] |= uint32_t{1} << (value / 8);
     }
   }
   nodes_.push_back({0, static_cast<uint32_t>(entries_.size())});
   last_bytes_.push_back(0);
   max_windows_.push_back(0);
+  shared_groups_.push_back(0);
   // Breadth first: the nodes vector is its own queue, and each node's children are
   // appended together.
   for (size_t i = 0; i < nodes_.size(); ++i) {
     Node node = nodes_[i];
     node.min_ordinal = UINT16_MAX;
+    shared_groups_[i] = UINT32_MAX;
     for (uint32_t e = node.begin; e < node.end; ++e) {
+      shared_groups_[i] &= entry_groups_[e];
       node.min_ordinal = std::min(node.min_ordinal, entries_[e].ordinal);
       node.max_ordinal = std::max(node.max_ordinal, entries_[e].ordinal);
       max_windows_[i] = std::max(max_windows_[i], entries_[e].window);
@@ -128,6 +160,7 @@ PatternTrie::PatternTrie(std::vector<PatternEntry> entries) : entries_(std::move
         nodes_.push_back(child);
         last_bytes_.push_back(byte);
         max_windows_.push_back(0);
+        shared_groups_.push_back(0);
         ++node.child_count;
         e = last;
       }
@@ -156,7 +189,9 @@ void PatternTrie::Visit(const Node& node, uint32_t end, const PatternArea& area,
                         int32_t& best) const {
   if (node.max_ordinal <= after || node.min_ordinal >= best) return;
   if (node.end - node.begin <= kLeafEntries) {
-    VisitLeaf(node, end, area, after, best);
+    if (LeafMayMatch(node, area.empty_groups(), Complement(area.present()))) {
+      VisitLeaf(node, end, area, after, best);
+    }
     return;
   }
   for (uint32_t e = node.begin; e < node.terminals_end; ++e) {
@@ -188,13 +223,17 @@ void PatternTrie::Visit(const Node& node, uint32_t end, const PatternArea& area,
     }
   }
   // Most children of a wide node are leaves: they are searched here rather than through
-  // a call that would only find out they are.
+  // a call that would only find out they are, and most are let go for a value the area
+  // lacks before their ordinals are looked at.
+  const PatternArea::ValueSet absent = Complement(area.present());
   for (size_t i = 0; i < count; ++i) {
     const Node& child = nodes_[reached[i]];
-    if (child.max_ordinal <= after || child.min_ordinal >= best) continue;
     if (child.end - child.begin <= kLeafEntries) {
+      if (!LeafMayMatch(child, area.empty_groups(), absent)) continue;
+      if (child.max_ordinal <= after || child.min_ordinal >= best) continue;
       VisitLeaf(child, reached_end[i], area, after, best);
     } else {
+      if (child.max_ordinal <= after || child.min_ordinal >= best) continue;
       Visit(child, reached_end[i], area, after, best);
     }
   }
@@ -206,7 +245,22 @@ inline void PatternTrie::TryChild(uint32_t child, uint32_t end, const PatternAre
   const uint32_t at = end == 0 ? area.First(byte) : area.Next(end, byte);
   reached[count] = child;
   reached_end[count] = static_cast<uint16_t>(at + 1);
-  count += at < max_windows_[child];
+  count += (at < max_windows_[child]) & ((shared_groups_[child] & area.empty_groups()) == 0);
+}
+
+// Without a call, nor a look at ordinals or windows: in a large section most leaves a file
+// reaches hold no entry whose values the area holds, and they are let go at this cost.
+inline bool PatternTrie::LeafMayMatch(const Node& node, uint32_t empty_groups,
+                                      const PatternArea::ValueSet& absent) const {
+  for (uint32_t e = node.begin; e < node.end; ++e) {
+    if ((entry_groups_[e] & empty_groups) != 0) continue;
+    const PatternArea::ValueSet& values = entry_values_[e];
+    if (((values[0] & absent[0]) | (values[1] & absent[1]) | (values[2] & absent[2]) |
+         (values[3] & absent[3])) == 0) {
+      return true;
+    }
+  }
+  return false;
 }
 
 void PatternTrie::VisitLeaf(const Node& node, uint32_t end, const PatternArea& area, int32_t after,

@@ -38,6 +38,10 @@ class PatternArea {
 
   // The values the area holds.
   const ValueSet& present() const { return present_; }
+  // Bit g stands for the values 8g .. 8g + 7 and is set when the area holds none of them. An
+  // area holds few values, most of them close together (text, headers, zeros), so that most
+  // patterns want a value from a group it lacks, which one word operation tells.
+  uint32_t empty_groups() const { return empty_groups_; }
   // Next(0, value), from a table.
   uint32_t First(uint8_t value) const { return first_[value]; }
 
@@ -81,6 +85,7 @@ class PatternArea {
   mutable bool surveyed_ = false;
   PatternSurvey* survey_;  // filled once surveyed_
   ValueSet present_{};
+  uint32_t empty_groups_ = 0;
   std::array<uint16_t, 256> first_;
 };
 
@@ -137,6 +142,10 @@ class PatternTrie {
   // Notes the child if its byte lies below its subtree's largest window.
   void TryChild(uint32_t child, uint32_t end, const PatternArea& area, uint32_t* reached,
                 uint16_t* reached_end, size_t& count) const;
+  // False when no entry of the leaf can match: each wants a value the area lacks, most of
+  // them a value of a group it lacks entirely.
+  bool LeafMayMatch(const Node& node, uint32_t empty_groups,
+                    const PatternArea::ValueSet& absent) const;
   void VisitLeaf(const Node& node, uint32_t end, const PatternArea& area, int32_t after,
                  int32_t& best) const;
 
@@ -145,11 +154,18 @@ class PatternTrie {
   // By entry: the values its pattern holds. An area that lacks one of them cannot hold the
   // pattern, which a leaf learns in four word operations before searching byte by byte.
   std::vector<PatternArea::ValueSet> entry_values_;
+  // By entry: bit g when its pattern holds one of the values 8g .. 8g + 7.
+  std::vector<uint32_t> entry_groups_;
   std::vector<Node> nodes_;  // breadth first: a node's children lie side by side
   // By node, apart from the nodes, so that trying a node's children reads two bytes each:
   // the prefix's last byte, and the largest window over entries_[begin .. end).
   std::vector<uint8_t> last_bytes_;
   std::vector<uint8_t> max_windows_;
+  // By node: the groups of values every entry of entries_[begin .. end) holds one of. An area
+  // that lacks one of them holds none of the node's patterns, so that the node is left before
+  // its entries or children are looked at: two entries share more groups than their first byte's
+  // often enough that most leaves of a large section go this way.
+  std::vector<uint32_t> shared_groups_;
   std::vector<PatternArea::ValueSet> child_sets_;
   std::vector<std::array<uint8_t, 256>> child_places_;
 };

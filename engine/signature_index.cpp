@@ -130,14 +130,26 @@ struct Key {
   uint8_t second_value = 0;  // kPaired: the value at position + 1
 };
 
+// A record is paired at a position that is a multiple of this where its compared bytes hold
+// one: a walk looks at each pair position of the section, and records that compare eight
+// bytes at any offset then share a quarter of the positions rather than one each.
+constexpr size_t kPairStride = 4;
+
 Key KeyOf(RecordTest test, std::span<const uint8_t> record) {
   const std::optional<FirstTest> first = FirstTestOf(test, record);
   if (!first) return {Filing::kNever};
+  std::optional<size_t> pair;
   for (size_t i = 0; i + 1 < first->length; ++i) {
-    if (Stable(test, first->position + i) && Stable(test, first->position + i + 1)) {
-      return {Filing::kPaired, static_cast<uint16_t>(first->position + i), first->expected[i],
-              first->expected[i + 1]};
+    if (!Stable(test, first->position + i) || !Stable(test, first->position + i + 1)) continue;
+    if (!pair) pair = i;
+    if ((first->position + i) % kPairStride == 0) {
+      pair = i;
+      break;
     }
+  }
+  if (pair) {
+    return {Filing::kPaired, static_cast<uint16_t>(first->position + *pair), first->expected[*pair],
+            first->expected[*pair + 1]};
   }
   for (size_t i = 0; i < first->length; ++i) {
     if (Stable(test, first->position + i)) {

@@ -60,7 +60,8 @@ struct RecordIndex {
     uint32_t begin = 0;
     uint32_t end = 0;
   };
-  std::vector<uint16_t> pair_positions;  // distinct buffer positions of a pair's first byte
+  std::vector<uint16_t>
+      pair_positions;  // distinct buffer positions of a pair's first byte, ascending
   std::vector<PairSlot> pair_slots;
   std::vector<uint16_t> paired;
   // By pair position: the first values some paired record wants there, a bit each. A file

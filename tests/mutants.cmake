@@ -22,8 +22,8 @@ endfunction()
 
 # The pattern sections' matcher and the index it sits in, against the read window and the
 # linear walk: a window one byte too long or short, a byte taken twice, a subtree left too
-# soon, a byte the survey or the value set forgets, the wrong area, a later record winning, a
-# pair filter keyed by the wrong byte.
+# soon, a byte the survey or the value set forgets, a group of values taken for one the area
+# lacks, the wrong area, a later record winning, a pair filter keyed by the wrong byte.
 quarn_mutant_cases(detection_differential_cases TEST detection_differential_test)
 set(matcher engine/pattern_matcher.cpp)
 set(detectors engine/signature_detectors.cpp)
@@ -32,10 +32,13 @@ quarn_mutant_rows(detection_differential_cases
   "leaf_window_one_past@${matcher}@found = at < entry.window@found = at <= entry.window"
   "terminal_window_one_short@${matcher}@end <= entry.window) {@end < entry.window) {"
   "leaf_byte_taken_twice@${matcher}@from = at + 1@from = at + 0"
-  "child_cut_one_early@${matcher}@count += at < max_windows_@count += at + 1 < max_windows_"
+  "child_cut_one_early@${matcher}@(at < max_windows_[child])@(at + 1 < max_windows_[child])"
   "node_window_of_last_entry@${matcher}@std::max(max_windows_[i], entries_[e].window)@entries_[e].window"
   "survey_misses_last_byte@${matcher}@positions[bytes_[at]][at / 64] |=@if (at + 1 < bytes_.size()) positions[bytes_[at]][at / 64] |="
   "value_set_drops_one_in_four@${matcher}@(lanes * kGather) >> 45 & 0xF@(lanes * kGather) >> 45 & 0x7"
+  "empty_groups_one_bit_off@${matcher}@<< (word * 8)@<< (word * 8 + 1)"
+  "node_groups_of_any_entry@${matcher}@shared_groups_[i] &= entry_groups_[e]@shared_groups_[i] |= entry_groups_[e]"
+  "pattern_groups_swapped_in_pairs@${matcher}@uint32_t{1} << (value / 8)@uint32_t{1} << ((value / 8) ^ 1)"
   "areas_always_shared@${detectors}@!entry_patterns.empty() && std::ranges::equal(at_entry, start)@!entry_patterns.empty()"
   "start_area_outranks_entry@${detectors}@FirstMatch(start_area, after, ordinal)@FirstMatch(start_area, after, none)"
   "pair_filter_by_second_value@${index}@<< (key.value % 64)@<< (key.second_value % 64)")
