@@ -203,15 +203,16 @@ TEST_F(QuarnscanImageDrives, WrappedDisksAreReadAsTheirDisksAndNeverChanged) {
       << drive.out;
 }
 
-// Reading a compressed QCOW or a stream-optimized VMDK is unpacking: the size and time limits
-// stop it as they stop an archive, and the wrapper is what is reported. The same disk in a
-// QCOW of plain clusters is only read.
+// Reading a compressed QCOW, a stream-optimized VMDK or a compressed E01 is unpacking: the size and
+// time limits stop it as they stop an archive, and the wrapper is what is reported. The same disk
+// in a QCOW of plain clusters is only read.
 TEST_F(QuarnscanImageDrives, WrappersThatDecompressStopAtTheSizeAndTimeLimits) {
   const std::string raw = WriteImage(scratch_.Child("hd.img"), HardDisk());
   const testing::ToolRun made = testing::RunIn(
       tree_, "qemu-img convert -c -O qcow2 " + raw + " PACKED.QCOW2 && qemu-img convert -O " +
                  "vmdk -o subformat=streamOptimized " + raw + " STREAM.VMDK && qemu-img convert " +
-                 "-O qcow2 " + raw + " PLAIN.QCOW2");
+                 "-O qcow2 " + raw + " PLAIN.QCOW2 && ewfacquire -u -q -c best -t PACKED " + raw +
+                 " > /dev/null");
   ASSERT_EQ(made.status, 0) << made.output;
   for (const auto& [option, value, reason] :
        {std::tuple{"--max-scan-size", "1K", "size"}, std::tuple{"--max-time", "0", "time"}}) {
@@ -220,7 +221,8 @@ TEST_F(QuarnscanImageDrives, WrappersThatDecompressStopAtTheSizeAndTimeLimits) {
         DetectionPlaces(outcome, "incomplete"),
         (std::set<std::string>{
             "C:\\PACKED.QCOW2" + std::string(reason) + " @ " + tree_ + "/PACKED.QCOW2 / qcow:",
-            "C:\\STREAM.VMDK" + std::string(reason) + " @ " + tree_ + "/STREAM.VMDK / vmdk:"}))
+            "C:\\STREAM.VMDK" + std::string(reason) + " @ " + tree_ + "/STREAM.VMDK / vmdk:",
+            "C:\\PACKED.E01" + std::string(reason) + " @ " + tree_ + "/PACKED.E01 / ewf:"}))
         << outcome.out;
     EXPECT_EQ(DetectionPlaces(outcome).size(), 2u) << outcome.out;
     EXPECT_EQ(DetectionPlaces(outcome).count("C:\\PLAIN.QCOW2!C:\\DOS\\EICAR.COM @ " + tree_ +

@@ -132,7 +132,15 @@ std::optional<WrappedDisk> OpenSet(const std::shared_ptr<EwfHandle>& opened) {
   if (size < first.size() || disk->ReadAt(0, first.data(), first.size()) != first.size()) {
     return Damaged();
   }
-  return WrappedDisk{ContainerKind::kEwf, std::move(disk), {}};
+  WrappedDisk wrapped{ContainerKind::kEwf, std::move(disk), {}};
+  // Reading a compressed set is unpacking: the scan's size and time limits apply to it as to
+  // an archive. A set that cannot say how it was written counts as compressed.
+  int8_t level = 0;
+  uint8_t flags = 0;
+  wrapped.unpacks = libewf_handle_get_compression_values(handle, &level, &flags, nullptr) != 1 ||
+                    level != LIBEWF_COMPRESSION_NONE ||
+                    (flags & LIBEWF_COMPRESS_FLAG_USE_EMPTY_BLOCK_COMPRESSION);
+  return wrapped;
 }
 
 }  // namespace
