@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "containers/test_support/fat_image_writer.h"
 #include "containers/wrappers/wrapper_opener.h"
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
@@ -55,31 +54,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::optional<quarn::OpenedContainer> opened =
       quarn::WrapperOpener().Open(DescriptorFile(data, size));
   if (!opened) return 0;
-  Check(opened->wrapper.has_value() && !opened->BootRecordOnly() && !opened->Changeable());
-  for (const quarn::ContainerDamage& damage : opened->wrapper->damage) {
-    Check(damage.inner_path.empty() && (damage.reason == quarn::IncompleteReason::kDamaged ||
-                                        damage.reason == quarn::IncompleteReason::kUnsupported));
-  }
   uint64_t budget = quarn::fuzz::kMaxBytesRead;
-  for (quarn::ContainerVolume& volume : opened->volumes) {
-    Check(volume.files != nullptr);
-    quarn::fuzz::WalkVolume(*volume.files, budget);
-  }
+  quarn::fuzz::WalkWrapper(*opened, budget);
   return 0;
 }
 
 // A small FAT volume in each format, written by the formats' own tools where they are
 // installed (qemu-utils, ewf-tools); without them only the plain volume.
 std::vector<std::string> FuzzSeeds() {
-  quarn::testing::FatLayout small;
-  small.total_sectors = 128;
-  small.root_entries = 16;
-  small.sectors_per_fat = 1;
-  small.media = 0xF8;
-  const std::vector<uint8_t> volume = quarn::testing::FatImageWriter(small)
-                                          .AddFile("DOS/KEYB.COM", std::vector<uint8_t>(9000, 0xC3))
-                                          .AddFile("README.TXT", {'r'})
-                                          .Build();
+  const std::vector<uint8_t> volume = quarn::fuzz::SeedVolume();
   std::vector<std::string> seeds = {std::string(volume.begin(), volume.end())};
   char folder_template[] = "/tmp/quarn-wrapper-seeds-XXXXXX";
   if (mkdtemp(folder_template) == nullptr) return seeds;

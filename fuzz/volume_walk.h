@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "containers/container.h"
+#include "containers/test_support/fat_image_writer.h"
 #include "fuzz/fuzz_input_file.h"
 
 namespace quarn::fuzz {
@@ -54,6 +55,34 @@ inline void WalkVolume(ContainerFileSystem& files, uint64_t& budget) {
       Check(damage.reason == IncompleteReason::kDamaged);
     }
   }
+}
+
+// A wrapper the opener took: its own damage is damage or unsupported, nothing under it is
+// changeable, and every volume it holds is walked.
+inline void WalkWrapper(OpenedContainer& opened, uint64_t& budget) {
+  Check(opened.wrapper.has_value() && !opened.BootRecordOnly() && !opened.Changeable());
+  for (const ContainerDamage& damage : opened.wrapper->damage) {
+    Check(damage.inner_path.empty() && (damage.reason == IncompleteReason::kDamaged ||
+                                        damage.reason == IncompleteReason::kUnsupported));
+  }
+  for (ContainerVolume& volume : opened.volumes) {
+    Check(volume.files != nullptr);
+    WalkVolume(*volume.files, budget);
+  }
+}
+
+// The small FAT volume the wrapper targets' seeds wrap: a folder, a program of a few clusters
+// and a one-byte file.
+inline std::vector<uint8_t> SeedVolume() {
+  testing::FatLayout small;
+  small.total_sectors = 128;
+  small.root_entries = 16;
+  small.sectors_per_fat = 1;
+  small.media = 0xF8;
+  return testing::FatImageWriter(small)
+      .AddFile("DOS/KEYB.COM", std::vector<uint8_t>(9000, 0xC3))
+      .AddFile("README.TXT", {'r'})
+      .Build();
 }
 
 }  // namespace quarn::fuzz

@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "containers/test_support/fat_image_writer.h"
 #include "containers/wrappers/wrapper_opener.h"
 #include "fuzz/fuzz_input_file.h"
 #include "fuzz/fuzz_seeds.h"
@@ -47,16 +46,8 @@ void OpenWrapper(const uint8_t* data, size_t size) {
   std::optional<quarn::OpenedContainer> opened = quarn::WrapperOpener().OpenWithSiblings(
       quarn::fuzz::InputFile(data, size), quarn::SiblingOpener{SiblingCd, "CD.CUE"});
   if (!opened) return;
-  Check(opened->wrapper.has_value() && !opened->BootRecordOnly() && !opened->Changeable());
-  for (const quarn::ContainerDamage& damage : opened->wrapper->damage) {
-    Check(damage.inner_path.empty() && (damage.reason == quarn::IncompleteReason::kDamaged ||
-                                        damage.reason == quarn::IncompleteReason::kUnsupported));
-  }
   uint64_t budget = quarn::fuzz::kMaxBytesRead;
-  for (quarn::ContainerVolume& volume : opened->volumes) {
-    Check(volume.files != nullptr);
-    quarn::fuzz::WalkVolume(*volume.files, budget);
-  }
+  quarn::fuzz::WalkWrapper(*opened, budget);
   if (!opened->archive) return;
   std::vector<uint8_t> buffer(4096);
   size_t entries = 0;
@@ -153,15 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 std::vector<std::string> FuzzSeeds() {
-  quarn::testing::FatLayout small;
-  small.total_sectors = 128;
-  small.root_entries = 16;
-  small.sectors_per_fat = 1;
-  small.media = 0xF8;
-  const std::vector<uint8_t> volume = quarn::testing::FatImageWriter(small)
-                                          .AddFile("DOS/KEYB.COM", std::vector<uint8_t>(9000, 0xC3))
-                                          .AddFile("README.TXT", {'r'})
-                                          .Build();
+  const std::vector<uint8_t> volume = quarn::fuzz::SeedVolume();
   std::vector<std::string> seeds;
   for (const std::vector<uint8_t>& wrapped : Wrapped(volume)) {
     seeds.emplace_back(wrapped.begin(), wrapped.end());
