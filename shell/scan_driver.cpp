@@ -165,19 +165,30 @@ void RunScan(ScanSession& session, FileSystem& files, const std::vector<ScanRoot
     started_over.push_back(root.image_drive->files);
   }
   ui.ScanStarted();
+  // The folder of the last single file, kept for the next one in the same folder: a list of a
+  // folder's files (a library caller's batch) opens it once.
+  std::string held_path;
+  std::unique_ptr<Folder> held_folder;
   for (const ScanRoot& root : roots) {
     if (root.unreadable) {
       ReportUnreadable(session, root.display_path, root.host_path, *root.unreadable);
     } else if (root.single_file && root.image_drive != nullptr) {
       WalkDirectory(session, files, root);
     } else if (root.single_file) {
-      auto folder = files.OpenFolder(root.host_path);
       const std::string display_path = JoinDisplay(root.display_path, *root.single_file, false);
       const std::string host_path = JoinPath(root.host_path, *root.single_file);
-      if (folder) {
-        HandleFile(session, **folder, *root.single_file, display_path, host_path, nullptr, "");
-      } else {
-        ReportUnreadable(session, display_path, host_path, folder.cause());
+      if (held_folder == nullptr || held_path != root.host_path) {
+        held_folder.reset();
+        auto folder = files.OpenFolder(root.host_path);
+        if (folder) {
+          held_folder = std::move(*folder);
+          held_path = root.host_path;
+        } else {
+          ReportUnreadable(session, display_path, host_path, folder.cause());
+        }
+      }
+      if (held_folder != nullptr) {
+        HandleFile(session, *held_folder, *root.single_file, display_path, host_path, nullptr, "");
       }
     } else {
       if (boot_check) {
