@@ -4,32 +4,10 @@
 #include <cstring>
 
 #include "containers/file_part.h"
-#include "platform/read_only_file.h"
+#include "platform/bytes_file.h"
 #include "platform/unnamed_file.h"
 
 namespace quarn {
-namespace {
-
-class MemoryEntryFile : public ReadOnlyFile {
- public:
-  explicit MemoryEntryFile(std::shared_ptr<const std::vector<uint8_t>> bytes)
-      : bytes_(std::move(bytes)) {}
-  uint32_t Read(void* buffer, uint32_t length) override {
-    if (position_ >= bytes_->size()) return 0;
-    const uint32_t count =
-        static_cast<uint32_t>(std::min<uint64_t>(length, bytes_->size() - position_));
-    std::memcpy(buffer, bytes_->data() + position_, count);
-    position_ += count;
-    return count;
-  }
-  std::optional<uint64_t> Size() override { return bytes_->size(); }
-
- private:
-  std::shared_ptr<const std::vector<uint8_t>> bytes_;
-};
-
-}  // namespace
-
 Status EntrySpool::Append(const uint8_t* bytes, size_t length) {
   if (!spilled_ && size_ + length > kSpoolMemoryBytes) {
     auto file = CreateUnnamedFile(temporary_folder_);
@@ -62,7 +40,7 @@ void EntrySpool::Refer(const EntryInPlace& place) {
 
 std::unique_ptr<File> EntrySpool::Open() const {
   if (spilled_) return std::make_unique<FilePart>(spilled_, offset_, size_);
-  return std::make_unique<MemoryEntryFile>(memory_);
+  return std::make_unique<BytesFile>(std::span<const uint8_t>(*memory_), memory_);
 }
 
 }  // namespace quarn

@@ -1,15 +1,14 @@
 #include "daemon/request_answers.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "daemon/reply_text.h"
 #include "platform/confined_open.h"
 #include "platform/path_names.h"
-#include "platform/posix_file.h"
 #include "platform/posix_folder.h"
 #include "platform/thread_file_identity.h"
+#include "shell/lone_file_folder.h"
 
 namespace quarn {
 namespace {
@@ -42,16 +41,6 @@ std::string VerdictReply(const std::vector<Finding>& findings, const std::string
   return reply;
 }
 
-// A new handle on an open descriptor each time the scan asks: its own position, reads at
-// offsets (the descriptor's offset, maybe shared with a client, is never moved).
-FileOpener DescriptorOpener(int descriptor) {
-  return [descriptor]() -> std::unique_ptr<File> {
-    const int copy = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0) return nullptr;
-    return std::make_unique<PosixFile>(copy, 0);
-  };
-}
-
 std::string AnswerPath(const ClientRequest& request, const DatabaseSet& databases,
                        const DaemonScanSettings& settings, const Asker& asker,
                        const std::atomic<bool>* cancelled, DaemonLog& log) {
@@ -70,7 +59,7 @@ std::string AnswerPath(const ClientRequest& request, const DatabaseSet& database
   const ScanMode mode = RowOf(request.command.kind).mode;
   std::vector<Finding> findings;
   if (entry->kind == ConfinedKind::kFile) {
-    findings = ScanLoneFile(databases, settings, DescriptorOpener(entry->descriptor.get()), shown,
+    findings = ScanLoneFile(databases, settings, DescriptorCopies(entry->descriptor.get()), shown,
                             mode, cancelled);
   } else {
     auto folder = std::make_unique<PosixFolder>(entry->descriptor.release(), shown);
@@ -89,7 +78,7 @@ std::string AnswerDescriptor(const ClientRequest& request, const DatabaseSet& da
     return ErrorReply(shown, "Not a regular file", request);
   }
   const std::vector<Finding> findings =
-      ScanLoneFile(databases, settings, DescriptorOpener(descriptor), shown,
+      ScanLoneFile(databases, settings, DescriptorCopies(descriptor), shown,
                    RowOf(request.command.kind).mode, cancelled);
   return VerdictReply(findings, shown, request, log, shown + "(" + asker.client + ")");
 }

@@ -10,7 +10,7 @@
 #include "imported/matching/pe_layout.h"
 #include "imported/matching/word_macros.h"
 #include "imported/quarnx/database_file.h"
-#include "platform/read_only_file.h"
+#include "platform/bytes_file.h"
 
 namespace quarn {
 namespace {
@@ -20,24 +20,6 @@ std::optional<uint32_t> Lowest(std::optional<uint32_t> a, std::optional<uint32_t
   if (!b) return a;
   return std::min(*a, *b);
 }
-
-// A read-only file over bytes held in memory: a boot area handed to the matcher.
-class SectorFile : public ReadOnlyFile {
- public:
-  explicit SectorFile(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-  uint32_t Read(void* buffer, uint32_t length) override {
-    if (position_ >= bytes_.size()) return 0;
-    const uint32_t count =
-        static_cast<uint32_t>(std::min<uint64_t>(length, bytes_.size() - position_));
-    std::copy_n(bytes_.data() + position_, count, static_cast<uint8_t*>(buffer));
-    position_ += count;
-    return count;
-  }
-  std::optional<uint64_t> Size() override { return bytes_.size(); }
-
- private:
-  std::span<const uint8_t> bytes_;
-};
 
 bool IsWordDocumentStream(const std::string& name) {
   constexpr std::string_view kName = "worddocument";
@@ -188,7 +170,7 @@ ImportedMatch ImportedSignatures::MatchFile(File& file, uint64_t byte_limit) con
 }
 
 std::optional<uint32_t> ImportedSignatures::MatchBootArea(std::span<const uint8_t> sector) const {
-  SectorFile file(sector);
+  BytesFile file(sector);
   ScanFacts facts;
   facts.size = sector.size();
   facts.byte_limit = sector.size();

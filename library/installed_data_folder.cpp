@@ -6,6 +6,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "platform/path_names.h"
+
 namespace quarn {
 namespace {
 
@@ -14,20 +16,14 @@ bool IsFolder(const std::string& path) {
   return stat(path.c_str(), &facts) == 0 && S_ISDIR(facts.st_mode);
 }
 
-std::string ParentOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos || slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 }  // namespace
 
 std::string InstalledDataFolder(const std::string& library_file) {
   if (library_file.empty()) return {};
-  std::string prefix = ParentOf(library_file);
+  std::string prefix = ParentPath(library_file);
   // lib/ in the build tree and under most prefixes, lib/<multiarch>/ under Debian's.
   for (int level = 0; level < 2; ++level) {
-    prefix = ParentOf(prefix);
+    prefix = ParentPath(prefix);
     const std::string data = (prefix == "/" ? "" : prefix) + "/share/quarnexp";
     if (IsFolder(data)) return data;
   }

@@ -11,8 +11,8 @@
 #include "cli/scan_targets.h"
 #include "containers/all_containers_opener.h"
 #include "engine/scan_log.h"
-#include "library/borrowed_bytes_file.h"
-#include "platform/posix_file.h"
+#include "platform/bytes_file.h"
+#include "platform/path_names.h"
 #include "platform/posix_folder.h"
 #include "shell/container_limits.h"
 #include "shell/folder_walk.h"
@@ -55,13 +55,6 @@ ScanEnd ScanLone(const DatabaseSet& databases, const ScanRequest& request, const
   });
 }
 
-std::string WorkingDirectory() {
-  std::string buffer(4096, '\0');
-  if (getcwd(buffer.data(), buffer.size()) == nullptr) return {};
-  buffer.resize(std::strlen(buffer.c_str()));
-  return buffer;
-}
-
 }  // namespace
 
 Result<ScanEnd> ScanPathToSink(const DatabaseSet& databases, const std::string& path,
@@ -73,7 +66,7 @@ Result<ScanEnd> ScanPathsToSink(const DatabaseSet& databases, const std::vector<
                                 const ScanRequest& request, const EventSink& sink) {
   std::unique_ptr<FileSystem> files = OpenPosixFileSystem();
   // No drive map: every path is shown as the host names it.
-  ResolvedTargets targets = ResolveTargets(paths, DriveMap{}, *files, WorkingDirectory());
+  ResolvedTargets targets = ResolveTargets(paths, DriveMap{}, *files, WorkingFolderPath());
   if (!targets.missing.empty()) {
     return Status::Error(targets.missing.front() +
                          ": no such file or folder, or neither a file nor a folder");
@@ -92,15 +85,9 @@ Result<ScanEnd> ScanDescriptorToSink(const DatabaseSet& databases, int descripto
   if (!S_ISREG(facts.st_mode)) {
     return Status::Error("fd:" + std::to_string(descriptor) + ": not a regular file");
   }
-  // Each handle the scan opens is a copy of its own, read at offsets: the caller's position
-  // never moves, and the caller's descriptor is never closed.
-  auto open = [descriptor]() -> std::unique_ptr<File> {
-    const int copy = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0) return nullptr;
-    return std::make_unique<PosixFile>(copy, 0);
-  };
   const std::string shown = "fd:" + std::to_string(descriptor);
-  return ScanLone(databases, request, sink, open, shown, shown, /*always_scanned=*/true);
+  return ScanLone(databases, request, sink, DescriptorCopies(descriptor), shown, shown,
+                  /*always_scanned=*/true);
 }
 
 Result<ScanEnd> ScanBytesToSink(const DatabaseSet& databases, std::span<const uint8_t> bytes,
@@ -112,9 +99,7 @@ Result<ScanEnd> ScanBytesToSink(const DatabaseSet& databases, std::span<const ui
   const size_t slash = shown.find_last_of("/\\");
   const std::string file_name = slash == std::string::npos ? shown : shown.substr(slash + 1);
   if (file_name.empty()) return Status::Error(shown + ": a name must end with a file name");
-  auto open = [bytes]() -> std::unique_ptr<File> {
-    return std::make_unique<BorrowedBytesFile>(bytes);
-  };
+  auto open = [bytes]() -> std::unique_ptr<File> { return std::make_unique<BytesFile>(bytes); };
   return ScanLone(databases, request, sink, open, file_name, shown, !named);
 }
 

@@ -1,6 +1,18 @@
 #include "shell/lone_file_folder.h"
 
+#include <fcntl.h>
+
+#include "platform/posix_file.h"
+
 namespace quarn {
+
+std::function<std::unique_ptr<File>()> DescriptorCopies(int descriptor) {
+  return [descriptor]() -> std::unique_ptr<File> {
+    const int copy = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return nullptr;
+    return std::make_unique<PosixFile>(copy, 0);
+  };
+}
 
 Status LoneFileFolder::Refused(const std::string& name) const {
   return Status::Error(name + ": nothing here may be changed");

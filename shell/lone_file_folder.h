@@ -13,6 +13,11 @@ namespace quarn {
 // (folder, name) pairs, sees bytes that have no folder of their own (a client's stream, a
 // descriptor passed over the socket, a file opened by a confined path). Each open gives a new
 // read-only handle from `open`.
+// A new read-only handle on an open descriptor each time it is called: a copy of its own, read
+// at offsets, so the descriptor's position (maybe shared with its owner) never moves and the
+// descriptor itself is never closed. Null when no copy can be made.
+std::function<std::unique_ptr<File>()> DescriptorCopies(int descriptor);
+
 class LoneFileFolder : public Folder {
  public:
   LoneFileFolder(std::string name, std::function<std::unique_ptr<File>()> open)

@@ -142,7 +142,6 @@ quarn_status quarn_scan_path(quarn_engine* engine, const char* path,
                              const quarn_scan_options* options, quarn_event_callback callback,
                              void* context, char** message) {
   if (path == nullptr) {
-    if (message != nullptr) *message = nullptr;
     return Fail(message, QUARN_EINVAL, "no path");
   }
   return GuardedScan(engine, options, callback, context, message,
@@ -156,12 +155,10 @@ quarn_status quarn_scan_paths(quarn_engine* engine, const char* const* paths, si
                               const quarn_scan_options* options, quarn_event_callback callback,
                               void* context, char** message) {
   if (paths == nullptr && count != 0) {
-    if (message != nullptr) *message = nullptr;
     return Fail(message, QUARN_EINVAL, "no paths");
   }
   for (size_t i = 0; i < count; ++i) {
     if (paths[i] == nullptr) {
-      if (message != nullptr) *message = nullptr;
       return Fail(message, QUARN_EINVAL, "path " + std::to_string(i) + " is null");
     }
   }
@@ -187,7 +184,6 @@ quarn_status quarn_scan_buffer(quarn_engine* engine, const void* data, size_t si
                                const char* name, const quarn_scan_options* options,
                                quarn_event_callback callback, void* context, char** message) {
   if (data == nullptr && size != 0) {
-    if (message != nullptr) *message = nullptr;
     return Fail(message, QUARN_EINVAL, "no data");
   }
   const std::span<const uint8_t> bytes(static_cast<const uint8_t*>(data), size);

@@ -3,17 +3,20 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <span>
 
 #include "platform/read_only_file.h"
 
 namespace quarn {
 
-// Bytes the caller lends for the length of one scan, read in place: a buffer handed to the
-// library is never copied, however large.
-class BorrowedBytesFile : public ReadOnlyFile {
+// A read-only file over bytes in memory, read where they lie: a buffer lent for one scan, a
+// boot area handed to a matcher, an archive entry held in memory. `owner`, when given, keeps
+// the bytes alive for as long as the file.
+class BytesFile : public ReadOnlyFile {
  public:
-  explicit BorrowedBytesFile(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  explicit BytesFile(std::span<const uint8_t> bytes, std::shared_ptr<const void> owner = nullptr)
+      : bytes_(bytes), owner_(std::move(owner)) {}
   uint32_t Read(void* buffer, uint32_t length) override {
     if (position_ >= bytes_.size()) return 0;
     const auto count = static_cast<uint32_t>(std::min<uint64_t>(length, bytes_.size() - position_));
@@ -25,6 +28,7 @@ class BorrowedBytesFile : public ReadOnlyFile {
 
  private:
   std::span<const uint8_t> bytes_;
+  std::shared_ptr<const void> owner_;
 };
 
 }  // namespace quarn
