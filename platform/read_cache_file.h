@@ -28,8 +28,11 @@ class ReadCacheFile : public File {
  public:
   static constexpr uint32_t kBlockSize = 4096;
   static constexpr int kBlocks = 4;
-  static constexpr uint32_t kHeadSize = 8192;
-  static constexpr uint32_t kTailSize = 8192;
+  // The head and the byte after it fill one page; the tail is half that. Every byte more is
+  // copied out of the page cache for each file of a scan, and the detectors look at the first
+  // few hundred bytes and the last few dozen of nearly every file.
+  static constexpr uint32_t kHeadSize = 4095;
+  static constexpr uint32_t kTailSize = 2047;
   static constexpr uint32_t kMaxTailSize = 16384;
 
   // How many of the file's last bytes the tail should hold, told the head as far as it is

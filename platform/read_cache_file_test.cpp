@@ -63,7 +63,7 @@ TEST_F(ReadCacheFileTest, ReadsAnywhereGiveTheFilesBytes) {
 
 TEST_F(ReadCacheFileTest, SmallReadsNearTheStartOrTheEndCostOneReadOfTheFileEach) {
   Make(100000);
-  for (uint32_t offset : {0u, 24u, 512u, 100u, 4000u, 8180u})
+  for (uint32_t offset : {0u, 24u, 512u, 100u, 4000u, ReadCacheFile::kHeadSize - 12})
     ExpectSameRead(offset, SeekOrigin::kBegin, 12);
   EXPECT_EQ(cached_->underlying_reads(), 1);
   // The tail is measured from the end, so a read across an aligned block boundary near the
@@ -71,7 +71,7 @@ TEST_F(ReadCacheFileTest, SmallReadsNearTheStartOrTheEndCostOneReadOfTheFileEach
   ExpectSameRead(-80, SeekOrigin::kEnd, 80);
   ExpectSameRead(-20, SeekOrigin::kEnd, 4);
   ExpectSameRead(-(100000 - 4096 * 24) - 8, SeekOrigin::kEnd, 16);
-  ExpectSameRead(-8000, SeekOrigin::kEnd, 16);
+  ExpectSameRead(-static_cast<int64_t>(ReadCacheFile::kTailSize), SeekOrigin::kEnd, 16);
   EXPECT_EQ(cached_->underlying_reads(), 2);
   // Between head and tail, aligned blocks: a read across a block boundary takes both.
   ExpectSameRead(4 * 4096 - 4, SeekOrigin::kBegin, 8);
@@ -105,7 +105,7 @@ TEST_F(ReadCacheFileTest, TheTailAReachAsksForIsReadAtOnceAndHeld) {
 }
 
 TEST_F(ReadCacheFileTest, AFileOfTheHeadsSizeOrLessIsReadOnce) {
-  for (size_t size : {1u, 511u, 4097u, 8192u}) {
+  for (size_t size : {size_t{1}, size_t{511}, size_t{4000}, size_t{ReadCacheFile::kHeadSize}}) {
     SCOPED_TRACE(size);
     Make(size);
     for (int64_t offset : {0, 2, 24, 0x3C, 500, 4095, 4096, 9000})

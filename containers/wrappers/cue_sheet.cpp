@@ -36,6 +36,18 @@ bool IsKeyword(std::string_view word) {
                      [word](std::string_view keyword) { return SameWord(word, keyword); });
 }
 
+// Whether the first word of the text is a keyword and ends before the text does. Every file
+// of a scan is asked, and this looks at a few bytes where the whole check reads the head.
+bool StartsWithKeyword(std::string_view text) {
+  constexpr size_t kLongestKeyword = 10;
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  size_t start = 0;
+  while (start < text.size() && blank(text[start])) ++start;
+  size_t end = start;
+  while (end < text.size() && end - start <= kLongestKeyword && !blank(text[end])) ++end;
+  return end < text.size() && blank(text[end]) && IsKeyword(text.substr(start, end - start));
+}
+
 // A line's words; a quoted one (a name with spaces) without its quotes. Nothing when a quote
 // is left open.
 std::optional<std::vector<std::string_view>> Words(std::string_view line) {
@@ -143,7 +155,7 @@ std::optional<CueSheet> ParseCueSheet(std::string_view text) {
 bool MayBeCueSheet(std::span<const uint8_t> head) {
   std::string_view text(reinterpret_cast<const char*>(head.data()), head.size());
   text = WithoutByteOrderMark(text);
-  if (!IsText(text)) return false;
+  if (!StartsWithKeyword(text) || !IsText(text)) return false;
   // Every line starts with a keyword, the last one's too unless the head cuts its first word:
   // a batch file's first REM alone does not make it a cue sheet.
   bool keyword_seen = false;
