@@ -16,6 +16,7 @@ DetectionPool::DetectionPool(int threads) {
 }
 
 DetectionPool::~DetectionPool() {
+  Finish();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
@@ -25,9 +26,10 @@ DetectionPool::~DetectionPool() {
 }
 
 void DetectionPool::Work(Batch& batch) {
-  for (size_t i = batch.next.fetch_add(1); i < batch.names->size(); i = batch.next.fetch_add(1)) {
-    (*batch.results)[i] = DetectFileIn(*batch.signatures, *batch.folder, (*batch.names)[i],
-                                       batch.heuristics_enabled, batch.opener, batch.imported);
+  const DetectionRequest& request = batch.request;
+  for (size_t i = batch.next.fetch_add(1); i < request.names.size(); i = batch.next.fetch_add(1)) {
+    batch.results[i] = DetectFileIn(*request.signatures, *request.folder, request.names[i],
+                                    request.heuristics_enabled, request.opener, request.imported);
   }
 }
 
@@ -51,36 +53,32 @@ void DetectionPool::WorkerLoop() {
   }
 }
 
-std::vector<FileDetection> DetectionPool::DetectAll(const DatabaseImage& signatures, Folder& folder,
-                                                    const std::vector<std::string>& names,
-                                                    bool heuristics_enabled,
-                                                    const ContainerOpener* opener,
-                                                    ImportedScan imported) {
-  std::vector<FileDetection> results(names.size());
-  Batch batch;
-  batch.signatures = &signatures;
-  batch.folder = &folder;
-  batch.names = &names;
-  batch.heuristics_enabled = heuristics_enabled;
-  batch.opener = opener;
-  batch.imported = imported;
-  batch.results = &results;
-  if (!workers_.empty() && names.size() > 1) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      batch_ = &batch;
-      busy_ = static_cast<int>(workers_.size());
-      ++generation_;
-    }
-    wake_.notify_all();
-    Work(batch);
-    // Every worker must have let go of the batch before it goes out of scope.
-    std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [&] { return busy_ == 0; });
-    batch_ = nullptr;
-  } else {
-    Work(batch);
+void DetectionPool::Start(DetectionRequest request) {
+  if (current_ != nullptr) Finish();
+  current_ = std::make_unique<Batch>();
+  current_->results.resize(request.names.size());
+  current_->request = std::move(request);
+  if (workers_.empty() || current_->request.names.size() < 2) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    batch_ = current_.get();
+    busy_ = static_cast<int>(workers_.size());
+    ++generation_;
   }
+  wake_.notify_all();
+}
+
+std::vector<FileDetection> DetectionPool::Finish() {
+  if (current_ == nullptr) return {};
+  Work(*current_);
+  {
+    // Every worker must have let go of the batch before it goes.
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [&] { return batch_ != current_.get() || busy_ == 0; });
+    if (batch_ == current_.get()) batch_ = nullptr;
+  }
+  std::vector<FileDetection> results = std::move(current_->results);
+  current_.reset();
   return results;
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -12,13 +13,25 @@
 
 namespace quarn {
 
+// What a batch of detections needs: the files are `names` of `folder`.
+struct DetectionRequest {
+  const DatabaseImage* signatures = nullptr;
+  Folder* folder = nullptr;
+  std::vector<std::string> names;
+  bool heuristics_enabled = false;
+  const ContainerOpener* opener = nullptr;
+  ImportedScan imported;
+};
+
 // Threads that run the detection stage over a batch of files of one folder at once. Only
 // detection runs here: it reads and writes nothing the scan shows, so the scan can report,
 // count and act on the files afterwards, one by one in walk order, exactly as a scan on one
-// thread does.
+// thread does. A batch is started and finished apart, so that the calling thread can report
+// one batch while the pool's threads detect the next.
 class DetectionPool {
  public:
-  // `threads` counts the calling thread, which works on each batch too; 1 starts none.
+  // `threads` counts the calling thread, which works on each batch too when it finishes it;
+  // 1 starts none.
   explicit DetectionPool(int threads);
   ~DetectionPool();
   DetectionPool(const DetectionPool&) = delete;
@@ -26,28 +39,26 @@ class DetectionPool {
 
   int threads() const { return static_cast<int>(workers_.size()) + 1; }
 
-  // The detection of every name, in the order of `names`.
-  std::vector<FileDetection> DetectAll(const DatabaseImage& signatures, Folder& folder,
-                                       const std::vector<std::string>& names,
-                                       bool heuristics_enabled,
-                                       const ContainerOpener* opener = nullptr,
-                                       ImportedScan imported = {});
+  // Hands the batch to the pool's threads and returns at once. The folder, the signatures
+  // and the opener must stay as they are until Finish. One batch at a time: a batch started
+  // while another is unfinished finishes that one first, its detections dropped.
+  void Start(DetectionRequest request);
+  bool started() const { return current_ != nullptr; }
+  // The started batch's detections, in the order of its names, once the calling thread has
+  // helped with what is left and every thread has let go of it. Empty when none was started.
+  std::vector<FileDetection> Finish();
 
  private:
   struct Batch {
-    const DatabaseImage* signatures = nullptr;
-    Folder* folder = nullptr;
-    const std::vector<std::string>* names = nullptr;
-    bool heuristics_enabled = false;
-    const ContainerOpener* opener = nullptr;
-    ImportedScan imported;
-    std::vector<FileDetection>* results = nullptr;
+    DetectionRequest request;
+    std::vector<FileDetection> results;
     std::atomic<size_t> next{0};
   };
 
   void WorkerLoop();
   static void Work(Batch& batch);
 
+  std::unique_ptr<Batch> current_;  // the calling thread's alone
   std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable done_;

@@ -41,6 +41,10 @@ struct Level {
   // `detected_until`.
   std::vector<FileDetection> detections;
   size_t detected_until = 0;
+  // The batch started last: the entries it detects, up to `started_until`. The pool works on
+  // it while the walk reports the one before.
+  std::vector<size_t> started;
+  size_t started_until = 0;
 };
 
 // A folder listed, or nothing with the system's cause in `failure`.
@@ -74,25 +78,38 @@ const ContainerOpener* ContainerCheckOf(const ScanSession& session) {
   return session.container_limits().kinds == kNoContainers ? nullptr : session.container_opener();
 }
 
-// Detects the next batch of the level's files the filter lets through, from entry `from` on.
-void DetectAhead(ScanSession& session, DetectionPool& pool, Level& level, size_t from,
-                 uint32_t file_filter) {
+// Starts detecting the next batch of the level's files the filter lets through, from entry
+// `from` on; CollectDetections takes them in.
+void StartDetections(ScanSession& session, DetectionPool& pool, Level& level, size_t from,
+                     uint32_t file_filter) {
   if (level.detections.empty()) level.detections.resize(level.entries.size());
-  std::vector<std::string> names;
-  std::vector<size_t> indices;
+  DetectionRequest request;
+  level.started.clear();
   size_t at = from;
-  for (; at < level.entries.size() && names.size() < kDetectionBatch; ++at) {
+  for (; at < level.entries.size() && request.names.size() < kDetectionBatch; ++at) {
     const FolderEntry& entry = level.entries[at];
     if (entry.kind == EntryKind::kFile && FilterAccepts(file_filter, entry.name)) {
-      names.push_back(entry.name);
-      indices.push_back(at);
+      request.names.push_back(entry.name);
+      level.started.push_back(at);
     }
   }
-  level.detected_until = at;
-  std::vector<FileDetection> found = pool.DetectAll(
-      session.signatures(), *level.folder, names, session.options().heuristics_enabled == 1,
-      ContainerCheckOf(session), session.imported_scan());
-  for (size_t i = 0; i < indices.size(); ++i) level.detections[indices[i]] = found[i];
+  level.started_until = at;
+  if (request.names.empty()) return;
+  request.signatures = &session.signatures();
+  request.folder = level.folder.get();
+  request.heuristics_enabled = session.options().heuristics_enabled == 1;
+  request.opener = ContainerCheckOf(session);
+  request.imported = session.imported_scan();
+  pool.Start(std::move(request));
+}
+
+// Takes in the detections the pool made for the batch the level started last.
+void CollectDetections(DetectionPool& pool, Level& level) {
+  std::vector<FileDetection> found = pool.Finish();
+  for (size_t i = 0; i < found.size() && i < level.started.size(); ++i) {
+    level.detections[level.started[i]] = std::move(found[i]);
+  }
+  level.detected_until = level.started_until;
 }
 
 // Before the walk leaves the top level for its parent: a closed parent is opened again from
@@ -229,6 +246,7 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
     const bool stopped = session.stop_requested().load() ||
                          (inside && place->meter != nullptr && place->meter->Stopped());
     if (level.next == level.entries.size() || stopped) {
+      if (pool != nullptr && pool->started()) CollectDetections(*pool, level);
       if (!stopped) ReopenParentOfTop(session, levels);
       levels.pop_back();
       session.ui().LeaveFolder();
@@ -243,7 +261,12 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
     if (entry.kind == EntryKind::kFile) {
       if (pool != nullptr && FilterAccepts(file_filter, entry.name) &&
           index >= level.detected_until) {
-        DetectAhead(session, *pool, level, index, file_filter);
+        if (!pool->started()) StartDetections(session, *pool, level, index, file_filter);
+        CollectDetections(*pool, level);
+        // The pool detects the next batch while this one is reported.
+        if (level.detected_until < level.entries.size()) {
+          StartDetections(session, *pool, level, level.detected_until, file_filter);
+        }
       }
       const std::string display_path = JoinDisplay(level.display_path, entry.name, inside);
       if (inside) {
@@ -280,6 +303,8 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
         continue;
       }
       session.ui().EnterFolder(display_path);
+      // The batch started belongs to the folder left for the one below.
+      if (pool != nullptr && pool->started()) CollectDetections(*pool, level);
       levels.push_back(std::move(*opened));
       if (levels.size() > kMaxOpenFolders)
         levels[levels.size() - 1 - kMaxOpenFolders].folder.reset();
