@@ -16,6 +16,7 @@ DetectionPool::DetectionPool(int threads) {
 }
 
 DetectionPool::~DetectionPool() {
+  FinishJobs();
   Finish();
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -26,6 +27,12 @@ DetectionPool::~DetectionPool() {
 }
 
 void DetectionPool::Work(Batch& batch) {
+  if (batch.job) {
+    for (size_t i = batch.next.fetch_add(1); i < batch.count; i = batch.next.fetch_add(1)) {
+      batch.job(i);
+    }
+    return;
+  }
   const DetectionRequest& request = batch.request;
   for (size_t i = batch.next.fetch_add(1); i < request.names.size(); i = batch.next.fetch_add(1)) {
     batch.results[i] = DetectFileIn(*request.signatures, *request.folder, request.names[i],
@@ -54,6 +61,7 @@ void DetectionPool::WorkerLoop() {
 }
 
 void DetectionPool::Start(DetectionRequest request) {
+  FinishJobs();
   if (current_ != nullptr) Finish();
   current_ = std::make_unique<Batch>();
   current_->results.resize(request.names.size());
@@ -80,6 +88,36 @@ std::vector<FileDetection> DetectionPool::Finish() {
   std::vector<FileDetection> results = std::move(current_->results);
   current_.reset();
   return results;
+}
+
+void DetectionPool::StartJobs(size_t count, std::function<void(size_t)> job) {
+  FinishJobs();
+  jobs_ = std::make_unique<Batch>();
+  jobs_->job = std::move(job);
+  jobs_->count = count;
+  if (workers_.empty() || count == 0) return;
+  // The threads take the jobs once they let go of a started batch: this thread helps them
+  // through it.
+  if (current_ != nullptr) Work(*current_);
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [&] { return busy_ == 0; });
+    batch_ = jobs_.get();
+    busy_ = static_cast<int>(workers_.size());
+    ++generation_;
+  }
+  wake_.notify_all();
+}
+
+void DetectionPool::FinishJobs() {
+  if (jobs_ == nullptr) return;
+  Work(*jobs_);
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [&] { return batch_ != jobs_.get() || busy_ == 0; });
+    if (batch_ == jobs_.get()) batch_ = nullptr;
+  }
+  jobs_.reset();
 }
 
 }  // namespace quarn

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,8 +49,18 @@ class DetectionPool {
   // helped with what is left and every thread has let go of it. Empty when none was started.
   std::vector<FileDetection> Finish();
 
+  // Hands job(0) … job(count - 1) to the pool's threads and returns at once; FinishJobs
+  // waits for them. Jobs started while others are unfinished finish those first. A started
+  // batch stays started: its share is done first, and Finish gives its detections as before.
+  void StartJobs(size_t count, std::function<void(size_t)> job);
+  // Helps with the jobs started last and returns when all are done (at once when they are).
+  void FinishJobs();
+
  private:
   struct Batch {
+    // A batch of StartJobs: `count` calls of `job`, and no request.
+    std::function<void(size_t)> job;
+    size_t count = 0;
     DetectionRequest request;
     std::vector<FileDetection> results;
     std::atomic<size_t> next{0};
@@ -59,6 +70,7 @@ class DetectionPool {
   static void Work(Batch& batch);
 
   std::unique_ptr<Batch> current_;  // the calling thread's alone
+  std::unique_ptr<Batch> jobs_;     // the calling thread's alone
   std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable done_;

@@ -72,12 +72,6 @@ bool FilterAccepts(uint32_t file_filter, const std::string& name) {
   return file_filter == 1 || (file_filter == 0 && HasScannedExtension(name));
 }
 
-// The opener a detection asks whether its file may be a container, when the walk would
-// otherwise open every file twice: once for the detectors, once to look for a container.
-const ContainerOpener* ContainerCheckOf(const ScanSession& session) {
-  return session.container_limits().kinds == kNoContainers ? nullptr : session.container_opener();
-}
-
 // Starts detecting the next batch of the level's files the filter lets through, from entry
 // `from` on; CollectDetections takes them in.
 void StartDetections(ScanSession& session, DetectionPool& pool, Level& level, size_t from,
@@ -161,6 +155,16 @@ void ReportVolumeDamage(ScanSession& session, const VolumePlace& place) {
   }
 }
 
+// Asked so that the walk does not open every file twice: once for the detectors, once to
+// look for a container.
+const ContainerOpener* ContainerCheckOf(const ScanSession& session) {
+  return session.container_limits().kinds == kNoContainers ? nullptr : session.container_opener();
+}
+
+bool PassesFileFilter(const ScanSession& session, const std::string& name) {
+  return FilterAccepts(session.options().file_filter, name);
+}
+
 bool IsLookedAt(const ScanSession& session, const std::string& name) {
   return IsContainerCandidate(session, name) || FilterAccepts(session.options().file_filter, name);
 }
@@ -216,7 +220,8 @@ void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
     ScanFileInContainer(
         session, folder, name, display_path, host_path,
         InnerFile{LayersTo(*place, inner_path), place->changes, place->volume,
-                  EntryPlace{folder.Identity().inode, folder.Path(), slot}, place->incomplete});
+                  EntryPlace{folder.Identity().inode, folder.Path(), slot}, place->incomplete},
+        detected);
   } else if (detected != nullptr) {
     ScanFile(session, folder, name, display_path, host_path, *detected);
   } else {

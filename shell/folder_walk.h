@@ -20,6 +20,7 @@ namespace quarn {
 struct ContainerBudget {
   uint64_t unpacked = 0;  // bytes archives gave so far
   std::chrono::steady_clock::time_point deadline;
+  uint64_t held_ahead = 0;  // bytes of entries its archives may hold read ahead (ArchiveAhead)
 };
 
 // Where a walk is when it walks a volume inside a container rather than a host folder.
@@ -69,6 +70,13 @@ void HandleFile(ScanSession& session, Folder& folder, const std::string& name,
                 const std::string& display_path, const std::string& host_path,
                 const VolumePlace* place, const std::string& inner_path, uint64_t slot = 0,
                 const FileDetection* detected = nullptr);
+
+// Whether the file filter gives a file of this name to the detectors.
+bool PassesFileFilter(const ScanSession& session, const std::string& name);
+
+// The opener a detection made ahead of HandleFile asks whether its file may be a container:
+// null when the scan opens none.
+const ContainerOpener* ContainerCheckOf(const ScanSession& session);
 
 // Whether HandleFile reads a file of this name at all: it may be a container, or the file
 // filter lets it through to the detectors. Either way it is counted.

@@ -148,6 +148,7 @@ void RunScan(ScanSession& session, FileSystem& files, const std::vector<ScanRoot
   UserInterface& ui = session.ui();
   std::optional<DetectionPool> pool;
   if (detection_threads > 1) pool.emplace(detection_threads);
+  session.set_detection_pool(pool ? &*pool : nullptr);
   ui.SetProgress(0);
   session.log().AppendLine(kSeparator);
   session.log().Append(ScanStamp(LocalNow()));
@@ -204,6 +205,7 @@ void RunScan(ScanSession& session, FileSystem& files, const std::vector<ScanRoot
   }
   FinishUnreadable(session);
   AddTotals(session);
+  session.set_detection_pool(nullptr);
   ui.ScanFinished(session.counters());
   ui.SetProgress(0);
 }

@@ -19,6 +19,8 @@
 
 namespace quarn {
 
+class DetectionPool;
+
 // The slots of the result list; the log and the front ends get every line beyond them.
 inline constexpr size_t kResultListSlots = 16384;
 
@@ -63,6 +65,10 @@ class ScanSession {
            drive_images_.end();
   }
   const ContainerLimits& container_limits() const { return container_limits_; }
+  // The threads that detect ahead of the walk (not owned; null: none), which also read an
+  // archive's entries ahead of its scan. Set by the scan that owns them, for as long as it runs.
+  void set_detection_pool(DetectionPool* pool) { detection_pool_ = pool; }
+  DetectionPool* detection_pool() const { return detection_pool_; }
   // A scan that changes nothing on disk: no working copy of an image is made and no stale
   // copy beside one removed (the action is the caller's to force). Set between scans only.
   void set_read_only(bool read_only) { read_only_ = read_only; }
@@ -117,6 +123,7 @@ class ScanSession {
   ContainerOpener* container_opener_ = nullptr;
   const ImportedDetector* imported_ = nullptr;
   ContainerLimits container_limits_;
+  DetectionPool* detection_pool_ = nullptr;
   std::vector<std::pair<uint64_t, uint64_t>> drive_images_;
   bool read_only_ = false;
   bool crosses_mounts_ = false;

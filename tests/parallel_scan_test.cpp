@@ -5,6 +5,7 @@
 #include <random>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "containers/test_support/fat_image_writer.h"
@@ -100,6 +101,44 @@ TEST_F(ParallelScanTest, EveryNumberOfThreadsGivesTheSameScan) {
       EXPECT_TRUE(many.tree == one.tree) << action << " " << jobs;
     }
   }
+}
+
+// The threads read an archive's entries ahead of its scan, a ZIP inside included: what an
+// entry holds, damage inside one and an entry past the size limit come out as on one thread.
+TEST_F(ParallelScanTest, ArchiveEntriesReadAheadGiveTheSameEvents) {
+  for (const samples::Sample& sample : samples::BuildSampleSet()) {
+    WriteFile(tree_ + "/S/" + sample.name, Text(sample.bytes));
+  }
+  WriteFile(tree_ + "/S/DAMAGED.TXT", std::string(50000, 'd'));
+  WriteFile(tree_ + "/S/LARGE.TXT", std::string(300 * 1024, 'L'));
+  const testing::ToolRun packed = testing::RunIn(
+      tree_,
+      "zip -qX -r IN.ZIP S && zip -qX -r ALL.ZIP S IN.ZIP && tar cf ALL.TAR S IN.ZIP && "
+      "rm -r S IN.ZIP");
+  ASSERT_EQ(packed.status, 0) << packed.output;
+  // The outer DAMAGED.TXT's check sum, the same wrong one in both its headers: the entry
+  // reads as damaged and the archive goes on.
+  std::string zip = ReadFile(tree_ + "/ALL.ZIP");
+  for (const auto& [signature, name_at, sum_at] :
+       {std::tuple{std::string("PK\x03\x04", 4), 30, 14}, {std::string("PK\x01\x02", 4), 46, 16}}) {
+    size_t header = zip.find(signature);
+    while (header != std::string::npos && zip.compare(header + name_at, 13, "S/DAMAGED.TXT") != 0) {
+      header = zip.find(signature, header + 1);
+    }
+    ASSERT_NE(header, std::string::npos);
+    zip[header + sum_at] ^= 0x55;
+  }
+  WriteFile(tree_ + "/ALL.ZIP", zip);
+  auto scan = [&](const std::string& jobs) {
+    return Scan({"--json", "--files", "all", "--max-file-size", "200K", "--jobs", jobs, "C:"}).out;
+  };
+  const std::string one = scan("1");
+  for (const char* expected :
+       {"\"reason\":\"damaged\"", "\"reason\":\"size\"", "ALL.ZIP!IN.ZIP!S\\\\", "ALL.TAR!S\\\\",
+        "\"event\":\"detection\""}) {
+    EXPECT_NE(one.find(expected), std::string::npos) << expected << "\n" << one;
+  }
+  EXPECT_EQ(scan("2"), one);
 }
 
 TEST_F(ParallelScanTest, QuestionsComeOneAtATimeInWalkOrder) {

@@ -17,6 +17,7 @@
 #include "containers/archives/seven_zip_dictionary.h"
 #include "containers/archives/stream_dictionary.h"
 #include "containers/archives/zip_stored_entry.h"
+#include "containers/turn_taking_file.h"
 #include "platform/byte_reader.h"
 #include "platform/file_reads.h"
 #include "platform/libarchive_handles.h"
@@ -119,39 +120,42 @@ struct LibarchiveKind {
   // in the archive as it is.
   bool skips_cheaply;
   bool lies_in_place;
+  // Each entry decodes from its own bytes alone (no filter, no solid block), so readers of
+  // their own may take different entries at once.
+  bool decodes_apart;
 };
 
 // In the order the readers are registered, which breaks ties between their bids.
 constexpr LibarchiveKind kKinds[] = {
     // Seeking the central directory: a ZIP without one is no ZIP.
     {ContainerKind::kZip, ARCHIVE_FORMAT_ZIP, 0, archive_read_support_format_zip_seekable,
-     "zip:hdrcharset=CP437", "PK\x03\x04", nullptr, nullptr, true, true},
+     "zip:hdrcharset=CP437", "PK\x03\x04", nullptr, nullptr, true, true, true},
     {ContainerKind::kSevenZip, ARCHIVE_FORMAT_7ZIP, 0, archive_read_support_format_7zip, "",
-     "7z\xBC\xAF\x27\x1C", nullptr, nullptr, false, false},
+     "7z\xBC\xAF\x27\x1C", nullptr, nullptr, false, false, false},
     {ContainerKind::kTar, ARCHIVE_FORMAT_TAR, 0, archive_read_support_format_tar, "", "",
-     IsTarHeader, TarHeaded, true, true},
+     IsTarHeader, TarHeaded, true, true, true},
     {ContainerKind::kIso9660, ARCHIVE_FORMAT_ISO9660, 0, archive_read_support_format_iso9660, "",
-     "", AnyHead, IsoSized, true, false},
+     "", AnyHead, IsoSized, true, false, false},
     {ContainerKind::kCab, ARCHIVE_FORMAT_CAB, 0, archive_read_support_format_cab,
-     "cab:hdrcharset=CP437", "MSCF", nullptr, nullptr, true, false},
+     "cab:hdrcharset=CP437", "MSCF", nullptr, nullptr, true, false, false},
     {ContainerKind::kRar, ARCHIVE_FORMAT_RAR, 0, archive_read_support_format_rar,
-     "rar:hdrcharset=CP437", "Rar!\x1A\x07", nullptr, nullptr, false, false},
+     "rar:hdrcharset=CP437", "Rar!\x1A\x07", nullptr, nullptr, false, false, false},
     {ContainerKind::kRar, ARCHIVE_FORMAT_RAR_V5, 0, archive_read_support_format_rar5, "",
-     "Rar!\x1A\x07", nullptr, nullptr, false, false},
+     "Rar!\x1A\x07", nullptr, nullptr, false, false, false},
     {ContainerKind::kGzip, 0, ARCHIVE_FILTER_GZIP, nullptr, "", "\x1F\x8B", nullptr, nullptr, false,
-     false},
+     false, false},
     {ContainerKind::kBzip2, 0, ARCHIVE_FILTER_BZIP2, nullptr, "", "BZh", nullptr, nullptr, false,
-     false},
+     false, false},
     {ContainerKind::kXz, 0, ARCHIVE_FILTER_XZ, nullptr, "",
      "\xFD"
      "7zXZ",
-     nullptr, nullptr, false, false},
+     nullptr, nullptr, false, false, false},
     {ContainerKind::kLzma, 0, ARCHIVE_FILTER_LZMA, nullptr, "", "", AnyHead, LzmaHeaded, false,
-     false},
+     false, false},
     {ContainerKind::kZstd, 0, ARCHIVE_FILTER_ZSTD, nullptr, "", "\x28\xB5\x2F\xFD", nullptr,
-     nullptr, false, false},
+     nullptr, false, false, false},
     {ContainerKind::kCompress, 0, ARCHIVE_FILTER_COMPRESS, nullptr, "", "\x1F\x9D", nullptr,
-     nullptr, false, false},
+     nullptr, false, false, false},
 };
 
 const LibarchiveKind* FormatRow(int format) {
@@ -310,13 +314,15 @@ bool StartsAsItsKind(struct archive* archive, const LibarchiveKind& format,
 class LibarchiveReader : public ArchiveReader {
  public:
   LibarchiveReader(ArchiveReadHandle archive, std::unique_ptr<Source> source, bool raw,
-                   std::string raw_name, bool skips_cheaply, std::optional<ContainerKind> in_place)
+                   std::string raw_name, bool skips_cheaply, std::optional<ContainerKind> in_place,
+                   const LibarchiveKind* apart)
       : source_(std::move(source)),
         archive_(std::move(archive)),
         raw_(raw),
         raw_name_(std::move(raw_name)),
         skips_cheaply_(skips_cheaply),
-        in_place_kind_(in_place) {}
+        in_place_kind_(in_place),
+        apart_(apart) {}
   LibarchiveReader(const LibarchiveReader&) = delete;
   LibarchiveReader& operator=(const LibarchiveReader&) = delete;
 
@@ -408,6 +414,8 @@ class LibarchiveReader : public ArchiveReader {
   bool Damaged() const override { return damaged_; }
   bool SkipsCheaply() const override { return skips_cheaply_; }
 
+  std::unique_ptr<ArchiveReader> Twin() override;
+
  private:
   ArchiveEntry Describe(struct archive_entry* entry) const {
     ArchiveEntry described;
@@ -471,6 +479,10 @@ class LibarchiveReader : public ArchiveReader {
   bool skips_cheaply_;
   // ZIP or tar, unfiltered: where an entry's data may lie in the archive as it is.
   std::optional<ContainerKind> in_place_kind_;
+  // The kind's row where its entries decode apart, for twins; the handles they read the file
+  // through, made with the first twin.
+  const LibarchiveKind* apart_;
+  std::shared_ptr<TurnTakingFile> twin_reads_;
   std::optional<ArchiveEntry> pending_;
   struct archive_entry* entry_ = nullptr;
   bool ended_ = false;
@@ -510,6 +522,33 @@ ArchiveReadHandle NewReader(Source* source, const LibarchiveKind* only) {
   return handle;
 }
 
+int FirstHeader(struct archive* archive, struct archive_entry** entry) {
+  return archive_read_open1(archive) == ARCHIVE_OK ? archive_read_next_header(archive, entry)
+                                                   : ARCHIVE_FATAL;
+}
+
+std::unique_ptr<ArchiveReader> LibarchiveReader::Twin() {
+  if (apart_ == nullptr) return nullptr;
+  // From the first twin on this reader too reads the file in turns: twins read on while the
+  // scan goes on with it.
+  if (twin_reads_ == nullptr) {
+    twin_reads_ = std::make_shared<TurnTakingFile>(source_->file, source_->size);
+    source_->file = twin_reads_;
+  }
+  auto source = std::make_unique<Source>();
+  source->file = twin_reads_->Another();
+  source->size = source_->size;
+  Utf8Names names;
+  ArchiveReadHandle handle = NewReader(source.get(), apart_);
+  struct archive_entry* entry = nullptr;
+  const int header = FirstHeader(handle.get(), &entry);
+  if (header != ARCHIVE_OK && header != ARCHIVE_WARN) return nullptr;
+  auto twin = std::make_unique<LibarchiveReader>(std::move(handle), std::move(source), false, "",
+                                                 skips_cheaply_, in_place_kind_, nullptr);
+  twin->TakeFirst(entry);
+  return twin;
+}
+
 bool MayBe(const LibarchiveKind& row, std::span<const uint8_t> head, uint64_t size) {
   if (row.magic.empty()) return row.may_be != nullptr && row.may_be(head, size);
   // Most heads differ from a magic at its first byte: asked of every file, so kept cheap.
@@ -526,9 +565,7 @@ std::optional<OpenedContainer> OpenWith(std::unique_ptr<Source> source,
   ArchiveReadHandle handle = NewReader(source.get(), only);
   struct archive* archive = handle.get();
   struct archive_entry* entry = nullptr;
-  const int header = archive_read_open1(archive) == ARCHIVE_OK
-                         ? archive_read_next_header(archive, &entry)
-                         : ARCHIVE_FATAL;
+  const int header = FirstHeader(archive, &entry);
   const int format = archive_format(archive);
   const int filter = archive_filter_count(archive) > 1 ? archive_filter_code(archive, 0) : 0;
   const bool raw = (format & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAW;
@@ -547,9 +584,10 @@ std::optional<OpenedContainer> OpenWith(std::unique_ptr<Source> source,
   }
   const bool skips_cheaply = filter == 0 && row->skips_cheaply;
   const bool lies_in_place = filter == 0 && row->lies_in_place;
+  const bool apart = !raw && filter == 0 && row->decodes_apart;
   auto reader = std::make_unique<LibarchiveReader>(
       std::move(handle), std::move(source), raw, raw ? GzipStoredName(head) : "", skips_cheaply,
-      lies_in_place ? std::optional(row->kind) : std::nullopt);
+      lies_in_place ? std::optional(row->kind) : std::nullopt, apart ? row : nullptr);
   reader->TakeFirst(entry);
   opened.archive = std::move(reader);
   return opened;

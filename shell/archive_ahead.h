@@ -1,0 +1,100 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "containers/container.h"
+#include "containers/entry_spool.h"
+#include "shell/file_detection.h"
+#include "shell/folder_walk.h"
+#include "shell/scan_session.h"
+
+namespace quarn {
+
+// How many bytes of entries read ahead one top-level file holds at once, all its archives
+// together; an entry larger than what is left is read when the scan comes to it.
+inline constexpr uint64_t kAheadBytes = uint64_t{64} << 20;
+
+// An archive's entries read, and detected, ahead of its scan on the session's DetectionPool:
+// the pool's threads read the next window of entries, each through a twin of the reader
+// (ArchiveReader::Twin), while the scan reports the window before, and the scan's own reader
+// passes over their data. Only an entry read whole within the limits is kept; anything else
+// (damage, encryption, a limit, a stop) is left to the scan, which meets it as on one thread.
+// Reports, counters and containers inside stay the scan's, on its thread, in entry order.
+class ArchiveAhead {
+ public:
+  struct Entry {
+    EntrySpool spool;
+    // The detection, made when the file filter gives the entry to the detectors.
+    std::optional<FileDetection> detection;
+  };
+
+  // `leaf_of`: an entry's own file name, by which the filter takes it; `folder_path`: the
+  // archive's display path. Reads nothing ahead without a pool or where the reader has no
+  // twins. Counts what it holds in `budget` (the top-level file's) for as long as it lives.
+  ArchiveAhead(ScanSession& session, ArchiveReader& archive, ContainerBudget& budget,
+               std::function<std::string(const ArchiveEntry&)> leaf_of, std::string folder_path);
+  ~ArchiveAhead();
+  ArchiveAhead(const ArchiveAhead&) = delete;
+  ArchiveAhead& operator=(const ArchiveAhead&) = delete;
+
+  // Entry `index` (every entry the scan's reader gives counts, from 0) read ahead whole, when
+  // it was and the reader tells the same `entry`; null: the scan reads it itself. Asked in
+  // increasing order of `index`; what it gives lasts until the next call.
+  Entry* Take(uint64_t index, const ArchiveEntry& entry);
+
+ private:
+  struct Job {
+    uint64_t index = 0;
+    ArchiveEntry entry;
+    std::string leaf;
+    bool detect = false;
+    std::unique_ptr<Entry> result;  // null: left to the scan
+  };
+  // Entries [from, end) of the archive and the jobs of those read ahead, by index.
+  struct Window {
+    std::vector<Job> jobs;
+    size_t taken = 0;  // jobs before this one the scan has passed
+    uint64_t end = 0;
+    uint64_t held = 0;  // what its entries may hold, counted in the budget
+  };
+  struct TwinReader {
+    std::unique_ptr<ArchiveReader> reader;
+    uint64_t next = 0;  // the index of the entry its NextEntry gives; kNever once it ended
+    bool busy = false;
+  };
+
+  static bool SkipTo(TwinReader& twin, uint64_t index);
+  static std::optional<ArchiveEntry> NextOf(TwinReader& twin);
+  void MoveTo(uint64_t index);
+  // Lists the window from entry `from` on and starts reading its entries on the pool.
+  std::unique_ptr<Window> Start(uint64_t from);
+  void Drop(std::unique_ptr<Window>& window);
+  bool OpenTwins();
+  bool Wanted(const ArchiveEntry& entry, const std::string& leaf, uint64_t room) const;
+  void Read(Job& job);
+  void ReadWith(TwinReader& twin, Job& job);
+
+  ScanSession& session_;
+  ArchiveReader& archive_;
+  ContainerBudget& budget_;
+  std::function<std::string(const ArchiveEntry&)> leaf_of_;
+  std::string folder_path_;
+  DetectionPool* pool_ = nullptr;
+  // Lists the headers of each window; null: nothing is read ahead (any more).
+  std::unique_ptr<TwinReader> scout_;
+  bool started_ = false;
+  std::vector<TwinReader> twins_;  // guarded by mutex_ while a window is read
+  std::mutex mutex_;
+  std::unique_ptr<Window> current_;  // the window the scan is in
+  std::unique_ptr<Window> next_;     // the one after, being read; null when none is
+};
+
+}  // namespace quarn
