@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,27 +54,34 @@ std::string Carried(std::string archive) {
   return program + archive;
 }
 
-void ReadAll(std::optional<quarn::OpenedContainer> opened, size_t size) {
-  if (!opened || !opened->archive) return;
+// Reads the data of every `every`-th entry, as a twin of the scan's reader reads its share.
+void ReadEntries(quarn::ArchiveReader& archive, size_t size, size_t every) {
   uint64_t budget = kMaxBytesRead;
   std::vector<uint8_t> block(64 * 1024);
   size_t entries = 0;
-  while (std::optional<quarn::ArchiveEntry> entry = opened->archive->NextEntry()) {
+  while (std::optional<quarn::ArchiveEntry> entry = archive.NextEntry()) {
     if (++entries > kMaxEntries) break;
     Check(FitToShow(entry->path));
-    if (!entry->regular || entry->unreadable) continue;
-    if (const std::optional<quarn::EntryInPlace> place = opened->archive->FindInPlace()) {
+    if (!entry->regular || entry->unreadable || entries % every != 0) continue;
+    if (const std::optional<quarn::EntryInPlace> place = archive.FindInPlace()) {
       Check(place->offset <= size && place->size <= size - place->offset);
       continue;
     }
     while (budget > 0) {
-      const quarn::EntryRead read = opened->archive->ReadData(block.data(), block.size());
+      const quarn::EntryRead read = archive.ReadData(block.data(), block.size());
       Check(read.bytes <= block.size());
       if (read.failure || read.bytes == 0) break;
       budget -= std::min<uint64_t>(budget, read.bytes);
     }
     if (budget == 0) break;
   }
+}
+
+void ReadAll(std::optional<quarn::OpenedContainer> opened, size_t size) {
+  if (!opened || !opened->archive) return;
+  std::unique_ptr<quarn::ArchiveReader> twin = opened->archive->Twin();
+  ReadEntries(*opened->archive, size, 1);
+  if (twin) ReadEntries(*twin, size, 2);
 }
 
 }  // namespace

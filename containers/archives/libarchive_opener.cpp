@@ -405,7 +405,11 @@ class LibarchiveReader : public ArchiveReader {
       failure_ = IncompleteReason::kDamaged;
       return std::nullopt;
     }
-    return EntryInPlace{source_->file, *start, size};
+    // Read in turns, the entry's bytes get a handle with a position of their own: the reader
+    // may go on on another thread while they are read.
+    std::shared_ptr<File> holder = source_->file;
+    if (turns_ != nullptr) holder = turns_->Another();
+    return EntryInPlace{std::move(holder), *start, size};
   }
 
   uint64_t PackedBytesRead() const override {
@@ -479,10 +483,11 @@ class LibarchiveReader : public ArchiveReader {
   bool skips_cheaply_;
   // ZIP or tar, unfiltered: where an entry's data may lie in the archive as it is.
   std::optional<ContainerKind> in_place_kind_;
-  // The kind's row where its entries decode apart, for twins; the handles they read the file
-  // through, made with the first twin.
+  // The kind's row where its entries decode apart, for twins (null in a twin).
   const LibarchiveKind* apart_;
-  std::shared_ptr<TurnTakingFile> twin_reads_;
+  // The handle this reader reads the file through in turns: from its first twin on, and in
+  // a twin.
+  std::shared_ptr<TurnTakingFile> turns_;
   std::optional<ArchiveEntry> pending_;
   struct archive_entry* entry_ = nullptr;
   bool ended_ = false;
@@ -531,12 +536,13 @@ std::unique_ptr<ArchiveReader> LibarchiveReader::Twin() {
   if (apart_ == nullptr) return nullptr;
   // From the first twin on this reader too reads the file in turns: twins read on while the
   // scan goes on with it.
-  if (twin_reads_ == nullptr) {
-    twin_reads_ = std::make_shared<TurnTakingFile>(source_->file, source_->size);
-    source_->file = twin_reads_;
+  if (turns_ == nullptr) {
+    turns_ = std::make_shared<TurnTakingFile>(source_->file, source_->size);
+    source_->file = turns_;
   }
   auto source = std::make_unique<Source>();
-  source->file = twin_reads_->Another();
+  std::shared_ptr<TurnTakingFile> turns = turns_->Another();
+  source->file = turns;
   source->size = source_->size;
   Utf8Names names;
   ArchiveReadHandle handle = NewReader(source.get(), apart_);
@@ -545,6 +551,7 @@ std::unique_ptr<ArchiveReader> LibarchiveReader::Twin() {
   if (header != ARCHIVE_OK && header != ARCHIVE_WARN) return nullptr;
   auto twin = std::make_unique<LibarchiveReader>(std::move(handle), std::move(source), false, "",
                                                  skips_cheaply_, in_place_kind_, nullptr);
+  twin->turns_ = std::move(turns);
   twin->TakeFirst(entry);
   return twin;
 }
