@@ -144,6 +144,9 @@ struct ArchiveEntry {
   // Why the entry's data cannot be read, where the header tells it already: encrypted, or a
   // method the reader lacks.
   std::optional<IncompleteReason> unreadable;
+  // Whether the entry's data is compressed, so that reading it means decoding it, not copying
+  // it: what a twin (ArchiveReader::Twin) is for.
+  bool packed = false;
   // For a lone compressed file that keeps only the last character of its name (SZDD), that
   // character as UTF-8: the "_" at the end of the file's own name stands for it.
   std::string last_name_character;

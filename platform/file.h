@@ -71,6 +71,13 @@ class File {
   // count. For readers that know where the file ends and so save the request that would
   // deliver nothing (the scan's read cache).
   virtual uint32_t ReadSome(void* buffer, uint32_t length) { return Read(buffer, length); }
+  // Reads up to `length` bytes at `offset` as Read does, leaving the position where it is, and
+  // safe from several threads at once (a positioned read of the system). Nothing where the
+  // handle cannot: its readers then seek and read, one thread at a time.
+  virtual std::optional<uint32_t> ReadAtOffset(uint64_t /*offset*/, void* /*buffer*/,
+                                               uint32_t /*length*/) {
+    return std::nullopt;
+  }
 
   // Moves the position by `offset` from `origin`. A move that would make the position
   // negative fails and leaves the position where it was. Returns the new position, or

@@ -61,17 +61,21 @@ PosixFile::~PosixFile() {
 }
 
 uint32_t PosixFile::Read(void* buffer, uint32_t length) {
+  // Positioned reads: the handle's position lives here, so a seek costs no system call.
+  const uint32_t done = *ReadAtOffset(position_, buffer, length);
+  position_ += done;
+  return done;
+}
+
+std::optional<uint32_t> PosixFile::ReadAtOffset(uint64_t offset, void* buffer, uint32_t length) {
   auto* out = static_cast<uint8_t*>(buffer);
   uint32_t done = 0;
   while (done < length) {
-    // Positioned reads: the handle's position lives here, so a seek costs no system call.
-    ssize_t got =
-        pread(descriptor_, out + done, length - done, static_cast<off_t>(position_ + done));
+    ssize_t got = pread(descriptor_, out + done, length - done, static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     done += static_cast<uint32_t>(got);
   }
-  position_ += done;
   return done;
 }
 

@@ -39,6 +39,7 @@ class PosixFile : public File {
 
   uint32_t Read(void* buffer, uint32_t length) override;
   uint32_t ReadSome(void* buffer, uint32_t length) override;
+  std::optional<uint32_t> ReadAtOffset(uint64_t offset, void* buffer, uint32_t length) override;
   std::optional<uint64_t> Seek(int64_t offset, SeekOrigin origin) override;
   uint64_t Position() const override { return position_; }
   std::optional<uint64_t> Size() override;

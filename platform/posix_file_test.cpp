@@ -61,7 +61,7 @@ TEST_F(PosixFileTest, CreationTimeIsTheBirthTimeWhereTheFileSystemKeepsOne) {
   EXPECT_EQ(file->GetTimes()->creation, times->creation);
 }
 
-TEST_F(PosixFileTest, ASeekThatWouldOverflowFailsAndKeepsThePosition) {
+TEST_F(PosixFileTest, ASeekThatWouldOverflowAndAReadAtAnOffsetKeepThePosition) {
   std::unique_ptr<PosixFile> file = Make("small", "abcdefgh");
   ASSERT_EQ(file->Seek(5, SeekOrigin::kBegin), 5u);
   EXPECT_FALSE(file->Seek(std::numeric_limits<int64_t>::max(), SeekOrigin::kCurrent));
@@ -70,6 +70,10 @@ TEST_F(PosixFileTest, ASeekThatWouldOverflowFailsAndKeepsThePosition) {
   char byte = 0;
   ASSERT_EQ(file->Read(&byte, 1), 1u);
   EXPECT_EQ(byte, 'f');
+  char two[2] = {};
+  EXPECT_EQ(file->ReadAtOffset(1, two, 2), 2u);
+  EXPECT_EQ(std::string(two, 2), "bc");
+  EXPECT_EQ(file->Position(), 6u);
 }
 
 TEST_F(PosixFileTest, AReadAfterAnotherHandleCutTheFileGivesNothing) {

@@ -11,11 +11,18 @@ namespace quarn {
 namespace {
 
 constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
-// Entries of one window: enough to keep the threads busy while the scan reports the window
-// before, few enough that a stop is not kept waiting; and headers listed for one window, most
-// of them perhaps of entries the filter passes over, so that the scout stays near the scan.
-constexpr size_t kWindowJobs = 64;
+// A window holds up to half of what may be held, so that the next one is read while the scan
+// reports it: enough work for the threads while one of them decodes a large entry, and a
+// bounded wait for a stop. Headers listed for one window at most, most of them perhaps of
+// entries the filter passes over: the scout stays near the scan.
+constexpr uint64_t kWindowBytes = kAheadBytes / 4;
 constexpr uint64_t kWindowEntries = 4096;
+// Headers listed before an archive with nothing to read ahead among them is left to the scan.
+constexpr uint64_t kProbeEntries = 64;
+// An entry this large is read first in its window.
+constexpr uint64_t kLargeEntry = kWindowBytes / 4;
+// Twins beyond one a thread, for jobs that start before every free twin's place.
+constexpr size_t kSpareTwins = 2;
 
 bool SameEntry(const ArchiveEntry& a, const ArchiveEntry& b) {
   return a.path == b.path && a.size == b.size && a.regular == b.regular &&
@@ -63,21 +70,12 @@ void ArchiveAhead::Drop(std::unique_ptr<Window>& window) {
   window.reset();
 }
 
-// The twins are opened only for a window worth sharing out: a small archive costs no more
-// than on one thread.
-bool ArchiveAhead::OpenTwins() {
-  for (int i = 0; i < pool_->threads(); ++i) {
-    std::unique_ptr<ArchiveReader> twin = archive_.Twin();
-    if (twin == nullptr) return false;
-    twins_.push_back(TwinReader{std::move(twin)});
-  }
-  return true;
-}
-
-bool ArchiveAhead::Wanted(const ArchiveEntry& entry, const std::string& leaf, uint64_t room) const {
+bool ArchiveAhead::Wanted(const ArchiveEntry& entry, const std::string& leaf) const {
   const ContainerLimits& limits = session_.container_limits();
-  if (!entry.regular || entry.unreadable || !entry.size || *entry.size > room ||
-      *entry.size > limits.max_file_size || !IsLookedAt(session_, leaf)) {
+  // An entry lying as it is costs the scan a copy at most: not worth a thread.
+  if (!entry.packed || !entry.regular || entry.unreadable || !entry.size ||
+      *entry.size > kAheadBytes || *entry.size > limits.max_file_size ||
+      !IsLookedAt(session_, leaf)) {
     return false;
   }
   // Read to no more than its header's size, an entry is judged against at least kPackedFloor
@@ -93,38 +91,58 @@ std::unique_ptr<ArchiveAhead::Window> ArchiveAhead::Start(uint64_t from) {
     std::unique_ptr<ArchiveReader> scout = archive_.Twin();
     if (scout != nullptr) scout_ = std::make_unique<TwinReader>(TwinReader{std::move(scout)});
   }
-  if (scout_ == nullptr || !SkipTo(*scout_, from)) {
+  if (held_back_ && held_back_->index != from) held_back_.reset();
+  if (scout_ == nullptr || (!held_back_ && !SkipTo(*scout_, from))) {
     scout_.reset();
     return window;
   }
   const uint64_t room = kAheadBytes - std::min(kAheadBytes, budget_.held_ahead);
   std::vector<Job>& jobs = window->jobs;
-  while (jobs.size() < kWindowJobs && scout_->next - from < kWindowEntries) {
-    const uint64_t index = scout_->next;
-    std::optional<ArchiveEntry> entry = NextOf(*scout_);
-    if (!entry) break;
-    std::string leaf = leaf_of_(*entry);
-    if (!Wanted(*entry, leaf, room - window->held)) continue;
-    window->held += *entry->size;
-    const bool detect = PassesFileFilter(session_, leaf);
-    jobs.push_back(Job{index, std::move(*entry), std::move(leaf), detect, nullptr});
+  window->end = from;
+  // A large entry first in the window does not count against its share: the rest of the
+  // window is the other threads' work while one decodes it.
+  uint64_t leading = 0;
+  while (window->held - leading < kWindowBytes && window->end - from < kWindowEntries &&
+         !(twins_.empty() && jobs.empty() && window->end - from >= kProbeEntries)) {
+    Job job;
+    if (held_back_) {
+      job = std::move(*held_back_);
+      held_back_.reset();
+    } else {
+      job.index = scout_->next;
+      std::optional<ArchiveEntry> entry = NextOf(*scout_);
+      if (!entry) {
+        window->end = kNever;
+        break;
+      }
+      job.entry = std::move(*entry);
+      job.leaf = leaf_of_(job.entry);
+    }
+    if (Wanted(job.entry, job.leaf) && !jobs.empty() &&
+        (*job.entry.size > room - window->held || *job.entry.size >= kLargeEntry)) {
+      // A large entry starts the next window, whose threads take it first; and that window
+      // has more room (one that fits in no room at all is the scan's to read).
+      held_back_ = std::move(job);
+      break;
+    }
+    window->end = job.index + 1;
+    if (!Wanted(job.entry, job.leaf) || *job.entry.size > room - window->held) continue;
+    if (jobs.empty() && *job.entry.size >= kLargeEntry) leading = *job.entry.size;
+    window->held += *job.entry.size;
+    job.detect = PassesFileFilter(session_, job.leaf);
+    jobs.push_back(std::move(job));
   }
-  window->end = scout_->next;
-  if (twins_.empty() && jobs.size() > 1 && !OpenTwins()) {
-    twins_.clear();
-    scout_.reset();
-  }
-  if (twins_.empty()) {
-    // Not worth twins yet, or none to be had: the scan reads these itself.
+  // An archive whose first kProbeEntries hold nothing to read ahead (a stored ZIP) is left to
+  // the scan: listing its headers again would cost more than it gives.
+  if (jobs.empty() && twins_.empty()) scout_.reset();
+  // A lone entry is not worth the twins' opening: the scan reads it itself.
+  if (jobs.empty() || (jobs.size() == 1 && twins_.empty())) {
     jobs.clear();
     window->held = 0;
     return window;
   }
   budget_.held_ahead += window->held;
-  if (!jobs.empty()) {
-    pool_->StartJobs(jobs.size(),
-                     [this, read = window.get()](size_t job) { Read(read->jobs[job]); });
-  }
+  pool_->StartJobs(jobs.size(), [this, read = window.get()](size_t job) { Read(read->jobs[job]); });
   return window;
 }
 
@@ -160,15 +178,21 @@ ArchiveAhead::Entry* ArchiveAhead::Take(uint64_t index, const ArchiveEntry& entr
 }
 
 void ArchiveAhead::Read(Job& job) {
-  // Jobs start in increasing order and there is a twin per thread, so one free twin always
-  // stands at or before the job's entry: the nearest goes there.
+  // The nearest free twin at or before the job's entry goes there; where there is none (the
+  // largest entries are read first), one more is opened, up to a few.
   TwinReader* twin = nullptr;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (TwinReader& candidate : twins_) {
-      if (!candidate.busy && candidate.next <= job.index &&
-          (twin == nullptr || candidate.next > twin->next)) {
-        twin = &candidate;
+    for (const std::unique_ptr<TwinReader>& candidate : twins_) {
+      if (!candidate->busy && candidate->next <= job.index &&
+          (twin == nullptr || candidate->next > twin->next)) {
+        twin = candidate.get();
+      }
+    }
+    if (twin == nullptr && twins_.size() < static_cast<size_t>(pool_->threads()) + kSpareTwins) {
+      if (std::unique_ptr<ArchiveReader> opened = archive_.Twin()) {
+        twins_.push_back(std::make_unique<TwinReader>(TwinReader{std::move(opened)}));
+        twin = twins_.back().get();
       }
     }
     if (twin == nullptr) return;

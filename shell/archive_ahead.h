@@ -77,8 +77,8 @@ class ArchiveAhead {
   // Lists the window from entry `from` on and starts reading its entries on the pool.
   std::unique_ptr<Window> Start(uint64_t from);
   void Drop(std::unique_ptr<Window>& window);
-  bool OpenTwins();
-  bool Wanted(const ArchiveEntry& entry, const std::string& leaf, uint64_t room) const;
+  // Whether the entry may be read ahead at all, room aside.
+  bool Wanted(const ArchiveEntry& entry, const std::string& leaf) const;
   void Read(Job& job);
   void ReadWith(TwinReader& twin, Job& job);
 
@@ -91,7 +91,10 @@ class ArchiveAhead {
   // Lists the headers of each window; null: nothing is read ahead (any more).
   std::unique_ptr<TwinReader> scout_;
   bool started_ = false;
-  std::vector<TwinReader> twins_;  // guarded by mutex_ while a window is read
+  // The entry the scout listed last that starts the next window, when it did not fit in the
+  // window before.
+  std::optional<Job> held_back_;
+  std::vector<std::unique_ptr<TwinReader>> twins_;  // guarded by mutex_
   std::mutex mutex_;
   std::unique_ptr<Window> current_;  // the window the scan is in
   std::unique_ptr<Window> next_;     // the one after, being read; null when none is

@@ -26,6 +26,9 @@ namespace quarn {
 namespace {
 
 constexpr size_t kBlockBytes = 64 * 1024;
+// A twin's read after a seek: a ZIP's local header with its name and extra field, and then
+// some.
+constexpr size_t kSoughtTwinRead = 4 * 1024;
 constexpr size_t kDictionaryHead = 64;
 
 // A tar header (ustar, GNU or the old V7 form, which has no magic): its check sum, an octal
@@ -121,7 +124,7 @@ struct LibarchiveKind {
   bool skips_cheaply;
   bool lies_in_place;
   // Each entry decodes from its own bytes alone (no filter, no solid block), so readers of
-  // their own may take different entries at once.
+  // their own may take different entries at once. A plain tar's entries need no decoding.
   bool decodes_apart;
 };
 
@@ -133,7 +136,7 @@ constexpr LibarchiveKind kKinds[] = {
     {ContainerKind::kSevenZip, ARCHIVE_FORMAT_7ZIP, 0, archive_read_support_format_7zip, "",
      "7z\xBC\xAF\x27\x1C", nullptr, nullptr, false, false, false},
     {ContainerKind::kTar, ARCHIVE_FORMAT_TAR, 0, archive_read_support_format_tar, "", "",
-     IsTarHeader, TarHeaded, true, true, true},
+     IsTarHeader, TarHeaded, true, true, false},
     {ContainerKind::kIso9660, ARCHIVE_FORMAT_ISO9660, 0, archive_read_support_format_iso9660, "",
      "", AnyHead, IsoSized, true, false, false},
     {ContainerKind::kCab, ARCHIVE_FORMAT_CAB, 0, archive_read_support_format_cab,
@@ -203,6 +206,9 @@ struct Source {
   uint64_t size = 0;
   uint64_t position = 0;
   std::vector<uint8_t> block = std::vector<uint8_t>(kBlockBytes);
+  // How much a read takes where it does not go on from the last one: a twin seeks to each of
+  // its entries past the data of the others', and needs a header's worth there, not a block.
+  size_t sought_read = kBlockBytes;
   // Where the bytes now in `block` came from, and how many there are.
   uint64_t block_start = 0;
   size_t block_bytes = 0;
@@ -235,8 +241,9 @@ la_ssize_t ReadBlock(struct archive*, void* data, const void** out) {
       source->position) {
     return ARCHIVE_FATAL;
   }
-  const uint32_t wanted =
-      static_cast<uint32_t>(std::min<uint64_t>(kBlockBytes, source->size - source->position));
+  const bool goes_on = source->position == source->block_start + source->block_bytes;
+  const uint32_t wanted = static_cast<uint32_t>(std::min<uint64_t>(
+      goes_on ? kBlockBytes : source->sought_read, source->size - source->position));
   const uint32_t got = source->file->Read(source->block.data(), wanted);
   if (got == 0) return ARCHIVE_FATAL;
   source->block_start = source->position;
@@ -263,6 +270,15 @@ la_int64_t SeekTo(struct archive*, void* data, la_int64_t offset, int whence) {
   if (target < 0) return ARCHIVE_FATAL;
   source->position = std::min<uint64_t>(static_cast<uint64_t>(target), source->size);
   return static_cast<la_int64_t>(source->position);
+}
+
+// Whether the ZIP entry whose header was read last is compressed: libarchive names the format
+// after the entry's method, "ZIP 1.0 (uncompressed)" for a stored one, and tells it no other
+// way.
+bool IsPackedZipEntry(struct archive* archive) {
+  const char* name = archive_format_name(archive);
+  return (archive_format(archive) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP &&
+         name != nullptr && std::strstr(name, "uncompressed") == nullptr;
 }
 
 // Why an entry's data could not be read, as libarchive's message tells it.
@@ -385,8 +401,11 @@ class LibarchiveReader : public ArchiveReader {
     const uint64_t size =
         static_cast<uint64_t>(std::max<la_int64_t>(0, archive_entry_size(entry_)));
     FetchBlock();
-    // An entry that one read gives whole is read as any other, its check sum tested.
+    // An entry that one read gives whole is read as any other, its check sum tested; so is
+    // one a twin's short read after a seek cut, which the scan's own reader would have had
+    // whole.
     if (hole_ != 0 || data_.size() >= size) return std::nullopt;
+    if (source_->sought_read < kBlockBytes && size <= kBlockBytes) return std::nullopt;
     const std::optional<uint64_t> start = source_->OffsetOf(data_);
     if (!start) return std::nullopt;
     const bool zip = in_place_kind_ == ContainerKind::kZip;
@@ -435,6 +454,7 @@ class LibarchiveReader : public ArchiveReader {
       described.size = static_cast<uint64_t>(std::max<la_int64_t>(0, archive_entry_size(entry)));
     }
     if (archive_entry_is_encrypted(entry)) described.unreadable = IncompleteReason::kEncrypted;
+    described.packed = !raw_ && IsPackedZipEntry(archive_.get());
     return described;
   }
 
@@ -544,6 +564,7 @@ std::unique_ptr<ArchiveReader> LibarchiveReader::Twin() {
   std::shared_ptr<TurnTakingFile> turns = turns_->Another();
   source->file = turns;
   source->size = source_->size;
+  source->sought_read = kSoughtTwinRead;
   Utf8Names names;
   ArchiveReadHandle handle = NewReader(source.get(), apart_);
   struct archive_entry* entry = nullptr;
