@@ -201,10 +201,10 @@ class ArchiveReader {
   virtual bool SkipsCheaply() const = 0;
   // A reader of its own over the same archive, from its first entry, for another thread: it
   // gives the same entries, and each entry's data as this reader would, where the kind's
-  // entries decode apart from one another (a ZIP's, a plain tar's). Nothing for other kinds,
-  // or when it cannot be opened. Each may be used on a thread of its own, at the same time
-  // as this reader: from the first twin on, all of them read the archive's file in turns,
-  // and nothing else may read that file while a twin is in use.
+  // entries decode apart from one another (a ZIP's). Nothing for other kinds, or when it
+  // cannot be opened. Each may be used on a thread of its own, at the same time as this
+  // reader: from the first twin on, all of them read the archive's file in turns, and nothing
+  // else may read that file while a twin is in use.
   virtual std::unique_ptr<ArchiveReader> Twin() { return nullptr; }
 };
 

@@ -11,10 +11,10 @@ namespace quarn {
 namespace {
 
 constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
-// A window holds up to half of what may be held, so that the next one is read while the scan
-// reports it: enough work for the threads while one of them decodes a large entry, and a
-// bounded wait for a stop. Headers listed for one window at most, most of them perhaps of
-// entries the filter passes over: the scout stays near the scan.
+// A window takes up to a quarter of what may be held, so that the next one, read while the
+// scan reports it, has room for a large entry beside it; that is work enough for the threads,
+// and a bounded wait for a stop. Headers listed for one window at most, most of them perhaps
+// of entries the filter passes over: the scout stays near the scan.
 constexpr uint64_t kWindowBytes = kAheadBytes / 4;
 constexpr uint64_t kWindowEntries = 4096;
 // Headers listed before an archive with nothing to read ahead among them is left to the scan.
@@ -179,7 +179,8 @@ ArchiveAhead::Entry* ArchiveAhead::Take(uint64_t index, const ArchiveEntry& entr
 
 void ArchiveAhead::Read(Job& job) {
   // The nearest free twin at or before the job's entry goes there; where there is none (the
-  // largest entries are read first), one more is opened, up to a few.
+  // one that stood there ended, or went on with a job further on), one more is opened, up to
+  // a few.
   TwinReader* twin = nullptr;
   {
     std::lock_guard<std::mutex> lock(mutex_);
