@@ -9,12 +9,9 @@ Without --scheduler a LocalCluster of single-threaded worker processes, one per 
 folder's names in byte order, no link followed, regular files only, no folder of another
 mount; a manifest names one path per line. The files are cut into tasks, each scanned whole
 (a container is scanned by the task that holds its path) by one worker, whose plugin opened
-one quarn.Engine when it started. A task holds --chunk paths (the last fewer). By default it
-holds at least 1000, and of the files walked but not yet in a task, their number over twice
-the workers' threads: few large tasks, since each costs the cluster a few milliseconds, and
-small ones last, so that the workers finish together; while the walk goes on, a task is made
-only when fewer than two a worker are unfinished. The walk goes on while the first tasks
-run, and starts before Dask is imported. The scan options are quarnscan's: --files,
+one quarn.Engine when it started. A task holds --chunk paths (1000 unless it says; the last
+fewer): a bounded task is what a worker that dies loses and runs again. The walk goes on
+while the first tasks run, and starts before Dask is imported. The scan options are quarnscan's: --files,
 --containers, --heuristics and the --max-* limits; there is no --action: a distributed scan
 only reports.
 
@@ -48,20 +45,12 @@ import queue
 import stat
 import sys
 import threading
-from typing import Any, Callable, Iterator
+from typing import Any, Iterator
 
 import quarn
 
-# The fewest files of a task but the last, when --chunk does not say.
-LEAST_CHUNK = 1000
-# Without --chunk, each task takes this share of the files found and not yet handed out,
-# over the workers: the first are large, so that few tasks carry most of the files, and the
-# last are small, so that the workers finish together.
-SHARES_PER_WORKER = 2
-# While the walk goes on, tasks are made only when fewer than this many a worker are queued
-# or running; whether they are is looked at this often.
-IN_FLIGHT_PER_WORKER = 2
-DEMAND_POLL_SECONDS = 0.005
+# The paths of a task, when --chunk does not say.
+DEFAULT_CHUNK = 1000
 # The counters of a summary, for a run that scanned no file at all.
 SUMMARY_COUNTERS = ("infected", "suspicious", "scanned", "total", "cleaned", "deleted", "renamed",
                     "incomplete")
@@ -165,40 +154,18 @@ def walk_ahead(runs: Iterator[tuple[bytes, list[bytes]]]) -> queue.SimpleQueue:
     return found
 
 
-def task_batches(found: queue.SimpleQueue, chunk: int | None, workers: int,
-                 unfinished: Callable[[], int]) -> Iterator[list[tuple[tuple[bytes, bytes], ...]]]:
+def task_batches(found: queue.SimpleQueue,
+                 chunk: int) -> Iterator[list[tuple[tuple[bytes, bytes], ...]]]:
     """The tasks over the runs `found` brings, as scan_task takes them, in the walk's order
-    and in batches of those that could be made at once. A task holds `chunk` files (the last
-    may hold fewer). Without `chunk`, a task holds at least LEAST_CHUNK files and a share of
-    those not yet in a task (see SHARES_PER_WORKER); while the walk goes on, one is made only
-    when fewer than IN_FLIGHT_PER_WORKER tasks a worker are `unfinished`, so that the files
-    found meanwhile make larger tasks."""
+    and in batches of those that could be made at once: a task holds `chunk` files (the last
+    may hold fewer)."""
     pending: collections.deque[tuple[bytes, list[bytes]]] = collections.deque()
     count = 0
     ended = False
-
-    def size() -> int:
-        return chunk or max(LEAST_CHUNK, -(-count // (SHARES_PER_WORKER * workers)))
-
-    def wanted() -> bool:
-        if not count or count < size() and not ended:
-            return False
-        return ended or chunk is not None or unfinished() < IN_FLIGHT_PER_WORKER * workers
-
     while not ended or count:
         # Take what the walk has found, waiting for more only while no task can be made.
-        while not ended:
-            if count < size():
-                run = found.get()
-            elif wanted():
-                if found.empty():
-                    break
-                run = found.get()
-            else:
-                try:
-                    run = found.get(timeout=DEMAND_POLL_SECONDS)
-                except queue.Empty:
-                    continue
+        while not ended and (count < chunk or not found.empty()):
+            run = found.get()
             if run is None:
                 ended = True
             elif isinstance(run, BaseException):
@@ -207,8 +174,8 @@ def task_batches(found: queue.SimpleQueue, chunk: int | None, workers: int,
                 pending.append(run)
                 count += len(run[1])
         batch = []
-        while wanted():
-            room = min(count, size())
+        while count >= chunk or (ended and count):
+            room = min(count, chunk)
             count -= room
             task = []
             while room:
@@ -221,8 +188,6 @@ def task_batches(found: queue.SimpleQueue, chunk: int | None, workers: int,
                 task.append((folder, b"\0".join(taken)))
                 room -= len(taken)
             batch.append(tuple(task))
-            if not ended and chunk is None:
-                break  # the next waits for the unfinished tasks to be counted again
         if batch:
             yield batch
 
@@ -242,8 +207,8 @@ def parse_arguments(arguments: list[str] | None) -> argparse.Namespace:
     target = parser.add_mutually_exclusive_group(required=True)
     target.add_argument("--manifest", metavar="FILE", help="the paths to scan, one per line")
     target.add_argument("root", nargs="?", metavar="ROOT", help="the folder or file to scan")
-    parser.add_argument("--chunk", type=positive, metavar="N",
-                        help="N paths a task (default: chosen from the files and the workers)")
+    parser.add_argument("--chunk", type=positive, default=DEFAULT_CHUNK, metavar="N",
+                        help=f"N paths a task (default {DEFAULT_CHUNK})")
     parser.add_argument("--output", metavar="FILE", help="the JSON lines (default: stdout)")
     parser.add_argument("--workers", type=positive, default=os.cpu_count() or 1, metavar="N",
                         help="worker processes of the LocalCluster (default: one per core)")
@@ -290,15 +255,10 @@ def run(parsed: argparse.Namespace, found: queue.SimpleQueue, client: Any, outpu
 
     options = scan_options(parsed)
     client.register_worker_plugin(EnginePlugin(parsed.data_dir), name=PLUGIN_NAME)
-    workers = parsed.workers if parsed.scheduler is None else max(1, sum(
-        worker["nthreads"] for worker in client.scheduler_info()["workers"].values()))
     # The walk goes on while the first tasks run. Each call of the client costs it a look at
     # its caller's source: the tasks ready at once go in one.
     futures: list[Any] = []
-    def unfinished() -> int:
-        return sum(not future.done() for future in futures)
-
-    for batch in task_batches(found, parsed.chunk, workers, unfinished):
+    for batch in task_batches(found, parsed.chunk):
         futures += client.map(scan_task, batch, options=options, retries=TASK_RETRIES,
                               pure=False)
     if sys.stderr.isatty():

@@ -87,11 +87,11 @@ class DaskScanTest(unittest.TestCase):
         from quarn import dask_scan
         runs = [(b"/a/", [b"%d" % i for i in range(2500)]), (b"/b/", [b"x"]), (b"", [b"/"])]
         walked = [folder + name for folder, names in runs for name in names]
-        for chunk, sizes in ((7, [7] * 357 + [3]), (None, [1000, 1000, 502])):
+        for chunk, sizes in ((7, [7] * 357 + [3]), (1000, [1000, 1000, 502])):
             found = queue.SimpleQueue()
             for run in runs + [None]:
                 found.put(run)
-            tasks = [task for batch in dask_scan.task_batches(found, chunk, 2, lambda: 0)
+            tasks = [task for batch in dask_scan.task_batches(found, chunk)
                      for task in batch]
             paths = [[folder + name for folder, names in task for name in names.split(b"\0")]
                      for task in tasks]
