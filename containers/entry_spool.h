@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +32,12 @@ class EntrySpool {
   // Takes the entry's bytes from where they lie instead; the spool must be empty.
   void Refer(const EntryInPlace& place);
   uint64_t size() const { return size_; }
+  // The bytes, when they are held in memory (neither spilled to a file nor left in place);
+  // valid until the next Append.
+  std::optional<std::span<const uint8_t>> Held() const {
+    if (spilled_) return std::nullopt;
+    return std::span<const uint8_t>(*memory_);
+  }
 
   // A new handle on the bytes, read only, at position 0; each handle keeps its own position
   // and stays usable after the spool is gone.

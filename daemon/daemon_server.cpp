@@ -10,7 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -356,16 +356,28 @@ void DaemonServer::Answer(Client& client, ClientRequest request) {
   }
 }
 
-// A small stream that is no container costs less to scan than to hand to a worker and back
-// (two thread wake-ups), and too little to hold up the loop: it is answered here.
-bool DaemonServer::ScansAtOnce(const ClientRequest& request) const {
-  if (request.command.kind != CommandKind::kInstream) return false;
-  const uint64_t size = request.stream->size();
-  if (size > kAtOnceBytes) return false;
-  std::unique_ptr<File> file = request.stream->Open();
-  std::array<uint8_t, kContainerHeadBytes> head{};
-  const uint32_t got = file->Read(head.data(), static_cast<uint32_t>(head.size()));
-  return !containers_.MayOpen({head.data(), got}, size);
+// A small stream or passed file that is no container costs less to scan than to hand to a
+// worker and back (two thread wake-ups), and too little to hold up the loop: it is answered
+// here. A passed file is taken only when all of it can be read at once without waiting (a
+// client's file on a file system it serves itself could hold the loop for ever); its bytes
+// then go with the request, wherever it is scanned.
+bool DaemonServer::ScansAtOnce(ClientRequest& request) const {
+  if (request.command.kind == CommandKind::kFildes) {
+    auto bytes = ReadCachedWholeFile(request.descriptor->get(), kAtOnceBytes);
+    if (!bytes) return false;
+    request.stream = std::make_shared<EntrySpool>();
+    if (!request.stream->Append(bytes->data(), bytes->size())) {
+      request.stream.reset();
+      return false;
+    }
+  } else if (request.command.kind != CommandKind::kInstream) {
+    return false;
+  }
+  const std::optional<std::span<const uint8_t>> bytes = request.stream->Held();
+  if (!bytes || bytes->size() > kAtOnceBytes) return false;
+  // All of it is at hand: what only the tail or a look inside rules out counts too.
+  const HeldEnds held{*bytes, *bytes, bytes->size(), *bytes, 0};
+  return !containers_.MayOpenHeld(held);
 }
 
 void DaemonServer::Submit(Client& client, ClientRequest request) {
@@ -409,6 +421,9 @@ void DaemonServer::TakeCompletions() {
     done.swap(completions_);
   }
   jobs_in_pool_ -= std::min(jobs_in_pool_, done.size());
+  // The replies a session's scans finished together go out in one write, in the order they
+  // would have gone one by one: each is queued, and each client settled once after all.
+  std::vector<uint64_t> touched;
   for (Completion& completion : done) {
     auto found = clients_.find(completion.client);
     if (found == clients_.end()) continue;
@@ -416,7 +431,13 @@ void DaemonServer::TakeCompletions() {
     client.protocol.Deliver(std::move(completion.reply));
     client.idle_since = Clock::now();
     Dispatch(client);
-    Settle(client);
+    if (std::find(touched.begin(), touched.end(), client.id) == touched.end()) {
+      touched.push_back(client.id);
+    }
+  }
+  for (uint64_t id : touched) {
+    auto found = clients_.find(id);
+    if (found != clients_.end()) Settle(*found->second);
   }
   StartJobs();
 }
