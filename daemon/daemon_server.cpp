@@ -77,7 +77,8 @@ struct DaemonServer::Client {
   uint64_t id;
   UniqueDescriptor socket;
   bool unix_socket;
-  std::optional<PeerCredentials> peer;
+  std::optional<PeerCredentials> peer;  // its groups once groups_read
+  bool groups_read = false;
   std::string label;  // how the log names the client (Asker::client)
   ClientConnection protocol;
   std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
@@ -88,6 +89,7 @@ struct DaemonServer::Client {
   std::optional<Clock::time_point> unsent_since;
   bool peer_closed = false;  // the client will send nothing more
   bool write_shut = false;   // the reply of a refused stream is out, and the end told
+  bool watched = false;      // in the epoll set, for `events`
   uint32_t events = 0;
 };
 
@@ -240,13 +242,16 @@ void DaemonServer::Accept(size_t listener_index) {
     auto client =
         std::make_unique<Client>(id, descriptor, listener.unix_socket, settings_.connection);
     if (listener.unix_socket) {
-      auto peer = ReadPeerCredentials(descriptor);
+      auto peer = ReadPeerCredentials(descriptor, /*with_groups=*/false);
       if (peer) client->peer = std::move(*peer);
     }
     client->label = ClientLabel(client->peer, address);
-    client->events = EPOLLIN | EPOLLRDHUP;
-    Watch(descriptor, id, client->events, true);
-    clients_.emplace(id, std::move(client));
+    Client& accepted = *clients_.emplace(id, std::move(client)).first->second;
+    // A client sends its request as soon as it is connected, often before the loop comes to
+    // accept it: read at once, it may be answered and closed without ever being watched.
+    ReadFrom(accepted);
+    auto found = clients_.find(id);
+    if (found != clients_.end()) Settle(*found->second);
   }
 }
 
@@ -392,6 +397,19 @@ void DaemonServer::StartJobs() {
     auto found = clients_.find(job.client);
     if (found == clients_.end()) continue;  // the client is gone: its work is not done
     Client& client = *found->second;
+    // The groups matter only to a path command, which takes the peer's identity: read once,
+    // when the first one comes. A peer whose groups cannot be read is served as no local one.
+    const CommandKind kind = job.request->command.kind;
+    if (kind != CommandKind::kInstream && kind != CommandKind::kFildes && client.peer &&
+        !client.groups_read) {
+      auto groups = ReadPeerGroups(client.socket.get());
+      if (groups) {
+        client.peer->groups = std::move(*groups);
+      } else {
+        client.peer.reset();
+      }
+      client.groups_read = true;
+    }
     Asker asker = daemon_asker_;
     asker.peer = client.peer;
     asker.client = client.label;
@@ -491,9 +509,10 @@ void DaemonServer::Settle(Client& client) {
   uint32_t events = client.peer_closed ? 0u : uint32_t{EPOLLRDHUP};
   if (!client.peer_closed && client.protocol.WantsBytes()) events |= EPOLLIN;
   if (!client.protocol.output().empty()) events |= EPOLLOUT;
-  if (events != client.events) {
+  if (!client.watched || events != client.events) {
+    Watch(client.socket.get(), client.id, events, !client.watched);
     client.events = events;
-    Watch(client.socket.get(), client.id, events, false);
+    client.watched = true;
   }
 }
 
