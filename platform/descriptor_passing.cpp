@@ -1,5 +1,6 @@
 #include "platform/descriptor_passing.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -109,6 +110,9 @@ std::optional<std::vector<uint8_t>> ReadCachedWholeFile(int descriptor, uint64_t
       static_cast<uint64_t>(facts.st_size) > max_bytes) {
     return std::nullopt;
   }
+  // A direct read goes to the device whatever is cached, and waits for it.
+  const int flags = fcntl(descriptor, F_GETFL);
+  if (flags < 0 || (flags & O_DIRECT) != 0) return std::nullopt;
   const auto size = static_cast<size_t>(facts.st_size);
   // One byte more than the size tells a file that grew since from one read whole.
   std::vector<uint8_t> bytes(size + 1);

@@ -46,8 +46,8 @@ Status SendWithDescriptor(int socket_descriptor, const void* bytes, size_t lengt
 // and every one of them is in memory already: read from offset 0 with one call that never
 // waits for a device or a file system's server (RWF_NOWAIT), so a thread that serves many
 // clients may take it without any of them being able to hold it. Nothing when it is no
-// regular file, is longer, or a byte would have to be waited for (not cached, or a file
-// system that cannot tell); the descriptor's position never moves.
+// regular file, is longer, is open for direct reads, or a byte would have to be waited for
+// (not cached, or a file system that cannot tell); the descriptor's position never moves.
 std::optional<std::vector<uint8_t>> ReadCachedWholeFile(int descriptor, uint64_t max_bytes);
 
 }  // namespace quarn
