@@ -25,6 +25,9 @@ class EntrySpool {
   // `temporary_folder`: where the file past kSpoolMemoryBytes is made; empty: $TMPDIR.
   explicit EntrySpool(std::string temporary_folder = {})
       : temporary_folder_(std::move(temporary_folder)) {}
+  // Holds `bytes` from the start, without copying them.
+  explicit EntrySpool(std::vector<uint8_t> bytes)
+      : memory_(std::make_shared<std::vector<uint8_t>>(std::move(bytes))), size_(memory_->size()) {}
 
   // Adds bytes at the end. Fails, naming the cause, when the temporary file cannot be made
   // or written.

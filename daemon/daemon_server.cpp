@@ -365,16 +365,15 @@ void DaemonServer::Answer(Client& client, ClientRequest request) {
 // worker and back (two thread wake-ups), and too little to hold up the loop: it is answered
 // here. A passed file is taken only when all of it can be read at once without waiting (a
 // client's file on a file system it serves itself could hold the loop for ever); its bytes
-// then go with the request, wherever it is scanned.
+// then go with the request, wherever it is scanned. Inside a session, where clients send
+// their files ahead of the replies (clamdscan --fdpass -m), reading a file costs the loop
+// more than receiving it, and the workers read and scan them side by side instead.
 bool DaemonServer::ScansAtOnce(ClientRequest& request) const {
   if (request.command.kind == CommandKind::kFildes) {
+    if (request.session_id) return false;
     auto bytes = ReadCachedWholeFile(request.descriptor->get(), kAtOnceBytes);
     if (!bytes) return false;
-    request.stream = std::make_shared<EntrySpool>();
-    if (!request.stream->Append(bytes->data(), bytes->size())) {
-      request.stream.reset();
-      return false;
-    }
+    request.stream = std::make_shared<EntrySpool>(std::move(*bytes));
   } else if (request.command.kind != CommandKind::kInstream) {
     return false;
   }
