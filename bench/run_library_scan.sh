@@ -7,11 +7,15 @@
 #      entries on one thread (goal: 1.6 times as fast or more);
 #   3. python3 -m quarn.dask_scan on a 2-worker LocalCluster that is already up against
 #      `quarnscan --jobs 2` (goal: 0.8 or more); the same scan starting its own cluster is
-#      timed beside them, and the difference is the cluster's start-up.
+#      timed beside them, and the difference is the cluster's start-up. The Dask scan of an
+#      empty folder is its fixed cost (Python, importing Dask, reaching the cluster): the
+#      share is given again without it. With LARGE_TREE_FOLDER, the third comparison is made
+#      on that tree too, where the fixed cost weighs less.
 #
-#   bench/run_library_scan.sh [TREE_FOLDER]      (default /tmp/quarn-scan-tree)
+#   bench/run_library_scan.sh [TREE_FOLDER [LARGE_TREE_FOLDER]]   (default /tmp/quarn-scan-tree)
 #
-# The tree is the one bench/scan_tree/run_scan_tree.sh makes (run that first).
+# The trees are ones bench/scan_tree/run_scan_tree.sh makes (run that first; the large one
+# with, say, SCAN_TREE_FILES=200000 into another folder).
 # LIBRARY_SCAN_RUNS (default 3) sets hyperfine's runs per command; QUARN_BUILD_DIR names
 # another configured build tree (default build/release, configured by its preset). Prints the
 # load average before and after: the figures of a machine shared with other work are noisy.
@@ -22,6 +26,8 @@ export LC_ALL=C
 cd "$(dirname "$0")/.."
 tree=${1:-/tmp/quarn-scan-tree}
 tree=${tree%/}
+large_tree=${2:-}
+large_tree=${large_tree%/}
 runs=${LIBRARY_SCAN_RUNS:-3}
 build_dir=${QUARN_BUILD_DIR:-build/release}
 bin=$build_dir/bin
@@ -33,8 +39,10 @@ fail() {
 }
 
 [[ $runs =~ ^[1-9][0-9]*$ ]] || fail "LIBRARY_SCAN_RUNS must be a positive whole number"
-[[ -f $tree.complete ]] ||
-  fail "$tree is not a finished scan tree: make it with bench/scan_tree/run_scan_tree.sh"
+for folder in "$tree" ${large_tree:+"$large_tree"}; do
+  [[ -f $folder.complete ]] ||
+    fail "$folder is not a finished scan tree: make it with bench/scan_tree/run_scan_tree.sh"
+done
 if ! command -v hyperfine >/dev/null; then
   source scripts/common.sh
   quarn_install_packages hyperfine
@@ -101,9 +109,15 @@ done
 [[ -s $work/scheduler ]] || fail "the cluster did not start: $(cat "$work/cluster.log")"
 scheduler=$(<"$work/scheduler")
 
+mkdir "$work/empty"
 scan="$bin/quarnscan --settings $work/settings.reg --no-log --no-memory --json --files all"
 scan+=" --data-dir $data"
 dask="$python -m quarn.dask_scan --files all --data-dir $data --output /dev/null"
+large=()
+if [[ -n $large_tree ]]; then
+  large=(--command-name quarnscan_jobs2_large "$scan --jobs 2 $large_tree"
+    --command-name dask_cluster_up_large "$dask --scheduler $scheduler $large_tree")
+fi
 echo "Cores seen: $(nproc); load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 hyperfine --warmup 1 --runs "$runs" --style basic --export-csv "$work/times.csv" \
   --command-name quarnscan_jobs1 "$scan --jobs 1 $tree" \
@@ -112,7 +126,8 @@ hyperfine --warmup 1 --runs "$runs" --style basic --export-csv "$work/times.csv"
   --command-name python_2_threads "$python $work/scan_threads.py 2 ${entries[*]}" \
   --command-name quarnscan_jobs2 "$scan --jobs 2 $tree" \
   --command-name dask_cluster_up "$dask --scheduler $scheduler $tree" \
-  --command-name dask_own_cluster "$dask --workers 2 $tree"
+  --command-name dask_own_cluster "$dask --workers 2 $tree" \
+  --command-name dask_fixed_cost "$dask --scheduler $scheduler $work/empty" "${large[@]}"
 echo "Load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # Speed as a share of another command's, from the median times: on a shared machine a few
@@ -133,4 +148,15 @@ awk -F, '
     share("dask_cluster_up", "quarnscan_jobs2", 0.8)
     printf "%-17s %7.3f s  (the cluster starting: %.3f s more)\n", "dask_own_cluster",
       median["dask_own_cluster"], median["dask_own_cluster"] - median["dask_cluster_up"]
+    without("dask_cluster_up", "quarnscan_jobs2")
+    if ("dask_cluster_up_large" in median) {
+      printf "%-17s %7.3f s\n", "quarnscan_jobs2_large", median["quarnscan_jobs2_large"]
+      share("dask_cluster_up_large", "quarnscan_jobs2_large", 0.8)
+      without("dask_cluster_up_large", "quarnscan_jobs2_large")
+    }
+  }
+  function without(name, of) {
+    scan = median[name] - median["dask_fixed_cost"]
+    printf "  without its fixed cost of %.3f s: %.3f s, %.2f of %s\n", median["dask_fixed_cost"],
+      scan, (scan > 0 ? median[of] / scan : 0), of
   }' "$work/times.csv"

@@ -1,6 +1,7 @@
 #include "cli/scan_targets.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 
 #include "platform/link_chain.h"
@@ -68,6 +69,39 @@ std::optional<ScanRoot> RootOf(const std::string& host_path, const DriveMap& dri
   return root;
 }
 
+// The folder of the last target that was a regular file, kept open for the next: a caller's
+// batch of one folder's files opens it once and looks up each name in it, rather than
+// following each whole path from the top twice.
+struct HeldFolder {
+  std::string path;
+  std::unique_ptr<Folder> folder;
+};
+
+// The root for a host path that names a regular file, its folder opened or held; nothing
+// for anything else (a folder, a link, an entry that cannot be opened, a folder that cannot
+// be), which RootOf then works out and reports as ever.
+std::optional<ScanRoot> RegularFileRoot(const std::string& host_path, const DriveMap& drives,
+                                        FileSystem& files, HeldFolder& held) {
+  auto [folder_path, name] = SplitHostPath(host_path);
+  if (name.empty()) return std::nullopt;
+  if (held.folder == nullptr || held.path != folder_path) {
+    held.folder.reset();
+    auto folder = files.OpenFolder(folder_path);
+    if (!folder) return std::nullopt;
+    held.folder = std::move(*folder);
+    held.path = folder_path;
+  }
+  // OpenFile takes regular files only and follows no link: what it opens, OpenFolder on the
+  // whole path would have refused as not a folder.
+  if (!held.folder->OpenFile(name, OpenMode::kRead)) return std::nullopt;
+  ScanRoot root;
+  root.display_path = drives.DisplayPath(folder_path);
+  root.host_path = folder_path;
+  root.drive_icon = DriveIcon(drives.DriveOf(folder_path));
+  root.single_file = name;
+  return root;
+}
+
 // The root for a target on a drive made of an image: "A:", "A:\\DOS" or "a:/dos/keyb.com",
 // worked out as a path under the drive's own root ("." dropped, ".." never above it).
 std::optional<ScanRoot> ImageRootOf(const std::string& target, const ImageDrive& drive) {
@@ -101,6 +135,7 @@ ResolvedTargets ResolveTargets(const std::vector<std::string>& targets, const Dr
                                FileSystem& files, const std::string& working_directory,
                                const ImageDrives* images) {
   ResolvedTargets resolved;
+  HeldFolder held;
   for (const std::string& target : targets) {
     std::string host_path;
     // A working folder that cannot be named was removed: nothing can be found in it, and a
@@ -136,7 +171,9 @@ ResolvedTargets ResolveTargets(const std::vector<std::string>& targets, const Dr
     } else {
       host_path = AbsoluteHostPath(target, working_directory);
     }
-    if (std::optional<ScanRoot> root = RootOf(host_path, drives, files)) {
+    if (std::optional<ScanRoot> root = RegularFileRoot(host_path, drives, files, held)) {
+      resolved.roots.push_back(std::move(*root));
+    } else if (std::optional<ScanRoot> root = RootOf(host_path, drives, files)) {
       resolved.roots.push_back(std::move(*root));
     } else {
       resolved.missing.push_back(target);

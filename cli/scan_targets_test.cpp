@@ -74,6 +74,14 @@ TEST_F(ScanTargets, RegularFileIsScannedAloneInItsFolder) {
   EXPECT_EQ(resolved.roots[2].single_file, "C.COM");
 }
 
+// A library caller's batch names many files of one folder: it is opened once for them all.
+TEST_F(ScanTargets, FilesOfOneFolderOpenItOnce) {
+  ASSERT_TRUE(files_.AddFile("/srv/dos/D.COM", "d"));
+  const int before = files_.CallCount(FileOperation::kOpenFolder);
+  EXPECT_EQ(Resolve({"/srv/dos/B.EXE", "D.COM", "C:\\dos\\B.EXE"}).roots.size(), 3u);
+  EXPECT_EQ(files_.CallCount(FileOperation::kOpenFolder) - before, 1);
+}
+
 TEST_F(ScanTargets, WhatNamesNoFolderOrFileIsMissingAndTheRestStillResolve) {
   ResolvedTargets resolved =
       Resolve({"nothing", "Q:", "C:\\NOPE", "FIFO", "LOOP", "", "C:\\..\\..", "B.EXE"});

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +25,9 @@ class EntrySpool {
   // `temporary_folder`: where the file past kSpoolMemoryBytes is made; empty: $TMPDIR.
   explicit EntrySpool(std::string temporary_folder = {})
       : temporary_folder_(std::move(temporary_folder)) {}
+  // Holds `bytes` from the start, without copying them.
+  explicit EntrySpool(std::vector<uint8_t> bytes)
+      : memory_(std::make_shared<std::vector<uint8_t>>(std::move(bytes))), size_(memory_->size()) {}
 
   // Adds bytes at the end. Fails, naming the cause, when the temporary file cannot be made
   // or written.
@@ -30,6 +35,12 @@ class EntrySpool {
   // Takes the entry's bytes from where they lie instead; the spool must be empty.
   void Refer(const EntryInPlace& place);
   uint64_t size() const { return size_; }
+  // The bytes, when they are held in memory (neither spilled to a file nor left in place);
+  // valid until the next Append.
+  std::optional<std::span<const uint8_t>> Held() const {
+    if (spilled_) return std::nullopt;
+    return std::span<const uint8_t>(*memory_);
+  }
 
   // A new handle on the bytes, read only, at position 0; each handle keeps its own position
   // and stays usable after the spool is gone.

@@ -21,8 +21,10 @@ namespace quarn {
 struct ClientRequest {
   DaemonCommand command;
   Framing framing = Framing::kNewline;
-  std::optional<uint64_t> session_id;            // inside IDSESSION: the number the reply carries
-  std::shared_ptr<EntrySpool> stream;            // INSTREAM: the data received
+  std::optional<uint64_t> session_id;  // inside IDSESSION: the number the reply carries
+  // INSTREAM: the data received; FILDES: the passed file's bytes, when they were read whole
+  // before the scan (then they, not the descriptor, are scanned).
+  std::shared_ptr<EntrySpool> stream;
   std::shared_ptr<UniqueDescriptor> descriptor;  // FILDES: the descriptor passed
 };
 

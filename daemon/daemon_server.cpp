@@ -10,7 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -77,7 +77,8 @@ struct DaemonServer::Client {
   uint64_t id;
   UniqueDescriptor socket;
   bool unix_socket;
-  std::optional<PeerCredentials> peer;
+  std::optional<PeerCredentials> peer;  // its groups once groups_read
+  bool groups_read = false;
   std::string label;  // how the log names the client (Asker::client)
   ClientConnection protocol;
   std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
@@ -88,6 +89,7 @@ struct DaemonServer::Client {
   std::optional<Clock::time_point> unsent_since;
   bool peer_closed = false;  // the client will send nothing more
   bool write_shut = false;   // the reply of a refused stream is out, and the end told
+  bool watched = false;      // in the epoll set, for `events`
   uint32_t events = 0;
 };
 
@@ -240,13 +242,16 @@ void DaemonServer::Accept(size_t listener_index) {
     auto client =
         std::make_unique<Client>(id, descriptor, listener.unix_socket, settings_.connection);
     if (listener.unix_socket) {
-      auto peer = ReadPeerCredentials(descriptor);
+      auto peer = ReadPeerCredentials(descriptor, /*with_groups=*/false);
       if (peer) client->peer = std::move(*peer);
     }
     client->label = ClientLabel(client->peer, address);
-    client->events = EPOLLIN | EPOLLRDHUP;
-    Watch(descriptor, id, client->events, true);
-    clients_.emplace(id, std::move(client));
+    Client& accepted = *clients_.emplace(id, std::move(client)).first->second;
+    // A client sends its request as soon as it is connected, often before the loop comes to
+    // accept it: read at once, it may be answered and closed without ever being watched.
+    ReadFrom(accepted);
+    auto found = clients_.find(id);
+    if (found != clients_.end()) Settle(*found->second);
   }
 }
 
@@ -356,16 +361,27 @@ void DaemonServer::Answer(Client& client, ClientRequest request) {
   }
 }
 
-// A small stream that is no container costs less to scan than to hand to a worker and back
-// (two thread wake-ups), and too little to hold up the loop: it is answered here.
-bool DaemonServer::ScansAtOnce(const ClientRequest& request) const {
-  if (request.command.kind != CommandKind::kInstream) return false;
-  const uint64_t size = request.stream->size();
-  if (size > kAtOnceBytes) return false;
-  std::unique_ptr<File> file = request.stream->Open();
-  std::array<uint8_t, kContainerHeadBytes> head{};
-  const uint32_t got = file->Read(head.data(), static_cast<uint32_t>(head.size()));
-  return !containers_.MayOpen({head.data(), got}, size);
+// A small stream or passed file that is no container costs less to scan than to hand to a
+// worker and back (two thread wake-ups), and too little to hold up the loop: it is answered
+// here. A passed file is taken only when all of it can be read at once without waiting (a
+// client's file on a file system it serves itself could hold the loop for ever); its bytes
+// then go with the request, wherever it is scanned. Inside a session, where clients send
+// their files ahead of the replies (clamdscan --fdpass -m), reading a file costs the loop
+// more than receiving it, and the workers read and scan them side by side instead.
+bool DaemonServer::ScansAtOnce(ClientRequest& request) const {
+  if (request.command.kind == CommandKind::kFildes) {
+    if (request.session_id) return false;
+    auto bytes = ReadCachedWholeFile(request.descriptor->get(), kAtOnceBytes);
+    if (!bytes) return false;
+    request.stream = std::make_shared<EntrySpool>(std::move(*bytes));
+  } else if (request.command.kind != CommandKind::kInstream) {
+    return false;
+  }
+  const std::optional<std::span<const uint8_t>> bytes = request.stream->Held();
+  if (!bytes || bytes->size() > kAtOnceBytes) return false;
+  // All of it is at hand: what only the tail or a look inside rules out counts too.
+  const HeldEnds held{*bytes, *bytes, bytes->size(), *bytes, 0};
+  return !containers_.MayOpenHeld(held);
 }
 
 void DaemonServer::Submit(Client& client, ClientRequest request) {
@@ -380,6 +396,19 @@ void DaemonServer::StartJobs() {
     auto found = clients_.find(job.client);
     if (found == clients_.end()) continue;  // the client is gone: its work is not done
     Client& client = *found->second;
+    // The groups matter only to a path command, which takes the peer's identity: read once,
+    // when the first one comes. A peer whose groups cannot be read is served as no local one.
+    const CommandKind kind = job.request->command.kind;
+    if (kind != CommandKind::kInstream && kind != CommandKind::kFildes && client.peer &&
+        !client.groups_read) {
+      auto groups = ReadPeerGroups(client.socket.get());
+      if (groups) {
+        client.peer->groups = std::move(*groups);
+      } else {
+        client.peer.reset();
+      }
+      client.groups_read = true;
+    }
     Asker asker = daemon_asker_;
     asker.peer = client.peer;
     asker.client = client.label;
@@ -409,6 +438,9 @@ void DaemonServer::TakeCompletions() {
     done.swap(completions_);
   }
   jobs_in_pool_ -= std::min(jobs_in_pool_, done.size());
+  // The replies a session's scans finished together go out in one write, in the order they
+  // would have gone one by one: each is queued, and each client settled once after all.
+  std::vector<uint64_t> touched;
   for (Completion& completion : done) {
     auto found = clients_.find(completion.client);
     if (found == clients_.end()) continue;
@@ -416,7 +448,13 @@ void DaemonServer::TakeCompletions() {
     client.protocol.Deliver(std::move(completion.reply));
     client.idle_since = Clock::now();
     Dispatch(client);
-    Settle(client);
+    if (std::find(touched.begin(), touched.end(), client.id) == touched.end()) {
+      touched.push_back(client.id);
+    }
+  }
+  for (uint64_t id : touched) {
+    auto found = clients_.find(id);
+    if (found != clients_.end()) Settle(*found->second);
   }
   StartJobs();
 }
@@ -470,9 +508,10 @@ void DaemonServer::Settle(Client& client) {
   uint32_t events = client.peer_closed ? 0u : uint32_t{EPOLLRDHUP};
   if (!client.peer_closed && client.protocol.WantsBytes()) events |= EPOLLIN;
   if (!client.protocol.output().empty()) events |= EPOLLOUT;
-  if (events != client.events) {
+  if (!client.watched || events != client.events) {
+    Watch(client.socket.get(), client.id, events, !client.watched);
     client.events = events;
-    Watch(client.socket.get(), client.id, events, false);
+    client.watched = true;
   }
 }
 

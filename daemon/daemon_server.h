@@ -72,7 +72,7 @@ class DaemonServer {
   void Dispatch(Client& client);
   void Answer(Client& client, ClientRequest request);
   void Submit(Client& client, ClientRequest request);
-  bool ScansAtOnce(const ClientRequest& request) const;
+  bool ScansAtOnce(ClientRequest& request) const;
   void StartJobs();
   void TakeCompletions();
   void Flush(Client& client);

@@ -73,13 +73,18 @@ std::string AnswerDescriptor(const ClientRequest& request, const DatabaseSet& da
                              const std::atomic<bool>* cancelled, DaemonLog& log) {
   const int descriptor = request.descriptor->get();
   const std::string shown = "fd[" + std::to_string(descriptor) + "]";
-  struct stat facts {};
-  if (fstat(descriptor, &facts) != 0 || !S_ISREG(facts.st_mode)) {
-    return ErrorReply(shown, "Not a regular file", request);
+  FileOpener open;
+  if (request.stream) {
+    open = [stream = request.stream] { return stream->Open(); };
+  } else {
+    struct stat facts {};
+    if (fstat(descriptor, &facts) != 0 || !S_ISREG(facts.st_mode)) {
+      return ErrorReply(shown, "Not a regular file", request);
+    }
+    open = DescriptorCopies(descriptor);
   }
   const std::vector<Finding> findings =
-      ScanLoneFile(databases, settings, DescriptorCopies(descriptor), shown,
-                   RowOf(request.command.kind).mode, cancelled);
+      ScanLoneFile(databases, settings, open, shown, RowOf(request.command.kind).mode, cancelled);
   return VerdictReply(findings, shown, request, log, shown + "(" + asker.client + ")");
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 #include <span>
 
 #include "engine/skip_instruction.h"
@@ -11,15 +12,27 @@
 namespace quarn {
 namespace {
 
+// A set of opcodes as a table: the tracers ask one for every instruction of every file.
+class ByteSet {
+ public:
+  constexpr ByteSet(std::initializer_list<uint8_t> values) {
+    for (uint8_t value : values) has_[value] = true;
+  }
+  constexpr bool Has(uint8_t value) const { return has_[value]; }
+
+ private:
+  std::array<bool, 256> has_{};
+};
+
 constexpr uint32_t kTraceBufferSize = 512;
 constexpr uint32_t kTraceReadSize = 256;
 constexpr uint32_t kLastTraceOffset = 255;  // the trace leaves the window past this byte
 
-constexpr uint8_t kLoopWriters[] = {0x80, 0x81, 0xF6, 0xF7, 0x21, 0x09,
-                                    0x88, 0x30, 0x31, 0x28, 0x89, 0x87};
-constexpr uint8_t kRegisterOperations[] = {0x2B, 0x8B, 0x81, 0x03, 0x33};
-constexpr uint8_t kExchangesWithAx[] = {0x95, 0x96, 0x93, 0x97};
-constexpr uint8_t kLoopStoppers[] = {0xCD, 0xCA, 0x9A, 0x0F};
+constexpr ByteSet kLoopWriters{0x80, 0x81, 0xF6, 0xF7, 0x21, 0x09,
+                               0x88, 0x30, 0x31, 0x28, 0x89, 0x87};
+constexpr ByteSet kRegisterOperations{0x2B, 0x8B, 0x81, 0x03, 0x33};
+constexpr ByteSet kExchangesWithAx{0x95, 0x96, 0x93, 0x97};
+constexpr ByteSet kLoopStoppers{0xCD, 0xCA, 0x9A, 0x0F};
 constexpr uint16_t kStopWord = 0xFFFF;
 constexpr uint8_t kJnz = 0x75;
 constexpr uint8_t kMarkByte = 0x4D;  // "M"
@@ -51,10 +64,15 @@ struct DoubleIncrement {
 };
 constexpr DoubleIncrement kDoubleIncrements[] = {
     {0x4646, 4}, {0x4747, 5}, {0x4343, 7}, {0x4545, 6}};
+// The trace asks the table only of a word whose two bytes agree.
+static_assert(std::all_of(std::begin(kDoubleIncrements), std::end(kDoubleIncrements),
+                          [](const DoubleIncrement& d) {
+                            return (d.word >> 8) == (d.word & 0xFF);
+                          }));
 
-constexpr uint8_t kPushWriters[] = {0x80, 0x81, 0xF6, 0xF7, 0x21, 0x09, 0x88, 0x30, 0x31, 0x28,
-                                    0x89, 0x87, 0x11, 0x18, 0x01, 0x29, 0x10, 0x00, 0x19};
-constexpr uint8_t kPushLoopEnds[] = {0x7F, 0xE2, 0x75, 0xE0};
+constexpr ByteSet kPushWriters{0x80, 0x81, 0xF6, 0xF7, 0x21, 0x09, 0x88, 0x30, 0x31, 0x28,
+                               0x89, 0x87, 0x11, 0x18, 0x01, 0x29, 0x10, 0x00, 0x19};
+constexpr ByteSet kPushLoopEnds{0x7F, 0xE2, 0x75, 0xE0};
 constexpr uint8_t kPushAx = 0x50;
 constexpr uint8_t kPopAx = 0x58;
 constexpr uint8_t kAddImmediate8 = 0x83;
@@ -90,9 +108,8 @@ constexpr uint32_t kMarkMovAx = 8;
 constexpr uint32_t kMarkInt = 16;
 constexpr uint32_t kAllMarks = 0x1F;
 
-template <size_t N>
-bool In(const uint8_t (&set)[N], uint8_t value) {
-  return std::find(std::begin(set), std::end(set), value) != std::end(set);
+bool In(const ByteSet& set, uint8_t value) {
+  return set.Has(value);
 }
 
 uint8_t Mod(uint8_t modrm) {
@@ -140,8 +157,8 @@ enum class Verdict { kStep, kStop, kLoopFound };
 
 uint32_t TraceDecryptorLoop(const DatabaseImage& /*signatures*/, File& file, uint16_t* variant_flag,
                             uint16_t /*directory_offset*/, DetectorState& state) {
-  std::array<uint8_t, kTraceBufferSize> start{};
-  std::array<uint8_t, kTraceBufferSize> entry{};
+  std::array<uint8_t, kTraceBufferSize> start;  // ReadFresh clears it
+  std::array<uint8_t, kTraceBufferSize> entry;  // ReadFresh clears it
   if (ReadFresh(file, 0, &start, kTraceReadSize) == 0) return 0;
   if (ReadFresh(file, state.entry_position, &entry, kTraceReadSize) == 0) return 0;
   if (start[0] == kMarkByte && start[1] == kNearJump) {
@@ -202,8 +219,8 @@ uint32_t TraceDecryptorLoop(const DatabaseImage& /*signatures*/, File& file, uin
           found = shape.virus_id;
         }
       }
-    } else if (std::any_of(std::begin(kDoubleIncrements), std::end(kDoubleIncrements),
-                           [&](const DoubleIncrement& d) { return d.word == w; })) {
+    } else if (b0 == b1 && std::any_of(std::begin(kDoubleIncrements), std::end(kDoubleIncrements),
+                                       [&](const DoubleIncrement& d) { return d.word == w; })) {
       bool ours = std::any_of(
           std::begin(kDoubleIncrements), std::end(kDoubleIncrements),
           [&](const DoubleIncrement& d) { return d.word == w && d.pointer == trace.pointer; });
@@ -225,7 +242,7 @@ uint32_t TraceDecryptorLoop(const DatabaseImage& /*signatures*/, File& file, uin
 
 uint32_t TracePushDecryptor(const DatabaseImage& /*signatures*/, File& file, uint16_t* variant_flag,
                             uint16_t /*directory_offset*/, DetectorState& state) {
-  std::array<uint8_t, kTraceBufferSize> entry{};
+  std::array<uint8_t, kTraceBufferSize> entry;  // ReadFresh clears it
   if (ReadFresh(file, state.entry_position, &entry, kTraceReadSize) == 0) return 0;
   if (entry[0] != kPushAx) return 0;
   for (const auto& excluded : kPushDecryptorExclusions) {

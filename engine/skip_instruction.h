@@ -88,35 +88,77 @@ constexpr uint32_t ModRmExtra(uint8_t modrm) {
   }
 }
 
+// The stride as tables, so that stepping over code costs no branch on its bytes: which way a
+// branch on an opcode goes is as good as random. `length` is an opcode's length without its
+// operand's displacement; `modrm` is all ones when a ModRM byte follows, whose displacement
+// `kModRmExtras` gives; `jumps` marks the opcodes whose stride is a distance.
+struct StepTables {
+  std::array<uint8_t, 256> length{};
+  std::array<uint8_t, 256> modrm{};
+  std::array<bool, 256> jumps{};
+};
+
+constexpr StepTables BuildStepTables() {
+  StepTables tables;
+  for (int op = 0; op < 256; ++op) {
+    switch (kSteps[op]) {
+      case Step::kOne:
+        tables.length[op] = 1;
+        break;
+      case Step::kFixed2:
+        tables.length[op] = 2;
+        break;
+      case Step::kFixed3:
+        tables.length[op] = 3;
+        break;
+      case Step::kFixed4:
+        tables.length[op] = 4;
+        break;
+      case Step::kFixed5:
+        tables.length[op] = 5;
+        break;
+      case Step::kModRm2:
+        tables.length[op] = 2;
+        tables.modrm[op] = 0xFF;
+        break;
+      case Step::kModRm3:
+        tables.length[op] = 3;
+        tables.modrm[op] = 0xFF;
+        break;
+      case Step::kModRm4:
+        tables.length[op] = 4;
+        tables.modrm[op] = 0xFF;
+        break;
+      case Step::kShortJump:
+      case Step::kNearCall:
+        tables.jumps[op] = true;
+        break;
+    }
+  }
+  return tables;
+}
+
+constexpr std::array<uint8_t, 256> BuildModRmExtras() {
+  std::array<uint8_t, 256> extras{};
+  for (int modrm = 0; modrm < 256; ++modrm) {
+    extras[modrm] = static_cast<uint8_t>(ModRmExtra(static_cast<uint8_t>(modrm)));
+  }
+  return extras;
+}
+
+inline constexpr StepTables kStepTables = BuildStepTables();
+inline constexpr std::array<uint8_t, 256> kModRmExtras = BuildModRmExtras();
+
 }  // namespace skip_instruction_detail
 
 inline uint32_t InstructionStride(uint8_t b0, uint8_t b1, uint8_t b2) {
   using namespace skip_instruction_detail;
-  switch (kSteps[b0]) {
-    case Step::kFixed2:
-      return 2;
-    case Step::kFixed3:
-      return 3;
-    case Step::kFixed4:
-      return 4;
-    case Step::kFixed5:
-      return 5;
-    case Step::kModRm2:
-      return 2 + ModRmExtra(b1);
-    case Step::kModRm3:
-      return 3 + ModRmExtra(b1);
-    case Step::kModRm4:
-      return 4 + ModRmExtra(b1);
-    case Step::kShortJump:
-      return b1 < 0x80 ? b1 + 2u : 2u;
-    case Step::kNearCall: {
-      uint32_t displacement = static_cast<uint32_t>(b1) | (static_cast<uint32_t>(b2) << 8);
-      return displacement < 0x8000 ? displacement + 3 : 3;
-    }
-    case Step::kOne:
-      break;
+  if (kStepTables.jumps[b0]) {
+    if (kSteps[b0] == Step::kShortJump) return b1 < 0x80 ? b1 + 2u : 2u;
+    uint32_t displacement = static_cast<uint32_t>(b1) | (static_cast<uint32_t>(b2) << 8);
+    return displacement < 0x8000 ? displacement + 3 : 3;
   }
-  return 1;
+  return kStepTables.length[b0] + (kStepTables.modrm[b0] & kModRmExtras[b1]);
 }
 
 inline int SkipInstruction(std::span<const uint8_t> code, uint32_t* position) {

@@ -1,6 +1,9 @@
 #include "platform/descriptor_passing.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
 
 #include <cerrno>
 #include <cstring>
@@ -99,6 +102,25 @@ Status SendWithDescriptors(int socket_descriptor, const void* bytes, size_t leng
 
 Status SendWithDescriptor(int socket_descriptor, const void* bytes, size_t length, int descriptor) {
   return SendWithDescriptors(socket_descriptor, bytes, length, {descriptor});
+}
+
+std::optional<std::vector<uint8_t>> ReadCachedWholeFile(int descriptor, uint64_t max_bytes) {
+  struct stat facts {};
+  if (fstat(descriptor, &facts) != 0 || !S_ISREG(facts.st_mode) || facts.st_size < 0 ||
+      static_cast<uint64_t>(facts.st_size) > max_bytes) {
+    return std::nullopt;
+  }
+  // A direct read goes to the device whatever is cached, and waits for it.
+  const int flags = fcntl(descriptor, F_GETFL);
+  if (flags < 0 || (flags & O_DIRECT) != 0) return std::nullopt;
+  const auto size = static_cast<size_t>(facts.st_size);
+  // One byte more than the size tells a file that grew since from one read whole.
+  std::vector<uint8_t> bytes(size + 1);
+  iovec span{bytes.data(), bytes.size()};
+  const ssize_t got = preadv2(descriptor, &span, 1, 0, RWF_NOWAIT);
+  if (got < 0 || static_cast<size_t>(got) != size) return std::nullopt;
+  bytes.resize(size);
+  return bytes;
 }
 
 }  // namespace quarn

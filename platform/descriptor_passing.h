@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "platform/status.h"
@@ -39,5 +41,13 @@ Status SendWithDescriptors(int socket_descriptor, const void* bytes, size_t leng
 
 // The same with one descriptor, as a client of FILDES sends it.
 Status SendWithDescriptor(int socket_descriptor, const void* bytes, size_t length, int descriptor);
+
+// The whole of the regular file behind a passed `descriptor` when it holds at most `max_bytes`
+// and every one of them is in memory already: read from offset 0 with one call that never
+// waits for a device or a file system's server (RWF_NOWAIT), so a thread that serves many
+// clients may take it without any of them being able to hold it. Nothing when it is no
+// regular file, is longer, is open for direct reads, or a byte would have to be waited for
+// (not cached, or a file system that cannot tell); the descriptor's position never moves.
+std::optional<std::vector<uint8_t>> ReadCachedWholeFile(int descriptor, uint64_t max_bytes);
 
 }  // namespace quarn

@@ -8,6 +8,10 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <linux/magic.h>
 
 #include <string>
 
@@ -118,6 +122,27 @@ TEST_F(DescriptorPassingTest, FailuresNameTheCause) {
   Status sent = SendWithDescriptor(sender_.get(), "x", 1, sender_.get());
   ASSERT_FALSE(sent.ok()) << "a peer that is gone is a failure, not SIGPIPE";
   EXPECT_NE(sent.message().find("send: "), std::string::npos) << sent.message();
+}
+
+// What a serving thread may read without waiting: a cached file whole, leaving the shared
+// position alone; never a longer file, no socket, no file whose pages are not in memory.
+TEST_F(DescriptorPassingTest, ACachedFileIsReadWholeAndNothingElse) {
+  UniqueDescriptor file = NewFile("cached");
+  ASSERT_EQ(write(file.get(), "cached bytes", 12), 12);
+  ASSERT_EQ(lseek(file.get(), 3, SEEK_SET), 3);
+  const auto bytes = ReadCachedWholeFile(file.get(), 12);
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(std::string(bytes->begin(), bytes->end()), "cached bytes");
+  EXPECT_EQ(lseek(file.get(), 0, SEEK_CUR), 3);
+  EXPECT_FALSE(ReadCachedWholeFile(file.get(), 11));
+  EXPECT_FALSE(ReadCachedWholeFile(sender_.get(), 12));
+
+  struct statfs where {};
+  ASSERT_EQ(fstatfs(file.get(), &where), 0);
+  if (where.f_type == TMPFS_MAGIC) GTEST_SKIP() << "a tmpfs file's pages are never dropped";
+  ASSERT_EQ(fsync(file.get()), 0);
+  ASSERT_EQ(posix_fadvise(file.get(), 0, 0, POSIX_FADV_DONTNEED), 0);
+  EXPECT_FALSE(ReadCachedWholeFile(file.get(), 12)) << "its pages would have to be read";
 }
 
 }  // namespace

@@ -20,6 +20,8 @@ Status Failure(const char* what, int error) {
   return Status::Error(std::string(what) + ": " + ErrnoText(error));
 }
 
+}  // namespace
+
 // The kernel answers ERANGE with the length it needs, so a peer in many groups costs one
 // more call, not a guess at a limit.
 Result<std::vector<uint32_t>> ReadPeerGroups(int socket_descriptor) {
@@ -36,22 +38,22 @@ Result<std::vector<uint32_t>> ReadPeerGroups(int socket_descriptor) {
   }
 }
 
-}  // namespace
-
-Result<PeerCredentials> ReadPeerCredentials(int socket_descriptor) {
+Result<PeerCredentials> ReadPeerCredentials(int socket_descriptor, bool with_groups) {
   ucred credentials{};
   socklen_t length = sizeof(credentials);
   if (getsockopt(socket_descriptor, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
     return Failure("peer credentials", errno);
   }
   if (length != sizeof(credentials)) return Status::Error("peer credentials: short answer");
-  Result<std::vector<uint32_t>> groups = ReadPeerGroups(socket_descriptor);
-  if (!groups) return groups.status();
   PeerCredentials peer;
   peer.pid = static_cast<uint32_t>(credentials.pid);
   peer.uid = credentials.uid;
   peer.gid = credentials.gid;
-  peer.groups = std::move(*groups);
+  if (with_groups) {
+    Result<std::vector<uint32_t>> groups = ReadPeerGroups(socket_descriptor);
+    if (!groups) return groups.status();
+    peer.groups = std::move(*groups);
+  }
   return peer;
 }
 

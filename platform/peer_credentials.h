@@ -18,8 +18,11 @@ struct PeerCredentials {
 
 // The credentials of the process at the other end of the connected Unix socket
 // `socket_descriptor`: SO_PEERCRED for pid, uid and gid, SO_PEERGROUPS for the supplementary
-// groups. The failure names the cause ("peer credentials: Bad file descriptor").
-Result<PeerCredentials> ReadPeerCredentials(int socket_descriptor);
+// groups unless `with_groups` is false (then they are left empty, for ReadPeerGroups later).
+// The failure names the cause ("peer credentials: Bad file descriptor").
+Result<PeerCredentials> ReadPeerCredentials(int socket_descriptor, bool with_groups = true);
+// The supplementary groups alone (SO_PEERGROUPS), as recorded when the connection was made.
+Result<std::vector<uint32_t>> ReadPeerGroups(int socket_descriptor);
 
 // Whether process `pid` now holds CAP_DAC_OVERRIDE or CAP_DAC_READ_SEARCH in its effective
 // set (its /proc/PID/status). False when that cannot be read: a root peer whose rights are

@@ -58,14 +58,18 @@ ArchiveAhead::ArchiveAhead(ScanSession& session, ArchiveReader& archive, Contain
 }
 
 ArchiveAhead::~ArchiveAhead() {
-  // The pool's threads may still be reading the next window into it.
-  if (next_ != nullptr && !next_->jobs.empty()) pool_->FinishJobs();
   Drop(current_);
   Drop(next_);
 }
 
+void ArchiveAhead::Finish(Window& window) {
+  if (window.reading != nullptr) pool_->Finish(std::move(window.reading));
+}
+
+// The pool's threads may still be reading the window: they let go of it first.
 void ArchiveAhead::Drop(std::unique_ptr<Window>& window) {
   if (window == nullptr) return;
+  Finish(*window);
   budget_.held_ahead -= window->held;
   window.reset();
 }
@@ -142,21 +146,22 @@ std::unique_ptr<ArchiveAhead::Window> ArchiveAhead::Start(uint64_t from) {
     return window;
   }
   budget_.held_ahead += window->held;
-  pool_->StartJobs(jobs.size(), [this, read = window.get()](size_t job) { Read(read->jobs[job]); });
+  window->reading = pool_->StartJobs(
+      jobs.size(), [this, read = window.get()](size_t job) { Read(read->jobs[job]); });
   return window;
 }
 
 void ArchiveAhead::MoveTo(uint64_t index) {
   Drop(current_);
   if (next_ != nullptr) {
-    if (!next_->jobs.empty()) pool_->FinishJobs();
+    Finish(*next_);
     current_ = std::move(next_);
   }
   if (current_ == nullptr || index >= current_->end) {
     // The scan went past the window read ahead: the one from here is read now.
     Drop(current_);
     current_ = Start(index);
-    if (!current_->jobs.empty()) pool_->FinishJobs();
+    Finish(*current_);
   }
   // The next window is read while the scan reports this one.
   if (current_->end != kNever) next_ = Start(current_->end);

@@ -12,6 +12,7 @@
 
 #include "containers/container.h"
 #include "containers/entry_spool.h"
+#include "shell/detection_pool.h"
 #include "shell/file_detection.h"
 #include "shell/folder_walk.h"
 #include "shell/scan_session.h"
@@ -64,6 +65,7 @@ class ArchiveAhead {
     size_t taken = 0;  // jobs before this one the scan has passed
     uint64_t end = 0;
     uint64_t held = 0;  // what its entries may hold, counted in the budget
+    std::unique_ptr<DetectionPool::Batch> reading;  // its jobs on the pool, until finished
   };
   struct TwinReader {
     std::unique_ptr<ArchiveReader> reader;
@@ -76,6 +78,7 @@ class ArchiveAhead {
   void MoveTo(uint64_t index);
   // Lists the window from entry `from` on and starts reading its entries on the pool.
   std::unique_ptr<Window> Start(uint64_t from);
+  void Finish(Window& window);
   void Drop(std::unique_ptr<Window>& window);
   // Whether the entry may be read ahead at all, room aside.
   bool Wanted(const ArchiveEntry& entry, const std::string& leaf) const;

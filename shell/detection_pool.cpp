@@ -1,8 +1,21 @@
 #include "shell/detection_pool.h"
 
+#include <algorithm>
 #include <system_error>
 
 namespace quarn {
+
+void DetectionPool::Batch::Work() {
+  const size_t count = Size();
+  for (size_t i = next_.fetch_add(1); i < count; i = next_.fetch_add(1)) {
+    if (job_) {
+      job_(i);
+      continue;
+    }
+    results_[i] = DetectFileIn(*request_.signatures, *request_.folder, request_.names[i],
+                               request_.heuristics_enabled, request_.opener, request_.imported);
+  }
+}
 
 DetectionPool::DetectionPool(int threads) {
   for (int i = 1; i < threads; ++i) {
@@ -16,8 +29,6 @@ DetectionPool::DetectionPool(int threads) {
 }
 
 DetectionPool::~DetectionPool() {
-  FinishJobs();
-  Finish();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
@@ -26,98 +37,59 @@ DetectionPool::~DetectionPool() {
   for (std::thread& worker : workers_) worker.join();
 }
 
-void DetectionPool::Work(Batch& batch) {
-  if (batch.job) {
-    for (size_t i = batch.next.fetch_add(1); i < batch.count; i = batch.next.fetch_add(1)) {
-      batch.job(i);
-    }
-    return;
-  }
-  const DetectionRequest& request = batch.request;
-  for (size_t i = batch.next.fetch_add(1); i < request.names.size(); i = batch.next.fetch_add(1)) {
-    batch.results[i] = DetectFileIn(*request.signatures, *request.folder, request.names[i],
-                                    request.heuristics_enabled, request.opener, request.imported);
-  }
-}
-
 void DetectionPool::WorkerLoop() {
-  uint64_t seen = 0;
   for (;;) {
     Batch* batch = nullptr;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+      wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
       if (stopping_) return;
-      seen = generation_;
-      batch = batch_;
+      batch = queue_.front();
+      ++batch->holders;
     }
-    Work(*batch);
+    batch->Work();
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      --busy_;
+      // Every file of it is taken: no thread is to start on it again.
+      const auto queued = std::find(queue_.begin(), queue_.end(), batch);
+      if (queued != queue_.end()) queue_.erase(queued);
+      --batch->holders;
     }
-    done_.notify_one();
+    released_.notify_all();
   }
 }
 
-void DetectionPool::Start(DetectionRequest request) {
-  FinishJobs();
-  if (current_ != nullptr) Finish();
-  current_ = std::make_unique<Batch>();
-  current_->results.resize(request.names.size());
-  current_->request = std::move(request);
-  if (workers_.empty() || current_->request.names.size() < 2) return;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    batch_ = current_.get();
-    busy_ = static_cast<int>(workers_.size());
-    ++generation_;
-  }
-  wake_.notify_all();
+std::unique_ptr<DetectionPool::Batch> DetectionPool::Start(DetectionRequest request) {
+  return Queue(std::make_unique<Batch>(std::move(request)));
 }
 
-std::vector<FileDetection> DetectionPool::Finish() {
-  if (current_ == nullptr) return {};
-  Work(*current_);
-  {
-    // Every worker must have let go of the batch before it goes.
+std::unique_ptr<DetectionPool::Batch> DetectionPool::StartJobs(size_t count,
+                                                               std::function<void(size_t)> job) {
+  return Queue(std::make_unique<Batch>(count, std::move(job)));
+}
+
+std::unique_ptr<DetectionPool::Batch> DetectionPool::Queue(std::unique_ptr<Batch> batch) {
+  if (!workers_.empty()) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      queue_.push_back(batch.get());
+    }
+    wake_.notify_all();
+  }
+  return batch;
+}
+
+std::vector<FileDetection> DetectionPool::Finish(std::unique_ptr<Batch> batch, bool abandon) {
+  if (batch == nullptr) return {};
+  if (abandon) batch->Abandon();
+  batch->Work();
+  if (!workers_.empty()) {
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [&] { return batch_ != current_.get() || busy_ == 0; });
-    if (batch_ == current_.get()) batch_ = nullptr;
+    const auto queued = std::find(queue_.begin(), queue_.end(), batch.get());
+    if (queued != queue_.end()) queue_.erase(queued);
+    released_.wait(lock, [&] { return batch->holders == 0; });
   }
-  std::vector<FileDetection> results = std::move(current_->results);
-  current_.reset();
-  return results;
-}
-
-void DetectionPool::StartJobs(size_t count, std::function<void(size_t)> job) {
-  FinishJobs();
-  jobs_ = std::make_unique<Batch>();
-  jobs_->job = std::move(job);
-  jobs_->count = count;
-  if (workers_.empty() || count == 0) return;
-  // The threads take the jobs once they let go of a started batch: this thread helps them
-  // through it.
-  if (current_ != nullptr) Work(*current_);
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [&] { return busy_ == 0; });
-    batch_ = jobs_.get();
-    busy_ = static_cast<int>(workers_.size());
-    ++generation_;
-  }
-  wake_.notify_all();
-}
-
-void DetectionPool::FinishJobs() {
-  if (jobs_ == nullptr) return;
-  Work(*jobs_);
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [&] { return batch_ != jobs_.get() || busy_ == 0; });
-    if (batch_ == jobs_.get()) batch_ = nullptr;
-  }
-  jobs_.reset();
+  return batch->TakeResults();
 }
 
 }  // namespace quarn

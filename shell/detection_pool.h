@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -24,61 +25,70 @@ struct DetectionRequest {
   ImportedScan imported;
 };
 
-// Threads that run the detection stage over a batch of files of one folder at once. Only
+// Threads that run the detection stage over batches of files ahead of the walk. Only
 // detection runs here: it reads and writes nothing the scan shows, so the scan can report,
 // count and act on the files afterwards, one by one in walk order, exactly as a scan on one
-// thread does. A batch is started and finished apart, so that the calling thread can report
-// one batch while the pool's threads detect the next.
+// thread does. Batches queue up and the threads take them in the order they were started,
+// so that they keep detecting while the walk reports, lists a folder or scans a container.
 class DetectionPool {
  public:
-  // `threads` counts the calling thread, which works on each batch too when it finishes it;
-  // 1 starts none.
+  class Batch;
+
+  // `threads` counts the calling thread, which works on a batch too when it finishes it;
+  // 1 starts none, and each batch is then detected when it is finished.
   explicit DetectionPool(int threads);
+  // Every batch started must have been finished first.
   ~DetectionPool();
   DetectionPool(const DetectionPool&) = delete;
   DetectionPool& operator=(const DetectionPool&) = delete;
 
   int threads() const { return static_cast<int>(workers_.size()) + 1; }
 
-  // Hands the batch to the pool's threads and returns at once. The folder, the signatures
-  // and the opener must stay as they are until Finish. One batch at a time: a batch started
-  // while another is unfinished finishes that one first, its detections dropped.
-  void Start(DetectionRequest request);
-  bool started() const { return current_ != nullptr; }
-  // The started batch's detections, in the order of its names, once the calling thread has
-  // helped with what is left and every thread has let go of it. Empty when none was started.
-  std::vector<FileDetection> Finish();
-
-  // Hands job(0) … job(count - 1) to the pool's threads and returns at once; FinishJobs
-  // waits for them. Jobs started while others are unfinished finish those first. A started
-  // batch stays started: its share is done first, and Finish gives its detections as before.
-  void StartJobs(size_t count, std::function<void(size_t)> job);
-  // Helps with the jobs started last and returns when all are done (at once when they are).
-  void FinishJobs();
+  // Queues the batch for the pool's threads and returns at once. The folder, the signatures
+  // and the opener must stay as they are until it is finished.
+  std::unique_ptr<Batch> Start(DetectionRequest request);
+  // The batch's detections, in the order of its names, once the calling thread has detected
+  // what no thread had taken yet and every thread has let go of it. `abandon`: the files no
+  // thread took are left undetected (opened false), for a walk that stops.
+  std::vector<FileDetection> Finish(std::unique_ptr<Batch> batch, bool abandon = false);
+  // Queues job(0) … job(count - 1) as a batch of their own, taken and finished as detections
+  // are (Finish then gives none): work of another kind that the scan reports in its order.
+  std::unique_ptr<Batch> StartJobs(size_t count, std::function<void(size_t)> job);
 
  private:
-  struct Batch {
-    // A batch of StartJobs: `count` calls of `job`, and no request.
-    std::function<void(size_t)> job;
-    size_t count = 0;
-    DetectionRequest request;
-    std::vector<FileDetection> results;
-    std::atomic<size_t> next{0};
-  };
-
   void WorkerLoop();
-  static void Work(Batch& batch);
+  std::unique_ptr<Batch> Queue(std::unique_ptr<Batch> batch);
 
-  std::unique_ptr<Batch> current_;  // the calling thread's alone
-  std::unique_ptr<Batch> jobs_;     // the calling thread's alone
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::condition_variable done_;
-  Batch* batch_ = nullptr;   // guarded by mutex_
-  uint64_t generation_ = 0;  // guarded by mutex_: one more for each batch
-  int busy_ = 0;             // guarded by mutex_: workers still on the current batch
-  bool stopping_ = false;    // guarded by mutex_
+  std::condition_variable released_;
+  std::deque<Batch*> queue_;  // guarded by mutex_: batches whose files may not all be taken
+  bool stopping_ = false;     // guarded by mutex_
   std::vector<std::thread> workers_;
+};
+
+// A batch started: its files are taken one at a time by whichever thread comes first.
+class DetectionPool::Batch {
+ public:
+  explicit Batch(DetectionRequest request)
+      : request_(std::move(request)), results_(request_.names.size()) {}
+  Batch(size_t count, std::function<void(size_t)> job) : job_(std::move(job)), count_(count) {}
+
+  // Detects files (or runs jobs) no thread has taken yet, one at a time, until none is left.
+  void Work();
+  void Abandon() { next_.store(Size()); }
+  std::vector<FileDetection> TakeResults() { return std::move(results_); }
+
+  int holders = 0;  // guarded by the pool's mutex_: threads working on it
+
+ private:
+  size_t Size() const { return job_ ? count_ : request_.names.size(); }
+
+  DetectionRequest request_;
+  std::vector<FileDetection> results_;
+  std::function<void(size_t)> job_;
+  size_t count_ = 0;
+  std::atomic<size_t> next_{0};
 };
 
 }  // namespace quarn

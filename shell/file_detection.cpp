@@ -3,6 +3,7 @@
 #include <array>
 #include <span>
 
+#include "platform/file_reads.h"
 #include "platform/read_cache_file.h"
 
 namespace quarn {
@@ -44,9 +45,11 @@ FileDetection DetectFileIn(const DatabaseImage& signatures, Folder& folder, cons
       std::array<uint8_t, kMostBytesLookedAt> look;
       const std::optional<BytesWanted> wanted =
           detection.may_be_container ? opener->LookWanted(held) : std::nullopt;
-      if (wanted && wanted->length <= look.size() &&
-          cached.Seek(static_cast<int64_t>(wanted->offset), SeekOrigin::kBegin)) {
-        held.look = std::span(look.data(), cached.Read(look.data(), wanted->length));
+      // Read past the cache: the few bytes looked at are all that is wanted there, where a
+      // block through the cache would copy a page for them.
+      if (wanted && wanted->length <= look.size()) {
+        held.look = std::span(look.data(),
+                              ReadFullyAt(**file, wanted->offset, look.data(), wanted->length));
         held.look_at = wanted->offset;
         detection.may_be_container = opener->MayOpenHeld(held);
       }

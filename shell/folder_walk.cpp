@@ -2,6 +2,7 @@
 #include "shell/folder_walk.h"
 
 #include <algorithm>
+#include <deque>
 
 #include "containers/wrappers/unpack_meter.h"
 #include "platform/path_names.h"
@@ -21,9 +22,13 @@ constexpr size_t kMaxOpenFolders = 32;
 // "The folder changed during the scan and is not scanned further: " + path.
 constexpr int kFolderChangedText = 441;
 
-// How many files a DetectionPool takes at once: enough to keep its threads busy, few enough
-// that a stop is not kept waiting.
-constexpr size_t kDetectionBatch = 64;
+// How many files a DetectionPool batch holds, and how many batches a folder keeps started
+// ahead of the walk: small batches, so that the pool's threads start on a folder's later files
+// while the walk reports its first ones, and a few of them, so that they are still detecting
+// while the walk lists a folder below or scans a container; and few enough files ahead that a
+// stop is not kept waiting.
+constexpr size_t kDetectionBatch = 16;
+constexpr size_t kBatchesAhead = 8;
 
 std::string JoinInner(const std::string& folder, const std::string& name) {
   return folder.empty() ? name : folder + "\\" + name;
@@ -38,12 +43,15 @@ struct Level {
   std::string host_path;
   std::string inner_path;  // inside a volume: the folder's path in it, "" for its root
   // With a DetectionPool: the detections made ahead, by entry, for entries before
-  // `detected_until`.
+  // `detected_until`; the batches started after them, in order, up to `started_until`.
   std::vector<FileDetection> detections;
   size_t detected_until = 0;
-  // The batch started last: the entries it detects, up to `started_until`. The pool works on
-  // it while the walk reports the one before.
-  std::vector<size_t> started;
+  struct Started {
+    std::unique_ptr<DetectionPool::Batch> batch;
+    std::vector<size_t> entries;  // the entries its files are
+    size_t until = 0;
+  };
+  std::deque<Started> started;
   size_t started_until = 0;
 };
 
@@ -72,38 +80,72 @@ bool FilterAccepts(uint32_t file_filter, const std::string& name) {
   return file_filter == 1 || (file_filter == 0 && HasScannedExtension(name));
 }
 
-// Starts detecting the next batch of the level's files the filter lets through, from entry
-// `from` on; CollectDetections takes them in.
-void StartDetections(ScanSession& session, DetectionPool& pool, Level& level, size_t from,
+// Starts batches of the level's files the filter lets through, from `started_until` on, until
+// kBatchesAhead are started or no file is left.
+void StartDetections(ScanSession& session, DetectionPool& pool, Level& level,
                      uint32_t file_filter) {
   if (level.detections.empty()) level.detections.resize(level.entries.size());
-  DetectionRequest request;
-  level.started.clear();
-  size_t at = from;
-  for (; at < level.entries.size() && request.names.size() < kDetectionBatch; ++at) {
-    const FolderEntry& entry = level.entries[at];
-    if (entry.kind == EntryKind::kFile && FilterAccepts(file_filter, entry.name)) {
-      request.names.push_back(entry.name);
-      level.started.push_back(at);
+  while (level.started.size() < kBatchesAhead && level.started_until < level.entries.size()) {
+    DetectionRequest request;
+    Level::Started started;
+    size_t at = level.started_until;
+    for (; at < level.entries.size() && request.names.size() < kDetectionBatch; ++at) {
+      const FolderEntry& entry = level.entries[at];
+      if (entry.kind == EntryKind::kFile && FilterAccepts(file_filter, entry.name)) {
+        request.names.push_back(entry.name);
+        started.entries.push_back(at);
+      }
     }
+    level.started_until = at;
+    if (request.names.empty()) return;
+    request.signatures = &session.signatures();
+    request.folder = level.folder.get();
+    request.heuristics_enabled = session.options().heuristics_enabled == 1;
+    request.opener = ContainerCheckOf(session);
+    request.imported = session.imported_scan();
+    started.batch = pool.Start(std::move(request));
+    started.until = at;
+    level.started.push_back(std::move(started));
   }
-  level.started_until = at;
-  if (request.names.empty()) return;
-  request.signatures = &session.signatures();
-  request.folder = level.folder.get();
-  request.heuristics_enabled = session.options().heuristics_enabled == 1;
-  request.opener = ContainerCheckOf(session);
-  request.imported = session.imported_scan();
-  pool.Start(std::move(request));
 }
 
-// Takes in the detections the pool made for the batch the level started last.
+// Takes in the detections of the level's first batch started.
 void CollectDetections(DetectionPool& pool, Level& level) {
-  std::vector<FileDetection> found = pool.Finish();
-  for (size_t i = 0; i < found.size() && i < level.started.size(); ++i) {
-    level.detections[level.started[i]] = std::move(found[i]);
+  Level::Started& first = level.started.front();
+  std::vector<FileDetection> found = pool.Finish(std::move(first.batch));
+  for (size_t i = 0; i < found.size() && i < first.entries.size(); ++i) {
+    level.detections[first.entries[i]] = std::move(found[i]);
   }
-  level.detected_until = level.started_until;
+  level.detected_until = first.until;
+  level.started.pop_front();
+}
+
+// Makes sure the detection of the level's entry `index`, a file the filter lets through, is
+// in, and keeps the next batches started.
+void DetectionOf(ScanSession& session, DetectionPool& pool, Level& level, size_t index,
+                 uint32_t file_filter) {
+  while (index >= level.detected_until) {
+    if (level.started.empty()) {
+      level.detected_until = level.started_until = index;
+      StartDetections(session, pool, level, file_filter);
+    }
+    CollectDetections(pool, level);
+  }
+  StartDetections(session, pool, level, file_filter);
+}
+
+// Lets go of the level's batches before its folder closes: their detections are kept for
+// when the walk comes back, unless it stops, when what no thread took is left.
+void FinishDetections(DetectionPool& pool, Level& level, bool stopping) {
+  while (!level.started.empty()) {
+    if (stopping) {
+      pool.Finish(std::move(level.started.front().batch), /*abandon=*/true);
+      level.started.pop_front();
+    } else {
+      CollectDetections(pool, level);
+    }
+  }
+  if (stopping) level.started_until = level.detected_until;
 }
 
 // Before the walk leaves the top level for its parent: a closed parent is opened again from
@@ -251,7 +293,7 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
     const bool stopped = session.stop_requested().load() ||
                          (inside && place->meter != nullptr && place->meter->Stopped());
     if (level.next == level.entries.size() || stopped) {
-      if (pool != nullptr && pool->started()) CollectDetections(*pool, level);
+      if (pool != nullptr) FinishDetections(*pool, level, /*stopping=*/true);
       if (!stopped) ReopenParentOfTop(session, levels);
       levels.pop_back();
       session.ui().LeaveFolder();
@@ -266,12 +308,7 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
     if (entry.kind == EntryKind::kFile) {
       if (pool != nullptr && FilterAccepts(file_filter, entry.name) &&
           index >= level.detected_until) {
-        if (!pool->started()) StartDetections(session, *pool, level, index, file_filter);
-        CollectDetections(*pool, level);
-        // The pool detects the next batch while this one is reported.
-        if (level.detected_until < level.entries.size()) {
-          StartDetections(session, *pool, level, level.detected_until, file_filter);
-        }
+        DetectionOf(session, *pool, level, index, file_filter);
       }
       const std::string display_path = JoinDisplay(level.display_path, entry.name, inside);
       if (inside) {
@@ -308,11 +345,12 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
         continue;
       }
       session.ui().EnterFolder(display_path);
-      // The batch started belongs to the folder left for the one below.
-      if (pool != nullptr && pool->started()) CollectDetections(*pool, level);
       levels.push_back(std::move(*opened));
-      if (levels.size() > kMaxOpenFolders)
-        levels[levels.size() - 1 - kMaxOpenFolders].folder.reset();
+      if (levels.size() > kMaxOpenFolders) {
+        Level& closing = levels[levels.size() - 1 - kMaxOpenFolders];
+        if (pool != nullptr) FinishDetections(*pool, closing, /*stopping=*/false);
+        closing.folder.reset();
+      }
     }
   }
 }

@@ -1,5 +1,8 @@
 #include "shell/scan_session.h"
 
+#include <array>
+#include <charconv>
+
 #include "engine/virus_names.h"
 #include "shell/display_text.h"
 
@@ -57,22 +60,30 @@ void ScanSession::AddTextLine(ResultIcon icon, std::string text) {
 }
 
 void ScanSession::ShowCounter(StatusPart part) {
+  uint64_t count = 0;
+  int label = 0;
   switch (part) {
     case StatusPart::kScanned:
-      ui_.SetStatusText(part, std::string(LoadText(language_, kScannedStatusText)) +
-                                  std::to_string(counters_.scanned));
+      count = counters_.scanned;
+      label = kScannedStatusText;
       break;
     case StatusPart::kInfected:
-      ui_.SetStatusText(part, std::string(LoadText(language_, kInfectedStatusText)) +
-                                  std::to_string(counters_.infected));
+      count = counters_.infected;
+      label = kInfectedStatusText;
       break;
     case StatusPart::kTotal:
-      ui_.SetStatusText(part, std::string(LoadText(language_, kTotalStatusText)) +
-                                  std::to_string(counters_.total));
+      count = counters_.total;
+      label = kTotalStatusText;
       break;
     case StatusPart::kPath:
-      break;
+      return;
   }
+  // Twice for every file: the text is made in one buffer kept for the scan.
+  std::array<char, 24> digits;
+  const char* end = std::to_chars(digits.data(), digits.data() + digits.size(), count).ptr;
+  status_text_.assign(LoadText(language_, label));
+  status_text_.append(digits.data(), static_cast<size_t>(end - digits.data()));
+  ui_.SetStatusText(part, status_text_);
 }
 
 void ScanSession::StepProgress() {

@@ -134,6 +134,7 @@ class ScanSession {
   std::vector<std::string> result_list_;
   uint64_t lines_sent_ = 0;
   int progress_ = 0;
+  std::string status_text_;  // the counter last shown
 };
 
 }  // namespace quarn

@@ -419,14 +419,16 @@ TEST(QuarndLoadTest, SigtermWithWorkInFlightEndsWithinTenSecondsAndRemovesTheSoc
   EXPECT_NE(lstat(daemon.socket_path().c_str(), &facts), 0) << "the socket file is left";
 }
 
-// Runs `client` as uid and gid 65534 without groups in a child process; what it returns.
+// Runs `client` as uid and gid 65534 with the one supplementary group kNobodysGroup in a
+// child process; what it returns.
+constexpr gid_t kNobodysGroup = 4242;
 std::string AsNobody(const std::function<std::string()>& client) {
   int pipe_ends[2];
   if (pipe(pipe_ends) != 0) return "<NO PIPE>";
   const pid_t child = fork();
   if (child == 0) {
     close(pipe_ends[0]);
-    if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+    if (setgroups(1, &kNobodysGroup) != 0 || setresgid(65534, 65534, 65534) != 0 ||
         setresuid(65534, 65534, 65534) != 0) {
       _exit(1);
     }
@@ -456,11 +458,14 @@ TEST(QuarndLoadTest, PathCommandsOfAnotherUserAreAnsweredWithItsOwnRights) {
   const std::string files = scratch.Child("files");
   mkdir(files.c_str(), 0755);
   mkdir((files + "/sub").c_str(), 0755);
-  for (const char* name : {"/readable.com", "/secret.com", "/sub/eicar.com"}) {
+  for (const char* name : {"/readable.com", "/secret.com", "/sub/eicar.com", "/group.com"}) {
     std::ofstream(files + name, std::ios::binary) << eicar;
     chmod((files + name).c_str(), 0644);
   }
   chmod((files + "/secret.com").c_str(), 0600);
+  // Readable by a supplementary group only: the daemon takes the peer's groups too.
+  ASSERT_EQ(chown((files + "/group.com").c_str(), 0, kNobodysGroup), 0);
+  chmod((files + "/group.com").c_str(), 0640);
   ASSERT_EQ(symlink((files + "/readable.com").c_str(), (files + "/link.com").c_str()), 0);
   ASSERT_EQ(symlink((files + "/sub").c_str(), (files + "/linked_sub").c_str()), 0);
   mkfifo((files + "/fifo").c_str(), 0666);
@@ -475,10 +480,12 @@ TEST(QuarndLoadTest, PathCommandsOfAnotherUserAreAnsweredWithItsOwnRights) {
       said += Converse(socket_path, "nSCAN " + path + "\n") + '\0';
     // A folder scan tells each entry it cannot read, as the ClamAV daemon does, and goes on.
     said += Converse(socket_path, "nCONTSCAN " + files + "\n") + '\0';
+    said += Converse(socket_path, "nSCAN " + files + "/group.com\n") + '\0';
     return said + Converse(socket_path, "nSCAN " + files + "/readable.com\n");
   };
   const std::vector<std::string> replies = SplitOn(AsNobody(nobody_client), '\0');
-  ASSERT_EQ(replies.size(), refused.size() + 2) << replies.front();
+  ASSERT_EQ(replies.size(), refused.size() + 3) << replies.front();
+  EXPECT_EQ(replies[refused.size() + 1], files + "/group.com: EICAR-Test-File FOUND\n");
   const std::string& walked = replies[refused.size()];
   EXPECT_NE(walked.find(files + "/secret.com: Access denied. ERROR\n"), std::string::npos)
       << walked;

@@ -149,21 +149,25 @@ std::string Chunks(const std::string& data, size_t chunk) {
 
 QuarndProcess::QuarndProcess(std::vector<std::string> extra_config, bool tcp) {
   socket_path_ = scratch_.Child("quarnd.ctl");
+  std::string threads = "MaxThreads 2";
   for (const std::string& line : extra_config) {
     if (line.starts_with("LocalSocket ")) socket_path_ = line.substr(12);
+    if (line.starts_with("MaxThreads ")) threads = line;
   }
   config_path_ = scratch_.Child("quarnd.conf");
   std::ofstream config(config_path_);
   config << "LocalSocket " << socket_path_ << "\n"
          << "LogFile " << scratch_.Child("quarnd.log") << "\n"
          << "DatabaseDirectory " << QUARN_DATA_DIR << "\n"
-         << "MaxThreads 2\n";
+         << threads << "\n";
   if (tcp) {
     tcp_port_ = FreeLoopbackPort();
     config << "TCPSocket " << *tcp_port_ << "\nTCPAddr 127.0.0.1\n";
   }
   for (const std::string& line : extra_config) {
-    if (!line.starts_with("LocalSocket ")) config << line << "\n";
+    if (!line.starts_with("LocalSocket ") && !line.starts_with("MaxThreads ")) {
+      config << line << "\n";
+    }
   }
   config.close();
   Start();

@@ -19,7 +19,8 @@ namespace quarn::e2e {
 class QuarndProcess {
  public:
   // Starts quarnd with the bundled database, a Unix socket in its folder (or where a
-  // "LocalSocket" line of `extra_config` says), a TCP socket on a free loopback port when
+  // "LocalSocket" line of `extra_config` says), two threads (or as a "MaxThreads" line says),
+  // a TCP socket on a free loopback port when
   // `tcp`, and the other `extra_config` lines after those; waits until it answers PING.
   explicit QuarndProcess(std::vector<std::string> extra_config = {}, bool tcp = false);
   // Stops it with SIGTERM if it still runs.

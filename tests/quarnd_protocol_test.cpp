@@ -40,7 +40,9 @@ TEST(QuarndProtocolTest, TcpServesNoPathDescriptorOrControlCommand) {
 }
 
 // The extractor's copy of an ARJ archive is a temporary file: it is made in the configured
-// folder whatever $TMPDIR says, and none to be had there is an error, never an OK.
+// folder whatever $TMPDIR says, and none to be had there is an error, never an OK. A session's
+// scans that one thread finishes one after another are answered in their order, each reply
+// whole, however many go out in one write.
 TEST(QuarndProtocolTest, ArchiveTemporariesGoToTheTemporaryDirectoryAndTheirLackIsAnError) {
   const std::string eicar = SampleBytes("eicar.com");
   const std::vector<uint8_t> arj =
@@ -50,10 +52,14 @@ TEST(QuarndProtocolTest, ArchiveTemporariesGoToTheTemporaryDirectoryAndTheirLack
   const char* kept = getenv("TMPDIR");
   const std::string before = kept != nullptr ? kept : "";
   setenv("TMPDIR", scratch.Child("gone").c_str(), 1);
-  std::string configured, missing;
+  const std::string in_session = "zINSTREAM\0"s + Chunks({arj.begin(), arj.end()});
+  std::string configured, missing, session;
   {
-    QuarndProcess daemon({"TemporaryDirectory " + scratch.path()});
+    QuarndProcess daemon({"TemporaryDirectory " + scratch.path(), "MaxThreads 1"});
     configured = Converse(daemon.socket_path(), sent);
+    session = Converse(daemon.socket_path(), "zIDSESSION\0"s + in_session + "zINSTREAM\0"s +
+                                                 Chunks(std::string(70000, 'x')) + in_session +
+                                                 in_session + "zEND\0"s);
   }
   {
     QuarndProcess daemon({"TemporaryDirectory " + scratch.Child("none")});
@@ -62,6 +68,11 @@ TEST(QuarndProtocolTest, ArchiveTemporariesGoToTheTemporaryDirectoryAndTheirLack
   kept != nullptr ? setenv("TMPDIR", before.c_str(), 1) : unsetenv("TMPDIR");
   EXPECT_EQ(configured, "stream: EICAR-Test-File FOUND\n");
   EXPECT_EQ(missing, "stream: Can't create temporary file or process. ERROR\n");
+  EXPECT_EQ(session,
+            "1: stream: EICAR-Test-File FOUND\0"
+            "2: stream: OK\0"
+            "3: stream: EICAR-Test-File FOUND\0"
+            "4: stream: EICAR-Test-File FOUND\0"s);
 }
 
 std::string FileText(const std::string& path) {

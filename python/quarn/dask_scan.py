@@ -5,12 +5,15 @@
                                [--chunk N] [--output FILE] [--data-dir DIR] [scan options]
 
 Without --scheduler a LocalCluster of single-threaded worker processes, one per core unless
---workers says, is started and stopped again. ROOT is walked as quarnscan walks it: each folder's names in byte order,
-no link followed, regular files only, no folder of another mount; a manifest names one path
-per line. The files are cut into tasks of at most --chunk paths (1000), each scanned whole
+--workers says, is started and stopped again. ROOT is walked as quarnscan walks it: each
+folder's names in byte order, no link followed, regular files only, no folder of another
+mount; a manifest names one path per line. The files are cut into tasks, each scanned whole
 (a container is scanned by the task that holds its path) by one worker, whose plugin opened
-one quarn.Engine when it started. The scan options are quarnscan's: --files, --containers,
---heuristics and the --max-* limits; there is no --action: a distributed scan only reports.
+one quarn.Engine when it started. A task holds --chunk paths (1000 unless it says; the last
+fewer): a bounded task is what a worker that dies loses and runs again. The walk goes on
+while the first tasks run, and starts before Dask is imported. The scan options are quarnscan's: --files,
+--containers, --heuristics and the --max-* limits; there is no --action: a distributed scan
+only reports.
 
 The output (standard output, or --output FILE) is JSON lines: the events of every task but
 their summaries, then one ``summary`` whose counts are the sums of theirs. Sorted by
@@ -21,9 +24,9 @@ events.
 Nothing is lost or written twice when a worker dies: a task returns all its events as its
 result and changes nothing, so it can run any number of times; the scheduler runs a task
 whose worker died again, whole, on another worker (and a task that raised is retried, the
-submit's ``retries``); the output is written only from a completed task's result, each task's
-once, in task order. A path that vanished between the walk and its scan is left out, as if
-the walk had not met it.
+client's ``retries``); the output is written only from a completed task's result, each
+task's once, in task order. A path that vanished between the walk and its scan is left out,
+as if the walk had not met it.
 
 On several hosts: start ``dask-scheduler`` on one, ``dask-worker --nthreads 1 --nworkers N
 tcp://SCHEDULER:8786`` on each (with this package and the databases installed), and pass
@@ -34,20 +37,19 @@ found, 1 a virus or a suspicious file found, 2 the scan could not run.
 from __future__ import annotations
 
 import argparse
+import collections
 import json
+import operator
 import os
+import queue
 import stat
 import sys
 import threading
-from typing import Any, Iterable, Iterator
-
-from distributed import Client, LocalCluster, get_worker
-from distributed.diagnostics.plugin import WorkerPlugin
-from distributed.diagnostics.progressbar import TextProgressBar
+from typing import Any, Iterator
 
 import quarn
 
-PLUGIN_NAME = "quarn-engine"
+# The paths of a task, when --chunk does not say.
 DEFAULT_CHUNK = 1000
 # The counters of a summary, for a run that scanned no file at all.
 SUMMARY_COUNTERS = ("infected", "suspicious", "scanned", "total", "cleaned", "deleted", "renamed",
@@ -56,111 +58,138 @@ SUMMARY_COUNTERS = ("infected", "suspicious", "scanned", "total", "cleaned", "de
 TASK_RETRIES = 2
 
 
-class EnginePlugin(WorkerPlugin):
-    """Opens one quarn.Engine when a worker starts and closes it when the worker ends."""
-
-    name = PLUGIN_NAME
-
-    def __init__(self, data_dir: str | None) -> None:
-        self.data_dir = data_dir
-        self.engine: quarn.Engine | None = None
-
-    def setup(self, worker: Any) -> None:
-        self.engine = quarn.Engine(self.data_dir)
-
-    def teardown(self, worker: Any) -> None:
-        if self.engine is not None:
-            self.engine.close()
+def split_path(path: bytes) -> tuple[bytes, bytes]:
+    """A path as its folder, with the last slash, and its name; "/" is its own name."""
+    folder, slash, name = path.rpartition(b"/")
+    return (folder + slash, name) if name else (b"", path)
 
 
-def scan_task(paths: list[str], options: dict[str, Any]) -> tuple[list[dict], dict[str, int]]:
-    """Runs on a worker: the events of every path but the summaries, and the summed counters."""
-    engine = get_worker().plugins[PLUGIN_NAME].engine
-    events: list[dict] = []
-    counters: dict[str, int] = {}
-    # One scan for the whole task; only when a path has gone since the walk, one scan a path,
-    # leaving out those that are gone.
-    try:
-        scans = [engine.scan_paths(paths, **options)]
-    except quarn.ScanError:
-        scans = []
-        for path in paths:
-            try:
-                scans.append(engine.scan_path(path, **options))
-            except quarn.ScanError:
-                continue
-    for found in scans:
-        for event in found:
-            if event["event"] != "summary":
-                events.append(event)
-                continue
-            for name, value in event.items():
-                if name != "event":
-                    counters[name] = counters.get(name, 0) + value
-    return events, counters
-
-
-def walk(root: str) -> Iterator[str]:
-    """The files under `root` in quarnscan's order; a folder that cannot be listed is given
-    as itself, for its scan to report it unreadable."""
+def walk(root: str) -> Iterator[tuple[bytes, list[bytes]]]:
+    """The files under `root` in quarnscan's order, as runs of one folder's files: (the
+    folder with its last slash, their names). A folder that cannot be listed is given as a
+    file of its parent, for its scan to report it unreadable."""
     top = os.fsencode(root)
     facts = os.lstat(top)
     if not stat.S_ISDIR(facts.st_mode):
-        yield root
+        folder, name = split_path(top)
+        yield folder, [name]
         return
     mount = facts.st_dev
-    # Each level's entries still to visit, the first last.
-    pending: list[list[os.DirEntry]] = []
+    by_name = operator.attrgetter("name")
 
     def listed(folder: bytes) -> list[os.DirEntry] | None:
         try:
             with os.scandir(folder) as entries:
-                return sorted(entries, key=lambda entry: entry.name, reverse=True)
+                found = list(entries)
         except OSError:
             return None
+        found.sort(key=by_name, reverse=True)
+        return found
 
     first = listed(top)
     if first is None:
-        yield root
+        folder, name = split_path(top)
+        yield folder, [name]
         return
-    pending.append(first)
+    # Each level's folder and its entries still to visit, the first last.
+    pending: list[tuple[bytes, list[os.DirEntry]]] = [(top.rstrip(b"/") + b"/", first)]
     while pending:
-        level = pending[-1]
-        if not level:
+        folder, level = pending[-1]
+        files: list[bytes] = []
+        deeper: tuple[bytes, list[os.DirEntry]] | None = None
+        while level and deeper is None:
+            entry = level.pop()
+            try:
+                if entry.is_file(follow_symlinks=False):
+                    files.append(entry.name)
+                elif entry.is_dir(follow_symlinks=False) and entry.stat(
+                        follow_symlinks=False).st_dev == mount:
+                    below = listed(entry.path)
+                    if below is None:
+                        files.append(entry.name)
+                    else:
+                        deeper = (entry.path + b"/", below)
+            except OSError:
+                continue
+        if files:
+            yield folder, files
+        if deeper is not None:
+            pending.append(deeper)
+        elif not level:
             pending.pop()
-            continue
-        entry = level.pop()
-        try:
-            if entry.is_file(follow_symlinks=False):
-                yield os.fsdecode(entry.path)
-            elif entry.is_dir(follow_symlinks=False) and entry.stat(
-                    follow_symlinks=False).st_dev == mount:
-                below = listed(entry.path)
-                if below is None:
-                    yield os.fsdecode(entry.path)
-                else:
-                    pending.append(below)
-        except OSError:
-            continue
 
 
-def manifest_paths(manifest: str) -> Iterator[str]:
+def manifest_paths(manifest: str) -> Iterator[tuple[bytes, list[bytes]]]:
+    """The manifest's paths, made absolute, as runs of one folder's files (as walk gives)."""
+    run_folder, run = b"", []
     with open(manifest, "rb") as lines:
         for line in lines:
             line = line.rstrip(b"\n")
-            if line:
-                yield os.path.abspath(os.fsdecode(line))
+            if not line:
+                continue
+            folder, name = split_path(os.path.abspath(line))
+            if run and folder != run_folder:
+                yield run_folder, run
+                run = []
+            run_folder = folder
+            run.append(name)
+    if run:
+        yield run_folder, run
 
 
-def chunks(paths: Iterable[str], size: int) -> Iterator[list[str]]:
-    chunk: list[str] = []
-    for path in paths:
-        chunk.append(path)
-        if len(chunk) == size:
-            yield chunk
-            chunk = []
-    if chunk:
-        yield chunk
+def walk_ahead(runs: Iterator[tuple[bytes, list[bytes]]]) -> queue.SimpleQueue:
+    """Takes `runs` on a thread of its own, from now on: the runs one by one, then None, or
+    the error that ended them."""
+    found: queue.SimpleQueue = queue.SimpleQueue()
+
+    def take() -> None:
+        try:
+            for run in runs:
+                found.put(run)
+            found.put(None)
+        except BaseException as failure:  # handed to the reader, who raises it
+            found.put(failure)
+
+    threading.Thread(target=take, name="quarn-walk", daemon=True).start()
+    return found
+
+
+def task_batches(found: queue.SimpleQueue,
+                 chunk: int) -> Iterator[list[tuple[tuple[bytes, bytes], ...]]]:
+    """The tasks over the runs `found` brings, as scan_task takes them, in the walk's order
+    and in batches of those that could be made at once: a task holds `chunk` files (the last
+    may hold fewer)."""
+    pending: collections.deque[tuple[bytes, list[bytes]]] = collections.deque()
+    count = 0
+    ended = False
+    while not ended or count:
+        # Take what the walk has found, waiting for more only while no task can be made.
+        while not ended and (count < chunk or not found.empty()):
+            run = found.get()
+            if run is None:
+                ended = True
+            elif isinstance(run, BaseException):
+                raise run
+            else:
+                pending.append(run)
+                count += len(run[1])
+        batch = []
+        while count >= chunk or (ended and count):
+            room = min(count, chunk)
+            count -= room
+            task = []
+            while room:
+                folder, names = pending[0]
+                if len(names) <= room:
+                    pending.popleft()
+                    taken = names
+                else:
+                    taken, pending[0] = names[:room], (folder, names[room:])
+                task.append((folder, b"\0".join(taken)))
+                room -= len(taken)
+            batch.append(tuple(task))
+        if batch:
+            yield batch
 
 
 def positive(text: str) -> int:
@@ -179,7 +208,7 @@ def parse_arguments(arguments: list[str] | None) -> argparse.Namespace:
     target.add_argument("--manifest", metavar="FILE", help="the paths to scan, one per line")
     target.add_argument("root", nargs="?", metavar="ROOT", help="the folder or file to scan")
     parser.add_argument("--chunk", type=positive, default=DEFAULT_CHUNK, metavar="N",
-                        help=f"at most N paths a task (default {DEFAULT_CHUNK})")
+                        help=f"N paths a task (default {DEFAULT_CHUNK})")
     parser.add_argument("--output", metavar="FILE", help="the JSON lines (default: stdout)")
     parser.add_argument("--workers", type=positive, default=os.cpu_count() or 1, metavar="N",
                         help="worker processes of the LocalCluster (default: one per core)")
@@ -202,36 +231,45 @@ def scan_options(parsed: argparse.Namespace) -> dict[str, Any]:
     return options
 
 
-class StderrProgressBar(TextProgressBar):
-    """Dask's text progress bar, drawn on standard error: standard output may be the scan's."""
+def show_progress(futures: list[Any]) -> None:
+    """Dask's text progress bar over `futures`, drawn on standard error: standard output may
+    be the scan's."""
+    from distributed.diagnostics.progressbar import TextProgressBar
 
-    def _draw_bar(self, remaining: int, all: int, **kwargs: Any) -> None:
-        done = 1 - remaining / all if all else 1.0
-        sys.stderr.write(f"\r[{'#' * int(self.width * done):<{self.width}}] | "
-                         f"{int(100 * done)}% Completed")
-        sys.stderr.flush()
+    class StderrProgressBar(TextProgressBar):
+        def _draw_bar(self, remaining: int, all: int, **kwargs: Any) -> None:
+            done = 1 - remaining / all if all else 1.0
+            sys.stderr.write(f"\r[{'#' * int(self.width * done):<{self.width}}] | "
+                             f"{int(100 * done)}% Completed")
+            sys.stderr.flush()
 
-    def _draw_stop(self, **kwargs: Any) -> None:
-        sys.stderr.write("\33[2K\r")
-        sys.stderr.flush()
+        def _draw_stop(self, **kwargs: Any) -> None:
+            sys.stderr.write("\33[2K\r")
+            sys.stderr.flush()
+
+    threading.Thread(target=StderrProgressBar, args=(futures,), daemon=True).start()
 
 
-def run(parsed: argparse.Namespace, client: Any, output: Any) -> int:
+def run(parsed: argparse.Namespace, found: queue.SimpleQueue, client: Any, output: Any) -> int:
+    from .dask_worker import PLUGIN_NAME, EnginePlugin, scan_task
+
     options = scan_options(parsed)
     client.register_worker_plugin(EnginePlugin(parsed.data_dir), name=PLUGIN_NAME)
-    paths = (manifest_paths(parsed.manifest) if parsed.manifest
-             else walk(os.path.abspath(parsed.root)))
-    futures = [client.submit(scan_task, chunk, options, retries=TASK_RETRIES, pure=False)
-               for chunk in chunks(paths, parsed.chunk)]
+    # The walk goes on while the first tasks run. Each call of the client costs it a look at
+    # its caller's source: the tasks ready at once go in one.
+    futures: list[Any] = []
+    for batch in task_batches(found, parsed.chunk):
+        futures += client.map(scan_task, batch, options=options, retries=TASK_RETRIES,
+                              pure=False)
     if sys.stderr.isatty():
-        threading.Thread(target=StderrProgressBar, args=(futures,), daemon=True).start()
+        show_progress(futures)
     totals = dict.fromkeys(SUMMARY_COUNTERS, 0)
     for index, future in enumerate(futures):
-        events, counters = future.result()
+        lines, counters = future.result()
         futures[index] = None  # the worker may forget the result once it is written
         future.release()
-        for event in events:
-            output.write(json.dumps(event, ensure_ascii=False, separators=(",", ":")) + "\n")
+        if lines:
+            output.write("\n".join(lines) + "\n")
         output.flush()
         for name, value in counters.items():
             totals[name] = totals.get(name, 0) + value
@@ -249,6 +287,11 @@ def main(arguments: list[str] | None = None) -> int:
     except (ValueError, OSError) as failure:
         print(f"dask_scan: {failure}", file=sys.stderr)
         return 2
+    # The walk starts before Dask is imported and the cluster reached, which take a while.
+    found = walk_ahead(manifest_paths(parsed.manifest) if parsed.manifest
+                       else walk(os.path.abspath(parsed.root)))
+    from distributed import Client, LocalCluster
+
     cluster = None
     if parsed.scheduler is None:
         cluster = LocalCluster(n_workers=parsed.workers, threads_per_worker=1,
@@ -257,7 +300,7 @@ def main(arguments: list[str] | None = None) -> int:
               else open(sys.stdout.fileno(), "w", encoding="utf-8", closefd=False))
     try:
         with Client(parsed.scheduler or cluster) as client:
-            return run(parsed, client, output)
+            return run(parsed, found, client, output)
     except (quarn.Error, OSError) as failure:
         # A worker's engine that did not open, a manifest that cannot be read.
         print(f"dask_scan: {failure}", file=sys.stderr)
@@ -269,4 +312,9 @@ def main(arguments: list[str] | None = None) -> int:
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    status = main()
+    # All is written, closed and stopped by now: the interpreter's own teardown, with Dask
+    # loaded, would only add a sizeable share of a short run's time.
+    sys.stdout.flush()
+    sys.stderr.flush()
+    os._exit(status)

@@ -9,6 +9,7 @@ package on PYTHONPATH.
 import json
 import os
 import pathlib
+import queue
 import shutil
 import signal
 import subprocess
@@ -81,6 +82,21 @@ class DaskScanTest(unittest.TestCase):
         _, errors = run.communicate()
         self.assertEqual(run.returncode, 1, errors)
         self.assert_quarnscan_events(output)
+
+    def test_tasks_hold_the_walked_files_once_in_walk_order(self):
+        from quarn import dask_scan
+        runs = [(b"/a/", [b"%d" % i for i in range(2500)]), (b"/b/", [b"x"]), (b"", [b"/"])]
+        walked = [folder + name for folder, names in runs for name in names]
+        for chunk, sizes in ((7, [7] * 357 + [3]), (1000, [1000, 1000, 502])):
+            found = queue.SimpleQueue()
+            for run in runs + [None]:
+                found.put(run)
+            tasks = [task for batch in dask_scan.task_batches(found, chunk)
+                     for task in batch]
+            paths = [[folder + name for folder, names in task for name in names.split(b"\0")]
+                     for task in tasks]
+            self.assertEqual([path for task in paths for path in task], walked)
+            self.assertEqual([len(task) for task in paths], sizes)
 
 
 if __name__ == "__main__":
