@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/file_reads.h"
 #include "platform/read_only_file.h"
 
 namespace quarn {
@@ -25,15 +26,13 @@ class TurnTakingFile : public ReadOnlyFile {
 
   uint32_t Read(void* buffer, uint32_t length) override {
     // A file that reads at an offset from any thread needs no turns.
-    if (const std::optional<uint32_t> got = file_->ReadAtOffset(position_, buffer, length)) {
-      position_ += *got;
-      return *got;
+    std::optional<uint32_t> got = file_->ReadAtOffset(position_, buffer, length);
+    if (!got) {
+      std::lock_guard<std::mutex> lock(*turn_);
+      got = ReadFullyAt(*file_, position_, buffer, length);
     }
-    std::lock_guard<std::mutex> lock(*turn_);
-    if (file_->Seek(static_cast<int64_t>(position_), SeekOrigin::kBegin) != position_) return 0;
-    const uint32_t got = file_->Read(buffer, length);
-    position_ += got;
-    return got;
+    position_ += *got;
+    return *got;
   }
   std::optional<uint64_t> Size() override { return size_; }
 
