@@ -11,11 +11,11 @@ namespace quarn {
 namespace {
 
 constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
-// A window takes up to a quarter of what may be held, so that the next one, read while the
-// scan reports it, has room for a large entry beside it; that is work enough for the threads,
-// and a bounded wait for a stop. Headers listed for one window at most, most of them perhaps
-// of entries the filter passes over: the scout stays near the scan.
-constexpr uint64_t kWindowBytes = kAheadBytes / 4;
+// A window takes up to an eighth of what may be held, so that the next one, read while the
+// scan reports it, has room for a large entry beside it; that is work enough for the threads
+// (more holds more memory, no faster), and a bounded wait for a stop. Headers listed for one window
+// at most, most of them perhaps of entries the filter passes over: the scout stays near the scan.
+constexpr uint64_t kWindowBytes = kAheadBytes / 8;
 constexpr uint64_t kWindowEntries = 4096;
 // Headers listed before an archive with nothing to read ahead among them is left to the scan.
 constexpr uint64_t kProbeEntries = 64;
