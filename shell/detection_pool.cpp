@@ -59,8 +59,9 @@ void DetectionPool::WorkerLoop() {
   }
 }
 
-std::unique_ptr<DetectionPool::Batch> DetectionPool::Start(DetectionRequest request) {
-  return Queue(std::make_unique<Batch>(std::move(request)));
+std::unique_ptr<DetectionPool::Batch> DetectionPool::Start(DetectionRequest request, bool shared) {
+  auto batch = std::make_unique<Batch>(std::move(request));
+  return shared ? Queue(std::move(batch)) : std::move(batch);
 }
 
 std::unique_ptr<DetectionPool::Batch> DetectionPool::StartJobs(size_t count,

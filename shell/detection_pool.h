@@ -45,8 +45,9 @@ class DetectionPool {
   int threads() const { return static_cast<int>(workers_.size()) + 1; }
 
   // Queues the batch for the pool's threads and returns at once. The folder, the signatures
-  // and the opener must stay as they are until it is finished.
-  std::unique_ptr<Batch> Start(DetectionRequest request);
+  // and the opener must stay as they are until it is finished. Not `shared`: no thread of
+  // the pool takes it, and it is detected when it is finished.
+  std::unique_ptr<Batch> Start(DetectionRequest request, bool shared = true);
   // The batch's detections, in the order of its names, once the calling thread has detected
   // what no thread had taken yet and every thread has let go of it. `abandon`: the files no
   // thread took are left undetected (opened false), for a walk that stops.

@@ -81,11 +81,12 @@ bool FilterAccepts(uint32_t file_filter, const std::string& name) {
 }
 
 // Starts batches of the level's files the filter lets through, from `started_until` on, until
-// kBatchesAhead are started or no file is left.
-void StartDetections(ScanSession& session, DetectionPool& pool, Level& level,
-                     uint32_t file_filter) {
+// `most` are started or no file is left; `shared`: for the pool's threads to take, else for
+// the walk's own thread when it finishes them.
+void StartDetections(ScanSession& session, DetectionPool& pool, Level& level, uint32_t file_filter,
+                     size_t most = kBatchesAhead, bool shared = true) {
   if (level.detections.empty()) level.detections.resize(level.entries.size());
-  while (level.started.size() < kBatchesAhead && level.started_until < level.entries.size()) {
+  while (level.started.size() < most && level.started_until < level.entries.size()) {
     DetectionRequest request;
     Level::Started started;
     size_t at = level.started_until;
@@ -103,7 +104,7 @@ void StartDetections(ScanSession& session, DetectionPool& pool, Level& level,
     request.heuristics_enabled = session.options().heuristics_enabled == 1;
     request.opener = ContainerCheckOf(session);
     request.imported = session.imported_scan();
-    started.batch = pool.Start(std::move(request));
+    started.batch = pool.Start(std::move(request), shared);
     started.until = at;
     level.started.push_back(std::move(started));
   }
@@ -125,8 +126,12 @@ void CollectDetections(DetectionPool& pool, Level& level) {
 void DetectionOf(ScanSession& session, DetectionPool& pool, Level& level, size_t index,
                  uint32_t file_filter) {
   while (index >= level.detected_until) {
+    // The batch wanted at once is the walk's own: a thread of the pool that took a file of
+    // it would make the walk wait, and a small folder is over before a thread wakes. The
+    // pool's threads take the batches after it, and those of the folders above.
     if (level.started.empty()) {
       level.detected_until = level.started_until = index;
+      StartDetections(session, pool, level, file_filter, 1, /*shared=*/false);
       StartDetections(session, pool, level, file_filter);
     }
     CollectDetections(pool, level);
