@@ -191,9 +191,10 @@ class ArchiveReader {
   // Whether the entries ended where the archive's structure broke (a truncated or damaged
   // header), rather than at its end.
   virtual bool Damaged() const = 0;
-  // Why part of the archive was not given as entries, damage aside: `unsupported` when the
-  // program that reads its kind is not installed, `entries` when it holds more than that
-  // program is asked to list. Asked after the last entry.
+  // Why part of the archive was not given as entries, broken headers aside: `unsupported`
+  // when the program that reads its kind is not installed, `entries` when it holds more than
+  // that program is asked to list, `damaged` when an entry's damaged data left the reader
+  // unable to go on to the entries after it. Asked after the last entry.
   virtual std::optional<IncompleteReason> LeftUnread() const { return std::nullopt; }
   // Whether passing over an entry's unread data costs a seek, not decoding it: false for a
   // compressed stream (a tar.gz) and for solid archives, where the rest of an entry too large

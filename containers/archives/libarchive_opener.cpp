@@ -435,6 +435,9 @@ class LibarchiveReader : public ArchiveReader {
     return static_cast<uint64_t>(std::max<la_int64_t>(0, archive_filter_bytes(archive_.get(), -1)));
   }
   bool Damaged() const override { return damaged_; }
+  std::optional<IncompleteReason> LeftUnread() const override {
+    return broke_off_ ? std::optional(IncompleteReason::kDamaged) : std::nullopt;
+  }
   bool SkipsCheaply() const override { return skips_cheaply_; }
 
   std::unique_ptr<ArchiveReader> Twin() override;
@@ -491,8 +494,9 @@ class LibarchiveReader : public ArchiveReader {
 
   void NoteFailure(int status) {
     failure_ = ReasonOfFailure(archive_.get(), entry_);
-    // After a fatal error the archive can give nothing more.
-    if (status == ARCHIVE_FATAL) ended_ = true;
+    // After a fatal error the archive can give nothing more: what follows the entry is
+    // left unread, and said so.
+    if (status == ARCHIVE_FATAL) ended_ = broke_off_ = true;
   }
 
   // Declared after the source its callbacks read, so that it is freed first.
@@ -511,6 +515,7 @@ class LibarchiveReader : public ArchiveReader {
   std::optional<ArchiveEntry> pending_;
   struct archive_entry* entry_ = nullptr;
   bool ended_ = false;
+  bool broke_off_ = false;  // a fatal error in an entry's data ended the entries
   bool damaged_ = false;
   // The current entry's data: what libarchive gave and the scan has not taken yet, the zeros
   // of a hole still to give, how much was given, and how it ended.
