@@ -178,28 +178,32 @@ std::vector<FormatCase> Formats() {
         "C:\\TOOL.COM_!TOOL.COM" + kEicar + " szdd:TOOL.COM",
         "C:\\DISK1.ZIP!SETUP.CO_!SETUP.COM" + kEicar + " zip:SETUP.CO_ szdd:SETUP.COM"},
        {"C:\\BROKEN.EX_!BROKEN.EXE damaged szdd:BROKEN.EXE"}});
-  // A ZIP whose second entry's deflated data is broken: the reader cannot go on past it, and
-  // the entries after it must not vanish unsaid.
-  rows.push_back({"zip_broken_data",
-                  [](const std::string& tree) {
-                    std::string text;
-                    for (int line = 0; line < 300; ++line)
-                      text += "line " + std::to_string(line) + "\r\n";
-                    std::vector<uint8_t> zip =
-                        MadeByTool({{"A.COM", Sample("eicar.com")},
-                                    {"B.COM", {text.begin(), text.end()}},
-                                    {"C.COM", Sample("eicar.com")}},
-                                   "zip -qX T.ZIP A.COM B.COM C.COM", "T.ZIP");
-                    const std::string name = "B.COM";
-                    const auto data =
-                        std::search(zip.begin(), zip.end(), name.begin(), name.end()) +
-                        static_cast<std::ptrdiff_t>(name.size());
-                    for (auto byte = data + 8; byte != data + 200; ++byte) *byte ^= 0xFF;
-                    Put(tree, "BAD.ZIP", zip);
-                  },
-                  {"C:\\BAD.ZIP!A.COM" + kEicar + " zip:A.COM"},
-                  {"C:\\BAD.ZIP!B.COM damaged zip:B.COM", "C:\\BAD.ZIP damaged"},
-                  {{"infected", 1}, {"scanned", 1}, {"total", 3}, {"incomplete", 2}}});
+  // A ZIP whose deflated data is broken in two entries: after the first, a second reader goes
+  // on from the central directory; after the second, what is left is said to be unread.
+  rows.push_back(
+      {"zip_broken_data",
+       [](const std::string& tree) {
+         std::string text;
+         for (int line = 0; line < 300; ++line) text += "line " + std::to_string(line) + "\r\n";
+         const std::vector<uint8_t> eicar = Sample("eicar.com");
+         std::vector<uint8_t> zip =
+             MadeByTool({{"A.COM", eicar},
+                         {"B.COM", {text.begin(), text.end()}},
+                         {"C.COM", eicar},
+                         {"D.COM", {text.begin(), text.end()}},
+                         {"E.COM", eicar}},
+                        "zip -qX T.ZIP A.COM B.COM C.COM D.COM E.COM", "T.ZIP");
+         for (const std::string name : {"B.COM", "D.COM"}) {
+           const auto data = std::search(zip.begin(), zip.end(), name.begin(), name.end()) +
+                             static_cast<std::ptrdiff_t>(name.size());
+           for (auto byte = data + 8; byte != data + 200; ++byte) *byte ^= 0xFF;
+         }
+         Put(tree, "BAD.ZIP", zip);
+       },
+       {"C:\\BAD.ZIP!A.COM" + kEicar + " zip:A.COM", "C:\\BAD.ZIP!C.COM" + kEicar + " zip:C.COM"},
+       {"C:\\BAD.ZIP!B.COM damaged zip:B.COM", "C:\\BAD.ZIP!D.COM damaged zip:D.COM",
+        "C:\\BAD.ZIP damaged"},
+       {{"infected", 2}, {"scanned", 2}, {"total", 5}, {"incomplete", 3}}});
   // Made by the real archivers and read through the extractor. A text whose data is broken
   // is not unpacked under the program-files filter: not reported.
   rows.push_back(

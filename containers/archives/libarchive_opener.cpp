@@ -352,8 +352,11 @@ class LibarchiveReader : public ArchiveReader {
     if (pending_) {
       std::optional<ArchiveEntry> first = std::move(pending_);
       pending_.reset();
+      ++entries_given_;
       return first;
     }
+    if (broke_off_ && successor_ == nullptr) Resume();
+    if (successor_ != nullptr) return successor_->NextEntry();
     if (ended_) return std::nullopt;
     Utf8Names names;
     struct archive_entry* entry = nullptr;
@@ -368,10 +371,12 @@ class LibarchiveReader : public ArchiveReader {
       return std::nullopt;
     }
     StartEntry(entry);
+    ++entries_given_;
     return Describe(entry);
   }
 
   EntryRead ReadData(void* buffer, size_t length) override {
+    if (successor_ != nullptr) return successor_->ReadData(buffer, length);
     if (data_.empty() && hole_ == 0 && !failure_ && !data_ended_) FetchBlock();
     if (hole_ > 0) {
       const size_t zeros = static_cast<size_t>(std::min<uint64_t>(hole_, length));
@@ -392,6 +397,7 @@ class LibarchiveReader : public ArchiveReader {
   }
 
   std::optional<EntryInPlace> FindInPlace() override {
+    if (successor_ != nullptr) return successor_->FindInPlace();
     if (!in_place_kind_ || produced_ != 0 || !data_.empty() || entry_ == nullptr) {
       return std::nullopt;
     }
@@ -432,10 +438,13 @@ class LibarchiveReader : public ArchiveReader {
   }
 
   uint64_t PackedBytesRead() const override {
-    return static_cast<uint64_t>(std::max<la_int64_t>(0, archive_filter_bytes(archive_.get(), -1)));
+    const auto own =
+        static_cast<uint64_t>(std::max<la_int64_t>(0, archive_filter_bytes(archive_.get(), -1)));
+    return successor_ != nullptr ? own + successor_->PackedBytesRead() : own;
   }
-  bool Damaged() const override { return damaged_; }
+  bool Damaged() const override { return successor_ != nullptr ? successor_->Damaged() : damaged_; }
   std::optional<IncompleteReason> LeftUnread() const override {
+    if (successor_ != nullptr) return successor_->LeftUnread();
     return broke_off_ ? std::optional(IncompleteReason::kDamaged) : std::nullopt;
   }
   bool SkipsCheaply() const override { return skips_cheaply_; }
@@ -443,6 +452,19 @@ class LibarchiveReader : public ArchiveReader {
   std::unique_ptr<ArchiveReader> Twin() override;
 
  private:
+  // After a fatal error in an entry's data, libarchive gives nothing more of the archive. Where
+  // entries lie apart (a ZIP's central directory names every one), a twin goes on from the
+  // entry after it, and this reader hands everything on to it; elsewhere, or when the twin
+  // cannot reach that entry, the rest is left unread, and LeftUnread says so.
+  void Resume() {
+    std::unique_ptr<ArchiveReader> twin = Twin();
+    if (twin == nullptr) return;
+    for (size_t given = 0; given < entries_given_; ++given) {
+      if (!twin->NextEntry()) return;
+    }
+    successor_ = std::move(twin);
+  }
+
   ArchiveEntry Describe(struct archive_entry* entry) const {
     ArchiveEntry described;
     if (raw_) {
@@ -516,6 +538,8 @@ class LibarchiveReader : public ArchiveReader {
   struct archive_entry* entry_ = nullptr;
   bool ended_ = false;
   bool broke_off_ = false;  // a fatal error in an entry's data ended the entries
+  size_t entries_given_ = 0;
+  std::unique_ptr<ArchiveReader> successor_;  // going on after broke_off_
   bool damaged_ = false;
   // The current entry's data: what libarchive gave and the scan has not taken yet, the zeros
   // of a hole still to give, how much was given, and how it ended.
