@@ -246,12 +246,10 @@ void DaemonServer::Accept(size_t listener_index) {
       if (peer) client->peer = std::move(*peer);
     }
     client->label = ClientLabel(client->peer, address);
-    Client& accepted = *clients_.emplace(id, std::move(client)).first->second;
-    // A client sends its request as soon as it is connected, often before the loop comes to
-    // accept it: read at once, it may be answered and closed without ever being watched.
-    ReadFrom(accepted);
-    auto found = clients_.find(id);
-    if (found != clients_.end()) Settle(*found->second);
+    client->events = EPOLLIN | EPOLLRDHUP;
+    client->watched = true;
+    Watch(descriptor, id, client->events, true);
+    clients_.emplace(id, std::move(client));
   }
 }
 
