@@ -111,61 +111,31 @@ int LocateComEntry(File& file, std::array<uint8_t, kComHeaderReadSize>& buffer,
 
 namespace {
 
-// The walk's stride as two tables, so a step costs two loads and no branch: a base length
-// per opcode, plus the ModRM displacement for the opcodes that carry one. The walk steps
+// The walk's stride, the instruction stepper's without its one branch: a base length per
+// opcode, plus the stepper's ModRM displacement for the opcodes that carry one. The walk steps
 // over calls (E8, 3 bytes) and the two short jumps (EB, 75, 2 bytes) instead of following
-// them. Built from the instruction stepper's own opcode sets.
+// them.
 struct WalkStrides {
   std::array<uint8_t, 256> base{};
-  std::array<uint8_t, 256> modrm_mask{};  // 0xFF: add the ModRM displacement, 0: don't
-  std::array<uint8_t, 256> modrm_extra{};
   std::array<bool, 256> looked_at{};  // opcodes whose operands say something about behaviour
 };
 
 constexpr WalkStrides BuildWalkStrides() {
-  using skip_instruction_detail::Step;
+  using skip_instruction_detail::Jump;
+  using skip_instruction_detail::kStepTables;
   WalkStrides strides;
   for (int op = 0; op < 256; ++op) {
-    uint8_t base = 1;
-    bool modrm = false;
-    switch (skip_instruction_detail::kSteps[op]) {
-      case Step::kFixed2:
-        base = 2;
+    switch (kStepTables.jump[op]) {
+      case Jump::kNone:
+        strides.base[op] = kStepTables.length[op];
         break;
-      case Step::kFixed3:
-        base = 3;
+      case Jump::kShort:
+        strides.base[op] = 2;
         break;
-      case Step::kFixed4:
-        base = 4;
-        break;
-      case Step::kFixed5:
-        base = 5;
-        break;
-      case Step::kModRm2:
-        base = 2;
-        modrm = true;
-        break;
-      case Step::kModRm3:
-        base = 3;
-        modrm = true;
-        break;
-      case Step::kModRm4:
-        base = 4;
-        modrm = true;
-        break;
-      case Step::kShortJump:
-        base = 2;
-        break;
-      case Step::kNearCall:
-        base = 3;
-        break;
-      case Step::kOne:
+      case Jump::kNearCall:
+        strides.base[op] = 3;
         break;
     }
-    strides.base[op] = base;
-    strides.modrm_mask[op] = modrm ? 0xFF : 0;
-    strides.modrm_extra[op] =
-        static_cast<uint8_t>(skip_instruction_detail::ModRmExtra(static_cast<uint8_t>(op)));
   }
   for (uint8_t op : {0x81, 0x80, 0xC6, 0x3D, 0xB4, 0xB8}) strides.looked_at[op] = true;
   return strides;
@@ -213,7 +183,8 @@ BehaviourMask WalkBehaviourMask(const EntryCode& entry_code) {
           break;
       }
     }
-    p += kWalk.base[op] + (kWalk.modrm_extra[bytes[p + 1]] & kWalk.modrm_mask[op]);
+    p += kWalk.base[op] + (skip_instruction_detail::kModRmExtras[bytes[p + 1]] &
+                           skip_instruction_detail::kStepTables.modrm[op]);
   }
   return mask;
 }

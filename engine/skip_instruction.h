@@ -24,22 +24,21 @@ inline int SkipInstruction(std::span<const uint8_t> code, uint32_t* position);
 
 namespace skip_instruction_detail {
 
-enum class Step : uint8_t {
-  kOne,
-  kFixed2,
-  kFixed3,
-  kFixed4,
-  kFixed5,
-  kModRm2,
-  kModRm3,
-  kModRm4,
-  kShortJump,
-  kNearCall
+// The stride as tables, so that stepping over code costs no branch on its bytes: which way a
+// branch on an opcode goes is as good as random. `length` is an opcode's length without its
+// operand's displacement; `modrm` is all ones when a ModRM byte follows, whose displacement
+// `kModRmExtras` gives; `jump` marks the opcodes whose stride is a distance.
+enum class Jump : uint8_t { kNone, kShort, kNearCall };
+
+struct StepTables {
+  std::array<uint8_t, 256> length{};
+  std::array<uint8_t, 256> modrm{};
+  std::array<Jump, 256> jump{};
 };
 
-constexpr std::array<Step, 256> BuildSteps() {
-  std::array<Step, 256> steps{};
-  for (auto& step : steps) step = Step::kOne;
+constexpr StepTables BuildStepTables() {
+  StepTables tables;
+  tables.length.fill(1);
   constexpr uint8_t kFixed2[] = {0x04, 0x0C, 0x14, 0x1C, 0x24, 0x2C, 0x34, 0x3C, 0x6A, 0x70, 0x71,
                                  0x72, 0x73, 0x74, 0x76, 0x77, 0x78, 0x79, 0x7A, 0x7B, 0x7C, 0x7D,
                                  0x7E, 0x7F, 0xA8, 0xB0, 0xB1, 0xB2, 0xB3, 0xB4, 0xB5, 0xB6, 0xB7,
@@ -57,20 +56,18 @@ constexpr std::array<Step, 256> BuildSteps() {
                                  0xD0, 0xD1, 0xD2, 0xD3, 0xF6, 0xF7, 0xFE, 0xFF};
   constexpr uint8_t kModRm3[] = {0x69, 0x80, 0x82, 0x83, 0xC0, 0xC1};
   constexpr uint8_t kModRm4[] = {0x81, 0xC7};
-  for (uint8_t op : kFixed2) steps[op] = Step::kFixed2;
-  for (uint8_t op : kFixed3) steps[op] = Step::kFixed3;
-  for (uint8_t op : kFixed4) steps[op] = Step::kFixed4;
-  for (uint8_t op : kFixed5) steps[op] = Step::kFixed5;
-  for (uint8_t op : kModRm2) steps[op] = Step::kModRm2;
-  for (uint8_t op : kModRm3) steps[op] = Step::kModRm3;
-  for (uint8_t op : kModRm4) steps[op] = Step::kModRm4;
-  steps[0x75] = Step::kShortJump;
-  steps[0xEB] = Step::kShortJump;
-  steps[0xE8] = Step::kNearCall;
-  return steps;
+  for (uint8_t op : kFixed2) tables.length[op] = 2;
+  for (uint8_t op : kFixed3) tables.length[op] = 3;
+  for (uint8_t op : kFixed4) tables.length[op] = 4;
+  for (uint8_t op : kFixed5) tables.length[op] = 5;
+  for (uint8_t op : kModRm2) tables.length[op] = 2, tables.modrm[op] = 0xFF;
+  for (uint8_t op : kModRm3) tables.length[op] = 3, tables.modrm[op] = 0xFF;
+  for (uint8_t op : kModRm4) tables.length[op] = 4, tables.modrm[op] = 0xFF;
+  tables.jump[0x75] = Jump::kShort;
+  tables.jump[0xEB] = Jump::kShort;
+  tables.jump[0xE8] = Jump::kNearCall;
+  return tables;
 }
-
-inline constexpr std::array<Step, 256> kSteps = BuildSteps();
 
 // Extra bytes of a 16-bit ModRM operand: a displacement of 0, 1 or 2 bytes.
 constexpr uint32_t ModRmExtra(uint8_t modrm) {
@@ -88,56 +85,6 @@ constexpr uint32_t ModRmExtra(uint8_t modrm) {
   }
 }
 
-// The stride as tables, so that stepping over code costs no branch on its bytes: which way a
-// branch on an opcode goes is as good as random. `length` is an opcode's length without its
-// operand's displacement; `modrm` is all ones when a ModRM byte follows, whose displacement
-// `kModRmExtras` gives; `jumps` marks the opcodes whose stride is a distance.
-struct StepTables {
-  std::array<uint8_t, 256> length{};
-  std::array<uint8_t, 256> modrm{};
-  std::array<bool, 256> jumps{};
-};
-
-constexpr StepTables BuildStepTables() {
-  StepTables tables;
-  for (int op = 0; op < 256; ++op) {
-    switch (kSteps[op]) {
-      case Step::kOne:
-        tables.length[op] = 1;
-        break;
-      case Step::kFixed2:
-        tables.length[op] = 2;
-        break;
-      case Step::kFixed3:
-        tables.length[op] = 3;
-        break;
-      case Step::kFixed4:
-        tables.length[op] = 4;
-        break;
-      case Step::kFixed5:
-        tables.length[op] = 5;
-        break;
-      case Step::kModRm2:
-        tables.length[op] = 2;
-        tables.modrm[op] = 0xFF;
-        break;
-      case Step::kModRm3:
-        tables.length[op] = 3;
-        tables.modrm[op] = 0xFF;
-        break;
-      case Step::kModRm4:
-        tables.length[op] = 4;
-        tables.modrm[op] = 0xFF;
-        break;
-      case Step::kShortJump:
-      case Step::kNearCall:
-        tables.jumps[op] = true;
-        break;
-    }
-  }
-  return tables;
-}
-
 constexpr std::array<uint8_t, 256> BuildModRmExtras() {
   std::array<uint8_t, 256> extras{};
   for (int modrm = 0; modrm < 256; ++modrm) {
@@ -153,8 +100,8 @@ inline constexpr std::array<uint8_t, 256> kModRmExtras = BuildModRmExtras();
 
 inline uint32_t InstructionStride(uint8_t b0, uint8_t b1, uint8_t b2) {
   using namespace skip_instruction_detail;
-  if (kStepTables.jumps[b0]) {
-    if (kSteps[b0] == Step::kShortJump) return b1 < 0x80 ? b1 + 2u : 2u;
+  if (kStepTables.jump[b0] != Jump::kNone) {
+    if (kStepTables.jump[b0] == Jump::kShort) return b1 < 0x80 ? b1 + 2u : 2u;
     uint32_t displacement = static_cast<uint32_t>(b1) | (static_cast<uint32_t>(b2) << 8);
     return displacement < 0x8000 ? displacement + 3 : 3;
   }
