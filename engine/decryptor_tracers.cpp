@@ -108,10 +108,6 @@ constexpr uint32_t kMarkMovAx = 8;
 constexpr uint32_t kMarkInt = 16;
 constexpr uint32_t kAllMarks = 0x1F;
 
-bool In(const ByteSet& set, uint8_t value) {
-  return set.Has(value);
-}
-
 uint8_t Mod(uint8_t modrm) {
   return modrm >> 6;
 }
@@ -176,12 +172,12 @@ uint32_t TraceDecryptorLoop(const DatabaseImage& /*signatures*/, File& file, uin
     uint8_t b2 = ReadU8(code, at + 2);
     uint16_t w = ReadU16(code, at);
     Verdict verdict = Verdict::kStep;
-    if (In(kLoopWriters, b0)) {
+    if (kLoopWriters.Has(b0)) {
       if (Mod(b1) == 1 || Mod(b1) == 2) {
         trace.pointer = Rm(b1);
         trace.writer = at;
       }
-    } else if (In(kRegisterOperations, b0)) {
+    } else if (kRegisterOperations.Has(b0)) {
       if (Mod(b1) == 3) {
         if (trace.counter == 0) {
           if (Pairs(Rm(b1), trace.pointer)) trace.counter = trace.pointer;
@@ -189,7 +185,7 @@ uint32_t TraceDecryptorLoop(const DatabaseImage& /*signatures*/, File& file, uin
           trace.step = trace.counter;
         }
       }
-    } else if (In(kExchangesWithAx, b0)) {
+    } else if (kExchangesWithAx.Has(b0)) {
       if (trace.counter != 0 && Pairs(b0 & 7, trace.pointer)) trace.step = trace.pointer;
     } else if (b0 == kJnz) {
       // A backward JNZ that reaches back over the last write closes the decryption loop.
@@ -225,7 +221,7 @@ uint32_t TraceDecryptorLoop(const DatabaseImage& /*signatures*/, File& file, uin
           std::begin(kDoubleIncrements), std::end(kDoubleIncrements),
           [&](const DoubleIncrement& d) { return d.word == w && d.pointer == trace.pointer; });
       if (ours && b2 == kJnz) verdict = Verdict::kLoopFound;
-    } else if (In(kLoopStoppers, b0) || w == kStopWord) {
+    } else if (kLoopStoppers.Has(b0) || w == kStopWord) {
       verdict = Verdict::kStop;
     }
 
@@ -256,9 +252,9 @@ uint32_t TracePushDecryptor(const DatabaseImage& /*signatures*/, File& file, uin
   while (at <= kLastTraceOffset) {
     uint8_t b0 = ReadU8(code, at);
     uint8_t b1 = ReadU8(code, at + 1);
-    if (In(kPushWriters, b0)) {
+    if (kPushWriters.Has(b0)) {
       if (Mod(b1) != 3) pointer = Rm(b1);
-    } else if (In(kPushLoopEnds, b0)) {
+    } else if (kPushLoopEnds.Has(b0)) {
       if (counter != 0 && ReadU8(code, at + 2) == kPopAx) {
         return Report(variant_flag, kPushDecryptorId);
       }
