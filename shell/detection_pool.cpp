@@ -6,15 +6,7 @@
 namespace quarn {
 
 void DetectionPool::Batch::Work() {
-  const size_t count = Size();
-  for (size_t i = next_.fetch_add(1); i < count; i = next_.fetch_add(1)) {
-    if (job_) {
-      job_(i);
-      continue;
-    }
-    results_[i] = DetectFileIn(*request_.signatures, *request_.folder, request_.names[i],
-                               request_.heuristics_enabled, request_.opener, request_.imported);
-  }
+  for (size_t i = next_.fetch_add(1); i < count_; i = next_.fetch_add(1)) job_(i);
 }
 
 DetectionPool::DetectionPool(int threads) {
@@ -60,7 +52,15 @@ void DetectionPool::WorkerLoop() {
 }
 
 std::unique_ptr<DetectionPool::Batch> DetectionPool::Start(DetectionRequest request, bool shared) {
-  auto batch = std::make_unique<Batch>(std::move(request));
+  const size_t count = request.names.size();
+  std::vector<FileDetection> results(count);
+  // A vector's elements move with it: the batch's results are where the job writes.
+  FileDetection* slots = results.data();
+  auto batch = std::make_unique<Batch>(count, [request = std::move(request), slots](size_t i) {
+    slots[i] = DetectFileIn(*request.signatures, *request.folder, request.names[i],
+                            request.heuristics_enabled, request.opener, request.imported);
+  });
+  batch->results = std::move(results);
   return shared ? Queue(std::move(batch)) : std::move(batch);
 }
 
@@ -90,7 +90,7 @@ std::vector<FileDetection> DetectionPool::Finish(std::unique_ptr<Batch> batch, b
     if (queued != queue_.end()) queue_.erase(queued);
     released_.wait(lock, [&] { return batch->holders == 0; });
   }
-  return batch->TakeResults();
+  return std::move(batch->results);
 }
 
 }  // namespace quarn

@@ -68,27 +68,22 @@ class DetectionPool {
   std::vector<std::thread> workers_;
 };
 
-// A batch started: its files are taken one at a time by whichever thread comes first.
+// A batch started: its jobs (for a detection batch, one file each) are taken one at a time by
+// whichever thread comes first.
 class DetectionPool::Batch {
  public:
-  explicit Batch(DetectionRequest request)
-      : request_(std::move(request)), results_(request_.names.size()) {}
   Batch(size_t count, std::function<void(size_t)> job) : job_(std::move(job)), count_(count) {}
 
-  // Detects files (or runs jobs) no thread has taken yet, one at a time, until none is left.
+  // Runs jobs no thread has taken yet, one at a time, until none is left.
   void Work();
-  void Abandon() { next_.store(Size()); }
-  std::vector<FileDetection> TakeResults() { return std::move(results_); }
+  void Abandon() { next_.store(count_); }
 
-  int holders = 0;  // guarded by the pool's mutex_: threads working on it
+  std::vector<FileDetection> results;  // a detection batch's, by file
+  int holders = 0;                     // guarded by the pool's mutex_: threads working on it
 
  private:
-  size_t Size() const { return job_ ? count_ : request_.names.size(); }
-
-  DetectionRequest request_;
-  std::vector<FileDetection> results_;
   std::function<void(size_t)> job_;
-  size_t count_ = 0;
+  size_t count_;
   std::atomic<size_t> next_{0};
 };
 
