@@ -50,6 +50,9 @@ fi
 [[ -n ${QUARN_BUILD_DIR:-} ]] || cmake --preset release >/dev/null
 cmake --build "$build_dir" --target quarnscan quarn_python default_database
 export PYTHONPATH=$PWD/$build_dir/python
+# Byte-compiled as python3-quarn's postinst leaves it: the module is not compiled from source at
+# every start, whatever PYTHONDONTWRITEBYTECODE says.
+"$python" -m compileall -q "$build_dir/python"
 data=$PWD/$build_dir/share/quarnexp
 
 work=$(mktemp -d)

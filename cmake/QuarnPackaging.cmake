@@ -111,6 +111,8 @@ math(EXPR QUARN_PYTHON_NEXT_MINOR "${Python3_VERSION_MINOR} + 1")
 set(CPACK_DEBIAN_PYTHON3_QUARN_PACKAGE_DEPENDS
     "libquarn0 (= ${PROJECT_VERSION}), python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}), python3 (<< ${Python3_VERSION_MAJOR}.${QUARN_PYTHON_NEXT_MINOR})")
 set(CPACK_DEBIAN_PYTHON3_QUARN_PACKAGE_SUGGESTS "python3-distributed")
+set(CPACK_DEBIAN_PYTHON3_QUARN_PACKAGE_CONTROL_EXTRA ${QUARN_PACKAGING_DIR}/python3-quarn/postinst
+    ${QUARN_PACKAGING_DIR}/python3-quarn/prerm)
 # dpkg-shlibdeps finds libquarn.so.0, which no installed package holds yet, in the build tree.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/lib)
 set(CPACK_COMPONENT_PYTHON3_QUARN_DESCRIPTION

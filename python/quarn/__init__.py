@@ -28,18 +28,22 @@ from __future__ import annotations
 
 import json
 import os
-import queue
 import threading
-from typing import Any, Iterable, Iterator, Union
 
 from . import _quarn
+
+# typing costs a tenth of the module's import and is needed only by type checkers: the
+# annotations are never evaluated at run time.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any, Iterable, Iterator, Union
+
+    PathArg = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+    Event = dict[str, Any]
 
 __all__ = ["Engine", "Error", "DatabaseError", "ScanError", "EngineBusyError", "__version__"]
 
 __version__: str = _quarn.version()
-
-PathArg = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
-Event = dict[str, Any]
 
 # The container limits by their keyword names, and the option names the engine knows them by.
 LIMITS = ("max_depth", "max_entries", "max_file_size", "max_scan_size", "max_ratio", "max_time")
@@ -221,6 +225,8 @@ class Engine:
         return self._iterate(target, made)
 
     def _iterate(self, target: str | bytes, made: _quarn.Options) -> Iterator[Event]:
+        import queue  # only long scans read their events as they come
+
         events: queue.Queue = queue.Queue(maxsize=_QUEUED_EVENTS)
         stop = threading.Event()
 
