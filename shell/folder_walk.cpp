@@ -53,6 +53,8 @@ struct Level {
   };
   std::deque<Started> started;
   size_t started_until = 0;
+  // Where the search for the next folder the walk enters stands in this level's entries.
+  size_t folder_cursor = 0;
 };
 
 // A folder listed, or nothing with the system's cause in `failure`.
@@ -152,6 +154,124 @@ void FinishDetections(DetectionPool& pool, Level& level, bool stopping) {
   }
   if (stopping) level.started_until = level.detected_until;
 }
+
+// The folders the walk enters next, listed with their files' detections started before the
+// walk gets to them, so that the pool's threads are not left idle at the end of each folder
+// while the walk reports its files and enters the next. A few at most: each holds a folder
+// open. A folder that cannot be opened or listed ahead is left for the walk to meet and
+// report in its turn.
+class FoldersAhead {
+ public:
+  FoldersAhead(DetectionPool& pool, uint64_t mount, uint32_t file_filter)
+      : pool_(pool), mount_(mount), file_filter_(file_filter) {}
+
+  // Once the top level's files are all started, lists more of the folders the walk enters
+  // next, while few files are started ahead.
+  void Extend(ScanSession& session, std::vector<Level>& levels) {
+    const Level& top = levels.back();
+    if (searched_out_ || top.started_until < top.entries.size()) return;
+    while (ahead_.size() < kMaxFoldersAhead && FilesAhead() < kFilesAhead) {
+      const auto next = NextFolder(levels);
+      if (!next) {
+        searched_out_ = true;
+        return;
+      }
+      Level& holder = *next->holder;
+      const std::string& name = holder.entries[next->index].name;
+      auto sub = holder.folder->OpenFolder(name);
+      std::string failure;
+      std::optional<Level> listed;
+      if (sub) {
+        listed = OpenLevel(std::move(*sub), JoinDisplay(holder.display_path, name, false),
+                           JoinPath(holder.host_path, name), "", failure);
+      }
+      if (!listed) {
+        searched_out_ = true;
+        return;
+      }
+      ahead_.push_back(Ahead{next->depth, next->index, std::move(*listed)});
+      StartDetections(session, pool_, ahead_.back().level, file_filter_);
+    }
+  }
+
+  // As the walk enters the folder of the entry `index` of its level at `depth`: the folder's
+  // level, when it was listed ahead.
+  std::optional<Level> Take(size_t depth, size_t index) {
+    searched_out_ = false;
+    if (ahead_.empty() || ahead_.front().depth != depth || ahead_.front().index != index) {
+      return std::nullopt;
+    }
+    Level level = std::move(ahead_.front().level);
+    ahead_.pop_front();
+    return level;
+  }
+
+  // Before the walk's level at `depth` is left: a folder of it listed ahead was not entered
+  // (the walk stopped, or the level's folder changed under it), and so neither will those
+  // after it, whose places were found through it.
+  void Leaving(size_t depth) {
+    if (!ahead_.empty() && ahead_.front().depth >= depth) AbandonAll();
+    searched_out_ = false;
+  }
+
+  void AbandonAll() {
+    for (Ahead& ahead : ahead_) FinishDetections(pool_, ahead.level, /*stopping=*/true);
+    ahead_.clear();
+  }
+
+ private:
+  static constexpr size_t kMaxFoldersAhead = 4;
+  static constexpr size_t kFilesAhead = kDetectionBatch * kBatchesAhead;
+
+  struct Ahead {
+    size_t depth;  // of the level that holds it, in the walk as it will be when it is entered
+    size_t index;  // its entry there
+    Level level;
+  };
+  struct Place {
+    Level* holder;
+    size_t depth;
+    size_t index;
+  };
+
+  size_t FilesAhead() const {
+    size_t files = 0;
+    for (const Ahead& ahead : ahead_) files += ahead.level.entries.size();
+    return files;
+  }
+
+  // The folder the walk enters after the last one ahead (or next, with none ahead), if the
+  // walk will enter it on its own mount from a level still open. The walk as it will be
+  // then is its levels up to the last folder's holder, then that folder, searched from its
+  // first entry; each level above from its entry after the folder below it.
+  std::optional<Place> NextFolder(std::vector<Level>& levels) {
+    std::vector<std::pair<Level*, size_t>> walk;
+    for (Level& level : levels) walk.emplace_back(&level, level.next);
+    for (Ahead& ahead : ahead_) {
+      walk.resize(ahead.depth + 1);
+      walk.back().second = ahead.index + 1;
+      walk.emplace_back(&ahead.level, 0);
+    }
+    for (size_t depth = walk.size(); depth-- > 0;) {
+      Level& level = *walk[depth].first;
+      // A level's starting point only grows: its entries are searched once in all.
+      size_t& at = level.folder_cursor;
+      at = std::max(at, walk[depth].second);
+      while (at < level.entries.size() && level.entries[at].kind != EntryKind::kFolder) ++at;
+      if (at == level.entries.size()) continue;
+      if (level.entries[at].mount != mount_ || level.folder == nullptr) return std::nullopt;
+      return Place{&level, depth, at};
+    }
+    return std::nullopt;
+  }
+
+  DetectionPool& pool_;
+  const uint64_t mount_;
+  const uint32_t file_filter_;
+  std::deque<Ahead> ahead_;
+  // No folder to list ahead was found since the walk last entered or left one.
+  bool searched_out_ = false;
+};
 
 // Before the walk leaves the top level for its parent: a closed parent is opened again from
 // the top level's own handle and must be the folder that was listed; one that cannot be, or
@@ -284,6 +404,8 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
   const uint64_t mount = root->Mount();
   const uint32_t file_filter = session.options().file_filter;
   std::vector<Level> levels;
+  std::optional<FoldersAhead> folders_ahead;
+  if (pool != nullptr) folders_ahead.emplace(*pool, mount, file_filter);
   std::string failure;
   if (auto level = OpenLevel(std::move(root), display_root, host_root,
                              inside ? place->inner_root : "", failure)) {
@@ -299,6 +421,7 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
                          (inside && place->meter != nullptr && place->meter->Stopped());
     if (level.next == level.entries.size() || stopped) {
       if (pool != nullptr) FinishDetections(*pool, level, /*stopping=*/true);
+      if (folders_ahead) folders_ahead->Leaving(levels.size() - 1);
       if (!stopped) ReopenParentOfTop(session, levels);
       levels.pop_back();
       session.ui().LeaveFolder();
@@ -315,6 +438,7 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
           index >= level.detected_until) {
         DetectionOf(session, *pool, level, index, file_filter);
       }
+      if (folders_ahead) folders_ahead->Extend(session, levels);
       const std::string display_path = JoinDisplay(level.display_path, entry.name, inside);
       if (inside) {
         HandleFile(session, holder, entry.name, display_path, place->host_path, place,
@@ -332,17 +456,21 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
                (entry.mount == mount || (session.crosses_mounts() && !inside))) {
       const std::string display_path = JoinDisplay(level.display_path, entry.name, inside);
       session.ui().SetStatusText(StatusPart::kPath, display_path);
-      auto sub = holder.OpenFolder(entry.name);
-      // Another file system mounted here: of data, or of the kernel's interfaces, whose
-      // files may block a read or answer one with side effects, and which holds nothing to
-      // scan anyway.
-      if (sub && entry.mount != mount && (*sub)->OnInterfaceFileSystem()) continue;
       const std::string host_path = JoinPath(level.host_path, entry.name);
       std::optional<Level> opened;
-      std::string failure = sub.cause();
-      if (sub) {
-        opened = OpenLevel(std::move(*sub), display_path, host_path,
-                           inside ? JoinInner(level.inner_path, entry.name) : "", failure);
+      std::string failure;
+      if (folders_ahead) opened = folders_ahead->Take(levels.size() - 1, index);
+      if (!opened) {
+        auto sub = holder.OpenFolder(entry.name);
+        // Another file system mounted here: of data, or of the kernel's interfaces, whose
+        // files may block a read or answer one with side effects, and which holds nothing to
+        // scan anyway.
+        if (sub && entry.mount != mount && (*sub)->OnInterfaceFileSystem()) continue;
+        failure = sub.cause();
+        if (sub) {
+          opened = OpenLevel(std::move(*sub), display_path, host_path,
+                             inside ? JoinInner(level.inner_path, entry.name) : "", failure);
+        }
       }
       if (inside) ReportVolumeDamage(session, *place);
       if (!opened) {
@@ -358,6 +486,7 @@ void WalkFolders(ScanSession& session, std::unique_ptr<Folder> root,
       }
     }
   }
+  if (folders_ahead) folders_ahead->AbandonAll();
 }
 
 }  // namespace quarn
