@@ -26,7 +26,6 @@ type is a TypeError, a value the engine does not take a ValueError.
 """
 from __future__ import annotations
 
-import json
 import os
 import threading
 
@@ -40,6 +39,45 @@ if TYPE_CHECKING:
 
     PathArg = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
     Event = dict[str, Any]
+
+
+def _event_reader() -> Any:
+    """json.loads for the engine's events, without importing json, whose regular expressions
+    take longer to set up than a short scan takes: the interpreter's own JSON scanner, the one
+    json.loads uses, reads them. Anything it does not read whole goes to json.loads, which
+    gives its own error."""
+    try:
+        from _json import make_scanner
+    except ImportError:  # an interpreter without json's accelerator
+        import json
+
+        return json.loads
+
+    class Decoding:  # what the scanner asks of json's decoder
+        strict = True
+        object_hook = None
+        object_pairs_hook = None
+        parse_float = float
+        parse_int = int
+        parse_constant = float
+
+    scan = make_scanner(Decoding())
+
+    def loads(text: str) -> Any:
+        try:
+            value, end = scan(text, 0)
+            if end == len(text):
+                return value
+        except StopIteration:
+            pass
+        import json
+
+        return json.loads(text)
+
+    return loads
+
+
+_loads = _event_reader()
 
 __all__ = ["Engine", "Error", "DatabaseError", "ScanError", "EngineBusyError", "__version__"]
 
@@ -256,7 +294,7 @@ class Engine:
                             raise _translated(item) from None
                         raise item
                     return
-                yield json.loads(item)
+                yield _loads(item)
         finally:
             stop.set()
             # The scanner may wait on a full queue: taking its events frees it to see the
@@ -281,7 +319,7 @@ class Engine:
         made = self._options(options)
         found: list[Any] = []
         keep = found.append
-        loads = json.loads
+        loads = _loads
 
         def deliver(event: str) -> bool:
             keep(event if text else loads(event))
