@@ -9,6 +9,11 @@ void DetectionPool::Batch::Work() {
   for (size_t i = next_.fetch_add(1); i < count_; i = next_.fetch_add(1)) job_(i);
 }
 
+void DetectionPool::Batch::WorkOne() {
+  const size_t i = next_.fetch_add(1);
+  if (i < count_) job_(i);
+}
+
 DetectionPool::DetectionPool(int threads) {
   for (int i = 1; i < threads; ++i) {
     try {
@@ -88,7 +93,26 @@ std::vector<FileDetection> DetectionPool::Finish(std::unique_ptr<Batch> batch, b
     std::unique_lock<std::mutex> lock(mutex_);
     const auto queued = std::find(queue_.begin(), queue_.end(), batch.get());
     if (queued != queue_.end()) queue_.erase(queued);
-    released_.wait(lock, [&] { return batch->holders == 0; });
+    // While a thread of the pool ends the batch's last jobs, this one takes those of the
+    // batches queued after it rather than wait idle: one long job (a large entry) would
+    // otherwise keep a thread of two from working for as long as it takes.
+    while (batch->holders != 0) {
+      if (queue_.empty() || abandon) {
+        released_.wait(lock, [&] { return batch->holders == 0 || (!queue_.empty() && !abandon); });
+        continue;
+      }
+      Batch* other = queue_.front();
+      ++other->holders;
+      lock.unlock();
+      other->WorkOne();
+      lock.lock();
+      if (other->Taken()) {
+        const auto done = std::find(queue_.begin(), queue_.end(), other);
+        if (done != queue_.end()) queue_.erase(done);
+      }
+      --other->holders;
+      if (other->holders == 0) released_.notify_all();
+    }
   }
   return std::move(batch->results);
 }

@@ -76,6 +76,9 @@ class DetectionPool::Batch {
 
   // Runs jobs no thread has taken yet, one at a time, until none is left.
   void Work();
+  // Runs one job no thread has taken yet, if one is left.
+  void WorkOne();
+  bool Taken() const { return next_.load() >= count_; }
   void Abandon() { next_.store(count_); }
 
   std::vector<FileDetection> results;  // a detection batch's, by file
