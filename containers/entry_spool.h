@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -32,6 +33,11 @@ class EntrySpool {
   // Adds bytes at the end. Fails, naming the cause, when the temporary file cannot be made
   // or written.
   Status Append(const uint8_t* bytes, size_t length);
+  // Makes room in memory for an entry whose header says it holds `size` bytes, up to what the
+  // spool keeps in memory: the bytes then go in without being moved again as they come.
+  void Reserve(uint64_t size) {
+    if (!spilled_ && memory_->empty()) memory_->reserve(std::min(size, kSpoolMemoryBytes));
+  }
   // Takes the entry's bytes from where they lie instead; the spool must be empty.
   void Refer(const EntryInPlace& place);
   uint64_t size() const { return size_; }

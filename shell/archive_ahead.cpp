@@ -11,18 +11,26 @@ namespace quarn {
 namespace {
 
 constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
-// A window takes up to an eighth of what may be held, so that the next one, read while the
-// scan reports it, has room for a large entry beside it; that is work enough for the threads
-// (more holds more memory, no faster), and a bounded wait for a stop. Headers listed for one window
-// at most, most of them perhaps of entries the filter passes over: the scout stays near the scan.
+// A window is up to an eighth of what may be held of entries' bytes, so that the windows read
+// ahead of the scan have room beside it; that is work enough for the threads, and a bounded
+// wait for a stop. Headers listed for one window at most, most of them perhaps of entries the
+// filter passes over: the scout stays near the scan.
 constexpr uint64_t kWindowBytes = kAheadBytes / 8;
 constexpr uint64_t kWindowEntries = 4096;
 // Headers listed before an archive with nothing to read ahead among them is left to the scan.
 constexpr uint64_t kProbeEntries = 64;
 // An entry this large is read first in its window.
 constexpr uint64_t kLargeEntry = kWindowBytes / 4;
+// Windows read ahead of the one the scan is in: enough that a thread that ends its share of
+// one goes on with the next while the other still decodes a large entry.
+constexpr size_t kWindowsAhead = 3;
 // Twins beyond one a thread, for jobs that start before every free twin's place.
 constexpr size_t kSpareTwins = 2;
+
+// What an entry of `size` bytes holds in memory once read: its spool's share.
+uint64_t HeldInMemory(uint64_t size) {
+  return std::min(size, EntrySpool::kSpoolMemoryBytes);
+}
 
 bool SameEntry(const ArchiveEntry& a, const ArchiveEntry& b) {
   return a.path == b.path && a.size == b.size && a.regular == b.regular &&
@@ -58,8 +66,7 @@ ArchiveAhead::ArchiveAhead(ScanSession& session, ArchiveReader& archive, Contain
 }
 
 ArchiveAhead::~ArchiveAhead() {
-  Drop(current_);
-  Drop(next_);
+  for (std::unique_ptr<Window>& window : windows_) Drop(window);
 }
 
 void ArchiveAhead::Finish(Window& window) {
@@ -71,6 +78,7 @@ void ArchiveAhead::Drop(std::unique_ptr<Window>& window) {
   if (window == nullptr) return;
   Finish(*window);
   budget_.held_ahead -= window->held;
+  budget_.spilled_ahead -= window->spilled;
   window.reset();
 }
 
@@ -101,12 +109,18 @@ std::unique_ptr<ArchiveAhead::Window> ArchiveAhead::Start(uint64_t from) {
     return window;
   }
   const uint64_t room = kAheadBytes - std::min(kAheadBytes, budget_.held_ahead);
+  const uint64_t spill_room =
+      kSpilledAheadBytes - std::min(kSpilledAheadBytes, budget_.spilled_ahead);
+  const auto fits = [&](uint64_t size) {
+    return HeldInMemory(size) <= room - window->held &&
+           size - HeldInMemory(size) <= spill_room - window->spilled;
+  };
   std::vector<Job>& jobs = window->jobs;
   window->end = from;
   // A large entry first in the window does not count against its share: the rest of the
   // window is the other threads' work while one decodes it.
   uint64_t leading = 0;
-  while (window->held - leading < kWindowBytes && window->end - from < kWindowEntries &&
+  while (window->bytes - leading < kWindowBytes && window->end - from < kWindowEntries &&
          !(twins_.empty() && jobs.empty() && window->end - from >= kProbeEntries)) {
     Job job;
     if (held_back_) {
@@ -123,16 +137,18 @@ std::unique_ptr<ArchiveAhead::Window> ArchiveAhead::Start(uint64_t from) {
       job.leaf = leaf_of_(job.entry);
     }
     if (Wanted(job.entry, job.leaf) && !jobs.empty() &&
-        (*job.entry.size > room - window->held || *job.entry.size >= kLargeEntry)) {
+        (!fits(*job.entry.size) || *job.entry.size >= kLargeEntry)) {
       // A large entry starts the next window, whose threads take it first; and that window
       // has more room (one that fits in no room at all is the scan's to read).
       held_back_ = std::move(job);
       break;
     }
     window->end = job.index + 1;
-    if (!Wanted(job.entry, job.leaf) || *job.entry.size > room - window->held) continue;
+    if (!Wanted(job.entry, job.leaf) || !fits(*job.entry.size)) continue;
     if (jobs.empty() && *job.entry.size >= kLargeEntry) leading = *job.entry.size;
-    window->held += *job.entry.size;
+    window->bytes += *job.entry.size;
+    window->held += HeldInMemory(*job.entry.size);
+    window->spilled += *job.entry.size - HeldInMemory(*job.entry.size);
     job.detect = PassesFileFilter(session_, job.leaf);
     jobs.push_back(std::move(job));
   }
@@ -142,35 +158,39 @@ std::unique_ptr<ArchiveAhead::Window> ArchiveAhead::Start(uint64_t from) {
   // A lone entry is not worth the twins' opening: the scan reads it itself.
   if (jobs.empty() || (jobs.size() == 1 && twins_.empty())) {
     jobs.clear();
-    window->held = 0;
+    window->bytes = window->held = window->spilled = 0;
     return window;
   }
   budget_.held_ahead += window->held;
+  budget_.spilled_ahead += window->spilled;
   window->reading = pool_->StartJobs(
       jobs.size(), [this, read = window.get()](size_t job) { Read(read->jobs[job]); });
   return window;
 }
 
+bool ArchiveAhead::RoomForWindow() const {
+  return budget_.held_ahead + kWindowBytes + EntrySpool::kSpoolMemoryBytes <= kAheadBytes &&
+         budget_.spilled_ahead + kAheadBytes <= kSpilledAheadBytes;
+}
+
 void ArchiveAhead::MoveTo(uint64_t index) {
-  Drop(current_);
-  if (next_ != nullptr) {
-    Finish(*next_);
-    current_ = std::move(next_);
+  while (!windows_.empty() && index >= windows_.front()->end) {
+    Drop(windows_.front());
+    windows_.pop_front();
   }
-  if (current_ == nullptr || index >= current_->end) {
-    // The scan went past the window read ahead: the one from here is read now.
-    Drop(current_);
-    current_ = Start(index);
-    Finish(*current_);
+  // The scan went past the windows read ahead: the one from here is read now.
+  if (windows_.empty()) windows_.push_back(Start(index));
+  // The next windows are read while the scan finishes and reports this one.
+  while (windows_.size() <= kWindowsAhead && windows_.back()->end != kNever && RoomForWindow()) {
+    windows_.push_back(Start(windows_.back()->end));
   }
-  // The next window is read while the scan reports this one.
-  if (current_->end != kNever) next_ = Start(current_->end);
+  Finish(*windows_.front());
 }
 
 ArchiveAhead::Entry* ArchiveAhead::Take(uint64_t index, const ArchiveEntry& entry) {
   if (pool_ == nullptr) return nullptr;
-  if (current_ == nullptr || index >= current_->end) MoveTo(index);
-  Window& window = *current_;
+  if (windows_.empty() || index >= windows_.front()->end) MoveTo(index);
+  Window& window = *windows_.front();
   // What the scan passed over is let go at once.
   for (; window.taken < window.jobs.size() && window.jobs[window.taken].index < index;
        ++window.taken) {
@@ -221,8 +241,8 @@ void ArchiveAhead::ReadWith(TwinReader& twin, Job& job) {
   limits.max_scan_size = kNever;
   ContainerBudget own;
   own.deadline = budget_.deadline;
-  const ReadOutcome outcome =
-      SpoolEntry(limits, own, session_.stop_requested(), *twin.reader, result->spool);
+  const ReadOutcome outcome = SpoolEntry(limits, own, session_.stop_requested(), *twin.reader,
+                                         result->spool, job.entry.size);
   if (outcome.stopped || outcome.archive_done) return;
   if (job.detect) {
     EntryFolder folder(job.leaf, result->spool, folder_path_);

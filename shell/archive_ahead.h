@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -19,12 +20,15 @@
 
 namespace quarn {
 
-// How many bytes of entries read ahead one top-level file holds at once, all its archives
-// together; an entry larger than what is left is read when the scan comes to it.
+// How many bytes of entries read ahead one top-level file holds in memory at once, all its
+// archives together (an entry larger than EntrySpool::kSpoolMemoryBytes holds that much, the
+// rest of it being in a temporary file), and how many more it may have in temporary files;
+// an entry larger than what is left is read when the scan comes to it.
 inline constexpr uint64_t kAheadBytes = uint64_t{64} << 20;
+inline constexpr uint64_t kSpilledAheadBytes = 4 * kAheadBytes;
 
 // An archive's entries read, and detected, ahead of its scan on the session's DetectionPool:
-// the pool's threads read the next window of entries, each through a twin of the reader
+// the pool's threads read the next few windows of entries, each through a twin of the reader
 // (ArchiveReader::Twin), while the scan reports the window before, and the scan's own reader
 // passes over their data. Only an entry read whole within the limits is kept; anything else
 // (damage, encryption, a limit, a stop) is left to the scan, which meets it as on one thread.
@@ -64,7 +68,9 @@ class ArchiveAhead {
     std::vector<Job> jobs;
     size_t taken = 0;  // jobs before this one the scan has passed
     uint64_t end = 0;
-    uint64_t held = 0;  // what its entries may hold, counted in the budget
+    uint64_t bytes = 0;    // its entries' sizes: the work it is
+    uint64_t held = 0;     // what its entries may hold in memory, counted in the budget
+    uint64_t spilled = 0;  // and in temporary files
     std::unique_ptr<DetectionPool::Batch> reading;  // its jobs on the pool, until finished
   };
   struct TwinReader {
@@ -80,6 +86,8 @@ class ArchiveAhead {
   std::unique_ptr<Window> Start(uint64_t from);
   void Finish(Window& window);
   void Drop(std::unique_ptr<Window>& window);
+  // Whether one more window, a large entry first, fits in what the budget has left.
+  bool RoomForWindow() const;
   // Whether the entry may be read ahead at all, room aside.
   bool Wanted(const ArchiveEntry& entry, const std::string& leaf) const;
   void Read(Job& job);
@@ -99,8 +107,8 @@ class ArchiveAhead {
   std::optional<Job> held_back_;
   std::vector<std::unique_ptr<TwinReader>> twins_;  // guarded by mutex_
   std::mutex mutex_;
-  std::unique_ptr<Window> current_;  // the window the scan is in
-  std::unique_ptr<Window> next_;     // the one after, being read; null when none is
+  // The window the scan is in first, then those after it, being read.
+  std::deque<std::unique_ptr<Window>> windows_;
 };
 
 }  // namespace quarn

@@ -8,7 +8,8 @@
 namespace quarn {
 
 ReadOutcome SpoolEntry(const ContainerLimits& limits, ContainerBudget& budget,
-                       const std::atomic<bool>& stop, ArchiveReader& archive, EntrySpool& spool) {
+                       const std::atomic<bool>& stop, ArchiveReader& archive, EntrySpool& spool,
+                       std::optional<uint64_t> header_size) {
   const uint64_t packed_start = archive.PackedBytesRead();
   if (std::optional<EntryInPlace> in_place = archive.FindInPlace()) {
     budget.unpacked += in_place->size;
@@ -17,6 +18,7 @@ ReadOutcome SpoolEntry(const ContainerLimits& limits, ContainerBudget& budget,
     spool.Refer(*in_place);
     return {};
   }
+  if (header_size) spool.Reserve(std::min(*header_size, limits.max_file_size));
   std::array<uint8_t, kPackedFloor> block;
   while (true) {
     if (std::chrono::steady_clock::now() > budget.deadline) {

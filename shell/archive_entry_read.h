@@ -28,9 +28,11 @@ struct ReadOutcome {
 // Reads the archive's current entry into `spool` within `limits`, counting what it unpacks in
 // `budget`: past the size budget, the time or a stop nothing more of the archive is read;
 // past the file size or the ratio, or where no temporary file can be had, only the entry is
-// left. An entry that lies in the archive as it is is referred to, not read.
+// left. An entry that lies in the archive as it is is referred to, not read. `header_size`:
+// the size the entry's header gives, if any, which only sizes the memory taken at first.
 ReadOutcome SpoolEntry(const ContainerLimits& limits, ContainerBudget& budget,
-                       const std::atomic<bool>& stop, ArchiveReader& archive, EntrySpool& spool);
+                       const std::atomic<bool>& stop, ArchiveReader& archive, EntrySpool& spool,
+                       std::optional<uint64_t> header_size);
 
 // One spooled entry as a folder that holds it alone, so that the walk's per-file steps (the
 // filter, the containers inside, the detectors) take it as they take any file.

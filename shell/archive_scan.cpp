@@ -128,7 +128,8 @@ void ScanArchiveEntries(ScanSession& session, ArchiveReader& archive, const Arch
       place.budget->unpacked += spool->size();
       if (place.budget->unpacked > limits.max_scan_size) outcome = {IncompleteReason::kSize, true};
     } else {
-      outcome = SpoolEntry(limits, *place.budget, session.stop_requested(), archive, own);
+      outcome =
+          SpoolEntry(limits, *place.budget, session.stop_requested(), archive, own, entry->size);
     }
     if (outcome.stopped) {
       damaged = damaged || outcome.stopped == IncompleteReason::kDamaged;

@@ -20,7 +20,8 @@ namespace quarn {
 struct ContainerBudget {
   uint64_t unpacked = 0;  // bytes archives gave so far
   std::chrono::steady_clock::time_point deadline;
-  uint64_t held_ahead = 0;  // bytes of entries its archives may hold read ahead (ArchiveAhead)
+  uint64_t held_ahead = 0;     // bytes of entries its archives may hold read ahead (ArchiveAhead)
+  uint64_t spilled_ahead = 0;  // and hold in temporary files
 };
 
 // Where a walk is when it walks a volume inside a container rather than a host folder.
