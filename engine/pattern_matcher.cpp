@@ -7,34 +7,37 @@
 namespace quarn {
 namespace {
 
-// The values whose first position is not kAbsent. From the table rather than in the loop
-// that fills it: a bit set per byte there makes each step wait for the last when a value
-// repeats. A position is below 256 and kAbsent is 256, so bit 8 of a value's entry says
-// whether the area lacks it; four entries are read as one word and their four bits
-// gathered by one multiplication.
-PatternArea::ValueSet HeldValues(const std::array<uint16_t, 256>& first) {
-  static_assert(PatternArea::kAbsent == 256);
+// The values the bytes hold: a mark per value, then each eight marks gathered into eight bits
+// by one multiplication (mark i lands on bit 56 + i, and no two products meet). A bit or-ed
+// into the set per byte would make each step wait for the last when a value repeats, as most
+// do in an area.
+PatternArea::ValueSet HeldValues(std::span<const uint8_t> bytes) {
+  std::array<uint8_t, 256> marks{};
+  const uint8_t* byte = bytes.data();
+  size_t at = 0;
+  for (; at + 4 <= bytes.size(); at += 4) {
+    marks[byte[at]] = 1;
+    marks[byte[at + 1]] = 1;
+    marks[byte[at + 2]] = 1;
+    marks[byte[at + 3]] = 1;
+  }
+  for (; at < bytes.size(); ++at) marks[byte[at]] = 1;
   PatternArea::ValueSet held{};
   if constexpr (std::endian::native == std::endian::little) {
-    constexpr uint64_t kAbsentBits = 0x0100'0100'0100'0100;
-    constexpr uint64_t kGather =
-        (uint64_t{1} << 45) | (uint64_t{1} << 30) | (uint64_t{1} << 15) | 1;
-    // A word's sixteen groups unrolled, so that each group's shift is a constant and the
-    // word is gathered in a register rather than or-ed into memory group by group.
+    constexpr uint64_t kGather = 0x0102'0408'1020'4080;
     for (uint32_t word = 0; word < held.size(); ++word) {
       uint64_t gathered = 0;
-#pragma GCC unroll 16
-      for (uint32_t group = 0; group < 16; ++group) {
-        uint64_t four;
-        std::memcpy(&four, &first[word * 64 + group * 4], sizeof four);
-        const uint64_t lanes = (~four & kAbsentBits) >> 8;  // bits 0, 16, 32, 48
-        gathered |= ((lanes * kGather) >> 45 & 0xF) << (group * 4);
+#pragma GCC unroll 8
+      for (uint32_t group = 0; group < 8; ++group) {
+        uint64_t eight;
+        std::memcpy(&eight, &marks[word * 64 + group * 8], sizeof eight);
+        gathered |= ((eight * kGather) >> 56) << (group * 8);
       }
       held[word] = gathered;
     }
   } else {
     for (uint32_t value = 0; value < 256; ++value) {
-      held[value / 64] |= uint64_t{first[value] != PatternArea::kAbsent} << (value % 64);
+      held[value / 64] |= uint64_t{marks[value]} << (value % 64);
     }
   }
   return held;
@@ -64,6 +67,32 @@ uint32_t EmptyGroups(const PatternArea::ValueSet& values) {
   return empty;
 }
 
+// Bits 0, 2, .. 30 of `bits` as bits 0 .. 15: for each wide group, of the values 16w ..
+// 16w + 15, the bit of its first group of eight, into which the caller has folded its second.
+uint32_t WideGroups(uint32_t bits) {
+  bits &= 0x5555'5555;
+  bits = (bits | bits >> 1) & 0x3333'3333;
+  bits = (bits | bits >> 2) & 0x0F0F'0F0F;
+  bits = (bits | bits >> 4) & 0x00FF'00FF;
+  return (bits | bits >> 8) & 0xFFFF;
+}
+
+// Bit s of the table for each set s of wide groups: whether some set the table holds lies
+// within s. Each wide group in turn, every set without it passes its bit to the set with it.
+void CloseUpwards(std::vector<uint64_t>& table) {
+  constexpr std::array<uint64_t, 6> kWithout = {0x5555'5555'5555'5555, 0x3333'3333'3333'3333,
+                                                0x0F0F'0F0F'0F0F'0F0F, 0x00FF'00FF'00FF'00FF,
+                                                0x0000'FFFF'0000'FFFF, 0x0000'0000'FFFF'FFFF};
+  for (uint32_t wide = 0; wide < kWithout.size(); ++wide) {
+    for (uint64_t& word : table) word |= (word & kWithout[wide]) << (1u << wide);
+  }
+  for (size_t step = 1; step < table.size(); step *= 2) {
+    for (size_t word = 0; word < table.size(); ++word) {
+      if ((word & step) != 0) table[word] |= table[word - step];
+    }
+  }
+}
+
 PatternArea::ValueSet Complement(const PatternArea::ValueSet& values) {
   return {~values[0], ~values[1], ~values[2], ~values[3]};
 }
@@ -81,6 +110,12 @@ PatternArea::PatternArea(std::span<const uint8_t> bytes, PatternSurvey& survey,
     : bytes_(bytes.first(std::min(bytes.size(), kMaxSize))),
       searches_left_(survey_after),
       survey_(&survey) {
+  if (!bytes_.empty()) present_ = HeldValues(bytes_);
+  empty_groups_ = EmptyGroups(present_);
+  if (survey_after == 0) Survey();
+}
+
+void PatternArea::TableFirst() const {
   FillAbsent(first_);
   // Backwards, so that each value's earliest position is written last; four at a time,
   // as the loop's own bookkeeping cost as much as its stores.
@@ -93,9 +128,7 @@ PatternArea::PatternArea(std::span<const uint8_t> bytes, PatternSurvey& survey,
     first_[byte[at - 4]] = static_cast<uint16_t>(at - 4);
   }
   for (; at > 0; --at) first_[byte[at - 1]] = static_cast<uint16_t>(at - 1);
-  if (!bytes_.empty()) present_ = HeldValues(first_);
-  empty_groups_ = EmptyGroups(present_);
-  if (survey_after == 0) Survey();
+  tabled_ = true;
 }
 
 void PatternArea::Survey() const {
@@ -127,6 +160,13 @@ PatternTrie::PatternTrie(std::vector<PatternEntry> entries) : entries_(std::move
       entry_groups_[e] |= uint32_t{1} << (value / 8);
     }
   }
+  fit_wide_groups_.assign((1u << 16) / 64, 0);
+  for (size_t e = 0; e < entries_.size(); ++e) {
+    const uint32_t wide = WideGroups(entry_groups_[e] | entry_groups_[e] >> 1);
+    fit_wide_groups_[wide / 64] |= uint64_t{1} << (wide % 64);
+  }
+  CloseUpwards(fit_wide_groups_);
+  entry_groups_.resize((entries_.size() + kHoldBlock - 1) / kHoldBlock * kHoldBlock, UINT32_MAX);
   nodes_.push_back({0, static_cast<uint32_t>(entries_.size())});
   last_bytes_.push_back(0);
   max_windows_.push_back(0);
@@ -180,8 +220,33 @@ PatternTrie::PatternTrie(std::vector<PatternEntry> entries) : entries_(std::move
 
 int32_t PatternTrie::FirstMatch(const PatternArea& area, int32_t after, int32_t below) const {
   int32_t best = below;
-  if (!nodes_.empty()) Visit(nodes_[0], 0, area, after, best);
+  if (!nodes_.empty() && AnyMayHold(area.empty_groups())) Visit(nodes_[0], 0, area, after, best);
   return best;
+}
+
+bool PatternTrie::AnyMayHold(uint32_t empty_groups) const {
+  // The padding holds every group, so that it is let go whenever any group is empty.
+  if (empty_groups == 0) return true;
+  const uint32_t wide = ~WideGroups(empty_groups & empty_groups >> 1) & 0xFFFF;
+  if ((fit_wide_groups_[wide / 64] >> (wide % 64) & 1) == 0) return false;
+  // Four entries to a step: a comparison of lanes gives all ones where the entry lacks
+  // every empty group.
+  using Lanes = uint32_t __attribute__((vector_size(16)));
+  using Flags = int32_t __attribute__((vector_size(16)));
+  constexpr size_t kLanes = sizeof(Lanes) / sizeof(uint32_t);
+  const Lanes empty = Lanes{} + empty_groups;
+  const uint32_t* groups = entry_groups_.data();
+  for (size_t block = 0; block < entry_groups_.size(); block += kHoldBlock) {
+    Flags held{};
+#pragma GCC unroll 8
+    for (size_t e = block; e < block + kHoldBlock; e += kLanes) {
+      Lanes four;
+      std::memcpy(&four, groups + e, sizeof four);
+      held |= (four & empty) == 0;
+    }
+    if ((held[0] | held[1] | held[2] | held[3]) != 0) return true;
+  }
+  return false;
 }
 
 // `end` is one past the position of the prefix's last byte (0 at the root).

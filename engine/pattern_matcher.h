@@ -13,13 +13,14 @@ struct PatternSurvey {
   std::array<std::array<uint64_t, 256 / 64>, 256> positions;  // by value, a bit per position
 };
 
-// One area pattern records are searched in (at most 256 bytes), with the first position of
-// every byte value, so that the next occurrence of a value from any position costs a search
-// of the bytes, which the area refers to. Once the area has been searched often, it surveys
-// every position of every value, after which a next occurrence costs a few word operations:
-// clearing and filling those 8 KiB costs more than a small section's whole search, and a
-// section of a few thousand records rarely asks for more than a few dozen searches. Never
-// allocates.
+// One area pattern records are searched in (at most 256 bytes), with the set of values it
+// holds, so that the next occurrence of a value from any position costs a search of the
+// bytes, which the area refers to. The first position of every value is tabled when first
+// asked for: most files hold none of a section's patterns, which the set tells, and tabling
+// cost more than the set. Once the area has been searched often, it surveys every position of
+// every value, after which a next occurrence costs a few word operations: clearing and filling
+// those 8 KiB costs more than a small section's whole search, and a section of a few thousand
+// records rarely asks for more than a few dozen searches. Never allocates.
 class PatternArea {
  public:
   static constexpr size_t kMaxSize = 256;
@@ -43,7 +44,10 @@ class PatternArea {
   // patterns want a value from a group it lacks, which one word operation tells.
   uint32_t empty_groups() const { return empty_groups_; }
   // Next(0, value), from a table.
-  uint32_t First(uint8_t value) const { return first_[value]; }
+  uint32_t First(uint8_t value) const {
+    if (!tabled_) TableFirst();
+    return first_[value];
+  }
 
   // The first position at or after `from` (at most kMaxSize) that holds `value`, or kAbsent.
   // Surveyed, without a branch on the bytes: which way a search goes in a file's bytes is as
@@ -78,6 +82,7 @@ class PatternArea {
   // Next() without the survey.
   uint32_t Search(uint32_t from, uint8_t value) const;
   void Survey() const;
+  void TableFirst() const;
 
   std::span<const uint8_t> bytes_;
   // The survey is a cache of the bytes: filling it does not change what the area answers.
@@ -86,7 +91,9 @@ class PatternArea {
   PatternSurvey* survey_;  // filled once surveyed_
   ValueSet present_{};
   uint32_t empty_groups_ = 0;
-  std::array<uint16_t, 256> first_;
+  // Like the survey, a cache of the bytes.
+  mutable bool tabled_ = false;
+  mutable std::array<uint16_t, 256> first_;
 };
 
 // What the matcher needs of one PatternRecord whose length is 1–15.
@@ -137,6 +144,14 @@ class PatternTrie {
   static constexpr uint32_t kLeafEntries = 8;
   static constexpr uint16_t kChildSetFrom = 16;  // children
 
+  // Entries looked at together by AnyMayHold, without a branch between them.
+  static constexpr size_t kHoldBlock = 32;
+
+  // False when every entry wants a value of a group the area lacks entirely. Most files hold
+  // none of a large section's patterns: this tells so by one look into fit_wide_groups_ for
+  // most of them, and from the entries' groups side by side for the rest, either a fraction
+  // of what a visit to the trie's first level costs.
+  bool AnyMayHold(uint32_t empty_groups) const;
   void Visit(const Node& node, uint32_t end, const PatternArea& area, int32_t after,
              int32_t& best) const;
   // Notes the child if its byte lies below its subtree's largest window.
@@ -154,8 +169,13 @@ class PatternTrie {
   // By entry: the values its pattern holds. An area that lacks one of them cannot hold the
   // pattern, which a leaf learns in four word operations before searching byte by byte.
   std::vector<PatternArea::ValueSet> entry_values_;
-  // By entry: bit g when its pattern holds one of the values 8g .. 8g + 7.
+  // By entry: bit g when its pattern holds one of the values 8g .. 8g + 7. Filled with every
+  // group up to a whole number of kHoldBlock.
   std::vector<uint32_t> entry_groups_;
+  // Bit s (of word s / 64) for each set s of wide groups, wide group w the values 16w ..
+  // 16w + 15: whether some entry's values all lie in the wide groups of s. An area whose
+  // values lie in those of s holds none of the patterns unless bit s is set.
+  std::vector<uint64_t> fit_wide_groups_;
   std::vector<Node> nodes_;  // breadth first: a node's children lie side by side
   // By node, apart from the nodes, so that trying a node's children reads two bytes each:
   // the prefix's last byte, and the largest window over entries_[begin .. end).

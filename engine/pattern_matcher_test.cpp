@@ -35,6 +35,17 @@ int32_t FirstMatchByRecord(const std::vector<PatternEntry>& entries, const Bytes
   return best;
 }
 
+// Eighty records, each wanting a value of its own that the cases' area lacks (and none from
+// the sixteen of 4 and 5), then `last` if it has a length.
+std::vector<PatternEntry> ManyWantingOthers(const PatternEntry& last) {
+  std::vector<PatternEntry> entries;
+  for (uint8_t n = 0; n < 80; ++n) {
+    entries.push_back(MatcherEntry(n, {1, static_cast<uint8_t>(n < 40 ? 20 + n : 100 + n)}, 255));
+  }
+  if (last.length != 0) entries.push_back(last);
+  return entries;
+}
+
 struct MatcherCase {
   std::string name;
   std::vector<PatternEntry> entries;
@@ -80,6 +91,9 @@ TEST(PatternTrieTest, FindsTheFirstRecordInWalkOrderThatMatches) {
        -1,
        9},
       {"nothing in an empty area", {MatcherEntry(0, {0}, 255)}, {}, -1, 100},
+      {"the one record whose values the area holds, behind many that want others",
+       ManyWantingOthers(MatcherEntry(90, {4, 5}, 255)), area, -1, 90},
+      {"none whose values the area holds", ManyWantingOthers({}), area, -1, 100},
   };
   for (const MatcherCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -139,24 +139,42 @@ uint32_t ResolvePatternMatch(uint32_t id, File& file, DetectorState& state) {
   return id;
 }
 
-// The two areas pattern records look into, with the first position of every byte value in
-// each (the area's length when the value is absent).
-struct PatternAreas {
-  std::span<const uint8_t> at_entry;
-  std::span<const uint8_t> start;
-  std::array<uint16_t, 256> first_at_entry;
-  std::array<uint16_t, 256> first_at_start;
+// The two areas pattern records look into. Whether a value lies within a record's window is
+// searched in the bytes for the first few records asked about, then looked up in a table of
+// each value's first position (the area's length when the value is absent): a small section
+// asks about a handful of records per file, fewer than filling a table costs.
+class PatternAreas {
+ public:
+  static constexpr uint32_t kSearchesBeforeTables = 16;
 
   PatternAreas(std::span<const uint8_t> entry_area, std::span<const uint8_t> start_area)
-      : at_entry(entry_area), start(start_area) {
-    Survey(at_entry, &first_at_entry);
-    Survey(start, &first_at_start);
+      : at_entry(entry_area), start(start_area) {}
+
+  // Whether `value` occurs among the area's first `window` bytes.
+  bool HoldsWithin(bool at_start, uint8_t value, size_t window) const {
+    std::span<const uint8_t> area = at_start ? start : at_entry;
+    window = std::min(window, area.size());
+    if (searches_left_ != 0) {
+      --searches_left_;
+      return window != 0 && std::memchr(area.data(), value, window) != nullptr;
+    }
+    std::array<uint16_t, 256>& first = first_[at_start];
+    if (!tabled_[at_start]) {
+      first.fill(static_cast<uint16_t>(area.size()));
+      for (size_t i = area.size(); i-- > 0;) first[area[i]] = static_cast<uint16_t>(i);
+      tabled_[at_start] = true;
+    }
+    return first[value] < window;
   }
 
-  static void Survey(std::span<const uint8_t> area, std::array<uint16_t, 256>* first) {
-    first->fill(static_cast<uint16_t>(area.size()));
-    for (size_t i = area.size(); i-- > 0;) (*first)[area[i]] = static_cast<uint16_t>(i);
-  }
+  std::span<const uint8_t> at_entry;
+  std::span<const uint8_t> start;
+
+ private:
+  // Caches of the bytes, by at_start.
+  mutable uint32_t searches_left_ = kSearchesBeforeTables;
+  mutable std::array<bool, 2> tabled_{};
+  mutable std::array<std::array<uint16_t, 256>, 2> first_;
 };
 
 // The VirusId a pattern record reports for the file, or 0 to go on with the next record.
@@ -276,9 +294,7 @@ uint32_t ScanPatternSignatures(const DatabaseImage& signatures, File& file, uint
     for (uint16_t ordinal = 0; ordinal < index->record_count; ++ordinal) {
       const RecordIndex::PatternKey key = index->pattern_keys[ordinal];
       if (!key.valid) continue;
-      const auto& first = key.at_start ? areas.first_at_start : areas.first_at_entry;
-      const size_t area_size = key.at_start ? areas.start.size() : areas.at_entry.size();
-      if (first[key.first_byte] >= std::min<size_t>(key.window, area_size)) continue;
+      if (!areas.HoldsWithin(key.at_start, key.first_byte, key.window)) continue;
       if (uint32_t id = TestPatternRecord(index->Record(signatures, ordinal), areas, file, state,
                                           /*by_leaps=*/true)) {
         *variant_flag = 0;

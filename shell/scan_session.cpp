@@ -28,7 +28,10 @@ ScanSession::ScanSession(const DatabaseImage& signatures, const DatabaseImage& n
       log_(log),
       ui_(ui),
       language_(language),
-      options_(options) {
+      options_(options),
+      counter_labels_{LoadText(language, kScannedStatusText),
+                      LoadText(language, kInfectedStatusText),
+                      LoadText(language, kTotalStatusText)} {
   // The list never grows past its slots, so its lines never move: a front end on another
   // thread may read the lines already shown while the scan appends more.
   result_list_.reserve(kResultListSlots);
@@ -61,19 +64,19 @@ void ScanSession::AddTextLine(ResultIcon icon, std::string text) {
 
 void ScanSession::ShowCounter(StatusPart part) {
   uint64_t count = 0;
-  int label = 0;
+  std::string_view label;
   switch (part) {
     case StatusPart::kScanned:
       count = counters_.scanned;
-      label = kScannedStatusText;
+      label = counter_labels_[0];
       break;
     case StatusPart::kInfected:
       count = counters_.infected;
-      label = kInfectedStatusText;
+      label = counter_labels_[1];
       break;
     case StatusPart::kTotal:
       count = counters_.total;
-      label = kTotalStatusText;
+      label = counter_labels_[2];
       break;
     case StatusPart::kPath:
       return;
@@ -81,7 +84,7 @@ void ScanSession::ShowCounter(StatusPart part) {
   // Twice for every file: the text is made in one buffer kept for the scan.
   std::array<char, 24> digits;
   const char* end = std::to_chars(digits.data(), digits.data() + digits.size(), count).ptr;
-  status_text_.assign(LoadText(language_, label));
+  status_text_.assign(label);
   status_text_.append(digits.data(), static_cast<size_t>(end - digits.data()));
   ui_.SetStatusText(part, status_text_);
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "clean/stale_copies.h"
@@ -120,6 +122,9 @@ class ScanSession {
   UserInterface& ui_;
   Language language_;
   ScanOptions options_;
+  // The counters' labels, scanned, infected and total, looked up once: they are shown twice
+  // for every file.
+  std::array<std::string_view, 3> counter_labels_;
   ContainerOpener* container_opener_ = nullptr;
   const ImportedDetector* imported_ = nullptr;
   ContainerLimits container_limits_;
