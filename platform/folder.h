@@ -34,6 +34,14 @@ struct FolderIdentity {
   friend bool operator==(const FolderIdentity&, const FolderIdentity&) = default;
 };
 
+// When a folder's entries last changed, as its modification and change times tell: a folder
+// listed earlier whose stamp is another now may hold other entries.
+struct FolderStamp {
+  int64_t modified_ns = 0;
+  int64_t changed_ns = 0;
+  friend bool operator==(const FolderStamp&, const FolderStamp&) = default;
+};
+
 // kAppend opens for reading and writing, and every Write lands after the file's last byte as
 // it is at that moment, whatever other handles or programs wrote meanwhile: the write is one
 // request to the system, so lines that several writers append stay whole and none is lost.
@@ -93,6 +101,8 @@ class Folder {
   virtual uint64_t Mount() const = 0;
 
   virtual FolderIdentity Identity() const = 0;
+  // Nothing where the folder cannot tell.
+  virtual std::optional<FolderStamp> Stamp() const { return std::nullopt; }
 
   // Whether the folder lies on a file system of kernel interfaces rather than data (proc,
   // sysfs, devtmpfs and the like), whose files a scan must never read.

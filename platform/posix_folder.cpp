@@ -334,6 +334,14 @@ FolderIdentity PosixFolder::Identity() const {
   return {static_cast<uint64_t>(own.st_dev), static_cast<uint64_t>(own.st_ino)};
 }
 
+std::optional<FolderStamp> PosixFolder::Stamp() const {
+  struct stat own;
+  if (fstat(descriptor_, &own) != 0) return std::nullopt;
+  constexpr int64_t kNanoseconds = 1'000'000'000;
+  return FolderStamp{own.st_mtim.tv_sec * kNanoseconds + own.st_mtim.tv_nsec,
+                     own.st_ctim.tv_sec * kNanoseconds + own.st_ctim.tv_nsec};
+}
+
 bool PosixFolder::OnInterfaceFileSystem() const {
   return quarn::OnInterfaceFileSystem(descriptor_);
 }

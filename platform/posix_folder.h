@@ -34,6 +34,7 @@ class PosixFolder : public Folder {
   const std::string& Path() const override { return path_; }
   uint64_t Mount() const override;
   FolderIdentity Identity() const override;
+  std::optional<FolderStamp> Stamp() const override;
   bool OnInterfaceFileSystem() const override;
   Result<std::unique_ptr<Folder>> OpenParent() override;
 

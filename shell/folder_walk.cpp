@@ -179,9 +179,11 @@ class FoldersAhead {
       Level& holder = *next->holder;
       const std::string& name = holder.entries[next->index].name;
       auto sub = holder.folder->OpenFolder(name);
+      // Taken before the listing: a change while it is made shows as a change after it.
+      std::optional<FolderStamp> stamp = sub ? (*sub)->Stamp() : std::nullopt;
       std::string failure;
       std::optional<Level> listed;
-      if (sub) {
+      if (stamp) {
         listed = OpenLevel(std::move(*sub), JoinDisplay(holder.display_path, name, false),
                            JoinPath(holder.host_path, name), "", failure);
       }
@@ -189,16 +191,22 @@ class FoldersAhead {
         searched_out_ = true;
         return;
       }
-      ahead_.push_back(Ahead{next->depth, next->index, std::move(*listed)});
+      ahead_.push_back(Ahead{next->depth, next->index, *stamp, std::move(*listed)});
       StartDetections(session, pool_, ahead_.back().level, file_filter_);
     }
   }
 
   // As the walk enters the folder of the entry `index` of its level at `depth`: the folder's
-  // level, when it was listed ahead.
+  // level, when it was listed ahead and its entries have not changed since (the walk may have
+  // waited on a question meanwhile); one that changed is listed again, as are those after it,
+  // whose places were found through it.
   std::optional<Level> Take(size_t depth, size_t index) {
     searched_out_ = false;
     if (ahead_.empty() || ahead_.front().depth != depth || ahead_.front().index != index) {
+      return std::nullopt;
+    }
+    if (ahead_.front().level.folder->Stamp() != ahead_.front().stamp) {
+      AbandonAll();
       return std::nullopt;
     }
     Level level = std::move(ahead_.front().level);
@@ -224,8 +232,9 @@ class FoldersAhead {
   static constexpr size_t kFilesAhead = kDetectionBatch * kBatchesAhead;
 
   struct Ahead {
-    size_t depth;  // of the level that holds it, in the walk as it will be when it is entered
-    size_t index;  // its entry there
+    size_t depth;       // of the level that holds it, in the walk as it will be when it is entered
+    size_t index;       // its entry there
+    FolderStamp stamp;  // when it was listed
     Level level;
   };
   struct Place {
