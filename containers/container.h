@@ -334,6 +334,18 @@ class ContainerOpener {
     (void)held;
     return std::nullopt;
   }
+  // Reads the bytes a look wants from the file (fewer at its end).
+  using LookReader = std::function<std::span<const uint8_t>(const BytesWanted&)>;
+  // MayOpenHeld, with the look LookWanted asks for made through `read` (its bytes then in
+  // `held`) when the held bytes leave the answer open.
+  virtual bool MayOpenLooking(HeldEnds& held, const LookReader& read) const {
+    if (!MayOpenHeld(held)) return false;
+    const std::optional<BytesWanted> wanted = LookWanted(held);
+    if (!wanted) return true;
+    held.look = read(*wanted);
+    held.look_at = wanted->offset;
+    return MayOpenHeld(held);
+  }
   // How many of a file's last bytes the scan should hold for MayOpenHeld to decide, once it
   // knows the file's head and size; 0 when the usual tail serves.
   virtual uint32_t TailWanted(std::span<const uint8_t> head, uint64_t size) const {

@@ -40,19 +40,15 @@ FileDetection DetectFileIn(const DatabaseImage& signatures, Folder& folder, cons
     if (size) {
       HeldEnds held{cached.HeadHeld(), cached.TailHeld(), *size};
       if (cached.TailHeldFrom() + held.tail.size() != *size) held.tail = {};
-      detection.may_be_container = opener->MayOpenHeld(held);
-      // A few bytes more, read on the file already open, may spare opening it again.
+      // A few bytes more, read on the file already open, may spare opening it again. Read
+      // past the cache: the few bytes looked at are all that is wanted there, where a block
+      // through the cache would copy a page for them.
       std::array<uint8_t, kMostBytesLookedAt> look;
-      const std::optional<BytesWanted> wanted =
-          detection.may_be_container ? opener->LookWanted(held) : std::nullopt;
-      // Read past the cache: the few bytes looked at are all that is wanted there, where a
-      // block through the cache would copy a page for them.
-      if (wanted && wanted->length <= look.size()) {
-        held.look = std::span(look.data(),
-                              ReadFullyAt(**file, wanted->offset, look.data(), wanted->length));
-        held.look_at = wanted->offset;
-        detection.may_be_container = opener->MayOpenHeld(held);
-      }
+      detection.may_be_container = opener->MayOpenLooking(held, [&](const BytesWanted& wanted) {
+        const uint32_t length = std::min<uint32_t>(wanted.length, look.size());
+        return std::span<const uint8_t>(look.data(),
+                                        ReadFullyAt(**file, wanted.offset, look.data(), length));
+      });
     }
   }
   return detection;

@@ -43,6 +43,13 @@ bool StartsWithKeyword(std::string_view text) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   size_t start = 0;
   while (start < text.size() && blank(text[start])) ++start;
+  // Most files are let go by their first letter, which begins no keyword.
+  if (start == text.size()) return false;
+  const auto first = static_cast<char>(std::toupper(static_cast<unsigned char>(text[start])));
+  if (std::none_of(kKeywords.begin(), kKeywords.end(),
+                   [first](std::string_view keyword) { return keyword[0] == first; })) {
+    return false;
+  }
   size_t end = start;
   while (end < text.size() && end - start <= kLongestKeyword && !blank(text[end])) ++end;
   return end < text.size() && blank(text[end]) && IsKeyword(text.substr(start, end - start));
