@@ -58,19 +58,13 @@ std::optional<BytesWanted> AllContainersOpener::LookWanted(const HeldEnds& held)
   return std::nullopt;
 }
 
-// One pass over the chain: those before the first that may take the file ruled it out, which
-// more bytes cannot undo, and that one's look decides for it and those after it.
+// Each opener in turn, with the look it wants: a look that lets one go may settle the next
+// one's question too, which it is then asked with.
 bool AllContainersOpener::MayOpenLooking(HeldEnds& held, const LookReader& read) const {
-  auto opener = chain_.begin();
-  while (opener != chain_.end() && !(*opener)->MayOpenHeld(held)) ++opener;
-  if (opener == chain_.end()) return false;
-  const std::optional<BytesWanted> wanted = (*opener)->LookWanted(held);
-  if (!wanted) return true;
-  held.look = read(*wanted);
-  held.look_at = wanted->offset;
-  return std::any_of(opener, chain_.end(), [&](const std::unique_ptr<ContainerOpener>& next) {
-    return next->MayOpenHeld(held);
-  });
+  return std::any_of(chain_.begin(), chain_.end(),
+                     [&](const std::unique_ptr<ContainerOpener>& opener) {
+                       return opener->MayOpenLooking(held, read);
+                     });
 }
 
 uint32_t AllContainersOpener::TailWanted(std::span<const uint8_t> head, uint64_t size) const {

@@ -739,6 +739,25 @@ std::optional<BytesWanted> LibarchiveOpener::LookWanted(const HeldEnds& held) co
   return only ? HeldLookWanted(*only, held) : std::nullopt;
 }
 
+// MayOpenHeld and LookWanted in one pass over the kinds; after the look only the one kind
+// left is asked again, the others having ruled the file out already.
+bool LibarchiveOpener::MayOpenLooking(HeldEnds& held, const LookReader& read) const {
+  const std::span<const uint8_t> head =
+      held.head.first(std::min(held.head.size(), kContainerHeadBytes));
+  std::optional<ContainerKind> only;
+  for (const LibarchiveKind& row : kKinds) {
+    if (!MayBe(row, head, held.size) || !HeldBytesMayBe(row.kind, held)) continue;
+    if (only && *only != row.kind) return true;
+    only = row.kind;
+  }
+  if (!only) return false;
+  const std::optional<BytesWanted> wanted = HeldLookWanted(*only, held);
+  if (!wanted) return true;
+  held.look = read(*wanted);
+  held.look_at = wanted->offset;
+  return HeldBytesMayBe(*only, held);
+}
+
 uint32_t LibarchiveOpener::TailWanted(std::span<const uint8_t> head, uint64_t size) const {
   return HeldTailWanted(head, size);
 }
