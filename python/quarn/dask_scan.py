@@ -274,7 +274,10 @@ def register_engine(client: Any, data_dir: str | None) -> None:
     def registered(dask_scheduler: Any) -> bytes | None:
         return dask_scheduler.worker_plugins.get(PLUGIN_NAME)
 
-    held = client.run_on_scheduler(registered)
+    try:
+        held = client.run_on_scheduler(registered)
+    except Exception:  # a scheduler that runs no function sent to it: registered again
+        held = None
     if held is not None:
         try:
             if getattr(pickle.loads(held), "data_dir", None) == data_dir:
