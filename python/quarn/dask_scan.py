@@ -25,8 +25,8 @@ Nothing is lost or written twice when a worker dies: a task returns all its even
 result and changes nothing, so it can run any number of times; the scheduler runs a task
 whose worker died again, whole, on another worker (and a task that raised is retried, the
 client's ``retries``); the output is written only from a completed task's result, each
-task's once, as the tasks complete. A path that vanished between the walk and its scan is left out,
-as if the walk had not met it.
+task's once, as the tasks complete. A path that vanished between the walk and its scan is
+left out, as if the walk had not met it.
 
 From Python, on a cluster already up (a notebook's)::
 
@@ -54,7 +54,6 @@ import collections
 import json
 import operator
 import os
-import pickle
 import queue
 import stat
 import sys
@@ -268,6 +267,8 @@ def register_engine(client: Any, data_dir: str | None) -> None:
     """Has every worker of `client`'s cluster, and every worker that joins it, open one
     engine on `data_dir`; nothing is done when that is so already, so that a caller may ask
     before every scan without its workers loading the databases again."""
+    import pickle
+
     from .dask_worker import PLUGIN_NAME, EnginePlugin
 
     # Nested, so that it is sent by value: the scheduler need not have this package.
@@ -339,8 +340,11 @@ def scan_found(client: Any, found: queue.SimpleQueue, output: Any, chunk: int,
         show_progress(futures)
     del futures
     totals = dict.fromkeys(SUMMARY_COUNTERS, 0)
-    for future, (text, counters) in done:
+    for future, result in done:
+        if isinstance(result, BaseException):  # cancelled: the client or its scheduler went
+            raise result
         future.release()  # the worker may forget the result once it is written
+        text, counters = result
         output.write(text)
         output.flush()
         for name, value in counters.items():
