@@ -10,13 +10,18 @@
 #      timed beside them, and the difference is the cluster's start-up. The Dask scan of an
 #      empty folder is its fixed cost (Python, importing Dask, reaching the cluster): the
 #      share is given again without it. With LARGE_TREE_FOLDER, the third comparison is made
-#      on that tree too, where the fixed cost weighs less.
+#      on that tree too, where the fixed cost weighs less;
+#   4. dask_scan.scan called by a Python program already connected to that cluster (a
+#      notebook's view: the client connected and the workers' engines open), timed in that
+#      program with time.perf_counter, against the same `quarnscan --jobs 2` (goal: 0.8 or
+#      more).
 #
 #   bench/run_library_scan.sh [TREE_FOLDER [LARGE_TREE_FOLDER]]   (default /tmp/quarn-scan-tree)
 #
 # The trees are ones bench/scan_tree/run_scan_tree.sh makes (run that first; the large one
 # with, say, SCAN_TREE_FILES=200000 into another folder).
-# LIBRARY_SCAN_RUNS (default 3) sets hyperfine's runs per command; QUARN_BUILD_DIR names
+# LIBRARY_SCAN_RUNS (default 3) sets hyperfine's runs per command, LIBRARY_SCAN_CALLS (default
+# 15) the timed calls of the fourth comparison; QUARN_BUILD_DIR names
 # another configured build tree (default build/release, configured by its preset). Prints the
 # load average before and after: the figures of a machine shared with other work are noisy.
 # Exit status: 0 measured, 1 a step failed.
@@ -38,7 +43,9 @@ fail() {
   exit 1
 }
 
+calls=${LIBRARY_SCAN_CALLS:-15}
 [[ $runs =~ ^[1-9][0-9]*$ ]] || fail "LIBRARY_SCAN_RUNS must be a positive whole number"
+[[ $calls =~ ^[1-9][0-9]*$ ]] || fail "LIBRARY_SCAN_CALLS must be a positive whole number"
 for folder in "$tree" ${large_tree:+"$large_tree"}; do
   [[ -f $folder.complete ]] ||
     fail "$folder is not a finished scan tree: make it with bench/scan_tree/run_scan_tree.sh"
@@ -112,6 +119,25 @@ done
 [[ -s $work/scheduler ]] || fail "the cluster did not start: $(cat "$work/cluster.log")"
 scheduler=$(<"$work/scheduler")
 
+# SCHEDULER TREE DATA CALLS: the median time of CALLS scans of TREE by one connected client,
+# after one that is not timed (the workers import the task's module then).
+cat >"$work/scan_calls.py" <<'EOF'
+import os, statistics, sys, time
+from distributed import Client
+from quarn import dask_scan
+scheduler, tree, data, calls = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+with Client(scheduler) as client:
+    def scan():
+        dask_scan.scan(client, tree, output=os.devnull, data_dir=data, files="all")
+    scan()
+    times = []
+    for _ in range(calls):
+        start = time.perf_counter()
+        scan()
+        times.append(time.perf_counter() - start)
+print(f"{statistics.median(times):.4f}")
+EOF
+
 mkdir "$work/empty"
 scan="$bin/quarnscan --settings $work/settings.reg --no-log --no-memory --json --files all"
 scan+=" --data-dir $data"
@@ -132,10 +158,13 @@ hyperfine --warmup 1 --runs "$runs" --style basic --export-csv "$work/times.csv"
   --command-name dask_own_cluster "$dask --workers 2 $tree" \
   --command-name dask_fixed_cost "$dask --scheduler $scheduler $work/empty" "${large[@]}"
 echo "Load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+called=$("$python" "$work/scan_calls.py" "$scheduler" "$tree" "$data" "$calls") ||
+  fail "the scan called on a client failed"
+echo "Load average after $calls calls: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # Speed as a share of another command's, from the median times: on a shared machine a few
 # runs are slowed by other work, which the mean would carry.
-awk -F, '
+awk -F, -v called="$called" '
   NR > 1 { median[$1] = $4 }
   function share(name, of, goal) {
     ratio = median[of] / median[name]
@@ -152,6 +181,8 @@ awk -F, '
     printf "%-17s %7.3f s  (the cluster starting: %.3f s more)\n", "dask_own_cluster",
       median["dask_own_cluster"], median["dask_own_cluster"] - median["dask_cluster_up"]
     without("dask_cluster_up", "quarnscan_jobs2")
+    median["dask_scan_call"] = called
+    share("dask_scan_call", "quarnscan_jobs2", 0.8)
     if ("dask_cluster_up_large" in median) {
       printf "%-17s %7.3f s\n", "quarnscan_jobs2_large", median["quarnscan_jobs2_large"]
       share("dask_cluster_up_large", "quarnscan_jobs2_large", 0.8)

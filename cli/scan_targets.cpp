@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <unordered_set>
 
 #include "platform/link_chain.h"
 #include "platform/path_names.h"
@@ -71,11 +72,34 @@ std::optional<ScanRoot> RootOf(const std::string& host_path, const DriveMap& dri
 
 // The folder of the last target that was a regular file, kept open for the next: a caller's
 // batch of one folder's files opens it once and looks up each name in it, rather than
-// following each whole path from the top twice.
+// following each whole path from the top twice. From the second file named in it on, the
+// folder's listing answers for its files, as it does in a walk: one request to the system
+// for the folder rather than several for each file. A folder of one named file is not
+// listed: it may hold many more.
 struct HeldFolder {
   std::string path;
   std::unique_ptr<Folder> folder;
+  int files_named = 0;
+  std::optional<std::unordered_set<std::string>> listed_files;
 };
+
+// Whether `name` in the held folder is a regular file this scan may open.
+bool IsRegularFileIn(HeldFolder& held, const std::string& name) {
+  if (++held.files_named == 2) {
+    if (Result<std::vector<FolderEntry>> entries = held.folder->List()) {
+      held.listed_files.emplace();
+      for (const FolderEntry& entry : *entries) {
+        if (entry.kind == EntryKind::kFile) held.listed_files->insert(entry.name);
+      }
+    }
+  }
+  // A name the listing does not give as a file (it came since, or is no file) is looked at
+  // on its own.
+  if (held.listed_files && held.listed_files->contains(name)) return true;
+  // OpenFile takes regular files only and follows no link: what it opens, OpenFolder on the
+  // whole path would have refused as not a folder.
+  return static_cast<bool>(held.folder->OpenFile(name, OpenMode::kRead));
+}
 
 // The root for a host path that names a regular file, its folder opened or held; nothing
 // for anything else (a folder, a link, an entry that cannot be opened, a folder that cannot
@@ -85,15 +109,13 @@ std::optional<ScanRoot> RegularFileRoot(const std::string& host_path, const Driv
   auto [folder_path, name] = SplitHostPath(host_path);
   if (name.empty()) return std::nullopt;
   if (held.folder == nullptr || held.path != folder_path) {
-    held.folder.reset();
+    held = HeldFolder{};
     auto folder = files.OpenFolder(folder_path);
     if (!folder) return std::nullopt;
     held.folder = std::move(*folder);
     held.path = folder_path;
   }
-  // OpenFile takes regular files only and follows no link: what it opens, OpenFolder on the
-  // whole path would have refused as not a folder.
-  if (!held.folder->OpenFile(name, OpenMode::kRead)) return std::nullopt;
+  if (!IsRegularFileIn(held, name)) return std::nullopt;
   ScanRoot root;
   root.display_path = drives.DisplayPath(folder_path);
   root.host_path = folder_path;

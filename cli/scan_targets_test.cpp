@@ -74,12 +74,15 @@ TEST_F(ScanTargets, RegularFileIsScannedAloneInItsFolder) {
   EXPECT_EQ(resolved.roots[2].single_file, "C.COM");
 }
 
-// A library caller's batch names many files of one folder: it is opened once for them all.
+// A library caller's batch names many files of one folder: it is opened once for them all,
+// and from the second file on its listing answers for them.
 TEST_F(ScanTargets, FilesOfOneFolderOpenItOnce) {
   ASSERT_TRUE(files_.AddFile("/srv/dos/D.COM", "d"));
-  const int before = files_.CallCount(FileOperation::kOpenFolder);
+  const int folders = files_.CallCount(FileOperation::kOpenFolder);
+  const int opened = files_.CallCount(FileOperation::kOpenFile);
   EXPECT_EQ(Resolve({"/srv/dos/B.EXE", "D.COM", "C:\\dos\\B.EXE"}).roots.size(), 3u);
-  EXPECT_EQ(files_.CallCount(FileOperation::kOpenFolder) - before, 1);
+  EXPECT_EQ(files_.CallCount(FileOperation::kOpenFolder) - folders, 1);
+  EXPECT_EQ(files_.CallCount(FileOperation::kOpenFile) - opened, 1);
 }
 
 TEST_F(ScanTargets, WhatNamesNoFolderOrFileIsMissingAndTheRestStillResolve) {

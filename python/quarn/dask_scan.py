@@ -25,8 +25,21 @@ Nothing is lost or written twice when a worker dies: a task returns all its even
 result and changes nothing, so it can run any number of times; the scheduler runs a task
 whose worker died again, whole, on another worker (and a task that raised is retried, the
 client's ``retries``); the output is written only from a completed task's result, each
-task's once, in task order. A path that vanished between the walk and its scan is left out,
-as if the walk had not met it.
+task's once, as the tasks complete. A path that vanished between the walk and its scan is
+left out, as if the walk had not met it.
+
+From Python, on a cluster already up (a notebook's)::
+
+    from distributed import Client
+    from quarn import dask_scan
+    with Client("tcp://SCHEDULER:8786") as client:
+        summary = dask_scan.scan(client, "/srv/collection", output="events.jsonl", files="all")
+
+scan(client, root=None, *, manifest=None, output, chunk=1000, data_dir=None, **options) takes
+the options of quarn.Engine.scan_path but ``action``, writes the JSON lines to ``output`` (a
+path, or a text file open for writing) and returns the summary as a dict. Each worker keeps
+its engine from one scan to the next: the databases are loaded again only for another
+data_dir.
 
 On several hosts: start ``dask-scheduler`` on one, ``dask-worker --nthreads 1 --nworkers N
 tcp://SCHEDULER:8786`` on each (with this package and the databases installed), and pass
@@ -250,38 +263,103 @@ def show_progress(futures: list[Any]) -> None:
     threading.Thread(target=StderrProgressBar, args=(futures,), daemon=True).start()
 
 
-def run(parsed: argparse.Namespace, found: queue.SimpleQueue, client: Any, output: Any) -> int:
-    from .dask_worker import PLUGIN_NAME, EnginePlugin, scan_task
+def register_engine(client: Any, data_dir: str | None) -> None:
+    """Has every worker of `client`'s cluster, and every worker that joins it, open one
+    engine on `data_dir`; nothing is done when that is so already, so that a caller may ask
+    before every scan without its workers loading the databases again."""
+    import pickle
 
-    options = scan_options(parsed)
-    client.register_worker_plugin(EnginePlugin(parsed.data_dir), name=PLUGIN_NAME)
-    # The walk goes on while the first tasks run. Each call of the client costs it a look at
-    # its caller's source: the tasks ready at once go in one.
+    from .dask_worker import PLUGIN_NAME, EnginePlugin
+
+    # Nested, so that it is sent by value: the scheduler need not have this package.
+    def registered(dask_scheduler: Any) -> bytes | None:
+        return dask_scheduler.worker_plugins.get(PLUGIN_NAME)
+
+    try:
+        held = client.run_on_scheduler(registered)
+    except Exception:  # a scheduler that runs no function sent to it: registered again
+        held = None
+    if held is not None:
+        try:
+            if getattr(pickle.loads(held), "data_dir", None) == data_dir:
+                return
+        except Exception:  # another program's plugin under the name: replaced
+            pass
+    client.register_worker_plugin(EnginePlugin(data_dir), name=PLUGIN_NAME)
+
+
+def scan(client: Any, root: str | os.PathLike | None = None, *, manifest: Any = None,
+         output: Any, chunk: int = DEFAULT_CHUNK, data_dir: str | None = None,
+         **options: Any) -> dict[str, Any]:
+    """Scans `root` (a folder or a file), or the paths of the file `manifest`, on the
+    cluster of `client` (a connected ``distributed.Client``) and writes the JSON lines to
+    `output`, a path or a text file open for writing. Returns the summary, the last line, as
+    a dict. The options are quarn.Engine.scan_path's but ``action``.
+
+    TypeError or ValueError for wrong options, OSError when `root` or `manifest` cannot be
+    read, quarn.Error when a worker's engine cannot open."""
+    if (root is None) == (manifest is None):
+        raise TypeError("scan() takes one of root and manifest")
+    if "action" in options:
+        raise TypeError("a distributed scan only reports: action is not an option")
+    if isinstance(chunk, bool) or not isinstance(chunk, int) or chunk < 1:
+        raise ValueError(f"chunk must be a positive int, not {chunk!r}")
+    quarn._checked_options(**options)
+    if root is not None:
+        os.lstat(root)
+        runs = walk(os.path.abspath(root))
+    else:
+        runs = manifest_paths(manifest)
+    return scan_found(client, walk_ahead(runs), output, chunk, data_dir, options)
+
+
+def submit(client: Any, batch: list[Any], options: dict[str, Any]) -> list[Any]:
+    """The tasks of `batch`, handed to the scheduler. In a function of its own, and short:
+    the client reads the source of the function that calls it, at every call."""
+    from .dask_worker import scan_task
+    return client.map(scan_task, batch, options=options, retries=TASK_RETRIES, pure=False)
+
+
+def scan_found(client: Any, found: queue.SimpleQueue, output: Any, chunk: int,
+               data_dir: str | None, options: dict[str, Any]) -> dict[str, Any]:
+    """scan() over the runs of files a walk_ahead brings, its options checked."""
+    if isinstance(output, (str, bytes, os.PathLike)):
+        with open(output, "w", encoding="utf-8") as opened:
+            return scan_found(client, found, opened, chunk, data_dir, options)
+    from distributed import as_completed
+
+    register_engine(client, data_dir)
+    # The walk goes on while the first tasks run; each task's lines are written as it
+    # completes, its result fetched by the client's own loop while earlier ones are written.
+    done = as_completed(loop=client.loop, with_results=True)
     futures: list[Any] = []
-    for batch in task_batches(found, parsed.chunk):
-        futures += client.map(scan_task, batch, options=options, retries=TASK_RETRIES,
-                              pure=False)
+    for batch in task_batches(found, chunk):
+        futures += submit(client, batch, options)
+        done.update(futures[-len(batch):])
     if sys.stderr.isatty():
         show_progress(futures)
+    del futures
     totals = dict.fromkeys(SUMMARY_COUNTERS, 0)
-    for index, future in enumerate(futures):
-        lines, counters = future.result()
-        futures[index] = None  # the worker may forget the result once it is written
-        future.release()
-        if lines:
-            output.write("\n".join(lines) + "\n")
+    for future, result in done:
+        if isinstance(result, BaseException):  # cancelled: the client or its scheduler went
+            raise result
+        future.release()  # the worker may forget the result once it is written
+        text, counters = result
+        output.write(text)
         output.flush()
         for name, value in counters.items():
             totals[name] = totals.get(name, 0) + value
-    output.write(json.dumps({"event": "summary", **totals}, separators=(",", ":")) + "\n")
+    summary = {"event": "summary", **totals}
+    output.write(json.dumps(summary, separators=(",", ":")) + "\n")
     output.flush()
-    return 1 if totals.get("infected") or totals.get("suspicious") else 0
+    return summary
 
 
 def main(arguments: list[str] | None = None) -> int:
     parsed = parse_arguments(arguments)
+    options = scan_options(parsed)
     try:
-        quarn._checked_options(**scan_options(parsed))
+        quarn._checked_options(**options)
         if parsed.root is not None:
             os.lstat(parsed.root)
     except (ValueError, OSError) as failure:
@@ -296,19 +374,20 @@ def main(arguments: list[str] | None = None) -> int:
     if parsed.scheduler is None:
         cluster = LocalCluster(n_workers=parsed.workers, threads_per_worker=1,
                                processes=True, dashboard_address=None)
-    output = (open(parsed.output, "w", encoding="utf-8") if parsed.output
-              else open(sys.stdout.fileno(), "w", encoding="utf-8", closefd=False))
+    output = parsed.output or open(sys.stdout.fileno(), "w", encoding="utf-8", closefd=False)
     try:
         with Client(parsed.scheduler or cluster) as client:
-            return run(parsed, found, client, output)
+            summary = scan_found(client, found, output, parsed.chunk, parsed.data_dir, options)
     except (quarn.Error, OSError) as failure:
         # A worker's engine that did not open, a manifest that cannot be read.
         print(f"dask_scan: {failure}", file=sys.stderr)
         return 2
     finally:
-        output.close()
+        if not parsed.output:
+            output.close()
         if cluster is not None:
             cluster.close()
+    return 1 if summary["infected"] or summary["suspicious"] else 0
 
 
 if __name__ == "__main__":

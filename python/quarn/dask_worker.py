@@ -35,11 +35,12 @@ class EnginePlugin(WorkerPlugin):
 
 
 def scan_task(folders: tuple[tuple[bytes, bytes], ...],
-              options: dict[str, Any]) -> tuple[list[str], dict[str, int]]:
+              options: dict[str, Any]) -> tuple[str, dict[str, int]]:
     """Runs on a worker over a task's files, given as (folder, names) pairs: the folder's
     path with its last slash, and its files' names joined by NUL (which no name holds). It
-    returns the events but the summaries, as the engine's JSON lines, and the summed counters
-    of the summaries."""
+    returns the events but the summaries, as the engine's JSON lines each ended by a newline
+    in one str (one object to send back, however many events), and the summed counters of
+    the summaries."""
     engine = get_worker().plugins[PLUGIN_NAME].engine
     paths = [folder + name for folder, names in folders for name in names.split(b"\0")]
     lines: list[str] = []
@@ -63,4 +64,4 @@ def scan_task(folders: tuple[tuple[bytes, bytes], ...],
             for name, value in json.loads(line).items():
                 if name != "event":
                     counters[name] = counters.get(name, 0) + value
-    return lines, counters
+    return "".join(line + "\n" for line in lines), counters

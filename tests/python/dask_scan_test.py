@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: Apache-2.0
-"""python3 -m quarn.dask_scan on a LocalCluster of two workers against quarnscan, undisturbed
-and with a worker killed while the output is being written.
+"""The Dask scan on a LocalCluster of two workers against quarnscan: called on a client, and
+python3 -m quarn.dask_scan with a worker killed while the output is being written.
 
 dask_scan_test.py --bin DIR --data DIR --samples DIR [unittest arguments], with the built
 package on PYTHONPATH.
@@ -56,13 +56,6 @@ class DaskScanTest(unittest.TestCase):
         self.assertIn("detection", [event["event"] for event in events])
         self.assertEqual(by_place(events[:-1]), by_place(self.expected[:-1]))
 
-    def test_two_workers_give_quarnscan_events(self):
-        output = self.scratch / "whole.jsonl"
-        run = self.dask_scan(output, chunk=3)
-        _, errors = run.communicate()
-        self.assertEqual(run.returncode, 1, errors)
-        self.assert_quarnscan_events(output)
-
     def test_a_worker_killed_during_the_run_changes_nothing(self):
         output = self.scratch / "killed.jsonl"
         output.touch()
@@ -81,6 +74,31 @@ class DaskScanTest(unittest.TestCase):
         os.kill(workers[0].pid, signal.SIGKILL)
         _, errors = run.communicate()
         self.assertEqual(run.returncode, 1, errors)
+        self.assert_quarnscan_events(output)
+
+    # A notebook's calls on a cluster of its own: a scan on the databases the workers hold
+    # open already keeps them.
+    def test_scan_on_a_client_gives_quarnscan_events_and_opens_the_engines_once(self):
+        from distributed import Client, LocalCluster
+        from quarn import dask_scan
+        from quarn.dask_worker import PLUGIN_NAME
+
+        def marked(dask_worker):  # whether the worker's engine was marked, marking it
+            plugin = dask_worker.plugins[PLUGIN_NAME]
+            was, plugin.marked = getattr(plugin, "marked", False), True
+            return was
+
+        output = self.scratch / "call.jsonl"
+        with LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None) as cluster, \
+                Client(cluster) as client:
+            kept = []
+            # The same databases named another way are another plugin: it replaces the first.
+            for data in (ARGS.data, ARGS.data, ARGS.data + "/"):
+                summary = dask_scan.scan(client, self.tree, output=output, chunk=5,
+                                         data_dir=data, files="all")
+                kept += client.run(marked).values()
+        self.assertEqual(kept, [False, False, True, True, False, False])
+        self.assertEqual(summary, self.expected[-1])
         self.assert_quarnscan_events(output)
 
     def test_tasks_hold_the_walked_files_once_in_walk_order(self):
