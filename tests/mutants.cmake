@@ -35,7 +35,7 @@ quarn_mutant_rows(detection_differential_cases
   "child_cut_one_early@${matcher}@(at < max_windows_[child])@(at + 1 < max_windows_[child])"
   "node_window_of_last_entry@${matcher}@std::max(max_windows_[i], entries_[e].window)@entries_[e].window"
   "survey_misses_last_byte@${matcher}@positions[bytes_[at]][at / 64] |=@if (at + 1 < bytes_.size()) positions[bytes_[at]][at / 64] |="
-  "value_set_drops_one_in_four@${matcher}@(lanes * kGather) >> 45 & 0xF@(lanes * kGather) >> 45 & 0x7"
+  "value_set_drops_one_in_eight@${matcher}@((eight * kGather) >> 56) << (group * 8)@((eight * kGather) >> 56 & 0x7F) << (group * 8)"
   "empty_groups_one_bit_off@${matcher}@<< (word * 8)@<< (word * 8 + 1)"
   "node_groups_of_any_entry@${matcher}@shared_groups_[i] &= entry_groups_[e]@shared_groups_[i] |= entry_groups_[e]"
   "pattern_groups_swapped_in_pairs@${matcher}@uint32_t{1} << (value / 8)@uint32_t{1} << ((value / 8) ^ 1)"
