@@ -48,16 +48,6 @@ bool AllContainersOpener::MayOpenHeld(const HeldEnds& held) const {
   return false;
 }
 
-// The first opener that still may take the file and wants a look: the others cannot tell
-// from the held bytes either way, so that look decides no more for them.
-std::optional<BytesWanted> AllContainersOpener::LookWanted(const HeldEnds& held) const {
-  for (const std::unique_ptr<ContainerOpener>& opener : chain_) {
-    if (!opener->MayOpenHeld(held)) continue;
-    return opener->LookWanted(held);
-  }
-  return std::nullopt;
-}
-
 // Each opener in turn, with the look it wants: a look that lets one go may settle the next
 // one's question too, which it is then asked with.
 bool AllContainersOpener::MayOpenLooking(HeldEnds& held, const LookReader& read) const {

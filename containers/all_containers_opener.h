@@ -21,7 +21,6 @@ class AllContainersOpener : public ContainerOpener {
                                                   const SiblingOpener& siblings) override;
   bool MayOpen(std::span<const uint8_t> head, uint64_t size) const override;
   bool MayOpenHeld(const HeldEnds& held) const override;
-  std::optional<BytesWanted> LookWanted(const HeldEnds& held) const override;
   bool MayOpenLooking(HeldEnds& held, const LookReader& read) const override;
   uint32_t TailWanted(std::span<const uint8_t> head, uint64_t size) const override;
 

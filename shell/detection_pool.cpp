@@ -47,13 +47,18 @@ void DetectionPool::WorkerLoop() {
     batch->Work();
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      // Every file of it is taken: no thread is to start on it again.
-      const auto queued = std::find(queue_.begin(), queue_.end(), batch);
-      if (queued != queue_.end()) queue_.erase(queued);
-      --batch->holders;
+      LetGo(batch);
     }
     released_.notify_all();
   }
+}
+
+void DetectionPool::LetGo(Batch* batch) {
+  if (batch->Taken()) {
+    const auto queued = std::find(queue_.begin(), queue_.end(), batch);
+    if (queued != queue_.end()) queue_.erase(queued);
+  }
+  --batch->holders;
 }
 
 std::unique_ptr<DetectionPool::Batch> DetectionPool::Start(DetectionRequest request, bool shared) {
@@ -97,8 +102,8 @@ std::vector<FileDetection> DetectionPool::Finish(std::unique_ptr<Batch> batch, b
     // batches queued after it rather than wait idle: one long job (a large entry) would
     // otherwise keep a thread of two from working for as long as it takes.
     while (batch->holders != 0) {
-      if (queue_.empty() || abandon) {
-        released_.wait(lock, [&] { return batch->holders == 0 || (!queue_.empty() && !abandon); });
+      if (abandon || queue_.empty()) {
+        released_.wait(lock);
         continue;
       }
       Batch* other = queue_.front();
@@ -106,11 +111,7 @@ std::vector<FileDetection> DetectionPool::Finish(std::unique_ptr<Batch> batch, b
       lock.unlock();
       other->WorkOne();
       lock.lock();
-      if (other->Taken()) {
-        const auto done = std::find(queue_.begin(), queue_.end(), other);
-        if (done != queue_.end()) queue_.erase(done);
-      }
-      --other->holders;
+      LetGo(other);
       if (other->holders == 0) released_.notify_all();
     }
   }

@@ -58,6 +58,9 @@ class DetectionPool {
 
  private:
   void WorkerLoop();
+  // Under mutex_: a thread lets go of a batch it worked on; one whose jobs are all taken
+  // leaves the queue, so that no thread starts on it again.
+  void LetGo(Batch* batch);
   std::unique_ptr<Batch> Queue(std::unique_ptr<Batch> batch);
 
   std::mutex mutex_;

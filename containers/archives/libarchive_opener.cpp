@@ -726,21 +726,8 @@ bool LibarchiveOpener::MayOpenHeld(const HeldEnds& held) const {
   });
 }
 
-// Only where one kind alone still may take the file can a look settle it.
-std::optional<BytesWanted> LibarchiveOpener::LookWanted(const HeldEnds& held) const {
-  const std::span<const uint8_t> head =
-      held.head.first(std::min(held.head.size(), kContainerHeadBytes));
-  std::optional<ContainerKind> only;
-  for (const LibarchiveKind& row : kKinds) {
-    if (!MayBe(row, head, held.size) || !HeldBytesMayBe(row.kind, held)) continue;
-    if (only && *only != row.kind) return std::nullopt;
-    only = row.kind;
-  }
-  return only ? HeldLookWanted(*only, held) : std::nullopt;
-}
-
-// MayOpenHeld and LookWanted in one pass over the kinds; after the look only the one kind
-// left is asked again, the others having ruled the file out already.
+// One pass over the kinds: only where one kind alone still may take the file can a look settle
+// it, and after the look only that kind is asked again, the others having ruled the file out.
 bool LibarchiveOpener::MayOpenLooking(HeldEnds& held, const LookReader& read) const {
   const std::span<const uint8_t> head =
       held.head.first(std::min(held.head.size(), kContainerHeadBytes));

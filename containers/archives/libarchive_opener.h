@@ -23,7 +23,6 @@ class LibarchiveOpener : public ContainerOpener {
   std::optional<OpenedContainer> OpenCarriedZip(std::shared_ptr<File> file, uint64_t start);
   bool MayOpen(std::span<const uint8_t> head, uint64_t size) const override;
   bool MayOpenHeld(const HeldEnds& held) const override;
-  std::optional<BytesWanted> LookWanted(const HeldEnds& held) const override;
   bool MayOpenLooking(HeldEnds& held, const LookReader& read) const override;
   uint32_t TailWanted(std::span<const uint8_t> head, uint64_t size) const override;
 };

@@ -36,12 +36,9 @@ using ArchiveFiles = std::map<std::string, std::vector<uint8_t>>;
 bool MayOpenAsTheScanLooks(const std::vector<uint8_t>& bytes) {
   const LibarchiveOpener opener;
   HeldEnds held = testing::HeldAsTheScanHolds(bytes);
-  const std::optional<BytesWanted> wanted =
-      opener.MayOpenHeld(held) ? opener.LookWanted(held) : std::nullopt;
-  if (!wanted) return opener.MayOpenHeld(held);
-  held.look = std::span(bytes).subspan(wanted->offset, wanted->length);
-  held.look_at = wanted->offset;
-  return opener.MayOpenHeld(held);
+  return opener.MayOpenLooking(held, [&](const BytesWanted& wanted) {
+    return std::span<const uint8_t>(bytes).subspan(wanted.offset, wanted.length);
+  });
 }
 
 // What the opener makes of `name` in `folder`: its kind and its regular entries' bytes, and
